@@ -1,0 +1,46 @@
+// The application context: every piece of state that lives for the whole
+// process, owned in one place and passed by reference.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "link/link_state.h"
+#include "outcome/dump_state.h"
+#include "platform/platform.h"
+#include "ui/operator_state.h"
+
+namespace kolibra {
+
+struct JobCycleState {
+  int32_t pollingIntervalMs = 1000;
+  int16_t tickCounter = 0;
+  bool blink = false;
+  int16_t pauseMarker = 0;        // 0 none, 2 after a job, 1 after a dump
+  bool jobBusy = false;
+  bool closing = false;           // the window is being unloaded
+  std::array<bool, kSlotCount> portAvailable{};
+  int16_t currentSlot = 1;        // 1..4
+  std::string commandPath;        // current SR_DATI.00n
+  int16_t testReceipt = 0;
+  std::string resetCommand = " K";
+  EventLoop::TimerId timer21 = -1;  // polling timer
+};
+
+struct AppContext {
+  explicit AppContext(Platform& p) : platform(p) {}
+
+  Platform& platform;
+  std::string dataDir;            // no trailing separator
+  std::string defaultDataDir;
+  std::string settingsDir;
+  int32_t baudRate = 9600;
+  int16_t tenderLineCount = 0;    // raised by the conversion, counted down by DoSendFile
+  OperatorState ui;
+  JobCycleState cycle;
+  LinkState link;
+  DumpState dump;
+};
+
+}  // namespace kolibra

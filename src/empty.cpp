@@ -1,0 +1,1 @@
+// Placeholder so that an empty subsystem still forms an object library.

@@ -1,0 +1,40 @@
+// State of the ECR link shared by the transmission, the connection handling
+// and the closing reply.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/event_loop.h"
+
+namespace kolibra {
+
+// What the socket events leave for the transmission engine.
+struct ReceiveSlot {
+  std::string text;          // received text since the last re-arm
+  bool dataArrived = false;
+  bool armed = false;        // while set, the next chunk is stored
+  bool socketError = false;  // any error other than the three below
+  bool connectionError = false;  // 10053, 10060, 10061
+};
+
+// The open trace file of a job or dump; nullptr when none is open.
+struct TraceFile {
+  std::FILE* file = nullptr;
+};
+
+struct LinkState {
+  std::string answer;                // ECR answer buffer
+  bool timeoutFlag = false;
+  uint8_t timeoutCountdown = 0;
+  EventLoop::TimerId timer1 = -1;    // time-out clock
+  ReceiveSlot rx;
+  TraceFile trace;
+  int remotePort = 8000;
+  std::string outputPath;            // current output-file path (SR_OUT.00n)
+  std::FILE* output = nullptr;       // output file while DoSendFile runs
+  bool reconnectQueued = false;      // a reconnect after error 10061 is posted
+};
+
+}  // namespace kolibra

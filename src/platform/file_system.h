@@ -1,0 +1,22 @@
+// The few file operations that can fail in ways the logic must handle.
+// Reading and writing file contents goes through <fstream> in binary mode.
+#pragma once
+
+#include <string>
+
+namespace kolibra {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual bool Exists(const std::string& path) = 0;
+  virtual bool IsDirectory(const std::string& path) = 0;
+  // False when the file exists and could not be removed.
+  virtual bool Remove(const std::string& path) = 0;
+  virtual bool MakeDirectory(const std::string& path) = 0;
+};
+
+// Joins a folder and a file name with the platform's separator.
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+}  // namespace kolibra

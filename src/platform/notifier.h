@@ -1,0 +1,23 @@
+// What the operator sees outside the window: message boxes, the tray icon
+// and, headless, a log line for each of them. Never blocks a headless driver.
+#pragma once
+
+#include <string>
+
+namespace kolibra {
+
+enum class TrayIcon { kIdle, kRunning };
+
+class Notifier {
+ public:
+  virtual ~Notifier() = default;
+  // A message box with an OK button (headless: one log line, no wait).
+  virtual void MessageBox(const std::string& text) = 0;
+  // One line of the program's log (headless: stderr).
+  virtual void Log(const std::string& line) = 0;
+  virtual void AddTrayIcon(TrayIcon icon, const std::string& tip) = 0;
+  virtual void SetTrayState(TrayIcon icon, const std::string& tip) = 0;
+  virtual void RemoveTrayIcon() = 0;
+};
+
+}  // namespace kolibra

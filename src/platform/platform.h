@@ -1,0 +1,23 @@
+// The platform seam as one bundle of references: the only way the logic
+// reaches the operating system.
+#pragma once
+
+#include "platform/event_loop.h"
+#include "platform/file_system.h"
+#include "platform/notifier.h"
+#include "platform/serial_port.h"
+#include "platform/system.h"
+#include "platform/tcp_socket.h"
+
+namespace kolibra {
+
+struct Platform {
+  EventLoop& loop;
+  SerialPort& serial;
+  TcpSocket& socket;
+  Notifier& notifier;
+  FileSystem& fs;
+  System& system;
+};
+
+}  // namespace kolibra

@@ -1,0 +1,55 @@
+// The TCP client connection to the ECR, with the states and events of a
+// window socket control. Events are delivered inside EventLoop::Wait().
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace kolibra {
+
+// Socket states as the logic tests them.
+enum SocketState : int {
+  kSocketClosed = 0,
+  kSocketOpen = 1,
+  kSocketListening = 2,
+  kSocketConnectionPending = 3,
+  kSocketResolvingHost = 4,
+  kSocketHostResolved = 5,
+  kSocketConnecting = 6,
+  kSocketConnected = 7,
+  kSocketClosing = 8,
+  kSocketError = 9,
+};
+
+// Error numbers the logic knows; others keep the OS number and description.
+constexpr int kSocketErrAborted = 10053;
+constexpr int kSocketErrTimedOut = 10060;
+constexpr int kSocketErrRefused = 10061;
+
+struct SocketEvents {
+  std::function<void()> onConnected;
+  std::function<void(std::size_t bytesAvailable)> onDataArrival;
+  // number, description, status code (the socket state when it happened)
+  std::function<void(int number, const std::string& description, int status)> onError;
+};
+
+class TcpSocket {
+ public:
+  virtual ~TcpSocket() = default;
+
+  virtual void SetEvents(SocketEvents events) = 0;
+  virtual int State() = 0;
+  virtual void SetRemoteHost(const std::string& host) = 0;
+  virtual std::string RemoteHost() = 0;
+  virtual void SetRemotePort(int port) = 0;
+  // Starts a non-blocking connect; the outcome arrives as an event.
+  virtual void Connect() = 0;
+  virtual void Close() = 0;
+  // Queues the bytes for sending; false when not connected.
+  virtual bool Send(const std::string& bytes) = 0;
+  // Every byte received and not yet fetched.
+  virtual std::string GetData() = 0;
+};
+
+}  // namespace kolibra
