@@ -1,0 +1,30 @@
+// Names of the job files of a port slot and the operations on them that every
+// subsystem shares.
+#pragma once
+
+#include <string>
+
+#include "app/app_context.h"
+
+namespace kolibra {
+
+// "SR_START.001" and so on, for slot 1..4.
+std::string JobFileName(const std::string& base, int slot);
+// Data directory + the slot's job file.
+std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot);
+
+// Deletes data directory + name if it exists; ignores every error.
+void VerifyExistenceAndKill(AppContext& ctx, const std::string& name);
+
+// Writes text + CR LF as the only line of the slot's SR_ERR file.
+void WriteErrFile(AppContext& ctx, const std::string& text, int slot);
+
+// These act on the current port slot, retrying a failed step every 500 ms
+// and logging to LOGFILE.TXT from the 20th failure on.
+void SubKillErrFile(AppContext& ctx);
+void SubKillFileOut(AppContext& ctx);
+void SubKillDatiFile(AppContext& ctx);
+// Deletes the start file; when no error file exists, writes FINESCO ("finesco").
+void SubKillStartFile(AppContext& ctx);
+
+}  // namespace kolibra

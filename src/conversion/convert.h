@@ -1,0 +1,30 @@
+// Conversion of a command file (SR_DATI) into the ECR command stream.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion_state.h"
+#include "platform/notifier.h"
+
+namespace kolibra {
+
+struct ConversionEnv {
+  ConversionSettings settings;
+  // Folder of XON.txt; when empty no XON.txt is deleted or written.
+  std::string dataDir;
+  // Message boxes ("Il file ... non esiste", "Errore Conv = ...").
+  Notifier* notifier = nullptr;
+  // Receives each trace line without its time stamp; empty when trace is off.
+  std::function<void(const std::string&)> trace;
+  // Out: payment lines produced (the tender-line count).
+  int16_t tenderLineCount = 0;
+};
+
+// 0 when the stream was produced (or the file holds no line), 1 when refused.
+int16_t ConvertCommandFile(const std::string& commandFilePath,
+                           std::vector<std::string>& jobLines, ConversionEnv& env);
+
+}  // namespace kolibra

@@ -1,0 +1,25 @@
+// Trace lines of a job or dump: every line begins with a UTC time stamp.
+#pragma once
+
+#include <string>
+
+#include "app/app_context.h"
+
+namespace kolibra {
+
+// "YYYYMMDD_hhmmss.mmm <--> " from a UTC time.
+std::string TraceTimeStamp(const CivilTime& utc);
+std::string TraceTimeStamp(AppContext& ctx);
+
+// Tracing is on when chbTrace is ticked and a trace file is open.
+bool TraceOn(const AppContext& ctx);
+// Writes time stamp + text + CR LF when tracing is on.
+void TraceLine(AppContext& ctx, const std::string& text);
+// Writes text + CR LF as it stands when tracing is on.
+void TraceRaw(AppContext& ctx, const std::string& text);
+
+// Opens (creating or truncating) the trace file; false when it cannot.
+bool OpenTraceFile(AppContext& ctx, const std::string& path);
+void CloseTraceFile(AppContext& ctx);
+
+}  // namespace kolibra
