@@ -1,0 +1,241 @@
+// The driver end to end: the built kolibra and kolibra-ecr-sim programs,
+// driven only through the job files of the data directory.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+namespace {
+
+using e2e::fs::path;
+using e2e::Process;
+using e2e::ReadFile;
+using e2e::WaitFor;
+using e2e::WriteFile;
+
+const std::string kBin = KOLIBRA_BINARY_DIR;
+
+struct Endpoints {
+  std::string tcpPort;
+  std::string ptyPath;
+};
+
+class DriverE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (e2e::fs::temp_directory_path() / "kolibra-e2e-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl;
+    data_ = root_ / "data";
+    settings_ = root_ / "settings";
+    e2e::fs::create_directories(data_);
+    e2e::fs::create_directories(settings_);
+  }
+
+  void TearDown() override {
+    driver_.Stop();
+    sim_.Stop();
+    if (!HasFailure()) e2e::fs::remove_all(root_);
+    else std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
+  }
+
+  // Starts the simulator and reads the endpoint lines it prints.
+  Endpoints StartSim(Process& sim, std::vector<std::string> args, bool pty = false) {
+    std::vector<std::string> argv{kBin + "/kolibra-ecr-sim", "--port", "0"};
+    if (pty) argv = {kBin + "/kolibra-ecr-sim", "--no-tcp", "--pty"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_TRUE(sim.Start(argv, root_ / "sim.log"));
+    Endpoints ep;
+    for (int i = 0; i < 2 && ep.tcpPort.empty() && ep.ptyPath.empty(); ++i) {
+      std::string line = sim.ReadLine();
+      if (line.rfind("tcp ", 0) == 0) ep.tcpPort = line.substr(line.rfind(':') + 1);
+      if (line.rfind("pty ", 0) == 0) ep.ptyPath = line.substr(4);
+    }
+    return ep;
+  }
+
+  // KBCHKSCO.TXT: pass-through, RT footer, payments, network, address, trace, Bancomat.
+  void WriteSettings(bool network, const std::string& slots = "1111", bool trace = false) {
+    WriteFile(settings_ / "KBCHKCOM.TXT", slots + "\r\n");
+    WriteFile(settings_ / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n") + (network ? "1" : "0") +
+                                              "\r\n127.0.0.1\r\n" + (trace ? "1" : "0") + "\r\n0\r\n");
+    WriteFile(settings_ / "KBTIMER1.TXT", "200ms\r\n");
+  }
+
+  void StartDriver(const std::vector<std::string>& extra) {
+    std::vector<std::string> argv{kBin + "/kolibra", "--headless", "--settings-dir", settings_.string(),
+                                  "--data-dir", data_.string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(driver_.Start(argv, root_ / "driver.log"));
+  }
+
+  void StartNetworkDriver(const std::string& port) { StartDriver({"--ecr-port", port}); }
+
+  bool WaitForFile(const std::string& name, int ms = 20000) {
+    return WaitFor([&] { return e2e::fs::exists(data_ / name); }, ms);
+  }
+  bool WaitForGone(const std::string& name, int ms = 30000) {
+    return WaitFor([&] { return !e2e::fs::exists(data_ / name); }, ms);
+  }
+
+  // Submits a job the way a calling application does.
+  void Submit(int slot, const std::string& commands) {
+    std::string ext = ".00" + std::to_string(slot);
+    WriteFile(data_ / ("SR_DATI" + ext), commands);
+    WriteFile(data_ / ("SR_START" + ext), "1\r\n");
+  }
+
+  std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
+
+  path root_, data_, settings_;
+  Process sim_, driver_;
+};
+
+const char kReceipt[] =
+    "SALE,N1,P1000,:Pane;\r\n"
+    "SALE,N2,P2.50,Q2,:Latte;\r\n"
+    "TEND,N1,V1500;\r\n";
+
+TEST_F(DriverE2E, NetworkDumpThenReceipt) {
+  Endpoints ep = StartSim(sim_, {});
+  ASSERT_FALSE(ep.tcpPort.empty());
+  WriteSettings(true);
+  StartNetworkDriver(ep.tcpPort);
+
+  // The first tick dumps slot 1 and writes its serial-number file.
+  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_MATR.001"),
+            "99MZT123456\r\nStato: RT\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n");
+
+  Submit(1, kReceipt);
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_ERR.001"));
+  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_DATI.001"));
+  EXPECT_EQ(ReadFile(data_ / "XON.txt"),
+            "\"PANE\"1000H1R\r\n\"  2 X 2.5\"@\r\n\"LATTE\"1*500H2R\r\n1500H1T\r\n");
+
+  std::string out = ReadFile(data_ / "SR_OUT.001");
+  ASSERT_EQ(out.rfind("TIME,CASS. 1 ", 0), 0u) << out;
+  EXPECT_NE(out.find(" CASSA   1 ,E,A1;\r\nDATE,"), std::string::npos) << out;
+  EXPECT_NE(out.find("  SCONTR. N. "), std::string::npos) << out;
+  EXPECT_EQ(out.substr(out.size() - 8), ",E,A1;\r\n") << out;
+
+  // A second receipt on the same slot: the old FINESCO and SR_OUT go first.
+  Submit(1, "SALE,N1,P200;\r\nTEND,N1;\r\n");
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  EXPECT_EQ(ReadFile(data_ / "XON.txt"), "200H1R\r\n1T\r\n");
+}
+
+TEST_F(DriverE2E, RefusedCommandFileGivesE511AndKeepsIt) {
+  Endpoints ep = StartSim(sim_, {});
+  WriteSettings(true);
+  StartNetworkDriver(ep.tcpPort);
+  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+
+  const std::string bad = "QQQQ,N1;\r\n";
+  Submit(1, bad);
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E511: Errore di conversione del file di input\r\n");
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), bad);
+  EXPECT_FALSE(e2e::fs::exists(data_ / "FINESCO.001"));
+}
+
+TEST_F(DriverE2E, StartFileWithoutCommandFileGivesE506) {
+  Endpoints ep = StartSim(sim_, {});
+  WriteSettings(true);
+  StartNetworkDriver(ep.tcpPort);
+  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+
+  WriteFile(data_ / "SR_START.001", "1\r\n");
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
+            "E506: Trasmissione non avvenuta: file di input non presente\r\n");
+  EXPECT_FALSE(e2e::fs::exists(data_ / "FINESCO.001"));
+}
+
+TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
+  Endpoints ep = StartSim(sim_, {});
+  WriteSettings(true);
+  StartNetworkDriver(ep.tcpPort);
+  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+
+  // The ECR goes silent after its dump: a new simulator on the same port
+  // accepts the connection and never answers.
+  sim_.Stop();
+  Endpoints again = {};
+  {
+    std::vector<std::string> argv{kBin + "/kolibra-ecr-sim", "--port", ep.tcpPort, "--silent"};
+    ASSERT_TRUE(sim_.Start(argv, root_ / "sim2.log"));
+    again.tcpPort = sim_.ReadLine();
+  }
+  ASSERT_NE(again.tcpPort.find(ep.tcpPort), std::string::npos) << again.tcpPort;
+
+  Submit(1, kReceipt);
+  // " K" gets 10 echo time-outs of 3 s each before the job fails.
+  ASSERT_TRUE(WaitForGone("SR_START.001", 90000)) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
+            "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
+  EXPECT_FALSE(e2e::fs::exists(data_ / "FINESCO.001"));
+}
+
+TEST_F(DriverE2E, StartUpAndShutdownClearJobFilesAndSaveSettings) {
+  Endpoints ep = StartSim(sim_, {});
+  WriteSettings(true, "1000");
+  // Leftovers of an earlier run.
+  for (const char* f : {"SR_START.001", "SR_MATR.001", "SR_ERR.001", "SR_OUT.001", "FINESCO.001"})
+    WriteFile(data_ / f, "old");
+  WriteFile(data_ / "SR_DATI.001", "old");
+  StartNetworkDriver(ep.tcpPort);
+  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_START.001"));
+  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_DATI.001"));
+  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_ERR.001"));
+
+  WriteFile(data_ / "SR_DATI.001", "kept");
+  int status = driver_.Stop();
+  ASSERT_NE(status, -1) << "driver did not stop on SIGTERM\n" << DriverLog();
+  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_MATR.001"));
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), "kept");
+  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
+  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
+  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+}
+
+TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
+  Endpoints ep = StartSim(sim_, {}, /*pty=*/true);
+  ASSERT_FALSE(ep.ptyPath.empty());
+  WriteSettings(false, "1000");
+  StartDriver({"--serial-device", "1=" + ep.ptyPath});
+  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
+
+  Submit(1, kReceipt);
+  ASSERT_TRUE(WaitForGone("SR_START.001", 60000)) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  std::string out = ReadFile(data_ / "SR_OUT.001");
+  EXPECT_EQ(out.rfind("TIME,CASS. 1 ", 0), 0u) << out;
+  EXPECT_NE(out.find("\r\nDATE,"), std::string::npos) << out;
+}
+
+TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
+  Endpoints ep = StartSim(sim_, {});
+  WriteSettings(true);
+  StartNetworkDriver(ep.tcpPort);
+  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+
+  Process second;
+  ASSERT_TRUE(second.Start({kBin + "/kolibra", "--headless", "--settings-dir", settings_.string(),
+                            "--data-dir", data_.string(), "--ecr-port", ep.tcpPort},
+                           root_ / "second.log"));
+  EXPECT_TRUE(WaitFor([&] { return !second.Running(); }, 5000));
+  EXPECT_TRUE(driver_.Running());
+  EXPECT_TRUE(e2e::fs::exists(data_ / "SR_MATR.001"));
+}
+
+}  // namespace
