@@ -1,0 +1,214 @@
+// The driver as a whole, against the simulator over loopback TCP:
+//  - idle CPU at the default 1000 ms polling (scaled to 60 s);
+//  - one 50-line receipt: the driver's CPU time for the job and the wall
+//    time split into conversion, reset command, sending, closing reply and
+//    the pause tick, read from the job's trace file time stamps.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kBin = KOLIBRA_BINARY_DIR;
+
+struct Child {
+  pid_t pid = -1;
+  FILE* out = nullptr;
+  ~Child() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      int st;
+      waitpid(pid, &st, 0);
+    }
+    if (out) fclose(out);
+  }
+};
+
+bool Spawn(Child& c, const std::vector<std::string>& argv, const fs::path& log) {
+  int p[2];
+  if (pipe(p) != 0) return false;
+  c.pid = fork();
+  if (c.pid == 0) {
+    dup2(p[1], 1);
+    int e = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (e >= 0) dup2(e, 2);
+    close(p[0]);
+    std::vector<char*> a;
+    for (auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+    a.push_back(nullptr);
+    execv(a[0], a.data());
+    _exit(127);
+  }
+  close(p[1]);
+  c.out = fdopen(p[0], "r");
+  return c.pid > 0;
+}
+
+// User + system CPU of a process in milliseconds, from /proc.
+double CpuMs(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string s((std::istreambuf_iterator<char>(in)), {});
+  auto close = s.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream rest(s.substr(close + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return (utime + stime) * 1000.0 / sysconf(_SC_CLK_TCK);
+}
+
+bool WaitFor(const std::function<bool()>& cond, int ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return cond();
+}
+
+void Write(const fs::path& p, const std::string& s) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << s;
+}
+
+struct Rig {
+  fs::path root, data, settings;
+  Child sim, driver;
+  bool ok = false;
+
+  explicit Rig(bool trace, const std::string& polling) {
+    std::string t = (fs::temp_directory_path() / "kolibra-bench-XXXXXX").string();
+    if (!mkdtemp(t.data())) return;
+    root = t;
+    data = root / "data";
+    settings = root / "settings";
+    fs::create_directories(data);
+    fs::create_directories(settings);
+    Write(settings / "KBCHKCOM.TXT", "1000\r\n");
+    Write(settings / "KBTIMER1.TXT", polling + "\r\n");
+    Write(settings / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n") +
+                                         (trace ? "1" : "0") + "\r\n0\r\n");
+    if (!Spawn(sim, {kBin + "/kolibra-ecr-sim", "--port", "0", "--gap-ms", "0"}, root / "sim.log")) return;
+    char line[256] = {};
+    if (!fgets(line, sizeof line, sim.out)) return;
+    std::string port(line);
+    port = port.substr(port.rfind(':') + 1);
+    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
+    if (!Spawn(driver, {kBin + "/kolibra", "--headless", "--settings-dir", settings.string(), "--data-dir",
+                        data.string(), "--ecr-port", port},
+               root / "driver.log"))
+      return;
+    ok = WaitFor([&] { return fs::exists(data / "SR_MATR.001"); }, 20000);
+  }
+  ~Rig() {
+    if (!root.empty()) fs::remove_all(root);
+  }
+};
+
+void BM_IdleCpuPer60s(benchmark::State& state) {
+  Rig rig(false, "1");
+  if (!rig.ok) {
+    state.SkipWithError("driver or simulator did not start");
+    return;
+  }
+  double cpu = 0, seconds = 0;
+  for (auto _ : state) {
+    double before = CpuMs(rig.driver.pid);
+    auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    cpu += CpuMs(rig.driver.pid) - before;
+  }
+  double per60 = cpu * 60.0 / seconds;
+  state.counters["cpu_ms_per_60s"] = per60;
+  state.counters["ratio_to_30ms_target"] = per60 / 30.0;
+}
+BENCHMARK(BM_IdleCpuPer60s)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Milliseconds since midnight of a trace line's time stamp "YYYYMMDD_hhmmss.mmm".
+double StampMs(const std::string& line) {
+  if (line.size() < 19 || line[8] != '_') return -1;
+  auto n = [&](int pos, int len) { return std::stoi(line.substr(pos, len)); };
+  return ((n(9, 2) * 60 + n(11, 2)) * 60 + n(13, 2)) * 1000.0 + n(16, 3);
+}
+
+void BM_Receipt50Lines(benchmark::State& state) {
+  Rig rig(true, "100ms");
+  if (!rig.ok) {
+    state.SkipWithError("driver or simulator did not start");
+    return;
+  }
+  std::string job;
+  for (int i = 0; i < 49; ++i) job += "SALE,N1,P" + std::to_string(100 + i) + ",:ARTICOLO " + std::to_string(i) + ";\r\n";
+  job += "TEND,N1;\r\n";
+  double cpu = 0, wall = 0;
+  int jobs = 0;
+  for (auto _ : state) {
+    double before = CpuMs(rig.driver.pid);
+    auto t0 = std::chrono::steady_clock::now();
+    Write(rig.data / "SR_DATI.001", job);
+    Write(rig.data / "SR_START.001", "1\r\n");
+    if (!WaitFor([&] { return !fs::exists(rig.data / "SR_START.001"); }, 60000)) {
+      state.SkipWithError("job did not finish");
+      return;
+    }
+    wall += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    // Let the pause tick pass so the next job is not delayed by it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    cpu += CpuMs(rig.driver.pid) - before;
+    ++jobs;
+  }
+  state.counters["driver_cpu_ms_per_job"] = cpu / jobs;
+  state.counters["ratio_cpu_to_5ms_target"] = cpu / jobs / 5.0;
+  state.counters["wall_ms_per_job"] = wall / jobs;
+
+  // Breakdown from the newest trace file.
+  fs::path newest;
+  for (auto& d : fs::recursive_directory_iterator(rig.data))
+    if (d.path().filename().string().rfind("TRACE_", 0) == 0 && d.is_regular_file()) newest = d.path();
+  std::ifstream in(newest, std::ios::binary);
+  std::string line;
+  double convStart = -1, convEnd = -1, resetSent = -1, firstLine = -1, lastTender = -1, end = -1;
+  while (std::getline(in, line)) {
+    double t = StampMs(line);
+    if (t < 0) continue;
+    if (convStart < 0 && line.find("File SR_Dati") != std::string::npos) convStart = t;
+    if (line.find(" --> ") != std::string::npos) {
+      if (resetSent < 0) {
+        convEnd = t;
+        resetSent = t;
+      } else if (firstLine < 0) {
+        firstLine = t;
+      }
+      if (line.size() >= 2 && line.substr(line.size() - 3, 2) == "1T") lastTender = t;
+    }
+    end = t;
+  }
+  if (convStart >= 0 && firstLine >= 0) {
+    state.counters["ms_conversion"] = convEnd - convStart;
+    state.counters["ms_reset_command"] = firstLine - resetSent;
+    state.counters["ms_sending"] = (lastTender >= 0 ? lastTender : end) - firstLine;
+    state.counters["ms_closing_reply"] = lastTender >= 0 ? end - lastTender : 0;
+    state.counters["ms_pause_tick"] = 1000;
+  }
+}
+BENCHMARK(BM_Receipt50Lines)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
