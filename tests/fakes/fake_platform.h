@@ -1,0 +1,285 @@
+// Fakes of the platform seam for the logic tests: a virtual clock that only
+// moves inside Wait()/SleepBlocking(), a scripted serial port and socket, and
+// recorders for what the operator would see.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kolibra::fakes {
+
+// ---------------------------------------------------------------------------
+// Virtual clock and event loop.
+//
+// Wait(deadline) first runs posted calls (without moving time) if any are
+// queued; otherwise it advances virtual time to the earliest of the deadline,
+// the next due timer and the next scheduled event, delivers everything due at
+// that instant (scheduled events, then timers, then posted calls) and returns.
+// SleepBlocking(ms) moves time without delivering anything.
+class FakeEventLoop : public EventLoop {
+ public:
+  FakeEventLoop();
+
+  int64_t NowMs() override { return now_; }
+  CivilTime LocalTime() override;
+  CivilTime UtcTime() override;
+  void Wait(int64_t deadlineMs) override;
+  void SleepBlocking(int64_t ms) override;
+  TimerId CreateTimer(std::function<void()> onTick) override;
+  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override;
+  bool TimerEnabled(TimerId id) override;
+  int64_t TimerInterval(TimerId id) override;
+  void Post(std::function<void()> fn) override;
+  void SetTerminateHandler(std::function<void()> onTerminate) override;
+
+  // --- scripting ---
+  // Runs fn inside the Wait() that reaches virtual time atMs (events at the
+  // same instant run in the order they were scheduled).
+  void Schedule(int64_t atMs, std::function<void()> fn);
+  void After(int64_t delayMs, std::function<void()> fn) { Schedule(now_ + delayMs, std::move(fn)); }
+  // Delivers the terminate handler inside the Wait() that reaches atMs.
+  void ScheduleTerminate(int64_t atMs);
+  // The local civil time at the current virtual instant; the clock runs on
+  // from it. UTC = local - utcOffsetMinutes.
+  void SetLocalTime(const CivilTime& local, int utcOffsetMinutes = 0);
+
+  // --- observation ---
+  int64_t waitCalls() const { return waitCalls_; }
+  int64_t sleepCalls() const { return sleepCalls_; }
+  int64_t sleptMs() const { return sleptMs_; }
+  // Ticks delivered per timer.
+  int64_t timerTicks(TimerId id) const;
+  std::size_t postedPending() const { return posted_.size(); }
+  std::size_t scheduledPending() const { return scheduled_.size(); }
+  // Maximum nesting depth of Wait() calls seen (a handler waiting inside Wait).
+  int maxWaitDepth() const { return maxDepth_; }
+  // Aborts the test program when Wait() is called more often than this
+  // (a runaway loop would otherwise hang the test).
+  void SetWaitLimit(int64_t limit) { waitLimit_ = limit; }
+
+ private:
+  struct Timer {
+    std::function<void()> onTick;
+    int64_t interval = 0;
+    bool enabled = false;
+    int64_t nextDue = 0;
+    int64_t ticks = 0;
+  };
+  bool DeliverOneDue();
+  int64_t NextEventTime() const;
+
+  int64_t now_ = 0;
+  int64_t waitCalls_ = 0;
+  int64_t sleepCalls_ = 0;
+  int64_t sleptMs_ = 0;
+  int64_t waitLimit_ = 5'000'000;
+  int depth_ = 0;
+  int maxDepth_ = 0;
+  std::vector<Timer> timers_;
+  // (time, sequence) -> event
+  std::map<std::pair<int64_t, uint64_t>, std::function<void()>> scheduled_;
+  uint64_t seq_ = 0;
+  std::deque<std::function<void()>> posted_;
+  std::function<void()> onTerminate_;
+  int64_t baseLocalEpochMs_ = 0;  // local civil time at virtual instant baseNow_
+  int64_t baseNow_ = 0;
+  int utcOffsetMinutes_ = 0;
+};
+
+// Civil time <-> milliseconds since 1970-01-01 (proleptic Gregorian).
+int64_t CivilToEpochMs(const CivilTime& t);
+CivilTime EpochMsToCivil(int64_t ms);
+
+// ---------------------------------------------------------------------------
+// Serial port: records configuration and writes; input bytes are queued with
+// an arrival time and become readable when the virtual clock reaches it (the
+// loop is woken then, as a real port's readiness would).
+class FakeSerialPort : public SerialPort {
+ public:
+  explicit FakeSerialPort(FakeEventLoop& loop) : loop_(loop) {}
+
+  bool Configure(int portNumber, const std::string& settings) override;
+  bool Open() override;
+  void Close() override;
+  bool IsOpen() override { return open_; }
+  bool Write(const std::string& bytes) override;
+  std::string ReadAll() override;
+  int InputCount() override;
+
+  // --- scripting ---
+  // Called on each successful Write with the bytes written.
+  std::function<void(const std::string&)> responder;
+  // Bytes that arrive delayMs after now.
+  void QueueInput(int64_t delayMs, const std::string& bytes);
+  bool failConfigure = false;
+  bool failOpen = false;
+  bool failWrite = false;
+  // Port numbers that Open() refuses (absent ports).
+  std::set<int> missingPorts;
+
+  // --- observation ---
+  std::vector<std::string> writes;
+  std::vector<int64_t> writeTimes;
+  int portNumber = 0;
+  std::string settings;
+  int configureCalls = 0;
+  int openCalls = 0;
+  int closeCalls = 0;
+  std::string AllWritten() const;
+
+ private:
+  void Arrive();
+  FakeEventLoop& loop_;
+  bool open_ = false;
+  std::string input_;
+  std::map<std::pair<int64_t, uint64_t>, std::string> pending_;
+  uint64_t seq_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// TCP socket with a scripted connect outcome and a responder on Send.
+class FakeTcpSocket : public TcpSocket {
+ public:
+  enum class ConnectOutcome { kConnect, kRefuse, kNever };
+
+  explicit FakeTcpSocket(FakeEventLoop& loop) : loop_(loop) {}
+
+  void SetEvents(SocketEvents events) override { events_ = std::move(events); }
+  int State() override { return state_; }
+  void SetRemoteHost(const std::string& host) override { host_ = host; }
+  std::string RemoteHost() override { return host_; }
+  void SetRemotePort(int port) override { port_ = port; }
+  void Connect() override;
+  void Close() override;
+  bool Send(const std::string& bytes) override;
+  std::string GetData() override;
+
+  // --- scripting ---
+  ConnectOutcome connectOutcome = ConnectOutcome::kConnect;
+  int64_t connectDelayMs = 10;
+  // Milliseconds from Close() until the state reads closed; -1 = never
+  // (stays in the closing state).
+  int64_t closeDelayMs = 0;
+  // Called on each successful Send with the bytes sent.
+  std::function<void(const std::string&)> responder;
+  // Data that arrives delayMs after now (dropped if the connection was closed
+  // or re-opened meanwhile).
+  void Deliver(int64_t delayMs, const std::string& bytes);
+  // An error event delayMs after now; the state becomes newState first.
+  void InjectError(int64_t delayMs, int number, const std::string& description,
+                   int newState = kSocketError);
+  // Puts the socket straight into a state (no event).
+  void ForceState(int state) { state_ = state; }
+
+  // --- observation ---
+  std::vector<std::string> sends;
+  std::vector<int64_t> sendTimes;
+  std::vector<int64_t> connectTimes;
+  int closeCalls = 0;
+  int remotePort() const { return port_; }
+  std::string AllSent() const;
+
+ private:
+  FakeEventLoop& loop_;
+  SocketEvents events_;
+  int state_ = kSocketClosed;
+  std::string host_;
+  int port_ = 0;
+  std::string rx_;
+  uint64_t generation_ = 0;  // bumped by Connect/Close to drop stale events
+};
+
+// ---------------------------------------------------------------------------
+class FakeNotifier : public Notifier {
+ public:
+  void MessageBox(const std::string& text) override { messages.push_back(text); }
+  void Log(const std::string& line) override { logs.push_back(line); }
+  void AddTrayIcon(TrayIcon icon, const std::string& tip) override;
+  void SetTrayState(TrayIcon icon, const std::string& tip) override;
+  void RemoveTrayIcon() override { trayPresent = false; ++trayRemoved; }
+
+  std::vector<std::string> messages;
+  std::vector<std::string> logs;
+  std::vector<std::pair<TrayIcon, std::string>> trayStates;
+  bool trayPresent = false;
+  int trayAdded = 0;
+  int trayRemoved = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Real files on disk, with Remove() failures injectable per path.
+class FakeFileSystem : public FileSystem {
+ public:
+  bool Exists(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override;
+  bool Remove(const std::string& path) override;
+  bool MakeDirectory(const std::string& path) override;
+
+  // The next `count` Remove() calls on path fail (-1: every call fails).
+  void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }
+  std::map<std::string, int> removeFailures;
+  std::map<std::string, int> removeCalls;
+};
+
+// ---------------------------------------------------------------------------
+class FakeSystem : public System {
+ public:
+  bool IsNtMajor6() override { return ntMajor6; }
+  std::string CommonAppDataFolder() override { return commonAppData; }
+  std::string ProgramFolder() override { return programFolder; }
+  std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
+  bool AcquireSingleInstance(const std::string& lockFolder) override;
+
+  bool ntMajor6 = false;
+  std::string commonAppData;
+  std::string programFolder;
+  // (keyPath, name) -> value
+  std::map<std::pair<std::string, std::string>, std::string> userValues;
+  bool anotherInstanceRunning = false;
+  std::vector<std::string> lockFolders;
+};
+
+// ---------------------------------------------------------------------------
+struct FakePlatform {
+  FakePlatform();
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
+
+  FakeEventLoop loop;
+  FakeSerialPort serial;
+  FakeTcpSocket socket;
+  FakeNotifier notifier;
+  FakeFileSystem fs;
+  FakeSystem system;
+  Platform platform;
+};
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents on destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Whole file contents as bytes ("" when missing); writes bytes as they stand.
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace kolibra::fakes
