@@ -1,0 +1,198 @@
+#include "outcome/dump.h"
+
+#include <exception>
+#include <fstream>
+#include <string>
+
+#include "app/job_files.h"
+#include "link/serial_link.h"
+#include "link/trace.h"
+#include "link/transmission.h"
+#include "outcome/messages.h"
+
+namespace kolibra {
+namespace {
+
+constexpr const char* kResetCommand = " K";
+constexpr const char* kStatusCommand = "48F";
+constexpr const char* kIdentCommand = "47F";
+constexpr const char* kSerialCommand = "41F";
+
+// Program version written into SR_MATR.
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 0;
+constexpr int kVersionRevision = 14;
+
+bool ValidSlot(int slot) { return slot >= 1 && slot <= kSlotCount; }
+
+void ArmPollingTimer(AppContext& ctx, int64_t intervalMs, bool enabled) {
+  if (ctx.cycle.timer21 >= 0) ctx.platform.loop.SetTimer(ctx.cycle.timer21, intervalMs, enabled);
+}
+
+// cboPagamenti from the tender family: 0 "5 PAGAMENTI", 1 "6", 2 "8".
+void SetPaymentsFromFamily(AppContext& ctx, const std::string& family) {
+  if (family == "ZT" || family == "AT") {
+    ctx.ui.paymentsIndex = 0;
+  } else if (family == "ST") {
+    ctx.ui.paymentsIndex = 1;
+  } else if (family == "OT" || family == "ET" || family == "FT") {
+    ctx.ui.paymentsIndex = 2;
+  }
+}
+
+std::string Last(const std::string& s, std::size_t n) {
+  return s.size() > n ? s.substr(s.size() - n) : s;
+}
+
+// The exchange itself; returns the dump result code and leaves the serial
+// number text in serial.
+int16_t Exchange(AppContext& ctx, std::string& serial) {
+  DumpState& d = ctx.dump;
+  LinkState& link = ctx.link;
+
+  link.answer.clear();
+  if (SendString(ctx, kStatusCommand)) {
+    link.answer = Last(link.answer, 1);
+    if (link.answer == "6") {
+      d.rt = true;
+      ctx.ui.footerRt.value = 1;
+      TraceLine(ctx, " <-- " + link.answer);
+    }
+  }
+
+  link.answer.clear();
+  if (SendString(ctx, kIdentCommand) && link.answer.size() >= 20) {
+    const std::string ident = Last(link.answer, 20);
+    d.mfSerial = ident.substr(0, 8);
+    d.rtSerial = ident.substr(9, 11);
+    TraceLine(ctx, " <-- " + ident);
+    d.tenderFamily = d.rtSerial.substr(3, 2);
+    SetPaymentsFromFamily(ctx, d.tenderFamily);
+    ctx.ui.footerRt.value = d.rt ? 1 : 0;
+  }
+
+  link.answer.clear();
+  int16_t result = SendString(ctx, kSerialCommand) ? 0 : -1;
+  serial = Last(link.answer, 8);
+  // An answer that is only the command's echo carries no serial number:
+  // the dump failed, and is reported like any other failed dump.
+  if (serial == kSerialCommand) result = -1;
+  TraceLine(ctx, " <-- " + serial);
+  return result;
+}
+
+}  // namespace
+
+void StartDump(AppContext& ctx, int16_t slot) {
+  // Refused while a job or another dump uses the link, or while closing;
+  // the port is then left as the running job or dump has it.
+  if (ctx.dump.inProgress || ctx.cycle.jobBusy || ctx.cycle.closing || !ValidSlot(slot)) return;
+
+  if (ctx.cycle.timer21 >= 0) {
+    ArmPollingTimer(ctx, ctx.platform.loop.TimerInterval(ctx.cycle.timer21), false);
+  }
+  ctx.dump.inProgress = true;
+  ctx.cycle.currentSlot = slot;
+
+  if (ctx.ui.optionRs232) OpenCommPort(ctx);
+  if (SendString(ctx, kResetCommand)) {
+    ctx.dump.pending[slot - 1] = true;
+    Norvikocx21_DoDumpConf(ctx);
+  }
+  // Also after an unanswered reset, so that the next tick can try again.
+  ctx.dump.inProgress = false;
+  if (ctx.ui.optionRs232) CloseCommPort(ctx);
+}
+
+void Norvikocx21_DoDumpConf(AppContext& ctx) {
+  DumpState& d = ctx.dump;
+  d.running = true;
+  d.rt = false;
+  ctx.ui.footerRt.value = 0;
+  d.mfSerial.clear();
+  d.rtSerial.clear();
+
+  // tracedump.txt is replaced at every dump; lines go in only with chbTrace.
+  if (ctx.link.trace.file != nullptr) CloseTraceFile(ctx);
+  OpenTraceFile(ctx, JoinPath(ctx.dataDir, "tracedump.txt"));
+
+  std::string serial;
+  int16_t result = -1;
+  try {
+    result = Exchange(ctx, serial);
+    Norvikocx21_EvDumpConfDone(ctx, serial, result);
+  } catch (const std::exception& e) {
+    ctx.platform.notifier.Log(std::string("Dump: ") + e.what());
+  } catch (...) {
+    ctx.platform.notifier.Log("Dump: errore sconosciuto");
+  }
+
+  CloseTraceFile(ctx);
+  d.running = false;
+}
+
+void Norvikocx21_EvDumpConfDone(AppContext& ctx, std::string& cRxdMesg, int16_t& sResult) {
+  const int n = ctx.cycle.currentSlot;
+  OperatorState& ui = ctx.ui;
+  DumpState& d = ctx.dump;
+
+  if (ValidSlot(n)) {
+    if (sResult == 0) {
+      d.pending[n - 1] = false;
+      // One ECR per driver: the other slots are switched off.
+      for (int s = 1; s <= kSlotCount; ++s) {
+        if (s == n) continue;
+        CheckBox& box = ui.slotCheck[s - 1];
+        if (box.value != 0) {
+          box.value = 0;
+          SlotCheckClicked(ctx, s);
+        }
+        box.enabled = false;
+        ui.slotShape[s - 1] = kColourRed;
+      }
+      if (cRxdMesg == "0") ui.windowShown = true;
+      if (d.rt) {
+        ui.serialNumber = d.rtSerial;
+        WriteSerialFile(ctx, d.rtSerial);
+      } else {
+        ui.serialNumber = cRxdMesg;
+        if (d.mfSerial.empty()) d.mfSerial = cRxdMesg;
+        WriteSerialFile(ctx, cRxdMesg);
+      }
+      SubKillErrFile(ctx);
+      if (ui.windowShown) {
+        ui.ecrMessage = cRxdMesg;
+        ui.dumpText[n - 1] = kDumpDone;
+      }
+    } else {
+      // The job waiting on the slot ends with the dump error (no FINESCO).
+      WriteErrFile(ctx, DumpErrorText(sResult), n);
+      SubKillStartFile(ctx);
+      CloseCommPort(ctx);
+      d.pending[n - 1] = true;
+      if (ui.windowShown) ui.dumpText[n - 1] = DumpFailedText(sResult);
+    }
+  }
+
+  d.inProgress = false;
+  ctx.cycle.pauseMarker = 1;
+  ArmPollingTimer(ctx, 1000, true);
+}
+
+void WriteSerialFile(AppContext& ctx, const std::string& serial) {
+  const int slot = ctx.cycle.currentSlot;
+  if (!ValidSlot(slot)) return;
+  std::ofstream out(JobFilePath(ctx, "SR_MATR", slot), std::ios::binary | std::ios::trunc);
+  if (!out) {
+    ctx.platform.notifier.Log("Impossibile scrivere " + JobFileName("SR_MATR", slot));
+    return;
+  }
+  out << serial << "\r\n";
+  out << (ctx.ui.footerRt.value == 1 ? "Stato: RT" : "Stato: MF") << "\r\n";
+  out << "DriverType: ZizAdud\r\n";
+  out << "Versione: " << std::to_string(kVersionMajor) << '.' << std::to_string(kVersionMinor)
+      << ".0." << std::to_string(kVersionRevision) << "\r\n";
+  out << "FW: \r\n";
+}
+
+}  // namespace kolibra

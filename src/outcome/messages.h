@@ -1,0 +1,31 @@
+// The fixed texts written for the calling application and shown to the
+// operator at the end of a job or dump.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kolibra {
+
+// Error-file lines.
+inline constexpr const char* kErrNoAnswer =
+    "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr";
+inline constexpr const char* kErrConversion = "E511: Errore di conversione del file di input";
+inline constexpr const char* kErrNoPort = "E502: Nessuna porta di comunicazione disponibile";
+inline constexpr const char* kErrNoCommandFile =
+    "E506: Trasmissione non avvenuta: file di input non presente";
+inline constexpr const char* kErrDumpGeneric =
+    "Errore generico sull'Ecr, verificare sul manuale del registratore";
+
+// Window texts.
+inline constexpr const char* kStatusFinishedPrefix = "KOLIBRA TERMINATO : ";
+inline constexpr const char* kDumpDone = "DUMP ESEGUITO";
+inline constexpr const char* kDumpNotDone = "DUMP NON ESEGUITO";
+inline constexpr const char* kTrayIdleTip = "Kolibra in attesa esecuzione...";
+
+// Error-file text of a failed dump (any non-zero dump result code).
+std::string DumpErrorText(int16_t result);
+// "DUMP NON ESEGUITO : <result>".
+std::string DumpFailedText(int16_t result);
+
+}  // namespace kolibra
