@@ -1,0 +1,193 @@
+#include "options.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace ecrsim {
+namespace {
+
+bool ParseNumber(const std::string& text, long min, long max, long& out) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  if (text.size() > 12) return false;
+  long v = std::strtol(text.c_str(), nullptr, 10);
+  if (v < min || v > max) return false;
+  out = v;
+  return true;
+}
+
+bool PrintableOfLength(const std::string& text, size_t length) {
+  if (text.size() != length) return false;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return
+      "Usage: kolibra-ecr-sim [options]\n"
+      "Plays an Italian fiscal cash register (ECR) for the kolibra driver.\n"
+      "\n"
+      "Endpoints:\n"
+      "  --listen ADDR        IPv4 address to listen on (default 127.0.0.1)\n"
+      "  --port N             TCP port (default 8000; 0 picks a free port)\n"
+      "  --no-tcp             do not listen on TCP\n"
+      "  --pty                create a pseudo-terminal and serve it as the serial line\n"
+      "  --pty-link PATH      also symlink the pseudo-terminal to PATH (implies --pty)\n"
+      "  On start one line per endpoint is printed: \"tcp ADDR:PORT\", \"pty PATH\".\n"
+      "\n"
+      "ECR identity:\n"
+      "  --mf                 answer the status request as an MF register (\"0\"),\n"
+      "                       not RT (\"6\")\n"
+      "  --mf-serial S        8-character MF serial (default 99MEY012)\n"
+      "  --rt-serial S        11-character RT serial (default 99MZT123456)\n"
+      "  --serial S           8-character serial number (default 99123456)\n"
+      "  --first-receipt N    number of the first receipt, 1..9999 (default 1)\n"
+      "  --first-number N     number printed before the receipt number, 0..9999\n"
+      "                       (default 1)\n"
+      "  --model-ft           closing reply laid out as on FT models\n"
+      "\n"
+      "Timing:\n"
+      "  --gap-ms N           pause between answer chunks (default 20)\n"
+      "  --delay-ms N         extra delay before every answer (default 0)\n"
+      "  --exit-after-ms N    stop after N ms (default: run until SIGINT/SIGTERM)\n"
+      "\n"
+      "Faults:\n"
+      "  --silent             never answer\n"
+      "  --echo-only          echo commands; no second answer, no closing reply\n"
+      "  --drop-after N       after N commands close the TCP connection (a new\n"
+      "                       connection counts afresh) or stop answering on the pty\n"
+      "  --garbage-echo       answer with bytes of the command's length that differ\n"
+      "  --xoff               follow every echo with the XOFF byte 0x13\n"
+      "  --no-closing         never send the receipt's closing reply\n"
+      "\n"
+      "Other:\n"
+      "  --verbose            log commands and answers to stderr\n"
+      "  --help               show this text\n"
+      "Options taking a value accept both \"--opt VALUE\" and \"--opt=VALUE\".\n";
+}
+
+bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool has_inline = false;
+    size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      has_inline = true;
+    }
+    auto need_value = [&]() -> bool {
+      if (has_inline) return true;
+      if (i + 1 >= argc) {
+        error = "option " + arg + " needs a value";
+        return false;
+      }
+      value = argv[++i];
+      return true;
+    };
+    auto number = [&](long min, long max, long& out) -> bool {
+      if (!need_value()) return false;
+      if (!ParseNumber(value, min, max, out)) {
+        error = "option " + arg + ": '" + value + "' is not a number from " +
+                std::to_string(min) + " to " + std::to_string(max);
+        return false;
+      }
+      return true;
+    };
+    auto flag = [&](bool& out) -> bool {
+      if (has_inline) {
+        error = "option " + arg + " takes no value";
+        return false;
+      }
+      out = true;
+      return true;
+    };
+    long n = 0;
+    bool ok = true;
+
+    if (arg == "--help" || arg == "-h") {
+      ok = flag(o.help);
+    } else if (arg == "--listen") {
+      ok = need_value();
+      o.listen_address = value;
+    } else if (arg == "--port") {
+      ok = number(0, 65535, n);
+      o.port = static_cast<int>(n);
+    } else if (arg == "--no-tcp") {
+      bool set = false;
+      ok = flag(set);
+      o.tcp = false;
+    } else if (arg == "--pty") {
+      ok = flag(o.pty);
+    } else if (arg == "--pty-link") {
+      ok = need_value();
+      o.pty_link = value;
+      o.pty = true;
+      if (ok && value.empty()) {
+        error = "option --pty-link needs a path";
+        ok = false;
+      }
+    } else if (arg == "--exit-after-ms") {
+      ok = number(0, LONG_MAX / 4, o.exit_after_ms);
+    } else if (arg == "--gap-ms") {
+      ok = number(0, 600000, o.gap_ms);
+    } else if (arg == "--delay-ms") {
+      ok = number(0, 600000, o.delay_ms);
+    } else if (arg == "--mf") {
+      bool set = false;
+      ok = flag(set);
+      o.ecr.rt_mode = false;
+    } else if (arg == "--mf-serial" || arg == "--rt-serial" || arg == "--serial") {
+      size_t length = arg == "--rt-serial" ? 11 : 8;
+      ok = need_value();
+      if (ok && !PrintableOfLength(value, length)) {
+        error = "option " + arg + " needs exactly " + std::to_string(length) +
+                " printable characters";
+        ok = false;
+      }
+      (arg == "--mf-serial" ? o.ecr.mf_serial
+                            : arg == "--rt-serial" ? o.ecr.rt_serial : o.ecr.serial) = value;
+    } else if (arg == "--first-receipt") {
+      ok = number(1, 9999, n);
+      o.ecr.first_receipt = static_cast<int>(n);
+    } else if (arg == "--first-number") {
+      ok = number(0, 9999, n);
+      o.ecr.first_number = static_cast<int>(n);
+    } else if (arg == "--model-ft") {
+      ok = flag(o.ecr.model_ft);
+    } else if (arg == "--silent") {
+      ok = flag(o.silent);
+    } else if (arg == "--echo-only") {
+      ok = flag(o.echo_only);
+    } else if (arg == "--drop-after") {
+      ok = number(0, LONG_MAX / 4, o.drop_after);
+    } else if (arg == "--garbage-echo") {
+      ok = flag(o.garbage_echo);
+    } else if (arg == "--xoff") {
+      ok = flag(o.xoff);
+    } else if (arg == "--no-closing") {
+      ok = flag(o.no_closing);
+    } else if (arg == "--verbose" || arg == "-v") {
+      ok = flag(o.verbose);
+    } else {
+      error = "unknown option " + arg;
+      ok = false;
+    }
+    if (!ok) return false;
+  }
+  if (!o.tcp && !o.pty && !o.help) {
+    error = "nothing to serve: --no-tcp needs --pty";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace ecrsim
