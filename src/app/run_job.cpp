@@ -95,10 +95,15 @@ int16_t RunJob(AppContext& ctx) {
   int16_t result = kJobOk;
   const bool testReceipt = ctx.cycle.testReceipt != 0;
 
-  // Every way out: the trace file closed, a test receipt used up. The trace
-  // file is closed even when chbTrace was cleared during the run, so that
-  // no handle is left behind for a later job to write into.
+  // Every way out: the serial port and the trace file closed, a test
+  // receipt used up. The trace file is closed even when chbTrace was cleared
+  // during the run, so that no handle is left for a later job to write into;
+  // a port found open before the set-up (which then refuses to re-target it)
+  // is closed too, so that the next job can set it up again.
   auto finish = [&ctx, testReceipt](int16_t code) {
+    Step(ctx, "close port", [&] {
+      if (ctx.platform.serial.IsOpen()) ctx.platform.serial.Close();
+    });
     CloseTraceFile(ctx);
     if (testReceipt) ctx.cycle.testReceipt = 0;
     return code;
@@ -162,9 +167,6 @@ int16_t RunJob(AppContext& ctx) {
   }
 
   if (result == kJobNoAnswer) TraceLine(ctx, " <- TIMEOUT SCADUTO");
-  Step(ctx, "close port", [&] {
-    if (ctx.platform.serial.IsOpen()) ctx.platform.serial.Close();
-  });
   return finish(result);
 }
 
