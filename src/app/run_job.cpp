@@ -111,7 +111,6 @@ int16_t RunJob(AppContext& ctx) {
 
   if (ctx.ui.trace.value == 1) {
     Step(ctx, "trace", [&] {
-      if (ctx.link.trace.file != nullptr) CloseTraceFile(ctx);
       OpenTraceFile(ctx, TracePath(ctx));  // without a file the job runs untraced
     });
   }

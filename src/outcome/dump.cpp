@@ -113,7 +113,6 @@ void Norvikocx21_DoDumpConf(AppContext& ctx) {
   d.rtSerial.clear();
 
   // tracedump.txt is replaced at every dump; lines go in only with chbTrace.
-  if (ctx.link.trace.file != nullptr) CloseTraceFile(ctx);
   OpenTraceFile(ctx, JoinPath(ctx.dataDir, "tracedump.txt"));
 
   std::string serial;
