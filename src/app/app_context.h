@@ -26,6 +26,11 @@ struct JobCycleState {
   int16_t testReceipt = 0;
   std::string resetCommand = " K";
   EventLoop::TimerId timer21 = -1;  // polling timer
+  bool dataDirMissing = false;    // the data directory vanished (logged once)
+  bool shutdownRequested = false; // a termination request waits to be served
+  bool closedWhileBusy = false;   // it came while a job or dump was running
+  bool ended = false;             // shutdown has run; the main loop stops
+  EventLoop::TimerId giveUpTimer = -1;  // keeps the time-out flag raised while closing
 };
 
 struct AppContext {

@@ -27,4 +27,7 @@ void SubKillDatiFile(AppContext& ctx);
 // Deletes the start file; when no error file exists, writes FINESCO ("finesco").
 void SubKillStartFile(AppContext& ctx);
 
+// Appends "<date> <time> <text>" (CR LF) to LOGFILE.TXT in the data directory.
+void AppendKillLog(AppContext& ctx, const std::string& text);
+
 }  // namespace kolibra

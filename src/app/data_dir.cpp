@@ -1,0 +1,51 @@
+#include "app/data_dir.h"
+
+#include "ui/operator_events.h"
+
+namespace kolibra {
+
+std::string DropTrailingSeparator(std::string path) {
+  if (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
+}
+
+bool IsOS_Vista(AppContext& ctx) { return ctx.platform.system.IsNtMajor6(); }
+
+std::string Read_CSIDL_COMMON_APPDATA(AppContext& ctx) {
+  std::string folder = ctx.platform.system.CommonAppDataFolder();
+  // The shell answers in a fixed buffer: the text ends at its first NUL.
+  const std::size_t nul = folder.find('\0');
+  if (nul != std::string::npos) folder.resize(nul);
+  return folder;
+}
+
+std::string GetCustomPathDataDir(AppContext& ctx) {
+  std::string value = ctx.platform.system.ReadUserValue(kUserKeyPath, kCustomDataDirValue);
+  const std::size_t nul = value.find('\0');
+  if (nul != std::string::npos) value.resize(nul);
+  if (value.empty()) return {};
+  value = DropTrailingSeparator(value);
+  return ctx.platform.fs.IsDirectory(value) ? value : std::string();
+}
+
+bool SelectDataDirectory(AppContext& ctx) {
+  const std::string programFolder = ctx.platform.system.ProgramFolder();
+  ctx.dataDir = programFolder;
+  if (IsOS_Vista(ctx)) {
+    const std::string common = Read_CSIDL_COMMON_APPDATA(ctx);
+    if (!common.empty()) ctx.dataDir = JoinPath(common, kCommonSubFolder);
+    if (!ctx.platform.fs.IsDirectory(ctx.dataDir)) {
+      ShowMessage(ctx, ctx.dataDir + kDirMissingSuffix);
+      return false;
+    }
+  }
+  ctx.defaultDataDir = ctx.dataDir;
+  ctx.settingsDir = programFolder;
+  const std::string custom = GetCustomPathDataDir(ctx);
+  if (!custom.empty()) ctx.dataDir = DropTrailingSeparator(custom);
+  ctx.ui.dataDirText = ctx.dataDir;
+  ctx.ui.dataDirVisible = true;
+  return true;
+}
+
+}  // namespace kolibra

@@ -1,0 +1,30 @@
+// Where the job files are exchanged (the data directory) and where the
+// settings files live (the settings folder).
+#pragma once
+
+#include <string>
+
+#include "app/app_context.h"
+
+namespace kolibra {
+
+inline const std::string kUserKeyPath = "SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA";
+inline const std::string kCustomDataDirValue = "CustomPathDataDir";
+inline const std::string kCommonSubFolder = "NORVIKKOLIBRA";
+inline const std::string kDirMissingSuffix = " : DIR NON ESISTENTE";
+
+bool IsOS_Vista(AppContext& ctx);
+std::string Read_CSIDL_COMMON_APPDATA(AppContext& ctx);
+// The per-user override of the data directory; empty when absent or when it
+// names a folder that does not exist.
+std::string GetCustomPathDataDir(AppContext& ctx);
+
+// Sets the data directory, the default data directory and the settings folder
+// (the program's folder) and shows the data directory. False (after a message
+// box) when the shared data directory does not exist: the program must end.
+bool SelectDataDirectory(AppContext& ctx);
+
+// Removes one trailing path separator.
+std::string DropTrailingSeparator(std::string path);
+
+}  // namespace kolibra

@@ -1,0 +1,114 @@
+#include "app/job_files.h"
+
+#include <cstdio>
+#include <functional>
+#include <utility>
+
+#include "app/text_util.h"
+
+namespace kolibra {
+
+namespace {
+
+constexpr int kKillFailureLimit = 20;
+constexpr int64_t kKillRetryMs = 500;
+
+bool ValidSlot(int slot) { return slot >= 1 && slot <= kSlotCount; }
+
+std::string TwoDigits(int v) {
+  std::string s = std::to_string(v);
+  return s.size() < 2 ? "0" + s : s;
+}
+
+// Date and time as the log writes them: dd/mm/yyyy hh:mm:ss.
+std::string LogStamp(const CivilTime& t) {
+  return TwoDigits(t.day) + "/" + TwoDigits(t.month) + "/" + std::to_string(t.year) + " " +
+         TwoDigits(t.hour) + ":" + TwoDigits(t.minute) + ":" + TwoDigits(t.second);
+}
+
+// Runs the steps of one kill operation. A failed step is retried every
+// 500 ms (blocking) until 20 failures have occurred in this call; from then on
+// every failure is logged and the step is given up.
+class KillRun {
+ public:
+  KillRun(AppContext& ctx, std::string logText) : ctx_(ctx), logText_(std::move(logText)) {}
+
+  void Step(const std::function<bool()>& attempt) {
+    while (!attempt()) {
+      ++failures_;
+      if (failures_ >= kKillFailureLimit) {
+        AppendKillLog(ctx_, logText_);
+        return;
+      }
+      ctx_.platform.loop.SleepBlocking(kKillRetryMs);
+    }
+  }
+
+ private:
+  AppContext& ctx_;
+  std::string logText_;
+  int failures_ = 0;
+};
+
+void KillJobFile(AppContext& ctx, const std::string& base, const std::string& logText) {
+  const int slot = ctx.cycle.currentSlot;
+  if (!ValidSlot(slot)) return;
+  const std::string path = JobFilePath(ctx, base, slot);
+  KillRun run(ctx, logText);
+  run.Step([&] { return !ctx.platform.fs.Exists(path) || ctx.platform.fs.Remove(path); });
+}
+
+}  // namespace
+
+std::string JobFileName(const std::string& base, int slot) {
+  return base + ".00" + std::to_string(slot);
+}
+
+std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot) {
+  return JoinPath(ctx.dataDir, JobFileName(base, slot));
+}
+
+void VerifyExistenceAndKill(AppContext& ctx, const std::string& name) {
+  // Callers may pass the name with its leading separator ("\SR_START.001").
+  std::string bare = name;
+  while (!bare.empty() && (bare.front() == '\\' || bare.front() == '/')) bare.erase(0, 1);
+  if (bare.empty()) return;
+  const std::string path = JoinPath(ctx.dataDir, bare);
+  if (ctx.platform.fs.Exists(path)) ctx.platform.fs.Remove(path);
+}
+
+void WriteErrFile(AppContext& ctx, const std::string& text, int slot) {
+  if (!ValidSlot(slot)) return;
+  // The whole path is used, however long the data directory's name is.
+  const std::string path = JobFilePath(ctx, "SR_ERR", slot);
+  if (!WriteWholeFile(path, text + "\r\n")) {
+    ctx.platform.notifier.Log("Impossibile scrivere " + path + ": " + text);
+  }
+}
+
+void AppendKillLog(AppContext& ctx, const std::string& text) {
+  const std::string path = JoinPath(ctx.dataDir, "LOGFILE.TXT");
+  const std::string line = LogStamp(ctx.platform.loop.LocalTime()) + " " + text + "\r\n";
+  if (!AppendToFile(path, line)) ctx.platform.notifier.Log(text);
+}
+
+void SubKillErrFile(AppContext& ctx) { KillJobFile(ctx, "SR_ERR", "Errore nella Kill di SR_ERR"); }
+void SubKillFileOut(AppContext& ctx) { KillJobFile(ctx, "SR_OUT", "Errore nella Kill di SR_OUT"); }
+void SubKillDatiFile(AppContext& ctx) {
+  KillJobFile(ctx, "SR_DATI", "Errore nella Kill di SR_DATI");
+}
+
+void SubKillStartFile(AppContext& ctx) {
+  const int slot = ctx.cycle.currentSlot;
+  if (!ValidSlot(slot)) return;
+  FileSystem& fs = ctx.platform.fs;
+  const std::string start = JobFilePath(ctx, "SR_START", slot);
+  if (!fs.Exists(start)) return;
+  KillRun run(ctx, "Errore nella Kill di SR_START");
+  run.Step([&] { return !fs.Exists(start) || fs.Remove(start); });
+  if (fs.Exists(JobFilePath(ctx, "SR_ERR", slot))) return;
+  const std::string finesco = JobFilePath(ctx, "FINESCO", slot);
+  run.Step([&] { return WriteWholeFile(finesco, "finesco"); });
+}
+
+}  // namespace kolibra

@@ -1,0 +1,41 @@
+// The program's life: start-up, the main loop, and the orderly shutdown.
+#pragma once
+
+#include <string>
+
+#include "app/app_context.h"
+
+namespace kolibra {
+
+// Exit codes of the driver.
+enum ExitCode : int {
+  kExitOk = 0,             // shut down normally
+  kExitStartupFailed = 1,  // self-test failed or a folder is missing
+  kExitUsage = 2,          // bad command line
+  kExitAnotherCopy = 3,    // another copy serves the same settings folder
+};
+
+struct DriverOptions {
+  std::string settingsDir;  // empty: the program's own folder
+  std::string dataDir;      // empty: chosen from the system (common folder, override)
+  int ecrPort = 0;          // TCP port of the ECR; 0: the usual 8000
+  bool headless = true;     // the log on stderr stands for the window
+};
+
+// Converts "SALE,N1,P1000;" with the line converter and checks the result.
+bool LibrarySelfTest(AppContext& ctx);
+
+// The start-up sequence; false when the program must end.
+bool Form_Load(AppContext& ctx, const DriverOptions& options);
+// The shutdown sequence; marks the driver ended.
+void Form_Unload(AppContext& ctx);
+// A termination request (signal, exit command): a running job or dump is told
+// to give up; the shutdown itself runs from the main loop once it is over.
+void RequestShutdown(AppContext& ctx);
+// Delivers events until the shutdown has run.
+void RunMainLoop(AppContext& ctx);
+
+// Everything from the single-instance check to the end; returns the exit code.
+int RunDriver(AppContext& ctx, const DriverOptions& options);
+
+}  // namespace kolibra

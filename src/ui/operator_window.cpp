@@ -1,0 +1,88 @@
+#include "ui/operator_window.h"
+
+#include "app/job_cycle.h"
+#include "app/job_files.h"
+#include "app/text_util.h"
+#include "outcome/messages.h"
+
+namespace kolibra {
+
+namespace {
+
+constexpr int kTrayDoubleClick = 515;
+constexpr int kTrayRightDown = 516;
+constexpr int kTrayRightUp = 517;
+
+}  // namespace
+
+std::string VersionText() {
+  return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + ".0." +
+         std::to_string(kVersionRevision);
+}
+
+void AddTrayIcon(AppContext& ctx) {
+  ctx.ui.trayIcon = 0;
+  ctx.ui.trayTip = kTrayIdleTip;
+  ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
+  ctx.platform.notifier.Log(std::string("Tray: ") + kTrayIdleTip);
+}
+
+void RemoveTrayIcon(AppContext& ctx) { ctx.platform.notifier.RemoveTrayIcon(); }
+
+void RestoreWindow(AppContext& ctx) {
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (ctx.ui.slotCheck[i].value != 1) ctx.dump.pending[i] = true;
+    ctx.ui.dumpText[i] = ctx.dump.pending[i] ? kDumpNotDone : kDumpDone;
+  }
+  ctx.ui.windowShown = true;
+}
+
+void MinimizeWindow(AppContext& ctx) { ctx.ui.windowShown = false; }
+
+TrayAction TrayMouseMessage(AppContext& ctx, int message) {
+  switch (message) {
+    case kTrayDoubleClick:
+      RestoreWindow(ctx);
+      return TrayAction::kRestore;
+    case kTrayRightDown:
+    case kTrayRightUp:
+      return TrayAction::kPopupMenu;
+    default:
+      return TrayAction::kNone;
+  }
+}
+
+int CMBFile_Click(AppContext& ctx) {
+  if (!ctx.ui.windowShown) return 0;
+  bool allPending = true;
+  for (bool pending : ctx.dump.pending) allPending = allPending && pending;
+  if (allPending) {
+    ctx.ui.ecrMessage = "DUMP NON ANCORA ESEGUITO";
+    return 0;
+  }
+  int slot = 0;
+  for (int n = 1; n <= kSlotCount; ++n) {
+    if (ctx.ui.slotCheck[n - 1].value == 1 && ctx.cycle.portAvailable[n - 1] &&
+        !ctx.dump.pending[n - 1]) {
+      slot = n;
+    }
+  }
+  if (slot == 0) return 0;
+
+  // The files come first: a test-receipt flag left set without its files
+  // would send the next ordinary job unconverted.
+  const std::string command = JobFilePath(ctx, "SR_DATI", slot);
+  const std::string start = JobFilePath(ctx, "SR_START", slot);
+  if (!WriteWholeFile(command, std::string(kTestReceiptLine) + "\r\n") ||
+      !WriteWholeFile(start, "1\r\n")) {
+    ctx.platform.notifier.Log("Scontrino di prova non scritto in " + ctx.dataDir);
+    return 0;
+  }
+  ctx.cycle.testReceipt = 1;
+  ctx.tenderLineCount = 1;
+  if (!PollingTimerEnabled(ctx)) EnablePollingTimer(ctx, true);
+  ctx.ui.testButtonEnabled = false;
+  return slot;
+}
+
+}  // namespace kolibra

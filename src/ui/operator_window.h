@@ -1,0 +1,41 @@
+// The operator window as a model: showing and hiding it, the tray icon, the
+// test receipt, and the program's identity.
+#pragma once
+
+#include <string>
+
+#include "app/app_context.h"
+
+namespace kolibra {
+
+inline constexpr int kVersionMajor = 1;
+inline constexpr int kVersionMinor = 0;
+inline constexpr int kVersionRevision = 14;
+inline constexpr const char* kWindowCaption =
+    "Norvik_Kolibra per ZIZ_ADUD ( XON_XOFF)   RT + V7";
+inline constexpr const char* kTestReceiptLine = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
+
+// "1.0.0.14".
+std::string VersionText();
+
+// Adds the tray icon in its idle state / removes it.
+void AddTrayIcon(AppContext& ctx);
+void RemoveTrayIcon(AppContext& ctx);
+
+// Brings the window back from the tray and refreshes the dump boxes.
+void RestoreWindow(AppContext& ctx);
+// The window was minimized: it leaves the screen, only the tray icon stays.
+void MinimizeWindow(AppContext& ctx);
+
+// What a mouse message over the tray icon asks for.
+enum class TrayAction { kNone, kRestore, kPopupMenu };
+// 515 double click restores the window; 516/517 (right button) pops up the
+// "&File" menu; anything else does nothing.
+TrayAction TrayMouseMessage(AppContext& ctx, int message);
+
+// The " Esegui Test" button: writes a ready-made receipt into the command and
+// start files of the last usable, dumped slot. Acts only while the window is
+// shown. Returns the slot used, or 0 when nothing was written.
+int CMBFile_Click(AppContext& ctx);
+
+}  // namespace kolibra
