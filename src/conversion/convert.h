@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversion/conversion_state.h"
@@ -26,5 +28,16 @@ struct ConversionEnv {
 // 0 when the stream was produced (or the file holds no line), 1 when refused.
 int16_t ConvertCommandFile(const std::string& commandFilePath,
                            std::vector<std::string>& jobLines, ConversionEnv& env);
+
+// Largest command file the conversion reads; a larger one is refused.
+inline constexpr std::size_t kMaxCommandFileSize = 16u * 1024u * 1024u;
+// Most lines a command file may hold; a file with more is refused.
+inline constexpr std::size_t kMaxCommandFileLines = 1000000;
+
+// The conversion of a command file's contents, already read: lines end with
+// CR LF, LF or a lone CR; a last line without an end counts. Same result and
+// effects as ConvertCommandFile after reading the file (trace, XON.txt).
+int16_t ConvertCommandText(std::string_view text, std::vector<std::string>& jobLines,
+                           ConversionEnv& env);
 
 }  // namespace kolibra

@@ -1,0 +1,373 @@
+// Conversion driver: reads a command file, finds the customer code, runs each
+// record through the normalizer, the record handlers or the line converter,
+// post-processes the produced lines, puts the payments in order and writes
+// XON.txt.
+#include "conversion/convert.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <new>
+#include <system_error>
+
+#include "conversion/code_checks.h"
+#include "conversion/line_converter.h"
+#include "conversion/normalizer.h"
+#include "conversion/numbers.h"
+#include "conversion/record_handlers.h"
+#include "conversion/text_util.h"
+#include "platform/file_system.h"
+
+namespace kolibra {
+
+namespace {
+
+constexpr const char* kXonFileName = "XON.txt";
+
+void ShowMessage(ConversionEnv& env, const std::string& text) {
+  if (env.notifier != nullptr) env.notifier->MessageBox(text);
+}
+
+void Trace(ConversionEnv& env, const std::string& text) {
+  if (env.trace) env.trace(text);
+}
+
+std::string FileLabel(const std::string& path) {
+  return path.empty() ? std::string("Il file") : "Il file " + path;
+}
+
+// Splits the file contents at CR LF, LF or a lone CR. Refuses (false) more
+// than kMaxCommandFileLines lines.
+bool SplitLines(std::string_view text, std::vector<std::string>& lines) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = start;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+    if (lines.size() == kMaxCommandFileLines) return false;
+    lines.emplace_back(text.substr(start, end - start));
+    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+      ++end;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool HasField(std::string_view line, std::string_view key) {
+  return FindNoCase(line, key) != std::string_view::npos;
+}
+
+void PreScanCustomerCode(ConversionState& state) {
+  std::string value;
+  for (const std::string& line : state.lines) {
+    if (line.size() < 4) continue;
+    if (StartsWithNoCase(line, "LOTT") && GetField(false, value, line, ",C")) {
+      const std::size_t open = value.find('[');
+      if (open != std::string::npos) value.erase(0, open + 1);
+      if (value.find(']') != std::string::npos) value.pop_back();
+      if (value.size() == 8) {
+        state.customerCode = value;
+        break;
+      }
+      continue;
+    }
+    if (ContainsNoCase(std::string_view(line).substr(0, 5), "PRNT")) {
+      if (GetField(false, value, line, ",:") && (value.size() == 16 || value.size() == 11) &&
+          (CheckCodiceFiscale(value) || CheckPartitaIva(value))) {
+        state.codeCandidate = value;
+      }
+    } else if (StartsWithNoCase(line, "FUNC,N39") && !state.codeCandidate.empty()) {
+      state.customerCode = state.codeCandidate;
+      break;
+    }
+  }
+  if (!state.customerCode.empty()) state.customerCodeEmitted = true;
+}
+
+void CountTenderLine(ConversionState& state) {
+  if (state.tenderLineCount == std::numeric_limits<int16_t>::max()) {
+    throw ConversionFailure{"Overflow", 6, 0};
+  }
+  ++state.tenderLineCount;
+}
+
+// Turns the "|" placeholder into "H" or "*" (or removes it at the start) and
+// counts payment lines.
+void PostProcess(ConversionState& state) {
+  std::string& line = state.lineResult;
+  const std::size_t bar = line.find('|');
+  if (bar != std::string::npos) {
+    for (char& c : line) c = UpperCp1252(c);
+    if (bar == 0) {
+      line.erase(0, 1);
+    } else {
+      line[bar] = state.percent ? '*' : 'H';
+    }
+  }
+  if (IsTenderLine(line)) CountTenderLine(state);
+}
+
+// Moves the payment lines that end with the last-tender suffix behind all
+// the others, keeping their order.
+void ReorderPayments(ConversionState& state) {
+  if (state.tenderLineCount <= 1 || state.lastTenderSuffix.empty()) return;
+  const std::string& suffix = state.lastTenderSuffix;
+  std::stable_partition(state.output.begin(), state.output.end(), [&](const std::string& l) {
+    const bool last = IsTenderLine(l) && l.size() >= suffix.size() &&
+                      l.compare(l.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return !last;
+  });
+}
+
+// "CHEQ" (case-sensitive) outside the text fields of a normalized line.
+bool HasChequeMarker(std::string_view line) {
+  std::size_t fieldStart = 0;
+  while (fieldStart <= line.size()) {
+    std::size_t fieldEnd = line.find(',', fieldStart);
+    if (fieldEnd == std::string_view::npos) fieldEnd = line.size();
+    const std::string_view field = line.substr(fieldStart, fieldEnd - fieldStart);
+    if (!(fieldStart > 0 && !field.empty() && field[0] == ':') &&
+        field.find("CHEQ") != std::string_view::npos) {
+      return true;
+    }
+    fieldStart = fieldEnd + 1;
+  }
+  return false;
+}
+
+enum class LineOutcome { kDone, kRefuse };
+
+// One record through the dispatch: the handlers in their order, then the line
+// converter for a record that produced nothing.
+LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
+  state.lineResult.clear();
+  const std::string line = rawLine.find("OPFS") == std::string::npos
+                               ? NormalizeRecordLine(rawLine, kRecordTextWidth)
+                               : rawLine;
+  state.percent = ContainsNoCase(line, ",%");
+
+  auto keyword = [&line](std::string_view key) { return StartsWithNoCase(line, key); };
+  auto finish = [&state]() {
+    if (!state.lineResult.empty()) state.output.push_back(state.lineResult);
+    state.lineResult.clear();
+    return LineOutcome::kDone;
+  };
+  std::string value;
+
+  if (keyword("OPFS")) {
+    HandleOpfs(state, line);
+    return finish();
+  }
+  if (keyword("CLFS") || keyword("DATE")) return finish();
+  if (keyword("FUNC,")) {
+    if (GetField(false, value, line, ",N") && IsNumeric(value) && NumericValue(value) == 39) {
+      return finish();
+    }
+  }
+  // A record claimed by one of the handlers below; only then can the later
+  // tests meet a line that is not theirs.
+  bool claimed = false;
+  if (keyword("BARC")) {
+    HandleBarc(state, line);
+    claimed = true;
+  }
+  if (keyword("DISP,") && HasField(line, ",:")) {
+    HandleDisp(state, line);
+    return finish();
+  }
+  if (keyword("OPEN,") && HasField(line, ",N")) {
+    HandleOpen(state, line);
+    return finish();
+  }
+  if (keyword("OPNF") && !state.invoiceMode) {
+    HandleOpnf(state, line);
+    return finish();
+  }
+  if (keyword("CLNF") && !state.invoiceMode) {
+    HandleClnf(state, line);
+    return finish();
+  }
+  if (keyword("PLUD") || keyword("SALE,")) {
+    HandleSale(state, line);
+    claimed = true;
+  }
+  if (keyword("PRNT")) {
+    const HandlerResult r = HandlePrnt(state, line);
+    if (r == HandlerResult::kDropLine) return LineOutcome::kDone;
+    if (r == HandlerResult::kRefuse) return LineOutcome::kRefuse;
+    claimed = true;
+  }
+  if (keyword("ADDS,") && HasField(line, ",V")) {
+    HandleSurcharge(state, line);
+    return finish();
+  }
+  if (keyword("TEND") && HasField(line, ",N")) {
+    HandleTend(state, line);
+    claimed = true;
+  }
+  if (keyword("BANC")) {
+    HandleBanc(state, line);
+    claimed = true;
+  }
+  // "CHEQ" anywhere marks a cheque record, but not inside a text nor in a
+  // record already handled (a sale or printed line mentioning a cheque).
+  if (keyword("CARD") || (!claimed && HasChequeMarker(line))) {
+    HandleCardCheq(state, line);
+    claimed = true;
+  }
+  if (keyword("TICK")) HandleTick(state, line);
+  if (keyword("CRED")) HandleCred(state, line);
+  if (keyword("EXTL,")) HandleExtl(state, line);
+  if (state.settings.rt && keyword("NDCR")) {
+    const HandlerResult r = HandleNdcr(state, line);
+    if (r == HandlerResult::kDropLine) return LineOutcome::kDone;
+    if (r == HandlerResult::kRefuse) return LineOutcome::kRefuse;
+  }
+  if (state.settings.rt && keyword("DELD")) {
+    const HandlerResult r = HandleDeld(state, line);
+    if (r == HandlerResult::kDropLine) return LineOutcome::kDone;
+    if (r == HandlerResult::kRefuse) return LineOutcome::kRefuse;
+  }
+  if (keyword("LOTT") && HasField(line, ",C")) return finish();
+
+  if (state.lineResult.empty()) {
+    std::string answer = CallLineConverter(line);
+    if (ContainsNoCase(answer, "ERRO")) {
+      if (ContainsNoCase(answer, "C211")) return LineOutcome::kDone;
+      return LineOutcome::kRefuse;
+    }
+    state.lineResult = std::move(answer);
+  }
+
+  PostProcess(state);
+  if (!state.lineResult.empty()) state.output.push_back(std::move(state.lineResult));
+  state.lineResult.clear();
+  return LineOutcome::kDone;
+}
+
+bool WriteXon(const std::string& path, const std::vector<std::string>& lines) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  for (const std::string& l : lines) {
+    out.write(l.data(), static_cast<std::streamsize>(l.size()));
+    out.write("\r\n", 2);
+  }
+  out.close();
+  return !out.fail();
+}
+
+int16_t Convert(std::string_view text, const std::string& path, std::vector<std::string>& jobLines,
+                ConversionEnv& env) {
+  env.tenderLineCount = 0;
+  ConversionState state(env.settings);
+  std::size_t step = 0;
+  try {
+    Trace(env, " ------------ File SR_Dati ------------ ");
+    if (!SplitLines(text, state.lines)) {
+      ShowMessage(env, FileLabel(path) + " contiene troppe righe (oltre " +
+                           std::to_string(kMaxCommandFileLines) + ")");
+      return 1;
+    }
+    if (env.trace) {
+      for (const std::string& line : state.lines) env.trace(" - " + line);
+    }
+    Trace(env, " -------------------------------------- ");
+
+    PreScanCustomerCode(state);
+    const std::string xonPath = env.dataDir.empty() ? std::string() : JoinPath(env.dataDir, kXonFileName);
+    if (!xonPath.empty()) {
+      std::error_code ec;
+      std::filesystem::remove(xonPath, ec);
+    }
+    if (state.lines.empty()) return 0;
+
+    jobLines.clear();
+    if (!state.customerCode.empty()) state.output.push_back('"' + state.customerCode + "\"@39F");
+
+    for (step = 1; step <= state.lines.size(); ++step) {
+      if (ConvertLine(state, state.lines[step - 1]) == LineOutcome::kRefuse) {
+        env.tenderLineCount = state.tenderLineCount;
+        jobLines = std::move(state.output);
+        return 1;
+      }
+    }
+    step = 0;
+    ReorderPayments(state);
+    env.tenderLineCount = state.tenderLineCount;
+    jobLines = std::move(state.output);
+
+    if (!xonPath.empty() && !WriteXon(xonPath, jobLines)) {
+      ShowMessage(env, "Impossibile scrivere il file " + xonPath);
+      return 1;
+    }
+    return 0;
+  } catch (const ConversionFailure& f) {
+    const int line = f.step != 0 ? f.step : static_cast<int>(step);
+    ShowMessage(env, "Errore Conv = " + f.description + " - " + std::to_string(f.number) +
+                         " Line : " + std::to_string(line));
+  } catch (const std::bad_alloc&) {
+    ShowMessage(env, "Errore Conv = Out of memory - 7 Line : " + std::to_string(step));
+  } catch (const std::exception& e) {
+    ShowMessage(env, std::string("Errore Conv = ") + e.what() + " - 51 Line : " + std::to_string(step));
+  } catch (...) {
+    ShowMessage(env, "Errore Conv = Internal error - 51 Line : " + std::to_string(step));
+  }
+  env.tenderLineCount = state.tenderLineCount;
+  return 1;
+}
+
+}  // namespace
+
+int16_t ConvertCommandText(std::string_view text, std::vector<std::string>& jobLines,
+                           ConversionEnv& env) {
+  return Convert(text, std::string(), jobLines, env);
+}
+
+int16_t ConvertCommandFile(const std::string& commandFilePath, std::vector<std::string>& jobLines,
+                           ConversionEnv& env) {
+  env.tenderLineCount = 0;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(commandFilePath, ec)) {
+    ShowMessage(env, "Il file " + commandFilePath + " non esiste");
+    return 1;
+  }
+  const std::string tooLarge = "Il file " + commandFilePath + " supera i " +
+                               std::to_string(kMaxCommandFileSize / (1024 * 1024)) + " MB";
+  const auto size = std::filesystem::file_size(commandFilePath, ec);
+  if (!ec && size > kMaxCommandFileSize) {
+    ShowMessage(env, tooLarge);
+    return 1;
+  }
+  std::string text;
+  try {
+    std::ifstream in(commandFilePath, std::ios::binary);
+    if (!in) {
+      ShowMessage(env, "Il file " + commandFilePath + " non si puo' leggere");
+      return 1;
+    }
+    if (!ec) text.reserve(static_cast<std::size_t>(size));
+    // Read in blocks, so that a file that grows meanwhile is still capped.
+    char block[65536];
+    while (in) {
+      in.read(block, sizeof block);
+      text.append(block, static_cast<std::size_t>(in.gcount()));
+      if (text.size() > kMaxCommandFileSize) {
+        ShowMessage(env, tooLarge);
+        return 1;
+      }
+    }
+    if (in.bad()) {
+      ShowMessage(env, "Il file " + commandFilePath + " non si puo' leggere");
+      return 1;
+    }
+  } catch (const std::bad_alloc&) {
+    ShowMessage(env, "Errore Conv = Out of memory - 7 Line : 0");
+    return 1;
+  }
+  return Convert(text, commandFilePath, jobLines, env);
+}
+
+}  // namespace kolibra
