@@ -1,0 +1,193 @@
+#include "platform/posix/posix_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace kolibra {
+namespace {
+
+struct BaudEntry {
+  int rate;
+  speed_t code;
+};
+constexpr BaudEntry kBauds[] = {
+    {300, B300},     {600, B600},     {1200, B1200},     {2400, B2400},
+    {4800, B4800},   {9600, B9600},   {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
+bool BaudCode(int rate, speed_t* code) {
+  for (const BaudEntry& b : kBauds) {
+    if (b.rate == rate) {
+      *code = b.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Splits "a,b,c,d" into exactly four fields.
+bool SplitFour(const std::string& text, std::string out[4]) {
+  std::size_t start = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t comma = text.find(',', start);
+    if (i < 3 && comma == std::string::npos) return false;
+    if (i == 3 && comma != std::string::npos) return false;
+    out[i] = text.substr(start, i < 3 ? comma - start : std::string::npos);
+    start = comma + 1;
+  }
+  return true;
+}
+
+bool AllDigits(const std::string& s) {
+  if (s.empty() || s.size() > 7) return false;
+  for (unsigned char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PosixSerialPort::~PosixSerialPort() { Close(); }
+
+std::string PosixSerialPort::DevicePath(int portNumber) const {
+  auto it = devices_.find(portNumber);
+  if (it != devices_.end()) return it->second;
+  return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+bool PosixSerialPort::Configure(int portNumber, const std::string& settings) {
+  if (IsOpen()) return false;
+  if (portNumber < 1 || portNumber > kMaxPortNumber) return false;
+  std::string f[4];
+  if (!SplitFour(settings, f)) return false;
+  if (!AllDigits(f[0])) return false;
+  const int baud = std::atoi(f[0].c_str());
+  speed_t code;
+  if (!BaudCode(baud, &code)) return false;
+  if (f[1].size() != 1) return false;
+  const char parity = static_cast<char>(f[1][0] & ~0x20);  // ASCII upper case
+  if (parity != 'N' && parity != 'E' && parity != 'O') return false;
+  if (f[2] != "7" && f[2] != "8") return false;
+  if (f[3] != "1" && f[3] != "2") return false;
+  port_ = portNumber;
+  baud_ = baud;
+  parity_ = parity;
+  dataBits_ = f[2][0] - '0';
+  stopBits_ = f[3][0] - '0';
+  return true;
+}
+
+bool PosixSerialPort::Open() {
+  if (IsOpen()) return true;
+  const std::string path = DevicePath(port_);
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct termios tio;
+  speed_t code = B9600;
+  BaudCode(baud_, &code);
+  if (tcgetattr(fd, &tio) != 0) {
+    close(fd);
+    return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CLOCAL | CREAD | (dataBits_ == 7 ? CS7 : CS8);
+  if (parity_ != 'N') tio.c_cflag |= PARENB | (parity_ == 'O' ? PARODD : 0);
+  if (stopBits_ == 2) tio.c_cflag |= CSTOPB;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0 ||
+      tcsetattr(fd, TCSANOW, &tio) != 0) {
+    close(fd);
+    return false;
+  }
+  // A new session starts with an empty input queue.
+  tcflush(fd, TCIFLUSH);
+  fd_ = fd;
+  hungUp_ = false;
+  watch_ = loop_.Watch(fd_, POLLIN, [this](short revents) {
+    // Readiness is reported once; ReadAll arms the watch again, unless the
+    // device hung up (it would report readiness for ever).
+    if (revents & (POLLHUP | POLLERR | POLLNVAL)) hungUp_ = true;
+    loop_.SetWatchEvents(watch_, 0);
+  });
+  return true;
+}
+
+void PosixSerialPort::Close() {
+  if (!IsOpen()) return;
+  loop_.Unwatch(watch_);
+  watch_ = 0;
+  close(fd_);
+  fd_ = -1;
+  hungUp_ = false;
+}
+
+void PosixSerialPort::Rearm() {
+  if (IsOpen() && !hungUp_) loop_.SetWatchEvents(watch_, POLLIN);
+}
+
+bool PosixSerialPort::Write(const std::string& bytes) {
+  if (!IsOpen()) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    // The output queue is full: wait for room, but not without bound.
+    struct pollfd p = {fd_, POLLOUT, 0};
+    int r;
+    do {
+      r = poll(&p, 1, kWriteStallMs);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+  }
+  return true;
+}
+
+std::string PosixSerialPort::ReadAll() {
+  std::string out;
+  if (!IsOpen()) return out;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd_, buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // Raw mode with no minimum returns 0 when the queue is empty; an error
+    // such as EIO means the device went away (a pty whose other side closed).
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) hungUp_ = true;
+    if (n == 0) {
+      struct pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) hungUp_ = true;
+    }
+    break;
+  }
+  Rearm();
+  return out;
+}
+
+int PosixSerialPort::InputCount() {
+  if (!IsOpen()) return 0;
+  int count = 0;
+  if (ioctl(fd_, FIONREAD, &count) != 0 || count < 0) count = 0;
+  if (count == 0) Rearm();
+  return count;
+}
+
+}  // namespace kolibra

@@ -1,0 +1,61 @@
+// A serial port on a termios device: raw mode, no flow control of any kind
+// (the ECR's XON/XOFF bytes reach the logic as data), non-blocking reads.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/posix/posix_event_loop.h"
+#include "platform/serial_port.h"
+
+namespace kolibra {
+
+class PosixSerialPort : public SerialPort {
+ public:
+  static constexpr int kMaxPortNumber = 255;
+
+  explicit PosixSerialPort(PosixEventLoop& loop) : loop_(loop) {}
+  ~PosixSerialPort() override;
+  PosixSerialPort(const PosixSerialPort&) = delete;
+  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+  // Settings text: "<baud>,<parity>,<data bits>,<stop bits>" with a baud rate
+  // the terminal driver knows (300 to 230400), parity N, E or O, 7 or 8 data
+  // bits, 1 or 2 stop bits. Anything else is refused, as is any change while
+  // the port is open.
+  bool Configure(int portNumber, const std::string& settings) override;
+  // Opens the configured port's device. While open, the loop wakes when input
+  // arrives; after such a wake-up it waits for ReadAll before it watches
+  // again, so input left unread cannot make the loop spin.
+  bool Open() override;
+  void Close() override;
+  bool IsOpen() override { return fd_ >= 0; }
+  // Blocks until every byte is handed to the driver; gives up (false) when the
+  // device accepts nothing for kWriteStallMs.
+  bool Write(const std::string& bytes) override;
+  std::string ReadAll() override;
+  int InputCount() override;
+
+  // COMn is the device "/dev/ttyS<n-1>" unless set here.
+  void SetDevicePath(int portNumber, const std::string& path) { devices_[portNumber] = path; }
+  std::string DevicePath(int portNumber) const;
+  int PortNumber() const { return port_; }
+
+  static constexpr int kWriteStallMs = 2000;
+
+ private:
+  void Rearm();
+
+  PosixEventLoop& loop_;
+  std::map<int, std::string> devices_;
+  int port_ = 1;
+  int baud_ = 9600;
+  char parity_ = 'N';
+  int dataBits_ = 8;
+  int stopBits_ = 1;
+  int fd_ = -1;
+  PosixEventLoop::WatchId watch_ = 0;
+  bool hungUp_ = false;  // the device reported end of input (a closed pty)
+};
+
+}  // namespace kolibra
