@@ -35,6 +35,7 @@ struct LinkState {
   std::string outputPath;            // current output-file path (SR_OUT.00n)
   std::FILE* output = nullptr;       // output file while DoSendFile runs
   bool reconnectQueued = false;      // a reconnect after error 10061 is posted
+  bool reconnectActive = false;      // the posted reconnect is running now
 };
 
 }  // namespace kolibra

@@ -1,0 +1,191 @@
+#include "link/closing_reply.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "link/link_wait.h"
+#include "link/tcp_link.h"
+#include "link/trace.h"
+
+namespace kolibra {
+
+namespace {
+
+constexpr std::size_t kReplyMinLength = 36;
+// A reply that keeps arriving in short pieces uses one attempt per this many
+// short pairs, so the step ends even then.
+constexpr int kShortPairsPerAttempt = 10;
+const char kAck[] = "\x06";
+const LinkFault kReplyTooShort{5, "Invalid procedure call or argument"};
+
+// The n characters at 0-based index start; a field outside the reply is a
+// fault, never a read past its ends.
+std::string Field(const std::string& reply, long long start, std::size_t n) {
+  if (start < 0 || static_cast<std::size_t>(start) + n > reply.size()) throw kReplyTooShort;
+  return reply.substr(static_cast<std::size_t>(start), n);
+}
+
+void ReplaceAll(std::string& s, char from, char to) {
+  for (char& c : s) {
+    if (c == from) c = to;
+  }
+}
+
+// Numeric as the ECR's fields are read: blanks around an optionally signed
+// decimal number.
+bool ParseNumber(const std::string& text, double& value) {
+  std::size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos) return false;
+  std::size_t e = text.find_last_not_of(' ');
+  std::string t = text.substr(b, e - b + 1);
+  std::size_t i = 0;
+  bool negative = false;
+  if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
+  double v = 0;
+  int digits = 0;
+  while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+    v = v * 10 + (t[i++] - '0');
+    ++digits;
+  }
+  if (i < t.size() && t[i] == '.') {
+    ++i;
+    double scale = 0.1;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+      v += (t[i++] - '0') * scale;
+      scale /= 10;
+      ++digits;
+    }
+  }
+  if (digits == 0 || i != t.size()) return false;
+  value = negative ? -v : v;
+  return true;
+}
+
+void WriteRecord(AppContext& ctx, const std::string& record) {
+  std::FILE* out = ctx.link.output;
+  if (out == nullptr) return;
+  std::fwrite(record.data(), 1, record.size(), out);
+  std::fwrite("\r\n", 1, 2, out);
+}
+
+void ParseAndWrite(AppContext& ctx) {
+  const auto records =
+      BuildOutputRecords(ctx.link.answer, ctx.ui.footerRt.value == 1, ctx.dump.tenderFamily == "FT");
+  if (!records) return;
+  WriteRecord(ctx, records->time);
+  WriteRecord(ctx, records->date);
+  if (ctx.link.output != nullptr) std::fflush(ctx.link.output);
+  TraceLine(ctx, " <-- " + ctx.link.answer);
+}
+
+bool ReadSerial(AppContext& ctx) {
+  LinkState& link = ctx.link;
+  SerialPort& port = ctx.platform.serial;
+  link.timeoutFlag = false;
+  link.answer.clear();
+  WaitUntil(ctx, 3000, [&] {
+    link.answer += port.ReadAll();
+    return link.answer.size() >= kReplyMinLength;
+  });
+  port.Write(kAck);  // acknowledged even when nothing came; a port failure is passed over
+  TraceLine(ctx, " <-- " + link.answer);
+  ParseAndWrite(ctx);
+  return true;
+}
+
+void Acknowledge(AppContext& ctx) {
+  WSResetReceive(ctx);
+  if (SocketConnected(ctx)) ctx.platform.socket.Send(kAck);
+}
+
+bool ReadNetwork(AppContext& ctx) {
+  LinkState& link = ctx.link;
+  int attempts = 5;
+  int shortPairs = 0;
+  bool complete = false;
+  while (attempts >= 1 && !complete) {
+    link.timeoutFlag = false;
+    WSResetReceive(ctx);
+    link.answer.clear();
+    WaitForSocketAnswer(ctx, 1500);
+    if (!link.rx.dataArrived) {
+      if (SocketErrorFlagged(ctx)) return false;
+      --attempts;
+      continue;
+    }
+    link.answer = link.rx.text;
+    if (link.answer.size() >= kReplyMinLength) {
+      Acknowledge(ctx);
+      complete = true;
+      continue;
+    }
+    link.timeoutFlag = false;
+    WSResetReceive(ctx);
+    link.answer.clear();
+    WaitForSocketAnswer(ctx, 1500);
+    if (link.rx.dataArrived) {
+      link.answer = link.rx.text;
+      if (link.answer.size() >= kReplyMinLength) {
+        Acknowledge(ctx);
+        complete = true;
+      } else if (++shortPairs % kShortPairsPerAttempt == 0) {
+        --attempts;
+      }
+    } else {
+      if (SocketErrorFlagged(ctx)) return false;
+      --attempts;
+    }
+  }
+  ParseAndWrite(ctx);
+  return true;
+}
+
+}  // namespace
+
+std::string FormatFourDigits(const std::string& field) {
+  double v = 0;
+  if (!ParseNumber(field, v)) return field;
+  const long long n = std::llround(v);
+  char buf[32];
+  if (n < 0) {
+    std::snprintf(buf, sizeof buf, "-%04lld", -n);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04lld", n);
+  }
+  return buf;
+}
+
+std::optional<OutputRecords> BuildOutputRecords(const std::string& reply, bool footerRt, bool modelFt) {
+  const std::size_t stx = reply.find('\x02');
+  const std::size_t etx = reply.find('\x03');
+  if (stx == std::string::npos || etx == std::string::npos) return std::nullopt;
+  const long long s = static_cast<long long>(stx);
+  const long long e = static_cast<long long>(etx);
+  // Every field is taken before anything is built, so a short reply fails whole.
+  const std::string day = Field(reply, s + 1, 2);
+  const std::string month = Field(reply, s + 4, 2);
+  const std::string year = Field(reply, s + 9, 2);
+  std::string time = Field(reply, s + 12, 5);
+  const long long shift = modelFt ? 16 : 0;
+  const std::string number = Field(reply, e - 6 - shift, 4);
+  std::string first;
+  if (footerRt) first = Field(reply, e - 11 - shift, 4);
+
+  ReplaceAll(time, '-', ':');
+  const std::string date = day + "/" + month + "/" + year;
+  OutputRecords r;
+  r.time = "TIME,CASS. 1 " + time + " CASSA   1 ,E,A1;";
+  if (footerRt) {
+    r.date = "DATE," + date + "  SCONTR. N. " + FormatFourDigits(first) + "-" + FormatFourDigits(number) + ",E,A1;";
+  } else {
+    r.date = "DATE," + date + "  SCONTR. N. " + number + ",E,A1;";
+  }
+  return r;
+}
+
+bool ReadClosingReply(AppContext& ctx) {
+  return NetworkMode(ctx) ? ReadNetwork(ctx) : ReadSerial(ctx);
+}
+
+}  // namespace kolibra

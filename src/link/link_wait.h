@@ -1,0 +1,55 @@
+// Helpers shared by the link operations: the one shape of every wait, the
+// link mode and the unexpected-failure type that each operation traps.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/app_context.h"
+
+namespace kolibra {
+
+// An unexpected failure inside a link operation; caught by the operation
+// itself and turned into its message box and result.
+struct LinkFault {
+  int number;
+  std::string description;
+};
+
+inline bool NetworkMode(const AppContext& ctx) { return ctx.ui.optionRete && !ctx.ui.optionRs232; }
+inline bool SocketConnected(AppContext& ctx) { return ctx.platform.socket.State() == kSocketConnected; }
+
+// Arms the time-out clock for one wait and disarms it when the wait ends,
+// also when the wait is left by a fault.
+class TimeoutWindow {
+ public:
+  TimeoutWindow(AppContext& ctx, int64_t timeoutMs);
+  ~TimeoutWindow();
+  TimeoutWindow(const TimeoutWindow&) = delete;
+  TimeoutWindow& operator=(const TimeoutWindow&) = delete;
+  // Blocks in the event loop once, at most until the time-out.
+  void WaitOnce();
+
+ private:
+  AppContext& ctx_;
+  int64_t deadline_;
+};
+
+// Waits (delivering events) until done() holds or the time-out flag is set.
+// done() is evaluated before the first block and after every pass.
+template <class Done>
+void WaitUntil(AppContext& ctx, int64_t timeoutMs, Done done) {
+  TimeoutWindow window(ctx, timeoutMs);
+  while (!done() && !ctx.link.timeoutFlag) window.WaitOnce();
+}
+
+// Waits for a TCP answer: data arrived, a socket or connection error, or the
+// time-out.
+void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs);
+
+// True when the receive slot saw an error during the last wait.
+inline bool SocketErrorFlagged(const AppContext& ctx) {
+  return ctx.link.rx.socketError || ctx.link.rx.connectionError;
+}
+
+}  // namespace kolibra

@@ -1,0 +1,195 @@
+#include "link/tcp_link.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "link/link_wait.h"
+#include "link/trace.h"
+#include "link/transmission.h"
+#include "ui/operator_events.h"
+
+namespace kolibra {
+
+namespace {
+constexpr char kCloseFailure[] = "ERRORE NELLA CHIUSURA DELLA CONNESSIONE";
+
+bool SocketClosed(AppContext& ctx) { return ctx.platform.socket.State() == kSocketClosed; }
+
+std::string WsErrorText(int number, const std::string& description, int status) {
+  return "WS_Error n." + std::to_string(number) + " - " + description + " - " + std::to_string(status);
+}
+
+// Numeric as an address part is read: blanks around an optionally signed
+// whole number with an optional exponent.
+bool ParsePart(const std::string& text, double& value) {
+  std::size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos) return false;
+  std::size_t e = text.find_last_not_of(' ');
+  const std::string t = text.substr(b, e - b + 1);
+  std::size_t i = 0;
+  if (t[i] == '+' || t[i] == '-') ++i;
+  const std::size_t digitsStart = i;
+  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+  if (i == digitsStart) return false;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    const std::size_t expStart = i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    if (i == expStart) return false;
+  }
+  if (i != t.size()) return false;
+  value = std::strtod(t.c_str(), nullptr);  // digits, sign and exponent only: no locale involved
+  return true;
+}
+
+// The reconnect after a refusal, run from the event loop after the error
+// handler has returned; a refusal during it queues exactly one more.
+void RunQueuedReconnect(AppContext& ctx) {
+  ctx.link.reconnectQueued = false;
+  ctx.link.reconnectActive = true;
+  ResetConnClicked(ctx);
+  ctx.link.reconnectActive = false;
+  if (ctx.link.reconnectQueued) ctx.platform.loop.Post([&ctx] { RunQueuedReconnect(ctx); });
+}
+}  // namespace
+
+void WSResetReceive(AppContext& ctx) {
+  ReceiveSlot& rx = ctx.link.rx;
+  rx.socketError = false;
+  rx.connectionError = false;
+  rx.text.clear();
+  rx.dataArrived = false;
+  rx.armed = true;
+}
+
+void Winsock1_DataArrival(AppContext& ctx, std::size_t /*bytes*/) {
+  // Always drain the socket; only the first chunk after a re-arm is kept.
+  const std::string text = ctx.platform.socket.GetData();
+  ReceiveSlot& rx = ctx.link.rx;
+  if (text.empty() || !rx.armed) return;
+  rx.text += text;
+  rx.dataArrived = true;
+  rx.armed = false;
+}
+
+void Winsock1_Connect(AppContext& ctx) {
+  ctx.ui.connShape = kColourGreen;
+  TraceLine(ctx, " -> Connection OK");
+}
+
+void Winsock1_Error(AppContext& ctx, int number, const std::string& description, int status) {
+  CloseSocketConnection(ctx);
+  const bool connectionError =
+      number == kSocketErrAborted || number == kSocketErrTimedOut || number == kSocketErrRefused;
+  const std::string text = WsErrorText(number, description, status);
+  ctx.link.rx.socketError = !connectionError;
+  ctx.link.rx.connectionError = connectionError;
+  if (!connectionError) ShowStatus(ctx, text);
+  TraceLine(ctx, " -> " + text);
+  if (number == kSocketErrRefused && !ctx.link.reconnectQueued) {
+    // Reconnect after this handler has returned: a refusal inside the
+    // reconnect's own waits then cannot nest another reconnect.
+    ctx.link.reconnectQueued = true;
+    if (!ctx.link.reconnectActive) ctx.platform.loop.Post([&ctx] { RunQueuedReconnect(ctx); });
+  }
+}
+
+bool CloseSocketConnection(AppContext& ctx) {
+  TcpSocket& socket = ctx.platform.socket;
+  if (!SocketClosed(ctx)) {
+    socket.Close();
+    Pause(ctx, 200);
+  }
+  int count = 0;
+  while (!SocketClosed(ctx)) {
+    Pause(ctx, 200);
+    if (++count >= 31) {
+      ShowStatus(ctx, kCloseFailure);
+      return false;
+    }
+  }
+  ctx.ui.connShape = kColourRed;
+  return true;
+}
+
+void OpenSocketConnection(AppContext& ctx, bool showClosing) {
+  TcpSocket& socket = ctx.platform.socket;
+  if (!SocketClosed(ctx)) {
+    socket.Close();
+    Pause(ctx, 200);
+    if (showClosing) {
+      ctx.ui.resetConnCaption = "In Chiusura ...";
+      Pause(ctx, 2000);
+    }
+  }
+  int attempts = 0;
+  while (!SocketClosed(ctx)) {
+    Pause(ctx, 1000);
+    ++attempts;
+    TraceLine(ctx, " -> Retry n." + std::to_string(attempts) + " -> " + kCloseFailure);
+    if (attempts >= 21) {
+      ShowStatus(ctx, kCloseFailure);
+      return;
+    }
+  }
+  socket.SetRemoteHost(ctx.ui.remoteIp);
+  if (SocketClosed(ctx)) {
+    if (!ctx.ui.remoteIp.empty()) {
+      socket.SetRemotePort(ctx.link.remotePort);
+      socket.Connect();
+    }
+  } else {
+    TraceLine(ctx, " -> SOCKET CONNECTION FAILURE");
+  }
+}
+
+bool ResetReStartConnection(AppContext& ctx, int16_t maxSecTout) {
+  OpenSocketConnection(ctx, false);
+  int seconds = 0;
+  while (!SocketConnected(ctx)) {
+    Pause(ctx, 1000);
+    if (++seconds > maxSecTout) return false;
+  }
+  ctx.link.rx.socketError = false;
+  ctx.link.rx.connectionError = false;
+  return true;
+}
+
+bool CheckIPAddress(const std::string& address) {
+  if (address.empty()) return false;
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = address.find('.', start);
+    parts.push_back(address.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  if (parts.size() < 4) return false;
+  for (std::size_t i = 0; i < 4; ++i) {
+    double v = 0;
+    if (!ParsePart(parts[i], v) || v > 255) return false;
+  }
+  return true;
+}
+
+void ResetConnClicked(AppContext& ctx) {
+  const std::string caption = ctx.ui.resetConnCaption;
+  try {
+    OpenSocketConnection(ctx, true);
+    Pause(ctx, 2000);
+  } catch (const std::exception&) {
+    ShowMessage(ctx, " Errore di connessione Winsock ");
+  }
+  ctx.ui.resetConnCaption = caption;
+}
+
+void ValidateIpClicked(AppContext& ctx) {
+  const std::string caption = ctx.ui.validateIpCaption;
+  ctx.ui.validateIpCaption = CheckIPAddress(ctx.ui.remoteIp) ? "IP OK" : "IP non Valido";
+  Pause(ctx, 2000);
+  ctx.ui.validateIpCaption = caption;
+}
+
+}  // namespace kolibra

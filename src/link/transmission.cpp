@@ -1,0 +1,337 @@
+#include "link/transmission.h"
+
+#include <cctype>
+
+#include "link/closing_reply.h"
+#include "link/link_wait.h"
+#include "link/tcp_link.h"
+#include "link/trace.h"
+#include "ui/operator_events.h"
+
+namespace kolibra {
+
+namespace {
+
+constexpr char kXoff = '\x13';
+// A run of this many answers that arrive in time but do not confirm the
+// command counts as one retry, so an ECR that keeps answering wrongly cannot
+// keep the driver writing for ever.
+constexpr int kMismatchesPerRetry = 10;
+
+const LinkFault kPortNotOpen{8018, "Operation valid only when the port is open"};
+const LinkFault kWrongSocketState{40006,
+                                  "Wrong protocol or connection state for the requested transaction or request"};
+
+std::string ProcedureError(const LinkFault& f, const char* procedure) {
+  return "Error " + std::to_string(f.number) + " (" + f.description + ") in procedure " + procedure +
+         " of Modulo Module1";
+}
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
+void SendOrFault(AppContext& ctx, const std::string& bytes) {
+  if (SocketConnected(ctx) && !ctx.platform.socket.Send(bytes)) throw kWrongSocketState;
+}
+
+// A payment line: ends with "T" and holds a digit directly before a "T".
+bool IsPaymentLine(const std::string& line) {
+  if (line.empty() || line.back() != 'T') return false;
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(line[i])) && line[i + 1] == 'T') return true;
+  }
+  return false;
+}
+
+bool SendStringSerialMode(AppContext& ctx, const std::string& command) {
+  LinkState& link = ctx.link;
+  SerialPort& port = ctx.platform.serial;
+  bool result = false;
+  bool confirmed = false;
+  int retries = 10;
+  int mismatchRun = 0;
+  while (retries >= 1 && !confirmed) {
+    if (!port.Write(command)) throw kPortNotOpen;
+    Pause(ctx, static_cast<double>(command.size()) + 300);
+    link.answer.clear();
+    WaitUntil(ctx, 3500, [&] {
+      link.answer += port.ReadAll();
+      return link.answer.size() >= command.size();
+    });
+    if (!link.answer.empty()) {
+      if (link.answer.size() == command.size()) {
+        confirmed = link.answer == command;
+      } else if (link.answer.size() > command.size()) {
+        confirmed = Contains(link.answer, command);
+      }
+      if (confirmed) result = true;
+      TraceLine(ctx, " <-- " + link.answer);
+    }
+    if (link.timeoutFlag) {
+      mismatchRun = 0;
+      --retries;
+      Pause(ctx, 300);
+    } else if (!confirmed && ++mismatchRun % kMismatchesPerRetry == 0) {
+      --retries;
+    }
+  }
+  return result;
+}
+
+bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
+  LinkState& link = ctx.link;
+  if (!SocketConnected(ctx)) return false;
+  bool result = false;
+  bool confirmed = false;
+  int retries = 10;
+  while (retries >= 1 && !confirmed) {
+    link.answer.clear();
+    SendOrFault(ctx, command);
+    WSResetReceive(ctx);
+    link.answer.clear();
+    WaitForSocketAnswer(ctx, 3000);
+    if (!link.rx.dataArrived) {
+      if (SocketErrorFlagged(ctx)) {
+        TraceLine(ctx, " <-- " + link.answer + " ( WSError )");
+        return false;
+      }
+      TraceLine(ctx, " <-- " + link.answer + " ( General TimeOut  )");
+      --retries;
+      Pause(ctx, 300);
+      continue;
+    }
+    link.answer = link.rx.text;
+    WSResetReceive(ctx);
+    TraceLine(ctx, " <-- " + link.answer + " ( 0 )");
+    if (!link.answer.empty() && Contains(link.answer, command)) result = true;
+
+    retries = 10;
+    int mismatchRun = 0;
+    while (retries >= 1 && !confirmed) {
+      link.answer.clear();
+      WSResetReceive(ctx);
+      WaitForSocketAnswer(ctx, 3000);
+      if (link.rx.dataArrived) {
+        link.answer = link.rx.text;
+        WSResetReceive(ctx);
+        TraceLine(ctx, " <-- " + link.answer + " ( 1 )");
+        if (link.answer == "K" || (!link.answer.empty() && Contains(link.answer, command))) {
+          confirmed = true;
+          result = true;
+        } else if (++mismatchRun % kMismatchesPerRetry == 0) {
+          --retries;
+        }
+      } else if (link.timeoutFlag) {
+        mismatchRun = 0;
+        TraceLine(ctx, " <-- " + link.answer + " ( TimeOut )");
+        --retries;
+        Pause(ctx, 300);
+      }
+      // Only an error flag: wait again (the re-arm clears it); the closed
+      // socket then runs into time-outs.
+    }
+    break;
+  }
+  return result;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TimeoutWindow::TimeoutWindow(AppContext& ctx, int64_t timeoutMs) : ctx_(ctx) {
+  ctx.link.timeoutFlag = false;
+  ctx.link.timeoutCountdown = 0;
+  EventLoop& loop = ctx.platform.loop;
+  if (ctx.link.timer1 >= 0) loop.SetTimer(ctx.link.timer1, timeoutMs, true);
+  deadline_ = loop.NowMs() + timeoutMs;
+}
+
+TimeoutWindow::~TimeoutWindow() {
+  EventLoop& loop = ctx_.platform.loop;
+  if (ctx_.link.timer1 >= 0) loop.SetTimer(ctx_.link.timer1, loop.TimerInterval(ctx_.link.timer1), false);
+}
+
+void TimeoutWindow::WaitOnce() {
+  EventLoop& loop = ctx_.platform.loop;
+  loop.Wait(deadline_);
+  // The clock's tick is due at the deadline; should it be late or missing,
+  // the wait still ends there instead of turning into a spin.
+  if (!ctx_.link.timeoutFlag && loop.NowMs() >= deadline_) ctx_.link.timeoutFlag = true;
+}
+
+void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs) {
+  WaitUntil(ctx, timeoutMs, [&] { return ctx.link.rx.dataArrived || SocketErrorFlagged(ctx); });
+}
+
+void InitLink(AppContext& ctx) {
+  if (ctx.link.timer1 < 0) ctx.link.timer1 = ctx.platform.loop.CreateTimer([&ctx] { Timer1_Timer(ctx); });
+  SocketEvents events;
+  events.onConnected = [&ctx] { Winsock1_Connect(ctx); };
+  events.onDataArrival = [&ctx](std::size_t bytes) { Winsock1_DataArrival(ctx, bytes); };
+  events.onError = [&ctx](int number, const std::string& description, int status) {
+    Winsock1_Error(ctx, number, description, status);
+  };
+  ctx.platform.socket.SetEvents(std::move(events));
+}
+
+void Timer1_Timer(AppContext& ctx) {
+  if (ctx.link.timeoutCountdown > 0) --ctx.link.timeoutCountdown;
+  if (ctx.link.timeoutCountdown == 0) ctx.link.timeoutFlag = true;
+}
+
+void Pause(AppContext& ctx, double ms) {
+  if (!(ms >= 100)) return;
+  const auto slices = static_cast<int64_t>(ms / 100);
+  EventLoop& loop = ctx.platform.loop;
+  for (int64_t i = 0; i < slices; ++i) {
+    loop.SleepBlocking(100);
+    loop.Wait(loop.NowMs());
+  }
+}
+
+bool SendString(AppContext& ctx, const std::string& command) {
+  ctx.link.answer.clear();
+  TraceLine(ctx, " --> " + command);
+  try {
+    return NetworkMode(ctx) ? SendStringNetworkMode(ctx, command) : SendStringSerialMode(ctx, command);
+  } catch (const LinkFault& f) {
+    ShowMessage(ctx, ProcedureError(f, "SendString"));
+  } catch (const std::exception& e) {
+    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "SendString"));
+  }
+  Pause(ctx, 3000);
+  return false;
+}
+
+bool SendStringSerial(AppContext& ctx, const std::string& command) {
+  LinkState& link = ctx.link;
+  SerialPort& port = ctx.platform.serial;
+  link.answer.clear();
+  port.Write(command);  // a failing port is passed over: the line counts as sent
+  link.answer.clear();
+  TraceLine(ctx, " --> " + command);
+  WaitUntil(ctx, 4500, [&] {
+    link.answer += port.ReadAll();
+    return link.answer.size() >= command.size() && port.InputCount() == 0;
+  });
+  if (link.answer.find(kXoff) != std::string::npos) Pause(ctx, 200);
+  TraceLine(ctx, " <-- " + link.answer);
+  return true;
+}
+
+bool SendStringWinsock(AppContext& ctx, const std::string& command) {
+  LinkState& link = ctx.link;
+  try {
+    bool result = false;
+    bool done = false;
+    int retries = 3;
+    while (retries >= 1 && !done) {
+      link.answer.clear();
+      WSResetReceive(ctx);
+      SendOrFault(ctx, command);
+      TraceLine(ctx, " --> " + command);
+      WSResetReceive(ctx);
+      link.answer.clear();
+      WaitForSocketAnswer(ctx, 3000);
+      if (!link.rx.dataArrived) {
+        if (SocketErrorFlagged(ctx)) {
+          result = false;
+          done = true;
+        } else if (link.timeoutFlag) {
+          --retries;
+          Pause(ctx, 300);
+        }
+        continue;
+      }
+      link.answer = link.rx.text;
+      WSResetReceive(ctx);
+      TraceLine(ctx, " <-- " + link.answer);
+      if (link.answer.empty()) continue;
+      if (command.size() == 1) {
+        result = true;
+        done = true;
+        continue;
+      }
+      retries = 3;
+      while (retries >= 1 && !done) {
+        link.answer.clear();
+        link.timeoutFlag = false;
+        WSResetReceive(ctx);
+        WaitForSocketAnswer(ctx, 3000);
+        if (link.rx.dataArrived) {
+          link.answer = link.rx.text;
+          WSResetReceive(ctx);
+          TraceLine(ctx, " <-- " + link.answer);
+          if (!link.answer.empty()) {
+            result = true;
+            done = true;
+          }
+        }
+        if (!done && SocketErrorFlagged(ctx)) {
+          result = false;
+          done = true;
+        }
+        if (!done && link.timeoutFlag) {
+          --retries;
+          Pause(ctx, 300);
+        }
+      }
+      break;
+    }
+    return result;
+  } catch (const LinkFault& f) {
+    const std::string text = ProcedureError(f, "SendStringWinsock");
+    TraceLine(ctx, " <-- " + text);
+    ShowMessage(ctx, text);
+  } catch (const std::exception& e) {
+    const std::string text = ProcedureError(LinkFault{5, e.what()}, "SendStringWinsock");
+    TraceLine(ctx, " <-- " + text);
+    ShowMessage(ctx, text);
+  }
+  Pause(ctx, 3000);
+  return false;
+}
+
+namespace {
+void CloseOutput(AppContext& ctx) {
+  if (ctx.link.output != nullptr) {
+    std::fclose(ctx.link.output);
+    ctx.link.output = nullptr;
+  }
+}
+}  // namespace
+
+bool DoSendFile(AppContext& ctx, const std::vector<std::string>& lines) {
+  try {
+    CloseOutput(ctx);
+    ctx.link.output = std::fopen(ctx.link.outputPath.c_str(), "wb");
+    if (ctx.link.output == nullptr) throw LinkFault{75, "Path/File access error"};
+    const bool network = NetworkMode(ctx);
+    for (const std::string& line : lines) {
+      const bool sent = network ? SendStringWinsock(ctx, line) : SendStringSerial(ctx, line);
+      if (!sent) {
+        CloseOutput(ctx);
+        return false;
+      }
+      if (ctx.tenderLineCount >= 1 && IsPaymentLine(line)) {
+        --ctx.tenderLineCount;
+        if (ctx.tenderLineCount == 0 && !ReadClosingReply(ctx)) {
+          CloseOutput(ctx);
+          return false;
+        }
+      }
+    }
+    CloseOutput(ctx);
+    return true;
+  } catch (const LinkFault& f) {
+    ShowMessage(ctx, ProcedureError(f, "DoSendFile"));
+  } catch (const std::exception& e) {
+    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "DoSendFile"));
+  }
+  CloseOutput(ctx);
+  return false;
+}
+
+}  // namespace kolibra
