@@ -1,0 +1,69 @@
+// A driver context on the fake platform, with the link initialised.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_context.h"
+#include "fakes/fake_platform.h"
+#include "link/trace.h"
+#include "link/transmission.h"
+
+namespace kolibra {
+
+class LinkTest : public ::testing::Test {
+ protected:
+  LinkTest() : ctx(p.platform) {
+    ctx.settingsDir = dir.path();
+    ctx.dataDir = dir.path();
+    ctx.link.outputPath = dir.File("SR_OUT.001");
+    InitLink(ctx);
+  }
+  ~LinkTest() override {
+    CloseTraceFile(ctx);
+    if (ctx.link.output) std::fclose(ctx.link.output);
+  }
+
+  void UseSerial() {
+    ctx.ui.optionRs232 = true;
+    ctx.ui.optionRete = false;
+    ASSERT_TRUE(p.serial.Configure(1, "9600,N,8,1"));
+    ASSERT_TRUE(p.serial.Open());
+  }
+  // Network mode with the socket already connected.
+  void UseNetwork() {
+    ctx.ui.optionRs232 = false;
+    ctx.ui.optionRete = true;
+    p.socket.ForceState(kSocketConnected);
+  }
+  void TraceOnToFile() {
+    ctx.ui.trace.value = 1;
+    ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
+  }
+  // The trace lines without their time stamps (every line must carry one).
+  std::vector<std::string> TraceLines() {
+    std::string all = fakes::ReadFileBytes(dir.File("trace.txt"));
+    std::vector<std::string> out;
+    std::size_t pos = 0;
+    while (pos < all.size()) {
+      std::size_t end = all.find("\r\n", pos);
+      EXPECT_NE(end, std::string::npos) << "line without CR LF";
+      if (end == std::string::npos) break;
+      std::string line = all.substr(pos, end - pos);
+      EXPECT_GE(line.size(), 25u);
+      EXPECT_EQ(line.substr(19, 6), " <--> ") << line;
+      out.push_back(line.size() >= 25 ? line.substr(25) : line);
+      pos = end + 2;
+    }
+    return out;
+  }
+  int64_t Now() { return p.loop.NowMs(); }
+
+  fakes::FakePlatform p;
+  fakes::ScratchDir dir;
+  AppContext ctx;
+};
+
+}  // namespace kolibra
