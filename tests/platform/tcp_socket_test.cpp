@@ -77,7 +77,7 @@ class TcpSocketTest : public ::testing::Test {
     std::string got;
     const int64_t end = loop_.NowMs() + 2000;
     while (got.size() < want && loop_.NowMs() < end) {
-      loop_.Wait(loop_.NowMs() + 10);  // lets queued bytes go out
+      loop_.Wait(loop_.NowMs());  // lets queued bytes go out
       struct pollfd p = {peer_, POLLIN, 0};
       if (poll(&p, 1, 10) <= 0) continue;
       char buf[65536];

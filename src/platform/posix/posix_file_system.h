@@ -1,0 +1,18 @@
+// File existence, removal and folder creation on a POSIX file system.
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace kolibra {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  bool Exists(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override;
+  // True when the file is gone afterwards (also when it never existed).
+  bool Remove(const std::string& path) override;
+  // True when the folder exists afterwards.
+  bool MakeDirectory(const std::string& path) override;
+};
+
+}  // namespace kolibra

@@ -1,0 +1,44 @@
+// Operating-system facts and stores on POSIX.
+//
+// The per-user store is a text file per key: the key path (backslashes turned
+// into slashes) under $XDG_CONFIG_HOME (default $HOME/.config), file
+// "values", one "name=value" per line (LF or CR LF). Names match without
+// regard to case, as the Windows store does.
+#pragma once
+
+#include <string>
+
+#include "platform/system.h"
+
+namespace kolibra {
+
+class PosixSystem : public System {
+ public:
+  // Longest value returned; a longer one reads as absent, as it would from a
+  // fixed-size buffer that it does not fit.
+  static constexpr std::size_t kMaxValueLength = 1024;
+
+  PosixSystem() = default;
+  ~PosixSystem() override;
+  PosixSystem(const PosixSystem&) = delete;
+  PosixSystem& operator=(const PosixSystem&) = delete;
+
+  bool IsNtMajor6() override { return false; }
+  // "/var/lib" when it exists.
+  std::string CommonAppDataFolder() override;
+  // The folder of /proc/self/exe (the current folder when unknown).
+  std::string ProgramFolder() override;
+  std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
+  // flock() on lockFolder/kolibra.lock, held open for the process's life.
+  // False only when another holder has the lock; a lock file that cannot be
+  // created does not keep the program from running.
+  bool AcquireSingleInstance(const std::string& lockFolder) override;
+
+  // The file that holds the values of keyPath.
+  static std::string UserStoreFile(const std::string& keyPath);
+
+ private:
+  int lockFd_ = -1;
+};
+
+}  // namespace kolibra
