@@ -1,0 +1,72 @@
+// A driver context on the platform fakes: a scratch data directory and
+// settings folder, the link initialised, the polling timer created and an ECR
+// on the serial fake that echoes every command.
+#pragma once
+
+#include <string>
+
+#include "app/app_context.h"
+#include "app/job_cycle.h"
+#include "app/job_files.h"
+#include "fakes/fake_platform.h"
+#include "link/transmission.h"
+
+namespace kolibra::testing_app {
+
+struct AppRig {
+  fakes::FakePlatform fp;
+  fakes::ScratchDir data;
+  fakes::ScratchDir settings;
+  AppContext ctx{fp.platform};
+  bool silentEcr = false;
+
+  AppRig() {
+    ctx.dataDir = data.path();
+    ctx.settingsDir = settings.path();
+    fp.system.programFolder = settings.path();
+    ctx.ui.optionRs232 = true;
+    for (auto& check : ctx.ui.slotCheck) check.value = 1;
+    ctx.cycle.portAvailable.fill(true);
+    fp.serial.responder = [this](const std::string& bytes) {
+      if (!silentEcr) fp.serial.QueueInput(10, bytes);
+    };
+  }
+
+  // What start-up does for the cycle: the link and the polling timer.
+  void StartPolling(int64_t intervalMs = 1000) {
+    InitLink(ctx);
+    CreatePollingTimer(ctx);
+    ctx.cycle.pollingIntervalMs = static_cast<int32_t>(intervalMs);
+    SetPollingTimer(ctx, intervalMs, true);
+  }
+
+  std::string File(const std::string& base, int slot = 1) const { return JobFilePath(ctx, base, slot); }
+  bool Has(const std::string& base, int slot = 1) { return fp.fs.Exists(File(base, slot)); }
+  std::string Read(const std::string& base, int slot = 1) const {
+    return fakes::ReadFileBytes(File(base, slot));
+  }
+  void Put(const std::string& base, const std::string& bytes, int slot = 1) {
+    fakes::WriteFileBytes(File(base, slot), bytes);
+  }
+  std::string Setting(const std::string& name) const {
+    return fakes::ReadFileBytes(JoinPath(settings.path(), name));
+  }
+  void PutSetting(const std::string& name, const std::string& bytes) {
+    fakes::WriteFileBytes(JoinPath(settings.path(), name), bytes);
+  }
+  // Runs the loop until virtual time reaches atMs.
+  void RunUntil(int64_t atMs) {
+    while (fp.loop.NowMs() < atMs) fp.loop.Wait(atMs);
+  }
+  // Runs the loop in small steps until pred holds or virtual time passes limitMs.
+  template <typename Pred>
+  bool RunUntilTrue(Pred pred, int64_t limitMs) {
+    while (!pred()) {
+      if (fp.loop.NowMs() >= limitMs) return false;
+      fp.loop.Wait(fp.loop.NowMs() + 10);
+    }
+    return true;
+  }
+};
+
+}  // namespace kolibra::testing_app
