@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app_context.h"
+#include "link/link_wait.h"
 
 namespace kolibra {
 
