@@ -1,6 +1,7 @@
 // Sale lines (SALE, PLUD) and surcharges (ADDS).
 #include <string>
 
+#include "conversion/normalizer.h"
 #include "conversion/numbers.h"
 #include "conversion/record_handlers.h"
 #include "conversion/record_text.h"
@@ -22,7 +23,7 @@ std::string ResolvePlaceholder(std::string line, bool percent) {
   } else {
     line[bar] = percent ? '*' : 'H';
   }
-  UpperInPlace(line);
+  for (char& c : line) c = UpperCp1252(c);
   return line;
 }
 
