@@ -1,0 +1,240 @@
+// Start-up and shutdown: the data directory choice, the clean-up of stale
+// job files, the single-instance rule, and closing with and without a job on
+// the link.
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "app/data_dir.h"
+#include "app_rig.h"
+#include "conversion/line_converter.h"
+
+namespace kolibra {
+namespace {
+
+using testing_app::AppRig;
+namespace stdfs = std::filesystem;
+
+const char* const kSixFiles[] = {"SR_START", "SR_MATR", "SR_ERR", "SR_DATI", "SR_OUT", "FINESCO"};
+
+bool Logged(const AppRig& r, const std::string& line) {
+  const auto& logs = r.fp.notifier.logs;
+  return std::find(logs.begin(), logs.end(), line) != logs.end();
+}
+
+// An ECR on the serial fake that echoes commands and answers the dump.
+void AnswerDumps(AppRig& r) {
+  r.fp.serial.responder = [&r](const std::string& bytes) {
+    if (r.silentEcr) return;
+    const std::map<std::string, std::string> answers{{"48F", "48F6"},
+                                                     {"47F", "47F12345678X99MZT123456"},
+                                                     {"41F", "41F87654321"}};
+    auto it = answers.find(bytes);
+    r.fp.serial.QueueInput(10, it == answers.end() ? bytes : it->second);
+  };
+}
+
+DriverOptions Options(const AppRig& r) {
+  DriverOptions o;
+  o.settingsDir = r.settings.path();
+  o.dataDir = r.data.path();
+  return o;
+}
+
+TEST(DataDirectory, ChoiceTable) {
+  struct Case {
+    const char* name;
+    bool ntMajor6;
+    bool commonHasSubfolder;
+    const char* custom;  // "" none; "$D" an existing folder; "$M" a missing one
+    const char* expected;  // "$P" program folder, "$C" common/NORVIKKOLIBRA, "$D" custom
+    bool ok;
+  };
+  const Case cases[] = {
+      {"version 6, shared folder present", true, true, "", "$C", true},
+      {"version 5, shared folder ignored", false, true, "", "$P", true},
+      {"version 6, shared folder missing", true, false, "", "", false},
+      {"custom folder with trailing separator, version 5", false, true, "$D/", "$D", true},
+      {"custom folder with trailing separator, version 6", true, true, "$D/", "$D", true},
+      {"custom folder missing", false, false, "$M", "$P", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AppRig r;
+    fakes::ScratchDir program, common, custom;
+    r.fp.system.programFolder = program.path();
+    r.fp.system.commonAppData = common.path();
+    r.fp.system.ntMajor6 = c.ntMajor6;
+    const std::string shared = JoinPath(common.path(), "NORVIKKOLIBRA");
+    if (c.commonHasSubfolder) stdfs::create_directories(shared);
+    std::string customValue = c.custom;
+    if (customValue.rfind("$D", 0) == 0) customValue.replace(0, 2, custom.path());
+    if (customValue == "$M") customValue = JoinPath(custom.path(), "gone");
+    if (!customValue.empty()) {
+      r.fp.system.userValues[{"SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA", "CustomPathDataDir"}] =
+          customValue;
+    }
+
+    ASSERT_EQ(SelectDataDirectory(r.ctx), c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(r.fp.notifier.messages, std::vector<std::string>{shared + " : DIR NON ESISTENTE"});
+      continue;
+    }
+    const std::string expected = std::string(c.expected) == "$C"   ? shared
+                                 : std::string(c.expected) == "$D" ? custom.path()
+                                                                   : program.path();
+    EXPECT_EQ(r.ctx.dataDir, expected);
+    EXPECT_EQ(r.ctx.ui.dataDirText, expected);
+    EXPECT_EQ(r.ctx.settingsDir, program.path());
+    EXPECT_EQ(r.ctx.defaultDataDir, c.ntMajor6 && c.commonHasSubfolder ? shared : program.path());
+  }
+}
+
+TEST(StartUp, ClearsLeftoversOfUsableSlotsOnly) {
+  for (bool serialFails : {false, true}) {
+    SCOPED_TRACE(serialFails ? "serial ports refused" : "network link");
+    AppRig r;
+    r.PutSetting("KBCHKSCO.TXT", serialFails ? "0\r\n0\r\n0\r\n0\r\n" : "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n");
+    r.PutSetting("KBTIMER1.TXT", "500ms\r\n");
+    r.fp.serial.failConfigure = serialFails;
+    for (int s = 1; s <= 4; ++s) {
+      for (const char* base : kSixFiles) r.Put(base, "old", s);
+    }
+    DriverOptions o = Options(r);
+    o.ecrPort = 18123;
+    ASSERT_TRUE(Form_Load(r.ctx, o));
+
+    for (int s = 1; s <= 4; ++s) {
+      for (const char* base : kSixFiles) EXPECT_EQ(r.Has(base, s), serialFails) << base << s;
+      EXPECT_EQ(r.ctx.cycle.portAvailable[s - 1], !serialFails);
+      EXPECT_EQ(r.ctx.ui.slotCheck[s - 1].value, serialFails ? 0 : 1);
+      EXPECT_EQ(r.ctx.ui.slotCheck[s - 1].enabled, !serialFails);
+      if (!serialFails) {
+        EXPECT_EQ(r.ctx.ui.slotShape[s - 1], kColourGreen);
+      }
+    }
+    EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 500);
+    EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "500ms\r\n");
+    EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.timer21));
+    EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.timer21), 500);
+    EXPECT_TRUE(r.fp.notifier.trayPresent);
+    EXPECT_EQ(r.ctx.ui.trayTip, "Kolibra in attesa esecuzione...");
+    EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
+    if (!serialFails) {
+      EXPECT_EQ(r.fp.socket.RemoteHost(), "127.0.0.1");
+      EXPECT_EQ(r.fp.socket.remotePort(), 18123);
+    }
+    for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
+  }
+}
+
+extern "C" int32_t WrongConverter(const char*, int32_t, char* output, char*) {
+  std::strcpy(output, "999H1R");
+  return 0;
+}
+
+TEST(StartUp, EndsWhenTheSelfTestFailsOrAFolderIsMissing) {
+  {
+    AppRig r;
+    SetLineConverter(WrongConverter);
+    const bool loaded = Form_Load(r.ctx, Options(r));
+    SetLineConverter(nullptr);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(r.ctx.cycle.timer21, -1);
+    EXPECT_TRUE(r.fp.notifier.messages.empty());  // a wrong result ends without a message
+  }
+  {
+    AppRig r;
+    DriverOptions o = Options(r);
+    o.dataDir = JoinPath(r.data.path(), "missing");
+    EXPECT_EQ(RunDriver(r.ctx, o), kExitStartupFailed);
+    EXPECT_EQ(r.fp.notifier.messages, std::vector<std::string>{o.dataDir + " : DIR NON ESISTENTE"});
+  }
+  {
+    AppRig r;
+    r.fp.system.anotherInstanceRunning = true;
+    r.Put("SR_START", "1\r\n");
+    EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitAnotherCopy);
+    EXPECT_EQ(r.fp.system.lockFolders, std::vector<std::string>{r.settings.path()});
+    EXPECT_TRUE(r.fp.notifier.messages.empty());
+    EXPECT_TRUE(r.fp.notifier.logs.empty());
+    EXPECT_TRUE(r.Has("SR_START"));  // the running copy's files are left alone
+  }
+}
+
+TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
+  AppRig r;
+  AnswerDumps(r);
+  r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
+  r.fp.loop.Schedule(5000, [&r] {
+    for (const char* base : kSixFiles) r.Put(base, "x", 2);
+  });
+  r.fp.loop.ScheduleTerminate(6000);
+  EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
+
+  EXPECT_TRUE(r.ctx.cycle.ended);
+  EXPECT_FALSE(r.fp.notifier.trayPresent);
+  EXPECT_FALSE(PollingTimerEnabled(r.ctx));
+  for (const char* base : {"SR_START", "SR_MATR", "SR_ERR", "SR_OUT", "FINESCO"}) {
+    EXPECT_FALSE(r.Has(base, 1)) << base;
+    EXPECT_FALSE(r.Has(base, 2)) << base;
+  }
+  EXPECT_EQ(r.Read("SR_DATI", 2), "x");
+  // The dump on slot 1 switched the other slots off and ticked the RT footer.
+  EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "1000\r\n");
+  EXPECT_EQ(r.Setting("KBChkBd.txt"), "9600\r\n");
+  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n");
+  EXPECT_TRUE(Logged(r, " Chiusura programma Kolibra in corso ..."));
+  EXPECT_LT(r.fp.loop.NowMs(), 6000 + 1500);
+}
+
+TEST(Shutdown, RequestDuringAJobLetsItEndWithConsistentFiles) {
+  AppRig r;
+  AnswerDumps(r);
+  r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
+  r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
+  // The dump runs at 1000; the ECR then falls silent and a job arrives.
+  r.fp.loop.Schedule(2500, [&r] {
+    r.silentEcr = true;
+    r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
+    r.Put("SR_START", "1\r\n");
+  });
+  bool busyAtRequest = false;
+  r.fp.loop.Schedule(5000, [&r, &busyAtRequest] { busyAtRequest = r.ctx.cycle.jobBusy; });
+  r.fp.loop.ScheduleTerminate(5000);
+  EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
+
+  EXPECT_TRUE(busyAtRequest);
+  EXPECT_TRUE(r.ctx.cycle.ended);
+  // The job ended through its usual failure: error file, start file gone,
+  // command file kept, no end-of-receipt file.
+  EXPECT_EQ(r.Read("SR_ERR"), "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
+  EXPECT_FALSE(r.Has("SR_START"));
+  EXPECT_TRUE(r.Has("SR_DATI"));
+  EXPECT_FALSE(r.Has("FINESCO"));
+  EXPECT_TRUE(r.Has("SR_MATR"));  // job files stay as the job left them
+  EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "1000\r\n");
+  // Well before the ten 3.5-second time-outs the ECR would otherwise get.
+  EXPECT_LT(r.fp.loop.NowMs(), 5000 + 15000);
+  // No second job or dump started after the request.
+  EXPECT_EQ(std::count(r.fp.serial.writes.begin(), r.fp.serial.writes.end(), "48F"), 1);
+}
+
+TEST(Shutdown, SecondRequestWhileClosingIsOnlyLogged) {
+  AppRig r;
+  AnswerDumps(r);
+  r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
+  r.fp.loop.ScheduleTerminate(3000);
+  r.fp.loop.ScheduleTerminate(3500);  // inside the one-second closing wait
+  EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
+  EXPECT_TRUE(Logged(r, "Chiusura gia' in corso"));
+  EXPECT_EQ(r.fp.notifier.trayRemoved, 1);
+}
+
+}  // namespace
+}  // namespace kolibra
