@@ -97,6 +97,7 @@ std::string ConvertRecord(std::string_view line) {
 
 void Answer(const std::string& text, char* output, char* error) {
   std::string r = text;
+  if (r.find('\0') != std::string::npos) r = "ERRO C005";
   if (r.size() >= static_cast<std::size_t>(kLineConverterOutputSize)) r = "ERRO C064";
   std::memcpy(output, r.data(), r.size());
   output[r.size()] = '\0';

@@ -36,6 +36,7 @@
 //   anything else                   "ERRO C001" (unknown record)
 //   discount without value          "ERRO C002"
 //   FUNC without a whole ,N         "ERRO C003"
+//   output holding a NUL byte       "ERRO C005" (it would cut the line short)
 //   output longer than 63 chars     "ERRO C064"
 //   unexpected internal failure     "ERRO C999"
 //
