@@ -1,2 +1,11 @@
 // Program entry: hands the command line to the application.
-int main() { return 0; }
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return kolibra::RunKolibra(args, std::cout, std::cerr);
+}

@@ -1,0 +1,30 @@
+// The command line of the kolibra program.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/startup.h"
+
+namespace kolibra {
+
+struct CommandLine {
+  enum class Kind { kRun, kConvert, kHelp, kVersion, kError };
+  Kind kind = Kind::kRun;
+  DriverOptions options;
+  std::vector<std::pair<int, std::string>> serialDevices;  // slot, device path
+  std::vector<std::string> convertArgs;                    // words after "convert"
+  std::string error;                                       // for kError
+};
+
+// args are the words after the program name.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+std::string UsageText();
+
+// The whole program: parses args, then runs the driver on the POSIX platform
+// (or the convert command) and returns the exit code.
+int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace kolibra
