@@ -1,5 +1,6 @@
 #include "link/tcp_link.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -146,10 +147,17 @@ void OpenSocketConnection(AppContext& ctx, bool showClosing) {
 
 bool ResetReStartConnection(AppContext& ctx, int16_t maxSecTout) {
   OpenSocketConnection(ctx, false);
+  EventLoop& loop = ctx.platform.loop;
+  const int64_t limit = loop.NowMs() + (int64_t{maxSecTout} + 1) * 1000;
   int seconds = 0;
   while (!SocketConnected(ctx)) {
-    Pause(ctx, 1000);
-    if (++seconds > maxSecTout) return false;
+    // One-second polls in slices: reconnects run inside a slice cannot
+    // stretch the wait far beyond its limit.
+    for (int slice = 0; slice < 10; ++slice) {
+      Pause(ctx, 100);
+      if (loop.NowMs() >= limit) break;
+    }
+    if (++seconds > maxSecTout || loop.NowMs() >= limit) return false;
   }
   ctx.link.rx.socketError = false;
   ctx.link.rx.connectionError = false;
