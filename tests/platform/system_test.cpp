@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <string>
 
 #include "platform/posix/posix_platform.h"
@@ -182,9 +181,11 @@ TEST(PosixNotifierTest, EachCallIsOneTimeStampedLine) {
   ssize_t got;
   while ((got = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(got));
   close(fds[0]);
-  EXPECT_TRUE(std::regex_match(out, std::regex("kolibra: \\d\\d:\\d\\d:\\d\\d Avvio\n"
-                                               "kolibra: \\d\\d:\\d\\d:\\d\\d MESSAGGIO: ERRORE riga due\n")))
-      << out;
+  // Blank out the digits of the time stamps before comparing.
+  for (char& c : out) {
+    if (c >= '0' && c <= '9') c = '9';
+  }
+  EXPECT_EQ(out, "kolibra: 99:99:99 Avvio\nkolibra: 99:99:99 MESSAGGIO: ERRORE riga due\n");
 }
 
 TEST(PosixPlatformTest, BundleHandsOutItsParts) {
