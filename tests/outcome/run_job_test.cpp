@@ -182,5 +182,33 @@ TEST(RunJob, NetworkConnectionFailureIsLinkSetupFailure) {
   EXPECT_FALSE(r.fp.serial.IsOpen());
 }
 
+TEST(RunJob, FailedSendOverNetworkWaitsTwoSecondsAndTimesOut) {
+  Rig r;
+  r.ctx.ui.optionRs232 = false;
+  r.ctx.ui.optionRete = true;
+  r.ctx.ui.remoteIp = "192.168.1.50";
+  r.ctx.ui.passThrough.value = 1;
+  r.ctx.ui.trace.value = 1;
+  r.Put("SR_DATI", "1000H1R\r\n");
+  // The reset command is echoed and acknowledged; job lines get no answer.
+  r.fp.socket.responder = [&r](const std::string& bytes) {
+    if (bytes == " K") {
+      r.fp.socket.Deliver(10, " K");
+      r.fp.socket.Deliver(20, "K");
+    }
+  };
+
+  EXPECT_EQ(RunJob(r.ctx), kJobNoAnswer);
+
+  ASSERT_FALSE(r.fp.socket.sends.empty());
+  EXPECT_EQ(r.fp.socket.sends.front(), " K");
+  EXPECT_EQ(r.fp.socket.sends.back(), "1000H1R");
+  // Last attempt: 3000 ms without an answer and 300 ms after it, then the
+  // 2000 ms wait before giving up.
+  EXPECT_GE(r.fp.loop.NowMs() - r.fp.socket.sendTimes.back(), 3000 + 300 + 2000);
+  EXPECT_LT(r.fp.loop.NowMs() - r.fp.socket.sendTimes.back(), 3000 + 300 + 2000 + 500);
+  EXPECT_EQ(r.ctx.link.trace.file, nullptr);
+}
+
 }  // namespace
 }  // namespace kolibra
