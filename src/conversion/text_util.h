@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,8 +31,17 @@ inline std::size_t FindNoCase(std::string_view text, std::string_view key, std::
   if (key.empty()) return from <= text.size() ? from : std::string_view::npos;
   if (key.size() > text.size()) return std::string_view::npos;
   const char first = UpperAscii(key[0]);
-  for (std::size_t i = from; i + key.size() <= text.size(); ++i) {
-    if (UpperAscii(text[i]) != first) continue;
+  const bool firstIsLetter = first >= 'A' && first <= 'Z';
+  const std::size_t last = text.size() - key.size();
+  for (std::size_t i = from; i <= last; ++i) {
+    if (!firstIsLetter) {
+      // Keys such as ",N" begin with a character of one case: jump to it.
+      const void* hit = std::memchr(text.data() + i, first, last - i + 1);
+      if (hit == nullptr) return std::string_view::npos;
+      i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+    } else if (UpperAscii(text[i]) != first) {
+      continue;
+    }
     std::size_t k = 1;
     while (k < key.size() && UpperAscii(text[i + k]) == UpperAscii(key[k])) ++k;
     if (k == key.size()) return i;
