@@ -80,9 +80,11 @@ struct Peer {
   bool serial = false;
   int fd = -1;
   std::deque<Chunk> scheduled;
-  std::string out;  // due bytes not yet taken by the peer
+  std::string out;    // the chunk being written, not yet taken by the peer
+  size_t queued = 0;  // bytes in `out` and `scheduled`
   long commands = 0;
   bool stopped = false;  // pty after --drop-after
+  bool awaiting_ack = false;  // a closing reply went out, its ACK not yet seen
 };
 
 int g_signal_pipe[2] = {-1, -1};
@@ -111,10 +113,10 @@ struct Sim {
   }
 
   void ResetPeer(Peer& p) {
-    p.scheduled.clear();
-    p.out.clear();
+    DiscardBacklog(p);
     p.commands = 0;
     p.stopped = false;
+    p.awaiting_ack = false;
   }
 
   void CloseTcpClient(const char* why) {
@@ -135,6 +137,15 @@ struct Sim {
       first = false;
       t += opt.delay_ms;
       p.scheduled.push_back(Chunk{t, bytes});
+      p.queued += bytes.size();
+    }
+    if (p.queued > kMaxBacklog) {
+      if (!p.serial) {
+        CloseTcpClient("peer does not read");
+      } else {
+        Log("[pty] backlog discarded");
+        DiscardBacklog(p);
+      }
     }
   }
 
@@ -143,10 +154,15 @@ struct Sim {
     while (start < data.size() && data[start] == kAck) {
       ++acks;
       Log(std::string("[") + p.name + "] <- ACK");
+      p.awaiting_ack = false;
       ++start;
     }
     if (start == data.size()) return;
     std::string command = data.substr(start);
+    if (p.awaiting_ack) {
+      Log(std::string("[") + p.name + "] the closing reply was not acknowledged");
+      p.awaiting_ack = false;
+    }
     Log(std::string("[") + p.name + "] <- " + Printable(command));
     if (p.stopped || opt.silent) return;
 
@@ -157,7 +173,7 @@ struct Sim {
       } else {
         Log("[pty] no more answers (--drop-after)");
         p.stopped = true;
-        p.scheduled.clear();
+        DiscardBacklog(p);
       }
       return;
     }
@@ -182,43 +198,46 @@ struct Sim {
       tm local{};
       localtime_r(&wall, &local);
       std::string reply = BuildClosingReply(ecr, local);
-      if (!opt.echo_only && !opt.no_closing) chunks.push_back(reply);
+      if (!opt.echo_only && !opt.no_closing) {
+        chunks.push_back(reply);
+        p.awaiting_ack = true;
+      }
     }
     Schedule(p, chunks, now);
   }
 
-  // Moves due chunks to the peer's output and writes what the peer takes.
+  // Writes the due chunks, each with a write of its own, as far as the peer
+  // takes them.
   void Flush(Peer& p, int64_t now) {
-    if (p.fd < 0) return;
-    while (!p.scheduled.empty() && p.scheduled.front().due <= now) {
-      Log(std::string("[") + p.name + "] -> " + Printable(p.scheduled.front().bytes));
-      p.out += p.scheduled.front().bytes;
-      p.scheduled.pop_front();
-    }
-    while (!p.out.empty()) {
+    while (p.fd >= 0) {
+      if (p.out.empty()) {
+        if (p.scheduled.empty() || p.scheduled.front().due > now) return;
+        p.out = std::move(p.scheduled.front().bytes);
+        p.scheduled.pop_front();
+        Log(std::string("[") + p.name + "] -> " + Printable(p.out));
+      }
       ssize_t n = p.serial ? write(p.fd, p.out.data(), p.out.size())
                            : send(p.fd, p.out.data(), p.out.size(), MSG_NOSIGNAL);
       if (n > 0) {
+        p.queued -= static_cast<size_t>(n);
         p.out.erase(0, static_cast<size_t>(n));
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
       if (!p.serial) {
         CloseTcpClient("write failed");
       } else {
-        p.out.clear();
+        DiscardBacklog(p);
       }
       return;
     }
-    if (p.out.size() > kMaxBacklog) {
-      if (!p.serial) {
-        CloseTcpClient("peer does not read");
-      } else {
-        Log("[pty] backlog discarded");
-        p.out.clear();
-      }
-    }
+  }
+
+  void DiscardBacklog(Peer& p) {
+    p.scheduled.clear();
+    p.out.clear();
+    p.queued = 0;
   }
 
   void ReadFrom(Peer& p, int64_t now) {
@@ -329,7 +348,8 @@ struct Sim {
 
       int64_t wake = deadline;
       for (Peer* p : {&tcp, &pty}) {
-        if (p->fd >= 0 && !p->scheduled.empty()) {
+        // A chunk still being written waits for POLLOUT, not for a timer.
+        if (p->fd >= 0 && p->out.empty() && !p->scheduled.empty()) {
           int64_t due = p->scheduled.front().due;
           if (wake < 0 || due < wake) wake = due;
         }
