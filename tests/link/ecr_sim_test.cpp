@@ -162,19 +162,6 @@ TEST(EcrSimTcp, IdentityOptionsShapeTheDumpAnswers) {
   EXPECT_EQ(c.Command("48F", 2), (Chunks{"48F", "48F0"}));
   EXPECT_EQ(c.Command("47F", 2), (Chunks{"47F", "47F12345678 ABCDEFGHIJK"}));
   EXPECT_EQ(c.Command("41F", 2), (Chunks{"41F", "41F87654321"}));
-
-  // A serial of the wrong length is refused with exit status 2.
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    execl(kSim, kSim, "--rt-serial", "123", nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
 // The fields as the driver takes them: relative to the first STX (s) and the
