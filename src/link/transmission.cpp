@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "conversion/text_util.h"
 #include "link/closing_reply.h"
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
@@ -33,15 +34,6 @@ bool Contains(const std::string& haystack, const std::string& needle) {
 
 void SendOrFault(AppContext& ctx, const std::string& bytes) {
   if (SocketConnected(ctx) && !ctx.platform.socket.Send(bytes)) throw kWrongSocketState;
-}
-
-// A payment line: ends with "T" and holds a digit directly before a "T".
-bool IsPaymentLine(const std::string& line) {
-  if (line.empty() || line.back() != 'T') return false;
-  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-    if (std::isdigit(static_cast<unsigned char>(line[i])) && line[i + 1] == 'T') return true;
-  }
-  return false;
 }
 
 bool SendStringSerialMode(AppContext& ctx, const std::string& command) {
@@ -315,7 +307,7 @@ bool DoSendFile(AppContext& ctx, const std::vector<std::string>& lines) {
         CloseOutput(ctx);
         return false;
       }
-      if (ctx.tenderLineCount >= 1 && IsPaymentLine(line)) {
+      if (ctx.tenderLineCount >= 1 && IsTenderLine(line)) {
         --ctx.tenderLineCount;
         if (ctx.tenderLineCount == 0 && !ReadClosingReply(ctx)) {
           CloseOutput(ctx);
