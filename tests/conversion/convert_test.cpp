@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fakes/fake_platform.h"
@@ -19,9 +18,11 @@ using ::testing::ElementsAreArray;
 using Lines = std::vector<std::string>;
 using fakes::FakeNotifier;
 
-ConversionSettings Family(const std::string& code) {
+ConversionSettings Family(const std::string& code, bool rt = false) {
   ConversionSettings s;
   s.tenderFamily = code;
+  s.rt = rt;
+  s.rtSerial = "99ZTA123456";
   return s;
 }
 
@@ -45,75 +46,74 @@ Outcome ConvertText(std::string_view text, const ConversionSettings& settings = 
   return r;
 }
 
-struct Case {
-  const char* name;
-  std::string text;
-  Lines lines;
-  int count;
-};
-
 TEST(ConvertCommandText, ConvertsRecordsInOrder) {
+  struct Case {
+    const char* name;
+    std::string text;
+    Lines lines;
+    int count;
+    ConversionSettings settings = Family("ZT");
+  };
   const Case cases[] = {
       {"worked example: decimal-price comment first, TEND,N4 moved last",
        "SALE,N1,P1000,:Pane;\r\nSALE,N2,P2.50,Q2,:Latte;\r\nTEND,N4,V500;\r\nTEND,N1,V1500;\r\n",
-       {"\"PANE\"1000H1R", "\"  2 X 2.5\"@", "\"LATTE\"1*500H2R", "1500H1T", "500H4T"},
-       2},
+       {"\"PANE\"1000H1R", "\"  2 X 2.5\"@", "\"LATTE\"1*500H2R", "1500H1T", "500H4T"}, 2},
+      {"first item from a PLUD: its comment follows",
+       "PLUD,N1,P1.99;\r\nSALE,N2,P0.5;\r\nTEND,N1;",
+       {"1*199H1R", "\" ^---**  1 X 1.99\"@", "\"  1 X 0.5\"@", "1*50H2R", "1T"}, 1},
+      {"placeholders at column 1 and inside",
+       "SALE,N1,P100,R;\r\nSALE,N1,P200,S,:Sconto;\r\nSALE,N1,P300,S1,R;",
+       {"9M100H1R", "0M\"SCONTO\"200H1R", "17MH9M300H1R"}, 0},
+      {"placeholders in discounts and surcharges", "DISC,V150;\r\nDISC,%10;\r\nMOST,%2.5;",
+       {"150H3M", "10*3M", "=2.50*8M"}, 0},
       {"fiscal code in a printed line becomes the customer code",
        "PRNT,:RSSMRA85T10A562S;\r\nSALE,N1,P100;\r\nFUNC,N39;\r\n",
-       {"\"RSSMRA85T10A562S\"@39F", "100H1R"},
-       0},
+       {"\"RSSMRA85T10A562S\"@39F", "100H1R"}, 0},
       {"a later candidate replaces an earlier one",
-       "PRNT,:RSSMRA85T10A562S;\r\nPRNT,:01234567897;\r\nFUNC,N39;\r\n",
-       {"\"01234567897\"@39F"},
-       0},
+       "PRNT,:RSSMRA85T10A562S;\r\nPRNT,:01234567897;\r\nFUNC,N39;\r\n", {"\"01234567897\"@39F"}, 0},
       {"FUNC,N39 before any candidate does not take a later one",
-       "FUNC,N39;\r\nPRNT,:RSSMRA85T10A562S;\r\nSALE,N1,P1;\r\n",
-       {"1H1R"},
-       0},
-      {"lottery code in brackets", "SALE,N1,P100;\r\nLOTT,C[ABCD1234];\r\n",
+       "FUNC,N39;\r\nPRNT,:RSSMRA85T10A562S;\r\nSALE,N1,P1;\r\n", {"1H1R"}, 0},
+      {"lottery code in brackets", "SALE,N1,P100;\r\nLOTT,C[ABCD1234];\r\nLOTT,C[ABCD123];",
        {"\"ABCD1234\"@39F", "100H1R"}, 0},
-      {"lottery code of seven characters is not emitted", "LOTT,C[ABCD123];\r\nSALE,N1,P100;\r\n",
-       {"100H1R"}, 0},
-      {"comma in a printed text splits it", "PRNT,:Hello, world;", {"\"HELLO\"@"}, 0},
-      {"return flag placeholder at column 1", "SALE,N1,P100,R;", {"9M100H1R"}, 0},
-      {"discount amount", "DISC,V150;", {"150H3M"}, 0},
-      {"discount percentage", "DISC,%10;", {"10*3M"}, 0},
-      {"subtotal surcharge percentage", "MOST,%2.5;", {"=2.50*8M"}, 0},
-      {"clear, function, cash", "CLER;\r\nFUNC,N12;\r\nCASH,V500;\r\n", {"K", "12F", "500H1T"}, 1},
-      {"cash and cheque tenders are counted", "CASH;\r\nCHEQ,V100;\r\n", {"1T", "100H3T"}, 2},
-      {"extra text line is not printed twice", "EXTL,:Grazie;\r\nSALE,N1,P1;", {"1H1R"}, 0},
       {"extra text line holding a VAT number gives the customer code",
-       "EXTL,:01234567897;\r\nSALE,N1,P1;", {"\"01234567897\"@", "39F", "1H1R"}, 0},
-      {"ignored records", "DATE,:01/01/2024;\r\nCLFS;\r\nFUNC,N39;\r\nLOTT,C1;\r\n", {}, 0},
-      {"blank and empty lines are skipped", "\r\n   \r\nSALE,N1,P1;\r\n;\r\n", {"1H1R"}, 0},
-      {"CR without LF and no final line end", "SALE,N1,P100;\rTEND,N1;", {"100H1R", "1T"}, 1},
-      {"NUL bytes inside a number are cleaned", std::string("SALE,N1,P1\0" "00;", 14),
-       {"100H1R"}, 0},
+       "EXTL,:Grazie;\r\nEXTL,:01234567897;\r\nSALE,N1,P1;", {"\"01234567897\"@", "39F", "1H1R"}, 0},
+      {"credit function ahead of the customer code",
+       "PRNT,:RSSMRA80A01H501U;\r\nSALE,N1,P1000;\r\nFUNC,N39;\r\nCRED,T3,V900;",
+       {"938F", "\"RSSMRA80A01H501U\"@39F", "1000H1R", "900H3T"}, 1, Family("AT")},
+      {"invoice heading; OPNF and CLNF produce nothing in invoice mode",
+       "OPFS,N7,:Cliente Uno;\r\nEXTL,:Consegna;\r\nOPNF;\r\nCLNF;\r\nSALE,N1,P100;",
+       {"\"0007\"@", "99F", "\"Cliente Uno\"@", "937F", "\"CONSEGNA\"@", "100H1R"}, 0},
+      {"return inside a credit note", "NDCR,>VR,D01022024;\r\nSALE,N1,P100,R;",
+       {"99F\"0\"@\"0\"@\"01022024\"@\"VR\"@931F", "100H1R"}, 0, Family("ZT", true)},
+      {"clear, function, cash and cheque tenders",
+       "CLER;\r\nFUNC,N12;\r\nCASH,V500;\r\nCHEQ,V100;", {"K", "12F", "500H1T", "100H3T"}, 2},
       {"a cheque mentioned in a text is not a payment",
        "SALE,N1,P100,:Buono cheque;\r\nPRNT,:Pagato con cheque;\r\nEXTL,:cheque;\r\n",
        {"\"BUONO CHEQUE\"100H1R", "\"PAGATO CON CHEQUE\"@"}, 0},
       {"drawer, display, non-fiscal document", "OPEN,N1;\r\nDISP,N5,:Ciao;\r\nOPNF;\r\nCLNF;",
        {"a", "\"CIAO\"2%", "j", "J"}, 0},
-      {"OPNF and CLNF produce nothing in invoice mode",
-       "OPFS,:Name;\r\nOPNF;\r\nCLNF;", {"99F", "\"Name\"@", "937F"}, 0},
+      {"ignored records", "DATE,:01/01/2024;\r\nCLFS;\r\nFUNC,N39;\r\nLOTT,C1;\r\n", {}, 0},
+      {"blank and empty lines are skipped", "\r\n   \r\nSALE,N1,P1;\r\n;\r\n", {"1H1R"}, 0},
+      {"CR without LF and no final line end", "SALE,N1,P100;\rTEND,N1;", {"100H1R", "1T"}, 1},
+      {"NUL bytes inside a number are cleaned", std::string("SALE,N1,P1\0" "00;", 14), {"100H1R"}, 0},
   };
   for (const Case& c : cases) {
-    const Outcome r = ConvertText(c.text);
-    EXPECT_EQ(r.result, 0) << c.name;
-    EXPECT_THAT(r.lines, ElementsAreArray(c.lines)) << c.name;
-    EXPECT_EQ(r.count, c.count) << c.name;
-    EXPECT_THAT(r.messages, ElementsAre()) << c.name;
+    SCOPED_TRACE(c.name);
+    const Outcome r = ConvertText(c.text, c.settings);
+    EXPECT_EQ(r.result, 0);
+    EXPECT_THAT(r.lines, ElementsAreArray(c.lines));
+    EXPECT_EQ(r.count, c.count);
+    EXPECT_THAT(r.messages, ElementsAre());
   }
 }
 
 TEST(ConvertCommandText, ReordersPaymentsEndingWithTheLastTenderSuffix) {
-  struct Reorder {
+  struct Case {
     const char* family;
     std::string text;
     Lines lines;
   } cases[] = {
-      {"ZT", "TEND,N4,V100;\r\nTEND,N4,V200;\r\nTEND,N1,V300;",
-       {"300H1T", "100H4T", "200H4T"}},
+      {"ZT", "TEND,N4,V100;\r\nTEND,N4,V200;\r\nTEND,N1,V300;", {"300H1T", "100H4T", "200H4T"}},
       {"ZT", "TEND,N4;\r\nSALE,N1,P1;\r\nTEND,N1,V500;", {"1H1R", "500H1T", "4T"}},
       // On another family the suffix is "5T": nothing ends with it.
       {"OT", "TEND,N4;\r\nTEND,N1,V500;", {"4T", "500H1T"}},
@@ -122,59 +122,50 @@ TEST(ConvertCommandText, ReordersPaymentsEndingWithTheLastTenderSuffix) {
       // Without a TEND,N4 there is no suffix.
       {"ZT", "CASH,V1;\r\nCARD,V2;\r\nTEND,N2,V3;", {"1H1T", "2H3T", "3H2T"}},
   };
-  for (const Reorder& c : cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
     const Outcome r = ConvertText(c.text, Family(c.family));
-    EXPECT_EQ(r.result, 0) << c.text;
-    EXPECT_THAT(r.lines, ElementsAreArray(c.lines)) << c.text;
+    EXPECT_EQ(r.result, 0);
+    EXPECT_THAT(r.lines, ElementsAreArray(c.lines));
   }
 }
 
 TEST(ConvertCommandText, RefusesWhatCannotBeConverted) {
-  ConversionSettings rt = Family("ZT");
-  rt.rt = true;
-  rt.rtSerial = "99MEZ012345";
-  struct Refusal {
+  struct Case {
     const char* text;
-    ConversionSettings settings;
+    bool rt;
   } cases[] = {
-      {"SALE,N1,P1;\r\nXYZW,N1;", Family("ZT")},
-      {"MOST;", Family("ZT")},
-      {"FUNC;", Family("ZT")},
-      {"TEND,V100;", Family("ZT")},
-      {"NDCR,>A;", rt},
-      {"NDCR,>ABC,N12345678,D01022024;", rt},
-      {"\x01\x02\xff\xfe", Family("ZT")},
+      {"SALE,N1,P1;\r\nXYZW,N1;", false},  // ERRO from the line converter
+      {"MOST;", false},
+      {"TEND,V100;", false},
+      {"NDCR,>A;", true},
+      {"NDCR,>ABC,N12345678,D01022024;", true},
+      {"DELD,D01022024;", true},
+      {"\x01\x02\xff\xfe", false},
   };
-  for (const Refusal& c : cases) {
-    const Outcome r = ConvertText(c.text, c.settings);
-    EXPECT_EQ(r.result, 1) << c.text;
-    EXPECT_THAT(r.messages, ElementsAre()) << c.text;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const Outcome r = ConvertText(c.text, Family("ZT", c.rt));
+    EXPECT_EQ(r.result, 1);
+    EXPECT_THAT(r.messages, ElementsAre());
   }
-}
-
-TEST(ConvertCommandText, EmptyTextLeavesTheJobLinesAlone) {
-  FakeNotifier notifier;
-  ConversionEnv env;
-  env.notifier = &notifier;
-  Lines lines = {"old"};
-  EXPECT_EQ(ConvertCommandText("", lines, env), 0);
-  EXPECT_THAT(lines, ElementsAre("old"));
 }
 
 // Unexpected failures refuse the conversion with a message instead of ending
 // the program.
 TEST(ConvertCommandText, ReportsUnexpectedFailuresAndRefuses) {
-  struct Failure {
+  struct Case {
     std::string text;
     const char* message;
   } cases[] = {
       {"SALE,N1,P1;\r\nTEND,N99999;", "Errore Conv = Overflow - 6 Line : 2"},
       {"DISP,N70000,:x;", "Errore Conv = Overflow - 6 Line : 1"},
   };
-  for (const Failure& c : cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
     const Outcome r = ConvertText(c.text);
-    EXPECT_EQ(r.result, 1) << c.text;
-    EXPECT_THAT(r.messages, ElementsAre(c.message)) << c.text;
+    EXPECT_EQ(r.result, 1);
+    EXPECT_THAT(r.messages, ElementsAre(c.message));
   }
 
   // The 16-bit tender-line count overflows at its 32768th payment line.
@@ -188,126 +179,95 @@ TEST(ConvertCommandText, ReportsUnexpectedFailuresAndRefuses) {
 
 TEST(ConvertCommandText, SurvivesHugeAndHostileInput) {
   const std::string megabyte(1 << 20, 'x');
-  {
-    const Outcome r = ConvertText("PRNT,:" + megabyte + "\r\nSALE,N1,P1;");
-    EXPECT_EQ(r.result, 0);
-    EXPECT_THAT(r.lines, ElementsAre("\"" + std::string(30, 'X') + "\"@", "1H1R"));
-  }
-  {
-    // A megabyte of record without any comma or line end.
-    const Outcome r = ConvertText("SALE" + megabyte);
-    EXPECT_EQ(r.result, 0);
-  }
-  {
-    const Outcome r = ConvertText("FUNC,N" + std::string(1 << 20, '7'));
-    EXPECT_EQ(r.result, 1);  // the function number does not fit a command line
-  }
-  {
-    std::string binary;
-    for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 37) & 0xff));
-    const Outcome r = ConvertText(binary);
-    EXPECT_TRUE(r.result == 0 || r.result == 1);
-  }
-  {
-    std::string text;
-    for (int i = 0; i < 100000; ++i) text += "SALE,N1,P100;\r\n";
-    const Outcome r = ConvertText(text);
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.lines.size(), 100000u);
-  }
-  {
-    // More lines than the conversion takes.
-    const Outcome r = ConvertText(std::string(kMaxCommandFileLines + 1, '\n'));
-    EXPECT_EQ(r.result, 1);
-    ASSERT_EQ(r.messages.size(), 1u);
-    EXPECT_THAT(r.messages[0], ::testing::HasSubstr("troppe righe"));
-  }
+  Outcome r = ConvertText("PRNT,:" + megabyte + "\r\nSALE,N1,P1;");
+  EXPECT_EQ(r.result, 0);
+  EXPECT_THAT(r.lines, ElementsAre("\"" + std::string(30, 'X') + "\"@", "1H1R"));
+
+  EXPECT_EQ(ConvertText("SALE" + megabyte).result, 0);  // no comma, no line end
+  // The function number does not fit a command line.
+  EXPECT_EQ(ConvertText("FUNC,N" + std::string(1 << 20, '7')).result, 1);
+
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 37) & 0xff));
+  r = ConvertText(binary);
+  EXPECT_TRUE(r.result == 0 || r.result == 1);
+
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += "SALE,N1,P100;\r\n";
+  r = ConvertText(text);
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.lines.size(), 100000u);
+
+  r = ConvertText(std::string(kMaxCommandFileLines + 1, '\n'));
+  EXPECT_EQ(r.result, 1);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_THAT(r.messages[0], ::testing::HasSubstr("troppe righe"));
 }
 
 class ConvertCommandFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("kolibra-conv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     env_.settings = Family("ZT");
-    env_.dataDir = dir_.string();
+    env_.dataDir = dir_.path();
     env_.notifier = &notifier_;
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::string Write(const std::string& name, const std::string& bytes) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    fakes::WriteFileBytes(dir_.File(name), bytes);
+    return dir_.File(name);
   }
-  std::string Read(const std::string& name) {
-    std::ifstream in(dir_ / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  bool XonExists() { return std::filesystem::exists(dir_ / "XON.txt"); }
+  std::string Xon() { return fakes::ReadFileBytes(dir_.File("XON.txt")); }
+  bool XonExists() { return std::filesystem::exists(dir_.File("XON.txt")); }
 
-  std::filesystem::path dir_;
+  fakes::ScratchDir dir_;
   FakeNotifier notifier_;
   ConversionEnv env_;
   Lines lines_;
 };
 
-TEST_F(ConvertCommandFileTest, WritesXonWithCrLf) {
+TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTraces) {
+  Lines trace;
+  env_.trace = [&trace](const std::string& line) { trace.push_back(line); };
   Write("XON.txt", "stale contents that are longer than the new ones\r\n");
-  const std::string path = Write("SR_DATI.001", "SALE,N1,P100,:Pane \xe8;\r\nTEND,N1;");
+  const std::string input = "SALE,N1,P100,:Pane \xe8;\r\nTEND,N1;";
+  const std::string path = Write("SR_DATI.001", input);
   ASSERT_EQ(ConvertCommandFile(path, lines_, env_), 0);
-  EXPECT_EQ(Read("XON.txt"), "\"PANE E\"100H1R\r\n1T\r\n");
+  EXPECT_EQ(Xon(), "\"PANE E\"100H1R\r\n1T\r\n");
   EXPECT_THAT(lines_, ElementsAre("\"PANE E\"100H1R", "1T"));
   EXPECT_EQ(env_.tenderLineCount, 1);
-  EXPECT_EQ(Read("SR_DATI.001"), "SALE,N1,P100,:Pane \xe8;\r\nTEND,N1;");
+  EXPECT_EQ(fakes::ReadFileBytes(path), input);
+  EXPECT_THAT(trace, ElementsAre(" ------------ File SR_Dati ------------ ", " - SALE,N1,P100,:Pane \xe8;",
+                                 " - TEND,N1;", " -------------------------------------- "));
 }
 
 TEST_F(ConvertCommandFileTest, DeletesXonForEmptyFilesAndRefusals) {
-  for (const char* text : {"", "ZZZZ;\r\n", "TEND,N99999;"}) {
+  const std::pair<const char*, int> cases[] = {{"", 0}, {"ZZZZ;\r\n", 1}, {"TEND,N99999;", 1}};
+  for (const auto& [text, result] : cases) {
     Write("XON.txt", "old\r\n");
-    const std::string path = Write("SR_DATI.001", text);
-    ConvertCommandFile(path, lines_, env_);
+    EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", text), lines_, env_), result) << text;
     EXPECT_FALSE(XonExists()) << text;
   }
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "SR_DATI.001"));
-}
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("SR_DATI.001")));
 
-TEST_F(ConvertCommandFileTest, WritesNoXonWithoutDataDirectory) {
-  env_.dataDir.clear();
-  const std::string path = Write("SR_DATI.001", "SALE,N1,P100;");
-  EXPECT_EQ(ConvertCommandFile(path, lines_, env_), 0);
+  env_.dataDir.clear();  // no data folder: no XON.txt at all
+  EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", "SALE,N1,P100;"), lines_, env_), 0);
   EXPECT_FALSE(XonExists());
 }
 
 TEST_F(ConvertCommandFileTest, RefusesMissingAndOversizedFiles) {
-  const std::string missing = (dir_ / "SR_DATI.002").string();
+  const std::string missing = dir_.File("SR_DATI.002");
   EXPECT_EQ(ConvertCommandFile(missing, lines_, env_), 1);
-  EXPECT_EQ(ConvertCommandFile(dir_.string(), lines_, env_), 1);
-
-  const std::string big = (dir_ / "SR_DATI.003").string();
-  std::filesystem::resize_file(Write("SR_DATI.003", ""), kMaxCommandFileSize + 1);
+  EXPECT_EQ(ConvertCommandFile(dir_.path(), lines_, env_), 1);
+  const std::string big = Write("SR_DATI.003", "");
+  std::filesystem::resize_file(big, kMaxCommandFileSize + 1);
   EXPECT_EQ(ConvertCommandFile(big, lines_, env_), 1);
   EXPECT_THAT(notifier_.messages,
-              ElementsAre("Il file " + missing + " non esiste", "Il file " + dir_.string() + " non esiste",
+              ElementsAre("Il file " + missing + " non esiste", "Il file " + dir_.path() + " non esiste",
                           "Il file " + big + " supera i 16 MB"));
 }
 
-TEST_F(ConvertCommandFileTest, TracesTheCommandFile) {
-  Lines trace;
-  env_.trace = [&trace](const std::string& line) { trace.push_back(line); };
-  const std::string path = Write("SR_DATI.001", "SALE,N1,P100;\r\nTEND,N1;\r\n");
-  ASSERT_EQ(ConvertCommandFile(path, lines_, env_), 0);
-  EXPECT_THAT(trace, ElementsAre(" ------------ File SR_Dati ------------ ", " - SALE,N1,P100;",
-                                 " - TEND,N1;", " -------------------------------------- "));
-}
-
 TEST_F(ConvertCommandFileTest, RefusesWhenXonCannotBeWritten) {
-  std::filesystem::create_directories(dir_ / "XON.txt" / "busy");
-  const std::string path = Write("SR_DATI.001", "SALE,N1,P100;");
-  EXPECT_EQ(ConvertCommandFile(path, lines_, env_), 1);
+  std::filesystem::create_directories(dir_.File("XON.txt") + "/busy");
+  EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", "SALE,N1,P100;"), lines_, env_), 1);
   ASSERT_EQ(notifier_.messages.size(), 1u);
   EXPECT_THAT(notifier_.messages[0], ::testing::StartsWith("Impossibile scrivere il file "));
 }

@@ -11,23 +11,17 @@ TEST(GetField, FindsValuesWithItsQuirks) {
     const char* line;
     const char* key;
     bool found;
-    const char* value;
+    const char* value;  // "old": left unchanged
   } cases[] = {
       {false, "SALE,N1,P1000;", ",P", true, "1000"},
-      {false, "SALE,N1,P1000;", ",n", true, "1"},          // any letter case
-      {false, "sale,n1,p1000;", ",P", true, "1000"},
-      {false, "SALE,N1,P1000;", ",Q", false, "old"},       // value unchanged
-      {false, "SALE,N1,N2;", ",N", true, "1"},             // first occurrence wins
-      {false, "SALE,N1,:AB", ",:", true, "AB"},            // up to the end of the line
-      {false, "SALE,N1,P;", ",P", true, ""},
-      {true, "SALE,N1;", "SALE", true, ""},
+      {false, "sale,n1,p1000;", ",P", true, "1000"},  // any letter case
+      {false, "SALE,N1,P1000;", ",Q", false, "old"},
+      {false, "SALE,N1,N2;", ",N", true, "1"},        // first occurrence wins
+      {false, "SALE,N1,:AB", ",:", true, "AB"},       // up to the end of the line
       {true, " SALE,N1;", "SALE", false, "old"},
-      {true, "XSALE,SALE", "SALE", false, "old"},          // first occurrence not at column 1
-      {true, "TEND,N1;", "sale", false, "old"},
+      {true, "XSALE,SALE", "SALE", false, "old"},     // first occurrence not at column 1
       // DISP, PRNT and CLER values begin at column 7.
-      {true, "PRNT,:Hello;", "PRNT", true, "Hello"},
       {true, "DISP,:Ciao,N1;", "DISP", true, "Ciao"},
-      {true, "CLER;", "CLER", true, ""},
       {false, "XXXXXXPRNT;", "PRNT", true, "PRNT"},
       // The value of ,S and ,R starts with the letter itself.
       {false, "SALE,S2,P1;", ",S", true, "S2"},
@@ -35,7 +29,6 @@ TEST(GetField, FindsValuesWithItsQuirks) {
       {false, "SALE,S1;", ",S1", true, ""},
       // A key matches inside another field's text.
       {false, "SALE,:abc,sx;", ",S", true, "sx"},
-      {false, "PRNT,:a,b;", ",B", true, ""},
   };
   for (const Case& c : cases) {
     std::string value = "old";
