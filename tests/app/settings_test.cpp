@@ -12,47 +12,27 @@ namespace {
 
 using testing_app::AppRig;
 
-TEST(SettingsItems, SplitLikeTheSettingsReader) {
-  struct Case {
-    const char* text;
-    std::vector<std::string> items;
-  };
-  const Case cases[] = {
-      {"1100\r\n", {"1100"}},
+TEST(SettingsItems, SplitAndLeadingNumbers) {
+  const std::pair<const char*, std::vector<std::string>> items[] = {
       {"  0 ,1\r\n\r\n2", {"0", "1", "", "2"}},
       {"\"127.0.0.1\"\r\n\" a, b \" x,y", {"127.0.0.1", " a, b ", "y"}},
       {"unterminated \"quote", {"unterminated \"quote"}},
-      {"\"open", {"open"}},
       {"a\nb\rc", {"a", "b", "c"}},
-      {"", {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(ReadItems(c.text), c.items);
-  }
-}
+  for (const auto& [text, expected] : items) EXPECT_EQ(ReadItems(text), expected) << text;
 
-TEST(SettingsItems, LeadingNumbersAndDecimalText) {
-  struct Case {
+  const struct {
     const char* text;
     double value;
     const char* written;
-  };
-  const Case cases[] = {
-      {"500ms", 500, "500"}, {" 5", 5, "5"},     {"1.5", 1.5, "1.5"}, {".5", 0.5, ".5"},
-      {"7.", 7, "7."},        {"abc", 0, ""},    {"", 0, ""},        {"1.2.3", 1.2, "1.2"},
-      {"-5", 0, ""},          {"1,5", 1, "1"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+  } numbers[] = {{"500ms", 500, "500"}, {".5", 0.5, ".5"}, {"7.", 7, "7."}, {"abc", 0, ""},
+                 {"1.2.3", 1.2, "1.2"}, {"-5", 0, ""},     {"1,5", 1, "1"}};
+  for (const auto& c : numbers) {
     std::string written;
-    EXPECT_DOUBLE_EQ(LeadingNumber(c.text, &written), c.value);
-    EXPECT_EQ(written, c.written);
+    EXPECT_DOUBLE_EQ(LeadingNumber(c.text, &written), c.value) << c.text;
+    EXPECT_EQ(written, c.written) << c.text;
   }
   EXPECT_GT(LeadingNumber(std::string(500, '9')), 1e300);  // no overflow to 0
-  EXPECT_EQ(FormatDecimal(2), "2");
-  EXPECT_EQ(FormatDecimal(1.5), "1.5");
-  EXPECT_EQ(FormatDecimal(0.25), "0.25");
   EXPECT_EQ(FormatDecimal(1e20), "100000000000000000000");
 }
 
@@ -65,44 +45,29 @@ TEST(Settings, NoFilesGiveTheDefaults) {
   ReadProgramSettings(r.ctx);
   for (const auto& check : r.ctx.ui.slotCheck) EXPECT_EQ(check.value, 1);
   EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 1000);
-  EXPECT_EQ(r.ctx.ui.timerValue, "1");
   EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "1\r\n");
   EXPECT_EQ(r.ctx.baudRate, 9600);
-  EXPECT_FALSE(r.ctx.ui.optionRs232);
-  EXPECT_FALSE(r.ctx.ui.optionRete);
-  EXPECT_EQ(r.ctx.ui.trace.value, 0);
+  EXPECT_FALSE(r.ctx.ui.optionRs232 || r.ctx.ui.optionRete);
 }
 
-TEST(Settings, SlotFile) {
-  struct Case {
-    std::string content;
-    std::array<int, 4> values;
+TEST(Settings, SlotTimerAndBaudFilesWithGarbage) {
+  const std::pair<std::string, std::array<int, 4>> slots[] = {
+      {"1100\r\n", {1, 1, 0, 0}},  {"101\r\n", {1, 1, 1, 1}}, {"1x0y1\r\n", {1, 0, 0, 0}},
+      {"\"0110\"", {0, 1, 1, 0}}, {std::string("\x01\xff\0\x80", 4), {0, 0, 0, 0}},
   };
-  const Case cases[] = {
-      {"1100\r\n", {1, 1, 0, 0}},    {"0001", {0, 0, 0, 1}},     {"101\r\n", {1, 1, 1, 1}},
-      {"", {1, 1, 1, 1}},            {"1x0y1\r\n", {1, 0, 0, 0}}, {"\"0110\"", {0, 1, 1, 0}},
-      {std::string("\x01\xff\0\x80", 4), {0, 0, 0, 0}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.content);
+  for (const auto& [content, values] : slots) {
+    SCOPED_TRACE(content);
     AppRig r;
-    r.PutSetting("KBCHKCOM.TXT", c.content);
+    r.PutSetting("KBCHKCOM.TXT", content);
     ReadSlotSettings(r.ctx);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ctx.ui.slotCheck[i].value, c.values[i]) << i;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ctx.ui.slotCheck[i].value, values[i]) << i;
   }
-}
-
-TEST(Settings, TimerFileIsReadThroughCalculateTimerAndRewritten) {
-  struct Case {
+  const struct {
     const char* content;
     int32_t interval;
     const char* box;
-  };
-  const Case cases[] = {
-      {"500ms\r\n", 500, "500ms"}, {"5\r\n", 5000, "5"}, {"1.5\r\n", 1500, "1.5"},
-      {"60\r\n", 60000, "60"},     {"xyz\r\n", 1000, "1"}, {"", 1000, "1"},
-  };
-  for (const Case& c : cases) {
+  } timers[] = {{"500ms\r\n", 500, "500ms"}, {"1.5\r\n", 1500, "1.5"}, {"xyz\r\n", 1000, "1"}};
+  for (const auto& c : timers) {
     SCOPED_TRACE(c.content);
     AppRig r;
     r.PutSetting("KBTIMER1.TXT", c.content);
@@ -111,14 +76,9 @@ TEST(Settings, TimerFileIsReadThroughCalculateTimerAndRewritten) {
     EXPECT_EQ(r.ctx.ui.timerValue, c.box);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), std::string(c.box) + "\r\n");
   }
-}
-
-TEST(Settings, BaudFile) {
-  const std::pair<const char*, int32_t> cases[] = {
-      {"19200\r\n", 19200}, {"", 9600}, {"fast\r\n", 9600}, {"-1", 9600}, {"0", 9600},
-      {"115200.5", 9600},   {"99999999999", 9600},
-  };
-  for (const auto& [content, baud] : cases) {
+  const std::pair<const char*, int32_t> bauds[] = {
+      {"19200\r\n", 19200}, {"fast\r\n", 9600}, {"-1", 9600}, {"115200.5", 9600}, {"99999999999", 9600}};
+  for (const auto& [content, baud] : bauds) {
     SCOPED_TRACE(content);
     AppRig r;
     r.PutSetting("KBChkBd.txt", content);
@@ -128,52 +88,28 @@ TEST(Settings, BaudFile) {
   }
 }
 
-TEST(Settings, ProgramFileShortFullAndGarbage) {
-  {
-    SCOPED_TRACE("three lines: serial link, no address, boxes cleared");
+TEST(Settings, ProgramFileShortOrGarbageClearsTheLaterBoxes) {
+  for (bool garbage : {false, true}) {
+    SCOPED_TRACE(garbage ? "garbage" : "three lines");
     AppRig r;
     r.ctx.ui.trace.value = 1;
     r.ctx.ui.pag4Bancomat.value = 1;
     r.ctx.ui.remoteIp = "10.0.0.1";
-    r.PutSetting("KBCHKSCO.TXT", "1\r\n1\r\n2\r\n");
+    std::string content = "1\r\n1\r\n2\r\n";
+    if (garbage) {
+      content = "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n";
+      content += std::string(1 << 20, '\0');  // a huge tail is never read
+    }
+    r.PutSetting("KBCHKSCO.TXT", content);
     ReadProgramSettings(r.ctx);
-    EXPECT_EQ(r.ctx.ui.passThrough.value, 1);
-    EXPECT_EQ(r.ctx.ui.footerRt.value, 1);
-    EXPECT_EQ(r.ctx.ui.paymentsIndex, 2);
+    EXPECT_EQ(r.ctx.ui.passThrough.value, garbage ? 0 : 1);
+    EXPECT_EQ(r.ctx.ui.footerRt.value, garbage ? 0 : 1);
+    EXPECT_EQ(r.ctx.ui.paymentsIndex, garbage ? 0 : 2);  // 7 is out of range
     EXPECT_TRUE(r.ctx.ui.optionRs232);
     EXPECT_FALSE(r.ctx.ui.optionRete);
     EXPECT_EQ(r.ctx.ui.remoteIp, "");
-    EXPECT_EQ(r.ctx.ui.trace.value, 0);
-    EXPECT_EQ(r.ctx.ui.pag4Bancomat.value, 0);
-  }
-  {
-    SCOPED_TRACE("full file");
-    AppRig r;
-    r.PutSetting("KBCHKSCO.TXT", "0\r\n1.0\r\n1.4\r\n1\r\n192.168.1.20\r\n1\r\n1\r\n");
-    ReadProgramSettings(r.ctx);
-    EXPECT_EQ(r.ctx.ui.passThrough.value, 0);
-    EXPECT_EQ(r.ctx.ui.footerRt.value, 1);
-    EXPECT_EQ(r.ctx.ui.paymentsIndex, 1);
-    EXPECT_TRUE(r.ctx.ui.optionRete);
-    EXPECT_FALSE(r.ctx.ui.optionRs232);
-    EXPECT_EQ(r.ctx.ui.remoteIp, "192.168.1.20");
-    EXPECT_EQ(r.fp.socket.RemoteHost(), "192.168.1.20");
-    EXPECT_EQ(r.ctx.ui.trace.value, 1);
-    EXPECT_EQ(r.ctx.ui.pag4Bancomat.value, 1);
-  }
-  {
-    SCOPED_TRACE("garbage, binary and an out-of-range payment index");
-    AppRig r;
-    std::string junk = "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n";
-    junk += std::string(1 << 20, '\0');  // a huge tail is never read
-    r.PutSetting("KBCHKSCO.TXT", junk);
-    ReadProgramSettings(r.ctx);
-    EXPECT_EQ(r.ctx.ui.passThrough.value, 0);
-    EXPECT_EQ(r.ctx.ui.footerRt.value, 0);
-    EXPECT_EQ(r.ctx.ui.paymentsIndex, 0);
-    EXPECT_TRUE(r.ctx.ui.optionRs232);
-    EXPECT_EQ(r.ctx.ui.remoteIp, "");
     EXPECT_EQ(r.ctx.ui.trace.value, 0);  // only the text "1" ticks it
+    EXPECT_EQ(r.ctx.ui.pag4Bancomat.value, 0);
   }
 }
 
@@ -189,15 +125,14 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   ui.optionRs232 = false;
   ui.remoteIp = "10.1.2.3";
   ui.trace.value = 1;
+  ui.pag4Bancomat.value = 1;
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "0101\r\n");
   EXPECT_EQ(r.Setting("KBChkBd.txt"), "38400\r\n");
-  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n10.1.2.3\r\n1\r\n0\r\n");
+  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n10.1.2.3\r\n1\r\n1\r\n");
 
   AppRig back;
-  back.PutSetting("KBCHKCOM.TXT", r.Setting("KBCHKCOM.TXT"));
-  back.PutSetting("KBChkBd.txt", r.Setting("KBChkBd.txt"));
-  back.PutSetting("KBCHKSCO.TXT", r.Setting("KBCHKSCO.TXT"));
+  for (const char* name : {"KBCHKCOM.TXT", "KBChkBd.txt", "KBCHKSCO.TXT"}) back.PutSetting(name, r.Setting(name));
   ReadSlotSettings(back.ctx);
   ReadBaudSettings(back.ctx);
   ReadProgramSettings(back.ctx);
@@ -206,29 +141,30 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   EXPECT_EQ(back.ctx.ui.passThrough.value, 1);
   EXPECT_EQ(back.ctx.ui.paymentsIndex, 2);
   EXPECT_TRUE(back.ctx.ui.optionRete);
+  EXPECT_FALSE(back.ctx.ui.optionRs232);
   EXPECT_EQ(back.ctx.ui.remoteIp, "10.1.2.3");
+  EXPECT_EQ(back.fp.socket.RemoteHost(), "10.1.2.3");
   EXPECT_EQ(back.ctx.ui.trace.value, 1);
+  EXPECT_EQ(back.ctx.ui.pag4Bancomat.value, 1);
 
   // An address that fails the check is saved as "0"; later lines keep their places.
   r.ctx.ui.remoteIp = "10.1.2";
   SaveSettings(r.ctx);
-  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n0\r\n");
+  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
 }
 
 TEST(PollingInterval, CalculateTimerTable) {
-  struct Case {
+  const struct {
     const char* value;
     int32_t interval;
     const char* box;  // "1" is the untouched window default
+  } cases[] = {
+      {"5", 5000, "5"},        {"75", 60000, "60"},     {"500", 500, "500ms"},
+      {"500ms", 500, "500ms"}, {"90000", 60000, "60"},  {"", 1000, "1"},
+      {"0", 1000, "1"},        {"100", 100, "100ms"},   {"60000", 60000, "60000ms"},
+      {"2.5", 2500, "2.5"},    {"0.0001", 100, "0.0001"}, {"abc", 1000, "1"},
   };
-  const Case cases[] = {
-      {"5", 5000, "5"},        {"75", 60000, "60"},      {"500", 500, "500ms"},
-      {"500ms", 500, "500ms"}, {"90000", 60000, "60"},   {"", 1000, "1"},
-      {"0", 1000, "1"},        {"60", 60000, "60"},      {"100", 100, "100ms"},
-      {"60000", 60000, "60000ms"}, {"2.5", 2500, "2.5"}, {"0.0001", 100, "0.0001"},
-      {"abc", 1000, "1"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     AppRig r;
     CalculateTimer(r.ctx, c.value, false);
@@ -240,7 +176,7 @@ TEST(PollingInterval, CalculateTimerTable) {
 
 TEST(PollingInterval, SavedTextUsesMillisecondsOrSecondsWithAPoint) {
   const std::pair<const char*, const char*> cases[] = {
-      {"500", "500\r\n"}, {"2", "2\r\n"}, {"1.5", "1.5\r\n"}, {"1234", "1.234\r\n"}, {"99", "60\r\n"}};
+      {"500", "500\r\n"}, {"1.5", "1.5\r\n"}, {"1234", "1.234\r\n"}, {"99", "60\r\n"}};
   for (const auto& [value, file] : cases) {
     SCOPED_TRACE(value);
     AppRig r;
@@ -258,11 +194,9 @@ TEST(PollingInterval, OperatorChange) {
   r.StartPolling(1000);
   r.ctx.ui.timerValue = "3";
   cmdChgTimer_Click(r.ctx);
-  EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 3000);
-  EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.timer21));
   EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.timer21), 3000);
+  EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.timer21));
   EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");
-  EXPECT_TRUE(r.fp.notifier.messages.empty());
 
   // Zero: a message, then the one-second default; a disabled timer stays disabled.
   EnablePollingTimer(r.ctx, false);
