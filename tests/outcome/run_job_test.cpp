@@ -49,16 +49,21 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
   }
 }
 
-TEST(RunJob, SendsLinesUnchangedInPassThroughAndTestReceipt) {
+TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
   // Mixed line ends, a byte above 0x7F, blanks kept, no end on the last line.
   const std::string dati = "\"CAFF\xC8 \"1000H1R\r\n 1T\n\"A;B,C\"@";
   const std::vector<std::string> lines = {" K", "\"CAFF\xC8 \"1000H1R", " 1T", "\"A;B,C\"@"};
-  for (bool testReceipt : {false, true}) {
+  for (bool testReceipt : {false, true}) {  // pass-through box, or the test receipt
+    SCOPED_TRACE(testReceipt);
     Rig r;
     r.SetSlot(3);
+    r.fp.loop.SetLocalTime({2026, 12, 5, 14, 23, 1, 0}, 60);
+    r.ctx.ui.trace.value = 1;
     r.ctx.ui.passThrough.value = testReceipt ? 0 : 1;
     r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
     r.Put("SR_DATI", dati, 3);
+    const bool blocked = testReceipt;
+    if (blocked) fakes::WriteFileBytes(r.dir.File("TRACE_202612"), "a file, not a folder");
 
     EXPECT_EQ(RunJob(r.ctx), kJobOk);
     EXPECT_EQ(r.fp.serial.writes, lines);
@@ -66,21 +71,9 @@ TEST(RunJob, SendsLinesUnchangedInPassThroughAndTestReceipt) {
     EXPECT_FALSE(r.fp.fs.Exists(r.dir.File("XON.txt")));
     EXPECT_TRUE(r.Has("SR_OUT", 3));
     EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
-  }
-}
-
-TEST(RunJob, TraceFileInMonthFolderElseDataDirectory) {
-  for (bool blocked : {false, true}) {
-    Rig r;
-    r.fp.loop.SetLocalTime({2026, 12, 5, 14, 23, 1, 0}, 60);
-    r.ctx.ui.trace.value = 1;
-    r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
-    if (blocked) fakes::WriteFileBytes(r.dir.File("TRACE_202612"), "a file, not a folder");
-
-    EXPECT_EQ(RunJob(r.ctx), kJobOk);
     const std::string trace =
         r.DataFile(std::string(blocked ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
-    EXPECT_NE(trace.find(" --> 1000H1R"), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;
     EXPECT_EQ(r.ctx.link.trace.file, nullptr);
   }
 }
