@@ -1,9 +1,11 @@
+// Record clean-up, numbers, field lookup and customer-code checks.
 #include "conversion/normalizer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "conversion/code_checks.h"
 #include "conversion/conversion_state.h"
 #include "conversion/numbers.h"
 
@@ -20,8 +22,7 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"sale,n01,p1000,q1.5,:Totale pane;", "SALE,N1,P1000,Q1.500,:TOT.   PANE;"},
       {"CLER", "CLER;"},
       {"", ""},
-      // A comma inside a text splits it; the rest becomes a field of its own.
-      {"PRNT,:Pane, burro;", "PRNT,:PANE,B1;"},
+      {"PRNT,:Pane, burro;", "PRNT,:PANE,B1;"},  // a comma inside a text splits it
       // Kept fields.
       {"PLUD,C0012345ABC,Q2;", "PLUD,C0012345ABC,Q2;"},
       {"LOTT,C[abcd1234];", "LOTT,C[ABCD1234];"},
@@ -65,12 +66,10 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"PRNT,:\xf5\xf8", "PRNT,:\xd5\xd8;"},  // no longer in the table once upper-cased
   };
   for (const Case& c : cases) EXPECT_EQ(NormalizeRecordLine(c.in, 30), c.out) << c.in;
-
   EXPECT_EQ(NormalizeRecordLine("PRNT,:abcdef", 3), "PRNT,:ABC;");
   EXPECT_EQ(NormalizeRecordLine("PRNT,:abcdef", -5), "PRNT,: ;");
-}
 
-TEST(NormalizeRecordLine, HandlesHugeFieldsInLinearSpace) {
+  // A megabyte of digits in linear space.
   const std::string out = NormalizeRecordLine("SALE,P" + std::string(1 << 20, '7'), 30);
   ASSERT_EQ(out.size(), std::size_t{6 + (1 << 20) + 1});
   EXPECT_EQ(out.substr(0, 21), "SALE,P777777777777778");
@@ -79,8 +78,8 @@ TEST(NormalizeRecordLine, HandlesHugeFieldsInLinearSpace) {
 
 TEST(Numbers, NormalFormTestAndValue) {
   const Case forms[] = {
-      {"10.50", "10.5"}, {"", "0"},     {"abc", "0"},      {".5", "0.5"},
-      {"5.", "5"},       {"1,25", "1.25"}, {"000.000", "0"}, {"12x3", "12"},
+      {"10.50", "10.5"}, {"", "0"},         {"abc", "0"},     {".5", "0.5"},
+      {"5.", "5"},       {"1,25", "1.25"},  {"000.000", "0"}, {"12x3", "12"},
       {"1234567890123456", "1234567890123460"},
       {"0.1234567890123456", "0.123456789012346"},
       {"99999999999999999", "100000000000000000"},
@@ -92,8 +91,8 @@ TEST(Numbers, NormalFormTestAndValue) {
     bool numeric;
     double value;
   } values[] = {
-      {" 12 ", true, 12},  {"-.5", true, -0.5},    {"1E3", true, 1000}, {"1d-2", true, 0.01},
-      {".", false, 0},     {"1.2.3", false, 1.2},  {"1E", false, 1},    {"1,5", false, 1},
+      {" 12 ", true, 12}, {"-.5", true, -0.5},   {"1E3", true, 1000}, {"1d-2", true, 0.01},
+      {".", false, 0},    {"1.2.3", false, 1.2}, {"1E", false, 1},    {"1,5", false, 1},
   };
   for (const Value& c : values) {
     EXPECT_EQ(IsNumeric(c.text), c.numeric) << c.text;
@@ -102,6 +101,61 @@ TEST(Numbers, NormalFormTestAndValue) {
   EXPECT_THROW(NumericValue("1E999"), ConversionFailure);
   EXPECT_EQ(RoundHalfEven(-2.5), -2);
   EXPECT_EQ(FormatNumber(0.1 + 0.2), "0.3");
+}
+
+TEST(GetField, FindsValuesWithItsQuirks) {
+  struct Case {
+    bool atStart;
+    const char* line;
+    const char* key;
+    bool found;
+    const char* value;  // "old": left unchanged
+  } cases[] = {
+      {false, "sale,n1,p1000;", ",P", true, "1000"},  // any letter case
+      {false, "SALE,N1,P1000;", ",Q", false, "old"},
+      {false, "SALE,N1,N2;", ",N", true, "1"},        // first occurrence wins
+      {false, "SALE,N1,:AB", ",:", true, "AB"},       // up to the end of the line
+      {true, " SALE,N1;", "SALE", false, "old"},
+      {true, "XSALE,SALE", "SALE", false, "old"},     // first occurrence not at column 1
+      {true, "DISP,:Ciao,N1;", "DISP", true, "Ciao"},  // DISP, PRNT, CLER: from column 7
+      {false, "XXXXXXPRNT;", "PRNT", true, "PRNT"},
+      {false, "SALE,S2,P1;", ",S", true, "S2"},       // ,S and ,R keep their letter
+      {false, "SALE,R,P1;", ",R", true, "R"},
+      {false, "SALE,S1;", ",S1", true, ""},
+      {false, "SALE,:abc,sx;", ",S", true, "sx"},     // a key matches inside a text
+  };
+  for (const Case& c : cases) {
+    std::string value = "old";
+    EXPECT_EQ(GetField(c.atStart, value, c.line, c.key), c.found) << c.line << " " << c.key;
+    EXPECT_EQ(value, c.value) << c.line << " " << c.key;
+  }
+}
+
+TEST(CodeChecks, AcceptOnlyCodesWithTheRightCheckCharacter) {
+  struct Case {
+    bool (*check)(std::string_view);
+    const char* text;
+    bool ok;
+  } cases[] = {
+      {CheckCodiceFiscale, "RSSMRA85T10A562S", true},
+      {CheckCodiceFiscale, "rssmra85t10a562s", true},   // lower case accepted
+      {CheckCodiceFiscale, "RSSMRA85T10A562T", false},  // wrong check letter
+      {CheckCodiceFiscale, "RSSMRA85T10A562", false},
+      {CheckCodiceFiscale, "RSSMRA85T10A562SX", false},
+      {CheckCodiceFiscale, "RSSMRA85T10A562\xd3", false},
+      // "A" and "0" weigh 1 at odd positions, 0 at even ones: 8 -> "I".
+      {CheckCodiceFiscale, "000000000000000I", true},
+      // Z weighs 23 at odd, 25 at even positions: 359 % 26 = 21 -> "V".
+      {CheckCodiceFiscale, "ZZZZZZZZZZZZZZZV", true},
+      {CheckPartitaIva, "01234567897", true},
+      {CheckPartitaIva, "01234567890", false},
+      {CheckPartitaIva, "01234567897   ", true},  // trailing blanks removed
+      {CheckPartitaIva, " 01234567897", false},
+      {CheckPartitaIva, "0123456789A", false},
+      {CheckPartitaIva, "", false},
+      {CheckPartitaIva, "99999999990", true},  // doubled 9 counts 1 + 8
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.check(c.text), c.ok) << c.text;
 }
 
 }  // namespace
