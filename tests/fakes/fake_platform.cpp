@@ -1,12 +1,12 @@
 #include "fakes/fake_platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <sstream>
 
 #include <unistd.h>
@@ -33,7 +33,6 @@ int64_t FloorDiv(int64_t a, int64_t b) {
   if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
   return q;
 }
-}  // namespace
 
 int64_t CivilToEpochMs(const CivilTime& t) {
   const int64_t days = DaysFromCivil(t.year, t.month, t.day);
@@ -45,10 +44,8 @@ CivilTime EpochMsToCivil(int64_t ms) {
   int64_t rem = ms - days * 86'400'000;
   CivilTime t;
   t.hour = static_cast<int>(rem / 3'600'000);
-  rem %= 3'600'000;
-  t.minute = static_cast<int>(rem / 60'000);
-  rem %= 60'000;
-  t.second = static_cast<int>(rem / 1000);
+  t.minute = static_cast<int>(rem / 60'000 % 60);
+  t.second = static_cast<int>(rem / 1000 % 60);
   t.millisecond = static_cast<int>(rem % 1000);
   days += 719468;
   const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
@@ -61,138 +58,56 @@ CivilTime EpochMsToCivil(int64_t ms) {
   t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
   return t;
 }
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // FakeEventLoop
 
-FakeEventLoop::FakeEventLoop() {
-  CivilTime base;
-  base.year = 2024;
-  base.month = 3;
-  base.day = 15;
-  base.hour = 10;
-  SetLocalTime(base, 60);
-}
+FakeEventLoop::FakeEventLoop() { SetLocalTime(CivilTime{2024, 3, 15, 10, 0, 0, 0}, 60); }
 
 void FakeEventLoop::SetLocalTime(const CivilTime& local, int utcOffsetMinutes) {
-  baseLocalEpochMs_ = CivilToEpochMs(local);
-  baseNow_ = now_;
+  localAtZero_ = CivilToEpochMs(local) - now_;
   utcOffsetMinutes_ = utcOffsetMinutes;
 }
 
-CivilTime FakeEventLoop::LocalTime() {
-  return EpochMsToCivil(baseLocalEpochMs_ + (now_ - baseNow_));
-}
+CivilTime FakeEventLoop::LocalTime() { return EpochMsToCivil(localAtZero_ + now_); }
 
 CivilTime FakeEventLoop::UtcTime() {
-  return EpochMsToCivil(baseLocalEpochMs_ + (now_ - baseNow_) - int64_t{utcOffsetMinutes_} * 60'000);
-}
-
-int64_t FakeEventLoop::NextEventTime() const {
-  int64_t next = std::numeric_limits<int64_t>::max();
-  if (!scheduled_.empty()) next = scheduled_.begin()->first.first;
-  for (const Timer& t : timers_) {
-    if (t.enabled && t.interval > 0 && t.nextDue < next) next = t.nextDue;
-  }
-  return next;
-}
-
-bool FakeEventLoop::DeliverOneDue() {
-  if (!scheduled_.empty() && scheduled_.begin()->first.first <= now_) {
-    auto fn = std::move(scheduled_.begin()->second);
-    scheduled_.erase(scheduled_.begin());
-    if (fn) fn();
-    return true;
-  }
-  for (std::size_t i = 0; i < timers_.size(); ++i) {
-    Timer& t = timers_[i];
-    if (t.enabled && t.interval > 0 && t.nextDue <= now_) {
-      t.nextDue = now_ + t.interval;  // a late timer ticks once, then runs on
-      ++t.ticks;
-      auto fn = t.onTick;  // the handler may re-set or re-create timers
-      if (fn) fn();
-      return true;
-    }
-  }
-  return false;
+  return EpochMsToCivil(localAtZero_ + now_ - int64_t{utcOffsetMinutes_} * 60'000);
 }
 
 void FakeEventLoop::Wait(int64_t deadlineMs) {
-  if (++waitCalls_ > waitLimit_) {
-    std::fprintf(stderr, "FakeEventLoop: more than %lld Wait() calls - runaway loop\n",
-                 static_cast<long long>(waitLimit_));
+  if (++waitCalls_ > 5'000'000) {
+    std::fprintf(stderr, "FakeEventLoop: more than 5000000 Wait() calls - runaway loop\n");
     std::abort();
   }
-  ++depth_;
-  if (depth_ > maxDepth_) maxDepth_ = depth_;
+  maxDepth_ = std::max(maxDepth_, ++depth_);
   if (posted_.empty()) {
-    const int64_t next = NextEventTime();
-    int64_t target = deadlineMs < next ? deadlineMs : next;
-    if (target == std::numeric_limits<int64_t>::max()) {
+    int64_t target = std::min(deadlineMs, timers_.NextDue());
+    if (!scheduled_.empty()) target = std::min(target, scheduled_.begin()->first.first);
+    if (target == TimerQueue::kNever) {
       std::fprintf(stderr, "FakeEventLoop: Wait() forever with nothing scheduled\n");
       std::abort();
     }
-    if (target > now_) now_ = target;
-    while (DeliverOneDue()) {
+    now_ = std::max(now_, target);
+    for (;;) {
+      if (!scheduled_.empty() && scheduled_.begin()->first.first <= now_) {
+        auto fn = std::move(scheduled_.begin()->second);
+        scheduled_.erase(scheduled_.begin());
+        if (fn) fn();
+      } else if (timers_.RunDue(now_) == 0) {
+        break;
+      }
     }
   }
   // Posted calls queued before this point run now; calls they post wait for
   // the next Wait().
-  std::size_t n = posted_.size();
-  while (n-- > 0 && !posted_.empty()) {
+  for (std::size_t n = posted_.size(); n > 0 && !posted_.empty(); --n) {
     auto fn = std::move(posted_.front());
     posted_.pop_front();
     if (fn) fn();
   }
   --depth_;
-}
-
-void FakeEventLoop::SleepBlocking(int64_t ms) {
-  ++sleepCalls_;
-  if (ms > 0) {
-    now_ += ms;
-    sleptMs_ += ms;
-  }
-}
-
-EventLoop::TimerId FakeEventLoop::CreateTimer(std::function<void()> onTick) {
-  Timer t;
-  t.onTick = std::move(onTick);
-  timers_.push_back(std::move(t));
-  return static_cast<TimerId>(timers_.size() - 1);
-}
-
-void FakeEventLoop::SetTimer(TimerId id, int64_t intervalMs, bool enabled) {
-  if (id < 0 || static_cast<std::size_t>(id) >= timers_.size()) return;
-  Timer& t = timers_[id];
-  t.interval = intervalMs;
-  t.enabled = enabled;
-  t.nextDue = now_ + intervalMs;
-}
-
-bool FakeEventLoop::TimerEnabled(TimerId id) {
-  if (id < 0 || static_cast<std::size_t>(id) >= timers_.size()) return false;
-  return timers_[id].enabled;
-}
-
-int64_t FakeEventLoop::TimerInterval(TimerId id) {
-  if (id < 0 || static_cast<std::size_t>(id) >= timers_.size()) return 0;
-  return timers_[id].interval;
-}
-
-int64_t FakeEventLoop::timerTicks(TimerId id) const {
-  if (id < 0 || static_cast<std::size_t>(id) >= timers_.size()) return 0;
-  return timers_[id].ticks;
-}
-
-void FakeEventLoop::Post(std::function<void()> fn) { posted_.push_back(std::move(fn)); }
-
-void FakeEventLoop::SetTerminateHandler(std::function<void()> onTerminate) {
-  onTerminate_ = std::move(onTerminate);
-}
-
-void FakeEventLoop::Schedule(int64_t atMs, std::function<void()> fn) {
-  scheduled_.emplace(std::make_pair(atMs, seq_++), std::move(fn));
 }
 
 void FakeEventLoop::ScheduleTerminate(int64_t atMs) {
@@ -205,7 +120,6 @@ void FakeEventLoop::ScheduleTerminate(int64_t atMs) {
 // FakeSerialPort
 
 bool FakeSerialPort::Configure(int n, const std::string& s) {
-  ++configureCalls;
   if (failConfigure || open_ || n < 1 || n > 16) return false;
   portNumber = n;
   settings = s;
@@ -213,8 +127,7 @@ bool FakeSerialPort::Configure(int n, const std::string& s) {
 }
 
 bool FakeSerialPort::Open() {
-  ++openCalls;
-  if (open_ || failOpen || missingPorts.count(portNumber) != 0) return false;
+  if (open_) return false;
   open_ = true;
   input_.clear();
   pending_.clear();
@@ -222,14 +135,13 @@ bool FakeSerialPort::Open() {
 }
 
 void FakeSerialPort::Close() {
-  ++closeCalls;
   open_ = false;
   input_.clear();
   pending_.clear();
 }
 
 bool FakeSerialPort::Write(const std::string& bytes) {
-  if (!open_ || failWrite) return false;
+  if (!open_) return false;
   writes.push_back(bytes);
   writeTimes.push_back(loop_.NowMs());
   if (responder) responder(bytes);
@@ -264,12 +176,6 @@ int FakeSerialPort::InputCount() {
   return static_cast<int>(input_.size());
 }
 
-std::string FakeSerialPort::AllWritten() const {
-  std::string all;
-  for (const auto& w : writes) all += w;
-  return all;
-}
-
 // ---------------------------------------------------------------------------
 // FakeTcpSocket
 
@@ -299,7 +205,6 @@ void FakeTcpSocket::Connect() {
 }
 
 void FakeTcpSocket::Close() {
-  ++closeCalls;
   const uint64_t gen = ++generation_;
   rx_.clear();
   if (state_ == kSocketClosed) return;
@@ -344,25 +249,6 @@ void FakeTcpSocket::InjectError(int64_t delayMs, int number, const std::string& 
     state_ = newState;
     if (events_.onError) events_.onError(number, description, state_);
   });
-}
-
-std::string FakeTcpSocket::AllSent() const {
-  std::string all;
-  for (const auto& s : sends) all += s;
-  return all;
-}
-
-// ---------------------------------------------------------------------------
-// FakeNotifier
-
-void FakeNotifier::AddTrayIcon(TrayIcon icon, const std::string& tip) {
-  trayPresent = true;
-  ++trayAdded;
-  trayStates.emplace_back(icon, tip);
-}
-
-void FakeNotifier::SetTrayState(TrayIcon icon, const std::string& tip) {
-  trayStates.emplace_back(icon, tip);
 }
 
 // ---------------------------------------------------------------------------

@@ -8,12 +8,12 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/timer_queue.h"
 
 namespace kolibra::fakes {
 
@@ -24,7 +24,8 @@ namespace kolibra::fakes {
 // queued; otherwise it advances virtual time to the earliest of the deadline,
 // the next due timer and the next scheduled event, delivers everything due at
 // that instant (scheduled events, then timers, then posted calls) and returns.
-// SleepBlocking(ms) moves time without delivering anything.
+// SleepBlocking(ms) moves time without delivering anything. A runaway loop
+// (millions of Wait() calls) aborts the test program instead of hanging.
 class FakeEventLoop : public EventLoop {
  public:
   FakeEventLoop();
@@ -33,18 +34,18 @@ class FakeEventLoop : public EventLoop {
   CivilTime LocalTime() override;
   CivilTime UtcTime() override;
   void Wait(int64_t deadlineMs) override;
-  void SleepBlocking(int64_t ms) override;
-  TimerId CreateTimer(std::function<void()> onTick) override;
-  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override;
-  bool TimerEnabled(TimerId id) override;
-  int64_t TimerInterval(TimerId id) override;
-  void Post(std::function<void()> fn) override;
-  void SetTerminateHandler(std::function<void()> onTerminate) override;
+  void SleepBlocking(int64_t ms) override { now_ += ms > 0 ? ms : 0; }
+  TimerId CreateTimer(std::function<void()> onTick) override { return timers_.Create(std::move(onTick)); }
+  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override { timers_.Set(id, intervalMs, enabled, now_); }
+  bool TimerEnabled(TimerId id) override { return timers_.Enabled(id); }
+  int64_t TimerInterval(TimerId id) override { return timers_.Interval(id); }
+  void Post(std::function<void()> fn) override { posted_.push_back(std::move(fn)); }
+  void SetTerminateHandler(std::function<void()> onTerminate) override { onTerminate_ = std::move(onTerminate); }
 
   // --- scripting ---
   // Runs fn inside the Wait() that reaches virtual time atMs (events at the
   // same instant run in the order they were scheduled).
-  void Schedule(int64_t atMs, std::function<void()> fn);
+  void Schedule(int64_t atMs, std::function<void()> fn) { scheduled_.emplace(std::make_pair(atMs, seq_++), std::move(fn)); }
   void After(int64_t delayMs, std::function<void()> fn) { Schedule(now_ + delayMs, std::move(fn)); }
   // Delivers the terminate handler inside the Wait() that reaches atMs.
   void ScheduleTerminate(int64_t atMs);
@@ -54,50 +55,24 @@ class FakeEventLoop : public EventLoop {
 
   // --- observation ---
   int64_t waitCalls() const { return waitCalls_; }
-  int64_t sleepCalls() const { return sleepCalls_; }
-  int64_t sleptMs() const { return sleptMs_; }
-  // Ticks delivered per timer.
-  int64_t timerTicks(TimerId id) const;
   std::size_t postedPending() const { return posted_.size(); }
-  std::size_t scheduledPending() const { return scheduled_.size(); }
   // Maximum nesting depth of Wait() calls seen (a handler waiting inside Wait).
   int maxWaitDepth() const { return maxDepth_; }
-  // Aborts the test program when Wait() is called more often than this
-  // (a runaway loop would otherwise hang the test).
-  void SetWaitLimit(int64_t limit) { waitLimit_ = limit; }
 
  private:
-  struct Timer {
-    std::function<void()> onTick;
-    int64_t interval = 0;
-    bool enabled = false;
-    int64_t nextDue = 0;
-    int64_t ticks = 0;
-  };
-  bool DeliverOneDue();
-  int64_t NextEventTime() const;
-
   int64_t now_ = 0;
   int64_t waitCalls_ = 0;
-  int64_t sleepCalls_ = 0;
-  int64_t sleptMs_ = 0;
-  int64_t waitLimit_ = 5'000'000;
   int depth_ = 0;
   int maxDepth_ = 0;
-  std::vector<Timer> timers_;
+  TimerQueue timers_;
   // (time, sequence) -> event
   std::map<std::pair<int64_t, uint64_t>, std::function<void()>> scheduled_;
   uint64_t seq_ = 0;
   std::deque<std::function<void()>> posted_;
   std::function<void()> onTerminate_;
-  int64_t baseLocalEpochMs_ = 0;  // local civil time at virtual instant baseNow_
-  int64_t baseNow_ = 0;
+  int64_t localAtZero_ = 0;  // local civil time (epoch ms) at virtual instant 0
   int utcOffsetMinutes_ = 0;
 };
-
-// Civil time <-> milliseconds since 1970-01-01 (proleptic Gregorian).
-int64_t CivilToEpochMs(const CivilTime& t);
-CivilTime EpochMsToCivil(int64_t ms);
 
 // ---------------------------------------------------------------------------
 // Serial port: records configuration and writes; input bytes are queued with
@@ -121,20 +96,12 @@ class FakeSerialPort : public SerialPort {
   // Bytes that arrive delayMs after now.
   void QueueInput(int64_t delayMs, const std::string& bytes);
   bool failConfigure = false;
-  bool failOpen = false;
-  bool failWrite = false;
-  // Port numbers that Open() refuses (absent ports).
-  std::set<int> missingPorts;
 
   // --- observation ---
   std::vector<std::string> writes;
   std::vector<int64_t> writeTimes;
   int portNumber = 0;
   std::string settings;
-  int configureCalls = 0;
-  int openCalls = 0;
-  int closeCalls = 0;
-  std::string AllWritten() const;
 
  private:
   void Arrive();
@@ -184,9 +151,7 @@ class FakeTcpSocket : public TcpSocket {
   std::vector<std::string> sends;
   std::vector<int64_t> sendTimes;
   std::vector<int64_t> connectTimes;
-  int closeCalls = 0;
   int remotePort() const { return port_; }
-  std::string AllSent() const;
 
  private:
   FakeEventLoop& loop_;
@@ -203,15 +168,17 @@ class FakeNotifier : public Notifier {
  public:
   void MessageBox(const std::string& text) override { messages.push_back(text); }
   void Log(const std::string& line) override { logs.push_back(line); }
-  void AddTrayIcon(TrayIcon icon, const std::string& tip) override;
-  void SetTrayState(TrayIcon icon, const std::string& tip) override;
+  void AddTrayIcon(TrayIcon icon, const std::string& tip) override {
+    trayPresent = true;
+    trayStates.emplace_back(icon, tip);
+  }
+  void SetTrayState(TrayIcon icon, const std::string& tip) override { trayStates.emplace_back(icon, tip); }
   void RemoveTrayIcon() override { trayPresent = false; ++trayRemoved; }
 
   std::vector<std::string> messages;
   std::vector<std::string> logs;
   std::vector<std::pair<TrayIcon, std::string>> trayStates;
   bool trayPresent = false;
-  int trayAdded = 0;
   int trayRemoved = 0;
 };
 
