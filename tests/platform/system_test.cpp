@@ -68,12 +68,6 @@ TEST(PosixSystemTest, SingleInstanceLockIsExclusiveUntilReleased) {
   EXPECT_TRUE(PosixSystem().AcquireSingleInstance(dir.path() + "/missing"));
 }
 
-TEST(PosixSystemTest, ProgramFolderHoldsTheProgram) {
-  PosixSystem sys;
-  struct stat st;
-  EXPECT_EQ(stat((sys.ProgramFolder() + "/platform_tests").c_str(), &st), 0);
-}
-
 TEST(PosixFileSystemTest, ExistsRemoveAndMakeDirectory) {
   TempDir dir;
   PosixFileSystem fs;
