@@ -201,6 +201,9 @@ void PosixTcpSocket::Receive() {
     if (n > 0) {
       rx_.append(buf, static_cast<std::size_t>(n));
       fresh += static_cast<std::size_t>(n);
+      // A short read drained the socket; poll reports anything later (or
+      // the peer's close) on the next pass, which saves a read per answer.
+      if (static_cast<std::size_t>(n) < sizeof buf) break;
       continue;
     }
     if (n == 0) {
