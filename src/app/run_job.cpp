@@ -86,6 +86,7 @@ int16_t Convert(AppContext& ctx, std::vector<std::string>& jobLines) {
   }
   const int16_t rc = ConvertCommandFile(ctx.cycle.commandPath, jobLines, env);
   ctx.tenderLineCount = env.tenderLineCount;
+  if (!env.refusal.empty()) ctx.platform.notifier.Log("Conversione rifiutata: " + env.refusal);
   return rc;
 }
 

@@ -262,6 +262,7 @@ bool WriteXon(const std::string& path, const std::vector<std::string>& lines) {
 int16_t Convert(std::string_view text, const std::string& path, std::vector<std::string>& jobLines,
                 ConversionEnv& env) {
   env.tenderLineCount = 0;
+  env.refusal.clear();
   ConversionState state(env.settings);
   std::size_t step = 0;
   try {
@@ -289,6 +290,7 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
 
     for (step = 1; step <= state.lines.size(); ++step) {
       if (ConvertLine(state, state.lines[step - 1]) == LineOutcome::kRefuse) {
+        env.refusal = "riga " + std::to_string(step) + " non convertibile: " + state.lines[step - 1];
         env.tenderLineCount = state.tenderLineCount;
         jobLines = std::move(state.output);
         return 1;

@@ -23,6 +23,8 @@ struct ConversionEnv {
   std::function<void(const std::string&)> trace;
   // Out: payment lines produced (the tender-line count).
   int16_t tenderLineCount = 0;
+  // Out: which record refused the conversion, for the log ("" when none).
+  std::string refusal;
 };
 
 // 0 when the stream was produced (or the file holds no line), 1 when refused.

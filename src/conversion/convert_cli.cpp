@@ -86,7 +86,9 @@ int RunConvertCommand(const std::vector<std::string>& args, std::ostream& out, s
   env.notifier = &notifier;
   std::vector<std::string> lines;
   if (ConvertCommandFile(file, lines, env) != 0) {
-    err << "kolibra convert: conversione rifiutata\n";
+    err << "kolibra convert: conversione rifiutata";
+    if (!env.refusal.empty()) err << " (" << env.refusal << ")";
+    err << "\n";
     return 1;
   }
   for (const std::string& l : lines) {
