@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "platform/posix/posix_event_loop.h"
@@ -15,8 +16,7 @@ namespace kolibra::testing {
 inline int64_t CpuMs() {
   struct rusage ru;
   getrusage(RUSAGE_SELF, &ru);
-  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 +
-         (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
+  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
 }
 
 // Waits in the loop until cond holds or the budget runs out.
@@ -27,17 +27,13 @@ bool WaitFor(PosixEventLoop& loop, Cond cond, int64_t budgetMs = 2000) {
   return cond();
 }
 
-class TempDir {
- public:
+struct TempDir {
   TempDir() {
     char tmpl[] = "/tmp/kolibra-platform-XXXXXX";
-    path_ = mkdtemp(tmpl);
+    path = mkdtemp(tmpl);
   }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string path;
 };
 
 }  // namespace kolibra::testing
