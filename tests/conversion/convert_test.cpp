@@ -27,10 +27,8 @@ ConversionSettings Family(const std::string& code, bool rt = false) {
 }
 
 struct Outcome {
-  int16_t result = -1;
-  Lines lines;
-  Lines messages;
-  int16_t count = 0;
+  int16_t result = -1, count = 0;
+  Lines lines, messages;
 };
 
 Outcome ConvertText(std::string_view text, const ConversionSettings& settings = Family("ZT")) {
@@ -64,46 +62,25 @@ TEST(ConvertCommandText, ConvertsRecordsInOrder) {
       {"placeholders at column 1 and inside",
        "SALE,N1,P100,R;\r\nSALE,N1,P200,S,:Sconto;\r\nSALE,N1,P300,S1,R;",
        {"9M100H1R", "0M\"SCONTO\"200H1R", "17MH9M300H1R"}, 0},
-      {"placeholders in discounts and surcharges", "DISC,V150;\r\nDISC,%10;\r\nMOST,%2.5;",
-       {"150H3M", "10*3M", "=2.50*8M"}, 0},
       // Payment lines ending with the last-tender suffix move after the others.
       {"TEND,N4 lines go last", "TEND,N4,V100;\r\nTEND,N4,V200;\r\nTEND,N1,V300;",
        {"300H1T", "100H4T", "200H4T"}, 3},
-      {"past a sale too", "TEND,N4;\r\nSALE,N1,P1;\r\nTEND,N1,V500;", {"1H1R", "500H1T", "4T"}, 2},
       {"on another family the suffix is 5T", "TEND,N4;\r\nTEND,N1,V500;", {"4T", "500H1T"}, 2,
        Family("OT")},
-      {"a single payment line stays", "TEND,N4,V100;\r\nSALE,N1,P1;", {"100H4T", "1H1R"}, 1},
-      {"no TEND,N4, no suffix", "CASH,V1;\r\nCARD,V2;\r\nTEND,N2,V3;", {"1H1T", "2H3T", "3H2T"}, 3},
-      {"fiscal code in a printed line becomes the customer code",
-       "PRNT,:RSSMRA85T10A562S;\r\nSALE,N1,P100;\r\nFUNC,N39;\r\n",
-       {"\"RSSMRA85T10A562S\"@39F", "100H1R"}, 0},
-      {"a later candidate replaces an earlier one",
-       "PRNT,:RSSMRA85T10A562S;\r\nPRNT,:01234567897;\r\nFUNC,N39;\r\n", {"\"01234567897\"@39F"}, 0},
       {"FUNC,N39 before any candidate does not take a later one",
        "FUNC,N39;\r\nPRNT,:RSSMRA85T10A562S;\r\nSALE,N1,P1;\r\n", {"1H1R"}, 0},
-      {"lottery code in brackets", "SALE,N1,P100;\r\nLOTT,C[ABCD1234];\r\nLOTT,C[ABCD123];",
-       {"\"ABCD1234\"@39F", "100H1R"}, 0},
-      {"extra text line holding a VAT number gives the customer code",
-       "EXTL,:Grazie;\r\nEXTL,:01234567897;\r\nSALE,N1,P1;", {"\"01234567897\"@", "39F", "1H1R"}, 0},
-      {"credit function ahead of the customer code",
+      {"fiscal code in a printed line becomes the customer code, credit function ahead of it",
        "PRNT,:RSSMRA80A01H501U;\r\nSALE,N1,P1000;\r\nFUNC,N39;\r\nCRED,T3,V900;",
        {"938F", "\"RSSMRA80A01H501U\"@39F", "1000H1R", "900H3T"}, 1, Family("AT")},
       {"invoice heading; OPNF and CLNF produce nothing in invoice mode",
        "OPFS,N7,:Cliente Uno;\r\nEXTL,:Consegna;\r\nOPNF;\r\nCLNF;\r\nSALE,N1,P100;",
        {"\"0007\"@", "99F", "\"Cliente Uno\"@", "937F", "\"CONSEGNA\"@", "100H1R"}, 0},
-      {"return inside a credit note", "NDCR,>VR,D01022024;\r\nSALE,N1,P100,R;",
-       {"99F\"0\"@\"0\"@\"01022024\"@\"VR\"@931F", "100H1R"}, 0, Family("ZT", true)},
-      {"clear, function, cash and cheque tenders",
-       "CLER;\r\nFUNC,N12;\r\nCASH,V500;\r\nCHEQ,V100;", {"K", "12F", "500H1T", "100H3T"}, 2},
       {"a cheque mentioned in a text is not a payment",
-       "SALE,N1,P100,:Buono cheque;\r\nPRNT,:Pagato con cheque;\r\nEXTL,:cheque;\r\n",
-       {"\"BUONO CHEQUE\"100H1R", "\"PAGATO CON CHEQUE\"@"}, 0},
-      {"drawer, display, non-fiscal document", "OPEN,N1;\r\nDISP,N5,:Ciao;\r\nOPNF;\r\nCLNF;",
-       {"a", "\"CIAO\"2%", "j", "J"}, 0},
-      {"ignored records", "DATE,:01/01/2024;\r\nCLFS;\r\nFUNC,N39;\r\nLOTT,C1;\r\n", {}, 0},
-      {"blank and empty lines are skipped", "\r\n   \r\nSALE,N1,P1;\r\n;\r\n", {"1H1R"}, 0},
-      {"CR without LF and no final line end", "SALE,N1,P100;\rTEND,N1;", {"100H1R", "1T"}, 1},
-      {"NUL bytes inside a number are cleaned", std::string("SALE,N1,P1\0" "00;", 14), {"100H1R"}, 0},
+       "SALE,N1,P100,:Buono cheque;\r\nPRNT,:Pagato con cheque;\r\nCHEQ,V100;\r\n",
+       {"\"BUONO CHEQUE\"100H1R", "\"PAGATO CON CHEQUE\"@", "100H3T"}, 1},
+      {"blank lines, ignored records, CR without LF, no final line end",
+       "\r\n   \r\n;\r\nDATE,:01/01/2024;\r\nCLFS;\r\nLOTT,C1;\r\nSALE,N1,P100;\rTEND,N1;",
+       {"100H1R", "1T"}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -118,26 +95,25 @@ TEST(ConvertCommandText, ConvertsRecordsInOrder) {
 // Refusals: an ERRO line, a bad document reference, unreadable bytes. Unexpected
 // failures also give a message, instead of ending the program.
 TEST(ConvertCommandText, Refuses) {
-  struct Case {
+  const struct {
     std::string text;
     bool rt;
-    const char* message;  // "" for none
+    int overflowLine;  // 0: refused without a message
   } cases[] = {
-      {"SALE,N1,P1;\r\nXYZW,N1;", false, ""},
-      {"MOST;", false, ""},
-      {"TEND,V100;", false, ""},
-      {"NDCR,>A;", true, ""},
-      {"NDCR,>ABC,N12345678,D01022024;", true, ""},
-      {"DELD,D01022024;", true, ""},
-      {"\x01\x02\xff\xfe", false, ""},
-      {"SALE,N1,P1;\r\nTEND,N99999;", false, "Errore Conv = Overflow - 6 Line : 2"},
-      {"DISP,N70000,:x;", false, "Errore Conv = Overflow - 6 Line : 1"},
+      {"SALE,N1,P1;\r\nXYZW,N1;", false, 0}, {"NDCR,>A;", true, 0},
+      {"DELD,D01022024;", true, 0},            {"\x01\x02\xff\xfe", false, 0},
+      // Numbers too large for their field refuse instead of wrapping.
+      {"SALE,N1,P1;\r\nTEND,N99999;", false, 2}, {"SALE,N1,P99999999.99,Q1000;", false, 1},
+      {"TEND,N32767.5;", false, 1},            {"CRED,T40000;", false, 1},
+      {"DISP,N99999,:CIAO;", false, 1},        {"BARC,T99999,:123;", false, 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     const Outcome r = ConvertText(c.text, Family("ZT", c.rt));
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.messages, *c.message ? Lines{c.message} : Lines{});
+    EXPECT_EQ(r.messages, c.overflowLine ? Lines{"Errore Conv = Overflow - 6 Line : " +
+                                                 std::to_string(c.overflowLine)}
+                                         : Lines{});
   }
 
   // The 16-bit tender-line count overflows at its 32768th payment line.
@@ -150,12 +126,9 @@ TEST(ConvertCommandText, Refuses) {
 }
 
 TEST(ConvertCommandText, SurvivesHugeAndHostileInput) {
-  const std::string megabyte(1 << 20, 'x');
-  Outcome r = ConvertText("PRNT,:" + megabyte + "\r\nSALE,N1,P1;");
+  Outcome r = ConvertText("PRNT,:" + std::string(1 << 20, 'x') + "\r\nSALE,N1,P1;");
   EXPECT_EQ(r.result, 0);
   EXPECT_THAT(r.lines, ElementsAre("\"" + std::string(30, 'X') + "\"@", "1H1R"));
-
-  EXPECT_EQ(ConvertText("SALE" + megabyte).result, 0);  // no comma, no line end
   // The function number does not fit a command line.
   EXPECT_EQ(ConvertText("FUNC,N" + std::string(1 << 20, '7')).result, 1);
 
@@ -163,12 +136,6 @@ TEST(ConvertCommandText, SurvivesHugeAndHostileInput) {
   for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 37) & 0xff));
   r = ConvertText(binary);
   EXPECT_TRUE(r.result == 0 || r.result == 1);
-
-  std::string text;
-  for (int i = 0; i < 100000; ++i) text += "SALE,N1,P100;\r\n";
-  r = ConvertText(text);
-  EXPECT_EQ(r.result, 0);
-  EXPECT_EQ(r.lines.size(), 100000u);
 
   r = ConvertText(std::string(kMaxCommandFileLines + 1, '\n'));
   EXPECT_EQ(r.result, 1);
@@ -187,8 +154,6 @@ class ConvertCommandFileTest : public ::testing::Test {
     fakes::WriteFileBytes(dir_.File(name), bytes);
     return dir_.File(name);
   }
-  std::string Xon() { return fakes::ReadFileBytes(dir_.File("XON.txt")); }
-  bool XonExists() { return std::filesystem::exists(dir_.File("XON.txt")); }
 
   fakes::ScratchDir dir_;
   FakeNotifier notifier_;
@@ -203,7 +168,7 @@ TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTraces) {
   const std::string input = "SALE,N1,P100,:Pane \xe8;\r\nTEND,N1;";
   const std::string path = Write("SR_DATI.001", input);
   ASSERT_EQ(ConvertCommandFile(path, lines_, env_), 0);
-  EXPECT_EQ(Xon(), "\"PANE E\"100H1R\r\n1T\r\n");
+  EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "\"PANE E\"100H1R\r\n1T\r\n");
   EXPECT_THAT(lines_, ElementsAre("\"PANE E\"100H1R", "1T"));
   EXPECT_EQ(env_.tenderLineCount, 1);
   EXPECT_EQ(fakes::ReadFileBytes(path), input);
@@ -211,37 +176,29 @@ TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTraces) {
                                  " - TEND,N1;", " -------------------------------------- "));
 }
 
-TEST_F(ConvertCommandFileTest, DeletesXonForEmptyFilesAndRefusals) {
+// Empty files and refusals leave no XON.txt; missing, oversized and
+// unwritable files are refused with a message.
+TEST_F(ConvertCommandFileTest, RefusalsLeaveNoXon) {
   const std::pair<const char*, int> cases[] = {{"", 0}, {"ZZZZ;\r\n", 1}, {"TEND,N99999;", 1}};
   for (const auto& [text, result] : cases) {
     Write("XON.txt", "old\r\n");
     EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", text), lines_, env_), result) << text;
-    EXPECT_FALSE(XonExists()) << text;
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("XON.txt"))) << text;
   }
   EXPECT_TRUE(std::filesystem::exists(dir_.File("SR_DATI.001")));
+  notifier_.messages.clear();
 
-  env_.dataDir.clear();  // no data folder: no XON.txt at all
-  EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", "SALE,N1,P100;"), lines_, env_), 0);
-  EXPECT_FALSE(XonExists());
-}
-
-TEST_F(ConvertCommandFileTest, RefusesMissingAndOversizedFiles) {
   const std::string missing = dir_.File("SR_DATI.002");
   EXPECT_EQ(ConvertCommandFile(missing, lines_, env_), 1);
-  EXPECT_EQ(ConvertCommandFile(dir_.path(), lines_, env_), 1);
   const std::string big = Write("SR_DATI.003", "");
   std::filesystem::resize_file(big, kMaxCommandFileSize + 1);
   EXPECT_EQ(ConvertCommandFile(big, lines_, env_), 1);
-  EXPECT_THAT(notifier_.messages,
-              ElementsAre("Il file " + missing + " non esiste", "Il file " + dir_.path() + " non esiste",
-                          "Il file " + big + " supera i 16 MB"));
-}
-
-TEST_F(ConvertCommandFileTest, RefusesWhenXonCannotBeWritten) {
   std::filesystem::create_directories(dir_.File("XON.txt") + "/busy");
   EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", "SALE,N1,P100;"), lines_, env_), 1);
-  ASSERT_EQ(notifier_.messages.size(), 1u);
-  EXPECT_THAT(notifier_.messages[0], ::testing::StartsWith("Impossibile scrivere il file "));
+  ASSERT_EQ(notifier_.messages.size(), 3u);
+  EXPECT_EQ(notifier_.messages[0], "Il file " + missing + " non esiste");
+  EXPECT_EQ(notifier_.messages[1], "Il file " + big + " supera i 16 MB");
+  EXPECT_THAT(notifier_.messages[2], ::testing::StartsWith("Impossibile scrivere il file "));
 }
 
 }  // namespace

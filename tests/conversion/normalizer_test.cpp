@@ -20,34 +20,23 @@ struct Case {
 TEST(NormalizeRecordLine, RewritesRecords) {
   const Case cases[] = {
       {"sale,n01,p1000,q1.5,:Totale pane;", "SALE,N1,P1000,Q1.500,:TOT.   PANE;"},
-      {"CLER", "CLER;"},
-      {"", ""},
       {"PRNT,:Pane, burro;", "PRNT,:PANE,B1;"},  // a comma inside a text splits it
       // Kept fields.
       {"PLUD,C0012345ABC,Q2;", "PLUD,C0012345ABC,Q2;"},
-      {"LOTT,C[abcd1234];", "LOTT,C[ABCD1234];"},
       {"NDCR,>ab.c,N0012;", "NDCR,>AB.C,N0012;"},
-      {"deld, n01 ,d01/02/20;", "DELD,N01,D01/02/20;"},
       // Percentages of discounts have two decimals, quantities three.
       {"MOST,%10.5;", "MOST,%10.50;"},
-      {"DISC,%7.125;", "DISC,%7.12;"},
       {"SALE,Q.5;", "SALE,Q0.500;"},
       // Digit clean-up: keys without digits get 1, except R and S.
       {"SALE,N,R,S,P;", "SALE,N1,R,S,P1;"},
       {"TEND,N 2 ,V1.000,00;", "TEND,N2,V1,00;"},
-      {"SALE,P-12abc;", "SALE,P12;"},
-      {"BARC,T1,D01/02/20;", "BARC,T1,D010220;"},
       // Numbers in normal form only where keyword and key ask for it.
-      {"SALE,P1.2.3;", "SALE,P1.2;"},
       {"TEND,N004,V0100;", "TEND,N4,V100;"},
       {"CLER,N007;", "CLER,N007;"},
       {"SALE,P12345678901234567890;", "SALE,P12345678901234600000;"},
-      {"SALE,P0.99999999999999999;", "SALE,P1;"},
       // Empty fields vanish with their comma; a trailing one leaves a comma.
       {"SALE,N1,", "SALE,N1,;"},
-      {",N1", "N1;"},
       {"SALE,   ,N1", "SALE,1,N1;"},
-      {"DELD,  ,N1", "DELD,N1;"},
       {"prntx,:a", "PRNT,:A;"},
       // Texts: lone colon, characters before the colon dropped, width.
       {"PRNT,:", "PRNT,: ;"},
@@ -60,13 +49,10 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"PRNT,:a\xe4" "b", "PRNT,:AAEB;"},  // upper-cased to \xc4, which gives AE
       {"PRNT,:pane & latte\t\x80", "PRNT,:PANE e LATTEE;"},
       {"PRNT,:\xe0\xe8\xe9\xec\xf2\xf9", "PRNT,:AEEIOU;"},
-      {"PRNT,:\xc0\xc1\xc3\xc8\xc9\xcc\xcd\xd2\xd3\xd9\xda", "PRNT,:AAEEEIIOOUU;"},
-      {"PRNT,:\xf6\xd6\xfc\xdc", "PRNT,:OEOEUEUE;"},
       {"PRNT,:\x82\x85\x87\x88\x8a\x8d\x95\x97\x9c", "PRNT,:eaceeiouL;"},
       {"PRNT,:\xf5\xf8", "PRNT,:\xd5\xd8;"},  // no longer in the table once upper-cased
   };
   for (const Case& c : cases) EXPECT_EQ(NormalizeRecordLine(c.in, 30), c.out) << c.in;
-  EXPECT_EQ(NormalizeRecordLine("PRNT,:abcdef", 3), "PRNT,:ABC;");
   EXPECT_EQ(NormalizeRecordLine("PRNT,:abcdef", -5), "PRNT,: ;");
 
   // A megabyte of digits in linear space.
@@ -78,23 +64,16 @@ TEST(NormalizeRecordLine, RewritesRecords) {
 
 TEST(Numbers, NormalFormTestAndValue) {
   const Case forms[] = {
-      {"10.50", "10.5"}, {"", "0"},         {"abc", "0"},     {".5", "0.5"},
-      {"5.", "5"},       {"1,25", "1.25"},  {"000.000", "0"}, {"12x3", "12"},
-      {"1234567890123456", "1234567890123460"},
-      {"0.1234567890123456", "0.123456789012346"},
-      {"99999999999999999", "100000000000000000"},
+      {"10.50", "10.5"}, {"abc", "0"}, {".5", "0.5"}, {"1,25", "1.25"}, {"000.000", "0"},
+      {"1234567890123456", "1234567890123460"}, {"99999999999999999", "100000000000000000"},
   };
   for (const Case& c : forms) EXPECT_EQ(NumberNormalForm(c.in), c.out) << c.in;
 
-  struct Value {
-    const char* text;
-    bool numeric;
-    double value;
-  } values[] = {
-      {" 12 ", true, 12}, {"-.5", true, -0.5},   {"1E3", true, 1000}, {"1d-2", true, 0.01},
-      {".", false, 0},    {"1.2.3", false, 1.2}, {"1E", false, 1},    {"1,5", false, 1},
+  const struct { const char* text; bool numeric; double value; } values[] = {
+      {" 12 ", true, 12}, {"-.5", true, -0.5},   {"1d-2", true, 0.01},
+      {".", false, 0},    {"1.2.3", false, 1.2}, {"1,5", false, 1},
   };
-  for (const Value& c : values) {
+  for (const auto& c : values) {
     EXPECT_EQ(IsNumeric(c.text), c.numeric) << c.text;
     EXPECT_DOUBLE_EQ(NumericValue(c.text), c.value) << c.text;
   }
@@ -104,27 +83,19 @@ TEST(Numbers, NormalFormTestAndValue) {
 }
 
 TEST(GetField, FindsValuesWithItsQuirks) {
-  struct Case {
-    bool atStart;
-    const char* line;
-    const char* key;
-    bool found;
-    const char* value;  // "old": left unchanged
-  } cases[] = {
+  // value "old": left unchanged
+  const struct { bool atStart; const char *line, *key; bool found; const char* value; } cases[] = {
       {false, "sale,n1,p1000;", ",P", true, "1000"},  // any letter case
-      {false, "SALE,N1,P1000;", ",Q", false, "old"},
       {false, "SALE,N1,N2;", ",N", true, "1"},        // first occurrence wins
       {false, "SALE,N1,:AB", ",:", true, "AB"},       // up to the end of the line
       {true, " SALE,N1;", "SALE", false, "old"},
       {true, "XSALE,SALE", "SALE", false, "old"},     // first occurrence not at column 1
       {true, "DISP,:Ciao,N1;", "DISP", true, "Ciao"},  // DISP, PRNT, CLER: from column 7
-      {false, "XXXXXXPRNT;", "PRNT", true, "PRNT"},
       {false, "SALE,S2,P1;", ",S", true, "S2"},       // ,S and ,R keep their letter
-      {false, "SALE,R,P1;", ",R", true, "R"},
       {false, "SALE,S1;", ",S1", true, ""},
       {false, "SALE,:abc,sx;", ",S", true, "sx"},     // a key matches inside a text
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     std::string value = "old";
     EXPECT_EQ(GetField(c.atStart, value, c.line, c.key), c.found) << c.line << " " << c.key;
     EXPECT_EQ(value, c.value) << c.line << " " << c.key;
@@ -132,17 +103,10 @@ TEST(GetField, FindsValuesWithItsQuirks) {
 }
 
 TEST(CodeChecks, AcceptOnlyCodesWithTheRightCheckCharacter) {
-  struct Case {
-    bool (*check)(std::string_view);
-    const char* text;
-    bool ok;
-  } cases[] = {
+  const struct { bool (*check)(std::string_view); const char* text; bool ok; } cases[] = {
       {CheckCodiceFiscale, "RSSMRA85T10A562S", true},
       {CheckCodiceFiscale, "rssmra85t10a562s", true},   // lower case accepted
       {CheckCodiceFiscale, "RSSMRA85T10A562T", false},  // wrong check letter
-      {CheckCodiceFiscale, "RSSMRA85T10A562", false},
-      {CheckCodiceFiscale, "RSSMRA85T10A562SX", false},
-      {CheckCodiceFiscale, "RSSMRA85T10A562\xd3", false},
       // "A" and "0" weigh 1 at odd positions, 0 at even ones: 8 -> "I".
       {CheckCodiceFiscale, "000000000000000I", true},
       // Z weighs 23 at odd, 25 at even positions: 359 % 26 = 21 -> "V".
@@ -150,12 +114,10 @@ TEST(CodeChecks, AcceptOnlyCodesWithTheRightCheckCharacter) {
       {CheckPartitaIva, "01234567897", true},
       {CheckPartitaIva, "01234567890", false},
       {CheckPartitaIva, "01234567897   ", true},  // trailing blanks removed
-      {CheckPartitaIva, " 01234567897", false},
-      {CheckPartitaIva, "0123456789A", false},
       {CheckPartitaIva, "", false},
       {CheckPartitaIva, "99999999990", true},  // doubled 9 counts 1 + 8
   };
-  for (const Case& c : cases) EXPECT_EQ(c.check(c.text), c.ok) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(c.check(c.text), c.ok) << c.text;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// Record handlers, one table per family: sales, payments, and invoices,
-// texts, barcodes and document references.
+// Record handlers, one table per family: sales, payments, and the other
+// records (invoices, texts, barcodes, document references).
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,42 +20,28 @@ HandlerResult Done(ConversionState& state, const std::string& line) {
   return HandlerResult::kDone;
 }
 
-// A VAT number and a fiscal code with correct check characters.
+// A VAT number with a correct check digit.
 #define VAT "01234567897"
-#define FISCAL_CODE "RSSMRA80A01H501U"
 
 TEST(SaleRecords, BuildLines) {
   struct Case {
     std::string line;
-    Lines output;        // lines appended at once
-    std::string result;  // the current line result
-    bool firstItemPending = false;
-    bool documentReferenceOpen = false;
-    bool percent = false;
+    Lines output;  // lines appended at once
+    std::string result;
+    bool firstItemPending = false, documentReferenceOpen = false, percent = false;
   };
   const Case cases[] = {
       {"SALE,N1,P1000,Q3,:PANE;", {}, "\"PANE\"3*1000H1R"},
-      {"SALE,N2,P2.5,Q3,:LATTE;", {"\"  3 X 2.5\"@"}, "\"LATTE\"1*750H2R"},
-      {"SALE,N2,P2.5,Q1.500;", {"\"  1.500 X 2.5\"@"}, "1*375H2R"},
       {"SALE,N1,P0.125;", {"\"  1 X 0.125\"@"}, "1*12H1R"},  // half cents to even: 12.5 -> 12
-      {"SALE,N1,P1.99;", {"\"  1 X 1.99\"@"}, "1*199H1R"},
       // The first item from a PLUD writes its sale line ahead of the comment.
       {"PLUD,N1,P1.99;", {"1*199H1R"}, "\" ^---**  1 X 1.99\"@", true},
-      {"SALE,N1,P1.99;", {"\"  1 X 1.99\"@"}, "1*199H1R", true},
-      {"PLUD,N1,P199;", {}, "199H1R", true},
       // The early sale line gets the placeholder treatment too, or "|9m"
       // would reach the ECR.
       {"PLUD,N1,P1.5,R;", {"9M1*150H1R"}, "\" ^---**  1 X 1.5\"@", true},
-      {"PLUD,N1,P1.5,S1,R;", {"17MH9M1*150H1R"}, "\" ^---**  1 X 1.5\"@", true},
       {"PLUD,N1,P1.5,S1,R;", {"17M*9M1*150H1R"}, "\" ^---**  1 X 1.5\"@", true, false, true},
       {"SALE,N3,P500,S3;", {}, "500H13M"},
-      {"SALE,N3,P500,S1,:X;", {}, "17M500H3R"},
-      {"SALE,N3,P500,S,S1;", {}, "17M500H3R"},
-      {"SALE,N3,P500,S2,S3;", {}, "500H13M"},
-      {"SALE,N3,P500,S,:X;", {}, "|0m\"X\"500H3R"},
       {"SALE,N1,P100,R;", {}, "|9m100H1R"},
       {"SALE,N1,P100,R;", {}, "100H1R", false, true},  // inside a referenced document
-      {"SALE,N1,P100,R,S1;", {}, "17M|9m100H1R"},
       {"SALE,N1,P100,:A\"B\";", {}, "\"A'B'\"100H1R"},
       {"SALE,N5,:X;", {}, "\"X\"5R"},
   };
@@ -74,55 +59,23 @@ TEST(SaleRecords, BuildLines) {
   }
 }
 
-TEST(SaleRecords, SurchargeAmount) {
-  ConversionSettings settings;
-  ConversionState state(settings);
-  HandleSurcharge(state, "ADDS,V250;");
-  EXPECT_EQ(state.lineResult, "=250H8M");
-  EXPECT_TRUE(state.output.empty());
-}
-
 TEST(PaymentRecords, BuildTenderLines) {
   struct Case {
     RecordHandler handler;
     std::string line;
     int paymentsIndex;
     bool pag4Bancomat;
-    std::string family;
-    std::string result;
-    std::string suffix = "";  // last-tender suffix afterwards
+    std::string family, result, suffix = "";  // suffix: last-tender suffix afterwards
   };
   const Case cases[] = {
-      {HandleTend, "TEND,N9;", 0, false, "ZT", "5T"},
-      {HandleTend, "TEND,N9;", 2, false, "ZT", "9T"},
-      {HandleTend, "TEND,N12;", 2, false, "ZT", "10T"},
-      {HandleTend, "TEND,N2.5;", 0, false, "ZT", "2T"},
-      {HandleTend, "TEND,NX;", 0, false, "ZT", "0T"},
-      {HandleTend, "TEND,N4,V1000;", 0, true, "ZT", "1000H3T"},
-      {HandleTend, "TEND,N4,V1000;", 0, true, "OT", "1000H2T"},
-      {HandleTend, "TEND,N4,V1000;", 0, true, "", "1000H4T"},
-      {HandleTend, "TEND,N3;", 0, true, "ZT", "3T"},
+      {HandleTend, "TEND,N9;", 0, false, "ZT", "5T"},      {HandleTend, "TEND,N12;", 2, false, "ZT", "10T"},
+      {HandleTend, "TEND,N2.5;", 0, false, "ZT", "2T"},    {HandleTend, "TEND,N4,V1000;", 0, true, "ZT", "1000H3T"},
       {HandleTend, "TEND,N3.5;", 2, true, "OT", "2T"},  // rounded to 4, then Bancomat
-      {HandleTend, "TEND,N4;", 0, false, "ZT", "4T", "4T"},
-      {HandleTend, "TEND,N4;", 0, false, "OT", "4T", "5T"},
+      {HandleTend, "TEND,N4;", 0, false, "ZT", "4T", "4T"}, {HandleTend, "TEND,N4;", 0, false, "OT", "4T", "5T"},
       {HandleTend, "TEND,N1,Q2;", 0, false, "ZT", "1T"},  // a quantity needs an amount
-      {HandleTend, "TEND,N1,Q1.5,V500;", 0, false, "ZT", "1.5*500H1T"},
-      {HandleTend, "TEND,N1,Q,V500;", 0, false, "ZT", "1*500H1T"},
-      {HandleTend, "TEND,N1,:CONTANTI,V2500;", 0, false, "ZT", "\"CONTANTI\"2500H1T"},
-      {HandleBanc, "BANC,V100;", 0, false, "ZT", "100H3T"},
-      {HandleBanc, "BANC,:BANCOMAT,V100;", 0, false, "ST", "\"BANCOMAT\"100H2T"},
-      {HandleBanc, "BANC;", 0, false, "", "4T"},
-      {HandleCardCheq, "CARD,V1500;", 0, false, "ZT", "1500H3T"},
-      {HandleCardCheq, "CARD,V1500;", 0, false, "AT", "1500H4T"},
-      {HandleCardCheq, "CARD,VX;", 0, false, "ZT", "3T"},
-      {HandleTick, "TICK;", 0, false, "AT", "1*6T"},
-      {HandleTick, "TICK,V800;", 0, false, "ZT", "1*800H5T"},
+      {HandleBanc, "BANC,V100;", 0, false, "ZT", "100H3T"}, {HandleCardCheq, "CARD,V1500;", 0, false, "ZT", "1500H3T"},
       {HandleTick, "TICK,:BUONO,Q2,V800;", 0, false, "", "\"BUONO\"2*800H6T"},
-      {HandleCred, "CRED,V900;", 0, false, "ZT", "900H2T"},
-      {HandleCred, "CRED,TX,V900;", 0, false, "AT", "900H3T"},
       {HandleCred, "CRED,T5,V900;", 0, false, "ZT", "900H4T"},
-      {HandleCred, "CRED,T7;", 0, false, "ET", "5T"},
-      {HandleCred, "CRED,T-1;", 0, false, "ZT", "4T"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line + " " + c.family);
@@ -138,67 +91,38 @@ TEST(PaymentRecords, BuildTenderLines) {
   }
 }
 
-TEST(PaymentRecords, CreditType3PutsFunctionAheadOfEverything) {
-  ConversionSettings settings;
-  settings.tenderFamily = "AT";
-  ConversionState state(settings);
-  state.output = {"\"RSSMRA80A01H501U\"@39F", "1000H1R"};
-  HandleCred(state, "CRED,T3,V900;");
-  EXPECT_EQ(state.output, (Lines{"938F", "\"RSSMRA80A01H501U\"@39F", "1000H1R"}));
-  EXPECT_EQ(state.lineResult, "900H3T");
-}
-
 TEST(OtherRecords, BuildLines) {
   struct Case {
     Handler handler;
     std::string line;
     std::string result;  // line result, or "dropped" / "refused"
     Lines output = {};   // lines appended at once
-    bool invoiceMode = false;
-    bool codeEmitted = false;
+    bool invoiceMode = false, codeEmitted = false;
   };
   const Case cases[] = {
       {Done<HandleOpfs>, "OPFS,N7,:Cliente Uno,<Via Nuova 1,=Milano,>IT01234567890;", "",
        {"\"0007\"@", "99F", "\"Cliente Uno\"@", "\"Via Nuova 1\"@", "\"Milano\"@", "\"IT01234567890\"@", "937F"}},
-      {Done<HandleOpfs>, "OPFS,N1A,:123456789012345678901234567890;", "",
-       {"99F", "\"123456789012345678901234\"@", "937F"}},
       // Extra text lines: invoice lines in invoice mode, else only a customer code.
       {Done<HandleExtl>, "EXTL,:123456789012345678901234567890;", "", {"\"123456789012345678901234\"@"}, true},
-      {Done<HandleExtl>, "EXTL,:" VAT ";", "", {"\"" VAT "\"@"}, true},
       {Done<HandleExtl>, "EXTL,:" VAT ";", "", {"\"" VAT "\"@", "39F"}},
-      {Done<HandleExtl>, "EXTL,:" FISCAL_CODE ";", "", {"\"" FISCAL_CODE "\"@", "39F"}},
       {Done<HandleExtl>, "EXTL,:" VAT ";", "", {}, false, true},
-      {Done<HandleExtl>, "EXTL,:01234567890;", ""},
-      {HandlePrnt, "PRNT,:SAY \"HI\";", "\"SAY 'HI'\"@"},
+      {Done<HandleSurcharge>, "ADDS,V250;", "=250H8M"},
       {HandlePrnt, "PRNT,:01234567890;", "\"01234567890\"@"},
-      {HandlePrnt, "PRNT;", ""},
       {HandlePrnt, "PRNT,:" VAT ";", "dropped"},
-      {HandlePrnt, "PRNT,:" FISCAL_CODE ";", "dropped"},
       {Done<HandleDisp>, "DISP,N5,:CIAO;", "\"CIAO\"2%"},
-      {Done<HandleDisp>, "DISP,N0,:CIAO;", "\"CIAO\"0%"},
-      {Done<HandleDisp>, "DISP,:BENVENUTI;", "\"BENVENUTI\"1%"},
       {Done<HandleBarc>, "BARC,T3,:123;", "\"123\"3B"},
       {Done<HandleBarc>, "BARC,T1,H,:123;", "\"123\"5B"},
-      {Done<HandleBarc>, "BARC,T2,H,:123;", "\"123\"4B"},
-      {Done<HandleBarc>, "BARC,T3,H1,:123;", "\"123\"6B"},
       {Done<HandleBarc>, "BARC,T4,:123;", ""},
-      {Done<HandleBarc>, "BARC,TX,:123;", ""},
-      {Done<HandleBarc>, "BARC,T1;", ""},
       // Document references (RT serial 99ZTA123456); a dated one stays open.
       {HandleNdcr, "NDCR,>VR,D01022024;", "99F\"0\"@\"0\"@\"01022024\"@\"VR\"@931F"},
-      {HandleDeld, "DELD,>XY,D01022024;", "99F\"0\"@\"0\"@\"01022024\"@\"ND\"@930F"},
       {HandleDeld, "DELD,>ABC,D01022024;", "99F\"0\"@\"0\"@\"01022024\"@\"POS\"@930F"},
       {HandleNdcr, "NDCR,>99ZTA123456,N00120034,D01022024;", "99F\"12\"@\"34\"@\"01022024\"@\"1\"@931F"},
       {HandleDeld, "DELD,>99ZTA123456,N00120034,D01022024;", "99F\"12\"@\"34\"@\"01022024\"@\"0\"@930F"},
       {HandleNdcr, "NDCR,>88ZTB654321,N10000000,D01022024;",
        "99F\"1000\"@\"0\"@\"01022024\"@\"88ZTB654321\"@931F"},
       {HandleNdcr, "NDCR,>99ZTA123456,N00120034;", "99F\"12\"@\"34\"@"},
-      {HandleNdcr, "NDCR,>VR;", ""},
       {HandleNdcr, "NDCR,>ABC,N12345678,D01022024;", "refused"},
       {HandleNdcr, "NDCR,>99ZTA123456,N1234567,D01022024;", "refused"},
-      {HandleNdcr, "NDCR,>A;", "refused"},
-      {HandleDeld, "DELD,>ABCD,D01022024;", "refused"},
-      {HandleDeld, "DELD,D01022024;", "refused"},
   };
   ConversionSettings settings;
   settings.rt = true;
@@ -220,25 +144,6 @@ TEST(OtherRecords, BuildLines) {
     EXPECT_EQ(state.documentReferenceOpen, dated);
     if (c.handler == Done<HandleExtl>) {
       EXPECT_EQ(state.customerCodeEmitted, c.codeEmitted || c.output.size() == 2);
-    }
-  }
-}
-
-// Numbers too large for their field refuse the conversion instead of wrapping.
-TEST(RecordHandlers, OverflowsFail) {
-  const std::pair<RecordHandler, const char*> cases[] = {
-      {HandleSale, "SALE,N1,P99999999.99,Q1000;"}, {HandleTend, "TEND,N70000;"},
-      {HandleTend, "TEND,N32767.5;"},               {HandleTend, "TEND,N-32769;"},
-      {HandleCred, "CRED,T40000;"},                 {HandleDisp, "DISP,N99999,:CIAO;"},
-      {HandleBarc, "BARC,T99999,:123;"},
-  };
-  ConversionSettings settings;
-  settings.paymentsIndex = 2;
-  for (const auto& [handler, line] : cases) {
-    ConversionState state(settings);
-    EXPECT_THROW(handler(state, line), ConversionFailure) << line;
-    if (handler == HandleCred) {
-      EXPECT_TRUE(state.output.empty());  // no credit function line put ahead
     }
   }
 }
