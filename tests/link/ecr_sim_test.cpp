@@ -1,6 +1,4 @@
-// Black-box tests of the ECR simulator over TCP and its pseudo-terminal.
-#include <fcntl.h>
-#include <termios.h>
+// Black-box tests of the ECR simulator over TCP.
 #include <time.h>
 
 #include <gtest/gtest.h>
@@ -30,14 +28,12 @@ Chunks Command(int fd, const std::string& cmd, std::size_t count) {
 struct TcpSim {
   explicit TcpSim(std::vector<std::string> args) {
     args.insert(args.begin(), "--port=0");
-    started = sim.Start(args);
-    fd = started ? sim.Connect() : -1;
+    fd = sim.Start(args) ? sim.Connect() : -1;
   }
   ~TcpSim() {
     if (fd >= 0) ::close(fd);
   }
   Simulator sim;
-  bool started = false;
   int fd = -1;
 };
 
@@ -67,10 +63,8 @@ TEST(EcrSimTcp, EchoThenSecondAnswerAsSeparateChunks) {
       {{}, " K", {" K", "K"}},
       {{}, "48F", {"48F", "48F6"}},
       {{}, "47F", {"47F", "47F99MEY012 99MZT123456"}},
-      {{}, "\"PANE\"1000H1R", {"\"PANE\"1000H1R", "\"PANE\"1000H1R"}},
       {{}, "J", {"J"}},
       {{"--mf", "--mf-serial", "12345678", "--rt-serial=ABCDEFGHIJK"}, "47F", {"47F", "47F12345678 ABCDEFGHIJK"}},
-      {{"--serial", "87654321"}, "41F", {"41F", "41F87654321"}},
       {{"--echo-only", "--xoff"}, "1T", {"1T\x13"}},
       {{"--no-closing"}, "1T", {"1T", "1T"}},
       {{"--silent"}, " K", {}},
@@ -117,65 +111,6 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(Numbers(got[2], ft), "0007/0042");
   }
-}
-
-TEST(EcrSimTcp, GarbageEchoDropsAndJunk) {
-  {
-    TcpSim s({"--garbage-echo"});
-    const Chunks got = Command(s.fd, "1000H1R", 2);
-    ASSERT_EQ(got.size(), 2u);
-    for (const std::string& answer : got) {
-      ASSERT_EQ(answer.size(), 7u);
-      for (std::size_t i = 0; i < answer.size(); ++i) EXPECT_NE(answer[i], "1000H1R"[i]) << i;
-    }
-  }
-  TcpSim s({"--drop-after=2"});
-  Command(s.fd, "a", 1);
-  Command(s.fd, "j", 1);
-  Send(s.fd, "J");
-  bool eof = false;
-  ReadChunk(s.fd, 3000, &eof);
-  EXPECT_TRUE(eof);
-  // A new connection counts afresh and survives junk and a reset from the last.
-  const int junkFd = s.sim.Connect();
-  std::string junk(200000, '\0');
-  for (std::size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<char>(i * 131 + 7);
-  Send(junkFd, junk);
-  linger hard{1, 0};
-  setsockopt(junkFd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  ::close(junkFd);
-  const int fd = s.sim.Connect();
-  EXPECT_EQ(Command(fd, "a", 1), (Chunks{"a"}));
-  ::close(fd);
-}
-
-TEST(EcrSimPty, DumpAnswerComesWithTheEchoInOneWrite) {
-  const std::string link = testing::TempDir() + "ecr_sim_pty_link";
-  Simulator sim;
-  ASSERT_TRUE(sim.Start({"--no-tcp", "--pty-link", link, "--gap-ms=100"}));
-  const std::string pty = sim.Endpoint("pty");
-  char target[256] = {};
-  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-  EXPECT_EQ(pty, target);
-
-  const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(fd, 0);
-  termios tio;
-  ASSERT_EQ(tcgetattr(fd, &tio), 0);
-  cfmakeraw(&tio);
-  tcsetattr(fd, TCSANOW, &tio);
-  const std::pair<std::string, std::string> cases[] = {
-      {" K", " K"}, {"48F", "48F6"}, {"41F", "41F99123456"}, {"1000H1R", "1000H1R"}};
-  for (const auto& [command, answer] : cases) {
-    EXPECT_EQ(Command(fd, command, 1), Chunks{answer}) << command;
-    EXPECT_TRUE(Quiet(fd)) << "extra answer to " << command;
-  }
-  // The closing reply follows the tender's echo as a write of its own.
-  const Chunks got = Command(fd, "1000H1T", 2);
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0], "1000H1T");
-  EXPECT_EQ(Numbers(got[1], false).substr(5), "0001");
-  ::close(fd);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "app/app_context.h"
 #include "fakes/fake_platform.h"
@@ -41,23 +40,6 @@ class LinkTest : public ::testing::Test {
   void TraceOnToFile() {
     ctx.ui.trace.value = 1;
     ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
-  }
-  // The trace lines without their time stamps (every line must carry one).
-  std::vector<std::string> TraceLines() {
-    std::string all = fakes::ReadFileBytes(dir.File("trace.txt"));
-    std::vector<std::string> out;
-    std::size_t pos = 0;
-    while (pos < all.size()) {
-      std::size_t end = all.find("\r\n", pos);
-      EXPECT_NE(end, std::string::npos) << "line without CR LF";
-      if (end == std::string::npos) break;
-      std::string line = all.substr(pos, end - pos);
-      EXPECT_GE(line.size(), 25u);
-      EXPECT_EQ(line.substr(19, 6), " <--> ") << line;
-      out.push_back(line.size() >= 25 ? line.substr(25) : line);
-      pos = end + 2;
-    }
-    return out;
   }
   int64_t Now() { return p.loop.NowMs(); }
 

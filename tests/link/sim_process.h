@@ -10,38 +10,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace kolibra::sim {
 
-// The simulator built in this tree, or in a sibling build folder; "" if none.
+// The simulator built in this tree; "" if it is not built.
 inline std::string SimulatorPath() {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path own = fs::path(KOLIBRA_BINARY_DIR) / "kolibra-ecr-sim";
-  if (fs::exists(own, ec)) return own.string();
-  for (const auto& entry : fs::directory_iterator(KOLIBRA_SOURCE_DIR, ec)) {
-    const fs::path candidate = entry.path() / "kolibra-ecr-sim";
-    if (entry.path().filename().string().rfind("build", 0) == 0 && fs::exists(candidate, ec)) {
-      return candidate.string();
-    }
-  }
-  return {};
+  const std::string path = KOLIBRA_BINARY_DIR "/kolibra-ecr-sim";
+  return ::access(path.c_str(), X_OK) == 0 ? path : "";
 }
 
-// One read() within timeoutMs; "" on time-out; sets *eof when the peer closed.
-inline std::string ReadChunk(int fd, int timeoutMs, bool* eof = nullptr) {
+// One read() within timeoutMs; "" on time-out or end of stream.
+inline std::string ReadChunk(int fd, int timeoutMs) {
   pollfd p{fd, POLLIN, 0};
   if (::poll(&p, 1, timeoutMs) <= 0) return "";
   char buf[8192];
   const ssize_t n = ::read(fd, buf, sizeof buf);
-  if (n <= 0) {
-    if (eof) *eof = true;
-    return "";
-  }
-  return std::string(buf, static_cast<std::size_t>(n));
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
 }
 
 class Simulator {
