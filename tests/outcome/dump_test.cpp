@@ -17,105 +17,62 @@ void ExpectIdle(Rig& r) {
   EXPECT_FALSE(r.ctx.dump.inProgress || r.ctx.dump.running);
   EXPECT_EQ(r.ctx.cycle.pauseMarker, 1);
   EXPECT_TRUE(r.PauseTickArmed());
-  EXPECT_FALSE(r.fp.serial.IsOpen());
-  EXPECT_EQ(r.ctx.link.trace.file, nullptr);
+  EXPECT_TRUE(!r.fp.serial.IsOpen() && r.ctx.link.trace.file == nullptr);
 }
 
+// RT on slot 1, MF on slot 2; success switches the other slots off.
 TEST(Dump, RtAndMfEcrs) {
   for (bool rt : {true, false}) {
     SCOPED_TRACE(rt ? "RT" : "MF");
+    const int slot = rt ? 1 : 2;
     Rig r;
+    for (auto& box : r.ctx.ui.slotCheck) box = CheckBox{1, true};
+    r.ctx.ui.slotShape.fill(kColourGreen);
+    r.ctx.ui.windowShown = true;
     r.ctx.ui.trace.value = 1;
     r.ctx.ui.footerRt.value = rt ? 0 : 1;
     r.ctx.ui.paymentsIndex = 2;
     r.ctx.dump.tenderFamily = "ST";
-    if (rt) {
-      r.answers = {{"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
-    } else {  // the last 8 of a short identification
-      r.answers = {{"48F", "48F0"}, {"47F", "47F" + std::string(16, '9')}, {"41F", "41FX12345678"}};
-    }
-    StartDump(r.ctx, 1);
-
+    r.Put("SR_ERR", "old\r\n", slot);
+    // MF: the last 8 of a short identification.
+    r.answers = {{"48F", rt ? "48F6" : "48F0"},
+                 {"47F", rt ? "47F12345678X99MZT123456" : "47F" + std::string(16, '9')},
+                 {"41F", rt ? "41F87654321" : "41FX12345678"}};
+    StartDump(r.ctx, slot);
     EXPECT_EQ(r.ctx.dump.rt, rt);
     EXPECT_EQ(r.ctx.dump.mfSerial, "12345678");
     EXPECT_EQ(r.ctx.dump.tenderFamily, rt ? "ZT" : "ST");
     EXPECT_EQ(r.ctx.ui.paymentsIndex, rt ? 0 : 2);
     EXPECT_EQ(r.ctx.ui.footerRt.value, rt ? 1 : 0);
-    EXPECT_EQ(r.Read("SR_MATR"), rt ? Matr("99MZT123456", "Stato: RT") : Matr("12345678", "Stato: MF"));
-    EXPECT_FALSE(r.ctx.dump.pending[0]);
-    ExpectIdle(r);
-    if (rt) {
-      const std::string trace = r.DataFile("tracedump.txt");
-      EXPECT_NE(trace.find("<-->  <-- 12345678X99MZT123456\r\n"), std::string::npos);
+    EXPECT_EQ(r.Read("SR_MATR", slot), rt ? Matr("99MZT123456", "Stato: RT") : Matr("12345678", "Stato: MF"));
+    EXPECT_FALSE(r.ctx.dump.pending[slot - 1] || r.Has("SR_ERR", slot));
+    EXPECT_EQ(r.ctx.ui.dumpText[slot - 1], "DUMP ESEGUITO");
+    EXPECT_EQ(r.fp.serial.portNumber, slot);
+    EXPECT_EQ(r.DataFile("tracedump.txt").find("<-->  <-- 12345678X99MZT123456\r\n") != std::string::npos, rt);
+    for (int s = 0; s < 4; ++s) {
+      EXPECT_EQ(r.ctx.ui.slotCheck[s].value, s == slot - 1 ? 1 : 0) << s;
+      EXPECT_EQ(r.ctx.ui.slotCheck[s].enabled, s == slot - 1) << s;
+      EXPECT_EQ(r.ctx.ui.slotShape[s], s == slot - 1 ? kColourGreen : kColourRed) << s;
     }
+    ExpectIdle(r);
   }
 }
 
-TEST(Dump, SuccessOnSlotTwoSwitchesTheOthersOff) {
-  Rig r;
-  for (auto& box : r.ctx.ui.slotCheck) box = CheckBox{1, true};
-  r.ctx.ui.slotShape.fill(kColourGreen);
-  r.ctx.ui.windowShown = true;
-  r.Put("SR_ERR", "old\r\n", 2);
-  r.answers["41F"] = "41F00000042";
-  StartDump(r.ctx, 2);
-
-  for (int s = 0; s < 4; ++s) {
-    EXPECT_EQ(r.ctx.ui.slotCheck[s].value, s == 1 ? 1 : 0) << s;
-    EXPECT_EQ(r.ctx.ui.slotCheck[s].enabled, s == 1) << s;
-    EXPECT_EQ(r.ctx.ui.slotShape[s], s == 1 ? kColourGreen : kColourRed) << s;
-  }
-  EXPECT_EQ(r.fp.serial.portNumber, 2);
-  EXPECT_EQ(r.ctx.ui.dumpText[1], "DUMP ESEGUITO");
-  EXPECT_EQ(r.ctx.ui.ecrMessage, "00000042");
-  EXPECT_EQ(r.Read("SR_MATR", 2), Matr("00000042", "Stato: MF"));
-  EXPECT_FALSE(r.Has("SR_ERR", 2));
-  ExpectIdle(r);
-}
-
+// An echo-only or missing answer to the serial request is a failure, not an
+// empty serial number.
 TEST(Dump, SerialRequestEchoedOnlyOrUnansweredFailsTheDump) {
   for (const char* answer : {"41F", ""}) {
-    SCOPED_TRACE(answer);
     Rig r;
     r.ctx.ui.windowShown = true;
     r.Put("SR_START", "");
     r.answers["41F"] = answer;
     StartDump(r.ctx, 1);
-
     EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
     EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO") || r.Has("SR_MATR"));
-    EXPECT_TRUE(r.ctx.dump.pending[0]);
+    EXPECT_TRUE(r.ctx.dump.pending[0]) << answer;
     EXPECT_EQ(r.ctx.ui.dumpText[0], "DUMP NON ESEGUITO : -1");
     ExpectIdle(r);
   }
-}
-
-TEST(Dump, NoDumpWhenResetUnansweredOrLinkBusy) {
-  for (int which = 0; which < 3; ++which) {  // silent ECR, job running, dump running
-    SCOPED_TRACE(which);
-    Rig r;
-    r.ctx.dump.pending[1] = false;
-    r.echoUnknown = which != 0;
-    if (which > 0) r.fp.serial.Open();  // held by the job or dump now running
-    r.ctx.cycle.jobBusy = which == 1;
-    r.ctx.dump.inProgress = which == 2;
-    StartDump(r.ctx, 2);
-
-    EXPECT_EQ(r.fp.serial.writes.size(), which == 0 ? 10u : 0u);
-    EXPECT_EQ(r.fp.serial.IsOpen(), which > 0);
-    EXPECT_EQ(r.ctx.dump.inProgress, which == 2);
-    EXPECT_FALSE(r.Has("SR_ERR", 2) || r.Has("SR_MATR", 2));
-  }
-}
-
-TEST(Dump, SerialAnswerZeroShowsTheWindowTexts) {
-  Rig r;
-  std::string serial = "0";
-  int16_t result = 0;
-  Norvikocx21_EvDumpConfDone(r.ctx, serial, result);
-  EXPECT_TRUE(r.ctx.ui.windowShown);
-  EXPECT_EQ(r.ctx.ui.dumpText[0], "DUMP ESEGUITO");
-  EXPECT_EQ(r.Read("SR_MATR"), Matr("0", "Stato: MF"));
 }
 
 }  // namespace

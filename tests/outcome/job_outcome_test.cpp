@@ -10,8 +10,7 @@ namespace {
 TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
   const struct {
     int16_t code;
-    bool busy;
-    bool oldErr;          // an error file of an earlier job is present
+    bool busy, oldErr;    // oldErr: an error file of an earlier job is present
     const char* status;   // "" = the window keeps its text
     const char* err;      // error file afterwards
     bool dati, start, finesco;
@@ -37,9 +36,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       r.ctx.ui.status = r.ctx.ui.ecrMessage = "before";
       r.ctx.ui.testButtonEnabled = false;
       r.ctx.cycle.jobBusy = c.busy;
-
       ReportJobOutcome(r.ctx, c.code);
-
       const bool written = shown && *c.status;
       EXPECT_EQ(r.ctx.ui.status, written ? c.status : "before");
       EXPECT_EQ(r.ctx.ui.ecrMessage, written && c.code == 0 ? "" : "before");

@@ -25,8 +25,7 @@ struct Rig {
     ctx.ui.optionRs232 = true;
     SetSlot(1);
     fp.serial.responder = [this](const std::string& b) {
-      auto it = answers.find(b);
-      const std::string reply = it != answers.end() ? it->second : echoUnknown ? b : "";
+      const std::string reply = answers.contains(b) ? answers[b] : echoUnknown ? b : "";
       if (!reply.empty()) fp.serial.QueueInput(10, reply);
     };
   }
