@@ -58,6 +58,8 @@ TEST_F(ConvertCliTest, PrintsLinesAndExitCodes) {
   EXPECT_EQ(Run({Write("SALE,N1,P1000;\r\nTEND,N99999;\r\n")}), 1);
   EXPECT_EQ(out_.str(), "");
   EXPECT_THAT(err_.str(), ::testing::HasSubstr("Errore Conv = Overflow - 6 Line : 2"));
+  EXPECT_EQ(Run({Write("SALE,N1,P1000;\r\nQQQQ,N1;\r\n")}), 1);
+  EXPECT_THAT(err_.str(), ::testing::HasSubstr("riga 2 non convertibile: QQQQ,N1;"));
   EXPECT_EQ(Run({"--xon-dir", dir_.path(), Write("SALE,N1,P1000;")}), 0);
   EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "1000H1R\r\n");
   EXPECT_EQ(out_.str(), "1000H1R\r\n");
