@@ -4,60 +4,27 @@
 //    time split into conversion, reset command, sending, closing reply and
 //    the pause tick, read from the job's trace file time stamps.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "conversion/convert.h"
+#include "support/child_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 const std::string kBin = KOLIBRA_BINARY_DIR;
 
-struct Child {
-  pid_t pid = -1;
-  FILE* out = nullptr;
-  ~Child() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      int st;
-      waitpid(pid, &st, 0);
-    }
-    if (out) fclose(out);
-  }
-};
-
-bool Spawn(Child& c, const std::vector<std::string>& argv, const fs::path& log) {
-  int p[2];
-  if (pipe(p) != 0) return false;
-  c.pid = fork();
-  if (c.pid == 0) {
-    dup2(p[1], 1);
-    int e = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (e >= 0) dup2(e, 2);
-    close(p[0]);
-    std::vector<char*> a;
-    for (auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
-    a.push_back(nullptr);
-    execv(a[0], a.data());
-    _exit(127);
-  }
-  close(p[1]);
-  c.out = fdopen(p[0], "r");
-  return c.pid > 0;
-}
+using kolibra::support::ChildProcess;
+using kolibra::support::EcrSimulator;
+using kolibra::support::WaitFor;
+using kolibra::support::WriteFile;
 
 // CPU time a process has run, in milliseconds, from the scheduler's
 // nanosecond counter (finer than the 10 ms ticks of /proc/PID/stat).
@@ -68,22 +35,10 @@ double CpuMs(pid_t pid) {
   return ns / 1e6;
 }
 
-bool WaitFor(const std::function<bool()>& cond, int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return cond();
-}
-
-void Write(const fs::path& p, const std::string& s) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << s;
-}
-
 struct Rig {
   fs::path root, data, settings;
-  Child sim, driver;
+  EcrSimulator sim;
+  ChildProcess driver;
   bool ok = false;
 
   explicit Rig(bool trace, const std::string& polling) {
@@ -94,19 +49,14 @@ struct Rig {
     settings = root / "settings";
     fs::create_directories(data);
     fs::create_directories(settings);
-    Write(settings / "KBCHKCOM.TXT", "1000\r\n");
-    Write(settings / "KBTIMER1.TXT", polling + "\r\n");
-    Write(settings / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n") +
+    WriteFile(settings / "KBCHKCOM.TXT", "1000\r\n");
+    WriteFile(settings / "KBTIMER1.TXT", polling + "\r\n");
+    WriteFile(settings / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n") +
                                          (trace ? "1" : "0") + "\r\n0\r\n");
-    if (!Spawn(sim, {kBin + "/kolibra-ecr-sim", "--port", "0"}, root / "sim.log")) return;
-    char line[256] = {};
-    if (!fgets(line, sizeof line, sim.out)) return;
-    std::string port(line);
-    port = port.substr(port.rfind(':') + 1);
-    while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
-    if (!Spawn(driver, {kBin + "/kolibra", "--headless", "--settings-dir", settings.string(), "--data-dir",
-                        data.string(), "--ecr-port", port},
-               root / "driver.log"))
+    if (!sim.Start({"--port", "0"}, 1, root / "sim.log")) return;
+    if (!driver.Start({kBin + "/kolibra", "--headless", "--settings-dir", settings.string(), "--data-dir",
+                       data.string(), "--ecr-port", std::to_string(sim.Port())},
+                      root / "driver.log"))
       return;
     ok = WaitFor([&] { return fs::exists(data / "SR_MATR.001"); }, 20000);
   }
@@ -123,11 +73,11 @@ void BM_IdleCpuPer60s(benchmark::State& state) {
   }
   double cpu = 0, seconds = 0;
   for (auto _ : state) {
-    double before = CpuMs(rig.driver.pid);
+    double before = CpuMs(rig.driver.pid());
     auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(10));
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    cpu += CpuMs(rig.driver.pid) - before;
+    cpu += CpuMs(rig.driver.pid()) - before;
   }
   double per60 = cpu * 60.0 / seconds;
   state.counters["cpu_ms_per_60s"] = per60;
@@ -157,16 +107,16 @@ void BM_Receipt50Lines(benchmark::State& state) {
   double cpu = 0, wall = 0;
   int jobs = 0;
   for (auto _ : state) {
-    double before = CpuMs(rig.driver.pid);
+    double before = CpuMs(rig.driver.pid());
     auto t0 = std::chrono::steady_clock::now();
-    Write(rig.data / "SR_DATI.001", job);
-    Write(rig.data / "SR_START.001", "1\r\n");
+    WriteFile(rig.data / "SR_DATI.001", job);
+    WriteFile(rig.data / "SR_START.001", "1\r\n");
     if (!WaitFor([&] { return !fs::exists(rig.data / "SR_START.001"); }, 60000)) {
       state.SkipWithError("job did not finish");
       return;
     }
     wall += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    cpu += CpuMs(rig.driver.pid) - before;
+    cpu += CpuMs(rig.driver.pid()) - before;
     ++jobs;
     // Let the pause tick pass so the next job is not delayed by it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -180,7 +130,7 @@ void BM_Receipt50Lines(benchmark::State& state) {
   // line to the reset command " K" is conversion plus link set-up (the
   // connection is re-opened before every job), then the reset command, the
   // job lines, and the closing reply after the last payment line.
-  Write(rig.root / "job.txt", job);
+  WriteFile(rig.root / "job.txt", job);
   kolibra::ConversionEnv env;
   std::vector<std::string> lines;
   auto c0 = std::chrono::steady_clock::now();

@@ -30,6 +30,7 @@
 #include "link/tcp_link.h"
 #include "link/transmission.h"
 #include "platform/posix/posix_platform.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -57,56 +58,7 @@ std::vector<std::string> ReceiptLines() {
   return lines;
 }
 
-// The simulator as a child process; its endpoint lines are read on start.
-class Simulator {
- public:
-  bool Start(std::vector<std::string> args) {
-    const std::string path = std::string(KOLIBRA_BINARY_DIR) + "/kolibra-ecr-sim";
-    int fds[2];
-    if (::pipe(fds) != 0) return false;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(fds[1], 1);
-      ::close(fds[0]);
-      ::close(fds[1]);
-      std::vector<char*> argv{const_cast<char*>(path.c_str())};
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(path.c_str(), argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    out_ = fds[0];
-    std::string line;
-    for (;;) {
-      pollfd p{out_, POLLIN, 0};
-      char c;
-      if (::poll(&p, 1, 5000) <= 0 || ::read(out_, &c, 1) != 1) return false;
-      if (c != '\n') {
-        line += c;
-        continue;
-      }
-      const auto space = line.find(' ');
-      if (space != std::string::npos) endpoint_ = line.substr(space + 1);
-      return !endpoint_.empty();
-    }
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-  }
-  // "ADDR:PORT" or the pty path.
-  const std::string& Endpoint() const { return endpoint_; }
-  int Port() const { return std::stoi(endpoint_.substr(endpoint_.rfind(':') + 1)); }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::string endpoint_;
-};
+using support::EcrSimulator;
 
 // A client without the driver: writes each line and reads until the answers
 // the simulator owes it have come (echo, plus the second answer on TCP; the
@@ -239,13 +191,13 @@ std::vector<std::string> SimArgs(bool tcp) {
 // driver, each against a simulator of its own with the same pacing, so that
 // both see the same machine load. The reported time is the driver's.
 void MeasureStream(benchmark::State& state, bool tcp) {
-  Simulator bareSim, driverSim;
+  EcrSimulator bareSim, driverSim;
   if (!bareSim.Start(SimArgs(tcp)) || !driverSim.Start(SimArgs(tcp))) {
     state.SkipWithError("simulator did not start");
     return;
   }
   Driver driver;
-  if (!(tcp ? driver.UseTcp(driverSim.Port()) : driver.UsePty(driverSim.Endpoint()))) {
+  if (!(tcp ? driver.UseTcp(driverSim.Port()) : driver.UsePty(driverSim.Endpoint("pty")))) {
     state.SkipWithError("driver could not open the link");
     return;
   }
@@ -254,7 +206,7 @@ void MeasureStream(benchmark::State& state, bool tcp) {
   int rounds = 0;
   for (auto _ : state) {
     {
-      const int fd = tcp ? ConnectTcp(bareSim.Port()) : OpenPty(bareSim.Endpoint());
+      const int fd = tcp ? ConnectTcp(bareSim.Port()) : OpenPty(bareSim.Endpoint("pty"));
       BareClient bare(fd, tcp);
       const double w0 = WallNowMs();
       const double c0 = CpuNowMs();
@@ -309,7 +261,7 @@ BENCHMARK(BM_Stream200LinesPty)->Iterations(10)->Unit(benchmark::kMillisecond)->
 // SendString over TCP to an ECR that never answers: ten 3000 ms time-outs,
 // each followed by a 300 ms pause, measured whole.
 void BM_SilentEcrFullCycleTcp(benchmark::State& state) {
-  Simulator sim;
+  EcrSimulator sim;
   if (!sim.Start({"--port", "0", "--silent"})) {
     state.SkipWithError("simulator did not start");
     return;

@@ -6,55 +6,44 @@
 #include <string>
 #include <vector>
 
-#include "process.h"
+#include "support/child_process.h"
 
 namespace {
 
-using e2e::fs::path;
-using e2e::Process;
-using e2e::ReadFile;
-using e2e::WaitFor;
-using e2e::WriteFile;
+namespace fs = std::filesystem;
+using fs::path;
+using kolibra::support::ChildProcess;
+using kolibra::support::EcrSimulator;
+using kolibra::support::ReadFile;
+using kolibra::support::WaitFor;
+using kolibra::support::WriteFile;
 
 const std::string kBin = KOLIBRA_BINARY_DIR;
-
-struct Endpoints {
-  std::string tcpPort;
-  std::string ptyPath;
-};
 
 class DriverE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (e2e::fs::temp_directory_path() / "kolibra-e2e-XXXXXX").string();
+    std::string tmpl = (fs::temp_directory_path() / "kolibra-e2e-XXXXXX").string();
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     root_ = tmpl;
     data_ = root_ / "data";
     settings_ = root_ / "settings";
-    e2e::fs::create_directories(data_);
-    e2e::fs::create_directories(settings_);
+    fs::create_directories(data_);
+    fs::create_directories(settings_);
   }
 
   void TearDown() override {
     driver_.Stop();
     sim_.Stop();
-    if (!HasFailure()) e2e::fs::remove_all(root_);
+    if (!HasFailure()) fs::remove_all(root_);
     else std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
   }
 
-  // Starts the simulator and reads the endpoint lines it prints.
-  Endpoints StartSim(Process& sim, std::vector<std::string> args, bool pty = false) {
-    std::vector<std::string> argv{kBin + "/kolibra-ecr-sim", "--port", "0"};
-    if (pty) argv = {kBin + "/kolibra-ecr-sim", "--no-tcp", "--pty"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    EXPECT_TRUE(sim.Start(argv, root_ / "sim.log"));
-    Endpoints ep;
-    for (int i = 0; i < 2 && ep.tcpPort.empty() && ep.ptyPath.empty(); ++i) {
-      std::string line = sim.ReadLine();
-      if (line.rfind("tcp ", 0) == 0) ep.tcpPort = line.substr(line.rfind(':') + 1);
-      if (line.rfind("pty ", 0) == 0) ep.ptyPath = line.substr(4);
-    }
-    return ep;
+  // Starts the simulator on a free loopback port, or on a pty only.
+  void StartSim(bool pty = false) {
+    const std::vector<std::string> args =
+        pty ? std::vector<std::string>{"--no-tcp", "--pty"} : std::vector<std::string>{"--port", "0"};
+    ASSERT_TRUE(sim_.Start(args, 1, root_ / "sim.log")) << "kolibra-ecr-sim did not start";
   }
 
   // KBCHKSCO.TXT: pass-through, RT footer, payments, network, address, trace, Bancomat.
@@ -75,10 +64,10 @@ class DriverE2E : public ::testing::Test {
   void StartNetworkDriver(const std::string& port) { StartDriver({"--ecr-port", port}); }
 
   bool WaitForFile(const std::string& name, int ms = 20000) {
-    return WaitFor([&] { return e2e::fs::exists(data_ / name); }, ms);
+    return WaitFor([&] { return fs::exists(data_ / name); }, ms);
   }
   bool WaitForGone(const std::string& name, int ms = 30000) {
-    return WaitFor([&] { return !e2e::fs::exists(data_ / name); }, ms);
+    return WaitFor([&] { return !fs::exists(data_ / name); }, ms);
   }
 
   // Submits a job the way a calling application does.
@@ -91,7 +80,8 @@ class DriverE2E : public ::testing::Test {
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
 
   path root_, data_, settings_;
-  Process sim_, driver_;
+  EcrSimulator sim_;
+  ChildProcess driver_;
 };
 
 const char kReceipt[] =
@@ -100,10 +90,10 @@ const char kReceipt[] =
     "TEND,N1,V1500;\r\n";
 
 TEST_F(DriverE2E, NetworkDumpThenReceipt) {
-  Endpoints ep = StartSim(sim_, {});
-  ASSERT_FALSE(ep.tcpPort.empty());
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  const std::string port = std::to_string(sim_.Port());
   WriteSettings(true);
-  StartNetworkDriver(ep.tcpPort);
+  StartNetworkDriver(port);
 
   // The first tick dumps slot 1 and writes its serial-number file.
   ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
@@ -113,8 +103,8 @@ TEST_F(DriverE2E, NetworkDumpThenReceipt) {
   Submit(1, kReceipt);
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_ERR.001"));
-  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_DATI.001"));
+  EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001"));
+  EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
   EXPECT_EQ(ReadFile(data_ / "XON.txt"),
             "\"PANE\"1000H1R\r\n\"  2 X 2.5\"@\r\n\"LATTE\"1*500H2R\r\n1500H1T\r\n");
 
@@ -132,9 +122,10 @@ TEST_F(DriverE2E, NetworkDumpThenReceipt) {
 }
 
 TEST_F(DriverE2E, RefusedCommandFileGivesE511AndKeepsIt) {
-  Endpoints ep = StartSim(sim_, {});
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  const std::string port = std::to_string(sim_.Port());
   WriteSettings(true);
-  StartNetworkDriver(ep.tcpPort);
+  StartNetworkDriver(port);
   ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
 
   const std::string bad = "QQQQ,N1;\r\n";
@@ -142,38 +133,36 @@ TEST_F(DriverE2E, RefusedCommandFileGivesE511AndKeepsIt) {
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
   EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E511: Errore di conversione del file di input\r\n");
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), bad);
-  EXPECT_FALSE(e2e::fs::exists(data_ / "FINESCO.001"));
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
 }
 
 TEST_F(DriverE2E, StartFileWithoutCommandFileGivesE506) {
-  Endpoints ep = StartSim(sim_, {});
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  const std::string port = std::to_string(sim_.Port());
   WriteSettings(true);
-  StartNetworkDriver(ep.tcpPort);
+  StartNetworkDriver(port);
   ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
 
   WriteFile(data_ / "SR_START.001", "1\r\n");
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
   EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
             "E506: Trasmissione non avvenuta: file di input non presente\r\n");
-  EXPECT_FALSE(e2e::fs::exists(data_ / "FINESCO.001"));
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
 }
 
 TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
-  Endpoints ep = StartSim(sim_, {});
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  const std::string port = std::to_string(sim_.Port());
   WriteSettings(true);
-  StartNetworkDriver(ep.tcpPort);
+  StartNetworkDriver(port);
   ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
 
   // The ECR goes silent after its dump: a new simulator on the same port
   // accepts the connection and never answers.
   sim_.Stop();
-  Endpoints again = {};
-  {
-    std::vector<std::string> argv{kBin + "/kolibra-ecr-sim", "--port", ep.tcpPort, "--silent"};
-    ASSERT_TRUE(sim_.Start(argv, root_ / "sim2.log"));
-    again.tcpPort = sim_.ReadLine();
-  }
-  ASSERT_NE(again.tcpPort.find(ep.tcpPort), std::string::npos) << again.tcpPort;
+  EcrSimulator silent;
+  ASSERT_TRUE(silent.Start({"--port", port, "--silent"}, 1, root_ / "sim2.log"));
+  ASSERT_EQ(std::to_string(silent.Port()), port);
 
   Submit(1, kReceipt);
   // " K" gets 10 echo time-outs of 3 s each before the job fails.
@@ -181,28 +170,29 @@ TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
   EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
             "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
-  EXPECT_FALSE(e2e::fs::exists(data_ / "FINESCO.001"));
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
 }
 
 TEST_F(DriverE2E, StartUpAndShutdownClearJobFilesAndSaveSettings) {
-  Endpoints ep = StartSim(sim_, {});
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  const std::string port = std::to_string(sim_.Port());
   WriteSettings(true, "1000");
   // Leftovers of an earlier run.
   for (const char* f : {"SR_START.001", "SR_MATR.001", "SR_ERR.001", "SR_OUT.001", "FINESCO.001"})
     WriteFile(data_ / f, "old");
   WriteFile(data_ / "SR_DATI.001", "old");
-  StartNetworkDriver(ep.tcpPort);
+  StartNetworkDriver(port);
   // The old serial-number file goes at start-up and the dump writes a new one.
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").rfind("99MZT", 0) == 0; }, 20000))
       << DriverLog();
-  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_START.001"));
-  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_DATI.001"));
-  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_ERR.001"));
+  EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
+  EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
+  EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001"));
 
   WriteFile(data_ / "SR_DATI.001", "kept");
   int status = driver_.Stop();
   ASSERT_NE(status, -1) << "driver did not stop on SIGTERM\n" << DriverLog();
-  EXPECT_FALSE(e2e::fs::exists(data_ / "SR_MATR.001"));
+  EXPECT_FALSE(fs::exists(data_ / "SR_MATR.001"));
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), "kept");
   EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
@@ -210,10 +200,11 @@ TEST_F(DriverE2E, StartUpAndShutdownClearJobFilesAndSaveSettings) {
 }
 
 TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
-  Endpoints ep = StartSim(sim_, {}, /*pty=*/true);
-  ASSERT_FALSE(ep.ptyPath.empty());
+  ASSERT_NO_FATAL_FAILURE(StartSim(/*pty=*/true));
+  const std::string pty = sim_.Endpoint("pty");
+  ASSERT_FALSE(pty.empty());
   WriteSettings(false, "1000");
-  StartDriver({"--serial-device", "1=" + ep.ptyPath});
+  StartDriver({"--serial-device", "1=" + pty});
   ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
@@ -226,18 +217,19 @@ TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
 }
 
 TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
-  Endpoints ep = StartSim(sim_, {});
+  ASSERT_NO_FATAL_FAILURE(StartSim());
+  const std::string port = std::to_string(sim_.Port());
   WriteSettings(true);
-  StartNetworkDriver(ep.tcpPort);
+  StartNetworkDriver(port);
   ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
 
-  Process second;
+  ChildProcess second;
   ASSERT_TRUE(second.Start({kBin + "/kolibra", "--headless", "--settings-dir", settings_.string(),
-                            "--data-dir", data_.string(), "--ecr-port", ep.tcpPort},
+                            "--data-dir", data_.string(), "--ecr-port", port},
                            root_ / "second.log"));
   EXPECT_TRUE(WaitFor([&] { return !second.Running(); }, 5000));
   EXPECT_TRUE(driver_.Running());
-  EXPECT_TRUE(e2e::fs::exists(data_ / "SR_MATR.001"));
+  EXPECT_TRUE(fs::exists(data_ / "SR_MATR.001"));
 }
 
 }  // namespace

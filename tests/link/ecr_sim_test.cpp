@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "link/sim_process.h"
+#include "support/child_process.h"
 
-namespace kolibra::sim {
+namespace kolibra::support {
 namespace {
 
 using Chunks = std::vector<std::string>;
@@ -27,13 +27,13 @@ Chunks Command(int fd, const std::string& cmd, std::size_t count) {
 // A simulator on a loopback port with one client connected.
 struct TcpSim {
   explicit TcpSim(std::vector<std::string> args) {
-    args.insert(args.begin(), "--port=0");
+    args.insert(args.begin(), {"--port=0", "--exit-after-ms=60000"});
     fd = sim.Start(args) ? sim.Connect() : -1;
   }
   ~TcpSim() {
     if (fd >= 0) ::close(fd);
   }
-  Simulator sim;
+  EcrSimulator sim;
   int fd = -1;
 };
 
@@ -114,4 +114,4 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
 }
 
 }  // namespace
-}  // namespace kolibra::sim
+}  // namespace kolibra::support

@@ -5,10 +5,10 @@
 #include "app/app_context.h"
 #include "fakes/fake_platform.h"
 #include "link/serial_link.h"
-#include "link/sim_process.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
 #include "platform/posix/posix_platform.h"
+#include "support/child_process.h"
 
 namespace kolibra {
 namespace {
@@ -23,7 +23,7 @@ class RealLinkTest : public ::testing::Test {
 
   // Starts the simulator on TCP; false to skip.
   bool Tcp(std::vector<std::string> extra = {}) {
-    extra.insert(extra.begin(), {"--port", "0"});
+    extra.insert(extra.begin(), {"--port", "0", "--exit-after-ms=60000"});
     if (!sim.Start(extra)) return false;
     ctx.ui.optionRete = true;
     ctx.ui.remoteIp = "127.0.0.1";
@@ -32,7 +32,7 @@ class RealLinkTest : public ::testing::Test {
   }
   // Starts the simulator on a pty and opens the port; false to skip.
   bool Pty(std::vector<std::string> extra = {}) {
-    extra.insert(extra.begin(), {"--no-tcp", "--pty"});
+    extra.insert(extra.begin(), {"--no-tcp", "--pty", "--exit-after-ms=60000"});
     if (!sim.Start(extra)) return false;
     ctx.ui.optionRs232 = true;
     posix.serial().SetDevicePath(1, sim.Endpoint("pty"));
@@ -45,7 +45,7 @@ class RealLinkTest : public ::testing::Test {
   PosixPlatform posix;
   fakes::ScratchDir dir;
   AppContext ctx;
-  sim::Simulator sim;
+  support::EcrSimulator sim;
 };
 
 #define SKIP_WITHOUT(cond) \

@@ -1,0 +1,186 @@
+// Child processes for the tests and benchmarks that run the built programs
+// (the driver and the ECR simulator), plus a few file and polling helpers.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kolibra::support {
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Polls cond every 5 ms for up to timeoutMs; true when it held.
+inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return cond();
+}
+
+// One read() within timeoutMs; "" on time-out or end of stream.
+inline std::string ReadChunk(int fd, int timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, timeoutMs) <= 0) return "";
+  char buf[8192];
+  const ssize_t n = ::read(fd, buf, sizeof buf);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
+}
+
+// A child process with its stdout on a pipe and its stderr appended to a log
+// file (or left as it is when no log is given). Stopped with SIGTERM when it
+// goes out of scope.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() { Stop(); }
+
+  bool Start(const std::vector<std::string>& argv, const std::filesystem::path& stderrLog = {}) {
+    int out[2];
+    if (::pipe(out) != 0) return false;
+    pid_ = ::fork();
+    if (pid_ < 0) return false;
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      if (!stderrLog.empty()) {
+        const int err = ::open(stderrLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (err >= 0) ::dup2(err, 2);
+      }
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    out_ = out[0];
+    return true;
+  }
+
+  // One line of the child's stdout without its line end; "" when none comes
+  // within timeoutMs or the stream ended.
+  std::string ReadLine(int timeoutMs = 10000) {
+    std::string line;
+    for (;;) {
+      pollfd p{out_, POLLIN, 0};
+      char c;
+      if (out_ < 0 || ::poll(&p, 1, timeoutMs) <= 0 || ::read(out_, &c, 1) != 1) return line;
+      if (c == '\n') return line;
+      if (c != '\r') line += c;
+    }
+  }
+
+  // SIGTERM, then up to timeoutMs for the child to end (SIGKILL after that).
+  // The exit status as waitpid gives it, or -1 when it had to be killed.
+  int Stop(int timeoutMs = 10000) {
+    if (out_ >= 0) ::close(out_);
+    out_ = -1;
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGTERM);
+    int status = -1;
+    if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs)) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+      status = -1;
+    }
+    pid_ = -1;
+    return status;
+  }
+
+  bool Running() {
+    int status;
+    return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
+  }
+
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+// The simulator built in this tree; "" if it is not built.
+inline std::string SimulatorPath() {
+  const std::string path = KOLIBRA_BINARY_DIR "/kolibra-ecr-sim";
+  return ::access(path.c_str(), X_OK) == 0 ? path : "";
+}
+
+// The ECR simulator as a child process; it prints one "<kind> <value>" line
+// per endpoint ("tcp 127.0.0.1:PORT", "pty /dev/pts/N") on start.
+class EcrSimulator {
+ public:
+  bool Start(std::vector<std::string> args, int endpoints = 1,
+             const std::filesystem::path& stderrLog = {}) {
+    const std::string path = SimulatorPath();
+    if (path.empty()) return false;
+    args.insert(args.begin(), path);
+    if (!process_.Start(args, stderrLog)) return false;
+    while (static_cast<int>(lines_.size()) < endpoints) {
+      std::string line = process_.ReadLine(5000);
+      if (line.empty()) return false;
+      lines_.push_back(line);
+    }
+    return true;
+  }
+  int Stop() { return process_.Stop(); }
+
+  // The value of the endpoint line "<kind> <value>".
+  std::string Endpoint(const std::string& kind) const {
+    for (const auto& l : lines_) {
+      if (l.rfind(kind + " ", 0) == 0) return l.substr(kind.size() + 1);
+    }
+    return {};
+  }
+  int Port() const {
+    const std::string ep = Endpoint("tcp");
+    return ep.empty() ? 0 : std::stoi(ep.substr(ep.rfind(':') + 1));
+  }
+  // A loopback connection to the simulator; -1 on failure.
+  int Connect() const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(Port()));
+    inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+
+ private:
+  ChildProcess process_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace kolibra::support
