@@ -63,6 +63,15 @@ class DriverE2E : public ::testing::Test {
 
   void StartNetworkDriver(const std::string& port) { StartDriver({"--ecr-port", port}); }
 
+  // The simulator on loopback, the driver in network mode, slot 1 dumped.
+  void StartDumpedNetworkDriver() {
+    ASSERT_NO_FATAL_FAILURE(StartSim());
+    port_ = std::to_string(sim_.Port());
+    WriteSettings(true);
+    StartNetworkDriver(port_);
+    ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  }
+
   bool WaitForFile(const std::string& name, int ms = 20000) {
     return WaitFor([&] { return fs::exists(data_ / name); }, ms);
   }
@@ -80,6 +89,7 @@ class DriverE2E : public ::testing::Test {
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
 
   path root_, data_, settings_;
+  std::string port_;
   EcrSimulator sim_;
   ChildProcess driver_;
 };
@@ -90,13 +100,8 @@ const char kReceipt[] =
     "TEND,N1,V1500;\r\n";
 
 TEST_F(DriverE2E, NetworkDumpThenReceipt) {
-  ASSERT_NO_FATAL_FAILURE(StartSim());
-  const std::string port = std::to_string(sim_.Port());
-  WriteSettings(true);
-  StartNetworkDriver(port);
-
   // The first tick dumps slot 1 and writes its serial-number file.
-  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001"),
             "99MZT123456\r\nStato: RT\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n");
 
@@ -121,12 +126,8 @@ TEST_F(DriverE2E, NetworkDumpThenReceipt) {
   EXPECT_EQ(ReadFile(data_ / "XON.txt"), "200H1R\r\n1T\r\n");
 }
 
-TEST_F(DriverE2E, RefusedCommandFileGivesE511AndKeepsIt) {
-  ASSERT_NO_FATAL_FAILURE(StartSim());
-  const std::string port = std::to_string(sim_.Port());
-  WriteSettings(true);
-  StartNetworkDriver(port);
-  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+TEST_F(DriverE2E, RefusedOrMissingCommandFileGivesItsErrorLine) {
+  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
 
   const std::string bad = "QQQQ,N1;\r\n";
   Submit(1, bad);
@@ -134,15 +135,9 @@ TEST_F(DriverE2E, RefusedCommandFileGivesE511AndKeepsIt) {
   EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E511: Errore di conversione del file di input\r\n");
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), bad);
   EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
-}
 
-TEST_F(DriverE2E, StartFileWithoutCommandFileGivesE506) {
-  ASSERT_NO_FATAL_FAILURE(StartSim());
-  const std::string port = std::to_string(sim_.Port());
-  WriteSettings(true);
-  StartNetworkDriver(port);
-  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
-
+  // A start file whose command file is missing.
+  fs::remove(data_ / "SR_DATI.001");
   WriteFile(data_ / "SR_START.001", "1\r\n");
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
   EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
@@ -151,18 +146,14 @@ TEST_F(DriverE2E, StartFileWithoutCommandFileGivesE506) {
 }
 
 TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
-  ASSERT_NO_FATAL_FAILURE(StartSim());
-  const std::string port = std::to_string(sim_.Port());
-  WriteSettings(true);
-  StartNetworkDriver(port);
-  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
 
   // The ECR goes silent after its dump: a new simulator on the same port
   // accepts the connection and never answers.
   sim_.Stop();
   EcrSimulator silent;
-  ASSERT_TRUE(silent.Start({"--port", port, "--silent"}, 1, root_ / "sim2.log"));
-  ASSERT_EQ(std::to_string(silent.Port()), port);
+  ASSERT_TRUE(silent.Start({"--port", port_, "--silent"}, 1, root_ / "sim2.log"));
+  ASSERT_EQ(std::to_string(silent.Port()), port_);
 
   Submit(1, kReceipt);
   // " K" gets 10 echo time-outs of 3 s each before the job fails.
@@ -217,15 +208,11 @@ TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
 }
 
 TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
-  ASSERT_NO_FATAL_FAILURE(StartSim());
-  const std::string port = std::to_string(sim_.Port());
-  WriteSettings(true);
-  StartNetworkDriver(port);
-  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
 
   ChildProcess second;
   ASSERT_TRUE(second.Start({kBin + "/kolibra", "--headless", "--settings-dir", settings_.string(),
-                            "--data-dir", data_.string(), "--ecr-port", port},
+                            "--data-dir", data_.string(), "--ecr-port", port_},
                            root_ / "second.log"));
   EXPECT_TRUE(WaitFor([&] { return !second.Running(); }, 5000));
   EXPECT_TRUE(driver_.Running());
