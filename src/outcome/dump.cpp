@@ -51,7 +51,10 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
   LinkState& link = ctx.link;
 
   link.answer.clear();
-  if (SendString(ctx, kStatusCommand)) {
+  // An unanswered status request skips the identification and goes straight
+  // to the serial-number request.
+  const bool statusAnswered = SendString(ctx, kStatusCommand);
+  if (statusAnswered) {
     link.answer = Last(link.answer, 1);
     if (link.answer == "6") {
       d.rt = true;
@@ -61,7 +64,7 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
   }
 
   link.answer.clear();
-  if (SendString(ctx, kIdentCommand) && link.answer.size() >= 20) {
+  if (statusAnswered && SendString(ctx, kIdentCommand) && link.answer.size() >= 20) {
     const std::string ident = Last(link.answer, 20);
     d.mfSerial = ident.substr(0, 8);
     d.rtSerial = ident.substr(9, 11);

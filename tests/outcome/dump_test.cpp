@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "outcome_rig.h"
 
 namespace kolibra {
@@ -66,7 +68,12 @@ TEST(Dump, SerialRequestEchoedOnlyOrUnansweredFailsTheDump) {
     r.ctx.ui.windowShown = true;
     r.Put("SR_START", "");
     r.answers["41F"] = answer;
+    // With the status request unanswered too, no identification is asked.
+    const bool silent = *answer == '\0';
+    if (silent) r.answers["48F"] = "";
     StartDump(r.ctx, 1);
+    const auto& w = r.fp.serial.writes;
+    EXPECT_EQ(std::count(w.begin(), w.end(), "47F"), silent ? 0 : 1) << answer;
     EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
     EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO") || r.Has("SR_MATR"));
     EXPECT_TRUE(r.ctx.dump.pending[0]) << answer;
