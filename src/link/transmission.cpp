@@ -119,9 +119,12 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
         TraceLine(ctx, " <-- " + link.answer + " ( TimeOut )");
         --retries;
         Pause(ctx, 300);
+      } else if (++mismatchRun % kMismatchesPerRetry == 0) {
+        // Only an error flag: wait again (the re-arm clears it). Errors that
+        // keep ending the wait before its time-out (a refused reconnect after
+        // every error) count like mismatching answers, so the loop ends.
+        --retries;
       }
-      // Only an error flag: wait again (the re-arm clears it); the closed
-      // socket then runs into time-outs.
     }
     break;
   }

@@ -79,6 +79,17 @@ TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   start = Now();
   EXPECT_TRUE(SendString(ctx, kCmd));
   EXPECT_EQ(Now() - start, 10 + 10 * 3300);
+
+  // After the echo every reconnect is refused: each error ends the wait
+  // early, yet the second-answer loop still comes to an end.
+  ctx.ui.remoteIp = "10.0.0.1";
+  p.socket.connectOutcome = fakes::FakeTcpSocket::ConnectOutcome::kRefuse;
+  p.socket.responder = [this](const std::string& s) {
+    p.socket.Deliver(10, s);
+    p.socket.InjectError(20, kSocketErrRefused, "refused");
+  };
+  EXPECT_TRUE(SendString(ctx, kCmd));
+  EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
 TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
