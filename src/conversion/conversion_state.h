@@ -2,6 +2,7 @@
 // and the record handlers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,6 +36,10 @@ struct ConversionState {
   bool invoiceMode = false;
   bool documentReferenceOpen = false;
   int16_t tenderLineCount = 0;
+  // "938F" lines that go ahead of every other line of the stream. Counted
+  // here and put in front once at the end, so that many of them do not shift
+  // the whole output each time.
+  std::size_t leadingCreditFunctions = 0;
 };
 
 // An unexpected failure inside the conversion (such as a number too large for

@@ -18,6 +18,7 @@
 #include "conversion/normalizer.h"
 #include "conversion/numbers.h"
 #include "conversion/record_handlers.h"
+#include "conversion/record_text.h"
 #include "conversion/text_util.h"
 #include "platform/file_system.h"
 
@@ -136,6 +137,17 @@ bool HasChequeMarker(std::string_view line) {
     fieldStart = fieldEnd + 1;
   }
   return false;
+}
+
+// The output list with the "938F" lines of the credit records in front.
+std::vector<std::string> TakeOutput(ConversionState& state) {
+  if (state.leadingCreditFunctions == 0) return std::move(state.output);
+  std::vector<std::string> lines;
+  lines.reserve(state.leadingCreditFunctions + state.output.size());
+  lines.assign(state.leadingCreditFunctions, "938F");
+  for (std::string& l : state.output) lines.push_back(std::move(l));
+  state.output.clear();
+  return lines;
 }
 
 enum class LineOutcome { kDone, kRefuse };
@@ -286,20 +298,20 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
     if (state.lines.empty()) return 0;
 
     jobLines.clear();
-    if (!state.customerCode.empty()) state.output.push_back('"' + state.customerCode + "\"@39F");
+    if (!state.customerCode.empty()) state.output.push_back(QuoteText(state.customerCode) + "@39F");
 
     for (step = 1; step <= state.lines.size(); ++step) {
       if (ConvertLine(state, state.lines[step - 1]) == LineOutcome::kRefuse) {
         env.refusal = "riga " + std::to_string(step) + " non convertibile: " + state.lines[step - 1];
         env.tenderLineCount = state.tenderLineCount;
-        jobLines = std::move(state.output);
+        jobLines = TakeOutput(state);
         return 1;
       }
     }
     step = 0;
     ReorderPayments(state);
     env.tenderLineCount = state.tenderLineCount;
-    jobLines = std::move(state.output);
+    jobLines = TakeOutput(state);
 
     if (!xonPath.empty() && !WriteXon(xonPath, jobLines)) {
       ShowMessage(env, "Impossibile scrivere il file " + xonPath);

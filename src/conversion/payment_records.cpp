@@ -125,8 +125,9 @@ void HandleCred(ConversionState& state, const std::string& line) {
   int n;
   switch (type) {
     case 3:
-      // This credit type needs its own function ahead of the whole receipt.
-      state.output.insert(state.output.begin(), "938F");
+      // This credit type needs its own function ahead of the whole receipt
+      // (the driver puts it in front of every line).
+      ++state.leadingCreditFunctions;
       [[fallthrough]];
     case 0:
     case 1:
