@@ -60,6 +60,25 @@ void BM_ConvertCommandFile(benchmark::State& state) {
 }
 BENCHMARK(BM_ConvertCommandFile)->Unit(benchmark::kMillisecond);
 
+// A hostile file: 100,000 sales, then 30,000 credits of type 3 (or 1), each
+// of which puts a "938F" line in front of the whole stream. The two should
+// cost about the same per record: the front lines must not shift the stream
+// once per record.
+void BM_ConvertManyCreditFunctions(benchmark::State& state) {
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += "SALE,N1,P1;\n";
+  for (int i = 0; i < 30000; ++i) text += state.range(0) == 3 ? "CRED,T3;\n" : "CRED,T1;\n";
+  kolibra::ConversionEnv env;
+  std::vector<std::string> lines;
+  for (auto _ : state) {
+    kolibra::ConvertCommandText(text, lines, env);
+    benchmark::DoNotOptimize(lines.data());
+  }
+  state.counters["time_per_record"] = benchmark::Counter(
+      130000.0, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ConvertManyCreditFunctions)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
