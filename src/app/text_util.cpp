@@ -28,20 +28,24 @@ std::optional<std::string> ReadFileHead(const std::string& path, std::size_t lim
   return data;
 }
 
-bool WriteWholeFile(const std::string& path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+namespace {
+
+bool WriteBytes(const std::string& path, std::string_view content, std::ios::openmode mode) {
+  std::ofstream out(path, std::ios::binary | mode);
   if (!out) return false;
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   out.close();
   return !out.fail();
 }
 
+}  // namespace
+
+bool WriteWholeFile(const std::string& path, std::string_view content) {
+  return WriteBytes(path, content, std::ios::trunc);
+}
+
 bool AppendToFile(const std::string& path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::app);
-  if (!out) return false;
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  return !out.fail();
+  return WriteBytes(path, content, std::ios::app);
 }
 
 std::vector<std::string> ReadItems(std::string_view text) {
