@@ -1,9 +1,9 @@
 // The link against the ECR simulator, in process:
-//  - a 200-line receipt sent with DoSendFile over loopback TCP and over a
+//  - a 200-line receipt sent with SendJobLines over loopback TCP and over a
 //    pseudo-terminal: the driver's own CPU time per line, and its wall time
 //    against a bare client that sends the same lines and waits for the same
 //    answers (what the simulator's pacing and the round trips alone take);
-//  - a silent ECR: the CPU time the full retry cycle of SendString over TCP
+//  - a silent ECR: the CPU time the full retry cycle of SendCommand over TCP
 //    costs while it waits out its ten time-outs.
 #include <benchmark/benchmark.h>
 #include <arpa/inet.h>
@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
@@ -147,20 +147,20 @@ struct Driver {
   }
   ~Driver() {
     posix.socket().Close();
-    CloseCommPort(ctx);
+    CloseSerialPort(ctx);
     if (!dir.empty()) fs::remove_all(dir);
   }
   bool UseTcp(int port) {
     ctx.ui.optionRete = true;
     ctx.ui.remoteIp = "127.0.0.1";
     ctx.link.remotePort = port;
-    return ResetReStartConnection(ctx, 10);
+    return Reconnect(ctx, 10);
   }
   bool UsePty(const std::string& path) {
     ctx.ui.optionRs232 = true;
     ctx.cycle.currentSlot = 1;
     posix.serial().SetDevicePath(1, path);
-    if (!ConfigureCommPort(ctx, 1)) return false;
+    if (!ConfigureSerialPort(ctx, 1)) return false;
     return posix.serial().Open();
   }
   // The output file holds the two records built from the closing reply.
@@ -221,14 +221,14 @@ void MeasureStream(benchmark::State& state, bool tcp) {
     const double u0 = RusageMs(false), s0 = RusageMs(true);
     const double w0 = WallNowMs();
     const double c0 = CpuNowMs();
-    const bool ok = DoSendFile(driver.ctx, lines);
+    const bool ok = SendJobLines(driver.ctx, lines);
     cpu += CpuNowMs() - c0;
     state.SetIterationTime((WallNowMs() - w0) / 1000.0);
     wall += WallNowMs() - w0;
     user += RusageMs(false) - u0;
     sys += RusageMs(true) - s0;
     if (!ok || !driver.ReplyWritten()) {
-      state.SkipWithError("DoSendFile failed or wrote no closing reply");
+      state.SkipWithError("SendJobLines failed or wrote no closing reply");
       return;
     }
     ++rounds;
@@ -258,7 +258,7 @@ BENCHMARK(BM_Stream200LinesTcp)->Iterations(3)->Unit(benchmark::kMillisecond)->U
 void BM_Stream200LinesPty(benchmark::State& state) { MeasureStream(state, false); }
 BENCHMARK(BM_Stream200LinesPty)->Iterations(10)->Unit(benchmark::kMillisecond)->UseManualTime();
 
-// SendString over TCP to an ECR that never answers: ten 3000 ms time-outs,
+// SendCommand over TCP to an ECR that never answers: ten 3000 ms time-outs,
 // each followed by a 300 ms pause, measured whole.
 void BM_SilentEcrFullCycleTcp(benchmark::State& state) {
   EcrSimulator sim;
@@ -276,7 +276,7 @@ void BM_SilentEcrFullCycleTcp(benchmark::State& state) {
   for (auto _ : state) {
     const double w0 = WallNowMs();
     const double c0 = CpuNowMs();
-    const bool ok = SendString(driver.ctx, "\"ARTICOLO 1\"123H1R");
+    const bool ok = SendCommand(driver.ctx, "\"ARTICOLO 1\"123H1R");
     cpu += CpuNowMs() - c0;
     wall += WallNowMs() - w0;
     if (ok) {

@@ -1,6 +1,6 @@
 #include "app/cli.h"
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "conversion/convert_cli.h"
 #include "platform/posix/posix_platform.h"
 #include "ui/operator_window.h"

@@ -1,6 +1,6 @@
 #include "app/data_dir.h"
 
-#include "ui/operator_events.h"
+#include "core/operator_events.h"
 
 namespace kolibra {
 
@@ -9,9 +9,9 @@ std::string DropTrailingSeparator(std::string path) {
   return path;
 }
 
-bool IsOS_Vista(AppContext& ctx) { return ctx.platform.system.IsNtMajor6(); }
+bool UsesCommonDataFolder(AppContext& ctx) { return ctx.platform.system.IsNtMajor6(); }
 
-std::string Read_CSIDL_COMMON_APPDATA(AppContext& ctx) {
+std::string CommonDataFolder(AppContext& ctx) {
   std::string folder = ctx.platform.system.CommonAppDataFolder();
   // The shell answers in a fixed buffer: the text ends at its first NUL.
   const std::size_t nul = folder.find('\0');
@@ -19,7 +19,7 @@ std::string Read_CSIDL_COMMON_APPDATA(AppContext& ctx) {
   return folder;
 }
 
-std::string GetCustomPathDataDir(AppContext& ctx) {
+std::string CustomDataDir(AppContext& ctx) {
   std::string value = ctx.platform.system.ReadUserValue(kUserKeyPath, kCustomDataDirValue);
   const std::size_t nul = value.find('\0');
   if (nul != std::string::npos) value.resize(nul);
@@ -31,8 +31,8 @@ std::string GetCustomPathDataDir(AppContext& ctx) {
 bool SelectDataDirectory(AppContext& ctx) {
   const std::string programFolder = ctx.platform.system.ProgramFolder();
   ctx.dataDir = programFolder;
-  if (IsOS_Vista(ctx)) {
-    const std::string common = Read_CSIDL_COMMON_APPDATA(ctx);
+  if (UsesCommonDataFolder(ctx)) {
+    const std::string common = CommonDataFolder(ctx);
     if (!common.empty()) ctx.dataDir = JoinPath(common, kCommonSubFolder);
     if (!ctx.platform.fs.IsDirectory(ctx.dataDir)) {
       ShowMessage(ctx, ctx.dataDir + kDirMissingSuffix);
@@ -41,7 +41,7 @@ bool SelectDataDirectory(AppContext& ctx) {
   }
   ctx.defaultDataDir = ctx.dataDir;
   ctx.settingsDir = programFolder;
-  const std::string custom = GetCustomPathDataDir(ctx);
+  const std::string custom = CustomDataDir(ctx);
   if (!custom.empty()) ctx.dataDir = DropTrailingSeparator(custom);
   ctx.ui.dataDirText = ctx.dataDir;
   ctx.ui.dataDirVisible = true;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace kolibra {
 
@@ -13,11 +13,11 @@ inline const std::string kCustomDataDirValue = "CustomPathDataDir";
 inline const std::string kCommonSubFolder = "NORVIKKOLIBRA";
 inline const std::string kDirMissingSuffix = " : DIR NON ESISTENTE";
 
-bool IsOS_Vista(AppContext& ctx);
-std::string Read_CSIDL_COMMON_APPDATA(AppContext& ctx);
+bool UsesCommonDataFolder(AppContext& ctx);
+std::string CommonDataFolder(AppContext& ctx);
 // The per-user override of the data directory; empty when absent or when it
 // names a folder that does not exist.
-std::string GetCustomPathDataDir(AppContext& ctx);
+std::string CustomDataDir(AppContext& ctx);
 
 // Sets the data directory, the default data directory and the settings folder
 // (the program's folder) and shows the data directory. False (after a message

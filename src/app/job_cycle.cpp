@@ -2,13 +2,14 @@
 
 #include <cmath>
 
-#include "app/job_files.h"
+#include "core/job_files.h"
 #include "app/run_job.h"
-#include "app/text_util.h"
+#include "core/file_util.h"
+#include "core/poll_timer.h"
 #include "outcome/dump.h"
 #include "outcome/job_outcome.h"
-#include "outcome/messages.h"
-#include "ui/operator_events.h"
+#include "core/messages.h"
+#include "core/operator_events.h"
 
 namespace kolibra {
 
@@ -45,34 +46,18 @@ int32_t RoundInterval(double ms) {
 
 }  // namespace
 
-void CreatePollingTimer(AppContext& ctx) {
-  if (ctx.cycle.timer21 >= 0) return;
-  ctx.cycle.timer21 = ctx.platform.loop.CreateTimer([&ctx] { Timer21_Timer(ctx); });
+void InstallPollTimer(AppContext& ctx) {
+  CreatePollTimer(ctx, [&ctx] { OnPollTick(ctx); });
 }
 
-void SetPollingTimer(AppContext& ctx, int64_t intervalMs, bool enabled) {
-  if (ctx.cycle.timer21 < 0) return;
-  ctx.platform.loop.SetTimer(ctx.cycle.timer21, intervalMs, enabled);
-}
-
-void EnablePollingTimer(AppContext& ctx, bool enabled) {
-  if (ctx.cycle.timer21 < 0) return;
-  EventLoop& loop = ctx.platform.loop;
-  loop.SetTimer(ctx.cycle.timer21, loop.TimerInterval(ctx.cycle.timer21), enabled);
-}
-
-bool PollingTimerEnabled(AppContext& ctx) {
-  return ctx.cycle.timer21 >= 0 && ctx.platform.loop.TimerEnabled(ctx.cycle.timer21);
-}
-
-void Timer21_Timer(AppContext& ctx) {
+void OnPollTick(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
   if (ctx.dump.inProgress) return;
-  EnablePollingTimer(ctx, false);
+  EnablePollTimer(ctx, false);
   if (cycle.closing) return;
   if (cycle.pauseMarker != 0) {
     cycle.pauseMarker = 0;
-    SetPollingTimer(ctx, cycle.pollingIntervalMs, true);
+    ArmPollTimer(ctx, cycle.pollingIntervalMs, true);
     return;
   }
   if (ctx.ui.windowShown) {
@@ -81,20 +66,20 @@ void Timer21_Timer(AppContext& ctx) {
   }
   cycle.tickCounter = cycle.tickCounter > kTickCounterWrap ? 0 : cycle.tickCounter + 1;
   ctx.ui.tickCounterText = std::to_string(cycle.tickCounter);
-  JobTrigger(ctx);
+  ServeNextJob(ctx);
 }
 
-void JobTrigger(AppContext& ctx) {
+void ServeNextJob(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
-  EnablePollingTimer(ctx, false);
+  EnablePollTimer(ctx, false);
   if (cycle.closing) return;
   if (!DataDirPresent(ctx)) {
-    EnablePollingTimer(ctx, true);
+    EnablePollTimer(ctx, true);
     return;
   }
 
   bool found = false;
-  const int16_t slot = iVerifyStartPos1(ctx);
+  const int16_t slot = FindSlotToServe(ctx);
   if (slot >= 1 && slot <= kSlotCount) {
     cycle.currentSlot = slot;
     const std::string commandPath = JobFilePath(ctx, "SR_DATI", slot);
@@ -104,24 +89,24 @@ void JobTrigger(AppContext& ctx) {
       ctx.link.outputPath = outputPath;
       found = true;
     } else {
-      WriteErrFile(ctx, kErrNoCommandFile, slot);
-      SubKillStartFile(ctx);
+      WriteErrorFile(ctx, kErrNoCommandFile, slot);
+      DeleteStartFile(ctx);
     }
   }
   // A termination request that came during a dump of this scan starts nothing.
   if (!found || ctx.dump.inProgress || cycle.closing) {
-    if (!cycle.closing) EnablePollingTimer(ctx, true);
+    if (!cycle.closing) EnablePollTimer(ctx, true);
     return;
   }
 
   cycle.jobBusy = true;
   SetTrayState(ctx, TrayIcon::kRunning, "Kolibra in esecuzione...");
   if (ctx.ui.windowShown) ShowStatus(ctx, "TRASMISSIONE KOLIBRA IN CORSO ..");
-  const int16_t code = RunJob(ctx);
+  const JobResult code = RunJob(ctx);
   ReportJobOutcome(ctx, code);
 }
 
-int16_t iVerifyStartPos1(AppContext& ctx) {
+int16_t FindSlotToServe(AppContext& ctx) {
   FileSystem& fs = ctx.platform.fs;
   for (int16_t n = 1; n <= kSlotCount; ++n) {
     if (!SlotUsable(ctx, n)) continue;
@@ -136,24 +121,24 @@ int16_t iVerifyStartPos1(AppContext& ctx) {
       // A stale end-of-receipt file would be read as this job's success.
       ctx.platform.notifier.Log("Impossibile cancellare " + finesco);
     }
-    if (fs.Exists(JobFilePath(ctx, "SR_OUT", n))) SubKillFileOut(ctx);
+    if (fs.Exists(JobFilePath(ctx, "SR_OUT", n))) DeleteOutputFile(ctx);
     ctx.dump.pending[n - 1] = false;
     return n;
   }
   bool anyPort = false;
   for (bool available : ctx.cycle.portAvailable) anyPort = anyPort || available;
   if (!anyPort) {
-    for (int n = 1; n <= kSlotCount; ++n) WriteErrFile(ctx, kErrNoPort, n);
+    for (int n = 1; n <= kSlotCount; ++n) WriteErrorFile(ctx, kErrNoPort, n);
   }
   return 0;
 }
 
-std::string TimerFileText(int32_t intervalMs) {
+std::string PollingFileText(int32_t intervalMs) {
   if (intervalMs < 1000) return std::to_string(intervalMs);
   return FormatDecimal(intervalMs / 1000.0);
 }
 
-void CalculateTimer(AppContext& ctx, const std::string& value, bool save) {
+void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
   std::string written;
   const double v = LeadingNumber(value, &written);
   int32_t interval = kDefaultIntervalMs;
@@ -172,23 +157,23 @@ void CalculateTimer(AppContext& ctx, const std::string& value, bool save) {
   ctx.cycle.pollingIntervalMs = interval;
   if (save) {
     const std::string path = JoinPath(ctx.settingsDir, "KBTIMER1.TXT");
-    if (!WriteWholeFile(path, TimerFileText(interval) + "\r\n")) {
+    if (!WriteWholeFile(path, PollingFileText(interval) + "\r\n")) {
       ctx.platform.notifier.Log("Impossibile scrivere " + path);
     }
   }
 }
 
-void cmdChgTimer_Click(AppContext& ctx) {
+void ApplyPollingValue(AppContext& ctx) {
   if (ctx.cycle.jobBusy) {
     ShowMessage(ctx, "Connessione in corso, valore non accettato");
     return;
   }
   const double v = LeadingNumber(ctx.ui.timerValue);
   if (v == 0) ShowMessage(ctx, "Valore non ammesso");
-  const bool wasEnabled = PollingTimerEnabled(ctx);
-  EnablePollingTimer(ctx, false);
-  CalculateTimer(ctx, FormatDecimal(v), true);
-  SetPollingTimer(ctx, ctx.cycle.pollingIntervalMs, wasEnabled);
+  const bool wasEnabled = PollTimerEnabled(ctx);
+  EnablePollTimer(ctx, false);
+  SetPollingValue(ctx, FormatDecimal(v), true);
+  ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, wasEnabled);
 }
 
 }  // namespace kolibra

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/job_files.h"
+#include "core/job_files.h"
 #include "conversion/convert.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
@@ -92,8 +92,8 @@ int16_t Convert(AppContext& ctx, std::vector<std::string>& jobLines) {
 
 }  // namespace
 
-int16_t RunJob(AppContext& ctx) {
-  int16_t result = kJobOk;
+JobResult RunJob(AppContext& ctx) {
+  JobResult result = JobResult::kOk;
   const bool testReceipt = ctx.cycle.testReceipt != 0;
 
   // Every way out: the serial port and the trace file closed, a test
@@ -101,7 +101,7 @@ int16_t RunJob(AppContext& ctx) {
   // during the run, so that no handle is left for a later job to write into;
   // a port found open before the set-up (which then refuses to re-target it)
   // is closed too, so that the next job can set it up again.
-  auto finish = [&ctx, testReceipt](int16_t code) {
+  auto finish = [&ctx, testReceipt](JobResult code) {
     Step(ctx, "close port", [&] {
       if (ctx.platform.serial.IsOpen()) ctx.platform.serial.Close();
     });
@@ -116,7 +116,7 @@ int16_t RunJob(AppContext& ctx) {
     });
   }
 
-  if (!ctx.platform.fs.Exists(ctx.cycle.commandPath)) return finish(kJobCommandFileMissing);
+  if (!ctx.platform.fs.Exists(ctx.cycle.commandPath)) return finish(JobResult::kCommandFileMissing);
 
   std::vector<std::string> jobLines;
   int16_t converted = 0;
@@ -130,18 +130,18 @@ int16_t RunJob(AppContext& ctx) {
       }
     });
   }
-  if (converted == 1) return finish(kJobConversionRefused);
+  if (converted == 1) return finish(JobResult::kConversionRefused);
 
   const int16_t port = ctx.cycle.currentSlot;
   if (ctx.ui.optionRs232) {
     bool ok = false;
-    Step(ctx, "serial set-up", [&] { ok = ConfigureCommPort(ctx, port); });
-    if (!ok) return finish(kJobLinkSetupFailed);
+    Step(ctx, "serial set-up", [&] { ok = ConfigureSerialPort(ctx, port); });
+    if (!ok) return finish(JobResult::kLinkSetupFailed);
   }
   if (ctx.ui.optionRete) {
     bool ok = false;
-    Step(ctx, "connection", [&] { ok = ResetReStartConnection(ctx, 10); });
-    if (!ok) return finish(kJobLinkSetupFailed);
+    Step(ctx, "connection", [&] { ok = Reconnect(ctx, 10); });
+    if (!ok) return finish(JobResult::kLinkSetupFailed);
   }
 
   // A port that cannot be opened shows up as a failed send below.
@@ -150,23 +150,23 @@ int16_t RunJob(AppContext& ctx) {
   });
 
   bool reset = false;
-  Step(ctx, "reset", [&] { reset = SendString(ctx, ctx.cycle.resetCommand); });
+  Step(ctx, "reset", [&] { reset = SendCommand(ctx, ctx.cycle.resetCommand); });
   if (!reset) {
-    result = kJobNoAnswer;
+    result = JobResult::kNoAnswer;
   } else {
     if (testReceipt) jobLines = ReadLines(ctx.cycle.commandPath);
     ctx.link.outputPath = JobFilePath(ctx, "SR_OUT", port);
     bool sent = false;
-    Step(ctx, "send", [&] { sent = DoSendFile(ctx, jobLines); });
+    Step(ctx, "send", [&] { sent = SendJobLines(ctx, jobLines); });
     if (sent) {
-      result = kJobOk;
+      result = JobResult::kOk;
     } else {
       Step(ctx, "pause", [&] { Pause(ctx, 2000); });
-      result = kJobNoAnswer;
+      result = JobResult::kNoAnswer;
     }
   }
 
-  if (result == kJobNoAnswer) TraceLine(ctx, " <- TIMEOUT SCADUTO");
+  if (result == JobResult::kNoAnswer) TraceLine(ctx, " <- TIMEOUT SCADUTO");
   return finish(result);
 }
 

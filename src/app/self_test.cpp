@@ -2,11 +2,11 @@
 
 #include "app/startup.h"
 #include "conversion/line_converter.h"
-#include "ui/operator_events.h"
+#include "core/operator_events.h"
 
 namespace kolibra {
 
-bool LibrarySelfTest(AppContext& ctx) {
+bool ConverterSelfTest(AppContext& ctx) {
   std::string line;
   try {
     line = CallLineConverter("SALE,N1,P1000;");

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/job_cycle.h"
-#include "app/text_util.h"
+#include "core/file_util.h"
 #include "link/tcp_link.h"
 
 namespace kolibra {
@@ -53,7 +53,7 @@ void ReadSlotSettings(AppContext& ctx) {
 void ReadTimerSettings(AppContext& ctx) {
   std::optional<std::vector<std::string>> items = ReadSettingsFile(ctx, "KBTIMER1.TXT");
   const std::string value = items && !items->empty() ? items->front() : std::string();
-  CalculateTimer(ctx, value, false);
+  SetPollingValue(ctx, value, false);
   WriteSettingsFile(ctx, "KBTIMER1.TXT", ctx.ui.timerValue + "\r\n");
 }
 
@@ -99,7 +99,7 @@ void ReadProgramSettings(AppContext& ctx) {
     ui.optionRete = IsExactlyOne(it[3]);
     ui.optionRs232 = !ui.optionRete;
   }
-  if (n > 4 && CheckIPAddress(it[4])) {
+  if (n > 4 && IsValidIpAddress(it[4])) {
     ui.remoteIp = it[4];
     ctx.platform.socket.SetRemoteHost(it[4]);
   }
@@ -116,7 +116,7 @@ void SaveSettings(AppContext& ctx) {
   WriteSettingsFile(ctx, "KBCHKCOM.TXT", slots + "\r\n");
   WriteSettingsFile(ctx, "KBChkBd.txt", ui.baudText + "\r\n");
 
-  const bool addressOk = !ui.remoteIp.empty() && CheckIPAddress(ui.remoteIp);
+  const bool addressOk = !ui.remoteIp.empty() && IsValidIpAddress(ui.remoteIp);
   std::string program;
   program += std::string(Flag(ui.passThrough.value == 1)) + "\r\n";
   program += std::string(Flag(ui.footerRt.value == 1)) + "\r\n";

@@ -2,7 +2,7 @@
 // at shutdown (KBTIMER1.TXT also when the polling value is set).
 #pragma once
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace kolibra {
 

@@ -2,13 +2,14 @@
 
 #include "app/data_dir.h"
 #include "app/job_cycle.h"
-#include "app/job_files.h"
+#include "core/poll_timer.h"
+#include "core/job_files.h"
 #include "app/settings.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
-#include "outcome/messages.h"
-#include "ui/operator_events.h"
+#include "core/messages.h"
+#include "core/operator_events.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
@@ -68,14 +69,14 @@ void ProbePorts(AppContext& ctx) {
 void ClearStaleJobFiles(AppContext& ctx) {
   for (int n = 1; n <= kSlotCount; ++n) {
     if (!ctx.cycle.portAvailable[n - 1]) continue;
-    for (const char* base : kStartupFiles) VerifyExistenceAndKill(ctx, JobFileName(base, n));
+    for (const char* base : kStartupFiles) DeleteIfPresent(ctx, JobFileName(base, n));
     ctx.ui.slotShape[n - 1] = kColourGreen;
   }
 }
 
 void StartNetworkConnection(AppContext& ctx) {
   if (!ctx.ui.optionRete || ctx.ui.remoteIp.empty()) return;
-  if (!CheckIPAddress(ctx.ui.remoteIp)) return;
+  if (!IsValidIpAddress(ctx.ui.remoteIp)) return;
   TcpSocket& socket = ctx.platform.socket;
   socket.SetRemoteHost(ctx.ui.remoteIp);
   socket.SetRemotePort(ctx.link.remotePort);
@@ -97,9 +98,9 @@ void CreateGiveUpTimer(AppContext& ctx) {
 
 }  // namespace
 
-bool Form_Load(AppContext& ctx, const DriverOptions& options) {
+bool StartDriver(AppContext& ctx, const DriverOptions& options) {
   ctx.cycle.pollingIntervalMs = 1000;
-  if (!LibrarySelfTest(ctx)) return false;
+  if (!ConverterSelfTest(ctx)) return false;
   ctx.link.trace.file = nullptr;
 
   const std::string settingsDir = ctx.settingsDir;
@@ -129,8 +130,8 @@ bool Form_Load(AppContext& ctx, const DriverOptions& options) {
   StartNetworkConnection(ctx);
 
   CreateGiveUpTimer(ctx);
-  CreatePollingTimer(ctx);
-  SetPollingTimer(ctx, ctx.cycle.pollingIntervalMs, true);
+  InstallPollTimer(ctx);
+  ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, true);
   ctx.platform.notifier.Log("Kolibra " + VersionText() + " avviato, cartella dati " + ctx.dataDir);
   return true;
 }
@@ -144,7 +145,7 @@ void RequestShutdown(AppContext& ctx) {
   }
   cycle.shutdownRequested = true;
   cycle.closing = true;
-  EnablePollingTimer(ctx, false);
+  EnablePollTimer(ctx, false);
   if (cycle.jobBusy || ctx.dump.inProgress) {
     cycle.closedWhileBusy = true;
     ctx.link.timeoutFlag = true;
@@ -157,10 +158,10 @@ void RequestShutdown(AppContext& ctx) {
   ctx.platform.loop.Post([] {});
 }
 
-void Form_Unload(AppContext& ctx) {
+void ShutDown(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
   cycle.closing = true;
-  EnablePollingTimer(ctx, false);
+  EnablePollTimer(ctx, false);
   RemoveTrayIcon(ctx);
   ctx.ui.windowShown = false;
   ctx.platform.notifier.Log(" Chiusura programma Kolibra in corso ...");
@@ -177,11 +178,11 @@ void Form_Unload(AppContext& ctx) {
     for (int16_t n = 1; n <= kSlotCount; ++n) {
       if (!cycle.portAvailable[n - 1]) continue;
       cycle.currentSlot = n;
-      for (const char* base : kShutdownFiles) VerifyExistenceAndKill(ctx, JobFileName(base, n));
+      for (const char* base : kShutdownFiles) DeleteIfPresent(ctx, JobFileName(base, n));
     }
     SaveSettings(ctx);
   }
-  CloseCommPort(ctx);
+  CloseSerialPort(ctx);
   ctx.platform.socket.Close();
   if (cycle.giveUpTimer >= 0) ctx.platform.loop.SetTimer(cycle.giveUpTimer, kGiveUpPeriodMs, false);
   cycle.ended = true;
@@ -193,7 +194,7 @@ void RunMainLoop(AppContext& ctx) {
   while (!ctx.cycle.ended) {
     loop.Wait(loop.NowMs() + kMainLoopIdleMs);
     if (ctx.cycle.shutdownRequested && !ctx.cycle.jobBusy && !ctx.dump.inProgress) {
-      Form_Unload(ctx);
+      ShutDown(ctx);
     }
   }
 }
@@ -209,7 +210,7 @@ int RunDriver(AppContext& ctx, const DriverOptions& options) {
   if (!ctx.platform.system.AcquireSingleInstance(settingsDir)) return kExitAnotherCopy;
   ctx.settingsDir = settingsDir;
   ctx.platform.loop.SetTerminateHandler([&ctx] { RequestShutdown(ctx); });
-  if (!Form_Load(ctx, options)) return kExitStartupFailed;
+  if (!StartDriver(ctx, options)) return kExitStartupFailed;
   // Headless, the log is the window: it is open from the start.
   if (options.headless) RestoreWindow(ctx);
   RunMainLoop(ctx);

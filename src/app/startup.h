@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace kolibra {
 
@@ -23,12 +23,12 @@ struct DriverOptions {
 };
 
 // Converts "SALE,N1,P1000;" with the line converter and checks the result.
-bool LibrarySelfTest(AppContext& ctx);
+bool ConverterSelfTest(AppContext& ctx);
 
 // The start-up sequence; false when the program must end.
-bool Form_Load(AppContext& ctx, const DriverOptions& options);
+bool StartDriver(AppContext& ctx, const DriverOptions& options);
 // The shutdown sequence; marks the driver ended.
-void Form_Unload(AppContext& ctx);
+void ShutDown(AppContext& ctx);
 // A termination request (signal, exit command): a running job or dump is told
 // to give up; the shutdown itself runs from the main loop once it is over.
 void RequestShutdown(AppContext& ctx);

@@ -95,7 +95,7 @@ bool ReadSerial(AppContext& ctx) {
 }
 
 void Acknowledge(AppContext& ctx) {
-  WSResetReceive(ctx);
+  ArmReceive(ctx);
   if (SocketConnected(ctx)) ctx.platform.socket.Send(kAck);
 }
 
@@ -106,7 +106,7 @@ bool ReadNetwork(AppContext& ctx) {
   bool complete = false;
   while (attempts >= 1 && !complete) {
     link.timeoutFlag = false;
-    WSResetReceive(ctx);
+    ArmReceive(ctx);
     link.answer.clear();
     WaitForSocketAnswer(ctx, 1500);
     if (!link.rx.dataArrived) {
@@ -121,7 +121,7 @@ bool ReadNetwork(AppContext& ctx) {
       continue;
     }
     link.timeoutFlag = false;
-    WSResetReceive(ctx);
+    ArmReceive(ctx);
     link.answer.clear();
     WaitForSocketAnswer(ctx, 1500);
     if (link.rx.dataArrived) {

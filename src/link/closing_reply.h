@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "link/link_wait.h"
 
 namespace kolibra {

@@ -7,7 +7,7 @@
 #include "link/link_wait.h"
 #include "link/trace.h"
 #include "link/transmission.h"
-#include "ui/operator_events.h"
+#include "core/operator_events.h"
 
 namespace kolibra {
 
@@ -55,7 +55,7 @@ void RunQueuedReconnect(AppContext& ctx) {
 }
 }  // namespace
 
-void WSResetReceive(AppContext& ctx) {
+void ArmReceive(AppContext& ctx) {
   ReceiveSlot& rx = ctx.link.rx;
   rx.socketError = false;
   rx.connectionError = false;
@@ -64,7 +64,7 @@ void WSResetReceive(AppContext& ctx) {
   rx.armed = true;
 }
 
-void Winsock1_DataArrival(AppContext& ctx, std::size_t /*bytes*/) {
+void OnSocketData(AppContext& ctx, std::size_t /*bytes*/) {
   // Always drain the socket; only the first chunk after a re-arm is kept.
   const std::string text = ctx.platform.socket.GetData();
   ReceiveSlot& rx = ctx.link.rx;
@@ -74,13 +74,13 @@ void Winsock1_DataArrival(AppContext& ctx, std::size_t /*bytes*/) {
   rx.armed = false;
 }
 
-void Winsock1_Connect(AppContext& ctx) {
+void OnSocketConnected(AppContext& ctx) {
   ctx.ui.connShape = kColourGreen;
   TraceLine(ctx, " -> Connection OK");
 }
 
-void Winsock1_Error(AppContext& ctx, int number, const std::string& description, int status) {
-  CloseSocketConnection(ctx);
+void OnSocketError(AppContext& ctx, int number, const std::string& description, int status) {
+  CloseConnection(ctx);
   const bool connectionError =
       number == kSocketErrAborted || number == kSocketErrTimedOut || number == kSocketErrRefused;
   const std::string text = WsErrorText(number, description, status);
@@ -96,7 +96,7 @@ void Winsock1_Error(AppContext& ctx, int number, const std::string& description,
   }
 }
 
-bool CloseSocketConnection(AppContext& ctx) {
+bool CloseConnection(AppContext& ctx) {
   TcpSocket& socket = ctx.platform.socket;
   if (!SocketClosed(ctx)) {
     socket.Close();
@@ -114,7 +114,7 @@ bool CloseSocketConnection(AppContext& ctx) {
   return true;
 }
 
-void OpenSocketConnection(AppContext& ctx, bool showClosing) {
+void OpenConnection(AppContext& ctx, bool showClosing) {
   TcpSocket& socket = ctx.platform.socket;
   if (!SocketClosed(ctx)) {
     socket.Close();
@@ -145,10 +145,10 @@ void OpenSocketConnection(AppContext& ctx, bool showClosing) {
   }
 }
 
-bool ResetReStartConnection(AppContext& ctx, int16_t maxSecTout) {
-  OpenSocketConnection(ctx, false);
+bool Reconnect(AppContext& ctx, int16_t maxSeconds) {
+  OpenConnection(ctx, false);
   EventLoop& loop = ctx.platform.loop;
-  const int64_t limit = loop.NowMs() + (int64_t{maxSecTout} + 1) * 1000;
+  const int64_t limit = loop.NowMs() + (int64_t{maxSeconds} + 1) * 1000;
   int seconds = 0;
   while (!SocketConnected(ctx)) {
     // One-second polls in slices: reconnects run inside a slice cannot
@@ -157,14 +157,14 @@ bool ResetReStartConnection(AppContext& ctx, int16_t maxSecTout) {
       Pause(ctx, 100);
       if (loop.NowMs() >= limit) break;
     }
-    if (++seconds > maxSecTout || loop.NowMs() >= limit) return false;
+    if (++seconds > maxSeconds || loop.NowMs() >= limit) return false;
   }
   ctx.link.rx.socketError = false;
   ctx.link.rx.connectionError = false;
   return true;
 }
 
-bool CheckIPAddress(const std::string& address) {
+bool IsValidIpAddress(const std::string& address) {
   if (address.empty()) return false;
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -185,7 +185,7 @@ bool CheckIPAddress(const std::string& address) {
 void ResetConnClicked(AppContext& ctx) {
   const std::string caption = ctx.ui.resetConnCaption;
   try {
-    OpenSocketConnection(ctx, true);
+    OpenConnection(ctx, true);
     Pause(ctx, 2000);
   } catch (const std::exception&) {
     ShowMessage(ctx, " Errore di connessione Winsock ");
@@ -195,7 +195,7 @@ void ResetConnClicked(AppContext& ctx) {
 
 void ValidateIpClicked(AppContext& ctx) {
   const std::string caption = ctx.ui.validateIpCaption;
-  ctx.ui.validateIpCaption = CheckIPAddress(ctx.ui.remoteIp) ? "IP OK" : "IP non Valido";
+  ctx.ui.validateIpCaption = IsValidIpAddress(ctx.ui.remoteIp) ? "IP OK" : "IP non Valido";
   Pause(ctx, 2000);
   ctx.ui.validateIpCaption = caption;
 }

@@ -3,20 +3,20 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace kolibra {
 
-void WSResetReceive(AppContext& ctx);
-void OpenSocketConnection(AppContext& ctx, bool showClosing);
-bool CloseSocketConnection(AppContext& ctx);
-bool ResetReStartConnection(AppContext& ctx, int16_t maxSecTout);
-bool CheckIPAddress(const std::string& address);
+void ArmReceive(AppContext& ctx);
+void OpenConnection(AppContext& ctx, bool showClosing);
+bool CloseConnection(AppContext& ctx);
+bool Reconnect(AppContext& ctx, int16_t maxSeconds);
+bool IsValidIpAddress(const std::string& address);
 
 // Socket events.
-void Winsock1_Connect(AppContext& ctx);
-void Winsock1_DataArrival(AppContext& ctx, std::size_t bytes);
-void Winsock1_Error(AppContext& ctx, int number, const std::string& description, int status);
+void OnSocketConnected(AppContext& ctx);
+void OnSocketData(AppContext& ctx, std::size_t bytes);
+void OnSocketError(AppContext& ctx, int number, const std::string& description, int status);
 
 // Operator buttons.
 void ResetConnClicked(AppContext& ctx);

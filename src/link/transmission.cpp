@@ -7,7 +7,7 @@
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
-#include "ui/operator_events.h"
+#include "core/operator_events.h"
 
 namespace kolibra {
 
@@ -80,7 +80,7 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
   while (retries >= 1 && !confirmed) {
     link.answer.clear();
     SendOrFault(ctx, command);
-    WSResetReceive(ctx);
+    ArmReceive(ctx);
     link.answer.clear();
     WaitForSocketAnswer(ctx, 3000);
     if (!link.rx.dataArrived) {
@@ -94,7 +94,7 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
       continue;
     }
     link.answer = link.rx.text;
-    WSResetReceive(ctx);
+    ArmReceive(ctx);
     TraceLine(ctx, " <-- " + link.answer + " ( 0 )");
     if (!link.answer.empty() && Contains(link.answer, command)) result = true;
 
@@ -102,11 +102,11 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
     int mismatchRun = 0;
     while (retries >= 1 && !confirmed) {
       link.answer.clear();
-      WSResetReceive(ctx);
+      ArmReceive(ctx);
       WaitForSocketAnswer(ctx, 3000);
       if (link.rx.dataArrived) {
         link.answer = link.rx.text;
-        WSResetReceive(ctx);
+        ArmReceive(ctx);
         TraceLine(ctx, " <-- " + link.answer + " ( 1 )");
         if (link.answer == "K" || (!link.answer.empty() && Contains(link.answer, command))) {
           confirmed = true;
@@ -139,13 +139,13 @@ TimeoutWindow::TimeoutWindow(AppContext& ctx, int64_t timeoutMs) : ctx_(ctx) {
   ctx.link.timeoutFlag = false;
   ctx.link.timeoutCountdown = 0;
   EventLoop& loop = ctx.platform.loop;
-  if (ctx.link.timer1 >= 0) loop.SetTimer(ctx.link.timer1, timeoutMs, true);
+  if (ctx.link.timeoutTimer >= 0) loop.SetTimer(ctx.link.timeoutTimer, timeoutMs, true);
   deadline_ = loop.NowMs() + timeoutMs;
 }
 
 TimeoutWindow::~TimeoutWindow() {
   EventLoop& loop = ctx_.platform.loop;
-  if (ctx_.link.timer1 >= 0) loop.SetTimer(ctx_.link.timer1, loop.TimerInterval(ctx_.link.timer1), false);
+  if (ctx_.link.timeoutTimer >= 0) loop.SetTimer(ctx_.link.timeoutTimer, loop.TimerInterval(ctx_.link.timeoutTimer), false);
 }
 
 void TimeoutWindow::WaitOnce() {
@@ -161,17 +161,17 @@ void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs) {
 }
 
 void InitLink(AppContext& ctx) {
-  if (ctx.link.timer1 < 0) ctx.link.timer1 = ctx.platform.loop.CreateTimer([&ctx] { Timer1_Timer(ctx); });
+  if (ctx.link.timeoutTimer < 0) ctx.link.timeoutTimer = ctx.platform.loop.CreateTimer([&ctx] { OnTimeoutTick(ctx); });
   SocketEvents events;
-  events.onConnected = [&ctx] { Winsock1_Connect(ctx); };
-  events.onDataArrival = [&ctx](std::size_t bytes) { Winsock1_DataArrival(ctx, bytes); };
+  events.onConnected = [&ctx] { OnSocketConnected(ctx); };
+  events.onDataArrival = [&ctx](std::size_t bytes) { OnSocketData(ctx, bytes); };
   events.onError = [&ctx](int number, const std::string& description, int status) {
-    Winsock1_Error(ctx, number, description, status);
+    OnSocketError(ctx, number, description, status);
   };
   ctx.platform.socket.SetEvents(std::move(events));
 }
 
-void Timer1_Timer(AppContext& ctx) {
+void OnTimeoutTick(AppContext& ctx) {
   if (ctx.link.timeoutCountdown > 0) --ctx.link.timeoutCountdown;
   if (ctx.link.timeoutCountdown == 0) ctx.link.timeoutFlag = true;
 }
@@ -186,21 +186,21 @@ void Pause(AppContext& ctx, double ms) {
   }
 }
 
-bool SendString(AppContext& ctx, const std::string& command) {
+bool SendCommand(AppContext& ctx, const std::string& command) {
   ctx.link.answer.clear();
   TraceLine(ctx, " --> " + command);
   try {
     return NetworkMode(ctx) ? SendStringNetworkMode(ctx, command) : SendStringSerialMode(ctx, command);
   } catch (const LinkFault& f) {
-    ShowMessage(ctx, ProcedureError(f, "SendString"));
+    ShowMessage(ctx, ProcedureError(f, "SendCommand"));
   } catch (const std::exception& e) {
-    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "SendString"));
+    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "SendCommand"));
   }
   Pause(ctx, 3000);
   return false;
 }
 
-bool SendStringSerial(AppContext& ctx, const std::string& command) {
+bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   SerialPort& port = ctx.platform.serial;
   link.answer.clear();
@@ -216,7 +216,7 @@ bool SendStringSerial(AppContext& ctx, const std::string& command) {
   return true;
 }
 
-bool SendStringWinsock(AppContext& ctx, const std::string& command) {
+bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   try {
     bool result = false;
@@ -224,10 +224,10 @@ bool SendStringWinsock(AppContext& ctx, const std::string& command) {
     int retries = 3;
     while (retries >= 1 && !done) {
       link.answer.clear();
-      WSResetReceive(ctx);
+      ArmReceive(ctx);
       SendOrFault(ctx, command);
       TraceLine(ctx, " --> " + command);
-      WSResetReceive(ctx);
+      ArmReceive(ctx);
       link.answer.clear();
       WaitForSocketAnswer(ctx, 3000);
       if (!link.rx.dataArrived) {
@@ -241,7 +241,7 @@ bool SendStringWinsock(AppContext& ctx, const std::string& command) {
         continue;
       }
       link.answer = link.rx.text;
-      WSResetReceive(ctx);
+      ArmReceive(ctx);
       TraceLine(ctx, " <-- " + link.answer);
       if (link.answer.empty()) continue;
       if (command.size() == 1) {
@@ -253,11 +253,11 @@ bool SendStringWinsock(AppContext& ctx, const std::string& command) {
       while (retries >= 1 && !done) {
         link.answer.clear();
         link.timeoutFlag = false;
-        WSResetReceive(ctx);
+        ArmReceive(ctx);
         WaitForSocketAnswer(ctx, 3000);
         if (link.rx.dataArrived) {
           link.answer = link.rx.text;
-          WSResetReceive(ctx);
+          ArmReceive(ctx);
           TraceLine(ctx, " <-- " + link.answer);
           if (!link.answer.empty()) {
             result = true;
@@ -277,11 +277,11 @@ bool SendStringWinsock(AppContext& ctx, const std::string& command) {
     }
     return result;
   } catch (const LinkFault& f) {
-    const std::string text = ProcedureError(f, "SendStringWinsock");
+    const std::string text = ProcedureError(f, "SendJobLineTcp");
     TraceLine(ctx, " <-- " + text);
     ShowMessage(ctx, text);
   } catch (const std::exception& e) {
-    const std::string text = ProcedureError(LinkFault{5, e.what()}, "SendStringWinsock");
+    const std::string text = ProcedureError(LinkFault{5, e.what()}, "SendJobLineTcp");
     TraceLine(ctx, " <-- " + text);
     ShowMessage(ctx, text);
   }
@@ -298,14 +298,14 @@ void CloseOutput(AppContext& ctx) {
 }
 }  // namespace
 
-bool DoSendFile(AppContext& ctx, const std::vector<std::string>& lines) {
+bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
   try {
     CloseOutput(ctx);
     ctx.link.output = std::fopen(ctx.link.outputPath.c_str(), "wb");
     if (ctx.link.output == nullptr) throw LinkFault{75, "Path/File access error"};
     const bool network = NetworkMode(ctx);
     for (const std::string& line : lines) {
-      const bool sent = network ? SendStringWinsock(ctx, line) : SendStringSerial(ctx, line);
+      const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
       if (!sent) {
         CloseOutput(ctx);
         return false;
@@ -321,9 +321,9 @@ bool DoSendFile(AppContext& ctx, const std::vector<std::string>& lines) {
     CloseOutput(ctx);
     return true;
   } catch (const LinkFault& f) {
-    ShowMessage(ctx, ProcedureError(f, "DoSendFile"));
+    ShowMessage(ctx, ProcedureError(f, "SendJobLines"));
   } catch (const std::exception& e) {
-    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "DoSendFile"));
+    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "SendJobLines"));
   }
   CloseOutput(ctx);
   return false;

@@ -4,21 +4,21 @@
 #include <string>
 #include <vector>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace kolibra {
 
 // Creates the time-out clock Timer1 and installs the socket event handlers.
 void InitLink(AppContext& ctx);
 // Tick of the time-out clock.
-void Timer1_Timer(AppContext& ctx);
+void OnTimeoutTick(AppContext& ctx);
 
-bool SendString(AppContext& ctx, const std::string& command);
-bool SendStringSerial(AppContext& ctx, const std::string& command);
-bool SendStringWinsock(AppContext& ctx, const std::string& command);
+bool SendCommand(AppContext& ctx, const std::string& command);
+bool SendJobLineSerial(AppContext& ctx, const std::string& command);
+bool SendJobLineTcp(AppContext& ctx, const std::string& command);
 // Sends the job lines; after the last payment line reads the closing reply
 // into the output file ctx.link.outputPath.
-bool DoSendFile(AppContext& ctx, const std::vector<std::string>& lines);
+bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines);
 // Waits ms/100 slices of 100 ms, delivering events after each.
 void Pause(AppContext& ctx, double ms);
 

@@ -4,11 +4,14 @@
 #include <fstream>
 #include <string>
 
-#include "app/job_files.h"
+#include "core/job_files.h"
 #include "link/serial_link.h"
 #include "link/trace.h"
 #include "link/transmission.h"
-#include "outcome/messages.h"
+#include "core/messages.h"
+#include "core/operator_events.h"
+#include "core/poll_timer.h"
+#include "core/version.h"
 
 namespace kolibra {
 namespace {
@@ -18,16 +21,7 @@ constexpr const char* kStatusCommand = "48F";
 constexpr const char* kIdentCommand = "47F";
 constexpr const char* kSerialCommand = "41F";
 
-// Program version written into SR_MATR.
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionRevision = 14;
-
 bool ValidSlot(int slot) { return slot >= 1 && slot <= kSlotCount; }
-
-void ArmPollingTimer(AppContext& ctx, int64_t intervalMs, bool enabled) {
-  if (ctx.cycle.timer21 >= 0) ctx.platform.loop.SetTimer(ctx.cycle.timer21, intervalMs, enabled);
-}
 
 // cboPagamenti from the tender family: 0 "5 PAGAMENTI", 1 "6", 2 "8".
 void SetPaymentsFromFamily(AppContext& ctx, const std::string& family) {
@@ -53,7 +47,7 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
   link.answer.clear();
   // An unanswered status request skips the identification and goes straight
   // to the serial-number request.
-  const bool statusAnswered = SendString(ctx, kStatusCommand);
+  const bool statusAnswered = SendCommand(ctx, kStatusCommand);
   if (statusAnswered) {
     link.answer = Last(link.answer, 1);
     if (link.answer == "6") {
@@ -64,7 +58,7 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
   }
 
   link.answer.clear();
-  if (statusAnswered && SendString(ctx, kIdentCommand) && link.answer.size() >= 20) {
+  if (statusAnswered && SendCommand(ctx, kIdentCommand) && link.answer.size() >= 20) {
     const std::string ident = Last(link.answer, 20);
     d.mfSerial = ident.substr(0, 8);
     d.rtSerial = ident.substr(9, 11);
@@ -75,7 +69,7 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
   }
 
   link.answer.clear();
-  int16_t result = SendString(ctx, kSerialCommand) ? 0 : -1;
+  int16_t result = SendCommand(ctx, kSerialCommand) ? 0 : -1;
   serial = Last(link.answer, 8);
   // An answer that is only the command's echo carries no serial number:
   // the dump failed, and is reported like any other failed dump.
@@ -91,23 +85,21 @@ void StartDump(AppContext& ctx, int16_t slot) {
   // the port is then left as the running job or dump has it.
   if (ctx.dump.inProgress || ctx.cycle.jobBusy || ctx.cycle.closing || !ValidSlot(slot)) return;
 
-  if (ctx.cycle.timer21 >= 0) {
-    ArmPollingTimer(ctx, ctx.platform.loop.TimerInterval(ctx.cycle.timer21), false);
-  }
+  EnablePollTimer(ctx, false);
   ctx.dump.inProgress = true;
   ctx.cycle.currentSlot = slot;
 
-  if (ctx.ui.optionRs232) OpenCommPort(ctx);
-  if (SendString(ctx, kResetCommand)) {
+  if (ctx.ui.optionRs232) OpenSerialPort(ctx);
+  if (SendCommand(ctx, kResetCommand)) {
     ctx.dump.pending[slot - 1] = true;
-    Norvikocx21_DoDumpConf(ctx);
+    RunDump(ctx);
   }
   // Also after an unanswered reset, so that the next tick can try again.
   ctx.dump.inProgress = false;
-  if (ctx.ui.optionRs232) CloseCommPort(ctx);
+  if (ctx.ui.optionRs232) CloseSerialPort(ctx);
 }
 
-void Norvikocx21_DoDumpConf(AppContext& ctx) {
+void RunDump(AppContext& ctx) {
   DumpState& d = ctx.dump;
   d.running = true;
   d.rt = false;
@@ -122,7 +114,7 @@ void Norvikocx21_DoDumpConf(AppContext& ctx) {
   int16_t result = -1;
   try {
     result = Exchange(ctx, serial);
-    Norvikocx21_EvDumpConfDone(ctx, serial, result);
+    FinishDump(ctx, serial, result);
   } catch (const std::exception& e) {
     ctx.platform.notifier.Log(std::string("Dump: ") + e.what());
   } catch (...) {
@@ -133,13 +125,13 @@ void Norvikocx21_DoDumpConf(AppContext& ctx) {
   d.running = false;
 }
 
-void Norvikocx21_EvDumpConfDone(AppContext& ctx, std::string& cRxdMesg, int16_t& sResult) {
+void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
   const int n = ctx.cycle.currentSlot;
   OperatorState& ui = ctx.ui;
   DumpState& d = ctx.dump;
 
   if (ValidSlot(n)) {
-    if (sResult == 0) {
+    if (result == 0) {
       d.pending[n - 1] = false;
       // One ECR per driver: the other slots are switched off.
       for (int s = 1; s <= kSlotCount; ++s) {
@@ -147,38 +139,38 @@ void Norvikocx21_EvDumpConfDone(AppContext& ctx, std::string& cRxdMesg, int16_t&
         CheckBox& box = ui.slotCheck[s - 1];
         if (box.value != 0) {
           box.value = 0;
-          SlotCheckClicked(ctx, s);
+          SlotBoxClicked(ctx, s);
         }
         box.enabled = false;
         ui.slotShape[s - 1] = kColourRed;
       }
-      if (cRxdMesg == "0") ui.windowShown = true;
+      if (reply == "0") ui.windowShown = true;
       if (d.rt) {
         ui.serialNumber = d.rtSerial;
         WriteSerialFile(ctx, d.rtSerial);
       } else {
-        ui.serialNumber = cRxdMesg;
-        if (d.mfSerial.empty()) d.mfSerial = cRxdMesg;
-        WriteSerialFile(ctx, cRxdMesg);
+        ui.serialNumber = reply;
+        if (d.mfSerial.empty()) d.mfSerial = reply;
+        WriteSerialFile(ctx, reply);
       }
-      SubKillErrFile(ctx);
+      DeleteErrorFile(ctx);
       if (ui.windowShown) {
-        ui.ecrMessage = cRxdMesg;
+        ui.ecrMessage = reply;
         ui.dumpText[n - 1] = kDumpDone;
       }
     } else {
       // The job waiting on the slot ends with the dump error (no FINESCO).
-      WriteErrFile(ctx, DumpErrorText(sResult), n);
-      SubKillStartFile(ctx);
-      CloseCommPort(ctx);
+      WriteErrorFile(ctx, DumpErrorText(result), n);
+      DeleteStartFile(ctx);
+      CloseSerialPort(ctx);
       d.pending[n - 1] = true;
-      if (ui.windowShown) ui.dumpText[n - 1] = DumpFailedText(sResult);
+      if (ui.windowShown) ui.dumpText[n - 1] = DumpFailedText(result);
     }
   }
 
   d.inProgress = false;
   ctx.cycle.pauseMarker = 1;
-  ArmPollingTimer(ctx, 1000, true);
+  ArmPollTimer(ctx, 1000, true);
 }
 
 void WriteSerialFile(AppContext& ctx, const std::string& serial) {
@@ -192,8 +184,7 @@ void WriteSerialFile(AppContext& ctx, const std::string& serial) {
   out << serial << "\r\n";
   out << (ctx.ui.footerRt.value == 1 ? "Stato: RT" : "Stato: MF") << "\r\n";
   out << "DriverType: ZizAdud\r\n";
-  out << "Versione: " << std::to_string(kVersionMajor) << '.' << std::to_string(kVersionMinor)
-      << ".0." << std::to_string(kVersionRevision) << "\r\n";
+  out << "Versione: " << VersionText() << "\r\n";
   out << "FW: \r\n";
 }
 

@@ -1,24 +1,32 @@
 #include "ui/operator_window.h"
 
-#include "app/job_cycle.h"
-#include "app/job_files.h"
-#include "app/text_util.h"
-#include "outcome/messages.h"
+#include <cstdint>
+
+#include "core/file_util.h"
+#include "core/job_files.h"
+#include "core/messages.h"
+#include "core/poll_timer.h"
 
 namespace kolibra {
 
 namespace {
+
+// The leading decimal digits of a text, as the baud box is read.
+int32_t LeadingDigits(const std::string& text) {
+  std::size_t i = text.find_first_not_of(' ');
+  int64_t v = 0;
+  for (; i != std::string::npos && i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    v = v * 10 + (text[i] - '0');
+    if (v > INT32_MAX) return INT32_MAX;
+  }
+  return static_cast<int32_t>(v);
+}
 
 constexpr int kTrayDoubleClick = 515;
 constexpr int kTrayRightDown = 516;
 constexpr int kTrayRightUp = 517;
 
 }  // namespace
-
-std::string VersionText() {
-  return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + ".0." +
-         std::to_string(kVersionRevision);
-}
 
 void AddTrayIcon(AppContext& ctx) {
   ctx.ui.trayIcon = 0;
@@ -52,7 +60,7 @@ TrayAction TrayMouseMessage(AppContext& ctx, int message) {
   }
 }
 
-int CMBFile_Click(AppContext& ctx) {
+int PrintTestReceipt(AppContext& ctx) {
   if (!ctx.ui.windowShown) return 0;
   bool allPending = true;
   for (bool pending : ctx.dump.pending) allPending = allPending && pending;
@@ -80,9 +88,17 @@ int CMBFile_Click(AppContext& ctx) {
   }
   ctx.cycle.testReceipt = 1;
   ctx.tenderLineCount = 1;
-  if (!PollingTimerEnabled(ctx)) EnablePollingTimer(ctx, true);
+  if (!PollTimerEnabled(ctx)) EnablePollTimer(ctx, true);
   ctx.ui.testButtonEnabled = false;
   return slot;
+}
+
+void StoreBaudRate(AppContext& ctx) {
+  ctx.baudRate = LeadingDigits(ctx.ui.baudText);
+  const std::string path = JoinPath(ctx.settingsDir, "KBChkBd.txt");
+  if (!WriteWholeFile(path, ctx.ui.baudText + "\r\n")) {
+    ctx.platform.notifier.Log("Impossibile scrivere " + path);
+  }
 }
 
 }  // namespace kolibra

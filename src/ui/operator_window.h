@@ -4,19 +4,14 @@
 
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
+#include "core/version.h"
 
 namespace kolibra {
 
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-inline constexpr int kVersionRevision = 14;
 inline constexpr const char* kWindowCaption =
     "Norvik_Kolibra per ZIZ_ADUD ( XON_XOFF)   RT + V7";
 inline constexpr const char* kTestReceiptLine = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
-
-// "1.0.0.14".
-std::string VersionText();
 
 // Adds the tray icon in its idle state / removes it.
 void AddTrayIcon(AppContext& ctx);
@@ -36,6 +31,9 @@ TrayAction TrayMouseMessage(AppContext& ctx, int message);
 // The " Esegui Test" button: writes a ready-made receipt into the command and
 // start files of the last usable, dumped slot. Acts only while the window is
 // shown. Returns the slot used, or 0 when nothing was written.
-int CMBFile_Click(AppContext& ctx);
+int PrintTestReceipt(AppContext& ctx);
+
+// "Set velocità": takes the baud rate from the speed list and stores KBChkBd.txt.
+void StoreBaudRate(AppContext& ctx);
 
 }  // namespace kolibra

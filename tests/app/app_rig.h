@@ -5,9 +5,10 @@
 
 #include <string>
 
-#include "app/app_context.h"
 #include "app/job_cycle.h"
-#include "app/job_files.h"
+#include "core/app_context.h"
+#include "core/job_files.h"
+#include "core/poll_timer.h"
 #include "fakes/fake_platform.h"
 #include "link/transmission.h"
 
@@ -35,9 +36,9 @@ struct AppRig {
   // What start-up does for the cycle: the link and the polling timer.
   void StartPolling(int64_t intervalMs = 1000) {
     InitLink(ctx);
-    CreatePollingTimer(ctx);
+    InstallPollTimer(ctx);
     ctx.cycle.pollingIntervalMs = static_cast<int32_t>(intervalMs);
-    SetPollingTimer(ctx, intervalMs, true);
+    ArmPollTimer(ctx, intervalMs, true);
   }
 
   std::string File(const std::string& base, int slot = 1) const { return JobFilePath(ctx, base, slot); }

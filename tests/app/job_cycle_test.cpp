@@ -95,7 +95,7 @@ TEST(JobCycle, E506AndE502LeaveThePollingRunning) {
   EXPECT_FALSE(r.Has("SR_START", 3) || r.Has("FINESCO", 3));
   EXPECT_TRUE(r.fp.serial.writes.empty());
   EXPECT_FALSE(r.ctx.cycle.jobBusy);
-  EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.timer21), 1000);
+  EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 1000);
 
   // No usable port: E502 to every slot on every tick.
   AppRig none;

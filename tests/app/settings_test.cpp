@@ -104,11 +104,11 @@ TEST(PollingInterval, CalculateTimerTable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     AppRig r;
-    CalculateTimer(r.ctx, c.value, false);
+    SetPollingValue(r.ctx, c.value, false);
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, c.interval);
     EXPECT_EQ(r.ctx.ui.timerValue, c.box);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "");
-    CalculateTimer(r.ctx, c.value, true);
+    SetPollingValue(r.ctx, c.value, true);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), std::string(c.saved) + "\r\n");
     ReadTimerSettings(r.ctx);
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, c.interval);
@@ -119,15 +119,15 @@ TEST(PollingInterval, OperatorChange) {
   AppRig r;
   r.StartPolling(1000);
   r.ctx.ui.timerValue = "3";
-  cmdChgTimer_Click(r.ctx);
-  EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.timer21), 3000);
-  EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.timer21));
+  ApplyPollingValue(r.ctx);
+  EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 3000);
+  EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.pollTimer));
   EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");
 
   // Refused while a job runs: nothing changes.
   r.ctx.cycle.jobBusy = true;
   r.ctx.ui.timerValue = "9";
-  cmdChgTimer_Click(r.ctx);
+  ApplyPollingValue(r.ctx);
   EXPECT_EQ(r.fp.notifier.messages.back(), "Connessione in corso, valore non accettato");
   EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 3000);
   EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");

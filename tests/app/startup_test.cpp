@@ -81,7 +81,7 @@ TEST(StartUp, ClearsLeftoversOfUsableSlotsOnly) {
     r.PutSetting("KBTIMER1.TXT", "500ms\r\n");
     r.fp.serial.failConfigure = serialFails;
     for (int s = 1; s <= 4; ++s) for (const char* base : kSixFiles) r.Put(base, "old", s);
-    ASSERT_TRUE(Form_Load(r.ctx, Options(r)));
+    ASSERT_TRUE(StartDriver(r.ctx, Options(r)));
 
     for (int s = 1; s <= 4; ++s) {
       for (const char* base : kSixFiles) EXPECT_EQ(r.Has(base, s), serialFails) << base << s;
@@ -89,7 +89,7 @@ TEST(StartUp, ClearsLeftoversOfUsableSlotsOnly) {
       EXPECT_EQ(r.ctx.ui.slotCheck[s - 1].value, serialFails ? 0 : 1);
     }
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 500);
-    EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.timer21), 500);
+    EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 500);
     EXPECT_TRUE(r.fp.notifier.trayPresent);
     EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
     for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
@@ -107,7 +107,7 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
   EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
 
   EXPECT_FALSE(r.fp.notifier.trayPresent);
-  EXPECT_FALSE(PollingTimerEnabled(r.ctx));
+  EXPECT_FALSE(PollTimerEnabled(r.ctx));
   for (const char* base : {"SR_START", "SR_MATR", "SR_ERR", "SR_OUT", "FINESCO"}) {
     EXPECT_FALSE(r.Has(base, 1) || r.Has(base, 2)) << base;
   }

@@ -88,7 +88,7 @@ const std::string kOutput =
 TEST_F(DoSendFileTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   SerialEcr(Reply("  12", "0345"));
   ctx.tenderLineCount = 2;
-  EXPECT_TRUE(DoSendFile(ctx, {"1000H1R", "5T", "1000H1R", "1T"}));
+  EXPECT_TRUE(SendJobLines(ctx, {"1000H1R", "5T", "1000H1R", "1T"}));
   EXPECT_EQ(p.serial.writes, std::vector<std::string>({"1000H1R", "5T", "1000H1R", "1T", "\x06"}));
   EXPECT_EQ(ctx.tenderLineCount, 0);
   EXPECT_EQ(Output(), kOutput);
@@ -98,9 +98,9 @@ TEST_F(DoSendFileTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
 TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
   SerialEcr(kStx + "05-12-2026" + kEtx);
   ctx.tenderLineCount = 1;
-  EXPECT_FALSE(DoSendFile(ctx, {"1T"}));
+  EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(p.notifier.messages, std::vector<std::string>({"Error 5 (Invalid procedure call or argument) in "
-                                                           "procedure DoSendFile of Modulo Module1"}));
+                                                           "procedure SendJobLines of Modulo Module1"}));
   EXPECT_EQ(ctx.link.output, nullptr);
   EXPECT_EQ(Output(), "");
 }
@@ -108,7 +108,7 @@ TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
 TEST_F(DoSendFileTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp) {
   NetworkEcr({"short", "shorter", Reply("  12", "0345")});
   ctx.tenderLineCount = 1;
-  EXPECT_TRUE(DoSendFile(ctx, {"1T"}));
+  EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(p.socket.sends, std::vector<std::string>({"1T", "\x06"}));
   EXPECT_EQ(Output(), kOutput);
 
@@ -116,7 +116,7 @@ TEST_F(DoSendFileTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp)
   p.socket.sends.clear();
   ctx.tenderLineCount = 1;
   const int64_t start = Now();
-  EXPECT_TRUE(DoSendFile(ctx, {"1T"}));
+  EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(Now() - start, 20 + 5 * 1500);  // five time-outs
   EXPECT_EQ(p.socket.sends, std::vector<std::string>({"1T"}));
   EXPECT_EQ(Output(), "");
@@ -130,7 +130,7 @@ TEST_F(DoSendFileTest, EndlessShortChunksAreBounded) {
   };
   p.loop.Schedule(100, drip);
   ctx.tenderLineCount = 1;
-  EXPECT_TRUE(DoSendFile(ctx, {"1T"}));
+  EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(Output(), "");
   EXPECT_LT(Now(), 5 * 10 * 2 * 40 + 1000);
 }

@@ -19,7 +19,7 @@ class ConnectionTest : public LinkTest {
 
 TEST_F(ConnectionTest, ReconnectsWithinThePolls) {
   p.socket.connectDelayMs = 1500;
-  EXPECT_TRUE(ResetReStartConnection(ctx, 10));
+  EXPECT_TRUE(Reconnect(ctx, 10));
   EXPECT_EQ(Now(), 2000);
   EXPECT_EQ(p.socket.RemoteHost(), "192.168.1.50");
   EXPECT_EQ(p.socket.remotePort(), 8000);
@@ -27,13 +27,13 @@ TEST_F(ConnectionTest, ReconnectsWithinThePolls) {
 
   // A standing connection is closed first (200 ms); nothing listening: eleven polls.
   p.socket.connectOutcome = Fake::ConnectOutcome::kNever;
-  EXPECT_FALSE(ResetReStartConnection(ctx, 10));
+  EXPECT_FALSE(Reconnect(ctx, 10));
   EXPECT_EQ(Now(), 2000 + 200 + 11000);
 }
 
 TEST_F(ConnectionTest, RefusalReconnectsAfterTheHandlerWithoutNesting) {
   p.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
-  EXPECT_FALSE(ResetReStartConnection(ctx, 10));
+  EXPECT_FALSE(Reconnect(ctx, 10));
   EXPECT_LT(Now(), 14000);  // reconnects inside the polls do not stretch the limit
   EXPECT_TRUE(ctx.link.rx.connectionError);
   EXPECT_EQ(ctx.ui.connShape, kColourRed);
@@ -59,7 +59,7 @@ TEST(CheckIPAddressTest, Table) {
       {"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},
       {"1.2.3", false},          {"1.2.3.256", false}, {"1..3.4", false},
   };
-  for (const auto& [address, ok] : cases) EXPECT_EQ(CheckIPAddress(address), ok) << address;
+  for (const auto& [address, ok] : cases) EXPECT_EQ(IsValidIpAddress(address), ok) << address;
 }
 
 TEST_F(LinkTest, TraceStampIsUtcWithFixedWidths) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "fakes/fake_platform.h"
 #include "link/trace.h"
 #include "link/transmission.h"

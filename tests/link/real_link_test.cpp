@@ -2,7 +2,7 @@
 // the ECR simulator run as a child process. Skipped when it is not built.
 #include <gtest/gtest.h>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 #include "fakes/fake_platform.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
@@ -37,7 +37,7 @@ class RealLinkTest : public ::testing::Test {
     ctx.ui.optionRs232 = true;
     posix.serial().SetDevicePath(1, sim.Endpoint("pty"));
     ctx.cycle.currentSlot = 1;
-    OpenCommPort(ctx);
+    OpenSerialPort(ctx);
     return posix.serial().IsOpen();
   }
   std::string Output() { return fakes::ReadFileBytes(ctx.link.outputPath); }
@@ -55,10 +55,10 @@ const std::vector<std::string> kReceipt = {"1000H1R", "250H2R", "1250H1T"};
 
 TEST_F(RealLinkTest, TcpReceiptBecomesTheOutputFile) {
   SKIP_WITHOUT(Tcp());
-  ASSERT_TRUE(ResetReStartConnection(ctx, 10));
-  EXPECT_TRUE(SendString(ctx, " K"));
+  ASSERT_TRUE(Reconnect(ctx, 10));
+  EXPECT_TRUE(SendCommand(ctx, " K"));
   ctx.tenderLineCount = 1;
-  EXPECT_TRUE(DoSendFile(ctx, kReceipt));
+  EXPECT_TRUE(SendJobLines(ctx, kReceipt));
   const std::string out = Output();
   EXPECT_EQ(out.rfind("TIME,CASS. 1 ", 0), 0u) << out;
   EXPECT_NE(out.find("\r\nDATE,"), std::string::npos) << out;
@@ -67,10 +67,10 @@ TEST_F(RealLinkTest, TcpReceiptBecomesTheOutputFile) {
 
 TEST_F(RealLinkTest, PtyReceiptWithXoffPauses) {
   SKIP_WITHOUT(Pty({"--xoff"}));
-  EXPECT_TRUE(SendString(ctx, " K"));
+  EXPECT_TRUE(SendCommand(ctx, " K"));
   ctx.tenderLineCount = 1;
   const int64_t start = posix.loop().NowMs();
-  EXPECT_TRUE(DoSendFile(ctx, kReceipt));
+  EXPECT_TRUE(SendJobLines(ctx, kReceipt));
   EXPECT_GE(posix.loop().NowMs() - start, 3 * 200);  // one XOFF pause per line
   EXPECT_NE(Output().find("  SCONTR. N. 0001,E,A1;\r\n"), std::string::npos) << Output();
 }
@@ -78,10 +78,10 @@ TEST_F(RealLinkTest, PtyReceiptWithXoffPauses) {
 TEST_F(RealLinkTest, RefusedConnectionFailsTheSetUp) {
   SKIP_WITHOUT(Tcp({"--exit-after-ms", "1"}));
   ::usleep(300 * 1000);  // the simulator has gone: nothing listens
-  EXPECT_FALSE(ResetReStartConnection(ctx, 1));
+  EXPECT_FALSE(Reconnect(ctx, 1));
   EXPECT_TRUE(ctx.link.rx.connectionError);
   EXPECT_EQ(ctx.ui.connShape, kColourRed);
-  EXPECT_FALSE(SendString(ctx, " K"));
+  EXPECT_FALSE(SendCommand(ctx, " K"));
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST(SerialSendString, ConfirmationRules) {
         fp.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
       };
     }
-    EXPECT_EQ(SendString(cx, kCmd), c.result);
+    EXPECT_EQ(SendCommand(cx, kCmd), c.result);
     EXPECT_EQ(fp.serial.writes.size(), c.writes);
     EXPECT_EQ(fp.loop.NowMs(), c.end);
     if (c.answers.empty()) {
@@ -64,7 +64,7 @@ TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   TraceOnToFile();
   UseNetwork();
   const std::string stamp = TraceTimeStamp(ctx);
-  EXPECT_FALSE(SendString(ctx, kCmd));  // no echo: ten time-outs
+  EXPECT_FALSE(SendCommand(ctx, kCmd));  // no echo: ten time-outs
   EXPECT_EQ(p.socket.sends.size(), 10u);
   EXPECT_EQ(Now(), 10 * 3300);
   const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
@@ -73,11 +73,11 @@ TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
 
   NetworkEcho({{30, "K"}});
   int64_t start = Now();
-  EXPECT_TRUE(SendString(ctx, " K"));
+  EXPECT_TRUE(SendCommand(ctx, " K"));
   EXPECT_EQ(Now() - start, 30);
   NetworkEcho();  // echo without second answer: true after ten time-outs
   start = Now();
-  EXPECT_TRUE(SendString(ctx, kCmd));
+  EXPECT_TRUE(SendCommand(ctx, kCmd));
   EXPECT_EQ(Now() - start, 10 + 10 * 3300);
 
   // After the echo every reconnect is refused: each error ends the wait
@@ -88,21 +88,21 @@ TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
     p.socket.Deliver(10, s);
     p.socket.InjectError(20, kSocketErrRefused, "refused");
   };
-  EXPECT_TRUE(SendString(ctx, kCmd));
+  EXPECT_TRUE(SendCommand(ctx, kCmd));
   EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
 TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
   UseSerial();
-  EXPECT_TRUE(SendStringSerial(ctx, kCmd));  // nothing back is still true
+  EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));  // nothing back is still true
   EXPECT_EQ(Now(), 4500);
   int64_t start = Now();
   p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s); };
-  EXPECT_TRUE(SendStringSerial(ctx, kCmd));
+  EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));
   EXPECT_EQ(Now() - start, 20);
   start = Now();
   p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s + "\x13"); };
-  EXPECT_TRUE(SendStringSerial(ctx, kCmd));
+  EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));
   EXPECT_EQ(Now() - start, 220);
   EXPECT_EQ(ctx.link.answer, kCmd + "\x13");
 }
@@ -110,14 +110,14 @@ TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
 TEST_F(SendStringTest, WinsockSendNeedsASecondAnswerForLongerCommands) {
   NetworkEcho();
   int64_t start = Now();
-  EXPECT_TRUE(SendStringWinsock(ctx, "J"));  // one character: the echo is enough
+  EXPECT_TRUE(SendJobLineTcp(ctx, "J"));  // one character: the echo is enough
   EXPECT_EQ(Now() - start, 10);
   start = Now();
-  EXPECT_FALSE(SendStringWinsock(ctx, kCmd));  // echo only: three second-answer time-outs
+  EXPECT_FALSE(SendJobLineTcp(ctx, kCmd));  // echo only: three second-answer time-outs
   EXPECT_EQ(Now() - start, 10 + 3 * 3300);
   NetworkEcho({{25, "ok"}});
   start = Now();
-  EXPECT_TRUE(SendStringWinsock(ctx, kCmd));
+  EXPECT_TRUE(SendJobLineTcp(ctx, kCmd));
   EXPECT_EQ(Now() - start, 25);
 }
 

@@ -36,7 +36,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       r.ctx.ui.status = r.ctx.ui.ecrMessage = "before";
       r.ctx.ui.testButtonEnabled = false;
       r.ctx.cycle.jobBusy = c.busy;
-      ReportJobOutcome(r.ctx, c.code);
+      ReportJobOutcome(r.ctx, static_cast<JobResult>(c.code));
       const bool written = shown && *c.status;
       EXPECT_EQ(r.ctx.ui.status, written ? c.status : "before");
       EXPECT_EQ(r.ctx.ui.ecrMessage, written && c.code == 0 ? "" : "before");

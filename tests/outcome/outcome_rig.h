@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "app/job_files.h"
+#include "core/job_files.h"
 #include "fakes/fake_platform.h"
 #include "link/transmission.h"
 
@@ -21,7 +21,7 @@ struct Rig {
   Rig() {
     ctx.dataDir = dir.path();
     InitLink(ctx);
-    ctx.cycle.timer21 = fp.loop.CreateTimer([] {});
+    ctx.cycle.pollTimer = fp.loop.CreateTimer([] {});
     ctx.ui.optionRs232 = true;
     SetSlot(1);
     fp.serial.responder = [this](const std::string& b) {
@@ -41,7 +41,7 @@ struct Rig {
   }
   std::string DataFile(const std::string& name) { return fakes::ReadFileBytes(dir.File(name)); }
   bool PauseTickArmed() {
-    return fp.loop.TimerEnabled(ctx.cycle.timer21) && fp.loop.TimerInterval(ctx.cycle.timer21) == 1000;
+    return fp.loop.TimerEnabled(ctx.cycle.pollTimer) && fp.loop.TimerInterval(ctx.cycle.pollTimer) == 1000;
   }
 };
 

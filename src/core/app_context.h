@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "link/link_state.h"
-#include "outcome/dump_state.h"
+#include "core/link_state.h"
+#include "core/dump_state.h"
 #include "platform/platform.h"
-#include "ui/operator_state.h"
+#include "core/operator_state.h"
 
 namespace kolibra {
 
@@ -25,7 +25,7 @@ struct JobCycleState {
   std::string commandPath;        // current SR_DATI.00n
   int16_t testReceipt = 0;
   std::string resetCommand = " K";
-  EventLoop::TimerId timer21 = -1;  // polling timer
+  EventLoop::TimerId pollTimer = -1;  // polling timer
   bool dataDirMissing = false;    // the data directory vanished (logged once)
   bool shutdownRequested = false; // a termination request waits to be served
   bool closedWhileBusy = false;   // it came while a job or dump was running
@@ -41,7 +41,7 @@ struct AppContext {
   std::string defaultDataDir;
   std::string settingsDir;
   int32_t baudRate = 9600;
-  int16_t tenderLineCount = 0;    // raised by the conversion, counted down by DoSendFile
+  int16_t tenderLineCount = 0;    // raised by the conversion, counted down by SendJobLines
   OperatorState ui;
   JobCycleState cycle;
   LinkState link;

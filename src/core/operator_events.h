@@ -1,9 +1,10 @@
-// Writes to the operator window that also leave a log line when headless.
+// Writes to the operator window that also leave a log line when headless,
+// and the operator actions that lower layers take themselves.
 #pragma once
 
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace kolibra {
 
@@ -13,5 +14,9 @@ void ShowStatus(AppContext& ctx, const std::string& text);
 void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip);
 // Modal message box (headless: logged, never blocks).
 void ShowMessage(AppContext& ctx, const std::string& text);
+
+// A click on the enable box of slot 1..4 (after its value changed): the
+// polling follows the box, and the link settings are locked while it is ticked.
+void SlotBoxClicked(AppContext& ctx, int slot);
 
 }  // namespace kolibra

@@ -1,4 +1,4 @@
-#include "app/text_util.h"
+#include "core/file_util.h"
 
 #include <charconv>
 #include <fstream>

@@ -1,17 +1,28 @@
 // Job files: the error file, and the kill operations with their retries and
 // LOGFILE.TXT line.
-#include "app/job_files.h"
+#include "core/job_files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app_rig.h"
+#include "fakes/fake_platform.h"
 
 namespace kolibra {
 namespace {
 
-using testing_app::AppRig;
+// A context on the platform fakes with a scratch data directory.
+struct AppRig {
+  fakes::FakePlatform fp;
+  fakes::ScratchDir data;
+  AppContext ctx{fp.platform};
+  AppRig() { ctx.dataDir = data.path(); }
+  std::string File(const std::string& base, int slot) const { return JobFilePath(ctx, base, slot); }
+  bool Has(const std::string& base, int slot) { return fp.fs.Exists(File(base, slot)); }
+  void Put(const std::string& base, const std::string& bytes, int slot) {
+    fakes::WriteFileBytes(File(base, slot), bytes);
+  }
+};
 
 TEST(JobFiles, ErrorFileUsesTheWholeLongPathAndIsRewritten) {
   AppRig r;
@@ -20,15 +31,15 @@ TEST(JobFiles, ErrorFileUsesTheWholeLongPathAndIsRewritten) {
   while (deep.size() <= 140) deep = JoinPath(deep, "cartella_dati_molto_lunga");
   std::filesystem::create_directories(deep);
   r.ctx.dataDir = deep;
-  WriteErrFile(r.ctx, "E506: prova", 2);
-  WriteErrFile(r.ctx, "E502: altra", 2);
+  WriteErrorFile(r.ctx, "E506: prova", 2);
+  WriteErrorFile(r.ctx, "E502: altra", 2);
   EXPECT_EQ(fakes::ReadFileBytes(JoinPath(deep, "SR_ERR.002")), "E502: altra\r\n");
 }
 
 TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   const std::pair<void (*)(AppContext&), const char*> cases[] = {
-      {SubKillErrFile, "SR_ERR"}, {SubKillFileOut, "SR_OUT"},
-      {SubKillDatiFile, "SR_DATI"}, {SubKillStartFile, "SR_START"}};
+      {DeleteErrorFile, "SR_ERR"}, {DeleteOutputFile, "SR_OUT"},
+      {DeleteCommandFile, "SR_DATI"}, {DeleteStartFile, "SR_START"}};
   for (const auto& [kill, base] : cases) {
     SCOPED_TRACE(base);
     AppRig r;
@@ -45,7 +56,7 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
     EXPECT_EQ(fakes::ReadFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT")),
               std::string("older line\r\n07/03/2026 09:05:11 Errore nella Kill di ") + base + "\r\n");
     // The job still counts as ended when its start file stays.
-    EXPECT_EQ(r.Has("FINESCO", 3), kill == SubKillStartFile);
+    EXPECT_EQ(r.Has("FINESCO", 3), kill == DeleteStartFile);
   }
 }
 

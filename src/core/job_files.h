@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/app_context.h"
+#include "core/app_context.h"
 
 namespace kolibra {
 
@@ -14,20 +14,20 @@ std::string JobFileName(const std::string& base, int slot);
 std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot);
 
 // Deletes data directory + name if it exists; ignores every error.
-void VerifyExistenceAndKill(AppContext& ctx, const std::string& name);
+void DeleteIfPresent(AppContext& ctx, const std::string& name);
 
 // Writes text + CR LF as the only line of the slot's SR_ERR file.
-void WriteErrFile(AppContext& ctx, const std::string& text, int slot);
+void WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
 
 // These act on the current port slot, retrying a failed step every 500 ms
 // and logging to LOGFILE.TXT from the 20th failure on.
-void SubKillErrFile(AppContext& ctx);
-void SubKillFileOut(AppContext& ctx);
-void SubKillDatiFile(AppContext& ctx);
+void DeleteErrorFile(AppContext& ctx);
+void DeleteOutputFile(AppContext& ctx);
+void DeleteCommandFile(AppContext& ctx);
 // Deletes the start file; when no error file exists, writes FINESCO ("finesco").
-void SubKillStartFile(AppContext& ctx);
+void DeleteStartFile(AppContext& ctx);
 
 // Appends "<date> <time> <text>" (CR LF) to LOGFILE.TXT in the data directory.
-void AppendKillLog(AppContext& ctx, const std::string& text);
+void AppendJobLog(AppContext& ctx, const std::string& text);
 
 }  // namespace kolibra

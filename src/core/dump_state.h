@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "ui/operator_state.h"
+#include "core/operator_state.h"
 
 namespace kolibra {
 

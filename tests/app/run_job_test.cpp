@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "outcome_rig.h"
+#include "outcome/outcome_rig.h"
 
 namespace kolibra {
 namespace {
@@ -13,18 +13,18 @@ using testing_outcome::Rig;
 
 TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
   const struct {
-    int16_t expected;
+    JobResult expected;
     const char* dati;  // nullptr = no command file
     int setup;         // 1 port refuses set-up, 2 port left open, 3 ECR silent
   } cases[] = {
-      {kJobCommandFileMissing, nullptr, 0}, {kJobConversionRefused, "NDCR,>A;\r\n", 0},  // bad kind in RT mode
-      {kJobLinkSetupFailed, "SALE,N1,P1000;\r\n", 1}, {kJobLinkSetupFailed, "SALE,N1,P1000;\r\n", 2},
-      {kJobNoAnswer, "SALE,N1,P1000;\r\n", 3},
+      {JobResult::kCommandFileMissing, nullptr, 0}, {JobResult::kConversionRefused, "NDCR,>A;\r\n", 0},  // bad kind in RT mode
+      {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 1}, {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 2},
+      {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 3},
   };
   for (const auto& c : cases) {
     for (int16_t testReceipt : {0, 1}) {
-      SCOPED_TRACE(std::to_string(c.expected) + " setup " + std::to_string(c.setup));
-      if (testReceipt && c.expected == kJobConversionRefused) continue;
+      SCOPED_TRACE(std::to_string(static_cast<int>(c.expected)) + " setup " + std::to_string(c.setup));
+      if (testReceipt && c.expected == JobResult::kConversionRefused) continue;
       Rig r;
       r.ctx.dump.rt = true;
       r.ctx.ui.trace.value = 1;
@@ -39,7 +39,7 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       EXPECT_EQ(r.ctx.link.trace.file, nullptr);
       EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
-      EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.expected == kJobNoAnswer);
+      EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.expected == JobResult::kNoAnswer);
     }
   }
 }
@@ -60,7 +60,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
     r.Put("SR_DATI", dati, 3);
     if (testReceipt) fakes::WriteFileBytes(r.dir.File("TRACE_202612"), "a file, not a folder");
-    EXPECT_EQ(RunJob(r.ctx), kJobOk);
+    EXPECT_EQ(RunJob(r.ctx), JobResult::kOk);
     EXPECT_EQ(r.fp.serial.writes, lines);
     EXPECT_EQ(r.fp.serial.portNumber, 3);
     EXPECT_TRUE(r.Has("SR_OUT", 3) && !r.fp.fs.Exists(r.dir.File("XON.txt")));

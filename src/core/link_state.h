@@ -28,12 +28,12 @@ struct LinkState {
   std::string answer;                // ECR answer buffer
   bool timeoutFlag = false;
   uint8_t timeoutCountdown = 0;
-  EventLoop::TimerId timer1 = -1;    // time-out clock
+  EventLoop::TimerId timeoutTimer = -1;    // time-out clock
   ReceiveSlot rx;
   TraceFile trace;
   int remotePort = 8000;
   std::string outputPath;            // current output-file path (SR_OUT.00n)
-  std::FILE* output = nullptr;       // output file while DoSendFile runs
+  std::FILE* output = nullptr;       // output file while SendJobLines runs
   bool reconnectQueued = false;      // a reconnect after error 10061 is posted
   bool reconnectActive = false;      // the posted reconnect is running now
 };

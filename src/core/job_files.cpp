@@ -1,10 +1,10 @@
-#include "app/job_files.h"
+#include "core/job_files.h"
 
 #include <cstdio>
 #include <functional>
 #include <utility>
 
-#include "app/text_util.h"
+#include "core/file_util.h"
 
 namespace kolibra {
 
@@ -37,7 +37,7 @@ class KillRun {
     while (!attempt()) {
       ++failures_;
       if (failures_ >= kKillFailureLimit) {
-        AppendKillLog(ctx_, logText_);
+        AppendJobLog(ctx_, logText_);
         return;
       }
       ctx_.platform.loop.SleepBlocking(kKillRetryMs);
@@ -68,7 +68,7 @@ std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot
   return JoinPath(ctx.dataDir, JobFileName(base, slot));
 }
 
-void VerifyExistenceAndKill(AppContext& ctx, const std::string& name) {
+void DeleteIfPresent(AppContext& ctx, const std::string& name) {
   // Callers may pass the name with its leading separator ("\SR_START.001").
   std::string bare = name;
   while (!bare.empty() && (bare.front() == '\\' || bare.front() == '/')) bare.erase(0, 1);
@@ -77,7 +77,7 @@ void VerifyExistenceAndKill(AppContext& ctx, const std::string& name) {
   if (ctx.platform.fs.Exists(path)) ctx.platform.fs.Remove(path);
 }
 
-void WriteErrFile(AppContext& ctx, const std::string& text, int slot) {
+void WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
   if (!ValidSlot(slot)) return;
   // The whole path is used, however long the data directory's name is.
   const std::string path = JobFilePath(ctx, "SR_ERR", slot);
@@ -86,19 +86,19 @@ void WriteErrFile(AppContext& ctx, const std::string& text, int slot) {
   }
 }
 
-void AppendKillLog(AppContext& ctx, const std::string& text) {
+void AppendJobLog(AppContext& ctx, const std::string& text) {
   const std::string path = JoinPath(ctx.dataDir, "LOGFILE.TXT");
   const std::string line = LogStamp(ctx.platform.loop.LocalTime()) + " " + text + "\r\n";
   if (!AppendToFile(path, line)) ctx.platform.notifier.Log(text);
 }
 
-void SubKillErrFile(AppContext& ctx) { KillJobFile(ctx, "SR_ERR", "Errore nella Kill di SR_ERR"); }
-void SubKillFileOut(AppContext& ctx) { KillJobFile(ctx, "SR_OUT", "Errore nella Kill di SR_OUT"); }
-void SubKillDatiFile(AppContext& ctx) {
+void DeleteErrorFile(AppContext& ctx) { KillJobFile(ctx, "SR_ERR", "Errore nella Kill di SR_ERR"); }
+void DeleteOutputFile(AppContext& ctx) { KillJobFile(ctx, "SR_OUT", "Errore nella Kill di SR_OUT"); }
+void DeleteCommandFile(AppContext& ctx) {
   KillJobFile(ctx, "SR_DATI", "Errore nella Kill di SR_DATI");
 }
 
-void SubKillStartFile(AppContext& ctx) {
+void DeleteStartFile(AppContext& ctx) {
   const int slot = ctx.cycle.currentSlot;
   if (!ValidSlot(slot)) return;
   FileSystem& fs = ctx.platform.fs;

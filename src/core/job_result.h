@@ -1,0 +1,17 @@
+// Result of one job run, as the outcome step reports it. The values are the
+// result codes the job's status and error texts are keyed on.
+#pragma once
+
+#include <cstdint>
+
+namespace kolibra {
+
+enum class JobResult : int16_t {
+  kOk = 0,
+  kNoAnswer = -4,
+  kConversionRefused = -11,
+  kLinkSetupFailed = -12,
+  kCommandFileMissing = -100,
+};
+
+}  // namespace kolibra
