@@ -151,13 +151,13 @@ struct Driver {
     if (!dir.empty()) fs::remove_all(dir);
   }
   bool UseTcp(int port) {
-    ctx.ui.optionRete = true;
+    ctx.ui.networkChosen = true;
     ctx.ui.remoteIp = "127.0.0.1";
     ctx.link.remotePort = port;
     return Reconnect(ctx, 10);
   }
   bool UsePty(const std::string& path) {
-    ctx.ui.optionRs232 = true;
+    ctx.ui.serialChosen = true;
     ctx.cycle.currentSlot = 1;
     posix.serial().SetDevicePath(1, path);
     if (!ConfigureSerialPort(ctx, 1)) return false;

@@ -55,8 +55,8 @@ void OnPollTick(AppContext& ctx) {
   if (ctx.dump.inProgress) return;
   EnablePollTimer(ctx, false);
   if (cycle.closing) return;
-  if (cycle.pauseMarker != 0) {
-    cycle.pauseMarker = 0;
+  if (cycle.pauseMarker != PauseMarker::kNone) {
+    cycle.pauseMarker = PauseMarker::kNone;
     ArmPollTimer(ctx, cycle.pollingIntervalMs, true);
     return;
   }

@@ -97,7 +97,7 @@ JobResult RunJob(AppContext& ctx) {
   const bool testReceipt = ctx.cycle.testReceipt != 0;
 
   // Every way out: the serial port and the trace file closed, a test
-  // receipt used up. The trace file is closed even when chbTrace was cleared
+  // receipt used up. The trace file is closed even when the trace box was cleared
   // during the run, so that no handle is left for a later job to write into;
   // a port found open before the set-up (which then refuses to re-target it)
   // is closed too, so that the next job can set it up again.
@@ -133,12 +133,12 @@ JobResult RunJob(AppContext& ctx) {
   if (converted == 1) return finish(JobResult::kConversionRefused);
 
   const int16_t port = ctx.cycle.currentSlot;
-  if (ctx.ui.optionRs232) {
+  if (ctx.ui.serialChosen) {
     bool ok = false;
     Step(ctx, "serial set-up", [&] { ok = ConfigureSerialPort(ctx, port); });
     if (!ok) return finish(JobResult::kLinkSetupFailed);
   }
-  if (ctx.ui.optionRete) {
+  if (ctx.ui.networkChosen) {
     bool ok = false;
     Step(ctx, "connection", [&] { ok = Reconnect(ctx, 10); });
     if (!ok) return finish(JobResult::kLinkSetupFailed);

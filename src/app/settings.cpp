@@ -79,8 +79,8 @@ void ReadProgramSettings(AppContext& ctx) {
   if (!items) return;  // the link, address, trace and debit card keep the window defaults
 
   ctx.platform.socket.SetRemoteHost("");
-  ui.optionRs232 = true;
-  ui.optionRete = false;
+  ui.serialChosen = true;
+  ui.networkChosen = false;
   ui.remoteIp.clear();
   ui.trace.value = 0;
   ui.pag4Bancomat.value = 0;
@@ -96,8 +96,8 @@ void ReadProgramSettings(AppContext& ctx) {
     }
   }
   if (n > 3) {
-    ui.optionRete = IsExactlyOne(it[3]);
-    ui.optionRs232 = !ui.optionRete;
+    ui.networkChosen = IsExactlyOne(it[3]);
+    ui.serialChosen = !ui.networkChosen;
   }
   if (n > 4 && IsValidIpAddress(it[4])) {
     ui.remoteIp = it[4];
@@ -121,7 +121,7 @@ void SaveSettings(AppContext& ctx) {
   program += std::string(Flag(ui.passThrough.value == 1)) + "\r\n";
   program += std::string(Flag(ui.footerRt.value == 1)) + "\r\n";
   program += std::to_string(ui.paymentsIndex) + "\r\n";
-  program += std::string(Flag(ui.optionRete)) + "\r\n";
+  program += std::string(Flag(ui.networkChosen)) + "\r\n";
   program += (addressOk ? ui.remoteIp : std::string("0")) + "\r\n";
   program += std::string(Flag(ui.trace.value == 1)) + "\r\n";
   program += std::string(Flag(ui.pag4Bancomat.value == 1)) + "\r\n";

@@ -37,7 +37,7 @@ void ResetStartupValues(AppContext& ctx) {
   ctx.dump.inProgress = false;
   ctx.ui.windowShown = false;
   ctx.cycle.testReceipt = 0;
-  ctx.cycle.pauseMarker = 0;
+  ctx.cycle.pauseMarker = PauseMarker::kNone;
   ctx.cycle.tickCounter = 0;
   ctx.dump.pending.fill(true);
 }
@@ -56,7 +56,7 @@ bool UseGivenDataDirectory(AppContext& ctx, const std::string& dir) {
 
 void ProbePorts(AppContext& ctx) {
   for (int16_t n = 1; n <= kSlotCount; ++n) {
-    const bool available = !ctx.ui.optionRs232 || PrepareLink(ctx, n);
+    const bool available = !ctx.ui.serialChosen || PrepareLink(ctx, n);
     ctx.cycle.portAvailable[n - 1] = available;
     if (!available) {
       ctx.ui.slotCheck[n - 1].value = 0;
@@ -70,12 +70,12 @@ void ClearStaleJobFiles(AppContext& ctx) {
   for (int n = 1; n <= kSlotCount; ++n) {
     if (!ctx.cycle.portAvailable[n - 1]) continue;
     for (const char* base : kStartupFiles) DeleteIfPresent(ctx, JobFileName(base, n));
-    ctx.ui.slotShape[n - 1] = kColourGreen;
+    ctx.ui.slotIndicator[n - 1] = kColourGreen;
   }
 }
 
 void StartNetworkConnection(AppContext& ctx) {
-  if (!ctx.ui.optionRete || ctx.ui.remoteIp.empty()) return;
+  if (!ctx.ui.networkChosen || ctx.ui.remoteIp.empty()) return;
   if (!IsValidIpAddress(ctx.ui.remoteIp)) return;
   TcpSocket& socket = ctx.platform.socket;
   socket.SetRemoteHost(ctx.ui.remoteIp);

@@ -13,11 +13,15 @@
 
 namespace kolibra {
 
+// The pause the polling timer takes after a job or a dump: one tick of
+// 1000 ms that polls nothing, then the polling interval again.
+enum class PauseMarker : int16_t { kNone = 0, kAfterDump = 1, kAfterJob = 2 };
+
 struct JobCycleState {
   int32_t pollingIntervalMs = 1000;
   int16_t tickCounter = 0;
   bool blink = false;
-  int16_t pauseMarker = 0;        // 0 none, 2 after a job, 1 after a dump
+  PauseMarker pauseMarker = PauseMarker::kNone;
   bool jobBusy = false;
   bool closing = false;           // the window is being unloaded
   std::array<bool, kSlotCount> portAvailable{};

@@ -10,7 +10,7 @@ void ShowStatus(AppContext& ctx, const std::string& text) {
 }
 
 void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip) {
-  ctx.ui.trayIcon = icon == TrayIcon::kRunning ? 1 : 0;
+  ctx.ui.trayIcon = icon;
   if (ctx.ui.trayTip != tip) ctx.platform.notifier.Log("Tray: " + tip);
   ctx.ui.trayTip = tip;
   ctx.platform.notifier.SetTrayState(icon, tip);
@@ -26,8 +26,8 @@ void SlotBoxClicked(AppContext& ctx, int slot) {
   int64_t interval = PollTimerInterval(ctx);
   if (interval <= 0) interval = ctx.cycle.pollingIntervalMs;
   ArmPollTimer(ctx, interval, ticked);
-  ctx.ui.frame3Enabled = !ticked;
-  ctx.ui.frame4Enabled = !ticked;
+  ctx.ui.settingsFrameEnabled = !ticked;
+  ctx.ui.messagesFrameEnabled = !ticked;
   ctx.ui.testButtonEnabled = ticked;
 }
 

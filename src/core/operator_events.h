@@ -8,7 +8,7 @@
 
 namespace kolibra {
 
-// Status box Text2.
+// The status box.
 void ShowStatus(AppContext& ctx, const std::string& text);
 // Tray icon state and tip.
 void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/notifier.h"
+
 namespace kolibra {
 
 constexpr int kSlotCount = 4;
@@ -21,35 +23,35 @@ struct CheckBox {
 
 struct OperatorState {
   // Port slots 1..4 live at index 0..3.
-  std::array<CheckBox, kSlotCount> slotCheck;                 // Check1..Check4
-  std::array<int32_t, kSlotCount> slotShape{};                // Shape1, Shape2, Shape4, Shape5
-  std::array<std::string, kSlotCount> dumpText;               // Text4..Text7
+  std::array<CheckBox, kSlotCount> slotCheck;       // enable box of each slot
+  std::array<int32_t, kSlotCount> slotIndicator{};  // port indicator colour of each slot
+  std::array<std::string, kSlotCount> dumpText;     // dump outcome box of each slot
 
-  std::string ecrMessage;                                     // Text1
-  std::string status;                                         // Text2
-  std::string timerState;                                     // Text3
-  std::string serialNumber = "Matricola";                     // Text8
-  std::string dataDirText;                                    // txtAppDataVista
-  bool dataDirVisible = false;                                // txtAppDataVista, lblPathVista
-  std::string tickCounterText;                                // txtTimer
-  std::string timerValue = "1";                               // txtTimerVal
-  std::string baudText = "9600";                              // cmbBaude
-  int paymentsIndex = 0;                                      // cboPagamenti: 5, 6, 8 PAGAMENTI
-  bool optionRs232 = false;                                   // OptionRS232
-  bool optionRete = false;                                    // OptionRete
-  std::string remoteIp;                                       // txtRemoteIP
-  int32_t connShape = kColourRed;                             // ShapeConn
-  std::string resetConnCaption = "Reset Connessione";         // cmdResetConn
-  std::string validateIpCaption = "Valida IP";                // cmdValidateIP
-  CheckBox pag4Bancomat;                                      // chbPag4Bancomat
-  CheckBox trace;                                             // chbTrace
-  CheckBox footerRt;                                          // CheckFooterRT
-  CheckBox passThrough;                                       // chbEnableXon_XoffInput
-  bool testButtonEnabled = true;                              // CMBFile
-  bool frame3Enabled = true;                                  // Frame3
-  bool frame4Enabled = true;                                  // Frame4
-  bool windowShown = false;                                   // window-shown flag
-  int trayIcon = 0;                                           // 0 idle, 1 running
+  std::string ecrMessage;                   // the ECR message box
+  std::string status;                       // the status box
+  std::string timerState;                   // "Timer ON" / "Timer on", blinking with the ticks
+  std::string serialNumber = "Matricola";   // the serial-number box
+  std::string dataDirText;                  // the data-folder box ...
+  bool dataDirVisible = false;              // ... and its label, shown when it applies
+  std::string tickCounterText;              // the tick counter box
+  std::string timerValue = "1";             // the polling value box
+  std::string baudText = "9600";            // the speed list
+  int paymentsIndex = 0;                    // the payments list: 5, 6, 8 PAGAMENTI
+  bool serialChosen = false;                // the serial / network choice
+  bool networkChosen = false;
+  std::string remoteIp;                     // the address box
+  int32_t connectionIndicator = kColourRed; // the connection indicator colour
+  std::string resetConnCaption = "Reset Connessione";
+  std::string validateIpCaption = "Valida IP";
+  CheckBox pag4Bancomat;                    // fourth payment is the debit card
+  CheckBox trace;
+  CheckBox footerRt;
+  CheckBox passThrough;                     // the command file already holds ECR lines
+  bool testButtonEnabled = true;            // " Esegui Test"
+  bool settingsFrameEnabled = true;         // locked while a slot box is ticked
+  bool messagesFrameEnabled = true;
+  bool windowShown = false;
+  TrayIcon trayIcon = TrayIcon::kIdle;
   std::string trayTip;
 };
 

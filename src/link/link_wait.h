@@ -16,7 +16,7 @@ struct LinkFault {
   std::string description;
 };
 
-inline bool NetworkMode(const AppContext& ctx) { return ctx.ui.optionRete && !ctx.ui.optionRs232; }
+inline bool NetworkMode(const AppContext& ctx) { return ctx.ui.networkChosen && !ctx.ui.serialChosen; }
 inline bool SocketConnected(AppContext& ctx) { return ctx.platform.socket.State() == kSocketConnected; }
 
 // Arms the time-out clock for one wait and disarms it when the wait ends,

@@ -18,7 +18,7 @@ void CloseSerialPort(AppContext& ctx) {
 }
 
 bool PrepareLink(AppContext& ctx, int16_t portNumber) {
-  if (ctx.ui.optionRete && !ctx.ui.optionRs232) return true;
+  if (ctx.ui.networkChosen && !ctx.ui.serialChosen) return true;
   return ConfigureSerialPort(ctx, portNumber);
 }
 

@@ -75,7 +75,7 @@ void OnSocketData(AppContext& ctx, std::size_t /*bytes*/) {
 }
 
 void OnSocketConnected(AppContext& ctx) {
-  ctx.ui.connShape = kColourGreen;
+  ctx.ui.connectionIndicator = kColourGreen;
   TraceLine(ctx, " -> Connection OK");
 }
 
@@ -110,7 +110,7 @@ bool CloseConnection(AppContext& ctx) {
       return false;
     }
   }
-  ctx.ui.connShape = kColourRed;
+  ctx.ui.connectionIndicator = kColourRed;
   return true;
 }
 

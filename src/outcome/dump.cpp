@@ -23,7 +23,7 @@ constexpr const char* kSerialCommand = "41F";
 
 bool ValidSlot(int slot) { return slot >= 1 && slot <= kSlotCount; }
 
-// cboPagamenti from the tender family: 0 "5 PAGAMENTI", 1 "6", 2 "8".
+// The payments list from the tender family: 0 "5 PAGAMENTI", 1 "6", 2 "8".
 void SetPaymentsFromFamily(AppContext& ctx, const std::string& family) {
   if (family == "ZT" || family == "AT") {
     ctx.ui.paymentsIndex = 0;
@@ -89,14 +89,14 @@ void StartDump(AppContext& ctx, int16_t slot) {
   ctx.dump.inProgress = true;
   ctx.cycle.currentSlot = slot;
 
-  if (ctx.ui.optionRs232) OpenSerialPort(ctx);
+  if (ctx.ui.serialChosen) OpenSerialPort(ctx);
   if (SendCommand(ctx, kResetCommand)) {
     ctx.dump.pending[slot - 1] = true;
     RunDump(ctx);
   }
   // Also after an unanswered reset, so that the next tick can try again.
   ctx.dump.inProgress = false;
-  if (ctx.ui.optionRs232) CloseSerialPort(ctx);
+  if (ctx.ui.serialChosen) CloseSerialPort(ctx);
 }
 
 void RunDump(AppContext& ctx) {
@@ -107,7 +107,7 @@ void RunDump(AppContext& ctx) {
   d.mfSerial.clear();
   d.rtSerial.clear();
 
-  // tracedump.txt is replaced at every dump; lines go in only with chbTrace.
+  // tracedump.txt is replaced at every dump; lines go in only with the trace box ticked.
   OpenTraceFile(ctx, JoinPath(ctx.dataDir, "tracedump.txt"));
 
   std::string serial;
@@ -142,7 +142,7 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
           SlotBoxClicked(ctx, s);
         }
         box.enabled = false;
-        ui.slotShape[s - 1] = kColourRed;
+        ui.slotIndicator[s - 1] = kColourRed;
       }
       if (reply == "0") ui.windowShown = true;
       if (d.rt) {
@@ -169,7 +169,7 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
   }
 
   d.inProgress = false;
-  ctx.cycle.pauseMarker = 1;
+  ctx.cycle.pauseMarker = PauseMarker::kAfterDump;
   ArmPollTimer(ctx, 1000, true);
 }
 

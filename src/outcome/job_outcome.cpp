@@ -48,7 +48,7 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
   }
 
   // One pause tick of 1000 ms; the tick after it restores the polling interval.
-  ctx.cycle.pauseMarker = 2;
+  ctx.cycle.pauseMarker = PauseMarker::kAfterJob;
   ArmPollTimer(ctx, 1000, true);
 
   ctx.ui.testButtonEnabled = true;

@@ -29,7 +29,7 @@ constexpr int kTrayRightUp = 517;
 }  // namespace
 
 void AddTrayIcon(AppContext& ctx) {
-  ctx.ui.trayIcon = 0;
+  ctx.ui.trayIcon = TrayIcon::kIdle;
   ctx.ui.trayTip = kTrayIdleTip;
   ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
   ctx.platform.notifier.Log(std::string("Tray: ") + kTrayIdleTip);

@@ -25,7 +25,7 @@ struct AppRig {
     ctx.dataDir = data.path();
     ctx.settingsDir = settings.path();
     fp.system.programFolder = settings.path();
-    ctx.ui.optionRs232 = true;
+    ctx.ui.serialChosen = true;
     for (auto& check : ctx.ui.slotCheck) check.value = 1;
     ctx.cycle.portAvailable.fill(true);
     fp.serial.responder = [this](const std::string& bytes) {

@@ -50,8 +50,8 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   ui.baudText = "38400";
   ui.passThrough.value = ui.trace.value = ui.pag4Bancomat.value = 1;
   ui.paymentsIndex = 2;
-  ui.optionRete = true;
-  ui.optionRs232 = false;
+  ui.networkChosen = true;
+  ui.serialChosen = false;
   ui.remoteIp = "10.1.2.3";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "0101\r\n");
@@ -68,7 +68,7 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   EXPECT_EQ(back.ctx.baudRate, 38400);
   EXPECT_EQ(got.passThrough.value + got.trace.value + got.pag4Bancomat.value, 3);
   EXPECT_EQ(got.paymentsIndex, 2);
-  EXPECT_TRUE(got.optionRete && !got.optionRs232);
+  EXPECT_TRUE(got.networkChosen && !got.serialChosen);
   EXPECT_EQ(got.remoteIp, "10.1.2.3");
   EXPECT_EQ(back.fp.socket.RemoteHost(), "10.1.2.3");
 
@@ -83,7 +83,7 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   ReadProgramSettings(back.ctx);
   EXPECT_EQ(got.passThrough.value + got.footerRt.value + got.trace.value + got.pag4Bancomat.value, 0);
   EXPECT_EQ(got.paymentsIndex, 0);  // 7 is out of range
-  EXPECT_TRUE(got.optionRs232 && !got.optionRete);
+  EXPECT_TRUE(got.serialChosen && !got.networkChosen);
   EXPECT_EQ(got.remoteIp, "");
 }
 

@@ -20,7 +20,7 @@ struct UiRig {
 
   UiRig() {
     ctx.dataDir = ctx.settingsDir = data.path();
-    ctx.ui.optionRs232 = true;
+    ctx.ui.serialChosen = true;
     ctx.cycle.portAvailable.fill(true);
     InitLink(ctx);
     InstallPollTimer(ctx);

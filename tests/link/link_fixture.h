@@ -26,15 +26,15 @@ class LinkTest : public ::testing::Test {
   }
 
   void UseSerial() {
-    ctx.ui.optionRs232 = true;
-    ctx.ui.optionRete = false;
+    ctx.ui.serialChosen = true;
+    ctx.ui.networkChosen = false;
     ASSERT_TRUE(p.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(p.serial.Open());
   }
   // Network mode with the socket already connected.
   void UseNetwork() {
-    ctx.ui.optionRs232 = false;
-    ctx.ui.optionRete = true;
+    ctx.ui.serialChosen = false;
+    ctx.ui.networkChosen = true;
     p.socket.ForceState(kSocketConnected);
   }
   void TraceOnToFile() {

@@ -25,7 +25,7 @@ class RealLinkTest : public ::testing::Test {
   bool Tcp(std::vector<std::string> extra = {}) {
     extra.insert(extra.begin(), {"--port", "0", "--exit-after-ms=60000"});
     if (!sim.Start(extra)) return false;
-    ctx.ui.optionRete = true;
+    ctx.ui.networkChosen = true;
     ctx.ui.remoteIp = "127.0.0.1";
     ctx.link.remotePort = sim.Port();
     return true;
@@ -34,7 +34,7 @@ class RealLinkTest : public ::testing::Test {
   bool Pty(std::vector<std::string> extra = {}) {
     extra.insert(extra.begin(), {"--no-tcp", "--pty", "--exit-after-ms=60000"});
     if (!sim.Start(extra)) return false;
-    ctx.ui.optionRs232 = true;
+    ctx.ui.serialChosen = true;
     posix.serial().SetDevicePath(1, sim.Endpoint("pty"));
     ctx.cycle.currentSlot = 1;
     OpenSerialPort(ctx);
@@ -80,7 +80,7 @@ TEST_F(RealLinkTest, RefusedConnectionFailsTheSetUp) {
   ::usleep(300 * 1000);  // the simulator has gone: nothing listens
   EXPECT_FALSE(Reconnect(ctx, 1));
   EXPECT_TRUE(ctx.link.rx.connectionError);
-  EXPECT_EQ(ctx.ui.connShape, kColourRed);
+  EXPECT_EQ(ctx.ui.connectionIndicator, kColourRed);
   EXPECT_FALSE(SendCommand(ctx, " K"));
 }
 

@@ -28,7 +28,7 @@ TEST(SerialSendString, ConfirmationRules) {
     fakes::FakePlatform fp;
     AppContext cx(fp.platform);
     InitLink(cx);
-    cx.ui.optionRs232 = true;
+    cx.ui.serialChosen = true;
     ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(fp.serial.Open());
     std::size_t n = 0;

@@ -17,7 +17,7 @@ std::string Matr(const std::string& serial, const char* state) {
 
 void ExpectIdle(Rig& r) {
   EXPECT_FALSE(r.ctx.dump.inProgress || r.ctx.dump.running);
-  EXPECT_EQ(r.ctx.cycle.pauseMarker, 1);
+  EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterDump);
   EXPECT_TRUE(r.PauseTickArmed());
   EXPECT_TRUE(!r.fp.serial.IsOpen() && r.ctx.link.trace.file == nullptr);
 }
@@ -29,7 +29,7 @@ TEST(Dump, RtAndMfEcrs) {
     const int slot = rt ? 1 : 2;
     Rig r;
     for (auto& box : r.ctx.ui.slotCheck) box = CheckBox{1, true};
-    r.ctx.ui.slotShape.fill(kColourGreen);
+    r.ctx.ui.slotIndicator.fill(kColourGreen);
     r.ctx.ui.windowShown = true;
     r.ctx.ui.trace.value = 1;
     r.ctx.ui.footerRt.value = rt ? 0 : 1;
@@ -54,7 +54,7 @@ TEST(Dump, RtAndMfEcrs) {
     for (int s = 0; s < 4; ++s) {
       EXPECT_EQ(r.ctx.ui.slotCheck[s].value, s == slot - 1 ? 1 : 0) << s;
       EXPECT_EQ(r.ctx.ui.slotCheck[s].enabled, s == slot - 1) << s;
-      EXPECT_EQ(r.ctx.ui.slotShape[s], s == slot - 1 ? kColourGreen : kColourRed) << s;
+      EXPECT_EQ(r.ctx.ui.slotIndicator[s], s == slot - 1 ? kColourGreen : kColourRed) << s;
     }
     ExpectIdle(r);
   }

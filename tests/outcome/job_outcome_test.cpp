@@ -45,7 +45,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       EXPECT_EQ(r.Has("SR_START", 3), c.start);
       EXPECT_EQ(r.Has("FINESCO", 3), c.finesco);
       EXPECT_FALSE(r.ctx.cycle.jobBusy);
-      EXPECT_EQ(r.ctx.cycle.pauseMarker, 2);
+      EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterJob);
       EXPECT_TRUE(r.PauseTickArmed());
       EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
       EXPECT_EQ(r.ctx.ui.trayTip, "Kolibra in attesa esecuzione...");

@@ -22,7 +22,7 @@ struct Rig {
     ctx.dataDir = dir.path();
     InitLink(ctx);
     ctx.cycle.pollTimer = fp.loop.CreateTimer([] {});
-    ctx.ui.optionRs232 = true;
+    ctx.ui.serialChosen = true;
     SetSlot(1);
     fp.serial.responder = [this](const std::string& b) {
       const std::string reply = answers.contains(b) ? answers[b] : echoUnknown ? b : "";
