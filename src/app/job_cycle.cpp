@@ -20,8 +20,14 @@ constexpr int32_t kShortestIntervalMs = 100;
 constexpr int32_t kLongestIntervalMs = 60000;
 constexpr int16_t kTickCounterWrap = 30000;
 
-bool SlotUsable(const AppContext& ctx, int slot) {
-  return ctx.ui.slotCheck[slot - 1].value == 1 && ctx.cycle.portAvailable[slot - 1];
+// A job on a slot that takes none (switched off by the operator, by a dump
+// on another slot, or without a port) is answered once: E502, and its start
+// file goes.
+void RefuseJobOnSwitchedOffSlot(AppContext& ctx, int16_t slot) {
+  if (!ctx.platform.fs.Exists(JobFilePath(ctx, "SR_START", slot))) return;
+  WriteErrorFile(ctx, kErrNoPort, slot);
+  ctx.cycle.currentSlot = slot;
+  DeleteStartFile(ctx);
 }
 
 // Polls nothing while the data directory is gone; says so once.
@@ -109,7 +115,10 @@ void ServeNextJob(AppContext& ctx) {
 int16_t FindSlotToServe(AppContext& ctx) {
   FileSystem& fs = ctx.platform.fs;
   for (int16_t n = 1; n <= kSlotCount; ++n) {
-    if (!SlotUsable(ctx, n)) continue;
+    if (!SlotTakesJobs(ctx, n)) {
+      RefuseJobOnSwitchedOffSlot(ctx, n);
+      continue;
+    }
     if (!fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
       StartDump(ctx, n);
       continue;

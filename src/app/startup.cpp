@@ -123,6 +123,7 @@ bool StartDriver(AppContext& ctx, const DriverOptions& options) {
   InitLink(ctx);
   ProbePorts(ctx);
   ClearStaleJobFiles(ctx);
+  LogSlotsTakingJobs(ctx);
   ctx.dump.inProgress = false;
   ctx.cycle.tickCounter = 0;
 

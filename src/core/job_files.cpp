@@ -104,11 +104,14 @@ void DeleteStartFile(AppContext& ctx) {
   FileSystem& fs = ctx.platform.fs;
   const std::string start = JobFilePath(ctx, "SR_START", slot);
   if (!fs.Exists(start)) return;
+  // The result file comes first, so that it is there the moment the
+  // calling application sees the start file go.
   KillRun run(ctx, "Errore nella Kill di SR_START");
+  if (!fs.Exists(JobFilePath(ctx, "SR_ERR", slot))) {
+    const std::string finesco = JobFilePath(ctx, "FINESCO", slot);
+    run.Step([&] { return WriteWholeFile(finesco, "finesco"); });
+  }
   run.Step([&] { return !fs.Exists(start) || fs.Remove(start); });
-  if (fs.Exists(JobFilePath(ctx, "SR_ERR", slot))) return;
-  const std::string finesco = JobFilePath(ctx, "FINESCO", slot);
-  run.Step([&] { return WriteWholeFile(finesco, "finesco"); });
 }
 
 }  // namespace kolibra

@@ -24,7 +24,8 @@ void WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
 void DeleteErrorFile(AppContext& ctx);
 void DeleteOutputFile(AppContext& ctx);
 void DeleteCommandFile(AppContext& ctx);
-// Deletes the start file; when no error file exists, writes FINESCO ("finesco").
+// Writes FINESCO ("finesco") when no error file exists, then deletes the
+// start file.
 void DeleteStartFile(AppContext& ctx);
 
 // Appends "<date> <time> <text>" (CR LF) to LOGFILE.TXT in the data directory.

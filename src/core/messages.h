@@ -14,6 +14,12 @@ inline constexpr const char* kErrConversion = "E511: Errore di conversione del f
 inline constexpr const char* kErrNoPort = "E502: Nessuna porta di comunicazione disponibile";
 inline constexpr const char* kErrNoCommandFile =
     "E506: Trasmissione non avvenuta: file di input non presente";
+inline constexpr const char* kErrLinkSetup =
+    "E512: Collegamento con l'Ecr non riuscito: controllare porta seriale o connessione di rete";
+inline constexpr const char* kErrUncertain =
+    "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio";
+inline constexpr const char* kErrNotRun =
+    "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio";
 inline constexpr const char* kErrDumpGeneric =
     "Errore generico sull'Ecr, verificare sul manuale del registratore";
 

@@ -20,6 +20,23 @@ void ShowMessage(AppContext& ctx, const std::string& text) {
   ctx.platform.notifier.MessageBox(text);
 }
 
+bool SlotTakesJobs(const AppContext& ctx, int slot) {
+  return slot >= 1 && slot <= kSlotCount && ctx.ui.slotCheck[slot - 1].value == 1 &&
+         ctx.cycle.portAvailable[slot - 1];
+}
+
+void LogSlotsTakingJobs(AppContext& ctx) {
+  std::string slots;
+  for (int n = 1; n <= kSlotCount; ++n) {
+    if (SlotTakesJobs(ctx, n)) slots += (slots.empty() ? "" : ", ") + std::to_string(n);
+  }
+  if (slots.empty()) {
+    ctx.platform.notifier.Log("Attenzione: nessuna porta accetta lavori");
+  } else {
+    ctx.platform.notifier.Log("Porte che accettano lavori: " + slots);
+  }
+}
+
 void SlotBoxClicked(AppContext& ctx, int slot) {
   if (slot < 1 || slot > kSlotCount) return;
   const bool ticked = ctx.ui.slotCheck[slot - 1].value == 1;

@@ -15,6 +15,11 @@ void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip);
 // Modal message box (headless: logged, never blocks).
 void ShowMessage(AppContext& ctx, const std::string& text);
 
+// True when slot 1..4 takes jobs: its box is ticked and its port available.
+bool SlotTakesJobs(const AppContext& ctx, int slot);
+// Logs which slots take jobs, with a warning when none does.
+void LogSlotsTakingJobs(AppContext& ctx);
+
 // A click on the enable box of slot 1..4 (after its value changed): the
 // polling follows the box, and the link settings are locked while it is ticked.
 void SlotBoxClicked(AppContext& ctx, int slot);

@@ -8,6 +8,7 @@
 #include "link/serial_link.h"
 #include "link/trace.h"
 #include "link/transmission.h"
+#include "core/file_util.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
 #include "core/poll_timer.h"
@@ -93,8 +94,12 @@ void StartDump(AppContext& ctx, int16_t slot) {
   if (SendCommand(ctx, kResetCommand)) {
     ctx.dump.pending[slot - 1] = true;
     RunDump(ctx);
+  } else {
+    // An ECR that does not answer at all fails the dump like any other
+    // failure, so that a job waiting for it gets an error file instead of
+    // waiting for ever; the next tick tries again.
+    FinishDump(ctx, "", -1);
   }
-  // Also after an unanswered reset, so that the next tick can try again.
   ctx.dump.inProgress = false;
   if (ctx.ui.serialChosen) CloseSerialPort(ctx);
 }
@@ -153,11 +158,16 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
         if (d.mfSerial.empty()) d.mfSerial = reply;
         WriteSerialFile(ctx, reply);
       }
-      DeleteErrorFile(ctx);
+      // Only a failed dump's own error file goes: one left by a job is the
+      // calling application's to read.
+      if (ReadFileHead(JobFilePath(ctx, "SR_ERR", n)) == std::string(kErrDumpGeneric) + "\r\n") {
+        DeleteErrorFile(ctx);
+      }
       if (ui.windowShown) {
         ui.ecrMessage = reply;
         ui.dumpText[n - 1] = kDumpDone;
       }
+      LogSlotsTakingJobs(ctx);
     } else {
       // The job waiting on the slot ends with the dump error (no FINESCO).
       WriteErrorFile(ctx, DumpErrorText(result), n);

@@ -20,6 +20,10 @@ std::string OutcomeErrorText(JobResult code) {
   switch (code) {
     case JobResult::kNoAnswer: return kErrNoAnswer;
     case JobResult::kConversionRefused: return kErrConversion;
+    // A job that never reached the ECR is not printed: it must not end with
+    // FINESCO.
+    case JobResult::kLinkSetupFailed: return kErrLinkSetup;
+    case JobResult::kCommandFileMissing: return kErrNoCommandFile;
     default: return "";
   }
 }

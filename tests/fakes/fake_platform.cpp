@@ -265,6 +265,7 @@ bool FakeFileSystem::IsDirectory(const std::string& path) {
 }
 
 bool FakeFileSystem::Remove(const std::string& path) {
+  if (beforeRemove) beforeRemove(path);
   ++removeCalls[path];
   auto it = removeFailures.find(path);
   if (it != removeFailures.end() && it->second != 0) {

@@ -195,6 +195,8 @@ class FakeFileSystem : public FileSystem {
   void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }
   std::map<std::string, int> removeFailures;
   std::map<std::string, int> removeCalls;
+  // Called before each Remove() with its path.
+  std::function<void(const std::string&)> beforeRemove;
 };
 
 // ---------------------------------------------------------------------------

@@ -35,7 +35,8 @@ TEST(Dump, RtAndMfEcrs) {
     r.ctx.ui.footerRt.value = rt ? 0 : 1;
     r.ctx.ui.paymentsIndex = 2;
     r.ctx.dump.tenderFamily = "ST";
-    r.Put("SR_ERR", "old\r\n", slot);
+    r.Put("SR_ERR", "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n", slot);
+    r.Put("SR_ERR", "E520: left by a job\r\n", 3);  // not the dump's: it stays
     // MF: the last 8 of a short identification.
     r.answers = {{"48F", rt ? "48F6" : "48F0"},
                  {"47F", rt ? "47F12345678X99MZT123456" : "47F" + std::string(16, '9')},
@@ -48,6 +49,7 @@ TEST(Dump, RtAndMfEcrs) {
     EXPECT_EQ(r.ctx.ui.footerRt.value, rt ? 1 : 0);
     EXPECT_EQ(r.Read("SR_MATR", slot), rt ? Matr("99MZT123456", "Stato: RT") : Matr("12345678", "Stato: MF"));
     EXPECT_FALSE(r.ctx.dump.pending[slot - 1] || r.Has("SR_ERR", slot));
+    EXPECT_EQ(r.Read("SR_ERR", 3), "E520: left by a job\r\n");
     EXPECT_EQ(r.ctx.ui.dumpText[slot - 1], "DUMP ESEGUITO");
     EXPECT_EQ(r.fp.serial.portNumber, slot);
     EXPECT_EQ(r.DataFile("tracedump.txt").find("<-->  <-- 12345678X99MZT123456\r\n") != std::string::npos, rt);
@@ -61,19 +63,22 @@ TEST(Dump, RtAndMfEcrs) {
 }
 
 // An echo-only or missing answer to the serial request is a failure, not an
-// empty serial number.
+// empty serial number; so is an ECR that answers nothing at all, and the job
+// waiting for the dump gets the dump's error.
 TEST(Dump, SerialRequestEchoedOnlyOrUnansweredFailsTheDump) {
-  for (const char* answer : {"41F", ""}) {
+  for (const char* answer : {"41F", "", "mute"}) {
     Rig r;
     r.ctx.ui.windowShown = true;
     r.Put("SR_START", "");
-    r.answers["41F"] = answer;
+    const bool mute = std::string(answer) == "mute";
+    r.answers["41F"] = mute ? "" : answer;
     // With the status request unanswered too, no identification is asked.
     const bool silent = *answer == '\0';
     if (silent) r.answers["48F"] = "";
+    if (mute) r.echoUnknown = false;
     StartDump(r.ctx, 1);
     const auto& w = r.fp.serial.writes;
-    EXPECT_EQ(std::count(w.begin(), w.end(), "47F"), silent ? 0 : 1) << answer;
+    EXPECT_EQ(std::count(w.begin(), w.end(), "47F"), silent || mute ? 0 : 1) << answer;
     EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
     EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO") || r.Has("SR_MATR"));
     EXPECT_TRUE(r.ctx.dump.pending[0]) << answer;

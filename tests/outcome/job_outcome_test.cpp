@@ -20,8 +20,12 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
        "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n", true, false, false},
       {-11, true, false, "KOLIBRA TERMINATO : ERRORE DI CONVERSIONE FILE DI INPUT",
        "E511: Errore di conversione del file di input\r\n", true, false, false},
-      {-12, true, false, "KOLIBRA TERMINATO : ", "", true, false, true},
-      {-100, true, true, "KOLIBRA TERMINATO : ", "old\r\n", true, false, false},
+      // Never reached the ECR: an error file, never FINESCO.
+      {-12, true, false, "KOLIBRA TERMINATO : ",
+       "E512: Collegamento con l'Ecr non riuscito: controllare porta seriale o connessione di rete\r\n", true,
+       false, false},
+      {-100, true, true, "KOLIBRA TERMINATO : ", "E506: Trasmissione non avvenuta: file di input non presente\r\n",
+       true, false, false},
       {0, false, false, "", "", true, true, false},  // not busy: no file touched
   };
   for (const auto& c : cases) {
@@ -36,6 +40,12 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       r.ctx.ui.status = r.ctx.ui.ecrMessage = "before";
       r.ctx.ui.testButtonEnabled = false;
       r.ctx.cycle.jobBusy = c.busy;
+      // The result file is there when the calling application sees the
+      // start file go.
+      bool resultBeforeStartGone = false;
+      r.fp.fs.beforeRemove = [&](const std::string& path) {
+        if (path == r.File("SR_START", 3)) resultBeforeStartGone = r.Has("FINESCO", 3) || r.Has("SR_ERR", 3);
+      };
       ReportJobOutcome(r.ctx, static_cast<JobResult>(c.code));
       const bool written = shown && *c.status;
       EXPECT_EQ(r.ctx.ui.status, written ? c.status : "before");
@@ -44,6 +54,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       EXPECT_EQ(r.Has("SR_DATI", 3), c.dati);
       EXPECT_EQ(r.Has("SR_START", 3), c.start);
       EXPECT_EQ(r.Has("FINESCO", 3), c.finesco);
+      EXPECT_EQ(resultBeforeStartGone, !c.start);
       EXPECT_FALSE(r.ctx.cycle.jobBusy);
       EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterJob);
       EXPECT_TRUE(r.PauseTickArmed());
