@@ -5,6 +5,7 @@
 #include "core/job_files.h"
 #include "app/run_job.h"
 #include "core/file_util.h"
+#include "core/job_journal.h"
 #include "core/poll_timer.h"
 #include "outcome/dump.h"
 #include "outcome/job_outcome.h"
@@ -20,14 +21,23 @@ constexpr int32_t kShortestIntervalMs = 100;
 constexpr int32_t kLongestIntervalMs = 60000;
 constexpr int16_t kTickCounterWrap = 30000;
 
-// A job on a slot that takes none (switched off by the operator, by a dump
-// on another slot, or without a port) is answered once: E502, and its start
-// file goes.
-void RefuseJobOnSwitchedOffSlot(AppContext& ctx, int16_t slot) {
-  if (!ctx.platform.fs.Exists(JobFilePath(ctx, "SR_START", slot))) return;
-  WriteErrorFile(ctx, kErrNoPort, slot);
-  ctx.cycle.currentSlot = slot;
-  DeleteStartFile(ctx);
+// A start file whose job has ended but that could not be deleted: the job
+// is not run again; deleting it is tried once a tick, and the slot takes no
+// job until it is gone. Returns true while such a file is there.
+bool HoldAnsweredStartFile(AppContext& ctx, int16_t slot, const FileInfo& start) {
+  if (!StartFileAnswered(ctx, slot, start)) {
+    ctx.cycle.stuckStartLogged[slot - 1] = false;
+    return false;
+  }
+  const std::string path = JobFilePath(ctx, "SR_START", slot);
+  if (ctx.platform.fs.Remove(path)) {
+    ctx.cycle.stuckStartLogged[slot - 1] = false;
+  } else if (!ctx.cycle.stuckStartLogged[slot - 1]) {
+    ctx.cycle.stuckStartLogged[slot - 1] = true;
+    ctx.platform.notifier.Log("Lavoro gia' eseguito, file di avvio non cancellabile: " + path);
+    AppendJobLog(ctx, "Errore nella Kill di SR_START");
+  }
+  return true;
 }
 
 // Polls nothing while the data directory is gone; says so once.
@@ -90,13 +100,14 @@ void ServeNextJob(AppContext& ctx) {
     cycle.currentSlot = slot;
     const std::string commandPath = JobFilePath(ctx, "SR_DATI", slot);
     const std::string outputPath = JobFilePath(ctx, "SR_OUT", slot);
-    if (ctx.platform.fs.Exists(commandPath)) {
+    // A command file that is a folder, a device, a FIFO or a link is no
+    // command file.
+    if (ctx.platform.fs.Inspect(commandPath).kind == FileKind::kRegular) {
       cycle.commandPath = commandPath;
       ctx.link.outputPath = outputPath;
       found = true;
     } else {
-      WriteErrorFile(ctx, kErrNoCommandFile, slot);
-      DeleteStartFile(ctx);
+      AnswerJobWithError(ctx, slot, kErrNoCommandFile);
     }
   }
   // A termination request that came during a dump of this scan starts nothing.
@@ -106,6 +117,7 @@ void ServeNextJob(AppContext& ctx) {
   }
 
   cycle.jobBusy = true;
+  RecordJobStage(ctx, slot, JobStage::kStarted, cycle.startIdentity);
   SetTrayState(ctx, TrayIcon::kRunning, "Kolibra in esecuzione...");
   if (ctx.ui.windowShown) ShowStatus(ctx, "TRASMISSIONE KOLIBRA IN CORSO ..");
   const JobResult code = RunJob(ctx);
@@ -115,16 +127,25 @@ void ServeNextJob(AppContext& ctx) {
 int16_t FindSlotToServe(AppContext& ctx) {
   FileSystem& fs = ctx.platform.fs;
   for (int16_t n = 1; n <= kSlotCount; ++n) {
-    if (!SlotTakesJobs(ctx, n)) {
-      RefuseJobOnSwitchedOffSlot(ctx, n);
-      continue;
-    }
-    if (!fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
+    const bool takesJobs = SlotTakesJobs(ctx, n);
+    if (takesJobs && !fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
       StartDump(ctx, n);
       continue;
     }
-    ctx.cycle.currentSlot = n;
-    if (!fs.Exists(JobFilePath(ctx, "SR_START", n))) continue;
+    if (takesJobs) ctx.cycle.currentSlot = n;
+    const FileInfo start = fs.Inspect(JobFilePath(ctx, "SR_START", n));
+    if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start)) continue;
+    if (!takesJobs) {
+      // A slot that takes no jobs (switched off by the operator, by a dump on
+      // another slot, or without a port) answers its job once.
+      AnswerJobWithError(ctx, n, kErrNoPort);
+      continue;
+    }
+    if (start.kind != FileKind::kRegular) {
+      // A folder, device, FIFO or link as start file is answered once.
+      AnswerJobWithError(ctx, n, kErrNoCommandFile);
+      continue;
+    }
     const std::string finesco = JobFilePath(ctx, "FINESCO", n);
     if (fs.Exists(finesco) && !fs.Remove(finesco)) {
       // A stale end-of-receipt file would be read as this job's success.
@@ -132,6 +153,7 @@ int16_t FindSlotToServe(AppContext& ctx) {
     }
     if (fs.Exists(JobFilePath(ctx, "SR_OUT", n))) DeleteOutputFile(ctx);
     ctx.dump.pending[n - 1] = false;
+    ctx.cycle.startIdentity = start.identity;
     return n;
   }
   bool anyPort = false;

@@ -5,6 +5,7 @@
 #include "core/poll_timer.h"
 #include "core/job_files.h"
 #include "app/settings.h"
+#include "core/job_journal.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
@@ -17,11 +18,7 @@ namespace kolibra {
 namespace {
 
 constexpr int kEcrTcpPort = 8000;
-constexpr int64_t kGiveUpPeriodMs = 100;
 constexpr int64_t kMainLoopIdleMs = 3'600'000;
-
-const char* const kStartupFiles[] = {"SR_START", "SR_MATR", "SR_ERR", "SR_DATI", "SR_OUT", "FINESCO"};
-const char* const kShutdownFiles[] = {"SR_MATR", "SR_START", "SR_ERR", "SR_OUT", "FINESCO"};
 
 // Lets events run for ms milliseconds.
 void WaitWithEvents(AppContext& ctx, int64_t ms) {
@@ -66,11 +63,36 @@ void ProbePorts(AppContext& ctx) {
   }
 }
 
-void ClearStaleJobFiles(AppContext& ctx) {
+// Answers the job waiting on a slot that will not run it: one the journal
+// saw start gets E520 (it may have printed), any other E521. A start file
+// whose job already ended only goes. Result files of ended jobs stay for the
+// calling application; the serial-number file goes, so that the ECR is read
+// again.
+void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
   for (int n = 1; n <= kSlotCount; ++n) {
     if (!ctx.cycle.portAvailable[n - 1]) continue;
-    for (const char* base : kStartupFiles) DeleteIfPresent(ctx, JobFileName(base, n));
-    ctx.ui.slotIndicator[n - 1] = kColourGreen;
+    if (ctx.cycle.jobBusy && ctx.cycle.currentSlot == n) continue;  // its own end answers it
+    DeleteIfPresent(ctx, JobFileName("SR_MATR", n));
+    const FileInfo start = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n));
+    if (start.kind == FileKind::kMissing) continue;
+    if (StartFileAnswered(ctx, n, start)) {
+      DeleteIfPresent(ctx, JobFileName("SR_START", n));
+      continue;
+    }
+    const auto& entry = ctx.cycle.journal.slots[n - 1];
+    const bool interrupted = startingUp && (ctx.cycle.journal.unreadable ||
+                                            (entry && entry->stage != JobStage::kDone &&
+                                             entry->startIdentity == start.identity));
+    ctx.platform.notifier.Log(std::string(interrupted ? "Lavoro interrotto" : "Lavoro non eseguito") +
+                              " sulla porta " + std::to_string(n));
+    AnswerJobWithError(ctx, n, interrupted ? kErrUncertain : kErrNotRun);
+  }
+}
+
+void ClearStaleJobFiles(AppContext& ctx) {
+  AnswerWaitingJobs(ctx, true);
+  for (int n = 1; n <= kSlotCount; ++n) {
+    if (ctx.cycle.portAvailable[n - 1]) ctx.ui.slotIndicator[n - 1] = kColourGreen;
   }
 }
 
@@ -81,19 +103,6 @@ void StartNetworkConnection(AppContext& ctx) {
   socket.SetRemoteHost(ctx.ui.remoteIp);
   socket.SetRemotePort(ctx.link.remotePort);
   socket.Connect();
-}
-
-// While closing with a job or dump on the link, every wait for the ECR is
-// ended at once so that the run winds down through its normal failure path.
-void CreateGiveUpTimer(AppContext& ctx) {
-  if (ctx.cycle.giveUpTimer >= 0) return;
-  ctx.cycle.giveUpTimer = ctx.platform.loop.CreateTimer([&ctx] {
-    if (ctx.cycle.closing && (ctx.cycle.jobBusy || ctx.dump.inProgress)) {
-      ctx.link.timeoutFlag = true;
-    } else {
-      ctx.platform.loop.SetTimer(ctx.cycle.giveUpTimer, kGiveUpPeriodMs, false);
-    }
-  });
 }
 
 }  // namespace
@@ -111,6 +120,7 @@ bool StartDriver(AppContext& ctx, const DriverOptions& options) {
   }
   if (!settingsDir.empty()) ctx.settingsDir = settingsDir;
   if (ctx.settingsDir.empty()) ctx.settingsDir = ctx.platform.system.ProgramFolder();
+  LoadJournal(ctx);
   if (options.ecrPort > 0) ctx.link.remotePort = options.ecrPort;
   if (ctx.link.remotePort <= 0) ctx.link.remotePort = kEcrTcpPort;
 
@@ -130,7 +140,6 @@ bool StartDriver(AppContext& ctx, const DriverOptions& options) {
   AddTrayIcon(ctx);
   StartNetworkConnection(ctx);
 
-  CreateGiveUpTimer(ctx);
   InstallPollTimer(ctx);
   ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, true);
   ctx.platform.notifier.Log("Kolibra " + VersionText() + " avviato, cartella dati " + ctx.dataDir);
@@ -148,11 +157,9 @@ void RequestShutdown(AppContext& ctx) {
   cycle.closing = true;
   EnablePollTimer(ctx, false);
   if (cycle.jobBusy || ctx.dump.inProgress) {
-    cycle.closedWhileBusy = true;
-    ctx.link.timeoutFlag = true;
-    if (cycle.giveUpTimer >= 0) {
-      ctx.platform.loop.SetTimer(cycle.giveUpTimer, kGiveUpPeriodMs, true);
-    }
+    // The run on the link ends by its own rules (its time-outs bound it):
+    // cutting its waits short could send a line again or leave a receipt
+    // half done.
     ctx.platform.notifier.Log("Chiusura richiesta: attesa della fine del lavoro in corso");
   }
   // Wakes the main loop, which runs the shutdown once nothing is running.
@@ -167,25 +174,11 @@ void ShutDown(AppContext& ctx) {
   ctx.ui.windowShown = false;
   ctx.platform.notifier.Log(" Chiusura programma Kolibra in corso ...");
   WaitWithEvents(ctx, 1000);
-
-  if (cycle.jobBusy || ctx.dump.inProgress || cycle.closedWhileBusy) {
-    // A job or dump was on the link: its files stay as its own end left them.
-    if (cycle.jobBusy || ctx.dump.inProgress) {
-      ctx.link.timeoutFlag = true;
-      WaitWithEvents(ctx, 2000);
-    }
-    SaveSettings(ctx);
-  } else {
-    for (int16_t n = 1; n <= kSlotCount; ++n) {
-      if (!cycle.portAvailable[n - 1]) continue;
-      cycle.currentSlot = n;
-      for (const char* base : kShutdownFiles) DeleteIfPresent(ctx, JobFileName(base, n));
-    }
-    SaveSettings(ctx);
-  }
+  // Runs once no job or dump is on the link: jobs still waiting are answered.
+  AnswerWaitingJobs(ctx, false);
+  SaveSettings(ctx);
   CloseSerialPort(ctx);
   ctx.platform.socket.Close();
-  if (cycle.giveUpTimer >= 0) ctx.platform.loop.SetTimer(cycle.giveUpTimer, kGiveUpPeriodMs, false);
   cycle.ended = true;
   ctx.platform.notifier.Log("Kolibra terminato");
 }

@@ -8,6 +8,7 @@
 
 #include "core/link_state.h"
 #include "core/dump_state.h"
+#include "core/job_journal.h"
 #include "platform/platform.h"
 #include "core/operator_state.h"
 
@@ -32,9 +33,11 @@ struct JobCycleState {
   EventLoop::TimerId pollTimer = -1;  // polling timer
   bool dataDirMissing = false;    // the data directory vanished (logged once)
   bool shutdownRequested = false; // a termination request waits to be served
-  bool closedWhileBusy = false;   // it came while a job or dump was running
   bool ended = false;             // shutdown has run; the main loop stops
-  EventLoop::TimerId giveUpTimer = -1;  // keeps the time-out flag raised while closing
+  JobJournal journal;
+  std::string startIdentity;      // identity of the running job's start file
+  // A start file that was answered but could not be deleted has been logged.
+  std::array<bool, kSlotCount> stuckStartLogged{};
 };
 
 struct AppContext {

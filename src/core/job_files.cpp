@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/file_util.h"
+#include "core/job_journal.h"
 
 namespace kolibra {
 
@@ -90,6 +91,26 @@ void AppendJobLog(AppContext& ctx, const std::string& text) {
   const std::string path = JoinPath(ctx.dataDir, "LOGFILE.TXT");
   const std::string line = LogStamp(ctx.platform.loop.LocalTime()) + " " + text + "\r\n";
   if (!AppendToFile(path, line)) ctx.platform.notifier.Log(text);
+}
+
+void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
+  if (!ValidSlot(slot)) return;
+  FileSystem& fs = ctx.platform.fs;
+  const std::string identity = fs.Inspect(JobFilePath(ctx, "SR_START", slot)).identity;
+  for (const char* stale : {"FINESCO", "SR_OUT"}) {
+    const std::string path = JobFilePath(ctx, stale, slot);
+    if (fs.Exists(path) && !fs.Remove(path)) ctx.platform.notifier.Log("Impossibile cancellare " + path);
+  }
+  WriteErrorFile(ctx, text, slot);
+  ctx.cycle.currentSlot = static_cast<int16_t>(slot);
+  DeleteStartFile(ctx);
+  RecordJobStage(ctx, slot, JobStage::kDone, identity);
+}
+
+bool StartFileAnswered(const AppContext& ctx, int slot, const FileInfo& start) {
+  if (!ValidSlot(slot) || start.kind == FileKind::kMissing) return false;
+  const auto& entry = ctx.cycle.journal.slots[slot - 1];
+  return entry && entry->stage == JobStage::kDone && entry->startIdentity == start.identity;
 }
 
 void DeleteErrorFile(AppContext& ctx) { KillJobFile(ctx, "SR_ERR", "Errore nella Kill di SR_ERR"); }

@@ -28,6 +28,15 @@ void DeleteCommandFile(AppContext& ctx);
 // start file.
 void DeleteStartFile(AppContext& ctx);
 
+// Ends the slot's waiting job without running it: stale result files of an
+// earlier job go, the error file gets text, the start file goes (the command
+// file stays) and the journal records the start file as answered.
+void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text);
+
+// True when the journal says slot's start file (as inspected now) belongs to
+// a job that has already ended: it must not run again.
+bool StartFileAnswered(const AppContext& ctx, int slot, const FileInfo& start);
+
 // Appends "<date> <time> <text>" (CR LF) to LOGFILE.TXT in the data directory.
 void AppendJobLog(AppContext& ctx, const std::string& text);
 

@@ -1,6 +1,7 @@
 #include "outcome/job_outcome.h"
 
 #include "core/job_files.h"
+#include "core/job_journal.h"
 #include "core/messages.h"
 #include "core/poll_timer.h"
 #include "core/operator_events.h"
@@ -48,6 +49,8 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
       if (!text.empty()) WriteErrorFile(ctx, text, ctx.cycle.currentSlot);
       DeleteStartFile(ctx);
     }
+    // Recorded whether or not the start file went: the job never runs again.
+    RecordJobStage(ctx, ctx.cycle.currentSlot, JobStage::kDone, ctx.cycle.startIdentity);
     ctx.cycle.jobBusy = false;
   }
 

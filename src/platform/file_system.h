@@ -6,6 +6,16 @@
 
 namespace kolibra {
 
+// What a path names, looked at without following a final symbolic link.
+enum class FileKind { kMissing, kRegular, kDirectory, kLink, kOther };
+
+struct FileInfo {
+  FileKind kind = FileKind::kMissing;
+  // Tells one file apart from another that later takes its name (a file
+  // rewritten in place also changes it); empty when missing.
+  std::string identity;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -14,6 +24,7 @@ class FileSystem {
   // False when the file exists and could not be removed.
   virtual bool Remove(const std::string& path) = 0;
   virtual bool MakeDirectory(const std::string& path) = 0;
+  virtual FileInfo Inspect(const std::string& path) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "app_rig.h"
 
 namespace kolibra {
@@ -109,6 +113,55 @@ TEST(JobCycle, E506AndE502LeaveThePollingRunning) {
     for (int s = 1; s <= 4; ++s) {
       EXPECT_EQ(none.Read("SR_ERR", s), "E502: Nessuna porta di comunicazione disponibile\r\n") << s;
       std::filesystem::remove(none.File("SR_ERR", s));
+    }
+  }
+}
+
+// A start or command file that is not a plain file (a folder, a FIFO, a
+// link) ends its job once with E506; a start file that cannot be deleted
+// after its job never runs the job again, and the slot waits until it goes.
+TEST(JobCycle, JobFilesThatAreNoPlainFilesOrStayAfterTheJobRunOnce) {
+  enum Kind { kStartFolder, kCommandFifo, kCommandLink, kStuckStart };
+  for (Kind kind : {kStartFolder, kCommandFifo, kCommandLink, kStuckStart}) {
+    SCOPED_TRACE(kind);
+    AppRig r;
+    OnlySlots(r, {1});
+    PutJob(r, 1);
+    const std::string start = r.File("SR_START"), dati = r.File("SR_DATI");
+    if (kind == kStartFolder) {
+      std::filesystem::remove(start);
+      std::filesystem::create_directories(start + "/inside");
+    } else if (kind == kCommandFifo) {
+#ifndef _WIN32
+      std::filesystem::remove(dati);
+      ASSERT_EQ(mkfifo(dati.c_str(), 0600), 0);
+#else
+      continue;
+#endif
+    } else if (kind == kCommandLink) {
+      r.Put("target", "SALE,N1,P1000;\r\n");
+      std::filesystem::remove(dati);
+      std::filesystem::create_symlink(r.File("target"), dati);
+    } else {
+      r.fp.fs.FailRemove(start, -1);
+    }
+    r.StartPolling(1000);
+    r.RunUntil(30000);
+    const auto& w = r.fp.serial.writes;
+    EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), kind == kStuckStart ? 1 : 0);
+    EXPECT_EQ(r.Has("SR_ERR"), kind != kStuckStart);
+    if (kind != kStuckStart) {
+      EXPECT_EQ(r.Read("SR_ERR"), "E506: Trasmissione non avvenuta: file di input non presente\r\n");
+    }
+    EXPECT_EQ(r.Has("FINESCO"), kind == kStuckStart);
+    if (kind == kStuckStart) {
+      // Once the file can go, it goes, and the slot takes the next job.
+      r.fp.fs.FailRemove(start, 0);
+      r.RunUntil(32000);
+      EXPECT_FALSE(r.Has("SR_START"));
+      PutJob(r, 1);
+      r.RunUntil(45000);
+      EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), 2);
     }
   }
 }

@@ -164,7 +164,7 @@ TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
   EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
 }
 
-TEST_F(DriverE2E, StartUpAndShutdownClearJobFilesAndSaveSettings) {
+TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   ASSERT_NO_FATAL_FAILURE(StartSim());
   const std::string port = std::to_string(sim_.Port());
   WriteSettings(true, "1000");
@@ -176,9 +176,13 @@ TEST_F(DriverE2E, StartUpAndShutdownClearJobFilesAndSaveSettings) {
   // The old serial-number file goes at start-up and the dump writes a new one.
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").rfind("99MZT", 0) == 0; }, 20000))
       << DriverLog();
+  // The job left waiting by the earlier run is answered, never run: E521,
+  // its start file gone, its command file kept, stale results gone.
   EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
-  EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
-  EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001"));
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), "old");
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
+            "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n");
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001") || fs::exists(data_ / "SR_OUT.001"));
 
   WriteFile(data_ / "SR_DATI.001", "kept");
   int status = driver_.Stop();

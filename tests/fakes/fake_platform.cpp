@@ -280,6 +280,23 @@ bool FakeFileSystem::Remove(const std::string& path) {
   return !ec;
 }
 
+FileInfo FakeFileSystem::Inspect(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(path, ec);
+  FileInfo info;
+  if (ec || !fs::exists(st)) return info;
+  switch (st.type()) {
+    case fs::file_type::regular: info.kind = FileKind::kRegular; break;
+    case fs::file_type::directory: info.kind = FileKind::kDirectory; break;
+    case fs::file_type::symlink: info.kind = FileKind::kLink; break;
+    default: info.kind = FileKind::kOther; break;
+  }
+  const auto size = info.kind == FileKind::kRegular ? fs::file_size(path, ec) : 0;
+  const auto written = fs::last_write_time(path, ec).time_since_epoch().count();
+  info.identity = std::to_string(size) + ":" + std::to_string(written);
+  return info;
+}
+
 bool FakeFileSystem::MakeDirectory(const std::string& path) {
   std::error_code ec;
   fs::create_directory(path, ec);

@@ -190,6 +190,8 @@ class FakeFileSystem : public FileSystem {
   bool IsDirectory(const std::string& path) override;
   bool Remove(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  // The real file's kind; the identity is its size and write time.
+  FileInfo Inspect(const std::string& path) override;
 
   // The next `count` Remove() calls on path fail (-1: every call fails).
   void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }

@@ -13,6 +13,8 @@ class PosixFileSystem : public FileSystem {
   bool Remove(const std::string& path) override;
   // True when the folder exists afterwards.
   bool MakeDirectory(const std::string& path) override;
+  // lstat(); the identity is device, inode, size and change time.
+  FileInfo Inspect(const std::string& path) override;
 };
 
 }  // namespace kolibra
