@@ -2,7 +2,7 @@
 
 #include "core/app_context.h"
 #include "conversion/convert_cli.h"
-#include "platform/posix/posix_platform.h"
+#include "platform/make_platform.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
@@ -139,10 +139,10 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
       break;
   }
 
-  PosixPlatform posix;
-  for (const auto& [slot, path] : cl.serialDevices) posix.serial().SetDevicePath(slot, path);
-  posix.loop().InstallTerminationSignals();
-  AppContext ctx(posix.platform());
+  PlatformOptions platformOptions;
+  platformOptions.serialDevices = cl.serialDevices;
+  const std::unique_ptr<PlatformServices> services = MakePlatform(platformOptions);
+  AppContext ctx(services->platform());
   return RunDriver(ctx, cl.options);
 }
 

@@ -22,10 +22,15 @@ enum SocketState : int {
   kSocketError = 9,
 };
 
-// Error numbers the logic knows; others keep the OS number and description.
+// Error numbers of the error event, the same on every system; an error with
+// none of these numbers keeps the OS number and description.
+constexpr int kSocketErrNetUnreachable = 10051;
 constexpr int kSocketErrAborted = 10053;
+constexpr int kSocketErrReset = 10054;
 constexpr int kSocketErrTimedOut = 10060;
 constexpr int kSocketErrRefused = 10061;
+constexpr int kSocketErrHostUnreachable = 10065;
+constexpr int kSocketErrHostNotFound = 11001;
 
 struct SocketEvents {
   std::function<void()> onConnected;

@@ -81,11 +81,14 @@ void FakeEventLoop::Wait(int64_t deadlineMs) {
     std::fprintf(stderr, "FakeEventLoop: more than 5000000 Wait() calls - runaway loop\n");
     std::abort();
   }
-  maxDepth_ = std::max(maxDepth_, ++depth_);
-  if (posted_.empty()) {
-    int64_t target = std::min(deadlineMs, timers_.NextDue());
+  EventLoopCore::WaitScope scope(core_);
+  maxDepth_ = std::max(maxDepth_, core_.Depth());
+  if (core_.CallsReady()) {
+    core_.RunDeferred();
+  } else {
+    int64_t target = std::min(deadlineMs, core_.NextDue());
     if (!scheduled_.empty()) target = std::min(target, scheduled_.begin()->first.first);
-    if (target == TimerQueue::kNever) {
+    if (target == EventLoopCore::kNever) {
       std::fprintf(stderr, "FakeEventLoop: Wait() forever with nothing scheduled\n");
       std::abort();
     }
@@ -95,19 +98,15 @@ void FakeEventLoop::Wait(int64_t deadlineMs) {
         auto fn = std::move(scheduled_.begin()->second);
         scheduled_.erase(scheduled_.begin());
         if (fn) fn();
-      } else if (timers_.RunDue(now_) == 0) {
-        break;
+      } else {
+        const int deferred = core_.RunDeferred();
+        if (deferred + core_.RunDueTimers() == 0) break;
       }
     }
   }
-  // Posted calls queued before this point run now; calls they post wait for
-  // the next Wait().
-  for (std::size_t n = posted_.size(); n > 0 && !posted_.empty(); --n) {
-    auto fn = std::move(posted_.front());
-    posted_.pop_front();
-    if (fn) fn();
-  }
-  --depth_;
+  // Posted calls this Wait() may run and that were queued before this point
+  // run now; calls they post wait for the next Wait().
+  core_.RunPosted();
 }
 
 void FakeEventLoop::ScheduleTerminate(int64_t atMs) {

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,33 +12,40 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/timer_queue.h"
+#include "platform/event_loop_core.h"
 
 namespace kolibra::fakes {
 
 // ---------------------------------------------------------------------------
 // Virtual clock and event loop.
 //
-// Wait(deadline) first runs posted calls (without moving time) if any are
-// queued; otherwise it advances virtual time to the earliest of the deadline,
-// the next due timer and the next scheduled event, delivers everything due at
-// that instant (scheduled events, then timers, then posted calls) and returns.
+// Wait(deadline) first runs deferred and posted calls (without moving time)
+// if it has any to run; otherwise it advances virtual time to the earliest of
+// the deadline, the next due timer and the next scheduled event, delivers
+// everything due at that instant (scheduled events, then deferred calls and
+// timers, then posted calls) and returns. Posted calls keep the nesting rule
+// of the real loop: a Wait() deeper than the one they were posted in does not
+// run them.
 // SleepBlocking(ms) moves time without delivering anything. A runaway loop
 // (millions of Wait() calls) aborts the test program instead of hanging.
 class FakeEventLoop : public EventLoop {
  public:
   FakeEventLoop();
+  FakeEventLoop(const FakeEventLoop&) = delete;
+  FakeEventLoop& operator=(const FakeEventLoop&) = delete;
 
   int64_t NowMs() override { return now_; }
   CivilTime LocalTime() override;
   CivilTime UtcTime() override;
   void Wait(int64_t deadlineMs) override;
   void SleepBlocking(int64_t ms) override { now_ += ms > 0 ? ms : 0; }
-  TimerId CreateTimer(std::function<void()> onTick) override { return timers_.Create(std::move(onTick)); }
-  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override { timers_.Set(id, intervalMs, enabled, now_); }
-  bool TimerEnabled(TimerId id) override { return timers_.Enabled(id); }
-  int64_t TimerInterval(TimerId id) override { return timers_.Interval(id); }
-  void Post(std::function<void()> fn) override { posted_.push_back(std::move(fn)); }
+  TimerId CreateTimer(std::function<void()> onTick) override { return core_.CreateTimer(std::move(onTick)); }
+  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override { core_.SetTimer(id, intervalMs, enabled); }
+  bool TimerEnabled(TimerId id) override { return core_.TimerEnabled(id); }
+  int64_t TimerInterval(TimerId id) override { return core_.TimerInterval(id); }
+  void Post(std::function<void()> fn) override { core_.Post(std::move(fn)); }
+  // Runs fn inside the next Wait() at any depth, without moving time.
+  void Defer(std::function<void()> fn) { core_.Defer(std::move(fn)); }
   void SetTerminateHandler(std::function<void()> onTerminate) override { onTerminate_ = std::move(onTerminate); }
 
   // --- scripting ---
@@ -55,20 +61,18 @@ class FakeEventLoop : public EventLoop {
 
   // --- observation ---
   int64_t waitCalls() const { return waitCalls_; }
-  std::size_t postedPending() const { return posted_.size(); }
+  std::size_t postedPending() const { return core_.PostedPending(); }
   // Maximum nesting depth of Wait() calls seen (a handler waiting inside Wait).
   int maxWaitDepth() const { return maxDepth_; }
 
  private:
   int64_t now_ = 0;
   int64_t waitCalls_ = 0;
-  int depth_ = 0;
   int maxDepth_ = 0;
-  TimerQueue timers_;
+  EventLoopCore core_{[this] { return now_; }};
   // (time, sequence) -> event
   std::map<std::pair<int64_t, uint64_t>, std::function<void()>> scheduled_;
   uint64_t seq_ = 0;
-  std::deque<std::function<void()>> posted_;
   std::function<void()> onTerminate_;
   int64_t localAtZero_ = 0;  // local civil time (epoch ms) at virtual instant 0
   int utcOffsetMinutes_ = 0;

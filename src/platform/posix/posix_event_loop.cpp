@@ -120,21 +120,6 @@ void PosixEventLoop::SleepBlocking(int64_t ms) {
   while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
 }
 
-EventLoop::TimerId PosixEventLoop::CreateTimer(std::function<void()> onTick) {
-  return timers_.Create(std::move(onTick));
-}
-
-void PosixEventLoop::SetTimer(TimerId id, int64_t intervalMs, bool enabled) {
-  timers_.Set(id, intervalMs, enabled, NowMs());
-}
-
-bool PosixEventLoop::TimerEnabled(TimerId id) { return timers_.Enabled(id); }
-int64_t PosixEventLoop::TimerInterval(TimerId id) { return timers_.Interval(id); }
-
-void PosixEventLoop::Post(std::function<void()> fn) { posted_.Post(std::move(fn), depth_); }
-
-void PosixEventLoop::Defer(std::function<void()> fn) { deferred_.Post(std::move(fn), INT_MAX); }
-
 void PosixEventLoop::SetTerminateHandler(std::function<void()> onTerminate) {
   onTerminate_ = std::move(onTerminate);
 }
@@ -161,16 +146,15 @@ bool PosixEventLoop::HandleWakePipe() {
 }
 
 void PosixEventLoop::Wait(int64_t deadlineMs) {
-  ++depth_;
+  EventLoopCore::WaitScope scope(core_);
   while (Pass(deadlineMs) == 0 && NowMs() < deadlineMs) {
   }
-  --depth_;
 }
 
 int PosixEventLoop::Pass(int64_t deadlineMs) {
   const bool termPending = signalsInstalled_ && g_pendingSignal != 0 && !terminating_;
-  const bool ready = termPending || deferred_.Ready(depth_) || posted_.Ready(depth_);
-  const int64_t nextDue = timers_.NextDue();
+  const bool ready = termPending || core_.CallsReady();
+  const int64_t nextDue = core_.NextDue();
   const int64_t until = nextDue < deadlineMs ? nextDue : deadlineMs;
   const int timeout = ready ? 0 : static_cast<int>(ClampTimeout(until - NowMs()));
 
@@ -220,9 +204,7 @@ int PosixEventLoop::Pass(int64_t deadlineMs) {
     }
   }
 
-  delivered += deferred_.Run(depth_);
-  delivered += timers_.RunDue(NowMs());
-  delivered += posted_.Run(depth_);
+  delivered += core_.Deliver();
   return delivered;
 }
 

@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "platform/event_loop.h"
-#include "platform/timer_queue.h"
+#include "platform/event_loop_core.h"
 
 namespace kolibra {
 
@@ -26,11 +27,11 @@ class PosixEventLoop : public EventLoop {
   CivilTime UtcTime() override;
   void Wait(int64_t deadlineMs) override;
   void SleepBlocking(int64_t ms) override;
-  TimerId CreateTimer(std::function<void()> onTick) override;
-  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override;
-  bool TimerEnabled(TimerId id) override;
-  int64_t TimerInterval(TimerId id) override;
-  void Post(std::function<void()> fn) override;
+  TimerId CreateTimer(std::function<void()> onTick) override { return core_.CreateTimer(std::move(onTick)); }
+  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override { core_.SetTimer(id, intervalMs, enabled); }
+  bool TimerEnabled(TimerId id) override { return core_.TimerEnabled(id); }
+  int64_t TimerInterval(TimerId id) override { return core_.TimerInterval(id); }
+  void Post(std::function<void()> fn) override { core_.Post(std::move(fn)); }
   void SetTerminateHandler(std::function<void()> onTerminate) override;
 
   // Routes SIGTERM and SIGINT to the terminate handler (run inside Wait) and
@@ -51,7 +52,7 @@ class PosixEventLoop : public EventLoop {
   // Runs fn inside the next Wait() at any nesting depth, as an event source
   // that is ready now (used for outcomes known at once, such as a connect
   // refused before it started).
-  void Defer(std::function<void()> fn);
+  void Defer(std::function<void()> fn) { core_.Defer(std::move(fn)); }
 
   // Number of poll() calls made so far (lets tests see that a wait slept).
   int64_t PollCalls() const { return pollCalls_; }
@@ -71,13 +72,10 @@ class PosixEventLoop : public EventLoop {
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
   bool signalsInstalled_ = false;
-  int depth_ = 0;
   int64_t pollCalls_ = 0;
   bool terminating_ = false;  // terminate handler running
   std::function<void()> onTerminate_;
-  TimerQueue timers_;
-  PostedCalls posted_;
-  PostedCalls deferred_;
+  EventLoopCore core_{[this] { return NowMs(); }};
   std::map<WatchId, WatchEntry> watches_;
   WatchId nextWatch_ = 1;
 };

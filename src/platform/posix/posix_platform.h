@@ -2,6 +2,7 @@
 // Platform bundle of references the logic takes.
 #pragma once
 
+#include "platform/make_platform.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_event_loop.h"
 #include "platform/posix/posix_file_system.h"
@@ -12,13 +13,13 @@
 
 namespace kolibra {
 
-class PosixPlatform {
+class PosixPlatform : public PlatformServices {
  public:
   PosixPlatform() = default;
   PosixPlatform(const PosixPlatform&) = delete;
   PosixPlatform& operator=(const PosixPlatform&) = delete;
 
-  Platform& platform() { return platform_; }
+  Platform& platform() override { return platform_; }
 
   // POSIX-only settings and services.
   PosixEventLoop& loop() { return loop_; }

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 namespace kolibra {
 namespace {
@@ -32,27 +31,6 @@ bool BaudCode(int rate, speed_t* code) {
   return false;
 }
 
-// Splits "a,b,c,d" into exactly four fields.
-bool SplitFour(const std::string& text, std::string out[4]) {
-  std::size_t start = 0;
-  for (int i = 0; i < 4; ++i) {
-    const std::size_t comma = text.find(',', start);
-    if (i < 3 && comma == std::string::npos) return false;
-    if (i == 3 && comma != std::string::npos) return false;
-    out[i] = text.substr(start, i < 3 ? comma - start : std::string::npos);
-    start = comma + 1;
-  }
-  return true;
-}
-
-bool AllDigits(const std::string& s) {
-  if (s.empty() || s.size() > 7) return false;
-  for (unsigned char c : s) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 PosixSerialPort::~PosixSerialPort() { Close(); }
@@ -66,22 +44,11 @@ std::string PosixSerialPort::DevicePath(int portNumber) const {
 bool PosixSerialPort::Configure(int portNumber, const std::string& settings) {
   if (IsOpen()) return false;
   if (portNumber < 1 || portNumber > kMaxPortNumber) return false;
-  std::string f[4];
-  if (!SplitFour(settings, f)) return false;
-  if (!AllDigits(f[0])) return false;
-  const int baud = std::atoi(f[0].c_str());
+  const std::optional<SerialSettings> line = ParseSerialSettings(settings);
   speed_t code;
-  if (!BaudCode(baud, &code)) return false;
-  if (f[1].size() != 1) return false;
-  const char parity = static_cast<char>(f[1][0] & ~0x20);  // ASCII upper case
-  if (parity != 'N' && parity != 'E' && parity != 'O') return false;
-  if (f[2] != "7" && f[2] != "8") return false;
-  if (f[3] != "1" && f[3] != "2") return false;
+  if (!line || !BaudCode(line->baud, &code)) return false;
   port_ = portNumber;
-  baud_ = baud;
-  parity_ = parity;
-  dataBits_ = f[2][0] - '0';
-  stopBits_ = f[3][0] - '0';
+  line_ = *line;
   return true;
 }
 
@@ -92,7 +59,7 @@ bool PosixSerialPort::Open() {
   if (fd < 0) return false;
   struct termios tio;
   speed_t code = B9600;
-  BaudCode(baud_, &code);
+  BaudCode(line_.baud, &code);
   if (tcgetattr(fd, &tio) != 0) {
     close(fd);
     return false;
@@ -100,9 +67,9 @@ bool PosixSerialPort::Open() {
   cfmakeraw(&tio);
   tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP);
   tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-  tio.c_cflag |= CLOCAL | CREAD | (dataBits_ == 7 ? CS7 : CS8);
-  if (parity_ != 'N') tio.c_cflag |= PARENB | (parity_ == 'O' ? PARODD : 0);
-  if (stopBits_ == 2) tio.c_cflag |= CSTOPB;
+  tio.c_cflag |= CLOCAL | CREAD | (line_.dataBits == 7 ? CS7 : CS8);
+  if (line_.parity != 'N') tio.c_cflag |= PARENB | (line_.parity == 'O' ? PARODD : 0);
+  if (line_.stopBits == 2) tio.c_cflag |= CSTOPB;
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0 ||

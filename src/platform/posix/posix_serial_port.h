@@ -7,6 +7,7 @@
 
 #include "platform/posix/posix_event_loop.h"
 #include "platform/serial_port.h"
+#include "platform/serial_settings.h"
 
 namespace kolibra {
 
@@ -19,10 +20,9 @@ class PosixSerialPort : public SerialPort {
   PosixSerialPort(const PosixSerialPort&) = delete;
   PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
-  // Settings text: "<baud>,<parity>,<data bits>,<stop bits>" with a baud rate
-  // the terminal driver knows (300 to 230400), parity N, E or O, 7 or 8 data
-  // bits, 1 or 2 stop bits. Anything else is refused, as is any change while
-  // the port is open.
+  // Settings text as ParseSerialSettings reads it, with a baud rate the
+  // terminal driver knows (300 to 230400). Anything else is refused, as is
+  // any change while the port is open.
   bool Configure(int portNumber, const std::string& settings) override;
   // Opens the configured port's device. While open, the loop wakes when input
   // arrives; after such a wake-up it waits for ReadAll before it watches
@@ -49,10 +49,7 @@ class PosixSerialPort : public SerialPort {
   PosixEventLoop& loop_;
   std::map<int, std::string> devices_;
   int port_ = 1;
-  int baud_ = 9600;
-  char parity_ = 'N';
-  int dataBits_ = 8;
-  int stopBits_ = 1;
+  SerialSettings line_;
   int fd_ = -1;
   PosixEventLoop::WatchId watch_ = 0;
   bool hungUp_ = false;  // the device reported end of input (a closed pty)

@@ -51,13 +51,13 @@ int SocketErrorNumber(int err) {
     case ECONNRESET:
       return kSocketErrReset;
     case ENETUNREACH:
-      return 10051;
+      return kSocketErrNetUnreachable;
     case ETIMEDOUT:
       return kSocketErrTimedOut;
     case ECONNREFUSED:
       return kSocketErrRefused;
     case EHOSTUNREACH:
-      return 10065;
+      return kSocketErrHostUnreachable;
     default:
       return err;
   }

@@ -21,9 +21,6 @@
 
 namespace kolibra {
 
-constexpr int kSocketErrReset = 10054;
-constexpr int kSocketErrHostNotFound = 11001;
-
 // The number and description reported for an errno value.
 int SocketErrorNumber(int err);
 std::string SocketErrorText(int err);

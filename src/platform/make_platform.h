@@ -1,0 +1,32 @@
+// The composition root of the platform seam: builds the implementations of
+// the system the program was built for and owns them together.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kolibra {
+
+struct PlatformOptions {
+  // Port number (COMn) -> device path, where serial devices are named by
+  // path; ignored where COMn is itself the device name.
+  std::vector<std::pair<int, std::string>> serialDevices;
+  // Whether termination requests (SIGTERM and SIGINT, a console close) reach
+  // the loop's terminate handler. Only one loop of a process may take them.
+  bool handleTerminationSignals = true;
+};
+
+// Owns the platform's services; the bundle lives as long as this object.
+class PlatformServices {
+ public:
+  virtual ~PlatformServices() = default;
+  virtual Platform& platform() = 0;
+};
+
+std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options);
+
+}  // namespace kolibra

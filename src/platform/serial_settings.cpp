@@ -1,0 +1,48 @@
+#include "platform/serial_settings.h"
+
+#include <charconv>
+
+namespace kolibra {
+namespace {
+
+// Splits "a,b,c,d" into exactly four fields.
+bool SplitFour(const std::string& text, std::string out[4]) {
+  std::size_t start = 0;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t comma = text.find(',', start);
+    if (i < 3 && comma == std::string::npos) return false;
+    if (i == 3 && comma != std::string::npos) return false;
+    out[i] = text.substr(start, i < 3 ? comma - start : std::string::npos);
+    start = comma + 1;
+  }
+  return true;
+}
+
+bool AllDigits(const std::string& s) {
+  if (s.empty() || s.size() > 7) return false;
+  for (unsigned char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<SerialSettings> ParseSerialSettings(const std::string& text) {
+  std::string f[4];
+  if (!SplitFour(text, f)) return std::nullopt;
+  SerialSettings s;
+  if (!AllDigits(f[0])) return std::nullopt;
+  // Seven digits at most: always fits, and from_chars takes no locale.
+  std::from_chars(f[0].data(), f[0].data() + f[0].size(), s.baud);
+  if (f[1].size() != 1) return std::nullopt;
+  s.parity = static_cast<char>(f[1][0] & ~0x20);  // ASCII upper case
+  if (s.parity != 'N' && s.parity != 'E' && s.parity != 'O') return std::nullopt;
+  if (f[2] != "7" && f[2] != "8") return std::nullopt;
+  if (f[3] != "1" && f[3] != "2") return std::nullopt;
+  s.dataBits = f[2][0] - '0';
+  s.stopBits = f[3][0] - '0';
+  return s;
+}
+
+}  // namespace kolibra

@@ -1,0 +1,213 @@
+// Timers, posted and deferred calls as every event loop delivers them.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/event_loop_core.h"
+
+namespace kolibra {
+namespace {
+
+using Log = std::vector<std::string>;
+
+// A timer queue driven by hand: each handler logs "<name>@<now>".
+struct TimerRig {
+  TimerQueue q;
+  int64_t now = 0;
+  Log log;
+
+  TimerQueue::TimerId Add(const std::string& name, int64_t intervalMs, std::function<void()> then = {}) {
+    const auto id = q.Create([this, name, then] {
+      log.push_back(name + "@" + std::to_string(now));
+      if (then) then();
+    });
+    q.Set(id, intervalMs, true, now);
+    return id;
+  }
+  void Run(int64_t at) {
+    now = at;
+    q.RunDue(at);
+  }
+};
+
+struct TimerCase {
+  const char* name;
+  std::function<void(TimerRig&)> script;
+  Log want;
+};
+
+TEST(TimerQueueTest, Table) {
+  const TimerCase cases[] = {
+      {"earliest due first, ties in creation order",
+       [](TimerRig& r) {
+         const auto a = r.Add("a", 0);
+         const auto b = r.Add("b", 0);
+         const auto c = r.Add("c", 0);
+         r.q.Set(c, 20, true, 0);
+         r.q.Set(a, 30, true, 0);
+         r.q.Set(b, 20, true, 0);
+         r.Run(60);
+         r.Run(79);
+         r.Run(80);
+       },
+       {"b@60", "c@60", "a@60", "b@80", "c@80"}},
+      {"a late timer ticks once and its period restarts from then",
+       [](TimerRig& r) {
+         r.Add("a", 10);
+         r.Run(35);
+         r.Run(44);
+         r.Run(45);
+       },
+       {"a@35", "a@45"}},
+      {"an interval of 0 or less never ticks, enabled or not",
+       [](TimerRig& r) {
+         const auto a = r.Add("a", 0);
+         r.Add("b", -5);
+         if (r.q.NextDue() == TimerQueue::kNever) r.log.push_back("never");
+         if (r.q.Enabled(a) && r.q.Interval(a) == 0) r.log.push_back("enabled, 0");
+         r.Run(100000);
+       },
+       {"never", "enabled, 0"}},
+      {"a handler disables a timer due at the same instant",
+       [](TimerRig& r) {
+         TimerQueue::TimerId b = -1;
+         r.Add("a", 10, [&r, &b] { r.q.Set(b, 10, false, r.now); });
+         b = r.Add("b", 10);
+         r.Run(10);
+         r.Run(20);
+       },
+       {"a@10", "a@20"}},
+      {"a handler restarts a timer due at the same instant: a full period from then",
+       [](TimerRig& r) {
+         TimerQueue::TimerId b = -1;
+         bool once = false;
+         r.Add("a", 10, [&] {
+           if (!once) r.q.Set(b, 15, true, r.now);
+           once = true;
+         });
+         b = r.Add("b", 10);
+         r.Run(10);
+         r.Run(20);
+         r.Run(25);
+       },
+       {"a@10", "a@20", "b@25"}},
+      {"a wait inside a handler ticks other timers, never the handler's own",
+       [](TimerRig& r) {
+         r.Add("a", 10, [&r] {
+           if (r.now == 10) r.Run(40);
+         });
+         r.Add("b", 10);
+         r.Run(10);
+         r.Run(40);
+         r.Run(50);
+       },
+       {"a@10", "b@40", "a@40", "a@50", "b@50"}},
+      {"a handler creates timers while the queue runs",
+       [](TimerRig& r) {
+         r.Add("a", 10, [&r] {
+           for (int i = 0; i < 20; ++i) r.Add("n" + std::to_string(i), i == 0 ? 5 : 0);
+         });
+         r.Run(10);
+         r.Run(15);
+       },
+       {"a@10", "n0@15"}},
+  };
+  for (const TimerCase& c : cases) {
+    TimerRig rig;
+    c.script(rig);
+    EXPECT_EQ(rig.log, c.want) << c.name;
+  }
+}
+
+// An event loop core with a hand-moved clock; Wait() is one delivery pass
+// one level deeper than the caller, and logs "|" when it returns.
+struct CoreRig {
+  int64_t now = 0;
+  EventLoopCore core{[this] { return now; }};
+  Log log;
+
+  std::function<void()> Note(const std::string& text) {
+    return [this, text] { log.push_back(text); };
+  }
+  void Wait() {
+    {
+      EventLoopCore::WaitScope scope(core);
+      core.Deliver();
+    }
+    log.push_back("|");
+  }
+};
+
+struct CoreCase {
+  const char* name;
+  std::function<void(CoreRig&)> script;
+  Log want;
+};
+
+TEST(EventLoopCoreTest, PostedAndDeferredCallsTable) {
+  const CoreCase cases[] = {
+      {"one pass: deferred calls, then due timers, then posted calls",
+       [](CoreRig& r) {
+         r.core.SetTimer(r.core.CreateTimer(r.Note("timer")), 10, true);
+         r.core.Post(r.Note("posted"));
+         r.core.Defer(r.Note("deferred"));
+         r.now = 10;
+         r.Wait();
+       },
+       {"deferred", "timer", "posted", "|"}},
+      {"a call posted by a handler is not run by a wait nested in that handler",
+       [](CoreRig& r) {
+         r.core.Post([&r] {
+           r.core.Post(r.Note("posted"));
+           r.log.push_back(r.core.CallsReady() ? "ready" : "idle");
+           r.Wait();
+           r.log.push_back("handler end");
+         });
+         r.Wait();
+         r.Wait();
+       },
+       {"ready", "|", "handler end", "|", "posted", "|"}},
+      {"calls posted while the queue runs wait for the next wait",
+       [](CoreRig& r) {
+         r.core.Post([&r] {
+           r.log.push_back("first");
+           r.core.Post(r.Note("second"));
+         });
+         r.Wait();
+         r.Wait();
+       },
+       {"first", "|", "second", "|"}},
+      {"a call posted outside any wait runs only in an outermost wait",
+       [](CoreRig& r) {
+         r.core.Post(r.Note("posted"));
+         {
+           EventLoopCore::WaitScope outer(r.core);
+           r.Wait();
+         }
+         r.Wait();
+       },
+       {"|", "posted", "|"}},
+      {"deferred calls run at any depth, in order",
+       [](CoreRig& r) {
+         r.core.Post([&r] {
+           r.core.Defer(r.Note("deferred 1"));
+           r.core.Defer(r.Note("deferred 2"));
+           r.Wait();
+           r.log.push_back("handler end");
+         });
+         r.Wait();
+       },
+       {"deferred 1", "deferred 2", "|", "handler end", "|"}},
+  };
+  for (const CoreCase& c : cases) {
+    CoreRig rig;
+    c.script(rig);
+    EXPECT_EQ(rig.log, c.want) << c.name;
+    EXPECT_EQ(rig.core.Depth(), 0) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace kolibra
