@@ -139,6 +139,26 @@ bool HasChequeMarker(std::string_view line) {
   return false;
 }
 
+// Keys of the fields that the handlers and the line converter read as a
+// price, quantity, amount or percentage of the record. The record format
+// gives none of them a sign: returns and discounts have records and flags of
+// their own.
+std::string_view AmountKeys(std::string_view line) {
+  for (const char* k : {"SALE", "PLUD"}) {
+    if (StartsWithNoCase(line, k)) return "PQ";
+  }
+  for (const char* k : {"TEND", "TICK"}) {
+    if (StartsWithNoCase(line, k)) return "VQ";
+  }
+  for (const char* k : {"ADDS", "DISC", "MAGG", "DOST", "MOST"}) {
+    if (StartsWithNoCase(line, k)) return "V%";
+  }
+  for (const char* k : {"BANC", "CARD", "CRED", "CASH"}) {
+    if (StartsWithNoCase(line, k)) return "V";
+  }
+  return HasChequeMarker(line) ? "V" : "";
+}
+
 // The output list with the "938F" lines of the credit records in front.
 std::vector<std::string> TakeOutput(ConversionState& state) {
   if (state.leadingCreditFunctions == 0) return std::move(state.output);
@@ -159,6 +179,10 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
   const std::string line = rawLine.find("OPFS") == std::string::npos
                                ? NormalizeRecordLine(rawLine, kRecordTextWidth)
                                : rawLine;
+  // A negative amount means nothing in the record format: the digit clean-up
+  // would silently make it positive, and on a line that skips the normalizer
+  // the sign would reach the ECR.
+  if (HasNegativeField(rawLine, AmountKeys(line))) return LineOutcome::kRefuse;
   state.percent = ContainsNoCase(line, ",%");
 
   auto keyword = [&line](std::string_view key) { return StartsWithNoCase(line, key); };
