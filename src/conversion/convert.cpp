@@ -176,9 +176,15 @@ enum class LineOutcome { kDone, kRefuse };
 // converter for a record that produced nothing.
 LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
   state.lineResult.clear();
-  const std::string line = rawLine.find("OPFS") == std::string::npos
-                               ? NormalizeRecordLine(rawLine, kRecordTextWidth)
-                               : rawLine;
+  std::string line;
+  if (rawLine.find("OPFS") == std::string::npos) {
+    line = NormalizeRecordLine(rawLine, kRecordTextWidth);
+  } else {
+    // Without the normalizer's digit clean-up the values of such a line go
+    // out as they are, unquoted ones too: no control byte may come with them.
+    line = rawLine;
+    std::replace_if(line.begin(), line.end(), IsControlByte, ' ');
+  }
   // A negative amount means nothing in the record format: the digit clean-up
   // would silently make it positive, and on a line that skips the normalizer
   // the sign would reach the ECR.

@@ -4,22 +4,22 @@
 #include <string>
 #include <string_view>
 
+#include "conversion/text_util.h"
+
 namespace kolibra {
 
 // A text parameter: the text between double quotes. A double quote inside the
 // text would end the parameter early and send the rest to the ECR as
-// commands, so it is sent as an apostrophe. A control byte (below 0x20, or
-// DEL) would reach the link as STX, ETX, XON, XOFF and the like, so it is sent
-// as a blank. Bytes from 0x80 up are code-page letters and pass unchanged.
+// commands, so it is sent as an apostrophe. A control byte would reach the
+// link as one, so it is sent as a blank.
 inline std::string QuoteText(std::string_view text) {
   std::string r;
   r.reserve(text.size() + 2);
   r.push_back('"');
   for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
     if (c == '"') {
       r.push_back('\'');
-    } else if (u < 0x20 || u == 0x7f) {
+    } else if (IsControlByte(c)) {
       r.push_back(' ');
     } else {
       r.push_back(c);
