@@ -216,9 +216,14 @@ bool HasNegativeField(std::string_view line, std::string_view keys) {
         line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
     if (field.empty() || field.find(':') != std::string_view::npos) continue;
     if (keys.find(UpperAscii(field[0])) == std::string_view::npos) continue;
-    std::string_view value = TrimBlanks(field.substr(1));
+    // Blanks and tabs may stand around the minus: the clean-up drops them too.
+    auto skipBlanks = [](std::string_view s) {
+      while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+      return s;
+    };
+    std::string_view value = skipBlanks(field.substr(1));
     if (value.empty() || value[0] != '-') continue;
-    value = TrimBlanks(value.substr(1));
+    value = skipBlanks(value.substr(1));
     bool point = false;
     for (const char c : value) {
       if (c == '.' && !point) {

@@ -64,7 +64,7 @@ TEST(NormalizeRecordLine, RewritesRecords) {
 
 TEST(HasNegativeField, FindsSignsTheCleanUpWouldDrop) {
   const struct { const char* line; bool negative; } cases[] = {
-      {"tend,n1,v -0.01;", true},  {"TEND,V1,V-1;", true},  // any field with the key
+      {"tend,n1,v -0.01;", true},  {"TEND,V\t-\t5;", true},  {"TEND,V1,V-1;", true},  // any field with the key
       {"TEND,V-0.00,V-x,V1-2;", false},  // zero, no number, minus not in front
       {"TEND,N-1,:V-5;", false},  {"TEND,N1:V-5;", false},  // other key; texts
       {"V-5;", false},                                      // the keyword is no field
