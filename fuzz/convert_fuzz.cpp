@@ -42,5 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int16_t result = kolibra::ConvertCommandText(text, lines, env);
   if (result != 0 && result != 1) std::abort();
   if (env.tenderLineCount < 0) std::abort();
+  // No command line may carry a byte the link takes as a control character.
+  for (const std::string& line : lines) {
+    for (const char c : line) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u < 0x20 || u == 0x7f) std::abort();
+    }
+  }
   return 0;
 }

@@ -139,6 +139,26 @@ bool HasChequeMarker(std::string_view line) {
   return false;
 }
 
+// Keys of the fields that the handlers and the line converter read as a
+// price, quantity, amount or percentage of the record. The record format
+// gives none of them a sign: returns and discounts have records and flags of
+// their own.
+std::string_view AmountKeys(std::string_view line) {
+  for (const char* k : {"SALE", "PLUD"}) {
+    if (StartsWithNoCase(line, k)) return "PQ";
+  }
+  for (const char* k : {"TEND", "TICK"}) {
+    if (StartsWithNoCase(line, k)) return "VQ";
+  }
+  for (const char* k : {"ADDS", "DISC", "MAGG", "DOST", "MOST"}) {
+    if (StartsWithNoCase(line, k)) return "V%";
+  }
+  for (const char* k : {"BANC", "CARD", "CRED", "CASH"}) {
+    if (StartsWithNoCase(line, k)) return "V";
+  }
+  return HasChequeMarker(line) ? "V" : "";
+}
+
 // The output list with the "938F" lines of the credit records in front.
 std::vector<std::string> TakeOutput(ConversionState& state) {
   if (state.leadingCreditFunctions == 0) return std::move(state.output);
@@ -156,9 +176,19 @@ enum class LineOutcome { kDone, kRefuse };
 // converter for a record that produced nothing.
 LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
   state.lineResult.clear();
-  const std::string line = rawLine.find("OPFS") == std::string::npos
-                               ? NormalizeRecordLine(rawLine, kRecordTextWidth)
-                               : rawLine;
+  std::string line;
+  if (rawLine.find("OPFS") == std::string::npos) {
+    line = NormalizeRecordLine(rawLine, kRecordTextWidth);
+  } else {
+    // Without the normalizer's digit clean-up the values of such a line go
+    // out as they are, unquoted ones too: no control byte may come with them.
+    line = rawLine;
+    std::replace_if(line.begin(), line.end(), IsControlByte, ' ');
+  }
+  // A negative amount means nothing in the record format: the digit clean-up
+  // would silently make it positive, and on a line that skips the normalizer
+  // the sign would reach the ECR.
+  if (HasNegativeField(rawLine, AmountKeys(line))) return LineOutcome::kRefuse;
   state.percent = ContainsNoCase(line, ",%");
 
   auto keyword = [&line](std::string_view key) { return StartsWithNoCase(line, key); };

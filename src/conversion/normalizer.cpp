@@ -207,6 +207,37 @@ std::string NumberNormalForm(std::string_view value) {
   return out;
 }
 
+bool HasNegativeField(std::string_view line, std::string_view keys) {
+  std::size_t end = line.find(',');
+  while (end != std::string_view::npos) {
+    const std::size_t start = end + 1;
+    end = line.find(',', start);
+    const std::string_view field = TrimBlanks(
+        line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (field.empty() || field.find(':') != std::string_view::npos) continue;
+    if (keys.find(UpperAscii(field[0])) == std::string_view::npos) continue;
+    // Blanks and tabs may stand around the minus: the clean-up drops them too.
+    auto skipBlanks = [](std::string_view s) {
+      while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+      return s;
+    };
+    std::string_view value = skipBlanks(field.substr(1));
+    if (value.empty() || value[0] != '-') continue;
+    value = skipBlanks(value.substr(1));
+    bool point = false;
+    for (const char c : value) {
+      if (c == '.' && !point) {
+        point = true;
+      } else if (!IsDigit(c)) {
+        break;
+      } else if (c != '0') {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 std::string NormalizeRecordLine(std::string_view line, int16_t width) {
   if (line.empty()) return std::string();
 

@@ -17,6 +17,13 @@ inline constexpr int16_t kRecordTextWidth = 30;
 // somewhere. Pure: no state, no side effects.
 std::string NormalizeRecordLine(std::string_view line, int16_t width);
 
+// True when a data field of the record line (split at every "," as the
+// normalizer splits it; text fields, those holding ":", never count) has one
+// of `keys` (ASCII, any letter case) as its key and a negative value: after
+// blanks, "-" and a number with a digit other than 0 ("V-5", "P -0.5", but
+// not "V-0" or "V-x"). The digit clean-up would drop that sign.
+bool HasNegativeField(std::string_view line, std::string_view keys);
+
 // Canonical decimal text of the longest leading decimal number of `value`
 // ("," read as "."): "." separator, no exponent, at most 15 significant
 // digits, no trailing fraction zeros, "0" before a bare fraction; an

@@ -16,6 +16,13 @@ inline char UpperAscii(char c) {
 
 inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// A byte the ECR link would take as a control character (STX, ETX, XON, XOFF
+// and the rest below 0x20, and DEL). Bytes from 0x80 up are code-page letters.
+inline bool IsControlByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
+}
+
 inline void UpperInPlace(std::string& s) {
   for (char& c : s) c = UpperAscii(c);
 }

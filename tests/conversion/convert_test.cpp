@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -29,6 +30,7 @@ ConversionSettings Family(const std::string& code, bool rt = false) {
 struct Outcome {
   int16_t result = -1, count = 0;
   Lines lines, messages;
+  std::string refusal;
 };
 
 Outcome ConvertText(std::string_view text, const ConversionSettings& settings = Family("ZT")) {
@@ -41,6 +43,7 @@ Outcome ConvertText(std::string_view text, const ConversionSettings& settings = 
   r.result = ConvertCommandText(text, r.lines, env);
   r.messages = notifier.messages;
   r.count = env.tenderLineCount;
+  r.refusal = env.refusal;
   return r;
 }
 
@@ -74,12 +77,21 @@ TEST(ConvertCommandText, ConvertsRecordsInOrder) {
        {"938F", "\"RSSMRA80A01H501U\"@39F", "1000H1R", "900H3T"}, 1, Family("AT")},
       {"a double quote in a lottery code cannot end the text early",
        "LOTT,C[AB\"D1234];\r\nSALE,N1,P1;", {"\"AB'D1234\"@39F", "1H1R"}, 0},
+      {"control bytes in texts reach the ECR as blanks, tabs are still removed",
+       "LOTT,C[AB\x03" "D1234];\r\nSALE,N1,P1,:Pa\x02n\te\x13;\r\nPRNT,:a\x11\x84;\r\nCASH,:c\x7f" "d,V1;",
+       {"\"AB D1234\"@39F", "\"PA NE \"1H1R", "\"A \x84\"@", "\"C D\"1H1T"}, 1},
+      {"a line that skips the normalizer carries no control byte in its numbers either",
+       "SALE,N1\x02,P100,:OPFS\x03;\r\nTEND,N1,V5\x11,:OPFS;",
+       {"\"OPFS \"100H1 R", "\"OPFS\"5 H1T"}, 1},
       {"invoice heading; OPNF and CLNF produce nothing in invoice mode",
        "OPFS,N7,:Cliente Uno;\r\nEXTL,:Consegna;\r\nOPNF;\r\nCLNF;\r\nSALE,N1,P100;",
        {"\"0007\"@", "99F", "\"Cliente Uno\"@", "937F", "\"CONSEGNA\"@", "100H1R"}, 0},
       {"a cheque mentioned in a text is not a payment",
        "SALE,N1,P100,:Buono cheque;\r\nPRNT,:Pagato con cheque;\r\nCHEQ,V100;\r\n",
        {"\"BUONO CHEQUE\"100H1R", "\"PAGATO CON CHEQUE\"@", "100H3T"}, 1},
+      {"a minus is kept in texts and dropped from department and tender numbers and zeros",
+       "SALE,N-1,P100,:Pane -1, V-5;\r\nPRNT,:Resto, Q-1;\r\nTEND,N-1,V-0;",
+       {"\"PANE -1\"100H1R", "\"RESTO\"@", "0H1T"}, 1},
       {"blank lines, ignored records, CR without LF, no final line end",
        "\r\n   \r\n;\r\nDATE,:01/01/2024;\r\nCLFS;\r\nLOTT,C1;\r\nSALE,N1,P100;\rTEND,N1;",
        {"100H1R", "1T"}, 1},
@@ -108,6 +120,14 @@ TEST(ConvertCommandText, Refuses) {
       {"SALE,N1,P1;\r\nTEND,N99999;", false, 2}, {"SALE,N1,P99999999.99,Q1000;", false, 1},
       {"TEND,N32767.5;", false, 1},            {"CRED,T40000;", false, 1},
       {"DISP,N99999,:CIAO;", false, 1},        {"BARC,T99999,:123;", false, 1},
+      // Amounts, prices, quantities and percentages have no sign.
+      {"SALE,N1,P1;\r\nSALE,N-1,P-1000,Q-3;", false, 0}, {"PLUD,N1,P1,Q -0.5;", false, 0},
+      {"SALE,N1,P-2.5,Q-2,:OPFS;", false, 0},  // skips the normalizer; -2.5 x -2 is positive
+      {"TEND,N1,V-500;", false, 0},            {"TICK,Q-2,V800;", false, 0},
+      {"BANC,V- 1;", false, 0},                {"CARD,V-.5;", false, 0},
+      {"CHEQ,V-100;", false, 0},               {"CRED,T1,V-900;", false, 0},
+      {"CASH,V-100;", false, 0},               {"ADDS,V-250;", false, 0},
+      {"DISC,%-10;", false, 0},                {"MOST,V-100;", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -116,6 +136,13 @@ TEST(ConvertCommandText, Refuses) {
     EXPECT_EQ(r.messages, c.overflowLine ? Lines{"Errore Conv = Overflow - 6 Line : " +
                                                  std::to_string(c.overflowLine)}
                                          : Lines{});
+    if (c.overflowLine == 0) {
+      // The refusal names the record: here always the last one.
+      const std::size_t last = c.text.rfind('\n');
+      const auto row = std::count(c.text.begin(), c.text.end(), '\n') + 1;
+      EXPECT_EQ(r.refusal, "riga " + std::to_string(row) + " non convertibile: " +
+                               c.text.substr(last == std::string::npos ? 0 : last + 1));
+    }
   }
 
   // The 16-bit tender-line count overflows at its 32768th payment line.

@@ -62,6 +62,16 @@ TEST(NormalizeRecordLine, RewritesRecords) {
   EXPECT_EQ(out.find_first_not_of('0', 21), out.size() - 1);
 }
 
+TEST(HasNegativeField, FindsSignsTheCleanUpWouldDrop) {
+  const struct { const char* line; bool negative; } cases[] = {
+      {"tend,n1,v -0.01;", true},  {"TEND,V\t-\t5;", true},  {"TEND,V1,V-1;", true},  // any field with the key
+      {"TEND,V-0.00,V-x,V1-2;", false},  // zero, no number, minus not in front
+      {"TEND,N-1,:V-5;", false},  {"TEND,N1:V-5;", false},  // other key; texts
+      {"V-5;", false},                                      // the keyword is no field
+  };
+  for (const auto& c : cases) EXPECT_EQ(HasNegativeField(c.line, "VQ"), c.negative) << c.line;
+}
+
 TEST(Numbers, NormalFormTestAndValue) {
   const Case forms[] = {
       {"10.50", "10.5"}, {"abc", "0"}, {".5", "0.5"}, {"1,25", "1.25"}, {"000.000", "0"},

@@ -43,6 +43,8 @@ TEST(SaleRecords, BuildLines) {
       {"SALE,N1,P100,R;", {}, "|9m100H1R"},
       {"SALE,N1,P100,R;", {}, "100H1R", false, true},  // inside a referenced document
       {"SALE,N1,P100,:A\"B\";", {}, "\"A'B'\"100H1R"},
+      // Control bytes in a text go as blanks; code-page letters pass.
+      {"SALE,N1,P100,:\x01" "A\x02\x03\x11\x13\x1f\x7f\x80\xe8\xff;", {}, "\" A      \x80\xe8\xff\"100H1R"},
       {"SALE,N5,:X;", {}, "\"X\"5R"},
   };
   for (const Case& c : cases) {
@@ -75,6 +77,7 @@ TEST(PaymentRecords, BuildTenderLines) {
       {HandleTend, "TEND,N1,Q2;", 0, false, "ZT", "1T"},  // a quantity needs an amount
       {HandleBanc, "BANC,V100;", 0, false, "ZT", "100H3T"}, {HandleCardCheq, "CARD,V1500;", 0, false, "ZT", "1500H3T"},
       {HandleTick, "TICK,:BUONO,Q2,V800;", 0, false, "", "\"BUONO\"2*800H6T"},
+      {HandleTend, "TEND,N1,:A\x13" "B,V5;", 0, false, "ZT", "\"A B\"5H1T"},
       {HandleCred, "CRED,T5,V900;", 0, false, "ZT", "900H4T"},
   };
   for (const Case& c : cases) {
@@ -102,6 +105,8 @@ TEST(OtherRecords, BuildLines) {
   const Case cases[] = {
       {Done<HandleOpfs>, "OPFS,N7,:Cliente Uno,<Via Nuova 1,=Milano,>IT01234567890;", "",
        {"\"0007\"@", "99F", "\"Cliente Uno\"@", "\"Via Nuova 1\"@", "\"Milano\"@", "\"IT01234567890\"@", "937F"}},
+      // An invoice heading skips the normalizer: its control bytes too become blanks.
+      {Done<HandleOpfs>, "OPFS,:Uno\x02,<Via\tNuova;", "", {"99F", "\"Uno \"@", "\"Via Nuova\"@", "937F"}},
       // Extra text lines: invoice lines in invoice mode, else only a customer code.
       {Done<HandleExtl>, "EXTL,:123456789012345678901234567890;", "", {"\"123456789012345678901234\"@"}, true},
       {Done<HandleExtl>, "EXTL,:" VAT ";", "", {"\"" VAT "\"@", "39F"}},
@@ -110,6 +115,8 @@ TEST(OtherRecords, BuildLines) {
       {HandlePrnt, "PRNT,:01234567890;", "\"01234567890\"@"},
       {HandlePrnt, "PRNT,:" VAT ";", "dropped"},
       {Done<HandleDisp>, "DISP,N5,:CIAO;", "\"CIAO\"2%"},
+      {Done<HandleDisp>, "DISP,N1,:CI\x11" "AO;", "\"CI AO\"1%"},
+      {Done<HandleBarc>, "BARC,T1,:12\x13" "3;", "\"12 3\"1B"},
       {Done<HandleBarc>, "BARC,T3,:123;", "\"123\"3B"},
       {Done<HandleBarc>, "BARC,T1,H,:123;", "\"123\"5B"},
       {Done<HandleBarc>, "BARC,T4,:123;", ""},
