@@ -107,16 +107,21 @@ void StartNetworkConnection(AppContext& ctx) {
 
 }  // namespace
 
-bool StartDriver(AppContext& ctx, const DriverOptions& options) {
+StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
   ctx.cycle.pollingIntervalMs = 1000;
-  if (!ConverterSelfTest(ctx)) return false;
+  if (!ConverterSelfTest(ctx)) return StartResult::kFailed;
   ctx.link.trace.file = nullptr;
 
   const std::string settingsDir = ctx.settingsDir;
   if (options.dataDir.empty()) {
-    if (!SelectDataDirectory(ctx)) return false;
+    if (!SelectDataDirectory(ctx)) return StartResult::kFailed;
   } else if (!UseGivenDataDirectory(ctx, options.dataDir)) {
-    return false;
+    return StartResult::kFailed;
+  }
+  // One driver per data folder: a second one would take the same jobs.
+  if (!ctx.platform.system.AcquireDataFolderLock(ctx.dataDir)) {
+    ctx.platform.notifier.Log("Cartella dati gia' in uso da un'altra copia di Kolibra: " + ctx.dataDir);
+    return StartResult::kAnotherCopy;
   }
   if (!settingsDir.empty()) ctx.settingsDir = settingsDir;
   if (ctx.settingsDir.empty()) ctx.settingsDir = ctx.platform.system.ProgramFolder();
@@ -200,11 +205,18 @@ int RunDriver(AppContext& ctx, const DriverOptions& options) {
     ShowMessage(ctx, settingsDir + kDirMissingSuffix);
     return kExitStartupFailed;
   }
-  // A second copy on the same settings folder ends at once, without a word.
-  if (!ctx.platform.system.AcquireSingleInstance(settingsDir)) return kExitAnotherCopy;
+  // A second copy on the same settings folder ends at once, with one log line.
+  if (!ctx.platform.system.AcquireSingleInstance(settingsDir)) {
+    ctx.platform.notifier.Log("Cartella impostazioni gia' in uso da un'altra copia di Kolibra: " + settingsDir);
+    return kExitAnotherCopy;
+  }
   ctx.settingsDir = settingsDir;
   ctx.platform.loop.SetTerminateHandler([&ctx] { RequestShutdown(ctx); });
-  if (!StartDriver(ctx, options)) return kExitStartupFailed;
+  switch (StartDriver(ctx, options)) {
+    case StartResult::kStarted: break;
+    case StartResult::kFailed: return kExitStartupFailed;
+    case StartResult::kAnotherCopy: return kExitAnotherCopy;
+  }
   // Headless, the log is the window: it is open from the start.
   if (options.headless) RestoreWindow(ctx);
   RunMainLoop(ctx);

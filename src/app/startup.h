@@ -12,7 +12,7 @@ enum ExitCode : int {
   kExitOk = 0,             // shut down normally
   kExitStartupFailed = 1,  // self-test failed or a folder is missing
   kExitUsage = 2,          // bad command line
-  kExitAnotherCopy = 3,    // another copy serves the same settings folder
+  kExitAnotherCopy = 3,    // another copy serves the same settings or data folder
 };
 
 struct DriverOptions {
@@ -25,8 +25,10 @@ struct DriverOptions {
 // Converts "SALE,N1,P1000;" with the line converter and checks the result.
 bool ConverterSelfTest(AppContext& ctx);
 
-// The start-up sequence; false when the program must end.
-bool StartDriver(AppContext& ctx, const DriverOptions& options);
+enum class StartResult { kStarted, kFailed, kAnotherCopy };
+
+// The start-up sequence; anything but kStarted means the program must end.
+StartResult StartDriver(AppContext& ctx, const DriverOptions& options);
 // The shutdown sequence; marks the driver ended.
 void ShutDown(AppContext& ctx);
 // A termination request (signal, exit command): a running job or dump is told

@@ -18,9 +18,13 @@ class System {
   // A text value of the per-user store under keyPath (such as
   // "SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA"); empty when absent.
   virtual std::string ReadUserValue(const std::string& keyPath, const std::string& name) = 0;
-  // Takes the lock that marks a running copy in lockFolder; false when
-  // another copy holds it. The lock is held until the process ends.
+  // Takes the lock that marks a running copy in lockFolder (the settings
+  // folder); false when another copy holds it or it cannot be taken at all.
+  // The lock is held until the process ends.
   virtual bool AcquireSingleInstance(const std::string& lockFolder) = 0;
+  // The same for the data folder, so that two copies with different settings
+  // folders never serve the same jobs.
+  virtual bool AcquireDataFolderLock(const std::string& dataFolder) = 0;
 };
 
 }  // namespace kolibra

@@ -87,7 +87,7 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
     auto id = [&r](int s) { return r.fp.fs.Inspect(r.File("SR_START", s)).identity; };
     r.PutSetting("KBJOURNAL.TXT", "2,started," + id(2) + "\r\n3,tender-sent," + id(3) + "\r\n4,done," +
                                       id(4) + "\r\n1,done,another start file\r\n");
-    ASSERT_TRUE(StartDriver(r.ctx, Options(r)));
+    ASSERT_EQ(StartDriver(r.ctx, Options(r)), StartResult::kStarted);
 
     const char* const kErrors[] = {
         "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n",

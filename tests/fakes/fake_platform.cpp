@@ -310,6 +310,11 @@ std::string FakeSystem::ReadUserValue(const std::string& keyPath, const std::str
   return it == userValues.end() ? std::string() : it->second;
 }
 
+bool FakeSystem::AcquireDataFolderLock(const std::string& dataFolder) {
+  lockFolders.push_back(dataFolder);
+  return !dataFolderTaken;
+}
+
 bool FakeSystem::AcquireSingleInstance(const std::string& lockFolder) {
   lockFolders.push_back(lockFolder);
   return !anotherInstanceRunning;

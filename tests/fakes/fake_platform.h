@@ -213,6 +213,7 @@ class FakeSystem : public System {
   std::string ProgramFolder() override { return programFolder; }
   std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
   bool AcquireSingleInstance(const std::string& lockFolder) override;
+  bool AcquireDataFolderLock(const std::string& dataFolder) override;
 
   bool ntMajor6 = false;
   std::string commonAppData;
@@ -220,6 +221,7 @@ class FakeSystem : public System {
   // (keyPath, name) -> value
   std::map<std::pair<std::string, std::string>, std::string> userValues;
   bool anotherInstanceRunning = false;
+  bool dataFolderTaken = false;  // another copy serves the data folder
   std::vector<std::string> lockFolders;
 };
 

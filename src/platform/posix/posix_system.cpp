@@ -44,6 +44,7 @@ std::string ConfigHome() {
 
 PosixSystem::~PosixSystem() {
   if (lockFd_ >= 0) close(lockFd_);
+  if (dataLockFd_ >= 0) close(dataLockFd_);
 }
 
 std::string PosixSystem::CommonAppDataFolder() {
@@ -95,22 +96,35 @@ std::string PosixSystem::ReadUserValue(const std::string& keyPath, const std::st
   return "";
 }
 
-bool PosixSystem::AcquireSingleInstance(const std::string& lockFolder) {
-  if (lockFd_ >= 0) return true;  // this object already holds it
-  const std::string path = JoinPath(lockFolder, "kolibra.lock");
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return true;
+namespace {
+
+// Opens (creating) path and takes an exclusive flock on it, leaving the
+// descriptor in fd; false when the file cannot be opened or another holder
+// has the lock.
+bool TakeLock(const std::string& path, int& fd) {
+  if (fd >= 0) return true;  // already held by this object
+  const int f = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (f < 0) return false;
   int r;
   do {
-    r = flock(fd, LOCK_EX | LOCK_NB);
+    r = flock(f, LOCK_EX | LOCK_NB);
   } while (r != 0 && errno == EINTR);
   if (r != 0) {
-    const bool heldElsewhere = errno == EWOULDBLOCK;
-    close(fd);
-    return !heldElsewhere;
+    close(f);
+    return false;
   }
-  lockFd_ = fd;
+  fd = f;
   return true;
+}
+
+}  // namespace
+
+bool PosixSystem::AcquireSingleInstance(const std::string& lockFolder) {
+  return TakeLock(JoinPath(lockFolder, "kolibra.lock"), lockFd_);
+}
+
+bool PosixSystem::AcquireDataFolderLock(const std::string& dataFolder) {
+  return TakeLock(JoinPath(dataFolder, "kolibra-data.lock"), dataLockFd_);
 }
 
 }  // namespace kolibra

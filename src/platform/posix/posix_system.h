@@ -30,15 +30,16 @@ class PosixSystem : public System {
   std::string ProgramFolder() override;
   std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
   // flock() on lockFolder/kolibra.lock, held open for the process's life.
-  // False only when another holder has the lock; a lock file that cannot be
-  // created does not keep the program from running.
   bool AcquireSingleInstance(const std::string& lockFolder) override;
+  // flock() on dataFolder/kolibra-data.lock.
+  bool AcquireDataFolderLock(const std::string& dataFolder) override;
 
   // The file that holds the values of keyPath.
   static std::string UserStoreFile(const std::string& keyPath);
 
  private:
   int lockFd_ = -1;
+  int dataLockFd_ = -1;
 };
 
 }  // namespace kolibra
