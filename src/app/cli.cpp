@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include "core/app_context.h"
+#include "conversion/numbers.h"
 #include "conversion/convert_cli.h"
 #include "platform/posix/posix_platform.h"
 #include "ui/operator_window.h"
@@ -9,17 +10,11 @@ namespace kolibra {
 
 namespace {
 
-// A whole decimal number in [low, high]; false otherwise.
+// A whole decimal number in [low, high] of at most nine digits; false otherwise.
 bool ParseInt(const std::string& text, int low, int high, int& value) {
-  if (text.empty() || text.size() > 9) return false;
-  int v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  if (v < low || v > high) return false;
-  value = v;
-  return true;
+  const std::optional<int64_t> v = ParseBoundedInt(text, low, high, 9);
+  if (v) value = static_cast<int>(*v);
+  return v.has_value();
 }
 
 CommandLine Error(std::string message) {
