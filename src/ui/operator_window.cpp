@@ -30,7 +30,7 @@ void AddTrayIcon(AppContext& ctx) {
   ctx.ui.trayIcon = 0;
   ctx.ui.trayTip = kTrayIdleTip;
   ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
-  ctx.platform.notifier.Log(std::string("Tray: ") + kTrayIdleTip);
+  ctx.platform.notifier.Log(std::string("Icona: ") + kTrayIdleTip);
 }
 
 void RemoveTrayIcon(AppContext& ctx) { ctx.platform.notifier.RemoveTrayIcon(); }
