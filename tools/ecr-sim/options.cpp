@@ -1,19 +1,21 @@
 #include "options.h"
 
+#include <charconv>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 namespace ecrsim {
 namespace {
 
+// Up to twelve decimal digits and nothing else, in [min, max]; read without a
+// locale.
 bool ParseNumber(const std::string& text, long min, long max, long& out) {
-  if (text.empty()) return false;
+  if (text.empty() || text.size() > 12) return false;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
   }
-  if (text.size() > 12) return false;
-  long v = std::strtol(text.c_str(), nullptr, 10);
+  long v = 0;
+  std::from_chars(text.data(), text.data() + text.size(), v);
   if (v < min || v > max) return false;
   out = v;
   return true;
