@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include "core/app_context.h"
+#include "conversion/numbers.h"
 #include "conversion/convert_cli.h"
 #include "platform/make_platform.h"
 #include "ui/operator_window.h"
@@ -9,17 +10,11 @@ namespace kolibra {
 
 namespace {
 
-// A whole decimal number in [low, high]; false otherwise.
+// A whole decimal number in [low, high] of at most nine digits; false otherwise.
 bool ParseInt(const std::string& text, int low, int high, int& value) {
-  if (text.empty() || text.size() > 9) return false;
-  int v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  if (v < low || v > high) return false;
-  value = v;
-  return true;
+  const std::optional<int64_t> v = ParseBoundedInt(text, low, high, 9);
+  if (v) value = static_cast<int>(*v);
+  return v.has_value();
 }
 
 CommandLine Error(std::string message) {
@@ -32,36 +27,43 @@ CommandLine Error(std::string message) {
 }  // namespace
 
 std::string UsageText() {
-  return "Usage:\n"
+  return "uso:\n"
          "  kolibra [--headless] [--settings-dir DIR] [--data-dir DIR] [--ecr-port PORT]\n"
          "          [--serial-device N=PATH]...\n"
          "  kolibra convert [--payments 5|6|8] [--pag4-bancomat] [--tender-code XX]\n"
          "                  [--rt-serial SERIAL] [--xon-dir DIR] FILE\n"
          "  kolibra --help | --version\n"
          "\n"
-         "Runs the fiscal-printing driver: polls the data directory for jobs (SR_DATI.00n,\n"
-         "then SR_START.00n, slots 1 to 4), sends them to the ECR and leaves the result\n"
-         "files. Runs until SIGTERM or SIGINT (Ctrl-C), then shuts down in order.\n"
+         "Avvia il driver di stampa fiscale: cerca i lavori nella cartella dati\n"
+         "(SR_DATI.00n, poi SR_START.00n, canali da 1 a 4), li invia all'ECR e lascia\n"
+         "i file dei risultati. Resta attivo fino a SIGTERM o SIGINT (Ctrl-C), poi si\n"
+         "chiude in ordine.\n"
          "\n"
-         "Options:\n"
-         "  --headless             no window; status, tray and message texts go to stderr\n"
-         "                         (the only mode on this system, and the default)\n"
-         "  --settings-dir DIR     folder of the settings files KBCHKCOM.TXT, KBTIMER1.TXT,\n"
-         "                         KBChkBd.txt and KBCHKSCO.TXT (default: the program's own\n"
-         "                         folder); one driver may run per settings folder\n"
-         "  --data-dir DIR         the data directory for the job files; replaces the usual\n"
-         "                         choice (program folder, or the per-user CustomPathDataDir)\n"
-         "  --ecr-port PORT        TCP port of the ECR in network mode (default 8000)\n"
-         "  --serial-device N=PATH serial device of slot N (COMN), 1 to 4, e.g. 1=/dev/ttyUSB0\n"
-         "                         (default /dev/ttyS<N-1>); may be repeated\n"
-         "  --help                 this text\n"
-         "  --version              the program's version\n"
+         "Opzioni:\n"
+         "  --headless             senza finestra; i testi di stato, dell'icona e dei\n"
+         "                         messaggi vanno su stderr (l'unico modo su questo\n"
+         "                         sistema, e il predefinito)\n"
+         "  --settings-dir DIR     cartella dei file di impostazione KBCHKCOM.TXT,\n"
+         "                         KBTIMER1.TXT, KBChkBd.txt e KBCHKSCO.TXT (predefinita:\n"
+         "                         la cartella del programma); un solo driver per\n"
+         "                         cartella di impostazioni\n"
+         "  --data-dir DIR         cartella dati dei file dei lavori; sostituisce la\n"
+         "                         scelta abituale (cartella del programma, o la\n"
+         "                         CustomPathDataDir dell'utente)\n"
+         "  --ecr-port PORT        porta TCP dell'ECR in modalita' rete (predefinita 8000)\n"
+         "  --serial-device N=PATH dispositivo seriale del canale N (COMN), da 1 a 4,\n"
+         "                         per esempio 1=/dev/ttyUSB0 (predefinito\n"
+         "                         /dev/ttyS<N-1>); si puo' ripetere\n"
+         "  --help                 questo testo\n"
+         "  --version              la versione del programma\n"
          "\n"
-         "  convert ...            converts one command file and prints the ECR command\n"
-         "                         lines, without an ECR (see 'kolibra convert --help')\n"
+         "  convert ...            converte un file di comandi e stampa le righe di\n"
+         "                         comando per l'ECR, senza ECR (vedi\n"
+         "                         'kolibra convert --help')\n"
          "\n"
-         "Exit codes: 0 normal end, 1 start-up failed (self-test or missing folder),\n"
-         "2 bad command line, 3 another copy already serves the same settings folder.\n";
+         "Codici di uscita: 0 fine normale, 1 avvio fallito (autotest o cartella\n"
+         "mancante), 2 riga di comando errata, 3 un'altra copia serve gia' la stessa\n"
+         "cartella di impostazioni.\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -97,25 +99,25 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (name == "--headless" && !hasValue) {
       cl.options.headless = true;
     } else if (name == "--settings-dir" || name == "--data-dir") {
-      if (!takeValue() || value.empty()) return Error(name + " needs a folder");
+      if (!takeValue() || value.empty()) return Error(name + " vuole una cartella");
       (name == "--settings-dir" ? cl.options.settingsDir : cl.options.dataDir) = value;
     } else if (name == "--ecr-port") {
       int port = 0;
       if (!takeValue() || !ParseInt(value, 1, 65535, port)) {
-        return Error("--ecr-port needs a port number from 1 to 65535");
+        return Error("--ecr-port vuole un numero di porta da 1 a 65535");
       }
       cl.options.ecrPort = port;
     } else if (name == "--serial-device") {
-      if (!takeValue()) return Error("--serial-device needs N=PATH");
+      if (!takeValue()) return Error("--serial-device vuole N=PATH");
       const std::size_t sep = value.find('=');
       int slot = 0;
       if (sep == std::string::npos || !ParseInt(value.substr(0, sep), 1, kSlotCount, slot) ||
           sep + 1 >= value.size()) {
-        return Error("--serial-device needs N=PATH with N from 1 to 4, not '" + value + "'");
+        return Error("--serial-device vuole N=PATH con N da 1 a 4, non '" + value + "'");
       }
       cl.serialDevices.emplace_back(slot, value.substr(sep + 1));
     } else {
-      return Error("unknown option '" + args[i] + "'");
+      return Error("opzione sconosciuta '" + args[i] + "'");
     }
   }
   return cl;
@@ -131,7 +133,7 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
       out << "kolibra " << VersionText() << "\n";
       return kExitOk;
     case CommandLine::Kind::kError:
-      err << "kolibra: " << cl.error << "\nTry 'kolibra --help'.\n";
+      err << "kolibra: " << cl.error << "\nVedere 'kolibra --help'.\n";
       return kExitUsage;
     case CommandLine::Kind::kConvert:
       return RunConvertCommand(cl.convertArgs, out, err);

@@ -4,6 +4,7 @@
 
 #include "core/job_files.h"
 #include "app/run_job.h"
+#include "conversion/numbers.h"
 #include "core/file_util.h"
 #include "core/job_journal.h"
 #include "core/poll_timer.h"
@@ -164,6 +165,10 @@ int16_t FindSlotToServe(AppContext& ctx) {
   return 0;
 }
 
+// The polling interval as typed or stored: blanks, then digits with an
+// optional point; whatever follows ("ms") is not part of it.
+constexpr NumberForm kIntervalNumber{" \t", false, true, ""};
+
 std::string PollingFileText(int32_t intervalMs) {
   if (intervalMs < 1000) return std::to_string(intervalMs);
   return FormatDecimal(intervalMs / 1000.0);
@@ -171,13 +176,13 @@ std::string PollingFileText(int32_t intervalMs) {
 
 void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
   std::string written;
-  const double v = LeadingNumber(value, &written);
+  const double v = LeadingNumber(value, kIntervalNumber, &written);
   int32_t interval = kDefaultIntervalMs;
   if (value.empty() || v <= 0) {
     interval = kDefaultIntervalMs;
   } else if (v < 100) {
     ctx.ui.timerValue = v <= 60 ? value : "60";
-    interval = RoundInterval(1000.0 * LeadingNumber(ctx.ui.timerValue));
+    interval = RoundInterval(1000.0 * LeadingNumber(ctx.ui.timerValue, kIntervalNumber));
   } else if (v <= kLongestIntervalMs) {
     ctx.ui.timerValue = written + "ms";
     interval = RoundInterval(v);
@@ -199,7 +204,7 @@ void ApplyPollingValue(AppContext& ctx) {
     ShowMessage(ctx, "Connessione in corso, valore non accettato");
     return;
   }
-  const double v = LeadingNumber(ctx.ui.timerValue);
+  const double v = LeadingNumber(ctx.ui.timerValue, kIntervalNumber);
   if (v == 0) ShowMessage(ctx, "Valore non ammesso");
   const bool wasEnabled = PollTimerEnabled(ctx);
   EnablePollTimer(ctx, false);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/job_cycle.h"
+#include "conversion/numbers.h"
 #include "core/file_util.h"
 #include "link/tcp_link.h"
 
@@ -16,6 +17,8 @@ namespace {
 constexpr int32_t kDefaultBaud = 9600;
 constexpr int32_t kHighestBaud = 4000000;
 constexpr int kPaymentChoices = 3;  // "5 PAGAMENTI", "6 PAGAMENTI", "8 PAGAMENTI"
+// A number item of a settings file: blanks around, sign, optional point.
+constexpr NumberForm kItemNumber{" \t", true, true, ""};
 
 std::string SettingsPath(const AppContext& ctx, const char* name) {
   return JoinPath(ctx.settingsDir, name);
@@ -28,10 +31,7 @@ std::optional<std::vector<std::string>> ReadSettingsFile(const AppContext& ctx, 
   return ReadItems(*text);
 }
 
-bool IsExactlyOne(const std::string& item) {
-  double v = 0;
-  return ParseWholeNumber(item, v) && v == 1.0;
-}
+bool IsExactlyOne(const std::string& item) { return ParseNumber(item, kItemNumber) == 1.0; }
 
 void WriteSettingsFile(AppContext& ctx, const char* name, const std::string& content) {
   const std::string path = SettingsPath(ctx, name);
@@ -63,10 +63,10 @@ void ReadBaudSettings(AppContext& ctx) {
   ctx.ui.baudText = std::to_string(kDefaultBaud);
   if (!items || items->empty()) return;
   const std::string& item = items->front();
-  double v = 0;
   // Only a plain whole number is a baud rate; anything else keeps 9600.
-  if (!ParseWholeNumber(item, v) || v < 1 || v > kHighestBaud || v != std::floor(v)) return;
-  ctx.baudRate = static_cast<int32_t>(v);
+  const std::optional<double> v = ParseNumber(item, kItemNumber);
+  if (!v || *v < 1 || *v > kHighestBaud || *v != std::floor(*v)) return;
+  ctx.baudRate = static_cast<int32_t>(*v);
   ctx.ui.baudText = std::to_string(ctx.baudRate);
 }
 
@@ -90,9 +90,9 @@ void ReadProgramSettings(AppContext& ctx) {
   if (n > 0) ui.passThrough.value = IsExactlyOne(it[0]) ? 1 : 0;
   if (n > 1) ui.footerRt.value = IsExactlyOne(it[1]) ? 1 : 0;
   if (n > 2) {
-    double v = 0;
-    if (ParseWholeNumber(it[2], v) && v > -0.5 && v < kPaymentChoices - 0.5) {
-      ui.paymentsIndex = static_cast<int>(std::lround(v));
+    const std::optional<double> v = ParseNumber(it[2], kItemNumber);
+    if (v && *v > -0.5 && *v < kPaymentChoices - 0.5) {
+      ui.paymentsIndex = static_cast<int>(std::lround(*v));
     }
   }
   if (n > 3) {

@@ -148,7 +148,7 @@ StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
   InstallPollTimer(ctx);
   ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, true);
   ctx.platform.notifier.Log("Kolibra " + VersionText() + " avviato, cartella dati " + ctx.dataDir);
-  return true;
+  return StartResult::kStarted;
 }
 
 void RequestShutdown(AppContext& ctx) {

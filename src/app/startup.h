@@ -3,17 +3,10 @@
 
 #include <string>
 
+#include "conversion/exit_codes.h"
 #include "core/app_context.h"
 
 namespace kolibra {
-
-// Exit codes of the driver.
-enum ExitCode : int {
-  kExitOk = 0,             // shut down normally
-  kExitStartupFailed = 1,  // self-test failed or a folder is missing
-  kExitUsage = 2,          // bad command line
-  kExitAnotherCopy = 3,    // another copy serves the same settings or data folder
-};
 
 struct DriverOptions {
   std::string settingsDir;  // empty: the program's own folder

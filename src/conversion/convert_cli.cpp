@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "conversion/convert.h"
+#include "conversion/exit_codes.h"
 
 namespace kolibra {
 
@@ -28,7 +29,7 @@ class StreamNotifier : public Notifier {
 
 int Usage(std::ostream& err, const std::string& problem) {
   err << "kolibra convert: " << problem << '\n' << kUsage;
-  return 2;
+  return kExitUsage;
 }
 
 }  // namespace
@@ -42,7 +43,7 @@ int RunConvertCommand(const std::vector<std::string>& args, std::ostream& out, s
     const bool hasValue = i + 1 < args.size();
     if (a == "--help" || a == "-h") {
       out << kUsage;
-      return 0;
+      return kExitOk;
     }
     if (a == "--pag4-bancomat") {
       env.settings.pag4Bancomat = true;
@@ -89,14 +90,14 @@ int RunConvertCommand(const std::vector<std::string>& args, std::ostream& out, s
     err << "kolibra convert: conversione rifiutata";
     if (!env.refusal.empty()) err << " (" << env.refusal << ")";
     err << "\n";
-    return 1;
+    return kExitConversionFailed;
   }
   for (const std::string& l : lines) {
     out.write(l.data(), static_cast<std::streamsize>(l.size()));
     out.write("\r\n", 2);
   }
   out.flush();
-  return out ? 0 : 1;
+  return out ? kExitOk : kExitConversionFailed;
 }
 
 }  // namespace kolibra

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "conversion/conversion_state.h"
+#include "conversion/numbers.h"
 #include "conversion/record_handlers.h"
 #include "conversion/record_text.h"
 #include "conversion/text_util.h"
@@ -17,19 +18,8 @@ ConvertSlToXtFn g_converter = &ConvertSlToXt;
 
 const std::string kDrop = "ERRO C211";
 
-bool IsPlainNumber(std::string_view s) {
-  if (s.empty()) return false;
-  bool dot = false;
-  for (char c : s) {
-    if (c == '.') {
-      if (dot) return false;
-      dot = true;
-    } else if (!IsDigit(c)) {
-      return false;
-    }
-  }
-  return s != ".";
-}
+// Digits with at most one point and nothing else ("10", "2.5", ".5", "5.").
+bool IsPlainNumber(std::string_view s) { return IsNumberText(s, NumberForm{"", false, true, ""}); }
 
 // The value of a discount or surcharge record: its percentage, else its
 // amount; empty when it has neither in a readable form.

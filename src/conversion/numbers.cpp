@@ -1,4 +1,4 @@
-// Numeric helpers of the record handlers.
+// Reading and writing numbers without a locale.
 #include "conversion/numbers.h"
 
 #include <charconv>
@@ -12,54 +12,67 @@ namespace kolibra {
 namespace {
 
 constexpr int kOverflowNumber = 6;
+constexpr double kLargest = std::numeric_limits<double>::max();
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigitChar(char c) { return c >= '0' && c <= '9'; }
+bool IsSign(char c) { return c == '+' || c == '-'; }
 
-// Length of the number that starts at text[from] (sign, digits, one ".",
-// exponent); 0 when no digit is found. Writes the number in from_chars form
-// (no "+", "e" for the exponent) into out.
-std::size_t ScanNumber(std::string_view text, std::size_t from, std::string& out) {
-  out.clear();
-  std::size_t i = from;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    if (text[i] == '-') out.push_back('-');
+std::size_t SkipBlanks(std::string_view text, std::size_t i, std::string_view blanks) {
+  while (i < text.size() && blanks.find(text[i]) != std::string_view::npos) ++i;
+  return i;
+}
+
+std::size_t SkipDigits(std::string_view text, std::size_t i) {
+  while (i < text.size() && IsDigitChar(text[i])) ++i;
+  return i;
+}
+
+// The parts of a number text as LeadingNumberText finds it.
+struct NumberParts {
+  bool negative = false;
+  std::string_view whole;     // digits before the point
+  std::string_view fraction;  // digits after it
+  bool negativeExponent = false;
+  std::string_view exponent;  // digits of the exponent
+};
+
+NumberParts Split(std::string_view number) {
+  NumberParts p;
+  std::size_t i = 0;
+  if (i < number.size() && IsSign(number[i])) p.negative = number[i++] == '-';
+  std::size_t end = SkipDigits(number, i);
+  p.whole = number.substr(i, end - i);
+  i = end;
+  if (i < number.size() && number[i] == '.') {
+    end = SkipDigits(number, ++i);
+    p.fraction = number.substr(i, end - i);
+    i = end;
+  }
+  if (i < number.size()) {  // the exponent letter
     ++i;
+    if (i < number.size() && IsSign(number[i])) p.negativeExponent = number[i++] == '-';
+    p.exponent = number.substr(i);
   }
-  bool digits = false;
-  bool point = false;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (IsDigitChar(c)) {
-      digits = true;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-    out.push_back(c);
-    ++i;
+  return p;
+}
+
+// True when a number too large or too small for a double is the large kind:
+// its first significant digit stands at or above the units.
+bool AboveOne(const NumberParts& p) {
+  constexpr long long kExponentCap = 1000000;  // far beyond any double
+  long long exponent = 0;
+  for (char c : p.exponent) {
+    exponent = exponent * 10 + (c - '0');
+    if (exponent > kExponentCap) break;
   }
-  if (!digits) {
-    out.clear();
-    return 0;
+  if (p.negativeExponent) exponent = -exponent;
+  const std::size_t lead = p.whole.find_first_not_of('0');
+  if (lead != std::string_view::npos) {
+    return static_cast<long long>(p.whole.size() - lead) + exponent > 0;
   }
-  // An exponent counts only when at least one digit follows it.
-  if (i < text.size() && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd')) {
-    std::size_t j = i + 1;
-    std::string exp = "e";
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
-      if (text[j] == '-') exp.push_back('-');
-      ++j;
-    }
-    const std::size_t firstDigit = j;
-    while (j < text.size() && IsDigitChar(text[j])) exp.push_back(text[j++]);
-    if (j > firstDigit) {
-      out += exp;
-      i = j;
-    }
-  }
-  return i - from;
+  const std::size_t zeros = p.fraction.find_first_not_of('0');
+  if (zeros == std::string_view::npos) return false;  // zero is never out of range
+  return exponent - static_cast<long long>(zeros) > 0;
 }
 
 [[noreturn]] void ThrowOverflow() {
@@ -78,34 +91,96 @@ T ToChecked(double value) {
 
 }  // namespace
 
-bool IsNumeric(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  std::string scanned;
-  const std::size_t len = ScanNumber(text, i, scanned);
-  if (len == 0) return false;
-  i += len;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  return i == text.size();
+std::string_view LeadingNumberText(std::string_view text, const NumberForm& form) {
+  const std::size_t start = SkipBlanks(text, 0, form.blanks);
+  std::size_t i = start;
+  if (form.sign && i < text.size() && IsSign(text[i])) ++i;
+  bool digits = false;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    if (IsDigitChar(text[i])) {
+      digits = true;
+    } else if (form.point && text[i] == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (!digits) return {};
+  if (i < text.size() && form.exponentLetters.find(text[i]) != std::string_view::npos) {
+    std::size_t j = i + 1;
+    if (j < text.size() && IsSign(text[j])) ++j;
+    const std::size_t end = SkipDigits(text, j);
+    if (end > j) i = end;
+  }
+  return text.substr(start, i - start);
 }
 
-double NumericValue(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  std::string scanned;
-  if (ScanNumber(text, i, scanned) == 0) return 0.0;
-  // from_chars takes neither a bare "." nor "-." as a number start; give the
-  // fraction its leading zero.
-  const std::size_t digitsAt = scanned[0] == '-' ? 1 : 0;
-  if (scanned[digitsAt] == '.') scanned.insert(scanned.begin() + static_cast<std::ptrdiff_t>(digitsAt), '0');
-  double value = 0.0;
-  const auto res = std::from_chars(scanned.data(), scanned.data() + scanned.size(), value);
-  if (res.ec == std::errc::result_out_of_range) {
-    // Too large (or too small) for a double: an overflow, not a silent zero.
-    if (scanned.find("e-") == std::string::npos) ThrowOverflow();
-    return 0.0;
+bool IsNumberText(std::string_view text, const NumberForm& form) {
+  const std::string_view number = LeadingNumberText(text, form);
+  if (number.empty()) return false;
+  const auto end = static_cast<std::size_t>(number.data() - text.data()) + number.size();
+  return SkipBlanks(text, end, form.blanks) == text.size();
+}
+
+double NumberValue(std::string_view number, bool* outOfRange) {
+  if (outOfRange) *outOfRange = false;
+  const NumberParts p = Split(number);
+  if (p.whole.empty() && p.fraction.empty()) return 0.0;
+  // from_chars wants a digit before the point and takes neither "+" nor "D".
+  std::string canonical;
+  canonical.reserve(number.size() + 2);
+  if (p.negative) canonical.push_back('-');
+  if (p.whole.empty()) {
+    canonical.push_back('0');
+  } else {
+    canonical.append(p.whole);
   }
-  return value;
+  if (!p.fraction.empty()) canonical.append(".").append(p.fraction);
+  if (!p.exponent.empty()) canonical.append(p.negativeExponent ? "e-" : "e").append(p.exponent);
+  double value = 0.0;
+  const auto res = std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
+  if (res.ec != std::errc::result_out_of_range) return value;
+  if (outOfRange) *outOfRange = true;
+  if (!AboveOne(p)) return 0.0;
+  return p.negative ? -kLargest : kLargest;
+}
+
+double LeadingNumber(std::string_view text, const NumberForm& form, std::string* written) {
+  const std::string_view number = LeadingNumberText(text, form);
+  if (written) written->assign(number);
+  return NumberValue(number);
+}
+
+std::optional<double> ParseNumber(std::string_view text, const NumberForm& form) {
+  if (!IsNumberText(text, form)) return std::nullopt;
+  return NumberValue(LeadingNumberText(text, form));
+}
+
+std::optional<int64_t> ParseBoundedInt(std::string_view text, int64_t low, int64_t high,
+                                       std::size_t maxDigits) {
+  if (text.empty() || text.size() > maxDigits) return std::nullopt;
+  int64_t v = 0;
+  for (char c : text) {
+    if (!IsDigitChar(c)) return std::nullopt;
+    if (v > (std::numeric_limits<int64_t>::max() - 9) / 10) return std::nullopt;  // above any high
+    v = v * 10 + (c - '0');
+  }
+  if (v < low || v > high) return std::nullopt;
+  return v;
+}
+
+bool IsNumeric(std::string_view text) { return IsNumberText(text, kCommandFileNumber); }
+
+double NumericValue(std::string_view text) {
+  const std::string_view number = LeadingNumberText(text, kCommandFileNumber);
+  bool outOfRange = false;
+  const double value = NumberValue(number, &outOfRange);
+  if (!outOfRange) return value;
+  // Out of range with a negative exponent reads as 0; anything else out of
+  // range is an overflow, not a silent zero.
+  if (Split(number).negativeExponent) return 0.0;
+  ThrowOverflow();
 }
 
 double RoundHalfEven(double value) {
@@ -132,6 +207,13 @@ std::string FormatNumber(double value) {
     text[e] = 'E';
   }
   return text;
+}
+
+std::string FormatDecimal(double value) {
+  char buf[400];
+  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+  if (res.ec != std::errc()) return "0";
+  return std::string(buf, res.ptr);
 }
 
 }  // namespace kolibra

@@ -1,5 +1,5 @@
 // Small text and file helpers of job control: bounded reads of settings
-// files, whole-file writes, and locale-free number reading and writing.
+// files, whole-file writes and the items of a settings file.
 #pragma once
 
 #include <cstddef>
@@ -26,18 +26,5 @@ bool AppendToFile(const std::string& path, std::string_view content);
 // a line end or a comma, surrounding blanks are dropped, and a double-quoted
 // item is taken without its quotes.
 std::vector<std::string> ReadItems(std::string_view text);
-
-// The leading decimal number of text (blanks skipped, digits with an optional
-// point, up to the first other character). `written` receives the characters
-// of that number as they appear. No number gives 0 and an empty `written`.
-double LeadingNumber(std::string_view text, std::string* written = nullptr);
-
-// True when the whole text (after trimming blanks) is a decimal number such as
-// "1", "-2", "0.5"; the value goes to `value`.
-bool ParseWholeNumber(std::string_view text, double& value);
-
-// Shortest decimal text of a value, always with "." as the separator and never
-// in exponent form ("2", "1.5", "0.25").
-std::string FormatDecimal(double value);
 
 }  // namespace kolibra

@@ -11,7 +11,7 @@ void ShowStatus(AppContext& ctx, const std::string& text) {
 
 void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip) {
   ctx.ui.trayIcon = icon;
-  if (ctx.ui.trayTip != tip) ctx.platform.notifier.Log("Tray: " + tip);
+  if (ctx.ui.trayTip != tip) ctx.platform.notifier.Log("Icona: " + tip);
   ctx.ui.trayTip = tip;
   ctx.platform.notifier.SetTrayState(icon, tip);
 }

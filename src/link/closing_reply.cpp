@@ -7,6 +7,7 @@
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
+#include "conversion/numbers.h"
 
 namespace kolibra {
 
@@ -35,31 +36,10 @@ void ReplaceAll(std::string& s, char from, char to) {
 // Numeric as the ECR's fields are read: blanks around an optionally signed
 // decimal number.
 bool ParseNumber(const std::string& text, double& value) {
-  std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos) return false;
-  std::size_t e = text.find_last_not_of(' ');
-  std::string t = text.substr(b, e - b + 1);
-  std::size_t i = 0;
-  bool negative = false;
-  if (t[i] == '+' || t[i] == '-') negative = t[i++] == '-';
-  double v = 0;
-  int digits = 0;
-  while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
-    v = v * 10 + (t[i++] - '0');
-    ++digits;
-  }
-  if (i < t.size() && t[i] == '.') {
-    ++i;
-    double scale = 0.1;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
-      v += (t[i++] - '0') * scale;
-      scale /= 10;
-      ++digits;
-    }
-  }
-  if (digits == 0 || i != t.size()) return false;
-  value = negative ? -v : v;
-  return true;
+  constexpr NumberForm kReplyField{" ", true, true, ""};
+  const std::optional<double> v = kolibra::ParseNumber(text, kReplyField);
+  if (v) value = *v;
+  return v.has_value();
 }
 
 void WriteRecord(AppContext& ctx, const std::string& record) {

@@ -8,6 +8,7 @@
 #include "link/trace.h"
 #include "link/transmission.h"
 #include "core/operator_events.h"
+#include "conversion/numbers.h"
 
 namespace kolibra {
 
@@ -23,25 +24,10 @@ std::string WsErrorText(int number, const std::string& description, int status) 
 // Numeric as an address part is read: blanks around an optionally signed
 // whole number with an optional exponent.
 bool ParsePart(const std::string& text, double& value) {
-  std::size_t b = text.find_first_not_of(' ');
-  if (b == std::string::npos) return false;
-  std::size_t e = text.find_last_not_of(' ');
-  const std::string t = text.substr(b, e - b + 1);
-  std::size_t i = 0;
-  if (t[i] == '+' || t[i] == '-') ++i;
-  const std::size_t digitsStart = i;
-  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-  if (i == digitsStart) return false;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    ++i;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    const std::size_t expStart = i;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-    if (i == expStart) return false;
-  }
-  if (i != t.size()) return false;
-  value = std::strtod(t.c_str(), nullptr);  // digits, sign and exponent only: no locale involved
-  return true;
+  constexpr NumberForm kAddressPart{" ", true, false, "Ee"};
+  const std::optional<double> v = ParseNumber(text, kAddressPart);
+  if (v) value = *v;
+  return v.has_value();
 }
 
 // The reconnect after a refusal, run from the event loop after the error

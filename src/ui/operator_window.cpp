@@ -1,7 +1,9 @@
 #include "ui/operator_window.h"
 
+#include <algorithm>
 #include <cstdint>
 
+#include "conversion/numbers.h"
 #include "core/file_util.h"
 #include "core/job_files.h"
 #include "core/messages.h"
@@ -11,15 +13,11 @@ namespace kolibra {
 
 namespace {
 
-// The leading decimal digits of a text, as the baud box is read.
-int32_t LeadingDigits(const std::string& text) {
-  std::size_t i = text.find_first_not_of(' ');
-  int64_t v = 0;
-  for (; i != std::string::npos && i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + (text[i] - '0');
-    if (v > INT32_MAX) return INT32_MAX;
-  }
-  return static_cast<int32_t>(v);
+// The baud box is read as the digits after any leading spaces, up to INT32_MAX.
+constexpr NumberForm kBaudDigits{" ", false, false, ""};
+
+int32_t BaudBoxValue(const std::string& text) {
+  return static_cast<int32_t>(std::min<double>(LeadingNumber(text, kBaudDigits), INT32_MAX));
 }
 
 constexpr int kTrayDoubleClick = 515;
@@ -32,7 +30,7 @@ void AddTrayIcon(AppContext& ctx) {
   ctx.ui.trayIcon = TrayIcon::kIdle;
   ctx.ui.trayTip = kTrayIdleTip;
   ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
-  ctx.platform.notifier.Log(std::string("Tray: ") + kTrayIdleTip);
+  ctx.platform.notifier.Log(std::string("Icona: ") + kTrayIdleTip);
 }
 
 void RemoveTrayIcon(AppContext& ctx) { ctx.platform.notifier.RemoveTrayIcon(); }
@@ -94,7 +92,7 @@ int PrintTestReceipt(AppContext& ctx) {
 }
 
 void StoreBaudRate(AppContext& ctx) {
-  ctx.baudRate = LeadingDigits(ctx.ui.baudText);
+  ctx.baudRate = BaudBoxValue(ctx.ui.baudText);
   const std::string path = JoinPath(ctx.settingsDir, "KBChkBd.txt");
   if (!WriteWholeFile(path, ctx.ui.baudText + "\r\n")) {
     ctx.platform.notifier.Log("Impossibile scrivere " + path);

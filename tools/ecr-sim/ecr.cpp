@@ -114,7 +114,7 @@ std::string Four(int n) {
 void InitEcr(EcrState& ecr, const EcrConfig& config) {
   ecr.config = config;
   ecr.receipt = ReceiptState{};
-  ecr.receipt.next_receipt = config.first_receipt;
+  ecr.receipt.nextReceipt = config.firstReceipt;
 }
 
 LineAmount ParseLine(const std::string& line) {
@@ -126,18 +126,18 @@ LineAmount ParseLine(const std::string& line) {
 
   if (last.key == 'R' && AllDigits(last.number)) {
     out.kind = LineAmount::kSale;
-    out.has_amount = AmountBefore(tokens, end, out.cents);
+    out.hasAmount = AmountBefore(tokens, end, out.cents);
     for (const Token& t : tokens) {
       if (t.key == 'M' && t.number == "9") out.cents = -out.cents;  // return
     }
   } else if (last.key == 'M' && last.number == "8") {
     if (AmountBefore(tokens, end, out.cents)) {
       out.kind = LineAmount::kSurcharge;
-      out.has_amount = true;
+      out.hasAmount = true;
     }
   } else if (last.key == 'T' && AllDigits(last.number) && last.number.size() <= 2) {
     out.kind = LineAmount::kTender;
-    out.has_amount = AmountBefore(tokens, end, out.cents);
+    out.hasAmount = AmountBefore(tokens, end, out.cents);
   }
   return out;
 }
@@ -156,22 +156,22 @@ CommandAnswers HandleCommand(EcrState& ecr, const std::string& command) {
     r.sales = 0;
     r.tendered = 0;
     a.second.assign(1, 'K');  // (assign from a literal trips a false GCC 12 warning)
-    a.serial_write = command;
+    a.serialWrite = command;
     return a;
   }
   if (command == "48F") {
-    a.second = command + (cfg.rt_mode ? "6" : "0");
+    a.second = command + (cfg.rtMode ? "6" : "0");
   } else if (command == "47F") {
-    a.second = command + cfg.mf_serial + " " + cfg.rt_serial;
+    a.second = command + cfg.mfSerial + " " + cfg.rtSerial;
   } else if (command == "41F") {
     a.second = command + cfg.serial;
   }
   if (!a.second.empty()) {
-    a.serial_write = a.second;  // the echo and the answer in one write
+    a.serialWrite = a.second;  // the echo and the answer in one write
     return a;
   }
 
-  a.serial_write = command;
+  a.serialWrite = command;
   if (command.size() > 1) a.second = command;
 
   LineAmount line = ParseLine(command);
@@ -181,11 +181,11 @@ CommandAnswers HandleCommand(EcrState& ecr, const std::string& command) {
       r.sales = std::max(-kMaxCents, std::min(kMaxCents, r.sales + line.cents));
       break;
     case LineAmount::kTender:
-      if (!line.has_amount) {
-        a.closes_receipt = true;
+      if (!line.hasAmount) {
+        a.closesReceipt = true;
       } else {
         r.tendered = std::min(kMaxCents, r.tendered + line.cents);
-        a.closes_receipt = r.tendered >= r.sales;
+        a.closesReceipt = r.tendered >= r.sales;
       }
       break;
     case LineAmount::kOther:
@@ -205,15 +205,15 @@ std::string BuildClosingReply(EcrState& ecr, const std::tm& t) {
   std::string reply = "\x02";
   reply += head;
   reply += " CASSA ";
-  reply += Four(ecr.config.first_number);
+  reply += Four(ecr.config.firstNumber);
   reply += "-";
-  reply += Four(r.next_receipt);
+  reply += Four(r.nextReceipt);
   reply += "  ";
-  if (ecr.config.model_ft) reply += " TOTALE EURO    ";
+  if (ecr.config.modelFt) reply += " TOTALE EURO    ";
   reply += "\x03";
 
-  r.next_receipt = r.next_receipt >= 9999 ? 1 : r.next_receipt + 1;
-  r.receipts_closed++;
+  r.nextReceipt = r.nextReceipt >= 9999 ? 1 : r.nextReceipt + 1;
+  r.receiptsClosed++;
   r.sales = 0;
   r.tendered = 0;
   return reply;

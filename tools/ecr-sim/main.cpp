@@ -84,15 +84,15 @@ struct Peer {
   size_t queued = 0;  // bytes in `out` and `scheduled`
   long commands = 0;
   bool stopped = false;  // pty after --drop-after
-  bool awaiting_ack = false;  // a closing reply went out, its ACK not yet seen
+  bool awaitingAck = false;  // a closing reply went out, its ACK not yet seen
 };
 
-int g_signal_pipe[2] = {-1, -1};
+int g_signalPipe[2] = {-1, -1};
 
 void OnSignal(int) {
   int saved = errno;
   char b = 1;
-  ssize_t ignored = write(g_signal_pipe[1], &b, 1);
+  ssize_t ignored = write(g_signalPipe[1], &b, 1);
   (void)ignored;
   errno = saved;
 }
@@ -100,12 +100,12 @@ void OnSignal(int) {
 struct Sim {
   Options opt;
   EcrState ecr;
-  int listen_fd = -1;
+  int listenFd = -1;
   Peer tcp;
   Peer pty;
-  int pty_slave = -1;
-  std::string pty_path;
-  bool link_created = false;
+  int ptySlave = -1;
+  std::string ptyPath;
+  bool linkCreated = false;
   long acks = 0;
 
   void Log(const std::string& line) {
@@ -116,7 +116,7 @@ struct Sim {
     DiscardBacklog(p);
     p.commands = 0;
     p.stopped = false;
-    p.awaiting_ack = false;
+    p.awaitingAck = false;
   }
 
   void CloseTcpClient(const char* why) {
@@ -130,12 +130,12 @@ struct Sim {
   // Queues the answers as separate chunks, `gap` apart, each after `delay`.
   void Schedule(Peer& p, const std::vector<std::string>& chunks, int64_t now) {
     int64_t t = now;
-    if (!p.scheduled.empty()) t = std::max(t, p.scheduled.back().due + opt.gap_ms);
+    if (!p.scheduled.empty()) t = std::max(t, p.scheduled.back().due + opt.gapMs);
     bool first = true;
     for (const std::string& bytes : chunks) {
-      if (!first) t += opt.gap_ms;
+      if (!first) t += opt.gapMs;
       first = false;
-      t += opt.delay_ms;
+      t += opt.delayMs;
       p.scheduled.push_back(Chunk{t, bytes});
       p.queued += bytes.size();
     }
@@ -154,20 +154,20 @@ struct Sim {
     while (start < data.size() && data[start] == kAck) {
       ++acks;
       Log(std::string("[") + p.name + "] <- ACK");
-      p.awaiting_ack = false;
+      p.awaitingAck = false;
       ++start;
     }
     if (start == data.size()) return;
     std::string command = data.substr(start);
-    if (p.awaiting_ack) {
+    if (p.awaitingAck) {
       Log(std::string("[") + p.name + "] the closing reply was not acknowledged");
-      p.awaiting_ack = false;
+      p.awaitingAck = false;
     }
     Log(std::string("[") + p.name + "] <- " + Printable(command));
     if (p.stopped || opt.silent) return;
 
     ++p.commands;
-    if (opt.drop_after >= 0 && p.commands > opt.drop_after) {
+    if (opt.dropAfter >= 0 && p.commands > opt.dropAfter) {
       if (!p.serial) {
         CloseTcpClient("--drop-after");
       } else {
@@ -181,26 +181,26 @@ struct Sim {
     CommandAnswers answers = HandleCommand(ecr, command);
     std::vector<std::string> chunks;
     if (p.serial) {
-      std::string write = opt.echo_only ? command : answers.serial_write;
-      if (opt.garbage_echo) write = Garble(write);
+      std::string write = opt.echoOnly ? command : answers.serialWrite;
+      if (opt.garbageEcho) write = Garble(write);
       if (opt.xoff) write.insert(command.size(), 1, kXoff);
       chunks.push_back(write);
     } else {
-      std::string echo = opt.garbage_echo ? Garble(command) : command;
+      std::string echo = opt.garbageEcho ? Garble(command) : command;
       if (opt.xoff) echo += kXoff;
       chunks.push_back(echo);
-      if (!opt.echo_only && !answers.second.empty()) {
-        chunks.push_back(opt.garbage_echo ? Garble(answers.second) : answers.second);
+      if (!opt.echoOnly && !answers.second.empty()) {
+        chunks.push_back(opt.garbageEcho ? Garble(answers.second) : answers.second);
       }
     }
-    if (answers.closes_receipt) {
+    if (answers.closesReceipt) {
       time_t wall = time(nullptr);
       tm local{};
       localtime_r(&wall, &local);
       std::string reply = BuildClosingReply(ecr, local);
-      if (!opt.echo_only && !opt.no_closing) {
+      if (!opt.echoOnly && !opt.noClosing) {
         chunks.push_back(reply);
-        p.awaiting_ack = true;
+        p.awaitingAck = true;
       }
     }
     Schedule(p, chunks, now);
@@ -251,7 +251,7 @@ struct Sim {
   }
 
   void Accept() {
-    int fd = accept(listen_fd, nullptr, nullptr);
+    int fd = accept(listenFd, nullptr, nullptr);
     if (fd < 0) return;
     if (tcp.fd >= 0) CloseTcpClient("replaced by a new connection");
     SetNonBlocking(fd);
@@ -266,30 +266,30 @@ struct Sim {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(opt.port));
-    if (inet_pton(AF_INET, opt.listen_address.c_str(), &addr.sin_addr) != 1) {
+    if (inet_pton(AF_INET, opt.listenAddress.c_str(), &addr.sin_addr) != 1) {
       std::fprintf(stderr, "kolibra-ecr-sim: '%s' is not an IPv4 address\n",
-                   opt.listen_address.c_str());
+                   opt.listenAddress.c_str());
       return false;
     }
-    listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
-    if (listen_fd < 0 ||
-        setsockopt(listen_fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        bind(listen_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listen_fd, 4) != 0 || !SetNonBlocking(listen_fd)) {
+    if (listenFd < 0 ||
+        setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        bind(listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listenFd, 4) != 0 || !SetNonBlocking(listenFd)) {
       std::fprintf(stderr, "kolibra-ecr-sim: cannot listen on %s:%d: %s\n",
-                   opt.listen_address.c_str(), opt.port, std::strerror(errno));
+                   opt.listenAddress.c_str(), opt.port, std::strerror(errno));
       return false;
     }
     socklen_t len = sizeof addr;
-    getsockname(listen_fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::printf("tcp %s:%d\n", opt.listen_address.c_str(), ntohs(addr.sin_port));
+    getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::printf("tcp %s:%d\n", opt.listenAddress.c_str(), ntohs(addr.sin_port));
     return true;
   }
 
   bool OpenPty() {
     int master = -1;
-    if (openpty(&master, &pty_slave, nullptr, nullptr, nullptr) != 0) {
+    if (openpty(&master, &ptySlave, nullptr, nullptr, nullptr) != 0) {
       std::fprintf(stderr, "kolibra-ecr-sim: cannot create a pseudo-terminal: %s\n",
                    std::strerror(errno));
       return false;
@@ -297,49 +297,49 @@ struct Sim {
     // Our own handle on the slave stays open: without it the master reports
     // a hang-up whenever the driver has the port closed.
     termios tio;
-    if (tcgetattr(pty_slave, &tio) == 0) {
+    if (tcgetattr(ptySlave, &tio) == 0) {
       cfmakeraw(&tio);
-      tcsetattr(pty_slave, TCSANOW, &tio);
+      tcsetattr(ptySlave, TCSANOW, &tio);
     }
     fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(pty_slave, F_SETFD, FD_CLOEXEC);
+    fcntl(ptySlave, F_SETFD, FD_CLOEXEC);
     SetNonBlocking(master);
     const char* name = ptsname(master);
-    pty_path = name ? name : "";
+    ptyPath = name ? name : "";
     pty.fd = master;
-    if (!opt.pty_link.empty()) {
+    if (!opt.ptyLink.empty()) {
       struct stat st;
-      if (lstat(opt.pty_link.c_str(), &st) == 0) {
+      if (lstat(opt.ptyLink.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
           std::fprintf(stderr, "kolibra-ecr-sim: %s exists and is not a symbolic link\n",
-                       opt.pty_link.c_str());
+                       opt.ptyLink.c_str());
           return false;
         }
-        unlink(opt.pty_link.c_str());
+        unlink(opt.ptyLink.c_str());
       }
-      if (symlink(pty_path.c_str(), opt.pty_link.c_str()) != 0) {
-        std::fprintf(stderr, "kolibra-ecr-sim: cannot link %s: %s\n", opt.pty_link.c_str(),
+      if (symlink(ptyPath.c_str(), opt.ptyLink.c_str()) != 0) {
+        std::fprintf(stderr, "kolibra-ecr-sim: cannot link %s: %s\n", opt.ptyLink.c_str(),
                      std::strerror(errno));
         return false;
       }
-      link_created = true;
+      linkCreated = true;
     }
-    std::printf("pty %s\n", pty_path.c_str());
+    std::printf("pty %s\n", ptyPath.c_str());
     return true;
   }
 
   void RemoveLink() {
-    if (!link_created) return;
+    if (!linkCreated) return;
     char target[4096];
-    ssize_t n = readlink(opt.pty_link.c_str(), target, sizeof target - 1);
-    if (n >= 0 && std::string(target, static_cast<size_t>(n)) == pty_path) {
-      unlink(opt.pty_link.c_str());
+    ssize_t n = readlink(opt.ptyLink.c_str(), target, sizeof target - 1);
+    if (n >= 0 && std::string(target, static_cast<size_t>(n)) == ptyPath) {
+      unlink(opt.ptyLink.c_str());
     }
-    link_created = false;
+    linkCreated = false;
   }
 
   void Run() {
-    const int64_t deadline = opt.exit_after_ms >= 0 ? NowMs() + opt.exit_after_ms : -1;
+    const int64_t deadline = opt.exitAfterMs >= 0 ? NowMs() + opt.exitAfterMs : -1;
     for (;;) {
       int64_t now = NowMs();
       if (deadline >= 0 && now >= deadline) break;
@@ -359,18 +359,18 @@ struct Sim {
 
       pollfd fds[4];
       int count = 0;
-      fds[count++] = pollfd{g_signal_pipe[0], POLLIN, 0};
-      int listen_i = -1, tcp_i = -1, pty_i = -1;
-      if (listen_fd >= 0) {
-        listen_i = count;
-        fds[count++] = pollfd{listen_fd, POLLIN, 0};
+      fds[count++] = pollfd{g_signalPipe[0], POLLIN, 0};
+      int listenIndex = -1, tcpIndex = -1, ptyIndex = -1;
+      if (listenFd >= 0) {
+        listenIndex = count;
+        fds[count++] = pollfd{listenFd, POLLIN, 0};
       }
       if (tcp.fd >= 0) {
-        tcp_i = count;
+        tcpIndex = count;
         fds[count++] = pollfd{tcp.fd, static_cast<short>(POLLIN | (tcp.out.empty() ? 0 : POLLOUT)), 0};
       }
       if (pty.fd >= 0) {
-        pty_i = count;
+        ptyIndex = count;
         fds[count++] = pollfd{pty.fd, static_cast<short>(POLLIN | (pty.out.empty() ? 0 : POLLOUT)), 0};
       }
       int ready = poll(fds, static_cast<nfds_t>(count), timeout);
@@ -381,15 +381,15 @@ struct Sim {
       }
       now = NowMs();
       if (fds[0].revents) break;  // SIGINT or SIGTERM
-      if (tcp_i >= 0 && tcp.fd >= 0 && fds[tcp_i].revents) {
-        if (fds[tcp_i].revents & (POLLIN | POLLHUP | POLLERR)) ReadFrom(tcp, now);
+      if (tcpIndex >= 0 && tcp.fd >= 0 && fds[tcpIndex].revents) {
+        if (fds[tcpIndex].revents & (POLLIN | POLLHUP | POLLERR)) ReadFrom(tcp, now);
       }
-      if (pty_i >= 0 && fds[pty_i].revents & POLLIN) ReadFrom(pty, now);
-      if (listen_i >= 0 && (fds[listen_i].revents & POLLIN)) Accept();
+      if (ptyIndex >= 0 && fds[ptyIndex].revents & POLLIN) ReadFrom(pty, now);
+      if (listenIndex >= 0 && (fds[listenIndex].revents & POLLIN)) Accept();
     }
     if (opt.verbose) {
       std::fprintf(stderr, "kolibra-ecr-sim: %d receipts closed, %ld ACK received\n",
-                   ecr.receipt.receipts_closed, acks);
+                   ecr.receipt.receiptsClosed, acks);
     }
     CloseTcpClient("exiting");
     RemoveLink();
@@ -416,8 +416,8 @@ int main(int argc, char** argv) {
   sim.pty.name = "pty";
   sim.pty.serial = true;
 
-  if (pipe(g_signal_pipe) != 0) return 1;
-  for (int fd : g_signal_pipe) {
+  if (pipe(g_signalPipe) != 0) return 1;
+  for (int fd : g_signalPipe) {
     SetNonBlocking(fd);
     fcntl(fd, F_SETFD, FD_CLOEXEC);
   }

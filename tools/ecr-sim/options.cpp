@@ -1,19 +1,21 @@
 #include "options.h"
 
+#include <charconv>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 namespace ecrsim {
 namespace {
 
+// Up to twelve decimal digits and nothing else, in [min, max]; read without a
+// locale.
 bool ParseNumber(const std::string& text, long min, long max, long& out) {
-  if (text.empty()) return false;
+  if (text.empty() || text.size() > 12) return false;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
   }
-  if (text.size() > 12) return false;
-  long v = std::strtol(text.c_str(), nullptr, 10);
+  long v = 0;
+  std::from_chars(text.data(), text.data() + text.size(), v);
   if (v < min || v > max) return false;
   out = v;
   return true;
@@ -77,15 +79,15 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
-    bool has_inline = false;
+    bool hasInline = false;
     size_t eq = arg.find('=');
     if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
       value = arg.substr(eq + 1);
       arg = arg.substr(0, eq);
-      has_inline = true;
+      hasInline = true;
     }
-    auto need_value = [&]() -> bool {
-      if (has_inline) return true;
+    auto needValue = [&]() -> bool {
+      if (hasInline) return true;
       if (i + 1 >= argc) {
         error = "option " + arg + " needs a value";
         return false;
@@ -94,7 +96,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       return true;
     };
     auto number = [&](long min, long max, long& out) -> bool {
-      if (!need_value()) return false;
+      if (!needValue()) return false;
       if (!ParseNumber(value, min, max, out)) {
         error = "option " + arg + ": '" + value + "' is not a number from " +
                 std::to_string(min) + " to " + std::to_string(max);
@@ -103,7 +105,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       return true;
     };
     auto flag = [&](bool& out) -> bool {
-      if (has_inline) {
+      if (hasInline) {
         error = "option " + arg + " takes no value";
         return false;
       }
@@ -116,8 +118,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     if (arg == "--help" || arg == "-h") {
       ok = flag(o.help);
     } else if (arg == "--listen") {
-      ok = need_value();
-      o.listen_address = value;
+      ok = needValue();
+      o.listenAddress = value;
     } else if (arg == "--port") {
       ok = number(0, 65535, n);
       o.port = static_cast<int>(n);
@@ -128,53 +130,53 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
     } else if (arg == "--pty") {
       ok = flag(o.pty);
     } else if (arg == "--pty-link") {
-      ok = need_value();
-      o.pty_link = value;
+      ok = needValue();
+      o.ptyLink = value;
       o.pty = true;
       if (ok && value.empty()) {
         error = "option --pty-link needs a path";
         ok = false;
       }
     } else if (arg == "--exit-after-ms") {
-      ok = number(0, LONG_MAX / 4, o.exit_after_ms);
+      ok = number(0, LONG_MAX / 4, o.exitAfterMs);
     } else if (arg == "--gap-ms") {
-      ok = number(0, 600000, o.gap_ms);
+      ok = number(0, 600000, o.gapMs);
     } else if (arg == "--delay-ms") {
-      ok = number(0, 600000, o.delay_ms);
+      ok = number(0, 600000, o.delayMs);
     } else if (arg == "--mf") {
       bool set = false;
       ok = flag(set);
-      o.ecr.rt_mode = false;
+      o.ecr.rtMode = false;
     } else if (arg == "--mf-serial" || arg == "--rt-serial" || arg == "--serial") {
       size_t length = arg == "--rt-serial" ? 11 : 8;
-      ok = need_value();
+      ok = needValue();
       if (ok && !PrintableOfLength(value, length)) {
         error = "option " + arg + " needs exactly " + std::to_string(length) +
                 " printable characters";
         ok = false;
       }
-      (arg == "--mf-serial" ? o.ecr.mf_serial
-                            : arg == "--rt-serial" ? o.ecr.rt_serial : o.ecr.serial) = value;
+      (arg == "--mf-serial" ? o.ecr.mfSerial
+                            : arg == "--rt-serial" ? o.ecr.rtSerial : o.ecr.serial) = value;
     } else if (arg == "--first-receipt") {
       ok = number(1, 9999, n);
-      o.ecr.first_receipt = static_cast<int>(n);
+      o.ecr.firstReceipt = static_cast<int>(n);
     } else if (arg == "--first-number") {
       ok = number(0, 9999, n);
-      o.ecr.first_number = static_cast<int>(n);
+      o.ecr.firstNumber = static_cast<int>(n);
     } else if (arg == "--model-ft") {
-      ok = flag(o.ecr.model_ft);
+      ok = flag(o.ecr.modelFt);
     } else if (arg == "--silent") {
       ok = flag(o.silent);
     } else if (arg == "--echo-only") {
-      ok = flag(o.echo_only);
+      ok = flag(o.echoOnly);
     } else if (arg == "--drop-after") {
-      ok = number(0, LONG_MAX / 4, o.drop_after);
+      ok = number(0, LONG_MAX / 4, o.dropAfter);
     } else if (arg == "--garbage-echo") {
-      ok = flag(o.garbage_echo);
+      ok = flag(o.garbageEcho);
     } else if (arg == "--xoff") {
       ok = flag(o.xoff);
     } else if (arg == "--no-closing") {
-      ok = flag(o.no_closing);
+      ok = flag(o.noClosing);
     } else if (arg == "--verbose" || arg == "-v") {
       ok = flag(o.verbose);
     } else {

@@ -9,22 +9,22 @@ namespace ecrsim {
 
 struct Options {
   bool tcp = true;
-  std::string listen_address = "127.0.0.1";
+  std::string listenAddress = "127.0.0.1";
   int port = 8000;
   bool pty = false;
-  std::string pty_link;
-  long exit_after_ms = -1;  // -1: run until a signal
-  long gap_ms = 20;
-  long delay_ms = 0;
+  std::string ptyLink;
+  long exitAfterMs = -1;  // -1: run until a signal
+  long gapMs = 20;
+  long delayMs = 0;
   EcrConfig ecr;
 
   // Fault modes.
   bool silent = false;
-  bool echo_only = false;
-  long drop_after = -1;  // -1: never
-  bool garbage_echo = false;
+  bool echoOnly = false;
+  long dropAfter = -1;  // -1: never
+  bool garbageEcho = false;
   bool xoff = false;
-  bool no_closing = false;
+  bool noClosing = false;
 
   bool verbose = false;
   bool help = false;

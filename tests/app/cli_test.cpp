@@ -1,0 +1,61 @@
+// The kolibra command line: option values, and the Italian errors and help.
+#include "app/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kolibra {
+namespace {
+
+TEST(CommandLine, ReadsOptionValues) {
+  using Kind = CommandLine::Kind;
+  const struct {
+    std::vector<std::string> args;
+    Kind kind;
+    int ecrPort;        // when kRun
+    std::string error;  // when kError
+  } cases[] = {
+      {{"--ecr-port", "1"}, Kind::kRun, 1, ""},
+      {{"--ecr-port=65535"}, Kind::kRun, 65535, ""},
+      {{"--ecr-port", "000000080"}, Kind::kRun, 80, ""},
+      {{"--ecr-port", "0"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port", "65536"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port", "0000000080"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port", "+80"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--serial-device", "4=/dev/x"}, Kind::kRun, 0, ""},
+      {{"--serial-device", "5=/dev/x"}, Kind::kError, 0,
+       "--serial-device vuole N=PATH con N da 1 a 4, non '5=/dev/x'"},
+      {{"--serial-device", "1="}, Kind::kError, 0, "--serial-device vuole N=PATH con N da 1 a 4, non '1='"},
+      {{"--serial-device"}, Kind::kError, 0, "--serial-device vuole N=PATH"},
+      {{"--data-dir="}, Kind::kError, 0, "--data-dir vuole una cartella"},
+      {{"--headless=1"}, Kind::kError, 0, "opzione sconosciuta '--headless=1'"},
+      {{"convert", "--bogus"}, Kind::kConvert, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const CommandLine cl = ParseCommandLine(c.args);
+    EXPECT_EQ(cl.kind, c.kind) << c.args[0];
+    if (c.kind == Kind::kRun) {
+      EXPECT_EQ(cl.options.ecrPort, c.ecrPort) << c.args[0];
+    }
+    EXPECT_EQ(cl.error, c.error) << c.args[0];
+  }
+}
+
+TEST(CommandLine, PrintsHelpAndErrors) {
+  std::ostringstream out, err;
+  EXPECT_EQ(RunKolibra({"--bogus"}, out, err), kExitUsage);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "kolibra: opzione sconosciuta '--bogus'\nVedere 'kolibra --help'.\n");
+
+  EXPECT_EQ(RunKolibra({"--help"}, out, err), kExitOk);
+  EXPECT_EQ(out.str().rfind("uso:\n", 0), 0u);
+  std::istringstream help(out.str());
+  for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), 80u) << line;
+}
+
+}  // namespace
+}  // namespace kolibra
