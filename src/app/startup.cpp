@@ -32,7 +32,7 @@ void WaitWithEvents(AppContext& ctx, int64_t ms) {
 
 void ResetStartupValues(AppContext& ctx) {
   ctx.cycle.resetCommand = " K";
-  ctx.link.trace.file = nullptr;
+  ctx.link.trace.Close();
   ctx.cycle.jobBusy = false;
   ctx.dump.inProgress = false;
   ctx.ui.windowShown = false;
@@ -101,7 +101,7 @@ void CreateGiveUpTimer(AppContext& ctx) {
 bool StartDriver(AppContext& ctx, const DriverOptions& options) {
   ctx.cycle.pollingIntervalMs = 1000;
   if (!ConverterSelfTest(ctx)) return false;
-  ctx.link.trace.file = nullptr;
+  ctx.link.trace.Close();
 
   const std::string settingsDir = ctx.settingsDir;
   if (options.dataDir.empty()) {

@@ -63,10 +63,8 @@ bool ParseNumber(const std::string& text, double& value) {
 }
 
 void WriteRecord(AppContext& ctx, const std::string& record) {
-  std::FILE* out = ctx.link.output;
-  if (out == nullptr) return;
-  std::fwrite(record.data(), 1, record.size(), out);
-  std::fwrite("\r\n", 1, 2, out);
+  ctx.link.output.Write(record);
+  ctx.link.output.Write("\r\n");
 }
 
 void ParseAndWrite(AppContext& ctx) {
@@ -75,7 +73,7 @@ void ParseAndWrite(AppContext& ctx) {
   if (!records) return;
   WriteRecord(ctx, records->time);
   WriteRecord(ctx, records->date);
-  if (ctx.link.output != nullptr) std::fflush(ctx.link.output);
+  ctx.link.output.Flush();
   TraceLine(ctx, " <-- " + ctx.link.answer);
 }
 

@@ -289,43 +289,32 @@ bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
   return false;
 }
 
-namespace {
-void CloseOutput(AppContext& ctx) {
-  if (ctx.link.output != nullptr) {
-    std::fclose(ctx.link.output);
-    ctx.link.output = nullptr;
-  }
-}
-}  // namespace
-
 bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
   try {
-    CloseOutput(ctx);
-    ctx.link.output = std::fopen(ctx.link.outputPath.c_str(), "wb");
-    if (ctx.link.output == nullptr) throw LinkFault{75, "Path/File access error"};
+    if (!ctx.link.output.Open(ctx.link.outputPath, "wb")) throw LinkFault{75, "Path/File access error"};
     const bool network = NetworkMode(ctx);
     for (const std::string& line : lines) {
       const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
       if (!sent) {
-        CloseOutput(ctx);
+        ctx.link.output.Close();
         return false;
       }
       if (ctx.tenderLineCount >= 1 && IsTenderLine(line)) {
         --ctx.tenderLineCount;
         if (ctx.tenderLineCount == 0 && !ReadClosingReply(ctx)) {
-          CloseOutput(ctx);
+          ctx.link.output.Close();
           return false;
         }
       }
     }
-    CloseOutput(ctx);
+    ctx.link.output.Close();
     return true;
   } catch (const LinkFault& f) {
     ShowMessage(ctx, ProcedureError(f, "SendJobLines"));
   } catch (const std::exception& e) {
     ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "SendJobLines"));
   }
-  CloseOutput(ctx);
+  ctx.link.output.Close();
   return false;
 }
 

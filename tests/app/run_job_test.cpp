@@ -36,7 +36,7 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       EXPECT_EQ(RunJob(r.ctx), c.expected);
       for (const auto& w : r.fp.serial.writes) EXPECT_EQ(w, " K");  // job lines never sent
       EXPECT_FALSE(r.fp.serial.IsOpen());
-      EXPECT_EQ(r.ctx.link.trace.file, nullptr);
+      EXPECT_FALSE(r.ctx.link.trace.IsOpen());
       EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
       EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.expected == JobResult::kNoAnswer);
@@ -68,7 +68,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     const std::string trace =
         r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
     EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;
-    EXPECT_EQ(r.ctx.link.trace.file, nullptr);
+    EXPECT_FALSE(r.ctx.link.trace.IsOpen());
   }
 }
 

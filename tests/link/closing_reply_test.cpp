@@ -92,7 +92,7 @@ TEST_F(DoSendFileTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   EXPECT_EQ(p.serial.writes, std::vector<std::string>({"1000H1R", "5T", "1000H1R", "1T", "\x06"}));
   EXPECT_EQ(ctx.tenderLineCount, 0);
   EXPECT_EQ(Output(), kOutput);
-  EXPECT_EQ(ctx.link.output, nullptr);
+  EXPECT_FALSE(ctx.link.output.IsOpen());
 }
 
 TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
@@ -101,7 +101,7 @@ TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
   EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(p.notifier.messages, std::vector<std::string>({"Error 5 (Invalid procedure call or argument) in "
                                                            "procedure SendJobLines of Modulo Module1"}));
-  EXPECT_EQ(ctx.link.output, nullptr);
+  EXPECT_FALSE(ctx.link.output.IsOpen());
   EXPECT_EQ(Output(), "");
 }
 
