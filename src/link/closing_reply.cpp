@@ -102,28 +102,22 @@ bool ReadNetwork(AppContext& ctx) {
   int attempts = 5;
   int shortPairs = 0;
   bool complete = false;
+  // The chunks are not traced here and leave the slot as they found it; the
+  // whole reply is traced once it has been parsed.
   while (attempts >= 1 && !complete) {
-    link.timeoutFlag = false;
-    ArmReceive(ctx);
-    link.answer.clear();
-    WaitForSocketAnswer(ctx, 1500);
-    if (!link.rx.dataArrived) {
-      if (SocketErrorFlagged(ctx)) return false;
+    const SocketAnswer first = AwaitAnswer(ctx, 1500, std::nullopt);
+    if (first == SocketAnswer::kSocketError) return false;
+    if (first == SocketAnswer::kTimeout) {
       --attempts;
       continue;
     }
-    link.answer = link.rx.text;
     if (link.answer.size() >= kReplyMinLength) {
       Acknowledge(ctx);
       complete = true;
       continue;
     }
-    link.timeoutFlag = false;
-    ArmReceive(ctx);
-    link.answer.clear();
-    WaitForSocketAnswer(ctx, 1500);
-    if (link.rx.dataArrived) {
-      link.answer = link.rx.text;
+    const SocketAnswer second = AwaitAnswer(ctx, 1500, std::nullopt);
+    if (second == SocketAnswer::kData) {
       if (link.answer.size() >= kReplyMinLength) {
         Acknowledge(ctx);
         complete = true;
@@ -131,7 +125,7 @@ bool ReadNetwork(AppContext& ctx) {
         --attempts;
       }
     } else {
-      if (SocketErrorFlagged(ctx)) return false;
+      if (second == SocketAnswer::kSocketError) return false;
       --attempts;
     }
   }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/app_context.h"
 
@@ -51,5 +53,17 @@ void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs);
 inline bool SocketErrorFlagged(const AppContext& ctx) {
   return ctx.link.rx.socketError || ctx.link.rx.connectionError;
 }
+
+// How a wait for a TCP answer ended. Data comes first, then an error: an
+// error in the same pass as the time-out is kSocketError, so a caller that
+// ranks the time-out first looks at ctx.link.timeoutFlag itself.
+enum class SocketAnswer { kData, kSocketError, kTimeout };
+
+// Receives one TCP answer: clears ctx.link.answer, re-arms the receive slot
+// and waits up to timeoutMs. Data that came is copied into the answer; with a
+// trace suffix the slot is then re-armed and " <-- answer<suffix>" traced,
+// without one (std::nullopt) the slot is left as the data left it and
+// nothing is traced.
+SocketAnswer AwaitAnswer(AppContext& ctx, int64_t timeoutMs, std::optional<std::string_view> traceSuffix);
 
 }  // namespace kolibra

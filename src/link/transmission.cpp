@@ -80,34 +80,24 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
   while (retries >= 1 && !confirmed) {
     link.answer.clear();
     SendOrFault(ctx, command);
-    ArmReceive(ctx);
-    link.answer.clear();
-    WaitForSocketAnswer(ctx, 3000);
-    if (!link.rx.dataArrived) {
-      if (SocketErrorFlagged(ctx)) {
-        TraceLine(ctx, " <-- " + link.answer + " ( WSError )");
-        return false;
-      }
+    const SocketAnswer echo = AwaitAnswer(ctx, 3000, " ( 0 )");
+    if (echo == SocketAnswer::kSocketError) {
+      TraceLine(ctx, " <-- " + link.answer + " ( WSError )");
+      return false;
+    }
+    if (echo == SocketAnswer::kTimeout) {
       TraceLine(ctx, " <-- " + link.answer + " ( General TimeOut  )");
       --retries;
       Pause(ctx, 300);
       continue;
     }
-    link.answer = link.rx.text;
-    ArmReceive(ctx);
-    TraceLine(ctx, " <-- " + link.answer + " ( 0 )");
     if (!link.answer.empty() && Contains(link.answer, command)) result = true;
 
     retries = 10;
     int mismatchRun = 0;
     while (retries >= 1 && !confirmed) {
-      link.answer.clear();
-      ArmReceive(ctx);
-      WaitForSocketAnswer(ctx, 3000);
-      if (link.rx.dataArrived) {
-        link.answer = link.rx.text;
-        ArmReceive(ctx);
-        TraceLine(ctx, " <-- " + link.answer + " ( 1 )");
+      // Here the time-out ranks before an error that came in the same pass.
+      if (AwaitAnswer(ctx, 3000, " ( 1 )") == SocketAnswer::kData) {
         if (link.answer == "K" || (!link.answer.empty() && Contains(link.answer, command))) {
           confirmed = true;
           result = true;
@@ -134,31 +124,6 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-
-TimeoutWindow::TimeoutWindow(AppContext& ctx, int64_t timeoutMs) : ctx_(ctx) {
-  ctx.link.timeoutFlag = false;
-  ctx.link.timeoutCountdown = 0;
-  EventLoop& loop = ctx.platform.loop;
-  if (ctx.link.timeoutTimer >= 0) loop.SetTimer(ctx.link.timeoutTimer, timeoutMs, true);
-  deadline_ = loop.NowMs() + timeoutMs;
-}
-
-TimeoutWindow::~TimeoutWindow() {
-  EventLoop& loop = ctx_.platform.loop;
-  if (ctx_.link.timeoutTimer >= 0) loop.SetTimer(ctx_.link.timeoutTimer, loop.TimerInterval(ctx_.link.timeoutTimer), false);
-}
-
-void TimeoutWindow::WaitOnce() {
-  EventLoop& loop = ctx_.platform.loop;
-  loop.Wait(deadline_);
-  // The clock's tick is due at the deadline; should it be late or missing,
-  // the wait still ends there instead of turning into a spin.
-  if (!ctx_.link.timeoutFlag && loop.NowMs() >= deadline_) ctx_.link.timeoutFlag = true;
-}
-
-void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs) {
-  WaitUntil(ctx, timeoutMs, [&] { return ctx.link.rx.dataArrived || SocketErrorFlagged(ctx); });
-}
 
 void InitLink(AppContext& ctx) {
   if (ctx.link.timeoutTimer < 0) ctx.link.timeoutTimer = ctx.platform.loop.CreateTimer([&ctx] { OnTimeoutTick(ctx); });
@@ -227,22 +192,17 @@ bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
       ArmReceive(ctx);
       SendOrFault(ctx, command);
       TraceLine(ctx, " --> " + command);
-      ArmReceive(ctx);
-      link.answer.clear();
-      WaitForSocketAnswer(ctx, 3000);
-      if (!link.rx.dataArrived) {
-        if (SocketErrorFlagged(ctx)) {
-          result = false;
-          done = true;
-        } else if (link.timeoutFlag) {
-          --retries;
-          Pause(ctx, 300);
-        }
+      const SocketAnswer echo = AwaitAnswer(ctx, 3000, "");
+      if (echo == SocketAnswer::kSocketError) {
+        result = false;
+        done = true;
         continue;
       }
-      link.answer = link.rx.text;
-      ArmReceive(ctx);
-      TraceLine(ctx, " <-- " + link.answer);
+      if (echo == SocketAnswer::kTimeout) {
+        --retries;
+        Pause(ctx, 300);
+        continue;
+      }
       if (link.answer.empty()) continue;
       if (command.size() == 1) {
         result = true;
@@ -251,18 +211,9 @@ bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
       }
       retries = 3;
       while (retries >= 1 && !done) {
-        link.answer.clear();
-        link.timeoutFlag = false;
-        ArmReceive(ctx);
-        WaitForSocketAnswer(ctx, 3000);
-        if (link.rx.dataArrived) {
-          link.answer = link.rx.text;
-          ArmReceive(ctx);
-          TraceLine(ctx, " <-- " + link.answer);
-          if (!link.answer.empty()) {
-            result = true;
-            done = true;
-          }
+        if (AwaitAnswer(ctx, 3000, "") == SocketAnswer::kData && !link.answer.empty()) {
+          result = true;
+          done = true;
         }
         if (!done && SocketErrorFlagged(ctx)) {
           result = false;
