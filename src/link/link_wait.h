@@ -1,5 +1,5 @@
-// Helpers shared by the link operations: the one shape of every wait, the
-// link mode and the unexpected-failure type that each operation traps.
+// Helpers shared by the link operations: the one shape of every wait and of
+// every TCP receive, and the link mode.
 #pragma once
 
 #include <cstdint>
@@ -11,18 +11,10 @@
 
 namespace kolibra {
 
-// An unexpected failure inside a link operation; caught by the operation
-// itself and turned into its message box and result.
-struct LinkFault {
-  int number;
-  std::string description;
-};
-
 inline bool NetworkMode(const AppContext& ctx) { return ctx.ui.optionRete && !ctx.ui.optionRs232; }
 inline bool SocketConnected(AppContext& ctx) { return ctx.platform.socket.State() == kSocketConnected; }
 
-// Arms the time-out clock for one wait and disarms it when the wait ends,
-// also when the wait is left by a fault.
+// Arms the time-out clock for one wait and disarms it when the wait ends.
 class TimeoutWindow {
  public:
   TimeoutWindow(AppContext& ctx, int64_t timeoutMs);

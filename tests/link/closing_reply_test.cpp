@@ -37,22 +37,27 @@ TEST(OutputRecords, FieldPositionsAndNumberFormats) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.number);
     const auto r = BuildOutputRecords(c.reply, c.footerRt, c.modelFt);
-    ASSERT_TRUE(r.has_value());
-    EXPECT_EQ(r->time, "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;");
-    EXPECT_EQ(r->date, "DATE,05/12/26  SCONTR. N. " + c.number + ",E,A1;");
+    ASSERT_TRUE(!r.HasError() && r.Value().has_value());
+    EXPECT_EQ(r.Value()->time, "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;");
+    EXPECT_EQ(r.Value()->date, "DATE,05/12/26  SCONTR. N. " + c.number + ",E,A1;");
   }
 }
 
 TEST(OutputRecords, MissingFramesWriteNothingAndShortRepliesFault) {
-  EXPECT_FALSE(BuildOutputRecords(kHead + std::string(20, 'x'), false, false));
-  EXPECT_FALSE(BuildOutputRecords(std::string(40, 'x') + kEtx, false, false));
+  // 0 no records, 1 records, 5 error 5
+  const auto outcome = [](const std::string& reply, bool footerRt, bool modelFt) {
+    const auto r = BuildOutputRecords(reply, footerRt, modelFt);
+    return r.HasError() ? r.Error().number : r.Value().has_value() ? 1 : 0;
+  };
+  EXPECT_EQ(outcome(kHead + std::string(20, 'x'), false, false), 0);
+  EXPECT_EQ(outcome(std::string(40, 'x') + kEtx, false, false), 0);
   // Fields past the end of the reply, or before its start (ETX early).
-  EXPECT_THROW(BuildOutputRecords(kStx + "05-12" + kEtx, false, false), LinkFault);
-  EXPECT_THROW(BuildOutputRecords(kEtx + kHead, false, false), LinkFault);
+  EXPECT_EQ(outcome(kStx + "05-12" + kEtx, false, false), 5);
+  EXPECT_EQ(outcome(kEtx + kHead, false, false), 5);
   // The FT form reads 16 further back: a reply long enough for the others is not.
   const std::string etxAt21 = std::string(21, 'x') + kEtx + kHead;
-  EXPECT_NO_THROW(BuildOutputRecords(etxAt21, true, false));
-  EXPECT_THROW(BuildOutputRecords(etxAt21, false, true), LinkFault);
+  EXPECT_EQ(outcome(etxAt21, true, false), 1);
+  EXPECT_EQ(outcome(etxAt21, false, true), 5);
 }
 
 class DoSendFileTest : public LinkTest {

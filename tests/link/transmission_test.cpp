@@ -121,6 +121,61 @@ TEST_F(SendStringTest, WinsockSendNeedsASecondAnswerForLongerCommands) {
   EXPECT_EQ(Now() - start, 25);
 }
 
+// A socket that reads connected and refuses every send.
+class RefusingSocket : public fakes::FakeTcpSocket {
+ public:
+  using FakeTcpSocket::FakeTcpSocket;
+  bool Send(const std::string&) override { return false; }
+};
+
+TEST(LinkErrors, EachOperationReportsItsOwnWay) {
+  enum Op { kCommand, kJobLineTcp, kJobLines };
+  const std::string portClosed = "Error 8018 (Operation valid only when the port is open) in procedure ";
+  const std::string refused =
+      "Error 40006 (Wrong protocol or connection state for the requested transaction or request) in procedure ";
+  const struct {
+    Op op;
+    bool network;
+    bool outputBlocked;  // the output file's folder is missing
+    std::string message;
+    bool errorTraced;    // the message also goes to the trace as " <-- ..."
+    int64_t end;         // the failure's pause
+  } cases[] = {
+      {kCommand, false, false, portClosed + "SendCommand of Modulo Module1", false, 3000},
+      {kCommand, true, false, refused + "SendCommand of Modulo Module1", false, 3000},
+      {kJobLineTcp, true, false, refused + "SendJobLineTcp of Modulo Module1", true, 3000},
+      {kJobLines, true, false, refused + "SendJobLineTcp of Modulo Module1", true, 3000},
+      {kJobLines, false, true, "Error 75 (Path/File access error) in procedure SendJobLines of Modulo Module1", false,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    fakes::FakePlatform fp;
+    RefusingSocket socket(fp.loop);
+    Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system};
+    fakes::ScratchDir dir;
+    AppContext cx(platform);
+    InitLink(cx);
+    cx.ui.optionRete = c.network;
+    cx.ui.optionRs232 = !c.network;
+    socket.ForceState(kSocketConnected);  // the serial port stays closed
+    cx.ui.trace.value = 1;
+    ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));
+    cx.link.outputPath = dir.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
+    bool ok = true;
+    if (c.op == kCommand) ok = SendCommand(cx, kCmd);
+    if (c.op == kJobLineTcp) ok = SendJobLineTcp(cx, kCmd);
+    if (c.op == kJobLines) ok = SendJobLines(cx, {kCmd, "1T"});
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(fp.notifier.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(fp.loop.NowMs(), c.end);
+    EXPECT_FALSE(cx.link.output.IsOpen());
+    const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
+    EXPECT_EQ(trace.find(" --> " + kCmd) != std::string::npos, c.op == kCommand) << trace;
+    EXPECT_EQ(trace.ends_with(" <-- " + c.message + "\r\n"), c.errorTraced) << trace;
+  }
+}
+
 TEST_F(LinkTest, PauseWaitsWholeSlicesOf100Ms) {
   Pause(ctx, 99);
   EXPECT_EQ(Now(), 0);
