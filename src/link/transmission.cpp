@@ -24,6 +24,8 @@ const LinkError kPortNotOpen{8018, "Operation valid only when the port is open"}
 const LinkError kWrongSocketState{40006,
                                   "Wrong protocol or connection state for the requested transaction or request"};
 
+// The message box text of an error. The procedure names are the ones the
+// operators know from the driver's messages, not the names of the functions.
 std::string ProcedureError(const LinkError& error, const char* procedure) {
   return "Error " + std::to_string(error.number) + " (" + error.description + ") in procedure " + procedure +
          " of Modulo Module1";
@@ -226,7 +228,7 @@ bool SendCommand(AppContext& ctx, const std::string& command) {
   const LinkResult<bool> sent =
       NetworkMode(ctx) ? SendStringNetworkMode(ctx, command) : SendStringSerialMode(ctx, command);
   if (!sent.HasError()) return sent.Value();
-  ShowMessage(ctx, ProcedureError(sent.Error(), "SendCommand"));
+  ShowMessage(ctx, ProcedureError(sent.Error(), "SendString"));
   Pause(ctx, 3000);
   return false;
 }
@@ -250,7 +252,7 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
 bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
   const LinkResult<bool> sent = JobLineOverTcp(ctx, command);
   if (!sent.HasError()) return sent.Value();
-  const std::string text = ProcedureError(sent.Error(), "SendJobLineTcp");
+  const std::string text = ProcedureError(sent.Error(), "SendStringWinsock");
   TraceLine(ctx, " <-- " + text);
   ShowMessage(ctx, text);
   Pause(ctx, 3000);
@@ -259,7 +261,7 @@ bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
 
 bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
   const LinkResult<bool> sent = SendLinesWithReply(ctx, lines);
-  if (sent.HasError()) ShowMessage(ctx, ProcedureError(sent.Error(), "SendJobLines"));
+  if (sent.HasError()) ShowMessage(ctx, ProcedureError(sent.Error(), "DoSendFile"));
   ctx.link.output.Close();
   return !sent.HasError() && sent.Value();
 }

@@ -105,7 +105,7 @@ TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
   ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(p.notifier.messages, std::vector<std::string>({"Error 5 (Invalid procedure call or argument) in "
-                                                           "procedure SendJobLines of Modulo Module1"}));
+                                                           "procedure DoSendFile of Modulo Module1"}));
   EXPECT_FALSE(ctx.link.output.IsOpen());
   EXPECT_EQ(Output(), "");
 }

@@ -141,11 +141,11 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     bool errorTraced;    // the message also goes to the trace as " <-- ..."
     int64_t end;         // the failure's pause
   } cases[] = {
-      {kCommand, false, false, portClosed + "SendCommand of Modulo Module1", false, 3000},
-      {kCommand, true, false, refused + "SendCommand of Modulo Module1", false, 3000},
-      {kJobLineTcp, true, false, refused + "SendJobLineTcp of Modulo Module1", true, 3000},
-      {kJobLines, true, false, refused + "SendJobLineTcp of Modulo Module1", true, 3000},
-      {kJobLines, false, true, "Error 75 (Path/File access error) in procedure SendJobLines of Modulo Module1", false,
+      {kCommand, false, false, portClosed + "SendString of Modulo Module1", false, 3000},
+      {kCommand, true, false, refused + "SendString of Modulo Module1", false, 3000},
+      {kJobLineTcp, true, false, refused + "SendStringWinsock of Modulo Module1", true, 3000},
+      {kJobLines, true, false, refused + "SendStringWinsock of Modulo Module1", true, 3000},
+      {kJobLines, false, true, "Error 75 (Path/File access error) in procedure DoSendFile of Modulo Module1", false,
        0},
   };
   for (const auto& c : cases) {
