@@ -11,7 +11,7 @@ std::string TraceTimeStamp(const CivilTime& utc) {
   return buf;
 }
 
-std::string TraceTimeStamp(AppContext& ctx) { return TraceTimeStamp(ctx.platform.loop.UtcTime()); }
+std::string TraceTimeStamp(const AppContext& ctx) { return TraceTimeStamp(ctx.platform.loop.UtcTime()); }
 
 bool TraceOn(const AppContext& ctx) { return ctx.ui.trace.value == 1 && ctx.link.trace.IsOpen(); }
 

@@ -41,7 +41,7 @@ bool SendWhenConnected(AppContext& ctx, const std::string& bytes) {
   return !SocketConnected(ctx) || ctx.platform.socket.Send(bytes);
 }
 
-LinkResult<bool> SendStringSerialMode(AppContext& ctx, const std::string& command) {
+LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   SerialPort& port = ctx.platform.serial;
   bool result = false;
@@ -76,7 +76,7 @@ LinkResult<bool> SendStringSerialMode(AppContext& ctx, const std::string& comman
   return result;
 }
 
-LinkResult<bool> SendStringNetworkMode(AppContext& ctx, const std::string& command) {
+LinkResult<bool> SendCommandTcp(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   if (!SocketConnected(ctx)) return false;
   bool result = false;
@@ -226,7 +226,7 @@ bool SendCommand(AppContext& ctx, const std::string& command) {
   ctx.link.answer.clear();
   TraceLine(ctx, " --> " + command);
   const LinkResult<bool> sent =
-      NetworkMode(ctx) ? SendStringNetworkMode(ctx, command) : SendStringSerialMode(ctx, command);
+      NetworkMode(ctx) ? SendCommandTcp(ctx, command) : SendCommandSerial(ctx, command);
   if (!sent.HasError()) return sent.Value();
   ShowMessage(ctx, ProcedureError(sent.Error(), "SendString"));
   Pause(ctx, 3000);

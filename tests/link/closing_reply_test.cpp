@@ -60,7 +60,7 @@ TEST(OutputRecords, MissingFramesWriteNothingAndShortRepliesFault) {
   EXPECT_EQ(outcome(etxAt21, false, true), 5);
 }
 
-class DoSendFileTest : public LinkTest {
+class SendJobLinesTest : public LinkTest {
  protected:
   // A serial ECR that echoes every line and sends the closing reply after "1T".
   void SerialEcr(const std::string& reply) {
@@ -90,7 +90,7 @@ const std::string kOutput =
     "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
     "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
 
-TEST_F(DoSendFileTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
+TEST_F(SendJobLinesTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   SerialEcr(Reply("  12", "0345"));
   ctx.tenderLineCount = 2;
   EXPECT_TRUE(SendJobLines(ctx, {"1000H1R", "5T", "1000H1R", "1T"}));
@@ -100,7 +100,7 @@ TEST_F(DoSendFileTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   EXPECT_FALSE(ctx.link.output.IsOpen());
 }
 
-TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
+TEST_F(SendJobLinesTest, ShortReplyIsReportedAsAFailure) {
   SerialEcr(kStx + "05-12-2026" + kEtx);
   ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
@@ -110,7 +110,7 @@ TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
   EXPECT_EQ(Output(), "");
 }
 
-TEST_F(DoSendFileTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp) {
+TEST_F(SendJobLinesTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp) {
   NetworkEcr({"short", "shorter", Reply("  12", "0345")});
   ctx.tenderLineCount = 1;
   EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
@@ -127,7 +127,7 @@ TEST_F(DoSendFileTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp)
   EXPECT_EQ(Output(), "");
 }
 
-TEST_F(DoSendFileTest, EndlessShortChunksAreBounded) {
+TEST_F(SendJobLinesTest, EndlessShortChunksAreBounded) {
   NetworkEcr({});
   std::function<void()> drip = [&] {
     p.socket.Deliver(0, "abc");

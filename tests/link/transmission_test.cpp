@@ -10,7 +10,7 @@ namespace {
 
 const std::string kCmd = "1000H1R";
 
-TEST(SerialSendString, ConfirmationRules) {
+TEST(SerialSendCommand, ConfirmationRules) {
   struct Case {
     std::vector<std::string> answers;  // one per write, arriving 50 ms later
     bool result;
@@ -48,7 +48,7 @@ TEST(SerialSendString, ConfirmationRules) {
   }
 }
 
-class SendStringTest : public LinkTest {
+class SendCommandTest : public LinkTest {
  protected:
   // Echoes every send after 10 ms; `more` arrives at the given delays.
   void NetworkEcho(std::vector<std::pair<int64_t, std::string>> more = {}) {
@@ -60,7 +60,7 @@ class SendStringTest : public LinkTest {
   }
 };
 
-TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
+TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   TraceOnToFile();
   UseNetwork();
   const std::string stamp = TraceTimeStamp(ctx);
@@ -92,7 +92,7 @@ TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
-TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
+TEST_F(SendCommandTest, SerialSendWaits4500AndXoffAddsAPause) {
   UseSerial();
   EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));  // nothing back is still true
   EXPECT_EQ(Now(), 4500);
@@ -107,7 +107,7 @@ TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
   EXPECT_EQ(ctx.link.answer, kCmd + "\x13");
 }
 
-TEST_F(SendStringTest, WinsockSendNeedsASecondAnswerForLongerCommands) {
+TEST_F(SendCommandTest, TcpJobLineNeedsASecondAnswerForLongerCommands) {
   NetworkEcho();
   int64_t start = Now();
   EXPECT_TRUE(SendJobLineTcp(ctx, "J"));  // one character: the echo is enough
