@@ -1,7 +1,5 @@
 #include "link/transmission.h"
 
-#include <cctype>
-
 #include "conversion/text_util.h"
 #include "link/closing_reply.h"
 #include "link/link_error.h"
