@@ -17,19 +17,6 @@
 namespace kolibra {
 namespace {
 
-// Runs one step of the job; an unexpected failure inside it is logged and
-// the job goes on with the next step, as if the step had done nothing.
-template <typename F>
-void Step(AppContext& ctx, const char* what, F&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    ctx.platform.notifier.Log(std::string("RunJob: ") + what + ": " + e.what());
-  } catch (...) {
-    ctx.platform.notifier.Log(std::string("RunJob: ") + what + ": errore sconosciuto");
-  }
-}
-
 std::string Digits(int value, int width) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%0*d", width, value);
@@ -90,84 +77,87 @@ int16_t Convert(AppContext& ctx, std::vector<std::string>& jobLines) {
   return rc;
 }
 
-}  // namespace
-
-JobResult RunJob(AppContext& ctx) {
-  JobResult result = JobResult::kOk;
-  const bool testReceipt = ctx.cycle.testReceipt != 0;
-
-  // Every way out: the serial port and the trace file closed, a test
-  // receipt used up. The trace file is closed even when the trace box was cleared
-  // during the run, so that no handle is left for a later job to write into;
-  // a port found open before the set-up (which then refuses to re-target it)
-  // is closed too, so that the next job can set it up again.
-  auto finish = [&ctx, testReceipt](JobResult code) {
-    Step(ctx, "close port", [&] {
-      if (ctx.platform.serial.IsOpen()) ctx.platform.serial.Close();
-    });
-    CloseTraceFile(ctx);
-    if (testReceipt) ctx.cycle.testReceipt = 0;
-    return code;
-  };
-
+// The steps of a job, from the trace file to the sending; step names the
+// one under way.
+JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   if (ctx.ui.trace.value == 1) {
-    Step(ctx, "trace", [&] {
-      OpenTraceFile(ctx, TracePath(ctx));  // without a file the job runs untraced
-    });
+    step = "trace";
+    OpenTraceFile(ctx, TracePath(ctx));  // without a file the job runs untraced
   }
 
-  if (!ctx.platform.fs.Exists(ctx.cycle.commandPath)) return finish(JobResult::kCommandFileMissing);
+  if (!ctx.platform.fs.Exists(ctx.cycle.commandPath)) return JobResult::kCommandFileMissing;
 
   std::vector<std::string> jobLines;
-  int16_t converted = 0;
   if (!testReceipt) {
-    Step(ctx, "conversion", [&] {
-      if (ctx.ui.passThrough.value == 0) {
-        converted = Convert(ctx, jobLines);
-      } else {
-        // The command file already holds ECR command lines.
-        jobLines = ReadLines(ctx.cycle.commandPath);
-      }
-    });
+    step = "conversion";
+    if (ctx.ui.passThrough.value == 0) {
+      if (Convert(ctx, jobLines) == 1) return JobResult::kConversionRefused;
+    } else {
+      // The command file already holds ECR command lines.
+      jobLines = ReadLines(ctx.cycle.commandPath);
+    }
   }
-  if (converted == 1) return finish(JobResult::kConversionRefused);
 
   const int16_t port = ctx.cycle.currentSlot;
   if (ctx.ui.serialChosen) {
-    bool ok = false;
-    Step(ctx, "serial set-up", [&] { ok = ConfigureSerialPort(ctx, port); });
-    if (!ok) return finish(JobResult::kLinkSetupFailed);
+    step = "serial set-up";
+    if (!ConfigureSerialPort(ctx, port)) return JobResult::kLinkSetupFailed;
   }
   if (ctx.ui.networkChosen) {
-    bool ok = false;
-    Step(ctx, "connection", [&] { ok = Reconnect(ctx, 10); });
-    if (!ok) return finish(JobResult::kLinkSetupFailed);
+    step = "connection";
+    if (!Reconnect(ctx, 10)) return JobResult::kLinkSetupFailed;
   }
 
   // A port that cannot be opened shows up as a failed send below.
-  Step(ctx, "open port", [&] {
-    if (!ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
-  });
+  step = "open port";
+  if (!ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
 
-  bool reset = false;
-  Step(ctx, "reset", [&] { reset = SendCommand(ctx, ctx.cycle.resetCommand); });
-  if (!reset) {
+  step = "reset";
+  JobResult result = JobResult::kOk;
+  if (!SendCommand(ctx, ctx.cycle.resetCommand)) {
     result = JobResult::kNoAnswer;
   } else {
     if (testReceipt) jobLines = ReadLines(ctx.cycle.commandPath);
     ctx.link.outputPath = JobFilePath(ctx, "SR_OUT", port);
-    bool sent = false;
-    Step(ctx, "send", [&] { sent = SendJobLines(ctx, jobLines); });
-    if (sent) {
-      result = JobResult::kOk;
-    } else {
-      Step(ctx, "pause", [&] { Pause(ctx, 2000); });
+    step = "send";
+    if (!SendJobLines(ctx, jobLines)) {
+      Pause(ctx, 2000);
       result = JobResult::kNoAnswer;
     }
   }
 
   if (result == JobResult::kNoAnswer) TraceLine(ctx, " <- TIMEOUT SCADUTO");
-  return finish(result);
+  return result;
+}
+
+}  // namespace
+
+JobResult RunJob(AppContext& ctx) {
+  const bool testReceipt = ctx.cycle.testReceipt != 0;
+
+  // The steps report their failures as results. Whatever else escapes them
+  // (the standard library running out of memory) ends the job here, logged,
+  // as a job the ECR did not answer.
+  JobResult result = JobResult::kNoAnswer;
+  const char* step = "start";
+  try {
+    result = RunSteps(ctx, testReceipt, step);
+  } catch (const std::exception& e) {
+    ctx.platform.notifier.Log(std::string("RunJob: ") + step + ": " + e.what());
+  } catch (...) {
+    ctx.platform.notifier.Log(std::string("RunJob: ") + step + ": errore sconosciuto");
+  }
+
+  // Every way out: the serial port, the trace and output files closed, a
+  // test receipt used up. The trace file is closed even when chbTrace was
+  // cleared during the run, so that no handle is left for a later job to
+  // write into; a port found open before the set-up (which then refuses to
+  // re-target it) is closed too, so that the next job can set it up again.
+  if (ctx.platform.serial.IsOpen()) ctx.platform.serial.Close();
+  CloseTraceFile(ctx);
+  ctx.link.output.Close();  // still open only when the sending was cut short
+  if (testReceipt) ctx.cycle.testReceipt = 0;
+  return result;
 }
 
 }  // namespace kolibra

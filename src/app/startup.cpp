@@ -29,7 +29,7 @@ void WaitWithEvents(AppContext& ctx, int64_t ms) {
 
 void ResetStartupValues(AppContext& ctx) {
   ctx.cycle.resetCommand = " K";
-  ctx.link.trace.file = nullptr;
+  ctx.link.trace.Close();
   ctx.cycle.jobBusy = false;
   ctx.dump.inProgress = false;
   ctx.ui.windowShown = false;
@@ -110,7 +110,7 @@ void StartNetworkConnection(AppContext& ctx) {
 StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
   ctx.cycle.pollingIntervalMs = 1000;
   if (!ConverterSelfTest(ctx)) return StartResult::kFailed;
-  ctx.link.trace.file = nullptr;
+  ctx.link.trace.Close();
 
   const std::string settingsDir = ctx.settingsDir;
   if (options.dataDir.empty()) {

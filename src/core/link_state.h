@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+#include "core/owned_file.h"
 #include "platform/event_loop.h"
 
 namespace kolibra {
@@ -19,21 +19,16 @@ struct ReceiveSlot {
   bool connectionError = false;  // 10053, 10060, 10061
 };
 
-// The open trace file of a job or dump; nullptr when none is open.
-struct TraceFile {
-  std::FILE* file = nullptr;
-};
-
 struct LinkState {
   std::string answer;                // ECR answer buffer
   bool timeoutFlag = false;
   uint8_t timeoutCountdown = 0;
   EventLoop::TimerId timeoutTimer = -1;    // time-out clock
   ReceiveSlot rx;
-  TraceFile trace;
+  OwnedFile trace;                   // trace file of the running job or dump
   int remotePort = 8000;
   std::string outputPath;            // current output-file path (SR_OUT.00n)
-  std::FILE* output = nullptr;       // output file while SendJobLines runs
+  OwnedFile output;                  // output file while SendJobLines runs
   bool reconnectQueued = false;      // a reconnect after error 10061 is posted
   bool reconnectActive = false;      // the posted reconnect is running now
 };

@@ -18,12 +18,12 @@ constexpr std::size_t kReplyMinLength = 36;
 // short pairs, so the step ends even then.
 constexpr int kShortPairsPerAttempt = 10;
 const char kAck[] = "\x06";
-const LinkFault kReplyTooShort{5, "Invalid procedure call or argument"};
+const LinkError kReplyTooShort{5, "Invalid procedure call or argument"};
 
-// The n characters at 0-based index start; a field outside the reply is a
-// fault, never a read past its ends.
-std::string Field(const std::string& reply, long long start, std::size_t n) {
-  if (start < 0 || static_cast<std::size_t>(start) + n > reply.size()) throw kReplyTooShort;
+// The n characters at 0-based index start; nullopt for a field outside the
+// reply, never a read past its ends.
+std::optional<std::string> Field(const std::string& reply, long long start, std::size_t n) {
+  if (start < 0 || static_cast<std::size_t>(start) + n > reply.size()) return std::nullopt;
   return reply.substr(static_cast<std::size_t>(start), n);
 }
 
@@ -43,23 +43,26 @@ bool ParseNumber(const std::string& text, double& value) {
 }
 
 void WriteRecord(AppContext& ctx, const std::string& record) {
-  std::FILE* out = ctx.link.output;
-  if (out == nullptr) return;
-  std::fwrite(record.data(), 1, record.size(), out);
-  std::fwrite("\r\n", 1, 2, out);
+  ctx.link.output.Write(record);
+  ctx.link.output.Write("\r\n");
 }
 
-void ParseAndWrite(AppContext& ctx) {
-  const auto records =
+// Writes the records of the reply in ctx.link.answer and traces the reply;
+// a reply without its frame writes nothing, one too short for its fields is
+// an error and writes nothing either. The last step of both reads.
+LinkResult<bool> WriteReply(AppContext& ctx) {
+  const LinkResult<std::optional<OutputRecords>> records =
       BuildOutputRecords(ctx.link.answer, ctx.ui.footerRt.value == 1, ctx.dump.tenderFamily == "FT");
-  if (!records) return;
-  WriteRecord(ctx, records->time);
-  WriteRecord(ctx, records->date);
-  if (ctx.link.output != nullptr) std::fflush(ctx.link.output);
+  if (records.HasError()) return records.Error();
+  if (!records.Value()) return true;
+  WriteRecord(ctx, records.Value()->time);
+  WriteRecord(ctx, records.Value()->date);
+  ctx.link.output.Flush();
   TraceLine(ctx, " <-- " + ctx.link.answer);
+  return true;
 }
 
-bool ReadSerial(AppContext& ctx) {
+LinkResult<bool> ReadSerial(AppContext& ctx) {
   LinkState& link = ctx.link;
   SerialPort& port = ctx.platform.serial;
   link.timeoutFlag = false;
@@ -70,8 +73,7 @@ bool ReadSerial(AppContext& ctx) {
   });
   port.Write(kAck);  // acknowledged even when nothing came; a port failure is passed over
   TraceLine(ctx, " <-- " + link.answer);
-  ParseAndWrite(ctx);
-  return true;
+  return WriteReply(ctx);
 }
 
 void Acknowledge(AppContext& ctx) {
@@ -79,33 +81,27 @@ void Acknowledge(AppContext& ctx) {
   if (SocketConnected(ctx)) ctx.platform.socket.Send(kAck);
 }
 
-bool ReadNetwork(AppContext& ctx) {
+LinkResult<bool> ReadNetwork(AppContext& ctx) {
   LinkState& link = ctx.link;
   int attempts = 5;
   int shortPairs = 0;
   bool complete = false;
+  // The chunks are not traced here and leave the slot as they found it; the
+  // whole reply is traced once it has been parsed.
   while (attempts >= 1 && !complete) {
-    link.timeoutFlag = false;
-    ArmReceive(ctx);
-    link.answer.clear();
-    WaitForSocketAnswer(ctx, 1500);
-    if (!link.rx.dataArrived) {
-      if (SocketErrorFlagged(ctx)) return false;
+    const SocketAnswer first = AwaitAnswer(ctx, 1500, std::nullopt);
+    if (first == SocketAnswer::kSocketError) return false;
+    if (first == SocketAnswer::kTimeout) {
       --attempts;
       continue;
     }
-    link.answer = link.rx.text;
     if (link.answer.size() >= kReplyMinLength) {
       Acknowledge(ctx);
       complete = true;
       continue;
     }
-    link.timeoutFlag = false;
-    ArmReceive(ctx);
-    link.answer.clear();
-    WaitForSocketAnswer(ctx, 1500);
-    if (link.rx.dataArrived) {
-      link.answer = link.rx.text;
+    const SocketAnswer second = AwaitAnswer(ctx, 1500, std::nullopt);
+    if (second == SocketAnswer::kData) {
       if (link.answer.size() >= kReplyMinLength) {
         Acknowledge(ctx);
         complete = true;
@@ -113,12 +109,11 @@ bool ReadNetwork(AppContext& ctx) {
         --attempts;
       }
     } else {
-      if (SocketErrorFlagged(ctx)) return false;
+      if (second == SocketAnswer::kSocketError) return false;
       --attempts;
     }
   }
-  ParseAndWrite(ctx);
-  return true;
+  return WriteReply(ctx);
 }
 
 }  // namespace
@@ -136,35 +131,37 @@ std::string FormatFourDigits(const std::string& field) {
   return buf;
 }
 
-std::optional<OutputRecords> BuildOutputRecords(const std::string& reply, bool footerRt, bool modelFt) {
+LinkResult<std::optional<OutputRecords>> BuildOutputRecords(const std::string& reply, bool footerRt,
+                                                            bool modelFt) {
   const std::size_t stx = reply.find('\x02');
   const std::size_t etx = reply.find('\x03');
-  if (stx == std::string::npos || etx == std::string::npos) return std::nullopt;
+  if (stx == std::string::npos || etx == std::string::npos) return std::optional<OutputRecords>();
   const long long s = static_cast<long long>(stx);
   const long long e = static_cast<long long>(etx);
   // Every field is taken before anything is built, so a short reply fails whole.
-  const std::string day = Field(reply, s + 1, 2);
-  const std::string month = Field(reply, s + 4, 2);
-  const std::string year = Field(reply, s + 9, 2);
-  std::string time = Field(reply, s + 12, 5);
+  const std::optional<std::string> day = Field(reply, s + 1, 2);
+  const std::optional<std::string> month = Field(reply, s + 4, 2);
+  const std::optional<std::string> year = Field(reply, s + 9, 2);
+  std::optional<std::string> time = Field(reply, s + 12, 5);
   const long long shift = modelFt ? 16 : 0;
-  const std::string number = Field(reply, e - 6 - shift, 4);
-  std::string first;
-  if (footerRt) first = Field(reply, e - 11 - shift, 4);
+  const std::optional<std::string> number = Field(reply, e - 6 - shift, 4);
+  const std::optional<std::string> first = footerRt ? Field(reply, e - 11 - shift, 4) : std::string();
+  if (!day || !month || !year || !time || !number || !first) return kReplyTooShort;
 
-  ReplaceAll(time, '-', ':');
-  const std::string date = day + "/" + month + "/" + year;
+  ReplaceAll(*time, '-', ':');
+  const std::string date = *day + "/" + *month + "/" + *year;
   OutputRecords r;
-  r.time = "TIME,CASS. 1 " + time + " CASSA   1 ,E,A1;";
+  r.time = "TIME,CASS. 1 " + *time + " CASSA   1 ,E,A1;";
   if (footerRt) {
-    r.date = "DATE," + date + "  SCONTR. N. " + FormatFourDigits(first) + "-" + FormatFourDigits(number) + ",E,A1;";
+    r.date = "DATE," + date + "  SCONTR. N. " + FormatFourDigits(*first) + "-" + FormatFourDigits(*number) +
+             ",E,A1;";
   } else {
-    r.date = "DATE," + date + "  SCONTR. N. " + number + ",E,A1;";
+    r.date = "DATE," + date + "  SCONTR. N. " + *number + ",E,A1;";
   }
-  return r;
+  return std::optional<OutputRecords>(std::move(r));
 }
 
-bool ReadClosingReply(AppContext& ctx) {
+LinkResult<bool> ReadClosingReply(AppContext& ctx) {
   return NetworkMode(ctx) ? ReadNetwork(ctx) : ReadSerial(ctx);
 }
 

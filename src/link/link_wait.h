@@ -1,26 +1,20 @@
-// Helpers shared by the link operations: the one shape of every wait, the
-// link mode and the unexpected-failure type that each operation traps.
+// Helpers shared by the link operations: the one shape of every wait and of
+// every TCP receive, and the link mode.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/app_context.h"
 
 namespace kolibra {
 
-// An unexpected failure inside a link operation; caught by the operation
-// itself and turned into its message box and result.
-struct LinkFault {
-  int number;
-  std::string description;
-};
-
 inline bool NetworkMode(const AppContext& ctx) { return ctx.ui.networkChosen && !ctx.ui.serialChosen; }
-inline bool SocketConnected(AppContext& ctx) { return ctx.platform.socket.State() == kSocketConnected; }
+inline bool SocketConnected(const AppContext& ctx) { return ctx.platform.socket.State() == kSocketConnected; }
 
-// Arms the time-out clock for one wait and disarms it when the wait ends,
-// also when the wait is left by a fault.
+// Arms the time-out clock for one wait and disarms it when the wait ends.
 class TimeoutWindow {
  public:
   TimeoutWindow(AppContext& ctx, int64_t timeoutMs);
@@ -51,5 +45,17 @@ void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs);
 inline bool SocketErrorFlagged(const AppContext& ctx) {
   return ctx.link.rx.socketError || ctx.link.rx.connectionError;
 }
+
+// How a wait for a TCP answer ended. Data comes first, then an error: an
+// error in the same pass as the time-out is kSocketError, so a caller that
+// ranks the time-out first looks at ctx.link.timeoutFlag itself.
+enum class SocketAnswer { kData, kSocketError, kTimeout };
+
+// Receives one TCP answer: clears ctx.link.answer, re-arms the receive slot
+// and waits up to timeoutMs. Data that came is copied into the answer; with a
+// trace suffix the slot is then re-armed and " <-- answer<suffix>" traced,
+// without one (std::nullopt) the slot is left as the data left it and
+// nothing is traced.
+SocketAnswer AwaitAnswer(AppContext& ctx, int64_t timeoutMs, std::optional<std::string_view> traceSuffix);
 
 }  // namespace kolibra

@@ -15,7 +15,7 @@ namespace kolibra {
 namespace {
 constexpr char kCloseFailure[] = "ERRORE NELLA CHIUSURA DELLA CONNESSIONE";
 
-bool SocketClosed(AppContext& ctx) { return ctx.platform.socket.State() == kSocketClosed; }
+bool SocketClosed(const AppContext& ctx) { return ctx.platform.socket.State() == kSocketClosed; }
 
 std::string WsErrorText(int number, const std::string& description, int status) {
   return "WS_Error n." + std::to_string(number) + " - " + description + " - " + std::to_string(status);

@@ -11,16 +11,16 @@ std::string TraceTimeStamp(const CivilTime& utc) {
   return buf;
 }
 
-std::string TraceTimeStamp(AppContext& ctx) { return TraceTimeStamp(ctx.platform.loop.UtcTime()); }
+std::string TraceTimeStamp(const AppContext& ctx) { return TraceTimeStamp(ctx.platform.loop.UtcTime()); }
 
-bool TraceOn(const AppContext& ctx) { return ctx.ui.trace.value == 1 && ctx.link.trace.file != nullptr; }
+bool TraceOn(const AppContext& ctx) { return ctx.ui.trace.value == 1 && ctx.link.trace.IsOpen(); }
 
 namespace {
 void WriteLine(AppContext& ctx, const std::string& line) {
-  std::FILE* f = ctx.link.trace.file;
-  std::fwrite(line.data(), 1, line.size(), f);
-  std::fwrite("\r\n", 1, 2, f);
-  std::fflush(f);  // a trace must survive a crash of the job
+  OwnedFile& f = ctx.link.trace;
+  f.Write(line);
+  f.Write("\r\n");
+  f.Flush();  // a trace must survive a crash of the job
 }
 }  // namespace
 
@@ -34,17 +34,8 @@ void TraceRaw(AppContext& ctx, const std::string& text) {
   WriteLine(ctx, text);
 }
 
-bool OpenTraceFile(AppContext& ctx, const std::string& path) {
-  CloseTraceFile(ctx);
-  ctx.link.trace.file = std::fopen(path.c_str(), "wb");
-  return ctx.link.trace.file != nullptr;
-}
+bool OpenTraceFile(AppContext& ctx, const std::string& path) { return ctx.link.trace.Open(path, "wb"); }
 
-void CloseTraceFile(AppContext& ctx) {
-  if (ctx.link.trace.file != nullptr) {
-    std::fclose(ctx.link.trace.file);
-    ctx.link.trace.file = nullptr;
-  }
-}
+void CloseTraceFile(AppContext& ctx) { ctx.link.trace.Close(); }
 
 }  // namespace kolibra

@@ -9,7 +9,7 @@ namespace kolibra {
 
 // "YYYYMMDD_hhmmss.mmm <--> " from a UTC time.
 std::string TraceTimeStamp(const CivilTime& utc);
-std::string TraceTimeStamp(AppContext& ctx);
+std::string TraceTimeStamp(const AppContext& ctx);
 
 // Tracing is on when chbTrace is ticked and a trace file is open.
 bool TraceOn(const AppContext& ctx);

@@ -1,9 +1,8 @@
 #include "link/transmission.h"
 
-#include <cctype>
-
 #include "conversion/text_util.h"
 #include "link/closing_reply.h"
+#include "link/link_error.h"
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
@@ -19,12 +18,14 @@ constexpr char kXoff = '\x13';
 // keep the driver writing for ever.
 constexpr int kMismatchesPerRetry = 10;
 
-const LinkFault kPortNotOpen{8018, "Operation valid only when the port is open"};
-const LinkFault kWrongSocketState{40006,
+const LinkError kPortNotOpen{8018, "Operation valid only when the port is open"};
+const LinkError kWrongSocketState{40006,
                                   "Wrong protocol or connection state for the requested transaction or request"};
 
-std::string ProcedureError(const LinkFault& f, const char* procedure) {
-  return "Error " + std::to_string(f.number) + " (" + f.description + ") in procedure " + procedure +
+// The message box text of an error. The procedure names are the ones the
+// operators know from the driver's messages, not the names of the functions.
+std::string ProcedureError(const LinkError& error, const char* procedure) {
+  return "Error " + std::to_string(error.number) + " (" + error.description + ") in procedure " + procedure +
          " of Modulo Module1";
 }
 
@@ -32,11 +33,13 @@ bool Contains(const std::string& haystack, const std::string& needle) {
   return haystack.find(needle) != std::string::npos;
 }
 
-void SendOrFault(AppContext& ctx, const std::string& bytes) {
-  if (SocketConnected(ctx) && !ctx.platform.socket.Send(bytes)) throw kWrongSocketState;
+// Sends when the socket is connected; false only when a connected socket
+// refuses the bytes.
+bool SendWhenConnected(AppContext& ctx, const std::string& bytes) {
+  return !SocketConnected(ctx) || ctx.platform.socket.Send(bytes);
 }
 
-bool SendStringSerialMode(AppContext& ctx, const std::string& command) {
+LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   SerialPort& port = ctx.platform.serial;
   bool result = false;
@@ -44,7 +47,7 @@ bool SendStringSerialMode(AppContext& ctx, const std::string& command) {
   int retries = 10;
   int mismatchRun = 0;
   while (retries >= 1 && !confirmed) {
-    if (!port.Write(command)) throw kPortNotOpen;
+    if (!port.Write(command)) return kPortNotOpen;
     Pause(ctx, static_cast<double>(command.size()) + 300);
     link.answer.clear();
     WaitUntil(ctx, 3500, [&] {
@@ -71,7 +74,7 @@ bool SendStringSerialMode(AppContext& ctx, const std::string& command) {
   return result;
 }
 
-bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
+LinkResult<bool> SendCommandTcp(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   if (!SocketConnected(ctx)) return false;
   bool result = false;
@@ -79,35 +82,25 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
   int retries = 10;
   while (retries >= 1 && !confirmed) {
     link.answer.clear();
-    SendOrFault(ctx, command);
-    ArmReceive(ctx);
-    link.answer.clear();
-    WaitForSocketAnswer(ctx, 3000);
-    if (!link.rx.dataArrived) {
-      if (SocketErrorFlagged(ctx)) {
-        TraceLine(ctx, " <-- " + link.answer + " ( WSError )");
-        return false;
-      }
+    if (!SendWhenConnected(ctx, command)) return kWrongSocketState;
+    const SocketAnswer echo = AwaitAnswer(ctx, 3000, " ( 0 )");
+    if (echo == SocketAnswer::kSocketError) {
+      TraceLine(ctx, " <-- " + link.answer + " ( WSError )");
+      return false;
+    }
+    if (echo == SocketAnswer::kTimeout) {
       TraceLine(ctx, " <-- " + link.answer + " ( General TimeOut  )");
       --retries;
       Pause(ctx, 300);
       continue;
     }
-    link.answer = link.rx.text;
-    ArmReceive(ctx);
-    TraceLine(ctx, " <-- " + link.answer + " ( 0 )");
     if (!link.answer.empty() && Contains(link.answer, command)) result = true;
 
     retries = 10;
     int mismatchRun = 0;
     while (retries >= 1 && !confirmed) {
-      link.answer.clear();
-      ArmReceive(ctx);
-      WaitForSocketAnswer(ctx, 3000);
-      if (link.rx.dataArrived) {
-        link.answer = link.rx.text;
-        ArmReceive(ctx);
-        TraceLine(ctx, " <-- " + link.answer + " ( 1 )");
+      // Here the time-out ranks before an error that came in the same pass.
+      if (AwaitAnswer(ctx, 3000, " ( 1 )") == SocketAnswer::kData) {
         if (link.answer == "K" || (!link.answer.empty() && Contains(link.answer, command))) {
           confirmed = true;
           result = true;
@@ -131,34 +124,75 @@ bool SendStringNetworkMode(AppContext& ctx, const std::string& command) {
   return result;
 }
 
+LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
+  LinkState& link = ctx.link;
+  bool result = false;
+  bool done = false;
+  int retries = 3;
+  while (retries >= 1 && !done) {
+    link.answer.clear();
+    ArmReceive(ctx);
+    if (!SendWhenConnected(ctx, command)) return kWrongSocketState;
+    TraceLine(ctx, " --> " + command);
+    const SocketAnswer echo = AwaitAnswer(ctx, 3000, "");
+    if (echo == SocketAnswer::kSocketError) {
+      result = false;
+      done = true;
+      continue;
+    }
+    if (echo == SocketAnswer::kTimeout) {
+      --retries;
+      Pause(ctx, 300);
+      continue;
+    }
+    if (link.answer.empty()) continue;
+    if (command.size() == 1) {
+      result = true;
+      done = true;
+      continue;
+    }
+    retries = 3;
+    while (retries >= 1 && !done) {
+      if (AwaitAnswer(ctx, 3000, "") == SocketAnswer::kData && !link.answer.empty()) {
+        result = true;
+        done = true;
+      }
+      if (!done && SocketErrorFlagged(ctx)) {
+        result = false;
+        done = true;
+      }
+      if (!done && link.timeoutFlag) {
+        --retries;
+        Pause(ctx, 300);
+      }
+    }
+    break;
+  }
+  return result;
+}
+
+// Sends the lines into a fresh output file; the closing reply follows the
+// last payment line.
+LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::string>& lines) {
+  if (!ctx.link.output.Open(ctx.link.outputPath, "wb")) return LinkError{75, "Path/File access error"};
+  const bool network = NetworkMode(ctx);
+  for (const std::string& line : lines) {
+    const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
+    if (!sent) return false;
+    if (ctx.tenderLineCount >= 1 && IsTenderLine(line)) {
+      --ctx.tenderLineCount;
+      if (ctx.tenderLineCount == 0) {
+        LinkResult<bool> reply = ReadClosingReply(ctx);
+        if (reply.HasError() || !reply.Value()) return reply;
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
-
-TimeoutWindow::TimeoutWindow(AppContext& ctx, int64_t timeoutMs) : ctx_(ctx) {
-  ctx.link.timeoutFlag = false;
-  ctx.link.timeoutCountdown = 0;
-  EventLoop& loop = ctx.platform.loop;
-  if (ctx.link.timeoutTimer >= 0) loop.SetTimer(ctx.link.timeoutTimer, timeoutMs, true);
-  deadline_ = loop.NowMs() + timeoutMs;
-}
-
-TimeoutWindow::~TimeoutWindow() {
-  EventLoop& loop = ctx_.platform.loop;
-  if (ctx_.link.timeoutTimer >= 0) loop.SetTimer(ctx_.link.timeoutTimer, loop.TimerInterval(ctx_.link.timeoutTimer), false);
-}
-
-void TimeoutWindow::WaitOnce() {
-  EventLoop& loop = ctx_.platform.loop;
-  loop.Wait(deadline_);
-  // The clock's tick is due at the deadline; should it be late or missing,
-  // the wait still ends there instead of turning into a spin.
-  if (!ctx_.link.timeoutFlag && loop.NowMs() >= deadline_) ctx_.link.timeoutFlag = true;
-}
-
-void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs) {
-  WaitUntil(ctx, timeoutMs, [&] { return ctx.link.rx.dataArrived || SocketErrorFlagged(ctx); });
-}
 
 void InitLink(AppContext& ctx) {
   if (ctx.link.timeoutTimer < 0) ctx.link.timeoutTimer = ctx.platform.loop.CreateTimer([&ctx] { OnTimeoutTick(ctx); });
@@ -189,13 +223,10 @@ void Pause(AppContext& ctx, double ms) {
 bool SendCommand(AppContext& ctx, const std::string& command) {
   ctx.link.answer.clear();
   TraceLine(ctx, " --> " + command);
-  try {
-    return NetworkMode(ctx) ? SendStringNetworkMode(ctx, command) : SendStringSerialMode(ctx, command);
-  } catch (const LinkFault& f) {
-    ShowMessage(ctx, ProcedureError(f, "SendCommand"));
-  } catch (const std::exception& e) {
-    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "SendCommand"));
-  }
+  const LinkResult<bool> sent =
+      NetworkMode(ctx) ? SendCommandTcp(ctx, command) : SendCommandSerial(ctx, command);
+  if (!sent.HasError()) return sent.Value();
+  ShowMessage(ctx, ProcedureError(sent.Error(), "SendString"));
   Pause(ctx, 3000);
   return false;
 }
@@ -217,116 +248,20 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
 }
 
 bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
-  LinkState& link = ctx.link;
-  try {
-    bool result = false;
-    bool done = false;
-    int retries = 3;
-    while (retries >= 1 && !done) {
-      link.answer.clear();
-      ArmReceive(ctx);
-      SendOrFault(ctx, command);
-      TraceLine(ctx, " --> " + command);
-      ArmReceive(ctx);
-      link.answer.clear();
-      WaitForSocketAnswer(ctx, 3000);
-      if (!link.rx.dataArrived) {
-        if (SocketErrorFlagged(ctx)) {
-          result = false;
-          done = true;
-        } else if (link.timeoutFlag) {
-          --retries;
-          Pause(ctx, 300);
-        }
-        continue;
-      }
-      link.answer = link.rx.text;
-      ArmReceive(ctx);
-      TraceLine(ctx, " <-- " + link.answer);
-      if (link.answer.empty()) continue;
-      if (command.size() == 1) {
-        result = true;
-        done = true;
-        continue;
-      }
-      retries = 3;
-      while (retries >= 1 && !done) {
-        link.answer.clear();
-        link.timeoutFlag = false;
-        ArmReceive(ctx);
-        WaitForSocketAnswer(ctx, 3000);
-        if (link.rx.dataArrived) {
-          link.answer = link.rx.text;
-          ArmReceive(ctx);
-          TraceLine(ctx, " <-- " + link.answer);
-          if (!link.answer.empty()) {
-            result = true;
-            done = true;
-          }
-        }
-        if (!done && SocketErrorFlagged(ctx)) {
-          result = false;
-          done = true;
-        }
-        if (!done && link.timeoutFlag) {
-          --retries;
-          Pause(ctx, 300);
-        }
-      }
-      break;
-    }
-    return result;
-  } catch (const LinkFault& f) {
-    const std::string text = ProcedureError(f, "SendJobLineTcp");
-    TraceLine(ctx, " <-- " + text);
-    ShowMessage(ctx, text);
-  } catch (const std::exception& e) {
-    const std::string text = ProcedureError(LinkFault{5, e.what()}, "SendJobLineTcp");
-    TraceLine(ctx, " <-- " + text);
-    ShowMessage(ctx, text);
-  }
+  const LinkResult<bool> sent = JobLineOverTcp(ctx, command);
+  if (!sent.HasError()) return sent.Value();
+  const std::string text = ProcedureError(sent.Error(), "SendStringWinsock");
+  TraceLine(ctx, " <-- " + text);
+  ShowMessage(ctx, text);
   Pause(ctx, 3000);
   return false;
 }
 
-namespace {
-void CloseOutput(AppContext& ctx) {
-  if (ctx.link.output != nullptr) {
-    std::fclose(ctx.link.output);
-    ctx.link.output = nullptr;
-  }
-}
-}  // namespace
-
 bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
-  try {
-    CloseOutput(ctx);
-    ctx.link.output = std::fopen(ctx.link.outputPath.c_str(), "wb");
-    if (ctx.link.output == nullptr) throw LinkFault{75, "Path/File access error"};
-    const bool network = NetworkMode(ctx);
-    for (const std::string& line : lines) {
-      const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
-      if (!sent) {
-        CloseOutput(ctx);
-        return false;
-      }
-      if (ctx.tenderLineCount >= 1 && IsTenderLine(line)) {
-        --ctx.tenderLineCount;
-        if (ctx.tenderLineCount == 0 && !ReadClosingReply(ctx)) {
-          CloseOutput(ctx);
-          return false;
-        }
-      }
-    }
-    CloseOutput(ctx);
-    return true;
-  } catch (const LinkFault& f) {
-    ShowMessage(ctx, ProcedureError(f, "SendJobLines"));
-  } catch (const std::exception& e) {
-    ShowMessage(ctx, ProcedureError(LinkFault{5, e.what()}, "SendJobLines"));
-  }
-  CloseOutput(ctx);
-  return false;
+  const LinkResult<bool> sent = SendLinesWithReply(ctx, lines);
+  if (sent.HasError()) ShowMessage(ctx, ProcedureError(sent.Error(), "DoSendFile"));
+  ctx.link.output.Close();
+  return !sent.HasError() && sent.Value();
 }
 
 }  // namespace kolibra

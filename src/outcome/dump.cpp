@@ -115,16 +115,19 @@ void RunDump(AppContext& ctx) {
   // tracedump.txt is replaced at every dump; lines go in only with the trace box ticked.
   OpenTraceFile(ctx, JoinPath(ctx.dataDir, "tracedump.txt"));
 
+  // The link reports its failures as results; whatever else escapes the
+  // exchange (the standard library running out of memory) is logged and the
+  // dump ends as a failed one, so that polling goes on.
   std::string serial;
   int16_t result = -1;
   try {
     result = Exchange(ctx, serial);
-    FinishDump(ctx, serial, result);
   } catch (const std::exception& e) {
     ctx.platform.notifier.Log(std::string("Dump: ") + e.what());
   } catch (...) {
     ctx.platform.notifier.Log("Dump: errore sconosciuto");
   }
+  FinishDump(ctx, serial, result);
 
   CloseTraceFile(ctx);
   d.running = false;

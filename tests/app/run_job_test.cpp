@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "outcome/outcome_rig.h"
@@ -36,11 +37,34 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       EXPECT_EQ(RunJob(r.ctx), c.expected);
       for (const auto& w : r.fp.serial.writes) EXPECT_EQ(w, " K");  // job lines never sent
       EXPECT_FALSE(r.fp.serial.IsOpen());
-      EXPECT_EQ(r.ctx.link.trace.file, nullptr);
+      EXPECT_FALSE(r.ctx.link.trace.IsOpen());
       EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
       EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.expected == JobResult::kNoAnswer);
     }
+  }
+}
+
+// Anything thrown inside a step ends the job at its one boundary: logged
+// with the step, reported as unanswered, everything closed.
+TEST(RunJob, AnExceptionInAStepEndsTheJobWithEverythingClosed) {
+  for (const char* step : {"reset", "send"}) {
+    SCOPED_TRACE(step);
+    Rig r;
+    r.ctx.ui.trace.value = 1;
+    r.ctx.ui.passThrough.value = 1;
+    r.ctx.cycle.testReceipt = 1;
+    r.Put("SR_DATI", "1000H1R\r\n");
+    const std::string thrower = step == std::string("reset") ? " K" : "1000H1R";
+    r.fp.serial.responder = [&](const std::string& b) {
+      if (b == thrower) throw std::runtime_error("boom");
+      r.fp.serial.QueueInput(10, b);
+    };
+    EXPECT_EQ(RunJob(r.ctx), JobResult::kNoAnswer);
+    EXPECT_EQ(r.fp.notifier.logs, std::vector<std::string>{std::string("RunJob: ") + step + ": boom"});
+    EXPECT_TRUE(r.fp.notifier.messages.empty());
+    EXPECT_FALSE(r.fp.serial.IsOpen() || r.ctx.link.trace.IsOpen() || r.ctx.link.output.IsOpen());
+    EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
   }
 }
 
@@ -68,7 +92,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     const std::string trace =
         r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
     EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;
-    EXPECT_EQ(r.ctx.link.trace.file, nullptr);
+    EXPECT_FALSE(r.ctx.link.trace.IsOpen());
   }
 }
 

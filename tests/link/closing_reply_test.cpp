@@ -37,25 +37,30 @@ TEST(OutputRecords, FieldPositionsAndNumberFormats) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.number);
     const auto r = BuildOutputRecords(c.reply, c.footerRt, c.modelFt);
-    ASSERT_TRUE(r.has_value());
-    EXPECT_EQ(r->time, "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;");
-    EXPECT_EQ(r->date, "DATE,05/12/26  SCONTR. N. " + c.number + ",E,A1;");
+    ASSERT_TRUE(!r.HasError() && r.Value().has_value());
+    EXPECT_EQ(r.Value()->time, "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;");
+    EXPECT_EQ(r.Value()->date, "DATE,05/12/26  SCONTR. N. " + c.number + ",E,A1;");
   }
 }
 
 TEST(OutputRecords, MissingFramesWriteNothingAndShortRepliesFault) {
-  EXPECT_FALSE(BuildOutputRecords(kHead + std::string(20, 'x'), false, false));
-  EXPECT_FALSE(BuildOutputRecords(std::string(40, 'x') + kEtx, false, false));
+  // 0 no records, 1 records, 5 error 5
+  const auto outcome = [](const std::string& reply, bool footerRt, bool modelFt) {
+    const auto r = BuildOutputRecords(reply, footerRt, modelFt);
+    return r.HasError() ? r.Error().number : r.Value().has_value() ? 1 : 0;
+  };
+  EXPECT_EQ(outcome(kHead + std::string(20, 'x'), false, false), 0);
+  EXPECT_EQ(outcome(std::string(40, 'x') + kEtx, false, false), 0);
   // Fields past the end of the reply, or before its start (ETX early).
-  EXPECT_THROW(BuildOutputRecords(kStx + "05-12" + kEtx, false, false), LinkFault);
-  EXPECT_THROW(BuildOutputRecords(kEtx + kHead, false, false), LinkFault);
+  EXPECT_EQ(outcome(kStx + "05-12" + kEtx, false, false), 5);
+  EXPECT_EQ(outcome(kEtx + kHead, false, false), 5);
   // The FT form reads 16 further back: a reply long enough for the others is not.
   const std::string etxAt21 = std::string(21, 'x') + kEtx + kHead;
-  EXPECT_NO_THROW(BuildOutputRecords(etxAt21, true, false));
-  EXPECT_THROW(BuildOutputRecords(etxAt21, false, true), LinkFault);
+  EXPECT_EQ(outcome(etxAt21, true, false), 1);
+  EXPECT_EQ(outcome(etxAt21, false, true), 5);
 }
 
-class DoSendFileTest : public LinkTest {
+class SendJobLinesTest : public LinkTest {
  protected:
   // A serial ECR that echoes every line and sends the closing reply after "1T".
   void SerialEcr(const std::string& reply) {
@@ -85,27 +90,27 @@ const std::string kOutput =
     "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
     "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
 
-TEST_F(DoSendFileTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
+TEST_F(SendJobLinesTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   SerialEcr(Reply("  12", "0345"));
   ctx.tenderLineCount = 2;
   EXPECT_TRUE(SendJobLines(ctx, {"1000H1R", "5T", "1000H1R", "1T"}));
   EXPECT_EQ(p.serial.writes, std::vector<std::string>({"1000H1R", "5T", "1000H1R", "1T", "\x06"}));
   EXPECT_EQ(ctx.tenderLineCount, 0);
   EXPECT_EQ(Output(), kOutput);
-  EXPECT_EQ(ctx.link.output, nullptr);
+  EXPECT_FALSE(ctx.link.output.IsOpen());
 }
 
-TEST_F(DoSendFileTest, ShortReplyIsReportedAsAFailure) {
+TEST_F(SendJobLinesTest, ShortReplyIsReportedAsAFailure) {
   SerialEcr(kStx + "05-12-2026" + kEtx);
   ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(p.notifier.messages, std::vector<std::string>({"Error 5 (Invalid procedure call or argument) in "
-                                                           "procedure SendJobLines of Modulo Module1"}));
-  EXPECT_EQ(ctx.link.output, nullptr);
+                                                           "procedure DoSendFile of Modulo Module1"}));
+  EXPECT_FALSE(ctx.link.output.IsOpen());
   EXPECT_EQ(Output(), "");
 }
 
-TEST_F(DoSendFileTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp) {
+TEST_F(SendJobLinesTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp) {
   NetworkEcr({"short", "shorter", Reply("  12", "0345")});
   ctx.tenderLineCount = 1;
   EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
@@ -122,7 +127,7 @@ TEST_F(DoSendFileTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp)
   EXPECT_EQ(Output(), "");
 }
 
-TEST_F(DoSendFileTest, EndlessShortChunksAreBounded) {
+TEST_F(SendJobLinesTest, EndlessShortChunksAreBounded) {
   NetworkEcr({});
   std::function<void()> drip = [&] {
     p.socket.Deliver(0, "abc");

@@ -54,7 +54,7 @@ TEST_F(ConnectionTest, RefusalReconnectsAfterTheHandlerWithoutNesting) {
   EXPECT_EQ(p.loop.postedPending(), 0u);
 }
 
-TEST(CheckIPAddressTest, Table) {
+TEST(IsValidIpAddressTest, Table) {
   const std::pair<std::string, bool> cases[] = {
       {"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},
       {"1.2.3", false},          {"1.2.3.256", false}, {"1..3.4", false},

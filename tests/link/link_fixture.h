@@ -20,10 +20,6 @@ class LinkTest : public ::testing::Test {
     ctx.link.outputPath = dir.File("SR_OUT.001");
     InitLink(ctx);
   }
-  ~LinkTest() override {
-    CloseTraceFile(ctx);
-    if (ctx.link.output) std::fclose(ctx.link.output);
-  }
 
   void UseSerial() {
     ctx.ui.serialChosen = true;

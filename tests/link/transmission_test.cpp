@@ -10,7 +10,7 @@ namespace {
 
 const std::string kCmd = "1000H1R";
 
-TEST(SerialSendString, ConfirmationRules) {
+TEST(SerialSendCommand, ConfirmationRules) {
   struct Case {
     std::vector<std::string> answers;  // one per write, arriving 50 ms later
     bool result;
@@ -48,7 +48,7 @@ TEST(SerialSendString, ConfirmationRules) {
   }
 }
 
-class SendStringTest : public LinkTest {
+class SendCommandTest : public LinkTest {
  protected:
   // Echoes every send after 10 ms; `more` arrives at the given delays.
   void NetworkEcho(std::vector<std::pair<int64_t, std::string>> more = {}) {
@@ -60,7 +60,7 @@ class SendStringTest : public LinkTest {
   }
 };
 
-TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
+TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   TraceOnToFile();
   UseNetwork();
   const std::string stamp = TraceTimeStamp(ctx);
@@ -92,7 +92,7 @@ TEST_F(SendStringTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
-TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
+TEST_F(SendCommandTest, SerialSendWaits4500AndXoffAddsAPause) {
   UseSerial();
   EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));  // nothing back is still true
   EXPECT_EQ(Now(), 4500);
@@ -107,7 +107,7 @@ TEST_F(SendStringTest, SerialSendWaits4500AndXoffAddsAPause) {
   EXPECT_EQ(ctx.link.answer, kCmd + "\x13");
 }
 
-TEST_F(SendStringTest, WinsockSendNeedsASecondAnswerForLongerCommands) {
+TEST_F(SendCommandTest, TcpJobLineNeedsASecondAnswerForLongerCommands) {
   NetworkEcho();
   int64_t start = Now();
   EXPECT_TRUE(SendJobLineTcp(ctx, "J"));  // one character: the echo is enough
@@ -119,6 +119,61 @@ TEST_F(SendStringTest, WinsockSendNeedsASecondAnswerForLongerCommands) {
   start = Now();
   EXPECT_TRUE(SendJobLineTcp(ctx, kCmd));
   EXPECT_EQ(Now() - start, 25);
+}
+
+// A socket that reads connected and refuses every send.
+class RefusingSocket : public fakes::FakeTcpSocket {
+ public:
+  using FakeTcpSocket::FakeTcpSocket;
+  bool Send(const std::string&) override { return false; }
+};
+
+TEST(LinkErrors, EachOperationReportsItsOwnWay) {
+  enum Op { kCommand, kJobLineTcp, kJobLines };
+  const std::string portClosed = "Error 8018 (Operation valid only when the port is open) in procedure ";
+  const std::string refused =
+      "Error 40006 (Wrong protocol or connection state for the requested transaction or request) in procedure ";
+  const struct {
+    Op op;
+    bool network;
+    bool outputBlocked;  // the output file's folder is missing
+    std::string message;
+    bool errorTraced;    // the message also goes to the trace as " <-- ..."
+    int64_t end;         // the failure's pause
+  } cases[] = {
+      {kCommand, false, false, portClosed + "SendString of Modulo Module1", false, 3000},
+      {kCommand, true, false, refused + "SendString of Modulo Module1", false, 3000},
+      {kJobLineTcp, true, false, refused + "SendStringWinsock of Modulo Module1", true, 3000},
+      {kJobLines, true, false, refused + "SendStringWinsock of Modulo Module1", true, 3000},
+      {kJobLines, false, true, "Error 75 (Path/File access error) in procedure DoSendFile of Modulo Module1", false,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    fakes::FakePlatform fp;
+    RefusingSocket socket(fp.loop);
+    Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system};
+    fakes::ScratchDir dir;
+    AppContext cx(platform);
+    InitLink(cx);
+    cx.ui.networkChosen = c.network;
+    cx.ui.serialChosen = !c.network;
+    socket.ForceState(kSocketConnected);  // the serial port stays closed
+    cx.ui.trace.value = 1;
+    ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));
+    cx.link.outputPath = dir.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
+    bool ok = true;
+    if (c.op == kCommand) ok = SendCommand(cx, kCmd);
+    if (c.op == kJobLineTcp) ok = SendJobLineTcp(cx, kCmd);
+    if (c.op == kJobLines) ok = SendJobLines(cx, {kCmd, "1T"});
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(fp.notifier.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(fp.loop.NowMs(), c.end);
+    EXPECT_FALSE(cx.link.output.IsOpen());
+    const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
+    EXPECT_EQ(trace.find(" --> " + kCmd) != std::string::npos, c.op == kCommand) << trace;
+    EXPECT_EQ(trace.ends_with(" <-- " + c.message + "\r\n"), c.errorTraced) << trace;
+  }
 }
 
 TEST_F(LinkTest, PauseWaitsWholeSlicesOf100Ms) {

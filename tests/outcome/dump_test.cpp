@@ -19,7 +19,7 @@ void ExpectIdle(Rig& r) {
   EXPECT_FALSE(r.ctx.dump.inProgress || r.ctx.dump.running);
   EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterDump);
   EXPECT_TRUE(r.PauseTickArmed());
-  EXPECT_TRUE(!r.fp.serial.IsOpen() && r.ctx.link.trace.file == nullptr);
+  EXPECT_TRUE(!r.fp.serial.IsOpen() && !r.ctx.link.trace.IsOpen());
 }
 
 // RT on slot 1, MF on slot 2; success switches the other slots off.

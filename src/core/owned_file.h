@@ -1,0 +1,38 @@
+// A file the driver writes (trace, output records), closed by its owner's
+// end as well as by Close().
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kolibra {
+
+class OwnedFile {
+ public:
+  // Opens path with the fopen mode, closing any file held before; false
+  // when it cannot be opened.
+  bool Open(const std::string& path, const char* mode) {
+    file_.reset();  // closed first: the same path may be opened again
+    file_.reset(std::fopen(path.c_str(), mode));
+    return IsOpen();
+  }
+  void Close() { file_.reset(); }
+  bool IsOpen() const { return file_ != nullptr; }
+  // Both do nothing while no file is open.
+  void Write(std::string_view bytes) {
+    if (file_) std::fwrite(bytes.data(), 1, bytes.size(), file_.get());
+  }
+  void Flush() {
+    if (file_) std::fflush(file_.get());
+  }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
+};
+
+}  // namespace kolibra

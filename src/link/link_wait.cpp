@@ -1,0 +1,47 @@
+#include "link/link_wait.h"
+
+#include "link/tcp_link.h"
+#include "link/trace.h"
+
+namespace kolibra {
+
+TimeoutWindow::TimeoutWindow(AppContext& ctx, int64_t timeoutMs) : ctx_(ctx) {
+  ctx.link.timeoutFlag = false;
+  ctx.link.timeoutCountdown = 0;
+  EventLoop& loop = ctx.platform.loop;
+  if (ctx.link.timeoutTimer >= 0) loop.SetTimer(ctx.link.timeoutTimer, timeoutMs, true);
+  deadline_ = loop.NowMs() + timeoutMs;
+}
+
+TimeoutWindow::~TimeoutWindow() {
+  EventLoop& loop = ctx_.platform.loop;
+  if (ctx_.link.timeoutTimer >= 0) loop.SetTimer(ctx_.link.timeoutTimer, loop.TimerInterval(ctx_.link.timeoutTimer), false);
+}
+
+void TimeoutWindow::WaitOnce() {
+  EventLoop& loop = ctx_.platform.loop;
+  loop.Wait(deadline_);
+  // The clock's tick is due at the deadline; should it be late or missing,
+  // the wait still ends there instead of turning into a spin.
+  if (!ctx_.link.timeoutFlag && loop.NowMs() >= deadline_) ctx_.link.timeoutFlag = true;
+}
+
+void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs) {
+  WaitUntil(ctx, timeoutMs, [&] { return ctx.link.rx.dataArrived || SocketErrorFlagged(ctx); });
+}
+
+SocketAnswer AwaitAnswer(AppContext& ctx, int64_t timeoutMs, std::optional<std::string_view> traceSuffix) {
+  LinkState& link = ctx.link;
+  link.answer.clear();
+  ArmReceive(ctx);
+  WaitForSocketAnswer(ctx, timeoutMs);
+  if (!link.rx.dataArrived) return SocketErrorFlagged(ctx) ? SocketAnswer::kSocketError : SocketAnswer::kTimeout;
+  link.answer = link.rx.text;
+  if (traceSuffix) {
+    ArmReceive(ctx);
+    TraceLine(ctx, " <-- " + link.answer + std::string(*traceSuffix));
+  }
+  return SocketAnswer::kData;
+}
+
+}  // namespace kolibra
