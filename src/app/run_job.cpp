@@ -2,13 +2,14 @@
 
 #include <cstdio>
 #include <exception>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "core/job_files.h"
 #include "conversion/convert.h"
+#include "core/job_files.h"
+#include "core/operator_events.h"
+#include "link/link_wait.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
@@ -37,12 +38,37 @@ std::string TracePath(AppContext& ctx) {
   return JoinPath(folder, name);
 }
 
-// The file's lines as stored, with their CR LF or LF ends removed.
-std::vector<std::string> ReadLines(const std::string& path) {
+// The command file's bytes, read only from a plain file and never through a
+// link; a file that is gone, or is no plain file, is a missing command file.
+struct CommandFile {
+  std::optional<std::string> bytes;
+  JobResult failure = JobResult::kOk;
+};
+
+CommandFile ReadCommandFile(AppContext& ctx) {
+  const std::string& path = ctx.cycle.commandPath;
+  ReadResult read = ctx.platform.fs.ReadRegularFile(path, kMaxCommandFileSize);
+  switch (read.status) {
+    case ReadStatus::kOk:
+      return CommandFile{std::move(read.bytes), JobResult::kOk};
+    case ReadStatus::kMissing:
+    case ReadStatus::kNotRegular:
+      ShowMessage(ctx, "Il file " + path + " non esiste");
+      return CommandFile{std::nullopt, JobResult::kCommandFileMissing};
+    case ReadStatus::kTooLarge:
+      ShowMessage(ctx, "Il file " + path + " supera i " + std::to_string(kMaxCommandFileSize / (1024 * 1024)) +
+                           " MB");
+      break;
+    case ReadStatus::kUnreadable:
+      ShowMessage(ctx, "Il file " + path + " non si puo' leggere");
+      break;
+  }
+  return CommandFile{std::nullopt, JobResult::kConversionRefused};
+}
+
+// The lines as stored, with their CR LF or LF ends removed.
+std::vector<std::string> SplitStoredLines(const std::string& bytes) {
   std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return lines;
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::size_t start = 0;
   while (start < bytes.size()) {
     std::size_t end = bytes.find('\n', start);
@@ -57,7 +83,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-int16_t Convert(AppContext& ctx, std::vector<std::string>& jobLines) {
+int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::string>& jobLines) {
   ConversionEnv env;
   env.settings.paymentsIndex = ctx.ui.paymentsIndex;
   env.settings.pag4Bancomat = ctx.ui.pag4Bancomat.value == 1;
@@ -71,7 +97,7 @@ int16_t Convert(AppContext& ctx, std::vector<std::string>& jobLines) {
       if (TraceOn(ctx)) TraceLine(ctx, line);
     };
   }
-  const int16_t rc = ConvertCommandFile(ctx.cycle.commandPath, jobLines, env);
+  const int16_t rc = ConvertCommandText(text, jobLines, env, ctx.cycle.commandPath);
   ctx.tenderLineCount = env.tenderLineCount;
   if (!env.refusal.empty()) ctx.platform.notifier.Log("Conversione rifiutata: " + env.refusal);
   return rc;
@@ -90,11 +116,13 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   std::vector<std::string> jobLines;
   if (!testReceipt) {
     step = "conversion";
+    const CommandFile file = ReadCommandFile(ctx);
+    if (!file.bytes) return file.failure;
     if (ctx.ui.passThrough.value == 0) {
-      if (Convert(ctx, jobLines) == 1) return JobResult::kConversionRefused;
+      if (Convert(ctx, *file.bytes, jobLines) == 1) return JobResult::kConversionRefused;
     } else {
       // The command file already holds ECR command lines.
-      jobLines = ReadLines(ctx.cycle.commandPath);
+      jobLines = SplitStoredLines(*file.bytes);
     }
   }
 
@@ -108,16 +136,21 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
     if (!Reconnect(ctx, 10)) return JobResult::kLinkSetupFailed;
   }
 
-  // A port that cannot be opened shows up as a failed send below.
+  // A port that cannot be opened shows up as a failed send below. In
+  // network mode no serial port is touched: it may belong to another program.
   step = "open port";
-  if (!ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
+  if (!NetworkMode(ctx) && !ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
 
   step = "reset";
   JobResult result = JobResult::kOk;
   if (!SendCommand(ctx, ctx.cycle.resetCommand)) {
     result = JobResult::kNoAnswer;
   } else {
-    if (testReceipt) jobLines = ReadLines(ctx.cycle.commandPath);
+    if (testReceipt) {
+      const CommandFile file = ReadCommandFile(ctx);
+      if (!file.bytes) return file.failure;
+      jobLines = SplitStoredLines(*file.bytes);
+    }
     ctx.link.outputPath = JobFilePath(ctx, "SR_OUT", port);
     step = "send";
     if (!SendJobLines(ctx, jobLines)) {

@@ -366,8 +366,8 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
 }  // namespace
 
 int16_t ConvertCommandText(std::string_view text, std::vector<std::string>& jobLines,
-                           ConversionEnv& env) {
-  return Convert(text, std::string(), jobLines, env);
+                           ConversionEnv& env, const std::string& sourcePath) {
+  return Convert(text, sourcePath, jobLines, env);
 }
 
 int16_t ConvertCommandFile(const std::string& commandFilePath, std::vector<std::string>& jobLines,

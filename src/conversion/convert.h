@@ -38,8 +38,9 @@ inline constexpr std::size_t kMaxCommandFileLines = 1000000;
 
 // The conversion of a command file's contents, already read: lines end with
 // CR LF, LF or a lone CR; a last line without an end counts. Same result and
-// effects as ConvertCommandFile after reading the file (trace, XON.txt).
+// effects as ConvertCommandFile after reading the file (trace, XON.txt);
+// sourcePath names the file in messages.
 int16_t ConvertCommandText(std::string_view text, std::vector<std::string>& jobLines,
-                           ConversionEnv& env);
+                           ConversionEnv& env, const std::string& sourcePath = std::string());
 
 }  // namespace kolibra

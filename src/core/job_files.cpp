@@ -6,6 +6,7 @@
 
 #include "core/file_util.h"
 #include "core/job_journal.h"
+#include "core/owned_file.h"
 
 namespace kolibra {
 
@@ -78,11 +79,17 @@ void DeleteIfPresent(AppContext& ctx, const std::string& name) {
   if (ctx.platform.fs.Exists(path)) ctx.platform.fs.Remove(path);
 }
 
+bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes) {
+  OwnedFile file;
+  file.Adopt(ctx.platform.fs.CreateFresh(path));
+  return file.IsOpen() && file.WriteAll(bytes);
+}
+
 void WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
   if (!ValidSlot(slot)) return;
   // The whole path is used, however long the data directory's name is.
   const std::string path = JobFilePath(ctx, "SR_ERR", slot);
-  if (!WriteWholeFile(path, text + "\r\n")) {
+  if (!WriteFreshFile(ctx, path, text + "\r\n")) {
     ctx.platform.notifier.Log("Impossibile scrivere " + path + ": " + text);
   }
 }
@@ -130,7 +137,7 @@ void DeleteStartFile(AppContext& ctx) {
   KillRun run(ctx, "Errore nella Kill di SR_START");
   if (!fs.Exists(JobFilePath(ctx, "SR_ERR", slot))) {
     const std::string finesco = JobFilePath(ctx, "FINESCO", slot);
-    run.Step([&] { return WriteWholeFile(finesco, "finesco"); });
+    run.Step([&] { return WriteFreshFile(ctx, finesco, "finesco"); });
   }
   run.Step([&] { return !fs.Exists(start) || fs.Remove(start); });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/app_context.h"
 
@@ -15,6 +16,11 @@ std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot
 
 // Deletes data directory + name if it exists; ignores every error.
 void DeleteIfPresent(AppContext& ctx, const std::string& name);
+
+// Writes a job file the calling application reads (error, end-of-receipt,
+// serial-number file) as a new file: whatever had the name, a planted link
+// included, is replaced and never written through. False on failure.
+bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
 // Writes text + CR LF as the only line of the slot's SR_ERR file.
 void WriteErrorFile(AppContext& ctx, const std::string& text, int slot);

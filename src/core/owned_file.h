@@ -18,11 +18,19 @@ class OwnedFile {
     file_.reset(std::fopen(path.c_str(), mode));
     return IsOpen();
   }
+  // Takes over a stream opened elsewhere (nullptr leaves none open).
+  void Adopt(std::FILE* file) { file_.reset(file); }
   void Close() { file_.reset(); }
   bool IsOpen() const { return file_ != nullptr; }
   // Both do nothing while no file is open.
   void Write(std::string_view bytes) {
     if (file_) std::fwrite(bytes.data(), 1, bytes.size(), file_.get());
+  }
+  // Writes every byte and closes the file; false when either fails.
+  bool WriteAll(std::string_view bytes) {
+    if (!file_) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size();
+    return std::fclose(file_.release()) == 0 && written;
   }
   void Flush() {
     if (file_) std::fflush(file_.get());

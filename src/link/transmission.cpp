@@ -174,7 +174,9 @@ LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
 // Sends the lines into a fresh output file; the closing reply follows the
 // last payment line.
 LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::string>& lines) {
-  if (!ctx.link.output.Open(ctx.link.outputPath, "wb")) return LinkError{75, "Path/File access error"};
+  // A new file: a link planted under its name is never written through.
+  ctx.link.output.Adopt(ctx.platform.fs.CreateFresh(ctx.link.outputPath));
+  if (!ctx.link.output.IsOpen()) return LinkError{75, "Path/File access error"};
   const bool network = NetworkMode(ctx);
   for (const std::string& line : lines) {
     const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);

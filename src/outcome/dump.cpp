@@ -189,16 +189,11 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
 void WriteSerialFile(AppContext& ctx, const std::string& serial) {
   const int slot = ctx.cycle.currentSlot;
   if (!ValidSlot(slot)) return;
-  std::ofstream out(JobFilePath(ctx, "SR_MATR", slot), std::ios::binary | std::ios::trunc);
-  if (!out) {
+  const std::string text = serial + "\r\n" + (ctx.ui.footerRt.value == 1 ? "Stato: RT" : "Stato: MF") +
+                           "\r\nDriverType: ZizAdud\r\nVersione: " + VersionText() + "\r\nFW: \r\n";
+  if (!WriteFreshFile(ctx, JobFilePath(ctx, "SR_MATR", slot), text)) {
     ctx.platform.notifier.Log("Impossibile scrivere " + JobFileName("SR_MATR", slot));
-    return;
   }
-  out << serial << "\r\n";
-  out << (ctx.ui.footerRt.value == 1 ? "Stato: RT" : "Stato: MF") << "\r\n";
-  out << "DriverType: ZizAdud\r\n";
-  out << "Versione: " << VersionText() << "\r\n";
-  out << "FW: \r\n";
 }
 
 }  // namespace kolibra

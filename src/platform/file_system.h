@@ -2,6 +2,8 @@
 // Reading and writing file contents goes through <fstream> in binary mode.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace kolibra {
@@ -16,6 +18,13 @@ struct FileInfo {
   std::string identity;
 };
 
+enum class ReadStatus { kOk, kMissing, kNotRegular, kTooLarge, kUnreadable };
+
+struct ReadResult {
+  ReadStatus status = ReadStatus::kMissing;
+  std::string bytes;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -25,6 +34,15 @@ class FileSystem {
   virtual bool Remove(const std::string& path) = 0;
   virtual bool MakeDirectory(const std::string& path) = 0;
   virtual FileInfo Inspect(const std::string& path) = 0;
+  // The whole content of a plain file, opened without following a final
+  // symbolic link (a link, folder, FIFO or device is kNotRegular, and is
+  // never waited on); more than maxBytes is kTooLarge.
+  virtual ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) = 0;
+  // Removes whatever has the name (a link itself, never its target) and
+  // creates a new empty file there exclusively, so that nothing planted
+  // under the name is written through. The caller owns the stream (binary);
+  // nullptr on failure.
+  virtual std::FILE* CreateFresh(const std::string& path) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

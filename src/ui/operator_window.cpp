@@ -79,8 +79,8 @@ int PrintTestReceipt(AppContext& ctx) {
   // would send the next ordinary job unconverted.
   const std::string command = JobFilePath(ctx, "SR_DATI", slot);
   const std::string start = JobFilePath(ctx, "SR_START", slot);
-  if (!WriteWholeFile(command, std::string(kTestReceiptLine) + "\r\n") ||
-      !WriteWholeFile(start, "1\r\n")) {
+  if (!WriteFreshFile(ctx, command, std::string(kTestReceiptLine) + "\r\n") ||
+      !WriteFreshFile(ctx, start, "1\r\n")) {
     ctx.platform.notifier.Log("Scontrino di prova non scritto in " + ctx.dataDir);
     return 0;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -94,6 +95,28 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;
     EXPECT_FALSE(r.ctx.link.trace.IsOpen());
   }
+}
+
+// In network mode the serial port is never touched, and a link planted as
+// the output file is replaced, never written through.
+TEST(RunJob, NetworkJobLeavesSerialPortAndPlantedLinksAlone) {
+  Rig r;
+  r.ctx.ui.serialChosen = false;
+  r.ctx.ui.networkChosen = true;
+  r.ctx.ui.remoteIp = "127.0.0.1";
+  r.ctx.ui.passThrough.value = 1;
+  r.fp.socket.responder = [&r](const std::string& b) {
+    r.fp.socket.Deliver(10, b);  // the echo, then the second answer
+    r.fp.socket.Deliver(40, b);
+  };
+  r.Put("SR_DATI", "1000H1R\r\n");
+  fakes::WriteFileBytes(r.dir.File("precious"), "keep");
+  std::filesystem::create_symlink(r.dir.File("precious"), r.File("SR_OUT"));
+  EXPECT_EQ(RunJob(r.ctx), JobResult::kOk);
+  EXPECT_EQ(r.fp.socket.sends, (std::vector<std::string>{" K", "1000H1R"}));
+  EXPECT_EQ(r.fp.serial.openCalls, 0);
+  EXPECT_EQ(r.DataFile("precious"), "keep");
+  EXPECT_FALSE(std::filesystem::is_symlink(r.File("SR_OUT")));
 }
 
 }  // namespace

@@ -126,6 +126,7 @@ bool FakeSerialPort::Configure(int n, const std::string& s) {
 }
 
 bool FakeSerialPort::Open() {
+  ++openCalls;
   if (open_) return false;
   open_ = true;
   input_.clear();
@@ -294,6 +295,28 @@ FileInfo FakeFileSystem::Inspect(const std::string& path) {
   const auto written = fs::last_write_time(path, ec).time_since_epoch().count();
   info.identity = std::to_string(size) + ":" + std::to_string(written);
   return info;
+}
+
+ReadResult FakeFileSystem::ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+  ReadResult result;
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(path, ec);
+  if (ec || !fs::exists(st)) return result;
+  if (st.type() != fs::file_type::regular) {
+    result.status = ReadStatus::kNotRegular;
+    return result;
+  }
+  result.bytes = ReadFileBytes(path);
+  result.status = result.bytes.size() > maxBytes ? ReadStatus::kTooLarge : ReadStatus::kOk;
+  if (result.status != ReadStatus::kOk) result.bytes.clear();
+  return result;
+}
+
+std::FILE* FakeFileSystem::CreateFresh(const std::string& path) {
+  std::error_code ec;
+  fs::remove(path, ec);
+  if (ec) return nullptr;
+  return std::fopen(path.c_str(), "wb");
 }
 
 bool FakeFileSystem::MakeDirectory(const std::string& path) {

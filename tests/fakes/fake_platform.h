@@ -104,6 +104,7 @@ class FakeSerialPort : public SerialPort {
   // --- observation ---
   std::vector<std::string> writes;
   std::vector<int64_t> writeTimes;
+  int openCalls = 0;
   int portNumber = 0;
   std::string settings;
 
@@ -196,6 +197,9 @@ class FakeFileSystem : public FileSystem {
   bool MakeDirectory(const std::string& path) override;
   // The real file's kind; the identity is its size and write time.
   FileInfo Inspect(const std::string& path) override;
+  // The real files, through std::filesystem and stdio.
+  ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
+  std::FILE* CreateFresh(const std::string& path) override;
 
   // The next `count` Remove() calls on path fail (-1: every call fails).
   void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }

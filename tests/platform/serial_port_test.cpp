@@ -1,5 +1,6 @@
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,6 +46,12 @@ TEST(PosixSerialPortTest, BytesTravelUnchangedAndWaitWakesOnArrivalWithoutSpinni
   ASSERT_TRUE(port.Configure(3, "9600,N,8,1"));
   ASSERT_TRUE(port.Open());
   EXPECT_FALSE(port.Configure(3, "9600,N,8,1"));  // refused while open
+  // The port is held exclusively while open, and released on close.
+  const auto exclusive = [&] {
+    int excl = -1;
+    return ioctl(slave, TIOCGEXCL, &excl) == 0 ? excl : -1;
+  };
+  EXPECT_EQ(exclusive(), 1);
   const auto fromEcr = [&](const std::string& b) { ASSERT_EQ(write(master, b.data(), b.size()), ssize_t(b.size())); };
   const auto toEcr = [&](std::size_t want) {
     std::string got;
@@ -80,6 +87,7 @@ TEST(PosixSerialPortTest, BytesTravelUnchangedAndWaitWakesOnArrivalWithoutSpinni
   EXPECT_LT(timedWait(2000), 500);
   EXPECT_EQ(port.ReadAll(), "Y");
   port.Close();
+  EXPECT_EQ(exclusive(), 0);
   close(master);
   close(slave);
 }

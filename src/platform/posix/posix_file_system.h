@@ -15,6 +15,10 @@ class PosixFileSystem : public FileSystem {
   bool MakeDirectory(const std::string& path) override;
   // lstat(); the identity is device, inode, size and change time.
   FileInfo Inspect(const std::string& path) override;
+  // O_NOFOLLOW | O_NONBLOCK, then fstat() must show a regular file.
+  ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
+  // unlink(), then O_CREAT | O_EXCL | O_NOFOLLOW.
+  std::FILE* CreateFresh(const std::string& path) override;
 };
 
 }  // namespace kolibra

@@ -79,6 +79,8 @@ bool PosixSerialPort::Open() {
   }
   // A new session starts with an empty input queue.
   tcflush(fd, TCIFLUSH);
+  // Nobody else opens the port while the driver uses it.
+  ioctl(fd, TIOCEXCL);
   fd_ = fd;
   hungUp_ = false;
   watch_ = loop_.Watch(fd_, POLLIN, [this](short revents) {
@@ -94,6 +96,7 @@ void PosixSerialPort::Close() {
   if (!IsOpen()) return;
   loop_.Unwatch(watch_);
   watch_ = 0;
+  ioctl(fd_, TIOCNXCL);
   close(fd_);
   fd_ = -1;
   hungUp_ = false;
