@@ -1,8 +1,12 @@
-// Black-box tests of the ECR simulator over TCP.
+// Black-box tests of the ECR simulator over TCP and its pseudo-terminal.
+#include <termios.h>
 #include <time.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
+#include "fakes/fake_platform.h"
 #include "support/child_process.h"
 
 namespace kolibra::support {
@@ -26,9 +30,9 @@ Chunks Command(int fd, const std::string& cmd, std::size_t count) {
 
 // A simulator on a loopback port with one client connected.
 struct TcpSim {
-  explicit TcpSim(std::vector<std::string> args) {
+  explicit TcpSim(std::vector<std::string> args, const std::filesystem::path& log = {}) {
     args.insert(args.begin(), {"--port=0", "--exit-after-ms=60000"});
-    fd = sim.Start(args) ? sim.Connect() : -1;
+    fd = sim.Start(args, 1, log) ? sim.Connect() : -1;
   }
   ~TcpSim() {
     if (fd >= 0) ::close(fd);
@@ -110,6 +114,238 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
     got = Command(s.fd, "1T", 3);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(Numbers(got[2], ft), "0007/0042");
+  }
+}
+
+long MsSince(std::chrono::steady_clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count());
+}
+
+// True when the peer closes the connection within timeoutMs.
+bool ClosedByPeer(int fd, int timeoutMs = 2000) {
+  pollfd p{fd, POLLIN, 0};
+  char c;
+  return ::poll(&p, 1, timeoutMs) == 1 && ::read(fd, &c, 1) == 0;
+}
+
+// Sends a command and reads up to `count` chunks, each with the ms elapsed
+// since the one before it (or since the send).
+struct Timed {
+  Chunks chunks;
+  std::vector<long> gaps;
+};
+Timed TimedCommand(int fd, const std::string& cmd, std::size_t count) {
+  Timed t;
+  Send(fd, cmd);
+  auto last = std::chrono::steady_clock::now();
+  for (std::string c; t.chunks.size() < count && !(c = ReadChunk(fd, 3000)).empty();) {
+    t.chunks.push_back(c);
+    t.gaps.push_back(MsSince(last));
+    last = std::chrono::steady_clock::now();
+  }
+  return t;
+}
+
+TEST(EcrSimTcp, HarsherAnswersKeepTheirBytes) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string command;
+    Chunks answers;
+  } cases[] = {
+      {{"--merge-answer"}, "48F", {"48F48F6"}},
+      {{"--merge-answer", "--xoff"}, "1000H1R", {"1000H1R\x13" "1000H1R"}},
+      {{"--xon-after=100"}, "1000H1R", {"1000H1R\x13", "\x11", "1000H1R"}},
+      {{"--xon-after=100", "--merge-answer"}, " K", {" K\x13", "\x11", "K"}},
+      {{"--paper-out=1"}, "1000H1R", {"1000H1R", "ERR07"}},
+      {{"--paper-out=1", "--merge-answer"}, " K", {" KERR07"}},
+      {{"--paper-out=2"}, "48F", {"48F", "48F6"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args.front() + " " + k.command);
+    TcpSim s(k.args);
+    ASSERT_GE(s.fd, 0);
+    EXPECT_EQ(Command(s.fd, k.command, k.answers.size()), k.answers);
+    EXPECT_TRUE(Quiet(s.fd)) << "extra answer";
+  }
+}
+
+// Each delay holds back its own answer; the reply chunks come apart.
+TEST(EcrSimTcp, DelaysHoldBackTheirOwnAnswer) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string command;
+    std::vector<bool> late;  // per chunk: waited for the 400 ms delay
+  } cases[] = {
+      {{"--echo-delay=400"}, "1000H1R", {true, false}},
+      {{"--answer-delay-ms=400"}, "1000H1R", {false, true}},
+      {{"--reply-delay=400"}, "1T", {false, false, true}},
+      {{"--reply-chunks=3", "--chunk-pause=400"}, "1T", {false, false, false, true, true}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args.back());
+    TcpSim s(k.args);
+    ASSERT_GE(s.fd, 0);
+    const Timed got = TimedCommand(s.fd, k.command, k.late.size());
+    ASSERT_EQ(got.chunks.size(), k.late.size());
+    for (std::size_t i = 0; i < k.late.size(); ++i) {
+      if (k.late[i]) {
+        EXPECT_GE(got.gaps[i], 350) << "chunk " << i;
+      } else {
+        EXPECT_LT(got.gaps[i], 300) << "chunk " << i;
+      }
+    }
+    EXPECT_EQ(got.chunks[0], k.command);
+    if (got.chunks.size() > 2) {
+      std::string reply;
+      for (std::size_t i = 2; i < got.chunks.size(); ++i) reply += got.chunks[i];
+      EXPECT_EQ(reply.size(), 36u);
+      EXPECT_EQ(reply.front(), '\x02');
+      EXPECT_EQ(reply.back(), '\x03');
+    }
+    EXPECT_TRUE(Quiet(s.fd, 100)) << "extra answer";
+  }
+}
+
+TEST(EcrSimTcp, SecondClientReplacesTheFirstOrIsRefused) {
+  for (bool single : {false, true}) {
+    SCOPED_TRACE(single ? "--single-client" : "default");
+    TcpSim s(single ? std::vector<std::string>{"--single-client"} : std::vector<std::string>{});
+    ASSERT_GE(s.fd, 0);
+    ASSERT_EQ(Command(s.fd, " K", 2).size(), 2u);  // the first client is served
+    const int second = s.sim.Connect();
+    ASSERT_GE(second, 0);
+    const int dropped = single ? second : s.fd;
+    const int kept = single ? s.fd : second;
+    EXPECT_TRUE(ClosedByPeer(dropped));
+    EXPECT_EQ(Command(kept, " K", 2), (Chunks{" K", "K"}));
+    ::close(second);
+  }
+}
+
+// The Nth command is answered, then the connection drops; during the reboot
+// new clients are closed at once; afterwards the open receipt is gone.
+TEST(EcrSimTcp, RebootDropsTheClientAndForgetsTheOpenReceipt) {
+  fakes::ScratchDir dir;
+  const std::string stats = dir.File("stats.txt");
+  TcpSim s({"--reboot-after=2", "--reboot-ms=600", "--stats-file", stats});
+  ASSERT_GE(s.fd, 0);
+  EXPECT_EQ(Command(s.fd, "1000H1R", 2).size(), 2u);
+  EXPECT_EQ(Command(s.fd, "2000H1R", 2).size(), 2u);
+  EXPECT_TRUE(ClosedByPeer(s.fd));
+
+  const int during = s.sim.Connect();
+  ASSERT_GE(during, 0);
+  EXPECT_TRUE(ClosedByPeer(during));
+  ::close(during);
+
+  int after = -1;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        if (after >= 0) ::close(after);
+        after = s.sim.Connect();
+        return after >= 0 && Command(after, "48F", 2).size() == 2;  // leaves the receipt alone
+      },
+      3000));
+  // 3000 cents of sales taken before the reboot would leave 500 short.
+  EXPECT_EQ(Command(after, "500H1T", 3).size(), 3u);
+  ::close(after);
+  s.sim.Stop();
+  EXPECT_EQ(ReadFile(stats), "receipts=1\ntaken=3\nduplicates=0\nline 1 500H1T\n");
+}
+
+TEST(EcrSimPty, RebootSilencesTheLineForAWhile) {
+  EcrSimulator sim;
+  ASSERT_TRUE(sim.Start({"--no-tcp", "--pty", "--exit-after-ms=60000", "--reboot-after=1",
+                         "--reboot-ms=700"}));
+  const int fd = ::open(sim.Endpoint("pty").c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(Command(fd, "48F", 1), Chunks{"48F6"});
+  Send(fd, "48F");
+  EXPECT_TRUE(Quiet(fd, 300));
+  ::usleep(600 * 1000);
+  EXPECT_EQ(Command(fd, "48F", 1), Chunks{"48F6"});
+  ::close(fd);
+}
+
+// A line re-sent within one receipt counts twice; lines of a receipt never
+// closed, dump commands and a paper-out refusal are not printed.
+TEST(EcrSimTcp, CountersTellLinesTakenTwice) {
+  struct Step {
+    std::string command;
+    std::size_t answers;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<Step> steps;
+    std::string statsAfterClose;
+    std::string statsOnExit;
+  } cases[] = {
+      {{},
+       {{" K", 2}, {"48F", 2}, {"1000H1R", 2}, {"1000H1R", 2}, {"1T", 3}, {"500H1R", 2}, {"500H1R", 2}},
+       "receipts=1\ntaken=3\nduplicates=1\nline 2 1000H1R\nline 1 1T\n",
+       "receipts=1\ntaken=5\nduplicates=2\nline 2 1000H1R\nline 1 1T\n"},
+      {{"--paper-out=2"},
+       {{"1000H1R", 2}, {"2000H1R", 2}, {"1T", 3}, {" K", 2}, {"1T", 3}},
+       "receipts=1\ntaken=2\nduplicates=0\nline 1 1000H1R\nline 1 1T\n",
+       "receipts=2\ntaken=3\nduplicates=0\nline 1 1000H1R\nline 2 1T\n"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.statsOnExit);
+    fakes::ScratchDir dir;
+    const std::string stats = dir.File("stats.txt");
+    std::vector<std::string> args = k.args;
+    args.insert(args.end(), {"--verbose", "--stats-file", stats});
+    TcpSim s(args, dir.File("sim.log"));
+    ASSERT_GE(s.fd, 0);
+    bool closed = false;
+    for (const Step& step : k.steps) {
+      EXPECT_EQ(Command(s.fd, step.command, step.answers).size(), step.answers) << step.command;
+      if (step.answers == 3 && !closed) {
+        closed = true;
+        EXPECT_EQ(ReadFile(stats), k.statsAfterClose);
+      }
+    }
+    s.sim.Stop();
+    EXPECT_EQ(ReadFile(stats), k.statsOnExit);
+    const std::string log = ReadFile(dir.File("sim.log"));
+    const char* summary = k.args.empty() ? "receipts closed 1, lines taken 5, lines taken twice 2"
+                                         : "receipts closed 2, lines taken 3, lines taken twice 0";
+    EXPECT_NE(log.find(summary), std::string::npos) << log;
+    EXPECT_EQ(log.find("taken 2 times in one receipt: 1000H1R") != std::string::npos, k.args.empty());
+    EXPECT_NE(log.find("taken 2 times in one receipt: 500H1R") == std::string::npos, k.args.empty());
+  }
+}
+
+// The 23-byte serial-number answer takes 10 bits a byte at the given rate.
+TEST(EcrSimPty, BaudPacesTheLine) {
+  struct Case {
+    std::vector<std::string> args;
+    long minMs, maxMs;
+  } cases[] = {
+      {{}, 0, 250},
+      {{"--baud=2400"}, 60, 1500},  // ~96 ms
+      {{"--baud", "600"}, 300, 3000},  // ~383 ms
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.args.empty() ? "unpaced" : k.args.back());
+    EcrSimulator sim;
+    std::vector<std::string> args = {"--no-tcp", "--pty", "--exit-after-ms=60000"};
+    args.insert(args.end(), k.args.begin(), k.args.end());
+    ASSERT_TRUE(sim.Start(args));
+    const int fd = ::open(sim.Endpoint("pty").c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    const std::string want = "47F99MEY012 99MZT123456";
+    Send(fd, "47F");
+    const auto start = std::chrono::steady_clock::now();
+    std::string got;
+    for (std::string c; got.size() < want.size() && !(c = ReadChunk(fd, 3000)).empty();) got += c;
+    const long ms = MsSince(start);
+    EXPECT_EQ(got, want);
+    EXPECT_GE(ms, k.minMs);
+    EXPECT_LE(ms, k.maxMs);
+    ::close(fd);
   }
 }
 

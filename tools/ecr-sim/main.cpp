@@ -1,6 +1,6 @@
 // kolibra-ecr-sim: plays the fiscal cash register over TCP and/or a
 // pseudo-terminal. Single-threaded; every wait is one poll() bounded by the
-// next scheduled answer.
+// next scheduled answer, the next paced byte or the exit deadline.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -24,36 +24,32 @@
 
 #include "ecr.h"
 #include "options.h"
+#include "tally.h"
 
 namespace ecrsim {
 namespace {
 
 constexpr char kAck = 0x06;
 constexpr char kXoff = 0x13;
+constexpr char kXon = 0x11;
+// What the ECR answers, in place of the second answer, to a command it
+// cannot print for want of paper.
+constexpr const char* kPaperOutAnswer = "ERR07";
+// A paced line that fell behind by more than this restarts from now rather
+// than catching up in a burst.
+constexpr int64_t kPaceSlackUs = 2000;
 constexpr size_t kReadSize = 4096;
 // Answers a peer has not taken yet; beyond this the peer is dropped (TCP)
 // or the backlog is discarded (pty), so memory stays bounded.
 constexpr size_t kMaxBacklog = 256 * 1024;
 
-int64_t NowMs() {
+int64_t NowUs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-std::string Printable(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7f && c != '\\') {
-      out += static_cast<char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
+int64_t NowMs() { return NowUs() / 1000; }
 
 // Same length, every byte different from the original.
 std::string Garble(const std::string& bytes) {
@@ -73,6 +69,14 @@ bool SetNonBlocking(int fd) {
 struct Chunk {
   int64_t due = 0;
   std::string bytes;
+  bool reboot = false;  // no bytes: the ECR reboots once the chunks before it went out
+};
+
+// One write of an answer, `afterMs` after the previous one (or after the
+// command, for the first).
+struct Piece {
+  std::string bytes;
+  long afterMs = 0;
 };
 
 struct Peer {
@@ -82,6 +86,8 @@ struct Peer {
   std::deque<Chunk> scheduled;
   std::string out;    // the chunk being written, not yet taken by the peer
   size_t queued = 0;  // bytes in `out` and `scheduled`
+  bool writeBlocked = false;  // the last write would have blocked: wait for POLLOUT
+  int64_t lineFreeUs = 0;     // paced pty: when the bytes written so far are out
   long commands = 0;
   bool stopped = false;  // pty after --drop-after
   bool awaitingAck = false;  // a closing reply went out, its ACK not yet seen
@@ -107,6 +113,10 @@ struct Sim {
   std::string ptyPath;
   bool linkCreated = false;
   long acks = 0;
+  long commands = 0;  // over both links, for --paper-out and --reboot-after
+  bool rebootPending = false;
+  int64_t rebootUntil = -1;
+  LineTally tally;
 
   void Log(const std::string& line) {
     if (opt.verbose) std::fprintf(stderr, "%s\n", line.c_str());
@@ -117,6 +127,43 @@ struct Sim {
     p.commands = 0;
     p.stopped = false;
     p.awaitingAck = false;
+    p.writeBlocked = false;
+  }
+
+  bool Rebooting(int64_t now) const { return now < rebootUntil; }
+
+  static bool HoldsReboot(const Peer& p) {
+    return std::any_of(p.scheduled.begin(), p.scheduled.end(), [](const Chunk& c) { return c.reboot; });
+  }
+
+  // The ECR restarts: the TCP client is dropped, pending answers are lost
+  // and the open receipt is forgotten.
+  void Reboot(int64_t now) {
+    if (!rebootPending) return;
+    rebootPending = false;
+    rebootUntil = now + opt.rebootMs;
+    Log("[ecr] rebooting (--reboot-after)");
+    ecr.receipt.sales = 0;
+    ecr.receipt.tendered = 0;
+    tally.Forget();
+    CloseTcpClient("reboot");
+    DiscardBacklog(pty);
+    pty.awaitingAck = false;
+  }
+
+  // Rewrites the stats file whole, through a temporary file, so that a
+  // reader never sees half of it.
+  void WriteStats() {
+    if (opt.statsFile.empty()) return;
+    const std::string text = tally.StatsText();
+    const std::string temp = opt.statsFile + ".tmp";
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    bool ok = f != nullptr && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (f != nullptr && std::fclose(f) != 0) ok = false;
+    if (!ok || std::rename(temp.c_str(), opt.statsFile.c_str()) != 0) {
+      std::fprintf(stderr, "kolibra-ecr-sim: cannot write %s: %s\n", opt.statsFile.c_str(),
+                   std::strerror(errno));
+    }
   }
 
   void CloseTcpClient(const char* why) {
@@ -127,17 +174,15 @@ struct Sim {
     ResetPeer(tcp);
   }
 
-  // Queues the answers as separate chunks, `gap` apart, each after `delay`.
-  void Schedule(Peer& p, const std::vector<std::string>& chunks, int64_t now) {
+  // Queues the pieces as chunks of their own; answers to an earlier command
+  // still waiting are followed a gap later.
+  void Schedule(Peer& p, const std::vector<Piece>& pieces, int64_t now) {
     int64_t t = now;
     if (!p.scheduled.empty()) t = std::max(t, p.scheduled.back().due + opt.gapMs);
-    bool first = true;
-    for (const std::string& bytes : chunks) {
-      if (!first) t += opt.gapMs;
-      first = false;
-      t += opt.delayMs;
-      p.scheduled.push_back(Chunk{t, bytes});
-      p.queued += bytes.size();
+    for (const Piece& piece : pieces) {
+      t += piece.afterMs;
+      p.scheduled.push_back(Chunk{t, piece.bytes});
+      p.queued += piece.bytes.size();
     }
     if (p.queued > kMaxBacklog) {
       if (!p.serial) {
@@ -164,9 +209,10 @@ struct Sim {
       p.awaitingAck = false;
     }
     Log(std::string("[") + p.name + "] <- " + Printable(command));
-    if (p.stopped || opt.silent) return;
+    if (p.stopped || opt.silent || Rebooting(now)) return;
 
     ++p.commands;
+    ++commands;
     if (opt.dropAfter >= 0 && p.commands > opt.dropAfter) {
       if (!p.serial) {
         CloseTcpClient("--drop-after");
@@ -178,53 +224,117 @@ struct Sim {
       return;
     }
 
-    CommandAnswers answers = HandleCommand(ecr, command);
-    std::vector<std::string> chunks;
-    if (p.serial) {
-      std::string write = opt.echoOnly ? command : answers.serialWrite;
-      if (opt.garbageEcho) write = Garble(write);
-      if (opt.xoff) write.insert(command.size(), 1, kXoff);
-      chunks.push_back(write);
+    // What follows the echo: on TCP the second answer, on the pty the dump
+    // answer that the same write carries after the echo.
+    std::string second;
+    CommandAnswers answers;
+    if (commands == opt.paperOut) {
+      Log(std::string("[") + p.name + "] paper out: command not taken");
+      second = kPaperOutAnswer;
     } else {
-      std::string echo = opt.garbageEcho ? Garble(command) : command;
-      if (opt.xoff) echo += kXoff;
-      chunks.push_back(echo);
-      if (!opt.echoOnly && !answers.second.empty()) {
-        chunks.push_back(opt.garbageEcho ? Garble(answers.second) : answers.second);
+      answers = HandleCommand(ecr, command);
+      second = p.serial ? answers.serialWrite.substr(std::min(command.size(), answers.serialWrite.size()))
+                        : answers.second;
+      if (command == " K") {
+        tally.Forget();
+      } else if (!IsDumpCommand(command)) {
+        tally.Take(command);
       }
     }
+    if (opt.echoOnly) second.clear();
+    std::string echo = command;
+    if (opt.garbageEcho) {
+      echo = Garble(echo);
+      second = Garble(second);
+    }
+    if (opt.xoff) echo += kXoff;
+
+    // The pty writes echo and answer at once unless the answer is delayed;
+    // TCP does so only with --merge-answer. After an XOFF with --xon-after
+    // nothing more comes before the XON.
+    const bool xon = opt.xonAfterMs >= 0;
+    const bool merge = !xon && (p.serial ? opt.answerDelayMs == 0 : opt.mergeAnswer);
+    const long between = opt.gapMs + opt.delayMs;
+    std::vector<Piece> pieces;
+    if (merge) {
+      pieces.push_back({echo + second, opt.delayMs + opt.echoDelayMs + opt.answerDelayMs});
+    } else {
+      pieces.push_back({echo, opt.delayMs + opt.echoDelayMs});
+    }
+    if (xon) pieces.push_back({std::string(1, kXon), opt.xonAfterMs});
+    if (!merge && !second.empty()) pieces.push_back({second, between + opt.answerDelayMs});
+
     if (answers.closesReceipt) {
       time_t wall = time(nullptr);
       tm local{};
       localtime_r(&wall, &local);
       std::string reply = BuildClosingReply(ecr, local);
+      tally.Close();
+      WriteStats();
       if (!opt.echoOnly && !opt.noClosing) {
-        chunks.push_back(reply);
+        const size_t parts = std::min(static_cast<size_t>(opt.replyChunks), reply.size());
+        const long pause = opt.chunkPauseMs >= 0 ? opt.chunkPauseMs : opt.gapMs;
+        for (size_t i = 0, from = 0; i < parts; ++i) {
+          // Equal parts, the longer ones first.
+          const size_t size = reply.size() / parts + (i < reply.size() % parts ? 1 : 0);
+          pieces.push_back({reply.substr(from, size), i == 0 ? between + opt.replyDelayMs : pause});
+          from += size;
+        }
         p.awaitingAck = true;
       }
     }
-    Schedule(p, chunks, now);
+    Schedule(p, pieces, now);
+    if (commands == opt.rebootAfter && p.fd >= 0) {
+      const int64_t at = p.scheduled.empty() ? now : p.scheduled.back().due;
+      p.scheduled.push_back(Chunk{at, "", true});
+      rebootPending = true;
+    }
   }
 
+  bool Paced(const Peer& p) const { return p.serial && opt.baud > 0; }
+  // 10 bits a byte.
+  int64_t ByteUs() const { return 10000000 / opt.baud; }
+
   // Writes the due chunks, each with a write of its own, as far as the peer
-  // takes them.
+  // takes them; on a paced pty only the bytes the line has carried by now
+  // (and up to a millisecond ahead).
   void Flush(Peer& p, int64_t now) {
     while (p.fd >= 0) {
       if (p.out.empty()) {
         if (p.scheduled.empty() || p.scheduled.front().due > now) return;
-        p.out = std::move(p.scheduled.front().bytes);
+        Chunk chunk = std::move(p.scheduled.front());
         p.scheduled.pop_front();
+        if (chunk.reboot) {
+          Reboot(now);
+          return;
+        }
+        p.out = std::move(chunk.bytes);
         Log(std::string("[") + p.name + "] -> " + Printable(p.out));
+        if (p.out.empty()) continue;
       }
-      ssize_t n = p.serial ? write(p.fd, p.out.data(), p.out.size())
-                           : send(p.fd, p.out.data(), p.out.size(), MSG_NOSIGNAL);
+      size_t length = p.out.size();
+      int64_t start = 0;
+      if (Paced(p)) {
+        const int64_t nowUs = NowUs();
+        if (nowUs < p.lineFreeUs) return;
+        start = nowUs - p.lineFreeUs > kPaceSlackUs ? nowUs : p.lineFreeUs;
+        const int64_t fits = std::max<int64_t>(1, (nowUs + 1000 - start) / ByteUs());
+        length = static_cast<size_t>(std::min<int64_t>(fits, static_cast<int64_t>(length)));
+      }
+      p.writeBlocked = false;
+      ssize_t n = p.serial ? write(p.fd, p.out.data(), length)
+                           : send(p.fd, p.out.data(), length, MSG_NOSIGNAL);
       if (n > 0) {
+        if (Paced(p)) p.lineFreeUs = start + n * ByteUs();
         p.queued -= static_cast<size_t>(n);
         p.out.erase(0, static_cast<size_t>(n));
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        p.writeBlocked = true;
+        return;
+      }
       if (!p.serial) {
         CloseTcpClient("write failed");
       } else {
@@ -250,9 +360,15 @@ struct Sim {
     }
   }
 
-  void Accept() {
+  void Accept(int64_t now) {
     int fd = accept(listenFd, nullptr, nullptr);
     if (fd < 0) return;
+    if (Rebooting(now) || (tcp.fd >= 0 && opt.singleClient)) {
+      Log(Rebooting(now) ? "[tcp] connection closed at once (rebooting)"
+                         : "[tcp] second client closed at once (--single-client)");
+      close(fd);
+      return;
+    }
     if (tcp.fd >= 0) CloseTcpClient("replaced by a new connection");
     SetNonBlocking(fd);
     int one = 1;
@@ -343,16 +459,22 @@ struct Sim {
     for (;;) {
       int64_t now = NowMs();
       if (deadline >= 0 && now >= deadline) break;
+      // A reboot whose place in the answers was discarded happens at once.
+      if (rebootPending && !HoldsReboot(tcp) && !HoldsReboot(pty)) Reboot(now);
       Flush(tcp, now);
       Flush(pty, now);
 
       int64_t wake = deadline;
       for (Peer* p : {&tcp, &pty}) {
-        // A chunk still being written waits for POLLOUT, not for a timer.
-        if (p->fd >= 0 && p->out.empty() && !p->scheduled.empty()) {
-          int64_t due = p->scheduled.front().due;
-          if (wake < 0 || due < wake) wake = due;
+        // A chunk that would block waits for POLLOUT, not for a timer.
+        if (p->fd < 0 || p->writeBlocked) continue;
+        int64_t due = -1;
+        if (!p->out.empty()) {
+          if (Paced(*p)) due = (p->lineFreeUs + 999) / 1000;  // the line's next byte
+        } else if (!p->scheduled.empty()) {
+          due = p->scheduled.front().due;
         }
+        if (due >= 0 && (wake < 0 || due < wake)) wake = due;
       }
       int timeout = -1;
       if (wake >= 0) timeout = static_cast<int>(std::min<int64_t>(std::max<int64_t>(wake - now, 0), 60000));
@@ -367,11 +489,11 @@ struct Sim {
       }
       if (tcp.fd >= 0) {
         tcpIndex = count;
-        fds[count++] = pollfd{tcp.fd, static_cast<short>(POLLIN | (tcp.out.empty() ? 0 : POLLOUT)), 0};
+        fds[count++] = pollfd{tcp.fd, static_cast<short>(POLLIN | (tcp.writeBlocked ? POLLOUT : 0)), 0};
       }
       if (pty.fd >= 0) {
         ptyIndex = count;
-        fds[count++] = pollfd{pty.fd, static_cast<short>(POLLIN | (pty.out.empty() ? 0 : POLLOUT)), 0};
+        fds[count++] = pollfd{pty.fd, static_cast<short>(POLLIN | (pty.writeBlocked ? POLLOUT : 0)), 0};
       }
       int ready = poll(fds, static_cast<nfds_t>(count), timeout);
       if (ready < 0) {
@@ -385,12 +507,19 @@ struct Sim {
         if (fds[tcpIndex].revents & (POLLIN | POLLHUP | POLLERR)) ReadFrom(tcp, now);
       }
       if (ptyIndex >= 0 && fds[ptyIndex].revents & POLLIN) ReadFrom(pty, now);
-      if (listenIndex >= 0 && (fds[listenIndex].revents & POLLIN)) Accept();
+      if (listenIndex >= 0 && (fds[listenIndex].revents & POLLIN)) Accept(now);
     }
+    std::fprintf(stderr,
+                 "kolibra-ecr-sim: receipts closed %ld, lines taken %ld, lines taken twice %ld, "
+                 "ACK received %ld\n",
+                 tally.receipts(), tally.taken(), tally.duplicates(), acks);
     if (opt.verbose) {
-      std::fprintf(stderr, "kolibra-ecr-sim: %d receipts closed, %ld ACK received\n",
-                   ecr.receipt.receiptsClosed, acks);
+      for (const auto& [command, count] : tally.repeated()) {
+        std::fprintf(stderr, "kolibra-ecr-sim: taken %ld times in one receipt: %s\n", count,
+                     Printable(command).c_str());
+      }
     }
+    WriteStats();
     CloseTcpClient("exiting");
     RemoveLink();
   }

@@ -57,7 +57,11 @@ const char* UsageText() {
       "\n"
       "Timing:\n"
       "  --gap-ms N           pause between answer chunks (default 20)\n"
-      "  --delay-ms N         extra delay before every answer (default 0)\n"
+      "  --delay-ms N         extra delay before every answer chunk (default 0)\n"
+      "  --echo-delay-ms N    further delay before the echo (default 0)\n"
+      "  --answer-delay-ms N  further delay before the second answer (default 0)\n"
+      "  --reply-delay-ms N   further delay before the closing reply (default 0)\n"
+      "  --baud N             pace pty output at N baud, 10 bits a byte (default off)\n"
       "  --exit-after-ms N    stop after N ms (default: run until SIGINT/SIGTERM)\n"
       "\n"
       "Faults:\n"
@@ -68,11 +72,37 @@ const char* UsageText() {
       "  --garbage-echo       answer with bytes of the command's length that differ\n"
       "  --xoff               follow every echo with the XOFF byte 0x13\n"
       "  --no-closing         never send the receipt's closing reply\n"
+      "  --xon-after-ms N     send XON (0x11) N ms after each XOFF; later answers\n"
+      "                       wait for it (implies --xoff)\n"
+      "  --merge-answer       TCP: echo and second answer in one write\n"
+      "  --reply-chunks N     closing reply in N writes, 1..36 (default 1)\n"
+      "  --chunk-pause-ms N   pause between those writes (default: the gap)\n"
+      "  --paper-out N        the Nth command (counted from 1, both links) is not\n"
+      "                       taken: the echo, then the error answer \"ERR07\" in place\n"
+      "                       of the second answer (pty: in the same write)\n"
+      "  --reboot-after N     once, after answering the Nth command: drop the TCP\n"
+      "                       client, forget the open receipt, and for --reboot-ms\n"
+      "                       close new connections at once and ignore the pty\n"
+      "  --reboot-ms N        how long the reboot lasts (default 1000)\n"
+      "  --single-client      close a second TCP client at once (default: the new\n"
+      "                       client replaces the old one)\n"
+      "\n"
+      "Counters:\n"
+      "  On exit one line goes to stderr: \"receipts closed N, lines taken M, lines\n"
+      "  taken twice K, ACK received A\". A line is taken when the ECR accepts a\n"
+      "  command other than \" K\" and the dump commands; taking it again in the\n"
+      "  same receipt counts as taken twice. Lines of a receipt left open (\" K\",\n"
+      "  reboot) are not printed.\n"
+      "  --stats-file PATH    on exit and after each closed receipt rewrite PATH:\n"
+      "                       receipts=N, taken=M, duplicates=K, then per command\n"
+      "                       of the closed receipts \"line COUNT COMMAND\"\n"
       "\n"
       "Other:\n"
-      "  --verbose            log commands and answers to stderr\n"
+      "  --verbose            log commands and answers to stderr, and the lines\n"
+      "                       taken more than once on exit\n"
       "  --help               show this text\n"
-      "Options taking a value accept both \"--opt VALUE\" and \"--opt=VALUE\".\n";
+      "Options taking a value accept both \"--opt VALUE\" and \"--opt=VALUE\".\n"
+      "Options ending in -ms, --reboot-ms aside, also go without it (--delay 5).\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
@@ -112,6 +142,11 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       out = true;
       return true;
     };
+    // Millisecond options also go by their name without "-ms".
+    for (const char* base : {"--gap", "--delay", "--exit-after", "--echo-delay", "--answer-delay",
+                             "--reply-delay", "--xon-after", "--chunk-pause"}) {
+      if (arg == base) arg += "-ms";
+    }
     long n = 0;
     bool ok = true;
 
@@ -143,6 +178,14 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       ok = number(0, 600000, o.gapMs);
     } else if (arg == "--delay-ms") {
       ok = number(0, 600000, o.delayMs);
+    } else if (arg == "--echo-delay-ms") {
+      ok = number(0, 600000, o.echoDelayMs);
+    } else if (arg == "--answer-delay-ms") {
+      ok = number(0, 600000, o.answerDelayMs);
+    } else if (arg == "--reply-delay-ms") {
+      ok = number(0, 600000, o.replyDelayMs);
+    } else if (arg == "--baud") {
+      ok = number(50, 4000000, o.baud);
     } else if (arg == "--mf") {
       bool set = false;
       ok = flag(set);
@@ -177,6 +220,30 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       ok = flag(o.xoff);
     } else if (arg == "--no-closing") {
       ok = flag(o.noClosing);
+    } else if (arg == "--xon-after-ms") {
+      ok = number(0, 600000, o.xonAfterMs);
+      o.xoff = true;
+    } else if (arg == "--merge-answer") {
+      ok = flag(o.mergeAnswer);
+    } else if (arg == "--reply-chunks") {
+      ok = number(1, 36, o.replyChunks);
+    } else if (arg == "--chunk-pause-ms") {
+      ok = number(0, 600000, o.chunkPauseMs);
+    } else if (arg == "--paper-out") {
+      ok = number(1, LONG_MAX / 4, o.paperOut);
+    } else if (arg == "--reboot-after") {
+      ok = number(1, LONG_MAX / 4, o.rebootAfter);
+    } else if (arg == "--reboot-ms") {
+      ok = number(0, 600000, o.rebootMs);
+    } else if (arg == "--single-client") {
+      ok = flag(o.singleClient);
+    } else if (arg == "--stats-file") {
+      ok = needValue();
+      o.statsFile = value;
+      if (ok && value.empty()) {
+        error = "option --stats-file needs a path";
+        ok = false;
+      }
     } else if (arg == "--verbose" || arg == "-v") {
       ok = flag(o.verbose);
     } else {

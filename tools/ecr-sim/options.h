@@ -15,7 +15,11 @@ struct Options {
   std::string ptyLink;
   long exitAfterMs = -1;  // -1: run until a signal
   long gapMs = 20;
-  long delayMs = 0;
+  long delayMs = 0;        // before every answer chunk
+  long echoDelayMs = 0;    // before the echo, on top of delayMs
+  long answerDelayMs = 0;  // before the second answer, on top of gap and delay
+  long replyDelayMs = 0;   // before the closing reply, on top of gap and delay
+  long baud = 0;           // pty pacing; 0: unpaced
   EcrConfig ecr;
 
   // Fault modes.
@@ -25,6 +29,16 @@ struct Options {
   bool garbageEcho = false;
   bool xoff = false;
   bool noClosing = false;
+  long xonAfterMs = -1;  // -1: no XON after the XOFF
+  bool mergeAnswer = false;
+  long replyChunks = 1;
+  long chunkPauseMs = -1;  // -1: the gap
+  long paperOut = -1;      // the command (counted from 1) answered with the error
+  long rebootAfter = -1;   // -1: never
+  long rebootMs = 1000;
+  bool singleClient = false;
+
+  std::string statsFile;
 
   bool verbose = false;
   bool help = false;
