@@ -155,11 +155,13 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
     step = "send";
     if (!SendJobLines(ctx, jobLines)) {
       Pause(ctx, 2000);
-      result = JobResult::kNoAnswer;
+      // Once the last payment line reached the ECR the receipt may be printed.
+      result = ctx.link.lastTenderSent ? JobResult::kOutcomeUncertain : JobResult::kNoAnswer;
     }
   }
 
   if (result == JobResult::kNoAnswer) TraceLine(ctx, " <- TIMEOUT SCADUTO");
+  if (result == JobResult::kOutcomeUncertain) TraceLine(ctx, " <- ESITO INCERTO");
   return result;
 }
 
@@ -170,9 +172,11 @@ JobResult RunJob(AppContext& ctx) {
 
   // The steps report their failures as results. Whatever else escapes them
   // (the standard library running out of memory) ends the job here, logged,
-  // as a job the ECR did not answer.
+  // as a job the ECR did not answer, or as uncertain once the last payment
+  // line had reached it.
   JobResult result = JobResult::kNoAnswer;
   const char* step = "start";
+  ctx.link.lastTenderSent = false;
   try {
     result = RunSteps(ctx, testReceipt, step);
   } catch (const std::exception& e) {
@@ -180,6 +184,7 @@ JobResult RunJob(AppContext& ctx) {
   } catch (...) {
     ctx.platform.notifier.Log(std::string("RunJob: ") + step + ": errore sconosciuto");
   }
+  if (result == JobResult::kNoAnswer && ctx.link.lastTenderSent) result = JobResult::kOutcomeUncertain;
 
   // Every way out: the serial port, the trace and output files closed, a
   // test receipt used up. The trace file is closed even when chbTrace was

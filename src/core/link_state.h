@@ -17,6 +17,9 @@ struct ReceiveSlot {
   bool armed = false;        // while set, the next chunk is stored
   bool socketError = false;  // any error other than the three below
   bool connectionError = false;  // 10053, 10060, 10061
+  // Bytes already received beyond the answer last taken (the rest of a read
+  // that carried an echo and what follows it); the next wait takes them first.
+  std::string pending;
 };
 
 struct LinkState {
@@ -31,6 +34,10 @@ struct LinkState {
   OwnedFile output;                  // output file while SendJobLines runs
   bool reconnectQueued = false;      // a reconnect after error 10061 is posted
   bool reconnectActive = false;      // the posted reconnect is running now
+  bool connectPolling = false;       // Reconnect is polling: it re-issues the connect itself
+  bool refusedWhilePolling = false;  // a refusal came during those polls
+  bool closesReceipt = false;        // the line being sent is the receipt's last payment line
+  bool lastTenderSent = false;       // that line was written to the ECR: the receipt may be closed
 };
 
 }  // namespace kolibra

@@ -13,10 +13,10 @@ namespace kolibra {
 
 namespace {
 
-constexpr std::size_t kReplyMinLength = 36;
-// A reply that keeps arriving in short pieces uses one attempt per this many
-// short pairs, so the step ends even then.
-constexpr int kShortPairsPerAttempt = 10;
+constexpr char kEtx = '\x03';
+// A reply that keeps arriving in pieces without its ETX uses one attempt per
+// this many pieces, so the step ends even then.
+constexpr int kChunksPerAttempt = 20;
 const char kAck[] = "\x06";
 const LinkError kReplyTooShort{5, "Invalid procedure call or argument"};
 
@@ -47,14 +47,16 @@ void WriteRecord(AppContext& ctx, const std::string& record) {
   ctx.link.output.Write("\r\n");
 }
 
-// Writes the records of the reply in ctx.link.answer and traces the reply;
-// a reply without its frame writes nothing, one too short for its fields is
-// an error and writes nothing either. The last step of both reads.
+// Writes the records of the reply in ctx.link.answer and traces the reply.
+// A reply without its frame (none came, or it is incomplete) writes nothing
+// and is false: whether the receipt was closed is not known. One too short
+// for its fields is an error and writes nothing either. The last step of
+// both reads.
 LinkResult<bool> WriteReply(AppContext& ctx) {
   const LinkResult<std::optional<OutputRecords>> records =
       BuildOutputRecords(ctx.link.answer, ctx.ui.footerRt.value == 1, ctx.dump.tenderFamily == "FT");
   if (records.HasError()) return records.Error();
-  if (!records.Value()) return true;
+  if (!records.Value()) return false;
   WriteRecord(ctx, records.Value()->time);
   WriteRecord(ctx, records.Value()->date);
   ctx.link.output.Flush();
@@ -62,14 +64,21 @@ LinkResult<bool> WriteReply(AppContext& ctx) {
   return true;
 }
 
+// The reply is read until its ETX, starting with what came after the last
+// payment line's echo: at 9600 baud it arrives a few bytes per read, and
+// the FT models' replies are longer than the others'.
 LinkResult<bool> ReadSerial(AppContext& ctx) {
   LinkState& link = ctx.link;
   SerialPort& port = ctx.platform.serial;
   link.timeoutFlag = false;
   link.answer.clear();
+  link.answer.swap(link.rx.pending);
+  std::size_t scanned = 0;
   WaitUntil(ctx, 3000, [&] {
     link.answer += port.ReadAll();
-    return link.answer.size() >= kReplyMinLength;
+    const bool complete = link.answer.find(kEtx, scanned) != std::string::npos;
+    scanned = link.answer.size();
+    return complete;
   });
   port.Write(kAck);  // acknowledged even when nothing came; a port failure is passed over
   TraceLine(ctx, " <-- " + link.answer);
@@ -81,38 +90,29 @@ void Acknowledge(AppContext& ctx) {
   if (SocketConnected(ctx)) ctx.platform.socket.Send(kAck);
 }
 
+// The reply's pieces are joined until its ETX: each wait for a piece has
+// 1500 ms, five time-outs end the step. The pieces are not traced here; the
+// whole reply is traced once it has been parsed.
 LinkResult<bool> ReadNetwork(AppContext& ctx) {
   LinkState& link = ctx.link;
+  std::string reply;
   int attempts = 5;
-  int shortPairs = 0;
+  int chunks = 0;
   bool complete = false;
-  // The chunks are not traced here and leave the slot as they found it; the
-  // whole reply is traced once it has been parsed.
   while (attempts >= 1 && !complete) {
-    const SocketAnswer first = AwaitAnswer(ctx, 1500, std::nullopt);
-    if (first == SocketAnswer::kSocketError) return false;
-    if (first == SocketAnswer::kTimeout) {
+    const SocketAnswer piece = AwaitAnswer(ctx, 1500, std::nullopt);
+    if (piece == SocketAnswer::kSocketError) return false;
+    if (piece == SocketAnswer::kTimeout) {
       --attempts;
       continue;
     }
-    if (link.answer.size() >= kReplyMinLength) {
-      Acknowledge(ctx);
-      complete = true;
-      continue;
-    }
-    const SocketAnswer second = AwaitAnswer(ctx, 1500, std::nullopt);
-    if (second == SocketAnswer::kData) {
-      if (link.answer.size() >= kReplyMinLength) {
-        Acknowledge(ctx);
-        complete = true;
-      } else if (++shortPairs % kShortPairsPerAttempt == 0) {
-        --attempts;
-      }
-    } else {
-      if (second == SocketAnswer::kSocketError) return false;
-      --attempts;
-    }
+    const std::size_t scanFrom = reply.size();
+    reply += link.answer;
+    complete = reply.find(kEtx, scanFrom) != std::string::npos;
+    if (!complete && ++chunks % kChunksPerAttempt == 0) --attempts;
   }
+  link.answer = std::move(reply);
+  if (complete) Acknowledge(ctx);
   return WriteReply(ctx);
 }
 

@@ -10,9 +10,10 @@
 
 namespace kolibra {
 
-// Collects the closing reply over the current link, acknowledges it and
-// writes the output records to ctx.link.output. False only on a socket
-// failure; error 5 when the reply is too short for its fields.
+// Collects the closing reply (up to its ETX) over the current link,
+// acknowledges it and writes the output records to ctx.link.output. False on
+// a socket failure and when no framed reply came; error 5 when the reply is
+// too short for its fields.
 LinkResult<bool> ReadClosingReply(AppContext& ctx);
 
 // The two output-file lines (without line ends) for a reply; nullopt when

@@ -30,17 +30,33 @@ void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs) {
   WaitUntil(ctx, timeoutMs, [&] { return ctx.link.rx.dataArrived || SocketErrorFlagged(ctx); });
 }
 
-SocketAnswer AwaitAnswer(AppContext& ctx, int64_t timeoutMs, std::optional<std::string_view> traceSuffix) {
+SocketAnswer AwaitAnswer(AppContext& ctx, int64_t timeoutMs, std::optional<std::string_view> traceSuffix,
+                         Framing framing) {
   LinkState& link = ctx.link;
+  ReceiveSlot& rx = link.rx;
   link.answer.clear();
-  ArmReceive(ctx);
-  WaitForSocketAnswer(ctx, timeoutMs);
-  if (!link.rx.dataArrived) return SocketErrorFlagged(ctx) ? SocketAnswer::kSocketError : SocketAnswer::kTimeout;
-  link.answer = link.rx.text;
-  if (traceSuffix) {
+  if (!rx.pending.empty()) {
+    link.answer.swap(rx.pending);
+  } else {
+    rx.socketError = false;
+    rx.connectionError = false;
+    if (!rx.dataArrived) {
+      rx.text.clear();
+      rx.armed = true;
+    }
+    WaitForSocketAnswer(ctx, timeoutMs);
+    if (!rx.dataArrived) return SocketErrorFlagged(ctx) ? SocketAnswer::kSocketError : SocketAnswer::kTimeout;
+    link.answer.swap(rx.text);
     ArmReceive(ctx);
-    TraceLine(ctx, " <-- " + link.answer + std::string(*traceSuffix));
   }
+  std::size_t end = std::string::npos;
+  if (framing.echoLength > 0) end = framing.echoLength;
+  if (framing.endsAtReply) end = link.answer.find('\x02');
+  if (end < link.answer.size()) {
+    rx.pending = link.answer.substr(end);
+    link.answer.resize(end);
+  }
+  if (traceSuffix) TraceLine(ctx, " <-- " + link.answer + std::string(*traceSuffix));
   return SocketAnswer::kData;
 }
 

@@ -2,6 +2,7 @@
 // every TCP receive, and the link mode.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,11 +52,20 @@ inline bool SocketErrorFlagged(const AppContext& ctx) {
 // ranks the time-out first looks at ctx.link.timeoutFlag itself.
 enum class SocketAnswer { kData, kSocketError, kTimeout };
 
-// Receives one TCP answer: clears ctx.link.answer, re-arms the receive slot
-// and waits up to timeoutMs. Data that came is copied into the answer; with a
-// trace suffix the slot is then re-armed and " <-- answer<suffix>" traced,
-// without one (std::nullopt) the slot is left as the data left it and
-// nothing is traced.
-SocketAnswer AwaitAnswer(AppContext& ctx, int64_t timeoutMs, std::optional<std::string_view> traceSuffix);
+// How much of what arrived is the awaited answer; the rest stays in
+// ctx.link.rx.pending for the next wait. TCP is a stream: an echo and the
+// answer after it, or an answer and the closing reply, may come in one read.
+struct Framing {
+  std::size_t echoLength = 0;  // > 0: an echo, the first echoLength bytes
+  bool endsAtReply = false;    // the answer ends where a closing reply (STX) begins
+};
+
+// Receives one TCP answer into ctx.link.answer: bytes pending from an earlier
+// read first, without waiting; otherwise waits up to timeoutMs. Data that came
+// into the slot since the last wait (during a pause) counts as arrived, so a
+// wait continued after a time-out loses nothing; the slot is re-armed after
+// the data is taken. With a trace suffix " <-- answer<suffix>" is traced.
+SocketAnswer AwaitAnswer(AppContext& ctx, int64_t timeoutMs, std::optional<std::string_view> traceSuffix,
+                         Framing framing = {});
 
 }  // namespace kolibra

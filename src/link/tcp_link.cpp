@@ -74,7 +74,10 @@ void OnSocketError(AppContext& ctx, int number, const std::string& description, 
   ctx.link.rx.connectionError = connectionError;
   if (!connectionError) ShowStatus(ctx, text);
   TraceLine(ctx, " -> " + text);
-  if (number == kSocketErrRefused && !ctx.link.reconnectQueued) {
+  if (number == kSocketErrRefused && ctx.link.connectPolling) {
+    // Reconnect is polling: it starts the next connect itself.
+    ctx.link.refusedWhilePolling = true;
+  } else if (number == kSocketErrRefused && !ctx.link.reconnectQueued) {
     // Reconnect after this handler has returned: a refusal inside the
     // reconnect's own waits then cannot nest another reconnect.
     ctx.link.reconnectQueued = true;
@@ -132,21 +135,47 @@ void OpenConnection(AppContext& ctx, bool showClosing) {
 }
 
 bool Reconnect(AppContext& ctx, int16_t maxSeconds) {
+  LinkState& link = ctx.link;
+  // While it polls, Reconnect answers a refusal with a new connect of its
+  // own, from its loop and not from the error handler: a reconnect queued
+  // earlier (even one whose run encloses this job) then cannot hold the
+  // connection down for the whole job.
+  const bool outerPolling = link.connectPolling;
+  link.connectPolling = true;
   OpenConnection(ctx, false);
+  link.refusedWhilePolling = false;  // what came before this connect is answered by it
   EventLoop& loop = ctx.platform.loop;
   const int64_t limit = loop.NowMs() + (int64_t{maxSeconds} + 1) * 1000;
   int seconds = 0;
-  while (!SocketConnected(ctx)) {
-    // One-second polls in slices: reconnects run inside a slice cannot
-    // stretch the wait far beyond its limit.
+  bool connected = true;
+  while (connected && !SocketConnected(ctx)) {
+    // One-second polls in slices, so that a refusal is answered within a
+    // slice and the wait cannot stretch far beyond its limit.
     for (int slice = 0; slice < 10; ++slice) {
       Pause(ctx, 100);
+      if (link.refusedWhilePolling && !SocketConnected(ctx)) {
+        link.refusedWhilePolling = false;
+        OpenConnection(ctx, false);
+      }
       if (loop.NowMs() >= limit) break;
     }
-    if (++seconds > maxSeconds || loop.NowMs() >= limit) return false;
+    if (++seconds > maxSeconds || loop.NowMs() >= limit) connected = false;
   }
-  ctx.link.rx.socketError = false;
-  ctx.link.rx.connectionError = false;
+  link.connectPolling = outerPolling;
+  if (!connected) {
+    // A refusal left unanswered by the last poll is handed to the queued
+    // reconnect, as the error handler does outside the polls.
+    if (link.refusedWhilePolling && !outerPolling && !link.reconnectQueued) {
+      link.reconnectQueued = true;
+      if (!link.reconnectActive) loop.Post([&ctx] { RunQueuedReconnect(ctx); });
+    }
+    link.refusedWhilePolling = false;
+    return false;
+  }
+  link.refusedWhilePolling = false;
+  link.rx.socketError = false;
+  link.rx.connectionError = false;
+  link.rx.pending.clear();
   return true;
 }
 

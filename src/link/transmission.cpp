@@ -6,6 +6,7 @@
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
+#include "core/job_journal.h"
 #include "core/operator_events.h"
 
 namespace kolibra {
@@ -33,11 +34,6 @@ bool Contains(const std::string& haystack, const std::string& needle) {
   return haystack.find(needle) != std::string::npos;
 }
 
-// Sends when the socket is connected; false only when a connected socket
-// refuses the bytes.
-bool SendWhenConnected(AppContext& ctx, const std::string& bytes) {
-  return !SocketConnected(ctx) || ctx.platform.socket.Send(bytes);
-}
 
 LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
@@ -74,16 +70,46 @@ LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) 
   return result;
 }
 
+// Starts a new exchange on the socket: bytes left from an earlier one are
+// not its answers. False only when a connected socket refuses the bytes;
+// `sent` tells whether they went out.
+bool StartExchange(AppContext& ctx, const std::string& command, bool& sent) {
+  ctx.link.answer.clear();
+  ctx.link.rx.pending.clear();
+  ArmReceive(ctx);
+  sent = false;
+  if (!SocketConnected(ctx)) return true;
+  if (!ctx.platform.socket.Send(command)) return false;
+  sent = true;
+  return true;
+}
+
+// A line that closes the receipt has reached the ECR: from here on the
+// receipt may be printed whatever the link reports.
+void NoteLineWritten(AppContext& ctx) {
+  LinkState& link = ctx.link;
+  if (!link.closesReceipt || link.lastTenderSent) return;
+  link.lastTenderSent = true;
+  if (ctx.settingsDir.empty()) {
+    ctx.platform.notifier.Log("Giornale dei lavori non aggiornato: cartella delle impostazioni non definita");
+    return;
+  }
+  RecordJobStage(ctx, ctx.cycle.currentSlot, JobStage::kTenderSent, ctx.cycle.startIdentity);
+}
+
+// The command goes out once: TCP does not lose bytes, so a slow answer is
+// waited for, never asked for again by writing the command a second time
+// (the ECR would take it twice). A time-out only ends one slice of the wait.
 LinkResult<bool> SendCommandTcp(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   if (!SocketConnected(ctx)) return false;
+  bool sent = false;
+  if (!StartExchange(ctx, command, sent)) return kWrongSocketState;
   bool result = false;
-  bool confirmed = false;
+  bool echoed = false;
   int retries = 10;
-  while (retries >= 1 && !confirmed) {
-    link.answer.clear();
-    if (!SendWhenConnected(ctx, command)) return kWrongSocketState;
-    const SocketAnswer echo = AwaitAnswer(ctx, 3000, " ( 0 )");
+  while (retries >= 1 && !echoed) {
+    const SocketAnswer echo = AwaitAnswer(ctx, 3000, " ( 0 )", Framing{command.size(), false});
     if (echo == SocketAnswer::kSocketError) {
       TraceLine(ctx, " <-- " + link.answer + " ( WSError )");
       return false;
@@ -94,81 +120,72 @@ LinkResult<bool> SendCommandTcp(AppContext& ctx, const std::string& command) {
       Pause(ctx, 300);
       continue;
     }
-    if (!link.answer.empty() && Contains(link.answer, command)) result = true;
+    echoed = true;
+  }
+  if (!echoed) return false;
+  if (!link.answer.empty() && Contains(link.answer, command)) result = true;
 
-    retries = 10;
-    int mismatchRun = 0;
-    while (retries >= 1 && !confirmed) {
-      // Here the time-out ranks before an error that came in the same pass.
-      if (AwaitAnswer(ctx, 3000, " ( 1 )") == SocketAnswer::kData) {
-        if (link.answer == "K" || (!link.answer.empty() && Contains(link.answer, command))) {
-          confirmed = true;
-          result = true;
-        } else if (++mismatchRun % kMismatchesPerRetry == 0) {
-          --retries;
-        }
-      } else if (link.timeoutFlag) {
-        mismatchRun = 0;
-        TraceLine(ctx, " <-- " + link.answer + " ( TimeOut )");
-        --retries;
-        Pause(ctx, 300);
+  bool confirmed = false;
+  retries = 10;
+  int mismatchRun = 0;
+  while (retries >= 1 && !confirmed) {
+    // Here the time-out ranks before an error that came in the same pass.
+    if (AwaitAnswer(ctx, 3000, " ( 1 )") == SocketAnswer::kData) {
+      if (link.answer == "K" || (!link.answer.empty() && Contains(link.answer, command))) {
+        confirmed = true;
+        result = true;
       } else if (++mismatchRun % kMismatchesPerRetry == 0) {
-        // Only an error flag: wait again (the re-arm clears it). Errors that
-        // keep ending the wait before its time-out (a refused reconnect after
-        // every error) count like mismatching answers, so the loop ends.
         --retries;
       }
+    } else if (link.timeoutFlag) {
+      mismatchRun = 0;
+      TraceLine(ctx, " <-- " + link.answer + " ( TimeOut )");
+      --retries;
+      Pause(ctx, 300);
+    } else if (++mismatchRun % kMismatchesPerRetry == 0) {
+      // Only an error flag: wait again (the next wait clears it). Errors that
+      // keep ending the wait before its time-out (a refused reconnect after
+      // every error) count like mismatching answers, so the loop ends.
+      --retries;
     }
-    break;
   }
   return result;
 }
 
+// As SendCommandTcp, the line goes out once and slow answers are waited for
+// (3 slices of 3000 + 300 ms for the echo, as many for the second answer).
 LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
-  bool result = false;
-  bool done = false;
+  bool sent = false;
+  if (!StartExchange(ctx, command, sent)) return kWrongSocketState;
+  if (sent) NoteLineWritten(ctx);
+  TraceLine(ctx, " --> " + command);
+  bool echoed = false;
   int retries = 3;
-  while (retries >= 1 && !done) {
-    link.answer.clear();
-    ArmReceive(ctx);
-    if (!SendWhenConnected(ctx, command)) return kWrongSocketState;
-    TraceLine(ctx, " --> " + command);
-    const SocketAnswer echo = AwaitAnswer(ctx, 3000, "");
-    if (echo == SocketAnswer::kSocketError) {
-      result = false;
-      done = true;
-      continue;
-    }
+  while (retries >= 1 && !echoed) {
+    const SocketAnswer echo = AwaitAnswer(ctx, 3000, "", Framing{command.size(), false});
+    if (echo == SocketAnswer::kSocketError) return false;
     if (echo == SocketAnswer::kTimeout) {
       --retries;
       Pause(ctx, 300);
       continue;
     }
-    if (link.answer.empty()) continue;
-    if (command.size() == 1) {
-      result = true;
-      done = true;
-      continue;
-    }
-    retries = 3;
-    while (retries >= 1 && !done) {
-      if (AwaitAnswer(ctx, 3000, "") == SocketAnswer::kData && !link.answer.empty()) {
-        result = true;
-        done = true;
-      }
-      if (!done && SocketErrorFlagged(ctx)) {
-        result = false;
-        done = true;
-      }
-      if (!done && link.timeoutFlag) {
-        --retries;
-        Pause(ctx, 300);
-      }
-    }
-    break;
+    echoed = true;
   }
-  return result;
+  if (!echoed) return false;
+  if (command.size() == 1) return true;
+  retries = 3;
+  while (retries >= 1) {
+    // A closing reply with nothing before it (left pending) stands for the
+    // answer too: the ECR has taken the line.
+    if (AwaitAnswer(ctx, 3000, "", Framing{0, true}) == SocketAnswer::kData) return true;
+    if (SocketErrorFlagged(ctx)) return false;
+    if (link.timeoutFlag) {
+      --retries;
+      Pause(ctx, 300);
+    }
+  }
+  return false;
 }
 
 // Sends the lines into a fresh output file; the closing reply follows the
@@ -179,9 +196,12 @@ LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::stri
   if (!ctx.link.output.IsOpen()) return LinkError{75, "Path/File access error"};
   const bool network = NetworkMode(ctx);
   for (const std::string& line : lines) {
+    const bool tender = ctx.tenderLineCount >= 1 && IsTenderLine(line);
+    ctx.link.closesReceipt = tender && ctx.tenderLineCount == 1;
     const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
+    ctx.link.closesReceipt = false;
     if (!sent) return false;
-    if (ctx.tenderLineCount >= 1 && IsTenderLine(line)) {
+    if (tender) {
       --ctx.tenderLineCount;
       if (ctx.tenderLineCount == 0) {
         LinkResult<bool> reply = ReadClosingReply(ctx);
@@ -237,8 +257,8 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   SerialPort& port = ctx.platform.serial;
   link.answer.clear();
-  port.Write(command);  // a failing port is passed over: the line counts as sent
-  link.answer.clear();
+  link.rx.pending.clear();
+  if (port.Write(command)) NoteLineWritten(ctx);  // a failing port shows as no answer
   TraceLine(ctx, " --> " + command);
   WaitUntil(ctx, 4500, [&] {
     link.answer += port.ReadAll();
@@ -246,7 +266,12 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
   });
   if (link.answer.find(kXoff) != std::string::npos) Pause(ctx, 200);
   TraceLine(ctx, " <-- " + link.answer);
-  return true;
+  // What came after the echo from the closing reply's STX on is the start
+  // of that reply: kept for the closing-reply step.
+  const std::size_t reply = link.answer.find('\x02', command.size());
+  if (reply != std::string::npos) link.rx.pending = link.answer.substr(reply);
+  // Bytes can be lost on a wire, but silence means the ECR is not there.
+  return !link.answer.empty();
 }
 
 bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
@@ -260,6 +285,8 @@ bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
 }
 
 bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
+  ctx.link.lastTenderSent = false;
+  ctx.link.closesReceipt = false;
   const LinkResult<bool> sent = SendLinesWithReply(ctx, lines);
   if (sent.HasError()) ShowMessage(ctx, ProcedureError(sent.Error(), "DoSendFile"));
   ctx.link.output.Close();

@@ -13,6 +13,7 @@ std::string OutcomeStatusText(JobResult code) {
     case JobResult::kOk: return "TUTTO OK";
     case JobResult::kNoAnswer: return "TIMEOUT SCADUTO";
     case JobResult::kConversionRefused: return "ERRORE DI CONVERSIONE FILE DI INPUT";
+    case JobResult::kOutcomeUncertain: return "ESITO INCERTO";
     default: return "";
   }
 }
@@ -21,6 +22,8 @@ std::string OutcomeErrorText(JobResult code) {
   switch (code) {
     case JobResult::kNoAnswer: return kErrNoAnswer;
     case JobResult::kConversionRefused: return kErrConversion;
+    // The operator checks the ECR before the job is sent again.
+    case JobResult::kOutcomeUncertain: return kErrUncertain;
     // A job that never reached the ECR is not printed: it must not end with
     // FINESCO.
     case JobResult::kLinkSetupFailed: return kErrLinkSetup;

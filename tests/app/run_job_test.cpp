@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -42,6 +43,47 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
       EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.expected == JobResult::kNoAnswer);
+    }
+  }
+}
+
+// Once the receipt's last payment line has been written the job can no
+// longer be "not printed": a failure from there on is uncertain, recorded
+// in the journal at that moment; before it, a silent ECR is no answer.
+TEST(RunJob, FailureAfterTheLastPaymentLineIsUncertain) {
+  const std::string reply = "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03";
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> answers;  // "" = no answer
+    JobResult expected;
+    const char* traceEnd;
+  } cases[] = {
+      {"closing reply comes", {{"1T", "1T" + reply}}, JobResult::kOk, nullptr},
+      {"no closing reply", {}, JobResult::kOutcomeUncertain, " <- ESITO INCERTO\r\n"},
+      {"malformed reply", {{"1T", "1T\x02" "05\x03"}}, JobResult::kOutcomeUncertain, " <- ESITO INCERTO\r\n"},
+      {"payment line unanswered", {{"1T", ""}}, JobResult::kOutcomeUncertain, " <- ESITO INCERTO\r\n"},
+      {"sale line unanswered", {{"1000H1R", ""}}, JobResult::kNoAnswer, " <- TIMEOUT SCADUTO\r\n"},
+  };
+  for (const auto& c : cases) {
+    for (bool journalFolder : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (journalFolder ? "" : ", no settings folder"));
+      Rig r;
+      if (!journalFolder) r.ctx.settingsDir.clear();
+      r.ctx.ui.trace.value = 1;
+      r.ctx.ui.passThrough.value = 1;
+      r.ctx.tenderLineCount = 1;
+      r.ctx.cycle.startIdentity = "start-1";
+      r.answers = c.answers;
+      r.Put("SR_DATI", "1000H1R\r\n1T\r\n");
+      EXPECT_EQ(RunJob(r.ctx), c.expected);
+      const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
+      if (c.traceEnd) {
+        EXPECT_TRUE(trace.ends_with(c.traceEnd)) << trace;
+      }
+      const bool tenderSent = c.answers.count("1000H1R") == 0;
+      const std::string journal = r.DataFile("KBJOURNAL.TXT");
+      EXPECT_EQ(journal, journalFolder && tenderSent ? "1,tender-sent,start-1\r\n" : "");
+      EXPECT_EQ(r.fp.notifier.logs.size(), !journalFolder && tenderSent ? 1u : 0u);
     }
   }
 }

@@ -25,7 +25,11 @@ struct UiRig {
     InitLink(ctx);
     InstallPollTimer(ctx);
     ArmPollTimer(ctx, 1000, false);  // switched off, as after the slot boxes were cleared
-    fp.serial.responder = [this](const std::string& bytes) { fp.serial.QueueInput(10, bytes); };
+    // Echoes every line; the receipt's payment line closes it with a reply.
+    fp.serial.responder = [this](const std::string& bytes) {
+      fp.serial.QueueInput(10, bytes);
+      if (bytes.ends_with("1T")) fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
+    };
   }
   bool Has(const std::string& base, int slot) { return fp.fs.Exists(JobFilePath(ctx, base, slot)); }
 };

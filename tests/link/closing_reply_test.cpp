@@ -90,6 +90,7 @@ const std::string kOutput =
     "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
     "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
 
+
 TEST_F(SendJobLinesTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   SerialEcr(Reply("  12", "0345"));
   ctx.tenderLineCount = 2;
@@ -110,7 +111,7 @@ TEST_F(SendJobLinesTest, ShortReplyIsReportedAsAFailure) {
   EXPECT_EQ(Output(), "");
 }
 
-TEST_F(SendJobLinesTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesUp) {
+TEST_F(SendJobLinesTest, NetworkReplyIsJoinedUntilEtxAndSilenceIsAFailure) {
   NetworkEcr({"short", "shorter", Reply("  12", "0345")});
   ctx.tenderLineCount = 1;
   EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
@@ -121,10 +122,66 @@ TEST_F(SendJobLinesTest, NetworkReplyShortChunksDoNotUseAttemptsAndSilenceGivesU
   p.socket.sends.clear();
   ctx.tenderLineCount = 1;
   const int64_t start = Now();
-  EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
+  EXPECT_FALSE(SendJobLines(ctx, {"1T"}));  // the receipt may be closed or not
   EXPECT_EQ(Now() - start, 20 + 5 * 1500);  // five time-outs
   EXPECT_EQ(p.socket.sends, std::vector<std::string>({"1T"}));
   EXPECT_EQ(Output(), "");
+  EXPECT_TRUE(ctx.link.lastTenderSent);
+}
+
+// However the ECR's bytes are cut into reads, the reply reaches the output
+// file: split anywhere, run together with the payment line's answers, or
+// (serial) byte by byte and longer than the short form.
+TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
+  const std::string reply = Reply("  12", "0345");
+  const std::string ft = Reply("  12", "0345", "0123456789abcdef");
+  const struct {
+    const char* name;
+    bool network;
+    bool modelFt;
+    std::vector<std::pair<int64_t, std::string>> after1T;  // the ECR's reads after "1T"
+  } cases[] = {
+      {"tcp, 20 + 16", true, false, {{10, "1T"}, {20, "1T"}, {100, reply.substr(0, 20)}, {150, reply.substr(20)}}},
+      {"tcp, all in one read", true, false, {{10, "1T1T" + reply}}},
+      {"tcp, answer and reply in one read", true, false, {{10, "1T"}, {20, "1T" + reply.substr(0, 9)},
+                                                          {60, reply.substr(9)}}},
+      {"tcp, reply in place of the answer", true, false, {{10, "1T"}, {20, reply}}},
+      {"serial, echo and reply in one read", false, false, {{10, "1T" + reply}}},
+      {"serial, reply after the echo's read", false, false, {{10, "1T" + reply.substr(0, 5)},
+                                                             {40, reply.substr(5)}}},
+      {"serial, FT reply byte by byte", false, true, {{10, "1T"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::FakePlatform fp;
+    fakes::ScratchDir d;
+    AppContext cx(fp.platform);
+    InitLink(cx);
+    cx.link.outputPath = d.File("SR_OUT.001");
+    cx.ui.networkChosen = c.network;
+    cx.ui.serialChosen = !c.network;
+    cx.dump.tenderFamily = c.modelFt ? "FT" : "ST";
+    cx.tenderLineCount = 1;
+    fp.socket.ForceState(kSocketConnected);
+    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1") && fp.serial.Open());
+    const auto respond = [&](const std::string& s) {
+      if (s != "1T") return;
+      for (const auto& [at, bytes] : c.after1T) {
+        if (c.network) fp.socket.Deliver(at, bytes);
+        if (!c.network) fp.serial.QueueInput(at, bytes);
+      }
+      if (c.modelFt) {  // about 1 ms a byte at 9600 baud
+        for (std::size_t i = 0; i < ft.size(); ++i) fp.serial.QueueInput(100 + int64_t(i), ft.substr(i, 1));
+      }
+    };
+    fp.socket.responder = respond;
+    fp.serial.responder = respond;
+    EXPECT_TRUE(SendJobLines(cx, {"1T"}));
+    EXPECT_EQ(fakes::ReadFileBytes(cx.link.outputPath), kOutput);
+    const auto& sent = c.network ? fp.socket.sends : fp.serial.writes;
+    EXPECT_EQ(sent, std::vector<std::string>({"1T", "\x06"}));
+    EXPECT_LT(fp.loop.NowMs(), 1000);
+  }
 }
 
 TEST_F(SendJobLinesTest, EndlessShortChunksAreBounded) {
@@ -135,9 +192,9 @@ TEST_F(SendJobLinesTest, EndlessShortChunksAreBounded) {
   };
   p.loop.Schedule(100, drip);
   ctx.tenderLineCount = 1;
-  EXPECT_TRUE(SendJobLines(ctx, {"1T"}));
+  EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(Output(), "");
-  EXPECT_LT(Now(), 5 * 10 * 2 * 40 + 1000);
+  EXPECT_LT(Now(), 5 * 20 * 40 + 1000);
 }
 
 }  // namespace

@@ -54,6 +54,28 @@ TEST_F(ConnectionTest, RefusalReconnectsAfterTheHandlerWithoutNesting) {
   EXPECT_EQ(p.loop.postedPending(), 0u);
 }
 
+// A reconnect queued from the main loop is still running (its pause) when
+// a job starts: the job's own Reconnect must keep connecting after each
+// refusal, so an ECR back after two seconds is found.
+TEST_F(ConnectionTest, RefusalDuringTheJobsPollsConnectsAgainDespiteAQueuedReconnect) {
+  p.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
+  p.loop.Schedule(2000, [this] { p.socket.connectOutcome = Fake::ConnectOutcome::kConnect; });
+  bool jobRan = false;
+  bool connected = false;
+  int64_t connectedAt = 0;
+  p.loop.Schedule(300, [&] {  // the polling tick that starts the job
+    connected = Reconnect(ctx, 10);
+    connectedAt = Now();
+    jobRan = true;
+  });
+  OpenConnection(ctx, false);  // refused at 10 ms, from the main loop
+  while (!jobRan) p.loop.Wait(Now() + 100);
+  EXPECT_TRUE(connected);
+  EXPECT_LE(connectedAt, 4000);
+  // Main loop, queued reconnect, job, error handler: no nesting per refusal.
+  EXPECT_LE(p.loop.maxWaitDepth(), 5);
+}
+
 TEST(IsValidIpAddressTest, Table) {
   const std::pair<std::string, bool> cases[] = {
       {"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},

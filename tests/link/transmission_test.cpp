@@ -64,8 +64,8 @@ TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   TraceOnToFile();
   UseNetwork();
   const std::string stamp = TraceTimeStamp(ctx);
-  EXPECT_FALSE(SendCommand(ctx, kCmd));  // no echo: ten time-outs
-  EXPECT_EQ(p.socket.sends.size(), 10u);
+  EXPECT_FALSE(SendCommand(ctx, kCmd));  // no echo: ten time-outs, one send
+  EXPECT_EQ(p.socket.sends.size(), 1u);
   EXPECT_EQ(Now(), 10 * 3300);
   const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
   EXPECT_EQ(trace.rfind(stamp + " --> " + kCmd + "\r\n", 0), 0u) << trace;
@@ -94,7 +94,7 @@ TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
 
 TEST_F(SendCommandTest, SerialSendWaits4500AndXoffAddsAPause) {
   UseSerial();
-  EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));  // nothing back is still true
+  EXPECT_FALSE(SendJobLineSerial(ctx, kCmd));  // nothing back at all: the ECR is not there
   EXPECT_EQ(Now(), 4500);
   int64_t start = Now();
   p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s); };
@@ -119,6 +119,47 @@ TEST_F(SendCommandTest, TcpJobLineNeedsASecondAnswerForLongerCommands) {
   start = Now();
   EXPECT_TRUE(SendJobLineTcp(ctx, kCmd));
   EXPECT_EQ(Now() - start, 25);
+}
+
+// TCP is a stream: what the ECR sends may come in one read or late, and
+// the line is written once whatever the timing.
+TEST_F(SendCommandTest, TcpAnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
+  const struct {
+    const char* name;
+    bool jobLine;
+    std::string command;
+    std::vector<std::pair<int64_t, std::string>> answers;  // after the first send
+    bool result;
+    int64_t end;
+    std::string answer;  // ctx.link.answer afterwards
+  } cases[] = {
+      {"reset, echo and K in one read", false, " K", {{10, " KK"}}, true, 10, "K"},
+      {"dump, echo and answer in one read", false, "48F", {{10, "48F48F6"}}, true, 10, "48F6"},
+      {"reset, answered after 3.5 s", false, " K", {{3500, " K"}, {3600, "K"}}, true, 3600, "K"},
+      {"reset, echo after 30 s", false, " K", {{30000, " K"}, {30010, "K"}}, true, 30010, "K"},
+      {"sale, echo and answer in one read", true, kCmd, {{10, kCmd + kCmd}}, true, 10, kCmd},
+      {"sale, answered after 3.5 s", true, kCmd, {{3500, kCmd}, {3520, kCmd}}, true, 3520, kCmd},
+      // It comes during the pause after a time-out: kept for the next slice.
+      {"sale, second answer in the pause", true, kCmd, {{10, kCmd}, {3150, kCmd}}, true, 3310, kCmd},
+      {"sale, never answered", true, kCmd, {}, false, 3 * 3300, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::FakePlatform fp;
+    AppContext cx(fp.platform);
+    InitLink(cx);
+    cx.ui.networkChosen = true;
+    fp.socket.ForceState(kSocketConnected);
+    fp.socket.responder = [&](const std::string&) {
+      if (fp.socket.sends.size() > 1) return;
+      for (const auto& [at, bytes] : c.answers) fp.socket.Deliver(at, bytes);
+    };
+    EXPECT_EQ(c.jobLine ? SendJobLineTcp(cx, c.command) : SendCommand(cx, c.command), c.result);
+    EXPECT_EQ(fp.socket.sends, std::vector<std::string>{c.command});
+    EXPECT_EQ(fp.loop.NowMs(), c.end);
+    EXPECT_EQ(cx.link.answer, c.answer);
+    EXPECT_TRUE(cx.link.rx.pending.empty());
+  }
 }
 
 // A socket that reads connected and refuses every send.

@@ -24,6 +24,10 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       {-12, true, false, "KOLIBRA TERMINATO : ",
        "E512: Collegamento con l'Ecr non riuscito: controllare porta seriale o connessione di rete\r\n", true,
        false, false},
+      // May have printed: never FINESCO, and the operator is told to check.
+      {-20, true, false, "KOLIBRA TERMINATO : ESITO INCERTO",
+       "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", true, false,
+       false},
       {-100, true, true, "KOLIBRA TERMINATO : ", "E506: Trasmissione non avvenuta: file di input non presente\r\n",
        true, false, false},
       {0, false, false, "", "", true, true, false},  // not busy: no file touched

@@ -20,6 +20,7 @@ struct Rig {
 
   Rig() {
     ctx.dataDir = dir.path();
+    ctx.settingsDir = dir.path();  // the job journal goes there, not into the working folder
     InitLink(ctx);
     ctx.cycle.pollTimer = fp.loop.CreateTimer([] {});
     ctx.ui.serialChosen = true;
