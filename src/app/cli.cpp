@@ -1,8 +1,8 @@
 #include "app/cli.h"
 
-#include "core/app_context.h"
-#include "conversion/numbers.h"
 #include "conversion/convert_cli.h"
+#include "conversion/numbers.h"
+#include "core/app_context.h"
 #include "platform/make_platform.h"
 #include "ui/operator_window.h"
 

@@ -2,16 +2,16 @@
 
 #include <cmath>
 
-#include "core/job_files.h"
 #include "app/run_job.h"
 #include "conversion/numbers.h"
 #include "core/file_util.h"
+#include "core/job_files.h"
 #include "core/job_journal.h"
+#include "core/messages.h"
+#include "core/operator_events.h"
 #include "core/poll_timer.h"
 #include "outcome/dump.h"
 #include "outcome/job_outcome.h"
-#include "core/messages.h"
-#include "core/operator_events.h"
 
 namespace kolibra {
 

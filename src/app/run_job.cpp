@@ -107,7 +107,7 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
 // one under way.
 JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   if (ctx.ui.trace.value == 1) {
-    step = "trace";
+    step = "traccia";
     OpenTraceFile(ctx, TracePath(ctx));  // without a file the job runs untraced
   }
 
@@ -115,7 +115,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
 
   std::vector<std::string> jobLines;
   if (!testReceipt) {
-    step = "conversion";
+    step = "conversione";
     const CommandFile file = ReadCommandFile(ctx);
     if (!file.bytes) return file.failure;
     if (ctx.ui.passThrough.value == 0) {
@@ -128,20 +128,20 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
 
   const int16_t port = ctx.cycle.currentSlot;
   if (ctx.ui.serialChosen) {
-    step = "serial set-up";
+    step = "impostazione porta seriale";
     if (!ConfigureSerialPort(ctx, port)) return JobResult::kLinkSetupFailed;
   }
   if (ctx.ui.networkChosen) {
-    step = "connection";
+    step = "connessione";
     if (!Reconnect(ctx, 10)) return JobResult::kLinkSetupFailed;
   }
 
   // A port that cannot be opened shows up as a failed send below. In
   // network mode no serial port is touched: it may belong to another program.
-  step = "open port";
+  step = "apertura porta";
   if (!NetworkMode(ctx) && !ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
 
-  step = "reset";
+  step = "azzeramento";
   JobResult result = JobResult::kOk;
   if (!SendCommand(ctx, ctx.cycle.resetCommand)) {
     result = JobResult::kNoAnswer;
@@ -152,7 +152,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
       jobLines = SplitStoredLines(*file.bytes);
     }
     ctx.link.outputPath = JobFilePath(ctx, "SR_OUT", port);
-    step = "send";
+    step = "invio";
     if (!SendJobLines(ctx, jobLines)) {
       Pause(ctx, 2000);
       // Once the last payment line reached the ECR the receipt may be printed.
@@ -175,14 +175,14 @@ JobResult RunJob(AppContext& ctx) {
   // as a job the ECR did not answer, or as uncertain once the last payment
   // line had reached it.
   JobResult result = JobResult::kNoAnswer;
-  const char* step = "start";
+  const char* step = "avvio";
   ctx.link.lastTenderSent = false;
   try {
     result = RunSteps(ctx, testReceipt, step);
   } catch (const std::exception& e) {
-    ctx.platform.notifier.Log(std::string("RunJob: ") + step + ": " + e.what());
+    ctx.platform.notifier.Log(std::string("Lavoro interrotto durante ") + step + ": " + e.what());
   } catch (...) {
-    ctx.platform.notifier.Log(std::string("RunJob: ") + step + ": errore sconosciuto");
+    ctx.platform.notifier.Log(std::string("Lavoro interrotto durante ") + step + ": errore sconosciuto");
   }
   if (result == JobResult::kNoAnswer && ctx.link.lastTenderSent) result = JobResult::kOutcomeUncertain;
 

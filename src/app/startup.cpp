@@ -2,15 +2,15 @@
 
 #include "app/data_dir.h"
 #include "app/job_cycle.h"
-#include "core/poll_timer.h"
-#include "core/job_files.h"
 #include "app/settings.h"
+#include "core/job_files.h"
 #include "core/job_journal.h"
+#include "core/messages.h"
+#include "core/operator_events.h"
+#include "core/poll_timer.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
-#include "core/messages.h"
-#include "core/operator_events.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {

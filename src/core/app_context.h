@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "core/link_state.h"
 #include "core/dump_state.h"
 #include "core/job_journal.h"
-#include "platform/platform.h"
+#include "core/link_state.h"
 #include "core/operator_state.h"
+#include "platform/platform.h"
 
 namespace kolibra {
 

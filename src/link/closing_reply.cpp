@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "conversion/numbers.h"
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
-#include "conversion/numbers.h"
 
 namespace kolibra {
 

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "conversion/numbers.h"
+#include "core/operator_events.h"
 #include "link/link_wait.h"
 #include "link/trace.h"
 #include "link/transmission.h"
-#include "core/operator_events.h"
-#include "conversion/numbers.h"
 
 namespace kolibra {
 

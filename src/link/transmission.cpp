@@ -1,13 +1,13 @@
 #include "link/transmission.h"
 
 #include "conversion/text_util.h"
+#include "core/job_journal.h"
+#include "core/operator_events.h"
 #include "link/closing_reply.h"
 #include "link/link_error.h"
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
-#include "core/job_journal.h"
-#include "core/operator_events.h"
 
 namespace kolibra {
 

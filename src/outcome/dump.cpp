@@ -4,15 +4,15 @@
 #include <fstream>
 #include <string>
 
-#include "core/job_files.h"
-#include "link/serial_link.h"
-#include "link/trace.h"
-#include "link/transmission.h"
 #include "core/file_util.h"
+#include "core/job_files.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
 #include "core/poll_timer.h"
 #include "core/version.h"
+#include "link/serial_link.h"
+#include "link/trace.h"
+#include "link/transmission.h"
 
 namespace kolibra {
 namespace {
@@ -123,9 +123,9 @@ void RunDump(AppContext& ctx) {
   try {
     result = Exchange(ctx, serial);
   } catch (const std::exception& e) {
-    ctx.platform.notifier.Log(std::string("Dump: ") + e.what());
+    ctx.platform.notifier.Log(std::string("Dump interrotto: ") + e.what());
   } catch (...) {
-    ctx.platform.notifier.Log("Dump: errore sconosciuto");
+    ctx.platform.notifier.Log("Dump interrotto: errore sconosciuto");
   }
   FinishDump(ctx, serial, result);
 

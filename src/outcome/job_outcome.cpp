@@ -3,8 +3,8 @@
 #include "core/job_files.h"
 #include "core/job_journal.h"
 #include "core/messages.h"
-#include "core/poll_timer.h"
 #include "core/operator_events.h"
+#include "core/poll_timer.h"
 
 namespace kolibra {
 

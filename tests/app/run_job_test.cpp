@@ -91,20 +91,20 @@ TEST(RunJob, FailureAfterTheLastPaymentLineIsUncertain) {
 // Anything thrown inside a step ends the job at its one boundary: logged
 // with the step, reported as unanswered, everything closed.
 TEST(RunJob, AnExceptionInAStepEndsTheJobWithEverythingClosed) {
-  for (const char* step : {"reset", "send"}) {
+  for (const char* step : {"azzeramento", "invio"}) {
     SCOPED_TRACE(step);
     Rig r;
     r.ctx.ui.trace.value = 1;
     r.ctx.ui.passThrough.value = 1;
     r.ctx.cycle.testReceipt = 1;
     r.Put("SR_DATI", "1000H1R\r\n");
-    const std::string thrower = step == std::string("reset") ? " K" : "1000H1R";
+    const std::string thrower = step == std::string("azzeramento") ? " K" : "1000H1R";
     r.fp.serial.responder = [&](const std::string& b) {
       if (b == thrower) throw std::runtime_error("boom");
       r.fp.serial.QueueInput(10, b);
     };
     EXPECT_EQ(RunJob(r.ctx), JobResult::kNoAnswer);
-    EXPECT_EQ(r.fp.notifier.logs, std::vector<std::string>{std::string("RunJob: ") + step + ": boom"});
+    EXPECT_EQ(r.fp.notifier.logs, std::vector<std::string>{std::string("Lavoro interrotto durante ") + step + ": boom"});
     EXPECT_TRUE(r.fp.notifier.messages.empty());
     EXPECT_FALSE(r.fp.serial.IsOpen() || r.ctx.link.trace.IsOpen() || r.ctx.link.output.IsOpen());
     EXPECT_EQ(r.ctx.cycle.testReceipt, 0);

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/event_loop_core.h"
+#include "platform/platform.h"
 
 namespace kolibra::fakes {
 
