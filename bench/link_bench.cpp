@@ -177,8 +177,9 @@ double RusageMs(bool system) {
   return tv.tv_sec * 1e3 + tv.tv_usec / 1e3;
 }
 
-std::vector<std::string> SimArgs(bool tcp) {
+std::vector<std::string> SimArgs(bool tcp, bool merged) {
   std::vector<std::string> args{"--gap-ms", std::to_string(kGapMs), "--delay-ms", "0"};
+  if (merged) args.push_back("--merge-answer");
   if (tcp) {
     args.insert(args.end(), {"--port", "0"});
   } else {
@@ -190,9 +191,9 @@ std::vector<std::string> SimArgs(bool tcp) {
 // Each round sends the receipt once with the bare client and once with the
 // driver, each against a simulator of its own with the same pacing, so that
 // both see the same machine load. The reported time is the driver's.
-void MeasureStream(benchmark::State& state, bool tcp) {
+void MeasureStream(benchmark::State& state, bool tcp, bool merged = false) {
   EcrSimulator bareSim, driverSim;
-  if (!bareSim.Start(SimArgs(tcp)) || !driverSim.Start(SimArgs(tcp))) {
+  if (!bareSim.Start(SimArgs(tcp, merged)) || !driverSim.Start(SimArgs(tcp, merged))) {
     state.SkipWithError("simulator did not start");
     return;
   }
@@ -254,6 +255,11 @@ void MeasureStream(benchmark::State& state, bool tcp) {
 
 void BM_Stream200LinesTcp(benchmark::State& state) { MeasureStream(state, true); }
 BENCHMARK(BM_Stream200LinesTcp)->Iterations(3)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// Echo and second answer in one segment, as serial-to-Ethernet bridges send
+// them: should cost no more than the split answers above.
+void BM_Stream200LinesTcpMergedAnswers(benchmark::State& state) { MeasureStream(state, true, true); }
+BENCHMARK(BM_Stream200LinesTcpMergedAnswers)->Iterations(3)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 void BM_Stream200LinesPty(benchmark::State& state) { MeasureStream(state, false); }
 BENCHMARK(BM_Stream200LinesPty)->Iterations(10)->Unit(benchmark::kMillisecond)->UseManualTime();
