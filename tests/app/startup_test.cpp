@@ -110,6 +110,21 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
   }
 }
 
+// A copy that finds the settings or the data folder taken ends with code 3
+// and one log line, touching no job file.
+TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
+  for (bool dataTaken : {false, true}) {
+    AppRig r;
+    (dataTaken ? r.fp.system.dataFolderTaken : r.fp.system.anotherInstanceRunning) = true;
+    r.Put("SR_START", "1\r\n");
+    r.Put("SR_MATR", "m");
+    EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitAnotherCopy);
+    EXPECT_TRUE(r.Has("SR_START") && r.Has("SR_MATR") && !r.Has("SR_ERR"));
+    ASSERT_EQ(r.fp.notifier.logs.size(), 1u);
+    EXPECT_NE(r.fp.notifier.logs[0].find(dataTaken ? "Cartella dati" : "Cartella impostazioni"), std::string::npos);
+  }
+}
+
 TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
   AppRig r;
   AnswerDumps(r);

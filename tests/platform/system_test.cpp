@@ -47,6 +47,15 @@ TEST(PosixSystemTest, SingleInstanceLockIsExclusiveUntilReleased) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   EXPECT_TRUE(PosixSystem().AcquireSingleInstance(dir.path));
+
+  // The data-folder lock is a lock of its own beside it; a lock whose file
+  // cannot be created is not taken.
+  PosixSystem settings, data;
+  ASSERT_TRUE(settings.AcquireSingleInstance(dir.path));
+  ASSERT_TRUE(data.AcquireDataFolderLock(dir.path));
+  EXPECT_FALSE(PosixSystem().AcquireDataFolderLock(dir.path));
+  EXPECT_FALSE(PosixSystem().AcquireDataFolderLock(dir.path + "/missing"));
+  EXPECT_FALSE(PosixSystem().AcquireSingleInstance(dir.path + "/missing"));
 }
 
 }  // namespace
