@@ -96,7 +96,7 @@ const FaultRow kRows[] = {
     {"SilentBeforePaymentPty", true, {"--reboot-after", "8", "--reboot-ms", "3000"}, {kErrE520}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultTable, ::testing::ValuesIn(kRows),
+INSTANTIATE_TEST_SUITE_P(E2E, FaultTable, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
