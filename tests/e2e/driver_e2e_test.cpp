@@ -1,103 +1,10 @@
 // The driver end to end: the built kolibra and kolibra-ecr-sim programs,
 // driven only through the job files of the data directory.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include "support/child_process.h"
+#include "e2e/e2e_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using fs::path;
-using kolibra::support::ChildProcess;
-using kolibra::support::EcrSimulator;
-using kolibra::support::ReadFile;
-using kolibra::support::WaitFor;
-using kolibra::support::WriteFile;
-
-const std::string kBin = KOLIBRA_BINARY_DIR;
-
-class DriverE2E : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "kolibra-e2e-XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    data_ = root_ / "data";
-    settings_ = root_ / "settings";
-    fs::create_directories(data_);
-    fs::create_directories(settings_);
-  }
-
-  void TearDown() override {
-    driver_.Stop();
-    sim_.Stop();
-    if (!HasFailure()) fs::remove_all(root_);
-    else std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
-  }
-
-  // Starts the simulator on a free loopback port, or on a pty only.
-  void StartSim(bool pty = false) {
-    const std::vector<std::string> args =
-        pty ? std::vector<std::string>{"--no-tcp", "--pty"} : std::vector<std::string>{"--port", "0"};
-    ASSERT_TRUE(sim_.Start(args, 1, root_ / "sim.log")) << "kolibra-ecr-sim did not start";
-  }
-
-  // KBCHKSCO.TXT: pass-through, RT footer, payments, network, address, trace, Bancomat.
-  void WriteSettings(bool network, const std::string& slots = "1111", bool trace = false) {
-    WriteFile(settings_ / "KBCHKCOM.TXT", slots + "\r\n");
-    WriteFile(settings_ / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n") + (network ? "1" : "0") +
-                                              "\r\n127.0.0.1\r\n" + (trace ? "1" : "0") + "\r\n0\r\n");
-    WriteFile(settings_ / "KBTIMER1.TXT", "200ms\r\n");
-  }
-
-  void StartDriver(const std::vector<std::string>& extra) {
-    std::vector<std::string> argv{kBin + "/kolibra", "--headless", "--settings-dir", settings_.string(),
-                                  "--data-dir", data_.string()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    ASSERT_TRUE(driver_.Start(argv, root_ / "driver.log"));
-  }
-
-  void StartNetworkDriver(const std::string& port) { StartDriver({"--ecr-port", port}); }
-
-  // The simulator on loopback, the driver in network mode, slot 1 dumped.
-  void StartDumpedNetworkDriver() {
-    ASSERT_NO_FATAL_FAILURE(StartSim());
-    port_ = std::to_string(sim_.Port());
-    WriteSettings(true);
-    StartNetworkDriver(port_);
-    ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
-  }
-
-  bool WaitForFile(const std::string& name, int ms = 20000) {
-    return WaitFor([&] { return fs::exists(data_ / name); }, ms);
-  }
-  bool WaitForGone(const std::string& name, int ms = 30000) {
-    return WaitFor([&] { return !fs::exists(data_ / name); }, ms);
-  }
-
-  // Submits a job the way a calling application does.
-  void Submit(int slot, const std::string& commands) {
-    std::string ext = ".00" + std::to_string(slot);
-    WriteFile(data_ / ("SR_DATI" + ext), commands);
-    WriteFile(data_ / ("SR_START" + ext), "1\r\n");
-  }
-
-  std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
-
-  path root_, data_, settings_;
-  std::string port_;
-  EcrSimulator sim_;
-  ChildProcess driver_;
-};
-
-const char kReceipt[] =
-    "SALE,N1,P1000,:Pane;\r\n"
-    "SALE,N2,P2.50,Q2,:Latte;\r\n"
-    "TEND,N1,V1500;\r\n";
+using namespace kolibra::e2e;
 
 TEST_F(DriverE2E, NetworkDumpThenReceipt) {
   // The first tick dumps slot 1 and writes its serial-number file.
@@ -214,13 +121,20 @@ TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
 TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
 
+  // A second driver on the same data folder, with settings of its own.
+  const path otherSettings = root_ / "settings2";
+  fs::copy(settings_, otherSettings);
   ChildProcess second;
-  ASSERT_TRUE(second.Start({kBin + "/kolibra", "--headless", "--settings-dir", settings_.string(),
-                            "--data-dir", data_.string(), "--ecr-port", port_},
-                           root_ / "second.log"));
-  EXPECT_TRUE(WaitFor([&] { return !second.Running(); }, 5000));
+  ASSERT_TRUE(second.Start(DriverArgv(otherSettings, {"--ecr-port", port_}), root_ / "second.log"));
+  const int status = second.WaitExit(3000);
+  ASSERT_TRUE(WIFEXITED(status)) << "second copy still running\n" << ReadFile(root_ / "second.log");
+  EXPECT_EQ(WEXITSTATUS(status), 3);
   EXPECT_TRUE(driver_.Running());
   EXPECT_TRUE(fs::exists(data_ / "SR_MATR.001"));
+
+  ASSERT_TRUE(RunJob(kReceipt));
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  EXPECT_EQ(StatsAfter(1).lines, OnceEach(kReceiptLines));
 }
 
 }  // namespace

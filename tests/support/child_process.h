@@ -83,6 +83,8 @@ class ChildProcess {
     }
     ::close(out[1]);
     out_ = out[0];
+    reaped_ = false;
+    status_ = -1;
     return true;
   }
 
@@ -105,27 +107,46 @@ class ChildProcess {
     if (out_ >= 0) ::close(out_);
     out_ = -1;
     if (pid_ <= 0) return -1;
-    ::kill(pid_, SIGTERM);
+    if (!Reap()) ::kill(pid_, SIGTERM);
     int status = -1;
-    if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs)) {
+    if (WaitFor([&] { return Reap(); }, timeoutMs)) {
+      status = status_;
+    } else {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, &status, 0);
       status = -1;
     }
     pid_ = -1;
+    reaped_ = false;
     return status;
   }
 
-  bool Running() {
-    int status;
-    return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
+  // Sends sig to the child unless it has already been reaped.
+  void Kill(int sig) {
+    if (pid_ > 0 && !Reap()) ::kill(pid_, sig);
   }
+
+  // Up to timeoutMs for the child to end by itself: its waitpid status, or
+  // -1 while it still runs.
+  int WaitExit(int timeoutMs) {
+    return WaitFor([&] { return Reap(); }, timeoutMs) ? status_ : -1;
+  }
+
+  bool Running() { return pid_ > 0 && !Reap(); }
 
   pid_t pid() const { return pid_; }
 
  private:
+  // Collects the child's exit status once it has ended; true from then on.
+  bool Reap() {
+    if (pid_ > 0 && !reaped_) reaped_ = ::waitpid(pid_, &status_, WNOHANG) == pid_;
+    return reaped_;
+  }
+
   pid_t pid_ = -1;
   int out_ = -1;
+  bool reaped_ = false;
+  int status_ = -1;
 };
 
 // The simulator built in this tree; "" if it is not built.

@@ -1,0 +1,102 @@
+// Link faults played by the simulator, end to end: for each, the result
+// files, the lines the ECR took, and whether the driver serves the next job.
+#include <algorithm>
+#include <ostream>
+
+#include "e2e/e2e_fixture.h"
+
+namespace {
+
+using namespace kolibra::e2e;
+
+// The simulator counts its commands from the driver's start: the dump takes
+// four (" K", 48F, 47F, 41F), then the job's " K" is the 5th and the lines of
+// kReceipt the 6th to 9th.
+struct FaultRow {
+  const char* name;
+  bool pty;
+  std::vector<std::string> simArgs;
+  // Error lines the job may end with; none when it must print.
+  std::vector<std::string> errors;
+  // Whether the fault is over by the end of the job, so the next job prints.
+  bool transient = true;
+  // The job under the fault and its lines.
+  const char* commands = kReceipt;
+  std::vector<std::string> lines = kReceiptLines;
+};
+
+// Keeps the test names in ctest's listing short.
+void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
+
+class FaultTable : public DriverE2E, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(FaultTable, ResultFilesLinesTakenAndNextJob) {
+  const FaultRow& row = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, row.simArgs));
+  // The dump read the identity of an RT register.
+  EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
+
+  ASSERT_TRUE(RunJob(row.commands, 90000));
+  int closed = 0;
+  if (row.errors.empty()) {
+    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+    EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001")) << ReadFile(data_ / "SR_ERR.001");
+    EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
+    // Both records of the closing reply, the receipt number as an RT prints it.
+    const std::string out = ReadFile(data_ / "SR_OUT.001");
+    EXPECT_EQ(out.rfind("TIME,CASS. 1 ", 0), 0u) << out;
+    EXPECT_NE(out.find(" CASSA   1 ,E,A1;\r\nDATE,"), std::string::npos) << out;
+    EXPECT_NE(out.find("  SCONTR. N. 0001-0001,E,A1;\r\n"), std::string::npos) << out;
+    const SimStats stats = StatsAfter(++closed);
+    EXPECT_EQ(stats.receipts, 1);
+    EXPECT_EQ(stats.duplicates, 0);
+    EXPECT_EQ(stats.lines, OnceEach(row.lines));
+  } else {
+    const std::string err = ReadFile(data_ / "SR_ERR.001");
+    EXPECT_NE(std::find(row.errors.begin(), row.errors.end(), err), row.errors.end()) << err;
+    EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
+    EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), row.commands);
+  }
+  if (!row.transient) return;
+
+  ASSERT_TRUE(RunJob(kNextReceipt, 90000));
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+  // A failed job's receipt was never closed: none of its lines was printed.
+  const SimStats stats = StatsAfter(++closed);
+  EXPECT_EQ(stats.receipts, closed);
+  EXPECT_EQ(stats.duplicates, 0);
+  EXPECT_EQ(stats.lines, OnceEach(kNextReceiptLines, row.errors.empty() ? row.lines : std::vector<std::string>{}));
+}
+
+const FaultRow kRows[] = {
+    {"MergedEchoAndAnswerTcp", false, {"--merge-answer"}, {}},
+    // Past the driver's echo time-outs: the line is waited for, never resent.
+    // The ECR stays slow, so no next job.
+    {"SlowSecondAnswerTcp", false, {"--answer-delay-ms", "3500"}, {}, false,
+     "SALE,N1,P1000,:Pane;\r\nTEND,N1,V1500;\r\n", {"\"PANE\"1000H1R", "1500H1T"}},
+    {"ClosingReplyInThreeChunksTcp", false, {"--reply-chunks", "3", "--chunk-pause-ms", "400"}, {}},
+    {"ClosingReplyInTwoChunksTcp", false, {"--reply-chunks", "2", "--chunk-pause-ms", "1000"}, {}},
+    {"ClosingReplyInThreeChunksPty", true, {"--reply-chunks", "3", "--chunk-pause-ms", "400"}, {}},
+    // FAILS (driver fault): with the XON 500 ms after each XOFF the dump takes
+    // an answer that is only "48F" + XOFF as complete, writes the next
+    // command while the ECR holds XOFF and reads the late answers as the
+    // following commands': SR_MATR gets a wrong serial and "Stato: MF", and
+    // the receipt number in SR_OUT loses its RT form.
+    {"XoffThenXonAfter500msPty", true, {"--xon-after-ms", "500"}, {}},
+    {"Paced9600BaudPty", true, {"--baud", "9600"}, {}},
+    // The ECR reboots for 2 s: after the first sale line the job has not
+    // reached its payment (E504); after the last sale line the payment may
+    // already be on the dropped connection (E520, or E504 if the drop was
+    // seen first).
+    {"RebootAfterFirstSaleTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"}, {kErrE504}},
+    {"RebootAfterLastSaleTcp", false, {"--reboot-after", "8", "--reboot-ms", "2000"}, {kErrE520, kErrE504}},
+    // The pty goes silent for 3 s: right after the reset " K" (E504), or
+    // with the payment line written into the silence (E520).
+    {"SilentAfterResetPty", true, {"--reboot-after", "5", "--reboot-ms", "3000"}, {kErrE504}},
+    {"SilentBeforePaymentPty", true, {"--reboot-after", "8", "--reboot-ms", "3000"}, {kErrE520}},
+};
+
+INSTANTIATE_TEST_SUITE_P(E2E, FaultTable, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
