@@ -1,7 +1,6 @@
 #include "outcome/dump.h"
 
 #include <exception>
-#include <fstream>
 #include <string>
 
 #include "core/file_util.h"
@@ -10,7 +9,9 @@
 #include "core/operator_events.h"
 #include "core/poll_timer.h"
 #include "core/version.h"
+#include "link/link_wait.h"
 #include "link/serial_link.h"
+#include "link/tcp_link.h"
 #include "link/trace.h"
 #include "link/transmission.h"
 
@@ -91,6 +92,12 @@ void StartDump(AppContext& ctx, int16_t slot) {
   ctx.cycle.currentSlot = slot;
 
   if (ctx.ui.serialChosen) OpenSerialPort(ctx);
+  // A connection the ECR dropped is opened again, so that the next try
+  // reaches an ECR that came back; this try fails at once.
+  const int socketState = ctx.platform.socket.State();
+  if (NetworkMode(ctx) && (socketState == kSocketClosed || socketState == kSocketError)) {
+    OpenConnection(ctx, false);
+  }
   if (SendCommand(ctx, kResetCommand)) {
     ctx.dump.pending[slot - 1] = true;
     RunDump(ctx);

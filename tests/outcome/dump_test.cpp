@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "outcome_rig.h"
 
@@ -85,6 +86,31 @@ TEST(Dump, SerialRequestEchoedOnlyOrUnansweredFailsTheDump) {
     EXPECT_EQ(r.ctx.ui.dumpText[0], "DUMP NON ESEGUITO : -1");
     ExpectIdle(r);
   }
+}
+
+// Over the network, a dump that finds the connection dropped fails at once
+// and opens it again, so that the next dump reaches the ECR once it is back.
+TEST(Dump, NetworkDumpReopensADroppedConnection) {
+  Rig r;
+  r.ctx.ui.serialChosen = false;
+  r.ctx.ui.networkChosen = true;
+  r.ctx.ui.remoteIp = "127.0.0.1";
+  const std::map<std::string, std::string> second{
+      {" K", "K"}, {"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
+  r.fp.socket.responder = [&](const std::string& b) {
+    r.fp.socket.Deliver(10, b);  // the echo, then the second answer
+    if (second.contains(b)) r.fp.socket.Deliver(30, second.at(b));
+  };
+  r.Put("SR_START", "");
+  StartDump(r.ctx, 1);
+  EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
+  EXPECT_FALSE(r.Has("SR_START") || r.Has("SR_MATR"));
+  EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
+  r.fp.loop.Wait(r.fp.loop.NowMs() + 100);  // connected
+  StartDump(r.ctx, 1);
+  EXPECT_EQ(r.Read("SR_MATR").substr(0, 11), "99MZT123456");
+  EXPECT_FALSE(r.Has("SR_ERR"));
+  EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
 }
 
 }  // namespace
