@@ -38,6 +38,7 @@ struct LinkState {
   bool refusedWhilePolling = false;  // a refusal came during those polls
   bool closesReceipt = false;        // the line being sent is the receipt's last payment line
   bool lastTenderSent = false;       // that line was written to the ECR: the receipt may be closed
+  bool held = false;                 // serial: the ECR sent XOFF and no XON yet, nothing may be written
 };
 
 }  // namespace kolibra

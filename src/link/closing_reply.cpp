@@ -74,12 +74,15 @@ LinkResult<bool> ReadSerial(AppContext& ctx) {
   link.answer.clear();
   link.answer.swap(link.rx.pending);
   std::size_t scanned = 0;
+  bool complete = false;
+  // The acknowledgement is not written while the ECR holds the line.
   WaitUntil(ctx, 3000, [&] {
-    link.answer += port.ReadAll();
-    const bool complete = link.answer.find(kEtx, scanned) != std::string::npos;
+    ReceiveSerial(ctx, link.answer);
+    complete = complete || link.answer.find(kEtx, scanned) != std::string::npos;
     scanned = link.answer.size();
-    return complete;
+    return complete && !link.held;
   });
+  if (link.timeoutFlag) link.held = false;
   port.Write(kAck);  // acknowledged even when nothing came; a port failure is passed over
   TraceLine(ctx, " <-- " + link.answer);
   return WriteReply(ctx);

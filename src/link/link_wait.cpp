@@ -18,12 +18,37 @@ TimeoutWindow::~TimeoutWindow() {
   if (ctx_.link.timeoutTimer >= 0) loop.SetTimer(ctx_.link.timeoutTimer, loop.TimerInterval(ctx_.link.timeoutTimer), false);
 }
 
-void TimeoutWindow::WaitOnce() {
+void TimeoutWindow::WaitOnce() { WaitOnceUntil(deadline_); }
+
+void TimeoutWindow::WaitOnceUntil(int64_t atMs) {
   EventLoop& loop = ctx_.platform.loop;
-  loop.Wait(deadline_);
+  loop.Wait(atMs < deadline_ ? atMs : deadline_);
   // The clock's tick is due at the deadline; should it be late or missing,
   // the wait still ends there instead of turning into a spin.
   if (!ctx_.link.timeoutFlag && loop.NowMs() >= deadline_) ctx_.link.timeoutFlag = true;
+}
+
+bool HeldAfter(bool held, std::string_view received) {
+  for (const char c : received) {
+    if (c == kXoff) held = true;
+    if (c == kXon) held = false;
+  }
+  return held;
+}
+
+std::string WithoutFlowControl(std::string_view received) {
+  std::string data;
+  for (const char c : received) {
+    if (c != kXon && c != kXoff) data += c;
+  }
+  return data;
+}
+
+bool ReceiveSerial(AppContext& ctx, std::string& into) {
+  const std::string bytes = ctx.platform.serial.ReadAll();
+  into += bytes;
+  ctx.link.held = HeldAfter(ctx.link.held, bytes);
+  return !bytes.empty();
 }
 
 void WaitForSocketAnswer(AppContext& ctx, int64_t timeoutMs) {

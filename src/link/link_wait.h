@@ -24,6 +24,8 @@ class TimeoutWindow {
   TimeoutWindow& operator=(const TimeoutWindow&) = delete;
   // Blocks in the event loop once, at most until the time-out.
   void WaitOnce();
+  // As WaitOnce, returning at `atMs` at the latest when that comes first.
+  void WaitOnceUntil(int64_t atMs);
 
  private:
   AppContext& ctx_;
@@ -37,6 +39,18 @@ void WaitUntil(AppContext& ctx, int64_t timeoutMs, Done done) {
   TimeoutWindow window(ctx, timeoutMs);
   while (!done() && !ctx.link.timeoutFlag) window.WaitOnce();
 }
+
+// Serial flow control: the ECR sends XOFF to hold the line and XON to
+// release it; both are line control, not part of its answers.
+constexpr char kXon = '\x11';
+constexpr char kXoff = '\x13';
+// Whether the line is held after `received`, given whether it was before.
+bool HeldAfter(bool held, std::string_view received);
+// `received` without its XON and XOFF bytes.
+std::string WithoutFlowControl(std::string_view received);
+// Appends what the serial port holds to `into` and follows the ECR's XOFF
+// and XON in ctx.link.held. True when bytes came.
+bool ReceiveSerial(AppContext& ctx, std::string& into);
 
 // Waits for a TCP answer: data arrived, a socket or connection error, or the
 // time-out.

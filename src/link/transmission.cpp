@@ -13,7 +13,9 @@ namespace kolibra {
 
 namespace {
 
-constexpr char kXoff = '\x13';
+// After the ECR's XON the rest of an answer follows after a short gap: the
+// answer is complete once the input has been quiet this long.
+constexpr int64_t kQuietAfterFlowMs = 200;
 // A run of this many answers that arrive in time but do not confirm the
 // command counts as one retry, so an ECR that keeps answering wrongly cannot
 // keep the driver writing for ever.
@@ -35,6 +37,40 @@ bool Contains(const std::string& haystack, const std::string& needle) {
 }
 
 
+// While the ECR holds the line nothing is written: waits for its XON, at
+// most timeoutMs, appending what comes to `into`. After a time-out the line
+// counts as released and the driver goes on as after any time-out.
+void AwaitRelease(AppContext& ctx, int64_t timeoutMs, std::string& into) {
+  if (!ctx.link.held) return;
+  WaitUntil(ctx, timeoutMs, [&] {
+    ReceiveSerial(ctx, into);
+    return !ctx.link.held;
+  });
+  ctx.link.held = false;
+}
+
+// Waits up to timeoutMs for an answer of at least `length` bytes besides
+// XON/XOFF with the line not held; once XON/XOFF came, the rest of the answer
+// is waited for until the input is quiet.
+void AwaitSerialAnswer(AppContext& ctx, int64_t timeoutMs, std::size_t length) {
+  LinkState& link = ctx.link;
+  EventLoop& loop = ctx.platform.loop;
+  TimeoutWindow window(ctx, timeoutMs);
+  int64_t lastArrival = loop.NowMs();
+  for (;;) {
+    if (ReceiveSerial(ctx, link.answer)) lastArrival = loop.NowMs();
+    const bool flow = link.answer.find_first_of(std::string{kXon, kXoff}) != std::string::npos;
+    const bool enough = !link.held && WithoutFlowControl(link.answer).size() >= length;
+    const int64_t quietAt = lastArrival + kQuietAfterFlowMs;
+    if ((enough && (!flow || loop.NowMs() >= quietAt)) || link.timeoutFlag) return;
+    if (enough) {
+      window.WaitOnceUntil(quietAt);
+    } else {
+      window.WaitOnce();
+    }
+  }
+}
+
 LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
   SerialPort& port = ctx.platform.serial;
@@ -43,18 +79,19 @@ LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) 
   int retries = 10;
   int mismatchRun = 0;
   while (retries >= 1 && !confirmed) {
+    std::string early;  // came while the line was held: read as part of the answer
+    AwaitRelease(ctx, 3500, early);
     if (!port.Write(command)) return kPortNotOpen;
     Pause(ctx, static_cast<double>(command.size()) + 300);
-    link.answer.clear();
-    WaitUntil(ctx, 3500, [&] {
-      link.answer += port.ReadAll();
-      return link.answer.size() >= command.size();
-    });
+    link.answer = early;
+    AwaitSerialAnswer(ctx, 3500, command.size());
+    if (link.timeoutFlag) link.held = false;
     if (!link.answer.empty()) {
-      if (link.answer.size() == command.size()) {
-        confirmed = link.answer == command;
-      } else if (link.answer.size() > command.size()) {
-        confirmed = Contains(link.answer, command);
+      const std::string data = WithoutFlowControl(link.answer);
+      if (data.size() == command.size()) {
+        confirmed = data == command;
+      } else if (data.size() > command.size()) {
+        confirmed = Contains(data, command);
       }
       if (confirmed) result = true;
       TraceLine(ctx, " <-- " + link.answer);
@@ -67,6 +104,8 @@ LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) 
       --retries;
     }
   }
+  // The callers read the ECR's answer: what came after the XON follows on.
+  link.answer = WithoutFlowControl(link.answer);
   return result;
 }
 
@@ -258,12 +297,15 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
   SerialPort& port = ctx.platform.serial;
   link.answer.clear();
   link.rx.pending.clear();
+  // An XOFF after the last line holds this one back until the XON.
+  AwaitRelease(ctx, 4500, link.answer);
   if (port.Write(command)) NoteLineWritten(ctx);  // a failing port shows as no answer
   TraceLine(ctx, " --> " + command);
   WaitUntil(ctx, 4500, [&] {
-    link.answer += port.ReadAll();
+    ReceiveSerial(ctx, link.answer);
     return link.answer.size() >= command.size() && port.InputCount() == 0;
   });
+  if (link.timeoutFlag) link.held = false;
   if (link.answer.find(kXoff) != std::string::npos) Pause(ctx, 200);
   TraceLine(ctx, " <-- " + link.answer);
   // What came after the echo from the closing reply's STX on is the start

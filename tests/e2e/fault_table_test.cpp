@@ -77,11 +77,8 @@ const FaultRow kRows[] = {
     {"ClosingReplyInThreeChunksTcp", false, {"--reply-chunks", "3", "--chunk-pause-ms", "400"}, {}},
     {"ClosingReplyInTwoChunksTcp", false, {"--reply-chunks", "2", "--chunk-pause-ms", "1000"}, {}},
     {"ClosingReplyInThreeChunksPty", true, {"--reply-chunks", "3", "--chunk-pause-ms", "400"}, {}},
-    // FAILS (driver fault): with the XON 500 ms after each XOFF the dump takes
-    // an answer that is only "48F" + XOFF as complete, writes the next
-    // command while the ECR holds XOFF and reads the late answers as the
-    // following commands': SR_MATR gets a wrong serial and "Stato: MF", and
-    // the receipt number in SR_OUT loses its RT form.
+    // The XON comes 500 ms after each XOFF: nothing is written meanwhile and
+    // each dump answer is read whole after the XON.
     {"XoffThenXonAfter500msPty", true, {"--xon-after-ms", "500"}, {}},
     {"Paced9600BaudPty", true, {"--baud", "9600"}, {}},
     // The ECR reboots for 2 s: after the first sale line the job has not

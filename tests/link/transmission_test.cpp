@@ -107,6 +107,59 @@ TEST_F(SendCommandTest, SerialSendWaits4500AndXoffAddsAPause) {
   EXPECT_EQ(ctx.link.answer, kCmd + "\x13");
 }
 
+// Over the serial line an XOFF holds the line until the XON: nothing is
+// written meanwhile, and a command's answer goes on after the XON.
+TEST(SerialFlowControl, NothingIsWrittenWhileTheEcrHoldsTheLine) {
+  const struct {
+    const char* name;
+    bool jobLine;
+    std::string command;
+    std::vector<std::pair<int64_t, std::string>> answer;  // to the first write
+    bool result;
+    int64_t end;         // when the first send returns
+    std::string text;    // ctx.link.answer then
+    int64_t nextWrite;   // when the next send writes
+  } cases[] = {
+      // Quiet 200 ms after the last byte: "6" at 530.
+      {"dump, XON after 500 ms, then the rest", false, "48F",
+       {{10, "48F\x13"}, {510, "\x11"}, {530, "6"}}, true, 730, "48F6", 730},
+      {"reset, XON after 500 ms, then the rest", false, " K",
+       {{10, " K\x13"}, {510, "\x11"}, {530, "K"}}, true, 730, " KK", 730},
+      // No XON: the hold lasts as long as the wait (3500 ms) and its pause.
+      {"dump, XOFF without XON", false, "48F", {{10, "48F\x13" "6"}}, true, 300 + 3500 + 300, "48F6",
+       4100},
+      // The job line keeps its 200 ms pause; the next line waits for the XON.
+      {"job line, XON after 500 ms", true, kCmd, {{20, kCmd + "\x13"}, {500, "\x11"}}, true, 220,
+       kCmd + "\x13", 500},
+      {"job line, XON after 100 ms", true, kCmd, {{20, kCmd + "\x13"}, {100, "\x11"}}, true, 220,
+       kCmd + "\x13", 220},
+      // No XON: the next line is held for as long as a line's wait.
+      {"job line, XOFF without XON", true, kCmd, {{20, kCmd + "\x13"}}, true, 220, kCmd + "\x13",
+       220 + 4500},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes::FakePlatform fp;
+    AppContext cx(fp.platform);
+    InitLink(cx);
+    cx.ui.serialChosen = true;
+    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
+    ASSERT_TRUE(fp.serial.Open());
+    fp.serial.responder = [&](const std::string& s) {
+      if (fp.serial.writes.size() > 1) return fp.serial.QueueInput(20, s);
+      for (const auto& [at, bytes] : c.answer) fp.serial.QueueInput(at, bytes);
+    };
+    const auto send = [&] { return c.jobLine ? SendJobLineSerial(cx, c.command) : SendCommand(cx, c.command); };
+    EXPECT_EQ(send(), c.result);
+    EXPECT_EQ(fp.loop.NowMs(), c.end);
+    EXPECT_EQ(cx.link.answer, c.text);
+    send();
+    ASSERT_EQ(fp.serial.writes.size(), 2u);
+    EXPECT_EQ(fp.serial.writeTimes[1], c.nextWrite);
+    EXPECT_LT(fp.loop.waitCalls(), 100);  // every wait blocks, none spins
+  }
+}
+
 TEST_F(SendCommandTest, TcpJobLineNeedsASecondAnswerForLongerCommands) {
   NetworkEcho();
   int64_t start = Now();
