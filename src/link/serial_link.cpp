@@ -3,6 +3,8 @@
 namespace kolibra {
 
 bool ConfigureSerialPort(AppContext& ctx, int16_t portNumber) {
+  // A new session on the line: an XOFF of the last one no longer holds it.
+  ctx.link.held = false;
   // The port's settings text; raw mode, no handshaking and whole-queue reads
   // are what the serial port always does.
   return ctx.platform.serial.Configure(portNumber, std::to_string(ctx.baudRate) + ",N,8,1");
