@@ -19,7 +19,7 @@ TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
   driver_.Kill(SIGKILL);
   ASSERT_NE(driver_.WaitExit(5000), -1);
 
-  ASSERT_NO_FATAL_FAILURE(StartNetworkDriver(port_));
+  ASSERT_NO_FATAL_FAILURE(StartDriver({"--ecr-port", port_}));
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_ERR.001") == kErrE520; }, 10000))
       << ReadFile(data_ / "SR_ERR.001");

@@ -205,25 +205,14 @@ void FakeTcpSocket::Connect() {
 }
 
 void FakeTcpSocket::Close() {
-  const uint64_t gen = ++generation_;
+  ++generation_;
   rx_.clear();
-  if (state_ == kSocketClosed) return;
-  if (closeDelayMs == 0) {
-    state_ = kSocketClosed;
-  } else {
-    state_ = kSocketClosing;
-    if (closeDelayMs > 0) {
-      loop_.After(closeDelayMs, [this, gen] {
-        if (gen == generation_) state_ = kSocketClosed;
-      });
-    }
-  }
+  state_ = kSocketClosed;
 }
 
 bool FakeTcpSocket::Send(const std::string& bytes) {
   if (state_ != kSocketConnected) return false;
   sends.push_back(bytes);
-  sendTimes.push_back(loop_.NowMs());
   if (responder) responder(bytes);
   return true;
 }
@@ -333,15 +322,8 @@ std::string FakeSystem::ReadUserValue(const std::string& keyPath, const std::str
   return it == userValues.end() ? std::string() : it->second;
 }
 
-bool FakeSystem::AcquireDataFolderLock(const std::string& dataFolder) {
-  lockFolders.push_back(dataFolder);
-  return !dataFolderTaken;
-}
-
-bool FakeSystem::AcquireSingleInstance(const std::string& lockFolder) {
-  lockFolders.push_back(lockFolder);
-  return !anotherInstanceRunning;
-}
+bool FakeSystem::AcquireDataFolderLock(const std::string&) { return !dataFolderTaken; }
+bool FakeSystem::AcquireSingleInstance(const std::string&) { return !anotherInstanceRunning; }
 
 // ---------------------------------------------------------------------------
 

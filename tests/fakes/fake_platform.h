@@ -138,9 +138,6 @@ class FakeTcpSocket : public TcpSocket {
   // --- scripting ---
   ConnectOutcome connectOutcome = ConnectOutcome::kConnect;
   int64_t connectDelayMs = 10;
-  // Milliseconds from Close() until the state reads closed; -1 = never
-  // (stays in the closing state).
-  int64_t closeDelayMs = 0;
   // Called on each successful Send with the bytes sent.
   std::function<void(const std::string&)> responder;
   // Data that arrives delayMs after now (dropped if the connection was closed
@@ -154,7 +151,6 @@ class FakeTcpSocket : public TcpSocket {
 
   // --- observation ---
   std::vector<std::string> sends;
-  std::vector<int64_t> sendTimes;
   std::vector<int64_t> connectTimes;
   int remotePort() const { return port_; }
 
@@ -173,18 +169,13 @@ class FakeNotifier : public Notifier {
  public:
   void MessageBox(const std::string& text) override { messages.push_back(text); }
   void Log(const std::string& line) override { logs.push_back(line); }
-  void AddTrayIcon(TrayIcon icon, const std::string& tip) override {
-    trayPresent = true;
-    trayStates.emplace_back(icon, tip);
-  }
-  void SetTrayState(TrayIcon icon, const std::string& tip) override { trayStates.emplace_back(icon, tip); }
-  void RemoveTrayIcon() override { trayPresent = false; ++trayRemoved; }
+  void AddTrayIcon(TrayIcon, const std::string&) override { trayPresent = true; }
+  void SetTrayState(TrayIcon, const std::string&) override {}
+  void RemoveTrayIcon() override { trayPresent = false; }
 
   std::vector<std::string> messages;
   std::vector<std::string> logs;
-  std::vector<std::pair<TrayIcon, std::string>> trayStates;
   bool trayPresent = false;
-  int trayRemoved = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -226,7 +217,6 @@ class FakeSystem : public System {
   std::map<std::pair<std::string, std::string>, std::string> userValues;
   bool anotherInstanceRunning = false;
   bool dataFolderTaken = false;  // another copy serves the data folder
-  std::vector<std::string> lockFolders;
 };
 
 // ---------------------------------------------------------------------------
