@@ -102,12 +102,7 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
 }
 
 TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
-  ASSERT_NO_FATAL_FAILURE(StartSim(/*pty=*/true));
-  const std::string pty = sim_.Endpoint("pty");
-  ASSERT_FALSE(pty.empty());
-  WriteSettings(false, "1000");
-  StartDriver({"--serial-device", "1=" + pty});
-  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(/*pty=*/true));
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
   Submit(1, kReceipt);

@@ -36,9 +36,6 @@ CivilTime EpochMsToCivil(int64_t ms) {
 }
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// FakeEventLoop
-
 FakeEventLoop::FakeEventLoop() { SetLocalTime(CivilTime{2024, 3, 15, 10, 0, 0, 0}, 60); }
 
 void FakeEventLoop::SetLocalTime(const CivilTime& local, int utcOffsetMinutes) {
@@ -90,9 +87,6 @@ void FakeEventLoop::ScheduleTerminate(int64_t atMs) {
     if (onTerminate_) onTerminate_();
   });
 }
-
-// ---------------------------------------------------------------------------
-// FakeSerialPort
 
 bool FakeSerialPort::Configure(int n, const std::string& s) {
   if (failConfigure || open_ || n < 1 || n > 16) return false;
@@ -151,9 +145,6 @@ int FakeSerialPort::InputCount() {
   Arrive();
   return static_cast<int>(input_.size());
 }
-
-// ---------------------------------------------------------------------------
-// FakeTcpSocket
 
 void FakeTcpSocket::Connect() {
   connectTimes.push_back(loop_.NowMs());
@@ -215,9 +206,6 @@ void FakeTcpSocket::InjectError(int64_t delayMs, int number, const std::string& 
     if (events_.onError) events_.onError(number, description, state_);
   });
 }
-
-// ---------------------------------------------------------------------------
-// FakeFileSystem
 
 bool FakeFileSystem::Exists(const std::string& path) {
   std::error_code ec;
@@ -290,9 +278,6 @@ bool FakeFileSystem::MakeDirectory(const std::string& path) {
   return !ec && fs::is_directory(path, ec);
 }
 
-// ---------------------------------------------------------------------------
-// FakeSystem
-
 std::string FakeSystem::ReadUserValue(const std::string& keyPath, const std::string& name) {
   auto it = userValues.find({keyPath, name});
   return it == userValues.end() ? std::string() : it->second;
@@ -301,7 +286,6 @@ std::string FakeSystem::ReadUserValue(const std::string& keyPath, const std::str
 bool FakeSystem::AcquireDataFolderLock(const std::string&) { return !dataFolderTaken; }
 bool FakeSystem::AcquireSingleInstance(const std::string&) { return !anotherInstanceRunning; }
 
-// ---------------------------------------------------------------------------
 
 FakePlatform::FakePlatform()
     : serial(loop), socket(loop), platform{loop, serial, socket, notifier, fs, system} {}
