@@ -3,36 +3,11 @@
 
 #include <algorithm>
 
-#include "app/job_cycle.h"
-#include "core/job_files.h"
-#include "core/poll_timer.h"
-#include "fakes/fake_platform.h"
-#include "link/transmission.h"
+#include "app_rig.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
 namespace {
-
-struct UiRig {
-  fakes::FakePlatform fp;
-  fakes::ScratchDir data;
-  AppContext ctx{fp.platform};
-
-  UiRig() {
-    ctx.dataDir = ctx.settingsDir = data.path();
-    ctx.ui.serialChosen = true;
-    ctx.cycle.portAvailable.fill(true);
-    InitLink(ctx);
-    InstallPollTimer(ctx);
-    ArmPollTimer(ctx, 1000, false);  // switched off, as after the slot boxes were cleared
-    // Echoes every line; the receipt's payment line closes it with a reply.
-    fp.serial.responder = [this](const std::string& bytes) {
-      fp.serial.QueueInput(10, bytes);
-      if (bytes.ends_with("1T")) fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
-    };
-  }
-  bool Has(const std::string& base, int slot) { return fp.fs.Exists(JobFilePath(ctx, base, slot)); }
-};
 
 // Refused with no dump yet, a hidden window, or an unwritable command file:
 // nothing written and no flag left; otherwise the last dumped ticked slot
@@ -40,8 +15,15 @@ struct UiRig {
 TEST(OperatorWindow, TestReceipt) {
   for (int c = 0; c < 4; ++c) {
     SCOPED_TRACE(c);
-    UiRig r;
-    for (auto& box : r.ctx.ui.slotCheck) box.value = 1;
+    testing_app::AppRig r;
+    // Echoes every line; the receipt's payment line closes it with a reply.
+    r.fp.serial.responder = [&r](const std::string& bytes) {
+      r.fp.serial.QueueInput(10, bytes);
+      if (bytes.ends_with("1T")) r.fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
+    };
+    InitLink(r.ctx);
+    InstallPollTimer(r.ctx);
+    ArmPollTimer(r.ctx, 1000, false);  // switched off, as after the slot boxes were cleared
     r.ctx.ui.slotCheck[3].value = 0;
     RestoreWindow(r.ctx);
     if (c > 0) r.ctx.dump.pending = {false, true, false, true};
@@ -55,11 +37,11 @@ TEST(OperatorWindow, TestReceipt) {
       EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
       continue;
     }
-    for (int s : {1, 3}) fakes::WriteFileBytes(JobFilePath(r.ctx, "SR_MATR", s), "m");
-    fakes::WriteFileBytes(JobFilePath(r.ctx, "SR_DATI", 3), "older job\r\n");
+    for (int s : {1, 3}) r.Put("SR_MATR", "m", s);
+    r.Put("SR_DATI", "older job\r\n", 3);
     ASSERT_EQ(PrintTestReceipt(r.ctx), 3);
     const std::string line = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
-    EXPECT_EQ(fakes::ReadFileBytes(JobFilePath(r.ctx, "SR_DATI", 3)), line + "\r\n");
+    EXPECT_EQ(r.Read("SR_DATI", 3), line + "\r\n");
     EXPECT_TRUE(r.Has("SR_START", 3));
     EXPECT_EQ(r.ctx.cycle.testReceipt, 1);
     EXPECT_FALSE(r.ctx.ui.testButtonEnabled);

@@ -50,6 +50,7 @@ TEST(Numbers, ReadsEachForm) {
       {kCommandFileNumber, "-.5", "-.5", true, -0.5},
       {kPlain, "5.", "5.", true, 5},
       {kInterval, "1.5.2", "1.5", false, 1.5},
+      {kCommandFileNumber, "1,5", "1", false, 1},
       {kAddress, "1.5", "1", false, 1},
       {kInterval, "2.5ms", "2.5", false, 2.5},
       // Exponents: only with digits after the optional sign, only its letters.
@@ -92,6 +93,8 @@ TEST(Numbers, CommandFileOverflow) {
   EXPECT_THROW(NumericValue("1E999"), ConversionFailure);
   EXPECT_THROW(NumericValue("0." + std::string(400, '0') + "1"), ConversionFailure);
   EXPECT_EQ(NumericValue("1E-999"), 0);
+  EXPECT_DOUBLE_EQ(NumericValue(" 1d-2x"), 0.01);
+  EXPECT_TRUE(IsNumeric(" -.5 ") && !IsNumeric("1.2.3"));
   EXPECT_EQ(NumericValue("1" + std::string(400, '0') + "e-5"), 0);
   EXPECT_THROW(ToInt16Checked(32767.5), ConversionFailure);  // rounds to 32768
   EXPECT_EQ(ToInt16Checked(-32768.4), -32768);

@@ -6,23 +6,12 @@
 
 #include <filesystem>
 
-#include "fakes/fake_platform.h"
+#include "app/app_rig.h"
 
 namespace kolibra {
 namespace {
 
-// A context on the platform fakes with a scratch data directory.
-struct AppRig {
-  fakes::FakePlatform fp;
-  fakes::ScratchDir data;
-  AppContext ctx{fp.platform};
-  AppRig() { ctx.dataDir = data.path(); }
-  std::string File(const std::string& base, int slot) const { return JobFilePath(ctx, base, slot); }
-  bool Has(const std::string& base, int slot) { return fp.fs.Exists(File(base, slot)); }
-  void Put(const std::string& base, const std::string& bytes, int slot) {
-    fakes::WriteFileBytes(File(base, slot), bytes);
-  }
-};
+using testing_app::AppRig;
 
 TEST(JobFiles, ErrorFileUsesTheWholeLongPathAndIsRewritten) {
   AppRig r;

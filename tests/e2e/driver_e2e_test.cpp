@@ -8,7 +8,7 @@ using namespace kolibra::e2e;
 
 TEST_F(DriverE2E, NetworkDumpThenReceipt) {
   // The first tick dumps slot 1 and writes its serial-number file.
-  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001"),
             "99MZT123456\r\nStato: RT\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n");
 
@@ -34,7 +34,7 @@ TEST_F(DriverE2E, NetworkDumpThenReceipt) {
 }
 
 TEST_F(DriverE2E, RefusedOrMissingCommandFileGivesItsErrorLine) {
-  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
 
   const std::string bad = "QQQQ,N1;\r\n";
   Submit(1, bad);
@@ -53,7 +53,7 @@ TEST_F(DriverE2E, RefusedOrMissingCommandFileGivesItsErrorLine) {
 }
 
 TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
-  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
 
   // The ECR goes silent after its dump: a new simulator on the same port
   // accepts the connection and never answers.
@@ -79,7 +79,7 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   for (const char* f : {"SR_START.001", "SR_MATR.001", "SR_ERR.001", "SR_OUT.001", "FINESCO.001"})
     WriteFile(data_ / f, "old");
   WriteFile(data_ / "SR_DATI.001", "old");
-  StartNetworkDriver(port);
+  StartDriver({"--ecr-port", port});
   // The old serial-number file goes at start-up and the dump writes a new one.
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").rfind("99MZT", 0) == 0; }, 20000))
       << DriverLog();
@@ -102,12 +102,7 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
 }
 
 TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
-  ASSERT_NO_FATAL_FAILURE(StartSim(/*pty=*/true));
-  const std::string pty = sim_.Endpoint("pty");
-  ASSERT_FALSE(pty.empty());
-  WriteSettings(false, "1000");
-  StartDriver({"--serial-device", "1=" + pty});
-  ASSERT_TRUE(WaitForFile("SR_MATR.001")) << DriverLog();
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(/*pty=*/true));
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
   Submit(1, kReceipt);
@@ -119,7 +114,7 @@ TEST_F(DriverE2E, SerialDumpAndReceiptOverPseudoTerminal) {
 }
 
 TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
-  ASSERT_NO_FATAL_FAILURE(StartDumpedNetworkDriver());
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
 
   // A second driver on the same data folder, with settings of its own.
   const path otherSettings = root_ / "settings2";

@@ -123,26 +123,16 @@ class DriverE2E : public ::testing::Test {
     ASSERT_TRUE(driver_.Start(DriverArgv(settings_, extra), root_ / "driver.log"));
   }
 
-  void StartNetworkDriver(const std::string& port) { StartDriver({"--ecr-port", port}); }
-
-  // The driver on the running simulator's pty (slot 1 only) or on its port.
-  void StartLinkedDriver(bool pty) {
-    if (pty) {
-      WriteSettings(false, "1000");
-      StartDriver({"--serial-device", "1=" + sim_.Endpoint("pty")});
-    } else {
-      WriteSettings(true);
-      StartNetworkDriver(port_);
-    }
-  }
-
-  // The simulator on loopback (or a pty), the driver linked to it, slot 1 dumped.
+  // The simulator on loopback (or a pty), the driver linked to it (slot 1
+  // only on the pty), slot 1 dumped.
   void StartDumpedDriver(bool pty = false, const std::vector<std::string>& simArgs = {}) {
     ASSERT_NO_FATAL_FAILURE(StartSim(pty, simArgs));
-    ASSERT_NO_FATAL_FAILURE(StartLinkedDriver(pty));
+    WriteSettings(!pty, pty ? "1000" : "1111");
+    ASSERT_NO_FATAL_FAILURE(
+        StartDriver(pty ? std::vector<std::string>{"--serial-device", "1=" + sim_.Endpoint("pty")}
+                        : std::vector<std::string>{"--ecr-port", port_}));
     ASSERT_TRUE(WaitForFile("SR_MATR.001", 30000)) << DriverLog();
   }
-  void StartDumpedNetworkDriver() { StartDumpedDriver(false); }
 
   bool WaitForFile(const std::string& name, int ms = 20000) {
     return WaitFor([&] { return fs::exists(data_ / name); }, ms);

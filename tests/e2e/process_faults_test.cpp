@@ -11,6 +11,13 @@ using namespace kolibra::e2e;
 // The ECR answers every line late, so a receipt lasts some seconds.
 const std::vector<std::string> kSlowEcr{"--answer-delay-ms", "800"};
 
+// The ECR closed one receipt and took each of these lines once.
+void ExpectOneReceipt(const SimStats& stats, const std::vector<std::string>& lines) {
+  EXPECT_EQ(stats.receipts, 1);
+  EXPECT_EQ(stats.duplicates, 0);
+  EXPECT_EQ(stats.lines, OnceEach(lines));
+}
+
 TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, kSlowEcr));
   Submit(1, kReceipt);
@@ -19,7 +26,7 @@ TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
   driver_.Kill(SIGKILL);
   ASSERT_NE(driver_.WaitExit(5000), -1);
 
-  ASSERT_NO_FATAL_FAILURE(StartNetworkDriver(port_));
+  ASSERT_NO_FATAL_FAILURE(StartDriver({"--ecr-port", port_}));
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_ERR.001") == kErrE520; }, 10000))
       << ReadFile(data_ / "SR_ERR.001");
@@ -29,10 +36,7 @@ TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
   // The restarted driver serves the next job and sends none of the killed one.
   ASSERT_TRUE(RunJob(kNextReceipt));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  const SimStats stats = FinalStats();
-  EXPECT_EQ(stats.receipts, 1);
-  EXPECT_EQ(stats.duplicates, 0);
-  EXPECT_EQ(stats.lines, OnceEach(kNextReceiptLines));
+  ExpectOneReceipt(FinalStats(), kNextReceiptLines);
 }
 
 TEST_F(DriverE2E, TerminatedMidReceiptFinishesItThenExits) {
@@ -44,10 +48,7 @@ TEST_F(DriverE2E, TerminatedMidReceiptFinishesItThenExits) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
   EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
-  const SimStats stats = FinalStats();
-  EXPECT_EQ(stats.receipts, 1);
-  EXPECT_EQ(stats.duplicates, 0);
-  EXPECT_EQ(stats.lines, OnceEach(kReceiptLines));
+  ExpectOneReceipt(FinalStats(), kReceiptLines);
 }
 
 TEST_F(DriverE2E, LinksPlantedUnderResultNamesLeaveTheirTargetsAlone) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,53 +16,25 @@ namespace kolibra::fakes {
 
 namespace fs = std::filesystem;
 
-// ---------------------------------------------------------------------------
-// Civil time arithmetic (days from civil, H. Hinnant's algorithm).
-
 namespace {
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-  return q;
-}
+using namespace std::chrono;
 
 int64_t CivilToEpochMs(const CivilTime& t) {
-  const int64_t days = DaysFromCivil(t.year, t.month, t.day);
-  return ((days * 24 + t.hour) * 60 + t.minute) * 60000 + int64_t{t.second} * 1000 + t.millisecond;
+  const sys_days d = year{t.year} / t.month / t.day;
+  return int64_t{d.time_since_epoch().count()} * 86'400'000 +
+         ((int64_t{t.hour} * 60 + t.minute) * 60 + t.second) * 1000 + t.millisecond;
 }
 
 CivilTime EpochMsToCivil(int64_t ms) {
-  int64_t days = FloorDiv(ms, 86'400'000);
-  int64_t rem = ms - days * 86'400'000;
-  CivilTime t;
-  t.hour = static_cast<int>(rem / 3'600'000);
-  t.minute = static_cast<int>(rem / 60'000 % 60);
-  t.second = static_cast<int>(rem / 1000 % 60);
-  t.millisecond = static_cast<int>(rem % 1000);
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t doe = days - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
-  return t;
+  const sys_time<milliseconds> tp{milliseconds{ms}};
+  const sys_days d = floor<days>(tp);
+  const year_month_day ymd{d};
+  const hh_mm_ss hms{tp - d};
+  return CivilTime{int(ymd.year()), int(unsigned(ymd.month())), int(unsigned(ymd.day())),
+                   int(hms.hours().count()), int(hms.minutes().count()), int(hms.seconds().count()),
+                   int(hms.subseconds().count())};
 }
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// FakeEventLoop
 
 FakeEventLoop::FakeEventLoop() { SetLocalTime(CivilTime{2024, 3, 15, 10, 0, 0, 0}, 60); }
 
@@ -114,9 +87,6 @@ void FakeEventLoop::ScheduleTerminate(int64_t atMs) {
     if (onTerminate_) onTerminate_();
   });
 }
-
-// ---------------------------------------------------------------------------
-// FakeSerialPort
 
 bool FakeSerialPort::Configure(int n, const std::string& s) {
   if (failConfigure || open_ || n < 1 || n > 16) return false;
@@ -176,9 +146,6 @@ int FakeSerialPort::InputCount() {
   return static_cast<int>(input_.size());
 }
 
-// ---------------------------------------------------------------------------
-// FakeTcpSocket
-
 void FakeTcpSocket::Connect() {
   connectTimes.push_back(loop_.NowMs());
   const uint64_t gen = ++generation_;
@@ -205,25 +172,14 @@ void FakeTcpSocket::Connect() {
 }
 
 void FakeTcpSocket::Close() {
-  const uint64_t gen = ++generation_;
+  ++generation_;
   rx_.clear();
-  if (state_ == kSocketClosed) return;
-  if (closeDelayMs == 0) {
-    state_ = kSocketClosed;
-  } else {
-    state_ = kSocketClosing;
-    if (closeDelayMs > 0) {
-      loop_.After(closeDelayMs, [this, gen] {
-        if (gen == generation_) state_ = kSocketClosed;
-      });
-    }
-  }
+  state_ = kSocketClosed;
 }
 
 bool FakeTcpSocket::Send(const std::string& bytes) {
   if (state_ != kSocketConnected) return false;
   sends.push_back(bytes);
-  sendTimes.push_back(loop_.NowMs());
   if (responder) responder(bytes);
   return true;
 }
@@ -250,9 +206,6 @@ void FakeTcpSocket::InjectError(int64_t delayMs, int number, const std::string& 
     if (events_.onError) events_.onError(number, description, state_);
   });
 }
-
-// ---------------------------------------------------------------------------
-// FakeFileSystem
 
 bool FakeFileSystem::Exists(const std::string& path) {
   std::error_code ec;
@@ -325,25 +278,14 @@ bool FakeFileSystem::MakeDirectory(const std::string& path) {
   return !ec && fs::is_directory(path, ec);
 }
 
-// ---------------------------------------------------------------------------
-// FakeSystem
-
 std::string FakeSystem::ReadUserValue(const std::string& keyPath, const std::string& name) {
   auto it = userValues.find({keyPath, name});
   return it == userValues.end() ? std::string() : it->second;
 }
 
-bool FakeSystem::AcquireDataFolderLock(const std::string& dataFolder) {
-  lockFolders.push_back(dataFolder);
-  return !dataFolderTaken;
-}
+bool FakeSystem::AcquireDataFolderLock(const std::string&) { return !dataFolderTaken; }
+bool FakeSystem::AcquireSingleInstance(const std::string&) { return !anotherInstanceRunning; }
 
-bool FakeSystem::AcquireSingleInstance(const std::string& lockFolder) {
-  lockFolders.push_back(lockFolder);
-  return !anotherInstanceRunning;
-}
-
-// ---------------------------------------------------------------------------
 
 FakePlatform::FakePlatform()
     : serial(loop), socket(loop), platform{loop, serial, socket, notifier, fs, system} {}

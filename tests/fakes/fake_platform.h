@@ -16,18 +16,11 @@
 
 namespace kolibra::fakes {
 
-// ---------------------------------------------------------------------------
-// Virtual clock and event loop.
-//
-// Wait(deadline) first runs deferred and posted calls (without moving time)
-// if it has any to run; otherwise it advances virtual time to the earliest of
-// the deadline, the next due timer and the next scheduled event, delivers
-// everything due at that instant (scheduled events, then deferred calls and
-// timers, then posted calls) and returns. Posted calls keep the nesting rule
-// of the real loop: a Wait() deeper than the one they were posted in does not
-// run them.
-// SleepBlocking(ms) moves time without delivering anything. A runaway loop
-// (millions of Wait() calls) aborts the test program instead of hanging.
+// Virtual clock. Wait(deadline) runs ready deferred and posted calls without
+// moving time; else it jumps to the earliest of the deadline, the next timer
+// and the next scheduled event and delivers all due then (scheduled events,
+// deferred calls and timers, posted calls, with the real loop's nesting rule).
+// SleepBlocking moves time and delivers nothing. A runaway loop aborts.
 class FakeEventLoop : public EventLoop {
  public:
   FakeEventLoop();
@@ -78,10 +71,8 @@ class FakeEventLoop : public EventLoop {
   int utcOffsetMinutes_ = 0;
 };
 
-// ---------------------------------------------------------------------------
-// Serial port: records configuration and writes; input bytes are queued with
-// an arrival time and become readable when the virtual clock reaches it (the
-// loop is woken then, as a real port's readiness would).
+// Serial port: records configuration and writes; queued input becomes
+// readable (and wakes the loop) when the virtual clock reaches its time.
 class FakeSerialPort : public SerialPort {
  public:
   explicit FakeSerialPort(FakeEventLoop& loop) : loop_(loop) {}
@@ -117,7 +108,6 @@ class FakeSerialPort : public SerialPort {
   uint64_t seq_ = 0;
 };
 
-// ---------------------------------------------------------------------------
 // TCP socket with a scripted connect outcome and a responder on Send.
 class FakeTcpSocket : public TcpSocket {
  public:
@@ -138,9 +128,6 @@ class FakeTcpSocket : public TcpSocket {
   // --- scripting ---
   ConnectOutcome connectOutcome = ConnectOutcome::kConnect;
   int64_t connectDelayMs = 10;
-  // Milliseconds from Close() until the state reads closed; -1 = never
-  // (stays in the closing state).
-  int64_t closeDelayMs = 0;
   // Called on each successful Send with the bytes sent.
   std::function<void(const std::string&)> responder;
   // Data that arrives delayMs after now (dropped if the connection was closed
@@ -154,7 +141,6 @@ class FakeTcpSocket : public TcpSocket {
 
   // --- observation ---
   std::vector<std::string> sends;
-  std::vector<int64_t> sendTimes;
   std::vector<int64_t> connectTimes;
   int remotePort() const { return port_; }
 
@@ -168,26 +154,19 @@ class FakeTcpSocket : public TcpSocket {
   uint64_t generation_ = 0;  // bumped by Connect/Close to drop stale events
 };
 
-// ---------------------------------------------------------------------------
 class FakeNotifier : public Notifier {
  public:
   void MessageBox(const std::string& text) override { messages.push_back(text); }
   void Log(const std::string& line) override { logs.push_back(line); }
-  void AddTrayIcon(TrayIcon icon, const std::string& tip) override {
-    trayPresent = true;
-    trayStates.emplace_back(icon, tip);
-  }
-  void SetTrayState(TrayIcon icon, const std::string& tip) override { trayStates.emplace_back(icon, tip); }
-  void RemoveTrayIcon() override { trayPresent = false; ++trayRemoved; }
+  void AddTrayIcon(TrayIcon, const std::string&) override { trayPresent = true; }
+  void SetTrayState(TrayIcon, const std::string&) override {}
+  void RemoveTrayIcon() override { trayPresent = false; }
 
   std::vector<std::string> messages;
   std::vector<std::string> logs;
-  std::vector<std::pair<TrayIcon, std::string>> trayStates;
   bool trayPresent = false;
-  int trayRemoved = 0;
 };
 
-// ---------------------------------------------------------------------------
 // Real files on disk, with Remove() failures injectable per path.
 class FakeFileSystem : public FileSystem {
  public:
@@ -209,7 +188,6 @@ class FakeFileSystem : public FileSystem {
   std::function<void(const std::string&)> beforeRemove;
 };
 
-// ---------------------------------------------------------------------------
 class FakeSystem : public System {
  public:
   bool IsNtMajor6() override { return ntMajor6; }
@@ -226,10 +204,8 @@ class FakeSystem : public System {
   std::map<std::pair<std::string, std::string>, std::string> userValues;
   bool anotherInstanceRunning = false;
   bool dataFolderTaken = false;  // another copy serves the data folder
-  std::vector<std::string> lockFolders;
 };
 
-// ---------------------------------------------------------------------------
 struct FakePlatform {
   FakePlatform();
   FakePlatform(const FakePlatform&) = delete;

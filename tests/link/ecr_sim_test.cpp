@@ -20,12 +20,39 @@ void Send(int fd, const std::string& bytes) {
   ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-// Sends a command and reads up to `count` chunks, waiting up to 3 s for each.
-Chunks Command(int fd, const std::string& cmd, std::size_t count) {
-  Send(fd, cmd);
+long MsSince(std::chrono::steady_clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count());
+}
+
+// True when the peer closes the connection within timeoutMs.
+bool ClosedByPeer(int fd, int timeoutMs = 2000) {
+  pollfd p{fd, POLLIN, 0};
+  char c;
+  return ::poll(&p, 1, timeoutMs) == 1 && ::read(fd, &c, 1) == 0;
+}
+
+// Sends a command and reads up to `count` chunks, each with the ms elapsed
+// since the one before it (or since the send).
+struct Timed {
   Chunks chunks;
-  for (std::string c; chunks.size() < count && !(c = ReadChunk(fd, 3000)).empty();) chunks.push_back(c);
-  return chunks;
+  std::vector<long> gaps;
+};
+Timed TimedCommand(int fd, const std::string& cmd, std::size_t count) {
+  Timed t;
+  Send(fd, cmd);
+  auto last = std::chrono::steady_clock::now();
+  for (std::string c; t.chunks.size() < count && !(c = ReadChunk(fd, 3000)).empty();) {
+    t.chunks.push_back(c);
+    t.gaps.push_back(MsSince(last));
+    last = std::chrono::steady_clock::now();
+  }
+  return t;
+}
+
+Chunks Command(int fd, const std::string& cmd, std::size_t count) {
+  return TimedCommand(fd, cmd, count).chunks;
 }
 
 // A simulator on a loopback port with one client connected.
@@ -41,6 +68,20 @@ struct TcpSim {
   int fd = -1;
 };
 
+// A simulator on a pseudo-terminal only; fd is its open line.
+struct PtySim {
+  explicit PtySim(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--no-tcp", "--pty", "--exit-after-ms=60000"});
+    if (sim.Start(args)) fd = ::open(sim.Endpoint("pty").c_str(), O_RDWR | O_NOCTTY);
+  }
+  ~PtySim() {
+    if (fd >= 0) ::close(fd);
+  }
+  EcrSimulator sim;
+  int fd = -1;
+};
+
+// Each delay holds back its own answer; the reply chunks come apart.
 // The reply fields where the driver reads them: from the first STX and,
 // for the numbers, back from the first ETX (16 further back on FT models).
 std::string Stamp(const std::string& reply) { return reply.substr(reply.find('\x02') + 1, 16); }
@@ -58,7 +99,8 @@ std::string Now(const char* format) {
   return buf;
 }
 
-TEST(EcrSimTcp, EchoThenSecondAnswerAsSeparateChunks) {
+// Echo and second answer as separate chunks; the harsher options keep every byte.
+TEST(EcrSimTcp, AnswersKeepTheirBytes) {
   struct Case {
     std::vector<std::string> args;
     std::string command;
@@ -72,9 +114,16 @@ TEST(EcrSimTcp, EchoThenSecondAnswerAsSeparateChunks) {
       {{"--echo-only", "--xoff"}, "1T", {"1T\x13"}},
       {{"--no-closing"}, "1T", {"1T", "1T"}},
       {{"--silent"}, " K", {}},
+      {{"--merge-answer"}, "48F", {"48F48F6"}},
+      {{"--merge-answer", "--xoff"}, "1000H1R", {"1000H1R\x13" "1000H1R"}},
+      {{"--xon-after=100"}, "1000H1R", {"1000H1R\x13", "\x11", "1000H1R"}},
+      {{"--xon-after=100", "--merge-answer"}, " K", {" K\x13", "\x11", "K"}},
+      {{"--paper-out=1"}, "1000H1R", {"1000H1R", "ERR07"}},
+      {{"--paper-out=1", "--merge-answer"}, " K", {" KERR07"}},
+      {{"--paper-out=2"}, "48F", {"48F", "48F6"}},
   };
   for (const Case& k : cases) {
-    SCOPED_TRACE(k.command);
+    SCOPED_TRACE((k.args.empty() ? "" : k.args.front() + " ") + k.command);
     TcpSim s(k.args);
     ASSERT_GE(s.fd, 0);
     EXPECT_EQ(Command(s.fd, k.command, k.answers.size()), k.answers);
@@ -117,61 +166,6 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
   }
 }
 
-long MsSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count());
-}
-
-// True when the peer closes the connection within timeoutMs.
-bool ClosedByPeer(int fd, int timeoutMs = 2000) {
-  pollfd p{fd, POLLIN, 0};
-  char c;
-  return ::poll(&p, 1, timeoutMs) == 1 && ::read(fd, &c, 1) == 0;
-}
-
-// Sends a command and reads up to `count` chunks, each with the ms elapsed
-// since the one before it (or since the send).
-struct Timed {
-  Chunks chunks;
-  std::vector<long> gaps;
-};
-Timed TimedCommand(int fd, const std::string& cmd, std::size_t count) {
-  Timed t;
-  Send(fd, cmd);
-  auto last = std::chrono::steady_clock::now();
-  for (std::string c; t.chunks.size() < count && !(c = ReadChunk(fd, 3000)).empty();) {
-    t.chunks.push_back(c);
-    t.gaps.push_back(MsSince(last));
-    last = std::chrono::steady_clock::now();
-  }
-  return t;
-}
-
-TEST(EcrSimTcp, HarsherAnswersKeepTheirBytes) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string command;
-    Chunks answers;
-  } cases[] = {
-      {{"--merge-answer"}, "48F", {"48F48F6"}},
-      {{"--merge-answer", "--xoff"}, "1000H1R", {"1000H1R\x13" "1000H1R"}},
-      {{"--xon-after=100"}, "1000H1R", {"1000H1R\x13", "\x11", "1000H1R"}},
-      {{"--xon-after=100", "--merge-answer"}, " K", {" K\x13", "\x11", "K"}},
-      {{"--paper-out=1"}, "1000H1R", {"1000H1R", "ERR07"}},
-      {{"--paper-out=1", "--merge-answer"}, " K", {" KERR07"}},
-      {{"--paper-out=2"}, "48F", {"48F", "48F6"}},
-  };
-  for (const Case& k : cases) {
-    SCOPED_TRACE(k.args.front() + " " + k.command);
-    TcpSim s(k.args);
-    ASSERT_GE(s.fd, 0);
-    EXPECT_EQ(Command(s.fd, k.command, k.answers.size()), k.answers);
-    EXPECT_TRUE(Quiet(s.fd)) << "extra answer";
-  }
-}
-
-// Each delay holds back its own answer; the reply chunks come apart.
 TEST(EcrSimTcp, DelaysHoldBackTheirOwnAnswer) {
   struct Case {
     std::vector<std::string> args;
@@ -256,17 +250,14 @@ TEST(EcrSimTcp, RebootDropsTheClientAndForgetsTheOpenReceipt) {
 }
 
 TEST(EcrSimPty, RebootSilencesTheLineForAWhile) {
-  EcrSimulator sim;
-  ASSERT_TRUE(sim.Start({"--no-tcp", "--pty", "--exit-after-ms=60000", "--reboot-after=1",
-                         "--reboot-ms=700"}));
-  const int fd = ::open(sim.Endpoint("pty").c_str(), O_RDWR | O_NOCTTY);
+  PtySim pty({"--reboot-after=1", "--reboot-ms=700"});
+  const int fd = pty.fd;
   ASSERT_GE(fd, 0);
   EXPECT_EQ(Command(fd, "48F", 1), Chunks{"48F6"});
   Send(fd, "48F");
   EXPECT_TRUE(Quiet(fd, 300));
   ::usleep(600 * 1000);
   EXPECT_EQ(Command(fd, "48F", 1), Chunks{"48F6"});
-  ::close(fd);
 }
 
 // A line re-sent within one receipt counts twice; lines of a receipt never
@@ -330,11 +321,8 @@ TEST(EcrSimPty, BaudPacesTheLine) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.args.empty() ? "unpaced" : k.args.back());
-    EcrSimulator sim;
-    std::vector<std::string> args = {"--no-tcp", "--pty", "--exit-after-ms=60000"};
-    args.insert(args.end(), k.args.begin(), k.args.end());
-    ASSERT_TRUE(sim.Start(args));
-    const int fd = ::open(sim.Endpoint("pty").c_str(), O_RDWR | O_NOCTTY);
+    PtySim pty(k.args);
+    const int fd = pty.fd;
     ASSERT_GE(fd, 0);
     const std::string want = "47F99MEY012 99MZT123456";
     Send(fd, "47F");
@@ -345,7 +333,6 @@ TEST(EcrSimPty, BaudPacesTheLine) {
     EXPECT_EQ(got, want);
     EXPECT_GE(ms, k.minMs);
     EXPECT_LE(ms, k.maxMs);
-    ::close(fd);
   }
 }
 

@@ -32,14 +32,16 @@ struct TimerRig {
   }
 };
 
-struct TimerCase {
+// A scripted case for either rig: what it logs.
+template <typename Rig>
+struct ScriptCase {
   const char* name;
-  std::function<void(TimerRig&)> script;
+  std::function<void(Rig&)> script;
   Log want;
 };
 
 TEST(TimerQueueTest, Table) {
-  const TimerCase cases[] = {
+  const ScriptCase<TimerRig> cases[] = {
       {"earliest due first, ties in creation order",
        [](TimerRig& r) {
          const auto a = r.Add("a", 0);
@@ -114,7 +116,7 @@ TEST(TimerQueueTest, Table) {
        },
        {"a@10", "n0@15"}},
   };
-  for (const TimerCase& c : cases) {
+  for (const auto& c : cases) {
     TimerRig rig;
     c.script(rig);
     EXPECT_EQ(rig.log, c.want) << c.name;
@@ -140,14 +142,8 @@ struct CoreRig {
   }
 };
 
-struct CoreCase {
-  const char* name;
-  std::function<void(CoreRig&)> script;
-  Log want;
-};
-
 TEST(EventLoopCoreTest, PostedAndDeferredCallsTable) {
-  const CoreCase cases[] = {
+  const ScriptCase<CoreRig> cases[] = {
       {"one pass: deferred calls, then due timers, then posted calls",
        [](CoreRig& r) {
          r.core.SetTimer(r.core.CreateTimer(r.Note("timer")), 10, true);
@@ -201,7 +197,7 @@ TEST(EventLoopCoreTest, PostedAndDeferredCallsTable) {
        },
        {"deferred 1", "deferred 2", "|", "handler end", "|"}},
   };
-  for (const CoreCase& c : cases) {
+  for (const auto& c : cases) {
     CoreRig rig;
     c.script(rig);
     EXPECT_EQ(rig.log, c.want) << c.name;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fakes/fake_platform.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform_test_util.h"
 
@@ -15,11 +16,6 @@ namespace kolibra {
 namespace {
 
 using testing::TempDir;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TEST(PosixFileSystemTest, ReadsOnlyPlainFilesAndCreatesFreshOnes) {
   TempDir dir;
@@ -60,9 +56,9 @@ TEST(PosixFileSystemTest, ReadsOnlyPlainFilesAndCreatesFreshOnes) {
   ASSERT_NE(f, nullptr);
   std::fputs("E504\r\n", f);
   std::fclose(f);
-  EXPECT_EQ(Slurp(plain), "SALE,N1,P1000;\r\n");
+  EXPECT_EQ(fakes::ReadFileBytes(plain), "SALE,N1,P1000;\r\n");
   EXPECT_EQ(fs.Inspect(result).kind, FileKind::kRegular);
-  EXPECT_EQ(Slurp(result), "E504\r\n");
+  EXPECT_EQ(fakes::ReadFileBytes(result), "E504\r\n");
   // The identity tells a rewritten file from the one inspected before.
   const std::string before = fs.Inspect(result).identity;
   std::fclose(fs.CreateFresh(result));

@@ -8,13 +8,11 @@
 namespace kolibra {
 namespace {
 
-struct UiRig {
-  fakes::FakePlatform fp;
-  AppContext ctx{fp.platform};
-};
-
 TEST(OperatorWindow, RestoreMarksUntickedSlotsAndFillsDumpBoxes) {
-  UiRig r;
+  struct {
+    fakes::FakePlatform fp;
+    AppContext ctx{fp.platform};
+  } r;
   r.ctx.ui.slotCheck[0].value = r.ctx.ui.slotCheck[1].value = 1;
   r.ctx.dump.pending = {false, true, false, false};  // slots 3 and 4 unticked
   EXPECT_EQ(TrayMouseMessage(r.ctx, 515), TrayAction::kRestore);
