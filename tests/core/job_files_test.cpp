@@ -6,12 +6,23 @@
 
 #include <filesystem>
 
-#include "app/app_rig.h"
+#include "fakes/fake_platform.h"
 
 namespace kolibra {
 namespace {
 
-using testing_app::AppRig;
+// A context on the platform fakes with a scratch data directory.
+struct AppRig {
+  fakes::FakePlatform fp;
+  fakes::ScratchDir data;
+  AppContext ctx{fp.platform};
+  AppRig() { ctx.dataDir = data.path(); }
+  std::string File(const std::string& base, int slot) const { return JobFilePath(ctx, base, slot); }
+  bool Has(const std::string& base, int slot) { return fp.fs.Exists(File(base, slot)); }
+  void Put(const std::string& base, const std::string& bytes, int slot) {
+    fakes::WriteFileBytes(File(base, slot), bytes);
+  }
+};
 
 TEST(JobFiles, ErrorFileUsesTheWholeLongPathAndIsRewritten) {
   AppRig r;
