@@ -131,7 +131,9 @@ class DriverE2E : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(
         StartDriver(pty ? std::vector<std::string>{"--serial-device", "1=" + sim_.Endpoint("pty")}
                         : std::vector<std::string>{"--ecr-port", port_}));
-    ASSERT_TRUE(WaitForFile("SR_MATR.001", 30000)) << DriverLog();
+    // Whole: the file appears an instant before its lines are in.
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000))
+        << DriverLog();
   }
 
   bool WaitForFile(const std::string& name, int ms = 20000) {
