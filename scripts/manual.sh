@@ -14,9 +14,17 @@ src=$root/doc/mankolibra.ms
 command -v groff >/dev/null || { echo "manual.sh: groff is missing (apt-get install groff)" >&2; exit 1; }
 mkdir -p "$out"
 
-# The one version of the program, as --version prints it.
-ver() { sed -n "s/.*$1 = \([0-9]*\);.*/\1/p" "$root/src/core/version.h"; }
-version="$(ver kVersionMajor).$(ver kVersionMinor).0.$(ver kVersionRevision)"
+# The one version of the program, as --version prints it: major.minor.0.revision,
+# read from a "#define KOLIBRA_VERSION_MAJOR 1" or a "kVersionMajor = 1;".
+ver() {
+  local n
+  n=$(sed -n "s/^#define KOLIBRA_VERSION_$1 *\([0-9][0-9]*\).*/\1/p" "$root/src/core/version.h")
+  [ -n "$n" ] || n=$(sed -n "s/.*kVersion$2 = \([0-9][0-9]*\);.*/\1/p" "$root/src/core/version.h")
+  [ -n "$n" ] || { echo "manual.sh: no $2 version in src/core/version.h" >&2; exit 1; }
+  echo "$n"
+}
+version="$(ver MAJOR Major).$(ver MINOR Minor).0.$(ver REVISION Revision)"
+[[ $version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] || { echo "manual.sh: bad version '$version'" >&2; exit 1; }
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
