@@ -198,6 +198,9 @@ else
   record "win32 build" FAIL "$(since "$t")" "see $run/build-win32.log"
 fi
 
+# The program's version, as the Linux program prints it.
+version=$(build/kolibra --version 2>/dev/null | awk '{ print $NF }') || true
+
 # ------------------------------------------------------------ DLL imports
 # Only DLLs every Windows has; anything else (libstdc++, libgcc,
 # libwinpthread, ...) would have to ship beside the program.
@@ -208,7 +211,7 @@ check_imports() {  # LABEL EXE OBJDUMP
   local t dlls bad=() d
   t=$(now)
   if [ ! -f "$2" ]; then
-    record "$1 imports" FAIL "$(since "$t")" "$2 missing"
+    record "$1 imports+version" FAIL "$(since "$t")" "$2 missing"
     return
   fi
   dlls=$("$3" -p "$2" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr -d '\r')
@@ -217,21 +220,24 @@ check_imports() {  # LABEL EXE OBJDUMP
   done
   local size
   size=$(( $(stat -c %s "$2") / 1024 ))
-  if [ -z "$dlls" ]; then
-    record "$1 imports" FAIL "$(since "$t")" "no import table read"
+  # The version resource carries the version --version prints (UTF-16).
+  if ! strings -el "$2" | grep -qxF "$version"; then
+    record "$1 imports+version" FAIL "$(since "$t")" "no version $version in its VERSIONINFO"
+  elif [ -z "$dlls" ]; then
+    record "$1 imports+version" FAIL "$(since "$t")" "no import table read"
   elif [ ${#bad[@]} -eq 0 ]; then
-    record "$1 imports" PASS "$(since "$t")" "$(echo $dlls | tr ' ' ','), ${size} KiB"
+    record "$1 imports+version" PASS "$(since "$t")" "$(echo $dlls | tr ' ' ','); ${size} KiB; version $version"
   else
-    record "$1 imports" FAIL "$(since "$t")" "not system DLLs: ${bad[*]}"
+    record "$1 imports+version" FAIL "$(since "$t")" "not system DLLs: ${bad[*]}"
   fi
 }
 if [ "$have_platform" -eq 1 ]; then
-  echo "== imported DLLs"
+  echo "== imported DLLs and version resources"
   check_imports "win32 kolibra.exe" build-win32/kolibra.exe i686-w64-mingw32-objdump
   check_imports "win64 kolibra.exe" build-win64/kolibra.exe x86_64-w64-mingw32-objdump
 else
-  record "win32 kolibra.exe imports" SKIP 0 "no Win32 composition root"
-  record "win64 kolibra.exe imports" SKIP 0 "no Win32 composition root"
+  record "win32 kolibra.exe imports+version" SKIP 0 "no Win32 composition root"
+  record "win64 kolibra.exe imports+version" SKIP 0 "no Win32 composition root"
 fi
 
 # ------------------------------------------------------------------- Wine
@@ -295,10 +301,6 @@ else
 fi
 
 # ------------------------------------------------------------- end to end
-ver_major=$(sed -n 's/.*kVersionMajor = \([0-9]*\);.*/\1/p' src/core/version.h)
-ver_minor=$(sed -n 's/.*kVersionMinor = \([0-9]*\);.*/\1/p' src/core/version.h)
-ver_rev=$(sed -n 's/.*kVersionRevision = \([0-9]*\);.*/\1/p' src/core/version.h)
-version="$ver_major.$ver_minor.0.$ver_rev"
 
 receipt=$'SALE,N1,P1000,:Pane;\r\nSALE,N2,P2.50,Q2,:Latte;\r\nTEND,N1,V1500;\r\n'
 receipt_xon=$'"PANE"1000H1R\r\n"  2 X 2.5"@\r\n"LATTE"1*500H2R\r\n1500H1T\r\n'
@@ -498,12 +500,23 @@ e2e_rest_skipped() {
   stop_sim
 }
 
+# The same command line as on Linux: --version prints the same line.
+version_check() {
+  begin "kolibra.exe --version"
+  local out status=0
+  out=$(scripts/wine-run.sh build-win64/kolibra.exe --version 2>&1 </dev/null | tr -d '\r') || status=$?
+  [ "$status" -eq 0 ] || fail "exit status $status"
+  [ "$out" = "$(build/kolibra --version)" ] || fail "printed '$out', Linux prints '$(build/kolibra --version)'"
+  finish "$out" || true
+}
+
 e2e_t=$(now)
 if [ "$have_platform" -eq 0 ]; then
   for m in tcp com1; do
     record "$m: end to end" SKIP 0 "no Win32 composition root"
   done
 elif [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]; then
+  version_check
   echo "== end to end under Wine: TCP"
   e2e tcp
   echo "== end to end under Wine: COM1"
