@@ -5,6 +5,7 @@
 //   Bound(listening, &port)  a loopback socket on a free port; bound but
 //                         not listening, it refuses
 //   Accept(listener), SendAll(peer, bytes), Close(peer)
+//   Reset(peer)           an abortive close (the connection is reset)
 //   Receive(peer, size, timeoutMs)  up to size bytes within the time
 #pragma once
 
@@ -94,15 +95,16 @@ TYPED_TEST_P(TcpSocketCases, NothingOfAClosedConnectionReachesTheNextOne) {
   const auto listener = TypeParam::Bound(true, &port);
   this->Connect(port);
   const auto peer = TypeParam::Accept(listener);
-  // Data and the close are waiting when the logic closes and reconnects.
+  // Data and the reset are waiting when the logic closes and reconnects
+  // (a new socket may get the old one's handle).
   ASSERT_TRUE(TypeParam::SendAll(peer, "late"));
-  TypeParam::Close(peer);
+  TypeParam::Reset(peer);
+  int refusedPort = 0;
+  const auto refusing = TypeParam::Bound(false, &refusedPort);
   this->loop_.SleepBlocking(200);
   this->sock_.Close();
   EXPECT_EQ(this->sock_.State(), kSocketClosed);
   EXPECT_EQ(this->sock_.GetData(), "");
-  int refusedPort = 0;
-  const auto refusing = TypeParam::Bound(false, &refusedPort);
   this->Connect(refusedPort);
   this->loop_.Wait(this->loop_.NowMs() + 100);
   EXPECT_EQ(this->log_, (Log{"connected", "error 10061 6 Connection refused"}));

@@ -45,6 +45,11 @@ struct PosixSockets {
     return got;
   }
   static void Close(int peer) { close(peer); }
+  static void Reset(int peer) {
+    const linger abortive{1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    close(peer);
+  }
 };
 
 }  // namespace

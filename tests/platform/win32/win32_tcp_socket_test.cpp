@@ -49,6 +49,11 @@ struct Win32Sockets {
     return got;
   }
   static void Close(SOCKET peer) { closesocket(peer); }
+  static void Reset(SOCKET peer) {
+    const linger abortive{1, 0};
+    setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+    closesocket(peer);
+  }
 };
 
 }  // namespace
