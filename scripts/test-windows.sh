@@ -2,14 +2,16 @@
 # The Windows program, built and tested on Linux:
 #  - cross-builds build-win32/kolibra.exe (the program shops install) and
 #    build-win64/kolibra.exe plus the 64-bit unit tests with mingw-w64;
-#  - checks that each program imports only system DLLs;
+#  - checks that each program imports only system DLLs and carries the
+#    program's version in its version resource;
 #  - runs the unit tests under 64-bit Wine (ctest, through the toolchain's
 #    emulator scripts/wine-run.sh);
-#  - runs jobs end to end: the 64-bit kolibra.exe under Wine, with a hidden
-#    top-level window on a virtual X display, against the Linux kolibra-ecr-sim
-#    over TCP and over COM1 (mapped to the simulator's pseudo-terminal): the
-#    configuration dump, a receipt, an E504 with a silent ECR, and a shutdown
-#    through WM_CLOSE that writes the settings files back;
+#  - checks kolibra.exe --version, then runs jobs end to end: the 64-bit
+#    kolibra.exe under Wine, with a hidden top-level window on a virtual X
+#    display, against the Linux kolibra-ecr-sim over TCP and over COM1
+#    (mapped to the simulator's pseudo-terminal): the configuration dump, a
+#    receipt, an E504 with a silent ECR, and a shutdown through WM_CLOSE
+#    that writes the settings files back;
 #  - prints a table of the results.
 # 32-bit programs cannot run on these machines, so the 32-bit build is built
 # and its imports checked; it is the same source as the 64-bit one that runs.
@@ -27,7 +29,7 @@ bench=0
 for arg in "$@"; do
   case "$arg" in
     --bench) bench=1 ;;
-    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test-windows.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
   esac
 done
