@@ -192,10 +192,12 @@ void ShutDown(AppContext& ctx) {
 void RunMainLoop(AppContext& ctx) {
   EventLoop& loop = ctx.platform.loop;
   while (!ctx.cycle.ended) {
-    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
+    // Checked before waiting too: a request may have come before the loop ran.
     if (ctx.cycle.shutdownRequested && !ctx.cycle.jobBusy && !ctx.dump.inProgress) {
       ShutDown(ctx);
+      continue;
     }
+    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
   }
 }
 
