@@ -158,6 +158,7 @@ void PosixControlChannel::OnAccept() {
                                MSG_NOSIGNAL | MSG_DONTWAIT);
         (void)ignored;
       }
+      Drain(fd);
       close(fd);
       continue;
     }
