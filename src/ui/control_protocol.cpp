@@ -24,7 +24,7 @@ constexpr std::array<CommandSpec, 13> kCommands{{
     {ControlCommand::kTestReceipt, "test-receipt", ArgKind::kNone, "", {},
      "\" Esegui Test\": scontrino di prova"},
     {ControlCommand::kSetPolling, "set-polling", ArgKind::kText, "VALORE", {},
-     "\"Set timer\": 1-60 secondi, oppure 100-60000 ms (500ms)"},
+     "\"Set timer\": 1-60 secondi o 100-60000 ms (500ms)"},
     {ControlCommand::kSetSpeed, "set-speed", ArgKind::kDigits, "9600|19200|38400|57600|115200", {},
      "\"Set velocita'\" della seriale"},
     {ControlCommand::kSlots, "slots", ArgKind::kSlots, "XXXX", {},
