@@ -63,10 +63,10 @@ ActionResult Act(AppContext& ctx, const ControlRequest& request) {
   return ActionResult{false, "comando non gestito"};
 }
 
-std::string OpenFailureText(ControlOpenStatus status, const std::string& path) {
+std::string OpenFailureText(ControlOpenStatus status, const std::string& folder, const std::string& path) {
   switch (status) {
     case ControlOpenStatus::kUnsafeFolder:
-      return "la cartella di " + path + " deve essere dell'utente di Kolibra e scrivibile solo da lui";
+      return "la cartella " + folder + " deve essere dell'utente di Kolibra e scrivibile solo da lui";
     case ControlOpenStatus::kNameTaken:
       return path + " esiste e non e' un socket di Kolibra";
     case ControlOpenStatus::kPathTooLong:
@@ -112,7 +112,7 @@ ControlEndpoint::ControlEndpoint(AppContext& ctx, ControlChannel* channel) : cha
   if (status == ControlOpenStatus::kOpen) {
     ctx.platform.notifier.Log("Comandi operatore (kolibra ctl) su " + path);
   } else if (status != ControlOpenStatus::kNotAvailable) {
-    ctx.platform.notifier.Log("Comandi operatore non disponibili: " + OpenFailureText(status, path));
+    ctx.platform.notifier.Log("Comandi operatore non disponibili: " + OpenFailureText(status, ctx.settingsDir, path));
   }
 }
 
