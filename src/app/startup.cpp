@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/control_server.h"
 #include "app/data_dir.h"
 #include "app/job_cycle.h"
 #include "app/settings.h"
@@ -191,14 +192,16 @@ void ShutDown(AppContext& ctx) {
 void RunMainLoop(AppContext& ctx) {
   EventLoop& loop = ctx.platform.loop;
   while (!ctx.cycle.ended) {
-    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
+    // Checked before waiting too: a request may have come before the loop ran.
     if (ctx.cycle.shutdownRequested && !ctx.cycle.jobBusy && !ctx.dump.inProgress) {
       ShutDown(ctx);
+      continue;
     }
+    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
   }
 }
 
-int RunDriver(AppContext& ctx, const DriverOptions& options) {
+int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* control) {
   std::string settingsDir = options.settingsDir.empty() ? ctx.platform.system.ProgramFolder()
                                                         : DropTrailingSeparator(options.settingsDir);
   if (!ctx.platform.fs.IsDirectory(settingsDir)) {
@@ -219,6 +222,9 @@ int RunDriver(AppContext& ctx, const DriverOptions& options) {
   }
   // Headless, the log is the window: it is open from the start.
   if (options.headless) RestoreWindow(ctx);
+  // Opened under the single-instance lock taken above; closed once shutdown
+  // has run.
+  const ControlEndpoint endpoint(ctx, control);
   RunMainLoop(ctx);
   return kExitOk;
 }

@@ -5,6 +5,7 @@
 
 #include "conversion/exit_codes.h"
 #include "core/app_context.h"
+#include "platform/control_channel.h"
 
 namespace kolibra {
 
@@ -31,6 +32,7 @@ void RequestShutdown(AppContext& ctx);
 void RunMainLoop(AppContext& ctx);
 
 // Everything from the single-instance check to the end; returns the exit code.
-int RunDriver(AppContext& ctx, const DriverOptions& options);
+// With a control channel, the driver answers `kolibra ctl` while it runs.
+int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* control = nullptr);
 
 }  // namespace kolibra
