@@ -139,9 +139,13 @@ TEST(JobCycle, JobFilesThatAreNoPlainFilesOrStayAfterTheJobRunOnce) {
       continue;
 #endif
     } else if (kind == kCommandLink) {
+#ifndef _WIN32
       r.Put("target", "SALE,N1,P1000;\r\n");
       std::filesystem::remove(dati);
       std::filesystem::create_symlink(r.File("target"), dati);
+#else
+      continue;  // the Windows C++ library makes no symbolic links
+#endif
     } else {
       r.fp.fs.FailRemove(start, -1);
     }

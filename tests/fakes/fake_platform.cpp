@@ -229,7 +229,7 @@ bool FakeFileSystem::Remove(const std::string& path) {
     }
   }
   std::error_code ec;
-  fs::remove(path, ec);
+  if (fs::remove(path, ec)) ++generations_[path];
   return !ec;
 }
 
@@ -246,7 +246,9 @@ FileInfo FakeFileSystem::Inspect(const std::string& path) {
   }
   const auto size = info.kind == FileKind::kRegular ? fs::file_size(path, ec) : 0;
   const auto written = fs::last_write_time(path, ec).time_since_epoch().count();
-  info.identity = std::to_string(size) + ":" + std::to_string(written);
+  const auto gen = generations_.find(path);
+  info.identity = std::to_string(size) + ":" + std::to_string(written) + ":" +
+                  std::to_string(gen == generations_.end() ? 0 : gen->second);
   return info;
 }
 
@@ -269,6 +271,7 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path) {
   std::error_code ec;
   fs::remove(path, ec);
   if (ec) return nullptr;
+  ++generations_[path];
   return std::fopen(path.c_str(), "wb");
 }
 

@@ -174,7 +174,9 @@ class FakeFileSystem : public FileSystem {
   bool IsDirectory(const std::string& path) override;
   bool Remove(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
-  // The real file's kind; the identity is its size and write time.
+  // The real file's kind; the identity is its size, its write time and how
+  // often this fake removed or recreated it (write times alone tell too
+  // little where they are whole seconds, as in the Windows C++ library).
   FileInfo Inspect(const std::string& path) override;
   // The real files, through std::filesystem and stdio.
   ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
@@ -186,6 +188,9 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, int> removeCalls;
   // Called before each Remove() with its path.
   std::function<void(const std::string&)> beforeRemove;
+
+ private:
+  std::map<std::string, int> generations_;
 };
 
 class FakeSystem : public System {
