@@ -171,12 +171,13 @@ void RequestShutdown(AppContext& ctx) {
   ctx.platform.loop.Post([] {});
 }
 
-void ShutDown(AppContext& ctx) {
+void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
   JobCycleState& cycle = ctx.cycle;
   cycle.closing = true;
   EnablePollTimer(ctx, false);
   RemoveTrayIcon(ctx);
   ctx.ui.windowShown = false;
+  if (hooks.shutdownBegins) hooks.shutdownBegins();
   ctx.platform.notifier.Log(" Chiusura programma Kolibra in corso ...");
   WaitWithEvents(ctx, 1000);
   // Runs once no job or dump is on the link: jobs still waiting are answered.
@@ -184,21 +185,22 @@ void ShutDown(AppContext& ctx) {
   SaveSettings(ctx);
   CloseSerialPort(ctx);
   ctx.platform.socket.Close();
+  if (hooks.shutdownEnded) hooks.shutdownEnded();
   cycle.ended = true;
   ctx.platform.notifier.Log("Kolibra terminato");
 }
 
-void RunMainLoop(AppContext& ctx) {
+void RunMainLoop(AppContext& ctx, const DriverHooks& hooks) {
   EventLoop& loop = ctx.platform.loop;
   while (!ctx.cycle.ended) {
     loop.Wait(loop.NowMs() + kMainLoopIdleMs);
     if (ctx.cycle.shutdownRequested && !ctx.cycle.jobBusy && !ctx.dump.inProgress) {
-      ShutDown(ctx);
+      ShutDown(ctx, hooks);
     }
   }
 }
 
-int RunDriver(AppContext& ctx, const DriverOptions& options) {
+int RunDriver(AppContext& ctx, const DriverOptions& options, const DriverHooks& hooks) {
   std::string settingsDir = options.settingsDir.empty() ? ctx.platform.system.ProgramFolder()
                                                         : DropTrailingSeparator(options.settingsDir);
   if (!ctx.platform.fs.IsDirectory(settingsDir)) {
@@ -212,14 +214,17 @@ int RunDriver(AppContext& ctx, const DriverOptions& options) {
   }
   ctx.settingsDir = settingsDir;
   ctx.platform.loop.SetTerminateHandler([&ctx] { RequestShutdown(ctx); });
-  switch (StartDriver(ctx, options)) {
+  if (hooks.startupBegins) hooks.startupBegins();
+  const StartResult started = StartDriver(ctx, options);
+  if (hooks.startupEnded) hooks.startupEnded();
+  switch (started) {
     case StartResult::kStarted: break;
     case StartResult::kFailed: return kExitStartupFailed;
     case StartResult::kAnotherCopy: return kExitAnotherCopy;
   }
   // Headless, the log is the window: it is open from the start.
   if (options.headless) RestoreWindow(ctx);
-  RunMainLoop(ctx);
+  RunMainLoop(ctx, hooks);
   return kExitOk;
 }
 

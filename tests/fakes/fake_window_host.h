@@ -39,7 +39,11 @@ class FakeWindowHost : public WindowHost {
   void ShowAbout(const AboutTexts& t) override { about.push_back(t); }
   void ShowSplash(const SplashTexts& t) override { splash = t; splashShown = true; }
   void CloseSplash() override { splashShown = false; }
-  void ShowClosing(const std::string& t) override { closing = t; closingShown = true; }
+  void ShowClosing(const std::string& t) override {
+    closing = t;
+    closingShown = true;
+    closingAfter = {mainVisible, tray.present};
+  }
   void CloseClosing() override { closingShown = false; }
 
   // The operator: types into a box, ticks a box, picks a list item, then the
@@ -77,6 +81,9 @@ class FakeWindowHost : public WindowHost {
   bool splashShown = false;
   std::string closing;
   bool closingShown = false;
+  struct {
+    bool mainVisible = false, trayPresent = false;
+  } closingAfter;  // what was still there when the closing notice came
 };
 
 }  // namespace kolibra::fakes

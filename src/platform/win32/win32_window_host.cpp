@@ -355,7 +355,7 @@ void Win32WindowHost::CloseAbout() {
 void Win32WindowHost::ShowSplash(const SplashTexts& texts) {
   if (!splash_) splash_ = CreateSide(IDD_SPLASH, nullptr);
   if (!splash_) return;
-  SetWindowTextA(splash_, texts.productName.c_str());
+  SetWindowTextA(splash_, (texts.productName + " " + texts.version).c_str());
   SetDlgItemTextA(splash_, IDC_SPLASH_VERSION, texts.version.c_str());
   SetDlgItemTextA(splash_, IDC_SPLASH_PRODUCT, texts.productName.c_str());
   SetDlgItemTextA(splash_, IDC_SPLASH_COMPANY, texts.company.c_str());
