@@ -14,7 +14,7 @@
 //   win-probe tray MOUSEMSG             a mouse message over the tray icon (515 double click, 517 right up)
 //   win-probe minimize                  minimises the main window
 //   win-probe close-popup               closes an open pop-up menu
-//   win-probe window CAPTION            1 when a top-level window with that caption is visible
+//   win-probe window CAPTION            1 when a visible top-level window's caption begins with CAPTION
 //   win-probe about-ok                  presses OK in the about window
 //   win-probe messages                  the texts of the open message windows, one a line
 //
@@ -95,7 +95,9 @@ BOOL CALLBACK FindByCaption(HWND hwnd, LPARAM param) {
   auto* found = reinterpret_cast<Found*>(param);
   char caption[256] = {};
   GetWindowTextA(hwnd, caption, sizeof caption);
-  if (found->caption == caption && IsWindowVisible(hwnd)) found->windows.push_back(hwnd);
+  if (std::string(caption).rfind(found->caption, 0) == 0 && IsWindowVisible(hwnd)) {
+    found->windows.push_back(hwnd);
+  }
   return TRUE;
 }
 
@@ -132,6 +134,7 @@ int main(int argc, char** argv) {
   }
   if (command == "messages") {
     for (HWND box : Windows("Kolibra")) {
+      if (!IsClass(box, kDialogClass)) continue;
       HWND text = GetDlgItem(box, IDC_MESSAGE_TEXT);
       if (text) std::printf("%s\n", Text(text).c_str());
     }

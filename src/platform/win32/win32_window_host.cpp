@@ -377,7 +377,7 @@ void Win32WindowHost::CloseSplash() {
 void Win32WindowHost::ShowClosing(const std::string& text) {
   if (!closing_) closing_ = CreateSide(IDD_CLOSING, nullptr);
   if (!closing_) return;
-  SetWindowTextA(closing_, "Kolibra");
+  SetWindowTextA(closing_, text.c_str());
   SetDlgItemTextA(closing_, IDC_CLOSING_LABEL, text.c_str());
   Topmost(closing_, true);
   Repaint(closing_);
