@@ -68,21 +68,23 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Waits up to SECONDS for a shell condition.
-wait_for() {  # SECONDS CONDITION...
-  local until=$((SECONDS + $1)); shift
-  until "$@"; do
+# Waits up to SECONDS for a shell condition (evaluated afresh each time).
+wait_for() {  # SECONDS 'CONDITION'
+  local until=$((SECONDS + $1))
+  until eval "$2"; do
     [ "$SECONDS" -ge "$until" ] && return 1
     sleep 0.2
   done
 }
 probe() { "$WINE" "$probe_exe" "$@" 2>>"$run/probe.log" | tr -d '\r'; }
 shot() { import -window root "$shots/$1.png" && pass "screenshot $shots/$1.png"; }
+# A settings file's lines, joined by commas.
+setting() { tr -d '\r' <"$settings/$1" 2>/dev/null | paste -sd, -; }
 
 echo "== Wine with a virtual desktop on a virtual X display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 </dev/null &
 xvfb_pid=$!
-wait_for 10 test -s "$run/display" || { echo "Xvfb did not start" >&2; exit 1; }
+wait_for 10 '[ -s "$run/display" ]' || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n 1 "$run/display")"
 {
   "$WINE" wineboot --init
@@ -96,7 +98,7 @@ export DISPLAY=":$(head -n 1 "$run/display")"
 echo "== the ECR simulator on TCP"
 "$sim" --port 0 --stats-file "$run/stats.txt" >"$run/sim.out" 2>"$run/sim.log" </dev/null &
 sim_pid=$!
-wait_for 10 test -s "$run/sim.out" || { echo "kolibra-ecr-sim did not start" >&2; exit 1; }
+wait_for 10 '[ -s "$run/sim.out" ]' || { echo "kolibra-ecr-sim did not start" >&2; exit 1; }
 port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$run/sim.out")
 
 # Network link to the simulator, slot 1 only.
@@ -108,19 +110,19 @@ echo "== kolibra.exe with its window"
   >"$run/driver.log" 2>&1 </dev/null &
 driver_pid=$!
 
-if wait_for 30 test "$(probe window 'Kolibra Version')" = 1; then
+if wait_for 30 '[ "$(probe window "Kolibra Version")" = 1 ]'; then
   pass "splash shown"
   shot splash
 else
   fail "splash shown"
 fi
-wait_for 30 probe wait 1 || { fail "main window created"; exit 1; }
+wait_for 30 'probe wait 1' || { fail "main window created"; exit 1; }
 check "main window hidden at start" 0 "$(probe visible)"
-wait_for 30 test -f "$data/SR_MATR.001" && pass "configuration dump on slot 1" || fail "configuration dump on slot 1"
+wait_for 30 '[ -f "$data/SR_MATR.001" ]' && pass "configuration dump on slot 1" || fail "configuration dump on slot 1"
 
 # A double click on the tray icon: its callback message to the window.
 probe tray 515
-wait_for 5 test "$(probe visible)" = 1 && pass "tray double click shows the window" || fail "tray double click shows the window"
+wait_for 5 '[ "$(probe visible)" = 1 ]' && pass "tray double click shows the window" || fail "tray double click shows the window"
 sleep 0.5
 probe dump >"$run/dump.txt"
 field() { awk -F'\t' -v id="$1" '$1 == id { print $2; exit }' "$run/dump.txt"; }
@@ -139,30 +141,30 @@ shot main
 
 echo "== the test receipt"
 probe click 1055
-if wait_for 30 grep -q '^receipts=1' "$run/stats.txt" 2>/dev/null; then
+if wait_for 30 'grep -q "^receipts=1" "$run/stats.txt" 2>/dev/null'; then
   pass "simulator closed the test receipt"
 else
   fail "simulator closed the test receipt"
 fi
 grep -q 'PROVA' "$run/stats.txt" && pass "test receipt lines printed" || fail "test receipt lines printed"
-wait_for 10 test -f "$data/FINESCO.001" && pass "FINESCO.001 after the test receipt" || fail "FINESCO.001 after the test receipt"
-wait_for 5 test "$(probe text 1052)" = "KOLIBRA TERMINATO : TUTTO OK" && pass "status box after the job" ||
+wait_for 10 '[ -f "$data/FINESCO.001" ]' && pass "FINESCO.001 after the test receipt" || fail "FINESCO.001 after the test receipt"
+wait_for 5 '[ "$(probe text 1052)" = "KOLIBRA TERMINATO : TUTTO OK" ]' && pass "status box after the job" ||
   fail "status box after the job: '$(probe text 1052)'"
-wait_for 5 test "$(probe enabled 1055)" = 1 && pass "test button enabled again" || fail "test button enabled again"
+wait_for 5 '[ "$(probe enabled 1055)" = 1 ]' && pass "test button enabled again" || fail "test button enabled again"
 
 echo "== the polling value"
 probe settext 1059 5
 probe click 1060
-wait_for 5 test "$(tr -d '\r\n' <"$settings/KBTIMER1.TXT" 2>/dev/null)" = 5 && pass "KBTIMER1.TXT holds 5" ||
-  fail "KBTIMER1.TXT holds 5: '$(cat "$settings/KBTIMER1.TXT" 2>/dev/null)'"
+wait_for 5 '[ "$(setting KBTIMER1.TXT)" = 5 ]' && pass "KBTIMER1.TXT holds 5" ||
+  fail "KBTIMER1.TXT holds 5: '$(setting KBTIMER1.TXT)'"
 probe settext 1059 0
 probe click 1060
-wait_for 5 test "$(probe messages)" = "Valore non ammesso" && pass "zero polling value refused in a message window" ||
+wait_for 5 '[ "$(probe messages)" = "Valore non ammesso" ]' && pass "zero polling value refused in a message window" ||
   fail "zero polling value refused: '$(probe messages)'"
 # The message window does not hold up the program: the window still answers.
 probe settext 1059 500
 probe click 1060
-wait_for 5 test "$(probe text 1059)" = 500ms && pass "program goes on with the message window open" ||
+wait_for 5 '[ "$(probe text 1059)" = 500ms ]' && pass "program goes on with the message window open" ||
   fail "program goes on with the message window open: '$(probe text 1059)'"
 
 echo "== tray pop-up menu and about window"
@@ -172,7 +174,7 @@ shot tray-popup
 probe close-popup
 sleep 0.5
 probe menu 40003
-if wait_for 5 test "$(probe window 'Informazioni su Kolibra')" = 1; then
+if wait_for 5 '[ "$(probe window "Informazioni su Kolibra")" = 1 ]'; then
   pass "about window"
   sleep 0.3
   shot about
@@ -184,7 +186,7 @@ fi
 echo "== File -> Termina Kolibra"
 rm -f "$settings/KBChkBd.txt"
 probe menu 40001
-if wait_for 5 test "$(probe window ' Chiusura programma Kolibra')" = 1; then
+if wait_for 5 '[ "$(probe window " Chiusura programma Kolibra")" = 1 ]'; then
   shot closing
 fi
 ended=0
@@ -199,10 +201,10 @@ if [ "$ended" = 1 ]; then
 else
   fail "program ended"
 fi
-check "KBChkBd.txt written" "9600" "$(tr -d '\r\n' <"$settings/KBChkBd.txt" 2>/dev/null)"
-check "KBCHKCOM.TXT written" "1000" "$(tr -d '\r\n' <"$settings/KBCHKCOM.TXT" 2>/dev/null)"
+check "KBChkBd.txt written" "9600" "$(setting KBChkBd.txt)"
+check "KBCHKCOM.TXT written" "1000" "$(setting KBCHKCOM.TXT)"
 check "KBCHKSCO.TXT written (RT footer from the dump)" "0,1,0,1,127.0.0.1,0,0" \
-  "$(tr -d '\r' <"$settings/KBCHKSCO.TXT" 2>/dev/null | paste -sd,)"
+  "$(setting KBCHKSCO.TXT)"
 
 echo "screenshots in $shots"
 exit "$failed"

@@ -19,12 +19,13 @@ struct WindowActions {
   std::function<void()> exit;               // "T&ermina Kolibra" and the close box
 };
 
-// The program's identity as the about and splash windows show it.
+// The program's identity as the about and splash windows show it: the
+// values of the Windows program's version information.
 inline constexpr const char* kProductTitle = "Kolibra";
 inline constexpr const char* kCompanyName = "Norvik Engineering";
-inline constexpr const char* kLegalNotice = "Copyright \xA9 Norvik Engineering";
+inline constexpr const char* kLegalNotice = "Copyright (C) Norvik Engineering";
 inline constexpr const char* kProductDescription =
-    "Driver di stampa fiscale: porta all'ECR gli scontrini del programma di cassa";
+    "Kolibra - driver di stampa per registratori di cassa fiscali";
 inline constexpr const char* kClosingNotice = " Chiusura programma Kolibra in corso ...";
 // A speed that is not one of the list's.
 inline constexpr const char* kValueRefused = "Valore non ammesso";
