@@ -1,13 +1,21 @@
-// The program's one version, shown by --version and written into SR_MATR.
+// The program's one version, shown by --version, written into SR_MATR and
+// stamped into the Windows program's version resource (the resource
+// compiler reads only the #defines below; RC_INVOKED is set while it runs).
 #pragma once
+
+#define KOLIBRA_VERSION_MAJOR 1
+#define KOLIBRA_VERSION_MINOR 0
+#define KOLIBRA_VERSION_REVISION 14
+
+#ifndef RC_INVOKED
 
 #include <string>
 
 namespace kolibra {
 
-inline constexpr int kVersionMajor = 1;
-inline constexpr int kVersionMinor = 0;
-inline constexpr int kVersionRevision = 14;
+inline constexpr int kVersionMajor = KOLIBRA_VERSION_MAJOR;
+inline constexpr int kVersionMinor = KOLIBRA_VERSION_MINOR;
+inline constexpr int kVersionRevision = KOLIBRA_VERSION_REVISION;
 
 // "1.0.0.14".
 inline std::string VersionText() {
@@ -16,3 +24,5 @@ inline std::string VersionText() {
 }
 
 }  // namespace kolibra
+
+#endif  // RC_INVOKED

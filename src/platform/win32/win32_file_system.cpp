@@ -1,0 +1,213 @@
+#include "platform/win32/win32_file_system.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <string>
+
+#include "platform/win32/win32_owned_handle.h"
+
+namespace kolibra {
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsNotFound(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// Opens the name itself, never what a link points to; folders open too.
+OwnedHandle OpenName(const std::string& path, DWORD access, DWORD creation, DWORD flags) {
+  return OwnedHandle(CreateFileA(path.c_str(), access, kShareAll, nullptr, creation,
+                                 flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+std::string Hex(unsigned long long v) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string s;
+  do {
+    s.insert(s.begin(), kDigits[v & 15]);
+    v >>= 4;
+  } while (v != 0);
+  return s;
+}
+
+unsigned long long Join(DWORD high, DWORD low) {
+  return (static_cast<unsigned long long>(high) << 32) | low;
+}
+
+unsigned long long Ticks(const FILETIME& t) { return Join(t.dwHighDateTime, t.dwLowDateTime); }
+
+FileKind KindOf(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return FileKind::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::kDirectory;
+  if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::kOther;
+  return FileKind::kRegular;
+}
+
+// The attributes of what path names, following links as stat() does;
+// INVALID_FILE_ATTRIBUTES when nothing (or a dangling link) is there.
+DWORD FollowedAttributes(const std::string& path) {
+  if (path.empty() || Win32FileSystem::NamesDevice(path)) return INVALID_FILE_ATTRIBUTES;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return attributes;
+  }
+  const OwnedHandle target(CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!target || !GetFileInformationByHandle(target.get(), &info)) return INVALID_FILE_ATTRIBUTES;
+  return info.dwFileAttributes;
+}
+
+}  // namespace
+
+bool Win32FileSystem::NamesDevice(const std::string& path) {
+  const std::size_t sep = path.find_last_of("\\/:");
+  std::string base = path.substr(sep == std::string::npos ? 0 : sep + 1);
+  // "NUL.txt" and "nul " are the device too: the extension and trailing
+  // blanks do not count.
+  base = base.substr(0, base.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = Upper(c);
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
+  // COM0..COM9 and LPT0..LPT9, and the superscript digits 1, 2, 3 of
+  // Windows-1252.
+  if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+    const char d = base[3];
+    return (d >= '0' && d <= '9') || d == '\xB9' || d == '\xB2' || d == '\xB3';
+  }
+  return false;
+}
+
+bool Win32FileSystem::Exists(const std::string& path) {
+  return FollowedAttributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Win32FileSystem::IsDirectory(const std::string& path) {
+  const DWORD attributes = FollowedAttributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Win32FileSystem::Remove(const std::string& path) {
+  if (path.empty()) return true;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return IsNotFound(GetLastError());
+  // A link to a folder (symbolic link or junction) is itself a folder entry:
+  // RemoveDirectory takes the link away and leaves the target alone. A real
+  // folder is not removed, as unlink() would not remove it.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    return RemoveDirectoryA(path.c_str()) || IsNotFound(GetLastError());
+  }
+  return DeleteFileA(path.c_str()) || IsNotFound(GetLastError());
+}
+
+bool Win32FileSystem::MakeDirectory(const std::string& path) {
+  if (path.empty()) return false;
+  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
+}
+
+FileInfo Win32FileSystem::Inspect(const std::string& path) {
+  FileInfo info;
+  if (path.empty()) return info;
+  if (NamesDevice(path)) {
+    info.kind = FileKind::kOther;
+    info.identity = "device";
+    return info;
+  }
+  // No read or write access is asked for, so no other opener's sharing mode
+  // can refuse it.
+  const OwnedHandle h = OpenName(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  BY_HANDLE_FILE_INFORMATION bh;
+  if (h && GetFileInformationByHandle(h.get(), &bh)) {
+    info.kind = KindOf(bh.dwFileAttributes);
+    if (info.kind == FileKind::kRegular && GetFileType(h.get()) != FILE_TYPE_DISK) {
+      info.kind = FileKind::kOther;
+    }
+    info.identity = Hex(bh.dwVolumeSerialNumber) + ":" + Hex(Join(bh.nFileIndexHigh, bh.nFileIndexLow)) +
+                    ":" + std::to_string(Join(bh.nFileSizeHigh, bh.nFileSizeLow)) + ":" +
+                    Hex(Ticks(bh.ftCreationTime)) + "." + Hex(Ticks(bh.ftLastWriteTime));
+    return info;
+  }
+  if (h) {
+    // Opened but not a file system object (a pipe or device).
+    info.kind = FileKind::kOther;
+    info.identity = "other";
+    return info;
+  }
+  // Could not be opened at all: the attributes still tell what is there.
+  WIN32_FILE_ATTRIBUTE_DATA ad;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &ad)) return info;
+  info.kind = KindOf(ad.dwFileAttributes);
+  info.identity = "?:" + std::to_string(Join(ad.nFileSizeHigh, ad.nFileSizeLow)) + ":" +
+                  Hex(Ticks(ad.ftCreationTime)) + "." + Hex(Ticks(ad.ftLastWriteTime));
+  return info;
+}
+
+ReadResult Win32FileSystem::ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+  ReadResult result;
+  if (path.empty()) return result;
+  if (NamesDevice(path)) {
+    result.status = ReadStatus::kNotRegular;
+    return result;
+  }
+  // Folders open too (backup semantics), so that they are told apart from
+  // files that cannot be read.
+  const OwnedHandle h = OpenName(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (!h) {
+    result.status = IsNotFound(GetLastError()) ? ReadStatus::kMissing : ReadStatus::kUnreadable;
+    return result;
+  }
+  BY_HANDLE_FILE_INFORMATION bh;
+  if (GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(h.get(), &bh) ||
+      (bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
+                              FILE_ATTRIBUTE_DEVICE))) {
+    result.status = ReadStatus::kNotRegular;
+    return result;
+  }
+  if (Join(bh.nFileSizeHigh, bh.nFileSizeLow) > maxBytes) {
+    result.status = ReadStatus::kTooLarge;
+    return result;
+  }
+  result.status = ReadStatus::kOk;
+  char block[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(h.get(), block, sizeof block, &n, nullptr)) {
+      result.status = ReadStatus::kUnreadable;
+      break;
+    }
+    if (n == 0) break;
+    // Capped while reading too, in case the file grows meanwhile.
+    if (result.bytes.size() + n > maxBytes) {
+      result.status = ReadStatus::kTooLarge;
+      break;
+    }
+    result.bytes.append(block, n);
+  }
+  if (result.status != ReadStatus::kOk) result.bytes.clear();
+  return result;
+}
+
+std::FILE* Win32FileSystem::CreateFresh(const std::string& path) {
+  if (path.empty() || NamesDevice(path) || !Remove(path)) return nullptr;
+  OwnedHandle h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), _O_WRONLY | _O_BINARY);
+  if (fd < 0) return nullptr;
+  h.Release();  // the descriptor owns it now
+  std::FILE* f = _fdopen(fd, "wb");
+  if (f == nullptr) _close(fd);
+  return f;
+}
+
+}  // namespace kolibra

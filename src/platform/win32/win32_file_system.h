@@ -1,0 +1,34 @@
+// File existence, removal and folder creation on Windows, with the same
+// meaning as on POSIX: a symbolic link or junction (any reparse point) counts
+// as a link and is never followed, and a DOS device name (CON, NUL, COM1,
+// ...) is never opened as a file.
+#pragma once
+
+#include "platform/file_system.h"
+
+namespace kolibra {
+
+class Win32FileSystem : public FileSystem {
+ public:
+  bool Exists(const std::string& path) override;
+  bool IsDirectory(const std::string& path) override;
+  // True when the name is gone afterwards (also when it never existed); a
+  // link or junction is removed itself, a real folder is not removed.
+  bool Remove(const std::string& path) override;
+  // True when the folder exists afterwards.
+  bool MakeDirectory(const std::string& path) override;
+  // The name itself (FILE_FLAG_OPEN_REPARSE_POINT); the identity is volume
+  // serial, file index, size, creation and last write time.
+  FileInfo Inspect(const std::string& path) override;
+  // Opens the name itself; a reparse point, folder or anything that is not a
+  // disk file (pipe, device) is kNotRegular.
+  ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
+  // Remove(), then CREATE_NEW on the name itself.
+  std::FILE* CreateFresh(const std::string& path) override;
+
+  // Whether the last component of path is a DOS device name, which Windows
+  // maps to the device in every folder and with any extension.
+  static bool NamesDevice(const std::string& path);
+};
+
+}  // namespace kolibra
