@@ -102,10 +102,9 @@
 #define IDC_CLOSING_LABEL 1301
 #define IDC_MESSAGE_TEXT 1401
 
-/* Tray icon: its identifier, and the icons of the idle and running states. */
+/* Tray icon: its identifier and its callback message (the mouse-move
+   message); its two icons are in platform/win32/win32_resource_ids.h. */
 #define KOLIBRA_TRAY_ICON_ID 1
 #define KOLIBRA_TRAY_CALLBACK_MESSAGE 512
-#define IDI_KOLIBRA 1
-#define IDI_KOLIBRA_RUN 2
 
 #endif

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/win32/win32_resource_ids.h"
 #include "platform/window_ids.h"
 
 namespace kolibra {
