@@ -4,6 +4,12 @@
 
 #include <string>
 
+// windows.h defines MessageBox as a macro (MessageBoxA); the method below
+// keeps its name whichever of the two a file includes first.
+#ifdef MessageBox
+#undef MessageBox
+#endif
+
 namespace kolibra {
 
 enum class TrayIcon { kIdle, kRunning };

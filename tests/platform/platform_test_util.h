@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "loop_cases.h"
 #include "platform/posix/posix_event_loop.h"
 
 namespace kolibra::testing {
@@ -17,14 +18,6 @@ inline int64_t CpuMs() {
   struct rusage ru;
   getrusage(RUSAGE_SELF, &ru);
   return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000;
-}
-
-// Waits in the loop until cond holds or the budget runs out.
-template <typename Cond>
-bool WaitFor(PosixEventLoop& loop, Cond cond, int64_t budgetMs = 2000) {
-  const int64_t end = loop.NowMs() + budgetMs;
-  while (!cond() && loop.NowMs() < end) loop.Wait(end);
-  return cond();
 }
 
 struct TempDir {

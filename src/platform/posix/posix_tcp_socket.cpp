@@ -11,37 +11,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ipv4_address.h"
+
 namespace kolibra {
-namespace {
-
-// inet_pton refuses leading zeros; operators type "192.168.001.010", which
-// means the same address, so accept four decimal parts of at most 255 too.
-bool ParseIpv4(const std::string& host, in_addr* out) {
-  if (inet_pton(AF_INET, host.c_str(), out) == 1) return true;
-  uint32_t value = 0;
-  int parts = 0;
-  std::size_t i = 0;
-  while (parts < 4) {
-    std::size_t start = i;
-    unsigned part = 0;
-    while (i < host.size() && host[i] >= '0' && host[i] <= '9' && i - start < 3) {
-      part = part * 10 + static_cast<unsigned>(host[i] - '0');
-      ++i;
-    }
-    if (i == start || part > 255) return false;
-    value = (value << 8) | part;
-    ++parts;
-    if (parts < 4) {
-      if (i >= host.size() || host[i] != '.') return false;
-      ++i;
-    }
-  }
-  if (i != host.size()) return false;
-  out->s_addr = htonl(value);
-  return true;
-}
-
-}  // namespace
 
 int SocketErrorNumber(int err) {
   switch (err) {
@@ -92,8 +64,8 @@ void PosixTcpSocket::Connect() {
   rx_.clear();
   tx_.clear();
   state_ = kSocketConnecting;
-  in_addr addr;
-  if (!ParseIpv4(host_, &addr)) {
+  uint32_t addr = 0;
+  if (!ParseIpv4Address(host_, &addr)) {
     FailLater(kSocketErrHostNotFound, "Host not found");
     return;
   }
@@ -113,7 +85,7 @@ void PosixTcpSocket::Connect() {
   sockaddr_in sa = {};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<uint16_t>(port_));
-  sa.sin_addr = addr;
+  sa.sin_addr.s_addr = htonl(addr);
   int r;
   do {
     r = connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);

@@ -1,0 +1,332 @@
+#include "platform/win32/win32_event_loop.h"
+
+#include <atomic>
+#include <vector>
+
+namespace kolibra {
+namespace {
+
+constexpr char kWindowClass[] = "KolibraMain";
+// Posted by the console handler only to wake the loop.
+constexpr UINT kWakeMessage = WM_APP;
+constexpr UINT kFirstPrivateMessage = WM_APP + 1;
+constexpr UINT kLastPrivateMessage = 0xBFFF;
+// More messages than this in one pass wait for the next one (which does not
+// sleep: MWMO_INPUTAVAILABLE sees them), so the timers and posted calls of
+// the loop keep their turn.
+constexpr int kMaxMessagesPerPass = 256;
+// The console gives a closing program a few seconds before it ends it.
+constexpr DWORD kConsoleCloseGraceMs = 4000;
+// What an interrupted console program exits with (STATUS_CONTROL_C_EXIT).
+constexpr UINT kInterruptedExitCode = 0xC000013A;
+
+// The console handler runs on a thread of its own: it reaches the owning
+// loop only through these.
+std::atomic<bool> g_consolePending{false};
+std::atomic<HWND> g_consoleWindow{nullptr};
+std::atomic<bool> g_terminationOwned{false};
+// Set when the owning loop is gone, so that a console close can wait for it.
+HANDLE g_loopFinished = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  g_consolePending = true;
+  const HWND window = g_consoleWindow.load();
+  if (window != nullptr) PostMessageA(window, kWakeMessage, 0, 0);
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+    // The process ends when this returns: give the loop time to shut down.
+    if (g_loopFinished != nullptr) WaitForSingleObject(g_loopFinished, kConsoleCloseGraceMs);
+  }
+  return TRUE;
+}
+
+bool RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = kWindowClass;
+  return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+DWORD ClampTimeout(int64_t ms) {
+  if (ms < 0) return 0;
+  if (ms >= static_cast<int64_t>(INFINITE)) return INFINITE - 1;
+  return static_cast<DWORD>(ms);
+}
+
+CivilTime ToCivil(const SYSTEMTIME& st) {
+  CivilTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  t.millisecond = st.wMilliseconds;
+  return t;
+}
+
+}  // namespace
+
+Win32EventLoop::Win32EventLoop(const std::string& caption) {
+  const HINSTANCE instance = GetModuleHandleA(nullptr);
+  if (!RegisterWindowClass(instance, &Win32EventLoop::WindowProc)) return;
+  // The window finds the loop only once it exists: messages sent during its
+  // creation get the default handling.
+  window_ = CreateWindowExA(0, kWindowClass, caption.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  topLevel_ = window_ != nullptr;
+  if (window_ == nullptr) {
+    // No display: a message-only window still carries the socket
+    // notifications, but no taskkill can reach it.
+    window_ = CreateWindowExA(0, kWindowClass, caption.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              instance, nullptr);
+  }
+  if (window_ == nullptr) return;
+  SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+Win32EventLoop::~Win32EventLoop() {
+  if (ownsTermination_) {
+    SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    g_consoleWindow = nullptr;
+    g_consolePending = false;
+    g_terminationOwned = false;
+    if (g_loopFinished != nullptr) SetEvent(g_loopFinished);
+  }
+  if (window_ != nullptr) {
+    SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+  }
+}
+
+void Win32EventLoop::SetCaption(const std::string& caption) {
+  if (window_ != nullptr) SetWindowTextA(window_, caption.c_str());
+}
+
+bool Win32EventLoop::InstallTerminationHandlers() {
+  if (ownsTermination_) return true;
+  if (window_ == nullptr) return false;
+  bool expected = false;
+  if (!g_terminationOwned.compare_exchange_strong(expected, true)) return false;  // another loop owns them
+  // Created once and kept: a console handler of an earlier owner may still
+  // be waiting on it.
+  if (g_loopFinished == nullptr) g_loopFinished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (g_loopFinished != nullptr) ResetEvent(g_loopFinished);
+  g_consolePending = false;
+  g_consoleWindow = window_;
+  if (!SetConsoleCtrlHandler(OnConsoleControl, TRUE)) {
+    g_consoleWindow = nullptr;
+    g_terminationOwned = false;
+    return false;
+  }
+  ownsTermination_ = true;
+  return true;
+}
+
+int64_t Win32EventLoop::NowMs() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<int64_t>(f.QuadPart);
+  }();
+  LARGE_INTEGER c;
+  QueryPerformanceCounter(&c);
+  const int64_t count = c.QuadPart;
+  // Split so that the product cannot overflow.
+  return count / frequency * 1000 + count % frequency * 1000 / frequency;
+}
+
+CivilTime Win32EventLoop::LocalTime() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return ToCivil(st);
+}
+
+CivilTime Win32EventLoop::UtcTime() {
+  SYSTEMTIME st;
+  GetSystemTime(&st);
+  return ToCivil(st);
+}
+
+void Win32EventLoop::SleepBlocking(int64_t ms) {
+  while (ms > 0) {
+    const DWORD slice = ClampTimeout(ms);
+    Sleep(slice);
+    ms -= slice;
+  }
+}
+
+void Win32EventLoop::SetTerminateHandler(std::function<void()> onTerminate) {
+  onTerminate_ = std::move(onTerminate);
+}
+
+Win32EventLoop::WatchId Win32EventLoop::WatchHandle(HANDLE handle, std::function<void()> onSignaled) {
+  // One slot of the wait belongs to the message queue.
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || watches_.size() >= MAXIMUM_WAIT_OBJECTS - 1) {
+    return 0;
+  }
+  const WatchId id = nextWatch_++;
+  watches_[id] = WatchEntry{handle, std::move(onSignaled)};
+  return id;
+}
+
+void Win32EventLoop::Unwatch(WatchId id) { watches_.erase(id); }
+
+UINT Win32EventLoop::RegisterMessage(MessageHandler handler) {
+  UINT message = kFirstPrivateMessage;
+  while (message <= kLastPrivateMessage && handlers_.count(message) != 0) ++message;
+  if (message > kLastPrivateMessage) return 0;
+  handlers_[message] = std::move(handler);
+  return message;
+}
+
+void Win32EventLoop::UnregisterMessage(UINT message) {
+  if (handlers_.erase(message) == 0) return;
+  if (window_ != nullptr) {
+    MSG msg;
+    while (PeekMessageA(&msg, window_, message, message, PM_REMOVE)) {
+    }
+  }
+  std::erase_if(queued_, [message](const QueuedMessage& q) { return q.message == message; });
+}
+
+LRESULT CALLBACK Win32EventLoop::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* loop = reinterpret_cast<Win32EventLoop*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  LRESULT result = 0;
+  if (loop != nullptr && loop->OnWindowMessage(msg, wParam, lParam, &result)) return result;
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+bool Win32EventLoop::OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  *result = 0;
+  switch (msg) {
+    case WM_CLOSE:
+      // The window lives as long as the loop; closing it asks to terminate.
+      if (ownsTermination_) RequestTermination();
+      return true;
+    case WM_QUERYENDSESSION:
+      if (!ownsTermination_) return false;
+      RequestTermination();
+      *result = TRUE;
+      return true;
+    case WM_ENDSESSION:
+      if (!ownsTermination_) return false;
+      if (wParam) RequestTermination();
+      return true;
+    case kWakeMessage:
+      return true;
+    default:
+      break;
+  }
+  if (msg >= kFirstPrivateMessage && msg <= kLastPrivateMessage) {
+    // Delivered from Wait(), whoever pumps the message.
+    if (handlers_.count(msg) != 0) queued_.push_back(QueuedMessage{msg, wParam, lParam});
+    return true;
+  }
+  return false;
+}
+
+bool Win32EventLoop::TerminationPending() const {
+  if (terminating_) return false;
+  return terminateRequested_ || (ownsTermination_ && g_consolePending.load());
+}
+
+void Win32EventLoop::Wait(int64_t deadlineMs) {
+  EventLoopCore::WaitScope scope(core_);
+  while (Pass(deadlineMs) == 0 && NowMs() < deadlineMs) {
+  }
+}
+
+int Win32EventLoop::Pass(int64_t deadlineMs) {
+  const bool ready = TerminationPending() || !queued_.empty() || core_.CallsReady();
+  const int64_t nextDue = core_.NextDue();
+  const int64_t until = nextDue < deadlineMs ? nextDue : deadlineMs;
+  const DWORD timeout = ready ? 0 : ClampTimeout(until - NowMs());
+
+  std::vector<HANDLE> handles;
+  std::vector<WatchId> ids;
+  for (const auto& [id, w] : watches_) {
+    handles.push_back(w.handle);
+    ids.push_back(id);
+  }
+  const DWORD count = static_cast<DWORD>(handles.size());
+  ++waitCalls_;
+  DWORD r = MsgWaitForMultipleObjectsEx(count, handles.data(), timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  if (r == WAIT_FAILED && count > 0) {
+    // A watched handle is no longer valid: wait on the messages alone
+    // rather than return at once, again and again.
+    ++waitCalls_;
+    r = MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+  if (r == WAIT_FAILED) SleepBlocking(timeout);  // out of resources: sleep instead of spinning
+
+  int delivered = PumpMessages();
+
+  if (TerminationPending()) {
+    terminateRequested_ = false;
+    g_consolePending = false;
+    ++delivered;
+    if (!onTerminate_) ExitProcess(kInterruptedExitCode);
+    terminating_ = true;
+    std::function<void()> fn = onTerminate_;
+    fn();
+    terminating_ = false;
+  }
+
+  delivered += RunWatches(r, handles.data(), ids.data(), count);
+  delivered += RunQueuedMessages();
+  delivered += core_.Deliver();
+  return delivered;
+}
+
+int Win32EventLoop::PumpMessages() {
+  int foreign = 0;
+  MSG msg;
+  for (int n = 0; n < kMaxMessagesPerPass && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
+    if (msg.message == WM_QUIT) continue;  // the loop ends only through the terminate handler
+    // Messages for other windows (the operator's) are events of their own.
+    if (msg.hwnd != nullptr && msg.hwnd != window_) ++foreign;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return foreign;
+}
+
+int Win32EventLoop::RunWatches(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count) {
+  int delivered = 0;
+  for (DWORD i = 0; i < count; ++i) {
+    // The wait reported the first signalled handle (an auto-reset event is
+    // reset by that); the others are looked at without waiting.
+    const bool signalled =
+        waitResult == WAIT_OBJECT_0 + i || WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0;
+    if (!signalled) continue;
+    // The watch may have gone or changed in an earlier handler of this pass.
+    auto it = watches_.find(ids[i]);
+    if (it == watches_.end() || it->second.handle != handles[i]) continue;
+    std::function<void()> fn = it->second.onSignaled;
+    ++delivered;
+    if (fn) fn();
+  }
+  return delivered;
+}
+
+int Win32EventLoop::RunQueuedMessages() {
+  int delivered = 0;
+  // Only what was queued before this point: messages queued by the handlers
+  // wait for the next pass.
+  for (std::size_t n = queued_.size(); n > 0 && !queued_.empty(); --n) {
+    const QueuedMessage q = queued_.front();
+    queued_.pop_front();
+    auto it = handlers_.find(q.message);
+    if (it == handlers_.end()) continue;
+    MessageHandler fn = it->second;
+    ++delivered;
+    if (fn) fn(q.wParam, q.lParam);
+  }
+  return delivered;
+}
+
+}  // namespace kolibra

@@ -1,0 +1,125 @@
+// The Windows event loop: one MsgWaitForMultipleObjectsEx over the watched
+// handles and the thread's message queue, with the timeout taken from the
+// earliest of the caller's deadline and the next due timer.
+//
+// The loop owns the program's hidden main window (class "KolibraMain"). Its
+// window procedure only records what arrives (socket notifications,
+// termination requests); the handlers run inside Wait(), also when a message
+// box or dialog of someone else pumps the messages.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "platform/event_loop.h"
+#include "platform/event_loop_core.h"
+
+namespace kolibra {
+
+class Win32EventLoop : public EventLoop {
+ public:
+  // Creates the hidden top-level window with the given caption; without a
+  // display (Wine without X) a message-only window takes its place.
+  explicit Win32EventLoop(const std::string& caption = "Kolibra");
+  ~Win32EventLoop() override;
+  Win32EventLoop(const Win32EventLoop&) = delete;
+  Win32EventLoop& operator=(const Win32EventLoop&) = delete;
+
+  int64_t NowMs() override;
+  CivilTime LocalTime() override;
+  CivilTime UtcTime() override;
+  void Wait(int64_t deadlineMs) override;
+  void SleepBlocking(int64_t ms) override;
+  TimerId CreateTimer(std::function<void()> onTick) override { return core_.CreateTimer(std::move(onTick)); }
+  void SetTimer(TimerId id, int64_t intervalMs, bool enabled) override { core_.SetTimer(id, intervalMs, enabled); }
+  bool TimerEnabled(TimerId id) override { return core_.TimerEnabled(id); }
+  int64_t TimerInterval(TimerId id) override { return core_.TimerInterval(id); }
+  void Post(std::function<void()> fn) override { core_.Post(std::move(fn)); }
+  void SetTerminateHandler(std::function<void()> onTerminate) override;
+
+  // The main window (null only when no window at all could be created).
+  HWND Window() const { return window_; }
+  // True when Window() is a top-level window (false: message-only).
+  bool TopLevelWindow() const { return topLevel_; }
+  void SetCaption(const std::string& caption);
+
+  // Routes Ctrl-C, Ctrl-Break and the console's close, logoff and shutdown
+  // events, WM_CLOSE to Window() and WM_QUERYENDSESSION / WM_ENDSESSION to
+  // the terminate handler (run inside Wait). Only one loop of the process
+  // may own them; false when another does or the console refuses. A request
+  // that arrives while no terminate handler is set ends the process with
+  // the exit code of an interrupted console program. Without them WM_CLOSE
+  // is ignored (the window is never destroyed before the loop).
+  bool InstallTerminationHandlers();
+
+  // --- for the serial port and the socket (not part of EventLoop) ---
+  using WatchId = int;
+  // Watches a waitable handle (the manual-reset event of an overlapped
+  // operation): while watched, Wait() waits on it too and runs onSignaled
+  // inside Wait() when it is signalled. onSignaled must reset or re-arm the
+  // event (or Unwatch), else the loop wakes again at once. 0 when refused
+  // (a null handle, or more handles than one wait can take).
+  WatchId WatchHandle(HANDLE handle, std::function<void()> onSignaled);
+  void Unwatch(WatchId id);
+
+  // A message number private to this loop (WM_APP + k). Messages posted to
+  // Window() with it are delivered as handler(wParam, lParam) inside Wait(),
+  // in arrival order. 0 when all numbers are taken.
+  using MessageHandler = std::function<void(WPARAM, LPARAM)>;
+  UINT RegisterMessage(MessageHandler handler);
+  // Drops the handler and every message with that number not yet delivered;
+  // the number may be handed out again.
+  void UnregisterMessage(UINT message);
+
+  // Runs fn inside the next Wait() at any nesting depth, as an event source
+  // that is ready now (used for outcomes known at once).
+  void Defer(std::function<void()> fn) { core_.Defer(std::move(fn)); }
+
+  // Number of MsgWaitForMultipleObjectsEx calls so far (lets tests see that
+  // a wait slept).
+  int64_t WaitCalls() const { return waitCalls_; }
+
+ private:
+  struct WatchEntry {
+    HANDLE handle;
+    std::function<void()> onSignaled;
+  };
+  struct QueuedMessage {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+  };
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  // Records what the window receives; true when the message was handled.
+  bool OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  void RequestTermination() { terminateRequested_ = true; }
+  bool TerminationPending() const;
+  // One pass: wait until deadlineMs (or the next due timer), then deliver.
+  // Returns the number of events delivered.
+  int Pass(int64_t deadlineMs);
+  // Removes the queued messages and dispatches them (ours only recorded).
+  int PumpMessages();
+  int RunWatches(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count);
+  int RunQueuedMessages();
+
+  HWND window_ = nullptr;
+  bool topLevel_ = false;
+  bool ownsTermination_ = false;
+  bool terminateRequested_ = false;
+  bool terminating_ = false;  // terminate handler running
+  int64_t waitCalls_ = 0;
+  std::function<void()> onTerminate_;
+  EventLoopCore core_{[this] { return NowMs(); }};
+  std::map<WatchId, WatchEntry> watches_;
+  WatchId nextWatch_ = 1;
+  std::map<UINT, MessageHandler> handlers_;
+  std::deque<QueuedMessage> queued_;
+};
+
+}  // namespace kolibra

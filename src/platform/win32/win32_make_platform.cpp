@@ -1,0 +1,15 @@
+#include "platform/make_platform.h"
+#include "platform/win32/win32_platform.h"
+
+namespace kolibra {
+
+std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
+  // serialDevices is not used: COMn is itself the device name.
+  auto win32 = std::make_unique<Win32Platform>();
+  // Refused only when another loop of the process owns the termination
+  // requests already.
+  if (options.handleTerminationSignals) win32->loop().InstallTerminationHandlers();
+  return win32;
+}
+
+}  // namespace kolibra

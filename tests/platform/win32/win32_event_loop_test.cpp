@@ -1,0 +1,158 @@
+#include "platform/win32/win32_event_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../loop_cases.h"
+
+namespace kolibra {
+namespace {
+
+using Log = std::vector<std::string>;
+
+int64_t CpuMs() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto ms = [](const FILETIME& f) {
+    return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000);
+  };
+  return ms(kernel) + ms(user);
+}
+
+TEST(Win32EventLoopTest, IdleWaitSleepsAndTimersAndPostsRunInOrder) {
+  Win32EventLoop loop;
+  ASSERT_NE(loop.Window(), nullptr);
+  testing::ExpectIdleWaitSleeps(loop, CpuMs, [&] { return loop.WaitCalls(); });
+  testing::ExpectTimersAndPostsInOrder(loop);
+}
+
+// Every termination request runs the handler once, inside Wait and soon;
+// a console close would get the same route.
+TEST(Win32EventLoopTest, TerminationRequestsReachTheHandlerInsideWait) {
+  Win32EventLoop loop;
+  Win32EventLoop other;
+  // Not installed: closing the window does nothing, it stays.
+  PostMessageA(loop.Window(), WM_CLOSE, 0, 0);
+  loop.Wait(loop.NowMs() + 50);
+  EXPECT_TRUE(IsWindow(loop.Window()));
+
+  ASSERT_TRUE(loop.InstallTerminationHandlers());
+  EXPECT_FALSE(other.InstallTerminationHandlers());  // one owner per process
+  int terminated = 0;
+  loop.SetTerminateHandler([&] { ++terminated; });
+  const struct {
+    const char* name;
+    std::function<void()> request;
+  } cases[] = {
+      {"WM_CLOSE", [&] { PostMessageA(loop.Window(), WM_CLOSE, 0, 0); }},
+      {"WM_QUERYENDSESSION", [&] { EXPECT_EQ(SendMessageA(loop.Window(), WM_QUERYENDSESSION, 0, 0), TRUE); }},
+      {"WM_ENDSESSION", [&] { SendMessageA(loop.Window(), WM_ENDSESSION, TRUE, 0); }},
+      {"WM_CLOSE from another thread", [&] {
+         std::thread([w = loop.Window()] { PostMessageA(w, WM_CLOSE, 0, 0); }).join();
+       }},
+  };
+  for (const auto& c : cases) {
+    terminated = 0;
+    c.request();
+    EXPECT_EQ(terminated, 0) << c.name;
+    const int64_t t0 = loop.NowMs();
+    loop.Wait(t0 + 2000);
+    EXPECT_EQ(terminated, 1) << c.name;
+    EXPECT_LT(loop.NowMs() - t0, 500) << c.name;
+    EXPECT_TRUE(IsWindow(loop.Window())) << c.name;
+  }
+}
+
+TEST(Win32EventLoopTest, WatchedHandleWakesTheWaitUntilUnwatched) {
+  Win32EventLoop loop;
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  int signalled = 0;
+  const auto id = loop.WatchHandle(event, [&] {
+    ++signalled;
+    ResetEvent(event);
+  });
+  ASSERT_NE(id, 0);
+  std::thread setter([event] {
+    Sleep(100);
+    SetEvent(event);
+  });
+  const int64_t t0 = loop.NowMs();
+  EXPECT_TRUE(testing::WaitFor(loop, [&] { return signalled > 0; }));
+  setter.join();
+  EXPECT_GE(loop.NowMs() - t0, 90);
+  EXPECT_LT(loop.NowMs() - t0, 400);
+  loop.Wait(loop.NowMs() + 50);
+  EXPECT_EQ(signalled, 1);  // reset by its handler: no second wake
+
+  loop.Unwatch(id);
+  SetEvent(event);
+  const int64_t t1 = loop.NowMs();
+  loop.Wait(t1 + 100);
+  EXPECT_EQ(signalled, 1);
+  EXPECT_GE(loop.NowMs() - t1, 100);
+  CloseHandle(event);
+}
+
+// A window class of the test's own, standing for the operator's dialog.
+LRESULT CALLBACK OtherWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_APP + 7) {
+    reinterpret_cast<Log*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA))->push_back("other window");
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+TEST(Win32EventLoopTest, PrivateMessagesRunInsideWaitOthersAreDispatched) {
+  Win32EventLoop loop;
+  Log log;
+  const UINT msg = loop.RegisterMessage([&](WPARAM w, LPARAM l) {
+    log.push_back("message " + std::to_string(w) + " " + std::to_string(l));
+    // Handlers may wait: a timer ticks inside the nested Wait.
+    bool ticked = false;
+    auto timer = loop.CreateTimer([&] { ticked = true; });
+    loop.SetTimer(timer, 20, true);
+    testing::WaitFor(loop, [&] { return ticked; });
+    loop.SetTimer(timer, 0, false);
+    if (ticked) log.push_back("nested tick");
+  });
+  ASSERT_GE(msg, static_cast<UINT>(WM_APP + 1));
+
+  // A message box or dialog pumping the queue does not run the handler.
+  PostMessageA(loop.Window(), msg, 7, 8);
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  EXPECT_TRUE(log.empty());
+  loop.Wait(loop.NowMs() + 1000);
+  EXPECT_EQ(log, (Log{"message 7 8", "nested tick"}));
+
+  // Unregistered: what is still queued is dropped, the number comes back.
+  log.clear();
+  PostMessageA(loop.Window(), msg, 1, 1);
+  loop.UnregisterMessage(msg);
+  EXPECT_EQ(loop.RegisterMessage([&](WPARAM, LPARAM) { log.push_back("new owner"); }), msg);
+  loop.Wait(loop.NowMs() + 50);
+  EXPECT_TRUE(log.empty());
+
+  // Messages for another window are dispatched, and end the wait.
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = OtherWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "KolibraTestOther";
+  RegisterClassExA(&wc);
+  HWND other = CreateWindowExA(0, "KolibraTestOther", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(other, nullptr);
+  SetWindowLongPtrA(other, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&log));
+  PostMessageA(other, WM_APP + 7, 0, 0);
+  const int64_t t0 = loop.NowMs();
+  loop.Wait(t0 + 1000);
+  EXPECT_EQ(log, Log{"other window"});
+  EXPECT_LT(loop.NowMs() - t0, 500);
+  DestroyWindow(other);
+}
+
+}  // namespace
+}  // namespace kolibra
