@@ -10,8 +10,6 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-// The Notifier interface has a MessageBox method.
-#undef MessageBox
 
 #include <map>
 #include <memory>
