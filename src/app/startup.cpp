@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/control_server.h"
 #include "app/data_dir.h"
 #include "app/job_cycle.h"
 #include "app/settings.h"
@@ -193,14 +194,17 @@ void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
 void RunMainLoop(AppContext& ctx, const DriverHooks& hooks) {
   EventLoop& loop = ctx.platform.loop;
   while (!ctx.cycle.ended) {
-    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
+    // Checked before waiting too: a request may have come before the loop ran.
     if (ctx.cycle.shutdownRequested && !ctx.cycle.jobBusy && !ctx.dump.inProgress) {
       ShutDown(ctx, hooks);
+      continue;
     }
+    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
   }
 }
 
-int RunDriver(AppContext& ctx, const DriverOptions& options, const DriverHooks& hooks) {
+int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* control,
+              const DriverHooks& hooks) {
   std::string settingsDir = options.settingsDir.empty() ? ctx.platform.system.ProgramFolder()
                                                         : DropTrailingSeparator(options.settingsDir);
   if (!ctx.platform.fs.IsDirectory(settingsDir)) {
@@ -224,6 +228,9 @@ int RunDriver(AppContext& ctx, const DriverOptions& options, const DriverHooks& 
   }
   // Headless, the log is the window: it is open from the start.
   if (options.headless) RestoreWindow(ctx);
+  // Opened under the single-instance lock taken above; closed once shutdown
+  // has run.
+  const ControlEndpoint endpoint(ctx, control);
   RunMainLoop(ctx, hooks);
   return kExitOk;
 }

@@ -6,6 +6,7 @@
 
 #include "conversion/exit_codes.h"
 #include "core/app_context.h"
+#include "platform/control_channel.h"
 
 namespace kolibra {
 
@@ -40,6 +41,8 @@ void RequestShutdown(AppContext& ctx);
 void RunMainLoop(AppContext& ctx, const DriverHooks& hooks = {});
 
 // Everything from the single-instance check to the end; returns the exit code.
-int RunDriver(AppContext& ctx, const DriverOptions& options, const DriverHooks& hooks = {});
+// With a control channel, the driver answers `kolibra ctl` while it runs.
+int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* control = nullptr,
+              const DriverHooks& hooks = {});
 
 }  // namespace kolibra

@@ -6,7 +6,8 @@
 
 namespace kolibra {
 
-int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions& options) {
+int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions& options,
+                      ControlChannel* control) {
   // Message boxes and the tray icon go to the window; log lines stay.
   WindowNotifier notifier(platform.notifier, host);
   Platform windowed{platform.loop, platform.serial, platform.socket, notifier, platform.fs, platform.system};
@@ -32,7 +33,7 @@ int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions&
 
   DriverOptions windowOptions = options;
   windowOptions.headless = false;
-  return RunDriver(ctx, windowOptions, hooks);
+  return RunDriver(ctx, windowOptions, control, hooks);
 }
 
 }  // namespace kolibra

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/startup.h"
+#include "platform/control_channel.h"
 #include "platform/platform.h"
 #include "platform/window_host.h"
 
@@ -11,7 +12,9 @@ namespace kolibra {
 // The splash is shown this long before start-up runs, so that it can be read.
 inline constexpr int64_t kSplashLeastMs = 1500;
 
-// Runs the driver on platform with the window host; returns the exit code.
-int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions& options);
+// Runs the driver on platform with the window host (and the control channel
+// of `kolibra ctl`, where there is one); returns the exit code.
+int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions& options,
+                      ControlChannel* control = nullptr);
 
 }  // namespace kolibra

@@ -8,6 +8,7 @@
 #include "link/tcp_link.h"
 #include "link/transmission.h"
 #include "platform/window_ids.h"
+#include "ui/operator_actions.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
@@ -65,16 +66,6 @@ SplashTexts MakeSplashTexts() {
           "Marchi registrati: Windows \xE8 un marchio registrato da Microsoft Corporation"};
 }
 
-const std::vector<std::string>& BaudItems() {
-  static const std::vector<std::string> items{"9600", "19200", "38400", "57600", "115200"};
-  return items;
-}
-
-const std::vector<std::string>& PaymentItems() {
-  static const std::vector<std::string> items{"5 PAGAMENTI", "6 PAGAMENTI", "8 PAGAMENTI"};
-  return items;
-}
-
 WindowBinding::WindowBinding(AppContext& ctx, WindowHost& host, WindowActions actions)
     : ctx_(ctx), host_(host), actions_(std::move(actions)) {}
 
@@ -100,8 +91,8 @@ void WindowBinding::Attach() {
   host_.SetToolTip(IDC_TXTTIMERVAL, "Valore del timer in secondi");
   host_.SetToolTip(IDC_CMDCHGTIMER, "Cliccare per settare il timer");
 
-  host_.SetListItems(IDC_CMBBAUDE, BaudItems());
-  host_.SetListItems(IDC_CBOPAGAMENTI, PaymentItems());
+  host_.SetListItems(IDC_CMBBAUDE, {kSpeedItems.begin(), kSpeedItems.end()});
+  host_.SetListItems(IDC_CBOPAGAMENTI, {kPaymentItems.begin(), kPaymentItems.end()});
   host_.SetListItems(IDC_CBOADDEDFUNCTIONS, {"Vers. Standard"});
   host_.SetSelection(IDC_CBOADDEDFUNCTIONS, 0);
   // The tick counter drives the job trigger; the operator does not need it.
@@ -157,9 +148,13 @@ void WindowBinding::HandleCommand(int id) {
     SlotBoxClick(slot);
   } else {
     switch (id) {
-      case IDC_CMBFILE:
-        PrintTestReceipt(ctx_);
+      case IDC_CMBFILE: {
+        // Before any dump the ECR message box says so; during a job or dump
+        // a message says why nothing is written.
+        const ActionResult result = PressTestButton(ctx_);
+        if (!result.accepted && result.text == kBusyCommandRefused) Refuse(result.text, {});
         break;
+      }
       case IDC_CMDCHGTIMER:
         ui.timerValue = host_.GetText(IDC_TXTTIMERVAL);
         texts_[IDC_TXTTIMERVAL] = ui.timerValue;
@@ -170,10 +165,7 @@ void WindowBinding::HandleCommand(int id) {
         break;
       case IDC_OPTIONRS232:
       case IDC_OPTIONRETE:
-        ui.networkChosen = host_.IsChecked(IDC_OPTIONRETE);
-        ui.serialChosen = host_.IsChecked(IDC_OPTIONRS232);
-        checked_[IDC_OPTIONRETE] = ui.networkChosen;
-        checked_[IDC_OPTIONRS232] = ui.serialChosen;
+        LinkModeClick();
         break;
       case IDC_TXTREMOTEIP:
         TakeAddressBox();
@@ -181,28 +173,34 @@ void WindowBinding::HandleCommand(int id) {
       case IDC_CMDVALIDATEIP:
         ValidateAddress();
         break;
-      case IDC_CMDRESETCONN:
+      case IDC_CMDRESETCONN: {
         TakeAddressBox();
-        ResetConnClicked(ctx_);
+        const ActionResult result = PressResetConnection(ctx_);
+        if (!result.accepted) Refuse(result.text, {});
         break;
+      }
       case IDC_CBOPAGAMENTI: {
+        constexpr int kPayments[] = {5, 6, 8};
         const int index = host_.Selection(IDC_CBOPAGAMENTI);
-        if (index >= 0 && index < static_cast<int>(PaymentItems().size())) ui.paymentsIndex = index;
-        selections_[IDC_CBOPAGAMENTI] = ui.paymentsIndex;
+        if (index >= 0 && index < 3) ChoosePayments(ctx_, kPayments[index]);
+        selections_.erase(IDC_CBOPAGAMENTI);
         break;
       }
       case IDC_CHBTRACE:
-        ui.trace.value = host_.IsChecked(IDC_CHBTRACE) ? 1 : 0;
-        checked_[IDC_CHBTRACE] = ui.trace.value;
+        SetTraceBox(ctx_, host_.IsChecked(id));
+        checked_.erase(id);
         break;
       case IDC_CHBPAG4BANCOMAT:
-      case IDC_CHECKFOOTERRT:
+        SetFourthPaymentBox(ctx_, host_.IsChecked(id));
+        checked_.erase(id);
+        break;
       case IDC_CHBENABLEXONINPUT:
-        for (const OptionBox& o : kSettingsBoxes) {
-          if (o.id != id) continue;
-          (ui.*o.box).value = host_.IsChecked(id) ? 1 : 0;
-          checked_[id] = (ui.*o.box).value;
-        }
+        SetPassThroughBox(ctx_, host_.IsChecked(id));
+        checked_.erase(id);
+        break;
+      case IDC_CHECKFOOTERRT:
+        ui.footerRt.value = host_.IsChecked(id) ? 1 : 0;
+        checked_.erase(id);
         break;
       case IDM_ESCI:
         if (actions_.exit) actions_.exit();
@@ -220,36 +218,57 @@ void WindowBinding::HandleCommand(int id) {
   Refresh();
 }
 
+void WindowBinding::Refuse(const std::string& message, std::initializer_list<int> controls) {
+  ShowMessage(ctx_, message);
+  for (int id : controls) {
+    texts_.erase(id);
+    checked_.erase(id);
+  }
+}
+
+// The clicked box against the others as they are; ticking one during a job
+// would let a second job start inside it, so that is refused.
 void WindowBinding::SlotBoxClick(int slot) {
-  CheckBox& box = ctx_.ui.slotCheck[slot - 1];
-  if (!box.enabled) return;
-  box.value = host_.IsChecked(kSlotBoxes[slot - 1]) ? 1 : 0;
-  checked_[kSlotBoxes[slot - 1]] = box.value;
-  SlotBoxClicked(ctx_, slot);
+  std::string pattern;
+  for (int n = 1; n <= kSlotCount; ++n) {
+    const bool ticked = n == slot ? host_.IsChecked(kSlotBoxes[n - 1]) : ctx_.ui.slotCheck[n - 1].value == 1;
+    pattern += ticked ? '1' : '0';
+  }
+  const ActionResult result = SetSlotBoxes(ctx_, pattern);
+  if (result.accepted) {
+    checked_.erase(kSlotBoxes[slot - 1]);
+  } else {
+    Refuse(result.text, {kSlotBoxes[slot - 1]});
+  }
+}
+
+void WindowBinding::LinkModeClick() {
+  const ActionResult result = ChooseLinkMode(ctx_, host_.IsChecked(IDC_OPTIONRETE));
+  if (result.accepted) {
+    checked_.erase(IDC_OPTIONRETE);
+    checked_.erase(IDC_OPTIONRS232);
+  } else {
+    Refuse(result.text, {IDC_OPTIONRETE, IDC_OPTIONRS232});
+  }
 }
 
 // "Set velocità": only a speed of the list is taken; anything else leaves
 // the speed as it was and puts it back in the box.
 void WindowBinding::SetSpeed() {
-  const std::string text = host_.GetText(IDC_CMBBAUDE);
-  const auto& items = BaudItems();
-  if (std::find(items.begin(), items.end(), text) == items.end()) {
-    ShowMessage(ctx_, kValueRefused);
-    texts_.erase(IDC_CMBBAUDE);
-    return;
+  const ActionResult result = ChooseSpeed(ctx_, host_.GetText(IDC_CMBBAUDE));
+  if (result.accepted) {
+    texts_[IDC_CMBBAUDE] = ctx_.ui.baudText;
+  } else {
+    Refuse(result.text, {IDC_CMBBAUDE});
   }
-  ctx_.ui.baudText = text;
-  texts_[IDC_CMBBAUDE] = text;
-  StoreBaudRate(ctx_);
 }
 
 // The address box feeds the address only with a text that passes the check;
 // a text being typed, or an invalid one, leaves the address as it was.
 void WindowBinding::TakeAddressBox() {
-  const std::string text = host_.GetText(IDC_TXTREMOTEIP);
-  if (!IsValidIpAddress(text)) return;
-  ctx_.ui.remoteIp = text;
-  texts_[IDC_TXTREMOTEIP] = text;
+  if (TypeAddress(ctx_, host_.GetText(IDC_TXTREMOTEIP)).accepted) {
+    texts_[IDC_TXTREMOTEIP] = ctx_.ui.remoteIp;
+  }
 }
 
 // "Valida IP" judges the box as typed and says so on its caption for two

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,14 +28,9 @@ inline constexpr const char* kLegalNotice = "Copyright (C) Norvik Engineering";
 inline constexpr const char* kProductDescription =
     "Kolibra - driver di stampa per registratori di cassa fiscali";
 inline constexpr const char* kClosingNotice = " Chiusura programma Kolibra in corso ...";
-// A speed that is not one of the list's.
-inline constexpr const char* kValueRefused = "Valore non ammesso";
 
 AboutTexts MakeAboutTexts();
 SplashTexts MakeSplashTexts();
-// The items of the speed, payments and added-functions lists.
-const std::vector<std::string>& BaudItems();
-const std::vector<std::string>& PaymentItems();
 
 class WindowBinding {
  public:
@@ -66,9 +62,13 @@ class WindowBinding {
  private:
   void Restore();
   void SlotBoxClick(int slot);
+  void LinkModeClick();
   void SetSpeed();
   void ValidateAddress();
   void TakeAddressBox();
+  // A refused action: its message, and the controls it touched show the
+  // model again.
+  void Refuse(const std::string& message, std::initializer_list<int> controls);
   void OpenManual();
   void RefreshTimer(bool on);
 

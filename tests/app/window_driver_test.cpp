@@ -22,6 +22,9 @@ TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
     r.fp.serial.QueueInput(10, it == answers.end() ? bytes : it->second);
   };
   r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
+  // Slot 1 only: unticking a box (as a dump does to the others) would also
+  // disable the test button.
+  r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
   fakes::FakeWindowHost host;
   struct Seen {
     bool splash = false, main = false, tray = false;

@@ -113,7 +113,8 @@ const CommandCase kCommands[] = {
        r.host.Command(IDC_COMMAND1);
      },
      [](Rig& r) {
-       EXPECT_EQ(r.Messages(), std::vector<std::string>{"Valore non ammesso"});
+       EXPECT_EQ(r.Messages(),
+                 std::vector<std::string>{"Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200"});
        EXPECT_EQ(r.ctx.baudRate, 9600);
        EXPECT_EQ(r.ctx.ui.baudText, "9600");
        EXPECT_EQ(r.host.text[IDC_CMBBAUDE], "9600");
@@ -163,6 +164,20 @@ const CommandCase kCommands[] = {
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
        EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
        EXPECT_TRUE(r.host.enabled[IDC_CMBBAUDE]);
+     }},
+    {"TickingASlotDuringAJobIsRefused",
+     [](Rig& r) {
+       r.host.Click(IDC_CHECK2);  // polling stops
+       r.ctx.cycle.jobBusy = true;
+       r.host.Click(IDC_CHECK2);
+       r.host.Command(IDC_CMBFILE);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.Messages(), (std::vector<std::string>{"Connessione in corso, valore non accettato",
+                                                         "Connessione in corso, comando non accettato"}));
+       EXPECT_FALSE(r.host.checked[IDC_CHECK2]);
+       EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
+       EXPECT_FALSE(PollTimerEnabled(r.ctx));
      }},
     {"TickingASlotLocksTheSettings",
      [](Rig& r) {
