@@ -1,10 +1,12 @@
 #include "app/cli.h"
 
 #include "app/ctl_command.h"
+#include "app/window_driver.h"
 #include "conversion/convert_cli.h"
 #include "conversion/numbers.h"
 #include "core/app_context.h"
 #include "platform/make_platform.h"
+#include "platform/window_host.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
@@ -43,8 +45,8 @@ std::string UsageText() {
          "\n"
          "Opzioni:\n"
          "  --headless             senza finestra; i testi di stato, dell'icona e dei\n"
-         "                         messaggi vanno su stderr (l'unico modo su questo\n"
-         "                         sistema, e il predefinito)\n"
+         "                         messaggi vanno su stderr (il predefinito dove non\n"
+         "                         c'e' una finestra: su Linux, o senza schermo)\n"
          "  --settings-dir DIR     cartella dei file di impostazione KBCHKCOM.TXT,\n"
          "                         KBTIMER1.TXT, KBChkBd.txt e KBCHKSCO.TXT (predefinita:\n"
          "                         la cartella del programma); un solo driver per\n"
@@ -110,6 +112,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return cl;
     } else if (name == "--headless" && !hasValue) {
       cl.options.headless = true;
+      cl.headlessAsked = true;
     } else if (name == "--settings-dir" || name == "--data-dir") {
       if (!takeValue() || value.empty()) return Error(name + " vuole una cartella");
       (name == "--settings-dir" ? cl.options.settingsDir : cl.options.dataDir) = value;
@@ -158,6 +161,10 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
   PlatformOptions platformOptions;
   platformOptions.serialDevices = cl.serialDevices;
   const std::unique_ptr<PlatformServices> services = MakePlatform(platformOptions);
+  // With a window system and a display the operator gets the window.
+  const std::unique_ptr<WindowHost> host =
+      cl.headlessAsked ? nullptr : MakeWindowHost(services->platform().loop);
+  if (host) return RunWindowedDriver(services->platform(), *host, cl.options, services->controlChannel());
   AppContext ctx(services->platform());
   return RunDriver(ctx, cl.options, services->controlChannel());
 }

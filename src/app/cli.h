@@ -14,6 +14,7 @@ struct CommandLine {
   enum class Kind { kRun, kConvert, kCtl, kHelp, kVersion, kError };
   Kind kind = Kind::kRun;
   DriverOptions options;
+  bool headlessAsked = false;  // --headless: no window even where there is one
   std::vector<std::pair<int, std::string>> serialDevices;  // slot, device path
   std::vector<std::string> convertArgs;                    // words after "convert"
   std::vector<std::string> ctlArgs;                        // words after "ctl"
