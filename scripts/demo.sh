@@ -13,6 +13,9 @@ cmake --build build --target kolibra kolibra-ecr-sim
 data="$root/demo/data"
 settings="$root/demo/settings"
 mkdir -p "$data" "$settings"
+# Only the driver's user may write the settings folder: the control socket of
+# kolibra ctl lives there.
+chmod 700 "$settings"
 
 sim_pid=""
 driver_pid=""
@@ -91,7 +94,13 @@ then a start file into $data, for example:
   printf '1\r\n' > $data/SR_START.001
 
 When SR_START.001 is gone, FINESCO.001 (success) or SR_ERR.001 (failure) and
-SR_OUT.001 hold the result. Press Ctrl-C to stop the driver and the simulator.
+SR_OUT.001 hold the result. From another terminal, see and change what the
+operator window would show:
+
+  build/kolibra ctl --settings-dir $settings status
+  build/kolibra ctl --settings-dir $settings --help
+
+Press Ctrl-C to stop the driver and the simulator.
 MSG
 wait "$driver_pid" || true
 driver_pid=""

@@ -18,7 +18,7 @@ cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer" \
   -DKOLIBRA_FUZZ=ON -DKOLIBRA_BENCH=OFF >/dev/null
 
-targets=(normalizer_fuzz convert_fuzz)
+targets=(normalizer_fuzz convert_fuzz control_request_fuzz)
 cmake --build "$build" --target "${targets[@]}"
 
 share=$((seconds / ${#targets[@]}))
@@ -26,12 +26,20 @@ status=0
 for t in "${targets[@]}"; do
   corpus="$build/corpus/$t"
   mkdir -p "$corpus" "$build/artifacts/$t"
-  # Seeds: a few ordinary records.
-  printf 'SALE,N1,P1000,:Pane;\r\nSALE,N2,P2.50,Q2,:Latte;\r\nTEND,N4,V500;\r\nTEND,N1,V1500;\r\n' \
-    >"$corpus/seed-receipt"
-  printf '\x1e\x00PRNT,:Totale \xe4 & co, fine;' >"$corpus/seed-text"
-  printf 'PRNT,:RSSMRA85T10A562S;\r\nFUNC,N39;\r\nLOTT,C[ABCD1234];\r\nCRED,T3,V900;\r\nDISC,%%10;\r\nNDCR,>VR,D01022024;\r\n' \
-    >"$corpus/seed-mixed"
+  if [ "$t" = control_request_fuzz ]; then
+    # Seeds: requests of kolibra ctl.
+    printf '\x03status\n' >"$corpus/seed-status"
+    printf '\x07set-polling 500ms\r\n' >"$corpus/seed-polling"
+    printf '\x00slots 1100\nOK\nPorte attive: 1100\n' >"$corpus/seed-slots"
+    printf '\x05address 192.168.1.10\n' >"$corpus/seed-address"
+  else
+    # Seeds: a few ordinary records.
+    printf 'SALE,N1,P1000,:Pane;\r\nSALE,N2,P2.50,Q2,:Latte;\r\nTEND,N4,V500;\r\nTEND,N1,V1500;\r\n' \
+      >"$corpus/seed-receipt"
+    printf '\x1e\x00PRNT,:Totale \xe4 & co, fine;' >"$corpus/seed-text"
+    printf 'PRNT,:RSSMRA85T10A562S;\r\nFUNC,N39;\r\nLOTT,C[ABCD1234];\r\nCRED,T3,V900;\r\nDISC,%%10;\r\nNDCR,>VR,D01022024;\r\n' \
+      >"$corpus/seed-mixed"
+  fi
   echo "== $t for ${share}s"
   if ! UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
        "$build/fuzz/$t" "$corpus" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \

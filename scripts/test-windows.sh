@@ -488,6 +488,13 @@ if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]
   e2e tcp
   echo "== end to end under Wine: COM1"
   e2e com1
+  echo "== the operator window under Wine"
+  t=$(now)
+  if logged "$run/gui.log" bash scripts/test-windows-gui.sh build-win64; then
+    record "operator window" PASS "$(since "$t")" "$(grep -c '^   PASS' "$run/gui.log" || true) checks; screenshots in build-win64/screenshots"
+  else
+    record "operator window" FAIL "$(since "$t")" "see $run/gui.log"
+  fi
 else
   record "end to end" FAIL 0 "not run: a build or Wine failed"
 fi

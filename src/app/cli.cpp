@@ -1,9 +1,12 @@
 #include "app/cli.h"
 
+#include "app/ctl_command.h"
+#include "app/window_driver.h"
 #include "conversion/convert_cli.h"
 #include "conversion/numbers.h"
 #include "core/app_context.h"
 #include "platform/make_platform.h"
+#include "platform/window_host.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
@@ -32,17 +35,18 @@ std::string UsageText() {
          "          [--serial-device N=PATH]...\n"
          "  kolibra convert [--payments 5|6|8] [--pag4-bancomat] [--tender-code XX]\n"
          "                  [--rt-serial SERIAL] [--xon-dir DIR] FILE\n"
+         "  kolibra ctl [--settings-dir DIR] COMANDO [ARG]\n"
          "  kolibra --help | --version\n"
          "\n"
          "Avvia il driver di stampa fiscale: cerca i lavori nella cartella dati\n"
          "(SR_DATI.00n, poi SR_START.00n, canali da 1 a 4), li invia all'ECR e lascia\n"
-         "i file dei risultati. Resta attivo fino a SIGTERM o SIGINT (Ctrl-C), poi si\n"
-         "chiude in ordine.\n"
+         "i file dei risultati. Resta attivo fino a SIGTERM, SIGINT (Ctrl-C) o\n"
+         "'kolibra ctl stop', poi si chiude in ordine.\n"
          "\n"
          "Opzioni:\n"
          "  --headless             senza finestra; i testi di stato, dell'icona e dei\n"
-         "                         messaggi vanno su stderr (l'unico modo su questo\n"
-         "                         sistema, e il predefinito)\n"
+         "                         messaggi vanno su stderr (il predefinito dove non\n"
+         "                         c'e' una finestra: su Linux, o senza schermo)\n"
          "  --settings-dir DIR     cartella dei file di impostazione KBCHKCOM.TXT,\n"
          "                         KBTIMER1.TXT, KBChkBd.txt e KBCHKSCO.TXT (predefinita:\n"
          "                         la cartella del programma); un solo driver per\n"
@@ -60,6 +64,11 @@ std::string UsageText() {
          "  convert ...            converte un file di comandi e stampa le righe di\n"
          "                         comando per l'ECR, senza ECR (vedi\n"
          "                         'kolibra convert --help')\n"
+         "  ctl ...                comandi della finestra al driver in esecuzione:\n"
+         "                         status, test-receipt, set-polling, set-speed,\n"
+         "                         slots, mode, address, reset-connection, trace,\n"
+         "                         pass-through, payments, fourth-payment, stop\n"
+         "                         (vedi 'kolibra ctl --help')\n"
          "\n"
          "Codici di uscita: 0 fine normale, 1 avvio fallito (autotest o cartella\n"
          "mancante), 2 riga di comando errata, 3 un'altra copia serve gia' la stessa\n"
@@ -71,6 +80,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (!args.empty() && args[0] == "convert") {
     cl.kind = CommandLine::Kind::kConvert;
     cl.convertArgs.assign(args.begin() + 1, args.end());
+    return cl;
+  }
+  if (!args.empty() && args[0] == "ctl") {
+    cl.kind = CommandLine::Kind::kCtl;
+    cl.ctlArgs.assign(args.begin() + 1, args.end());
     return cl;
   }
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -98,6 +112,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return cl;
     } else if (name == "--headless" && !hasValue) {
       cl.options.headless = true;
+      cl.headlessAsked = true;
     } else if (name == "--settings-dir" || name == "--data-dir") {
       if (!takeValue() || value.empty()) return Error(name + " vuole una cartella");
       (name == "--settings-dir" ? cl.options.settingsDir : cl.options.dataDir) = value;
@@ -137,6 +152,8 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
       return kExitUsage;
     case CommandLine::Kind::kConvert:
       return RunConvertCommand(cl.convertArgs, out, err);
+    case CommandLine::Kind::kCtl:
+      return RunCtlCommand(cl.ctlArgs, out, err);
     case CommandLine::Kind::kRun:
       break;
   }
@@ -144,8 +161,12 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
   PlatformOptions platformOptions;
   platformOptions.serialDevices = cl.serialDevices;
   const std::unique_ptr<PlatformServices> services = MakePlatform(platformOptions);
+  // With a window system and a display the operator gets the window.
+  const std::unique_ptr<WindowHost> host =
+      cl.headlessAsked ? nullptr : MakeWindowHost(services->platform().loop);
+  if (host) return RunWindowedDriver(services->platform(), *host, cl.options, services->controlChannel());
   AppContext ctx(services->platform());
-  return RunDriver(ctx, cl.options);
+  return RunDriver(ctx, cl.options, services->controlChannel());
 }
 
 }  // namespace kolibra

@@ -11,11 +11,13 @@
 namespace kolibra {
 
 struct CommandLine {
-  enum class Kind { kRun, kConvert, kHelp, kVersion, kError };
+  enum class Kind { kRun, kConvert, kCtl, kHelp, kVersion, kError };
   Kind kind = Kind::kRun;
   DriverOptions options;
+  bool headlessAsked = false;  // --headless: no window even where there is one
   std::vector<std::pair<int, std::string>> serialDevices;  // slot, device path
   std::vector<std::string> convertArgs;                    // words after "convert"
+  std::vector<std::string> ctlArgs;                        // words after "ctl"
   std::string error;                                       // for kError
 };
 
@@ -23,8 +25,8 @@ struct CommandLine {
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 std::string UsageText();
 
-// The whole program: parses args, then runs the driver on the POSIX platform
-// (or the convert command) and returns the exit code.
+// The whole program: parses args, then runs the driver on the platform of
+// the system (or the convert or ctl command) and returns the exit code.
 int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace kolibra

@@ -199,17 +199,23 @@ void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
   }
 }
 
-void ApplyPollingValue(AppContext& ctx) {
+std::string ApplyPollingValue(AppContext& ctx) {
+  std::string message;
   if (ctx.cycle.jobBusy) {
-    ShowMessage(ctx, "Connessione in corso, valore non accettato");
-    return;
+    message = "Connessione in corso, valore non accettato";
+    ShowMessage(ctx, message);
+    return message;
   }
   const double v = LeadingNumber(ctx.ui.timerValue, kIntervalNumber);
-  if (v == 0) ShowMessage(ctx, "Valore non ammesso");
+  if (v == 0) {
+    message = "Valore non ammesso";
+    ShowMessage(ctx, message);
+  }
   const bool wasEnabled = PollTimerEnabled(ctx);
   EnablePollTimer(ctx, false);
   SetPollingValue(ctx, FormatDecimal(v), true);
   ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, wasEnabled);
+  return message;
 }
 
 }  // namespace kolibra

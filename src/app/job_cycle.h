@@ -25,7 +25,8 @@ void SetPollingValue(AppContext& ctx, const std::string& value, bool save);
 // Text KBTIMER1.TXT holds for a polling interval: milliseconds below 1000,
 // else seconds with "." before any fraction.
 std::string PollingFileText(int32_t intervalMs);
-// The operator's "Set timer" button.
-void ApplyPollingValue(AppContext& ctx);
+// The operator's "Set timer" button. Returns the text of the message box it
+// showed, empty when none.
+std::string ApplyPollingValue(AppContext& ctx);
 
 }  // namespace kolibra

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/control_server.h"
 #include "app/data_dir.h"
 #include "app/job_cycle.h"
 #include "app/settings.h"
@@ -171,12 +172,13 @@ void RequestShutdown(AppContext& ctx) {
   ctx.platform.loop.Post([] {});
 }
 
-void ShutDown(AppContext& ctx) {
+void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
   JobCycleState& cycle = ctx.cycle;
   cycle.closing = true;
   EnablePollTimer(ctx, false);
   RemoveTrayIcon(ctx);
   ctx.ui.windowShown = false;
+  if (hooks.shutdownBegins) hooks.shutdownBegins();
   ctx.platform.notifier.Log(" Chiusura programma Kolibra in corso ...");
   WaitWithEvents(ctx, 1000);
   // Runs once no job or dump is on the link: jobs still waiting are answered.
@@ -184,21 +186,25 @@ void ShutDown(AppContext& ctx) {
   SaveSettings(ctx);
   CloseSerialPort(ctx);
   ctx.platform.socket.Close();
+  if (hooks.shutdownEnded) hooks.shutdownEnded();
   cycle.ended = true;
   ctx.platform.notifier.Log("Kolibra terminato");
 }
 
-void RunMainLoop(AppContext& ctx) {
+void RunMainLoop(AppContext& ctx, const DriverHooks& hooks) {
   EventLoop& loop = ctx.platform.loop;
   while (!ctx.cycle.ended) {
-    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
+    // Checked before waiting too: a request may have come before the loop ran.
     if (ctx.cycle.shutdownRequested && !ctx.cycle.jobBusy && !ctx.dump.inProgress) {
-      ShutDown(ctx);
+      ShutDown(ctx, hooks);
+      continue;
     }
+    loop.Wait(loop.NowMs() + kMainLoopIdleMs);
   }
 }
 
-int RunDriver(AppContext& ctx, const DriverOptions& options) {
+int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* control,
+              const DriverHooks& hooks) {
   std::string settingsDir = options.settingsDir.empty() ? ctx.platform.system.ProgramFolder()
                                                         : DropTrailingSeparator(options.settingsDir);
   if (!ctx.platform.fs.IsDirectory(settingsDir)) {
@@ -212,14 +218,20 @@ int RunDriver(AppContext& ctx, const DriverOptions& options) {
   }
   ctx.settingsDir = settingsDir;
   ctx.platform.loop.SetTerminateHandler([&ctx] { RequestShutdown(ctx); });
-  switch (StartDriver(ctx, options)) {
+  if (hooks.startupBegins) hooks.startupBegins();
+  const StartResult started = StartDriver(ctx, options);
+  if (hooks.startupEnded) hooks.startupEnded();
+  switch (started) {
     case StartResult::kStarted: break;
     case StartResult::kFailed: return kExitStartupFailed;
     case StartResult::kAnotherCopy: return kExitAnotherCopy;
   }
   // Headless, the log is the window: it is open from the start.
   if (options.headless) RestoreWindow(ctx);
-  RunMainLoop(ctx);
+  // Opened under the single-instance lock taken above; closed once shutdown
+  // has run.
+  const ControlEndpoint endpoint(ctx, control);
+  RunMainLoop(ctx, hooks);
   return kExitOk;
 }
 

@@ -1,10 +1,12 @@
 // The program's life: start-up, the main loop, and the orderly shutdown.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "conversion/exit_codes.h"
 #include "core/app_context.h"
+#include "platform/control_channel.h"
 
 namespace kolibra {
 
@@ -15,6 +17,14 @@ struct DriverOptions {
   bool headless = true;     // the log on stderr stands for the window
 };
 
+// What an operator window adds to the program's life; any hook may be empty.
+struct DriverHooks {
+  std::function<void()> startupBegins;   // after the single-instance check: the splash
+  std::function<void()> startupEnded;    // after the start-up sequence, whatever its result
+  std::function<void()> shutdownBegins;  // the main window goes, the closing notice shows
+  std::function<void()> shutdownEnded;   // the closing notice goes
+};
+
 // Converts "SALE,N1,P1000;" with the line converter and checks the result.
 bool ConverterSelfTest(AppContext& ctx);
 
@@ -23,14 +33,16 @@ enum class StartResult { kStarted, kFailed, kAnotherCopy };
 // The start-up sequence; anything but kStarted means the program must end.
 StartResult StartDriver(AppContext& ctx, const DriverOptions& options);
 // The shutdown sequence; marks the driver ended.
-void ShutDown(AppContext& ctx);
+void ShutDown(AppContext& ctx, const DriverHooks& hooks = {});
 // A termination request (signal, exit command): a running job or dump is told
 // to give up; the shutdown itself runs from the main loop once it is over.
 void RequestShutdown(AppContext& ctx);
 // Delivers events until the shutdown has run.
-void RunMainLoop(AppContext& ctx);
+void RunMainLoop(AppContext& ctx, const DriverHooks& hooks = {});
 
 // Everything from the single-instance check to the end; returns the exit code.
-int RunDriver(AppContext& ctx, const DriverOptions& options);
+// With a control channel, the driver answers `kolibra ctl` while it runs.
+int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* control = nullptr,
+              const DriverHooks& hooks = {});
 
 }  // namespace kolibra

@@ -8,6 +8,7 @@
 
 #include "core/dump_state.h"
 #include "core/job_journal.h"
+#include "core/job_result.h"
 #include "core/link_state.h"
 #include "core/operator_state.h"
 #include "platform/platform.h"
@@ -17,6 +18,14 @@ namespace kolibra {
 // The pause the polling timer takes after a job or a dump: one tick of
 // 1000 ms that polls nothing, then the polling interval again.
 enum class PauseMarker : int16_t { kNone = 0, kAfterDump = 1, kAfterJob = 2 };
+
+// The last job that ran to its outcome, as the operator is told of it.
+struct LastJob {
+  bool any = false;
+  int16_t slot = 0;
+  JobResult code = JobResult::kOk;
+  CivilTime endedAt;  // local time
+};
 
 struct JobCycleState {
   int32_t pollingIntervalMs = 1000;
@@ -36,6 +45,7 @@ struct JobCycleState {
   bool ended = false;             // shutdown has run; the main loop stops
   JobJournal journal;
   std::string startIdentity;      // identity of the running job's start file
+  LastJob lastJob;
   // A start file that was answered but could not be deleted has been logged.
   std::array<bool, kSlotCount> stuckStartLogged{};
 };

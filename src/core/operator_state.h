@@ -16,6 +16,10 @@ constexpr int kSlotCount = 4;
 constexpr int32_t kColourGreen = 65280;
 constexpr int32_t kColourRed = 255;
 
+// The items of the speed list and of the payments list.
+inline constexpr std::array<const char*, 5> kSpeedItems{"9600", "19200", "38400", "57600", "115200"};
+inline constexpr std::array<const char*, 3> kPaymentItems{"5 PAGAMENTI", "6 PAGAMENTI", "8 PAGAMENTI"};
+
 struct CheckBox {
   int value = 0;  // 1 = ticked
   bool enabled = true;

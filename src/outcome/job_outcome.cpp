@@ -54,6 +54,7 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
     }
     // Recorded whether or not the start file went: the job never runs again.
     RecordJobStage(ctx, ctx.cycle.currentSlot, JobStage::kDone, ctx.cycle.startIdentity);
+    ctx.cycle.lastJob = LastJob{true, ctx.cycle.currentSlot, code, ctx.platform.loop.LocalTime()};
     ctx.cycle.jobBusy = false;
   }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/control_channel.h"
 #include "platform/platform.h"
 
 namespace kolibra {
@@ -25,6 +26,8 @@ class PlatformServices {
  public:
   virtual ~PlatformServices() = default;
   virtual Platform& platform() = 0;
+  // The local control endpoint of the driver; nullptr where there is none.
+  virtual ControlChannel* controlChannel() { return nullptr; }
 };
 
 std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options);

@@ -58,6 +58,17 @@ TrayAction TrayMouseMessage(AppContext& ctx, int message) {
   }
 }
 
+int TestReceiptSlot(const AppContext& ctx) {
+  int slot = 0;
+  for (int n = 1; n <= kSlotCount; ++n) {
+    if (ctx.ui.slotCheck[n - 1].value == 1 && ctx.cycle.portAvailable[n - 1] &&
+        !ctx.dump.pending[n - 1]) {
+      slot = n;
+    }
+  }
+  return slot;
+}
+
 int PrintTestReceipt(AppContext& ctx) {
   if (!ctx.ui.windowShown) return 0;
   bool allPending = true;
@@ -66,13 +77,7 @@ int PrintTestReceipt(AppContext& ctx) {
     ctx.ui.ecrMessage = "DUMP NON ANCORA ESEGUITO";
     return 0;
   }
-  int slot = 0;
-  for (int n = 1; n <= kSlotCount; ++n) {
-    if (ctx.ui.slotCheck[n - 1].value == 1 && ctx.cycle.portAvailable[n - 1] &&
-        !ctx.dump.pending[n - 1]) {
-      slot = n;
-    }
-  }
+  const int slot = TestReceiptSlot(ctx);
   if (slot == 0) return 0;
 
   // The files come first: a test-receipt flag left set without its files

@@ -32,6 +32,9 @@ TrayAction TrayMouseMessage(AppContext& ctx, int message);
 // start files of the last usable, dumped slot. Acts only while the window is
 // shown. Returns the slot used, or 0 when nothing was written.
 int PrintTestReceipt(AppContext& ctx);
+// The slot a test receipt goes to: the last ticked slot whose port is
+// available and whose dump is done; 0 when there is none.
+int TestReceiptSlot(const AppContext& ctx);
 
 // "Set velocità": takes the baud rate from the speed list and stores KBChkBd.txt.
 void StoreBaudRate(AppContext& ctx);

@@ -118,7 +118,11 @@ TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
 
   // A second driver on the same data folder, with settings of its own.
   const path otherSettings = root_ / "settings2";
-  fs::copy(settings_, otherSettings);
+  // The settings files only: the first driver's control socket is no file to copy.
+  fs::create_directory(otherSettings);
+  for (const auto& entry : fs::directory_iterator(settings_)) {
+    if (entry.is_regular_file()) fs::copy(entry.path(), otherSettings / entry.path().filename());
+  }
   ChildProcess second;
   ASSERT_TRUE(second.Start(DriverArgv(otherSettings, {"--ecr-port", port_}), root_ / "second.log"));
   const int status = second.WaitExit(3000);

@@ -4,6 +4,7 @@
 
 #include "platform/make_platform.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_control_channel.h"
 #include "platform/posix/posix_event_loop.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_notifier.h"
@@ -20,6 +21,7 @@ class PosixPlatform : public PlatformServices {
   PosixPlatform& operator=(const PosixPlatform&) = delete;
 
   Platform& platform() override { return platform_; }
+  ControlChannel* controlChannel() override { return &control_; }
 
   // POSIX-only settings and services.
   PosixEventLoop& loop() { return loop_; }
@@ -27,13 +29,15 @@ class PosixPlatform : public PlatformServices {
   PosixSerialPort& serial() { return serial_; }
   PosixTcpSocket& socket() { return socket_; }
   PosixSystem& system() { return system_; }
+  PosixControlChannel& control() { return control_; }
 
  private:
-  // Declared first: the serial port and the socket use the loop until they
-  // are destroyed.
+  // Declared first: the serial port, the socket and the control channel use
+  // the loop until they are destroyed.
   PosixEventLoop loop_;
   PosixSerialPort serial_{loop_};
   PosixTcpSocket socket_{loop_};
+  PosixControlChannel control_{loop_};
   PosixNotifier notifier_;
   PosixFileSystem fs_;
   PosixSystem system_;

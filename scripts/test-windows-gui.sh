@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# The operator window of the Windows program, under Wine on a virtual X
+# display with Wine's virtual desktop (window frames and a tray):
+#  - starts BUILD_DIR/kolibra.exe WITH its window against the Linux ECR
+#    simulator (build/kolibra-ecr-sim) over TCP; the splash shows first, then
+#    the program lives in the tray with its main window hidden;
+#  - from a second Windows program (BUILD_DIR/win-probe.exe) restores the
+#    window as a tray double click does, reads the controls back, presses
+#    " Esegui Test" and sees the simulator close the test receipt, sets the
+#    polling value and sees KBTIMER1.TXT, refuses a zero polling value in a
+#    message window that does not hold up the program, opens the tray pop-up
+#    menu and the about window, and ends the program through File ->
+#    "T&ermina Kolibra", which writes the settings files;
+#  - saves screenshots (splash, main window, tray pop-up, about window,
+#    closing notice) as PNG files in BUILD_DIR/screenshots/.
+# Needs wine64, Xvfb and ImageMagick's import. Exits non-zero on a failure.
+#
+#   bash scripts/test-windows-gui.sh [BUILD_DIR]     (default build-win64)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-win64}
+case "$build" in -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;; esac
+
+exe=$build/kolibra.exe
+probe_exe=$build/win-probe.exe
+sim=build/kolibra-ecr-sim
+for f in "$exe" "$probe_exe" "$sim"; do
+  [ -x "$f" ] || [ -f "$f" ] || { echo "test-windows-gui.sh: $f missing (build it first)" >&2; exit 2; }
+done
+for p in Xvfb import; do
+  command -v "$p" >/dev/null || { echo "test-windows-gui.sh: $p missing" >&2; exit 2; }
+done
+WINE=${KOLIBRA_WINE64:-/usr/lib/wine/wine64}
+WINESERVER=${KOLIBRA_WINESERVER:-/usr/lib/wine/wineserver64}
+shots=$build/screenshots
+mkdir -p "$shots"
+
+run=$(mktemp -d /tmp/kolibra-gui.XXXXXX)
+data=$run/data settings=$run/settings
+mkdir -p "$data" "$settings"
+export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+failed=0
+pass() { printf '   PASS  %s\n' "$1"; }
+fail() { printf '   FAIL  %s\n' "$1"; failed=1; }
+check() {  # NAME EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
+}
+
+xvfb_pid="" sim_pid="" driver_pid=""
+cleanup() {
+  local status=$?
+  trap - EXIT INT TERM
+  [ -n "$driver_pid" ] && kill -TERM "$driver_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null || true
+  [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  [ -n "$xvfb_pid" ] && kill -TERM "$xvfb_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null || true
+  if [ "$status" -eq 0 ] && [ "$failed" -eq 0 ]; then
+    rm -rf "$run"
+  else
+    echo "logs kept in $run" >&2
+  fi
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Waits up to SECONDS for a shell condition (evaluated afresh each time).
+wait_for() {  # SECONDS 'CONDITION'
+  local until=$((SECONDS + $1))
+  until eval "$2"; do
+    [ "$SECONDS" -ge "$until" ] && return 1
+    sleep 0.2
+  done
+}
+probe() { "$WINE" "$probe_exe" "$@" 2>>"$run/probe.log" | tr -d '\r'; }
+shot() { import -window root "$shots/$1.png" && pass "screenshot $shots/$1.png"; }
+# A settings file's lines, joined by commas.
+setting() { tr -d '\r' <"$settings/$1" 2>/dev/null | paste -sd, -; }
+
+echo "== Wine with a virtual desktop on a virtual X display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 </dev/null &
+xvfb_pid=$!
+wait_for 10 '[ -s "$run/display" ]' || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$run/display")"
+{
+  "$WINE" wineboot --init
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+  "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
+  "$WINESERVER" -w
+  "$WINESERVER" -p60
+  "$WINE" cmd /c exit 0
+} >"$run/wine-setup.log" 2>&1 </dev/null
+
+echo "== the ECR simulator on TCP"
+"$sim" --port 0 --stats-file "$run/stats.txt" >"$run/sim.out" 2>"$run/sim.log" </dev/null &
+sim_pid=$!
+wait_for 10 '[ -s "$run/sim.out" ]' || { echo "kolibra-ecr-sim did not start" >&2; exit 1; }
+port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$run/sim.out")
+
+# Network link to the simulator, slot 1 only.
+printf '1000\r\n' >"$settings/KBCHKCOM.TXT"
+printf '0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n' >"$settings/KBCHKSCO.TXT"
+
+echo "== kolibra.exe with its window"
+"$WINE" "$exe" --settings-dir "$settings" --data-dir "$data" --ecr-port "$port" \
+  >"$run/driver.log" 2>&1 </dev/null &
+driver_pid=$!
+
+if wait_for 30 '[ "$(probe window "Kolibra Version")" = 1 ]'; then
+  pass "splash shown"
+  shot splash
+else
+  fail "splash shown"
+fi
+wait_for 30 'probe wait 1' || { fail "main window created"; exit 1; }
+check "main window hidden at start" 0 "$(probe visible)"
+wait_for 30 '[ -f "$data/SR_MATR.001" ]' && pass "configuration dump on slot 1" || fail "configuration dump on slot 1"
+
+# A double click on the tray icon: its callback message to the window.
+probe tray 515
+wait_for 5 '[ "$(probe visible)" = 1 ]' && pass "tray double click shows the window" || fail "tray double click shows the window"
+sleep 0.5
+probe dump >"$run/dump.txt"
+field() { awk -F'\t' -v id="$1" '$1 == id { print $2; exit }' "$run/dump.txt"; }
+check "caption" "Norvik_Kolibra per ZIZ_ADUD ( XON_XOFF)   RT + V7" "$(sed -n 's/^caption\t\([^\t]*\).*/\1/p' "$run/dump.txt")"
+check "slot 1 dump box" "DUMP ESEGUITO" "$(field 1031)"
+check "slot 2 dump box" "DUMP NON ESEGUITO" "$(field 1032)"
+check "serial-number box" "99MZT123456" "$(field 1054)"
+check "test button caption" " Esegui Test" "$(field 1055)"
+check "network option ticked" 1 "$(probe checked 1066)"
+check "slot 2 box cleared by the dump" 0 "$(probe checked 1002)"
+check "speed list items" "items=[9600][19200][38400][57600][115200]" \
+  "$(awk -F'\t' '$1 == 1062 { print $6 }' "$run/dump.txt")"
+check "payments list items" "items=[5 PAGAMENTI][6 PAGAMENTI][8 PAGAMENTI]" \
+  "$(awk -F'\t' '$1 == 1071 { print $6 }' "$run/dump.txt")"
+shot main
+
+echo "== the test receipt"
+probe click 1055
+if wait_for 30 'grep -q "^receipts=1" "$run/stats.txt" 2>/dev/null'; then
+  pass "simulator closed the test receipt"
+else
+  fail "simulator closed the test receipt"
+fi
+grep -q 'PROVA' "$run/stats.txt" && pass "test receipt lines printed" || fail "test receipt lines printed"
+wait_for 10 '[ -f "$data/FINESCO.001" ]' && pass "FINESCO.001 after the test receipt" || fail "FINESCO.001 after the test receipt"
+wait_for 5 '[ "$(probe text 1052)" = "KOLIBRA TERMINATO : TUTTO OK" ]' && pass "status box after the job" ||
+  fail "status box after the job: '$(probe text 1052)'"
+wait_for 5 '[ "$(probe enabled 1055)" = 1 ]' && pass "test button enabled again" || fail "test button enabled again"
+
+echo "== the polling value"
+probe settext 1059 5
+probe click 1060
+wait_for 5 '[ "$(setting KBTIMER1.TXT)" = 5 ]' && pass "KBTIMER1.TXT holds 5" ||
+  fail "KBTIMER1.TXT holds 5: '$(setting KBTIMER1.TXT)'"
+probe settext 1059 0
+probe click 1060
+wait_for 5 '[ "$(probe messages)" = "Valore non ammesso" ]' && pass "zero polling value refused in a message window" ||
+  fail "zero polling value refused: '$(probe messages)'"
+# The message window does not hold up the program: the window still answers.
+probe settext 1059 500
+probe click 1060
+wait_for 5 '[ "$(probe text 1059)" = 500ms ]' && pass "program goes on with the message window open" ||
+  fail "program goes on with the message window open: '$(probe text 1059)'"
+
+echo "== tray pop-up menu and about window"
+probe tray 517
+sleep 1
+shot tray-popup
+probe close-popup
+sleep 0.5
+probe menu 40003
+if wait_for 5 '[ "$(probe window "Informazioni su Kolibra")" = 1 ]'; then
+  pass "about window"
+  sleep 0.3
+  shot about
+  probe about-ok
+else
+  fail "about window"
+fi
+
+echo "== File -> Termina Kolibra"
+rm -f "$settings/KBChkBd.txt"
+probe menu 40001
+if wait_for 5 '[ "$(probe window " Chiusura programma Kolibra")" = 1 ]'; then
+  shot closing
+fi
+ended=0
+for _ in $(seq 1 150); do
+  kill -0 "$driver_pid" 2>/dev/null || { ended=1; break; }
+  sleep 0.2
+done
+if [ "$ended" = 1 ]; then
+  wait "$driver_pid" 2>/dev/null || true
+  driver_pid=""
+  pass "program ended"
+else
+  fail "program ended"
+fi
+check "KBChkBd.txt written" "9600" "$(setting KBChkBd.txt)"
+check "KBCHKCOM.TXT written" "1000" "$(setting KBCHKCOM.TXT)"
+check "KBCHKSCO.TXT written (RT footer from the dump)" "0,1,0,1,127.0.0.1,0,0" \
+  "$(setting KBCHKSCO.TXT)"
+
+echo "screenshots in $shots"
+exit "$failed"

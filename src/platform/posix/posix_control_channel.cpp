@@ -1,0 +1,405 @@
+#include "platform/posix/posix_control_channel.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace kolibra {
+namespace {
+
+constexpr int kListenBacklog = 16;
+constexpr int kAcceptsPerWake = 64;
+constexpr int64_t kAcceptRetryMs = 1000;
+// What a client may still send after its request is read and thrown away
+// before the connection closes, so that closing does not reset the
+// connection before the client has read its answer.
+constexpr std::size_t kDrainLimit = 65536;
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& addr) {
+  addr = {};
+  addr.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+void Drain(int fd) {
+  char buf[4096];
+  std::size_t total = 0;
+  while (total < kDrainLimit) {
+    const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += static_cast<std::size_t>(n);
+  }
+}
+
+int64_t MonotonicMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+PosixControlChannel::PosixControlChannel(PosixEventLoop& loop) : loop_(loop) {
+  deadlineTimer_ = loop_.CreateTimer([this] { OnDeadline(); });
+}
+
+PosixControlChannel::~PosixControlChannel() { Close(); }
+
+ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler handler,
+                                            const ControlChannelOptions& options) {
+  Close();
+  const uid_t me = geteuid();
+  struct stat st;
+  // Only this user may add or remove names in the folder, so no one else can
+  // put another endpoint in the socket's place.
+  const std::string folder = FolderOf(path);
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != me ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return ControlOpenStatus::kUnsafeFolder;
+  }
+  sockaddr_un addr;
+  if (!FillAddress(path, addr)) return ControlOpenStatus::kPathTooLong;
+
+  // The caller holds the folder's single-instance lock: a socket of this
+  // user under the name is left by a copy that ended without removing it.
+  if (lstat(path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode) || st.st_uid != me) return ControlOpenStatus::kNameTaken;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return ControlOpenStatus::kFailed;
+  } else if (errno != ENOENT) {
+    return ControlOpenStatus::kFailed;
+  }
+
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return ControlOpenStatus::kFailed;
+  // Owner-only from the moment the name exists (the process is single-threaded).
+  const mode_t oldMask = umask(0177);
+  const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  umask(oldMask);
+  if (bound != 0) {
+    const int err = errno;
+    close(fd);
+    return err == EADDRINUSE ? ControlOpenStatus::kNameTaken : ControlOpenStatus::kFailed;
+  }
+  if (chmod(path.c_str(), 0600) != 0 || lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
+      st.st_uid != me || (st.st_mode & 077) != 0 || listen(fd, kListenBacklog) != 0) {
+    unlink(path.c_str());
+    close(fd);
+    return ControlOpenStatus::kFailed;
+  }
+
+  listenFd_ = fd;
+  path_ = path;
+  socketDev_ = st.st_dev;
+  socketIno_ = st.st_ino;
+  handler_ = std::move(handler);
+  options_ = options;
+  if (options_.maxConnections < 1) options_.maxConnections = 1;
+  listenWatch_ = loop_.Watch(fd, POLLIN, [this](short) { OnAccept(); });
+  return ControlOpenStatus::kOpen;
+}
+
+void PosixControlChannel::Close() {
+  ++generation_;
+  for (auto& [id, c] : conns_) {
+    loop_.Unwatch(c.watch);
+    close(c.fd);
+  }
+  conns_.clear();
+  queue_.clear();
+  acceptPaused_ = false;
+  if (deadlineTimer_ >= 0) loop_.SetTimer(deadlineTimer_, 0, false);
+  if (listenFd_ < 0) return;
+  loop_.Unwatch(listenWatch_);
+  close(listenFd_);
+  listenFd_ = -1;
+  // Removes the name only while it is still this channel's socket.
+  struct stat st;
+  if (lstat(path_.c_str(), &st) == 0 && st.st_dev == socketDev_ && st.st_ino == socketIno_) {
+    unlink(path_.c_str());
+  }
+}
+
+void PosixControlChannel::OnAccept() {
+  for (int i = 0; i < kAcceptsPerWake && listenFd_ >= 0; ++i) {
+    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The waiting connection stays in the queue and would wake the loop
+        // at once, again and again: stop listening for a while.
+        acceptPaused_ = true;
+        acceptRetryAt_ = loop_.NowMs() + kAcceptRetryMs;
+        loop_.SetWatchEvents(listenWatch_, 0);
+      }
+      break;
+    }
+    if (conns_.size() >= static_cast<std::size_t>(options_.maxConnections)) {
+      if (!options_.busyReply.empty()) {
+        ssize_t ignored = send(fd, options_.busyReply.data(), options_.busyReply.size(),
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+        (void)ignored;
+      }
+      Drain(fd);
+      close(fd);
+      continue;
+    }
+    const ConnId id = nextConn_++;
+    Conn& c = conns_.emplace(id, Conn(options_.maxRequestBytes)).first->second;
+    c.fd = fd;
+    c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
+    c.watch = loop_.Watch(fd, POLLIN, [this, id](short revents) { OnConnReady(id, revents); });
+  }
+  ArmDeadlineTimer();
+}
+
+void PosixControlChannel::OnConnReady(ConnId id, short /*revents*/) {
+  auto it = conns_.find(id);
+  if (it == conns_.end()) return;
+  if (it->second.phase == Phase::kReading) {
+    ReadRequest(id);
+  } else if (it->second.phase == Phase::kWriting) {
+    WriteReply(id);
+  }
+}
+
+void PosixControlChannel::ReadRequest(ConnId id) {
+  Conn& c = conns_.at(id);
+  char buf[1024];
+  for (;;) {
+    const ssize_t n = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+      // Closed or broken before a whole request: nothing to answer.
+      Drop(id);
+      return;
+    }
+    switch (c.request.Add(std::string_view(buf, static_cast<std::size_t>(n)))) {
+      case RequestLineBuffer::State::kPartial:
+        continue;
+      case RequestLineBuffer::State::kTooLong:
+        StartReply(id, options_.tooLongReply);
+        return;
+      case RequestLineBuffer::State::kComplete:
+        c.phase = Phase::kQueued;
+        loop_.SetWatchEvents(c.watch, 0);
+        queue_.push_back(id);
+        ArmDeadlineTimer();
+        RunQueue();
+        return;
+    }
+  }
+}
+
+void PosixControlChannel::RunQueue() {
+  if (handling_) return;  // the running handler's loop takes this one next
+  handling_ = true;
+  const uint64_t generation = generation_;
+  while (!queue_.empty() && generation == generation_) {
+    const ConnId id = queue_.front();
+    queue_.pop_front();
+    auto it = conns_.find(id);
+    if (it == conns_.end()) continue;
+    const std::string line = it->second.request.line();
+    // A copy: the handler may close or reopen the channel while it runs.
+    const Handler handler = handler_;
+    std::string reply;
+    try {
+      if (handler) reply = handler(line);
+    } catch (...) {
+      reply.clear();
+    }
+    if (generation != generation_) break;
+    if (conns_.find(id) == conns_.end()) continue;
+    if (reply.empty()) {
+      Drop(id);
+    } else {
+      StartReply(id, std::move(reply));
+    }
+  }
+  handling_ = false;
+}
+
+void PosixControlChannel::StartReply(ConnId id, std::string reply) {
+  Conn& c = conns_.at(id);
+  c.phase = Phase::kWriting;
+  c.out = std::move(reply);
+  c.sent = 0;
+  c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
+  WriteReply(id);
+  ArmDeadlineTimer();
+}
+
+void PosixControlChannel::WriteReply(ConnId id) {
+  Conn& c = conns_.at(id);
+  while (c.sent < c.out.size()) {
+    const ssize_t n = send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      loop_.SetWatchEvents(c.watch, POLLOUT);
+      return;
+    }
+    if (n <= 0) {
+      Drop(id);
+      return;
+    }
+    c.sent += static_cast<std::size_t>(n);
+  }
+  Drain(c.fd);
+  Drop(id);
+}
+
+void PosixControlChannel::Drop(ConnId id) {
+  auto it = conns_.find(id);
+  if (it == conns_.end()) return;
+  loop_.Unwatch(it->second.watch);
+  close(it->second.fd);
+  conns_.erase(it);
+  if (acceptPaused_ && listenFd_ >= 0) {
+    // A descriptor came free.
+    acceptPaused_ = false;
+    loop_.SetWatchEvents(listenWatch_, POLLIN);
+  }
+  ArmDeadlineTimer();
+}
+
+void PosixControlChannel::ArmDeadlineTimer() {
+  int64_t earliest = EventLoopCore::kNever;
+  for (const auto& [id, c] : conns_) {
+    if (c.phase != Phase::kQueued && c.deadline < earliest) earliest = c.deadline;
+  }
+  if (acceptPaused_ && acceptRetryAt_ < earliest) earliest = acceptRetryAt_;
+  if (earliest == EventLoopCore::kNever) {
+    loop_.SetTimer(deadlineTimer_, 0, false);
+    return;
+  }
+  const int64_t in = earliest - loop_.NowMs();
+  loop_.SetTimer(deadlineTimer_, in < 1 ? 1 : in, true);
+}
+
+void PosixControlChannel::OnDeadline() {
+  const int64_t now = loop_.NowMs();
+  std::vector<ConnId> late;
+  for (const auto& [id, c] : conns_) {
+    if (c.phase != Phase::kQueued && c.deadline <= now) late.push_back(id);
+  }
+  for (ConnId id : late) Drop(id);
+  if (acceptPaused_ && now >= acceptRetryAt_ && listenFd_ >= 0) {
+    acceptPaused_ = false;
+    loop_.SetWatchEvents(listenWatch_, POLLIN);
+  }
+  ArmDeadlineTimer();
+}
+
+ControlCallResult SendControlRequest(const std::string& path, std::string_view line, int64_t timeoutMs) {
+  ControlCallResult result;
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    result.status = errno == ENOENT ? ControlCallStatus::kNoServer : ControlCallStatus::kFailed;
+    return result;
+  }
+  if (!S_ISSOCK(st.st_mode)) {
+    result.status = ControlCallStatus::kNoServer;
+    return result;
+  }
+  // An endpoint of another user is not this user's driver.
+  if (st.st_uid != getuid() && getuid() != 0) {
+    result.status = ControlCallStatus::kNotOwner;
+    return result;
+  }
+  sockaddr_un addr;
+  if (!FillAddress(path, addr)) return result;
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return result;
+  const int64_t deadline = MonotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
+
+  // A blocking connect waits for room in a full backlog at most this long.
+  struct timeval tv;
+  tv.tv_sec = static_cast<time_t>(timeoutMs / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((timeoutMs % 1000) * 1000);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    const int err = errno;
+    close(fd);
+    result.status = (err == ECONNREFUSED || err == ENOENT) ? ControlCallStatus::kNoServer
+                    : (err == EAGAIN || err == ETIMEDOUT || err == EINPROGRESS)
+                        ? ControlCallStatus::kTimedOut
+                        : ControlCallStatus::kFailed;
+    return result;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+
+  std::string request(line);
+  request += '\n';
+  std::size_t sent = 0;
+  std::string reply;
+  ControlCallStatus status = ControlCallStatus::kOk;
+  for (;;) {
+    const int64_t left = deadline - MonotonicMs();
+    if (left <= 0) {
+      status = ControlCallStatus::kTimedOut;
+      break;
+    }
+    const bool sending = sent < request.size();
+    pollfd p{fd, static_cast<short>(sending ? POLLOUT : POLLIN), 0};
+    const int r = poll(&p, 1, static_cast<int>(left > 60000 ? 60000 : left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      status = ControlCallStatus::kFailed;
+      break;
+    }
+    if (r == 0) continue;
+    if (sending) {
+      const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      // The server may answer and close before taking the whole request (a
+      // request too long): read what it said.
+      if (n < 0) {
+        sent = request.size();
+        continue;
+      }
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    char buf[4096];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) {
+      status = reply.empty() ? ControlCallStatus::kFailed : ControlCallStatus::kOk;
+      break;
+    }
+    if (n == 0) break;
+    reply.append(buf, static_cast<std::size_t>(n));
+    if (reply.size() > kMaxControlReplyBytes) {
+      status = ControlCallStatus::kFailed;
+      break;
+    }
+  }
+  close(fd);
+  // A connection closed before any answer carries none.
+  if (status == ControlCallStatus::kOk && reply.empty()) status = ControlCallStatus::kFailed;
+  result.status = status;
+  result.reply = std::move(reply);
+  return result;
+}
+
+}  // namespace kolibra

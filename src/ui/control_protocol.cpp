@@ -1,0 +1,202 @@
+#include "ui/control_protocol.h"
+
+#include <array>
+
+namespace kolibra {
+
+namespace {
+
+// What a command takes after its word.
+enum class ArgKind { kNone, kText, kDigits, kSlots, kChoice };
+
+struct CommandSpec {
+  ControlCommand command;
+  const char* name;
+  ArgKind arg;
+  const char* usage;                    // the argument as the help shows it
+  std::array<const char*, 3> choices;   // for kChoice
+  const char* help;                     // what it does, for the help text
+};
+
+constexpr std::array<CommandSpec, 13> kCommands{{
+    {ControlCommand::kStatus, "status", ArgKind::kNone, "", {},
+     "quello che mostra la finestra"},
+    {ControlCommand::kTestReceipt, "test-receipt", ArgKind::kNone, "", {},
+     "\" Esegui Test\": scontrino di prova"},
+    {ControlCommand::kSetPolling, "set-polling", ArgKind::kText, "VALORE", {},
+     "\"Set timer\": 1-60 secondi o 100-60000 ms (500ms)"},
+    {ControlCommand::kSetSpeed, "set-speed", ArgKind::kDigits, "9600|19200|38400|57600|115200", {},
+     "\"Set velocita'\" della seriale"},
+    {ControlCommand::kSlots, "slots", ArgKind::kSlots, "XXXX", {},
+     "caselle delle porte COM 1-4, 1 = attiva (1100)"},
+    {ControlCommand::kMode, "mode", ArgKind::kChoice, "serial|network", {"serial", "network"},
+     "\"Seriale\" o \"Rete\""},
+    {ControlCommand::kAddress, "address", ArgKind::kText, "A.B.C.D", {},
+     "indirizzo IP dell'Ecr, poi \"Valida IP\""},
+    {ControlCommand::kResetConnection, "reset-connection", ArgKind::kNone, "", {},
+     "\"Reset Connessione\""},
+    {ControlCommand::kTrace, "trace", ArgKind::kChoice, "on|off", {"on", "off"},
+     "\"Abilita Trace\""},
+    {ControlCommand::kPassThrough, "pass-through", ArgKind::kChoice, "on|off", {"on", "off"},
+     "\"Attiva Input Xon-Xoff\""},
+    {ControlCommand::kPayments, "payments", ArgKind::kChoice, "5|6|8", {"5", "6", "8"},
+     "\"N. dei Pagamenti\""},
+    {ControlCommand::kFourthPayment, "fourth-payment", ArgKind::kChoice, "card|cash", {"card", "cash"},
+     "\"Pagam.4 = Bancomat\" (card) o no (cash)"},
+    {ControlCommand::kStop, "stop", ArgKind::kNone, "", {},
+     "chiude il driver in ordine, come SIGTERM"},
+}};
+
+// A text argument (polling value, address) is at most this long.
+constexpr std::size_t kTextArgumentLimit = 64;
+constexpr std::size_t kDigitsLimit = 9;
+
+const CommandSpec* FindSpec(std::string_view name) {
+  for (const CommandSpec& spec : kCommands) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+const CommandSpec& SpecOf(ControlCommand command) {
+  for (const CommandSpec& spec : kCommands) {
+    if (spec.command == command) return spec;
+  }
+  return kCommands[0];
+}
+
+bool IsControlByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b < 0x20 || b == 0x7F;
+}
+
+std::string Usage(const CommandSpec& spec) {
+  std::string text = spec.name;
+  if (spec.arg != ArgKind::kNone) text += std::string(" ") + spec.usage;
+  return text;
+}
+
+ParsedRequest Refuse(std::string error) {
+  ParsedRequest parsed;
+  parsed.error = std::move(error);
+  return parsed;
+}
+
+bool ArgumentFits(const CommandSpec& spec, std::string_view arg) {
+  switch (spec.arg) {
+    case ArgKind::kNone:
+      return arg.empty();
+    case ArgKind::kText:
+      return !arg.empty() && arg.size() <= kTextArgumentLimit;
+    case ArgKind::kDigits:
+      if (arg.empty() || arg.size() > kDigitsLimit) return false;
+      for (char c : arg) {
+        if (c < '0' || c > '9') return false;
+      }
+      return true;
+    case ArgKind::kSlots:
+      if (arg.size() != 4) return false;
+      for (char c : arg) {
+        if (c != '0' && c != '1') return false;
+      }
+      return true;
+    case ArgKind::kChoice:
+      for (const char* choice : spec.choices) {
+        if (choice != nullptr && arg == choice) return true;
+      }
+      return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+ParsedRequest ParseControlRequest(std::string_view line) {
+  for (char c : line) {
+    if (IsControlByte(c)) return Refuse("richiesta non valida: contiene caratteri di controllo");
+  }
+  if (line.size() > kControlRequestLimit) return Refuse("richiesta troppo lunga");
+  const std::size_t space = line.find(' ');
+  const std::string_view word = line.substr(0, space);
+  const std::string_view arg = space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+  const CommandSpec* spec = FindSpec(word);
+  if (spec == nullptr) {
+    return Refuse("comando sconosciuto '" + PrintableText(word.substr(0, 40)) + "'");
+  }
+  if (!ArgumentFits(*spec, arg) || (spec->arg == ArgKind::kNone && space != std::string_view::npos)) {
+    if (spec->arg == ArgKind::kNone) return Refuse(std::string("'") + spec->name + "' non vuole argomenti");
+    return Refuse(std::string("argomento non valido, si scrive: ") + Usage(*spec));
+  }
+  ParsedRequest parsed;
+  parsed.ok = true;
+  parsed.request.command = spec->command;
+  parsed.request.argument = std::string(arg);
+  return parsed;
+}
+
+std::string FormatControlRequest(const ControlRequest& request) {
+  std::string line = ControlCommandName(request.command);
+  if (SpecOf(request.command).arg != ArgKind::kNone) line += " " + request.argument;
+  return line;
+}
+
+const char* ControlCommandName(ControlCommand command) { return SpecOf(command).name; }
+
+std::string ControlUsageLine() { return "uso: kolibra ctl [--settings-dir DIR] COMANDO [ARG]"; }
+
+std::string ControlCommandsHelp() {
+  std::string text;
+  for (const CommandSpec& spec : kCommands) {
+    std::string usage = Usage(spec);
+    // The long usages go on a line of their own.
+    usage.resize(usage.size() < 30 ? 30 : usage.size(), ' ');
+    text += "  " + usage + (usage.size() > 30 ? "\n" + std::string(32, ' ') : "") + spec.help + "\n";
+  }
+  return text;
+}
+
+std::string FormatControlReply(ReplyStatus status, std::string_view text) {
+  std::string reply = status == ReplyStatus::kOk ? "OK" : status == ReplyStatus::kRefused ? "NO" : "ERR";
+  reply += '\n';
+  reply.append(text);
+  if (!text.empty() && text.back() != '\n') reply += '\n';
+  return reply;
+}
+
+ParsedReply ParseControlReply(std::string_view reply) {
+  ParsedReply parsed;
+  const std::size_t lf = reply.find('\n');
+  if (lf == std::string_view::npos) return parsed;
+  const std::string_view word = reply.substr(0, lf);
+  if (word == "OK") {
+    parsed.status = ReplyStatus::kOk;
+  } else if (word == "NO") {
+    parsed.status = ReplyStatus::kRefused;
+  } else if (word == "ERR") {
+    parsed.status = ReplyStatus::kBadRequest;
+  } else {
+    return parsed;
+  }
+  parsed.ok = true;
+  parsed.text = std::string(reply.substr(lf + 1));
+  return parsed;
+}
+
+std::string PrintableText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (IsControlByte(c)) {
+      const auto b = static_cast<unsigned char>(c);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace kolibra

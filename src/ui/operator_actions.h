@@ -1,0 +1,48 @@
+// The operator window's actions for a driver that has no window: each
+// follows the rules of the control it stands for, changes what the control
+// changes and saves what it saves, and says in words what the window would
+// show. The window's own message is the text of a refusal.
+#pragma once
+
+#include <string>
+
+#include "core/app_context.h"
+
+namespace kolibra {
+
+struct ActionResult {
+  bool accepted = true;
+  std::string text;  // refused: the message; accepted: what the window now shows
+};
+
+// A change of a setting that the link is using is refused while a job or a
+// dump runs, with the text the polling change gives in that case.
+inline constexpr const char* kBusyValueRefused = "Connessione in corso, valore non accettato";
+inline constexpr const char* kBusyCommandRefused = "Connessione in corso, comando non accettato";
+
+// " Esegui Test".
+ActionResult PressTestButton(AppContext& ctx);
+// An item of the speed list, then "Set velocità".
+ActionResult ChooseSpeed(AppContext& ctx, const std::string& baudText);
+// The four slot boxes to "1" (ticked) or "0", given as "1100"; each box that
+// changes is clicked, the cleared ones first.
+ActionResult SetSlotBoxes(AppContext& ctx, const std::string& pattern);
+// "Seriale" / "Rete".
+ActionResult ChooseLinkMode(AppContext& ctx, bool network);
+// An address typed into the address box, then "Valida IP".
+ActionResult TypeAddress(AppContext& ctx, const std::string& address);
+// "Reset Connessione".
+ActionResult PressResetConnection(AppContext& ctx);
+// "Abilita Trace", "Attiva Input Xon-Xoff", "Pagam.4 = Bancomat".
+ActionResult SetTraceBox(AppContext& ctx, bool ticked);
+ActionResult SetPassThroughBox(AppContext& ctx, bool ticked);
+ActionResult SetFourthPaymentBox(AppContext& ctx, bool ticked);
+// An item of the payments list: 5, 6 or 8 payments.
+ActionResult ChoosePayments(AppContext& ctx, int payments);
+
+// Everything the window shows, one item a line.
+std::string WindowStatusText(AppContext& ctx);
+// The polling value box and the interval it gave, as the status shows them.
+std::string PollingText(AppContext& ctx);
+
+}  // namespace kolibra

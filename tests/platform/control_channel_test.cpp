@@ -1,0 +1,189 @@
+// The control endpoint on POSIX: its socket file, and a served channel
+// against clients that misbehave.
+#include "platform/posix/posix_control_channel.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "platform_test_util.h"
+
+namespace kolibra {
+namespace {
+
+using State = RequestLineBuffer::State;
+
+TEST(RequestLineBuffer, TakesOneLineWithinItsLimit) {
+  const struct {
+    std::vector<std::string> chunks;
+    State state;
+    std::string line;
+  } cases[] = {
+      {{"st", "at\r\n", "more\n"}, State::kComplete, "stat"},
+      {{"12345\n"}, State::kComplete, "12345"},
+      {{"12345\r", "\n"}, State::kComplete, "12345"},
+      {{std::string("a\0b\n", 4)}, State::kComplete, std::string("a\0b", 3)},
+      {{"123456"}, State::kTooLong, ""},
+      {{"12345\r", "x\n"}, State::kTooLong, ""},
+      {{"1234", "56\n"}, State::kTooLong, ""},
+      {{"1234"}, State::kPartial, "1234"},
+  };
+  for (const auto& c : cases) {
+    RequestLineBuffer buffer(5);
+    for (const auto& chunk : c.chunks) buffer.Add(chunk);
+    EXPECT_EQ(buffer.state(), c.state) << c.chunks[0];
+    EXPECT_EQ(buffer.line(), c.line) << c.chunks[0];
+  }
+}
+
+// A listening socket at path that nobody serves; -1 on failure.
+int BareListener(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+struct Served {
+  testing::TempDir dir;
+  PosixEventLoop loop;
+  PosixControlChannel channel{loop};
+  std::string path = dir.path + "/kolibra.sock";
+  std::vector<std::string> seen;
+  int inside = 0, mostInside = 0;
+  ControlChannelOptions options;
+
+  Served() {
+    options.maxRequestBytes = 64;
+    options.clientTimeoutMs = 300;
+    options.maxConnections = 4;
+    options.tooLongReply = "LONG\n";
+    options.busyReply = "BUSY\n";
+  }
+  ControlOpenStatus Open() {
+    return channel.Open(path, [this](std::string_view line) {
+      seen.emplace_back(line);
+      mostInside = std::max(mostInside, ++inside);
+      // A handler that waits lets other requests arrive meanwhile.
+      if (line == "slow") loop.Wait(loop.NowMs() + 100);
+      --inside;
+      return "ok " + std::string(line) + "\n";
+    }, options);
+  }
+  int Connect(const std::string& bytes = "") {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    if (!bytes.empty()) EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    return fd;
+  }
+  // Runs the loop until the server has closed fd; everything it sent.
+  std::string ReplyOf(int fd, int64_t budgetMs = 3000) {
+    std::string reply;
+    const bool closed = testing::WaitFor(loop, [&] {
+      char buf[512];
+      for (;;) {
+        const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) reply.append(buf, static_cast<std::size_t>(n));
+        if (n <= 0) return n == 0 || errno != EAGAIN;
+      }
+    }, budgetMs);
+    close(fd);
+    return closed ? reply : "(open)";
+  }
+};
+
+TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
+  Served s;
+  const int stale = BareListener(s.path);  // a copy that ended without removing it
+  ASSERT_GE(stale, 0);
+  close(stale);
+  ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
+  struct stat st;
+  ASSERT_EQ(lstat(s.path.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  s.channel.Close();
+  EXPECT_NE(lstat(s.path.c_str(), &st), 0);
+
+  std::ofstream(s.path) << "not a socket";
+  EXPECT_EQ(s.Open(), ControlOpenStatus::kNameTaken);
+  EXPECT_EQ(std::ifstream(s.path).peek(), 'n');
+  std::remove(s.path.c_str());
+  chmod(s.dir.path.c_str(), 0770);
+  EXPECT_EQ(s.Open(), ControlOpenStatus::kUnsafeFolder);
+  chmod(s.dir.path.c_str(), 0700);
+  EXPECT_EQ(s.channel.Open(s.dir.path + "/" + std::string(120, 'x'), nullptr, s.options),
+            ControlOpenStatus::kPathTooLong);
+  EXPECT_FALSE(s.channel.IsOpen());
+}
+
+TEST(PosixControlChannel, HostileClientsAreAnsweredOrDroppedAndNeverHoldTheLoop) {
+  Served s;
+  ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
+
+  EXPECT_EQ(s.ReplyOf(s.Connect(std::string(200, 'a') + "\n")), "LONG\n");
+  EXPECT_EQ(s.ReplyOf(s.Connect(std::string(100000, 'a'))), "LONG\n");
+  EXPECT_EQ(s.ReplyOf(s.Connect(std::string("a\0b\r\n", 5))), std::string("ok a\0b\n", 7));
+  const int half = s.Connect("status");  // half a request, then the end
+  shutdown(half, SHUT_WR);
+  EXPECT_EQ(s.ReplyOf(half, 200), "");
+  EXPECT_EQ(s.seen, (std::vector<std::string>{std::string("a\0b", 3)}));
+
+  // A silent client is dropped after the time-out; others are served meanwhile.
+  const int silent = s.Connect();
+  const int64_t t0 = s.loop.NowMs();
+  EXPECT_EQ(s.ReplyOf(s.Connect("quick\n")), "ok quick\n");
+  EXPECT_LT(s.loop.NowMs() - t0, 200);
+  EXPECT_EQ(s.ReplyOf(silent), "");
+  EXPECT_GE(s.loop.NowMs() - t0, 250);
+
+  // Beyond four at once: answered busy. A waiting handler takes the requests
+  // that come meanwhile one after the other, never one inside the other.
+  std::vector<int> fds{s.Connect("slow\n")};
+  for (int i = 0; i < 9; ++i) fds.push_back(s.Connect("r" + std::to_string(i) + "\n"));
+  int ok = 0, busy = 0;
+  for (int fd : fds) {
+    const std::string reply = s.ReplyOf(fd);
+    ok += reply.rfind("ok ", 0) == 0;
+    busy += reply == "BUSY\n";
+  }
+  EXPECT_EQ(ok, 4);
+  EXPECT_EQ(busy, 6);
+  EXPECT_EQ(s.mostInside, 1);
+  EXPECT_EQ(s.channel.ConnectionCount(), 0u);
+
+  // The client call, from a thread, while the loop serves.
+  auto call = std::async(std::launch::async, [&] { return SendControlRequest(s.path, "hello", 2000); });
+  while (call.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    s.loop.Wait(s.loop.NowMs() + 20);
+  }
+  const ControlCallResult answered = call.get();
+  EXPECT_EQ(answered.status, ControlCallStatus::kOk);
+  EXPECT_EQ(answered.reply, "ok hello\n");
+  s.channel.Close();
+  EXPECT_EQ(SendControlRequest(s.path, "hello", 500).status, ControlCallStatus::kNoServer);
+  const int deaf = BareListener(s.path);
+  EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kTimedOut);
+  close(deaf);
+  EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kNoServer);
+}
+
+}  // namespace
+}  // namespace kolibra

@@ -1,0 +1,60 @@
+// The ctl request protocol: which lines are requests, and the answers' form.
+#include "ui/control_protocol.h"
+
+#include <gtest/gtest.h>
+
+namespace kolibra {
+namespace {
+
+TEST(ControlProtocol, ParsesRequestLines) {
+  const struct {
+    std::string line;
+    bool ok;
+    std::string detail;  // the argument when ok, else the error
+  } cases[] = {
+      {"status", true, ""},
+      {"set-polling  5", true, " 5"},  // the polling box takes any text
+      {"slots 0101", true, "0101"},
+      {"set-speed 1234", true, "1234"},  // the list is the action's to check
+      {"address 1.2.3.4.5", true, "1.2.3.4.5"},
+      {"fourth-payment cash", true, "cash"},
+      {"", false, "comando sconosciuto ''"},
+      {"STATUS", false, "comando sconosciuto 'STATUS'"},
+      {" status", false, "comando sconosciuto ''"},
+      {"status ", false, "'status' non vuole argomenti"},
+      {"stop now", false, "'stop' non vuole argomenti"},
+      {"trace", false, "argomento non valido, si scrive: trace on|off"},
+      {"trace yes", false, "argomento non valido, si scrive: trace on|off"},
+      {"slots 01010", false, "argomento non valido, si scrive: slots XXXX"},
+      {"slots 01a1", false, "argomento non valido, si scrive: slots XXXX"},
+      {"set-speed 1234567890", false, "argomento non valido, si scrive: set-speed 9600|19200|38400|57600|115200"},
+      {"set-polling ", false, "argomento non valido, si scrive: set-polling VALORE"},
+      {"set-polling " + std::string(65, '5'), false, "argomento non valido, si scrive: set-polling VALORE"},
+      {"status\x1b[2J", false, "richiesta non valida: contiene caratteri di controllo"},
+      {std::string("stop\0", 5), false, "richiesta non valida: contiene caratteri di controllo"},
+      {std::string(600, 'x'), false, "richiesta troppo lunga"},
+      {"st\xe0tus", false, "comando sconosciuto 'st\xe0tus'"},
+  };
+  for (const auto& c : cases) {
+    const ParsedRequest p = ParseControlRequest(c.line);
+    EXPECT_EQ(p.ok, c.ok) << c.line;
+    EXPECT_EQ(c.ok ? p.request.argument : p.error, c.detail) << c.line;
+    if (p.ok) EXPECT_EQ(FormatControlRequest(p.request), c.line);
+  }
+}
+
+TEST(ControlProtocol, AnswersCarryAStatusWordAndPrintableText) {
+  EXPECT_EQ(FormatControlReply(ReplyStatus::kRefused, "IP non Valido"), "NO\nIP non Valido\n");
+  EXPECT_EQ(FormatControlReply(ReplyStatus::kOk, ""), "OK\n");
+  const ParsedReply ok = ParseControlReply("OK\nCOM 1\nCOM 2\n");
+  EXPECT_TRUE(ok.ok);
+  EXPECT_EQ(ok.status, ReplyStatus::kOk);
+  EXPECT_EQ(ok.text, "COM 1\nCOM 2\n");
+  EXPECT_EQ(ParseControlReply("ERR\n").status, ReplyStatus::kBadRequest);
+  EXPECT_FALSE(ParseControlReply("OK").ok);
+  EXPECT_FALSE(ParseControlReply("MAYBE\nx\n").ok);
+  EXPECT_EQ(PrintableText("a\x1b[2J\r\nb\x7f\xe0"), "a\\x1B[2J\\x0D\\x0Ab\\x7F\xe0");
+}
+
+}  // namespace
+}  // namespace kolibra

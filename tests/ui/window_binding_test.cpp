@@ -1,0 +1,305 @@
+// The window binding on a fake host: what the operator's commands do, what
+// they refuse, and when the window's controls are written.
+#include "ui/window_binding.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "core/job_files.h"
+#include "core/poll_timer.h"
+#include "fakes/fake_platform.h"
+#include "fakes/fake_window_host.h"
+#include "link/tcp_link.h"
+#include "link/transmission.h"
+#include "platform/window_ids.h"
+
+namespace kolibra {
+namespace {
+
+struct Rig {
+  fakes::FakePlatform fp;
+  fakes::ScratchDir data;
+  fakes::ScratchDir settings;
+  AppContext ctx{fp.platform};
+  fakes::FakeWindowHost host;
+  int applied = 0;
+  int exits = 0;
+  WindowBinding binding{ctx, host,
+                        {[this] {
+                           // Stands for the job cycle's "Set timer" action.
+                           ++applied;
+                           if (ctx.cycle.jobBusy) {
+                             ctx.platform.notifier.MessageBox("Connessione in corso, valore non accettato");
+                             return;
+                           }
+                           ctx.cycle.pollingIntervalMs = std::stoi("0" + ctx.ui.timerValue) * 1000;
+                         },
+                         [this] { ++exits; }}};
+
+  Rig() {
+    ctx.dataDir = ctx.defaultDataDir = data.path();
+    ctx.settingsDir = settings.path();
+    for (auto& check : ctx.ui.slotCheck) check.value = 1;
+    ctx.cycle.portAvailable.fill(true);
+    CreatePollTimer(ctx, [] {});
+    ArmPollTimer(ctx, 1000, true);
+    InitLink(ctx);
+    binding.Attach();
+  }
+  void Open() { host.events.onTrayMouse(515); }
+  std::string Setting(const std::string& name) const {
+    return fakes::ReadFileBytes(JoinPath(settings.path(), name));
+  }
+  const std::vector<std::string>& Messages() const { return fp.notifier.messages; }
+};
+
+struct CommandCase {
+  const char* name;
+  std::function<void(Rig&)> act;  // the operator's input, with the window open
+  std::function<void(Rig&)> check;
+};
+
+const CommandCase kCommands[] = {
+    {"TestReceiptOnLastDumpedSlot",
+     [](Rig& r) {
+       r.ctx.dump.pending = {false, false, true, true};
+       r.host.Command(IDC_CMBFILE);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(fakes::ReadFileBytes(JobFilePath(r.ctx, "SR_DATI", 2)),
+                 "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T\r\n");
+       EXPECT_TRUE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_START", 2)));
+       EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
+     }},
+    {"TestReceiptBeforeAnyDump", [](Rig& r) { r.host.Command(IDC_CMBFILE); },
+     [](Rig& r) {
+       EXPECT_EQ(r.host.text[IDC_TEXT1], "DUMP NON ANCORA ESEGUITO");
+       EXPECT_FALSE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_DATI", 4)));
+       EXPECT_TRUE(r.host.enabled[IDC_CMBFILE]);
+     }},
+    {"SetTimerReadsTheBox",
+     [](Rig& r) {
+       r.host.text[IDC_TXTTIMERVAL] = "5";
+       r.host.Command(IDC_CMDCHGTIMER);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.applied, 1);
+       EXPECT_EQ(r.ctx.ui.timerValue, "5");
+       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
+     }},
+    {"SetTimerWhileAJobRunsIsRefused",
+     [](Rig& r) {
+       r.ctx.cycle.jobBusy = true;
+       r.host.text[IDC_TXTTIMERVAL] = "5";
+       r.host.Command(IDC_CMDCHGTIMER);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.Messages(), std::vector<std::string>{"Connessione in corso, valore non accettato"});
+       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 1000);
+     }},
+    {"SetSpeedFromTheList",
+     [](Rig& r) {
+       r.host.text[IDC_CMBBAUDE] = "19200";
+       r.host.Command(IDC_COMMAND1);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.ctx.baudRate, 19200);
+       EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
+     }},
+    {"SetSpeedNotInTheListIsRefused",
+     [](Rig& r) {
+       r.host.text[IDC_CMBBAUDE] = "14400";
+       r.host.Command(IDC_COMMAND1);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.Messages(),
+                 std::vector<std::string>{"Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200"});
+       EXPECT_EQ(r.ctx.baudRate, 9600);
+       EXPECT_EQ(r.ctx.ui.baudText, "9600");
+       EXPECT_EQ(r.host.text[IDC_CMBBAUDE], "9600");
+       EXPECT_EQ(r.Setting("KBChkBd.txt"), "");
+     }},
+    {"NetworkChosen",
+     [](Rig& r) {
+       r.host.checked[IDC_OPTIONRS232] = false;
+       r.host.Click(IDC_OPTIONRETE);
+     },
+     [](Rig& r) {
+       EXPECT_TRUE(r.ctx.ui.networkChosen);
+       EXPECT_FALSE(r.ctx.ui.serialChosen);
+     }},
+    {"ValidAddressTyped", [](Rig& r) { r.host.Type(IDC_TXTREMOTEIP, "192.168.1.20"); },
+     [](Rig& r) { EXPECT_EQ(r.ctx.ui.remoteIp, "192.168.1.20"); }},
+    {"InvalidAddressIsRefused",
+     [](Rig& r) {
+       r.ctx.ui.remoteIp = "10.0.0.1";
+       r.binding.Refresh();
+       r.host.Type(IDC_TXTREMOTEIP, "10.0.0.256");
+       std::string during;
+       r.fp.loop.After(1000, [&] { during = r.host.text[IDC_CMDVALIDATEIP]; });
+       r.host.Command(IDC_CMDVALIDATEIP);
+       EXPECT_EQ(during, "IP non Valido");
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.ctx.ui.remoteIp, "10.0.0.1");
+       EXPECT_EQ(r.host.text[IDC_TXTREMOTEIP], "10.0.0.256");  // what was typed stays
+       EXPECT_EQ(r.host.text[IDC_CMDVALIDATEIP], "Valida IP");
+       EXPECT_TRUE(r.fp.socket.connectTimes.empty());
+     }},
+    {"ResetConnectionConnectsToTheAddress",
+     [](Rig& r) {
+       r.host.text[IDC_TXTREMOTEIP] = "10.0.0.2";
+       r.host.Command(IDC_CMDRESETCONN);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.fp.socket.RemoteHost(), "10.0.0.2");
+       EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
+       EXPECT_EQ(r.host.colour[IDC_SHAPECONN], kColourGreen);
+       EXPECT_EQ(r.host.text[IDC_CMDRESETCONN], "Reset Connessione");
+     }},
+    {"UntickingASlotStopsPolling", [](Rig& r) { r.host.Click(IDC_CHECK2); },
+     [](Rig& r) {
+       EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
+       EXPECT_FALSE(PollTimerEnabled(r.ctx));
+       EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
+       EXPECT_TRUE(r.host.enabled[IDC_CMBBAUDE]);
+     }},
+    {"TickingASlotDuringAJobIsRefused",
+     [](Rig& r) {
+       r.host.Click(IDC_CHECK2);  // polling stops
+       r.ctx.cycle.jobBusy = true;
+       r.host.Click(IDC_CHECK2);
+       r.host.Command(IDC_CMBFILE);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.Messages(), (std::vector<std::string>{"Connessione in corso, valore non accettato",
+                                                         "Connessione in corso, comando non accettato"}));
+       EXPECT_FALSE(r.host.checked[IDC_CHECK2]);
+       EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
+       EXPECT_FALSE(PollTimerEnabled(r.ctx));
+     }},
+    {"TickingASlotLocksTheSettings",
+     [](Rig& r) {
+       r.host.Click(IDC_CHECK3);
+       r.host.Click(IDC_CHECK3);
+     },
+     [](Rig& r) {
+       EXPECT_TRUE(PollTimerEnabled(r.ctx));
+       EXPECT_FALSE(r.host.enabled[IDC_CMBBAUDE]);
+       EXPECT_FALSE(r.host.enabled[IDC_CHBPAG4BANCOMAT]);
+       EXPECT_FALSE(r.host.enabled[IDC_TEXT1]);
+       EXPECT_TRUE(r.host.enabled[IDC_CMBFILE]);
+     }},
+    {"OptionBoxesAndPayments",
+     [](Rig& r) {
+       r.host.Click(IDC_CHBTRACE);
+       r.host.Click(IDC_CHBENABLEXONINPUT);
+       r.host.Click(IDC_CHBPAG4BANCOMAT);
+       r.host.Pick(IDC_CBOPAGAMENTI, 2);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.ctx.ui.trace.value, 1);
+       EXPECT_EQ(r.ctx.ui.passThrough.value, 1);
+       EXPECT_EQ(r.ctx.ui.pag4Bancomat.value, 1);
+       EXPECT_EQ(r.ctx.ui.footerRt.value, 0);
+       EXPECT_EQ(r.ctx.ui.paymentsIndex, 2);
+     }},
+    {"ManualMissing", [](Rig& r) { r.host.Command(IDM_MANUAL); },
+     [](Rig& r) {
+       EXPECT_EQ(r.Messages(), std::vector<std::string>{"File: " + JoinPath(r.data.path(), "mankolibra.pdf") +
+                                                        " non trovato"});
+       EXPECT_TRUE(r.host.opened.empty());
+     }},
+    {"ManualWithoutReader",
+     [](Rig& r) {
+       fakes::WriteFileBytes(JoinPath(r.data.path(), "mankolibra.pdf"), "%PDF");
+       r.host.openSucceeds = false;
+       r.host.Command(IDM_MANUAL);
+     },
+     [](Rig& r) {
+       EXPECT_EQ(r.host.opened.size(), 1u);
+       EXPECT_EQ(r.Messages(), std::vector<std::string>{"Operazione non eseguita: verificare presenza Reader "});
+     }},
+    {"AboutWindow", [](Rig& r) { r.host.Command(IDM_INFO); },
+     [](Rig& r) {
+       ASSERT_EQ(r.host.about.size(), 1u);
+       EXPECT_EQ(r.host.about[0].version, "Versione 1.0.0.14");
+       EXPECT_EQ(r.host.about[0].title, "Kolibra per sistemi Windows 32 bit");
+     }},
+    {"ExitFromMenuAndCloseBox",
+     [](Rig& r) {
+       r.host.Command(IDM_ESCI);
+       r.host.events.onCloseBox();
+     },
+     [](Rig& r) { EXPECT_EQ(r.exits, 2); }},
+};
+
+class WindowCommand : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(WindowCommand, Effects) {
+  Rig r;
+  r.Open();
+  GetParam().act(r);
+  GetParam().check(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WindowCommand, ::testing::ValuesIn(kCommands),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WindowBinding, WritesTheWindowOnlyWhileShown) {
+  Rig r;
+  r.ctx.ui.slotCheck[0].value = 1;
+  r.ctx.ui.slotCheck[1].value = 0;
+  r.ctx.dump.pending = {false, true, true, true};
+  r.binding.Refresh();
+  EXPECT_EQ(r.host.writes, 0);
+  EXPECT_FALSE(r.host.mainVisible);
+
+  r.Open();
+  EXPECT_TRUE(r.host.mainVisible);
+  EXPECT_EQ(r.host.text[IDC_TEXT4], "DUMP ESEGUITO");
+  EXPECT_EQ(r.host.text[IDC_TEXT5], "DUMP NON ESEGUITO");
+  EXPECT_EQ(r.host.text[IDC_TEXT8], "Matricola");
+  EXPECT_EQ(r.host.items[IDC_CMBBAUDE],
+            (std::vector<std::string>{"9600", "19200", "38400", "57600", "115200"}));
+  EXPECT_EQ(r.host.items[IDC_CBOPAGAMENTI],
+            (std::vector<std::string>{"5 PAGAMENTI", "6 PAGAMENTI", "8 PAGAMENTI"}));
+  EXPECT_EQ(r.host.tips[IDC_LABEL8], "Se verde indica che la porta \xE8 attiva");
+
+  // The refresh timer carries later model changes into the open window...
+  r.ctx.ui.status = "KOLIBRA TERMINATO : TUTTO OK";
+  r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
+  EXPECT_EQ(r.host.text[IDC_TEXT2], "KOLIBRA TERMINATO : TUTTO OK");
+
+  // ...but leaves what the operator is typing alone.
+  r.host.text[IDC_TXTTIMERVAL] = "4";
+  r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
+  EXPECT_EQ(r.host.text[IDC_TXTTIMERVAL], "4");
+
+  // Minimised: hidden, and nothing is written any more.
+  r.host.events.onMinimized();
+  EXPECT_FALSE(r.host.mainVisible);
+  EXPECT_FALSE(r.ctx.ui.windowShown);
+  const int writes = r.host.writes;
+  r.ctx.ui.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
+  r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);
+  EXPECT_EQ(r.host.writes, writes);
+}
+
+TEST(WindowBinding, TrayRightButtonPopsUpTheFileMenu) {
+  Rig r;
+  r.host.events.onTrayMouse(512);
+  r.host.events.onTrayMouse(517);
+  ASSERT_EQ(r.host.popups.size(), 1u);
+  const auto& menu = r.host.popups[0];
+  ASSERT_EQ(menu.size(), 2u);
+  EXPECT_EQ(menu[0].text, "T&ermina Kolibra");
+  EXPECT_TRUE(menu[0].isDefault);
+  EXPECT_EQ(menu[1].text, "&Manuale Kolibra");
+  EXPECT_FALSE(menu[1].isDefault);
+  EXPECT_FALSE(r.host.mainVisible);
+}
+
+}  // namespace
+}  // namespace kolibra
