@@ -84,6 +84,18 @@ cpu_between() {  # BEFORE AFTER [PID]
     only == "" || $1 == only { d += $3 - (($1 " " $2) in a ? a[$1 " " $2] : 0) }
     END { printf "%.3f", d / 1e6 }' "$1" "$2"
 }
+# "MS NAME" for the processes of a snapshot pair, largest first, per 60 s.
+by_process() {  # BEFORE AFTER ELAPSED [PID-LEFT-OUT]
+  awk 'NR == FNR { a[$1 " " $2] = $3; next }
+    { d[$1] += $3 - (($1 " " $2) in a ? a[$1 " " $2] : 0) }
+    END { for (p in d) print p, d[p] / 1e6 }' "$1" "$2" |
+    while read -r p ms; do
+      [ "$p" = "${4:-}" ] && continue
+      name=$(tr '\0' ' ' <"/proc/$p/cmdline" 2>/dev/null | awk '{ print $1 }')
+      name=${name##*[\\/]}
+      echo "$(scale "$ms" "$3" 60) ${name:-$p}"
+    done | sort -rn | awk '$1 > 0' | head -n 4 | awk '{ printf "%s%s %s ms", (NR > 1 ? ", " : ""), $2, $1 }'
+}
 # Times a process's threads gave up the CPU to wait.
 wakeups() {
   local f n sum=0
@@ -150,6 +162,7 @@ sleep "$baseline_seconds"
 thread_times $(wine_tree) >"$run/base1"
 elapsed=$(awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')
 base_ms=$(scale "$(cpu_between "$run/base0" "$run/base1")" "$elapsed" 60)
+base_top=$(by_process "$run/base0" "$run/base1" "$elapsed")
 
 echo "== idle CPU over ${idle_seconds}s at 1000 ms polling"
 start_sim sim-idle-win
@@ -171,6 +184,7 @@ wake1=$(wakeups "$win_pid")
 elapsed=$(awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')
 kill -0 "$win_pid" 2>/dev/null || die "kolibra.exe ended during the idle run"
 all_ms=$(cpu_between "$run/idle0" "$run/idle1")
+idle_top=$(by_process "$run/idle0" "$run/idle1" "$elapsed" "$linux_pid")
 linux_raw=$(cpu_between "$run/idle0" "$run/idle1" "$linux_pid")
 tree_ms=$(scale "$(awk -v a="$all_ms" -v l="$linux_raw" 'BEGIN { print a - l }')" "$elapsed" 60)
 win_ms=$(scale "$(cpu_between "$run/idle0" "$run/idle1" "$win_pid")" "$elapsed" 60)
@@ -229,7 +243,9 @@ echo "Benchmarks of kolibra.exe under Wine"
 printf '  idle CPU at 1000 ms polling, per 60 s (measured over %s s): %s ms (Wine tree of %s processes), target < 30 ms\n' \
   "$idle_seconds" "$tree_ms" "$tree_n"
 printf '      ratio to target: %s (%s)\n' "$idle_ratio" "$(verdict "$idle_ratio")"
-printf '      of which Wine without the program %s ms, so %s ms added by running it\n' "$base_ms" "$added_ms"
+printf '      by process: %s\n' "$idle_top"
+printf '      Wine alone, without the program, just before: %s ms (%s); difference %s ms\n' \
+  "$base_ms" "$base_top" "$added_ms"
 printf '      kolibra.exe alone %s ms (ratio %s), %s wake-ups a second; Linux kolibra %s ms\n' \
   "$win_ms" "$win_ratio" "$wake_rate" "$linux_ms"
 printf '  50-line receipt wall time (median of %s): Wine %s ms, Linux %s ms\n' "$jobs" "$win_wall" "$linux_wall"

@@ -2,14 +2,16 @@
 # The Windows program, built and tested on Linux:
 #  - cross-builds build-win32/kolibra.exe (the program shops install) and
 #    build-win64/kolibra.exe plus the 64-bit unit tests with mingw-w64;
-#  - checks that each program imports only system DLLs;
+#  - checks that each program imports only system DLLs and carries the
+#    program's version in its version resource;
 #  - runs the unit tests under 64-bit Wine (ctest, through the toolchain's
 #    emulator scripts/wine-run.sh);
-#  - runs jobs end to end: the 64-bit kolibra.exe under Wine, with a hidden
-#    top-level window on a virtual X display, against the Linux kolibra-ecr-sim
-#    over TCP and over COM1 (mapped to the simulator's pseudo-terminal): the
-#    configuration dump, a receipt, an E504 with a silent ECR, and a shutdown
-#    through WM_CLOSE that writes the settings files back;
+#  - checks kolibra.exe --version, then runs jobs end to end: the 64-bit
+#    kolibra.exe under Wine, with a hidden top-level window on a virtual X
+#    display, against the Linux kolibra-ecr-sim over TCP and over COM1
+#    (mapped to the simulator's pseudo-terminal): the configuration dump, a
+#    receipt, an E504 with a silent ECR, and a shutdown through WM_CLOSE
+#    that writes the settings files back;
 #  - prints a table of the results.
 # 32-bit programs cannot run on these machines, so the 32-bit build is built
 # and its imports checked; it is the same source as the 64-bit one that runs.
@@ -27,7 +29,7 @@ bench=0
 for arg in "$@"; do
   case "$arg" in
     --bench) bench=1 ;;
-    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test-windows.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -112,24 +114,6 @@ forget_pid() {
   pids=("${keep[@]}")
 }
 
-# The Win32 composition root comes with the Win32 platform sources; without
-# it kolibra.exe (and the tests that link the program's entry) cannot link.
-have_platform=0
-if compgen -G "src/platform/win32/*make_platform*.cpp" >/dev/null &&
-   compgen -G "src/platform/win32/*serial_port*.cpp" >/dev/null; then
-  have_platform=1
-else
-  cat >&2 <<'MSG'
-
-  ************************************************************************
-  *  src/platform/win32 has no composition root (MakePlatform) yet:      *
-  *  kolibra.exe cannot be linked. Building and testing everything else; *
-  *  the import checks and the end-to-end jobs are SKIPPED.              *
-  ************************************************************************
-
-MSG
-fi
-
 # ------------------------------------------------------------------ builds
 echo "== Linux build (the ECR simulator, and the driver for --bench)"
 t=$(now)
@@ -151,12 +135,6 @@ gtest_for() {  # BUILD-DIR TOOLCHAIN
     cmake --install "$1/_deps/gtest-build"
 }
 
-# Without the composition root: every source compiled (main.cpp too), and
-# the test suites whose programs link without MakePlatform (app_tests needs
-# it).
-main_obj=CMakeFiles/kolibra.dir/src/main.cpp.obj
-neutral_tests=(platform_tests conversion_tests core_tests link_tests outcome_tests ui_tests)
-
 echo "== 64-bit Windows build (kolibra.exe and the unit tests)"
 t=$(now)
 tc64="$root/cmake/toolchain-mingw-x86_64.cmake"
@@ -165,16 +143,10 @@ if logged "$run/gtest-win64.log" gtest_for build-win64 "$tc64" &&
    logged "$run/build-win64.log" cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc64" \
      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLIBRA_WERROR=ON \
      -DKOLIBRA_GTEST_PREFIX="$root/build-win64/_deps/gtest-install"; then
-  if [ "$have_platform" -eq 1 ]; then
-    logged "$run/build-win64.log" cmake --build build-win64 && win64_ok=1
-  else
-    logged "$run/build-win64.log" cmake --build build-win64 --target kolibra_logic "$main_obj" "${neutral_tests[@]}" &&
-      win64_ok=1
-  fi
+  logged "$run/build-win64.log" cmake --build build-win64 && win64_ok=1
 fi
 if [ "$win64_ok" -eq 1 ]; then
-  record "win64 build" PASS "$(since "$t")" \
-    "$([ "$have_platform" -eq 1 ] && echo "kolibra.exe and tests" || echo "logic and OS-neutral tests only")"
+  record "win64 build" PASS "$(since "$t")" "kolibra.exe and tests"
 else
   record "win64 build" FAIL "$(since "$t")" "see $run/build-win64.log"
 fi
@@ -185,15 +157,10 @@ tc32="$root/cmake/toolchain-mingw-i686.cmake"
 win32_ok=0
 if logged "$run/build-win32.log" cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc32" \
      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLIBRA_WERROR=ON -DKOLIBRA_TESTS=OFF; then
-  if [ "$have_platform" -eq 1 ]; then
-    logged "$run/build-win32.log" cmake --build build-win32 --target kolibra && win32_ok=1
-  else
-    logged "$run/build-win32.log" cmake --build build-win32 --target kolibra_logic "$main_obj" && win32_ok=1
-  fi
+  logged "$run/build-win32.log" cmake --build build-win32 --target kolibra && win32_ok=1
 fi
 if [ "$win32_ok" -eq 1 ]; then
-  record "win32 build" PASS "$(since "$t")" \
-    "$([ "$have_platform" -eq 1 ] && echo "kolibra.exe" || echo "logic only")"
+  record "win32 build" PASS "$(since "$t")" "kolibra.exe"
 else
   record "win32 build" FAIL "$(since "$t")" "see $run/build-win32.log"
 fi
@@ -231,14 +198,9 @@ check_imports() {  # LABEL EXE OBJDUMP
     record "$1 imports+version" FAIL "$(since "$t")" "not system DLLs: ${bad[*]}"
   fi
 }
-if [ "$have_platform" -eq 1 ]; then
-  echo "== imported DLLs and version resources"
-  check_imports "win32 kolibra.exe" build-win32/kolibra.exe i686-w64-mingw32-objdump
-  check_imports "win64 kolibra.exe" build-win64/kolibra.exe x86_64-w64-mingw32-objdump
-else
-  record "win32 kolibra.exe imports+version" SKIP 0 "no Win32 composition root"
-  record "win64 kolibra.exe imports+version" SKIP 0 "no Win32 composition root"
-fi
+echo "== imported DLLs and version resources"
+check_imports "win32 kolibra.exe" build-win32/kolibra.exe i686-w64-mingw32-objdump
+check_imports "win64 kolibra.exe" build-win64/kolibra.exe x86_64-w64-mingw32-objdump
 
 # ------------------------------------------------------------------- Wine
 # A throwaway prefix kept with the 64-bit build; a display for top-level
@@ -293,11 +255,8 @@ fi
 if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ]; then
   echo "== unit tests under Wine"
   t=$(now)
-  exclude=()
-  # Without the composition root app_tests is not built.
-  [ "$have_platform" -eq 1 ] || exclude=(-E '^app_tests_NOT_BUILT$')
   if KOLIBRA_TEST_COM_PAIR=5,6 \
-     ctest --test-dir build-win64 --output-on-failure -j2 --timeout 300 "${exclude[@]}" \
+     ctest --test-dir build-win64 --output-on-failure -j2 --timeout 300 \
        >"$run/ctest-win64.log" 2>&1; then
     summary=$(grep -E 'tests passed' "$run/ctest-win64.log" | tail -n 1)
     skipped=$(grep -c '(Skipped)$' "$run/ctest-win64.log" || true)
@@ -523,11 +482,7 @@ version_check() {
 }
 
 e2e_t=$(now)
-if [ "$have_platform" -eq 0 ]; then
-  for m in tcp com1; do
-    record "$m: end to end" SKIP 0 "no Win32 composition root"
-  done
-elif [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]; then
+if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]; then
   version_check
   echo "== end to end under Wine: TCP"
   e2e tcp
@@ -547,11 +502,12 @@ e2e_s=$(since "$e2e_t")
 
 bench_status=0
 if [ "$bench" -eq 1 ]; then
-  if [ "$have_platform" -eq 1 ] && [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ]; then
+  if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ]; then
     echo "== benchmarks"
     bash scripts/bench-windows.sh || bench_status=$?
   else
-    echo "== benchmarks SKIPPED: no 64-bit kolibra.exe" >&2
+    echo "== benchmarks not run: no 64-bit kolibra.exe or no Wine" >&2
+    bench_status=1
   fi
 fi
 
@@ -562,8 +518,4 @@ printf '%-44s %-5s %7s  %s\n' "step" "" "seconds" "notes"
 for i in "${!names[@]}"; do
   printf '%-44s %-5s %7s  %s\n' "${names[$i]}" "${states[$i]}" "${times[$i]}" "${notes[$i]}"
 done
-if [ "$have_platform" -eq 0 ]; then
-  echo
-  echo "SKIPPED: kolibra.exe, its imports and the end-to-end jobs need src/platform/win32 (MakePlatform)." >&2
-fi
 [ "$failed" -eq 0 ] && [ "$bench_status" -eq 0 ]
