@@ -85,6 +85,25 @@ bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view b
   return file.IsOpen() && file.WriteAll(bytes);
 }
 
+std::string TemporaryNameFor(const std::string& path) {
+  const std::size_t sep = path.find_last_of("/\\");
+  const std::size_t base = sep == std::string::npos ? 0 : sep + 1;
+  return path.substr(0, base) + "~KB" + path.substr(base) + ".tmp";
+}
+
+bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
+                         FileAccess access) {
+  FileSystem& fs = ctx.platform.fs;
+  const std::string temporary = TemporaryNameFor(path);
+  OwnedFile file;
+  file.Adopt(fs.CreateFresh(temporary, access));
+  bool ok = file.IsOpen() && file.Write(bytes) && fs.FlushToDisk(file.get());
+  file.Close();
+  ok = ok && fs.ReplaceWith(temporary, path);
+  if (!ok) fs.Remove(temporary);
+  return ok;
+}
+
 void WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
   if (!ValidSlot(slot)) return;
   // The whole path is used, however long the data directory's name is.

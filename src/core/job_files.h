@@ -22,6 +22,18 @@ void DeleteIfPresent(AppContext& ctx, const std::string& name);
 // included, is replaced and never written through. False on failure.
 bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
+// The name a file is written under before it is renamed into place:
+// "~KB" + its name + ".tmp", in the same folder. Calling applications ignore
+// names that begin with "~".
+std::string TemporaryNameFor(const std::string& path);
+
+// Writes bytes under the temporary name, flushes them to the disk and renames
+// the file into place, so that a reader finds no file, the old one or the
+// whole new one, never a part. Nothing planted under either name is written
+// through. False on failure (the temporary file is then removed).
+bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
+                         FileAccess access = FileAccess::kShared);
+
 // Writes text + CR LF as the only line of the slot's SR_ERR file.
 void WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
 

@@ -22,9 +22,10 @@ class OwnedFile {
   void Adopt(std::FILE* file) { file_.reset(file); }
   void Close() { file_.reset(); }
   bool IsOpen() const { return file_ != nullptr; }
-  // Both do nothing while no file is open.
-  void Write(std::string_view bytes) {
-    if (file_) std::fwrite(bytes.data(), 1, bytes.size(), file_.get());
+  // Both do nothing while no file is open; Write() is true when every byte
+  // was handed to the stream.
+  bool Write(std::string_view bytes) {
+    return file_ && std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size();
   }
   // Writes every byte and closes the file; false when either fails.
   bool WriteAll(std::string_view bytes) {
@@ -32,6 +33,7 @@ class OwnedFile {
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size();
     return std::fclose(file_.release()) == 0 && written;
   }
+  std::FILE* get() const { return file_.get(); }
   void Flush() {
     if (file_) std::fflush(file_.get());
   }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace kolibra {
 
@@ -25,6 +26,10 @@ struct ReadResult {
   std::string bytes;
 };
 
+// Who may open a file the driver creates: every user the folder lets in,
+// or only the driver's own user.
+enum class FileAccess { kShared, kOwnerOnly };
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -42,7 +47,18 @@ class FileSystem {
   // creates a new empty file there exclusively, so that nothing planted
   // under the name is written through. The caller owns the stream (binary);
   // nullptr on failure.
-  virtual std::FILE* CreateFresh(const std::string& path) = 0;
+  virtual std::FILE* CreateFresh(const std::string& path, FileAccess access) = 0;
+  std::FILE* CreateFresh(const std::string& path) { return CreateFresh(path, FileAccess::kShared); }
+  // Flushes a stream from CreateFresh() down to the disk; false on failure.
+  virtual bool FlushToDisk(std::FILE* file) = 0;
+  // Renames `from` over `to` in the same folder, replacing whatever has that
+  // name (a link itself, never its target), and makes the rename durable.
+  // False on failure; `from` then stays.
+  virtual bool ReplaceWith(const std::string& from, const std::string& to) = 0;
+  // Appends to a plain file with a single name, opened without following a
+  // link; a link, a hard-linked file or anything else under the name is
+  // replaced by a new file first. False on failure.
+  virtual bool AppendToPlainFile(const std::string& path, std::string_view bytes) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

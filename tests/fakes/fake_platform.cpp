@@ -267,12 +267,40 @@ ReadResult FakeFileSystem::ReadRegularFile(const std::string& path, std::size_t 
   return result;
 }
 
-std::FILE* FakeFileSystem::CreateFresh(const std::string& path) {
+std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess access) {
   std::error_code ec;
   fs::remove(path, ec);
   if (ec) return nullptr;
   ++generations_[path];
-  return std::fopen(path.c_str(), "wb");
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f != nullptr && access == FileAccess::kOwnerOnly) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+  }
+  return f;
+}
+
+bool FakeFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (ec) return false;
+  ++generations_[to];
+  return true;
+}
+
+bool FakeFileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(path, ec);
+  const bool plain = st.type() == fs::file_type::regular && fs::hard_link_count(path, ec) == 1;
+  if (fs::exists(st) && !plain) {
+    std::FILE* f = CreateFresh(path, FileAccess::kShared);
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
 bool FakeFileSystem::MakeDirectory(const std::string& path) {

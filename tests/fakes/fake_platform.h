@@ -180,7 +180,11 @@ class FakeFileSystem : public FileSystem {
   FileInfo Inspect(const std::string& path) override;
   // The real files, through std::filesystem and stdio.
   ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
-  std::FILE* CreateFresh(const std::string& path) override;
+  using FileSystem::CreateFresh;
+  std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
+  bool FlushToDisk(std::FILE* file) override { return std::fflush(file) == 0; }
+  bool ReplaceWith(const std::string& from, const std::string& to) override;
+  bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
 
   // The next `count` Remove() calls on path fail (-1: every call fails).
   void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }

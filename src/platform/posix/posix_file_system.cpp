@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace kolibra {
 
@@ -69,13 +71,67 @@ ReadResult PosixFileSystem::ReadRegularFile(const std::string& path, std::size_t
   return result;
 }
 
-std::FILE* PosixFileSystem::CreateFresh(const std::string& path) {
+std::FILE* PosixFileSystem::CreateFresh(const std::string& path, FileAccess access) {
   if (unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  const mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0666;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return nullptr;
   std::FILE* f = fdopen(fd, "wb");
   if (f == nullptr) close(fd);
   return f;
+}
+
+bool PosixFileSystem::FlushToDisk(std::FILE* file) {
+  return file != nullptr && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool PosixFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  // The new name is on the disk once the folder is.
+  const std::size_t slash = to.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;  // renamed; only its durability is unknown
+  fsync(fd);
+  close(fd);
+  return true;
+}
+
+namespace {
+
+bool WriteAllTo(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+    close(fd);
+    fd = -1;
+    errno = ELOOP;
+  }
+  if (fd < 0) {
+    // Missing, or something that must not be written through: a new file.
+    if (errno != ENOENT && errno != ELOOP && errno != ENXIO && errno != EISDIR) return false;
+    std::FILE* f = CreateFresh(path, FileAccess::kShared);
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
+  }
+  const bool written = WriteAllTo(fd, bytes);
+  return close(fd) == 0 && written;
 }
 
 FileInfo PosixFileSystem::Inspect(const std::string& path) {

@@ -3,8 +3,13 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h.
+#include <sddl.h>
 
+#include <cstdio>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "platform/win32/win32_owned_handle.h"
 
@@ -198,16 +203,89 @@ ReadResult Win32FileSystem::ReadRegularFile(const std::string& path, std::size_t
   return result;
 }
 
-std::FILE* Win32FileSystem::CreateFresh(const std::string& path) {
-  if (path.empty() || NamesDevice(path) || !Remove(path)) return nullptr;
-  OwnedHandle h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return nullptr;
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), _O_WRONLY | _O_BINARY);
+namespace {
+
+// A protected access list with one entry: full access for the file's owner.
+class OwnerOnlyDescriptor {
+ public:
+  OwnerOnlyDescriptor() {
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)", SDDL_REVISION_1, &sd_,
+                                                         nullptr);
+  }
+  ~OwnerOnlyDescriptor() {
+    if (sd_ != nullptr) LocalFree(sd_);
+  }
+  OwnerOnlyDescriptor(const OwnerOnlyDescriptor&) = delete;
+  OwnerOnlyDescriptor& operator=(const OwnerOnlyDescriptor&) = delete;
+  PSECURITY_DESCRIPTOR get() const { return sd_; }
+
+ private:
+  PSECURITY_DESCRIPTOR sd_ = nullptr;
+};
+
+// Hands a file handle over to a binary stdio stream.
+std::FILE* StreamOf(OwnedHandle h, int flags, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), flags | _O_BINARY);
   if (fd < 0) return nullptr;
   h.Release();  // the descriptor owns it now
-  std::FILE* f = _fdopen(fd, "wb");
+  std::FILE* f = _fdopen(fd, mode);
   if (f == nullptr) _close(fd);
   return f;
+}
+
+}  // namespace
+
+std::FILE* Win32FileSystem::CreateFresh(const std::string& path, FileAccess access) {
+  if (path.empty() || NamesDevice(path) || !Remove(path)) return nullptr;
+  OwnedHandle h;
+  if (access == FileAccess::kOwnerOnly) {
+    const OwnerOnlyDescriptor sd;
+    if (sd.get() == nullptr) return nullptr;
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
+    h = OwnedHandle(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, &sa, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  } else {
+    h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  }
+  if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return nullptr;
+  return StreamOf(std::move(h), _O_WRONLY, "wb");
+}
+
+bool Win32FileSystem::FlushToDisk(std::FILE* file) {
+  if (file == nullptr || std::fflush(file) != 0) return false;
+  const intptr_t h = _get_osfhandle(_fileno(file));
+  return h != -1 && FlushFileBuffers(reinterpret_cast<HANDLE>(h));
+}
+
+bool Win32FileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty() || NamesDevice(to)) return false;
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+bool Win32FileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
+  if (path.empty() || NamesDevice(path)) return false;
+  OwnedHandle h = OpenName(path, FILE_APPEND_DATA, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  BY_HANDLE_FILE_INFORMATION bh;
+  const bool plain = h && GetFileType(h.get()) == FILE_TYPE_DISK && GetFileInformationByHandle(h.get(), &bh) &&
+                     !(bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
+                                              FILE_ATTRIBUTE_DEVICE)) &&
+                     bh.nNumberOfLinks == 1;
+  if (!plain) {
+    if (!h && !IsNotFound(GetLastError()) && GetLastError() != ERROR_ACCESS_DENIED) return false;
+    h = OwnedHandle();
+    // Missing, or something that must not be written through: a new file.
+    std::FILE* f = CreateFresh(path, FileAccess::kShared);
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
+  }
+  while (!bytes.empty()) {
+    DWORD n = 0;
+    const DWORD chunk = bytes.size() > 65536 ? 65536 : static_cast<DWORD>(bytes.size());
+    if (!WriteFile(h.get(), bytes.data(), chunk, &n, nullptr) || n == 0) return false;
+    bytes.remove_prefix(n);
+  }
+  return true;
 }
 
 }  // namespace kolibra

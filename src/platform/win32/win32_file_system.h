@@ -23,8 +23,17 @@ class Win32FileSystem : public FileSystem {
   // Opens the name itself; a reparse point, folder or anything that is not a
   // disk file (pipe, device) is kNotRegular.
   ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
-  // Remove(), then CREATE_NEW on the name itself.
-  std::FILE* CreateFresh(const std::string& path) override;
+  using FileSystem::CreateFresh;
+  // Remove(), then CREATE_NEW on the name itself; kOwnerOnly gives the file a
+  // protected access list that lets in only its owner.
+  std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
+  // fflush() and FlushFileBuffers().
+  bool FlushToDisk(std::FILE* file) override;
+  // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
+  bool ReplaceWith(const std::string& from, const std::string& to) override;
+  // Opens the name itself for appending; a reparse point, folder, device or
+  // file with more than one link is replaced by a new file.
+  bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.
