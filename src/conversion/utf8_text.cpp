@@ -1,5 +1,6 @@
 #include "conversion/utf8_text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -115,8 +116,10 @@ bool Decode(std::string_view s, std::size_t& i, char32_t& c) {
 }  // namespace
 
 std::optional<std::string> Utf8ToCp1252(std::string_view bytes) {
+  if (std::none_of(bytes.begin(), bytes.end(), [](char b) { return (b & 0x80) != 0; })) {
+    return std::nullopt;
+  }
   std::size_t i = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-  bool beyondAscii = i > 0;
   std::string out;
   out.reserve(bytes.size());
   while (i < bytes.size()) {
@@ -126,14 +129,12 @@ std::optional<std::string> Utf8ToCp1252(std::string_view bytes) {
       out.push_back(static_cast<char>(c));
       continue;
     }
-    beyondAscii = true;
     if (IsCombiningMark(c)) {
       ApplyMark(out, c);
     } else {
       out.push_back(ToCp1252(c));
     }
   }
-  if (!beyondAscii) return std::nullopt;
   return out;
 }
 
