@@ -36,8 +36,8 @@ struct PollingChange {
   std::string message;  // the message box shown, empty when none
 };
 // The operator's "Set timer" button, with the value in the polling box.
-// Refused only while a job runs: a dump re-arms the timer with the interval
-// in force when it ends.
+// Refused only while a job runs; a dump does not hold it back (the tick after
+// the dump takes the interval in force).
 PollingChange ApplyPollingValue(AppContext& ctx);
 
 }  // namespace kolibra
