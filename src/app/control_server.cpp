@@ -14,18 +14,18 @@ namespace {
 constexpr const char* kClosingText = " Chiusura programma Kolibra in corso ...";
 
 // "Set timer" with the value typed into the polling box. A refusal leaves the
-// box as it was.
+// box as it was. A value that is not allowed is not a refusal: the
+// one-second default is in force and saved, and the answer says so.
 ActionResult SetPolling(AppContext& ctx, const std::string& value) {
   const std::string before = ctx.ui.timerValue;
   ctx.ui.timerValue = value;
-  const std::string message = ApplyPollingValue(ctx);
-  if (message == kBusyValueRefused) {
+  const PollingChange change = ApplyPollingValue(ctx);
+  if (change.outcome == PollingChange::kRefused) {
     ctx.ui.timerValue = before;
-    return ActionResult{false, message};
+    return ActionResult{false, change.message};
   }
-  // "Valore non ammesso": the window goes on with the one-second default.
-  if (!message.empty()) return ActionResult{false, message + "\n" + PollingText(ctx)};
-  return ActionResult{true, PollingText(ctx)};
+  const std::string shown = PollingText(ctx);
+  return ActionResult{true, change.message.empty() ? shown : change.message + "\n" + shown};
 }
 
 ActionResult Act(AppContext& ctx, const ControlRequest& request) {

@@ -39,9 +39,10 @@ std::string CtlHelpText() {
          "Comandi:\n" +
          ControlCommandsHelp() +
          "\n"
-         "Codici di uscita: 0 eseguito, 1 rifiutato (con il messaggio della\n"
-         "finestra), 2 comando errato, 3 nessun driver in esecuzione sulla\n"
-         "cartella, 4 il driver non ha risposto.\n";
+         "Codici di uscita: 0 eseguito (anche set-polling 0, che mette 1 secondo),\n"
+         "1 rifiutato, niente cambiato (con il messaggio della finestra), 2 comando\n"
+         "errato, 3 nessun driver in esecuzione sulla cartella, 4 il driver non ha\n"
+         "risposto.\n";
 }
 
 int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -199,23 +199,23 @@ void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
   }
 }
 
-std::string ApplyPollingValue(AppContext& ctx) {
-  std::string message;
+PollingChange ApplyPollingValue(AppContext& ctx) {
+  PollingChange change;
   if (ctx.cycle.jobBusy) {
-    message = "Connessione in corso, valore non accettato";
-    ShowMessage(ctx, message);
-    return message;
+    change = {PollingChange::kRefused, "Connessione in corso, valore non accettato"};
+    ShowMessage(ctx, change.message);
+    return change;
   }
   const double v = LeadingNumber(ctx.ui.timerValue, kIntervalNumber);
   if (v == 0) {
-    message = "Valore non ammesso";
-    ShowMessage(ctx, message);
+    change = {PollingChange::kDefaultApplied, "Valore non ammesso"};
+    ShowMessage(ctx, change.message);
   }
   const bool wasEnabled = PollTimerEnabled(ctx);
   EnablePollTimer(ctx, false);
   SetPollingValue(ctx, FormatDecimal(v), true);
   ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, wasEnabled);
-  return message;
+  return change;
 }
 
 }  // namespace kolibra

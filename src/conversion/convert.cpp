@@ -11,6 +11,7 @@
 #include <fstream>
 #include <limits>
 #include <new>
+#include <optional>
 #include <system_error>
 
 #include "conversion/code_checks.h"
@@ -20,6 +21,7 @@
 #include "conversion/record_handlers.h"
 #include "conversion/record_text.h"
 #include "conversion/text_util.h"
+#include "conversion/utf8_text.h"
 #include "platform/file_system.h"
 
 namespace kolibra {
@@ -307,7 +309,12 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
   env.refusal.clear();
   ConversionState state(env.settings);
   std::size_t step = 0;
+  std::optional<std::string> transcoded;
   try {
+    // A file written in UTF-8 is converted as the code-page text it stands
+    // for; any other file is code-page text already.
+    transcoded = Utf8ToCp1252(text);
+    if (transcoded) text = *transcoded;
     Trace(env, " ------------ File SR_Dati ------------ ");
     if (!SplitLines(text, state.lines)) {
       ShowMessage(env, FileLabel(path) + " contiene troppe righe (oltre " +

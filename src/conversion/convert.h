@@ -37,7 +37,9 @@ inline constexpr std::size_t kMaxCommandFileSize = 16u * 1024u * 1024u;
 inline constexpr std::size_t kMaxCommandFileLines = 1000000;
 
 // The conversion of a command file's contents, already read: lines end with
-// CR LF, LF or a lone CR; a last line without an end counts. Same result and
+// CR LF, LF or a lone CR; a last line without an end counts. Contents that
+// are UTF-8 holding non-ASCII characters are converted as their Windows-1252
+// text (Utf8ToCp1252); any other contents as they are. Same result and
 // effects as ConvertCommandFile after reading the file (trace, XON.txt);
 // sourcePath names the file in messages.
 int16_t ConvertCommandText(std::string_view text, std::vector<std::string>& jobLines,

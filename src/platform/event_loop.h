@@ -50,7 +50,7 @@ class EventLoop {
   virtual void Post(std::function<void()> fn) = 0;
 
   // Called (inside Wait) when the process is asked to terminate (SIGTERM,
-  // SIGINT, console close). Empty by default.
+  // SIGINT, SIGHUP, console close). Empty by default.
   virtual void SetTerminateHandler(std::function<void()> onTerminate) = 0;
 };
 

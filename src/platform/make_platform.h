@@ -16,8 +16,9 @@ struct PlatformOptions {
   // Port number (COMn) -> device path, where serial devices are named by
   // path; ignored where COMn is itself the device name.
   std::vector<std::pair<int, std::string>> serialDevices;
-  // Whether termination requests (SIGTERM and SIGINT, a console close) reach
-  // the loop's terminate handler. Only one loop of a process may take them.
+  // Whether termination requests (SIGTERM, SIGINT and SIGHUP, a console
+  // close) reach the loop's terminate handler. Only one loop of a process may
+  // take them.
   bool handleTerminationSignals = true;
 };
 

@@ -16,7 +16,8 @@ struct ActionResult {
 };
 
 // A change of a setting that the link is using is refused while a job or a
-// dump runs, with the text the polling change gives in that case.
+// dump runs, with the text the polling change gives while a job runs (the
+// polling value itself is refused only then).
 inline constexpr const char* kBusyValueRefused = "Connessione in corso, valore non accettato";
 inline constexpr const char* kBusyCommandRefused = "Connessione in corso, comando non accettato";
 

@@ -107,8 +107,15 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
          c.cycle.jobBusy = false;
          EXPECT_EQ(c.ui.timerValue, "1");
        }},
-      {{"set-polling", "0"}, 1, "Valore non ammesso\nTimer in sec.: 0 (1000 ms)",
+      // Not a refusal: the one-second default is in force and saved.
+      {{"set-polling", "0"}, 0, "Valore non ammesso\nTimer in sec.: 0 (1000 ms)",
        nullptr, [&](AppContext&) { EXPECT_EQ(ReadFile(settings / "KBTIMER1.TXT"), "1\r\n"); }},
+      // A dump does not hold the polling value back, only a job does.
+      {{"set-polling", "2"}, 0, "Timer in sec.: 2 (2000 ms)",
+       [](AppContext& c) { c.dump.inProgress = true; }, [&](AppContext& c) {
+         c.dump.inProgress = false;
+         EXPECT_EQ(ReadFile(settings / "KBTIMER1.TXT"), "2\r\n");
+       }},
       {{"set-polling", "500ms"}, 0, "Timer in sec.: 500ms (500 ms)",
        nullptr, [&](AppContext&) { EXPECT_EQ(ReadFile(settings / "KBTIMER1.TXT"), "500\r\n"); }},
       {{"set-speed", "1234"}, 1, "Velocita' non ammessa",

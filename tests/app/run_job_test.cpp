@@ -114,9 +114,10 @@ TEST(RunJob, AnExceptionInAStepEndsTheJobWithEverythingClosed) {
 // The trace goes to the month folder, or to the data directory when a file
 // blocks that folder.
 TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
-  // Mixed line ends, a byte above 0x7F, blanks kept, no end on the last line.
-  const std::string dati = "\"CAFF\xC8 \"1000H1R\r\n 1T\n\"A;B,C\"@";
-  const std::vector<std::string> lines = {" K", "\"CAFF\xC8 \"1000H1R", " 1T", "\"A;B,C\"@"};
+  // Mixed line ends, bytes above 0x7F (valid UTF-8, yet sent as they are:
+  // these are ECR lines), blanks kept, no end on the last line.
+  const std::string dati = "\"CAFF\xC3\x88 \"1000H1R\r\n 1T\n\"A;B,C\"@";
+  const std::vector<std::string> lines = {" K", "\"CAFF\xC3\x88 \"1000H1R", " 1T", "\"A;B,C\"@"};
   for (bool testReceipt : {false, true}) {  // pass-through box, or the test receipt
     SCOPED_TRACE(testReceipt);
     Rig r;

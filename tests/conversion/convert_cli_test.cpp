@@ -63,6 +63,9 @@ TEST_F(ConvertCliTest, PrintsLinesAndExitCodes) {
   EXPECT_EQ(Run({"--xon-dir", dir_.path(), Write("SALE,N1,P1000;")}), 0);
   EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "1000H1R\r\n");
   EXPECT_EQ(out_.str(), "1000H1R\r\n");
+  // A UTF-8 file converts as its code-page text.
+  EXPECT_EQ(Run({Write("\xef\xbb\xbfSALE,N1,P100,:Caff\xc3\xa8;")}), 0);
+  EXPECT_EQ(out_.str(), "\"CAFFE\"100H1R\r\n");
 }
 
 }  // namespace

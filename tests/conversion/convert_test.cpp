@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "conversion/utf8_text.h"
 #include "fakes/fake_platform.h"
 
 namespace kolibra {
@@ -179,6 +181,45 @@ TEST(ConvertCommandText, SurvivesHugeAndHostileInput) {
   EXPECT_EQ(r.result, 1);
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_THAT(r.messages[0], ::testing::HasSubstr("troppe righe"));
+}
+
+// A UTF-8 file converts as the Windows-1252 text it stands for; an 8-bit file
+// (not valid UTF-8) as it is.
+TEST(ConvertCommandText, ReadsUtf8AsCodePageText) {
+  const struct {
+    const char* name;
+    std::string text;
+    Lines lines;
+  } cases[] = {
+      {"an accented letter is one character", "SALE,N1,P100,:Caff\xc3\xa8 gi\xc3\xb9;", {"\"CAFFE GIU\"100H1R"}},
+      {"byte-order mark dropped", "\xef\xbb\xbfSALE,N1,P100;\r\nTEND,N1;", {"100H1R", "1T"}},
+      {"code-page characters beyond Latin-1",
+       "PRNT,:L\xe2\x80\x99\xe2\x82\xac \xc3\xbc \xc3\x9f;", {"\"L\x92" "E UE \xdf\"@"}},
+      {"letters outside the code page: plain letter, else ?",
+       "PRNT,:M\xc4\x81ria \xc5\x81\xc3\xb3" "d\xc5\xba \xc8\x99 \xf0\x9f\x98\x80 \xc2\x85;",
+       {"\"MARIA LODZ ? ? ?\"@"}},
+      {"decomposed letters", "PRNT,:e\xcc\x80 a\xcc\x88 n\xcc\x8c \xcc\x81x;", {"\"E AE N X\"@"}},
+      {"the width counts code-page characters",
+       "PRNT,:" + [] { std::string s; for (int i = 0; i < 29; ++i) s += "\xc3\xa8"; return s; }() + "ab;",
+       {"\"" + std::string(29, 'E') + "A\"@"}},
+      {"a line that skips the normalizer is transcoded too", "OPFS,N7,:Citt\xc3\xa0;",
+       {"\"0007\"@", "99F", "\"Citt\xe0\"@", "937F"}},
+      {"8-bit file", "SALE,N1,P100,:Caff\xe8;", {"\"CAFFE\"100H1R"}},
+      {"8-bit file with UTF-8-like bytes", "PRNT,:\xc3\xa8\xe8;", {"\"E\xa8" "E\"@"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome r = ConvertText(c.text);
+    EXPECT_EQ(r.result, 0) << r.refusal;
+    EXPECT_THAT(r.lines, ElementsAreArray(c.lines));
+  }
+  // Not UTF-8 (overlong, surrogate, beyond U+10FFFF, cut short), or ASCII only:
+  // left as it is.
+  for (const char* t : {"\xc3\xa8\xc0\xaf", "\xc3\xa8\xed\xa0\x80", "\xc3\xa8\xf4\x90\x80\x80",
+                        "\xc3\xa8\xe2\x82", "SALE,N1;"}) {
+    EXPECT_EQ(Utf8ToCp1252(t), std::nullopt) << t;
+  }
+  EXPECT_EQ(Utf8ToCp1252("\xef\xbb\xbf"), "");
 }
 
 class ConvertCommandFileTest : public ::testing::Test {

@@ -1,5 +1,5 @@
 // The driver process stopped or disturbed mid-job, end to end: a kill,
-// a termination request, links planted under the result files' names.
+// a termination request or hang-up, links planted under the result files' names.
 #include <csignal>
 
 #include "e2e/e2e_fixture.h"
@@ -39,17 +39,27 @@ TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
   ExpectOneReceipt(FinalStats(), kNextReceiptLines);
 }
 
-TEST_F(DriverE2E, TerminatedMidReceiptFinishesItThenExits) {
+// SIGTERM, and SIGHUP (a closed terminal or SSH session), ask for the
+// orderly shutdown: the running receipt is finished first.
+class ShutdownSignalE2E : public DriverE2E, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ShutdownSignalE2E, MidReceiptFinishesItThenExits) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, kSlowEcr));
   Submit(1, kReceipt);
   ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
-  const int status = driver_.Stop(30000);
-  ASSERT_TRUE(WIFEXITED(status)) << DriverLog();
+  driver_.Kill(GetParam());
+  const int status = driver_.WaitExit(30000);
+  ASSERT_TRUE(WIFEXITED(status)) << status << DriverLog();
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
   EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
   ExpectOneReceipt(FinalStats(), kReceiptLines);
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, ShutdownSignalE2E, ::testing::Values(SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param == SIGHUP ? "SIGHUP" : "SIGTERM");
+                         });
 
 TEST_F(DriverE2E, LinksPlantedUnderResultNamesLeaveTheirTargetsAlone) {
   const path outside = root_ / "precious";

@@ -17,7 +17,7 @@ namespace {
 // write end of the owning loop's self-pipe.
 volatile sig_atomic_t g_pendingSignal = 0;
 volatile int g_signalPipe = -1;
-struct sigaction g_oldTerm, g_oldInt, g_oldPipe;
+struct sigaction g_oldTerm, g_oldInt, g_oldHup, g_oldPipe;
 
 void OnTerminationSignal(int sig) {
   const int savedErrno = errno;
@@ -52,6 +52,7 @@ PosixEventLoop::~PosixEventLoop() {
     g_signalPipe = -1;
     sigaction(SIGTERM, &g_oldTerm, nullptr);
     sigaction(SIGINT, &g_oldInt, nullptr);
+    sigaction(SIGHUP, &g_oldHup, nullptr);
     sigaction(SIGPIPE, &g_oldPipe, nullptr);
     g_pendingSignal = 0;
   }
@@ -71,6 +72,13 @@ bool PosixEventLoop::InstallTerminationSignals() {
   if (sigaction(SIGTERM, &sa, &g_oldTerm) != 0) return false;
   if (sigaction(SIGINT, &sa, &g_oldInt) != 0) {
     sigaction(SIGTERM, &g_oldTerm, nullptr);
+    return false;
+  }
+  // A closed terminal or SSH session: an orderly shutdown too, not a kill in
+  // the middle of a receipt.
+  if (sigaction(SIGHUP, &sa, &g_oldHup) != 0) {
+    sigaction(SIGTERM, &g_oldTerm, nullptr);
+    sigaction(SIGINT, &g_oldInt, nullptr);
     return false;
   }
   struct sigaction ign = {};

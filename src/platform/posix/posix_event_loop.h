@@ -34,11 +34,11 @@ class PosixEventLoop : public EventLoop {
   void Post(std::function<void()> fn) override { core_.Post(std::move(fn)); }
   void SetTerminateHandler(std::function<void()> onTerminate) override;
 
-  // Routes SIGTERM and SIGINT to the terminate handler (run inside Wait) and
-  // ignores SIGPIPE. Only one loop of the process may own the signals; the
-  // previous dispositions come back when it is destroyed. A termination
-  // request that arrives while no terminate handler is set ends the process
-  // the usual way.
+  // Routes SIGTERM, SIGINT and SIGHUP to the terminate handler (run inside
+  // Wait) and ignores SIGPIPE. Only one loop of the process may own the
+  // signals; the previous dispositions come back when it is destroyed. A
+  // termination request that arrives while no terminate handler is set ends
+  // the process the usual way.
   bool InstallTerminationSignals();
 
   // --- for the serial port and the socket (not part of EventLoop) ---
