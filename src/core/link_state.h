@@ -36,8 +36,10 @@ struct LinkState {
   bool reconnectActive = false;      // the posted reconnect is running now
   bool connectPolling = false;       // Reconnect is polling: it re-issues the connect itself
   bool refusedWhilePolling = false;  // a refusal came during those polls
-  bool closesReceipt = false;        // the line being sent is the receipt's last payment line
-  bool lastTenderSent = false;       // that line was written to the ECR: the receipt may be closed
+  bool sendingPaymentLine = false;   // the line being sent is one of the receipt's payment lines
+  // A payment line may have reached the ECR (its writing began): the ECR
+  // may have closed and printed the receipt, so the job's failure is uncertain.
+  bool receiptMayBeClosed = false;
   bool held = false;                 // serial: the ECR sent XOFF and no XON yet, nothing may be written
 };
 

@@ -123,12 +123,15 @@ bool StartExchange(AppContext& ctx, const std::string& command, bool& sent) {
   return true;
 }
 
-// A line that closes the receipt has reached the ECR: from here on the
-// receipt may be printed whatever the link reports.
-void NoteLineWritten(AppContext& ctx) {
+// Called just before a job line is written. Once a payment line may reach
+// the ECR (from its first byte on) the ECR may close and print the receipt
+// on it, whichever payment line it is: from here on a failure of the job is
+// uncertain. The journal says so before the first byte goes, so that a
+// restart after a kill from this point on answers the job the same way.
+void NoteBeforeWriting(AppContext& ctx) {
   LinkState& link = ctx.link;
-  if (!link.closesReceipt || link.lastTenderSent) return;
-  link.lastTenderSent = true;
+  if (!link.sendingPaymentLine || link.receiptMayBeClosed) return;
+  link.receiptMayBeClosed = true;
   if (ctx.settingsDir.empty()) {
     ctx.platform.notifier.Log("Giornale dei lavori non aggiornato: cartella delle impostazioni non definita");
     return;
@@ -195,9 +198,9 @@ LinkResult<bool> SendCommandTcp(AppContext& ctx, const std::string& command) {
 // (3 slices of 3000 + 300 ms for the echo, as many for the second answer).
 LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
+  if (SocketConnected(ctx)) NoteBeforeWriting(ctx);
   bool sent = false;
   if (!StartExchange(ctx, command, sent)) return kWrongSocketState;
-  if (sent) NoteLineWritten(ctx);
   TraceLine(ctx, " --> " + command);
   bool echoed = false;
   int retries = 3;
@@ -236,9 +239,9 @@ LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::stri
   const bool network = NetworkMode(ctx);
   for (const std::string& line : lines) {
     const bool tender = ctx.tenderLineCount >= 1 && IsTenderLine(line);
-    ctx.link.closesReceipt = tender && ctx.tenderLineCount == 1;
+    ctx.link.sendingPaymentLine = tender;
     const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
-    ctx.link.closesReceipt = false;
+    ctx.link.sendingPaymentLine = false;
     if (!sent) return false;
     if (tender) {
       --ctx.tenderLineCount;
@@ -299,7 +302,8 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
   link.rx.pending.clear();
   // An XOFF after the last line holds this one back until the XON.
   AwaitRelease(ctx, 4500, link.answer);
-  if (port.Write(command)) NoteLineWritten(ctx);  // a failing port shows as no answer
+  NoteBeforeWriting(ctx);
+  port.Write(command);  // a failing port shows as no answer
   TraceLine(ctx, " --> " + command);
   WaitUntil(ctx, 4500, [&] {
     ReceiveSerial(ctx, link.answer);
@@ -327,8 +331,8 @@ bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
 }
 
 bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
-  ctx.link.lastTenderSent = false;
-  ctx.link.closesReceipt = false;
+  ctx.link.receiptMayBeClosed = false;
+  ctx.link.sendingPaymentLine = false;
   const LinkResult<bool> sent = SendLinesWithReply(ctx, lines);
   if (sent.HasError()) ShowMessage(ctx, ProcedureError(sent.Error(), "DoSendFile"));
   ctx.link.output.Close();
