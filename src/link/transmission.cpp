@@ -41,7 +41,7 @@ bool Contains(const std::string& haystack, const std::string& needle) {
 // most timeoutMs, appending what comes to `into`. After a time-out the line
 // counts as released and the driver goes on as after any time-out.
 void AwaitRelease(AppContext& ctx, int64_t timeoutMs, std::string& into) {
-  if (!ctx.link.held) return;
+  if (!LineHeld(ctx)) return;
   WaitUntil(ctx, timeoutMs, [&] {
     ReceiveSerial(ctx, into);
     return !ctx.link.held;
@@ -49,9 +49,11 @@ void AwaitRelease(AppContext& ctx, int64_t timeoutMs, std::string& into) {
   ctx.link.held = false;
 }
 
-// Waits up to timeoutMs for an answer of at least `length` bytes besides
-// XON/XOFF with the line not held; once XON/XOFF came, the rest of the answer
-// is waited for until the input is quiet.
+// Waits up to timeoutMs for an answer of at least `length` bytes. With an
+// ECR that sends XON, XON/XOFF do not count, the line must not be held, and
+// once XON/XOFF came the rest of the answer is waited for until the input is
+// quiet. With one that never does, the answer is complete at its length.
+// An XON seen during the wait switches to the first rule at once.
 void AwaitSerialAnswer(AppContext& ctx, int64_t timeoutMs, std::size_t length) {
   LinkState& link = ctx.link;
   EventLoop& loop = ctx.platform.loop;
@@ -59,10 +61,16 @@ void AwaitSerialAnswer(AppContext& ctx, int64_t timeoutMs, std::size_t length) {
   int64_t lastArrival = loop.NowMs();
   for (;;) {
     if (ReceiveSerial(ctx, link.answer)) lastArrival = loop.NowMs();
+    if (link.timeoutFlag) return;
+    if (!HoldsUntilXon(ctx)) {
+      if (link.answer.size() >= length) return;
+      window.WaitOnce();
+      continue;
+    }
     const bool flow = link.answer.find_first_of(std::string{kXon, kXoff}) != std::string::npos;
     const bool enough = !link.held && WithoutFlowControl(link.answer).size() >= length;
     const int64_t quietAt = lastArrival + kQuietAfterFlowMs;
-    if ((enough && (!flow || loop.NowMs() >= quietAt)) || link.timeoutFlag) return;
+    if (enough && (!flow || loop.NowMs() >= quietAt)) return;
     if (enough) {
       window.WaitOnceUntil(quietAt);
     } else {
@@ -300,7 +308,8 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
   SerialPort& port = ctx.platform.serial;
   link.answer.clear();
   link.rx.pending.clear();
-  // An XOFF after the last line holds this one back until the XON.
+  // An XOFF after the last line holds this one back until the XON, from an
+  // ECR that sends XON; otherwise the pause after that XOFF was enough.
   AwaitRelease(ctx, 4500, link.answer);
   NoteBeforeWriting(ctx);
   port.Write(command);  // a failing port shows as no answer

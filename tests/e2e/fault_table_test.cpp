@@ -113,6 +113,10 @@ const FaultRow kRows[] = {
      kCoveredLines, true},
     {"CutAfterPrintingOnFirstPaymentPty", true, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
      kCoveredLines, true},
+    // XOFF after every echo and never an XON: a short fixed pause after each
+    // XOFF, no waiting for the XON, so the receipt takes a few seconds at most.
+    {"XoffWithoutXonTcp", false, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
+    {"XoffWithoutXonPty", true, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
 };
 
 INSTANTIATE_TEST_SUITE_P(E2E, FaultTable, ::testing::ValuesIn(kRows),
