@@ -155,8 +155,8 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
     step = "invio";
     if (!SendJobLines(ctx, jobLines)) {
       Pause(ctx, 2000);
-      // Once the last payment line reached the ECR the receipt may be printed.
-      result = ctx.link.lastTenderSent ? JobResult::kOutcomeUncertain : JobResult::kNoAnswer;
+      // Once a payment line may have reached the ECR the receipt may be printed.
+      result = ctx.link.receiptMayBeClosed ? JobResult::kOutcomeUncertain : JobResult::kNoAnswer;
     }
   }
 
@@ -172,11 +172,11 @@ JobResult RunJob(AppContext& ctx) {
 
   // The steps report their failures as results. Whatever else escapes them
   // (the standard library running out of memory) ends the job here, logged,
-  // as a job the ECR did not answer, or as uncertain once the last payment
-  // line had reached it.
+  // as a job the ECR did not answer, or as uncertain once a payment line may
+  // have reached it.
   JobResult result = JobResult::kNoAnswer;
   const char* step = "avvio";
-  ctx.link.lastTenderSent = false;
+  ctx.link.receiptMayBeClosed = false;
   try {
     result = RunSteps(ctx, testReceipt, step);
   } catch (const std::exception& e) {
@@ -184,7 +184,7 @@ JobResult RunJob(AppContext& ctx) {
   } catch (...) {
     ctx.platform.notifier.Log(std::string("Lavoro interrotto durante ") + step + ": errore sconosciuto");
   }
-  if (result == JobResult::kNoAnswer && ctx.link.lastTenderSent) result = JobResult::kOutcomeUncertain;
+  if (result == JobResult::kNoAnswer && ctx.link.receiptMayBeClosed) result = JobResult::kOutcomeUncertain;
 
   // Every way out: the serial port, the trace and output files closed, a
   // test receipt used up. The trace file is closed even when chbTrace was

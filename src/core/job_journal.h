@@ -17,7 +17,7 @@ struct AppContext;
 
 enum class JobStage {
   kStarted,     // the job was taken and may have sent lines
-  kTenderSent,  // its last payment line reached the ECR: the receipt may be closed
+  kTenderSent,  // a payment line may have reached the ECR: the receipt may be closed
   kDone,        // its result files are written
 };
 

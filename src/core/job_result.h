@@ -11,7 +11,7 @@ enum class JobResult : int16_t {
   kNoAnswer = -4,
   kConversionRefused = -11,
   kLinkSetupFailed = -12,
-  // The job failed after its last payment line reached the ECR: the receipt
+  // The job failed after a payment line may have reached the ECR: the receipt
   // may or may not have been printed.
   kOutcomeUncertain = -20,
   kCommandFileMissing = -100,

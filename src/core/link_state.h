@@ -2,9 +2,11 @@
 // and the closing reply.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
+#include "core/operator_state.h"
 #include "core/owned_file.h"
 #include "platform/event_loop.h"
 
@@ -36,9 +38,15 @@ struct LinkState {
   bool reconnectActive = false;      // the posted reconnect is running now
   bool connectPolling = false;       // Reconnect is polling: it re-issues the connect itself
   bool refusedWhilePolling = false;  // a refusal came during those polls
-  bool closesReceipt = false;        // the line being sent is the receipt's last payment line
-  bool lastTenderSent = false;       // that line was written to the ECR: the receipt may be closed
-  bool held = false;                 // serial: the ECR sent XOFF and no XON yet, nothing may be written
+  bool sendingPaymentLine = false;   // the line being sent is one of the receipt's payment lines
+  // A payment line may have reached the ECR (its writing began): the ECR
+  // may have closed and printed the receipt, so the job's failure is uncertain.
+  bool receiptMayBeClosed = false;
+  bool held = false;                 // serial: the ECR sent XOFF and no XON since
+  // Per slot, for the life of the process: the ECR there has been seen to
+  // send XON after an XOFF. Only such an ECR has the line held until its XON;
+  // after the XOFF of one that never sends XON a short fixed pause does.
+  std::array<bool, kSlotCount> xonAfterXoffSeen{};
 };
 
 }  // namespace kolibra

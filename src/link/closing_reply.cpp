@@ -75,12 +75,13 @@ LinkResult<bool> ReadSerial(AppContext& ctx) {
   link.answer.swap(link.rx.pending);
   std::size_t scanned = 0;
   bool complete = false;
-  // The acknowledgement is not written while the ECR holds the line.
+  // The acknowledgement is not written while the ECR holds the line (one
+  // that sends XON).
   WaitUntil(ctx, 3000, [&] {
     ReceiveSerial(ctx, link.answer);
     complete = complete || link.answer.find(kEtx, scanned) != std::string::npos;
     scanned = link.answer.size();
-    return complete && !link.held;
+    return complete && !LineHeld(ctx);
   });
   if (link.timeoutFlag) link.held = false;
   port.Write(kAck);  // acknowledged even when nothing came; a port failure is passed over

@@ -28,14 +28,6 @@ void TimeoutWindow::WaitOnceUntil(int64_t atMs) {
   if (!ctx_.link.timeoutFlag && loop.NowMs() >= deadline_) ctx_.link.timeoutFlag = true;
 }
 
-bool HeldAfter(bool held, std::string_view received) {
-  for (const char c : received) {
-    if (c == kXoff) held = true;
-    if (c == kXon) held = false;
-  }
-  return held;
-}
-
 std::string WithoutFlowControl(std::string_view received) {
   std::string data;
   for (const char c : received) {
@@ -44,10 +36,22 @@ std::string WithoutFlowControl(std::string_view received) {
   return data;
 }
 
+bool HoldsUntilXon(const AppContext& ctx) {
+  const int slot = ctx.cycle.currentSlot;
+  return slot >= 1 && slot <= kSlotCount && ctx.link.xonAfterXoffSeen[slot - 1];
+}
+
 bool ReceiveSerial(AppContext& ctx, std::string& into) {
   const std::string bytes = ctx.platform.serial.ReadAll();
   into += bytes;
-  ctx.link.held = HeldAfter(ctx.link.held, bytes);
+  LinkState& link = ctx.link;
+  const int slot = ctx.cycle.currentSlot;
+  for (const char c : bytes) {
+    if (c == kXoff) link.held = true;
+    if (c != kXon) continue;
+    if (link.held && slot >= 1 && slot <= kSlotCount) link.xonAfterXoffSeen[slot - 1] = true;
+    link.held = false;
+  }
   return !bytes.empty();
 }
 

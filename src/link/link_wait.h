@@ -40,17 +40,23 @@ void WaitUntil(AppContext& ctx, int64_t timeoutMs, Done done) {
   while (!done() && !ctx.link.timeoutFlag) window.WaitOnce();
 }
 
-// Serial flow control: the ECR sends XOFF to hold the line and XON to
-// release it; both are line control, not part of its answers.
+// Serial flow control: the ECR sends XOFF to hold the line and, if it is
+// one that does, XON to release it; both are line control, not part of its
+// answers.
 constexpr char kXon = '\x11';
 constexpr char kXoff = '\x13';
-// Whether the line is held after `received`, given whether it was before.
-bool HeldAfter(bool held, std::string_view received);
 // `received` without its XON and XOFF bytes.
 std::string WithoutFlowControl(std::string_view received);
 // Appends what the serial port holds to `into` and follows the ECR's XOFF
-// and XON in ctx.link.held. True when bytes came.
+// and XON in ctx.link.held; an XON that releases an XOFF marks the current
+// slot's ECR as one that sends XON. True when bytes came.
 bool ReceiveSerial(AppContext& ctx, std::string& into);
+// Whether an XOFF holds the line until the XON: only once the ECR on the
+// current slot has been seen to send XON after an XOFF.
+bool HoldsUntilXon(const AppContext& ctx);
+// The line is held now: XOFF came, no XON since, and the ECR is one that
+// sends XON.
+inline bool LineHeld(const AppContext& ctx) { return ctx.link.held && HoldsUntilXon(ctx); }
 
 // Waits for a TCP answer: data arrived, a socket or connection error, or the
 // time-out.

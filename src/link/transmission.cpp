@@ -41,7 +41,7 @@ bool Contains(const std::string& haystack, const std::string& needle) {
 // most timeoutMs, appending what comes to `into`. After a time-out the line
 // counts as released and the driver goes on as after any time-out.
 void AwaitRelease(AppContext& ctx, int64_t timeoutMs, std::string& into) {
-  if (!ctx.link.held) return;
+  if (!LineHeld(ctx)) return;
   WaitUntil(ctx, timeoutMs, [&] {
     ReceiveSerial(ctx, into);
     return !ctx.link.held;
@@ -49,9 +49,11 @@ void AwaitRelease(AppContext& ctx, int64_t timeoutMs, std::string& into) {
   ctx.link.held = false;
 }
 
-// Waits up to timeoutMs for an answer of at least `length` bytes besides
-// XON/XOFF with the line not held; once XON/XOFF came, the rest of the answer
-// is waited for until the input is quiet.
+// Waits up to timeoutMs for an answer of at least `length` bytes. With an
+// ECR that sends XON, XON/XOFF do not count, the line must not be held, and
+// once XON/XOFF came the rest of the answer is waited for until the input is
+// quiet. With one that never does, the answer is complete at its length.
+// An XON seen during the wait switches to the first rule at once.
 void AwaitSerialAnswer(AppContext& ctx, int64_t timeoutMs, std::size_t length) {
   LinkState& link = ctx.link;
   EventLoop& loop = ctx.platform.loop;
@@ -59,10 +61,16 @@ void AwaitSerialAnswer(AppContext& ctx, int64_t timeoutMs, std::size_t length) {
   int64_t lastArrival = loop.NowMs();
   for (;;) {
     if (ReceiveSerial(ctx, link.answer)) lastArrival = loop.NowMs();
+    if (link.timeoutFlag) return;
+    if (!HoldsUntilXon(ctx)) {
+      if (link.answer.size() >= length) return;
+      window.WaitOnce();
+      continue;
+    }
     const bool flow = link.answer.find_first_of(std::string{kXon, kXoff}) != std::string::npos;
     const bool enough = !link.held && WithoutFlowControl(link.answer).size() >= length;
     const int64_t quietAt = lastArrival + kQuietAfterFlowMs;
-    if ((enough && (!flow || loop.NowMs() >= quietAt)) || link.timeoutFlag) return;
+    if (enough && (!flow || loop.NowMs() >= quietAt)) return;
     if (enough) {
       window.WaitOnceUntil(quietAt);
     } else {
@@ -123,12 +131,15 @@ bool StartExchange(AppContext& ctx, const std::string& command, bool& sent) {
   return true;
 }
 
-// A line that closes the receipt has reached the ECR: from here on the
-// receipt may be printed whatever the link reports.
-void NoteLineWritten(AppContext& ctx) {
+// Called just before a job line is written. Once a payment line may reach
+// the ECR (from its first byte on) the ECR may close and print the receipt
+// on it, whichever payment line it is: from here on a failure of the job is
+// uncertain. The journal says so before the first byte goes, so that a
+// restart after a kill from this point on answers the job the same way.
+void NoteBeforeWriting(AppContext& ctx) {
   LinkState& link = ctx.link;
-  if (!link.closesReceipt || link.lastTenderSent) return;
-  link.lastTenderSent = true;
+  if (!link.sendingPaymentLine || link.receiptMayBeClosed) return;
+  link.receiptMayBeClosed = true;
   if (ctx.settingsDir.empty()) {
     ctx.platform.notifier.Log("Giornale dei lavori non aggiornato: cartella delle impostazioni non definita");
     return;
@@ -195,9 +206,9 @@ LinkResult<bool> SendCommandTcp(AppContext& ctx, const std::string& command) {
 // (3 slices of 3000 + 300 ms for the echo, as many for the second answer).
 LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
   LinkState& link = ctx.link;
+  if (SocketConnected(ctx)) NoteBeforeWriting(ctx);
   bool sent = false;
   if (!StartExchange(ctx, command, sent)) return kWrongSocketState;
-  if (sent) NoteLineWritten(ctx);
   TraceLine(ctx, " --> " + command);
   bool echoed = false;
   int retries = 3;
@@ -236,9 +247,9 @@ LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::stri
   const bool network = NetworkMode(ctx);
   for (const std::string& line : lines) {
     const bool tender = ctx.tenderLineCount >= 1 && IsTenderLine(line);
-    ctx.link.closesReceipt = tender && ctx.tenderLineCount == 1;
+    ctx.link.sendingPaymentLine = tender;
     const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
-    ctx.link.closesReceipt = false;
+    ctx.link.sendingPaymentLine = false;
     if (!sent) return false;
     if (tender) {
       --ctx.tenderLineCount;
@@ -297,9 +308,11 @@ bool SendJobLineSerial(AppContext& ctx, const std::string& command) {
   SerialPort& port = ctx.platform.serial;
   link.answer.clear();
   link.rx.pending.clear();
-  // An XOFF after the last line holds this one back until the XON.
+  // An XOFF after the last line holds this one back until the XON, from an
+  // ECR that sends XON; otherwise the pause after that XOFF was enough.
   AwaitRelease(ctx, 4500, link.answer);
-  if (port.Write(command)) NoteLineWritten(ctx);  // a failing port shows as no answer
+  NoteBeforeWriting(ctx);
+  port.Write(command);  // a failing port shows as no answer
   TraceLine(ctx, " --> " + command);
   WaitUntil(ctx, 4500, [&] {
     ReceiveSerial(ctx, link.answer);
@@ -327,8 +340,8 @@ bool SendJobLineTcp(AppContext& ctx, const std::string& command) {
 }
 
 bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
-  ctx.link.lastTenderSent = false;
-  ctx.link.closesReceipt = false;
+  ctx.link.receiptMayBeClosed = false;
+  ctx.link.sendingPaymentLine = false;
   const LinkResult<bool> sent = SendLinesWithReply(ctx, lines);
   if (sent.HasError()) ShowMessage(ctx, ProcedureError(sent.Error(), "DoSendFile"));
   ctx.link.output.Close();

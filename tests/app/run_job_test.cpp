@@ -47,10 +47,12 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
   }
 }
 
-// Once the receipt's last payment line has been written the job can no
-// longer be "not printed": a failure from there on is uncertain, recorded
-// in the journal at that moment; before it, a silent ECR is no answer.
-TEST(RunJob, FailureAfterTheLastPaymentLineIsUncertain) {
+// The ECR closes the receipt on whichever payment line covers the total, so
+// once any payment line may have reached it the job can no longer be "not
+// printed": a failure from there on is uncertain, and the journal says so
+// before that line's first byte is written. Before it, a silent ECR is no
+// answer.
+TEST(RunJob, FailureOnceAPaymentLineMayHaveReachedTheEcrIsUncertain) {
   const std::string reply = "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03";
   const struct {
     const char* name;
@@ -61,7 +63,9 @@ TEST(RunJob, FailureAfterTheLastPaymentLineIsUncertain) {
       {"closing reply comes", {{"1T", "1T" + reply}}, JobResult::kOk, nullptr},
       {"no closing reply", {}, JobResult::kOutcomeUncertain, " <- ESITO INCERTO\r\n"},
       {"malformed reply", {{"1T", "1T\x02" "05\x03"}}, JobResult::kOutcomeUncertain, " <- ESITO INCERTO\r\n"},
-      {"payment line unanswered", {{"1T", ""}}, JobResult::kOutcomeUncertain, " <- ESITO INCERTO\r\n"},
+      {"last payment line unanswered", {{"1T", ""}}, JobResult::kOutcomeUncertain, " <- ESITO INCERTO\r\n"},
+      {"first payment line unanswered", {{"1000H1T", ""}}, JobResult::kOutcomeUncertain,
+       " <- ESITO INCERTO\r\n"},
       {"sale line unanswered", {{"1000H1R", ""}}, JobResult::kNoAnswer, " <- TIMEOUT SCADUTO\r\n"},
   };
   for (const auto& c : cases) {
@@ -71,18 +75,27 @@ TEST(RunJob, FailureAfterTheLastPaymentLineIsUncertain) {
       if (!journalFolder) r.ctx.settingsDir.clear();
       r.ctx.ui.trace.value = 1;
       r.ctx.ui.passThrough.value = 1;
-      r.ctx.tenderLineCount = 1;
+      r.ctx.tenderLineCount = 2;
       r.ctx.cycle.startIdentity = "start-1";
       r.answers = c.answers;
-      r.Put("SR_DATI", "1000H1R\r\n1T\r\n");
+      std::string journalAtFirstPayment = "not written";
+      const auto ecr = r.fp.serial.responder;
+      r.fp.serial.responder = [&](const std::string& b) {
+        if (b == "1000H1T") journalAtFirstPayment = r.DataFile("KBJOURNAL.TXT");
+        ecr(b);
+      };
+      r.Put("SR_DATI", "1000H1R\r\n1000H1T\r\n1T\r\n");
       EXPECT_EQ(RunJob(r.ctx), c.expected);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
       if (c.traceEnd) {
         EXPECT_TRUE(trace.ends_with(c.traceEnd)) << trace;
       }
       const bool tenderSent = c.answers.count("1000H1R") == 0;
-      const std::string journal = r.DataFile("KBJOURNAL.TXT");
-      EXPECT_EQ(journal, journalFolder && tenderSent ? "1,tender-sent,start-1\r\n" : "");
+      const std::string journal = journalFolder && tenderSent ? "1,tender-sent,start-1\r\n" : "";
+      EXPECT_EQ(r.DataFile("KBJOURNAL.TXT"), journal);
+      if (tenderSent) {
+        EXPECT_EQ(journalAtFirstPayment, journal);
+      }
       EXPECT_EQ(r.fp.notifier.logs.size(), !journalFolder && tenderSent ? 1u : 0u);
     }
   }

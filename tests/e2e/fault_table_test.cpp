@@ -23,7 +23,15 @@ struct FaultRow {
   // The job under the fault and its lines.
   const char* commands = kReceipt;
   std::vector<std::string> lines = kReceiptLines;
+  // The job fails although the ECR closed its receipt: `lines` were printed.
+  bool printed = false;
+  // How long the job may take, from its start file to its answer.
+  int jobMs = 90000;
 };
+
+// Its first payment line covers the total: the ECR closes the receipt there.
+const char kCoveredByFirstPayment[] = "SALE,N1,P1000;\r\nTEND,N1,V1000;\r\nTEND,N2,V500;\r\n";
+const std::vector<std::string> kCoveredLines{"1000H1R", "1000H1T"};
 
 // Keeps the test names in ctest's listing short.
 void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
@@ -36,7 +44,7 @@ TEST_P(FaultTable, ResultFilesLinesTakenAndNextJob) {
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
-  ASSERT_TRUE(RunJob(row.commands, 90000));
+  ASSERT_TRUE(RunJob(row.commands, row.jobMs));
   int closed = 0;
   if (row.errors.empty()) {
     EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
@@ -56,16 +64,23 @@ TEST_P(FaultTable, ResultFilesLinesTakenAndNextJob) {
     EXPECT_NE(std::find(row.errors.begin(), row.errors.end(), err), row.errors.end()) << err;
     EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
     EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), row.commands);
+    if (row.printed) {
+      const SimStats stats = StatsAfter(++closed);
+      EXPECT_EQ(stats.receipts, 1);
+      EXPECT_EQ(stats.duplicates, 0);
+      EXPECT_EQ(stats.lines, OnceEach(row.lines));
+    }
   }
   if (!row.transient) return;
 
   ASSERT_TRUE(RunJob(kNextReceipt, 90000));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
-  // A failed job's receipt was never closed: none of its lines was printed.
+  // Unless it was printed, a failed job's receipt was never closed: none of
+  // its lines was.
   const SimStats stats = StatsAfter(++closed);
   EXPECT_EQ(stats.receipts, closed);
   EXPECT_EQ(stats.duplicates, 0);
-  EXPECT_EQ(stats.lines, OnceEach(kNextReceiptLines, row.errors.empty() ? row.lines : std::vector<std::string>{}));
+  EXPECT_EQ(stats.lines, OnceEach(kNextReceiptLines, row.errors.empty() || row.printed ? row.lines : std::vector<std::string>{}));
 }
 
 const FaultRow kRows[] = {
@@ -91,6 +106,17 @@ const FaultRow kRows[] = {
     // with the payment line written into the silence (E520).
     {"SilentAfterResetPty", true, {"--reboot-after", "5", "--reboot-ms", "3000"}, {kErrE504}},
     {"SilentBeforePaymentPty", true, {"--reboot-after", "8", "--reboot-ms", "3000"}, {kErrE520}},
+    // The ECR prints on the first payment line and the link goes before it
+    // answers: uncertain, never "not printed", and the second payment line
+    // is not sent.
+    {"CutAfterPrintingOnFirstPaymentTcp", false, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
+     kCoveredLines, true},
+    {"CutAfterPrintingOnFirstPaymentPty", true, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
+     kCoveredLines, true},
+    // XOFF after every echo and never an XON: a short fixed pause after each
+    // XOFF, no waiting for the XON, so the receipt takes a few seconds at most.
+    {"XoffWithoutXonTcp", false, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
+    {"XoffWithoutXonPty", true, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
 };
 
 INSTANTIATE_TEST_SUITE_P(E2E, FaultTable, ::testing::ValuesIn(kRows),

@@ -92,7 +92,7 @@ TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
-TEST_F(SendCommandTest, SerialSendWaits4500AndXoffAddsAPause) {
+TEST_F(SendCommandTest, SerialSendWaits4500ForAnAnswer) {
   UseSerial();
   EXPECT_FALSE(SendJobLineSerial(ctx, kCmd));  // nothing back at all: the ECR is not there
   EXPECT_EQ(Now(), 4500);
@@ -100,42 +100,43 @@ TEST_F(SendCommandTest, SerialSendWaits4500AndXoffAddsAPause) {
   p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s); };
   EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));
   EXPECT_EQ(Now() - start, 20);
-  start = Now();
-  p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s + "\x13"); };
-  EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));
-  EXPECT_EQ(Now() - start, 220);
-  EXPECT_EQ(ctx.link.answer, kCmd + "\x13");
 }
 
-// Over the serial line an XOFF holds the line until the XON: nothing is
-// written meanwhile, and a command's answer goes on after the XON.
-TEST(SerialFlowControl, NothingIsWrittenWhileTheEcrHoldsTheLine) {
+// Over the serial line an XOFF holds the line until the XON, but only once
+// the ECR on that slot has been seen to send XON after an XOFF: nothing is
+// written meanwhile, and a command's answer goes on after the XON. After the
+// XOFF of an ECR that never sends XON only the fixed pause of a job line
+// comes, and a command's answer is complete at its length.
+TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
   const struct {
     const char* name;
+    int xonSeenOnSlot;   // 0: none yet; else the slot whose ECR sent XON after an XOFF
     bool jobLine;
     std::string command;
     std::vector<std::pair<int64_t, std::string>> answer;  // to the first write
-    bool result;
     int64_t end;         // when the first send returns
     std::string text;    // ctx.link.answer then
     int64_t nextWrite;   // when the next send writes
   } cases[] = {
       // Quiet 200 ms after the last byte: "6" at 530.
-      {"dump, XON after 500 ms, then the rest", false, "48F",
-       {{10, "48F\x13"}, {510, "\x11"}, {530, "6"}}, true, 730, "48F6", 730},
-      {"reset, XON after 500 ms, then the rest", false, " K",
-       {{10, " K\x13"}, {510, "\x11"}, {530, "K"}}, true, 730, " KK", 730},
-      // No XON: the hold lasts as long as the wait (3500 ms) and its pause.
-      {"dump, XOFF without XON", false, "48F", {{10, "48F\x13" "6"}}, true, 300 + 3500 + 300, "48F6",
-       4100},
+      {"dump, XON after 500 ms", 1, false, "48F", {{10, "48F\x13"}, {510, "\x11"}, {530, "6"}}, 730, "48F6", 730},
+      {"reset, XON after 500 ms", 1, false, " K", {{10, " K\x13"}, {510, "\x11"}, {530, "K"}}, 730, " KK", 730},
+      // The first XON ever comes in this answer: quiet 200 ms after its read.
+      {"dump, first XON ever", 0, false, "48F", {{10, "48F\x13"}, {150, "\x11"}, {170, "6"}}, 500, "48F6", 500},
+      // An ECR that sent XON once and then does not: the hold lasts as long
+      // as the wait (3500 ms) and its pause.
+      {"dump, XON seen before, not now", 1, false, "48F", {{10, "48F\x13" "6"}}, 300 + 3500 + 300, "48F6", 4100},
+      // Never an XON: the answer is complete at the command's length.
+      {"dump, XOFF without XON", 0, false, "48F", {{10, "48F\x13" "6"}}, 300, "48F6", 300},
+      {"dump, XON seen on another slot", 2, false, "48F", {{10, "48F\x13" "6"}}, 300, "48F6", 300},
       // The job line keeps its 200 ms pause; the next line waits for the XON.
-      {"job line, XON after 500 ms", true, kCmd, {{20, kCmd + "\x13"}, {500, "\x11"}}, true, 220,
-       kCmd + "\x13", 500},
-      {"job line, XON after 100 ms", true, kCmd, {{20, kCmd + "\x13"}, {100, "\x11"}}, true, 220,
-       kCmd + "\x13", 220},
-      // No XON: the next line is held for as long as a line's wait.
-      {"job line, XOFF without XON", true, kCmd, {{20, kCmd + "\x13"}}, true, 220, kCmd + "\x13",
+      {"job line, XON after 500 ms", 1, true, kCmd, {{20, kCmd + "\x13"}, {500, "\x11"}}, 220, kCmd + "\x13", 500},
+      {"job line, XON after 100 ms", 1, true, kCmd, {{20, kCmd + "\x13"}, {100, "\x11"}}, 220, kCmd + "\x13", 220},
+      {"job line, XON seen before, not now", 1, true, kCmd, {{20, kCmd + "\x13"}}, 220, kCmd + "\x13",
        220 + 4500},
+      // Never an XON: the next line 200 ms after the XOFF.
+      {"job line, XOFF without XON", 0, true, kCmd, {{20, kCmd + "\x13"}}, 220, kCmd + "\x13", 220},
+      {"job line, XON seen on another slot", 2, true, kCmd, {{20, kCmd + "\x13"}}, 220, kCmd + "\x13", 220},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -145,17 +146,26 @@ TEST(SerialFlowControl, NothingIsWrittenWhileTheEcrHoldsTheLine) {
     cx.ui.serialChosen = true;
     ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(fp.serial.Open());
+    if (c.xonSeenOnSlot != 0) {  // a line answered with XOFF and at once XON
+      cx.cycle.currentSlot = static_cast<int16_t>(c.xonSeenOnSlot);
+      fp.serial.responder = [&](const std::string& s) { fp.serial.QueueInput(10, s + "\x13\x11"); };
+      ASSERT_TRUE(SendJobLineSerial(cx, "1T"));
+      fp.serial.writes.clear();
+      fp.serial.writeTimes.clear();
+    }
+    cx.cycle.currentSlot = 1;
+    const int64_t t0 = fp.loop.NowMs();
     fp.serial.responder = [&](const std::string& s) {
       if (fp.serial.writes.size() > 1) return fp.serial.QueueInput(20, s);
       for (const auto& [at, bytes] : c.answer) fp.serial.QueueInput(at, bytes);
     };
     const auto send = [&] { return c.jobLine ? SendJobLineSerial(cx, c.command) : SendCommand(cx, c.command); };
-    EXPECT_EQ(send(), c.result);
-    EXPECT_EQ(fp.loop.NowMs(), c.end);
+    EXPECT_TRUE(send());
+    EXPECT_EQ(fp.loop.NowMs() - t0, c.end);
     EXPECT_EQ(cx.link.answer, c.text);
     send();
     ASSERT_EQ(fp.serial.writes.size(), 2u);
-    EXPECT_EQ(fp.serial.writeTimes[1], c.nextWrite);
+    EXPECT_EQ(fp.serial.writeTimes[1] - t0, c.nextWrite);
     EXPECT_LT(fp.loop.waitCalls(), 100);  // every wait blocks, none spins
   }
 }

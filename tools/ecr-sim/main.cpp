@@ -116,6 +116,8 @@ struct Sim {
   long commands = 0;  // over both links, for --paper-out and --reboot-after
   bool rebootPending = false;
   int64_t rebootUntil = -1;
+  bool cutDone = false;         // --cut-at-close has cut the link
+  int64_t ptyDeafUntil = -1;    // the cut pty ignores commands until then
   LineTally tally;
 
   void Log(const std::string& line) {
@@ -209,7 +211,7 @@ struct Sim {
       p.awaitingAck = false;
     }
     Log(std::string("[") + p.name + "] <- " + Printable(command));
-    if (p.stopped || opt.silent || Rebooting(now)) return;
+    if (p.stopped || opt.silent || Rebooting(now) || (p.serial && now < ptyDeafUntil)) return;
 
     ++p.commands;
     ++commands;
@@ -240,6 +242,10 @@ struct Sim {
       } else if (!IsDumpCommand(command)) {
         tally.Take(command);
       }
+    }
+    if (answers.closesReceipt && opt.cutAtClose && !cutDone) {
+      CutAtClose(p, now);
+      return;
     }
     if (opt.echoOnly) second.clear();
     std::string echo = command;
@@ -288,6 +294,25 @@ struct Sim {
       const int64_t at = p.scheduled.empty() ? now : p.scheduled.back().due;
       p.scheduled.push_back(Chunk{at, "", true});
       rebootPending = true;
+    }
+  }
+
+  // The receipt is printed, then the link goes before the command that closed
+  // it is answered: the driver cannot know whether it was taken.
+  void CutAtClose(Peer& p, int64_t now) {
+    cutDone = true;
+    time_t wall = time(nullptr);
+    tm local{};
+    localtime_r(&wall, &local);
+    BuildClosingReply(ecr, local);
+    tally.Close();
+    WriteStats();
+    if (!p.serial) {
+      CloseTcpClient("--cut-at-close");
+    } else {
+      Log("[pty] no answers for a while (--cut-at-close)");
+      DiscardBacklog(p);
+      ptyDeafUntil = now + opt.rebootMs;
     }
   }
 

@@ -84,6 +84,10 @@ const char* UsageText() {
       "                       client, forget the open receipt, and for --reboot-ms\n"
       "                       close new connections at once and ignore the pty\n"
       "  --reboot-ms N        how long the reboot lasts (default 1000)\n"
+      "  --cut-at-close       once: the command that closes a receipt is taken and\n"
+      "                       the receipt printed, but instead of answering it the\n"
+      "                       TCP client is dropped or the pty ignores commands\n"
+      "                       for --reboot-ms\n"
       "  --single-client      close a second TCP client at once (default: the new\n"
       "                       client replaces the old one)\n"
       "\n"
@@ -233,6 +237,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
       ok = number(1, LONG_MAX / 4, o.paperOut);
     } else if (arg == "--reboot-after") {
       ok = number(1, LONG_MAX / 4, o.rebootAfter);
+    } else if (arg == "--cut-at-close") {
+      ok = flag(o.cutAtClose);
     } else if (arg == "--reboot-ms") {
       ok = number(0, 600000, o.rebootMs);
     } else if (arg == "--single-client") {

@@ -36,6 +36,7 @@ struct Options {
   long paperOut = -1;      // the command (counted from 1) answered with the error
   long rebootAfter = -1;   // -1: never
   long rebootMs = 1000;
+  bool cutAtClose = false;
   bool singleClient = false;
 
   std::string statsFile;
