@@ -10,6 +10,7 @@
 #    polling value and sees KBTIMER1.TXT, refuses a zero polling value in a
 #    message window that does not hold up the program, opens the tray pop-up
 #    menu and the about window and sees a job end while each is open, takes
+#    a tray menu asked for during a job open only once it has ended, takes
 #    the tray icon away and sees it come back with the message a restarted
 #    Explorer sends, and ends the program through File ->
 #    "T&ermina Kolibra", which writes the settings files;
@@ -201,6 +202,32 @@ if wait_for 5 '[ "$(probe window "Informazioni su Kolibra")" = 1 ]'; then
   probe about-ok
 else
   fail "about window"
+fi
+
+# Asked for while a job waits on the ECR, the tray menu would hold the job
+# for as long as it stays open: it opens once the job has ended.
+echo "== the tray menu asked for during a job"
+rm -f "$data/FINESCO.001"
+for i in 1 2 3 4 5 6 7 8; do printf 'SALE,N1,P100%s,:Pane;\r\n' "$i"; done >"$data/SR_DATI.001"
+printf 'TEND,N1,V9000;\r\n' >>"$data/SR_DATI.001"
+printf '1\r\n' >"$data/SR_START.001"
+if wait_for 10 '[ "$(probe text 1052)" = "TRASMISSIONE KOLIBRA IN CORSO .." ]'; then
+  probe tray 517
+  sleep 0.5
+  shown=$(probe popup)
+  if [ ! -e "$data/SR_START.001" ]; then
+    fail "tray menu during a job: the job ended before it could be seen"
+  else
+    check "no tray menu while the job runs" 0 "$shown"
+  fi
+  wait_for 20 '[ ! -e "$data/SR_START.001" ]' && [ -f "$data/FINESCO.001" ] &&
+    pass "the job ends" || fail "the job ends"
+  wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "tray menu opens once the job has ended" ||
+    fail "tray menu opens once the job has ended"
+  probe close-popup
+  sleep 0.5
+else
+  fail "job running: '$(probe text 1052)'"
 fi
 
 echo "== the tray icon after an Explorer restart"
