@@ -205,20 +205,26 @@ else
 fi
 
 # Asked for while a job waits on the ECR, the tray menu would hold the job
-# for as long as it stays open: it opens once the job has ended.
-echo "== the tray menu asked for during a job"
+# for as long as it stays open: it opens once the job has ended; the menu
+# bar is ignored until then.
+echo "== the menu bar and the tray menu asked for during a job"
+probe menubar
+wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "menu bar opens when idle" || fail "menu bar opens when idle"
+probe close-popup
+sleep 0.5
 rm -f "$data/FINESCO.001"
 for i in 1 2 3 4 5 6 7 8; do printf 'SALE,N1,P100%s,:Pane;\r\n' "$i"; done >"$data/SR_DATI.001"
 printf 'TEND,N1,V9000;\r\n' >>"$data/SR_DATI.001"
 printf '1\r\n' >"$data/SR_START.001"
 if wait_for 10 '[ "$(probe text 1052)" = "TRASMISSIONE KOLIBRA IN CORSO .." ]'; then
+  probe menubar
   probe tray 517
   sleep 0.5
   shown=$(probe popup)
   if [ ! -e "$data/SR_START.001" ]; then
     fail "tray menu during a job: the job ended before it could be seen"
   else
-    check "no tray menu while the job runs" 0 "$shown"
+    check "no menu while the job runs" 0 "$shown"
   fi
   wait_for 20 '[ ! -e "$data/SR_START.001" ]' && [ -f "$data/FINESCO.001" ] &&
     pass "the job ends" || fail "the job ends"

@@ -18,6 +18,7 @@
 //   win-probe about-ok                  presses OK in the about window
 //   win-probe messages                  the texts of the open message windows, one a line
 //   win-probe popup                     1 when a pop-up menu is open
+//   win-probe menubar                   opens the File menu of the menu bar, as Alt+F does
 //   win-probe session-query             WM_QUERYENDSESSION to the program: its answer, 1 or 0
 //   win-probe session-end               WM_ENDSESSION (the session ends); returns when the program has
 //                                       handled it (or ended)
@@ -218,6 +219,8 @@ int main(int argc, char** argv) {
     PostMessageA(main, KOLIBRA_TRAY_CALLBACK_MESSAGE, KOLIBRA_TRAY_ICON_ID, number(2));
   } else if (command == "minimize") {
     PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  } else if (command == "menubar") {
+    PostMessageA(main, WM_SYSCOMMAND, SC_KEYMENU, 'f');
   } else if (command == "tray-icon") {
     // A change of nothing succeeds only for an icon that is there.
     NOTIFYICONDATAA data = TrayIcon(main);
