@@ -9,7 +9,10 @@
 #    " Esegui Test" and sees the simulator close the test receipt, sets the
 #    polling value and sees KBTIMER1.TXT, refuses a zero polling value in a
 #    message window that does not hold up the program, opens the tray pop-up
-#    menu and the about window, and ends the program through File ->
+#    menu and the about window and sees a job end while each is open, takes
+#    a tray menu asked for during a job open only once it has ended, takes
+#    the tray icon away and sees it come back with the message a restarted
+#    Explorer sends, and ends the program through File ->
 #    "T&ermina Kolibra", which writes the settings files;
 #  - saves screenshots (splash, main window, tray pop-up, about window,
 #    closing notice) as PNG files in BUILD_DIR/screenshots/.
@@ -167,10 +170,27 @@ probe click 1060
 wait_for 5 '[ "$(probe text 1059)" = 500ms ]' && pass "program goes on with the message window open" ||
   fail "program goes on with the message window open: '$(probe text 1059)'"
 
+# A till's job, answered while the window named stays open.
+job_under() {  # WHAT
+  rm -f "$data/FINESCO.001"
+  printf 'SALE,N1,P1000,:Pane;\r\nTEND,N1,V1000;\r\n' >"$data/SR_DATI.001"
+  printf '1\r\n' >"$data/SR_START.001"
+  if wait_for 20 '[ ! -e "$data/SR_START.001" ]' && [ -f "$data/FINESCO.001" ]; then
+    pass "a job ends while the $1 is open"
+  else
+    fail "a job ends while the $1 is open"
+  fi
+}
+
 echo "== tray pop-up menu and about window"
 probe tray 517
-sleep 1
-shot tray-popup
+if wait_for 5 '[ "$(probe popup)" = 1 ]'; then
+  shot tray-popup
+  job_under "tray menu"
+  check "tray menu still open after the job" 1 "$(probe popup)"
+else
+  fail "tray menu open"
+fi
 probe close-popup
 sleep 0.5
 probe menu 40003
@@ -178,10 +198,51 @@ if wait_for 5 '[ "$(probe window "Informazioni su Kolibra")" = 1 ]'; then
   pass "about window"
   sleep 0.3
   shot about
+  job_under "about window"
   probe about-ok
 else
   fail "about window"
 fi
+
+# Asked for while a job waits on the ECR, the tray menu would hold the job
+# for as long as it stays open: it opens once the job has ended; the menu
+# bar is ignored until then.
+echo "== the menu bar and the tray menu asked for during a job"
+probe menubar
+wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "menu bar opens when idle" || fail "menu bar opens when idle"
+probe close-popup
+sleep 0.5
+rm -f "$data/FINESCO.001"
+for i in 1 2 3 4 5 6 7 8; do printf 'SALE,N1,P100%s,:Pane;\r\n' "$i"; done >"$data/SR_DATI.001"
+printf 'TEND,N1,V9000;\r\n' >>"$data/SR_DATI.001"
+printf '1\r\n' >"$data/SR_START.001"
+if wait_for 10 '[ "$(probe text 1052)" = "TRASMISSIONE KOLIBRA IN CORSO .." ]'; then
+  probe menubar
+  probe tray 517
+  sleep 0.5
+  shown=$(probe popup)
+  if [ ! -e "$data/SR_START.001" ]; then
+    fail "tray menu during a job: the job ended before it could be seen"
+  else
+    check "no menu while the job runs" 0 "$shown"
+  fi
+  wait_for 20 '[ ! -e "$data/SR_START.001" ]' && [ -f "$data/FINESCO.001" ] &&
+    pass "the job ends" || fail "the job ends"
+  wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "tray menu opens once the job has ended" ||
+    fail "tray menu opens once the job has ended"
+  probe close-popup
+  sleep 0.5
+else
+  fail "job running: '$(probe text 1052)'"
+fi
+
+echo "== the tray icon after an Explorer restart"
+check "tray icon present" 1 "$(probe tray-icon)"
+probe tray-delete
+check "tray icon gone with the old taskbar" 0 "$(probe tray-icon)"
+probe taskbar-created
+wait_for 5 '[ "$(probe tray-icon)" = 1 ]' && pass "tray icon added again for the new taskbar" ||
+  fail "tray icon added again for the new taskbar"
 
 echo "== File -> Termina Kolibra"
 rm -f "$settings/KBChkBd.txt"

@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # The Windows program, built and tested on Linux:
-#  - cross-builds build-win32/kolibra.exe (the program shops install) and
-#    build-win64/kolibra.exe plus the 64-bit unit tests with mingw-w64;
-#  - checks that each program imports only system DLLs and carries the
-#    program's version in its version resource;
+#  - cross-builds build-win32/ and build-win64/ with mingw-w64: kolibra.exe
+#    (the GUI program shops start: no console) and kolibra.com (the same
+#    program for the command line), plus the 64-bit unit tests;
+#  - checks that each program imports only system DLLs, carries the
+#    program's version in its version resource and has its subsystem (GUI
+#    for kolibra.exe, console for kolibra.com);
 #  - runs the unit tests under 64-bit Wine (ctest, through the toolchain's
 #    emulator scripts/wine-run.sh);
-#  - checks kolibra.exe --version, then runs jobs end to end: the 64-bit
-#    kolibra.exe under Wine, with a hidden top-level window on a virtual X
-#    display, against the Linux kolibra-ecr-sim over TCP and over COM1
-#    (mapped to the simulator's pseudo-terminal): the configuration dump, a
-#    receipt, an E504 with a silent ECR, and a shutdown through WM_CLOSE
-#    that writes the settings files back;
+#  - checks kolibra.com --version and that convert writes the bytes it
+#    means (CR LF, not CR CR LF), then runs jobs end to end: the 64-bit
+#    kolibra.com --headless under Wine, with a hidden top-level window on a
+#    virtual X display, against the Linux kolibra-ecr-sim over TCP and over
+#    COM1 (mapped to the simulator's pseudo-terminal): the configuration
+#    dump, a receipt, an E504 with a silent ECR during which a logoff is
+#    refused (WM_QUERYENDSESSION) and allowed once it ended, and a shutdown
+#    that writes the settings files back: through WM_CLOSE over TCP, through
+#    WM_ENDSESSION over COM1 (all done when the message returns, a waiting
+#    job answered);
 #  - prints a table of the results.
 # 32-bit programs cannot run on these machines, so the 32-bit build is built
 # and its imports checked; it is the same source as the 64-bit one that runs.
@@ -157,10 +163,10 @@ tc32="$root/cmake/toolchain-mingw-i686.cmake"
 win32_ok=0
 if logged "$run/build-win32.log" cmake -S . -B build-win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc32" \
      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLIBRA_WERROR=ON -DKOLIBRA_TESTS=OFF; then
-  logged "$run/build-win32.log" cmake --build build-win32 --target kolibra && win32_ok=1
+  logged "$run/build-win32.log" cmake --build build-win32 --target kolibra kolibra-console && win32_ok=1
 fi
 if [ "$win32_ok" -eq 1 ]; then
-  record "win32 build" PASS "$(since "$t")" "kolibra.exe"
+  record "win32 build" PASS "$(since "$t")" "kolibra.exe, kolibra.com"
 else
   record "win32 build" FAIL "$(since "$t")" "see $run/build-win32.log"
 fi
@@ -174,33 +180,39 @@ version=$(build/kolibra --version 2>/dev/null | awk '{ print $NF }') || true
 system_dlls=(kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ws2_32.dll msvcrt.dll
   comctl32.dll comdlg32.dll ole32.dll oleaut32.dll shlwapi.dll version.dll winmm.dll uxtheme.dll
   imm32.dll winspool.drv)
-check_imports() {  # LABEL EXE OBJDUMP
-  local t dlls bad=() d
+check_imports() {  # LABEL EXE OBJDUMP SUBSYSTEM
+  local t dlls bad=() d subsystem
   t=$(now)
   if [ ! -f "$2" ]; then
     record "$1 imports+version" FAIL "$(since "$t")" "$2 missing"
     return
   fi
   dlls=$("$3" -p "$2" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr -d '\r')
+  # The PE header's Subsystem: "(Windows GUI)" or "(Windows CUI)".
+  subsystem=$("$3" -p "$2" | sed -n 's/^Subsystem[[:space:]].*(\(.*\))$/\1/p')
   for d in $dlls; do
     [[ " ${system_dlls[*]} " == *" ${d,,} "* ]] || bad+=("$d")
   done
   local size
   size=$(( $(stat -c %s "$2") / 1024 ))
   # The version resource carries the version --version prints (UTF-16).
-  if ! strings -el "$2" | grep -qxF "$version"; then
+  if [ "$subsystem" != "$4" ]; then
+    record "$1 imports+version" FAIL "$(since "$t")" "subsystem '$subsystem', not '$4'"
+  elif ! strings -el "$2" | grep -qxF "$version"; then
     record "$1 imports+version" FAIL "$(since "$t")" "no version $version in its VERSIONINFO"
   elif [ -z "$dlls" ]; then
     record "$1 imports+version" FAIL "$(since "$t")" "no import table read"
   elif [ ${#bad[@]} -eq 0 ]; then
-    record "$1 imports+version" PASS "$(since "$t")" "$(echo $dlls | tr ' ' ','); ${size} KiB; version $version"
+    record "$1 imports+version" PASS "$(since "$t")" "$(echo $dlls | tr ' ' ','); ${size} KiB; version $version; $subsystem"
   else
     record "$1 imports+version" FAIL "$(since "$t")" "not system DLLs: ${bad[*]}"
   fi
 }
 echo "== imported DLLs and version resources"
-check_imports "win32 kolibra.exe" build-win32/kolibra.exe i686-w64-mingw32-objdump
-check_imports "win64 kolibra.exe" build-win64/kolibra.exe x86_64-w64-mingw32-objdump
+for b in win32:i686 win64:x86_64; do
+  check_imports "${b%%:*} kolibra.exe" "build-${b%%:*}/kolibra.exe" "${b#*:}-w64-mingw32-objdump" "Windows GUI"
+  check_imports "${b%%:*} kolibra.com" "build-${b%%:*}/kolibra.com" "${b#*:}-w64-mingw32-objdump" "Windows CUI"
+done
 
 # ------------------------------------------------------------------- Wine
 # A throwaway prefix kept with the 64-bit build; a display for top-level
@@ -341,11 +353,14 @@ stop_sim() {
 }
 start_driver() {  # DIR ARGS...
   local dir=$1; shift
-  scripts/wine-run.sh build-win64/kolibra.exe --headless --settings-dir "$dir/settings" \
+  scripts/wine-run.sh build-win64/kolibra.com --headless --settings-dir "$dir/settings" \
     --data-dir "$dir/data" "$@" >"$dir/driver.log" 2>&1 </dev/null &
   driver_pid=$!
   pids+=("$driver_pid")
 }
+probe() { scripts/wine-run.sh build-win64/win-probe.exe "$@" 2>/dev/null </dev/null | tr -d '\r'; }
+# Number of jobs the driver has logged as started.
+jobs_started() { grep -c 'in esecuzione' "$1/driver.log" || true; }
 submit() {  # DATA-DIR COMMANDS
   printf '%s' "$2" >"$1/SR_DATI.001.tmp"
   mv "$1/SR_DATI.001.tmp" "$1/SR_DATI.001"
@@ -416,31 +431,52 @@ e2e() {
   local silent_args=("${sim_args[@]}")
   [ "$mode" = tcp ] && silent_args=(--port "$port")
   if start_sim "$dir" "${silent_args[@]}" --silent; then
+    local started
+    started=$(jobs_started "$dir")
     submit "$data" "$receipt"
+    # A logoff while the job runs is refused (a yes would hold new jobs).
+    if wait_until 20 eval '[ "$(jobs_started "$dir")" -gt "$started" ]'; then
+      [ "$(probe session-query)" = 0 ] || fail "logoff not refused during the job"
+    else
+      fail "job not started in 20 s"
+    fi
     if wait_until 120 eval '[ ! -e "$data/SR_START.001" ]'; then
       expect_is "$data/SR_ERR.001" "$err_e504"
       expect_is "$data/SR_DATI.001" "$receipt"
       expect_gone "$data/FINESCO.001"
+      [ "$(probe session-query)" = 1 ] || fail "logoff refused after the job"
     else
       fail "job not answered in 120 s"
     fi
   fi
   finish || true
 
-  # WM_CLOSE to the program's top-level window (taskkill without /f): the
-  # shutdown saves the settings. The files written at shutdown are removed
-  # first; KBTIMER1.TXT was rewritten at start-up.
-  begin "$mode: WM_CLOSE shutdown (settings saved)"
+  # TCP: WM_CLOSE to the program's top-level window (taskkill without /f).
+  # COM1: the session ends (WM_ENDSESSION), with a job waiting that the
+  # logoff's yes above kept from starting: all is done when the message
+  # returns. The shutdown saves the settings; the files it writes are
+  # removed first; KBTIMER1.TXT was rewritten at start-up.
+  local how="WM_CLOSE"
+  [ "$mode" = com1 ] && how="WM_ENDSESSION"
+  begin "$mode: $how shutdown (settings saved)"
   rm -f "$settings/KBCHKCOM.TXT" "$settings/KBChkBd.txt" "$settings/KBCHKSCO.TXT"
-  scripts/wine-run.sh taskkill /im kolibra.exe >"$dir/taskkill.log" 2>&1 </dev/null ||
-    fail "taskkill: $(tr '\r\n' '  ' <"$dir/taskkill.log")"
+  if [ "$mode" = com1 ]; then
+    submit "$data" "$receipt"
+    probe session-end
+    expect_is "$data/SR_ERR.001" $'E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l\'invio\r\n'
+    expect_gone "$data/SR_START.001"
+    file_is "$settings/KBChkBd.txt" $'9600\r\n' || fail "settings not saved when WM_ENDSESSION returned"
+  else
+    scripts/wine-run.sh taskkill /im kolibra.com >"$dir/taskkill.log" 2>&1 </dev/null ||
+      fail "taskkill: $(tr '\r\n' '  ' <"$dir/taskkill.log")"
+  fi
   local status="" i
   for i in $(seq 1 200); do
     kill -0 "$driver_pid" 2>/dev/null || break
     sleep 0.1
   done
   if kill -0 "$driver_pid" 2>/dev/null; then
-    fail "kolibra.exe still running 20 s after WM_CLOSE"
+    fail "kolibra.com still running 20 s after $how"
   else
     status=0
     wait "$driver_pid" || status=$?
@@ -459,7 +495,7 @@ e2e() {
 }
 e2e_rest_skipped() {
   local s
-  for s in "receipt (FINESCO, SR_OUT, XON)" "silent ECR (E504)" "WM_CLOSE shutdown (settings saved)"; do
+  for s in "receipt (FINESCO, SR_OUT, XON)" "silent ECR (E504)" "shutdown (settings saved)"; do
     record "$1: $s" FAIL 0 "not run: no dump"
   done
   if [ -n "$driver_pid" ]; then
@@ -471,14 +507,23 @@ e2e_rest_skipped() {
   stop_sim
 }
 
-# The same command line as on Linux: --version prints the same line.
+# The same command line as on Linux: --version prints the same line, and
+# convert the same bytes (the C runtime's text mode would add a CR).
 version_check() {
-  begin "kolibra.exe --version"
+  begin "kolibra.com --version"
   local out status=0
-  out=$(scripts/wine-run.sh build-win64/kolibra.exe --version 2>&1 </dev/null | tr -d '\r') || status=$?
+  out=$(scripts/wine-run.sh build-win64/kolibra.com --version 2>&1 </dev/null | tr -d '\r') || status=$?
   [ "$status" -eq 0 ] || fail "exit status $status"
   [ "$out" = "$(build/kolibra --version)" ] || fail "printed '$out', Linux prints '$(build/kolibra --version)'"
   finish "$out" || true
+
+  begin "kolibra.com convert (bytes as on Linux)"
+  printf '%s' "$receipt" >"$run/convert.txt"
+  scripts/wine-run.sh build-win64/kolibra.com convert "$run/convert.txt" >"$run/convert.win" 2>&1 </dev/null ||
+    fail "exit status $?"
+  build/kolibra convert "$run/convert.txt" >"$run/convert.linux" 2>&1 || true
+  cmp -s "$run/convert.win" "$run/convert.linux" || fail "printed $(shown "$run/convert.win")"
+  finish || true
 }
 
 e2e_t=$(now)

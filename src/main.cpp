@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "platform/make_platform.h"
 
 int main(int argc, char** argv) {
+  kolibra::UseBinaryStandardStreams();
   const std::vector<std::string> args(argv + 1, argv + argc);
   return kolibra::RunKolibra(args, std::cout, std::cerr);
 }

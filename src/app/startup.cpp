@@ -191,6 +191,19 @@ void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
   ctx.platform.notifier.Log("Kolibra terminato");
 }
 
+void EndSession(AppContext& ctx, const DriverHooks& hooks) {
+  if (ctx.cycle.ended) return;
+  RequestShutdown(ctx);
+  if (!ctx.cycle.jobBusy && !ctx.dump.inProgress) {
+    ShutDown(ctx, hooks);
+    return;
+  }
+  ctx.platform.notifier.Log("Sessione di Windows terminata durante un lavoro");
+  AnswerWaitingJobs(ctx, false);
+  SaveSettings(ctx);
+  ctx.cycle.ended = true;
+}
+
 void RunMainLoop(AppContext& ctx, const DriverHooks& hooks) {
   EventLoop& loop = ctx.platform.loop;
   while (!ctx.cycle.ended) {
@@ -226,12 +239,17 @@ int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* con
     case StartResult::kFailed: return kExitStartupFailed;
     case StartResult::kAnotherCopy: return kExitAnotherCopy;
   }
+  // A logoff or shutdown waits for a running job, then runs the shutdown.
+  ctx.platform.loop.SetSessionEndHandlers(
+      [&ctx] { return ctx.cycle.jobBusy || ctx.dump.inProgress ? std::string(kSessionEndBlocked) : std::string(); },
+      [&ctx, &hooks] { EndSession(ctx, hooks); });
   // Headless, the log is the window: it is open from the start.
   if (options.headless) RestoreWindow(ctx);
   // Opened under the single-instance lock taken above; closed once shutdown
   // has run.
   const ControlEndpoint endpoint(ctx, control);
   RunMainLoop(ctx, hooks);
+  ctx.platform.loop.SetSessionEndHandlers({}, {});
   return kExitOk;
 }
 

@@ -37,6 +37,10 @@ void ShutDown(AppContext& ctx, const DriverHooks& hooks = {});
 // A termination request (signal, exit command): a running job or dump is told
 // to give up; the shutdown itself runs from the main loop once it is over.
 void RequestShutdown(AppContext& ctx);
+// The user's session ends (Windows logoff or shutdown) and the process with
+// it: the shutdown runs now. A job still on the link cannot end; it is left
+// to the journal, which answers it at the next start.
+void EndSession(AppContext& ctx, const DriverHooks& hooks = {});
 // Delivers events until the shutdown has run.
 void RunMainLoop(AppContext& ctx, const DriverHooks& hooks = {});
 

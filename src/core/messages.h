@@ -28,6 +28,8 @@ inline constexpr const char* kStatusFinishedPrefix = "KOLIBRA TERMINATO : ";
 inline constexpr const char* kDumpDone = "DUMP ESEGUITO";
 inline constexpr const char* kDumpNotDone = "DUMP NON ESEGUITO";
 inline constexpr const char* kTrayIdleTip = "Kolibra in attesa esecuzione...";
+// Why Windows must wait before a logoff or shutdown while a job runs.
+inline constexpr const char* kSessionEndBlocked = "Scontrino in corso";
 
 // Error-file text of a failed dump (any non-zero dump result code).
 std::string DumpErrorText(int16_t result);

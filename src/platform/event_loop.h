@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kolibra {
 
@@ -52,6 +53,17 @@ class EventLoop {
   // Called (inside Wait) when the process is asked to terminate (SIGTERM,
   // SIGINT, SIGHUP, console close). Empty by default.
   virtual void SetTerminateHandler(std::function<void()> onTerminate) = 0;
+
+  // The end of the user's session (a Windows logoff or shutdown; nothing
+  // else sends one). busyReason says why the session must wait now (empty:
+  // it need not): the system is asked to wait while it is not empty.
+  // endSession runs the whole orderly shutdown; the process ends when it
+  // returns. Ignored where the system has no such notice.
+  virtual void SetSessionEndHandlers(std::function<std::string()> busyReason,
+                                     std::function<void()> endSession) {
+    (void)busyReason;
+    (void)endSession;
+  }
 };
 
 }  // namespace kolibra

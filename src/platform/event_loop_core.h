@@ -50,6 +50,9 @@ class EventLoopCore {
   // Runs fn inside a later Wait() no deeper than the current one, after the
   // handler now running has returned.
   void Post(std::function<void()> fn) { posted_.Post(std::move(fn), depth_); }
+  // Runs fn inside a later outermost Wait(), once every handler now running
+  // has returned.
+  void PostOutermost(std::function<void()> fn) { posted_.Post(std::move(fn), 1); }
   // Runs fn inside the next Wait() at any depth, as an event source that is
   // ready now would.
   void Defer(std::function<void()> fn);

@@ -33,4 +33,9 @@ class PlatformServices {
 
 std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options);
 
+// Makes the standard input, output and error streams carry bytes as they
+// are (the Windows C runtime would turn every LF into CR LF). Called once at
+// program entry, before anything is read or written.
+void UseBinaryStandardStreams();
+
 }  // namespace kolibra

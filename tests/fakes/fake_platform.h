@@ -40,6 +40,19 @@ class FakeEventLoop : public EventLoop {
   // Runs fn inside the next Wait() at any depth, without moving time.
   void Defer(std::function<void()> fn) { core_.Defer(std::move(fn)); }
   void SetTerminateHandler(std::function<void()> onTerminate) override { onTerminate_ = std::move(onTerminate); }
+  void SetSessionEndHandlers(std::function<std::string()> busyReason, std::function<void()> endSession) override {
+    busyReason_ = std::move(busyReason);
+    endSession_ = std::move(endSession);
+  }
+  // The session's end as Windows announces it: the reason to wait, and the
+  // end itself (false when no handler is set).
+  std::string SessionBusyReason() const { return busyReason_ ? busyReason_() : std::string(); }
+  bool EndSession() {
+    if (!endSession_) return false;
+    std::function<void()> fn = endSession_;
+    fn();
+    return true;
+  }
 
   // --- scripting ---
   // Runs fn inside the Wait() that reaches virtual time atMs (events at the
@@ -67,6 +80,8 @@ class FakeEventLoop : public EventLoop {
   std::map<std::pair<int64_t, uint64_t>, std::function<void()>> scheduled_;
   uint64_t seq_ = 0;
   std::function<void()> onTerminate_;
+  std::function<std::string()> busyReason_;
+  std::function<void()> endSession_;
   int64_t localAtZero_ = 0;  // local civil time (epoch ms) at virtual instant 0
   int utcOffsetMinutes_ = 0;
 };

@@ -17,9 +17,18 @@
 //   win-probe window CAPTION            1 when a visible top-level window's caption begins with CAPTION
 //   win-probe about-ok                  presses OK in the about window
 //   win-probe messages                  the texts of the open message windows, one a line
+//   win-probe popup                     1 when a pop-up menu is open
+//   win-probe menubar                   opens the File menu of the menu bar, as Alt+F does
+//   win-probe session-query             WM_QUERYENDSESSION to the program: its answer, 1 or 0
+//   win-probe session-end               WM_ENDSESSION (the session ends); returns when the program has
+//                                       handled it (or ended)
+//   win-probe tray-icon                 1 when the program's tray icon is in the tray
+//   win-probe tray-delete               removes the program's tray icon, as a restarting Explorer loses it
+//   win-probe taskbar-created           the message a restarted Explorer broadcasts
 //
 // Texts are printed as the program's 8-bit bytes (Windows-1252), one line each.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +43,17 @@ const char kMainCaption[] = "Norvik_Kolibra per ZIZ_ADUD ( XON_XOFF)   RT + V7";
 const char kDialogClass[] = "#32770";
 
 HWND MainWindow() { return FindWindowA(kDialogClass, kMainCaption); }
+// The program's own hidden window: it answers the session's end.
+HWND LoopWindow() { return FindWindowA("KolibraMain", nullptr); }
+
+// The program's tray icon, for Shell_NotifyIconA.
+NOTIFYICONDATAA TrayIcon(HWND main) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = main;
+  data.uID = KOLIBRA_TRAY_ICON_ID;
+  return data;
+}
 
 // Wine 8 returns only the first character of a list item asked for across
 // processes with the A message; the W message and a conversion work.
@@ -140,6 +160,24 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (command == "popup") {
+    const HWND popup = FindWindowA("#32768", nullptr);
+    std::printf("%d\n", popup && IsWindowVisible(popup) ? 1 : 0);
+    return 0;
+  }
+  if (command == "session-query" || command == "session-end") {
+    const HWND loop = LoopWindow();
+    if (!loop) {
+      std::fprintf(stderr, "win-probe: finestra KolibraMain non trovata\n");
+      return 1;
+    }
+    if (command == "session-end") {
+      SendMessageA(loop, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+      return 0;
+    }
+    std::printf("%d\n", SendMessageA(loop, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) ? 1 : 0);
+    return 0;
+  }
   if (command == "about-ok") {
     const std::vector<HWND> about = Windows("Informazioni su Kolibra");
     if (about.empty()) return 1;
@@ -181,6 +219,17 @@ int main(int argc, char** argv) {
     PostMessageA(main, KOLIBRA_TRAY_CALLBACK_MESSAGE, KOLIBRA_TRAY_ICON_ID, number(2));
   } else if (command == "minimize") {
     PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  } else if (command == "menubar") {
+    PostMessageA(main, WM_SYSCOMMAND, SC_KEYMENU, 'f');
+  } else if (command == "tray-icon") {
+    // A change of nothing succeeds only for an icon that is there.
+    NOTIFYICONDATAA data = TrayIcon(main);
+    std::printf("%d\n", Shell_NotifyIconA(NIM_MODIFY, &data) ? 1 : 0);
+  } else if (command == "tray-delete") {
+    NOTIFYICONDATAA data = TrayIcon(main);
+    Shell_NotifyIconA(NIM_DELETE, &data);
+  } else if (command == "taskbar-created") {
+    SendMessageA(main, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   } else if (command == "close-popup") {
     HWND popup = FindWindowA("#32768", nullptr);
     if (popup) PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);

@@ -11,4 +11,7 @@ std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
   return posix;
 }
 
+// POSIX streams carry bytes as they are.
+void UseBinaryStandardStreams() {}
+
 }  // namespace kolibra

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_event_loop.h"
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -19,6 +20,15 @@ constexpr int kMaxMessagesPerPass = 256;
 constexpr DWORD kConsoleCloseGraceMs = 4000;
 // What an interrupted console program exits with (STATUS_CONTROL_C_EXIT).
 constexpr UINT kInterruptedExitCode = 0xC000013A;
+// The window timer that delivers events while a Windows modal loop runs: at
+// the next due timer, at most this long apart while handles are watched
+// (their signals do not wake a modal loop), and at least once a second.
+constexpr UINT_PTR kModalTimerId = 1;
+constexpr int64_t kModalWatchMs = 50;
+constexpr int64_t kModalIdleMs = 1000;
+
+// The loop that the thread's modal-loop hook reports to.
+Win32EventLoop* g_modalLoop = nullptr;
 
 // The console handler runs on a thread of its own: it reaches the owning
 // loop only through these.
@@ -48,6 +58,32 @@ bool RegisterWindowClass(HINSTANCE instance, WNDPROC proc) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   wc.lpszClassName = kWindowClass;
   return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+// The shutdown-block reason calls exist from Windows Vista on: looked up,
+// so that the program still starts on older systems.
+template <typename Fn>
+Fn User32Call(const char* name) {
+  const HMODULE user32 = GetModuleHandleA("user32.dll");
+  const FARPROC proc = user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+
+void SetShutdownBlockReason(HWND window, const std::string& reason) {
+  using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
+  static const Create create = User32Call<Create>("ShutdownBlockReasonCreate");
+  if (create == nullptr) return;
+  std::wstring wide(reason.size() + 1, L'\0');
+  const int n = MultiByteToWideChar(CP_ACP, 0, reason.data(), static_cast<int>(reason.size()), wide.data(),
+                                    static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  create(window, wide.c_str());
+}
+
+void ClearShutdownBlockReason(HWND window) {
+  using Destroy = BOOL(WINAPI*)(HWND);
+  static const Destroy destroy = User32Call<Destroy>("ShutdownBlockReasonDestroy");
+  if (destroy != nullptr) destroy(window);
 }
 
 DWORD ClampTimeout(int64_t ms) {
@@ -86,6 +122,10 @@ Win32EventLoop::Win32EventLoop(const std::string& caption) {
   }
   if (window_ == nullptr) return;
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  if (g_modalLoop == nullptr) {
+    modalHook_ = SetWindowsHookExA(WH_CALLWNDPROC, ModalHook, nullptr, GetCurrentThreadId());
+    if (modalHook_ != nullptr) g_modalLoop = this;
+  }
 }
 
 Win32EventLoop::~Win32EventLoop() {
@@ -96,7 +136,13 @@ Win32EventLoop::~Win32EventLoop() {
     g_terminationOwned = false;
     if (g_loopFinished != nullptr) SetEvent(g_loopFinished);
   }
+  if (modalHook_ != nullptr) {
+    UnhookWindowsHookEx(modalHook_);
+    g_modalLoop = nullptr;
+  }
   if (window_ != nullptr) {
+    if (sessionBlocked_) ClearShutdownBlockReason(window_);
+    KillTimer(window_, kModalTimerId);
     SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
   }
@@ -163,6 +209,31 @@ void Win32EventLoop::SetTerminateHandler(std::function<void()> onTerminate) {
   onTerminate_ = std::move(onTerminate);
 }
 
+void Win32EventLoop::SetSessionEndHandlers(std::function<std::string()> busyReason,
+                                           std::function<void()> endSession) {
+  busyReason_ = std::move(busyReason);
+  endSession_ = std::move(endSession);
+  UpdateSessionBlock();
+}
+
+LRESULT Win32EventLoop::QueryEndSession() {
+  const std::string reason = busyReason_ ? busyReason_() : std::string();
+  if (!reason.empty()) {
+    SetShutdownBlockReason(window_, reason);
+    sessionBlocked_ = true;
+    return FALSE;
+  }
+  // WM_ENDSESSION follows; until then no timer starts new work.
+  holdTimersUntil_ = NowMs() + kSessionHoldMs;
+  return TRUE;
+}
+
+void Win32EventLoop::UpdateSessionBlock() {
+  if (!sessionBlocked_ || (busyReason_ && !busyReason_().empty())) return;
+  ClearShutdownBlockReason(window_);
+  sessionBlocked_ = false;
+}
+
 Win32EventLoop::WatchId Win32EventLoop::WatchHandle(HANDLE handle, std::function<void()> onSignaled) {
   // One slot of the wait belongs to the message queue.
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || watches_.size() >= MAXIMUM_WAIT_OBJECTS - 1) {
@@ -209,21 +280,52 @@ bool Win32EventLoop::OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRE
       return true;
     case WM_QUERYENDSESSION:
       if (!ownsTermination_) return false;
+      if (endSession_) {
+        *result = QueryEndSession();
+        return true;
+      }
       RequestTermination();
       *result = TRUE;
       return true;
     case WM_ENDSESSION:
       if (!ownsTermination_) return false;
-      if (wParam) RequestTermination();
+      holdTimersUntil_ = 0;
+      if (!wParam) return true;  // the session goes on
+      if (!endSession_) {
+        RequestTermination();
+        return true;
+      }
+      if (sessionEnding_) return true;
+      sessionEnding_ = true;
+      {
+        // Windows may end the process once this returns: the shutdown runs
+        // now, and the process ends with it (its locks released).
+        std::function<void()> fn = endSession_;
+        fn();
+      }
+      ExitProcess(0);
+    case WM_TIMER:
+      if (wParam != kModalTimerId) return false;
+      // Dispatched by a modal loop of Windows (not by a Wait of ours begun
+      // since it started): deliver as a Wait would.
+      if (!modalPumpLevels_.empty() && pumping_ == modalPumpLevels_.back()) {
+        ModalPass();
+      } else if (modalPumpLevels_.empty()) {
+        KillTimer(window_, kModalTimerId);
+      }
       return true;
     case kWakeMessage:
+      ArmModalTimer(true);
       return true;
     default:
       break;
   }
   if (msg >= kFirstPrivateMessage && msg <= kLastPrivateMessage) {
     // Delivered from Wait(), whoever pumps the message.
-    if (handlers_.count(msg) != 0) queued_.push_back(QueuedMessage{msg, wParam, lParam});
+    if (handlers_.count(msg) != 0) {
+      queued_.push_back(QueuedMessage{msg, wParam, lParam});
+      ArmModalTimer(true);
+    }
     return true;
   }
   return false;
@@ -241,8 +343,16 @@ void Win32EventLoop::Wait(int64_t deadlineMs) {
 }
 
 int Win32EventLoop::Pass(int64_t deadlineMs) {
+  // No modal loop can run under the outermost Wait: a missed exit notice
+  // must not leave the modal timer on.
+  if (core_.Depth() == 1 && !modalPumpLevels_.empty()) {
+    modalPumpLevels_.clear();
+    ArmModalTimer(false);
+  }
+  UpdateSessionBlock();
+  if (holdTimersUntil_ != 0 && NowMs() >= holdTimersUntil_) holdTimersUntil_ = 0;
   const bool ready = TerminationPending() || !queued_.empty() || core_.CallsReady();
-  const int64_t nextDue = core_.NextDue();
+  const int64_t nextDue = holdTimersUntil_ != 0 ? holdTimersUntil_ : core_.NextDue();
   const int64_t until = nextDue < deadlineMs ? nextDue : deadlineMs;
   const DWORD timeout = ready ? 0 : ClampTimeout(until - NowMs());
 
@@ -263,8 +373,14 @@ int Win32EventLoop::Pass(int64_t deadlineMs) {
   }
   if (r == WAIT_FAILED) SleepBlocking(timeout);  // out of resources: sleep instead of spinning
 
+  ++pumping_;
   int delivered = PumpMessages();
+  --pumping_;
+  return delivered + DeliverReady(r, handles.data(), ids.data(), count);
+}
 
+int Win32EventLoop::DeliverReady(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count) {
+  int delivered = 0;
   if (TerminationPending()) {
     terminateRequested_ = false;
     g_consolePending = false;
@@ -276,10 +392,87 @@ int Win32EventLoop::Pass(int64_t deadlineMs) {
     terminating_ = false;
   }
 
-  delivered += RunWatches(r, handles.data(), ids.data(), count);
+  delivered += RunWatches(waitResult, handles, ids, count);
   delivered += RunQueuedMessages();
-  delivered += core_.Deliver();
+  if (holdTimersUntil_ != 0 && NowMs() >= holdTimersUntil_) holdTimersUntil_ = 0;
+  if (holdTimersUntil_ == 0) {
+    delivered += core_.Deliver();
+  } else {
+    delivered += core_.RunDeferred();
+    delivered += core_.RunPosted();
+  }
   return delivered;
+}
+
+LRESULT CALLBACK Win32EventLoop::ModalHook(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION && g_modalLoop != nullptr) {
+    switch (reinterpret_cast<const CWPSTRUCT*>(lParam)->message) {
+      case WM_ENTERMENULOOP:
+      case WM_ENTERSIZEMOVE:
+        g_modalLoop->ModalLoopEntered();
+        break;
+      case WM_EXITMENULOOP:
+      case WM_EXITSIZEMOVE:
+        g_modalLoop->ModalLoopLeft();
+        break;
+      default:
+        break;
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void Win32EventLoop::ModalLoopEntered() {
+  // The modal loop pumps at the level of our pumps running now.
+  modalPumpLevels_.push_back(pumping_);
+  ArmModalTimer(false);
+}
+
+void Win32EventLoop::ModalLoopLeft() {
+  if (!modalPumpLevels_.empty()) modalPumpLevels_.pop_back();
+  ArmModalTimer(false);
+}
+
+void Win32EventLoop::ArmModalTimer(bool now) {
+  if (window_ == nullptr) return;
+  if (modalPumpLevels_.empty()) {
+    KillTimer(window_, kModalTimerId);
+    return;
+  }
+  if (pumping_ != modalPumpLevels_.back()) return;  // a Wait of ours runs: it delivers
+  int64_t delay = kModalIdleMs;
+  bool ready = now || TerminationPending() || !queued_.empty();
+  if (!ready) {
+    // What a pass nested one deeper could run.
+    EventLoopCore::WaitScope deeper(core_);
+    ready = core_.CallsReady();
+  }
+  if (ready) {
+    delay = 0;
+  } else {
+    if (!watches_.empty()) delay = std::min(delay, kModalWatchMs);
+    const int64_t due = holdTimersUntil_ != 0 ? holdTimersUntil_ : core_.NextDue();
+    if (due != EventLoopCore::kNever) delay = std::min(delay, std::max<int64_t>(due - NowMs(), 0));
+  }
+  ::SetTimer(window_, kModalTimerId, std::max<UINT>(ClampTimeout(delay), USER_TIMER_MINIMUM), nullptr);
+}
+
+void Win32EventLoop::ModalPass() {
+  KillTimer(window_, kModalTimerId);
+  {
+    EventLoopCore::WaitScope scope(core_);
+    UpdateSessionBlock();
+    std::vector<HANDLE> handles;
+    std::vector<WatchId> ids;
+    for (const auto& [id, w] : watches_) {
+      handles.push_back(w.handle);
+      ids.push_back(id);
+    }
+    const DWORD count = static_cast<DWORD>(handles.size());
+    const DWORD r = count > 0 ? WaitForMultipleObjects(count, handles.data(), FALSE, 0) : WAIT_TIMEOUT;
+    DeliverReady(r, handles.data(), ids.data(), count);
+  }
+  ArmModalTimer(false);
 }
 
 int Win32EventLoop::PumpMessages() {

@@ -6,6 +6,11 @@
 // window procedure only records what arrives (socket notifications,
 // termination requests); the handlers run inside Wait(), also when a message
 // box or dialog of someone else pumps the messages.
+//
+// Windows' own modal loops (a menu being tracked, a window being moved or
+// sized) pump the messages instead of Wait(): while one runs, a window timer
+// of the loop delivers the timers, watched handles, private messages and
+// calls as a nested Wait() would, without taking the modal loop's messages.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +21,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/event_loop.h"
 #include "platform/event_loop_core.h"
@@ -42,6 +48,23 @@ class Win32EventLoop : public EventLoop {
   int64_t TimerInterval(TimerId id) override { return core_.TimerInterval(id); }
   void Post(std::function<void()> fn) override { core_.Post(std::move(fn)); }
   void SetTerminateHandler(std::function<void()> onTerminate) override;
+  // WM_QUERYENDSESSION is answered no while busyReason() is not empty, with
+  // that text as the shutdown-block reason, which goes as soon as it is
+  // empty again; after a yes the loop's timers hold (no new work starts)
+  // until WM_ENDSESSION, for at most kSessionHoldMs. WM_ENDSESSION with
+  // TRUE runs endSession and then ends the process, before it returns.
+  // Needs InstallTerminationHandlers(); without endSession the two messages
+  // only request termination.
+  void SetSessionEndHandlers(std::function<std::string()> busyReason,
+                             std::function<void()> endSession) override;
+  static constexpr int64_t kSessionHoldMs = 30'000;
+  // Runs fn inside a later outermost Wait(), once every handler now running
+  // has returned (a job's wait included).
+  void PostOutermost(std::function<void()> fn) { core_.PostOutermost(std::move(fn)); }
+  // True while a handler runs inside Wait() (a job waiting on the ECR, say).
+  bool InsideHandler() const { return core_.Depth() > 1; }
+  // Number of Windows modal loops now running on this thread.
+  int ModalLoops() const { return static_cast<int>(modalPumpLevels_.size()); }
 
   // The main window (null only when no window at all could be created).
   HWND Window() const { return window_; }
@@ -96,6 +119,17 @@ class Win32EventLoop : public EventLoop {
     LPARAM lParam;
   };
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  // Sees the thread's windows enter and leave Windows' modal loops.
+  static LRESULT CALLBACK ModalHook(int code, WPARAM wParam, LPARAM lParam);
+  void ModalLoopEntered();
+  void ModalLoopLeft();
+  // Sets the window timer that runs ModalPass() (none outside modal loops).
+  void ArmModalTimer(bool now);
+  // A nested Wait() that takes no messages and does not block.
+  void ModalPass();
+  // Answers WM_QUERYENDSESSION; drops the block reason once nothing is busy.
+  LRESULT QueryEndSession();
+  void UpdateSessionBlock();
   // Records what the window receives; true when the message was handled.
   bool OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
   void RequestTermination() { terminateRequested_ = true; }
@@ -106,6 +140,8 @@ class Win32EventLoop : public EventLoop {
   // Removes the queued messages and dispatches them (ours only recorded).
   int PumpMessages();
   int RunWatches(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count);
+  // After the wait: termination, watches, private messages, timers, calls.
+  int DeliverReady(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count);
   int RunQueuedMessages();
 
   HWND window_ = nullptr;
@@ -120,6 +156,16 @@ class Win32EventLoop : public EventLoop {
   WatchId nextWatch_ = 1;
   std::map<UINT, MessageHandler> handlers_;
   std::deque<QueuedMessage> queued_;
+  HHOOK modalHook_ = nullptr;
+  // For each modal loop now running, the number of our PumpMessages() that
+  // ran when it began.
+  std::vector<int> modalPumpLevels_;
+  int pumping_ = 0;  // PumpMessages() calls running: their messages are ours
+  std::function<std::string()> busyReason_;
+  std::function<void()> endSession_;
+  bool sessionBlocked_ = false;   // a shutdown-block reason is set
+  int64_t holdTimersUntil_ = 0;   // after a yes to WM_QUERYENDSESSION
+  bool sessionEnding_ = false;
 };
 
 }  // namespace kolibra

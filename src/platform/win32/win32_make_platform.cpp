@@ -1,6 +1,11 @@
 #include "platform/make_platform.h"
 #include "platform/win32/win32_platform.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
 namespace kolibra {
 
 std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
@@ -10,6 +15,12 @@ std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
   // requests already.
   if (options.handleTerminationSignals) win32->loop().InstallTerminationHandlers();
   return win32;
+}
+
+void UseBinaryStandardStreams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
 }
 
 }  // namespace kolibra

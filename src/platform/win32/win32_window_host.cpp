@@ -37,7 +37,9 @@ void Topmost(HWND hwnd, bool on) {
 
 }  // namespace
 
-Win32WindowHost::Win32WindowHost(EventLoop& loop) : loop_(loop), instance_(GetModuleHandleA(nullptr)) {
+Win32WindowHost::Win32WindowHost(EventLoop& loop)
+    : loop_(loop), loop32_(dynamic_cast<Win32EventLoop*>(&loop)), instance_(GetModuleHandleA(nullptr)) {
+  taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
   idleIcon_ = LoadProgramIcon(instance_, IDI_KOLIBRA, IDI_APPLICATION);
@@ -161,7 +163,19 @@ INT_PTR CALLBACK Win32WindowHost::MainProc(HWND hwnd, UINT msg, WPARAM wParam, L
   return host->OnMainMessage(msg, wParam, lParam);
 }
 
+bool Win32WindowHost::RefusedSysCommand(UINT msg, WPARAM wParam) const {
+  if (msg != WM_SYSCOMMAND || !InsideHandler()) return false;
+  const WPARAM command = wParam & 0xFFF0;
+  return command == SC_MOUSEMENU || command == SC_KEYMENU || command == SC_MOVE || command == SC_SIZE;
+}
+
 INT_PTR Win32WindowHost::OnMainMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (taskbarCreated_ != 0 && msg == taskbarCreated_) {
+    // Explorer started again: the icon is gone from its new tray.
+    if (trayWanted_) trayAdded_ = Tray(NIM_ADD, trayIcon_, trayTip_);
+    return FALSE;
+  }
+  if (RefusedSysCommand(msg, wParam)) return TRUE;
   switch (msg) {
     case WM_INITDIALOG:
       return TRUE;
@@ -235,16 +249,22 @@ bool Win32WindowHost::Tray(DWORD operation, TrayIcon icon, const std::string& ti
 }
 
 bool Win32WindowHost::AddTrayIcon(TrayIcon icon, const std::string& tip) {
+  trayWanted_ = true;
+  trayIcon_ = icon;
+  trayTip_ = tip;
   trayAdded_ = Tray(NIM_ADD, icon, tip);
   return trayAdded_;
 }
 
 void Win32WindowHost::SetTrayIcon(TrayIcon icon, const std::string& tip) {
+  trayIcon_ = icon;
+  trayTip_ = tip;
   if (trayAdded_) Tray(NIM_MODIFY, icon, tip);
   SendMessageA(main_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(Icon(icon)));
 }
 
 void Win32WindowHost::RemoveTrayIcon() {
+  trayWanted_ = false;
   if (!trayAdded_) return;
   NOTIFYICONDATAA data{};
   data.cbSize = NOTIFYICONDATAA_V1_SIZE;
@@ -255,6 +275,12 @@ void Win32WindowHost::RemoveTrayIcon() {
 }
 
 void Win32WindowHost::PopupMenu(const std::vector<MenuItem>& items) {
+  if (InsideHandler()) {
+    loop32_->PostOutermost([this, alive = alive_, items] {
+      if (*alive) PopupMenu(items);
+    });
+    return;
+  }
   HMENU menu = CreatePopupMenu();
   if (!menu) return;
   for (const MenuItem& item : items) {
@@ -295,6 +321,7 @@ INT_PTR CALLBACK Win32WindowHost::SideProc(HWND hwnd, UINT msg, WPARAM wParam, L
 }
 
 INT_PTR Win32WindowHost::OnSideMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+  if (RefusedSysCommand(msg, wParam)) return TRUE;
   switch (msg) {
     case WM_INITDIALOG:
       return TRUE;

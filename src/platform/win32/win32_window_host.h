@@ -4,6 +4,11 @@
 // handlers run later inside EventLoop::Wait() (posted calls), so that a click
 // never runs a job step inside a window procedure and a second program's
 // SendMessage (BM_CLICK) returns at once.
+//
+// Windows' modal loops (the tray menu, the menu bar, moving a window) run
+// only from the loop's outermost Wait(): one begun while a job waits on the
+// ECR would hold that job until it ends. The tray menu then opens once the
+// job is over; the menu bar and the moves are ignored until then.
 #pragma once
 
 #ifndef NOMINMAX
@@ -16,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/win32_event_loop.h"
 #include "platform/window_host.h"
 
 namespace kolibra {
@@ -70,9 +76,14 @@ class Win32WindowHost : public WindowHost {
   void CloseSide(HWND& hwnd);
   void CloseAbout();
   bool Tray(DWORD operation, TrayIcon icon, const std::string& tip);
+  // True when a modal loop begun now would hold a job (see above).
+  bool InsideHandler() const { return loop32_ != nullptr && loop32_->InsideHandler(); }
+  // WM_SYSCOMMAND that would start a modal loop while InsideHandler().
+  bool RefusedSysCommand(UINT msg, WPARAM wParam) const;
   HICON Icon(TrayIcon icon) const { return icon == TrayIcon::kRunning ? runIcon_ : idleIcon_; }
 
   EventLoop& loop_;
+  Win32EventLoop* loop32_ = nullptr;  // null for another kind of loop
   HINSTANCE instance_ = nullptr;
   HWND main_ = nullptr;
   HWND tooltip_ = nullptr;
@@ -84,6 +95,11 @@ class Win32WindowHost : public WindowHost {
   HICON runIcon_ = nullptr;
   HHOOK keyboardHook_ = nullptr;
   bool trayAdded_ = false;
+  bool trayWanted_ = false;  // added by the program, not removed since
+  TrayIcon trayIcon_ = TrayIcon::kIdle;
+  std::string trayTip_;
+  // Broadcast when the taskbar (Explorer) starts again: icons must be added anew.
+  UINT taskbarCreated_ = 0;
   bool settingText_ = false;  // our own SetText: no change event
   std::map<int, COLORREF> colours_;
   WindowEvents events_;

@@ -154,5 +154,72 @@ TEST(Win32EventLoopTest, PrivateMessagesRunInsideWaitOthersAreDispatched) {
   DestroyWindow(other);
 }
 
+// A modal loop of Windows (a menu being tracked, a window moved) pumps the
+// messages instead of Wait(): the loop still delivers inside it, and stops
+// once it has ended.
+TEST(Win32EventLoopTest, ModalLoopsOfWindowsKeepDelivering) {
+  Win32EventLoop loop;
+  int ticks = 0, signalled = 0;
+  auto timer = loop.CreateTimer([&] { ++ticks; });
+  loop.SetTimer(timer, 20, true);
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  loop.WatchHandle(event, [&] {
+    ++signalled;
+    ResetEvent(event);
+  });
+  // What a menu's or a move's own loop does, for ms milliseconds.
+  const auto foreignLoop = [&](int64_t ms) {
+    const int64_t until = loop.NowMs() + ms;
+    for (int64_t now = loop.NowMs(); now < until; now = loop.NowMs()) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
+      MSG m;
+      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    }
+  };
+  for (const auto& [enter, exit] : {std::pair{WM_ENTERMENULOOP, WM_EXITMENULOOP},
+                                    std::pair{WM_ENTERSIZEMOVE, WM_EXITSIZEMOVE}}) {
+    ticks = signalled = 0;
+    SendMessageA(loop.Window(), enter, 0, 0);
+    EXPECT_EQ(loop.ModalLoops(), 1);
+    std::thread([event] {
+      Sleep(100);
+      SetEvent(event);
+    }).detach();
+    foreignLoop(400);
+    EXPECT_GE(ticks, 8) << enter;
+    EXPECT_EQ(signalled, 1) << enter;
+    SendMessageA(loop.Window(), exit, 0, 0);
+    EXPECT_EQ(loop.ModalLoops(), 0);
+    ticks = 0;
+    foreignLoop(200);
+    EXPECT_EQ(ticks, 0) << enter;
+  }
+  CloseHandle(event);
+}
+
+// The session's end: no while busy (the block reason goes with the work),
+// yes when idle, and then no timer runs until WM_ENDSESSION says the
+// session goes on.
+TEST(Win32EventLoopTest, SessionEndWaitsForWorkAndHoldsTimersAfterAYes) {
+  Win32EventLoop loop;
+  ASSERT_TRUE(loop.InstallTerminationHandlers());
+  std::string busy = "Scontrino in corso";
+  int ended = 0, ticks = 0;
+  loop.SetSessionEndHandlers([&] { return busy; }, [&] { ++ended; });
+  auto timer = loop.CreateTimer([&] { ++ticks; });
+  loop.SetTimer(timer, 20, true);
+  EXPECT_EQ(SendMessageA(loop.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+  EXPECT_TRUE(testing::WaitFor(loop, [&] { return ticks > 2; }));
+  busy.clear();
+  EXPECT_EQ(SendMessageA(loop.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  ticks = 0;
+  loop.Wait(loop.NowMs() + 200);
+  EXPECT_EQ(ticks, 0);
+  SendMessageA(loop.Window(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+  EXPECT_TRUE(testing::WaitFor(loop, [&] { return ticks > 2; }));
+  EXPECT_EQ(ended, 0);
+  loop.SetSessionEndHandlers({}, {});
+}
+
 }  // namespace
 }  // namespace kolibra
