@@ -99,22 +99,44 @@ TEST(OperatorWindow, TestReceiptNeverReplacesAWaitingJob) {
 
 // The flag belongs to the files the test receipt wrote: a till job written
 // over them before the tick runs converted (its records never reach the ECR
-// as they stand), the test line is not sent, and the flag is spent.
+// as they stand), the test line is not sent, and the flag is spent. Written
+// during the reset, when the test receipt is already under way, nothing of
+// either is sent; the till's job runs next, converted.
 TEST(OperatorWindow, TillJobWrittenOverTheTestReceiptRunsConverted) {
-  for (bool bothFiles : {true, false}) {
-    SCOPED_TRACE(bothFiles);
+  enum When { kBothFiles, kCommandFileOnly, kDuringTheReset };
+  for (When when : {kBothFiles, kCommandFileOnly, kDuringTheReset}) {
+    SCOPED_TRACE(when);
     TestRig r;
     ASSERT_EQ(PrintTestReceipt(r.ctx), 3);
-    r.Put("SR_DATI", kTillJob, 3);
-    if (bothFiles) r.Put("SR_START", "1\r\n", 3);
+    const auto tillWrites = [&r, when] {
+      r.Put("SR_DATI", kTillJob, 3);
+      if (when != kCommandFileOnly) r.Put("SR_START", "1\r\n", 3);
+    };
+    if (when == kDuringTheReset) {
+      r.fp.serial.responder = [&r, tillWrites, done = false](const std::string& bytes) mutable {
+        if (bytes == " K" && r.ctx.cycle.jobBusy && !done) {
+          done = true;
+          tillWrites();
+        }
+        r.fp.serial.QueueInput(10, bytes);
+      };
+    } else {
+      tillWrites();
+    }
     r.RunTick();
+    if (when == kDuringTheReset) {
+      EXPECT_EQ(r.fp.serial.writes.back(), " K");  // the reset, nothing after it
+      EXPECT_FALSE(r.Has("FINESCO", 3) || r.Has("SR_ERR", 3));
+      EXPECT_EQ(r.Read("SR_DATI", 3), kTillJob);
+      r.RunUntil(r.fp.loop.NowMs() + 3000);
+    }
     EXPECT_FALSE(r.Sent(kLine));
     EXPECT_FALSE(r.Sent("SALE,N1,P1000;"));
-    EXPECT_GT(r.fp.serial.writes.size(), 1u);  // the reset and the converted lines
+    EXPECT_TRUE(r.Sent("1000H1R"));
     EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
     EXPECT_EQ(r.ctx.ui.status, "KOLIBRA TERMINATO : TUTTO OK");
     EXPECT_EQ(r.Read("FINESCO", 3), "finesco");
-    EXPECT_FALSE(r.Has("SR_DATI", 3));
+    EXPECT_FALSE(r.Has("SR_DATI", 3) || r.Has("SR_START", 3));
   }
 }
 
