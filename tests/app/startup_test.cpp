@@ -121,11 +121,11 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
 // version's journal in the settings folder is read once. Every start-up
 // leaves a journal in the data folder, readable by the driver's user only.
 TEST(StartUp, JournalDecidesBetweenE520AndE521) {
-  enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder };
+  enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink };
   const char* const kE520 =
       "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
   const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
-  for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder}) {
+  for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink}) {
     SCOPED_TRACE(j);
     AppRig r;
     r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n");
@@ -136,10 +136,16 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
     const std::string journal = r.data.File("KBJOURNAL.TXT");
     if (j == kInDataFolder) fakes::WriteFileBytes(journal, record);
     if (j == kInSettingsFolder) r.PutSetting("KBJOURNAL.TXT", record);
+    // A link is neither read nor written through.
+    const std::string target = r.settings.File("elsewhere");
 #ifndef _WIN32
     if (j == kFifo) ASSERT_EQ(mkfifo(journal.c_str(), 0600), 0);
+    if (j == kLink) {
+      fakes::WriteFileBytes(target, record);
+      stdfs::create_symlink(target, journal);
+    }
 #else
-    if (j == kFifo) continue;
+    if (j == kFifo || j == kLink) continue;
 #endif
     if (j == kFolder) stdfs::create_directories(journal);
     ASSERT_EQ(StartDriver(r.ctx, Options(r)), StartResult::kStarted);
@@ -147,7 +153,8 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
     EXPECT_EQ(r.Read("SR_ERR", 1), kE520);
     EXPECT_EQ(r.Read("SR_ERR", 2), readable ? kE521 : kE520);
     EXPECT_FALSE(stdfs::exists(r.settings.File("KBJOURNAL.TXT")));
-    EXPECT_EQ(stdfs::is_regular_file(journal), j != kFolder);
+    EXPECT_EQ(stdfs::is_regular_file(stdfs::symlink_status(journal)), j != kFolder);
+    if (j == kLink) EXPECT_EQ(fakes::ReadFileBytes(target), record);
 #ifndef _WIN32
     if (j != kFolder) {
       EXPECT_EQ(stdfs::status(journal).permissions() & stdfs::perms::all,
