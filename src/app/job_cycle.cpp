@@ -41,6 +41,29 @@ bool HoldAnsweredStartFile(AppContext& ctx, int16_t slot, const FileInfo& start)
   return true;
 }
 
+// The status box shows why a job waits; shown (and logged) once, not each tick.
+void ShowStatusOnce(AppContext& ctx, const char* text) {
+  if (ctx.ui.status != text) ShowStatus(ctx, text);
+}
+
+// The test-receipt flag belongs to the files the test receipt wrote: a job
+// of its slot whose files are others (the calling application wrote its own
+// job since) runs as an ordinary job, and the flag is spent either way.
+void TakeTestReceiptFlag(AppContext& ctx, int16_t slot) {
+  JobCycleState& cycle = ctx.cycle;
+  cycle.testReceipt = 0;
+  if (cycle.testFiles.slot != slot) return;
+  if (cycle.testFiles.startIdentity == cycle.startIdentity &&
+      cycle.testFiles.commandIdentity == cycle.commandIdentity) {
+    cycle.testReceipt = 1;
+    ctx.tenderLineCount = 1;  // its one payment line closes the receipt
+  } else {
+    ctx.platform.notifier.Log("Scontrino di prova sostituito da un lavoro sulla porta COM" +
+                              std::to_string(slot) + ": eseguito come lavoro normale");
+  }
+  cycle.testFiles = TestReceiptFiles{};
+}
+
 // Polls nothing while the data directory is gone; says so once.
 bool DataDirPresent(AppContext& ctx) {
   const bool present = ctx.platform.fs.IsDirectory(ctx.dataDir);
@@ -90,7 +113,7 @@ void ServeNextJob(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
   EnablePollTimer(ctx, false);
   if (cycle.closing) return;
-  if (!DataDirPresent(ctx)) {
+  if (!DataDirPresent(ctx) || !DeliverPendingOutcome(ctx)) {
     EnablePollTimer(ctx, true);
     return;
   }
@@ -103,8 +126,10 @@ void ServeNextJob(AppContext& ctx) {
     const std::string outputPath = JobFilePath(ctx, "SR_OUT", slot);
     // A command file that is a folder, a device, a FIFO or a link is no
     // command file.
-    if (ctx.platform.fs.Inspect(commandPath).kind == FileKind::kRegular) {
+    const FileInfo command = ctx.platform.fs.Inspect(commandPath);
+    if (command.kind == FileKind::kRegular) {
       cycle.commandPath = commandPath;
+      cycle.commandIdentity = command.identity;
       ctx.link.outputPath = outputPath;
       found = true;
     } else {
@@ -117,8 +142,15 @@ void ServeNextJob(AppContext& ctx) {
     return;
   }
 
+  // The job starts only once its start is on the disk: a job that ran
+  // without its record would read as never run after a crash.
+  if (!RecordJobStage(ctx, slot, JobStage::kStarted, cycle.startIdentity, cycle.commandIdentity)) {
+    ShowStatusOnce(ctx, kStatusJournalNotWritten);
+    EnablePollTimer(ctx, true);
+    return;
+  }
+  TakeTestReceiptFlag(ctx, slot);
   cycle.jobBusy = true;
-  RecordJobStage(ctx, slot, JobStage::kStarted, cycle.startIdentity);
   SetTrayState(ctx, TrayIcon::kRunning, "Kolibra in esecuzione...");
   if (ctx.ui.windowShown) ShowStatus(ctx, "TRASMISSIONE KOLIBRA IN CORSO ..");
   const JobResult code = RunJob(ctx);
@@ -147,12 +179,20 @@ int16_t FindSlotToServe(AppContext& ctx) {
       AnswerJobWithError(ctx, n, kErrNoCommandFile);
       continue;
     }
-    const std::string finesco = JobFilePath(ctx, "FINESCO", n);
-    if (fs.Exists(finesco) && !fs.Remove(finesco)) {
-      // A stale end-of-receipt file would be read as this job's success.
-      ctx.platform.notifier.Log("Impossibile cancellare " + finesco);
+    // A result file left by an earlier job would be read as this job's: the
+    // job waits (tried again each tick) until every one of them is gone.
+    if (!ClearStaleResultFiles(ctx, n)) {
+      if (!ctx.cycle.staleResultLogged[n - 1]) {
+        ctx.cycle.staleResultLogged[n - 1] = true;
+        const std::string text = "File di esito precedente non cancellabile sulla porta COM" +
+                                 std::to_string(n) + ": lavoro in attesa";
+        ctx.platform.notifier.Log(text);
+        AppendJobLog(ctx, text);
+      }
+      ShowStatusOnce(ctx, kStatusStaleResult);
+      continue;
     }
-    if (fs.Exists(JobFilePath(ctx, "SR_OUT", n))) DeleteOutputFile(ctx);
+    ctx.cycle.staleResultLogged[n - 1] = false;
     ctx.dump.pending[n - 1] = false;
     ctx.cycle.startIdentity = start.identity;
     return n;

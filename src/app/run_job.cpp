@@ -149,6 +149,13 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
     if (testReceipt) {
       const CommandFile file = ReadCommandFile(ctx);
       if (!file.bytes) return file.failure;
+      // Read after the reset: a command file written over the test receipt's
+      // meanwhile is the calling application's, never sent unconverted.
+      const std::string& identity = ctx.cycle.commandIdentity;
+      if (!identity.empty() && ctx.platform.fs.Inspect(ctx.cycle.commandPath).identity != identity) {
+        ctx.platform.notifier.Log("Scontrino di prova sostituito durante l'azzeramento: non inviato");
+        return JobResult::kCommandFileMissing;
+      }
       jobLines = SplitStoredLines(*file.bytes);
     }
     ctx.link.outputPath = JobFilePath(ctx, "SR_OUT", port);

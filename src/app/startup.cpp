@@ -12,6 +12,7 @@
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
+#include "outcome/job_outcome.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
@@ -35,6 +36,7 @@ void ResetStartupValues(AppContext& ctx) {
   ctx.dump.inProgress = false;
   ctx.ui.windowShown = false;
   ctx.cycle.testReceipt = 0;
+  ctx.cycle.testFiles = TestReceiptFiles{};
   ctx.cycle.pauseMarker = PauseMarker::kNone;
   ctx.cycle.tickCounter = 0;
   ctx.dump.pending.fill(true);
@@ -64,15 +66,20 @@ void ProbePorts(AppContext& ctx) {
   }
 }
 
-// Answers the job waiting on a slot that will not run it: one the journal
-// saw start gets E520 (it may have printed), any other E521. A start file
-// whose job already ended only goes. Result files of ended jobs stay for the
+// Answers the job waiting on a slot that will not run it. At start-up a slot
+// whose last job the journal saw start and not end gets E520 (it may have
+// printed) whatever its start file now is: the calling application may have
+// rewritten it, or withdrawn the job and written another; so does every slot
+// when the journal is lost or unreadable. Any other job gets E521. A start
+// file whose job already ended only goes, and so does nothing of a job whose
+// outcome is still kept for the data folder to come back. Result files of ended jobs stay for the
 // calling application; the serial-number file goes, so that the ECR is read
 // again.
 void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
   for (int n = 1; n <= kSlotCount; ++n) {
     if (!ctx.cycle.portAvailable[n - 1]) continue;
     if (ctx.cycle.jobBusy && ctx.cycle.currentSlot == n) continue;  // its own end answers it
+    if (ctx.cycle.pendingOutcome.any && ctx.cycle.pendingOutcome.slot == n) continue;
     DeleteIfPresent(ctx, JobFileName("SR_MATR", n));
     const FileInfo start = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n));
     if (start.kind == FileKind::kMissing) continue;
@@ -81,9 +88,9 @@ void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
       continue;
     }
     const auto& entry = ctx.cycle.journal.slots[n - 1];
-    const bool interrupted = startingUp && (ctx.cycle.journal.unreadable ||
-                                            (entry && entry->stage != JobStage::kDone &&
-                                             entry->startIdentity == start.identity));
+    const JobJournal& journal = ctx.cycle.journal;
+    const bool interrupted = startingUp && (journal.unreadable || journal.missing ||
+                                            (entry && entry->stage != JobStage::kDone));
     ctx.platform.notifier.Log(std::string(interrupted ? "Lavoro interrotto" : "Lavoro non eseguito") +
                               " sulla porta " + std::to_string(n));
     AnswerJobWithError(ctx, n, interrupted ? kErrUncertain : kErrNotRun);
@@ -92,6 +99,9 @@ void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
 
 void ClearStaleJobFiles(AppContext& ctx) {
   AnswerWaitingJobs(ctx, true);
+  // Written at every start-up, so that a journal missing at the next one
+  // means one that was lost, not one that was never needed.
+  WriteJournal(ctx);
   for (int n = 1; n <= kSlotCount; ++n) {
     if (ctx.cycle.portAvailable[n - 1]) ctx.ui.slotIndicator[n - 1] = kColourGreen;
   }
@@ -181,6 +191,9 @@ void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
   if (hooks.shutdownBegins) hooks.shutdownBegins();
   ctx.platform.notifier.Log(" Chiusura programma Kolibra in corso ...");
   WaitWithEvents(ctx, 1000);
+  // A kept outcome is written if the data folder is back; else the journal
+  // still holds its job as started, and the next start-up answers it E520.
+  DeliverPendingOutcome(ctx);
   // Runs once no job or dump is on the link: jobs still waiting are answered.
   AnswerWaitingJobs(ctx, false);
   SaveSettings(ctx);

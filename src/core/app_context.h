@@ -27,6 +27,25 @@ struct LastJob {
   CivilTime endedAt;  // local time
 };
 
+// The start and command files the test-receipt button wrote, as they were
+// when written: the flag applies only to a job of that slot whose files are
+// still these.
+struct TestReceiptFiles {
+  int16_t slot = 0;  // 0: no test receipt pending
+  std::string startIdentity;
+  std::string commandIdentity;
+};
+
+// The outcome of a job whose result files could not be written yet (the data
+// folder was gone at the job's end): kept until they are.
+struct PendingOutcome {
+  bool any = false;
+  int16_t slot = 0;
+  JobResult code = JobResult::kOk;
+  std::string startIdentity;
+  std::string commandIdentity;
+};
+
 struct JobCycleState {
   int32_t pollingIntervalMs = 1000;
   int16_t tickCounter = 0;
@@ -37,7 +56,8 @@ struct JobCycleState {
   std::array<bool, kSlotCount> portAvailable{};
   int16_t currentSlot = 1;        // 1..4
   std::string commandPath;        // current SR_DATI.00n
-  int16_t testReceipt = 0;
+  int16_t testReceipt = 0;        // the job now running is the test receipt
+  TestReceiptFiles testFiles;
   std::string resetCommand = " K";
   EventLoop::TimerId pollTimer = -1;  // polling timer
   bool dataDirMissing = false;    // the data directory vanished (logged once)
@@ -45,9 +65,16 @@ struct JobCycleState {
   bool ended = false;             // shutdown has run; the main loop stops
   JobJournal journal;
   std::string startIdentity;      // identity of the running job's start file
+  std::string commandIdentity;    // ... and of its command file, taken at its start
+  PendingOutcome pendingOutcome;
   LastJob lastJob;
   // A start file that was answered but could not be deleted has been logged.
   std::array<bool, kSlotCount> stuckStartLogged{};
+  // A job kept waiting has been logged: a stale result file that cannot be
+  // deleted, per slot; a journal that cannot be written; a kept outcome.
+  std::array<bool, kSlotCount> staleResultLogged{};
+  bool journalWriteLogged = false;
+  bool outcomeKeptLogged = false;
 };
 
 struct AppContext {

@@ -35,15 +35,17 @@ class KillRun {
  public:
   KillRun(AppContext& ctx, std::string logText) : ctx_(ctx), logText_(std::move(logText)) {}
 
-  void Step(const std::function<bool()>& attempt) {
+  // True once the step succeeded, false when it was given up.
+  bool Step(const std::function<bool()>& attempt) {
     while (!attempt()) {
       ++failures_;
       if (failures_ >= kKillFailureLimit) {
         AppendJobLog(ctx_, logText_);
-        return;
+        return false;
       }
       ctx_.platform.loop.SleepBlocking(kKillRetryMs);
     }
+    return true;
   }
 
  private:
@@ -123,6 +125,7 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   if (!ValidSlot(slot)) return;
   FileSystem& fs = ctx.platform.fs;
   const std::string identity = fs.Inspect(JobFilePath(ctx, "SR_START", slot)).identity;
+  const std::string command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot)).identity;
   for (const char* stale : {"FINESCO", "SR_OUT"}) {
     const std::string path = JobFilePath(ctx, stale, slot);
     if (fs.Exists(path) && !fs.Remove(path)) ctx.platform.notifier.Log("Impossibile cancellare " + path);
@@ -130,7 +133,23 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   WriteErrorFile(ctx, text, slot);
   ctx.cycle.currentSlot = static_cast<int16_t>(slot);
   DeleteStartFile(ctx);
-  RecordJobStage(ctx, slot, JobStage::kDone, identity);
+  RecordJobStage(ctx, slot, JobStage::kDone, identity, command);
+}
+
+bool ClearStaleResultFiles(AppContext& ctx, int slot) {
+  if (!ValidSlot(slot)) return false;
+  FileSystem& fs = ctx.platform.fs;
+  bool cleared = true;
+  for (const char* stale : {"FINESCO", "SR_OUT", "SR_ERR"}) {
+    const std::string path = JobFilePath(ctx, stale, slot);
+    if (fs.Inspect(path).kind != FileKind::kMissing && !fs.Remove(path)) cleared = false;
+  }
+  return cleared;
+}
+
+bool JobFileIs(AppContext& ctx, const std::string& base, int slot, const std::string& identity) {
+  const FileInfo info = ctx.platform.fs.Inspect(JobFilePath(ctx, base, slot));
+  return info.kind != FileKind::kMissing && info.identity == identity;
 }
 
 bool StartFileAnswered(const AppContext& ctx, int slot, const FileInfo& start) {
@@ -156,7 +175,9 @@ void DeleteStartFile(AppContext& ctx) {
   KillRun run(ctx, "Errore nella Kill di SR_START");
   if (!fs.Exists(JobFilePath(ctx, "SR_ERR", slot))) {
     const std::string finesco = JobFilePath(ctx, "FINESCO", slot);
-    run.Step([&] { return WriteFreshFile(ctx, finesco, "finesco"); });
+    // Without its result file the start file stays: the calling application
+    // would read a job without FINESCO or SR_ERR as lost.
+    if (!run.Step([&] { return WriteFreshFile(ctx, finesco, "finesco"); })) return;
   }
   run.Step([&] { return !fs.Exists(start) || fs.Remove(start); });
 }

@@ -43,8 +43,17 @@ void DeleteErrorFile(AppContext& ctx);
 void DeleteOutputFile(AppContext& ctx);
 void DeleteCommandFile(AppContext& ctx);
 // Writes FINESCO ("finesco") when no error file exists, then deletes the
-// start file.
+// start file; a start file whose result file could not be written stays.
 void DeleteStartFile(AppContext& ctx);
+
+// Deletes the slot's result files of an earlier job (FINESCO, SR_OUT,
+// SR_ERR), one attempt each. False when one is left: a job run now could not
+// be reported unambiguously.
+bool ClearStaleResultFiles(AppContext& ctx, int slot);
+
+// True when the slot's job file is the file of that identity (a file gone
+// or written since is not).
+bool JobFileIs(AppContext& ctx, const std::string& base, int slot, const std::string& identity);
 
 // Ends the slot's waiting job without running it: stale result files of an
 // earlier job go, the error file gets text, the start file goes (the command

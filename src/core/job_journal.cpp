@@ -1,7 +1,7 @@
 #include "core/job_journal.h"
 
 #include "core/app_context.h"
-#include "core/file_util.h"
+#include "core/job_files.h"
 
 namespace kolibra {
 
@@ -38,12 +38,16 @@ std::string JournalText(const JobJournal& journal) {
   for (int n = 1; n <= kSlotCount; ++n) {
     const auto& entry = journal.slots[n - 1];
     if (!entry) continue;
-    text += std::to_string(n) + "," + NameOf(entry->stage) + "," + entry->startIdentity + "\r\n";
+    text += std::to_string(n) + "," + NameOf(entry->stage) + "," + entry->startIdentity;
+    if (!entry->commandIdentity.empty()) text += "," + entry->commandIdentity;
+    text += "\r\n";
   }
   return text;
 }
 
-// One line per slot: "<slot>,<stage>,<start file identity>".
+// One line per slot: "<slot>,<stage>,<start file identity>[,<command file
+// identity>]" (identities hold no comma; older versions wrote no command
+// file identity).
 JobJournal ParseJournal(const std::string& text) {
   JobJournal journal;
   std::size_t pos = 0;
@@ -63,36 +67,92 @@ JobJournal ParseJournal(const std::string& text) {
       journal.unreadable = true;
       continue;
     }
-    journal.slots[slot - 1] = JournalEntry{*stage, line.substr(c2 + 1)};
+    const std::size_t c3 = line.find(',', c2 + 1);
+    journal.slots[slot - 1] =
+        c3 == std::string::npos
+            ? JournalEntry{*stage, line.substr(c2 + 1), ""}
+            : JournalEntry{*stage, line.substr(c2 + 1, c3 - c2 - 1), line.substr(c3 + 1)};
   }
   return journal;
 }
 
-void LoadJournal(AppContext& ctx) {
-  const std::string path = JoinPath(ctx.settingsDir, kJournalFileName);
-  const std::optional<std::string> text = ReadFileHead(path, kJournalReadLimit + 1);
-  if (!text) {
-    ctx.cycle.journal = JobJournal{};
-    // A journal that exists but cannot be read is not the same as none.
-    ctx.cycle.journal.unreadable = ctx.platform.fs.Inspect(path).kind != FileKind::kMissing;
-  } else if (text->size() > kJournalReadLimit) {
-    ctx.cycle.journal = JobJournal{};
-    ctx.cycle.journal.unreadable = true;
-  } else {
-    ctx.cycle.journal = ParseJournal(*text);
+namespace {
+
+// Reads one journal file; a link, folder, FIFO or device under its name is
+// never followed or waited on: it is an unreadable journal.
+JobJournal ReadJournalFile(AppContext& ctx, const std::string& path) {
+  JobJournal journal;
+  ReadResult read = ctx.platform.fs.ReadRegularFile(path, kJournalReadLimit);
+  switch (read.status) {
+    case ReadStatus::kOk: journal = ParseJournal(read.bytes); break;
+    case ReadStatus::kMissing: journal.missing = true; break;
+    default: journal.unreadable = true; break;
   }
+  return journal;
+}
+
+std::string JournalPath(const AppContext& ctx) { return JoinPath(ctx.dataDir, kJournalFileName); }
+
+}  // namespace
+
+void LoadJournal(AppContext& ctx) {
+  const std::string path = JournalPath(ctx);
+  JobJournal journal = ReadJournalFile(ctx, path);
+  const std::string oldPath = JoinPath(ctx.settingsDir, kJournalFileName);
+  if (journal.missing && !ctx.settingsDir.empty() && oldPath != path) {
+    JobJournal old = ReadJournalFile(ctx, oldPath);
+    if (!old.missing) {
+      journal = std::move(old);
+      journal.oldFile = oldPath;
+    }
+  }
+  ctx.cycle.journal = std::move(journal);
   if (ctx.cycle.journal.unreadable) {
     ctx.platform.notifier.Log("Giornale dei lavori illeggibile: " + path);
+  } else if (ctx.cycle.journal.missing) {
+    ctx.platform.notifier.Log("Giornale dei lavori non trovato: " + path);
   }
 }
 
-void RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity) {
-  if (slot < 1 || slot > kSlotCount) return;
-  ctx.cycle.journal.slots[slot - 1] = JournalEntry{stage, startIdentity};
-  const std::string path = JoinPath(ctx.settingsDir, kJournalFileName);
-  if (!WriteWholeFile(path, JournalText(ctx.cycle.journal))) {
+namespace {
+
+bool WriteJournalText(AppContext& ctx, const JobJournal& journal) {
+  const std::string path = JournalPath(ctx);
+  if (WriteFileAtomically(ctx, path, JournalText(journal), FileAccess::kOwnerOnly)) {
+    ctx.cycle.journalWriteLogged = false;
+    return true;
+  }
+  if (!ctx.cycle.journalWriteLogged) {
+    ctx.cycle.journalWriteLogged = true;
     ctx.platform.notifier.Log("Impossibile scrivere " + path);
   }
+  return false;
+}
+
+}  // namespace
+
+bool WriteJournal(AppContext& ctx) {
+  if (!WriteJournalText(ctx, ctx.cycle.journal)) return false;
+  JobJournal& journal = ctx.cycle.journal;
+  if (!journal.oldFile.empty() && ctx.platform.fs.Remove(journal.oldFile)) journal.oldFile.clear();
+  journal.missing = false;
+  journal.unreadable = false;
+  return true;
+}
+
+bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
+                    const std::string& commandIdentity) {
+  if (slot < 1 || slot > kSlotCount) return false;
+  JobJournal journal = ctx.cycle.journal;
+  auto& entry = journal.slots[slot - 1];
+  std::string command = commandIdentity;
+  if (command.empty() && entry && entry->startIdentity == startIdentity) command = entry->commandIdentity;
+  entry = JournalEntry{stage, startIdentity, command};
+  const bool written = WriteJournalText(ctx, journal);
+  // A job whose start is not on the disk does not run; any later stage is
+  // kept in memory all the same, so that the job never runs again.
+  if (written || stage != JobStage::kStarted) ctx.cycle.journal = std::move(journal);
+  return written;
 }
 
 }  // namespace kolibra

@@ -1,8 +1,10 @@
-// The job journal: for each slot, the start file of the job it last ran and
-// how far that job got. It is kept in the settings folder and rewritten
-// before each change, so that a job is never run twice (not even when its
-// start file cannot be deleted) and a restart can tell a job that was
-// interrupted on the link from one that never started.
+// The job journal: for each slot, the start and command files of the job it
+// last ran and how far that job got. It is kept in the data folder beside its
+// lock, so that every driver serving the folder finds it, readable only by the
+// driver's user, and rewritten whole (temporary file, flush, rename) at each
+// change: a job starts only once its record is on the disk, it is never run
+// twice (not even when its start file cannot be deleted), and a restart can
+// tell a job that was interrupted on the link from one that never started.
 #pragma once
 
 #include <array>
@@ -23,7 +25,8 @@ enum class JobStage {
 
 struct JournalEntry {
   JobStage stage = JobStage::kStarted;
-  std::string startIdentity;  // FileInfo::identity of the start file
+  std::string startIdentity;    // FileInfo::identity of the start file
+  std::string commandIdentity;  // ... and of the command file (empty in old records)
 };
 
 struct JobJournal {
@@ -31,15 +34,30 @@ struct JobJournal {
   // The file existed but could not be read as a journal: every job it may
   // have recorded counts as interrupted.
   bool unreadable = false;
+  // No journal was found at start-up: a job may have run and its record be
+  // lost with the file, so every waiting job counts as interrupted too.
+  bool missing = false;
+  // The journal of an older version, read from the settings folder because
+  // the data folder had none; removed once the data folder's is written.
+  std::string oldFile;
 };
 
-// Name of the journal file in the settings folder.
+// Name of the journal file in the data folder (older versions kept it in the
+// settings folder).
 inline constexpr const char* kJournalFileName = "KBJOURNAL.TXT";
 
-// Reads the journal of the settings folder into ctx.cycle.journal.
+// Reads the journal of the data folder into ctx.cycle.journal, or the one an
+// older version left in the settings folder when the data folder has none.
 void LoadJournal(AppContext& ctx);
-// Records the stage of slot's job and rewrites the journal file.
-void RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity);
+// Writes ctx.cycle.journal to the data folder (and then drops an older
+// version's file). False when it could not be written.
+bool WriteJournal(AppContext& ctx);
+// Records the stage of slot's job and rewrites the journal file. An empty
+// commandIdentity keeps the one recorded for the same start file. False when
+// the file could not be written (logged once until a write succeeds); a
+// "started" record that could not be written is not kept, the others are.
+bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
+                    const std::string& commandIdentity = {});
 
 // The journal's text and its reading, apart from the file.
 std::string JournalText(const JobJournal& journal);

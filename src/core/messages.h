@@ -31,6 +31,17 @@ inline constexpr const char* kTrayIdleTip = "Kolibra in attesa esecuzione...";
 // Why Windows must wait before a logoff or shutdown while a job runs.
 inline constexpr const char* kSessionEndBlocked = "Scontrino in corso";
 
+// A job kept waiting, in the status box.
+inline constexpr const char* kStatusJournalNotWritten =
+    "GIORNALE DEI LAVORI NON SCRIVIBILE: LAVORO IN ATTESA";
+inline constexpr const char* kStatusStaleResult =
+    "FILE DI ESITO PRECEDENTE NON CANCELLABILE: LAVORO IN ATTESA";
+inline constexpr const char* kStatusOutcomeKept =
+    "CARTELLA DATI NON DISPONIBILE: ESITO DEL LAVORO IN ATTESA";
+// The test receipt refused because a job of the calling application waits.
+inline constexpr const char* kTestReceiptJobWaiting =
+    "Lavoro in attesa sulla porta: scontrino di prova non scritto";
+
 // Error-file text of a failed dump (any non-zero dump result code).
 std::string DumpErrorText(int16_t result);
 // "DUMP NON ESEGUITO : <result>".

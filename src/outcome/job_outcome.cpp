@@ -32,6 +32,72 @@ std::string OutcomeErrorText(JobResult code) {
   }
 }
 
+namespace {
+
+std::string OutcomeLogText(const PendingOutcome& o) {
+  std::string text = OutcomeStatusText(o.code);
+  if (text.empty()) text = OutcomeErrorText(o.code);
+  return "porta COM" + std::to_string(o.slot) + ", esito " + text;
+}
+
+}  // namespace
+
+bool DeliverPendingOutcome(AppContext& ctx) {
+  JobCycleState& cycle = ctx.cycle;
+  PendingOutcome& o = cycle.pendingOutcome;
+  if (!o.any) return true;
+  FileSystem& fs = ctx.platform.fs;
+  const int slot = o.slot;
+  // Before the start file can go its result file must be written; a folder
+  // that is gone (a share that dropped, a folder renamed) holds neither.
+  if (!fs.IsDirectory(ctx.dataDir)) {
+    if (!cycle.outcomeKeptLogged) {
+      cycle.outcomeKeptLogged = true;
+      ctx.platform.notifier.Log("Cartella dati non disponibile alla fine del lavoro: esito conservato, " +
+                                OutcomeLogText(o));
+      ShowStatus(ctx, kStatusOutcomeKept);
+    }
+    return false;
+  }
+  cycle.currentSlot = static_cast<int16_t>(slot);
+  if (!JobFileIs(ctx, "SR_START", slot, o.startIdentity)) {
+    // Withdrawn: the start file went or is another job's, which waits for its
+    // own turn; a result file now would be read as that job's.
+    const std::string text = "Lavoro ritirato dal programma chiamante, " + OutcomeLogText(o);
+    ctx.platform.notifier.Log(text);
+    AppendJobLog(ctx, text);
+  } else {
+    if (o.code == JobResult::kOk) {
+      // With no error file left, deleting the start file writes FINESCO.
+      DeleteErrorFile(ctx);
+      if (JobFileIs(ctx, "SR_DATI", slot, o.commandIdentity)) DeleteCommandFile(ctx);
+    } else {
+      // The command file stays for the calling application to inspect.
+      const std::string text = OutcomeErrorText(o.code);
+      if (!text.empty()) WriteErrorFile(ctx, text, slot);
+    }
+    DeleteStartFile(ctx);
+    if (!fs.Exists(JobFilePath(ctx, "SR_ERR", slot)) && !fs.Exists(JobFilePath(ctx, "FINESCO", slot))) {
+      // No result file could be written: the start file stayed, and the
+      // outcome is tried again.
+      if (!cycle.outcomeKeptLogged) {
+        cycle.outcomeKeptLogged = true;
+        ctx.platform.notifier.Log("File di esito non scritto: esito conservato, " + OutcomeLogText(o));
+        ShowStatus(ctx, kStatusOutcomeKept);
+      }
+      return false;
+    }
+  }
+  // Recorded whether or not the start file went: the job never runs again.
+  RecordJobStage(ctx, slot, JobStage::kDone, o.startIdentity, o.commandIdentity);
+  if (cycle.outcomeKeptLogged) {
+    cycle.outcomeKeptLogged = false;
+    ctx.platform.notifier.Log("Esito conservato scritto, " + OutcomeLogText(o));
+  }
+  o = PendingOutcome{};
+  return true;
+}
+
 void ReportJobOutcome(AppContext& ctx, JobResult code) {
   const bool busy = ctx.cycle.jobBusy;
 
@@ -41,21 +107,12 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
   }
 
   if (busy) {
-    if (code == JobResult::kOk) {
-      // With no error file left, deleting the start file writes FINESCO.
-      DeleteErrorFile(ctx);
-      DeleteCommandFile(ctx);
-      DeleteStartFile(ctx);
-    } else {
-      // The command file stays for the calling application to inspect.
-      const std::string text = OutcomeErrorText(code);
-      if (!text.empty()) WriteErrorFile(ctx, text, ctx.cycle.currentSlot);
-      DeleteStartFile(ctx);
-    }
-    // Recorded whether or not the start file went: the job never runs again.
-    RecordJobStage(ctx, ctx.cycle.currentSlot, JobStage::kDone, ctx.cycle.startIdentity);
-    ctx.cycle.lastJob = LastJob{true, ctx.cycle.currentSlot, code, ctx.platform.loop.LocalTime()};
-    ctx.cycle.jobBusy = false;
+    JobCycleState& cycle = ctx.cycle;
+    const int16_t slot = cycle.currentSlot;
+    cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity};
+    DeliverPendingOutcome(ctx);
+    cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};
+    cycle.jobBusy = false;
   }
 
   // One pause tick of 1000 ms; the tick after it restores the polling interval.

@@ -12,6 +12,14 @@ namespace kolibra {
 // re-arms the polling timer with one 1000 ms pause tick.
 void ReportJobOutcome(AppContext& ctx, JobResult code);
 
+// Writes the result files of the job kept in ctx.cycle.pendingOutcome and
+// removes the files that ran, only those: a start or command file written
+// since stays. A job whose start file went or was replaced (withdrawn by the
+// calling application) gets no result file, only a log line. While the data
+// folder is gone nothing is written and the outcome stays kept. True when no
+// outcome is kept any more.
+bool DeliverPendingOutcome(AppContext& ctx);
+
 // Status text and error-file text of a job result code (empty when none).
 std::string OutcomeStatusText(JobResult code);
 std::string OutcomeErrorText(JobResult code);

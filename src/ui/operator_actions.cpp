@@ -80,10 +80,13 @@ ActionResult PressTestButton(AppContext& ctx) {
   if (!ctx.ui.testButtonEnabled) return Refused("Pulsante \" Esegui Test\" disattivato");
   const bool allPending = std::all_of(ctx.dump.pending.begin(), ctx.dump.pending.end(),
                                       [](bool pending) { return pending; });
-  const bool slotReady = TestReceiptSlot(ctx) != 0;
+  const int ready = TestReceiptSlot(ctx);
+  const bool slotReady = ready != 0;
+  const bool jobWaiting = slotReady && TestReceiptBlocked(ctx, ready);
   const int slot = PrintTestReceipt(ctx);
   if (slot != 0) return Accepted("Scontrino di prova scritto per la porta " + SlotName(slot));
   if (allPending && ctx.ui.windowShown) return Refused(ctx.ui.ecrMessage);
+  if (jobWaiting && ctx.ui.windowShown) return Refused(kTestReceiptJobWaiting);
   if (!slotReady || !ctx.ui.windowShown) {
     return Refused("Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto");
   }

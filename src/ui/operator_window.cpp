@@ -69,6 +69,18 @@ int TestReceiptSlot(const AppContext& ctx) {
   return slot;
 }
 
+bool TestReceiptBlocked(AppContext& ctx, int slot) {
+  FileSystem& fs = ctx.platform.fs;
+  if (fs.Inspect(JobFilePath(ctx, "SR_START", slot)).kind != FileKind::kMissing) return true;
+  const FileInfo command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot));
+  if (command.kind == FileKind::kMissing) return false;
+  // The command file a failed job leaves stays; any other is a job being
+  // written by the calling application.
+  const auto& last = ctx.cycle.journal.slots[slot - 1];
+  return !last || last->stage != JobStage::kDone || last->commandIdentity.empty() ||
+         last->commandIdentity != command.identity;
+}
+
 int PrintTestReceipt(AppContext& ctx) {
   if (!ctx.ui.windowShown) return 0;
   bool allPending = true;
@@ -79,9 +91,13 @@ int PrintTestReceipt(AppContext& ctx) {
   }
   const int slot = TestReceiptSlot(ctx);
   if (slot == 0) return 0;
+  if (TestReceiptBlocked(ctx, slot)) {
+    ctx.ui.ecrMessage = kTestReceiptJobWaiting;
+    return 0;
+  }
 
-  // The files come first: a test-receipt flag left set without its files
-  // would send the next ordinary job unconverted.
+  // The files come first, and the flag holds what they are: a job written
+  // over them by the calling application runs converted.
   const std::string command = JobFilePath(ctx, "SR_DATI", slot);
   const std::string start = JobFilePath(ctx, "SR_START", slot);
   if (!WriteFreshFile(ctx, command, std::string(kTestReceiptLine) + "\r\n") ||
@@ -89,8 +105,9 @@ int PrintTestReceipt(AppContext& ctx) {
     ctx.platform.notifier.Log("Scontrino di prova non scritto in " + ctx.dataDir);
     return 0;
   }
-  ctx.cycle.testReceipt = 1;
-  ctx.tenderLineCount = 1;
+  FileSystem& fs = ctx.platform.fs;
+  ctx.cycle.testFiles = TestReceiptFiles{static_cast<int16_t>(slot), fs.Inspect(start).identity,
+                                         fs.Inspect(command).identity};
   if (!PollTimerEnabled(ctx)) EnablePollTimer(ctx, true);
   ctx.ui.testButtonEnabled = false;
   return slot;

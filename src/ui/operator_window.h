@@ -30,8 +30,13 @@ TrayAction TrayMouseMessage(AppContext& ctx, int message);
 
 // The " Esegui Test" button: writes a ready-made receipt into the command and
 // start files of the last usable, dumped slot. Acts only while the window is
-// shown. Returns the slot used, or 0 when nothing was written.
+// shown, and not while a job of the calling application waits in that slot
+// (the ECR message box then says so). Returns the slot used, or 0 when
+// nothing was written.
 int PrintTestReceipt(AppContext& ctx);
+// True when the slot holds a job of the calling application: its start file,
+// or a command file other than the one its last job left.
+bool TestReceiptBlocked(AppContext& ctx, int slot);
 // The slot a test receipt goes to: the last ticked slot whose port is
 // available and whose dump is done; 0 when there is none.
 int TestReceiptSlot(const AppContext& ctx);

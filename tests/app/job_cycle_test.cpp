@@ -12,6 +12,7 @@
 #endif
 
 #include "app_rig.h"
+#include "core/messages.h"
 
 namespace kolibra {
 namespace {
@@ -184,6 +185,121 @@ TEST(JobCycle, DataDirectoryRemovedIsLoggedOnceAndPollingGoesOn) {
   std::filesystem::create_directories(dir);
   r.RunUntil(5000);
   EXPECT_EQ(logs.back(), "Cartella dati di nuovo disponibile: " + dir);
+}
+
+// A till that withdraws its job while it runs (deletes the start file, then
+// writes its next job): the first job's outcome goes to the log only, the
+// second job's files stay, and it runs next, once, with its own result.
+TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
+  AppRig r;
+  OnlySlots(r, {1});
+  PutJob(r, 1);
+  r.fp.loop.Schedule(1001, [&r] {
+    std::filesystem::remove(r.File("SR_START"));
+    r.Put("SR_DATI", "SALE,N1,P2000;\r\n");
+    r.Put("SR_START", "2\r\n");
+  });
+  r.StartPolling(1000);
+  r.RunUntil(1500);
+  const auto& w = r.fp.serial.writes;
+  EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), 1);
+  EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
+  EXPECT_EQ(r.Read("SR_DATI"), "SALE,N1,P2000;\r\n");
+  EXPECT_TRUE(r.Has("SR_START"));
+  EXPECT_NE(fakes::ReadFileBytes(r.data.File("LOGFILE.TXT")).find("Lavoro ritirato"), std::string::npos);
+
+  ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
+  r.RunUntil(15000);
+  EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), 1);
+  EXPECT_EQ(std::count(w.begin(), w.end(), "2000H1R"), 1);
+  EXPECT_EQ(r.Read("FINESCO"), "finesco");
+  EXPECT_FALSE(r.Has("SR_DATI"));
+}
+
+// A result file of an earlier job that cannot be deleted would make this
+// job's result ambiguous: the job waits (nothing sent, its start file kept),
+// logged once and shown, and runs on the first tick after the file goes.
+TEST(JobCycle, UndeletableStaleResultKeepsTheJobWaiting) {
+  for (const char* stale : {"FINESCO", "SR_OUT", "SR_ERR"}) {
+    SCOPED_TRACE(stale);
+    AppRig r;
+    OnlySlots(r, {1});
+    PutJob(r, 1);
+    r.Put(stale, "old\r\n");
+    r.fp.fs.FailRemove(r.File(stale), -1);
+    r.StartPolling(1000);
+    r.RunUntil(5000);
+    EXPECT_TRUE(r.fp.serial.writes.empty());
+    EXPECT_TRUE(r.Has("SR_START"));
+    EXPECT_EQ(r.ctx.ui.status, kStatusStaleResult);
+    const auto& logs = r.fp.notifier.logs;
+    EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
+                            [](const std::string& l) { return l.find("non cancellabile") != std::string::npos; }),
+              1);
+    r.fp.fs.FailRemove(r.File(stale), 0);
+    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
+    EXPECT_EQ(r.Read("FINESCO"), "finesco");
+    EXPECT_FALSE(r.Has("SR_ERR"));
+  }
+}
+
+// A job starts only once its start is recorded on the disk: with the journal
+// unwritable (a folder in its place) the job waits, logged once and shown; it
+// runs once the journal can be written, and its end is recorded.
+TEST(JobCycle, JobWaitsUntilItsStartIsRecorded) {
+  AppRig r;
+  OnlySlots(r, {1});
+  PutJob(r, 1);
+  const std::string journal = r.data.File("KBJOURNAL.TXT");
+  std::filesystem::create_directories(journal + "/inside");
+  r.StartPolling(1000);
+  r.RunUntil(5000);
+  EXPECT_TRUE(r.fp.serial.writes.empty());
+  EXPECT_TRUE(r.Has("SR_START"));
+  EXPECT_EQ(r.ctx.ui.status, kStatusJournalNotWritten);
+  const auto& logs = r.fp.notifier.logs;
+  EXPECT_EQ(std::count(logs.begin(), logs.end(), "Impossibile scrivere " + journal), 1);
+
+  std::filesystem::remove_all(journal);
+  ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
+  EXPECT_EQ(r.Read("FINESCO"), "finesco");
+  EXPECT_EQ(fakes::ReadFileBytes(journal).substr(0, 7), "1,done,");
+}
+
+// The data folder gone at the job's end (a share that dropped, a folder
+// renamed): the outcome is kept; when the folder is back its result file is
+// written, then the start file goes, and the job never runs again.
+TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
+  for (bool ok : {true, false}) {
+    SCOPED_TRACE(ok);
+    AppRig r;
+    OnlySlots(r, {1});
+    PutJob(r, 1);
+    const std::string dir = r.data.path(), away = dir + ".away";
+    // The folder goes once the job is on the link: after its sale line (or,
+    // with a silent ECR, its first reset).
+    r.fp.serial.responder = [&](const std::string& bytes) {
+      if (ok) r.fp.serial.QueueInput(10, bytes);
+      if ((bytes == "1000H1R" || !ok) && std::filesystem::exists(dir)) std::filesystem::rename(dir, away);
+    };
+    r.fp.loop.Schedule(60000, [&] { std::filesystem::rename(away, dir); });
+    r.StartPolling(1000);
+    r.RunUntil(59000);
+    EXPECT_EQ(r.ctx.ui.status, kStatusOutcomeKept);
+    EXPECT_TRUE(r.ctx.cycle.pendingOutcome.any);
+    EXPECT_TRUE(std::filesystem::exists(away + "/SR_START.001"));
+    const std::size_t resets = ResetTimes(r.fp.serial).size();
+    r.RunUntil(62000);
+    EXPECT_FALSE(r.Has("SR_START"));
+    EXPECT_EQ(r.Has("FINESCO"), ok);
+    EXPECT_EQ(r.Has("SR_ERR"), !ok);
+    EXPECT_EQ(r.Has("SR_DATI"), !ok);
+    EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
+    const auto& logs = r.fp.notifier.logs;
+    EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
+                            [](const std::string& l) { return l.find("esito conservato") != std::string::npos; }),
+              1);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,10 @@
 #include "app/data_dir.h"
 #include "app_rig.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace kolibra {
 namespace {
 
@@ -107,6 +111,56 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
     EXPECT_TRUE(r.fp.notifier.trayPresent);
     EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
     for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
+  }
+}
+
+// The journal at start-up: it lives in the data folder; an unfinished record
+// makes its slot's waiting job E520 whatever its start file now is (rewritten
+// by the till, or another job); a journal that is missing, or is no plain
+// file, makes every waiting job E520 (a FIFO is never waited on); an older
+// version's journal in the settings folder is read once. Every start-up
+// leaves a journal in the data folder, readable by the driver's user only.
+TEST(StartUp, JournalDecidesBetweenE520AndE521) {
+  enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink };
+  const char* const kE520 =
+      "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
+  const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
+  for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink}) {
+    SCOPED_TRACE(j);
+    AppRig r;
+    r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n");
+    for (int s : {1, 2}) r.Put("SR_START", "1\r\n", s);
+    // Slot 1's job started and never ended; its start file is not the same
+    // file any more. Slot 2's last job ended.
+    const std::string record = "1,started,an earlier start file\r\n2,done,x\r\n";
+    const std::string journal = r.data.File("KBJOURNAL.TXT");
+    if (j == kInDataFolder) fakes::WriteFileBytes(journal, record);
+    if (j == kInSettingsFolder) r.PutSetting("KBJOURNAL.TXT", record);
+    // A link is neither read nor written through.
+    const std::string target = r.settings.File("elsewhere");
+#ifndef _WIN32
+    if (j == kFifo) ASSERT_EQ(mkfifo(journal.c_str(), 0600), 0);
+    if (j == kLink) {
+      fakes::WriteFileBytes(target, record);
+      stdfs::create_symlink(target, journal);
+    }
+#else
+    if (j == kFifo || j == kLink) continue;
+#endif
+    if (j == kFolder) stdfs::create_directories(journal);
+    ASSERT_EQ(StartDriver(r.ctx, Options(r)), StartResult::kStarted);
+    const bool readable = j == kInDataFolder || j == kInSettingsFolder;
+    EXPECT_EQ(r.Read("SR_ERR", 1), kE520);
+    EXPECT_EQ(r.Read("SR_ERR", 2), readable ? kE521 : kE520);
+    EXPECT_FALSE(stdfs::exists(r.settings.File("KBJOURNAL.TXT")));
+    EXPECT_EQ(stdfs::is_regular_file(stdfs::symlink_status(journal)), j != kFolder);
+    if (j == kLink) EXPECT_EQ(fakes::ReadFileBytes(target), record);
+#ifndef _WIN32
+    if (j != kFolder) {
+      EXPECT_EQ(stdfs::status(journal).permissions() & stdfs::perms::all,
+                stdfs::perms::owner_read | stdfs::perms::owner_write);
+    }
+#endif
   }
 }
 

@@ -4,55 +4,139 @@
 #include <algorithm>
 
 #include "app_rig.h"
+#include "core/messages.h"
+#include "ui/operator_actions.h"
 #include "ui/operator_window.h"
 
 namespace kolibra {
 namespace {
 
-// Refused with no dump yet, a hidden window, or an unwritable command file:
-// nothing written and no flag left; otherwise the last dumped ticked slot
-// gets it, and the next tick sends it unconverted and spends the flag.
-TEST(OperatorWindow, TestReceipt) {
-  for (int c = 0; c < 4; ++c) {
-    SCOPED_TRACE(c);
-    testing_app::AppRig r;
+const std::string kLine = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
+const std::string kTillJob = "SALE,N1,P1000;\r\n";
+
+// A window shown with slots 1 and 3 dumped (slot 4 unticked): the test
+// receipt goes to slot 3; the polling timer is switched off, as after the
+// slot boxes were cleared.
+struct TestRig : testing_app::AppRig {
+  TestRig() {
     // Echoes every line; the receipt's payment line closes it with a reply.
-    r.fp.serial.responder = [&r](const std::string& bytes) {
-      r.fp.serial.QueueInput(10, bytes);
-      if (bytes.ends_with("1T")) r.fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
+    fp.serial.responder = [this](const std::string& bytes) {
+      fp.serial.QueueInput(10, bytes);
+      if (bytes.ends_with("1T")) fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
     };
-    InitLink(r.ctx);
-    InstallPollTimer(r.ctx);
-    ArmPollTimer(r.ctx, 1000, false);  // switched off, as after the slot boxes were cleared
-    r.ctx.ui.slotCheck[3].value = 0;
-    RestoreWindow(r.ctx);
-    if (c > 0) r.ctx.dump.pending = {false, true, false, true};
+    InitLink(ctx);
+    InstallPollTimer(ctx);
+    ArmPollTimer(ctx, 1000, false);
+    ctx.ui.slotCheck[3].value = 0;
+    RestoreWindow(ctx);
+    ctx.dump.pending = {false, true, false, true};
+    for (int s : {1, 3}) Put("SR_MATR", "m", s);
+  }
+  bool Sent(const std::string& line) {
+    const auto& w = fp.serial.writes;
+    return std::find(w.begin(), w.end(), line) != w.end();
+  }
+  void RunTick() { fp.loop.Wait(fp.loop.NowMs() + 1000); }
+};
+
+// Refused with no dump yet, a hidden window, or an unwritable command file:
+// nothing written and no flag left.
+TEST(OperatorWindow, TestReceiptRefusedWithoutDumpWindowOrFolder) {
+  for (int c = 0; c < 3; ++c) {
+    SCOPED_TRACE(c);
+    TestRig r;
+    if (c == 0) r.ctx.dump.pending.fill(true);
     if (c == 1) MinimizeWindow(r.ctx);
     if (c == 2) r.ctx.dataDir = JoinPath(r.data.path(), "gone");
-    if (c < 3) {
-      EXPECT_EQ(PrintTestReceipt(r.ctx), 0);
-      EXPECT_EQ(r.ctx.ui.ecrMessage == "DUMP NON ANCORA ESEGUITO", c == 0);
-      for (int s = 1; s <= 4; ++s) EXPECT_FALSE(r.Has("SR_DATI", s));
-      EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
+    EXPECT_EQ(PrintTestReceipt(r.ctx), 0);
+    EXPECT_EQ(r.ctx.ui.ecrMessage == "DUMP NON ANCORA ESEGUITO", c == 0);
+    for (int s = 1; s <= 4; ++s) EXPECT_FALSE(r.Has("SR_DATI", s) || r.Has("SR_START", s));
+    EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
+    EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
+  }
+}
+
+// A job of the calling application waiting in the slot (its start file, or a
+// command file its last job did not leave) refuses the test receipt and
+// stays as it was; the command file a failed job left does not.
+TEST(OperatorWindow, TestReceiptNeverReplacesAWaitingJob) {
+  enum Leftover { kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile };
+  for (Leftover left : {kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile}) {
+    SCOPED_TRACE(left);
+    TestRig r;
+    if (left != kNone) r.Put("SR_DATI", kTillJob, 3);
+    if (left == kStartFile) r.Put("SR_START", "1\r\n", 3);
+    if (left == kFailedJobsCommandFile) {
+      r.ctx.cycle.journal.slots[2] =
+          JournalEntry{JobStage::kDone, "gone", r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity};
+    }
+    const bool refused = left == kStartFile || left == kNewCommandFile;
+    const ActionResult pressed = PressTestButton(r.ctx);
+    EXPECT_EQ(pressed.accepted, !refused);
+    if (refused) {
+      EXPECT_EQ(pressed.text, kTestReceiptJobWaiting);
+      EXPECT_EQ(r.ctx.ui.ecrMessage, kTestReceiptJobWaiting);
+      EXPECT_EQ(r.Read("SR_DATI", 3), kTillJob);
+      EXPECT_EQ(r.Has("SR_START", 3), left == kStartFile);
       EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
       continue;
     }
-    for (int s : {1, 3}) r.Put("SR_MATR", "m", s);
-    r.Put("SR_DATI", "older job\r\n", 3);
-    ASSERT_EQ(PrintTestReceipt(r.ctx), 3);
-    const std::string line = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
-    EXPECT_EQ(r.Read("SR_DATI", 3), line + "\r\n");
+    EXPECT_EQ(r.Read("SR_DATI", 3), kLine + "\r\n");
     EXPECT_TRUE(r.Has("SR_START", 3));
-    EXPECT_EQ(r.ctx.cycle.testReceipt, 1);
     EXPECT_FALSE(r.ctx.ui.testButtonEnabled);
 
-    r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);
+    // The next tick sends it unconverted and spends the flag.
+    r.RunTick();
     EXPECT_EQ(r.fp.serial.portNumber, 3);
-    const auto& w = r.fp.serial.writes;
-    EXPECT_NE(std::find(w.begin(), w.end(), line), w.end());
+    EXPECT_TRUE(r.Sent(kLine));
     EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
     EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
+    EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
     EXPECT_EQ(r.ctx.ui.status, "KOLIBRA TERMINATO : TUTTO OK");
+    EXPECT_EQ(r.Read("FINESCO", 3), "finesco");
+  }
+}
+
+// The flag belongs to the files the test receipt wrote: a till job written
+// over them before the tick runs converted (its records never reach the ECR
+// as they stand), the test line is not sent, and the flag is spent. Written
+// during the reset, when the test receipt is already under way, nothing of
+// either is sent; the till's job runs next, converted.
+TEST(OperatorWindow, TillJobWrittenOverTheTestReceiptRunsConverted) {
+  enum When { kBothFiles, kCommandFileOnly, kDuringTheReset };
+  for (When when : {kBothFiles, kCommandFileOnly, kDuringTheReset}) {
+    SCOPED_TRACE(when);
+    TestRig r;
+    ASSERT_EQ(PrintTestReceipt(r.ctx), 3);
+    const auto tillWrites = [&r, when] {
+      r.Put("SR_DATI", kTillJob, 3);
+      if (when != kCommandFileOnly) r.Put("SR_START", "1\r\n", 3);
+    };
+    if (when == kDuringTheReset) {
+      r.fp.serial.responder = [&r, tillWrites, done = false](const std::string& bytes) mutable {
+        if (bytes == " K" && r.ctx.cycle.jobBusy && !done) {
+          done = true;
+          tillWrites();
+        }
+        r.fp.serial.QueueInput(10, bytes);
+      };
+    } else {
+      tillWrites();
+    }
+    r.RunTick();
+    if (when == kDuringTheReset) {
+      EXPECT_EQ(r.fp.serial.writes.back(), " K");  // the reset, nothing after it
+      EXPECT_FALSE(r.Has("FINESCO", 3) || r.Has("SR_ERR", 3));
+      EXPECT_EQ(r.Read("SR_DATI", 3), kTillJob);
+      r.RunUntil(r.fp.loop.NowMs() + 3000);
+    }
+    EXPECT_FALSE(r.Sent(kLine));
+    EXPECT_FALSE(r.Sent("SALE,N1,P1000;"));
+    EXPECT_TRUE(r.Sent("1000H1R"));
+    EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
+    EXPECT_EQ(r.ctx.ui.status, "KOLIBRA TERMINATO : TUTTO OK");
+    EXPECT_EQ(r.Read("FINESCO", 3), "finesco");
+    EXPECT_FALSE(r.Has("SR_DATI", 3) || r.Has("SR_START", 3));
   }
 }
 

@@ -60,5 +60,16 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   }
 }
 
+// Without its result file a start file never goes: the calling application
+// would find neither FINESCO nor SR_ERR.
+TEST(JobFiles, StartFileStaysWhenFinescoCannotBeWritten) {
+  AppRig r;
+  r.ctx.cycle.currentSlot = 2;
+  r.Put("SR_START", "1", 2);
+  std::filesystem::create_directories(r.File("FINESCO", 2) + "/inside");
+  DeleteStartFile(r.ctx);
+  EXPECT_TRUE(r.Has("SR_START", 2));
+}
+
 }  // namespace
 }  // namespace kolibra

@@ -79,6 +79,8 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   for (const char* f : {"SR_START.001", "SR_MATR.001", "SR_ERR.001", "SR_OUT.001", "FINESCO.001"})
     WriteFile(data_ / f, "old");
   WriteFile(data_ / "SR_DATI.001", "old");
+  // The earlier run's journal: its last job on the slot had ended.
+  WriteFile(data_ / "KBJOURNAL.TXT", "1,done,earlier\r\n");
   StartDriver({"--ecr-port", port});
   // The old serial-number file goes at start-up and the dump writes a new one.
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").rfind("99MZT", 0) == 0; }, 20000))

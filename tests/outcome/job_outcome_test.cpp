@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "outcome_rig.h"
 
 namespace kolibra {
 namespace {
+
+// What the calling application did to the slot's files while the job ran.
+enum Since { kUntouched, kNewJob, kStartGone, kNewCommand };
 
 TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
   const struct {
@@ -14,6 +19,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
     const char* status;   // "" = the window keeps its text
     const char* err;      // error file afterwards
     bool dati, start, finesco;
+    Since since = kUntouched;
   } cases[] = {
       {0, true, true, "KOLIBRA TERMINATO : TUTTO OK", "", false, false, true},
       {-4, true, false, "KOLIBRA TERMINATO : TIMEOUT SCADUTO",
@@ -31,6 +37,12 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       {-100, true, true, "KOLIBRA TERMINATO : ", "E506: Trasmissione non avvenuta: file di input non presente\r\n",
        true, false, false},
       {0, false, false, "", "", true, true, false},  // not busy: no file touched
+      // Withdrawn (start file gone or another job's): no result file and the
+      // new job's files stay for it to run; only the command file that ran goes.
+      {0, true, false, "KOLIBRA TERMINATO : TUTTO OK", "", true, true, false, kNewJob},
+      {-20, true, false, "KOLIBRA TERMINATO : ESITO INCERTO", "", true, true, false, kNewJob},
+      {0, true, false, "KOLIBRA TERMINATO : TUTTO OK", "", true, false, false, kStartGone},
+      {0, true, false, "KOLIBRA TERMINATO : TUTTO OK", "", true, false, true, kNewCommand},
   };
   for (const auto& c : cases) {
     for (bool shown : {true, false}) {
@@ -40,6 +52,11 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       r.Put("SR_DATI", "SALE,N1,P1000;\r\n", 3);
       r.Put("SR_START", "", 3);
       if (c.oldErr) r.Put("SR_ERR", "old\r\n", 3);
+      r.ctx.cycle.startIdentity = r.fp.fs.Inspect(r.File("SR_START", 3)).identity;
+      r.ctx.cycle.commandIdentity = r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity;
+      if (c.since == kNewJob || c.since == kNewCommand) r.Put("SR_DATI", "SALE,N2,P2000;\r\n", 3);
+      if (c.since == kNewJob || c.since == kStartGone) std::filesystem::remove(r.File("SR_START", 3));
+      if (c.since == kNewJob) r.Put("SR_START", "", 3);
       r.ctx.ui.windowShown = shown;
       r.ctx.ui.status = r.ctx.ui.ecrMessage = "before";
       r.ctx.ui.testButtonEnabled = false;
@@ -58,7 +75,9 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       EXPECT_EQ(r.Has("SR_DATI", 3), c.dati);
       EXPECT_EQ(r.Has("SR_START", 3), c.start);
       EXPECT_EQ(r.Has("FINESCO", 3), c.finesco);
-      EXPECT_EQ(resultBeforeStartGone, !c.start);
+      EXPECT_EQ(resultBeforeStartGone, !c.start && c.since != kStartGone);
+      EXPECT_EQ(fakes::ReadFileBytes(r.dir.File("LOGFILE.TXT")).find("ritirato") != std::string::npos,
+                c.since == kNewJob || c.since == kStartGone);
       EXPECT_FALSE(r.ctx.cycle.jobBusy);
       EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterJob);
       EXPECT_TRUE(r.PauseTickArmed());

@@ -1,0 +1,191 @@
+// Job integrity end to end: the test receipt against a till's job, a job
+// withdrawn while it runs, result files that cannot be cleared, the journal
+// damaged or lost, and the data folder gone at a job's end.
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include "e2e/e2e_fixture.h"
+
+namespace {
+
+using namespace kolibra::e2e;
+
+const std::vector<std::string> kSlowEcr{"--answer-delay-ms", "800"};
+const char kTestLine[] = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
+
+class JobIntegrity : public DriverE2E {
+ protected:
+  // The simulator on loopback; the driver on slot 1 only, with the given
+  // polling value; slot 1 dumped.
+  void StartOnSlotOne(const std::string& polling = "200ms", const std::vector<std::string>& simArgs = {}) {
+    ASSERT_NO_FATAL_FAILURE(StartSim(false, simArgs));
+    WriteSettings(true, "1000");
+    WriteFile(settings_ / "KBTIMER1.TXT", polling + "\r\n");
+    ASSERT_NO_FATAL_FAILURE(StartDriver({"--ecr-port", port_}));
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000))
+        << DriverLog();
+  }
+  // `kolibra ctl test-receipt`: its exit code.
+  int PressTest() {
+    ChildProcess ctl;
+    if (!ctl.Start({kBin + "/kolibra", "ctl", "--settings-dir", settings_.string(), "test-receipt"})) return -1;
+    const int status = ctl.WaitExit(10000);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  int LogCount(const std::string& text) {
+    const std::string log = DriverLog();
+    int n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  void TestReceiptAgainstTillJob(bool tillFirst) {
+    ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("3"));
+    if (tillFirst) {
+      Submit(1, kReceipt);
+      EXPECT_NE(PressTest(), 0);
+      EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
+    } else {
+      ASSERT_EQ(PressTest(), 0) << DriverLog();
+      Submit(1, kReceipt);
+    }
+    ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+    EXPECT_NE(ReadFile(data_ / "SR_OUT.001"), "");
+    const SimStats stats = FinalStats();
+    EXPECT_EQ(stats.lines, OnceEach(kReceiptLines));
+    EXPECT_EQ(stats.lines.count(kTestLine), 0u);
+  }
+  void RestartAfterKill(bool otherSettings);
+  // Kills the driver mid-receipt of a slow ECR, leaving its job unfinished.
+  void KillMidReceipt() {
+    Submit(1, kReceipt);
+    ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+    driver_.Kill(SIGKILL);
+    ASSERT_NE(driver_.WaitExit(5000), -1);
+  }
+};
+
+// A till's job waiting when the operator asks for a test receipt: refused,
+// the job untouched, and it prints as itself. The other order: the till's
+// job written over the test receipt's files runs converted, the test line is
+// never sent.
+TEST_F(JobIntegrity, TestReceiptRefusedOverAWaitingTillJob) { TestReceiptAgainstTillJob(true); }
+TEST_F(JobIntegrity, TillJobWrittenOverTheTestReceiptPrintsConverted) { TestReceiptAgainstTillJob(false); }
+
+// The till deletes the start file of its slow job and writes the next one:
+// the first job gets no result file, the next one stays, runs once and gets
+// its own FINESCO.
+TEST_F(JobIntegrity, WithdrawnJobLeavesTheNextOneToPrintOnce) {
+  ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
+  Submit(1, kReceipt);
+  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  fs::remove(data_ / "SR_START.001");
+  Submit(1, kNextReceipt);
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "LOGFILE.TXT").find("ritirato") != std::string::npos; },
+                      30000))
+      << DriverLog();
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kNextReceipt);
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  const SimStats stats = StatsAfter(2);
+  EXPECT_EQ(stats.duplicates, 0);
+  EXPECT_EQ(stats.lines, OnceEach(kReceiptLines, kNextReceiptLines));
+}
+
+// An old SR_ERR that cannot be deleted (a folder with something inside, for
+// root too): the job waits, nothing sent, logged once; it prints once the
+// name is free.
+TEST_F(JobIntegrity, UndeletableStaleErrorFileHoldsTheJob) {
+  ASSERT_NO_FATAL_FAILURE(StartOnSlotOne());
+  fs::create_directories(data_ / "SR_ERR.001" / "inside");
+  Submit(1, kReceipt);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
+  EXPECT_EQ(LogCount("non cancellabile"), 1) << DriverLog();
+  fs::remove_all(data_ / "SR_ERR.001");
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  EXPECT_EQ(FinalStats().lines, OnceEach(kReceiptLines));
+}
+
+// The journal as a FIFO or a folder: start-up neither blocks nor trusts it
+// (the waiting job is E520); a FIFO is replaced by the driver's own journal,
+// readable by its user only; a folder keeps new jobs waiting until it goes.
+TEST_F(JobIntegrity, JournalAsFifoIsReplaced) {
+  const path journal = data_ / "KBJOURNAL.TXT";
+  ASSERT_EQ(mkfifo(journal.c_str(), 0600), 0);
+  Submit(1, kReceipt);
+  ASSERT_NO_FATAL_FAILURE(StartOnSlotOne());
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), kErrE520);
+  EXPECT_TRUE(fs::is_regular_file(journal));
+  EXPECT_EQ(fs::status(journal).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(JobIntegrity, JournalAsFolderHoldsJobsUntilItGoes) {
+  const path journal = data_ / "KBJOURNAL.TXT";
+  fs::create_directories(journal / "inside");
+  Submit(1, kReceipt);
+  ASSERT_NO_FATAL_FAILURE(StartOnSlotOne());
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), kErrE520);
+  Submit(1, kNextReceipt);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
+  EXPECT_EQ(LogCount("Impossibile scrivere " + journal.string()), 1) << DriverLog();
+  fs::remove_all(journal);
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  EXPECT_EQ(FinalStats().lines, OnceEach(kNextReceiptLines));
+}
+
+// A kill mid-receipt, restarted with another settings folder (the journal is
+// the data folder's) or after a kill that left the journal's temporary file
+// half written: E520, and nothing of the job sent again.
+void JobIntegrity::RestartAfterKill(bool otherSettings) {
+  ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
+  ASSERT_NO_FATAL_FAILURE(KillMidReceipt());
+  path settings = settings_;
+  if (otherSettings) {
+    settings = root_ / "settings2";
+    fs::create_directories(settings);
+    for (const auto& f : fs::directory_iterator(settings_)) {
+      if (f.is_regular_file() && f.path().filename() != "kolibra.lock") {
+        fs::copy(f.path(), settings / f.path().filename());
+      }
+    }
+  } else {
+    WriteFile(data_ / "~KBKBJOURNAL.TXT.tmp", "1,do");
+  }
+  ASSERT_TRUE(driver_.Start(DriverArgv(settings, {"--ecr-port", port_}), root_ / "driver2.log"));
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_ERR.001") == kErrE520; }, 10000))
+      << ReadFile(root_ / "driver2.log");
+  EXPECT_FALSE(fs::exists(data_ / "SR_START.001") || fs::exists(data_ / "FINESCO.001"));
+  driver_.Stop();
+  const SimStats stats = FinalStats();
+  EXPECT_EQ(stats.duplicates, 0);
+  EXPECT_EQ(stats.receipts, 0);
+}
+
+TEST_F(JobIntegrity, KilledThenRestartedWithAnotherSettingsFolder) { RestartAfterKill(true); }
+TEST_F(JobIntegrity, KilledWithAHalfWrittenJournalTemporary) { RestartAfterKill(false); }
+
+// The data folder renamed away while a receipt prints and back later: no
+// result is lost, FINESCO comes before the start file goes.
+TEST_F(JobIntegrity, DataFolderAwayAtTheJobsEnd) {
+  ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
+  Submit(1, kReceipt);
+  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  const path away = root_ / "data.away";
+  fs::rename(data_, away);
+  ASSERT_TRUE(WaitFor([&] { return LogCount("esito conservato") == 1; }, 20000)) << DriverLog();
+  EXPECT_TRUE(fs::exists(away / "SR_START.001"));
+  EXPECT_FALSE(fs::exists(away / "FINESCO.001"));
+  fs::rename(away, data_);
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
+  EXPECT_EQ(FinalStats().lines, OnceEach(kReceiptLines));
+}
+
+}  // namespace
