@@ -140,10 +140,6 @@ void NoteBeforeWriting(AppContext& ctx) {
   LinkState& link = ctx.link;
   if (!link.sendingPaymentLine || link.receiptMayBeClosed) return;
   link.receiptMayBeClosed = true;
-  if (ctx.settingsDir.empty()) {
-    ctx.platform.notifier.Log("Giornale dei lavori non aggiornato: cartella delle impostazioni non definita");
-    return;
-  }
   RecordJobStage(ctx, ctx.cycle.currentSlot, JobStage::kTenderSent, ctx.cycle.startIdentity);
 }
 
