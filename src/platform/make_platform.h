@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/control_channel.h"
+#include "platform/file_system.h"
 #include "platform/platform.h"
 
 namespace kolibra {
@@ -31,5 +32,8 @@ class PlatformServices {
 };
 
 std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options);
+
+// The file system alone, for the command-line tools that need no more.
+std::unique_ptr<FileSystem> MakeFileSystem();
 
 }  // namespace kolibra

@@ -186,6 +186,7 @@ class ConvertCommandFileTest : public ::testing::Test {
   void SetUp() override {
     env_.settings = Family("ZT");
     env_.dataDir = dir_.path();
+    env_.fs = &fs_;
     env_.notifier = &notifier_;
   }
   std::string Write(const std::string& name, const std::string& bytes) {
@@ -195,6 +196,7 @@ class ConvertCommandFileTest : public ::testing::Test {
 
   fakes::ScratchDir dir_;
   FakeNotifier notifier_;
+  fakes::FakeFileSystem fs_;
   ConversionEnv env_;
   Lines lines_;
 };

@@ -21,8 +21,8 @@ void ExpectOneReceipt(const SimStats& stats, const std::vector<std::string>& lin
 TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, kSlowEcr));
   Submit(1, kReceipt);
-  // SR_OUT appears once the reset is answered and the lines start.
-  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  // SR_OUT is written, under its temporary name, once the lines start.
+  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
   driver_.Kill(SIGKILL);
   ASSERT_NE(driver_.WaitExit(5000), -1);
 
@@ -42,7 +42,7 @@ TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
 TEST_F(DriverE2E, TerminatedMidReceiptFinishesItThenExits) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, kSlowEcr));
   Submit(1, kReceipt);
-  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
   const int status = driver_.Stop(30000);
   ASSERT_TRUE(WIFEXITED(status)) << DriverLog();
   EXPECT_EQ(WEXITSTATUS(status), 0);

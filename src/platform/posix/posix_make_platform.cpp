@@ -11,4 +11,6 @@ std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
   return posix;
 }
 
+std::unique_ptr<FileSystem> MakeFileSystem() { return std::make_unique<PosixFileSystem>(); }
+
 }  // namespace kolibra

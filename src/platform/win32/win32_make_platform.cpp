@@ -12,4 +12,6 @@ std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
   return win32;
 }
 
+std::unique_ptr<FileSystem> MakeFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
 }  // namespace kolibra
