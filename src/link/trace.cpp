@@ -35,8 +35,9 @@ void TraceRaw(AppContext& ctx, const std::string& text) {
 }
 
 bool OpenTraceFile(AppContext& ctx, const std::string& path) {
-  // A new file, so that nothing planted under its name is written through.
-  ctx.link.trace.Adopt(nullptr);
+  // A new file, so that nothing planted under its name is written through;
+  // the one held before is closed first (the same path may come again).
+  ctx.link.trace.Close();
   ctx.link.trace.Adopt(ctx.platform.fs.CreateFresh(path));
   return ctx.link.trace.IsOpen();
 }
