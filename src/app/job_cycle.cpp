@@ -76,6 +76,21 @@ bool DataDirPresent(AppContext& ctx) {
   return present;
 }
 
+// Takes jobs only from a data folder this copy has locked: a folder put in
+// place of the locked one, or a lock file deleted by someone else, is locked
+// again when it can be; otherwise nothing runs there (said once, and shown).
+bool DataFolderLockHeld(AppContext& ctx) {
+  const DataLockState state = ctx.platform.system.CheckDataFolderLock();
+  if (state == DataLockState::kLost) {
+    if (!ctx.cycle.dataLockLost) ShowStatus(ctx, kDataLockLost + ctx.dataDir);
+    ctx.cycle.dataLockLost = true;
+    return false;
+  }
+  if (state == DataLockState::kRetaken) ctx.platform.notifier.Log(kDataLockRetaken + ctx.dataDir);
+  ctx.cycle.dataLockLost = false;
+  return true;
+}
+
 int32_t RoundInterval(double ms) {
   if (ms >= kLongestIntervalMs) return kLongestIntervalMs;
   const auto rounded = static_cast<int32_t>(std::lround(ms));
@@ -113,7 +128,7 @@ void ServeNextJob(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
   EnablePollTimer(ctx, false);
   if (cycle.closing) return;
-  if (!DataDirPresent(ctx) || !DeliverPendingOutcome(ctx)) {
+  if (!DataDirPresent(ctx) || !DataFolderLockHeld(ctx) || !DeliverPendingOutcome(ctx)) {
     EnablePollTimer(ctx, true);
     return;
   }

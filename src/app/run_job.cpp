@@ -25,14 +25,15 @@ std::string Digits(int value, int width) {
 }
 
 // Data directory/TRACE_YYYYMM/TRACE_YYYYMMDD_hhmmss.TXT; the data directory
-// itself when the month folder cannot be made.
+// itself when the month folder cannot be made or something else (a link
+// included) has its name.
 std::string TracePath(AppContext& ctx) {
   const CivilTime t = ctx.platform.loop.LocalTime();
   const std::string month = Digits(t.year, 4) + Digits(t.month, 2);
   std::string folder = JoinPath(ctx.dataDir, "TRACE_" + month);
   FileSystem& fs = ctx.platform.fs;
-  if (!fs.IsDirectory(folder)) fs.MakeDirectory(folder);
-  if (!fs.IsDirectory(folder)) folder = ctx.dataDir;
+  if (fs.Inspect(folder).kind == FileKind::kMissing) fs.MakeDirectory(folder);
+  if (fs.Inspect(folder).kind != FileKind::kDirectory) folder = ctx.dataDir;
   const std::string name = "TRACE_" + month + Digits(t.day, 2) + "_" + Digits(t.hour, 2) +
                            Digits(t.minute, 2) + Digits(t.second, 2) + ".TXT";
   return JoinPath(folder, name);
@@ -91,6 +92,7 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
   env.settings.rtSerial = ctx.dump.rtSerial;
   env.settings.tenderFamily = ctx.dump.tenderFamily;
   env.dataDir = ctx.dataDir;
+  env.fs = &ctx.platform.fs;
   env.notifier = &ctx.platform.notifier;
   if (TraceOn(ctx)) {
     env.trace = [&ctx](const std::string& line) {
@@ -200,7 +202,8 @@ JobResult RunJob(AppContext& ctx) {
   // re-target it) is closed too, so that the next job can set it up again.
   if (ctx.platform.serial.IsOpen()) ctx.platform.serial.Close();
   CloseTraceFile(ctx);
-  ctx.link.output.Close();  // still open only when the sending was cut short
+  // Still open only when the sending was cut short: put in place all the same.
+  CloseResultFile(ctx, ctx.link.output, ctx.link.outputPath);
   if (testReceipt) ctx.cycle.testReceipt = 0;
   return result;
 }

@@ -24,11 +24,13 @@ std::string SettingsPath(const AppContext& ctx, const char* name) {
   return JoinPath(ctx.settingsDir, name);
 }
 
-// The items of a settings file; nullopt when the file cannot be read.
-std::optional<std::vector<std::string>> ReadSettingsFile(const AppContext& ctx, const char* name) {
-  std::optional<std::string> text = ReadFileHead(SettingsPath(ctx, name));
-  if (!text) return std::nullopt;
-  return ReadItems(*text);
+// The items of a settings file; nullopt when it is no plain file (a link,
+// a FIFO: never followed nor waited on), cannot be read or is larger than
+// any settings file.
+std::optional<std::vector<std::string>> ReadSettingsFile(AppContext& ctx, const char* name) {
+  const ReadResult read = ctx.platform.fs.ReadRegularFile(SettingsPath(ctx, name), kSettingsReadLimit);
+  if (read.status != ReadStatus::kOk) return std::nullopt;
+  return ReadItems(read.bytes);
 }
 
 bool IsExactlyOne(const std::string& item) { return ParseNumber(item, kItemNumber) == 1.0; }

@@ -107,6 +107,16 @@ void ClearStaleJobFiles(AppContext& ctx) {
   }
 }
 
+// Why a lock was refused: another copy, or a lock file that is not shared
+// with another user, nor used when it is no plain file of this user's.
+void LogLockRefusal(AppContext& ctx, const std::string& anotherCopy, const std::string& lockFile) {
+  switch (ctx.platform.system.LastLockRefusal()) {
+    case LockRefusal::kOtherUser: ctx.platform.notifier.Log(kLockOfOtherUser + lockFile); break;
+    case LockRefusal::kUnavailable: ctx.platform.notifier.Log(kLockUnusable + lockFile); break;
+    default: ctx.platform.notifier.Log(anotherCopy); break;
+  }
+}
+
 void StartNetworkConnection(AppContext& ctx) {
   if (!ctx.ui.networkChosen || ctx.ui.remoteIp.empty()) return;
   if (!IsValidIpAddress(ctx.ui.remoteIp)) return;
@@ -131,7 +141,8 @@ StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
   }
   // One driver per data folder: a second one would take the same jobs.
   if (!ctx.platform.system.AcquireDataFolderLock(ctx.dataDir)) {
-    ctx.platform.notifier.Log("Cartella dati gia' in uso da un'altra copia di Kolibra: " + ctx.dataDir);
+    LogLockRefusal(ctx, "Cartella dati gia' in uso da un'altra copia di Kolibra: " + ctx.dataDir,
+                   JoinPath(ctx.dataDir, "kolibra-data.lock"));
     return StartResult::kAnotherCopy;
   }
   if (!settingsDir.empty()) ctx.settingsDir = settingsDir;
@@ -239,7 +250,8 @@ int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* con
   }
   // A second copy on the same settings folder ends at once, with one log line.
   if (!ctx.platform.system.AcquireSingleInstance(settingsDir)) {
-    ctx.platform.notifier.Log("Cartella impostazioni gia' in uso da un'altra copia di Kolibra: " + settingsDir);
+    LogLockRefusal(ctx, "Cartella impostazioni gia' in uso da un'altra copia di Kolibra: " + settingsDir,
+                   JoinPath(settingsDir, "kolibra.lock"));
     return kExitAnotherCopy;
   }
   ctx.settingsDir = settingsDir;

@@ -292,15 +292,17 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
   return LineOutcome::kDone;
 }
 
-bool WriteXon(const std::string& path, const std::vector<std::string>& lines) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+// Written once, as a new file: whatever was planted under the name since it
+// was deleted is replaced, never written through.
+bool WriteXon(FileSystem& fs, const std::string& path, const std::vector<std::string>& lines) {
+  std::FILE* f = fs.CreateFresh(path);
+  if (f == nullptr) return false;
+  bool written = true;
   for (const std::string& l : lines) {
-    out.write(l.data(), static_cast<std::streamsize>(l.size()));
-    out.write("\r\n", 2);
+    written = written && std::fwrite(l.data(), 1, l.size(), f) == l.size() &&
+              std::fwrite("\r\n", 1, 2, f) == 2;
   }
-  out.close();
-  return !out.fail();
+  return std::fclose(f) == 0 && written;
 }
 
 int16_t Convert(std::string_view text, const std::string& path, std::vector<std::string>& jobLines,
@@ -327,11 +329,9 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
     Trace(env, " -------------------------------------- ");
 
     PreScanCustomerCode(state);
-    const std::string xonPath = env.dataDir.empty() ? std::string() : JoinPath(env.dataDir, kXonFileName);
-    if (!xonPath.empty()) {
-      std::error_code ec;
-      std::filesystem::remove(xonPath, ec);
-    }
+    const std::string xonPath =
+        env.dataDir.empty() || env.fs == nullptr ? std::string() : JoinPath(env.dataDir, kXonFileName);
+    if (!xonPath.empty()) env.fs->Remove(xonPath);
     if (state.lines.empty()) return 0;
 
     jobLines.clear();
@@ -350,7 +350,7 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
     env.tenderLineCount = state.tenderLineCount;
     jobLines = TakeOutput(state);
 
-    if (!xonPath.empty() && !WriteXon(xonPath, jobLines)) {
+    if (!xonPath.empty() && !WriteXon(*env.fs, xonPath, jobLines)) {
       ShowMessage(env, "Impossibile scrivere il file " + xonPath);
       return 1;
     }

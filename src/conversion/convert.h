@@ -9,14 +9,18 @@
 #include <vector>
 
 #include "conversion/conversion_state.h"
+#include "platform/file_system.h"
 #include "platform/notifier.h"
 
 namespace kolibra {
 
 struct ConversionEnv {
   ConversionSettings settings;
-  // Folder of XON.txt; when empty no XON.txt is deleted or written.
+  // Folder of XON.txt; when empty, or without fs, no XON.txt is deleted or
+  // written.
   std::string dataDir;
+  // Deletes XON.txt and writes it as a new file (never through a link).
+  FileSystem* fs = nullptr;
   // Message boxes ("Il file ... non esiste", "Errore Conv = ...").
   Notifier* notifier = nullptr;
   // Receives each trace line without its time stamp; empty when trace is off.

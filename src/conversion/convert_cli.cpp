@@ -1,9 +1,11 @@
 #include "conversion/convert_cli.h"
 
 #include <cstddef>
+#include <memory>
 
 #include "conversion/convert.h"
 #include "conversion/exit_codes.h"
+#include "platform/make_platform.h"
 
 namespace kolibra {
 
@@ -85,6 +87,8 @@ int RunConvertCommand(const std::vector<std::string>& args, std::ostream& out, s
 
   StreamNotifier notifier(err);
   env.notifier = &notifier;
+  const std::unique_ptr<FileSystem> fs = MakeFileSystem();
+  env.fs = fs.get();
   std::vector<std::string> lines;
   if (ConvertCommandFile(file, lines, env) != 0) {
     err << "kolibra convert: conversione rifiutata";

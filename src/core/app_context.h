@@ -61,6 +61,7 @@ struct JobCycleState {
   std::string resetCommand = " K";
   EventLoop::TimerId pollTimer = -1;  // polling timer
   bool dataDirMissing = false;    // the data directory vanished (logged once)
+  bool dataLockLost = false;      // its path no longer names the locked folder (logged once)
   bool shutdownRequested = false; // a termination request waits to be served
   bool ended = false;             // shutdown has run; the main loop stops
   JobJournal journal;

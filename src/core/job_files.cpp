@@ -62,6 +62,14 @@ void KillJobFile(AppContext& ctx, const std::string& base, const std::string& lo
   run.Step([&] { return !ctx.platform.fs.Exists(path) || ctx.platform.fs.Remove(path); });
 }
 
+// "Errore nella Rename di SR_MATR" for data directory + "\SR_MATR.001".
+std::string RenameLogText(const std::string& path) {
+  const std::size_t sep = path.find_last_of("/\\");
+  std::string name = sep == std::string::npos ? path : path.substr(sep + 1);
+  name = name.substr(0, name.find('.'));
+  return "Errore nella Rename di " + name;
+}
+
 }  // namespace
 
 std::string JobFileName(const std::string& base, int slot) {
@@ -106,11 +114,28 @@ bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_v
   return ok;
 }
 
+bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes) {
+  KillRun run(ctx, RenameLogText(path));
+  return run.Step([&] { return WriteFileAtomically(ctx, path, bytes); });
+}
+
+bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path) {
+  if (!file.IsOpen()) return false;
+  FileSystem& fs = ctx.platform.fs;
+  const bool flushed = fs.FlushToDisk(file.get());
+  file.Close();
+  const std::string temporary = TemporaryNameFor(path);
+  KillRun run(ctx, RenameLogText(path));
+  if (flushed && run.Step([&] { return fs.ReplaceWith(temporary, path); })) return true;
+  fs.Remove(temporary);
+  return false;
+}
+
 void WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
   if (!ValidSlot(slot)) return;
   // The whole path is used, however long the data directory's name is.
   const std::string path = JobFilePath(ctx, "SR_ERR", slot);
-  if (!WriteFreshFile(ctx, path, text + "\r\n")) {
+  if (!WriteResultFile(ctx, path, text + "\r\n")) {
     ctx.platform.notifier.Log("Impossibile scrivere " + path + ": " + text);
   }
 }
@@ -118,7 +143,7 @@ void WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
 void AppendJobLog(AppContext& ctx, const std::string& text) {
   const std::string path = JoinPath(ctx.dataDir, "LOGFILE.TXT");
   const std::string line = LogStamp(ctx.platform.loop.LocalTime()) + " " + text + "\r\n";
-  if (!AppendToFile(path, line)) ctx.platform.notifier.Log(text);
+  if (!ctx.platform.fs.AppendToPlainFile(path, line)) ctx.platform.notifier.Log(text);
 }
 
 void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
@@ -177,7 +202,7 @@ void DeleteStartFile(AppContext& ctx) {
     const std::string finesco = JobFilePath(ctx, "FINESCO", slot);
     // Without its result file the start file stays: the calling application
     // would read a job without FINESCO or SR_ERR as lost.
-    if (!run.Step([&] { return WriteFreshFile(ctx, finesco, "finesco"); })) return;
+    if (!run.Step([&] { return WriteFileAtomically(ctx, finesco, "finesco"); })) return;
   }
   run.Step([&] { return !fs.Exists(start) || fs.Remove(start); });
 }

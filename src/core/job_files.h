@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/app_context.h"
+#include "core/owned_file.h"
 
 namespace kolibra {
 
@@ -23,8 +24,8 @@ void DeleteIfPresent(AppContext& ctx, const std::string& name);
 bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
 // The name a file is written under before it is renamed into place:
-// "~KB" + its name + ".tmp", in the same folder. Calling applications ignore
-// names that begin with "~".
+// "~KB" + its name + ".tmp", in the same folder. The calling application
+// ignores names that begin with "~KB".
 std::string TemporaryNameFor(const std::string& path);
 
 // Writes bytes under the temporary name, flushes them to the disk and renames
@@ -34,6 +35,18 @@ std::string TemporaryNameFor(const std::string& path);
 bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
                          FileAccess access = FileAccess::kShared);
 
+// Writes a result file the calling application reads (SR_ERR, SR_MATR)
+// with WriteFileAtomically(); a failed attempt is retried every 500 ms and,
+// from the 20th failure on, logged to LOGFILE.TXT as "Errore nella Rename di"
+// + the file's name without its extension. False when given up.
+bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes);
+
+// Flushes and closes file, written under TemporaryNameFor(path) (SR_OUT),
+// and renames it into place, retried and logged as WriteResultFile() does.
+// False when nothing was open or the rename was given up (the temporary
+// file is then removed).
+bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path);
+
 // Writes text + CR LF as the only line of the slot's SR_ERR file.
 void WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
 
@@ -42,8 +55,9 @@ void WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
 void DeleteErrorFile(AppContext& ctx);
 void DeleteOutputFile(AppContext& ctx);
 void DeleteCommandFile(AppContext& ctx);
-// Writes FINESCO ("finesco") when no error file exists, then deletes the
-// start file; a start file whose result file could not be written stays.
+// Writes FINESCO ("finesco", renamed into place) when no error file exists,
+// then deletes the start file; a start file whose result file could not be
+// written stays.
 void DeleteStartFile(AppContext& ctx);
 
 // Deletes the slot's result files of an earlier job (FINESCO, SR_OUT,

@@ -23,6 +23,15 @@ inline constexpr const char* kErrNotRun =
 inline constexpr const char* kErrDumpGeneric =
     "Errore generico sull'Ecr, verificare sul manuale del registratore";
 
+// Lock refusals at start-up (+ the lock file's path) and the data folder's
+// lock as checked at each tick (+ the data folder's path).
+inline constexpr const char* kLockOfOtherUser =
+    "File di blocco di un altro utente, Kolibra non parte: ";
+inline constexpr const char* kLockUnusable = "File di blocco non utilizzabile, Kolibra non parte: ";
+inline constexpr const char* kDataLockLost =
+    "Cartella dati non piu' bloccata da questa copia di Kolibra, nessun lavoro eseguito: ";
+inline constexpr const char* kDataLockRetaken = "Cartella dati di nuovo bloccata: ";
+
 // Window texts.
 inline constexpr const char* kStatusFinishedPrefix = "KOLIBRA TERMINATO : ";
 inline constexpr const char* kDumpDone = "DUMP ESEGUITO";

@@ -11,14 +11,8 @@ namespace kolibra {
 
 class OwnedFile {
  public:
-  // Opens path with the fopen mode, closing any file held before; false
-  // when it cannot be opened.
-  bool Open(const std::string& path, const char* mode) {
-    file_.reset();  // closed first: the same path may be opened again
-    file_.reset(std::fopen(path.c_str(), mode));
-    return IsOpen();
-  }
-  // Takes over a stream opened elsewhere (nullptr leaves none open).
+  // Takes over a stream opened by the file system (CreateFresh), closing
+  // any file held before (nullptr leaves none open).
   void Adopt(std::FILE* file) { file_.reset(file); }
   void Close() { file_.reset(); }
   bool IsOpen() const { return file_ != nullptr; }

@@ -34,7 +34,13 @@ void TraceRaw(AppContext& ctx, const std::string& text) {
   WriteLine(ctx, text);
 }
 
-bool OpenTraceFile(AppContext& ctx, const std::string& path) { return ctx.link.trace.Open(path, "wb"); }
+bool OpenTraceFile(AppContext& ctx, const std::string& path) {
+  // A new file, so that nothing planted under its name is written through;
+  // the one held before is closed first (the same path may come again).
+  ctx.link.trace.Close();
+  ctx.link.trace.Adopt(ctx.platform.fs.CreateFresh(path));
+  return ctx.link.trace.IsOpen();
+}
 
 void CloseTraceFile(AppContext& ctx) { ctx.link.trace.Close(); }
 

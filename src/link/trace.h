@@ -18,7 +18,7 @@ void TraceLine(AppContext& ctx, const std::string& text);
 // Writes text + CR LF as it stands when tracing is on.
 void TraceRaw(AppContext& ctx, const std::string& text);
 
-// Opens (creating or truncating) the trace file; false when it cannot.
+// Opens the trace file as a new file (CreateFresh); false when it cannot.
 bool OpenTraceFile(AppContext& ctx, const std::string& path);
 void CloseTraceFile(AppContext& ctx);
 

@@ -1,6 +1,7 @@
 #include "link/transmission.h"
 
 #include "conversion/text_util.h"
+#include "core/job_files.h"
 #include "core/job_journal.h"
 #include "core/operator_events.h"
 #include "link/closing_reply.h"
@@ -234,11 +235,11 @@ LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
   return false;
 }
 
-// Sends the lines into a fresh output file; the closing reply follows the
-// last payment line.
+// Sends the lines into a fresh output file, written under its temporary name
+// until the sending ends; the closing reply follows the last payment line.
 LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::string>& lines) {
   // A new file: a link planted under its name is never written through.
-  ctx.link.output.Adopt(ctx.platform.fs.CreateFresh(ctx.link.outputPath));
+  ctx.link.output.Adopt(ctx.platform.fs.CreateFresh(TemporaryNameFor(ctx.link.outputPath)));
   if (!ctx.link.output.IsOpen()) return LinkError{75, "Path/File access error"};
   const bool network = NetworkMode(ctx);
   for (const std::string& line : lines) {
@@ -340,7 +341,7 @@ bool SendJobLines(AppContext& ctx, const std::vector<std::string>& lines) {
   ctx.link.sendingPaymentLine = false;
   const LinkResult<bool> sent = SendLinesWithReply(ctx, lines);
   if (sent.HasError()) ShowMessage(ctx, ProcedureError(sent.Error(), "DoSendFile"));
-  ctx.link.output.Close();
+  CloseResultFile(ctx, ctx.link.output, ctx.link.outputPath);
   return !sent.HasError() && sent.Value();
 }
 

@@ -170,7 +170,10 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
       }
       // Only a failed dump's own error file goes: one left by a job is the
       // calling application's to read.
-      if (ReadFileHead(JobFilePath(ctx, "SR_ERR", n)) == std::string(kErrDumpGeneric) + "\r\n") {
+      const ReadResult errorFile =
+          ctx.platform.fs.ReadRegularFile(JobFilePath(ctx, "SR_ERR", n), kSettingsReadLimit);
+      if (errorFile.status == ReadStatus::kOk &&
+          errorFile.bytes == std::string(kErrDumpGeneric) + "\r\n") {
         DeleteErrorFile(ctx);
       }
       if (ui.windowShown) {
@@ -198,7 +201,7 @@ void WriteSerialFile(AppContext& ctx, const std::string& serial) {
   if (!ValidSlot(slot)) return;
   const std::string text = serial + "\r\n" + (ctx.ui.footerRt.value == 1 ? "Stato: RT" : "Stato: MF") +
                            "\r\nDriverType: ZizAdud\r\nVersione: " + VersionText() + "\r\nFW: \r\n";
-  if (!WriteFreshFile(ctx, JobFilePath(ctx, "SR_MATR", slot), text)) {
+  if (!WriteResultFile(ctx, JobFilePath(ctx, "SR_MATR", slot), text)) {
     ctx.platform.notifier.Log("Impossibile scrivere " + JobFileName("SR_MATR", slot));
   }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/control_channel.h"
+#include "platform/file_system.h"
 #include "platform/platform.h"
 
 namespace kolibra {
@@ -37,5 +38,8 @@ std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options);
 // are (the Windows C runtime would turn every LF into CR LF). Called once at
 // program entry, before anything is read or written.
 void UseBinaryStandardStreams();
+
+// The file system alone, for the command-line tools that need no more.
+std::unique_ptr<FileSystem> MakeFileSystem();
 
 }  // namespace kolibra

@@ -6,6 +6,21 @@
 
 namespace kolibra {
 
+// Why a lock could not be taken.
+enum class LockRefusal {
+  kNone,
+  kAnotherCopy,  // another copy (of the same user) holds it
+  kOtherUser,    // the lock file belongs to another user: it is not shared
+  kUnavailable,  // the lock file cannot be made or opened (or is no plain file)
+};
+
+// The data folder's lock, as found at a check.
+enum class DataLockState {
+  kHeld,     // the path names the locked folder, and its lock file is the one held
+  kRetaken,  // it did not; what the path names now has been locked instead
+  kLost,     // it did not, and what the path names now could not be locked
+};
+
 class System {
  public:
   virtual ~System() = default;
@@ -20,11 +35,19 @@ class System {
   virtual std::string ReadUserValue(const std::string& keyPath, const std::string& name) = 0;
   // Takes the lock that marks a running copy in lockFolder (the settings
   // folder); false when another copy holds it or it cannot be taken at all.
-  // The lock is held until the process ends.
+  // The lock is held until the process ends. Lock files are made for the
+  // driver's user only and opened without following a link.
   virtual bool AcquireSingleInstance(const std::string& lockFolder) = 0;
   // The same for the data folder, so that two copies with different settings
   // folders never serve the same jobs.
   virtual bool AcquireDataFolderLock(const std::string& dataFolder) = 0;
+  // Why the last Acquire call above failed (kNone after a success).
+  virtual LockRefusal LastLockRefusal() = 0;
+  // Checks that the data folder's path still names the folder locked by
+  // AcquireDataFolderLock() and that its lock file is still the one held
+  // (a folder renamed away, a lock file deleted by someone else); if not,
+  // tries once to lock what the path names now.
+  virtual DataLockState CheckDataFolderLock() = 0;
 };
 
 }  // namespace kolibra

@@ -300,6 +300,26 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
                             [](const std::string& l) { return l.find("esito conservato") != std::string::npos; }),
               1);
   }
+
+// A data folder whose lock this copy no longer holds takes no job (said once,
+// shown); locked again, it is served.
+TEST(JobCycle, NoJobWhileTheDataFolderLockIsNotHeld) {
+  AppRig r;
+  OnlySlots(r, {1});
+  PutJob(r, 1);
+  r.fp.system.dataLockState = DataLockState::kLost;
+  r.StartPolling(1000);
+  r.RunUntil(3500);
+  const auto& logs = r.fp.notifier.logs;
+  const std::string lost = std::string("Stato: ") + kDataLockLost + r.data.path();
+  EXPECT_EQ(std::count(logs.begin(), logs.end(), lost), 1);
+  EXPECT_EQ(r.ctx.ui.status, kDataLockLost + r.data.path());
+  EXPECT_TRUE(ResetTimes(r.fp.serial).empty());
+  EXPECT_TRUE(r.Has("SR_START"));
+  r.fp.system.dataLockState = DataLockState::kRetaken;
+  r.RunUntil(4500);
+  EXPECT_EQ(std::count(logs.begin(), logs.end(), kDataLockRetaken + r.data.path()), 1);
+  EXPECT_EQ(ResetTimes(r.fp.serial).size(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app_rig.h"
 
 namespace kolibra {
@@ -41,6 +43,16 @@ TEST(Settings, SlotTimerAndBaudFiles) {
     EXPECT_EQ(r.ctx.baudRate, baud) << (content ? content : "none");
     EXPECT_EQ(r.ctx.ui.baudText, std::to_string(baud));
   }
+#ifndef _WIN32
+  // A link is never followed: the defaults, as for a missing file (the
+  // Windows C++ library makes no symbolic links).
+  AppRig r;
+  r.PutSetting("elsewhere", "0000\r\n");
+  std::filesystem::create_symlink(JoinPath(r.ctx.settingsDir, "elsewhere"),
+                                  JoinPath(r.ctx.settingsDir, "KBCHKCOM.TXT"));
+  ReadSlotSettings(r.ctx);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ctx.ui.slotCheck[i].value, 1);
+#endif
 }
 
 TEST(Settings, SaveAndReadBackRoundTrip) {
@@ -77,9 +89,13 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
 
-  // Garbage clears the boxes; a huge tail is never read.
-  back.PutSetting("KBCHKSCO.TXT", "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n" +
-                                      std::string(1 << 20, '\0'));
+  // A file larger than any settings file is not read at all; garbage
+  // clears the boxes.
+  const std::string garbage = "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n";
+  back.PutSetting("KBCHKSCO.TXT", garbage + std::string(1 << 20, '\0'));
+  ReadProgramSettings(back.ctx);
+  EXPECT_EQ(got.remoteIp, "10.1.2.3");
+  back.PutSetting("KBCHKSCO.TXT", garbage);
   ReadProgramSettings(back.ctx);
   EXPECT_EQ(got.passThrough.value + got.footerRt.value + got.trace.value + got.pag4Bancomat.value, 0);
   EXPECT_EQ(got.paymentsIndex, 0);  // 7 is out of range

@@ -10,6 +10,7 @@
 
 #include "app/data_dir.h"
 #include "app_rig.h"
+#include "core/messages.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -176,6 +177,16 @@ TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
     EXPECT_TRUE(r.Has("SR_START") && r.Has("SR_MATR") && !r.Has("SR_ERR"));
     ASSERT_EQ(r.fp.notifier.logs.size(), 1u);
     EXPECT_NE(r.fp.notifier.logs[0].find(dataTaken ? "Cartella dati" : "Cartella impostazioni"), std::string::npos);
+  }
+  // A lock file of another user, or one that cannot be used, is said as such.
+  for (LockRefusal why : {LockRefusal::kOtherUser, LockRefusal::kUnavailable}) {
+    AppRig r;
+    r.fp.system.dataFolderTaken = true;
+    r.fp.system.refusal = why;
+    EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitAnotherCopy);
+    ASSERT_EQ(r.fp.notifier.logs.size(), 1u);
+    EXPECT_EQ(r.fp.notifier.logs[0], (why == LockRefusal::kOtherUser ? kLockOfOtherUser : kLockUnusable) +
+                                         JoinPath(r.data.path(), "kolibra-data.lock"));
   }
 }
 

@@ -227,6 +227,7 @@ class ConvertCommandFileTest : public ::testing::Test {
   void SetUp() override {
     env_.settings = Family("ZT");
     env_.dataDir = dir_.path();
+    env_.fs = &fs_;
     env_.notifier = &notifier_;
   }
   std::string Write(const std::string& name, const std::string& bytes) {
@@ -236,6 +237,7 @@ class ConvertCommandFileTest : public ::testing::Test {
 
   fakes::ScratchDir dir_;
   FakeNotifier notifier_;
+  fakes::FakeFileSystem fs_;
   ConversionEnv env_;
   Lines lines_;
 };
@@ -279,6 +281,19 @@ TEST_F(ConvertCommandFileTest, RefusalsLeaveNoXon) {
   EXPECT_EQ(notifier_.messages[1], "Il file " + big + " supera i 16 MB");
   EXPECT_THAT(notifier_.messages[2], ::testing::StartsWith("Impossibile scrivere il file "));
 }
+
+#ifndef _WIN32
+// A link under XON.txt when it is written (planted after the early deletion,
+// here one that failed) is replaced, never written through.
+TEST_F(ConvertCommandFileTest, XonIsWrittenAsANewFile) {
+  const std::string precious = Write("precious", "precious");
+  std::filesystem::create_symlink(precious, dir_.File("XON.txt"));
+  fs_.FailRemove(dir_.File("XON.txt"), 1);
+  ASSERT_EQ(ConvertCommandFile(Write("SR_DATI.001", "SALE,N1,P100;"), lines_, env_), 0);
+  EXPECT_EQ(fakes::ReadFileBytes(precious), "precious");
+  EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "100H1R\r\n");
+}
+#endif
 
 }  // namespace
 }  // namespace kolibra

@@ -71,5 +71,61 @@ TEST(JobFiles, StartFileStaysWhenFinescoCannotBeWritten) {
   EXPECT_TRUE(r.Has("SR_START", 2));
 }
 
+// A result file appears under its name only whole, renamed from "~KB" +
+// name + ".tmp"; a rename that fails (a reader holding the file) is retried
+// every 500 ms and logged at the 20th failure, the temporary file then gone.
+TEST(JobFiles, ResultFilesAreRenamedIntoPlaceWithRetries) {
+  const struct {
+    const char* base;
+    const char* bytes;
+    void (*write)(AppContext&);
+    const char* logText;
+  } cases[] = {
+      {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { WriteErrorFile(c, "E504: prova", 3); },
+       "Errore nella Rename di SR_ERR"},
+      {"FINESCO", "finesco", DeleteStartFile, "Errore nella Kill di SR_START"},
+      {"SR_MATR", "99MZT123456\r\n",
+       [](AppContext& c) { WriteResultFile(c, JobFilePath(c, "SR_MATR", 3), "99MZT123456\r\n"); },
+       "Errore nella Rename di SR_MATR"},
+      {"SR_OUT", "R1\r\nR2\r\n",
+       [](AppContext& c) {
+         OwnedFile out;
+         out.Adopt(c.platform.fs.CreateFresh(TemporaryNameFor(JobFilePath(c, "SR_OUT", 3))));
+         out.Write("R1\r\nR2\r\n");
+         EXPECT_FALSE(c.platform.fs.Exists(JobFilePath(c, "SR_OUT", 3)));  // not before it is whole
+         CloseResultFile(c, out, JobFilePath(c, "SR_OUT", 3));
+       },
+       "Errore nella Rename di SR_OUT"},
+  };
+  for (const auto& c : cases) {
+    for (int failures : {3, -1}) {
+      SCOPED_TRACE(std::string(c.base) + " failing " + std::to_string(failures));
+      AppRig r;
+      r.fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
+      r.ctx.cycle.currentSlot = 3;
+      r.Put("SR_START", "1", 3);
+      r.fp.fs.FailReplace(r.File(c.base, 3), failures);
+      const std::string precious = JoinPath(r.data.path(), "precious");
+      fakes::WriteFileBytes(precious, "precious");
+#ifndef _WIN32
+      // A link planted as LOGFILE.TXT is replaced, never written through (the
+      // Windows C++ library makes no symbolic links).
+      std::filesystem::create_symlink(precious, JoinPath(r.data.path(), "LOGFILE.TXT"));
+#endif
+      c.write(r.ctx);
+      EXPECT_EQ(fakes::ReadFileBytes(precious), "precious");
+      EXPECT_EQ(r.fp.loop.NowMs(), failures > 0 ? failures * 500 : 19 * 500);
+      EXPECT_FALSE(std::filesystem::exists(TemporaryNameFor(r.File(c.base, 3))));
+      if (failures > 0) {
+        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base, 3)), c.bytes);
+      } else {
+        EXPECT_FALSE(r.Has(c.base, 3));
+        EXPECT_EQ(fakes::ReadFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT")),
+                  std::string("07/03/2026 09:05:11 ") + c.logText + "\r\n");
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kolibra

@@ -60,7 +60,7 @@ class JobIntegrity : public DriverE2E {
   // Kills the driver mid-receipt of a slow ECR, leaving its job unfinished.
   void KillMidReceipt() {
     Submit(1, kReceipt);
-    ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+    ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
     driver_.Kill(SIGKILL);
     ASSERT_NE(driver_.WaitExit(5000), -1);
   }
@@ -79,7 +79,7 @@ TEST_F(JobIntegrity, TillJobWrittenOverTheTestReceiptPrintsConverted) { TestRece
 TEST_F(JobIntegrity, WithdrawnJobLeavesTheNextOneToPrintOnce) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
   Submit(1, kReceipt);
-  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
   fs::remove(data_ / "SR_START.001");
   Submit(1, kNextReceipt);
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "LOGFILE.TXT").find("ritirato") != std::string::npos; },
@@ -175,7 +175,7 @@ TEST_F(JobIntegrity, KilledWithAHalfWrittenJournalTemporary) { RestartAfterKill(
 TEST_F(JobIntegrity, DataFolderAwayAtTheJobsEnd) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
   Submit(1, kReceipt);
-  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
   const path away = root_ / "data.away";
   fs::rename(data_, away);
   ASSERT_TRUE(WaitFor([&] { return LogCount("esito conservato") == 1; }, 20000)) << DriverLog();

@@ -21,8 +21,8 @@ void ExpectOneReceipt(const SimStats& stats, const std::vector<std::string>& lin
 TEST_F(DriverE2E, KilledMidReceiptIsUncertainAfterRestartAndNeverResent) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, kSlowEcr));
   Submit(1, kReceipt);
-  // SR_OUT appears once the reset is answered and the lines start.
-  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  // SR_OUT is written, under its temporary name, once the lines start.
+  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
   driver_.Kill(SIGKILL);
   ASSERT_NE(driver_.WaitExit(5000), -1);
 
@@ -46,7 +46,7 @@ class ShutdownSignalE2E : public DriverE2E, public ::testing::WithParamInterface
 TEST_P(ShutdownSignalE2E, MidReceiptFinishesItThenExits) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, kSlowEcr));
   Submit(1, kReceipt);
-  ASSERT_TRUE(WaitForFile("SR_OUT.001")) << DriverLog();
+  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
   driver_.Kill(GetParam());
   const int status = driver_.WaitExit(30000);
   ASSERT_TRUE(WIFEXITED(status)) << status << DriverLog();

@@ -280,6 +280,11 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess acces
 }
 
 bool FakeFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+  auto failing = replaceFailures.find(to);
+  if (failing != replaceFailures.end() && failing->second != 0) {
+    if (failing->second > 0) --failing->second;
+    return false;
+  }
   std::error_code ec;
   fs::rename(from, to, ec);
   if (ec) return false;
@@ -314,8 +319,14 @@ std::string FakeSystem::ReadUserValue(const std::string& keyPath, const std::str
   return it == userValues.end() ? std::string() : it->second;
 }
 
-bool FakeSystem::AcquireDataFolderLock(const std::string&) { return !dataFolderTaken; }
-bool FakeSystem::AcquireSingleInstance(const std::string&) { return !anotherInstanceRunning; }
+bool FakeSystem::AcquireDataFolderLock(const std::string&) {
+  lastRefusal_ = dataFolderTaken ? refusal : LockRefusal::kNone;
+  return !dataFolderTaken;
+}
+bool FakeSystem::AcquireSingleInstance(const std::string&) {
+  lastRefusal_ = anotherInstanceRunning ? refusal : LockRefusal::kNone;
+  return !anotherInstanceRunning;
+}
 
 
 FakePlatform::FakePlatform()

@@ -204,6 +204,9 @@ class FakeFileSystem : public FileSystem {
   // The next `count` Remove() calls on path fail (-1: every call fails).
   void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }
   std::map<std::string, int> removeFailures;
+  // The same for ReplaceWith() calls onto path (a reader holding it on Windows).
+  void FailReplace(const std::string& path, int count) { replaceFailures[path] = count; }
+  std::map<std::string, int> replaceFailures;
   std::map<std::string, int> removeCalls;
   // Called before each Remove() with its path.
   std::function<void(const std::string&)> beforeRemove;
@@ -220,6 +223,8 @@ class FakeSystem : public System {
   std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
   bool AcquireSingleInstance(const std::string& lockFolder) override;
   bool AcquireDataFolderLock(const std::string& dataFolder) override;
+  LockRefusal LastLockRefusal() override { return lastRefusal_; }
+  DataLockState CheckDataFolderLock() override { return dataLockState; }
 
   bool ntMajor6 = false;
   std::string commonAppData;
@@ -228,6 +233,11 @@ class FakeSystem : public System {
   std::map<std::pair<std::string, std::string>, std::string> userValues;
   bool anotherInstanceRunning = false;
   bool dataFolderTaken = false;  // another copy serves the data folder
+  LockRefusal refusal = LockRefusal::kAnotherCopy;  // why a lock above is refused
+  DataLockState dataLockState = DataLockState::kHeld;  // what each check finds
+
+ private:
+  LockRefusal lastRefusal_ = LockRefusal::kNone;
 };
 
 struct FakePlatform {

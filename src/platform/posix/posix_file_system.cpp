@@ -71,33 +71,41 @@ ReadResult PosixFileSystem::ReadRegularFile(const std::string& path, std::size_t
   return result;
 }
 
-std::FILE* PosixFileSystem::CreateFresh(const std::string& path, FileAccess access) {
-  if (unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
-  const mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0666;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return nullptr;
-  std::FILE* f = fdopen(fd, "wb");
-  if (f == nullptr) close(fd);
-  return f;
-}
-
-bool PosixFileSystem::FlushToDisk(std::FILE* file) {
-  return file != nullptr && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-}
-
-bool PosixFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
-  // The new name is on the disk once the folder is.
-  const std::size_t slash = to.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return true;  // renamed; only its durability is unknown
-  fsync(fd);
-  close(fd);
-  return true;
-}
-
 namespace {
+
+// A path split into its folder and its last name.
+struct SplitPath {
+  std::string folder;
+  std::string name;
+};
+
+SplitPath Split(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return {".", path};
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The folder a file is created in, opened without following a link as its
+// last component: a link swapped in for the folder is refused, and every
+// later step acts on the folder that was opened, whatever the path names by
+// then.
+class Folder {
+ public:
+  explicit Folder(const std::string& path) {
+    do {
+      fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+  }
+  ~Folder() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
 
 bool WriteAllTo(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -109,12 +117,54 @@ bool WriteAllTo(int fd, std::string_view bytes) {
   return true;
 }
 
-}  // namespace
-
-bool PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
+// unlinkat() and an exclusive openat() in an opened folder; -1 on failure.
+int CreateFreshIn(const Folder& folder, const std::string& name, FileAccess access) {
+  if (folder.fd() < 0 || name.empty()) return -1;
+  if (unlinkat(folder.fd(), name.c_str(), 0) != 0 && errno != ENOENT) return -1;
+  const mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0666;
   int fd;
   do {
-    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    fd = openat(folder.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+std::FILE* PosixFileSystem::CreateFresh(const std::string& path, FileAccess access) {
+  const SplitPath split = Split(path);
+  const int fd = CreateFreshIn(Folder(split.folder), split.name, access);
+  if (fd < 0) return nullptr;
+  std::FILE* f = fdopen(fd, "wb");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
+bool PosixFileSystem::FlushToDisk(std::FILE* file) {
+  return file != nullptr && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool PosixFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+  const SplitPath source = Split(from), target = Split(to);
+  if (source.folder != target.folder) return false;
+  const Folder folder(target.folder);
+  if (folder.fd() < 0 || source.name.empty() || target.name.empty()) return false;
+  if (renameat(folder.fd(), source.name.c_str(), folder.fd(), target.name.c_str()) != 0) return false;
+  // The new name is on the disk once the folder is; a failure here leaves it
+  // renamed, only its durability unknown.
+  fsync(folder.fd());
+  return true;
+}
+
+bool PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
+  const SplitPath split = Split(path);
+  const Folder folder(split.folder);
+  if (folder.fd() < 0 || split.name.empty()) return false;
+  int fd;
+  do {
+    fd = openat(folder.fd(), split.name.c_str(),
+                O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   struct stat st;
   if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
@@ -125,10 +175,8 @@ bool PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_vie
   if (fd < 0) {
     // Missing, or something that must not be written through: a new file.
     if (errno != ENOENT && errno != ELOOP && errno != ENXIO && errno != EISDIR) return false;
-    std::FILE* f = CreateFresh(path, FileAccess::kShared);
-    if (f == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
+    fd = CreateFreshIn(folder, split.name, FileAccess::kShared);
+    if (fd < 0) return false;
   }
   const bool written = WriteAllTo(fd, bytes);
   return close(fd) == 0 && written;

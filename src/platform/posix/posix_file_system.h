@@ -18,14 +18,16 @@ class PosixFileSystem : public FileSystem {
   // O_NOFOLLOW | O_NONBLOCK, then fstat() must show a regular file.
   ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
   using FileSystem::CreateFresh;
-  // unlink(), then O_CREAT | O_EXCL | O_NOFOLLOW; mode 0600 for kOwnerOnly.
+  // In the folder opened with O_DIRECTORY | O_NOFOLLOW: unlinkat(), then
+  // O_CREAT | O_EXCL | O_NOFOLLOW; mode 0600 for kOwnerOnly.
   std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
   // fflush() and fsync().
   bool FlushToDisk(std::FILE* file) override;
-  // rename(), then fsync() of the folder.
+  // renameat() within the folder opened as for CreateFresh(), then fsync()
+  // of that folder; both names must be in the same folder.
   bool ReplaceWith(const std::string& from, const std::string& to) override;
-  // O_APPEND | O_NOFOLLOW | O_NONBLOCK; fstat() must show a regular file with
-  // one link.
+  // O_APPEND | O_NOFOLLOW | O_NONBLOCK in the folder opened as for
+  // CreateFresh(); fstat() must show a regular file with one link.
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
 };
 

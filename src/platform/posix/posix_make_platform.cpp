@@ -14,4 +14,6 @@ std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
 // POSIX streams carry bytes as they are.
 void UseBinaryStandardStreams() {}
 
+std::unique_ptr<FileSystem> MakeFileSystem() { return std::make_unique<PosixFileSystem>(); }
+
 }  // namespace kolibra

@@ -98,33 +98,88 @@ std::string PosixSystem::ReadUserValue(const std::string& keyPath, const std::st
 
 namespace {
 
-// Opens (creating) path and takes an exclusive flock on it, leaving the
-// descriptor in fd; false when the file cannot be opened or another holder
-// has the lock.
-bool TakeLock(const std::string& path, int& fd) {
-  if (fd >= 0) return true;  // already held by this object
-  const int f = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (f < 0) return false;
-  int r;
-  do {
-    r = flock(f, LOCK_EX | LOCK_NB);
-  } while (r != 0 && errno == EINTR);
-  if (r != 0) {
-    close(f);
-    return false;
-  }
-  fd = f;
-  return true;
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+// Opens (creating, for the driver's user only) folder/name without following
+// a link and takes an exclusive flock on it; fd is left open and locked. A
+// lock file of another user is refused: it could be held to keep the driver
+// out, or shared with a copy of another user.
+LockRefusal TakeLock(const std::string& folder, const char* name, int& fd, struct stat* folderId) {
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return LockRefusal::kUnavailable;
+  LockRefusal refusal = LockRefusal::kUnavailable;
+  // Again when the file was swapped between its opening and its locking.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int f = openat(dir, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st, named;
+    if (f < 0 || fstat(f, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+      if (f >= 0) close(f);
+      const bool foreign = fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_uid != geteuid();
+      refusal = foreign ? LockRefusal::kOtherUser : LockRefusal::kUnavailable;
+      break;
+    }
+    // One made by an older version for everyone: for the owner only now.
+    if ((st.st_mode & 077) != 0) fchmod(f, 0600);
+    int r;
+    do {
+      r = flock(f, LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+      close(f);
+      refusal = LockRefusal::kAnotherCopy;
+      break;
+    }
+    if (fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, st)) {
+      close(f);
+      refusal = LockRefusal::kAnotherCopy;
+      continue;
+    }
+    if (folderId != nullptr && fstat(dir, folderId) != 0) {
+      close(f);
+      break;
+    }
+    fd = f;
+    refusal = LockRefusal::kNone;
+    break;
+  }
+  close(dir);
+  return refusal;
+}
+
+constexpr const char* kInstanceLockName = "kolibra.lock";
+constexpr const char* kDataLockName = "kolibra-data.lock";
 
 }  // namespace
 
 bool PosixSystem::AcquireSingleInstance(const std::string& lockFolder) {
-  return TakeLock(JoinPath(lockFolder, "kolibra.lock"), lockFd_);
+  if (lockFd_ >= 0) return true;  // already held by this object
+  refusal_ = TakeLock(lockFolder, kInstanceLockName, lockFd_, nullptr);
+  return refusal_ == LockRefusal::kNone;
 }
 
 bool PosixSystem::AcquireDataFolderLock(const std::string& dataFolder) {
-  return TakeLock(JoinPath(dataFolder, "kolibra-data.lock"), dataLockFd_);
+  if (dataLockFd_ >= 0) return true;
+  refusal_ = TakeLock(dataFolder, kDataLockName, dataLockFd_, &dataFolderId_);
+  if (refusal_ == LockRefusal::kNone) dataFolder_ = dataFolder;
+  return refusal_ == LockRefusal::kNone;
+}
+
+DataLockState PosixSystem::CheckDataFolderLock() {
+  struct stat folder, lockFile, held;
+  if (dataLockFd_ >= 0 && stat(dataFolder_.c_str(), &folder) == 0 && SameFile(folder, dataFolderId_) &&
+      lstat(JoinPath(dataFolder_, kDataLockName).c_str(), &lockFile) == 0 &&
+      fstat(dataLockFd_, &held) == 0 && SameFile(lockFile, held)) {
+    return DataLockState::kHeld;
+  }
+  int fd = -1;
+  struct stat id;
+  if (TakeLock(dataFolder_, kDataLockName, fd, &id) != LockRefusal::kNone) return DataLockState::kLost;
+  if (dataLockFd_ >= 0) close(dataLockFd_);
+  dataLockFd_ = fd;
+  dataFolderId_ = id;
+  return DataLockState::kRetaken;
 }
 
 }  // namespace kolibra

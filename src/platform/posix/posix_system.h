@@ -6,6 +6,8 @@
 // regard to case, as the Windows store does.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "platform/system.h"
@@ -29,10 +31,16 @@ class PosixSystem : public System {
   // The folder of /proc/self/exe (the current folder when unknown).
   std::string ProgramFolder() override;
   std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
-  // flock() on lockFolder/kolibra.lock, held open for the process's life.
+  // flock() on lockFolder/kolibra.lock (mode 0600, O_NOFOLLOW, the driver's
+  // user's own), held open for the process's life.
   bool AcquireSingleInstance(const std::string& lockFolder) override;
-  // flock() on dataFolder/kolibra-data.lock.
+  // The same on dataFolder/kolibra-data.lock; the folder's device and inode
+  // are noted.
   bool AcquireDataFolderLock(const std::string& dataFolder) override;
+  LockRefusal LastLockRefusal() override { return refusal_; }
+  // stat() of the folder's path and lstat() of its lock file against what is
+  // held.
+  DataLockState CheckDataFolderLock() override;
 
   // The file that holds the values of keyPath.
   static std::string UserStoreFile(const std::string& keyPath);
@@ -40,6 +48,9 @@ class PosixSystem : public System {
  private:
   int lockFd_ = -1;
   int dataLockFd_ = -1;
+  std::string dataFolder_;
+  struct stat dataFolderId_ = {};
+  LockRefusal refusal_ = LockRefusal::kNone;
 };
 
 }  // namespace kolibra

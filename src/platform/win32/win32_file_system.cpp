@@ -223,6 +223,27 @@ class OwnerOnlyDescriptor {
   PSECURITY_DESCRIPTOR sd_ = nullptr;
 };
 
+// The folder of path, held open without delete sharing while a file is made
+// or renamed in it, so that it cannot be swapped for a junction or link
+// meanwhile; an empty handle when it is a reparse point or cannot be opened.
+OwnedHandle HoldFolderOf(const std::string& path) {
+  const std::size_t sep = path.find_last_of("\\/");
+  std::string folder = sep == std::string::npos ? "." : path.substr(0, sep);
+  if (folder.empty() || folder.back() == ':') folder += '\\';  // "\x", "C:\x"
+  // Listing access, so that the share mode applies (attribute-only opens
+  // are not checked against it).
+  OwnedHandle h(CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION bh;
+  if (!h || !GetFileInformationByHandle(h.get(), &bh) || !(bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (bh.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return {};
+  }
+  return h;
+}
+
 // Hands a file handle over to a binary stdio stream.
 std::FILE* StreamOf(OwnedHandle h, int flags, const char* mode) {
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), flags | _O_BINARY);
@@ -236,7 +257,9 @@ std::FILE* StreamOf(OwnedHandle h, int flags, const char* mode) {
 }  // namespace
 
 std::FILE* Win32FileSystem::CreateFresh(const std::string& path, FileAccess access) {
-  if (path.empty() || NamesDevice(path) || !Remove(path)) return nullptr;
+  if (path.empty() || NamesDevice(path)) return nullptr;
+  const OwnedHandle folder = HoldFolderOf(path);
+  if (!folder || !Remove(path)) return nullptr;
   OwnedHandle h;
   if (access == FileAccess::kOwnerOnly) {
     const OwnerOnlyDescriptor sd;
@@ -259,11 +282,14 @@ bool Win32FileSystem::FlushToDisk(std::FILE* file) {
 
 bool Win32FileSystem::ReplaceWith(const std::string& from, const std::string& to) {
   if (from.empty() || to.empty() || NamesDevice(to)) return false;
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  const OwnedHandle folder = HoldFolderOf(to);
+  return folder && MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 bool Win32FileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
   if (path.empty() || NamesDevice(path)) return false;
+  const OwnedHandle folder = HoldFolderOf(path);
+  if (!folder) return false;
   OwnedHandle h = OpenName(path, FILE_APPEND_DATA, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   BY_HANDLE_FILE_INFORMATION bh;
   const bool plain = h && GetFileType(h.get()) == FILE_TYPE_DISK && GetFileInformationByHandle(h.get(), &bh) &&

@@ -23,4 +23,6 @@ void UseBinaryStandardStreams() {
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
+std::unique_ptr<FileSystem> MakeFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
 }  // namespace kolibra

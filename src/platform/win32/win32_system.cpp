@@ -1,7 +1,10 @@
 #include "platform/win32/win32_system.h"
 
-#include <shlobj.h>
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
 
 #include <cstdint>
 #include <cstring>
@@ -31,20 +34,70 @@ std::string HashHex(const std::string& text) {
   return s;
 }
 
-// Opens (creating) path and locks its first byte exclusively, without
-// waiting; an empty handle when the file cannot be opened or another holder
-// has the lock. The file cannot be deleted while the lock is held.
-OwnedHandle TakeLock(const std::string& path) {
+// True when the file's owner is the user this process runs as.
+bool OwnedByThisUser(HANDLE file) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &sd) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool same = false;
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    alignas(TOKEN_USER) char buf[256];
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenUser, buf, sizeof buf, &size)) {
+      same = EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buf)->User.Sid) != FALSE;
+    }
+    CloseHandle(token);
+  }
+  LocalFree(sd);
+  // Files made by an administrator belong to the Administrators group.
+  return same || (owner != nullptr && IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
+                  IsUserAnAdmin());
+}
+
+// Opens (creating, for its owner only) path as the name itself and locks its
+// first byte exclusively, without waiting. A reparse point or a file of
+// another user is refused; the file cannot be deleted while the lock is held.
+LockRefusal TakeLock(const std::string& path, OwnedHandle& lock) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)", SDDL_REVISION_1, &sd, nullptr);
+  SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
   OwnedHandle h(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return {};
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, sd != nullptr ? &sa : nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const DWORD error = GetLastError();
+  if (sd != nullptr) LocalFree(sd);
+  if (!h) return error == ERROR_ACCESS_DENIED ? LockRefusal::kOtherUser : LockRefusal::kUnavailable;
+  BY_HANDLE_FILE_INFORMATION bh;
+  if (GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(h.get(), &bh) ||
+      (bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    return LockRefusal::kUnavailable;
+  }
+  if (!OwnedByThisUser(h.get())) return LockRefusal::kOtherUser;
   OVERLAPPED at = {};
   if (!LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-    return {};
+    return LockRefusal::kAnotherCopy;
   }
-  return h;
+  lock = std::move(h);
+  return LockRefusal::kNone;
 }
+
+// Volume serial number and file index of what path names (a folder too).
+std::string IdentityOf(const std::string& path) {
+  const OwnedHandle h(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  BY_HANDLE_FILE_INFORMATION bh;
+  if (!h || !GetFileInformationByHandle(h.get(), &bh)) return "";
+  return std::to_string(bh.dwVolumeSerialNumber) + ":" + std::to_string(bh.nFileIndexHigh) + ":" +
+         std::to_string(bh.nFileIndexLow);
+}
+
+constexpr const char* kDataLockName = "kolibra-data.lock";
 
 }  // namespace
 
@@ -130,8 +183,10 @@ bool Win32System::AcquireSingleInstance(const std::string& lockFolder) {
   // The mutex is per session ("Local\"); the lock file also catches a copy
   // in another session that uses the same folder.
   OwnedHandle mutex(CreateMutexA(nullptr, FALSE, InstanceMutexName(lockFolder).c_str()));
+  refusal_ = LockRefusal::kAnotherCopy;
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return false;
-  OwnedHandle lock = TakeLock(JoinPath(lockFolder, "kolibra.lock"));
+  OwnedHandle lock;
+  refusal_ = TakeLock(JoinPath(lockFolder, "kolibra.lock"), lock);
   if (!lock) return false;
   instanceMutex_ = std::move(mutex);
   instanceLock_ = std::move(lock);
@@ -140,8 +195,26 @@ bool Win32System::AcquireSingleInstance(const std::string& lockFolder) {
 
 bool Win32System::AcquireDataFolderLock(const std::string& dataFolder) {
   if (dataLock_) return true;
-  dataLock_ = TakeLock(JoinPath(dataFolder, "kolibra-data.lock"));
-  return static_cast<bool>(dataLock_);
+  refusal_ = TakeLock(JoinPath(dataFolder, kDataLockName), dataLock_);
+  if (!dataLock_) return false;
+  dataFolder_ = dataFolder;
+  dataFolderId_ = IdentityOf(dataFolder);
+  dataLockId_ = IdentityOf(JoinPath(dataFolder, kDataLockName));
+  return true;
+}
+
+DataLockState Win32System::CheckDataFolderLock() {
+  const std::string lockPath = JoinPath(dataFolder_, kDataLockName);
+  if (dataLock_ && !dataFolderId_.empty() && IdentityOf(dataFolder_) == dataFolderId_ &&
+      IdentityOf(lockPath) == dataLockId_) {
+    return DataLockState::kHeld;
+  }
+  OwnedHandle lock;
+  if (TakeLock(lockPath, lock) != LockRefusal::kNone) return DataLockState::kLost;
+  dataLock_ = std::move(lock);
+  dataFolderId_ = IdentityOf(dataFolder_);
+  dataLockId_ = IdentityOf(lockPath);
+  return DataLockState::kRetaken;
 }
 
 }  // namespace kolibra

@@ -36,8 +36,14 @@ class Win32System : public System {
   // spelling) plus LockFileEx on lockFolder\kolibra.lock; both held until
   // this object is destroyed.
   bool AcquireSingleInstance(const std::string& lockFolder) override;
-  // LockFileEx on dataFolder\kolibra-data.lock.
+  // LockFileEx on dataFolder\kolibra-data.lock. Lock files are made with
+  // an owner-only access list, never opened through a reparse point, and
+  // refused when another user owns them.
   bool AcquireDataFolderLock(const std::string& dataFolder) override;
+  LockRefusal LastLockRefusal() override { return refusal_; }
+  // Volume serial number and file index of the folder and of its lock file
+  // against those noted when the lock was taken.
+  DataLockState CheckDataFolderLock() override;
 
   // The mutex name that stands for folder: its full path, upper case, one
   // separator style, no trailing separator.
@@ -47,6 +53,10 @@ class Win32System : public System {
   OwnedHandle instanceMutex_;
   OwnedHandle instanceLock_;
   OwnedHandle dataLock_;
+  std::string dataFolder_;
+  std::string dataFolderId_;
+  std::string dataLockId_;
+  LockRefusal refusal_ = LockRefusal::kNone;
 };
 
 }  // namespace kolibra

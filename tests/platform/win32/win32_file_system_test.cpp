@@ -144,6 +144,12 @@ TEST(Win32FileSystemTest, LinksAreNeverFollowed) {
   std::fclose(f);
   EXPECT_EQ(ReadBytes(plain), "SALE,N1,P1000;\r\n");
   EXPECT_EQ(fs.Inspect(link).kind, FileKind::kRegular);
+  // Nothing is made, appended or renamed into a folder that is a link.
+  const std::string inLink = JoinPath(folderLink, "TRACE_20240105_101500.TXT");
+  EXPECT_EQ(fs.CreateFresh(inLink), nullptr);
+  EXPECT_FALSE(fs.AppendToPlainFile(inLink, "x"));
+  EXPECT_FALSE(fs.ReplaceWith(JoinPath(folderLink, "kept.txt"), inLink));
+  EXPECT_FALSE(fs.Exists(JoinPath(folder, "TRACE_20240105_101500.TXT")));
   // A link to a folder goes, the folder and its contents stay.
   EXPECT_TRUE(fs.Remove(folderLink));
   EXPECT_FALSE(fs.Exists(folderLink));

@@ -94,6 +94,12 @@ TEST(Win32SystemTest, OneCopyPerSettingsFolderWhateverItsSpelling) {
   ASSERT_TRUE(settings.AcquireSingleInstance(dir.path));
   ASSERT_TRUE(data.AcquireDataFolderLock(dir.path));
   EXPECT_FALSE(Win32System().AcquireDataFolderLock(dir.path));
+  EXPECT_EQ(data.CheckDataFolderLock(), DataLockState::kHeld);
+  // The held lock file can be neither deleted nor shared.
+  EXPECT_FALSE(DeleteFileA(JoinPath(dir.path, "kolibra-data.lock").c_str()));
+  Win32System second;
+  EXPECT_FALSE(second.AcquireDataFolderLock(dir.path));
+  EXPECT_EQ(second.LastLockRefusal(), LockRefusal::kAnotherCopy);
   EXPECT_FALSE(Win32System().AcquireDataFolderLock(dir.path + "\\missing"));
   EXPECT_FALSE(Win32System().AcquireSingleInstance(dir.path + "\\missing"));
 }
