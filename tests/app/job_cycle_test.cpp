@@ -300,6 +300,7 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
                             [](const std::string& l) { return l.find("esito conservato") != std::string::npos; }),
               1);
   }
+}
 
 // A data folder whose lock this copy no longer holds takes no job (said once,
 // shown); locked again, it is served.
