@@ -16,33 +16,12 @@ std::string_view Trim(std::string_view s) {
 
 }  // namespace
 
-std::optional<std::string> ReadFileHead(const std::string& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string data(limit, '\0');
-  in.read(data.data(), static_cast<std::streamsize>(limit));
-  data.resize(static_cast<std::size_t>(in.gcount()));
-  return data;
-}
-
-namespace {
-
-bool WriteBytes(const std::string& path, std::string_view content, std::ios::openmode mode) {
-  std::ofstream out(path, std::ios::binary | mode);
+bool WriteWholeFile(const std::string& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return false;
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   out.close();
   return !out.fail();
-}
-
-}  // namespace
-
-bool WriteWholeFile(const std::string& path, std::string_view content) {
-  return WriteBytes(path, content, std::ios::trunc);
-}
-
-bool AppendToFile(const std::string& path, std::string_view content) {
-  return WriteBytes(path, content, std::ios::app);
 }
 
 std::vector<std::string> ReadItems(std::string_view text) {

@@ -1,26 +1,19 @@
-// Small text and file helpers of job control: bounded reads of settings
+// Small text and file helpers of job control: the size limit of settings
 // files, whole-file writes and the items of a settings file.
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kolibra {
 
-// Settings files are tiny; anything past this many bytes is ignored.
+// Settings files are tiny; a longer file is not one.
 constexpr std::size_t kSettingsReadLimit = 4096;
-
-// The first `limit` bytes of a file; nullopt when it cannot be opened.
-std::optional<std::string> ReadFileHead(const std::string& path,
-                                        std::size_t limit = kSettingsReadLimit);
 
 // Creates or truncates the file and writes `content` in binary; false on failure.
 bool WriteWholeFile(const std::string& path, std::string_view content);
-// Appends `content` in binary, creating the file when missing.
-bool AppendToFile(const std::string& path, std::string_view content);
 
 // Splits text into items the way the settings files are read: an item ends at
 // a line end or a comma, surrounding blanks are dropped, and a double-quoted
