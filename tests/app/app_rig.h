@@ -3,6 +3,7 @@
 // on the serial fake that echoes every command.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "app/job_cycle.h"
@@ -30,6 +31,17 @@ struct AppRig {
     ctx.cycle.portAvailable.fill(true);
     fp.serial.responder = [this](const std::string& bytes) {
       if (!silentEcr) fp.serial.QueueInput(10, bytes);
+    };
+  }
+
+  // The ECR also answers the dump's commands with an RT register's identity.
+  void AnswerDumps() {
+    fp.serial.responder = [this](const std::string& bytes) {
+      if (silentEcr) return;
+      const std::map<std::string, std::string> answers{
+          {"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
+      const auto it = answers.find(bytes);
+      fp.serial.QueueInput(10, it == answers.end() ? bytes : it->second);
     };
   }
 

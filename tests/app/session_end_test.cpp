@@ -23,13 +23,7 @@ TEST(SessionEnd, WaitsForTheJobAndShutsDownBeforeReturning) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     AppRig r;
-    r.fp.serial.responder = [&r](const std::string& bytes) {
-      if (r.silentEcr) return;
-      const std::map<std::string, std::string> answers{
-          {"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
-      auto it = answers.find(bytes);
-      r.fp.serial.QueueInput(10, it == answers.end() ? bytes : it->second);
-    };
+    r.AnswerDumps();
     r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
     r.PutSetting("KBCHKCOM.TXT", "1100\r\n");
     // The dump of slot 1 runs at 1000; then a job that the ECR never

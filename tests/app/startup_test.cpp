@@ -24,17 +24,6 @@ namespace stdfs = std::filesystem;
 
 const char* const kSixFiles[] = {"SR_START", "SR_MATR", "SR_ERR", "SR_DATI", "SR_OUT", "FINESCO"};
 
-// An ECR on the serial fake that echoes commands and answers the dump.
-void AnswerDumps(AppRig& r) {
-  r.fp.serial.responder = [&r](const std::string& bytes) {
-    if (r.silentEcr) return;
-    const std::map<std::string, std::string> answers{
-        {"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
-    auto it = answers.find(bytes);
-    r.fp.serial.QueueInput(10, it == answers.end() ? bytes : it->second);
-  };
-}
-
 DriverOptions Options(const AppRig& r) {
   DriverOptions o;
   o.settingsDir = r.settings.path();
@@ -192,7 +181,7 @@ TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
 
 TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
   AppRig r;
-  AnswerDumps(r);
+  r.AnswerDumps();
   r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
   r.fp.loop.Schedule(5000, [&r] {
     for (const char* base : kSixFiles) r.Put(base, "x", 2);
@@ -217,7 +206,7 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
 
 TEST(Shutdown, RequestDuringAJobLetsItEndWithConsistentFiles) {
   AppRig r;
-  AnswerDumps(r);
+  r.AnswerDumps();
   r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
   r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
   // The dump runs at 1000; the ECR then falls silent and a job arrives.

@@ -15,12 +15,7 @@ namespace {
 
 TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
   testing_app::AppRig r;
-  r.fp.serial.responder = [&r](const std::string& bytes) {
-    const std::map<std::string, std::string> answers{
-        {"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
-    const auto it = answers.find(bytes);
-    r.fp.serial.QueueInput(10, it == answers.end() ? bytes : it->second);
-  };
+  r.AnswerDumps();
   r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
   // Slot 1 only: unticking a box (as a dump does to the others) would also
   // disable the test button.
