@@ -186,6 +186,7 @@ JobResult RunJob(AppContext& ctx) {
   JobResult result = JobResult::kNoAnswer;
   const char* step = "avvio";
   ctx.link.receiptMayBeClosed = false;
+  ctx.link.outputUnplaced = false;
   try {
     result = RunSteps(ctx, testReceipt, step);
   } catch (const std::exception& e) {

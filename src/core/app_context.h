@@ -44,6 +44,8 @@ struct PendingOutcome {
   JobResult code = JobResult::kOk;
   std::string startIdentity;
   std::string commandIdentity;
+  // SR_OUT waits under its temporary name: placed before the result file.
+  std::string unplacedOutput;
 };
 
 struct JobCycleState {

@@ -127,7 +127,11 @@ bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path) 
   const std::string temporary = TemporaryNameFor(path);
   KillRun run(ctx, RenameLogText(path));
   if (flushed && run.Step([&] { return fs.ReplaceWith(temporary, path); })) return true;
-  fs.Remove(temporary);
+  if (flushed) {
+    ctx.link.outputUnplaced = true;
+  } else {
+    fs.Remove(temporary);
+  }
   return false;
 }
 

@@ -43,8 +43,9 @@ bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view 
 
 // Flushes and closes file, written under TemporaryNameFor(path) (SR_OUT),
 // and renames it into place, retried and logged as WriteResultFile() does.
-// False when nothing was open or the rename was given up (the temporary
-// file is then removed).
+// False when nothing was open or the rename was given up; a whole file then
+// stays under its temporary name for the job's end to place
+// (ctx.link.outputUnplaced), a partial one is removed.
 bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path);
 
 // Writes text + CR LF as the only line of the slot's SR_ERR file.

@@ -34,6 +34,9 @@ struct LinkState {
   int remotePort = 8000;
   std::string outputPath;            // current output-file path (SR_OUT.00n)
   OwnedFile output;                  // output file while SendJobLines runs
+  // The output file is whole under its temporary name but could not be
+  // renamed into place (the data folder went away): the job's end does it.
+  bool outputUnplaced = false;
   bool reconnectQueued = false;      // a reconnect after error 10061 is posted
   bool reconnectActive = false;      // the posted reconnect is running now
   bool connectPolling = false;       // Reconnect is polling: it re-issues the connect itself

@@ -60,7 +60,18 @@ bool DeliverPendingOutcome(AppContext& ctx) {
     return false;
   }
   cycle.currentSlot = static_cast<int16_t>(slot);
-  if (!JobFileIs(ctx, "SR_START", slot, o.startIdentity)) {
+  const bool withdrawn = !JobFileIs(ctx, "SR_START", slot, o.startIdentity);
+  if (!o.unplacedOutput.empty()) {
+    // The receipt's records, whole under their temporary name, go in place
+    // before the result file; a withdrawn job's are dropped.
+    const std::string temporary = TemporaryNameFor(o.unplacedOutput);
+    if (withdrawn || !fs.ReplaceWith(temporary, o.unplacedOutput)) {
+      if (!withdrawn) ctx.platform.notifier.Log("Impossibile scrivere " + o.unplacedOutput);
+      fs.Remove(temporary);
+    }
+    o.unplacedOutput.clear();
+  }
+  if (withdrawn) {
     // Withdrawn: the start file went or is another job's, which waits for its
     // own turn; a result file now would be read as that job's.
     const std::string text = "Lavoro ritirato dal programma chiamante, " + OutcomeLogText(o);
@@ -109,7 +120,9 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
   if (busy) {
     JobCycleState& cycle = ctx.cycle;
     const int16_t slot = cycle.currentSlot;
-    cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity};
+    cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity,
+                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string()};
+    ctx.link.outputUnplaced = false;
     DeliverPendingOutcome(ctx);
     cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};
     cycle.jobBusy = false;

@@ -184,6 +184,7 @@ TEST_F(JobIntegrity, DataFolderAwayAtTheJobsEnd) {
   fs::rename(away, data_);
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  EXPECT_NE(ReadFile(data_ / "SR_OUT.001").find("SCONTR. N."), std::string::npos);
   EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
   EXPECT_EQ(FinalStats().lines, OnceEach(kReceiptLines));
 }
