@@ -156,5 +156,46 @@ TEST(Win32FileSystemTest, LinksAreNeverFollowed) {
   EXPECT_TRUE(fs.Exists(JoinPath(folder, "kept.txt")));
 }
 
+// Result files go in place by a rename that replaces what had the name and
+// waits for a reader that holds it; a log is appended only to a plain file
+// with one name; the journal is created for its owner alone.
+TEST(Win32FileSystemTest, RenamesAppendsAndOwnerOnlyFiles) {
+  TempDir dir;
+  Win32FileSystem fs;
+  const std::string result = JoinPath(dir.path, "SR_OUT.001"), temporary = JoinPath(dir.path, "~KBSR_OUT.001.tmp");
+  std::ofstream(result, std::ios::binary) << "old";
+  std::FILE* f = fs.CreateFresh(temporary);
+  ASSERT_NE(f, nullptr);
+  std::fputs("TIME,1\r\n", f);
+  EXPECT_TRUE(fs.FlushToDisk(f));
+  std::fclose(f);
+  const HANDLE held = CreateFileA(result.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(fs.ReplaceWith(temporary, result));  // a reader holds it: tried again later
+  EXPECT_EQ(ReadBytes(temporary), "TIME,1\r\n");
+  CloseHandle(held);
+  EXPECT_TRUE(fs.ReplaceWith(temporary, result));
+  EXPECT_EQ(ReadBytes(result), "TIME,1\r\n");
+  EXPECT_FALSE(fs.Exists(temporary));
+
+  const std::string log = JoinPath(dir.path, "LOGFILE.TXT"), other = JoinPath(dir.path, "other.txt");
+  EXPECT_TRUE(fs.AppendToPlainFile(log, "a\r\n"));
+  EXPECT_TRUE(fs.AppendToPlainFile(log, "b\r\n"));
+  EXPECT_EQ(ReadBytes(log), "a\r\nb\r\n");
+  std::ofstream(other, std::ios::binary) << "precious";
+  ASSERT_TRUE(fs.Remove(log));
+  if (CreateHardLinkA(log.c_str(), other.c_str(), nullptr)) {
+    EXPECT_TRUE(fs.AppendToPlainFile(log, "c\r\n"));
+    EXPECT_EQ(ReadBytes(other), "precious");
+    EXPECT_EQ(ReadBytes(log), "c\r\n");
+  }
+
+  const std::string journal = JoinPath(dir.path, "KBJOURNAL.TXT");
+  f = fs.CreateFresh(journal, FileAccess::kOwnerOnly);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(fs.Inspect(journal).kind, FileKind::kRegular);
+}
+
 }  // namespace
 }  // namespace kolibra
