@@ -109,7 +109,18 @@ class DriverE2E : public ::testing::Test {
     WriteFile(settings_ / "KBCHKCOM.TXT", slots + "\r\n");
     WriteFile(settings_ / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n") + (network ? "1" : "0") +
                                               "\r\n127.0.0.1\r\n" + (trace ? "1" : "0") + "\r\n0\r\n");
-    WriteFile(settings_ / "KBTIMER1.TXT", "200ms\r\n");
+    WriteFile(settings_ / "KBTIMER1.TXT", polling_ + "\r\n");
+  }
+
+  // A second settings folder with the settings files of the first (not its
+  // lock, nor the control socket of a running driver).
+  path CopySettings(const std::string& name = "settings2") {
+    const path to = root_ / name;
+    fs::create_directories(to);
+    for (const auto& f : fs::directory_iterator(settings_)) {
+      if (f.is_regular_file() && f.path().filename() != "kolibra.lock") fs::copy(f.path(), to / f.path().filename());
+    }
+    return to;
   }
 
   std::vector<std::string> DriverArgv(const path& settings, const std::vector<std::string>& extra) {
@@ -131,9 +142,12 @@ class DriverE2E : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(
         StartDriver(pty ? std::vector<std::string>{"--serial-device", "1=" + sim_.Endpoint("pty")}
                         : std::vector<std::string>{"--ecr-port", port_}));
-    // Whole: the file appears an instant before its lines are in.
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000))
-        << DriverLog();
+    ASSERT_TRUE(WaitForDump()) << DriverLog();
+  }
+
+  // Slot 1 dumped: SR_MATR whole (it appears an instant before its lines are in).
+  bool WaitForDump() {
+    return WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000);
   }
 
   bool WaitForFile(const std::string& name, int ms = 20000) {
@@ -148,6 +162,15 @@ class DriverE2E : public ::testing::Test {
     std::string ext = ".00" + std::to_string(slot);
     WriteFile(data_ / ("SR_DATI" + ext), commands);
     WriteFile(data_ / ("SR_START" + ext), "1\r\n");
+  }
+
+  // Submits kReceipt and waits until its lines have started (SR_OUT is
+  // written under its temporary name from then); with `signal`, then sends
+  // it to the driver.
+  void SubmitUntilLinesStart(int signal = 0) {
+    Submit(1, kReceipt);
+    ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
+    if (signal != 0) driver_.Kill(signal);
   }
 
   // Submits a job and waits until the driver has answered it.
@@ -169,10 +192,24 @@ class DriverE2E : public ::testing::Test {
     return Stats();
   }
 
+  // The ECR closed `receipts` receipts, took each of `lines` once and nothing twice.
+  static void ExpectTaken(const SimStats& stats, int receipts, const std::map<std::string, int>& lines) {
+    EXPECT_EQ(stats.receipts, receipts);
+    EXPECT_EQ(stats.duplicates, 0);
+    EXPECT_EQ(stats.lines, lines);
+  }
+
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
+  // How often the driver logged `text`.
+  int LogCount(const std::string& text) {
+    const std::string log = DriverLog();
+    int n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
 
   path root_, data_, settings_;
-  std::string port_;
+  std::string port_, polling_ = "200ms";
   EcrSimulator sim_;
   ChildProcess driver_;
 };

@@ -20,11 +20,10 @@ class JobIntegrity : public DriverE2E {
   // polling value; slot 1 dumped.
   void StartOnSlotOne(const std::string& polling = "200ms", const std::vector<std::string>& simArgs = {}) {
     ASSERT_NO_FATAL_FAILURE(StartSim(false, simArgs));
+    polling_ = polling;
     WriteSettings(true, "1000");
-    WriteFile(settings_ / "KBTIMER1.TXT", polling + "\r\n");
     ASSERT_NO_FATAL_FAILURE(StartDriver({"--ecr-port", port_}));
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000))
-        << DriverLog();
+    ASSERT_TRUE(WaitForDump()) << DriverLog();
   }
   // `kolibra ctl test-receipt`: its exit code.
   int PressTest() {
@@ -32,12 +31,6 @@ class JobIntegrity : public DriverE2E {
     if (!ctl.Start({kBin + "/kolibra", "ctl", "--settings-dir", settings_.string(), "test-receipt"})) return -1;
     const int status = ctl.WaitExit(10000);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  int LogCount(const std::string& text) {
-    const std::string log = DriverLog();
-    int n = 0;
-    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
   }
   void TestReceiptAgainstTillJob(bool tillFirst) {
     ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("3"));
@@ -57,12 +50,16 @@ class JobIntegrity : public DriverE2E {
     EXPECT_EQ(stats.lines.count(kTestLine), 0u);
   }
   void RestartAfterKill(bool otherSettings);
-  // Kills the driver mid-receipt of a slow ECR, leaving its job unfinished.
-  void KillMidReceipt() {
-    Submit(1, kReceipt);
-    ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
-    driver_.Kill(SIGKILL);
-    ASSERT_NE(driver_.WaitExit(5000), -1);
+  // The job waits while `obstacle` is in the way: nothing sent, logged once;
+  // it prints once the obstacle goes.
+  void ExpectHeldUntilRemoved(const path& obstacle, const std::string& logged, const std::vector<std::string>& lines) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
+    EXPECT_EQ(LogCount(logged), 1) << DriverLog();
+    fs::remove_all(obstacle);
+    ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+    EXPECT_EQ(FinalStats().lines, OnceEach(lines));
   }
 };
 
@@ -78,8 +75,7 @@ TEST_F(JobIntegrity, TillJobWrittenOverTheTestReceiptPrintsConverted) { TestRece
 // its own FINESCO.
 TEST_F(JobIntegrity, WithdrawnJobLeavesTheNextOneToPrintOnce) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
-  Submit(1, kReceipt);
-  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
+  ASSERT_NO_FATAL_FAILURE(SubmitUntilLinesStart());
   fs::remove(data_ / "SR_START.001");
   Submit(1, kNextReceipt);
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "LOGFILE.TXT").find("ritirato") != std::string::npos; },
@@ -101,13 +97,7 @@ TEST_F(JobIntegrity, UndeletableStaleErrorFileHoldsTheJob) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne());
   fs::create_directories(data_ / "SR_ERR.001" / "inside");
   Submit(1, kReceipt);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
-  EXPECT_EQ(LogCount("non cancellabile"), 1) << DriverLog();
-  fs::remove_all(data_ / "SR_ERR.001");
-  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
-  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  EXPECT_EQ(FinalStats().lines, OnceEach(kReceiptLines));
+  ExpectHeldUntilRemoved(data_ / "SR_ERR.001", "non cancellabile", kReceiptLines);
 }
 
 // The journal as a FIFO or a folder: start-up neither blocks nor trusts it
@@ -130,13 +120,7 @@ TEST_F(JobIntegrity, JournalAsFolderHoldsJobsUntilItGoes) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne());
   EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), kErrE520);
   Submit(1, kNextReceipt);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
-  EXPECT_EQ(LogCount("Impossibile scrivere " + journal.string()), 1) << DriverLog();
-  fs::remove_all(journal);
-  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
-  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  EXPECT_EQ(FinalStats().lines, OnceEach(kNextReceiptLines));
+  ExpectHeldUntilRemoved(journal, "Impossibile scrivere " + journal.string(), kNextReceiptLines);
 }
 
 // A kill mid-receipt, restarted with another settings folder (the journal is
@@ -144,27 +128,18 @@ TEST_F(JobIntegrity, JournalAsFolderHoldsJobsUntilItGoes) {
 // half written: E520, and nothing of the job sent again.
 void JobIntegrity::RestartAfterKill(bool otherSettings) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
-  ASSERT_NO_FATAL_FAILURE(KillMidReceipt());
-  path settings = settings_;
-  if (otherSettings) {
-    settings = root_ / "settings2";
-    fs::create_directories(settings);
-    for (const auto& f : fs::directory_iterator(settings_)) {
-      if (f.is_regular_file() && f.path().filename() != "kolibra.lock") {
-        fs::copy(f.path(), settings / f.path().filename());
-      }
-    }
-  } else {
-    WriteFile(data_ / "~KBKBJOURNAL.TXT.tmp", "1,do");
-  }
+  ASSERT_NO_FATAL_FAILURE(SubmitUntilLinesStart(SIGKILL));
+  ASSERT_NE(driver_.WaitExit(5000), -1);
+  if (!otherSettings) WriteFile(data_ / "~KBKBJOURNAL.TXT.tmp", "1,do");
+  const path settings = otherSettings ? CopySettings() : settings_;
   ASSERT_TRUE(driver_.Start(DriverArgv(settings, {"--ecr-port", port_}), root_ / "driver2.log"));
-  ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_ERR.001") == kErrE520; }, 10000))
+  // Answered: E520 and its start file gone.
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_ERR.001") == kErrE520 && !fs::exists(data_ / "SR_START.001"); },
+                      10000))
       << ReadFile(root_ / "driver2.log");
-  EXPECT_FALSE(fs::exists(data_ / "SR_START.001") || fs::exists(data_ / "FINESCO.001"));
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
   driver_.Stop();
-  const SimStats stats = FinalStats();
-  EXPECT_EQ(stats.duplicates, 0);
-  EXPECT_EQ(stats.receipts, 0);
+  ExpectTaken(FinalStats(), 0, {});
 }
 
 TEST_F(JobIntegrity, KilledThenRestartedWithAnotherSettingsFolder) { RestartAfterKill(true); }
@@ -174,8 +149,7 @@ TEST_F(JobIntegrity, KilledWithAHalfWrittenJournalTemporary) { RestartAfterKill(
 // result is lost, FINESCO comes before the start file goes.
 TEST_F(JobIntegrity, DataFolderAwayAtTheJobsEnd) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
-  Submit(1, kReceipt);
-  ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
+  ASSERT_NO_FATAL_FAILURE(SubmitUntilLinesStart());
   const path away = root_ / "data.away";
   fs::rename(data_, away);
   ASSERT_TRUE(WaitFor([&] { return LogCount("esito conservato") == 1; }, 20000)) << DriverLog();

@@ -55,26 +55,17 @@ Chunks Command(int fd, const std::string& cmd, std::size_t count) {
   return TimedCommand(fd, cmd, count).chunks;
 }
 
-// A simulator on a loopback port with one client connected.
-struct TcpSim {
-  explicit TcpSim(std::vector<std::string> args, const std::filesystem::path& log = {}) {
-    args.insert(args.begin(), {"--port=0", "--exit-after-ms=60000"});
-    fd = sim.Start(args, 1, log) ? sim.Connect() : -1;
+// A simulator on a loopback port with one client connected, or on a
+// pseudo-terminal only with fd its open line.
+struct Sim {
+  explicit Sim(std::vector<std::string> args, bool pty = false, const std::filesystem::path& log = {}) {
+    const std::vector<std::string> where = pty ? std::vector<std::string>{"--no-tcp", "--pty"}
+                                               : std::vector<std::string>{"--port=0"};
+    args.insert(args.begin(), "--exit-after-ms=60000");
+    args.insert(args.begin(), where.begin(), where.end());
+    if (sim.Start(args, 1, log)) fd = pty ? ::open(sim.Endpoint("pty").c_str(), O_RDWR | O_NOCTTY) : sim.Connect();
   }
-  ~TcpSim() {
-    if (fd >= 0) ::close(fd);
-  }
-  EcrSimulator sim;
-  int fd = -1;
-};
-
-// A simulator on a pseudo-terminal only; fd is its open line.
-struct PtySim {
-  explicit PtySim(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--no-tcp", "--pty", "--exit-after-ms=60000"});
-    if (sim.Start(args)) fd = ::open(sim.Endpoint("pty").c_str(), O_RDWR | O_NOCTTY);
-  }
-  ~PtySim() {
+  ~Sim() {
     if (fd >= 0) ::close(fd);
   }
   EcrSimulator sim;
@@ -124,7 +115,7 @@ TEST(EcrSimTcp, AnswersKeepTheirBytes) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE((k.args.empty() ? "" : k.args.front() + " ") + k.command);
-    TcpSim s(k.args);
+    Sim s(k.args);
     ASSERT_GE(s.fd, 0);
     EXPECT_EQ(Command(s.fd, k.command, k.answers.size()), k.answers);
     EXPECT_TRUE(Quiet(s.fd)) << "extra answer";
@@ -136,7 +127,7 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
     SCOPED_TRACE(ft ? "FT model" : "other models");
     std::vector<std::string> args = {"--gap-ms=100", "--first-receipt=41", "--first-number=7"};
     if (ft) args.push_back("--model-ft");
-    TcpSim s(args);
+    Sim s(args);
     ASSERT_GE(s.fd, 0);
     // 1000 + 2 x 500 - 200 (a return) = 1800 cents to pay.
     Command(s.fd, "\"PANE\"1000H1R", 2);
@@ -179,7 +170,7 @@ TEST(EcrSimTcp, DelaysHoldBackTheirOwnAnswer) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.args.back());
-    TcpSim s(k.args);
+    Sim s(k.args);
     ASSERT_GE(s.fd, 0);
     const Timed got = TimedCommand(s.fd, k.command, k.late.size());
     ASSERT_EQ(got.chunks.size(), k.late.size());
@@ -205,7 +196,7 @@ TEST(EcrSimTcp, DelaysHoldBackTheirOwnAnswer) {
 TEST(EcrSimTcp, SecondClientReplacesTheFirstOrIsRefused) {
   for (bool single : {false, true}) {
     SCOPED_TRACE(single ? "--single-client" : "default");
-    TcpSim s(single ? std::vector<std::string>{"--single-client"} : std::vector<std::string>{});
+    Sim s(single ? std::vector<std::string>{"--single-client"} : std::vector<std::string>{});
     ASSERT_GE(s.fd, 0);
     ASSERT_EQ(Command(s.fd, " K", 2).size(), 2u);  // the first client is served
     const int second = s.sim.Connect();
@@ -223,7 +214,7 @@ TEST(EcrSimTcp, SecondClientReplacesTheFirstOrIsRefused) {
 TEST(EcrSimTcp, RebootDropsTheClientAndForgetsTheOpenReceipt) {
   fakes::ScratchDir dir;
   const std::string stats = dir.File("stats.txt");
-  TcpSim s({"--reboot-after=2", "--reboot-ms=600", "--stats-file", stats});
+  Sim s({"--reboot-after=2", "--reboot-ms=600", "--stats-file", stats});
   ASSERT_GE(s.fd, 0);
   EXPECT_EQ(Command(s.fd, "1000H1R", 2).size(), 2u);
   EXPECT_EQ(Command(s.fd, "2000H1R", 2).size(), 2u);
@@ -250,7 +241,7 @@ TEST(EcrSimTcp, RebootDropsTheClientAndForgetsTheOpenReceipt) {
 }
 
 TEST(EcrSimPty, RebootSilencesTheLineForAWhile) {
-  PtySim pty({"--reboot-after=1", "--reboot-ms=700"});
+  Sim pty({"--reboot-after=1", "--reboot-ms=700"}, true);
   const int fd = pty.fd;
   ASSERT_GE(fd, 0);
   EXPECT_EQ(Command(fd, "48F", 1), Chunks{"48F6"});
@@ -288,7 +279,7 @@ TEST(EcrSimTcp, CountersTellLinesTakenTwice) {
     const std::string stats = dir.File("stats.txt");
     std::vector<std::string> args = k.args;
     args.insert(args.end(), {"--verbose", "--stats-file", stats});
-    TcpSim s(args, dir.File("sim.log"));
+    Sim s(args, false, dir.File("sim.log"));
     ASSERT_GE(s.fd, 0);
     bool closed = false;
     for (const Step& step : k.steps) {
@@ -321,7 +312,7 @@ TEST(EcrSimPty, BaudPacesTheLine) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.args.empty() ? "unpaced" : k.args.back());
-    PtySim pty(k.args);
+    Sim pty(k.args, true);
     const int fd = pty.fd;
     ASSERT_GE(fd, 0);
     const std::string want = "47F99MEY012 99MZT123456";

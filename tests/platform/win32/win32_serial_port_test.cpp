@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "../serial_cases.h"
 #include "win32_test_util.h"
 
 namespace kolibra {
@@ -13,19 +14,7 @@ namespace {
 TEST(Win32SerialPortTest, ConfigureTakesKnownRatesAndPortNumbersOnly) {
   Win32EventLoop loop;
   Win32SerialPort port(loop);
-  const struct {
-    int portNumber;
-    const char* settings;
-    bool ok;
-  } cases[] = {
-      {1, "300,N,8,1", true},     {255, "230400,o,7,2", true}, {0, "9600,N,8,1", false},
-      {256, "9600,N,8,1", false}, {1, "1234,N,8,1", false},   {1, "460800,N,8,1", false},
-      {1, "9600,X,8,1", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(port.Configure(c.portNumber, c.settings), c.ok) << c.portNumber << " " << c.settings;
-  }
-  EXPECT_EQ(port.PortNumber(), 255);  // refusals leave the last accepted port
+  testing::ExpectConfigureTakesKnownRatesAndPortNumbersOnly(port);
   EXPECT_EQ(Win32SerialPort::DeviceName(12), "\\\\.\\COM12");
 }
 
