@@ -189,9 +189,8 @@ class FakeFileSystem : public FileSystem {
   bool IsDirectory(const std::string& path) override;
   bool Remove(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
-  // The real file's kind; the identity is its size, its write time and how
-  // often this fake removed or recreated it (write times alone tell too
-  // little where they are whole seconds, as in the Windows C++ library).
+  // The real file's kind; the identity is the real file system's and how
+  // often this fake removed or recreated it.
   FileInfo Inspect(const std::string& path) override;
   // The real files, through std::filesystem and stdio.
   ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
