@@ -1,12 +1,10 @@
 // Start-up and shutdown: the data directory choice, the clean-up of stale
-// job files, and closing with and without a job on the link.
+// job files, closing with and without a job on the link, and the session's end.
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <map>
 
 #include "app/data_dir.h"
 #include "app_rig.h"
@@ -24,12 +22,9 @@ namespace stdfs = std::filesystem;
 
 const char* const kSixFiles[] = {"SR_START", "SR_MATR", "SR_ERR", "SR_DATI", "SR_OUT", "FINESCO"};
 
-DriverOptions Options(const AppRig& r) {
-  DriverOptions o;
-  o.settingsDir = r.settings.path();
-  o.dataDir = r.data.path();
-  return o;
-}
+const char* const kE520 =
+    "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
+const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
 
 // Custom: "" none, "$D" an existing folder, "$M" a missing one. Expected: "P"
 // the program folder, "C" common/NORVIKKOLIBRA, "D" the custom one, "" none.
@@ -81,12 +76,9 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
     auto id = [&r](int s) { return r.fp.fs.Inspect(r.File("SR_START", s)).identity; };
     r.PutSetting("KBJOURNAL.TXT", "2,started," + id(2) + "\r\n3,tender-sent," + id(3) + "\r\n4,done," +
                                       id(4) + "\r\n1,done,another start file\r\n");
-    ASSERT_EQ(StartDriver(r.ctx, Options(r)), StartResult::kStarted);
+    ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
 
-    const char* const kErrors[] = {
-        "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n",
-        "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n",
-        "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", "old"};
+    const char* const kErrors[] = {kE521, kE520, kE520, "old"};
     for (int s = 1; s <= 4; ++s) {
       EXPECT_EQ(r.Has("SR_START", s) || r.Has("SR_MATR", s), serialFails) << s;
       EXPECT_EQ(r.Read("SR_DATI", s), "old");
@@ -112,9 +104,6 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
 // leaves a journal in the data folder, readable by the driver's user only.
 TEST(StartUp, JournalDecidesBetweenE520AndE521) {
   enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink };
-  const char* const kE520 =
-      "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
-  const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
   for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink}) {
     SCOPED_TRACE(j);
     AppRig r;
@@ -138,7 +127,7 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
     if (j == kFifo || j == kLink) continue;
 #endif
     if (j == kFolder) stdfs::create_directories(journal);
-    ASSERT_EQ(StartDriver(r.ctx, Options(r)), StartResult::kStarted);
+    ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
     const bool readable = j == kInDataFolder || j == kInSettingsFolder;
     EXPECT_EQ(r.Read("SR_ERR", 1), kE520);
     EXPECT_EQ(r.Read("SR_ERR", 2), readable ? kE521 : kE520);
@@ -155,27 +144,27 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
 }
 
 // A copy that finds the settings or the data folder taken ends with code 3
-// and one log line, touching no job file.
+// and one log line (a lock file of another user, or one that cannot be used,
+// said as such), touching no job file.
 TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
-  for (bool dataTaken : {false, true}) {
+  const struct { bool dataTaken; LockRefusal why; const char* log; } cases[] = {
+      {false, LockRefusal::kAnotherCopy, "Cartella impostazioni"}, {true, LockRefusal::kAnotherCopy, "Cartella dati"},
+      {true, LockRefusal::kOtherUser, kLockOfOtherUser}, {true, LockRefusal::kUnavailable, kLockUnusable}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
     AppRig r;
-    (dataTaken ? r.fp.system.dataFolderTaken : r.fp.system.anotherInstanceRunning) = true;
+    (c.dataTaken ? r.fp.system.dataFolderTaken : r.fp.system.anotherInstanceRunning) = true;
+    r.fp.system.refusal = c.why;
     r.Put("SR_START", "1\r\n");
     r.Put("SR_MATR", "m");
-    EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitAnotherCopy);
+    EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitAnotherCopy);
     EXPECT_TRUE(r.Has("SR_START") && r.Has("SR_MATR") && !r.Has("SR_ERR"));
     ASSERT_EQ(r.fp.notifier.logs.size(), 1u);
-    EXPECT_NE(r.fp.notifier.logs[0].find(dataTaken ? "Cartella dati" : "Cartella impostazioni"), std::string::npos);
-  }
-  // A lock file of another user, or one that cannot be used, is said as such.
-  for (LockRefusal why : {LockRefusal::kOtherUser, LockRefusal::kUnavailable}) {
-    AppRig r;
-    r.fp.system.dataFolderTaken = true;
-    r.fp.system.refusal = why;
-    EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitAnotherCopy);
-    ASSERT_EQ(r.fp.notifier.logs.size(), 1u);
-    EXPECT_EQ(r.fp.notifier.logs[0], (why == LockRefusal::kOtherUser ? kLockOfOtherUser : kLockUnusable) +
-                                         JoinPath(r.data.path(), "kolibra-data.lock"));
+    if (c.why == LockRefusal::kAnotherCopy) {
+      EXPECT_NE(r.fp.notifier.logs[0].find(c.log), std::string::npos);
+    } else {
+      EXPECT_EQ(r.fp.notifier.logs[0], c.log + JoinPath(r.data.path(), "kolibra-data.lock"));
+    }
   }
 }
 
@@ -187,7 +176,7 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
     for (const char* base : kSixFiles) r.Put(base, "x", 2);
   });
   r.fp.loop.ScheduleTerminate(6000);
-  EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
+  EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
 
   EXPECT_FALSE(r.fp.notifier.trayPresent);
   EXPECT_FALSE(PollTimerEnabled(r.ctx));
@@ -218,7 +207,7 @@ TEST(Shutdown, RequestDuringAJobLetsItEndWithConsistentFiles) {
   bool busyAtRequest = false;
   r.fp.loop.Schedule(5000, [&r, &busyAtRequest] { busyAtRequest = r.ctx.cycle.jobBusy; });
   r.fp.loop.ScheduleTerminate(5000);
-  EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
+  EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
 
   EXPECT_TRUE(busyAtRequest);
   // The job ended through its usual failure: error file, start file gone,
@@ -229,7 +218,57 @@ TEST(Shutdown, RequestDuringAJobLetsItEndWithConsistentFiles) {
   // It ended by its own ten time-outs, not cut short by the request.
   EXPECT_GT(r.fp.loop.NowMs(), 5000 + 30000);
   // No second job or dump started after the request.
-  EXPECT_EQ(std::count(r.fp.serial.writes.begin(), r.fp.serial.writes.end(), "48F"), 1);
+  EXPECT_EQ(r.Sent("48F"), 1);
+}
+
+// The end of the user's session (a Windows logoff or shutdown): the session
+// is asked to wait while a job or dump runs, and its end runs the whole
+// shutdown before the handler returns.
+TEST(SessionEnd, WaitsForTheJobAndShutsDownBeforeReturning) {
+  const struct {
+    const char* name;
+    bool jobRunning;  // the session ends during a job (forced)
+  } cases[] = {{"idle", false}, {"during a job", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    AppRig r;
+    r.AnswerDumps();
+    r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
+    r.PutSetting("KBCHKCOM.TXT", "1100\r\n");
+    // The dump of slot 1 runs at 1000; then a job that the ECR never
+    // answers, and one waiting on slot 2 (switched off by the dump).
+    std::string reasonDuring, reasonAfter = "unset";
+    r.fp.loop.Schedule(2500, [&] {
+      r.silentEcr = true;
+      r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
+      r.Put("SR_START", "1\r\n");
+      r.Put("SR_START", "1\r\n", 2);
+    });
+    r.fp.loop.Schedule(5000, [&] { reasonDuring = r.fp.loop.SessionBusyReason(); });
+    const int64_t endAt = c.jobRunning ? 6000 : 60000;
+    if (!c.jobRunning) r.fp.loop.Schedule(50000, [&] { reasonAfter = r.fp.loop.SessionBusyReason(); });
+    bool ended = false, settingsSaved = false, slot2Answered = false, slot1Kept = false;
+    r.fp.loop.Schedule(endAt, [&] {
+      ASSERT_TRUE(r.fp.loop.EndSession());
+      // All done when the handler returns.
+      ended = r.ctx.cycle.ended;
+      settingsSaved = r.Setting("KBCHKCOM.TXT") == "1000\r\n";
+      slot2Answered = !r.Has("SR_START", 2) && r.Has("SR_ERR", 2);
+      slot1Kept = r.Has("SR_START") && !r.Has("SR_ERR");
+    });
+    EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
+
+    EXPECT_EQ(reasonDuring, kSessionEndBlocked);
+    if (!c.jobRunning) {
+      EXPECT_EQ(reasonAfter, "");
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(settingsSaved);
+    EXPECT_TRUE(slot2Answered);
+    // A job cut by the session's end keeps its files for the journal to
+    // answer at the next start; an ended one was answered by its end.
+    EXPECT_EQ(slot1Kept, c.jobRunning);
+  }
 }
 
 }  // namespace

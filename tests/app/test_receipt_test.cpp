@@ -1,7 +1,6 @@
 // The test receipt from the operator window through the job cycle.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 #include "app_rig.h"
 #include "core/messages.h"
@@ -31,10 +30,6 @@ struct TestRig : testing_app::AppRig {
     RestoreWindow(ctx);
     ctx.dump.pending = {false, true, false, true};
     for (int s : {1, 3}) Put("SR_MATR", "m", s);
-  }
-  bool Sent(const std::string& line) {
-    const auto& w = fp.serial.writes;
-    return std::find(w.begin(), w.end(), line) != w.end();
   }
   void RunTick() { fp.loop.Wait(fp.loop.NowMs() + 1000); }
 };

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 
 #include "app_rig.h"
 #include "fakes/fake_window_host.h"
@@ -40,10 +39,7 @@ TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
   });
   r.fp.loop.Schedule(8000, [&] { host.Command(IDM_ESCI); });
 
-  DriverOptions options;
-  options.settingsDir = r.settings.path();
-  options.dataDir = r.data.path();
-  EXPECT_EQ(RunWindowedDriver(r.fp.platform, host, options), kExitOk);
+  EXPECT_EQ(RunWindowedDriver(r.fp.platform, host, r.Options()), kExitOk);
 
   EXPECT_TRUE(atStart.splash);
   EXPECT_FALSE(atStart.main);
