@@ -193,81 +193,63 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
   EXPECT_LT(r.fp.loop.NowMs(), 6000 + 1500);
 }
 
-TEST(Shutdown, RequestDuringAJobLetsItEndWithConsistentFiles) {
-  AppRig r;
-  r.AnswerDumps();
-  r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
-  r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
-  // The dump runs at 1000; the ECR then falls silent and a job arrives.
-  r.fp.loop.Schedule(2500, [&r] {
-    r.silentEcr = true;
-    r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
-    r.Put("SR_START", "1\r\n");
-  });
-  bool busyAtRequest = false;
-  r.fp.loop.Schedule(5000, [&r, &busyAtRequest] { busyAtRequest = r.ctx.cycle.jobBusy; });
-  r.fp.loop.ScheduleTerminate(5000);
-  EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
-
-  EXPECT_TRUE(busyAtRequest);
-  // The job ended through its usual failure: error file, start file gone,
-  // command file kept, no end-of-receipt file.
-  EXPECT_EQ(r.Read("SR_ERR"), "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
-  EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO"));
-  EXPECT_TRUE(r.Has("SR_DATI"));
-  // It ended by its own ten time-outs, not cut short by the request.
-  EXPECT_GT(r.fp.loop.NowMs(), 5000 + 30000);
-  // No second job or dump started after the request.
-  EXPECT_EQ(r.Sent("48F"), 1);
-}
-
-// The end of the user's session (a Windows logoff or shutdown): the session
-// is asked to wait while a job or dump runs, and its end runs the whole
-// shutdown before the handler returns.
-TEST(SessionEnd, WaitsForTheJobAndShutsDownBeforeReturning) {
-  const struct {
-    const char* name;
-    bool jobRunning;  // the session ends during a job (forced)
-  } cases[] = {{"idle", false}, {"during a job", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+// A job the ECR never answers runs on slot 1 (after its dump), another waits
+// on slot 2 (switched off by the dump). A shutdown request lets the running
+// job end through its usual failure (ten time-outs; error file, start file
+// gone, command file kept) and starts nothing after it. The end of the user's
+// session (a Windows logoff or shutdown) is asked to wait while the job runs,
+// and runs the whole shutdown before its handler returns; a job it cuts keeps
+// its files for the journal to answer at the next start.
+TEST(Shutdown, RequestOrSessionEndWithASilentJob) {
+  enum How { kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt };
+  for (How how : {kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt}) {
+    SCOPED_TRACE(how);
     AppRig r;
     r.AnswerDumps();
     r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
     r.PutSetting("KBCHKCOM.TXT", "1100\r\n");
-    // The dump of slot 1 runs at 1000; then a job that the ECR never
-    // answers, and one waiting on slot 2 (switched off by the dump).
-    std::string reasonDuring, reasonAfter = "unset";
     r.fp.loop.Schedule(2500, [&] {
       r.silentEcr = true;
       r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
       r.Put("SR_START", "1\r\n");
       r.Put("SR_START", "1\r\n", 2);
     });
-    r.fp.loop.Schedule(5000, [&] { reasonDuring = r.fp.loop.SessionBusyReason(); });
-    const int64_t endAt = c.jobRunning ? 6000 : 60000;
-    if (!c.jobRunning) r.fp.loop.Schedule(50000, [&] { reasonAfter = r.fp.loop.SessionBusyReason(); });
-    bool ended = false, settingsSaved = false, slot2Answered = false, slot1Kept = false;
-    r.fp.loop.Schedule(endAt, [&] {
-      ASSERT_TRUE(r.fp.loop.EndSession());
-      // All done when the handler returns.
-      ended = r.ctx.cycle.ended;
-      settingsSaved = r.Setting("KBCHKCOM.TXT") == "1000\r\n";
-      slot2Answered = !r.Has("SR_START", 2) && r.Has("SR_ERR", 2);
-      slot1Kept = r.Has("SR_START") && !r.Has("SR_ERR");
+    std::string reasonDuring, reasonAfter = "unset";
+    bool busyDuring = false;
+    r.fp.loop.Schedule(5000, [&] {
+      reasonDuring = r.fp.loop.SessionBusyReason();
+      busyDuring = r.ctx.cycle.jobBusy;
     });
+    r.fp.loop.Schedule(50000, [&] { reasonAfter = r.fp.loop.SessionBusyReason(); });
+    struct { bool ended, saved, slot2Answered, slot1Kept; } seen{};
+    const auto look = [&] {
+      seen = {r.ctx.cycle.ended, r.Setting("KBCHKCOM.TXT") == "1000\r\n",
+              !r.Has("SR_START", 2) && r.Has("SR_ERR", 2), r.Has("SR_START") && !r.Has("SR_ERR")};
+    };
+    if (how == kRequest) {
+      r.fp.loop.ScheduleTerminate(5000);
+    } else {
+      r.fp.loop.Schedule(how == kSessionEndDuringTheJob ? 6000 : 60000, [&] {
+        ASSERT_TRUE(r.fp.loop.EndSession());
+        look();  // all done when the handler returns
+      });
+    }
     EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
+    if (how == kRequest) look();
 
+    EXPECT_TRUE(busyDuring);
     EXPECT_EQ(reasonDuring, kSessionEndBlocked);
-    if (!c.jobRunning) {
+    EXPECT_TRUE(seen.ended && seen.saved && seen.slot2Answered);
+    EXPECT_EQ(seen.slot1Kept, how == kSessionEndDuringTheJob);
+    EXPECT_EQ(r.Sent("48F"), 1);
+    if (how == kSessionEndDuringTheJob) continue;
+    EXPECT_EQ(r.Read("SR_ERR"), "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
+    EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO"));
+    EXPECT_TRUE(r.Has("SR_DATI"));
+    EXPECT_GT(r.fp.loop.NowMs(), 5000 + 30000);
+    if (how == kSessionEndAfterIt) {
       EXPECT_EQ(reasonAfter, "");
     }
-    EXPECT_TRUE(ended);
-    EXPECT_TRUE(settingsSaved);
-    EXPECT_TRUE(slot2Answered);
-    // A job cut by the session's end keeps its files for the journal to
-    // answer at the next start; an ended one was answered by its end.
-    EXPECT_EQ(slot1Kept, c.jobRunning);
   }
 }
 
