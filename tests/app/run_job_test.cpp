@@ -113,58 +113,53 @@ TEST(RunJob, FailureOnceAPaymentLineMayHaveReachedTheEcrIsUncertain) {
 }
 
 // The trace goes to the month folder, or to the data directory when a file
-// blocks that folder.
+// blocks that folder. In network mode the serial port is never touched. A
+// link planted as the output file is replaced, never written through.
 TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
   // Mixed line ends, bytes above 0x7F (valid UTF-8, yet sent as they are:
   // these are ECR lines), blanks kept, no end on the last line.
   const std::string dati = "\"CAFF\xC3\x88 \"1000H1R\r\n 1T\n\"A;B,C\"@";
   const std::vector<std::string> lines = {" K", "\"CAFF\xC3\x88 \"1000H1R", " 1T", "\"A;B,C\"@"};
-  for (bool testReceipt : {false, true}) {  // pass-through box, or the test receipt
-    SCOPED_TRACE(testReceipt);
+  enum Mode { kPassThrough, kTestReceipt, kNetwork };
+  for (Mode mode : {kPassThrough, kTestReceipt, kNetwork}) {
+    SCOPED_TRACE(mode);
+    const bool testReceipt = mode == kTestReceipt;
     Rig r;
     r.SetSlot(3);
     r.fp.loop.SetLocalTime({2026, 12, 5, 14, 23, 1, 0}, 60);
     r.ctx.ui.trace.value = 1;
     r.ctx.ui.passThrough.value = testReceipt ? 0 : 1;
     r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
+    if (mode == kNetwork) {
+      r.ctx.ui.serialChosen = false;
+      r.ctx.ui.networkChosen = true;
+      r.ctx.ui.remoteIp = "127.0.0.1";
+      r.fp.socket.responder = [&r](const std::string& b) {
+        r.fp.socket.Deliver(10, b);  // the echo, then the second answer
+        r.fp.socket.Deliver(40, b);
+      };
+    }
     r.Put("SR_DATI", dati, 3);
     if (testReceipt) fakes::WriteFileBytes(r.dir.File("TRACE_202612"), "a file, not a folder");
+    fakes::WriteFileBytes(r.dir.File("precious"), "keep");
+#ifndef _WIN32
+    // The Windows C++ library makes no symbolic links; the Win32 file
+    // system's own tests plant them there.
+    std::filesystem::create_symlink(r.dir.File("precious"), r.File("SR_OUT", 3));
+#endif
     EXPECT_EQ(RunJob(r.ctx), JobResult::kOk);
-    EXPECT_EQ(r.fp.serial.writes, lines);
-    EXPECT_EQ(r.fp.serial.portNumber, 3);
+    EXPECT_EQ(mode == kNetwork ? r.fp.socket.sends : r.fp.serial.writes, lines);
+    EXPECT_EQ(r.fp.serial.openCalls, mode == kNetwork ? 0 : 1);
+    EXPECT_EQ(r.fp.serial.portNumber, mode == kNetwork ? 0 : 3);
     EXPECT_TRUE(r.Has("SR_OUT", 3) && !r.fp.fs.Exists(r.dir.File("XON.txt")));
+    EXPECT_EQ(r.DataFile("precious"), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink(r.File("SR_OUT", 3)));
     EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
     const std::string trace =
         r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
     EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;
     EXPECT_FALSE(r.ctx.link.trace.IsOpen());
   }
-}
-
-// In network mode the serial port is never touched, and a link planted as
-// the output file is replaced, never written through.
-TEST(RunJob, NetworkJobLeavesSerialPortAndPlantedLinksAlone) {
-  Rig r;
-  r.ctx.ui.serialChosen = false;
-  r.ctx.ui.networkChosen = true;
-  r.ctx.ui.remoteIp = "127.0.0.1";
-  r.ctx.ui.passThrough.value = 1;
-  r.fp.socket.responder = [&r](const std::string& b) {
-    r.fp.socket.Deliver(10, b);  // the echo, then the second answer
-    r.fp.socket.Deliver(40, b);
-  };
-  r.Put("SR_DATI", "1000H1R\r\n");
-  fakes::WriteFileBytes(r.dir.File("precious"), "keep");
-#ifndef _WIN32
-  // The Windows C++ library makes no symbolic links; the Win32 file
-  // system's own tests plant them there.
-  std::filesystem::create_symlink(r.dir.File("precious"), r.File("SR_OUT"));
-#endif
-  EXPECT_EQ(RunJob(r.ctx), JobResult::kOk);
-  EXPECT_EQ(r.fp.socket.sends, (std::vector<std::string>{" K", "1000H1R"}));
-  EXPECT_EQ(r.fp.serial.openCalls, 0);
-  EXPECT_EQ(r.DataFile("precious"), "keep");
-  EXPECT_FALSE(std::filesystem::is_symlink(r.File("SR_OUT")));
 }
 
 }  // namespace
