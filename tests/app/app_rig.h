@@ -3,10 +3,13 @@
 // on the serial fake that echoes every command.
 #pragma once
 
+#include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <string>
 
 #include "app/job_cycle.h"
+#include "app/startup.h"
 #include "core/app_context.h"
 #include "core/job_files.h"
 #include "core/poll_timer.h"
@@ -51,6 +54,33 @@ struct AppRig {
     InstallPollTimer(ctx);
     ctx.cycle.pollingIntervalMs = static_cast<int32_t>(intervalMs);
     ArmPollTimer(ctx, intervalMs, true);
+  }
+
+  // Only these slots ticked.
+  void OnlySlots(std::initializer_list<int> slots) {
+    for (auto& check : ctx.ui.slotCheck) check.value = 0;
+    for (int s : slots) ctx.ui.slotCheck[s - 1].value = 1;
+  }
+  // A till's job: serial-number file, command file (unless left out), start file.
+  void PutJob(int slot = 1, bool withDati = true) {
+    Put("SR_MATR", "m", slot);
+    if (withDati) Put("SR_DATI", "SALE,N1,P1000;\r\n", slot);
+    Put("SR_START", "1\r\n", slot);
+  }
+  DriverOptions Options() const {
+    DriverOptions o;
+    o.settingsDir = settings.path();
+    o.dataDir = data.path();
+    return o;
+  }
+  // How often a line was sent to the ECR; how many log lines hold part.
+  long Sent(const std::string& line) const {
+    return std::count(fp.serial.writes.begin(), fp.serial.writes.end(), line);
+  }
+  long LogsWith(const std::string& part) const {
+    const auto& logs = fp.notifier.logs;
+    return std::count_if(logs.begin(), logs.end(),
+                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
   }
 
   std::string File(const std::string& base, int slot = 1) const { return JobFilePath(ctx, base, slot); }

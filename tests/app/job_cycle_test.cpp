@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #ifndef _WIN32
@@ -27,23 +26,12 @@ std::vector<int64_t> ResetTimes(const fakes::FakeSerialPort& port) {
   return out;
 }
 
-void OnlySlots(AppRig& r, std::initializer_list<int> slots) {
-  for (auto& check : r.ctx.ui.slotCheck) check.value = 0;
-  for (int s : slots) r.ctx.ui.slotCheck[s - 1].value = 1;
-}
-
-void PutJob(AppRig& r, int slot, bool withDati = true) {
-  r.Put("SR_MATR", "m", slot);
-  if (withDati) r.Put("SR_DATI", "SALE,N1,P1000;\r\n", slot);
-  r.Put("SR_START", "1\r\n", slot);
-}
-
 // Slot 3 is unticked and slot 4 has no port: their jobs are never examined.
 TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNext) {
   AppRig r;
-  OnlySlots(r, {1, 2, 4});
+  r.OnlySlots({1, 2, 4});
   r.ctx.cycle.portAvailable[3] = false;
-  for (int s : {4, 3, 2, 1}) PutJob(r, s);
+  for (int s : {4, 3, 2, 1}) r.PutJob(s);
   r.StartPolling(5000);
 
   ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START", 1); }, 20000));
@@ -73,11 +61,11 @@ TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNext) {
 
 TEST(JobCycle, SlotWithoutSerialNumberFileIsDumpedBeforeItsJobRuns) {
   AppRig r;
-  OnlySlots(r, {1});
+  r.OnlySlots({1});
   r.fp.serial.responder = [&](const std::string& bytes) {
     r.fp.serial.QueueInput(10, bytes == "48F" ? "48F0" : bytes == "41F" ? "41F12345678" : bytes);
   };
-  PutJob(r, 1);
+  r.PutJob();
   std::filesystem::remove(r.File("SR_MATR"));
   r.Put("SR_OUT", "stale");
   r.Put("FINESCO", "stale");  // would be read as this job's success
@@ -95,8 +83,8 @@ TEST(JobCycle, SlotWithoutSerialNumberFileIsDumpedBeforeItsJobRuns) {
 
 TEST(JobCycle, E506AndE502LeaveThePollingRunning) {
   AppRig r;
-  OnlySlots(r, {3});
-  PutJob(r, 3, false);  // start file without its command file
+  r.OnlySlots({3});
+  r.PutJob(3, false);  // start file without its command file
   r.StartPolling(1000);
   r.RunUntil(1000);
   EXPECT_EQ(r.Read("SR_ERR", 3), "E506: Trasmissione non avvenuta: file di input non presente\r\n");
@@ -126,34 +114,27 @@ TEST(JobCycle, JobFilesThatAreNoPlainFilesOrStayAfterTheJobRunOnce) {
   for (Kind kind : {kStartFolder, kCommandFifo, kCommandLink, kStuckStart}) {
     SCOPED_TRACE(kind);
     AppRig r;
-    OnlySlots(r, {1});
-    PutJob(r, 1);
+    r.OnlySlots({1});
+    r.PutJob();
     const std::string start = r.File("SR_START"), dati = r.File("SR_DATI");
     if (kind == kStartFolder) {
       std::filesystem::remove(start);
       std::filesystem::create_directories(start + "/inside");
-    } else if (kind == kCommandFifo) {
-#ifndef _WIN32
-      std::filesystem::remove(dati);
-      ASSERT_EQ(mkfifo(dati.c_str(), 0600), 0);
-#else
-      continue;
-#endif
-    } else if (kind == kCommandLink) {
+    } else if (kind == kCommandFifo || kind == kCommandLink) {
 #ifndef _WIN32
       r.Put("target", "SALE,N1,P1000;\r\n");
       std::filesystem::remove(dati);
-      std::filesystem::create_symlink(r.File("target"), dati);
+      if (kind == kCommandLink) std::filesystem::create_symlink(r.File("target"), dati);
+      else ASSERT_EQ(mkfifo(dati.c_str(), 0600), 0);
 #else
-      continue;  // the Windows C++ library makes no symbolic links
+      continue;  // the Windows C++ library makes no FIFOs or symbolic links
 #endif
     } else {
       r.fp.fs.FailRemove(start, -1);
     }
     r.StartPolling(1000);
     r.RunUntil(30000);
-    const auto& w = r.fp.serial.writes;
-    EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), kind == kStuckStart ? 1 : 0);
+    EXPECT_EQ(r.Sent("1000H1R"), kind == kStuckStart ? 1 : 0);
     EXPECT_EQ(r.Has("SR_ERR"), kind != kStuckStart);
     if (kind != kStuckStart) {
       EXPECT_EQ(r.Read("SR_ERR"), "E506: Trasmissione non avvenuta: file di input non presente\r\n");
@@ -164,27 +145,26 @@ TEST(JobCycle, JobFilesThatAreNoPlainFilesOrStayAfterTheJobRunOnce) {
       r.fp.fs.FailRemove(start, 0);
       r.RunUntil(32000);
       EXPECT_FALSE(r.Has("SR_START"));
-      PutJob(r, 1);
+      r.PutJob();
       r.RunUntil(45000);
-      EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), 2);
+      EXPECT_EQ(r.Sent("1000H1R"), 2);
     }
   }
 }
 
 TEST(JobCycle, DataDirectoryRemovedIsLoggedOnceAndPollingGoesOn) {
   AppRig r;
-  OnlySlots(r, {1});
+  r.OnlySlots({1});
   r.Put("SR_MATR", "m");
   r.StartPolling(1000);
   r.RunUntil(1000);
   const std::string dir = r.data.path();
   std::filesystem::remove_all(dir);
   r.RunUntil(4000);
-  const auto& logs = r.fp.notifier.logs;
-  EXPECT_EQ(std::count(logs.begin(), logs.end(), "Cartella dati non trovata: " + dir), 1);
+  EXPECT_EQ(r.LogsWith("Cartella dati non trovata: " + dir), 1);
   std::filesystem::create_directories(dir);
   r.RunUntil(5000);
-  EXPECT_EQ(logs.back(), "Cartella dati di nuovo disponibile: " + dir);
+  EXPECT_EQ(r.fp.notifier.logs.back(), "Cartella dati di nuovo disponibile: " + dir);
 }
 
 // A till that withdraws its job while it runs (deletes the start file, then
@@ -192,8 +172,8 @@ TEST(JobCycle, DataDirectoryRemovedIsLoggedOnceAndPollingGoesOn) {
 // second job's files stay, and it runs next, once, with its own result.
 TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
   AppRig r;
-  OnlySlots(r, {1});
-  PutJob(r, 1);
+  r.OnlySlots({1});
+  r.PutJob();
   r.fp.loop.Schedule(1001, [&r] {
     std::filesystem::remove(r.File("SR_START"));
     r.Put("SR_DATI", "SALE,N1,P2000;\r\n");
@@ -201,8 +181,7 @@ TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
   });
   r.StartPolling(1000);
   r.RunUntil(1500);
-  const auto& w = r.fp.serial.writes;
-  EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), 1);
+  EXPECT_EQ(r.Sent("1000H1R"), 1);
   EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
   EXPECT_EQ(r.Read("SR_DATI"), "SALE,N1,P2000;\r\n");
   EXPECT_TRUE(r.Has("SR_START"));
@@ -210,60 +189,57 @@ TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
 
   ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
   r.RunUntil(15000);
-  EXPECT_EQ(std::count(w.begin(), w.end(), "1000H1R"), 1);
-  EXPECT_EQ(std::count(w.begin(), w.end(), "2000H1R"), 1);
+  EXPECT_EQ(r.Sent("1000H1R"), 1);
+  EXPECT_EQ(r.Sent("2000H1R"), 1);
   EXPECT_EQ(r.Read("FINESCO"), "finesco");
   EXPECT_FALSE(r.Has("SR_DATI"));
 }
 
-// A result file of an earlier job that cannot be deleted would make this
-// job's result ambiguous: the job waits (nothing sent, its start file kept),
-// logged once and shown, and runs on the first tick after the file goes.
-TEST(JobCycle, UndeletableStaleResultKeepsTheJobWaiting) {
-  for (const char* stale : {"FINESCO", "SR_OUT", "SR_ERR"}) {
-    SCOPED_TRACE(stale);
+// A job that cannot run safely waits (nothing sent, its start file kept),
+// said once in the log and shown, and runs on the first tick after the cause
+// goes: a result file of an earlier job that cannot be deleted (this job's
+// result would be ambiguous), a journal that cannot record the job's start,
+// a data folder whose lock this copy no longer holds.
+TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
+  enum Cause { kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock };
+  for (Cause cause : {kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock}) {
+    SCOPED_TRACE(cause);
     AppRig r;
-    OnlySlots(r, {1});
-    PutJob(r, 1);
-    r.Put(stale, "old\r\n");
-    r.fp.fs.FailRemove(r.File(stale), -1);
+    r.OnlySlots({1});
+    r.PutJob();
+    const char* stale = cause == kStaleFinesco ? "FINESCO" : cause == kStaleOut ? "SR_OUT" : "SR_ERR";
+    const std::string journal = r.data.File("KBJOURNAL.TXT"), dir = r.data.path();
+    std::string status = kStatusStaleResult, log = "non cancellabile";
+    if (cause <= kStaleErr) {
+      r.Put(stale, "old\r\n");
+      r.fp.fs.FailRemove(r.File(stale), -1);
+    } else if (cause == kJournal) {
+      std::filesystem::create_directories(journal + "/inside");
+      status = kStatusJournalNotWritten;
+      log = "Impossibile scrivere " + journal;
+    } else {
+      r.fp.system.dataLockState = DataLockState::kLost;
+      status = kDataLockLost + dir;
+      log = "Stato: " + status;
+    }
     r.StartPolling(1000);
-    r.RunUntil(5000);
+    r.RunUntil(3500);
     EXPECT_TRUE(r.fp.serial.writes.empty());
     EXPECT_TRUE(r.Has("SR_START"));
-    EXPECT_EQ(r.ctx.ui.status, kStatusStaleResult);
-    const auto& logs = r.fp.notifier.logs;
-    EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
-                            [](const std::string& l) { return l.find("non cancellabile") != std::string::npos; }),
-              1);
-    r.fp.fs.FailRemove(r.File(stale), 0);
+    EXPECT_EQ(r.ctx.ui.status, status);
+    EXPECT_EQ(r.LogsWith(log), 1);
+
+    if (cause <= kStaleErr) r.fp.fs.FailRemove(r.File(stale), 0);
+    if (cause == kJournal) std::filesystem::remove_all(journal);
+    if (cause == kLock) r.fp.system.dataLockState = DataLockState::kRetaken;
+    r.RunUntil(4500);
+    EXPECT_EQ(ResetTimes(r.fp.serial).size(), 1u);
+    EXPECT_EQ(r.LogsWith(kDataLockRetaken + dir), cause == kLock ? 1 : 0);
     ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
     EXPECT_EQ(r.Read("FINESCO"), "finesco");
     EXPECT_FALSE(r.Has("SR_ERR"));
+    EXPECT_EQ(fakes::ReadFileBytes(journal).substr(0, 7), "1,done,");
   }
-}
-
-// A job starts only once its start is recorded on the disk: with the journal
-// unwritable (a folder in its place) the job waits, logged once and shown; it
-// runs once the journal can be written, and its end is recorded.
-TEST(JobCycle, JobWaitsUntilItsStartIsRecorded) {
-  AppRig r;
-  OnlySlots(r, {1});
-  PutJob(r, 1);
-  const std::string journal = r.data.File("KBJOURNAL.TXT");
-  std::filesystem::create_directories(journal + "/inside");
-  r.StartPolling(1000);
-  r.RunUntil(5000);
-  EXPECT_TRUE(r.fp.serial.writes.empty());
-  EXPECT_TRUE(r.Has("SR_START"));
-  EXPECT_EQ(r.ctx.ui.status, kStatusJournalNotWritten);
-  const auto& logs = r.fp.notifier.logs;
-  EXPECT_EQ(std::count(logs.begin(), logs.end(), "Impossibile scrivere " + journal), 1);
-
-  std::filesystem::remove_all(journal);
-  ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
-  EXPECT_EQ(r.Read("FINESCO"), "finesco");
-  EXPECT_EQ(fakes::ReadFileBytes(journal).substr(0, 7), "1,done,");
 }
 
 // The data folder gone at the job's end (a share that dropped, a folder
@@ -273,8 +249,8 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
   for (bool ok : {true, false}) {
     SCOPED_TRACE(ok);
     AppRig r;
-    OnlySlots(r, {1});
-    PutJob(r, 1);
+    r.OnlySlots({1});
+    r.PutJob();
     const std::string dir = r.data.path(), away = dir + ".away";
     // The folder goes once the job is on the link: after its sale line (or,
     // with a silent ECR, its first reset).
@@ -295,32 +271,8 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
     EXPECT_EQ(r.Has("SR_ERR"), !ok);
     EXPECT_EQ(r.Has("SR_DATI"), !ok);
     EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
-    const auto& logs = r.fp.notifier.logs;
-    EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
-                            [](const std::string& l) { return l.find("esito conservato") != std::string::npos; }),
-              1);
+    EXPECT_EQ(r.LogsWith("esito conservato"), 1);
   }
-}
-
-// A data folder whose lock this copy no longer holds takes no job (said once,
-// shown); locked again, it is served.
-TEST(JobCycle, NoJobWhileTheDataFolderLockIsNotHeld) {
-  AppRig r;
-  OnlySlots(r, {1});
-  PutJob(r, 1);
-  r.fp.system.dataLockState = DataLockState::kLost;
-  r.StartPolling(1000);
-  r.RunUntil(3500);
-  const auto& logs = r.fp.notifier.logs;
-  const std::string lost = std::string("Stato: ") + kDataLockLost + r.data.path();
-  EXPECT_EQ(std::count(logs.begin(), logs.end(), lost), 1);
-  EXPECT_EQ(r.ctx.ui.status, kDataLockLost + r.data.path());
-  EXPECT_TRUE(ResetTimes(r.fp.serial).empty());
-  EXPECT_TRUE(r.Has("SR_START"));
-  r.fp.system.dataLockState = DataLockState::kRetaken;
-  r.RunUntil(4500);
-  EXPECT_EQ(std::count(logs.begin(), logs.end(), kDataLockRetaken + r.data.path()), 1);
-  EXPECT_EQ(ResetTimes(r.fp.serial).size(), 1u);
 }
 
 }  // namespace

@@ -14,15 +14,19 @@ namespace {
 
 using testing_outcome::Rig;
 
+// Every failure closes the port, the trace and the output file and uses up
+// the test receipt. Anything thrown inside a step ends the job at its one
+// boundary: logged with the step, reported as unanswered.
 TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
   const struct {
     JobResult expected;
     const char* dati;  // nullptr = no command file
-    int setup;         // 1 port refuses set-up, 2 port left open, 3 ECR silent
+    int setup;  // 1 port refuses set-up, 2 port left open, 3 ECR silent, 4/5 throws at the reset/first line
   } cases[] = {
       {JobResult::kCommandFileMissing, nullptr, 0}, {JobResult::kConversionRefused, "NDCR,>A;\r\n", 0},  // bad kind in RT mode
       {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 1}, {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 2},
-      {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 3},
+      {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 3}, {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 4},
+      {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 5},
   };
   for (const auto& c : cases) {
     for (int16_t testReceipt : {0, 1}) {
@@ -36,13 +40,24 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       r.fp.serial.failConfigure = c.setup == 1;
       if (c.setup == 2) r.fp.serial.Open();
       r.echoUnknown = c.setup != 3;
+      const char* step = c.setup == 4 ? "azzeramento" : c.setup == 5 ? "invio" : nullptr;
+      // The first job line: the test receipt sends its command file unconverted.
+      const std::string thrower = c.setup != 5 ? " K" : testReceipt ? "SALE,N1,P1000;" : "1000H1R";
+      const auto ecr = r.fp.serial.responder;
+      r.fp.serial.responder = [&](const std::string& b) {
+        if (step && b == thrower) throw std::runtime_error("boom");
+        ecr(b);
+      };
       EXPECT_EQ(RunJob(r.ctx), c.expected);
-      for (const auto& w : r.fp.serial.writes) EXPECT_EQ(w, " K");  // job lines never sent
-      EXPECT_FALSE(r.fp.serial.IsOpen());
-      EXPECT_FALSE(r.ctx.link.trace.IsOpen());
+      for (const auto& w : r.fp.serial.writes) EXPECT_TRUE(w == " K" || w == thrower) << w;  // job lines never sent
+      EXPECT_FALSE(r.fp.serial.IsOpen() || r.ctx.link.trace.IsOpen() || r.ctx.link.output.IsOpen());
       EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
-      EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.expected == JobResult::kNoAnswer);
+      EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.setup == 3);
+      if (step) {
+        EXPECT_EQ(r.fp.notifier.logs, std::vector<std::string>{std::string("Lavoro interrotto durante ") + step + ": boom"});
+        EXPECT_TRUE(r.fp.notifier.messages.empty());
+      }
     }
   }
 }
@@ -97,82 +112,54 @@ TEST(RunJob, FailureOnceAPaymentLineMayHaveReachedTheEcrIsUncertain) {
   }
 }
 
-// Anything thrown inside a step ends the job at its one boundary: logged
-// with the step, reported as unanswered, everything closed.
-TEST(RunJob, AnExceptionInAStepEndsTheJobWithEverythingClosed) {
-  for (const char* step : {"azzeramento", "invio"}) {
-    SCOPED_TRACE(step);
-    Rig r;
-    r.ctx.ui.trace.value = 1;
-    r.ctx.ui.passThrough.value = 1;
-    r.ctx.cycle.testReceipt = 1;
-    r.Put("SR_DATI", "1000H1R\r\n");
-    const std::string thrower = step == std::string("azzeramento") ? " K" : "1000H1R";
-    r.fp.serial.responder = [&](const std::string& b) {
-      if (b == thrower) throw std::runtime_error("boom");
-      r.fp.serial.QueueInput(10, b);
-    };
-    EXPECT_EQ(RunJob(r.ctx), JobResult::kNoAnswer);
-    EXPECT_EQ(r.fp.notifier.logs, std::vector<std::string>{std::string("Lavoro interrotto durante ") + step + ": boom"});
-    EXPECT_TRUE(r.fp.notifier.messages.empty());
-    EXPECT_FALSE(r.fp.serial.IsOpen() || r.ctx.link.trace.IsOpen() || r.ctx.link.output.IsOpen());
-    EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
-  }
-}
-
 // The trace goes to the month folder, or to the data directory when a file
-// blocks that folder.
+// blocks that folder. In network mode the serial port is never touched. A
+// link planted as the output file is replaced, never written through.
 TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
   // Mixed line ends, bytes above 0x7F (valid UTF-8, yet sent as they are:
   // these are ECR lines), blanks kept, no end on the last line.
   const std::string dati = "\"CAFF\xC3\x88 \"1000H1R\r\n 1T\n\"A;B,C\"@";
   const std::vector<std::string> lines = {" K", "\"CAFF\xC3\x88 \"1000H1R", " 1T", "\"A;B,C\"@"};
-  for (bool testReceipt : {false, true}) {  // pass-through box, or the test receipt
-    SCOPED_TRACE(testReceipt);
+  enum Mode { kPassThrough, kTestReceipt, kNetwork };
+  for (Mode mode : {kPassThrough, kTestReceipt, kNetwork}) {
+    SCOPED_TRACE(mode);
+    const bool testReceipt = mode == kTestReceipt;
     Rig r;
     r.SetSlot(3);
     r.fp.loop.SetLocalTime({2026, 12, 5, 14, 23, 1, 0}, 60);
     r.ctx.ui.trace.value = 1;
     r.ctx.ui.passThrough.value = testReceipt ? 0 : 1;
     r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
+    if (mode == kNetwork) {
+      r.ctx.ui.serialChosen = false;
+      r.ctx.ui.networkChosen = true;
+      r.ctx.ui.remoteIp = "127.0.0.1";
+      r.fp.socket.responder = [&r](const std::string& b) {
+        r.fp.socket.Deliver(10, b);  // the echo, then the second answer
+        r.fp.socket.Deliver(40, b);
+      };
+    }
     r.Put("SR_DATI", dati, 3);
     if (testReceipt) fakes::WriteFileBytes(r.dir.File("TRACE_202612"), "a file, not a folder");
+    fakes::WriteFileBytes(r.dir.File("precious"), "keep");
+#ifndef _WIN32
+    // The Windows C++ library makes no symbolic links; the Win32 file
+    // system's own tests plant them there.
+    std::filesystem::create_symlink(r.dir.File("precious"), r.File("SR_OUT", 3));
+#endif
     EXPECT_EQ(RunJob(r.ctx), JobResult::kOk);
-    EXPECT_EQ(r.fp.serial.writes, lines);
-    EXPECT_EQ(r.fp.serial.portNumber, 3);
+    EXPECT_EQ(mode == kNetwork ? r.fp.socket.sends : r.fp.serial.writes, lines);
+    EXPECT_EQ(r.fp.serial.openCalls, mode == kNetwork ? 0 : 1);
+    EXPECT_EQ(r.fp.serial.portNumber, mode == kNetwork ? 0 : 3);
     EXPECT_TRUE(r.Has("SR_OUT", 3) && !r.fp.fs.Exists(r.dir.File("XON.txt")));
+    EXPECT_EQ(r.DataFile("precious"), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink(r.File("SR_OUT", 3)));
     EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
     const std::string trace =
         r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
     EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;
     EXPECT_FALSE(r.ctx.link.trace.IsOpen());
   }
-}
-
-// In network mode the serial port is never touched, and a link planted as
-// the output file is replaced, never written through.
-TEST(RunJob, NetworkJobLeavesSerialPortAndPlantedLinksAlone) {
-  Rig r;
-  r.ctx.ui.serialChosen = false;
-  r.ctx.ui.networkChosen = true;
-  r.ctx.ui.remoteIp = "127.0.0.1";
-  r.ctx.ui.passThrough.value = 1;
-  r.fp.socket.responder = [&r](const std::string& b) {
-    r.fp.socket.Deliver(10, b);  // the echo, then the second answer
-    r.fp.socket.Deliver(40, b);
-  };
-  r.Put("SR_DATI", "1000H1R\r\n");
-  fakes::WriteFileBytes(r.dir.File("precious"), "keep");
-#ifndef _WIN32
-  // The Windows C++ library makes no symbolic links; the Win32 file
-  // system's own tests plant them there.
-  std::filesystem::create_symlink(r.dir.File("precious"), r.File("SR_OUT"));
-#endif
-  EXPECT_EQ(RunJob(r.ctx), JobResult::kOk);
-  EXPECT_EQ(r.fp.socket.sends, (std::vector<std::string>{" K", "1000H1R"}));
-  EXPECT_EQ(r.fp.serial.openCalls, 0);
-  EXPECT_EQ(r.DataFile("precious"), "keep");
-  EXPECT_FALSE(std::filesystem::is_symlink(r.File("SR_OUT")));
 }
 
 }  // namespace

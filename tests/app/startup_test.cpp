@@ -1,16 +1,18 @@
 // Start-up and shutdown: the data directory choice, the clean-up of stale
-// job files, and closing with and without a job on the link.
+// job files, closing with and without a job on the link, the session's end,
+// and the driver with its window.
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <map>
 
 #include "app/data_dir.h"
+#include "app/window_driver.h"
 #include "app_rig.h"
 #include "core/messages.h"
+#include "fakes/fake_window_host.h"
+#include "platform/window_ids.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -24,12 +26,9 @@ namespace stdfs = std::filesystem;
 
 const char* const kSixFiles[] = {"SR_START", "SR_MATR", "SR_ERR", "SR_DATI", "SR_OUT", "FINESCO"};
 
-DriverOptions Options(const AppRig& r) {
-  DriverOptions o;
-  o.settingsDir = r.settings.path();
-  o.dataDir = r.data.path();
-  return o;
-}
+const char* const kE520 =
+    "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
+const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
 
 // Custom: "" none, "$D" an existing folder, "$M" a missing one. Expected: "P"
 // the program folder, "C" common/NORVIKKOLIBRA, "D" the custom one, "" none.
@@ -81,12 +80,9 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
     auto id = [&r](int s) { return r.fp.fs.Inspect(r.File("SR_START", s)).identity; };
     r.PutSetting("KBJOURNAL.TXT", "2,started," + id(2) + "\r\n3,tender-sent," + id(3) + "\r\n4,done," +
                                       id(4) + "\r\n1,done,another start file\r\n");
-    ASSERT_EQ(StartDriver(r.ctx, Options(r)), StartResult::kStarted);
+    ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
 
-    const char* const kErrors[] = {
-        "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n",
-        "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n",
-        "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", "old"};
+    const char* const kErrors[] = {kE521, kE520, kE520, "old"};
     for (int s = 1; s <= 4; ++s) {
       EXPECT_EQ(r.Has("SR_START", s) || r.Has("SR_MATR", s), serialFails) << s;
       EXPECT_EQ(r.Read("SR_DATI", s), "old");
@@ -112,9 +108,6 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
 // leaves a journal in the data folder, readable by the driver's user only.
 TEST(StartUp, JournalDecidesBetweenE520AndE521) {
   enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink };
-  const char* const kE520 =
-      "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
-  const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
   for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink}) {
     SCOPED_TRACE(j);
     AppRig r;
@@ -138,7 +131,7 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
     if (j == kFifo || j == kLink) continue;
 #endif
     if (j == kFolder) stdfs::create_directories(journal);
-    ASSERT_EQ(StartDriver(r.ctx, Options(r)), StartResult::kStarted);
+    ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
     const bool readable = j == kInDataFolder || j == kInSettingsFolder;
     EXPECT_EQ(r.Read("SR_ERR", 1), kE520);
     EXPECT_EQ(r.Read("SR_ERR", 2), readable ? kE521 : kE520);
@@ -155,27 +148,27 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
 }
 
 // A copy that finds the settings or the data folder taken ends with code 3
-// and one log line, touching no job file.
+// and one log line (a lock file of another user, or one that cannot be used,
+// said as such), touching no job file.
 TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
-  for (bool dataTaken : {false, true}) {
+  const struct { bool dataTaken; LockRefusal why; const char* log; } cases[] = {
+      {false, LockRefusal::kAnotherCopy, "Cartella impostazioni"}, {true, LockRefusal::kAnotherCopy, "Cartella dati"},
+      {true, LockRefusal::kOtherUser, kLockOfOtherUser}, {true, LockRefusal::kUnavailable, kLockUnusable}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
     AppRig r;
-    (dataTaken ? r.fp.system.dataFolderTaken : r.fp.system.anotherInstanceRunning) = true;
+    (c.dataTaken ? r.fp.system.dataFolderTaken : r.fp.system.anotherInstanceRunning) = true;
+    r.fp.system.refusal = c.why;
     r.Put("SR_START", "1\r\n");
     r.Put("SR_MATR", "m");
-    EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitAnotherCopy);
+    EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitAnotherCopy);
     EXPECT_TRUE(r.Has("SR_START") && r.Has("SR_MATR") && !r.Has("SR_ERR"));
     ASSERT_EQ(r.fp.notifier.logs.size(), 1u);
-    EXPECT_NE(r.fp.notifier.logs[0].find(dataTaken ? "Cartella dati" : "Cartella impostazioni"), std::string::npos);
-  }
-  // A lock file of another user, or one that cannot be used, is said as such.
-  for (LockRefusal why : {LockRefusal::kOtherUser, LockRefusal::kUnavailable}) {
-    AppRig r;
-    r.fp.system.dataFolderTaken = true;
-    r.fp.system.refusal = why;
-    EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitAnotherCopy);
-    ASSERT_EQ(r.fp.notifier.logs.size(), 1u);
-    EXPECT_EQ(r.fp.notifier.logs[0], (why == LockRefusal::kOtherUser ? kLockOfOtherUser : kLockUnusable) +
-                                         JoinPath(r.data.path(), "kolibra-data.lock"));
+    if (c.why == LockRefusal::kAnotherCopy) {
+      EXPECT_NE(r.fp.notifier.logs[0].find(c.log), std::string::npos);
+    } else {
+      EXPECT_EQ(r.fp.notifier.logs[0], c.log + JoinPath(r.data.path(), "kolibra-data.lock"));
+    }
   }
 }
 
@@ -187,7 +180,7 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
     for (const char* base : kSixFiles) r.Put(base, "x", 2);
   });
   r.fp.loop.ScheduleTerminate(6000);
-  EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
+  EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
 
   EXPECT_FALSE(r.fp.notifier.trayPresent);
   EXPECT_FALSE(PollTimerEnabled(r.ctx));
@@ -204,32 +197,108 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
   EXPECT_LT(r.fp.loop.NowMs(), 6000 + 1500);
 }
 
-TEST(Shutdown, RequestDuringAJobLetsItEndWithConsistentFiles) {
+// A job the ECR never answers runs on slot 1 (after its dump), another waits
+// on slot 2 (switched off by the dump). A shutdown request lets the running
+// job end through its usual failure (ten time-outs; error file, start file
+// gone, command file kept) and starts nothing after it. The end of the user's
+// session (a Windows logoff or shutdown) is asked to wait while the job runs,
+// and runs the whole shutdown before its handler returns; a job it cuts keeps
+// its files for the journal to answer at the next start.
+TEST(Shutdown, RequestOrSessionEndWithASilentJob) {
+  enum How { kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt };
+  for (How how : {kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt}) {
+    SCOPED_TRACE(how);
+    AppRig r;
+    r.AnswerDumps();
+    r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
+    r.PutSetting("KBCHKCOM.TXT", "1100\r\n");
+    r.fp.loop.Schedule(2500, [&] {
+      r.silentEcr = true;
+      r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
+      r.Put("SR_START", "1\r\n");
+      r.Put("SR_START", "1\r\n", 2);
+    });
+    std::string reasonDuring, reasonAfter = "unset";
+    bool busyDuring = false;
+    r.fp.loop.Schedule(5000, [&] {
+      reasonDuring = r.fp.loop.SessionBusyReason();
+      busyDuring = r.ctx.cycle.jobBusy;
+    });
+    r.fp.loop.Schedule(50000, [&] { reasonAfter = r.fp.loop.SessionBusyReason(); });
+    struct { bool ended, saved, slot2Answered, slot1Kept; } seen{};
+    const auto look = [&] {
+      seen = {r.ctx.cycle.ended, r.Setting("KBCHKCOM.TXT") == "1000\r\n",
+              !r.Has("SR_START", 2) && r.Has("SR_ERR", 2), r.Has("SR_START") && !r.Has("SR_ERR")};
+    };
+    if (how == kRequest) {
+      r.fp.loop.ScheduleTerminate(5000);
+    } else {
+      r.fp.loop.Schedule(how == kSessionEndDuringTheJob ? 6000 : 60000, [&] {
+        ASSERT_TRUE(r.fp.loop.EndSession());
+        look();  // all done when the handler returns
+      });
+    }
+    EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
+    if (how == kRequest) look();
+
+    EXPECT_TRUE(busyDuring);
+    EXPECT_EQ(reasonDuring, kSessionEndBlocked);
+    EXPECT_TRUE(seen.ended && seen.saved && seen.slot2Answered);
+    EXPECT_EQ(seen.slot1Kept, how == kSessionEndDuringTheJob);
+    EXPECT_EQ(r.Sent("48F"), 1);
+    if (how == kSessionEndDuringTheJob) continue;
+    EXPECT_EQ(r.Read("SR_ERR"), "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
+    EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO"));
+    EXPECT_TRUE(r.Has("SR_DATI"));
+    EXPECT_GT(r.fp.loop.NowMs(), 5000 + 30000);
+    if (how == kSessionEndAfterIt) {
+      EXPECT_EQ(reasonAfter, "");
+    }
+  }
+}
+
+// The driver with its window on a fake host: splash, tray, restore, the test
+// receipt button and the exit through the menu with the closing notice.
+TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
   AppRig r;
   r.AnswerDumps();
   r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
+  // Slot 1 only: unticking a box (as a dump does to the others) would also
+  // disable the test button.
   r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
-  // The dump runs at 1000; the ECR then falls silent and a job arrives.
-  r.fp.loop.Schedule(2500, [&r] {
-    r.silentEcr = true;
-    r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
-    r.Put("SR_START", "1\r\n");
+  fakes::FakeWindowHost host;
+  struct Seen {
+    bool splash = false, main = false, tray = false;
+  };
+  Seen atStart, afterSplash;
+  r.fp.loop.Schedule(100, [&] { atStart = {host.splashShown, host.mainVisible, host.tray.present}; });
+  r.fp.loop.Schedule(kSplashLeastMs + 100, [&] {
+    afterSplash = {host.splashShown, host.mainVisible, host.tray.present};
+    host.events.onTrayMouse(515);
   });
-  bool busyAtRequest = false;
-  r.fp.loop.Schedule(5000, [&r, &busyAtRequest] { busyAtRequest = r.ctx.cycle.jobBusy; });
-  r.fp.loop.ScheduleTerminate(5000);
-  EXPECT_EQ(RunDriver(r.ctx, Options(r)), kExitOk);
+  r.fp.loop.Schedule(4000, [&] {
+    EXPECT_TRUE(host.mainVisible);
+    EXPECT_EQ(host.text[IDC_TEXT4], "DUMP ESEGUITO");
+    EXPECT_EQ(host.text[IDC_TEXT8], "99MZT123456");
+    host.Command(IDC_CMBFILE);
+    EXPECT_EQ(r.Read("SR_DATI"), "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T\r\n");
+    EXPECT_FALSE(host.enabled[IDC_CMBFILE]);
+  });
+  r.fp.loop.Schedule(8000, [&] { host.Command(IDM_ESCI); });
 
-  EXPECT_TRUE(busyAtRequest);
-  // The job ended through its usual failure: error file, start file gone,
-  // command file kept, no end-of-receipt file.
-  EXPECT_EQ(r.Read("SR_ERR"), "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
-  EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO"));
-  EXPECT_TRUE(r.Has("SR_DATI"));
-  // It ended by its own ten time-outs, not cut short by the request.
-  EXPECT_GT(r.fp.loop.NowMs(), 5000 + 30000);
-  // No second job or dump started after the request.
-  EXPECT_EQ(std::count(r.fp.serial.writes.begin(), r.fp.serial.writes.end(), "48F"), 1);
+  EXPECT_EQ(RunWindowedDriver(r.fp.platform, host, r.Options()), kExitOk);
+
+  EXPECT_TRUE(atStart.splash);
+  EXPECT_FALSE(atStart.main);
+  EXPECT_FALSE(afterSplash.splash);
+  EXPECT_FALSE(afterSplash.main);
+  EXPECT_TRUE(afterSplash.tray);
+  EXPECT_EQ(host.splash.version, "Version 1.0.0.14");
+  EXPECT_FALSE(host.closingAfter.mainVisible || host.closingAfter.trayPresent);
+  EXPECT_FALSE(host.closingShown);
+  EXPECT_EQ(host.closing, " Chiusura programma Kolibra in corso ...");
+  EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "1000\r\n");
+  EXPECT_TRUE(host.messages.empty());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The test receipt from the operator window through the job cycle.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 #include "app_rig.h"
 #include "core/messages.h"
@@ -32,52 +31,40 @@ struct TestRig : testing_app::AppRig {
     ctx.dump.pending = {false, true, false, true};
     for (int s : {1, 3}) Put("SR_MATR", "m", s);
   }
-  bool Sent(const std::string& line) {
-    const auto& w = fp.serial.writes;
-    return std::find(w.begin(), w.end(), line) != w.end();
-  }
   void RunTick() { fp.loop.Wait(fp.loop.NowMs() + 1000); }
 };
 
-// Refused with no dump yet, a hidden window, or an unwritable command file:
-// nothing written and no flag left.
-TEST(OperatorWindow, TestReceiptRefusedWithoutDumpWindowOrFolder) {
-  for (int c = 0; c < 3; ++c) {
+// Refused with no dump yet, a hidden window, an unwritable data folder, or a
+// job of the calling application waiting in the slot (its start file, or a
+// command file its last job did not leave): nothing written or replaced and
+// no flag left. The command file a failed job left does not refuse it.
+TEST(OperatorWindow, TestReceiptRefusedOrWrittenNeverReplacingAWaitingJob) {
+  enum Case { kNoDump, kHidden, kNoFolder, kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile };
+  const char* const kRefusals[] = {
+      "DUMP NON ANCORA ESEGUITO", "Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto",
+      "Scontrino di prova non scritto nella cartella dati", "", kTestReceiptJobWaiting, kTestReceiptJobWaiting, ""};
+  for (Case c : {kNoDump, kHidden, kNoFolder, kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile}) {
     SCOPED_TRACE(c);
     TestRig r;
-    if (c == 0) r.ctx.dump.pending.fill(true);
-    if (c == 1) MinimizeWindow(r.ctx);
-    if (c == 2) r.ctx.dataDir = JoinPath(r.data.path(), "gone");
-    EXPECT_EQ(PrintTestReceipt(r.ctx), 0);
-    EXPECT_EQ(r.ctx.ui.ecrMessage == "DUMP NON ANCORA ESEGUITO", c == 0);
-    for (int s = 1; s <= 4; ++s) EXPECT_FALSE(r.Has("SR_DATI", s) || r.Has("SR_START", s));
-    EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
-    EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
-  }
-}
-
-// A job of the calling application waiting in the slot (its start file, or a
-// command file its last job did not leave) refuses the test receipt and
-// stays as it was; the command file a failed job left does not.
-TEST(OperatorWindow, TestReceiptNeverReplacesAWaitingJob) {
-  enum Leftover { kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile };
-  for (Leftover left : {kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile}) {
-    SCOPED_TRACE(left);
-    TestRig r;
-    if (left != kNone) r.Put("SR_DATI", kTillJob, 3);
-    if (left == kStartFile) r.Put("SR_START", "1\r\n", 3);
-    if (left == kFailedJobsCommandFile) {
+    if (c == kNoDump) r.ctx.dump.pending.fill(true);
+    if (c == kHidden) MinimizeWindow(r.ctx);
+    if (c == kNoFolder) r.ctx.dataDir = JoinPath(r.data.path(), "gone");
+    if (c > kNone) r.Put("SR_DATI", kTillJob, 3);
+    if (c == kStartFile) r.Put("SR_START", "1\r\n", 3);
+    if (c == kFailedJobsCommandFile) {
       r.ctx.cycle.journal.slots[2] =
           JournalEntry{JobStage::kDone, "gone", r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity};
     }
-    const bool refused = left == kStartFile || left == kNewCommandFile;
     const ActionResult pressed = PressTestButton(r.ctx);
-    EXPECT_EQ(pressed.accepted, !refused);
-    if (refused) {
-      EXPECT_EQ(pressed.text, kTestReceiptJobWaiting);
-      EXPECT_EQ(r.ctx.ui.ecrMessage, kTestReceiptJobWaiting);
-      EXPECT_EQ(r.Read("SR_DATI", 3), kTillJob);
-      EXPECT_EQ(r.Has("SR_START", 3), left == kStartFile);
+    EXPECT_EQ(pressed.accepted, !*kRefusals[c]);
+    if (*kRefusals[c]) {
+      EXPECT_EQ(pressed.text, kRefusals[c]);
+      EXPECT_EQ(r.ctx.ui.ecrMessage == "DUMP NON ANCORA ESEGUITO", c == kNoDump);
+      EXPECT_EQ(r.ctx.ui.ecrMessage == kTestReceiptJobWaiting, c > kNone);
+      for (int s : {1, 2, 4}) EXPECT_FALSE(r.Has("SR_DATI", s) || r.Has("SR_START", s));
+      EXPECT_EQ(r.Read("SR_DATI", 3), c > kNone ? kTillJob : "");
+      EXPECT_EQ(r.Has("SR_START", 3), c == kStartFile);
+      EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
       EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
       continue;
     }

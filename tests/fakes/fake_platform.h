@@ -37,8 +37,6 @@ class FakeEventLoop : public EventLoop {
   bool TimerEnabled(TimerId id) override { return core_.TimerEnabled(id); }
   int64_t TimerInterval(TimerId id) override { return core_.TimerInterval(id); }
   void Post(std::function<void()> fn) override { core_.Post(std::move(fn)); }
-  // Runs fn inside the next Wait() at any depth, without moving time.
-  void Defer(std::function<void()> fn) { core_.Defer(std::move(fn)); }
   void SetTerminateHandler(std::function<void()> onTerminate) override { onTerminate_ = std::move(onTerminate); }
   void SetSessionEndHandlers(std::function<std::string()> busyReason, std::function<void()> endSession) override {
     busyReason_ = std::move(busyReason);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 
 #include "outcome_rig.h"
 
@@ -65,52 +64,48 @@ TEST(Dump, RtAndMfEcrs) {
 
 // An echo-only or missing answer to the serial request is a failure, not an
 // empty serial number; so is an ECR that answers nothing at all, and the job
-// waiting for the dump gets the dump's error.
-TEST(Dump, SerialRequestEchoedOnlyOrUnansweredFailsTheDump) {
-  for (const char* answer : {"41F", "", "mute"}) {
+// waiting for the dump gets the dump's error. Over the network, a dump that
+// finds the connection dropped fails at once and opens it again, so that the
+// next dump reaches the ECR once it is back.
+TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
+  for (const std::string answer : {"41F", "", "mute", "network"}) {
+    SCOPED_TRACE(answer);
     Rig r;
     r.ctx.ui.windowShown = true;
     r.Put("SR_START", "");
-    const bool mute = std::string(answer) == "mute";
+    const bool mute = answer == "mute", network = answer == "network";
     r.answers["41F"] = mute ? "" : answer;
     // With the status request unanswered too, no identification is asked.
-    const bool silent = *answer == '\0';
+    const bool silent = answer.empty();
     if (silent) r.answers["48F"] = "";
     if (mute) r.echoUnknown = false;
+    if (network) {
+      r.ctx.ui.serialChosen = false;
+      r.ctx.ui.networkChosen = true;
+      r.ctx.ui.remoteIp = "127.0.0.1";
+      r.fp.socket.responder = [&](const std::string& b) {
+        r.fp.socket.Deliver(10, b);  // the echo, then the second answer
+        if (b == " K") r.fp.socket.Deliver(30, "K");
+        if (r.answers.contains(b)) r.fp.socket.Deliver(30, r.answers.at(b));
+      };
+      r.answers = {{"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
+    }
     StartDump(r.ctx, 1);
     const auto& w = r.fp.serial.writes;
-    EXPECT_EQ(std::count(w.begin(), w.end(), "47F"), silent || mute ? 0 : 1) << answer;
+    EXPECT_EQ(std::count(w.begin(), w.end(), "47F"), silent || mute || network ? 0 : 1);
     EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
     EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO") || r.Has("SR_MATR"));
-    EXPECT_TRUE(r.ctx.dump.pending[0]) << answer;
+    EXPECT_TRUE(r.ctx.dump.pending[0]);
     EXPECT_EQ(r.ctx.ui.dumpText[0], "DUMP NON ESEGUITO : -1");
     ExpectIdle(r);
+    if (!network) continue;
+    EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
+    r.fp.loop.Wait(r.fp.loop.NowMs() + 100);  // connected
+    StartDump(r.ctx, 1);
+    EXPECT_EQ(r.Read("SR_MATR").substr(0, 11), "99MZT123456");
+    EXPECT_FALSE(r.Has("SR_ERR"));
+    EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
   }
-}
-
-// Over the network, a dump that finds the connection dropped fails at once
-// and opens it again, so that the next dump reaches the ECR once it is back.
-TEST(Dump, NetworkDumpReopensADroppedConnection) {
-  Rig r;
-  r.ctx.ui.serialChosen = false;
-  r.ctx.ui.networkChosen = true;
-  r.ctx.ui.remoteIp = "127.0.0.1";
-  const std::map<std::string, std::string> second{
-      {" K", "K"}, {"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
-  r.fp.socket.responder = [&](const std::string& b) {
-    r.fp.socket.Deliver(10, b);  // the echo, then the second answer
-    if (second.contains(b)) r.fp.socket.Deliver(30, second.at(b));
-  };
-  r.Put("SR_START", "");
-  StartDump(r.ctx, 1);
-  EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
-  EXPECT_FALSE(r.Has("SR_START") || r.Has("SR_MATR"));
-  EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
-  r.fp.loop.Wait(r.fp.loop.NowMs() + 100);  // connected
-  StartDump(r.ctx, 1);
-  EXPECT_EQ(r.Read("SR_MATR").substr(0, 11), "99MZT123456");
-  EXPECT_FALSE(r.Has("SR_ERR"));
-  EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
 }
 
 }  // namespace

@@ -26,15 +26,7 @@ struct Rig {
   int applied = 0;
   int exits = 0;
   WindowBinding binding{ctx, host,
-                        {[this] {
-                           // Stands for the job cycle's "Set timer" action.
-                           ++applied;
-                           if (ctx.cycle.jobBusy) {
-                             ctx.platform.notifier.MessageBox("Connessione in corso, valore non accettato");
-                             return;
-                           }
-                           ctx.cycle.pollingIntervalMs = std::stoi("0" + ctx.ui.timerValue) * 1000;
-                         },
+                        {[this] { ++applied; },  // stands for the job cycle's "Set timer" action
                          [this] { ++exits; }}};
 
   Rig() {
@@ -54,83 +46,59 @@ struct Rig {
   const std::vector<std::string>& Messages() const { return fp.notifier.messages; }
 };
 
+// The operator's input with the window open, and what it did.
 struct CommandCase {
   const char* name;
-  std::function<void(Rig&)> act;  // the operator's input, with the window open
-  std::function<void(Rig&)> check;
+  std::function<void(Rig&)> play;
 };
 
 const CommandCase kCommands[] = {
-    {"TestReceiptOnLastDumpedSlot",
+    {"TestReceiptOnlyAfterADumpOnTheLastDumpedSlot",
      [](Rig& r) {
+       r.host.Command(IDC_CMBFILE);
+       EXPECT_EQ(r.host.text[IDC_TEXT1], "DUMP NON ANCORA ESEGUITO");
+       EXPECT_FALSE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_DATI", 4)));
+       EXPECT_TRUE(r.host.enabled[IDC_CMBFILE]);
        r.ctx.dump.pending = {false, false, true, true};
        r.host.Command(IDC_CMBFILE);
-     },
-     [](Rig& r) {
        EXPECT_EQ(fakes::ReadFileBytes(JobFilePath(r.ctx, "SR_DATI", 2)),
                  "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T\r\n");
        EXPECT_TRUE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_START", 2)));
        EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
      }},
-    {"TestReceiptBeforeAnyDump", [](Rig& r) { r.host.Command(IDC_CMBFILE); },
-     [](Rig& r) {
-       EXPECT_EQ(r.host.text[IDC_TEXT1], "DUMP NON ANCORA ESEGUITO");
-       EXPECT_FALSE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_DATI", 4)));
-       EXPECT_TRUE(r.host.enabled[IDC_CMBFILE]);
-     }},
+    // The box's text goes to the model, then the action runs (its refusal
+    // during a job is the settings' own).
     {"SetTimerReadsTheBox",
      [](Rig& r) {
        r.host.text[IDC_TXTTIMERVAL] = "5";
        r.host.Command(IDC_CMDCHGTIMER);
-     },
-     [](Rig& r) {
        EXPECT_EQ(r.applied, 1);
        EXPECT_EQ(r.ctx.ui.timerValue, "5");
-       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
      }},
-    {"SetTimerWhileAJobRunsIsRefused",
-     [](Rig& r) {
-       r.ctx.cycle.jobBusy = true;
-       r.host.text[IDC_TXTTIMERVAL] = "5";
-       r.host.Command(IDC_CMDCHGTIMER);
-     },
-     [](Rig& r) {
-       EXPECT_EQ(r.Messages(), std::vector<std::string>{"Connessione in corso, valore non accettato"});
-       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 1000);
-     }},
-    {"SetSpeedFromTheList",
-     [](Rig& r) {
-       r.host.text[IDC_CMBBAUDE] = "19200";
-       r.host.Command(IDC_COMMAND1);
-     },
-     [](Rig& r) {
-       EXPECT_EQ(r.ctx.baudRate, 19200);
-       EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
-     }},
-    {"SetSpeedNotInTheListIsRefused",
+    {"SetSpeedOnlyFromTheList",
      [](Rig& r) {
        r.host.text[IDC_CMBBAUDE] = "14400";
        r.host.Command(IDC_COMMAND1);
-     },
-     [](Rig& r) {
        EXPECT_EQ(r.Messages(),
                  std::vector<std::string>{"Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200"});
        EXPECT_EQ(r.ctx.baudRate, 9600);
        EXPECT_EQ(r.ctx.ui.baudText, "9600");
        EXPECT_EQ(r.host.text[IDC_CMBBAUDE], "9600");
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "");
+       r.host.text[IDC_CMBBAUDE] = "19200";
+       r.host.Command(IDC_COMMAND1);
+       EXPECT_EQ(r.ctx.baudRate, 19200);
+       EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
      }},
-    {"NetworkChosen",
+    {"NetworkChosenAndAValidAddressTyped",
      [](Rig& r) {
        r.host.checked[IDC_OPTIONRS232] = false;
        r.host.Click(IDC_OPTIONRETE);
-     },
-     [](Rig& r) {
        EXPECT_TRUE(r.ctx.ui.networkChosen);
        EXPECT_FALSE(r.ctx.ui.serialChosen);
+       r.host.Type(IDC_TXTREMOTEIP, "192.168.1.20");
+       EXPECT_EQ(r.ctx.ui.remoteIp, "192.168.1.20");
      }},
-    {"ValidAddressTyped", [](Rig& r) { r.host.Type(IDC_TXTREMOTEIP, "192.168.1.20"); },
-     [](Rig& r) { EXPECT_EQ(r.ctx.ui.remoteIp, "192.168.1.20"); }},
     {"InvalidAddressIsRefused",
      [](Rig& r) {
        r.ctx.ui.remoteIp = "10.0.0.1";
@@ -140,8 +108,6 @@ const CommandCase kCommands[] = {
        r.fp.loop.After(1000, [&] { during = r.host.text[IDC_CMDVALIDATEIP]; });
        r.host.Command(IDC_CMDVALIDATEIP);
        EXPECT_EQ(during, "IP non Valido");
-     },
-     [](Rig& r) {
        EXPECT_EQ(r.ctx.ui.remoteIp, "10.0.0.1");
        EXPECT_EQ(r.host.text[IDC_TXTREMOTEIP], "10.0.0.256");  // what was typed stays
        EXPECT_EQ(r.host.text[IDC_CMDVALIDATEIP], "Valida IP");
@@ -151,28 +117,22 @@ const CommandCase kCommands[] = {
      [](Rig& r) {
        r.host.text[IDC_TXTREMOTEIP] = "10.0.0.2";
        r.host.Command(IDC_CMDRESETCONN);
-     },
-     [](Rig& r) {
        EXPECT_EQ(r.fp.socket.RemoteHost(), "10.0.0.2");
        EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
        EXPECT_EQ(r.host.colour[IDC_SHAPECONN], kColourGreen);
        EXPECT_EQ(r.host.text[IDC_CMDRESETCONN], "Reset Connessione");
      }},
-    {"UntickingASlotStopsPolling", [](Rig& r) { r.host.Click(IDC_CHECK2); },
+    // Unticking stops the polling; ticking again is refused during a job.
+    {"UntickingASlotStopsPollingTickingDuringAJobIsRefused",
      [](Rig& r) {
+       r.host.Click(IDC_CHECK2);
        EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
        EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
        EXPECT_TRUE(r.host.enabled[IDC_CMBBAUDE]);
-     }},
-    {"TickingASlotDuringAJobIsRefused",
-     [](Rig& r) {
-       r.host.Click(IDC_CHECK2);  // polling stops
        r.ctx.cycle.jobBusy = true;
        r.host.Click(IDC_CHECK2);
        r.host.Command(IDC_CMBFILE);
-     },
-     [](Rig& r) {
        EXPECT_EQ(r.Messages(), (std::vector<std::string>{"Connessione in corso, valore non accettato",
                                                          "Connessione in corso, comando non accettato"}));
        EXPECT_FALSE(r.host.checked[IDC_CHECK2]);
@@ -183,56 +143,40 @@ const CommandCase kCommands[] = {
      [](Rig& r) {
        r.host.Click(IDC_CHECK3);
        r.host.Click(IDC_CHECK3);
-     },
-     [](Rig& r) {
        EXPECT_TRUE(PollTimerEnabled(r.ctx));
-       EXPECT_FALSE(r.host.enabled[IDC_CMBBAUDE]);
-       EXPECT_FALSE(r.host.enabled[IDC_CHBPAG4BANCOMAT]);
-       EXPECT_FALSE(r.host.enabled[IDC_TEXT1]);
+       for (int id : {IDC_CMBBAUDE, IDC_CHBPAG4BANCOMAT, IDC_TEXT1}) EXPECT_FALSE(r.host.enabled[id]) << id;
        EXPECT_TRUE(r.host.enabled[IDC_CMBFILE]);
      }},
     {"OptionBoxesAndPayments",
      [](Rig& r) {
-       r.host.Click(IDC_CHBTRACE);
-       r.host.Click(IDC_CHBENABLEXONINPUT);
-       r.host.Click(IDC_CHBPAG4BANCOMAT);
+       for (int id : {IDC_CHBTRACE, IDC_CHBENABLEXONINPUT, IDC_CHBPAG4BANCOMAT}) r.host.Click(id);
        r.host.Pick(IDC_CBOPAGAMENTI, 2);
-     },
-     [](Rig& r) {
-       EXPECT_EQ(r.ctx.ui.trace.value, 1);
-       EXPECT_EQ(r.ctx.ui.passThrough.value, 1);
-       EXPECT_EQ(r.ctx.ui.pag4Bancomat.value, 1);
+       EXPECT_EQ(r.ctx.ui.trace.value + r.ctx.ui.passThrough.value + r.ctx.ui.pag4Bancomat.value, 3);
        EXPECT_EQ(r.ctx.ui.footerRt.value, 0);
        EXPECT_EQ(r.ctx.ui.paymentsIndex, 2);
      }},
-    {"ManualMissing", [](Rig& r) { r.host.Command(IDM_MANUAL); },
+    {"ManualMissingThenWithoutReader",
      [](Rig& r) {
-       EXPECT_EQ(r.Messages(), std::vector<std::string>{"File: " + JoinPath(r.data.path(), "mankolibra.pdf") +
-                                                        " non trovato"});
+       const std::string manual = JoinPath(r.data.path(), "mankolibra.pdf");
+       r.host.Command(IDM_MANUAL);
        EXPECT_TRUE(r.host.opened.empty());
-     }},
-    {"ManualWithoutReader",
-     [](Rig& r) {
-       fakes::WriteFileBytes(JoinPath(r.data.path(), "mankolibra.pdf"), "%PDF");
+       fakes::WriteFileBytes(manual, "%PDF");
        r.host.openSucceeds = false;
        r.host.Command(IDM_MANUAL);
-     },
-     [](Rig& r) {
        EXPECT_EQ(r.host.opened.size(), 1u);
-       EXPECT_EQ(r.Messages(), std::vector<std::string>{"Operazione non eseguita: verificare presenza Reader "});
+       EXPECT_EQ(r.Messages(), (std::vector<std::string>{"File: " + manual + " non trovato",
+                                                         "Operazione non eseguita: verificare presenza Reader "}));
      }},
-    {"AboutWindow", [](Rig& r) { r.host.Command(IDM_INFO); },
+    {"AboutWindowAndExitFromMenuAndCloseBox",
      [](Rig& r) {
+       r.host.Command(IDM_INFO);
        ASSERT_EQ(r.host.about.size(), 1u);
        EXPECT_EQ(r.host.about[0].version, "Versione 1.0.0.14");
        EXPECT_EQ(r.host.about[0].title, "Kolibra per sistemi Windows 32 bit");
-     }},
-    {"ExitFromMenuAndCloseBox",
-     [](Rig& r) {
        r.host.Command(IDM_ESCI);
        r.host.events.onCloseBox();
-     },
-     [](Rig& r) { EXPECT_EQ(r.exits, 2); }},
+       EXPECT_EQ(r.exits, 2);
+     }},
 };
 
 class WindowCommand : public ::testing::TestWithParam<CommandCase> {};
@@ -240,26 +184,27 @@ class WindowCommand : public ::testing::TestWithParam<CommandCase> {};
 TEST_P(WindowCommand, Effects) {
   Rig r;
   r.Open();
-  GetParam().act(r);
-  GetParam().check(r);
+  GetParam().play(r);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WindowCommand, ::testing::ValuesIn(kCommands),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(WindowBinding, WritesTheWindowOnlyWhileShown) {
+// Restoring marks the unticked slots (3 and 4) as needing a dump.
+TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   Rig r;
-  r.ctx.ui.slotCheck[0].value = 1;
-  r.ctx.ui.slotCheck[1].value = 0;
-  r.ctx.dump.pending = {false, true, true, true};
+  r.ctx.ui.slotCheck[2].value = r.ctx.ui.slotCheck[3].value = 0;
+  r.ctx.dump.pending = {false, true, false, false};
   r.binding.Refresh();
   EXPECT_EQ(r.host.writes, 0);
   EXPECT_FALSE(r.host.mainVisible);
 
   r.Open();
   EXPECT_TRUE(r.host.mainVisible);
+  EXPECT_TRUE(r.ctx.ui.windowShown);
+  EXPECT_EQ(r.ctx.dump.pending, (std::array<bool, 4>{false, true, true, true}));
   EXPECT_EQ(r.host.text[IDC_TEXT4], "DUMP ESEGUITO");
-  EXPECT_EQ(r.host.text[IDC_TEXT5], "DUMP NON ESEGUITO");
+  for (int id : {IDC_TEXT5, IDC_TEXT6, IDC_TEXT7}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
   EXPECT_EQ(r.host.text[IDC_TEXT8], "Matricola");
   EXPECT_EQ(r.host.items[IDC_CMBBAUDE],
             (std::vector<std::string>{"9600", "19200", "38400", "57600", "115200"}));
@@ -285,10 +230,8 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShown) {
   r.ctx.ui.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);
   EXPECT_EQ(r.host.writes, writes);
-}
 
-TEST(WindowBinding, TrayRightButtonPopsUpTheFileMenu) {
-  Rig r;
+  // Minimised, the tray's right button (on its release) pops the file menu up.
   r.host.events.onTrayMouse(512);
   r.host.events.onTrayMouse(517);
   ASSERT_EQ(r.host.popups.size(), 1u);
