@@ -358,11 +358,7 @@ int Win32EventLoop::Pass(int64_t deadlineMs) {
 
   std::vector<HANDLE> handles;
   std::vector<WatchId> ids;
-  for (const auto& [id, w] : watches_) {
-    handles.push_back(w.handle);
-    ids.push_back(id);
-  }
-  const DWORD count = static_cast<DWORD>(handles.size());
+  const DWORD count = ListWatches(handles, ids);
   ++waitCalls_;
   DWORD r = MsgWaitForMultipleObjectsEx(count, handles.data(), timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   if (r == WAIT_FAILED && count > 0) {
@@ -377,6 +373,14 @@ int Win32EventLoop::Pass(int64_t deadlineMs) {
   int delivered = PumpMessages();
   --pumping_;
   return delivered + DeliverReady(r, handles.data(), ids.data(), count);
+}
+
+DWORD Win32EventLoop::ListWatches(std::vector<HANDLE>& handles, std::vector<WatchId>& ids) const {
+  for (const auto& [id, w] : watches_) {
+    handles.push_back(w.handle);
+    ids.push_back(id);
+  }
+  return static_cast<DWORD>(handles.size());
 }
 
 int Win32EventLoop::DeliverReady(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count) {
@@ -464,11 +468,7 @@ void Win32EventLoop::ModalPass() {
     UpdateSessionBlock();
     std::vector<HANDLE> handles;
     std::vector<WatchId> ids;
-    for (const auto& [id, w] : watches_) {
-      handles.push_back(w.handle);
-      ids.push_back(id);
-    }
-    const DWORD count = static_cast<DWORD>(handles.size());
+    const DWORD count = ListWatches(handles, ids);
     const DWORD r = count > 0 ? WaitForMultipleObjects(count, handles.data(), FALSE, 0) : WAIT_TIMEOUT;
     DeliverReady(r, handles.data(), ids.data(), count);
   }

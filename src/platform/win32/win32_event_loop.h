@@ -140,6 +140,8 @@ class Win32EventLoop : public EventLoop {
   // Removes the queued messages and dispatches them (ours only recorded).
   int PumpMessages();
   int RunWatches(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count);
+  // The watched handles and their ids, in the same order; their count.
+  DWORD ListWatches(std::vector<HANDLE>& handles, std::vector<WatchId>& ids) const;
   // After the wait: termination, watches, private messages, timers, calls.
   int DeliverReady(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count);
   int RunQueuedMessages();
