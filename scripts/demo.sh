@@ -8,7 +8,8 @@ root=$(pwd)
 
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target kolibra kolibra-ecr-sim
+# The manual too, so that `cmake --install build` finds everything it installs.
+cmake --build build --target kolibra kolibra-ecr-sim manual
 
 data="$root/demo/data"
 settings="$root/demo/settings"
