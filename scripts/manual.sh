@@ -31,24 +31,34 @@ trap 'rm -rf "$tmp"' EXIT
 : >"$tmp/toc.ms"
 
 # -k -K utf8: preconv reads the source as UTF-8, so accented letters come
-# through; -t: tbl; -ww: every warning. Page numbers of the contents restart
-# at 1 after the contents pages, so the first pass (with an empty contents
-# list) gives the pages of the second.
-pdf_args=(-k -K utf8 -t -mspdf -Tpdf -dpaper=a4 -P-pa4 -dversion="$version")
+# through; -t: tbl; -ww: every warning; -P-e: every font embedded, so that the
+# manual looks the same on every machine. Page numbers of the contents restart
+# at 1 after the contents pages. A pass reports the headings and their pages
+# on stderr as "KTOC <level> <page> <number> <title>"; a pass with an empty
+# contents list lays the pages out differently from one with the full list,
+# so the passes go on until the pages a pass reports are the ones its contents
+# listed.
+pdf_args=(-k -K utf8 -t -mspdf -Tpdf -P-e -dpaper=a4 -P-pa4 -dversion="$version")
 
-# Pass 1: the headings and their pages, reported on stderr as
-# "KTOC <level> <page> <number> <title>".
-groff "${pdf_args[@]}" -dtoc="$tmp/toc.ms" "$src" >/dev/null 2>"$tmp/pass1.err"
-grep -v '^KTOC ' "$tmp/pass1.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
-while read -r _ level page number title; do
-  indent=$(( (level - 1) * 3 ))
-  printf '.XS %s %sn\n%s\\ \\ %s\n.XE\n' "$page" "$indent" "$number" "$title"
-done < <(grep '^KTOC ' "$tmp/pass1.err") >"$tmp/toc.ms"
-[ -s "$tmp/toc.ms" ] || { echo "manual.sh: no headings found in $src" >&2; exit 1; }
-
-# Pass 2: the manual with its contents.
-groff "${pdf_args[@]}" -dtoc="$tmp/toc.ms" "$src" >"$tmp/mankolibra.pdf" 2>"$tmp/pass2.err"
-grep -v '^KTOC ' "$tmp/pass2.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
+pass() {  # OUT_PDF: one run of groff with the current contents list
+  groff "${pdf_args[@]}" -dtoc="$tmp/toc.ms" "$src" >"$1" 2>"$tmp/pass.err"
+  grep -v '^KTOC ' "$tmp/pass.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
+  grep '^KTOC ' "$tmp/pass.err" >"$tmp/headings.new" || true
+}
+settled=0
+for _ in 1 2 3 4; do
+  pass "$tmp/mankolibra.pdf"
+  [ -s "$tmp/headings.new" ] || { echo "manual.sh: no headings found in $src" >&2; exit 1; }
+  if cmp -s "$tmp/headings.new" "$tmp/headings"; then settled=1; break; fi
+  mv "$tmp/headings.new" "$tmp/headings"
+  while read -r _ level page number title; do
+    indent=$(( (level - 1) * 3 ))
+    # Each entry a link to its heading's destination ("h" and the number).
+    printf '.XS %s %sn\n.pdfhref L -D h%s -- %s\\ \\ %s\n.XE\n' \
+      "$page" "$indent" "${number%.}" "$number" "$title"
+  done <"$tmp/headings" >"$tmp/toc.ms"
+done
+[ "$settled" = 1 ] || { echo "manual.sh: the contents' page numbers do not settle" >&2; exit 1; }
 mv "$tmp/mankolibra.pdf" "$out/mankolibra.pdf"
 
 # The plain-text rendering: no bold or underline sequences, blank lines

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Checks the rendered manual: every entry of its contents names the page on
+# which that heading is printed (the page's own number, in its footer), and
+# every font is embedded.
+#   bash contents_pages.sh mankolibra.pdf
+set -euo pipefail
+pdf=$1
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+pages=$(pdfinfo "$pdf" | awk '/^Pages:/ { print $2 }')
+[ -n "$pages" ] || { echo "not a PDF: $pdf" >&2; exit 1; }
+: >"$tmp/contents"
+: >"$tmp/headings"
+for ((i = 1; i <= pages; i++)); do
+  pdftotext -layout -f "$i" -l "$i" "$pdf" "$tmp/page"
+  # The footer "– N –" gives the printed number; the contents pages have none.
+  number=$(grep -v '^[[:space:]]*$' "$tmp/page" | tail -n 1 | sed -n 's/^[[:space:]]*– *\([0-9][0-9]*\) *–[[:space:]]*$/\1/p')
+  if [ -z "$number" ]; then
+    # "2.1. Che cosa si installa . . . .   2": number, title, page.
+    sed -n 's/^\([0-9][0-9.]*\) \(.*[^ .]\)[ .]*  *\([0-9][0-9]*\)$/\1|\2|\3/p' "$tmp/page" >>"$tmp/contents"
+  else
+    sed -n 's/^[[:space:]]*\([0-9][0-9.]*\) \(.*\)$/\1|\2/p' "$tmp/page" | sed "s/^/$number|/" >>"$tmp/headings"
+  fi
+done
+
+entries=0 wrong=0
+while IFS='|' read -r num title listed; do
+  entries=$((entries + 1))
+  # The first page whose text begins a line with this number and title.
+  printed=$(awk -F'|' -v n="$num" -v t="${title:0:20}" \
+    '$2 == n && index($3, t) == 1 { print $1; exit }' "$tmp/headings")
+  if [ "$printed" != "$listed" ]; then
+    echo "contents: '$num $title' listed on page $listed, printed on page ${printed:-(not found)}" >&2
+    wrong=$((wrong + 1))
+  fi
+done <"$tmp/contents"
+[ "$entries" -gt 10 ] || { echo "contents: only $entries entries found" >&2; exit 1; }
+
+unembedded=$(pdffonts "$pdf" | awk 'NR > 2 && $(NF - 4) != "yes" { print $1 }')
+[ -z "$unembedded" ] || { echo "fonts not embedded: $unembedded" >&2; wrong=$((wrong + 1)); }
+[ "$wrong" -eq 0 ] && echo "contents: $entries entries on their pages; fonts embedded"
