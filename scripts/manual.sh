@@ -29,6 +29,7 @@ version="$(ver MAJOR Major).$(ver MINOR Minor).0.$(ver REVISION Revision)"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 : >"$tmp/toc.ms"
+: >"$tmp/index.ms"
 
 # -k -K utf8: preconv reads the source as UTF-8, so accented letters come
 # through; -t: tbl; -ww: every warning; -P-e: every font embedded, so that the
@@ -40,10 +41,34 @@ trap 'rm -rf "$tmp"' EXIT
 # listed.
 pdf_args=(-k -K utf8 -t -mspdf -Tpdf -P-e -dpaper=a4 -P-pa4 -dversion="$version")
 
-pass() {  # OUT_PDF: one run of groff with the current contents list
-  groff "${pdf_args[@]}" -dtoc="$tmp/toc.ms" "$src" >"$1" 2>"$tmp/pass.err"
-  grep -v '^KTOC ' "$tmp/pass.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
-  grep '^KTOC ' "$tmp/pass.err" >"$tmp/headings.new" || true
+pass() {  # OUT_PDF: one run of groff with the current contents and index
+  groff "${pdf_args[@]}" -dtoc="$tmp/toc.ms" -dindex="$tmp/index.ms" "$src" >"$1" 2>"$tmp/pass.err"
+  grep -v '^K\(TOC\|IDX\) ' "$tmp/pass.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
+  grep '^K\(TOC\|IDX\) ' "$tmp/pass.err" >"$tmp/headings.new" || true
+}
+
+# The index: "KIDX <page>|<group>|<entry>" lines become, per group in the
+# order of its first entry, its entries (codes in order, the rest
+# alphabetically, the «» quotes ignored), each with a leader to its pages.
+make_index() {
+  awk -F'|' '
+    { page = substr($1, 6); g = $2; e = $3
+      if (!(g in seen)) { seen[g] = 1; groups[++ng] = g }
+      key = g SUBSEP e
+      if (!(key in pages)) { pages[key] = page; entries[g] = entries[g] SUBSEP e }
+      else if (("," pages[key] ",") !~ ("," page ",")) pages[key] = pages[key] ", " page }
+    END {
+      for (i = 1; i <= ng; i++) {
+        g = groups[i]; n = split(substr(entries[g], 2), list, SUBSEP)
+        for (a = 1; a <= n; a++) { sortkey[a] = list[a]; gsub(/\\\[u00(AB|BB)\]/, "", sortkey[a]) }
+        for (a = 2; a <= n; a++) for (b = a; b > 1 && tolower(sortkey[b - 1]) > tolower(sortkey[b]); b--) {
+          t = list[b]; list[b] = list[b - 1]; list[b - 1] = t
+          t = sortkey[b]; sortkey[b] = sortkey[b - 1]; sortkey[b - 1] = t }
+        printf ".SH 3\n%s\n.LP\n.nf\n.ta \\n[.l]uR\n", g
+        for (a = 1; a <= n; a++) printf "%s\\a\t%s\n", list[a], pages[g SUBSEP list[a]]
+        printf ".fi\n"
+      }
+    }' <(grep '^KIDX ' "$tmp/headings")
 }
 settled=0
 for _ in 1 2 3 4; do
@@ -51,12 +76,15 @@ for _ in 1 2 3 4; do
   [ -s "$tmp/headings.new" ] || { echo "manual.sh: no headings found in $src" >&2; exit 1; }
   if cmp -s "$tmp/headings.new" "$tmp/headings"; then settled=1; break; fi
   mv "$tmp/headings.new" "$tmp/headings"
+  make_index >"$tmp/index.ms"
   while read -r _ level page number title; do
     indent=$(( (level - 1) * 3 ))
     # Each entry a link to its heading's destination ("h" and the number).
-    printf '.XS %s %sn\n.pdfhref L -D h%s -- %s\\ \\ %s\n.XE\n' \
-      "$page" "$indent" "${number%.}" "$number" "$title"
-  done <"$tmp/headings" >"$tmp/toc.ms"
+    # An entry without a number ("-") shows its title alone.
+    label="$number\\ \\ $title"
+    [ "$number" = - ] && label=$title
+    printf '.XS %s %sn\n.pdfhref L -D h%s -- %s\n.XE\n' "$page" "$indent" "${number%.}" "$label"
+  done < <(grep '^KTOC ' "$tmp/headings") >"$tmp/toc.ms"
 done
 [ "$settled" = 1 ] || { echo "manual.sh: the contents' page numbers do not settle" >&2; exit 1; }
 mv "$tmp/mankolibra.pdf" "$out/mankolibra.pdf"
@@ -65,6 +93,6 @@ mv "$tmp/mankolibra.pdf" "$out/mankolibra.pdf"
 # squeezed.
 groff -k -K utf8 -t -ms -Tutf8 -P-cbou -dversion="$version" -dtoc=/dev/null "$src" \
   2>"$tmp/text.err" | cat -s >"$tmp/mankolibra.txt"
-grep -v '^KTOC ' "$tmp/text.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
+grep -v '^K\(TOC\|IDX\) ' "$tmp/text.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
 mv "$tmp/mankolibra.txt" "$out/mankolibra.txt"
 echo "manual.sh: $out/mankolibra.pdf"

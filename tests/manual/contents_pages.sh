@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the rendered manual: every entry of its contents names the page on
-# which that heading is printed (the page's own number, in its footer), and
-# every font is embedded.
+# which that heading is printed (the page's own number, in its footer), every
+# entry of its index names pages that hold that entry, and every font is
+# embedded.
 #   bash contents_pages.sh mankolibra.pdf
 set -euo pipefail
 pdf=$1
@@ -12,6 +13,7 @@ pages=$(pdfinfo "$pdf" | awk '/^Pages:/ { print $2 }')
 [ -n "$pages" ] || { echo "not a PDF: $pdf" >&2; exit 1; }
 : >"$tmp/contents"
 : >"$tmp/headings"
+: >"$tmp/index"
 for ((i = 1; i <= pages; i++)); do
   pdftotext -layout -f "$i" -l "$i" "$pdf" "$tmp/page"
   # The footer "– N –" gives the printed number; the contents pages have none.
@@ -21,6 +23,11 @@ for ((i = 1; i <= pages; i++)); do
     sed -n 's/^\([0-9][0-9.]*\) \(.*[^ .]\)[ .]*  *\([0-9][0-9]*\)$/\1|\2|\3/p' "$tmp/page" >>"$tmp/contents"
   else
     sed -n 's/^[[:space:]]*\([0-9][0-9.]*\) \(.*\)$/\1|\2/p' "$tmp/page" | sed "s/^/$number|/" >>"$tmp/headings"
+    sed 's/[«»]//g' "$tmp/page" >"$tmp/printed-$number"
+    # The index: "«Abilita Trace» . . .   4, 7" after its heading.
+    if [ -s "$tmp/index" ] || grep -q '^Indice analitico$' "$tmp/page"; then
+      sed -n 's/^\(.*[^ .]\)[ .]*  *\([0-9][0-9, ]*\)$/\1|\2/p' "$tmp/page" >>"$tmp/index"
+    fi
   fi
 done
 
@@ -37,6 +44,19 @@ while IFS='|' read -r num title listed; do
 done <"$tmp/contents"
 [ "$entries" -gt 10 ] || { echo "contents: only $entries entries found" >&2; exit 1; }
 
+indexed=0
+while IFS='|' read -r term listed; do
+  indexed=$((indexed + 1))
+  plain=$(printf '%s' "$term" | sed 's/[«»]//g')
+  for page in ${listed//,/ }; do
+    if ! grep -qsF "$plain" "$tmp/printed-$page"; then
+      echo "index: '$term' listed on page $page, not printed there" >&2
+      wrong=$((wrong + 1))
+    fi
+  done
+done <"$tmp/index"
+[ "$indexed" -gt 5 ] || { echo "index: only $indexed entries found" >&2; exit 1; }
+
 unembedded=$(pdffonts "$pdf" | awk 'NR > 2 && $(NF - 4) != "yes" { print $1 }')
 [ -z "$unembedded" ] || { echo "fonts not embedded: $unembedded" >&2; wrong=$((wrong + 1)); }
-[ "$wrong" -eq 0 ] && echo "contents: $entries entries on their pages; fonts embedded"
+[ "$wrong" -eq 0 ] && echo "contents: $entries entries, index: $indexed entries on their pages; fonts embedded"
