@@ -41,8 +41,20 @@ trap 'rm -rf "$tmp"' EXIT
 # listed.
 pdf_args=(-k -K utf8 -t -mspdf -Tpdf -P-e -dpaper=a4 -P-pa4 -dversion="$version")
 
+# The screenshots doc/images/NAME.png, each wrapped as a PDF page that groff
+# embeds, and their sizes in pixels for the manual's .PIC.
+: >"$tmp/images.ms"
+for png in "$root"/doc/images/*.png; do
+  [ -e "$png" ] || continue
+  name=$(basename "$png" .png)
+  perl "$root/scripts/png2pdf.pl" "$png" "$tmp/$name.pdf"
+  od -An -tu1 -j16 -N8 "$png" | awk -v n="$name" '{
+    printf ".nr img-w-%s %d\n.nr img-h-%s %d\n", n, $1 * 16777216 + $2 * 65536 + $3 * 256 + $4,
+           n, $5 * 16777216 + $6 * 65536 + $7 * 256 + $8 }' >>"$tmp/images.ms"
+done
+
 pass() {  # OUT_PDF: one run of groff with the current contents and index
-  groff "${pdf_args[@]}" -dtoc="$tmp/toc.ms" -dindex="$tmp/index.ms" "$src" >"$1" 2>"$tmp/pass.err"
+  groff "${pdf_args[@]}" -dtoc="$tmp/toc.ms" -dindex="$tmp/index.ms" -dimgdir="$tmp" "$src" >"$1" 2>"$tmp/pass.err"
   grep -v '^K\(TOC\|IDX\) ' "$tmp/pass.err" >&2 && { echo "manual.sh: groff warnings (above)" >&2; exit 1; }
   grep '^K\(TOC\|IDX\) ' "$tmp/pass.err" >"$tmp/headings.new" || true
 }

@@ -57,9 +57,9 @@ install_missing() {
 bash scripts/setup.sh
 # mingw-w64 for both architectures (the -posix compilers come with them),
 # GoogleTest's sources, 64-bit Wine, a virtual X display for the program's
-# top-level window, and socat for a pair of joined serial ports.
+# top-level window, and socat for a pair of joined serial ports, ImageMagick for the screenshots.
 install_missing g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
-  wine wine64 fonts-wine xvfb socat
+  wine wine64 fonts-wine xvfb socat imagemagick
 
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
@@ -537,6 +537,12 @@ if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]
   t=$(now)
   if logged "$run/gui.log" bash scripts/test-windows-gui.sh build-win64; then
     record "operator window" PASS "$(since "$t")" "$(grep -c '^   PASS' "$run/gui.log" || true) checks; screenshots in build-win64/screenshots"
+    t=$(now)
+    if logged "$run/pictures.log" bash scripts/screenshots.sh build-win64/screenshots --check; then
+      record "manual's pictures" PASS "$(since "$t")" "doc/images/ current"
+    else
+      record "manual's pictures" FAIL "$(since "$t")" "$(grep -m1 stale "$run/pictures.log")"
+    fi
   else
     record "operator window" FAIL "$(since "$t")" "see $run/gui.log"
   fi
