@@ -334,7 +334,10 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   ControlCallResult result;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
-    result.status = errno == ENOENT ? ControlCallStatus::kNoServer : ControlCallStatus::kFailed;
+    // A folder this user may not enter is another user's.
+    result.status = errno == ENOENT   ? ControlCallStatus::kNoServer
+                    : errno == EACCES ? ControlCallStatus::kNotOwner
+                                      : ControlCallStatus::kFailed;
     return result;
   }
   if (!S_ISSOCK(st.st_mode)) {
