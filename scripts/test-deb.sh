@@ -47,7 +47,7 @@ deb=$(echo "$work"/dist/kolibra_*_amd64.deb)
 echo "package size: $(stat -c %s "$deb") bytes; installed: $(dpkg-deb -f "$deb" Installed-Size) KiB"
 
 echo "== lintian"
-lintian --fail-on error --info --no-tag-display-limit "$deb" || fail "lintian reports errors"
+lintian --fail-on error --info --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 
 echo "== install"
 # A leftover of an earlier run goes first; the package's dependencies come
