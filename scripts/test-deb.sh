@@ -5,7 +5,9 @@
 # groups, umask and environment file, prints one receipt that a till user of
 # the group kolibra submits to the simulator; kolibra ctl works for that
 # user and is refused to another; then dpkg -r and dpkg --purge and what
-# each leaves. Throw-away users kbtill and kbother are removed at the end.
+# each leaves. Meant for a throw-away machine: a kolibra package already
+# installed is purged first, and the users kolibra, kbtill and kbother are
+# removed at the end.
 # Usage: bash scripts/test-deb.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +15,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 extra=()
-for p in lintian systemd dpkg-dev adduser; do
+for p in lintian systemd dpkg-dev adduser man-db; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || extra+=("$p")
 done
 if [ ${#extra[@]} -gt 0 ]; then
