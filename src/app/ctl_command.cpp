@@ -32,7 +32,8 @@ std::string CtlHelpText() {
          "\n"
          "Invia un comando al driver Kolibra che serve la cartella di impostazioni\n"
          "DIR (predefinita: la cartella del programma) attraverso il socket\n"
-         "kolibra.sock di quella cartella, che solo l'utente del driver puo' usare.\n"
+         "kolibra.sock di quella cartella: lo usano l'utente del driver e, se la\n"
+         "cartella lascia entrare il suo gruppo, i membri del gruppo del socket.\n"
          "I comandi sono quelli della finestra di Kolibra, con le stesse regole e\n"
          "gli stessi messaggi; le impostazioni si salvano come dalla finestra.\n"
          "\n"
@@ -86,6 +87,10 @@ int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::
       return kExitNoDriver;
     case ControlCallStatus::kNotOwner:
       err << "kolibra ctl: " << path << " appartiene a un altro utente\n";
+      return kExitNoDriver;
+    case ControlCallStatus::kUnsafeFolder:
+      err << "kolibra ctl: la cartella " << settingsDir
+          << " deve essere dell'utente di Kolibra e scrivibile solo da lui\n";
       return kExitNoDriver;
     case ControlCallStatus::kNotAvailable:
       err << "kolibra ctl: comandi non disponibili su questo sistema\n";

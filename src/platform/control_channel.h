@@ -44,7 +44,8 @@ class ControlChannel {
 
   virtual ~ControlChannel() = default;
 
-  // Listens at path, readable and writable by this user only. A stale
+  // Listens at path, readable and writable by this user only, and by the
+  // endpoint's group too when the folder lets its group in. A stale
   // endpoint of this user at path is replaced, so the caller must hold the
   // single-instance lock of the folder: no other copy can be listening there.
   virtual ControlOpenStatus Open(const std::string& path, Handler handler,
@@ -75,7 +76,8 @@ class RequestLineBuffer {
 enum class ControlCallStatus {
   kOk,
   kNoServer,      // nothing listens at the path
-  kNotOwner,      // the endpoint belongs to another user
+  kNotOwner,      // the endpoint belongs to another user and is not shared with this one
+  kUnsafeFolder,  // another user's endpoint in a folder that others may write
   kTimedOut,      // no whole answer within the time-out
   kFailed,        // the connection failed or broke off
   kNotAvailable,  // no control endpoint on this system

@@ -126,12 +126,64 @@ TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
   EXPECT_EQ(s.Open(), ControlOpenStatus::kNameTaken);
   EXPECT_EQ(std::ifstream(s.path).peek(), 'n');
   std::remove(s.path.c_str());
-  chmod(s.dir.path.c_str(), 0770);
-  EXPECT_EQ(s.Open(), ControlOpenStatus::kUnsafeFolder);
+  // The folder's mode decides the socket's: shared with the group that may
+  // enter the folder, never with a folder others may write.
+  const struct {
+    mode_t folder;
+    ControlOpenStatus status;
+    mode_t socket;
+  } modes[] = {
+      {0750, ControlOpenStatus::kOpen, 0660},
+      {0711, ControlOpenStatus::kOpen, 0660},
+      {0705, ControlOpenStatus::kOpen, 0600},
+      {0770, ControlOpenStatus::kUnsafeFolder, 0},
+      {0702, ControlOpenStatus::kUnsafeFolder, 0},
+  };
+  for (const auto& m : modes) {
+    chmod(s.dir.path.c_str(), m.folder);
+    EXPECT_EQ(s.Open(), m.status) << std::oct << m.folder;
+    if (m.status == ControlOpenStatus::kOpen) {
+      EXPECT_EQ(lstat(s.path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, m.socket) << std::oct << m.folder;
+    }
+    s.channel.Close();
+  }
   chmod(s.dir.path.c_str(), 0700);
   EXPECT_EQ(s.channel.Open(s.dir.path + "/" + std::string(120, 'x'), nullptr, s.options),
             ControlOpenStatus::kPathTooLong);
   EXPECT_FALSE(s.channel.IsOpen());
+}
+
+TEST(PosixControlChannel, AnotherUsersEndpointIsCalledOnlyThroughItsGroupFromItsOwnFolder) {
+  constexpr uid_t kMe = 1000, kDriver = 998;
+  constexpr gid_t kMine = 1000, kService = 997;
+  const std::vector<gid_t> member{kMine, kService}, outsider{kMine};
+  const struct {
+    uid_t socketUid;
+    mode_t socketMode;
+    uid_t folderUid;
+    mode_t folderMode;
+    uid_t me;
+    const std::vector<gid_t>* groups;
+    ControlCallStatus status;
+  } cases[] = {
+      {kMe, 0600, kMe, 0700, kMe, &outsider, ControlCallStatus::kOk},
+      {kDriver, 0660, kDriver, 0750, kMe, &member, ControlCallStatus::kOk},
+      {kDriver, 0660, kDriver, 0750, kMe, &outsider, ControlCallStatus::kNotOwner},
+      {kDriver, 0600, kDriver, 0750, kMe, &member, ControlCallStatus::kNotOwner},
+      {kDriver, 0640, kDriver, 0750, kMe, &member, ControlCallStatus::kNotOwner},
+      {kDriver, 0660, kDriver, 0770, kMe, &member, ControlCallStatus::kUnsafeFolder},
+      {kDriver, 0660, kDriver, 0757, kMe, &member, ControlCallStatus::kUnsafeFolder},
+      {kDriver, 0660, kMe, 0750, kMe, &member, ControlCallStatus::kUnsafeFolder},
+      {kDriver, 0600, kDriver, 0700, 0, &outsider, ControlCallStatus::kOk},
+      {kDriver, 0600, kDriver, 0730, 0, &outsider, ControlCallStatus::kUnsafeFolder},
+  };
+  for (const auto& c : cases) {
+    const ControlEndpointFacts facts{c.socketUid, kService, S_IFSOCK | c.socketMode, c.folderUid,
+                                     S_IFDIR | c.folderMode};
+    EXPECT_EQ(CheckControlEndpoint(facts, c.me, *c.groups), c.status)
+        << c.socketUid << " " << std::oct << c.socketMode << " " << std::dec << c.folderUid << " "
+        << std::oct << c.folderMode << " " << std::dec << c.me << " " << c.groups->size();
+  }
 }
 
 TEST(PosixControlChannel, HostileClientsAreAnsweredOrDroppedAndNeverHoldTheLoop) {

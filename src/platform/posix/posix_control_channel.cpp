@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -76,6 +77,9 @@ ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler han
       (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return ControlOpenStatus::kUnsafeFolder;
   }
+  // A folder its group may enter shares the socket with the socket's group
+  // (the process's, or the folder's when it is setgid); others never reach it.
+  const mode_t mode = (st.st_mode & S_IXGRP) != 0 ? 0660 : 0600;
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return ControlOpenStatus::kPathTooLong;
 
@@ -90,8 +94,9 @@ ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler han
 
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return ControlOpenStatus::kFailed;
-  // Owner-only from the moment the name exists (the process is single-threaded).
-  const mode_t oldMask = umask(0177);
+  // No wider than its mode from the moment the name exists (the process is
+  // single-threaded).
+  const mode_t oldMask = umask(0777 & ~mode);
   const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   umask(oldMask);
   if (bound != 0) {
@@ -99,8 +104,8 @@ ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler han
     close(fd);
     return err == EADDRINUSE ? ControlOpenStatus::kNameTaken : ControlOpenStatus::kFailed;
   }
-  if (chmod(path.c_str(), 0600) != 0 || lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
-      st.st_uid != me || (st.st_mode & 077) != 0 || listen(fd, kListenBacklog) != 0) {
+  if (chmod(path.c_str(), mode) != 0 || lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
+      st.st_uid != me || (st.st_mode & 0777) != mode || listen(fd, kListenBacklog) != 0) {
     unlink(path.c_str());
     close(fd);
     return ControlOpenStatus::kFailed;
@@ -310,22 +315,51 @@ void PosixControlChannel::OnDeadline() {
   ArmDeadlineTimer();
 }
 
+ControlCallStatus CheckControlEndpoint(const ControlEndpointFacts& facts, uid_t me,
+                                       const std::vector<gid_t>& groups) {
+  if (facts.socketUid == me) return ControlCallStatus::kOk;
+  // Only the endpoint's user may have put it there.
+  if (facts.folderUid != facts.socketUid || (facts.folderMode & (S_IWGRP | S_IWOTH)) != 0) {
+    return ControlCallStatus::kUnsafeFolder;
+  }
+  if (me == 0) return ControlCallStatus::kOk;
+  bool member = false;
+  for (gid_t g : groups) member = member || g == facts.socketGid;
+  const mode_t groupRw = S_IRGRP | S_IWGRP;
+  return member && (facts.socketMode & groupRw) == groupRw ? ControlCallStatus::kOk
+                                                           : ControlCallStatus::kNotOwner;
+}
+
 ControlCallResult SendControlRequest(const std::string& path, std::string_view line, int64_t timeoutMs) {
   ControlCallResult result;
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
-    result.status = errno == ENOENT ? ControlCallStatus::kNoServer : ControlCallStatus::kFailed;
+    // A folder this user may not enter is another user's.
+    result.status = errno == ENOENT   ? ControlCallStatus::kNoServer
+                    : errno == EACCES ? ControlCallStatus::kNotOwner
+                                      : ControlCallStatus::kFailed;
     return result;
   }
   if (!S_ISSOCK(st.st_mode)) {
     result.status = ControlCallStatus::kNoServer;
     return result;
   }
-  // An endpoint of another user is not this user's driver.
-  if (st.st_uid != getuid() && getuid() != 0) {
-    result.status = ControlCallStatus::kNotOwner;
-    return result;
+  // Another user's endpoint is a driver this user may call only when shared
+  // with one of its groups, from a folder that only that user writes.
+  ControlEndpointFacts facts{st.st_uid, st.st_gid, st.st_mode, 0, 0};
+  if (st.st_uid != getuid()) {
+    struct stat folder;
+    if (stat(FolderOf(path).c_str(), &folder) != 0) return result;
+    facts.folderUid = folder.st_uid;
+    facts.folderMode = folder.st_mode;
   }
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)) + 1);
+  const int count = getgroups(static_cast<int>(groups.size()) - 1, groups.data() + 1);
+  groups.resize(static_cast<std::size_t>(std::max(count, 0)) + 1);
+  groups[0] = getgid();
+  result.status = CheckControlEndpoint(facts, getuid(), groups);
+  if (result.status != ControlCallStatus::kOk) return result;
+  result.status = ControlCallStatus::kFailed;
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return result;
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

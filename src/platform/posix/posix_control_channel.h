@@ -1,5 +1,6 @@
-// The control endpoint on POSIX: an AF_UNIX stream socket, mode 0600, in a
-// folder that only this user may write. Every connection is non-blocking and
+// The control endpoint on POSIX: an AF_UNIX stream socket in a folder that
+// only this user may write; mode 0600, or 0660 when the folder lets its group
+// in (a service's folder 0750: the members of its group use kolibra ctl). Every connection is non-blocking and
 // watched by the event loop; one request is answered per connection, and one
 // request at a time (a request whose handler waits lets the loop run, and
 // the requests that arrive meanwhile wait for it).
@@ -11,11 +12,28 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/control_channel.h"
 #include "platform/posix/posix_event_loop.h"
 
 namespace kolibra {
+
+// What a client sees of an endpoint and of the folder that holds it.
+struct ControlEndpointFacts {
+  uid_t socketUid = 0;
+  gid_t socketGid = 0;
+  mode_t socketMode = 0;
+  uid_t folderUid = 0;
+  mode_t folderMode = 0;
+};
+
+// Whether the user me, member of groups, may call the endpoint: kOk for its
+// own; another user's (root's calls included) only in a folder of that user
+// that no one else may write, and, unless me is root, only when the socket
+// is shared with a group me belongs to.
+ControlCallStatus CheckControlEndpoint(const ControlEndpointFacts& facts, uid_t me,
+                                       const std::vector<gid_t>& groups);
 
 class PosixControlChannel : public ControlChannel {
  public:
