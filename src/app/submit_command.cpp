@@ -111,8 +111,9 @@ int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std
   }
   if (present(errFile)) {
     const ReadResult read = fs.ReadRegularFile(errFile, kMaxResultBytes);
+    std::string line = read.status == ReadStatus::kOk ? FirstLine(read.bytes) : "";
     // An error line that cannot be read may be E520's.
-    const std::string line = read.status == ReadStatus::kOk ? FirstLine(read.bytes) : kErrUncertain;
+    if (line.empty()) line = kErrUncertain;
     err << line << "\n";
     return line.rfind(std::string(kErrUncertain).substr(0, 4), 0) == 0 ? kSubmitUncertain : kSubmitNotPrinted;
   }

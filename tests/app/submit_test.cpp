@@ -53,6 +53,8 @@ const Row kRows[] = {
      kSubmitNotPrinted, "", std::string(kErrNotRun) + "\n"},
     {"Uncertain", {}, {{300, {{"SR_ERR.002", Line(kErrUncertain)}}}},
      kSubmitUncertain, "", std::string(kErrUncertain) + "\n"},
+    // An error line that cannot be read may be E520's.
+    {"EmptyErrorLine", {}, {{300, {{"SR_ERR.002", ""}}}}, kSubmitUncertain, "", std::string(kErrUncertain) + "\n"},
     {"NeverTaken", {}, {{300, {}, false}},
      kSubmitTimedOut, "", std::string("kolibra submit: ") + kSubmitStillWaiting + "\n"},
     {"SlotBusy", {{"SR_START.002", "1\r\n"}, {"SR_DATI.002", "theirs"}}, {},
