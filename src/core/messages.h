@@ -35,6 +35,14 @@ inline constexpr const char* kSubmitNoResult =
     "File di avvio sparito senza file di esito: esito incerto, verificare sull'Ecr l'ultimo "
     "scontrino prima di ripetere l'invio";
 
+// Headless start-up without KBCHKSCO.TXT (+ the settings folder).
+inline constexpr const char* kLinkNotConfigured =
+    "Collegamento con l'Ecr non configurato, si prova la seriale (--serial-device N=PATH); "
+    "per la rete 'kolibra ctl mode network' e 'kolibra ctl address A.B.C.D', oppure il file "
+    "KBCHKSCO.TXT nella cartella ";
+// After the slots that take jobs, once a dump has switched the others off.
+inline constexpr const char* kOthersOffByDump = " (altre porte spente dal dump)";
+
 // Lock refusals at start-up (+ the lock file's path) and the data folder's
 // lock as checked at each tick (+ the data folder's path).
 inline constexpr const char* kLockOfOtherUser =
