@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Send one command file to the kolibra driver and wait for its result.
-
+"""Send one command file to the kolibra driver and wait for its result:
     python3 submit.py --data-dir DIR --slot N [--timeout S] FILE
-
 Exit codes (the same as `kolibra submit`):
   0 printed       FINESCO.00n: "finesco" and the lines of SR_OUT.00n on stdout
   1 not printed   SR_ERR.00n's line on stderr (E521 too: safe to send again),
@@ -12,10 +10,7 @@ Exit codes (the same as `kolibra submit`):
   4 timed out     SR_START.00n is still there: the job may still run
 Python 3 standard library only; the same on Linux and Windows.
 """
-import argparse
-import os
-import sys
-import time
+import argparse, os, sys, time
 
 PRINTED, NOT_PRINTED, USAGE, UNCERTAIN, TIMED_OUT = 0, 1, 2, 3, 4
 CHECK_S = 0.1  # how often the job files are looked at
@@ -33,12 +28,11 @@ def wait_until(done, deadline):
 def write_whole(path, data):
     """Writes under a temporary name, then renames: the driver never sees a
     part of the file. (Do not use names beginning with ~KB: the driver's.)"""
-    temp = path + ".tmp"
-    with open(temp, "wb") as f:
+    with open(path + ".tmp", "wb") as f:
         f.write(data)
         f.flush()
         os.fsync(f.fileno())
-    os.replace(temp, path)
+    os.replace(path + ".tmp", path)
 
 
 def main():
