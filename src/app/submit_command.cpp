@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "app/data_dir.h"
 #include "conversion/numbers.h"
@@ -71,7 +72,9 @@ int Usage(std::ostream& err, const std::string& problem) {
 
 int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std::ostream& out,
               std::ostream& err) {
-  const auto path = [&](const char* base) { return JoinPath(request.dataDir, JobFileName(base, request.slot)); };
+  const auto path = [&](const char* base) {
+    return JoinPath(request.dataDir, JobFileName(base, request.slot));
+  };
   const std::string start = path("SR_START");
   const std::string errFile = path("SR_ERR");
   const std::string finesco = path("FINESCO");
@@ -92,7 +95,9 @@ int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std
   }
   // The command file whole before the start file: the job is the driver's
   // from the moment the start file appears.
-  for (const auto& [file, bytes] : {std::pair{path("SR_DATI"), request.commands}, std::pair{start, std::string("1\r\n")}}) {
+  const std::pair<std::string, std::string> writes[] = {{path("SR_DATI"), request.commands},
+                                                         {start, "1\r\n"}};
+  for (const auto& [file, bytes] : writes) {
     if (!WriteWhole(fs, file, bytes)) {
       err << kPrefix << kSubmitNotSent << file << "\n";
       return kSubmitNotPrinted;
