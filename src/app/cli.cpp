@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include "app/ctl_command.h"
+#include "app/submit_command.h"
 #include "app/window_driver.h"
 #include "conversion/convert_cli.h"
 #include "conversion/numbers.h"
@@ -36,7 +37,8 @@ std::string UsageText() {
          "  kolibra convert [--payments 5|6|8] [--pag4-bancomat] [--tender-code XX]\n"
          "                  [--rt-serial SERIAL] [--xon-dir DIR] FILE\n"
          "  kolibra ctl [--settings-dir DIR] COMANDO [ARG]\n"
-         "  kolibra --help | --version\n"
+         "  kolibra submit [--data-dir DIR] [--slot N] [--timeout S] FILE\n"
+         "  kolibra help | --help | --version\n"
          "\n"
          "Avvia il driver di stampa fiscale: cerca i lavori nella cartella dati\n"
          "(SR_DATI.00n, poi SR_START.00n, canali da 1 a 4), li invia all'ECR e lascia\n"
@@ -69,6 +71,9 @@ std::string UsageText() {
          "                         slots, mode, address, reset-connection, trace,\n"
          "                         pass-through, payments, fourth-payment, stop\n"
          "                         (vedi 'kolibra ctl --help')\n"
+         "  submit ...             manda un file di comandi al driver come un\n"
+         "                         programma chiamante e ne aspetta l'esito (vedi\n"
+         "                         'kolibra submit --help')\n"
          "\n"
          "Codici di uscita: 0 fine normale, 1 avvio fallito (autotest o cartella\n"
          "mancante), 2 riga di comando errata, 3 un'altra copia serve gia' la stessa\n"
@@ -85,6 +90,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   if (!args.empty() && args[0] == "ctl") {
     cl.kind = CommandLine::Kind::kCtl;
     cl.ctlArgs.assign(args.begin() + 1, args.end());
+    return cl;
+  }
+  if (!args.empty() && args[0] == "submit") {
+    cl.kind = CommandLine::Kind::kSubmit;
+    cl.submitArgs.assign(args.begin() + 1, args.end());
+    return cl;
+  }
+  if (args.size() == 1 && args[0] == "help") {
+    cl.kind = CommandLine::Kind::kHelp;
     return cl;
   }
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -154,6 +168,8 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
       return RunConvertCommand(cl.convertArgs, out, err);
     case CommandLine::Kind::kCtl:
       return RunCtlCommand(cl.ctlArgs, out, err);
+    case CommandLine::Kind::kSubmit:
+      return RunSubmitCommand(cl.submitArgs, out, err);
     case CommandLine::Kind::kRun:
       break;
   }

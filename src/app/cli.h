@@ -11,13 +11,14 @@
 namespace kolibra {
 
 struct CommandLine {
-  enum class Kind { kRun, kConvert, kCtl, kHelp, kVersion, kError };
+  enum class Kind { kRun, kConvert, kCtl, kSubmit, kHelp, kVersion, kError };
   Kind kind = Kind::kRun;
   DriverOptions options;
   bool headlessAsked = false;  // --headless: no window even where there is one
   std::vector<std::pair<int, std::string>> serialDevices;  // slot, device path
   std::vector<std::string> convertArgs;                    // words after "convert"
   std::vector<std::string> ctlArgs;                        // words after "ctl"
+  std::vector<std::string> submitArgs;                     // words after "submit"
   std::string error;                                       // for kError
 };
 

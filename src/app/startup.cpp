@@ -155,6 +155,8 @@ StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
   ReadSlotSettings(ctx);
   ReadTimerSettings(ctx);
   ReadBaudSettings(ctx);
+  // Without it the link is the serial one by default: say once how to choose.
+  const bool linkChosen = ctx.platform.fs.Exists(JoinPath(ctx.settingsDir, "KBCHKSCO.TXT"));
   ReadProgramSettings(ctx);
 
   InitLink(ctx);
@@ -170,6 +172,7 @@ StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
   InstallPollTimer(ctx);
   ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, true);
   ctx.platform.notifier.Log("Kolibra " + VersionText() + " avviato, cartella dati " + ctx.dataDir);
+  if (options.headless && !linkChosen) ctx.platform.notifier.Log(kLinkNotConfigured + ctx.settingsDir);
   return StartResult::kStarted;
 }
 

@@ -85,9 +85,11 @@ int RunConvertCommand(const std::vector<std::string>& args, std::ostream& out, s
   if (file.empty()) return Usage(err, "manca il file");
   if (env.settings.rt && !tenderCodeGiven) env.settings.tenderFamily = env.settings.rtSerial.substr(3, 2);
 
+  const std::unique_ptr<FileSystem> fs = MakeFileSystem();
+  // A file that is not there is a mistake on the command line, not a refusal.
+  if (fs->Inspect(file).kind == FileKind::kMissing) return Usage(err, "il file " + file + " non esiste");
   StreamNotifier notifier(err);
   env.notifier = &notifier;
-  const std::unique_ptr<FileSystem> fs = MakeFileSystem();
   env.fs = fs.get();
   std::vector<std::string> lines;
   if (ConvertCommandFile(file, lines, env) != 0) {

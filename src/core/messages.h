@@ -23,6 +23,26 @@ inline constexpr const char* kErrNotRun =
 inline constexpr const char* kErrDumpGeneric =
     "Errore generico sull'Ecr, verificare sul manuale del registratore";
 
+// `kolibra submit`, on stderr, when the job has no error line to show.
+inline constexpr const char* kSubmitSlotBusy =
+    "Porta occupata da un altro lavoro: lavoro non inviato, ripetere l'invio";
+// + the job file's name.
+inline constexpr const char* kSubmitNotSent = "Lavoro non inviato, file della porta non scrivibile: ";
+inline constexpr const char* kSubmitStillWaiting =
+    "Tempo scaduto con il file di avvio ancora presente: il lavoro potrebbe essere ancora "
+    "eseguito, attenderne l'esito prima di ripetere l'invio";
+inline constexpr const char* kSubmitNoResult =
+    "File di avvio sparito senza file di esito: esito incerto, verificare sull'Ecr l'ultimo "
+    "scontrino prima di ripetere l'invio";
+
+// Headless start-up without KBCHKSCO.TXT (+ the settings folder).
+inline constexpr const char* kLinkNotConfigured =
+    "Collegamento con l'Ecr non configurato, si prova la seriale (--serial-device N=PATH); "
+    "per la rete 'kolibra ctl mode network' e 'kolibra ctl address A.B.C.D', oppure il file "
+    "KBCHKSCO.TXT nella cartella ";
+// After the slots that take jobs, once a dump has switched the others off.
+inline constexpr const char* kOthersOffByDump = " (altre porte spente dal dump)";
+
 // Lock refusals at start-up (+ the lock file's path) and the data folder's
 // lock as checked at each tick (+ the data folder's path).
 inline constexpr const char* kLockOfOtherUser =

@@ -11,7 +11,6 @@ void ShowStatus(AppContext& ctx, const std::string& text) {
 
 void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip) {
   ctx.ui.trayIcon = icon;
-  if (ctx.ui.trayTip != tip) ctx.platform.notifier.Log("Icona: " + tip);
   ctx.ui.trayTip = tip;
   ctx.platform.notifier.SetTrayState(icon, tip);
 }
@@ -25,7 +24,7 @@ bool SlotTakesJobs(const AppContext& ctx, int slot) {
          ctx.cycle.portAvailable[slot - 1];
 }
 
-void LogSlotsTakingJobs(AppContext& ctx) {
+void LogSlotsTakingJobs(AppContext& ctx, const std::string& why) {
   std::string slots;
   for (int n = 1; n <= kSlotCount; ++n) {
     if (SlotTakesJobs(ctx, n)) slots += (slots.empty() ? "" : ", ") + std::to_string(n);
@@ -33,7 +32,7 @@ void LogSlotsTakingJobs(AppContext& ctx) {
   if (slots.empty()) {
     ctx.platform.notifier.Log("Attenzione: nessuna porta accetta lavori");
   } else {
-    ctx.platform.notifier.Log("Porte che accettano lavori: " + slots);
+    ctx.platform.notifier.Log("Porte che accettano lavori: " + slots + why);
   }
 }
 

@@ -17,8 +17,9 @@ void ShowMessage(AppContext& ctx, const std::string& text);
 
 // True when slot 1..4 takes jobs: its box is ticked and its port available.
 bool SlotTakesJobs(const AppContext& ctx, int slot);
-// Logs which slots take jobs, with a warning when none does.
-void LogSlotsTakingJobs(AppContext& ctx);
+// Logs which slots take jobs (+ why, when some were switched off), with a
+// warning when none does.
+void LogSlotsTakingJobs(AppContext& ctx, const std::string& why = "");
 
 // A click on the enable box of slot 1..4 (after its value changed): the
 // polling follows the box, and the link settings are locked while it is ticked.

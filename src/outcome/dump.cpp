@@ -180,7 +180,7 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
         ui.ecrMessage = reply;
         ui.dumpText[n - 1] = kDumpDone;
       }
-      LogSlotsTakingJobs(ctx);
+      LogSlotsTakingJobs(ctx, kOthersOffByDump);
     } else {
       // The job waiting on the slot ends with the dump error (no FINESCO).
       WriteErrorFile(ctx, DumpErrorText(result), n);

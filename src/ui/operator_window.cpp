@@ -30,7 +30,6 @@ void AddTrayIcon(AppContext& ctx) {
   ctx.ui.trayIcon = TrayIcon::kIdle;
   ctx.ui.trayTip = kTrayIdleTip;
   ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
-  ctx.platform.notifier.Log(std::string("Icona: ") + kTrayIdleTip);
 }
 
 void RemoveTrayIcon(AppContext& ctx) { ctx.platform.notifier.RemoveTrayIcon(); }

@@ -34,6 +34,9 @@ TEST(CommandLine, ReadsOptionValues) {
       {{"--data-dir="}, Kind::kError, 0, "--data-dir vuole una cartella"},
       {{"--headless=1"}, Kind::kError, 0, "opzione sconosciuta '--headless=1'"},
       {{"convert", "--bogus"}, Kind::kConvert, 0, ""},
+      {{"submit", "--bogus"}, Kind::kSubmit, 0, ""},
+      {{"help"}, Kind::kHelp, 0, ""},
+      {{"help", "me"}, Kind::kError, 0, "opzione sconosciuta 'help'"},
   };
   for (const auto& c : cases) {
     const CommandLine cl = ParseCommandLine(c.args);
@@ -51,7 +54,8 @@ TEST(CommandLine, PrintsHelpAndErrors) {
   EXPECT_EQ(out.str(), "");
   EXPECT_EQ(err.str(), "kolibra: opzione sconosciuta '--bogus'\nVedere 'kolibra --help'.\n");
 
-  for (const std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"ctl", "--help"}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"help"}, {"ctl", "--help"}, {"submit", "--help"}}) {
     out.str("");
     EXPECT_EQ(RunKolibra(args, out, err), kExitOk);
     EXPECT_EQ(out.str().rfind("uso:", 0), 0u);

@@ -73,7 +73,8 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
   for (bool serialFails : {false, true}) {
     SCOPED_TRACE(serialFails ? "serial ports refused" : "network link");
     AppRig r;
-    r.PutSetting("KBCHKSCO.TXT", serialFails ? "0\r\n0\r\n0\r\n0\r\n" : "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n");
+    // No link settings: serial, and the log says once how to choose.
+    if (!serialFails) r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n");
     r.PutSetting("KBTIMER1.TXT", "500ms\r\n");
     r.fp.serial.failConfigure = serialFails;
     for (int s = 1; s <= 4; ++s) for (const char* base : kSixFiles) r.Put(base, "old", s);
@@ -97,6 +98,7 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
     EXPECT_TRUE(r.fp.notifier.trayPresent);
     EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
     for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
+    EXPECT_EQ(r.LogsWith("'kolibra ctl mode network'"), serialFails ? 1 : 0);
   }
 }
 
@@ -195,6 +197,9 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
   EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n");
   EXPECT_LT(r.fp.loop.NowMs(), 6000 + 1500);
+  // The log says why slots stopped taking jobs, and nothing of a tray icon.
+  EXPECT_EQ(r.LogsWith("Porte che accettano lavori: 1 (altre porte spente dal dump)"), 1);
+  EXPECT_EQ(r.LogsWith("Icona"), 0);
 }
 
 // A job the ECR never answers runs on slot 1 (after its dump), another waits

@@ -43,13 +43,16 @@ TEST_F(ConvertCliTest, PrintsLinesAndExitCodes) {
       {{}, 2, ""},
       {{"--bogus", receipt}, 2, ""},
       {{receipt, receipt}, 2, ""},
-      {{dir_.File("missing")}, 1, ""},
+      {{dir_.File("missing")}, 2, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_EQ(Run(c.args), c.code);
     EXPECT_EQ(out_.str(), c.out);
     EXPECT_EQ(err_.str().empty(), c.code == 0);
+    if (c.code == 2) {
+      EXPECT_EQ(err_.str().rfind("kolibra convert: ", 0), 0u) << err_.str();
+    }
   }
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("XON.txt")));

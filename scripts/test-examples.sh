@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Runs `kolibra submit` and the example clients (examples/submit.py,
+# examples/Submit.cs built with mono-mcs) against the built driver and the
+# simulator. Each client, with a driver and a simulator of its own, sends one
+# command file the driver refuses (E511), one receipt whose outcome is
+# uncertain (E520: the simulator drops the link instead of answering the
+# receipt's closing line) and one receipt that is printed, and must give the
+# exit codes 1, 3 and 0.
+#   bash scripts/test-examples.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=$(cd "${1:-build}" && pwd)
+for p in kolibra kolibra-ecr-sim; do
+  [ -x "$build/$p" ] || { echo "test-examples: $build/$p is not built" >&2; exit 2; }
+done
+
+if ! command -v mcs >/dev/null || ! command -v mono >/dev/null; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends mono-mcs mono-runtime >/dev/null
+fi
+
+work=$(mktemp -d /tmp/kolibra-examples-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  pids=()
+}
+trap 'cleanup; rm -rf "$work"' EXIT
+
+mcs -nologo -out:"$work/Submit.exe" examples/Submit.cs
+
+printf 'SALE,N1,P1000;\r\nQQQQ,N1;\r\n' >"$work/refused.txt"
+printf 'SALE,N1,P1000,:Pane;\r\nTEND,N1,V1500;\r\n' >"$work/uncertain.txt"
+printf 'SALE,N1,P200;\r\nTEND,N1;\r\n' >"$work/printed.txt"
+
+failures=0
+# run_client NAME COMMAND...: the three jobs through one client; COMMAND is
+# given --data-dir DIR --slot 1 FILE.
+run_client() {
+  local name=$1
+  shift
+  local dir="$work/$name"
+  mkdir -p "$dir/data" "$dir/settings"
+  chmod 700 "$dir/settings"
+  # Network mode on slot 1, polling every 100 ms.
+  printf '1000\r\n' >"$dir/settings/KBCHKCOM.TXT"
+  printf '100ms\r\n' >"$dir/settings/KBTIMER1.TXT"
+  printf '0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n' >"$dir/settings/KBCHKSCO.TXT"
+  "$build/kolibra-ecr-sim" --port 0 --cut-at-close >"$dir/sim.out" 2>"$dir/sim.log" &
+  pids+=($!)
+  local port=""
+  for _ in $(seq 1 100); do
+    port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  "$build/kolibra" --headless --settings-dir "$dir/settings" --data-dir "$dir/data" \
+    --ecr-port "$port" 2>"$dir/driver.log" &
+  pids+=($!)
+
+  local job expected code first
+  for job in refused:1:E511 uncertain:3:E520 printed:0:finesco; do
+    IFS=: read -r file expected first <<<"$job"
+    code=0
+    "$@" --data-dir "$dir/data" --slot 1 "$work/$file.txt" >"$dir/$file.out" 2>"$dir/$file.err" || code=$?
+    local got
+    got=$(cat "$dir/$file.out" "$dir/$file.err" | tr -d '\r' | grep -v '^$' | head -n 1 || true)
+    if [ "$code" = "$expected" ] && [[ "$got" == "$first"* ]]; then
+      printf '%-8s %-10s ok   exit %s  %s\n' "$name" "$file" "$code" "$got"
+    else
+      printf '%-8s %-10s FAIL exit %s (want %s)  %s\n' "$name" "$file" "$code" "$expected" "$got"
+      sed 's/^/    /' "$dir/driver.log" | tail -n 20
+      failures=$((failures + 1))
+    fi
+  done
+  cleanup
+}
+
+run_client kolibra "$build/kolibra" submit --timeout 60
+run_client python python3 examples/submit.py --timeout 60
+run_client csharp mono "$work/Submit.exe" --timeout 60
+
+if [ "$failures" -ne 0 ]; then
+  echo "test-examples: $failures job(s) failed" >&2
+  exit 1
+fi
+echo "test-examples: all clients gave the expected results"

@@ -1,0 +1,145 @@
+// `kolibra submit` against a scripted driver on the fakes: each way a job
+// can end gives its exit code and texts; old results are never read as the
+// job's; the command file is whole when the start file appears.
+#include "app/submit_command.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/messages.h"
+#include "fakes/fake_platform.h"
+
+namespace kolibra {
+namespace {
+
+using fakes::ReadFileBytes;
+using fakes::WriteFileBytes;
+
+const char kCommands[] = "SALE,N1,P1000;\r\nTEND,N1;\r\n";
+const char kOut[] = "TIME,CASS. 1 13:54 CASSA   1 ,E,A1;\r\nDATE,06/12/26  SCONTR. N. 0001,E,A1;\r\n";
+
+// What the driver does at a virtual instant: writes result files, and ends
+// the job of slot 2 by removing its start file.
+struct DriverStep {
+  int64_t atMs;
+  std::map<std::string, std::string> writes;
+  bool removeStart = true;
+};
+
+struct Row {
+  const char* name;
+  std::map<std::string, std::string> before;  // files there at the start
+  std::vector<DriverStep> driver;
+  int code;
+  std::string out;
+  std::string err;
+  bool failRemoveFinesco = false;
+};
+
+std::string Line(const char* text) { return std::string(text) + "\r\n"; }
+
+const Row kRows[] = {
+    {"Printed", {{"SR_ERR.002", Line(kErrUncertain)}}, {{300, {{"FINESCO.002", "finesco"}, {"SR_OUT.002", kOut}}}},
+     kSubmitPrinted, std::string("finesco\n") +
+     "TIME,CASS. 1 13:54 CASSA   1 ,E,A1;\nDATE,06/12/26  SCONTR. N. 0001,E,A1;\n", ""},
+    {"Refused", {{"FINESCO.002", "finesco"}}, {{300, {{"SR_ERR.002", Line(kErrConversion)}}}},
+     kSubmitNotPrinted, "", std::string(kErrConversion) + "\n"},
+    {"NotRunSafeToResend", {}, {{300, {{"SR_ERR.002", Line(kErrNotRun)}}}},
+     kSubmitNotPrinted, "", std::string(kErrNotRun) + "\n"},
+    {"Uncertain", {}, {{300, {{"SR_ERR.002", Line(kErrUncertain)}}}},
+     kSubmitUncertain, "", std::string(kErrUncertain) + "\n"},
+    // An error line that cannot be read may be E520's.
+    {"EmptyErrorLine", {}, {{300, {{"SR_ERR.002", ""}}}}, kSubmitUncertain, "", std::string(kErrUncertain) + "\n"},
+    {"NeverTaken", {}, {{300, {}, false}},
+     kSubmitTimedOut, "", std::string("kolibra submit: ") + kSubmitStillWaiting + "\n"},
+    {"SlotBusy", {{"SR_START.002", "1\r\n"}, {"SR_DATI.002", "theirs"}}, {},
+     kSubmitNotPrinted, "", std::string("kolibra submit: ") + kSubmitSlotBusy + "\n"},
+    // An earlier job ends while we wait for the slot; ours then goes
+    // without a result: the earlier job's FINESCO is not ours.
+    {"EarlierResultNotOurs", {{"SR_START.002", "1\r\n"}},
+     {{300, {{"FINESCO.002", "finesco"}}}, {600, {}}},
+     kSubmitUncertain, "", std::string("kolibra submit: ") + kSubmitNoResult + "\n"},
+    {"OldResultStays", {{"FINESCO.002", "finesco"}}, {},
+     kSubmitNotPrinted, "", std::string("kolibra submit: ") + kSubmitNotSent, true},
+};
+
+// Keeps the test names in ctest's listing short.
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
+class SubmitTable : public ::testing::TestWithParam<Row> {};
+
+TEST_P(SubmitTable, ExitCodeTextsAndFiles) {
+  const Row& row = GetParam();
+  fakes::FakePlatform p;
+  fakes::ScratchDir dir;
+  for (const auto& [name, bytes] : row.before) WriteFileBytes(dir.File(name), bytes);
+  if (row.failRemoveFinesco) p.fs.FailRemove(dir.File("FINESCO.002"), -1);
+  std::vector<std::string> taken;  // SR_DATI as each step found it beside a start file
+  for (const DriverStep& step : row.driver) {
+    p.loop.Schedule(step.atMs, [&dir, &taken, step] {
+      if (!std::filesystem::exists(dir.File("SR_START.002"))) return;
+      taken.push_back(ReadFileBytes(dir.File("SR_DATI.002")));
+      for (const auto& [name, bytes] : step.writes) WriteFileBytes(dir.File(name), bytes);
+      if (step.removeStart) std::filesystem::remove(dir.File("SR_START.002"));
+    });
+  }
+
+  std::ostringstream out, err;
+  const int code = SubmitJob(p.fs, p.loop, {dir.path(), 2, 5000, kCommands}, out, err);
+  EXPECT_EQ(code, row.code);
+  EXPECT_EQ(out.str(), row.out);
+  EXPECT_EQ(err.str().substr(0, row.err.size()), row.err) << err.str();
+  // Our command file was whole whenever the driver could take it; a job
+  // the driver never took keeps its start file.
+  if (!taken.empty() && row.before.count("SR_START.002") == 0) {
+    EXPECT_EQ(taken.front(), kCommands);
+  }
+  EXPECT_EQ(std::filesystem::exists(dir.File("SR_START.002")),
+            code == kSubmitTimedOut || row.name == std::string("SlotBusy"));
+  if (row.name == std::string("SlotBusy")) {
+    EXPECT_EQ(ReadFileBytes(dir.File("SR_DATI.002")), "theirs");
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, SubmitTable, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SubmitCommandLine, UsageErrorsAndMissingFolder) {
+  fakes::ScratchDir dir;
+  const std::string file = dir.File("job.txt");
+  WriteFileBytes(file, kCommands);
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  } cases[] = {
+      {{}, kSubmitUsage, "kolibra submit: manca il file di comandi\n"},
+      {{"--slot", "5", file}, kSubmitUsage, "kolibra submit: --slot vuole un numero di porta da 1 a 4\n"},
+      {{"--slot=0", file}, kSubmitUsage, "kolibra submit: --slot vuole un numero di porta da 1 a 4\n"},
+      {{"--timeout", "0", file}, kSubmitUsage, "kolibra submit: --timeout vuole i secondi, da 1 a 86400\n"},
+      {{file, "--timeout"}, kSubmitUsage, "kolibra submit: --timeout vuole i secondi, da 1 a 86400\n"},
+      {{"--data-dir="}, kSubmitUsage, "kolibra submit: --data-dir vuole una cartella\n"},
+      {{"--bogus", file}, kSubmitUsage, "kolibra submit: opzione sconosciuta '--bogus'\n"},
+      {{file, file}, kSubmitUsage, "kolibra submit: un solo file, non anche '" + file + "'\n"},
+      {{dir.File("none")}, kSubmitUsage, "kolibra submit: file di comandi non leggibile: " + dir.File("none") + "\n"},
+      {{"--data-dir", dir.File("gone"), file}, kSubmitNotPrinted,
+       "kolibra submit: " + dir.File("gone") + " : DIR NON ESISTENTE\n"},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunSubmitCommand(c.args, out, err), c.code) << err.str();
+    EXPECT_EQ(err.str().substr(0, c.err.size()), c.err);
+    EXPECT_EQ(out.str(), "");
+  }
+}
+
+}  // namespace
+}  // namespace kolibra
