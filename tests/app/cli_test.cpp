@@ -34,6 +34,14 @@ TEST(CommandLine, ReadsOptionValues) {
       {{"--data-dir="}, Kind::kError, 0, "--data-dir vuole una cartella"},
       {{"--headless=1"}, Kind::kError, 0, "opzione sconosciuta '--headless=1'"},
       {{"convert", "--bogus"}, Kind::kConvert, 0, ""},
+      {{"--close-running"}, Kind::kCloseRunning, 0, ""},
+      {{"--prepare-folders", "--settings-dir", "s", "--data-dir=d"}, Kind::kPrepareFolders, 0, ""},
+      {{"--settings-dir", "s", "--prepare-folders"}, Kind::kError, 0,
+       "--prepare-folders vuole --settings-dir e --data-dir"},
+      {{"--prepare-folders", "--data-dir", "d"}, Kind::kError, 0,
+       "--prepare-folders vuole --settings-dir e --data-dir"},
+      {{"--close-running", "--prepare-folders"}, Kind::kError, 0,
+       "--prepare-folders e --close-running non vanno insieme"},
   };
   for (const auto& c : cases) {
     const CommandLine cl = ParseCommandLine(c.args);
