@@ -78,7 +78,9 @@ bash packaging/windows/build-msi.sh "$run/dist" >"$run/build.log" 2>&1 &&
   bash packaging/windows/build-msi.sh "$run/dist" --version "$next" --arch x64 >>"$run/build.log" 2>&1 ||
   { tail -n 20 "$run/build.log" >&2; fail "build-msi.sh failed"; }
 for m in "$version-x86" "$version-x64" "$next-x64"; do need_file "$run/dist/kolibra-$m.msi"; done
-step "build-msi.sh: $(cd "$run/dist" && for f in *.msi; do printf '%s %s KiB; ' "$f" $(( $(stat -c %s "$f") / 1024 )); done)"
+sizes=""
+for f in "$run"/dist/*.msi; do [ -f "$f" ] && sizes+="$(basename "$f") $(( $(stat -c %s "$f") / 1024 )) KiB; "; done
+step "build-msi.sh: $sizes"
 [ "$failed" -eq 0 ] || exit 1
 
 # The x86 package, which cannot run here: its tables.
@@ -127,7 +129,7 @@ need_file "$data/mankolibra.pdf"
 [ -d "$settings" ] || fail "no settings folder"
 # Wine puts a per-machine package's shortcuts into the installing user's
 # Start menu; Windows into the common one.
-[ -e "$menu/Kolibra.lnk" ] || menu="$c/users/$USER/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+[ -e "$menu/Kolibra.lnk" ] || menu="$c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
 for l in Kolibra "Manuale Kolibra"; do need_file "$menu/$l.lnk"; done
 strings -el "$menu/Kolibra.lnk" | grep -qF -- '--settings-dir "C:\ProgramData\Kolibra\\"' ||
   fail "Kolibra.lnk: no --settings-dir"
@@ -197,7 +199,7 @@ msiexec "$run/uninstall.log" /x "$(winpath "$run/dist/kolibra-$next-x64.msi")" |
 for f in kolibra.exe kolibra.com mankolibra.pdf; do [ ! -e "$prog/$f" ] || fail "$f still installed"; done
 [ ! -e "$data/mankolibra.pdf" ] || fail "manual left in the data folder"
 for l in Kolibra "Manuale Kolibra"; do [ ! -e "$menu/$l.lnk" ] || fail "$l.lnk left"; done
-[ -z "$(regq "$run_key" /v Kolibra)" ] || fail "Run value left"
+[[ $(regq "$run_key" /v Kolibra) != *REG_SZ* ]] || fail "Run value left"
 [ -z "$(arp_entries)" ] || fail "entry left"
 has_text "$data/MARKER.TXT" $'resta\r'
 has_text "$data/FINESCO.001" "finesco"

@@ -4,9 +4,9 @@
 #                                      the package shops install
 #   OUT_DIR/kolibra-<version>-x64.msi  the same package with the 64-bit
 #                                      programs (build-win64/)
-# The programs are built first when missing (mingw-w64, as
-# scripts/test-windows.sh builds them), then stripped into a staging folder
-# with the icon and the manual.
+# The programs are built first (mingw-w64, configured as
+# scripts/test-windows.sh does when the build folder is new), then stripped
+# into a staging folder with the icon and the manual.
 #
 #   bash packaging/windows/build-msi.sh OUT_DIR [--version X.Y.0.W] [--arch x86|x64]
 #
@@ -58,14 +58,13 @@ for arch in "${archs[@]}"; do
   else
     build="$root/build-win64" triple=x86_64-w64-mingw32 toolchain="$root/cmake/toolchain-mingw-x86_64.cmake"
   fi
-  if [ ! -f "$build/kolibra.exe" ] || [ ! -f "$build/kolibra.com" ]; then
-    echo "== building the programs in $build"
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-      cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLIBRA_WERROR=ON -DKOLIBRA_TESTS=OFF >/dev/null
-    fi
-    cmake --build "$build" --target kolibra kolibra-console
+  # Configured when new; built (or found up to date) every time, so that a
+  # package never carries programs older than the sources.
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLIBRA_WERROR=ON -DKOLIBRA_TESTS=OFF >/dev/null
   fi
+  cmake --build "$build" --target kolibra kolibra-console
   stage="$stage_root/$arch"
   mkdir -p "$stage"
   "$triple-strip" -o "$stage/kolibra.exe" "$build/kolibra.exe"
