@@ -59,7 +59,7 @@ TEST(CommandLine, PrintsHelpAndErrors) {
   EXPECT_EQ(out.str(), "");
   EXPECT_EQ(err.str(), "kolibra: opzione sconosciuta '--bogus'\nVedere 'kolibra --help'.\n");
 
-  for (const std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"ctl", "--help"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"}, {"ctl", "--help"}}) {
     out.str("");
     EXPECT_EQ(RunKolibra(args, out, err), kExitOk);
     EXPECT_EQ(out.str().rfind("uso:", 0), 0u);
