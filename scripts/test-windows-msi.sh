@@ -20,7 +20,6 @@
 #   bash scripts/test-windows-msi.sh
 set -eu  # no pipefail: grep -q may end a pipe of a large file early
 cd "$(dirname "$0")/.."
-root=$(pwd)
 
 run=$(mktemp -d /tmp/kolibra-msi.XXXXXX)
 export WINEPREFIX="$run/prefix"
@@ -80,26 +79,33 @@ bash packaging/windows/build-msi.sh "$run/dist" >"$run/build.log" 2>&1 &&
 for m in "$version-x86" "$version-x64" "$next-x64"; do need_file "$run/dist/kolibra-$m.msi"; done
 sizes=""
 for f in "$run"/dist/*.msi; do [ -f "$f" ] && sizes+="$(basename "$f") $(( $(stat -c %s "$f") / 1024 )) KiB; "; done
-step "build-msi.sh: $sizes"
+step "build-msi.sh: ${sizes%; }"
 [ "$failed" -eq 0 ] || exit 1
 
 # The x86 package, which cannot run here: its tables.
 x86="$run/dist/kolibra-$version-x86.msi"
 table() { msiinfo export "$x86" "$1" | tr -d '\r'; }
 [[ $(msiinfo suminfo "$x86") == *"Template: Intel;"* ]] || fail "not an Intel package"
-for f in kolibra.exe kolibra.com kolibra.ico mankolibra.pdf; do
-  table File | grep -q $'\t'"$f"$'\t' || fail "File: no $f"
-done
-[ "$(table File | grep -c $'\tmankolibra.pdf\t')" = 2 ] || fail "File: the manual not in both folders"
-table Directory | grep -q $'^INSTALLDIR\tProgramFilesFolder\tKolibra$' || fail "Directory: not in ProgramFilesFolder\\Kolibra"
-table Directory | grep -q $'^DataFolder\tCommonAppDataFolder\tNORVIKKOLIBRA$' || fail "Directory: no data folder"
-table Shortcut | grep -q $'\tKolibra\tEntries\t\\[#kolibra.exe\\]\t--settings-dir "\\[SettingsFolder\\]\\\\"\t' ||
-  fail "Shortcut: no Kolibra with the settings folder"
-table Shortcut | grep -q $'\tManuale Kolibra\tEntries\t\\[#manual\\]\t' || fail "Shortcut: no Manuale Kolibra"
-table Registry | grep -q $'\t2\tSoftware\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run\tKolibra\t"\\[#kolibra.exe\\]" --settings-dir' ||
-  fail "Registry: no Run value"
-table CustomAction | grep -q $'^PrepareFolders\t3090\tkolibra.com\t--prepare-folders ' || fail "CustomAction: no deferred PrepareFolders"
-table CustomAction | grep -q $'^CloseRunning\t1106\tkolibra.exe\t--close-running' || fail "CustomAction: no CloseRunning"
+# TABLE|a row's pattern (Perl)|what the row is
+while IFS='|' read -r t pattern what; do
+  table "$t" | grep -qP -- "$pattern" || fail "$t: no $what"
+done <<'ROWS'
+File|^kolibra\.exe\tPrograms\tkolibra\.exe\t|kolibra.exe
+File|^kolibra\.com\tPrograms\tkolibra\.com\t|kolibra.com
+File|^kolibra\.ico\tPrograms\tkolibra\.ico\t|icon
+File|^manual\tPrograms\tmankolibra\.pdf\t|manual beside the program
+File|^manual\.data\tDataFolder\tmankolibra\.pdf\t|manual in the data folder
+Directory|^INSTALLDIR\tProgramFilesFolder\tKolibra$|ProgramFilesFolder\Kolibra
+Directory|^DataFolder\tCommonAppDataFolder\tNORVIKKOLIBRA$|data folder
+Directory|^SettingsFolder\tCommonAppDataFolder\tKolibra$|settings folder
+Shortcut|\tKolibra\tEntries\t\[#kolibra\.exe\]\t--settings-dir "\[SettingsFolder\]\\"\t|Kolibra with the settings folder
+Shortcut|\tManuale Kolibra\tEntries\t\[#manual\]\t|Manuale Kolibra
+Registry|\t2\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Run\tKolibra\t"\[#kolibra\.exe\]" --settings-dir "\[SettingsFolder\]\\"\t|Run value
+CustomAction|^PrepareFolders\t3090\tkolibra\.com\t--prepare-folders --settings-dir "\[SettingsFolder\]\\" --data-dir "\[DataFolder\]\\"|deferred, not impersonated PrepareFolders
+CustomAction|^CloseRunning\t1106\tkolibra\.exe\t--close-running\t|deferred CloseRunning
+InstallExecuteSequence|^CloseRunning\tREMOVE="ALL"\t|CloseRunning on removal only
+InstallExecuteSequence|^PrepareFolders\tNOT REMOVE="ALL"\t|PrepareFolders on install only
+ROWS
 seq() { table InstallExecuteSequence | awk -F'\t' -v a="$1" '$1 == a { print $3 }'; }
 [ "$(seq RemoveExistingProducts)" -lt "$(seq InstallInitialize)" ] || fail "old version removed after the new files"
 [ "$(seq CloseRunning)" -lt "$(seq RemoveFiles)" ] || fail "CloseRunning after RemoveFiles"
