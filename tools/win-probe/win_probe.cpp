@@ -18,7 +18,6 @@
 //   win-probe about-ok                  presses OK in the about window
 //   win-probe messages                  the texts of the open message windows, one a line
 //   win-probe popup                     1 when a pop-up menu is open
-//   win-probe sddl PATH                 the access list of a file or folder, in SDDL
 //   win-probe menubar                   opens the File menu of the menu bar, as Alt+F does
 //   win-probe session-query             WM_QUERYENDSESSION to the program: its answer, 1 or 0
 //   win-probe session-end               WM_ENDSESSION (the session ends); returns when the program has
@@ -29,8 +28,6 @@
 //
 // Texts are printed as the program's 8-bit bytes (Windows-1252), one line each.
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -149,20 +146,6 @@ int main(int argc, char** argv) {
       if (GetTickCount() > until) return 1;
       Sleep(100);
     }
-    return 0;
-  }
-  if (command == "sddl") {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    char* text = nullptr;
-    if (GetNamedSecurityInfoA(arg(2).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              nullptr, nullptr, &sd) != ERROR_SUCCESS ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                              &text, nullptr)) {
-      return 1;
-    }
-    std::printf("%s\n", text);
-    LocalFree(text);
-    LocalFree(sd);
     return 0;
   }
   if (command == "window") {
