@@ -18,6 +18,8 @@
 #    that writes the settings files back: through WM_CLOSE over TCP, through
 #    WM_ENDSESSION over COM1 (all done when the message returns, a waiting
 #    job answered);
+#  - installs, upgrades and removes the x64 package in a fresh Wine prefix
+#    and checks the x86 package's tables (scripts/test-windows-msi.sh);
 #  - prints a table of the results.
 # 32-bit programs cannot run on these machines, so the 32-bit build is built
 # and its imports checked; it is the same source as the 64-bit one that runs.
@@ -35,7 +37,7 @@ bench=0
 for arg in "$@"; do
   case "$arg" in
     --bench) bench=1 ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test-windows.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -57,9 +59,10 @@ install_missing() {
 bash scripts/setup.sh
 # mingw-w64 for both architectures (the -posix compilers come with them),
 # GoogleTest's sources, 64-bit Wine, a virtual X display for the program's
-# top-level window, and socat for a pair of joined serial ports, ImageMagick for the screenshots.
+# top-level window, socat for a pair of joined serial ports, ImageMagick for
+# the screenshots, and wixl and msitools for the Windows packages.
 install_missing g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest \
-  wine wine64 fonts-wine xvfb socat imagemagick
+  wine wine64 fonts-wine xvfb socat imagemagick wixl msitools
 
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
@@ -545,6 +548,13 @@ if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]
     fi
   else
     record "operator window" FAIL "$(since "$t")" "see $run/gui.log"
+  fi
+  echo "== the Windows packages (install, receipt, upgrade, uninstall) in a fresh prefix"
+  t=$(now)
+  if logged "$run/msi.log" bash scripts/test-windows-msi.sh; then
+    record "MSI packages" PASS "$(since "$t")" "$(grep -c '^   PASS' "$run/msi.log" || true) checks; $(sed -n 's/^   PASS  build-msi.sh: //p' "$run/msi.log")"
+  else
+    record "MSI packages" FAIL "$(since "$t")" "see $run/msi.log"
   fi
 else
   record "end to end" FAIL 0 "not run: a build or Wine failed"

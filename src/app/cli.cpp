@@ -1,12 +1,14 @@
 #include "app/cli.h"
 
 #include "app/ctl_command.h"
+#include "app/data_dir.h"
 #include "app/submit_command.h"
 #include "app/window_driver.h"
 #include "conversion/convert_cli.h"
 #include "conversion/numbers.h"
 #include "core/app_context.h"
 #include "platform/make_platform.h"
+#include "platform/setup_actions.h"
 #include "platform/window_host.h"
 #include "ui/operator_window.h"
 
@@ -21,11 +23,56 @@ bool ParseInt(const std::string& text, int low, int high, int& value) {
   return v.has_value();
 }
 
+// How long --close-running waits for the copies it asked to close: a copy
+// finishes the job it is running first, and a long receipt to a silent ECR
+// takes minutes; past this the installer goes on and replaces the files at
+// the next restart.
+constexpr int64_t kCloseWaitMs = 180'000;
+
 CommandLine Error(std::string message) {
   CommandLine cl;
   cl.kind = CommandLine::Kind::kError;
   cl.error = std::move(message);
   return cl;
+}
+
+constexpr const char* kNotOnThisSystem =
+    " non si usa su questo sistema: cartelle e arresto del driver li cura il pacchetto\n";
+
+int PrepareFolders(const std::vector<std::string>& folders, std::ostream& out, std::ostream& err) {
+  for (const std::string& given : folders) {
+    // An installer's folder properties end with a separator.
+    const std::string folder = DropTrailingSeparator(given);
+    unsigned long error = 0;
+    switch (MakeFolderWritableByAllUsers(folder, error)) {
+      case SetupStatus::kDone:
+        out << "Cartella scrivibile da tutti gli utenti: " << folder << "\n";
+        break;
+      case SetupStatus::kNotOnThisSystem:
+        err << "kolibra: --prepare-folders" << kNotOnThisSystem;
+        return kExitStartupFailed;
+      case SetupStatus::kFailed:
+        err << "kolibra: cartella non preparata: " << folder << " (errore " << error << ")\n";
+        return kExitStartupFailed;
+    }
+  }
+  return kExitOk;
+}
+
+int CloseRunning(std::ostream& out, std::ostream& err) {
+  int asked = 0;
+  switch (CloseRunningCopies(kCloseWaitMs, asked)) {
+    case SetupStatus::kDone:
+      out << (asked == 0 ? "Nessun Kolibra in esecuzione\n" : "Kolibra chiuso\n");
+      return kExitOk;
+    case SetupStatus::kNotOnThisSystem:
+      err << "kolibra: --close-running" << kNotOnThisSystem;
+      return kExitStartupFailed;
+    case SetupStatus::kFailed:
+      break;
+  }
+  err << "kolibra: Kolibra ancora in esecuzione dopo " << kCloseWaitMs / 1000 << " secondi\n";
+  return kExitStartupFailed;
 }
 
 }  // namespace
@@ -38,6 +85,8 @@ std::string UsageText() {
          "                  [--rt-serial SERIAL] [--xon-dir DIR] FILE\n"
          "  kolibra ctl [--settings-dir DIR] COMANDO [ARG]\n"
          "  kolibra submit [--data-dir DIR] [--slot N] [--timeout S] FILE\n"
+         "  kolibra --prepare-folders --settings-dir DIR --data-dir DIR\n"
+         "  kolibra --close-running\n"
          "  kolibra help | --help | --version\n"
          "\n"
          "Avvia il driver di stampa fiscale: cerca i lavori nella cartella dati\n"
@@ -60,6 +109,13 @@ std::string UsageText() {
          "  --serial-device N=PATH dispositivo seriale del canale N (COMN), da 1 a 4,\n"
          "                         per esempio 1=/dev/ttyUSB0 (predefinito\n"
          "                         /dev/ttyS<N-1>); si puo' ripetere\n"
+         "  --prepare-folders      (Windows, per l'installazione) crea la cartella delle\n"
+         "                         impostazioni e la cartella dati e permette a ogni\n"
+         "                         utente del computer di scriverci, poi esce\n"
+         "  --close-running        (Windows, per l'installazione) chiude in ordine le\n"
+         "                         copie di Kolibra avviate dalla cartella di questo\n"
+         "                         programma e aspetta la loro fine (al massimo 3\n"
+         "                         minuti), poi esce\n"
          "  --help                 questo testo\n"
          "  --version              la versione del programma\n"
          "\n"
@@ -124,6 +180,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (name == "--version") {
       cl.kind = CommandLine::Kind::kVersion;
       return cl;
+    } else if ((name == "--prepare-folders" || name == "--close-running") && !hasValue) {
+      const auto kind =
+          name == "--prepare-folders" ? CommandLine::Kind::kPrepareFolders : CommandLine::Kind::kCloseRunning;
+      if (cl.kind != CommandLine::Kind::kRun && cl.kind != kind) {
+        return Error("--prepare-folders e --close-running non vanno insieme");
+      }
+      cl.kind = kind;
     } else if (name == "--headless" && !hasValue) {
       cl.options.headless = true;
       cl.headlessAsked = true;
@@ -149,6 +212,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       return Error("opzione sconosciuta '" + args[i] + "'");
     }
   }
+  // Never the program's folder by default: it must not become writable.
+  if (cl.kind == CommandLine::Kind::kPrepareFolders &&
+      (cl.options.settingsDir.empty() || cl.options.dataDir.empty())) {
+    return Error("--prepare-folders vuole --settings-dir e --data-dir");
+  }
   return cl;
 }
 
@@ -170,6 +238,10 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
       return RunCtlCommand(cl.ctlArgs, out, err);
     case CommandLine::Kind::kSubmit:
       return RunSubmitCommand(cl.submitArgs, out, err);
+    case CommandLine::Kind::kPrepareFolders:
+      return PrepareFolders({cl.options.settingsDir, cl.options.dataDir}, out, err);
+    case CommandLine::Kind::kCloseRunning:
+      return CloseRunning(out, err);
     case CommandLine::Kind::kRun:
       break;
   }

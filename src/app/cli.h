@@ -11,7 +11,7 @@
 namespace kolibra {
 
 struct CommandLine {
-  enum class Kind { kRun, kConvert, kCtl, kSubmit, kHelp, kVersion, kError };
+  enum class Kind { kRun, kConvert, kCtl, kSubmit, kHelp, kVersion, kPrepareFolders, kCloseRunning, kError };
   Kind kind = Kind::kRun;
   DriverOptions options;
   bool headlessAsked = false;  // --headless: no window even where there is one

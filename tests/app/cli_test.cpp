@@ -37,6 +37,14 @@ TEST(CommandLine, ReadsOptionValues) {
       {{"submit", "--bogus"}, Kind::kSubmit, 0, ""},
       {{"help"}, Kind::kHelp, 0, ""},
       {{"help", "me"}, Kind::kError, 0, "opzione sconosciuta 'help'"},
+      {{"--close-running"}, Kind::kCloseRunning, 0, ""},
+      {{"--prepare-folders", "--settings-dir", "s", "--data-dir=d"}, Kind::kPrepareFolders, 0, ""},
+      {{"--settings-dir", "s", "--prepare-folders"}, Kind::kError, 0,
+       "--prepare-folders vuole --settings-dir e --data-dir"},
+      {{"--prepare-folders", "--data-dir", "d"}, Kind::kError, 0,
+       "--prepare-folders vuole --settings-dir e --data-dir"},
+      {{"--close-running", "--prepare-folders"}, Kind::kError, 0,
+       "--prepare-folders e --close-running non vanno insieme"},
   };
   for (const auto& c : cases) {
     const CommandLine cl = ParseCommandLine(c.args);

@@ -7,7 +7,7 @@
 namespace kolibra {
 namespace {
 
-constexpr char kWindowClass[] = "KolibraMain";
+constexpr const char* kWindowClass = kMainWindowClass;
 // Posted by the console handler only to wake the loop.
 constexpr UINT kWakeMessage = WM_APP;
 constexpr UINT kFirstPrivateMessage = WM_APP + 1;

@@ -28,6 +28,9 @@
 
 namespace kolibra {
 
+// The class of the main window: how an installer finds a running copy.
+inline constexpr char kMainWindowClass[] = "KolibraMain";
+
 class Win32EventLoop : public EventLoop {
  public:
   // Creates the hidden top-level window with the given caption; without a

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Builds the Windows packages from packaging/windows/kolibra.wxs with wixl:
+#   OUT_DIR/kolibra-<version>-x86.msi  the 32-bit programs (build-win32/),
+#                                      the package shops install
+#   OUT_DIR/kolibra-<version>-x64.msi  the same package with the 64-bit
+#                                      programs (build-win64/)
+# The programs are built first (mingw-w64, configured as
+# scripts/test-windows.sh does when the build folder is new), then stripped
+# into a staging folder with the icon and the manual.
+#
+#   bash packaging/windows/build-msi.sh OUT_DIR [--version X.Y.0.W] [--arch x86|x64]
+#
+# The version is the program's (src/core/version.h); --version gives another
+# one, for a test's upgrade package. Windows Installer compares only the
+# first three fields of a product version, so the package's is
+# major.minor.revision (the program's third field is always 0).
+# --arch builds one package only.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+out="" version="" archs=(x86 x64)
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --version) version=${2:-}; shift 2 ;;
+    --arch) archs=("${2:-}"); shift 2 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "build-msi.sh: unknown option '$1' (try --help)" >&2; exit 2 ;;
+    *) out=$1; shift ;;
+  esac
+done
+[ -n "$out" ] || { echo "build-msi.sh: no OUT_DIR (try --help)" >&2; exit 2; }
+for a in "${archs[@]}"; do
+  [[ $a == x86 || $a == x64 ]] || { echo "build-msi.sh: --arch is x86 or x64, not '$a'" >&2; exit 2; }
+done
+
+if [ -z "$version" ]; then
+  ver() { sed -n "s/^#define KOLIBRA_VERSION_$1 *\([0-9][0-9]*\).*/\1/p" "$root/src/core/version.h"; }
+  version="$(ver MAJOR).$(ver MINOR).0.$(ver REVISION)"
+fi
+[[ $version =~ ^([0-9]+)\.([0-9]+)\.0\.([0-9]+)$ ]] ||
+  { echo "build-msi.sh: version '$version' is not X.Y.0.W" >&2; exit 2; }
+product_version="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.${BASH_REMATCH[3]}"
+
+for tool in wixl groff; do
+  command -v "$tool" >/dev/null ||
+    { echo "build-msi.sh: $tool is missing (apt-get install wixl msitools groff)" >&2; exit 1; }
+done
+
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+stage_root=$(mktemp -d)
+trap 'rm -rf "$stage_root"' EXIT
+bash "$root/scripts/manual.sh" "$stage_root/manual" >/dev/null
+
+for arch in "${archs[@]}"; do
+  if [ "$arch" = x86 ]; then
+    build="$root/build-win32" triple=i686-w64-mingw32 toolchain="$root/cmake/toolchain-mingw-i686.cmake"
+  else
+    build="$root/build-win64" triple=x86_64-w64-mingw32 toolchain="$root/cmake/toolchain-mingw-x86_64.cmake"
+  fi
+  # Configured when new; built (or found up to date) every time, so that a
+  # package never carries programs older than the sources.
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLIBRA_WERROR=ON -DKOLIBRA_TESTS=OFF >/dev/null
+  fi
+  cmake --build "$build" --target kolibra kolibra-console
+  stage="$stage_root/$arch"
+  mkdir -p "$stage"
+  "$triple-strip" -o "$stage/kolibra.exe" "$build/kolibra.exe"
+  "$triple-strip" -o "$stage/kolibra.com" "$build/kolibra.com"
+  cp "$root/res/win32/kolibra.ico" "$stage/"
+  cp "$stage_root/manual/mankolibra.pdf" "$stage/"
+  msi="$out/kolibra-$version-$arch.msi"
+  # wixl takes source files by names relative to the current folder.
+  (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
+    -D ProductVersion="$product_version" -D Stage=. -o "$msi" "$root/packaging/windows/kolibra.wxs")
+  echo "$msi ($(( $(stat -c %s "$msi") / 1024 )) KiB)"
+done
