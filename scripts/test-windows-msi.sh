@@ -7,7 +7,8 @@
 #    Start-menu shortcuts, the logon start (Run value), the Add/Remove
 #    Programs entry, and the data and settings folders with the Users
 #    group's rights the install gave them;
-#  - prints a receipt with the installed kolibra.exe (hidden top-level
+#  - prints a receipt sent with the installed kolibra.com submit by the
+#    installed kolibra.exe (hidden top-level
 #    window, on a virtual display) and its installed settings folder,
 #    against the Linux simulator over TCP;
 #  - upgrades to the higher version while that kolibra.exe runs: it closes
@@ -170,13 +171,16 @@ wine "C:\\Program Files\\Kolibra\\kolibra.exe" --settings-dir 'C:\ProgramData\Ko
 driver=$!
 pids+=("$driver")
 wait_for 60 test -s "$data/SR_MATR.001" || fail "no SR_MATR.001 in the data folder"
-printf 'SALE,N1,P1000,:Pane;\r\nTEND,N1;\r\n' >"$data/SR_DATI.001"
-printf '1\r\n' >"$data/SR_START.001"
-wait_for 60 eval '[ ! -e "$data/SR_START.001" ]' || fail "job not answered"
+# Sent as a calling application would, with the installed console program:
+# kolibra.com submit finds the driver's data folder by the same rules.
+printf 'SALE,N1,P1000,:Pane;\r\nTEND,N1;\r\n' >"$run/receipt.txt"
+wine "C:\\Program Files\\Kolibra\\kolibra.com" submit --slot 1 --timeout 60 "$run/receipt.txt" \
+  >"$run/submit.out" 2>"$run/submit.err" </dev/null || fail "kolibra.com submit: exit $? ($(tr -d '\r' <"$run/submit.err"))"
+grep -q '^finesco' "$run/submit.out" || fail "kolibra.com submit printed no 'finesco'"
 has_text "$data/FINESCO.001" "finesco"
 grep -q 'SCONTR. N.' "$data/SR_OUT.001" 2>/dev/null || fail "no receipt number in SR_OUT.001"
 has_text "$settings/KBTIMER1.TXT" $'200ms\r'
-step "receipt: FINESCO.001 and SR_OUT.001 in C:\\ProgramData\\NORVIKKOLIBRA"
+step "receipt through kolibra.com submit: FINESCO.001 and SR_OUT.001 in C:\\ProgramData\\NORVIKKOLIBRA"
 
 # ------------------------------------------------------------------ upgrade
 echo "== upgrade to $next with kolibra.exe running"
