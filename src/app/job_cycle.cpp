@@ -165,7 +165,10 @@ void OnStartFilesSettled(AppContext& ctx) {
 void OnFolderChange(AppContext& ctx, const FolderChange& change) {
   JobCycleState& cycle = ctx.cycle;
   FolderWatchState& watch = cycle.watch;
-  if (change.ended) watch.armed = false;  // watched again from the next tick
+  if (change.ended) {
+    watch.armed = false;  // watched again from the next tick
+    return;
+  }
   if (cycle.closing || !NamesStartFile(change)) return;
   if (!CycleIdle(ctx)) {
     watch.pending = true;
