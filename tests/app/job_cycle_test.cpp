@@ -307,6 +307,14 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
          r.fp.folderWatch.Raise({"SR_START.001"});
        },
        {10000}, 2, 2},
+      // The path names another folder, now locked: that one is watched.
+      {"lock retaken",
+       [](AppRig& r) {
+         r.fp.system.dataLockState = DataLockState::kRetaken;
+         r.fp.loop.After(1, [&r] { r.fp.system.dataLockState = DataLockState::kHeld; });
+         r.fp.folderWatch.Raise({"SR_START.001"});
+       },
+       {7000}, 2, 2},
       {"refused", [](AppRig& r) { r.fp.folderWatch.Raise({"SR_START.001"}); }, {10000}, 2, 1, true},
   };
   for (const Case& c : cases) {
