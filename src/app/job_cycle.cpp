@@ -108,7 +108,9 @@ using StartIdentities = std::array<std::string, kSlotCount>;
 // The start files' identities, slot by slot ("" when missing).
 StartIdentities StartFileIdentities(AppContext& ctx) {
   StartIdentities ids;
-  for (int n = 1; n <= kSlotCount; ++n) ids[n - 1] = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n)).identity;
+  for (int n = 1; n <= kSlotCount; ++n) {
+    ids[n - 1] = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n)).identity;
+  }
   return ids;
 }
 
