@@ -156,8 +156,18 @@ void OnStartFilesSettled(AppContext& ctx) {
   if (now != watch.settling) {
     watch.settling = now;  // still being written
     ctx.platform.loop.SetTimer(watch.settleTimer, kSettleMs, true);
-  } else if (NewStartFile(now, ctx)) {
-    OnPollTick(ctx);
+    return;
+  }
+  // A start file that is still empty may be just created, its content not
+  // written yet: taken now, it would read later as another job. The
+  // polling takes it.
+  for (int n = 1; n <= kSlotCount; ++n) {
+    if (now[n - 1].empty() || now[n - 1] == watch.seenStarts[n - 1]) continue;
+    const ReadResult start = ctx.platform.fs.ReadRegularFile(JobFilePath(ctx, "SR_START", n), 1);
+    if (start.status == ReadStatus::kTooLarge || !start.bytes.empty()) {
+      OnPollTick(ctx);
+      return;
+    }
   }
 }
 

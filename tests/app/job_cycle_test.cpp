@@ -294,6 +294,13 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
       {"named", [](AppRig& r) { r.fp.folderWatch.Raise({"SR_START.001"}); }, {7000}, 2, 1},
       // Names unknown: the pass waits until the start file stays the same.
       {"nameless", [](AppRig& r) { r.fp.folderWatch.RaiseNameless(); }, {7010}, 2, 1},
+      // ... and is still empty: perhaps not written yet, left to the tick.
+      {"nameless, empty",
+       [](AppRig& r) {
+         r.Put("SR_START", "");
+         r.fp.folderWatch.RaiseNameless();
+       },
+       {10000}, 2, 1},
       {"own files and a storm",
        [&](AppRig& r) {
          for (int i = 0; i < 100; ++i) r.fp.folderWatch.Raise(ownFiles);
