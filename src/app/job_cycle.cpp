@@ -1,5 +1,6 @@
 #include "app/job_cycle.h"
 
+#include <array>
 #include <cmath>
 
 #include "app/run_job.h"
@@ -76,6 +77,14 @@ bool DataDirPresent(AppContext& ctx) {
   return present;
 }
 
+// Stops watching the data folder; the next polling pass watches again the
+// folder then locked (and may say again that it cannot).
+void DropFolderWatch(AppContext& ctx) {
+  ctx.platform.folderWatch.Stop();
+  ctx.cycle.watch.armed = false;
+  ctx.cycle.watch.refused = false;
+}
+
 // Takes jobs only from a data folder this copy has locked: a folder put in
 // place of the locked one, or a lock file deleted by someone else, is locked
 // again when it can be; otherwise nothing runs there (said once, and shown).
@@ -86,9 +95,119 @@ bool DataFolderLockHeld(AppContext& ctx) {
     ctx.cycle.dataLockLost = true;
     return false;
   }
-  if (state == DataLockState::kRetaken) ctx.platform.notifier.Log(kDataLockRetaken + ctx.dataDir);
+  if (state == DataLockState::kRetaken) {
+    ctx.platform.notifier.Log(kDataLockRetaken + ctx.dataDir);
+    DropFolderWatch(ctx);  // it watched the folder that was locked before
+  }
   ctx.cycle.dataLockLost = false;
   return true;
+}
+
+using StartIdentities = std::array<std::string, kSlotCount>;
+
+// The start files' identities, slot by slot ("" when missing).
+StartIdentities StartFileIdentities(AppContext& ctx) {
+  StartIdentities ids;
+  for (int n = 1; n <= kSlotCount; ++n) {
+    ids[n - 1] = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n)).identity;
+  }
+  return ids;
+}
+
+// True when a start file is there that the last polling pass did not see:
+// the driver's own writes, and start files that wait for a cause to go,
+// never make one.
+bool NewStartFile(const StartIdentities& now, const AppContext& ctx) {
+  for (int n = 0; n < kSlotCount; ++n) {
+    if (!now[n].empty() && now[n] != ctx.cycle.watch.seenStarts[n]) return true;
+  }
+  return false;
+}
+
+bool NamesStartFile(const FolderChange& change) {
+  if (!change.namesKnown) return true;
+  for (const std::string& name : change.names) {
+    for (int n = 1; n <= kSlotCount; ++n) {
+      if (name == JobFileName("SR_START", n)) return true;
+    }
+  }
+  return false;
+}
+
+// No job, dump or pause holds the cycle, and the polling runs.
+bool CycleIdle(AppContext& ctx) {
+  return !ctx.cycle.jobBusy && !ctx.dump.inProgress && ctx.cycle.pauseMarker == PauseMarker::kNone &&
+         PollTimerEnabled(ctx);
+}
+
+// How long the start files must stay the same before a change without
+// names runs the tick.
+constexpr int64_t kSettleMs = 10;
+
+void OnStartFilesSettled(AppContext& ctx) {
+  FolderWatchState& watch = ctx.cycle.watch;
+  ctx.platform.loop.SetTimer(watch.settleTimer, kSettleMs, false);
+  if (ctx.cycle.closing) return;
+  if (!CycleIdle(ctx)) {
+    watch.pending = true;
+    return;
+  }
+  const StartIdentities now = StartFileIdentities(ctx);
+  if (now != watch.settling) {
+    watch.settling = now;  // still being written
+    ctx.platform.loop.SetTimer(watch.settleTimer, kSettleMs, true);
+    return;
+  }
+  // A start file that is still empty may be just created, its content not
+  // written yet: taken now, it would read later as another job. The
+  // polling takes it.
+  for (int n = 1; n <= kSlotCount; ++n) {
+    if (now[n - 1].empty() || now[n - 1] == watch.seenStarts[n - 1]) continue;
+    const ReadResult start = ctx.platform.fs.ReadRegularFile(JobFilePath(ctx, "SR_START", n), 1);
+    if (start.status == ReadStatus::kTooLarge || !start.bytes.empty()) {
+      OnPollTick(ctx);
+      return;
+    }
+  }
+}
+
+// A change in the data folder: a new start file runs the polling tick at
+// once when the cycle is idle; while a job, a dump or the pause after them
+// holds the cycle, it is kept for the end of the pause.
+void OnFolderChange(AppContext& ctx, const FolderChange& change) {
+  JobCycleState& cycle = ctx.cycle;
+  FolderWatchState& watch = cycle.watch;
+  if (change.ended) {
+    watch.armed = false;  // watched again from the next tick
+    return;
+  }
+  if (cycle.closing || !NamesStartFile(change)) return;
+  if (!CycleIdle(ctx)) {
+    watch.pending = true;
+    return;
+  }
+  const StartIdentities now = StartFileIdentities(ctx);
+  if (!NewStartFile(now, ctx)) return;
+  if (change.namesKnown) {
+    OnPollTick(ctx);  // written and closed, or moved in whole
+    return;
+  }
+  EventLoop& loop = ctx.platform.loop;
+  if (watch.settleTimer < 0) watch.settleTimer = loop.CreateTimer([&ctx] { OnStartFilesSettled(ctx); });
+  watch.settling = now;
+  loop.SetTimer(watch.settleTimer, kSettleMs, true);
+}
+
+// Watches the locked data folder; one that cannot be watched is said once
+// and left to the polling.
+void KeepFolderWatch(AppContext& ctx) {
+  FolderWatchState& watch = ctx.cycle.watch;
+  if (watch.armed || watch.refused) return;
+  watch.armed = ctx.platform.folderWatch.Start(
+      ctx.dataDir, [&ctx](const FolderChange& change) { OnFolderChange(ctx, change); });
+  if (watch.armed) return;
+  watch.refused = true;
+  ctx.platform.notifier.Log(kFolderWatchRefused + ctx.dataDir);
 }
 
 int32_t RoundInterval(double ms) {
@@ -112,8 +231,12 @@ void OnPollTick(AppContext& ctx) {
   if (cycle.closing) return;
   if (cycle.pauseMarker != PauseMarker::kNone) {
     cycle.pauseMarker = PauseMarker::kNone;
-    ArmPollTimer(ctx, cycle.pollingIntervalMs, true);
-    return;
+    // A start file that came during the job or the pause ends the pause
+    // with a polling pass; else this tick polls nothing.
+    const bool jobCame = cycle.watch.pending && NewStartFile(StartFileIdentities(ctx), ctx);
+    cycle.watch.pending = false;
+    ArmPollTimer(ctx, cycle.pollingIntervalMs, !jobCame);
+    if (!jobCame) return;
   }
   if (ctx.ui.windowShown) {
     ctx.ui.timerState = cycle.blink ? "Timer on" : "Timer ON";
@@ -128,7 +251,16 @@ void ServeNextJob(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
   EnablePollTimer(ctx, false);
   if (cycle.closing) return;
-  if (!DataDirPresent(ctx) || !DataFolderLockHeld(ctx) || !DeliverPendingOutcome(ctx)) {
+  const bool folderReady = DataDirPresent(ctx) && DataFolderLockHeld(ctx);
+  if (folderReady) {
+    KeepFolderWatch(ctx);
+  } else {
+    DropFolderWatch(ctx);
+  }
+  // This pass sees every start file there is now.
+  cycle.watch.pending = false;
+  cycle.watch.seenStarts = StartFileIdentities(ctx);
+  if (!folderReady || !DeliverPendingOutcome(ctx)) {
     EnablePollTimer(ctx, true);
     return;
   }

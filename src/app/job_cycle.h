@@ -12,7 +12,9 @@ namespace kolibra {
 // Creates the polling timer with OnPollTick as its handler (disabled).
 void InstallPollTimer(AppContext& ctx);
 
-// The polling tick.
+// The polling tick. It also runs early, when a start file appears in the
+// watched data folder while the cycle is idle: such a pass counts as a tick
+// and the polling interval starts again from it.
 void OnPollTick(AppContext& ctx);
 // The job trigger, run synchronously by every tick that polls.
 void ServeNextJob(AppContext& ctx);

@@ -200,6 +200,7 @@ void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
   JobCycleState& cycle = ctx.cycle;
   cycle.closing = true;
   EnablePollTimer(ctx, false);
+  ctx.platform.folderWatch.Stop();
   RemoveTrayIcon(ctx);
   ctx.ui.windowShown = false;
   if (hooks.shutdownBegins) hooks.shutdownBegins();

@@ -10,7 +10,8 @@ int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions&
                       ControlChannel* control) {
   // Message boxes and the tray icon go to the window; log lines stay.
   WindowNotifier notifier(platform.notifier, host);
-  Platform windowed{platform.loop, platform.serial, platform.socket, notifier, platform.fs, platform.system};
+  Platform windowed{platform.loop, platform.serial, platform.socket, notifier,
+                    platform.fs, platform.system, platform.folderWatch};
   AppContext ctx(windowed);
   WindowBinding binding(ctx, host,
                         {[&ctx] { ApplyPollingValue(ctx); }, [&ctx] { RequestShutdown(ctx); }});

@@ -48,6 +48,23 @@ struct PendingOutcome {
   std::string unplacedOutput;
 };
 
+// The watch on the data folder that lets a job start as soon as its start
+// file appears, between the polling ticks.
+struct FolderWatchState {
+  bool armed = false;    // watching the folder the driver has locked
+  bool refused = false;  // that folder cannot be watched: polling alone (logged)
+  // A start file changed while no early pass could run (a job or a dump
+  // running, the pause after them): looked at when the pause ends.
+  bool pending = false;
+  // Identities of the start files, slot by slot, as the last polling pass
+  // found them ("" when missing): only a start file not among them is new.
+  std::array<std::string, kSlotCount> seenStarts{};
+  // A change without names waits until the start files stay the same for a
+  // moment (one may still be written): the timer and what it last found.
+  EventLoop::TimerId settleTimer = -1;
+  std::array<std::string, kSlotCount> settling{};
+};
+
 struct JobCycleState {
   int32_t pollingIntervalMs = 1000;
   int16_t tickCounter = 0;
@@ -78,6 +95,7 @@ struct JobCycleState {
   std::array<bool, kSlotCount> staleResultLogged{};
   bool journalWriteLogged = false;
   bool outcomeKeptLogged = false;
+  FolderWatchState watch;
 };
 
 struct AppContext {

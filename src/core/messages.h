@@ -51,6 +51,10 @@ inline constexpr const char* kLockUnusable = "File di blocco non utilizzabile, K
 inline constexpr const char* kDataLockLost =
     "Cartella dati non piu' bloccata da questa copia di Kolibra, nessun lavoro eseguito: ";
 inline constexpr const char* kDataLockRetaken = "Cartella dati di nuovo bloccata: ";
+// The data folder gives no change notifications (+ its path): jobs are found
+// by the polling alone.
+inline constexpr const char* kFolderWatchRefused =
+    "Avvisi di modifica non disponibili per la cartella dati, lavori cercati a intervalli: ";
 
 // Window texts.
 inline constexpr const char* kStatusFinishedPrefix = "KOLIBRA TERMINATO : ";

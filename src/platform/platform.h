@@ -4,6 +4,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/file_system.h"
+#include "platform/folder_watch.h"
 #include "platform/notifier.h"
 #include "platform/serial_port.h"
 #include "platform/system.h"
@@ -18,6 +19,7 @@ struct Platform {
   Notifier& notifier;
   FileSystem& fs;
   System& system;
+  FolderWatch& folderWatch;
 };
 
 }  // namespace kolibra

@@ -275,5 +275,109 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
   }
 }
 
+// The data folder watched from the first tick (polling 5 s): a start file
+// that is reported runs its job at once as a tick of its own; the driver's
+// own files, start files seen before and a storm of changes run nothing
+// early; a job whose change is lost or comes while the folder cannot be
+// watched still runs at the next tick.
+TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
+  const std::vector<std::string> ownFiles = {"FINESCO.001", "SR_OUT.001", "SR_ERR.001", "XON.txt",
+                                             "~KBSR_OUT.001.tmp", "KBJOURNAL.TXT", "LOGFILE.TXT"};
+  const struct Case {
+    const char* name;
+    std::function<void(AppRig&)> at7000;
+    std::vector<int64_t> resets;  // of the job put at 7000, a tick of its own (2 ticks by 12000)
+    std::size_t watchStarts;
+    bool refused = false;
+  } cases[] = {
+      {"named", [](AppRig& r) { r.fp.folderWatch.Raise({"SR_START.001"}); }, {7000}, 1},
+      // Names unknown: the pass waits until the start file stays the same.
+      {"nameless", [](AppRig& r) { r.fp.folderWatch.RaiseNameless(); }, {7010}, 1},
+      // ... and is still empty: perhaps not written yet, left to the tick.
+      {"nameless, empty",
+       [](AppRig& r) {
+         r.Put("SR_START", "");
+         r.fp.folderWatch.RaiseNameless();
+       },
+       {10000}, 1},
+      {"own files and a storm",
+       [&](AppRig& r) {
+         for (int i = 0; i < 100; ++i) r.fp.folderWatch.Raise(ownFiles);
+       },
+       {10000}, 1},
+      {"lost", [](AppRig&) {}, {10000}, 1},
+      // Ended (the folder went away): watched again from the next tick.
+      {"ended",
+       [](AppRig& r) {
+         r.fp.folderWatch.End();
+         r.fp.folderWatch.Raise({"SR_START.001"});
+       },
+       {10000}, 2},
+      // The path names another folder, now locked: that one is watched.
+      {"lock retaken",
+       [](AppRig& r) {
+         r.fp.system.dataLockState = DataLockState::kRetaken;
+         r.fp.loop.After(1, [&r] { r.fp.system.dataLockState = DataLockState::kHeld; });
+         r.fp.folderWatch.Raise({"SR_START.001"});
+       },
+       {7000}, 2},
+      {"refused", [](AppRig& r) { r.fp.folderWatch.Raise({"SR_START.001"}); }, {10000}, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AppRig r;
+    r.OnlySlots({1, 2});
+    r.Put("SR_MATR", "m");
+    // Slot 2's job waits all along (an old result file that cannot go).
+    r.PutJob(2);
+    r.Put("SR_OUT", "old", 2);
+    r.fp.fs.FailRemove(r.File("SR_OUT", 2), -1);
+    r.fp.folderWatch.refuse = c.refused;
+    r.fp.loop.Schedule(7000, [&] {
+      r.PutJob();
+      c.at7000(r);
+    });
+    // A start file the last tick saw, still waiting, is not new.
+    r.fp.loop.Schedule(6000, [&] {
+      r.fp.folderWatch.Raise({"SR_START.002"});
+      r.fp.folderWatch.RaiseNameless();
+    });
+    r.StartPolling(5000);
+    r.RunUntil(12000);
+    EXPECT_EQ(ResetTimes(r.fp.serial), c.resets);
+    EXPECT_EQ(r.Read("FINESCO"), "finesco");
+    EXPECT_EQ(r.ctx.cycle.tickCounter, 2);
+    EXPECT_EQ(r.fp.folderWatch.started.size(), c.watchStarts);
+    EXPECT_EQ(r.LogsWith(kFolderWatchRefused), c.refused ? 1 : 0);
+  }
+}
+
+// A job reported while another runs, or during the pause after it, runs
+// when the pause ends: no earlier, and not a polling interval later.
+TEST(JobCycle, AJobReportedDuringAJobOrItsPauseRunsWhenThePauseEnds) {
+  for (const int64_t at : {5005, 5500}) {
+    SCOPED_TRACE(at);
+    AppRig r;
+    r.OnlySlots({1, 2});
+    r.PutJob(1);
+    r.Put("SR_MATR", "m", 2);
+    r.fp.loop.Schedule(at, [&] {
+      r.PutJob(2);
+      r.fp.folderWatch.Raise({"SR_START.002"});
+    });
+    r.StartPolling(5000);
+    // The first tick runs slot 1's job inside its Wait().
+    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START", 1); }, 7000));
+    const int64_t jobEnd = r.fp.loop.NowMs();
+    r.RunUntil(12000);
+    const std::vector<int64_t> resets = ResetTimes(r.fp.serial);
+    ASSERT_EQ(resets.size(), 2u);
+    EXPECT_LT(resets[0], at);
+    EXPECT_EQ(resets[1], jobEnd + 1000);
+    EXPECT_EQ(r.Read("FINESCO", 2), "finesco");
+    EXPECT_EQ(r.ctx.cycle.tickCounter, 2);
+  }
+}
+
 }  // namespace
 }  // namespace kolibra

@@ -332,8 +332,38 @@ bool FakeSystem::AcquireSingleInstance(const std::string&) {
 }
 
 
+bool FakeFolderWatch::Start(const std::string& folder, Handler onChange) {
+  started.push_back(folder);
+  handler_ = refuse ? nullptr : std::move(onChange);
+  return !refuse;
+}
+
+void FakeFolderWatch::Deliver(const FolderChange& change) {
+  if (!handler_) return;
+  Handler fn = handler_;  // the handler may stop or restart the watch
+  if (change.ended) handler_ = nullptr;
+  fn(change);
+}
+
+void FakeFolderWatch::Raise(std::vector<std::string> names) {
+  FolderChange change;
+  change.namesKnown = true;
+  change.names = std::move(names);
+  Deliver(change);
+}
+
+void FakeFolderWatch::RaiseNameless() { Deliver(FolderChange{}); }
+
+void FakeFolderWatch::End() {
+  FolderChange change;
+  change.ended = true;
+  Deliver(change);
+}
+
 FakePlatform::FakePlatform()
-    : serial(loop), socket(loop), platform{loop, serial, socket, notifier, fs, system} {}
+    : serial(loop),
+      socket(loop),
+      platform{loop, serial, socket, notifier, fs, system, folderWatch} {}
 
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};

@@ -237,6 +237,28 @@ class FakeSystem : public System {
   LockRefusal lastRefusal_ = LockRefusal::kNone;
 };
 
+// Folder watch that the test raises: Raise() delivers a change at once to
+// an active watch (call it from a scheduled event to have it inside Wait()).
+class FakeFolderWatch : public FolderWatch {
+ public:
+  bool Start(const std::string& folder, Handler onChange) override;
+  void Stop() override { handler_ = nullptr; }
+  bool Active() const override { return static_cast<bool>(handler_); }
+
+  // A change of these entries (names known), or one without names.
+  void Raise(std::vector<std::string> names);
+  void RaiseNameless();
+  // The watch ends, as when its folder is removed.
+  void End();
+
+  bool refuse = false;               // Start() fails
+  std::vector<std::string> started;  // folders Start() was called with
+
+ private:
+  void Deliver(const FolderChange& change);
+  Handler handler_;
+};
+
 struct FakePlatform {
   FakePlatform();
   FakePlatform(const FakePlatform&) = delete;
@@ -248,6 +270,7 @@ struct FakePlatform {
   FakeNotifier notifier;
   FakeFileSystem fs;
   FakeSystem system;
+  FakeFolderWatch folderWatch;
   Platform platform;
 };
 

@@ -7,6 +7,7 @@
 #include "platform/posix/posix_control_channel.h"
 #include "platform/posix/posix_event_loop.h"
 #include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_folder_watch.h"
 #include "platform/posix/posix_notifier.h"
 #include "platform/posix/posix_serial_port.h"
 #include "platform/posix/posix_system.h"
@@ -30,18 +31,20 @@ class PosixPlatform : public PlatformServices {
   PosixTcpSocket& socket() { return socket_; }
   PosixSystem& system() { return system_; }
   PosixControlChannel& control() { return control_; }
+  PosixFolderWatch& folderWatch() { return folderWatch_; }
 
  private:
-  // Declared first: the serial port, the socket and the control channel use
-  // the loop until they are destroyed.
+  // Declared first: the serial port, the socket, the control channel and the
+  // folder watch use the loop until they are destroyed.
   PosixEventLoop loop_;
   PosixSerialPort serial_{loop_};
   PosixTcpSocket socket_{loop_};
   PosixControlChannel control_{loop_};
+  PosixFolderWatch folderWatch_{loop_};
   PosixNotifier notifier_;
   PosixFileSystem fs_;
   PosixSystem system_;
-  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_};
+  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_, folderWatch_};
 };
 
 }  // namespace kolibra

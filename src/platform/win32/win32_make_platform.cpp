@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace kolibra {
 
@@ -14,6 +15,10 @@ std::unique_ptr<PlatformServices> MakePlatform(const PlatformOptions& options) {
   // Refused only when another loop of the process owns the termination
   // requests already.
   if (options.handleTerminationSignals) win32->loop().InstallTerminationHandlers();
+  // For benchmarks only: the driver as it runs where no folder changes arrive.
+  if (const char* off = std::getenv("KOLIBRA_NO_FOLDER_WATCH"); off != nullptr && *off != '\0') {
+    win32->folderWatch().Disable();
+  }
   return win32;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "platform/win32/win32_event_loop.h"
 #include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_folder_watch.h"
 #include "platform/win32/win32_notifier.h"
 #include "platform/win32/win32_serial_port.h"
 #include "platform/win32/win32_system.h"
@@ -28,17 +29,19 @@ class Win32Platform : public PlatformServices {
   Win32SerialPort& serial() { return serial_; }
   Win32TcpSocket& socket() { return socket_; }
   Win32System& system() { return system_; }
+  Win32FolderWatch& folderWatch() { return folderWatch_; }
 
  private:
-  // Declared first: the serial port and the socket use the loop (and its
-  // window) until they are destroyed.
+  // Declared first: the serial port, the socket and the folder watch use the
+  // loop (and its window) until they are destroyed.
   Win32EventLoop loop_;
   Win32SerialPort serial_{loop_};
   Win32TcpSocket socket_{loop_};
+  Win32FolderWatch folderWatch_{loop_};
   Win32Notifier notifier_;
   Win32FileSystem fs_;
   Win32System system_;
-  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_};
+  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_, folderWatch_};
 };
 
 }  // namespace kolibra
