@@ -363,7 +363,7 @@ start_driver() {  # DIR ARGS...
 }
 probe() { scripts/wine-run.sh build-win64/win-probe.exe "$@" 2>/dev/null </dev/null | tr -d '\r'; }
 # Number of jobs the driver has logged as started.
-jobs_started() { grep -c 'in esecuzione' "$1/driver.log" || true; }
+jobs_started() { grep -c 'TRASMISSIONE KOLIBRA IN CORSO' "$1/driver.log" || true; }
 submit() {  # DATA-DIR COMMANDS
   printf '%s' "$2" >"$1/SR_DATI.001.tmp"
   mv "$1/SR_DATI.001.tmp" "$1/SR_DATI.001"
