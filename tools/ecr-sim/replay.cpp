@@ -1,5 +1,6 @@
 #include "replay.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "tally.h"
@@ -8,6 +9,7 @@ namespace ecrsim {
 namespace {
 
 constexpr char kStx = 0x02;
+constexpr char kXon = 0x11;
 constexpr std::size_t kStampLength = 25;  // "YYYYMMDD_hhmmss.mmm <--> "
 
 bool ReadDigits(const std::string& s, std::size_t at, std::size_t n, int64_t& out) {
@@ -90,7 +92,7 @@ void Finish(ReplayStep& step, int64_t sentMs, const std::vector<Traced>& traced)
       }
     }
     if (bytes.empty()) continue;
-    step.answers.push_back({bytes, static_cast<long>(t.ms > last ? t.ms - last : 0)});
+    step.answers.push_back({bytes, static_cast<long>(t.ms > last ? t.ms - last : 0), t.ms});
     sent += bytes;
     last = t.ms;
   }
@@ -129,6 +131,7 @@ void ParseTrace(const std::string& text, const std::string& name, std::vector<Re
       step.command = body.substr(5);
       step.where = name + " line " + std::to_string(number);
       sentMs = ms;
+      step.sentMs = ms;
     } else if (open && body.starts_with(" <-- ")) {
       body.erase(0, 5);
       const bool marked = StripMark(body);
@@ -136,6 +139,20 @@ void ParseTrace(const std::string& text, const std::string& name, std::vector<Re
     }
   }
   close();
+  // An XON that releases the line was read, and traced, with the answers to
+  // the command it let through: it belongs after the answers before it, when
+  // the driver wrote that command.
+  for (std::size_t i = first + 1; i < steps.size(); ++i) {
+    std::vector<ReplayAnswer>& answers = steps[i].answers;
+    if (answers.empty() || answers[0].bytes[0] != kXon) continue;
+    ReplayStep& before = steps[i - 1];
+    const int64_t from = before.answers.empty() ? before.sentMs : before.answers.back().tracedMs;
+    before.answers.push_back({std::string(1, kXon), static_cast<long>(std::max<int64_t>(steps[i].sentMs - from, 0)),
+                              steps[i].sentMs});
+    answers[0].bytes.erase(0, 1);
+    answers[0].afterMs = 0;
+    if (answers[0].bytes.empty()) answers.erase(answers.begin());
+  }
   if (steps.size() > first && IsDumpRequest(steps[first].command)) {
     ReplayStep reset;
     reset.command = " K";

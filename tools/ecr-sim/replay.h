@@ -3,6 +3,7 @@
 // Pure logic, no I/O.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace ecrsim {
 struct ReplayAnswer {
   std::string bytes;
   long afterMs = 0;
+  int64_t tracedMs = 0;  // its trace line's time stamp
 };
 
 // A command of the trace and what the ECR sent while the driver waited on it.
@@ -22,6 +24,7 @@ struct ReplayStep {
   // answered as any ECR answers it, the link's way.
   bool reset = false;
   std::string where;  // "FILE line N", for the reports
+  int64_t sentMs = 0;  // the command's time stamp
 };
 
 // Appends the steps of one trace file. The commands are the "-->" lines;
