@@ -23,7 +23,9 @@ class FaultTable : public TracedE2E, public ::testing::WithParamInterface<FaultR
 
 TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   const FaultRow& row = GetParam();
-  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, row.simArgs));
+  std::vector<std::string> simArgs = row.simArgs;
+  simArgs.push_back("--verbose");  // what the ECR sent, for the replay's
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, simArgs));
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 

@@ -24,6 +24,28 @@ inline std::vector<std::string> TracedCommands(const std::string& trace) {
   return out;
 }
 
+// What a simulator run with --verbose wrote to the driver, from its log.
+inline std::string SentBytes(const std::string& log) {
+  std::string out;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("[tcp] -> ") || line.starts_with("[pty] -> ")) out += line.substr(9);
+  }
+  return out;
+}
+
+// Milliseconds from a trace's first line to its last (within a day).
+inline long TracedMs(const std::string& trace) {
+  const auto ms = [](const std::string& line) {
+    return ((std::stol(line.substr(9, 2)) * 60 + std::stol(line.substr(11, 2))) * 60 + std::stol(line.substr(13, 2))) *
+               1000 +
+           std::stol(line.substr(16, 3));
+  };
+  const std::size_t last = trace.rfind('\n', trace.size() - 2) + 1;
+  const long d = ms(trace.substr(last)) - ms(trace);
+  return d < 0 ? d + 86400000 : d;
+}
+
 class TracedE2E : public DriverE2E {
  protected:
   void SetUp() override {
@@ -57,7 +79,7 @@ class TracedE2E : public DriverE2E {
     WriteFile(root_ / "tracedump.txt", played.dump);
     WriteFile(root_ / "job.txt", played.job);
     std::vector<std::string> args{"--replay", (root_ / "tracedump.txt").string(), "--replay",
-                                  (root_ / "job.txt").string(), "--replay-speed", "10"};
+                                  (root_ / "job.txt").string(), "--replay-speed", "10", "--verbose"};
     args.insert(args.end(), extra.begin(), extra.end());
     simLogFrom_ = ReadFile(root_ / "sim.log").size();
     ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(pty, args));
@@ -69,13 +91,19 @@ class TracedE2E : public DriverE2E {
   // What the replaying simulator wrote on stderr.
   std::string ReplayLog() { return ReadFile(root_ / "sim.log").substr(simLogFrom_); }
 
-  // The same result files and commands, every command of the traces played
-  // in order and nothing else.
+  // The same result files, commands and answers (the recording simulator
+  // ran with --verbose), every command of the traces played in order and
+  // nothing else, and no longer than recorded.
   void ExpectReplayedAsRecorded(const Session& recorded, const Session& replayed) {
     EXPECT_EQ(replayed.results, recorded.results);
     EXPECT_EQ(TracedCommands(replayed.dump), TracedCommands(recorded.dump));
     EXPECT_EQ(TracedCommands(replayed.job), TracedCommands(recorded.job));
     const std::string log = ReplayLog();
+    // From the dump's first request on: tracedump.txt lacks the reset before it.
+    const auto fromDump = [](const std::string& bytes) { return bytes.substr(std::min(bytes.find("48F"), bytes.size())); };
+    const std::string answers = fromDump(SentBytes(log));
+    EXPECT_EQ(fromDump(SentBytes(ReadFile(root_ / "sim.log").substr(0, simLogFrom_))).substr(0, answers.size()), answers);
+    EXPECT_LE(TracedMs(replayed.job), TracedMs(recorded.job) + 1000);
     std::size_t played = 0, steps = 0;
     long differences = -1;
     const std::size_t at = log.find("replay: ");

@@ -83,8 +83,9 @@ void Finish(ReplayStep& step, int64_t sentMs, const std::vector<Traced>& traced)
     // The link's own error texts are not the ECR's.
     if (t.text.starts_with("Error ") && t.text.find(") in procedure ") != std::string::npos) continue;
     std::string bytes = t.text;
-    // A closing reply traced from its STX may repeat what came before: the
-    // start read with the last line's echo, or the reply traced again.
+    // A closing reply is traced again once parsed; traced from its STX it
+    // may repeat its start, read with the last line's echo.
+    if (i > 0 && bytes == traced[i - 1].text && bytes.find(kStx) != std::string::npos) continue;
     if (!bytes.empty() && bytes[0] == kStx) {
       const std::size_t stx = sent.rfind(kStx);
       if (stx != std::string::npos && bytes.compare(0, sent.size() - stx, sent, stx) == 0) {
