@@ -14,16 +14,6 @@ struct Session {
   std::map<std::string, std::string> results;
 };
 
-// The commands of a trace, as the driver sent them.
-inline std::vector<std::string> TracedCommands(const std::string& trace) {
-  std::vector<std::string> out;
-  std::istringstream in(trace);
-  for (std::string line; std::getline(in, line);) {
-    if (line.size() > 30 && line.compare(25, 5, " --> ") == 0) out.push_back(line.substr(30));
-  }
-  return out;
-}
-
 // What a simulator run with --verbose wrote to the driver, from its log.
 inline std::string SentBytes(const std::string& log) {
   std::string out;
@@ -91,22 +81,23 @@ class TracedE2E : public DriverE2E {
   // What the replaying simulator wrote on stderr.
   std::string ReplayLog() { return ReadFile(root_ / "sim.log").substr(simLogFrom_); }
 
-  // The same result files, commands and answers (the recording simulator
-  // ran with --verbose), every command of the traces played in order and
-  // nothing else, and no longer than recorded.
+  // The same result files and answers (the recording simulator ran with
+  // --verbose), every command of the traces played in order and nothing
+  // else, and no longer than recorded.
   void ExpectReplayedAsRecorded(const Session& recorded, const Session& replayed) {
     EXPECT_EQ(replayed.results, recorded.results);
-    EXPECT_EQ(TracedCommands(replayed.dump), TracedCommands(recorded.dump));
-    EXPECT_EQ(TracedCommands(replayed.job), TracedCommands(recorded.job));
     const std::string log = ReplayLog();
     // From the dump's first request on: tracedump.txt lacks the reset before it.
-    const auto fromDump = [](const std::string& bytes) { return bytes.substr(std::min(bytes.find("48F"), bytes.size())); };
-    const std::string answers = fromDump(SentBytes(log));
-    EXPECT_EQ(fromDump(SentBytes(ReadFile(root_ / "sim.log").substr(0, simLogFrom_))).substr(0, answers.size()), answers);
+    const auto fromDump = [](const std::string& log) {
+      const std::string bytes = SentBytes(log);
+      return bytes.substr(std::min(bytes.find("48F"), bytes.size()));
+    };
+    const std::string answers = fromDump(log);
+    EXPECT_EQ(fromDump(ReadFile(root_ / "sim.log").substr(0, simLogFrom_)).substr(0, answers.size()), answers);
     EXPECT_LE(TracedMs(replayed.job), TracedMs(recorded.job) + 1000);
     std::size_t played = 0, steps = 0;
     long differences = -1;
-    const std::size_t at = log.find("replay: ");
+    const std::size_t at = log.rfind("replay: ");
     ASSERT_NE(at, std::string::npos) << log;
     ASSERT_EQ(std::sscanf(log.c_str() + at, "replay: %zu of %zu commands played, %ld differences", &played,
                           &steps, &differences),

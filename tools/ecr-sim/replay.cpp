@@ -69,19 +69,17 @@ struct Traced {
 bool IsDumpRequest(const std::string& command) { return command == "48F" || command == "47F" || command == "41F"; }
 
 // The bytes the ECR sent for one command, from its traced answers.
-void Finish(ReplayStep& step, int64_t sentMs, const std::vector<Traced>& traced) {
+void Finish(ReplayStep& step, const std::vector<Traced>& traced) {
   bool marked = false;
   for (const Traced& t : traced) marked = marked || t.marked;
   std::string sent;  // what the answers kept so far carry
-  int64_t last = sentMs;
+  int64_t last = step.sentMs;
   for (std::size_t i = 0; i < traced.size(); ++i) {
     const Traced& t = traced[i];
     // Marked answers are the network link's whole stream; the dump then
     // traces the part it keeps again, unmarked. On the serial line the
     // first answer to a dump request is its whole stream.
     if (marked ? !t.marked : IsDumpRequest(step.command) && i > 0) continue;
-    // The link's own error texts are not the ECR's.
-    if (t.text.starts_with("Error ") && t.text.find(") in procedure ") != std::string::npos) continue;
     std::string bytes = t.text;
     // A closing reply is traced again once parsed; traced from its STX it
     // may repeat its start, read with the last line's echo.
@@ -105,11 +103,10 @@ void ParseTrace(const std::string& text, const std::string& name, std::vector<Re
   const std::size_t first = steps.size();
   ReplayStep step;
   bool open = false;
-  int64_t sentMs = 0;
   std::vector<Traced> traced;
   auto close = [&] {
     if (!open) return;
-    Finish(step, sentMs, traced);
+    Finish(step, traced);
     steps.push_back(std::move(step));
     step = ReplayStep{};
     traced.clear();
@@ -131,7 +128,6 @@ void ParseTrace(const std::string& text, const std::string& name, std::vector<Re
       open = true;
       step.command = body.substr(5);
       step.where = name + " line " + std::to_string(number);
-      sentMs = ms;
       step.sentMs = ms;
     } else if (open && body.starts_with(" <-- ")) {
       body.erase(0, 5);
