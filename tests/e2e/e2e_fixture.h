@@ -138,7 +138,7 @@ class DriverE2E : public ::testing::Test {
   // only on the pty), slot 1 dumped.
   void StartDumpedDriver(bool pty = false, const std::vector<std::string>& simArgs = {}) {
     ASSERT_NO_FATAL_FAILURE(StartSim(pty, simArgs));
-    WriteSettings(!pty, pty ? "1000" : "1111");
+    WriteSettings(!pty, pty ? "1000" : "1111", trace_);
     ASSERT_NO_FATAL_FAILURE(
         StartDriver(pty ? std::vector<std::string>{"--serial-device", "1=" + sim_.Endpoint("pty")}
                         : std::vector<std::string>{"--ecr-port", port_}));
@@ -210,6 +210,7 @@ class DriverE2E : public ::testing::Test {
 
   path root_, data_, settings_;
   std::string port_, polling_ = "200ms";
+  bool trace_ = false;  // "Abilita Trace" in the settings StartDumpedDriver writes
   EcrSimulator sim_;
   ChildProcess driver_;
 };

@@ -1,46 +1,31 @@
 // Link faults played by the simulator, end to end: for each, the result
-// files, the lines the ECR took, and whether the driver serves the next job.
+// files, the lines the ECR took, whether the driver serves the next job, and
+// whether the session's traces replayed to a fresh driver give the same.
 #include <algorithm>
-#include <ostream>
 
-#include "e2e/e2e_fixture.h"
+#include "e2e/fault_rows.h"
+#include "e2e/replay_fixture.h"
 
 namespace {
 
 using namespace kolibra::e2e;
 
-// The simulator counts its commands from the driver's start: the dump takes
-// four (" K", 48F, 47F, 41F), then the job's " K" is the 5th and the lines of
-// kReceipt the 6th to 9th.
-struct FaultRow {
-  const char* name;
-  bool pty;
-  std::vector<std::string> simArgs;
-  // Error lines the job may end with; none when it must print.
-  std::vector<std::string> errors;
-  // Whether the fault is over by the end of the job, so the next job prints.
-  bool transient = true;
-  // The job under the fault and its lines.
-  const char* commands = kReceipt;
-  std::vector<std::string> lines = kReceiptLines;
-  // The job fails although the ECR closed its receipt: `lines` were printed.
-  bool printed = false;
-  // How long the job may take, from its start file to its answer.
-  int jobMs = 90000;
-};
+// A network fault that drops the connection is about the link, not about
+// the ECR's answers: a trace does not replay it.
+bool AnswersOnly(const FaultRow& row) {
+  const auto has = [&](const char* arg) {
+    return std::find(row.simArgs.begin(), row.simArgs.end(), arg) != row.simArgs.end();
+  };
+  return row.pty || !(has("--reboot-after") || has("--cut-at-close"));
+}
 
-// Its first payment line covers the total: the ECR closes the receipt there.
-const char kCoveredByFirstPayment[] = "SALE,N1,P1000;\r\nTEND,N1,V1000;\r\nTEND,N2,V500;\r\n";
-const std::vector<std::string> kCoveredLines{"1000H1R", "1000H1T"};
+class FaultTable : public TracedE2E, public ::testing::WithParamInterface<FaultRow> {};
 
-// Keeps the test names in ctest's listing short.
-void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.name; }
-
-class FaultTable : public DriverE2E, public ::testing::WithParamInterface<FaultRow> {};
-
-TEST_P(FaultTable, ResultFilesLinesTakenAndNextJob) {
+TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   const FaultRow& row = GetParam();
-  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, row.simArgs));
+  std::vector<std::string> simArgs = row.simArgs;
+  simArgs.push_back("--verbose");  // what the ECR sent, for the replay's
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, simArgs));
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
@@ -65,52 +50,21 @@ TEST_P(FaultTable, ResultFilesLinesTakenAndNextJob) {
   const bool closed = row.errors.empty() || row.printed;
   const std::vector<std::string> taken = closed ? row.lines : std::vector<std::string>{};
   if (closed) ExpectTaken(StatsAfter(1), 1, OnceEach(taken));
-  if (!row.transient) return;
+  const Session recorded = Keep();
 
-  ASSERT_TRUE(RunJob(kNextReceipt, 90000));
-  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
-  ExpectTaken(StatsAfter(closed ? 2 : 1), closed ? 2 : 1, OnceEach(kNextReceiptLines, taken));
+  if (row.transient) {
+    ASSERT_TRUE(RunJob(kNextReceipt, 90000));
+    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+    ExpectTaken(StatsAfter(closed ? 2 : 1), closed ? 2 : 1, OnceEach(kNextReceiptLines, taken));
+  }
+
+  if (!AnswersOnly(row)) return;
+  Session replayed;
+  ASSERT_NO_FATAL_FAILURE(RunReplayed(row.pty, recorded, row.commands, row.jobMs, replayed));
+  ExpectReplayedAsRecorded(recorded, replayed);
 }
 
-const FaultRow kRows[] = {
-    {"MergedEchoAndAnswerTcp", false, {"--merge-answer"}, {}},
-    // Past the driver's echo time-outs: the line is waited for, never resent.
-    // The ECR stays slow, so no next job.
-    {"SlowSecondAnswerTcp", false, {"--answer-delay-ms", "3500"}, {}, false,
-     "SALE,N1,P1000,:Pane;\r\nTEND,N1,V1500;\r\n", {"\"PANE\"1000H1R", "1500H1T"}},
-    {"ClosingReplyInThreeChunksTcp", false, {"--reply-chunks", "3", "--chunk-pause-ms", "400"}, {}},
-    {"ClosingReplyInTwoChunksTcp", false, {"--reply-chunks", "2", "--chunk-pause-ms", "1000"}, {}},
-    // The plain serial link: dump and receipt over a pseudo-terminal.
-    {"PlainPty", true, {}, {}},
-    {"ClosingReplyInThreeChunksPty", true, {"--reply-chunks", "3", "--chunk-pause-ms", "400"}, {}},
-    // The XON comes 500 ms after each XOFF: nothing is written meanwhile and
-    // each dump answer is read whole after the XON.
-    {"XoffThenXonAfter500msPty", true, {"--xon-after-ms", "500"}, {}},
-    {"Paced9600BaudPty", true, {"--baud", "9600"}, {}},
-    // The ECR reboots for 2 s: after the first sale line the job has not
-    // reached its payment (E504); after the last sale line the payment may
-    // already be on the dropped connection (E520, or E504 if the drop was
-    // seen first).
-    {"RebootAfterFirstSaleTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"}, {kErrE504}},
-    {"RebootAfterLastSaleTcp", false, {"--reboot-after", "8", "--reboot-ms", "2000"}, {kErrE520, kErrE504}},
-    // The pty goes silent for 3 s: right after the reset " K" (E504), or
-    // with the payment line written into the silence (E520).
-    {"SilentAfterResetPty", true, {"--reboot-after", "5", "--reboot-ms", "3000"}, {kErrE504}},
-    {"SilentBeforePaymentPty", true, {"--reboot-after", "8", "--reboot-ms", "3000"}, {kErrE520}},
-    // The ECR prints on the first payment line and the link goes before it
-    // answers: uncertain, never "not printed", and the second payment line
-    // is not sent.
-    {"CutAfterPrintingOnFirstPaymentTcp", false, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
-     kCoveredLines, true},
-    {"CutAfterPrintingOnFirstPaymentPty", true, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
-     kCoveredLines, true},
-    // XOFF after every echo and never an XON: a short fixed pause after each
-    // XOFF, no waiting for the XON, so the receipt takes a few seconds at most.
-    {"XoffWithoutXonTcp", false, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
-    {"XoffWithoutXonPty", true, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
-};
-
-INSTANTIATE_TEST_SUITE_P(E2E, FaultTable, ::testing::ValuesIn(kRows),
+INSTANTIATE_TEST_SUITE_P(E2E, FaultTable, ::testing::ValuesIn(kFaultRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -164,6 +164,7 @@ class EcrSimulator {
     const std::string path = SimulatorPath();
     if (path.empty()) return false;
     args.insert(args.begin(), path);
+    lines_.clear();  // a restarted simulator has new endpoints
     if (!process_.Start(args, stderrLog)) return false;
     while (static_cast<int>(lines_.size()) < endpoints) {
       std::string line = process_.ReadLine(5000);

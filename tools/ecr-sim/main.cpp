@@ -19,11 +19,15 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "ecr.h"
 #include "options.h"
+#include "replay.h"
 #include "tally.h"
 
 namespace ecrsim {
@@ -119,6 +123,7 @@ struct Sim {
   bool cutDone = false;         // --cut-at-close has cut the link
   int64_t ptyDeafUntil = -1;    // the cut pty ignores commands until then
   LineTally tally;
+  std::unique_ptr<Replay> replay;  // set with --replay
 
   void Log(const std::string& line) {
     if (opt.verbose) std::fprintf(stderr, "%s\n", line.c_str());
@@ -211,6 +216,10 @@ struct Sim {
       p.awaitingAck = false;
     }
     Log(std::string("[") + p.name + "] <- " + Printable(command));
+    if (replay) {
+      PlayStep(p, command, now);
+      return;
+    }
     if (p.stopped || opt.silent || Rebooting(now) || (p.serial && now < ptyDeafUntil)) return;
 
     ++p.commands;
@@ -295,6 +304,57 @@ struct Sim {
       p.scheduled.push_back(Chunk{at, "", true});
       rebootPending = true;
     }
+  }
+
+  // Answers the command with the trace's next step; the receipt bookkeeping
+  // follows the commands, and the receipt closes with a traced closing reply.
+  void PlayStep(Peer& p, const std::string& command, int64_t now) {
+    std::string report;
+    const ReplayStep* step = replay->Next(command, report);
+    if (!report.empty()) std::fprintf(stderr, "kolibra-ecr-sim: replay: %s\n", report.c_str());
+    if (command == " K") {
+      tally.Forget();
+    } else if (!IsDumpCommand(command)) {
+      tally.Take(command);
+    }
+    if (step == nullptr) return;
+    std::vector<Piece> pieces;
+    if (step->reset) {
+      // The reset's answers as the ECR of this link gives them.
+      pieces.push_back({command, 0});
+      if (!p.serial) pieces.push_back({"K", opt.gapMs});
+    }
+    std::string bytes;
+    for (const ReplayAnswer& a : step->answers) {
+      pieces.push_back({a.bytes, a.afterMs / opt.replaySpeed});
+      bytes += a.bytes;
+    }
+    const std::size_t stx = bytes.find('\x02');
+    if (stx != std::string::npos && bytes.find('\x03', stx) != std::string::npos) {
+      tally.Close();
+      WriteStats();
+      p.awaitingAck = true;
+    }
+    Schedule(p, pieces, now);
+  }
+
+  // Reads the --replay files in order; false when one cannot be read.
+  bool LoadReplay() {
+    if (opt.replayFiles.empty()) return true;
+    std::vector<ReplayStep> steps;
+    for (const std::string& path : opt.replayFiles) {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream text;
+      text << in.rdbuf();
+      if (!in) {
+        std::fprintf(stderr, "kolibra-ecr-sim: cannot read %s\n", path.c_str());
+        return false;
+      }
+      const std::size_t slash = path.find_last_of('/');
+      ParseTrace(text.str(), slash == std::string::npos ? path : path.substr(slash + 1), steps);
+    }
+    replay = std::make_unique<Replay>(std::move(steps), opt.replayStop);
+    return true;
   }
 
   // The receipt is printed, then the link goes before the command that closed
@@ -538,6 +598,10 @@ struct Sim {
                  "kolibra-ecr-sim: receipts closed %ld, lines taken %ld, lines taken twice %ld, "
                  "ACK received %ld\n",
                  tally.receipts(), tally.taken(), tally.duplicates(), acks);
+    if (replay) {
+      std::fprintf(stderr, "kolibra-ecr-sim: replay: %zu of %zu commands played, %ld differences\n",
+                   replay->played(), replay->size(), replay->differences());
+    }
     if (opt.verbose) {
       for (const auto& [command, count] : tally.repeated()) {
         std::fprintf(stderr, "kolibra-ecr-sim: taken %ld times in one receipt: %s\n", count,
@@ -566,6 +630,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   InitEcr(sim.ecr, sim.opt.ecr);
+  if (!sim.LoadReplay()) return 2;
   sim.tcp.name = "tcp";
   sim.pty.name = "pty";
   sim.pty.serial = true;

@@ -91,6 +91,19 @@ const char* UsageText() {
       "  --single-client      close a second TCP client at once (default: the new\n"
       "                       client replaces the old one)\n"
       "\n"
+      "Replay:\n"
+      "  --replay FILE        play the ECR of a trace written by kolibra (tracedump.txt\n"
+      "                       or a job's TRACE_*.TXT); repeat it to play several\n"
+      "                       traces in order as one session. Each command gets the\n"
+      "                       answers traced for it; the fault options do not apply\n"
+      "  --replay-speed N     play the traced delays N times faster, 1..1000\n"
+      "                       (default 1)\n"
+      "  --replay-stop        at a command that differs from the trace, stop\n"
+      "                       answering (default: report it and answer as the\n"
+      "                       trace's next step)\n"
+      "  Differences go to stderr: the command's number, the trace line, the first\n"
+      "  byte that differs, both texts.\n"
+      "\n"
       "Counters:\n"
       "  On exit one line goes to stderr: \"receipts closed N, lines taken M, lines\n"
       "  taken twice K, ACK received A\". A line is taken when the ECR accepts a\n"
@@ -250,6 +263,17 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         error = "option --stats-file needs a path";
         ok = false;
       }
+    } else if (arg == "--replay") {
+      ok = needValue();
+      o.replayFiles.push_back(value);
+      if (ok && value.empty()) {
+        error = "option --replay needs a path";
+        ok = false;
+      }
+    } else if (arg == "--replay-speed") {
+      ok = number(1, 1000, o.replaySpeed);
+    } else if (arg == "--replay-stop") {
+      ok = flag(o.replayStop);
     } else if (arg == "--verbose" || arg == "-v") {
       ok = flag(o.verbose);
     } else {

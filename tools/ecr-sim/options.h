@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "ecr.h"
 
@@ -40,6 +41,12 @@ struct Options {
   bool singleClient = false;
 
   std::string statsFile;
+
+  // Trace replay: the files played in order, the speed-up of their delays,
+  // and whether the first difference ends the answers.
+  std::vector<std::string> replayFiles;
+  long replaySpeed = 1;
+  bool replayStop = false;
 
   bool verbose = false;
   bool help = false;

@@ -1,0 +1,118 @@
+// Trace replay: the steps a trace gives and how the simulator walks them;
+// end to end, a plain network session traced by the driver, one answer or
+// the job changed, replayed to a fresh driver, gives the outcome the change
+// calls for.
+#include <functional>
+
+#include "e2e/replay_fixture.h"
+#include "replay.h"
+
+namespace {
+
+using namespace kolibra::e2e;
+
+TEST(ReplaySteps, ParsedAndWalked) {
+  const std::string t = "20261206_235959.900 <-->  ";
+  const std::string u = "20261207_000000.000 <-->  ";
+  std::vector<ecrsim::ReplayStep> steps;
+  // A network dump (its answers marked, then trimmed copies), across midnight.
+  ecrsim::ParseTrace(t + "--> 48F\r\n" + t + "<-- 48F ( 0 )\r\n" + u + "<-- 48F6 ( 1 )\r\n" + u + "<-- 6\r\n",
+                     "d", steps);
+  // A serial job: an unanswered reset (written again untraced), a line
+  // answered with the start of the closing reply, the reply traced twice.
+  ecrsim::ParseTrace(t + "-->  K\r\n" + t + "--> 1T\r\n" + t + "<-- 1T\x02" "ab\r\n" + u + "<-- \x02" "abc\x03\r\n" +
+                         u + "<-- \x02" "abc\x03\r\n",
+                     "j", steps);
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_TRUE(steps[0].reset);
+  ASSERT_EQ(steps[1].answers.size(), 2u);
+  EXPECT_EQ(steps[1].answers[0].bytes + "|" + steps[1].answers[1].bytes, "48F|48F6");
+  EXPECT_EQ(steps[1].answers[1].afterMs, 100);
+  EXPECT_TRUE(steps[2].answers.empty());
+  ASSERT_EQ(steps[3].answers.size(), 2u);
+  EXPECT_EQ(steps[3].answers[0].bytes + steps[3].answers[1].bytes, "1T\x02" "abc\x03");
+
+  // Commands in turn, for a replay that goes on and one that stops: the
+  // step answered ("-" none), then the start of the report.
+  struct Walk {
+    bool stop;
+    std::vector<std::pair<std::string, std::string>> commands;
+  };
+  const Walk walks[] = {
+      {false,
+       {{" K", "d (reset before the dump)|"}, {"48F", "d line 1|"}, {" K", "j line 1|"}, {" K", "-|"},
+        {"2T", "j line 2|command 5 differs from j line 2 at byte 1:"}, {"1T", "-|command 6 comes after the end"}}},
+      {true,
+       {{" K", "d (reset before the dump)|"}, {"47F", "-|command 2 differs from d line 1 at byte 2:"}, {"48F", "-|"}}},
+  };
+  for (const Walk& w : walks) {
+    ecrsim::Replay replay(steps, w.stop);
+    for (const auto& [command, expected] : w.commands) {
+      std::string report;
+      const ecrsim::ReplayStep* step = replay.Next(command, report);
+      const std::string got = (step ? step->where : "-") + "|" + report;
+      // Nothing reported unless a report is expected.
+      EXPECT_EQ(expected.ends_with('|') ? got : got.substr(0, expected.size()), expected) << command;
+    }
+  }
+}
+
+struct EditRow {
+  const char* name;
+  std::function<void(Session&)> edit;
+  const char* commands;  // the job run against the replay
+  std::vector<std::string> simArgs;
+  const char* file;      // a result file
+  std::string holds;     // a text it must hold
+  std::string reported;  // a text the simulator's stderr must hold; none: no difference
+};
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
+}
+
+const EditRow kEdits[] = {
+    {"ReceiptNumber", [](Session& s) { Replace(s.job, "CASSA 0001-0001", "CASSA 0001-0042"); }, kReceipt, {},
+     "SR_OUT.001", "  SCONTR. N. 0001-0042,E,A1;", ""},
+    // The status comes from the traced answer, not from its trimmed copy:
+    // an MF register's receipt number.
+    {"StatusOfAnMf", [](Session& s) { Replace(s.dump, "48F6 ( 1 )", "48F0 ( 1 )"); }, kReceipt, {}, "SR_OUT.001",
+     "  SCONTR. N. 0001,E,A1;", ""},
+    {"NoClosingReply",
+     [](Session& s) {
+       const std::size_t stx = s.job.rfind('\x02');
+       ASSERT_NE(stx, std::string::npos);
+       s.job.erase(s.job.rfind('\n', stx) + 1);
+     },
+     kReceipt, {}, "SR_ERR.001", kErrE520, ""},
+    // Other lines than the trace's: each reported and answered as the trace
+    // goes on; no closing reply follows the short job's payment.
+    {"OtherLinesAnswered", [](Session&) {}, kNextReceipt, {}, "SR_ERR.001", kErrE520,
+     "differs from job.txt line 10 at byte 1:\n  sent:  \"200H1R\"\n  trace: \"\"PANE\"1000H1R\""},
+    // Stopped at the first difference, the first sale line stays unanswered.
+    {"OtherLinesStop", [](Session&) {}, kNextReceipt, {"--replay-stop"}, "SR_ERR.001", kErrE504,
+     "replay stopped: no more answers"},
+};
+
+void PrintTo(const EditRow& row, std::ostream* os) { *os << row.name; }
+
+class ReplayEdited : public TracedE2E, public ::testing::WithParamInterface<EditRow> {};
+
+TEST_P(ReplayEdited, GivesTheEditsOutcome) {
+  const EditRow& row = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
+  ASSERT_TRUE(RunJob(kReceipt));
+  Session recorded = Keep(), replayed;
+  ASSERT_NO_FATAL_FAILURE(row.edit(recorded));
+  ASSERT_NO_FATAL_FAILURE(RunReplayed(false, recorded, row.commands, 30000, replayed, row.simArgs));
+  EXPECT_NE(replayed.results.at(row.file).find(row.holds), std::string::npos) << replayed.results.at(row.file);
+  const std::string log = ReplayLog();
+  EXPECT_NE(log.find(row.reported.empty() ? ", 0 differences" : row.reported), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(E2E, ReplayEdited, ::testing::ValuesIn(kEdits),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
