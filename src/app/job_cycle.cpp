@@ -342,6 +342,7 @@ int16_t FindSlotToServe(AppContext& ctx) {
     ctx.cycle.staleResultLogged[n - 1] = false;
     ctx.dump.pending[n - 1] = false;
     ctx.cycle.startIdentity = start.identity;
+    ctx.cycle.startObject = start.object;
     return n;
   }
   bool anyPort = false;

@@ -60,7 +60,16 @@ bool DeliverPendingOutcome(AppContext& ctx) {
     return false;
   }
   cycle.currentSlot = static_cast<int16_t>(slot);
-  const bool withdrawn = !JobFileIs(ctx, "SR_START", slot, o.startIdentity);
+  // The job is withdrawn when its start file went or is another job's. A
+  // start file rewritten in place beside the same command file is still
+  // this job's: it was taken while its writer was still at it, and left
+  // there it would run the job again.
+  const FileInfo start = fs.Inspect(JobFilePath(ctx, "SR_START", slot));
+  const bool sameStart = start.kind != FileKind::kMissing &&
+                         (start.identity == o.startIdentity ||
+                          (!o.startObject.empty() && start.object == o.startObject &&
+                           JobFileIs(ctx, "SR_DATI", slot, o.commandIdentity)));
+  const bool withdrawn = !sameStart;
   if (!o.unplacedOutput.empty()) {
     // The receipt's records, whole under their temporary name, go in place
     // before the result file; a withdrawn job's are dropped.
@@ -121,7 +130,8 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
     JobCycleState& cycle = ctx.cycle;
     const int16_t slot = cycle.currentSlot;
     cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity,
-                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string()};
+                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string(),
+                                          cycle.startObject};
     ctx.link.outputUnplaced = false;
     DeliverPendingOutcome(ctx);
     cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};

@@ -17,6 +17,9 @@ struct FileInfo {
   // Tells one file apart from another that later takes its name (a file
   // rewritten in place also changes it); empty when missing.
   std::string identity;
+  // The file itself (device and file number): kept while the file is
+  // rewritten in place; empty when missing or unknown.
+  std::string object;
 };
 
 enum class ReadStatus { kOk, kMissing, kNotRegular, kTooLarge, kUnreadable };

@@ -170,29 +170,41 @@ TEST(JobCycle, DataDirectoryRemovedIsLoggedOnceAndPollingGoesOn) {
 // A till that withdraws its job while it runs (deletes the start file, then
 // writes its next job): the first job's outcome goes to the log only, the
 // second job's files stay, and it runs next, once, with its own result.
+// A start file gone or replaced by the next job's at a job's end withdraws
+// the job: no result file, the next job runs. One rewritten in place beside
+// the same command file (taken while its writer was still at it) is still
+// this job's: answered once, never run again.
 TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
-  AppRig r;
-  r.OnlySlots({1});
-  r.PutJob();
-  r.fp.loop.Schedule(1001, [&r] {
-    std::filesystem::remove(r.File("SR_START"));
-    r.Put("SR_DATI", "SALE,N1,P2000;\r\n");
-    r.Put("SR_START", "2\r\n");
-  });
-  r.StartPolling(1000);
-  r.RunUntil(1500);
-  EXPECT_EQ(r.Sent("1000H1R"), 1);
-  EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
-  EXPECT_EQ(r.Read("SR_DATI"), "SALE,N1,P2000;\r\n");
-  EXPECT_TRUE(r.Has("SR_START"));
-  EXPECT_NE(fakes::ReadFileBytes(r.data.File("LOGFILE.TXT")).find("Lavoro ritirato"), std::string::npos);
+  for (bool nextJob : {true, false}) {
+    SCOPED_TRACE(nextJob ? "replaced by the next job" : "start file completed in place");
+    AppRig r;
+    r.OnlySlots({1});
+    r.PutJob();
+    if (!nextJob) r.Put("SR_START", "");
+    r.fp.loop.Schedule(1001, [&r, nextJob] {
+      if (!nextJob) return r.Put("SR_START", "1\r\n");
+      std::filesystem::remove(r.File("SR_START"));
+      r.Put("SR_DATI", "SALE,N1,P2000;\r\n");
+      r.Put("SR_START", "2\r\n");
+    });
+    r.StartPolling(1000);
+    r.RunUntil(1500);
+    EXPECT_EQ(r.Sent("1000H1R"), 1);
+    EXPECT_EQ(fakes::ReadFileBytes(r.data.File("LOGFILE.TXT")).find("Lavoro ritirato") != std::string::npos,
+              nextJob);
+    if (nextJob) {
+      EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
+      EXPECT_EQ(r.Read("SR_DATI"), "SALE,N1,P2000;\r\n");
+      EXPECT_TRUE(r.Has("SR_START"));
+    }
 
-  ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
-  r.RunUntil(15000);
-  EXPECT_EQ(r.Sent("1000H1R"), 1);
-  EXPECT_EQ(r.Sent("2000H1R"), 1);
-  EXPECT_EQ(r.Read("FINESCO"), "finesco");
-  EXPECT_FALSE(r.Has("SR_DATI"));
+    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 10000));
+    r.RunUntil(15000);
+    EXPECT_EQ(r.Sent("1000H1R"), 1);
+    EXPECT_EQ(r.Sent("2000H1R"), nextJob ? 1 : 0);
+    EXPECT_EQ(r.Read("FINESCO"), "finesco");
+    EXPECT_FALSE(r.Has("SR_DATI"));
+  }
 }
 
 // A job that cannot run safely waits (nothing sent, its start file kept),

@@ -251,7 +251,9 @@ FileInfo FakeFileSystem::Inspect(const std::string& path) {
   // from the one before it, where write times are whole seconds too.
   static const std::unique_ptr<FileSystem> real = MakeFileSystem();
   const auto gen = generations_.find(path);
-  info.identity = real->Inspect(path).identity + ":" + std::to_string(gen == generations_.end() ? 0 : gen->second);
+  const FileInfo actual = real->Inspect(path);
+  info.object = actual.object;
+  info.identity = actual.identity + ":" + std::to_string(gen == generations_.end() ? 0 : gen->second);
   return info;
 }
 

@@ -195,8 +195,8 @@ FileInfo PosixFileSystem::Inspect(const std::string& path) {
   } else {
     info.kind = FileKind::kOther;
   }
-  info.identity = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
-                  std::to_string(st.st_size) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
+  info.object = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  info.identity = info.object + ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
                   std::to_string(st.st_ctim.tv_nsec);
   return info;
 }

@@ -138,8 +138,8 @@ FileInfo Win32FileSystem::Inspect(const std::string& path) {
     if (info.kind == FileKind::kRegular && GetFileType(h.get()) != FILE_TYPE_DISK) {
       info.kind = FileKind::kOther;
     }
-    info.identity = Hex(bh.dwVolumeSerialNumber) + ":" + Hex(Join(bh.nFileIndexHigh, bh.nFileIndexLow)) +
-                    ":" + std::to_string(Join(bh.nFileSizeHigh, bh.nFileSizeLow)) + ":" +
+    info.object = Hex(bh.dwVolumeSerialNumber) + ":" + Hex(Join(bh.nFileIndexHigh, bh.nFileIndexLow));
+    info.identity = info.object + ":" + std::to_string(Join(bh.nFileSizeHigh, bh.nFileSizeLow)) + ":" +
                     Hex(Ticks(bh.ftCreationTime)) + "." + Hex(Ticks(bh.ftLastWriteTime));
     return info;
   }
