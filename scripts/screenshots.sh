@@ -18,11 +18,14 @@ trap 'rm -rf "$tmp"' EXIT
 
 # NAME and how to cut it from the 1024x768 desktop: the windows are cut out
 # of the desktop's plain background (the taskbar at the bottom first taken
-# off); the tray menu is the desktop's bottom-right corner.
+# off); the tray menu is the desktop's bottom-right corner; the closing
+# notice is the box the program centres on the screen.
 cut() {  # NAME OUT
   case "$1" in
-    tray-popup) convert "$shots/$1.png" -gravity southeast -crop 240x80+0+0 +repage "PNG24:$2" ;;
-    *) convert "$shots/$1.png" -gravity south -chop 0x30 -fuzz 3% -trim +repage "PNG24:$2" ;;
+    tray-popup) convert "$shots/$1.png" -gravity southeast -crop 240x80+0+0 +repage -strip "PNG24:$2" ;;
+    # The closing notice alone: the window behind it depends on timing.
+    closing) convert "$shots/$1.png" -crop 353x62+336+343 +repage -strip "PNG24:$2" ;;
+    *) convert "$shots/$1.png" -gravity south -chop 0x30 -fuzz 3% -trim +repage -strip "PNG24:$2" ;;
   esac
 }
 
