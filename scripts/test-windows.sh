@@ -18,6 +18,8 @@
 #    that writes the settings files back: through WM_CLOSE over TCP, through
 #    WM_ENDSESSION over COM1 (all done when the message returns, a waiting
 #    job answered);
+#  - runs the kolibra ctl table against kolibra.com over its named pipe
+#    (scripts/test-windows-ctl.sh);
 #  - prints a table of the results.
 # 32-bit programs cannot run on these machines, so the 32-bit build is built
 # and its imports checked; it is the same source as the 64-bit one that runs.
@@ -35,7 +37,7 @@ bench=0
 for arg in "$@"; do
   case "$arg" in
     --bench) bench=1 ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test-windows.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -533,6 +535,11 @@ if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]
   e2e tcp
   echo "== end to end under Wine: COM1"
   e2e com1
+  echo "== kolibra ctl under Wine"
+  t=$(now)
+  logged "$run/ctl.log" bash scripts/test-windows-ctl.sh "$run/ctl" &&
+    record "kolibra ctl (named pipe)" PASS "$(since "$t")" "$(grep -c '^   PASS' "$run/ctl.log") rows" ||
+    record "kolibra ctl (named pipe)" FAIL "$(since "$t")" "$(grep -m1 '^   FAIL' "$run/ctl.log")"
   echo "== the operator window under Wine"
   t=$(now)
   if logged "$run/gui.log" bash scripts/test-windows-gui.sh build-win64; then
