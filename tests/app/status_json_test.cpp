@@ -256,12 +256,12 @@ TEST(StatusJson, FollowsTheJobsThroughTheCycleAndKeepsToTheSchema) {
   AppRig r;
   r.OnlySlots({1});
   r.ctx.ui.status = "Caff\xe8 \"pronto\"";
-  // The ECR takes two lines of the job, then falls silent.
-  int answered = 0;
-  bool silentAfterTwo = false;
+  // The ECR takes the second job's first two lines, then falls silent; the
+  // job runs inside one wait of the loop, so its state is taken from there.
+  std::string whileRunning;
   r.fp.serial.responder = [&](const std::string& bytes) {
-    if (silentAfterTwo && ++answered > 2) return;
-    r.fp.serial.QueueInput(10, bytes);
+    if (bytes != "300H1R") return r.fp.serial.QueueInput(10, bytes);
+    if (whileRunning.empty()) whileRunning = StatusJson(r.ctx);
   };
   const auto status = [&] {
     const std::string json = StatusJson(r.ctx);
@@ -279,28 +279,24 @@ TEST(StatusJson, FollowsTheJobsThroughTheCycleAndKeepsToTheSchema) {
   r.Put("SR_DATI", "SALE,N1,P1000;\r\nSALE,N1,P200;\r\nSALE,N1,P300;\r\nTEND,N1,V1500;\r\n");
   r.Put("SR_START", "1\r\n");
   r.fp.fs.Remove(r.File("FINESCO"));
-  silentAfterTwo = true;
-  ASSERT_TRUE(r.RunUntilTrue([&] { return r.ctx.cycle.jobLinesSent == 2; }, 40000));
-  s = status();
+  ASSERT_TRUE(r.RunUntilTrue([&] { return r.Has("SR_ERR", 1); }, 80000));
+  EXPECT_EQ(SchemaErrors(whileRunning), std::vector<std::string>{}) << whileRunning;
+  s = Parse(whileRunning);
   const Json& running = s["jobs"]["running"];
   EXPECT_EQ(running["port"].number, 1);
   EXPECT_EQ(running["linesSent"].number, 2);
-  EXPECT_EQ(running["startedAt"].kind, Json::kString);
+  EXPECT_EQ(running["startedAt"].text.substr(0, 4), "2024");  // the fake clock's year
   EXPECT_EQ(s["jobs"]["last"]["outcome"].text, "printed");
 
-  ASSERT_TRUE(r.RunUntilTrue([&] { return r.Has("SR_ERR", 1); }, 80000));
-  r.PutJob(1, false);  // no command file
-  ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START", 1); }, 120000));
   s = status();
   EXPECT_EQ(s["jobs"]["running"].kind, Json::kNull);
   const Json& counts = s["jobs"]["sinceStart"];
-  std::map<std::string, double> byCode;
-  for (const auto& [code, n] : counts["failedByCode"].members) byCode[code] = n.number;
-  EXPECT_EQ(counts["jobs"].number, 3);
+  EXPECT_EQ(counts["jobs"].number, 2);
   EXPECT_EQ(counts["printed"].number, 1);
-  EXPECT_EQ(counts["failed"].number + counts["uncertain"].number, 2);
-  EXPECT_EQ(byCode.count("-100"), 1u) << StatusJson(r.ctx);
-  EXPECT_EQ(s["jobs"]["last"]["code"].number, -100);
+  EXPECT_EQ(counts["failed"].number, 1);
+  EXPECT_EQ(counts["failedByCode"]["-4"].number, 1);
+  EXPECT_EQ(counts["uncertain"].number, 0);
+  EXPECT_EQ(s["jobs"]["last"]["code"].number, -4);
   EXPECT_EQ(s["jobs"]["last"]["outcome"].text, "failed");
 }
 
