@@ -87,7 +87,12 @@ ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler han
   options_ = options;
   if (options_.maxConnections < 1) options_.maxConnections = 1;
   // The first instance must be the first of its name: a pipe another
-  // program made would take this one's requests.
+  // program made would take this one's requests. The flag that says so is
+  // not kept by every system (Wine), so the name is looked up first too.
+  if (WaitNamedPipeA(pipeName_.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    handler_ = nullptr;
+    return ControlOpenStatus::kNameTaken;
+  }
   if (!Listen(true)) {
     const DWORD err = GetLastError();
     handler_ = nullptr;

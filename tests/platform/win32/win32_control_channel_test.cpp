@@ -21,8 +21,12 @@ namespace {
 // reads back: the answer, "" when the server closed without one, "(open)"
 // when nothing came within waitMs.
 std::string RawCall(const std::string& pipe, const std::string& bytes, DWORD waitMs) {
-  OwnedHandle h(CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr));
+  OwnedHandle h;
+  for (int tries = 0; !h && tries < 50; ++tries) {
+    h = OwnedHandle(CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr));
+    if (!h && GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeA(pipe.c_str(), 100);
+  }
   if (!h) return "(no pipe " + std::to_string(GetLastError()) + ")";
   DWORD mode = PIPE_READMODE_MESSAGE;
   SetNamedPipeHandleState(h.get(), &mode, nullptr, nullptr);
@@ -74,7 +78,7 @@ struct Served {
       seen.emplace_back(line);
       mostInside = std::max(mostInside, ++inside);
       // A handler that waits lets other requests arrive meanwhile.
-      if (line == "slow") loop.Wait(loop.NowMs() + 100);
+      for (const int64_t end = loop.NowMs() + (line == "slow" ? 400 : 0); loop.NowMs() < end;) loop.Wait(end);
       --inside;
       if (line == "silence") return "";
       if (line == "big") return std::string(20000, 'b') + "\n";
