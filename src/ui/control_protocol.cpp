@@ -21,7 +21,7 @@ struct CommandSpec {
 
 constexpr std::array<CommandSpec, 13> kCommands{{
     {ControlCommand::kStatus, "status", ArgKind::kFlag, "[--json]", {"--json"},
-     "quello che mostra la finestra (--json: per i programmi)"},
+     "quello che mostra la finestra; --json in JSON"},
     {ControlCommand::kTestReceipt, "test-receipt", ArgKind::kNone, "", {},
      "\" Esegui Test\": scontrino di prova"},
     {ControlCommand::kSetPolling, "set-polling", ArgKind::kText, "VALORE", {},
