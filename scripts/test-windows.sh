@@ -20,6 +20,8 @@
 #    job answered);
 #  - installs, upgrades and removes the x64 package in a fresh Wine prefix
 #    and checks the x86 package's tables (scripts/test-windows-msi.sh);
+#  - runs the kolibra ctl table against kolibra.com over its named pipe
+#    (scripts/test-windows-ctl.sh);
 #  - prints a table of the results.
 # 32-bit programs cannot run on these machines, so the 32-bit build is built
 # and its imports checked; it is the same source as the 64-bit one that runs.
@@ -536,6 +538,11 @@ if [ "$win64_ok" -eq 1 ] && [ "$wine_ok" -eq 1 ] && [ -x build/kolibra-ecr-sim ]
   e2e tcp
   echo "== end to end under Wine: COM1"
   e2e com1
+  echo "== kolibra ctl under Wine"
+  t=$(now)
+  logged "$run/ctl.log" bash scripts/test-windows-ctl.sh "$run/ctl" &&
+    record "kolibra ctl (named pipe)" PASS "$(since "$t")" "$(grep -c '^   PASS' "$run/ctl.log") rows" ||
+    record "kolibra ctl (named pipe)" FAIL "$(since "$t")" "$(grep -m1 '^   FAIL' "$run/ctl.log")"
   echo "== the operator window under Wine"
   t=$(now)
   if logged "$run/gui.log" bash scripts/test-windows-gui.sh build-win64; then

@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "ui/control_protocol.h"
 #include "ui/operator_actions.h"
+#include "ui/status_json.h"
 
 namespace kolibra {
 
@@ -32,7 +33,7 @@ ActionResult Act(AppContext& ctx, const ControlRequest& request) {
   const std::string& arg = request.argument;
   switch (request.command) {
     case ControlCommand::kStatus:
-      return ActionResult{true, WindowStatusText(ctx)};
+      return ActionResult{true, arg == "--json" ? StatusJson(ctx) : WindowStatusText(ctx)};
     case ControlCommand::kStop:
       // The same as a termination signal.
       RequestShutdown(ctx);
@@ -63,16 +64,16 @@ ActionResult Act(AppContext& ctx, const ControlRequest& request) {
   return ActionResult{false, "comando non gestito"};
 }
 
-std::string OpenFailureText(ControlOpenStatus status, const std::string& folder, const std::string& path) {
+std::string OpenFailureText(ControlOpenStatus status, const std::string& folder, const std::string& endpoint) {
   switch (status) {
     case ControlOpenStatus::kUnsafeFolder:
       return "la cartella " + folder + " deve essere dell'utente di Kolibra e scrivibile solo da lui";
     case ControlOpenStatus::kNameTaken:
-      return path + " esiste e non e' un socket di Kolibra";
+      return endpoint + " esiste e non e' un socket di Kolibra";
     case ControlOpenStatus::kPathTooLong:
-      return "percorso troppo lungo: " + path;
+      return "percorso troppo lungo: " + endpoint;
     default:
-      return "impossibile aprire " + path;
+      return "impossibile aprire " + endpoint;
   }
 }
 
@@ -110,9 +111,10 @@ ControlEndpoint::ControlEndpoint(AppContext& ctx, ControlChannel* channel) : cha
   const ControlOpenStatus status =
       channel_->Open(path, [&ctx](std::string_view line) { return HandleControlLine(ctx, line); }, options);
   if (status == ControlOpenStatus::kOpen) {
-    ctx.platform.notifier.Log("Comandi operatore (kolibra ctl) su " + path);
+    ctx.platform.notifier.Log("Comandi operatore (kolibra ctl) su " + ControlEndpointName(path));
   } else if (status != ControlOpenStatus::kNotAvailable) {
-    ctx.platform.notifier.Log("Comandi operatore non disponibili: " + OpenFailureText(status, ctx.settingsDir, path));
+    ctx.platform.notifier.Log("Comandi operatore non disponibili: " +
+                              OpenFailureText(status, ctx.settingsDir, ControlEndpointName(path)));
   }
 }
 

@@ -34,6 +34,8 @@ std::string CtlHelpText() {
          "DIR (predefinita: la cartella del programma) attraverso il socket\n"
          "kolibra.sock di quella cartella: lo usano l'utente del driver e, se la\n"
          "cartella lascia entrare il suo gruppo, i membri del gruppo del socket.\n"
+         "Su Windows passa per una named pipe locale della cartella, che solo\n"
+         "l'utente del driver puo' aprire.\n"
          "I comandi sono quelli della finestra di Kolibra, con le stesse regole e\n"
          "gli stessi messaggi; le impostazioni si salvano come dalla finestra.\n"
          "\n"
@@ -43,7 +45,10 @@ std::string CtlHelpText() {
          "Codici di uscita: 0 eseguito (anche set-polling 0, che mette 1 secondo),\n"
          "1 rifiutato, niente cambiato (con il messaggio della finestra), 2 comando\n"
          "errato, 3 nessun driver in esecuzione sulla cartella, 4 il driver non ha\n"
-         "risposto.\n";
+         "risposto.\n"
+         "\n"
+         "status --json scrive lo stato in JSON per i programmi di controllo\n"
+         "(campi descritti nel manuale).\n";
 }
 
 int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -86,7 +91,7 @@ int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::
       err << "kolibra ctl: nessun driver Kolibra in esecuzione sulla cartella " << settingsDir << "\n";
       return kExitNoDriver;
     case ControlCallStatus::kNotOwner:
-      err << "kolibra ctl: " << path << " appartiene a un altro utente\n";
+      err << "kolibra ctl: " << ControlEndpointName(path) << " appartiene a un altro utente\n";
       return kExitNoDriver;
     case ControlCallStatus::kUnsafeFolder:
       err << "kolibra ctl: la cartella " << settingsDir

@@ -298,6 +298,8 @@ void ServeNextJob(AppContext& ctx) {
   }
   TakeTestReceiptFlag(ctx, slot);
   cycle.jobBusy = true;
+  cycle.jobStartedAt = ctx.platform.loop.LocalTime();
+  cycle.jobLinesSent = 0;
   SetTrayState(ctx, TrayIcon::kRunning, "Kolibra in esecuzione...");
   if (ctx.ui.windowShown) ShowStatus(ctx, "TRASMISSIONE KOLIBRA IN CORSO ..");
   const JobResult code = RunJob(ctx);

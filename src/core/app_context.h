@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "core/dump_state.h"
@@ -66,6 +67,15 @@ struct FolderWatchState {
   std::array<std::string, kSlotCount> settling{};
 };
 
+// What the jobs since start-up came to: printed (FINESCO), failed (SR_ERR,
+// by result code) and uncertain (E520: check before resending).
+struct JobCounts {
+  int64_t jobs = 0;
+  int64_t printed = 0;
+  int64_t uncertain = 0;
+  std::map<int, int64_t> failedByCode;
+};
+
 struct JobCycleState {
   int32_t pollingIntervalMs = 1000;
   int16_t tickCounter = 0;
@@ -90,6 +100,9 @@ struct JobCycleState {
   std::string commandIdentity;    // ... and of its command file, taken at its start
   PendingOutcome pendingOutcome;
   LastJob lastJob;
+  CivilTime jobStartedAt;         // local time the running job started
+  int32_t jobLinesSent = 0;       // command lines of the running job the ECR took
+  JobCounts counts;
   // A start file that was answered but could not be deleted has been logged.
   std::array<bool, kSlotCount> stuckStartLogged{};
   // A job kept waiting has been logged: a stale result file that cannot be

@@ -248,6 +248,7 @@ LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::stri
     const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
     ctx.link.sendingPaymentLine = false;
     if (!sent) return false;
+    ++ctx.cycle.jobLinesSent;
     if (tender) {
       --ctx.tenderLineCount;
       if (ctx.tenderLineCount == 0) {

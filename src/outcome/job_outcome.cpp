@@ -40,6 +40,18 @@ std::string OutcomeLogText(const PendingOutcome& o) {
   return "porta COM" + std::to_string(o.slot) + ", esito " + text;
 }
 
+// Printed, uncertain, or failed with its code.
+void CountJob(JobCounts& counts, JobResult code) {
+  ++counts.jobs;
+  if (code == JobResult::kOk) {
+    ++counts.printed;
+  } else if (code == JobResult::kOutcomeUncertain) {
+    ++counts.uncertain;
+  } else {
+    ++counts.failedByCode[static_cast<int>(code)];
+  }
+}
+
 }  // namespace
 
 bool DeliverPendingOutcome(AppContext& ctx) {
@@ -135,6 +147,7 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
     ctx.link.outputUnplaced = false;
     DeliverPendingOutcome(ctx);
     cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};
+    CountJob(cycle.counts, code);
     cycle.jobBusy = false;
   }
 

@@ -90,6 +90,10 @@ struct ControlCallResult {
 
 inline constexpr std::size_t kMaxControlReplyBytes = 65536;
 
+// What the endpoint at path is called for the operator: the socket's path,
+// or on Windows the named pipe that stands for it.
+std::string ControlEndpointName(const std::string& path);
+
 // Sends line (a line feed is added) to the endpoint at path and reads the
 // answer until the server closes the connection. Blocks for at most
 // timeoutMs; meant for a short-lived command, not for the driver's loop.

@@ -7,20 +7,21 @@ namespace kolibra {
 namespace {
 
 // What a command takes after its word.
-enum class ArgKind { kNone, kText, kDigits, kSlots, kChoice };
+// kFlag: nothing, or one of the choices.
+enum class ArgKind { kNone, kText, kDigits, kSlots, kChoice, kFlag };
 
 struct CommandSpec {
   ControlCommand command;
   const char* name;
   ArgKind arg;
   const char* usage;                    // the argument as the help shows it
-  std::array<const char*, 3> choices;   // for kChoice
+  std::array<const char*, 3> choices;   // for kChoice and kFlag
   const char* help;                     // what it does, for the help text
 };
 
 constexpr std::array<CommandSpec, 13> kCommands{{
-    {ControlCommand::kStatus, "status", ArgKind::kNone, "", {},
-     "quello che mostra la finestra"},
+    {ControlCommand::kStatus, "status", ArgKind::kFlag, "[--json]", {"--json"},
+     "quello che mostra la finestra; --json in JSON"},
     {ControlCommand::kTestReceipt, "test-receipt", ArgKind::kNone, "", {},
      "\" Esegui Test\": scontrino di prova"},
     {ControlCommand::kSetPolling, "set-polling", ArgKind::kText, "VALORE", {},
@@ -100,6 +101,9 @@ bool ArgumentFits(const CommandSpec& spec, std::string_view arg) {
         if (c != '0' && c != '1') return false;
       }
       return true;
+    case ArgKind::kFlag:
+      if (arg.empty()) return true;
+      [[fallthrough]];
     case ArgKind::kChoice:
       for (const char* choice : spec.choices) {
         if (choice != nullptr && arg == choice) return true;
@@ -123,7 +127,10 @@ ParsedRequest ParseControlRequest(std::string_view line) {
   if (spec == nullptr) {
     return Refuse("comando sconosciuto '" + PrintableText(word.substr(0, 40)) + "'");
   }
-  if (!ArgumentFits(*spec, arg) || (spec->arg == ArgKind::kNone && space != std::string_view::npos)) {
+  // A space promises an argument.
+  const bool emptyArgument = space != std::string_view::npos && arg.empty();
+  if (!ArgumentFits(*spec, arg) || (spec->arg == ArgKind::kNone && space != std::string_view::npos) ||
+      emptyArgument) {
     if (spec->arg == ArgKind::kNone) return Refuse(std::string("'") + spec->name + "' non vuole argomenti");
     return Refuse(std::string("argomento non valido, si scrive: ") + Usage(*spec));
   }
@@ -136,7 +143,10 @@ ParsedRequest ParseControlRequest(std::string_view line) {
 
 std::string FormatControlRequest(const ControlRequest& request) {
   std::string line = ControlCommandName(request.command);
-  if (SpecOf(request.command).arg != ArgKind::kNone) line += " " + request.argument;
+  const ArgKind kind = SpecOf(request.command).arg;
+  if (kind != ArgKind::kNone && !(kind == ArgKind::kFlag && request.argument.empty())) {
+    line += " " + request.argument;
+  }
   return line;
 }
 

@@ -330,6 +330,8 @@ ControlCallStatus CheckControlEndpoint(const ControlEndpointFacts& facts, uid_t 
                                                            : ControlCallStatus::kNotOwner;
 }
 
+std::string ControlEndpointName(const std::string& path) { return path; }
+
 ControlCallResult SendControlRequest(const std::string& path, std::string_view line, int64_t timeoutMs) {
   ControlCallResult result;
   struct stat st;

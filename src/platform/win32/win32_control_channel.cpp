@@ -1,12 +1,417 @@
-// No control endpoint on Windows: the operator uses the window.
-#include "platform/control_channel.h"
+#include "platform/win32/win32_control_channel.h"
+
+#include <aclapi.h>
+
+#include <utility>
+
+#include "platform/win32/win32_system.h"
 
 namespace kolibra {
+namespace {
 
-ControlCallResult SendControlRequest(const std::string& /*path*/, std::string_view /*line*/,
-                                     int64_t /*timeoutMs*/) {
+constexpr int64_t kListenRetryMs = 1000;
+constexpr DWORD kInBufferBytes = 4096;
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t sep = path.find_last_of("\\/");
+  if (sep == std::string::npos) return ".";
+  return path.substr(0, sep == 0 ? 1 : sep);
+}
+
+// The TOKEN_USER of this process; empty when the token cannot be read.
+std::vector<unsigned char> CurrentUser() {
+  std::vector<unsigned char> buf;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return buf;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  buf.resize(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buf.data(), size, &size)) buf.clear();
+  CloseHandle(token);
+  return buf;
+}
+
+PSID UserSid(std::vector<unsigned char>& tokenUser) {
+  return reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid;
+}
+
+// Waits for an overlapped operation until deadline (GetTickCount64 scale);
+// a late one is cancelled. True with its byte count when it succeeded;
+// error is its Windows error, WAIT_TIMEOUT when it was late.
+bool FinishOverlapped(HANDLE h, OVERLAPPED& ov, ULONGLONG deadline, DWORD& bytes, DWORD& error) {
+  const ULONGLONG now = GetTickCount64();
+  const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+  if (WaitForSingleObject(ov.hEvent, left) != WAIT_OBJECT_0) {
+    CancelIo(h);
+    GetOverlappedResult(h, &ov, &bytes, TRUE);
+    error = WAIT_TIMEOUT;
+    return false;
+  }
+  if (GetOverlappedResult(h, &ov, &bytes, FALSE)) return true;
+  error = GetLastError();
+  return false;
+}
+
+}  // namespace
+
+std::string ControlPipeName(const std::string& path) {
+  return "\\\\.\\pipe\\KolibraCtl-" + Win32System::FolderKey(FolderOf(path));
+}
+
+std::string ControlEndpointName(const std::string& path) { return ControlPipeName(path); }
+
+Win32ControlChannel::Win32ControlChannel(Win32EventLoop& loop) : loop_(loop) {
+  deadlineTimer_ = loop_.CreateTimer([this] { OnDeadline(); });
+}
+
+Win32ControlChannel::~Win32ControlChannel() { Close(); }
+
+ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler handler,
+                                            const ControlChannelOptions& options) {
+  Close();
+  // Only this user may open the pipe, and the pipe names it as its owner,
+  // which the client checks.
+  tokenUser_ = CurrentUser();
+  if (tokenUser_.empty()) return ControlOpenStatus::kFailed;
+  const PSID sid = UserSid(tokenUser_);
+  acl_.assign(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid), 0);
+  auto* acl = reinterpret_cast<ACL*>(acl_.data());
+  if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
+      !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE, sid) ||
+      !InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&sd_, TRUE, acl, FALSE) || !SetSecurityDescriptorOwner(&sd_, sid, FALSE)) {
+    return ControlOpenStatus::kFailed;
+  }
+  pipeName_ = ControlPipeName(path);
+  handler_ = std::move(handler);
+  options_ = options;
+  if (options_.maxConnections < 1) options_.maxConnections = 1;
+  // The first instance must be the first of its name: a pipe another
+  // program made would take this one's requests. The flag that says so is
+  // not kept by every system (Wine), so the name is looked up first too.
+  if (WaitNamedPipeA(pipeName_.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    handler_ = nullptr;
+    return ControlOpenStatus::kNameTaken;
+  }
+  if (!Listen(true)) {
+    const DWORD err = GetLastError();
+    handler_ = nullptr;
+    return err == ERROR_ACCESS_DENIED || err == ERROR_PIPE_BUSY ? ControlOpenStatus::kNameTaken
+                                                                : ControlOpenStatus::kFailed;
+  }
+  open_ = true;
+  return ControlOpenStatus::kOpen;
+}
+
+bool Win32ControlChannel::Listen(bool first) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, &sd_, FALSE};
+  auto inst = std::make_unique<Instance>(options_.maxRequestBytes);
+  const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+  // Messages: the client knows an answer is whole without waiting for the
+  // pipe to close.
+  const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+  inst->pipe = OwnedHandle(CreateNamedPipeA(pipeName_.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES,
+                                            static_cast<DWORD>(kMaxControlReplyBytes), kInBufferBytes, 0, &sa));
+  if (!inst->pipe) return false;
+  inst->event = OwnedHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!inst->event) return false;
+  inst->ov.hEvent = inst->event.get();
+  if (ConnectNamedPipe(inst->pipe.get(), &inst->ov)) {
+    inst->pending = true;
+  } else {
+    const DWORD err = GetLastError();
+    if (err == ERROR_IO_PENDING) {
+      inst->pending = true;
+    } else if (err == ERROR_PIPE_CONNECTED) {
+      SetEvent(inst->event.get());  // a client came between create and connect
+    } else {
+      SetLastError(err);
+      return false;
+    }
+  }
+  inst->watch = loop_.WatchHandle(inst->event.get(), [this] { OnListenerSignaled(); });
+  if (inst->watch == 0) {
+    Settle(*inst);
+    return false;
+  }
+  listener_ = std::move(inst);
+  return true;
+}
+
+void Win32ControlChannel::OnListenerSignaled() {
+  if (!listener_) return;
+  std::unique_ptr<Instance> inst = std::move(listener_);
+  loop_.Unwatch(inst->watch);
+  inst->watch = 0;
+  DWORD bytes = 0;
+  const bool connected = !inst->pending || GetOverlappedResult(inst->pipe.get(), &inst->ov, &bytes, FALSE);
+  inst->pending = false;
+  ResetEvent(inst->event.get());
+  // The next client's instance before this one is served.
+  if (!Listen(false)) listenRetryAt_ = loop_.NowMs() + kListenRetryMs;
+  if (connected) Accepted(std::move(inst));
+  ArmDeadlineTimer();
+}
+
+void Win32ControlChannel::Accepted(std::unique_ptr<Instance> inst) {
+  const ConnId id = nextConn_++;
+  const bool busy = conns_.size() >= static_cast<std::size_t>(options_.maxConnections);
+  inst->watch = loop_.WatchHandle(inst->event.get(), [this, id] { OnConnSignaled(id); });
+  if (inst->watch == 0) return;  // closed: the client sees the pipe break
+  inst->deadline = loop_.NowMs() + options_.clientTimeoutMs;
+  conns_.emplace(id, std::move(inst));
+  if (busy) {
+    StartReply(id, options_.busyReply);
+  } else {
+    conns_.at(id)->phase = Phase::kReading;
+    StartRead(id);
+  }
+}
+
+void Win32ControlChannel::StartRead(ConnId id) {
+  Instance& c = *conns_.at(id);
+  ResetEvent(c.event.get());
+  if (ReadFile(c.pipe.get(), c.buf, sizeof c.buf, nullptr, &c.ov) || GetLastError() == ERROR_IO_PENDING ||
+      GetLastError() == ERROR_MORE_DATA) {
+    c.pending = true;
+    return;
+  }
+  Drop(id);
+}
+
+void Win32ControlChannel::OnConnSignaled(ConnId id) {
+  auto it = conns_.find(id);
+  if (it == conns_.end()) return;
+  Instance& c = *it->second;
+  DWORD bytes = 0;
+  const bool ok = GetOverlappedResult(c.pipe.get(), &c.ov, &bytes, FALSE) || GetLastError() == ERROR_MORE_DATA;
+  c.pending = false;
+  ResetEvent(c.event.get());
+  if (!ok) {
+    // Broken off, or the client closed after its answer.
+    Drop(id);
+    return;
+  }
+  switch (c.phase) {
+    case Phase::kReading:
+      switch (c.request.Add(std::string_view(c.buf, bytes))) {
+        case RequestLineBuffer::State::kPartial:
+          StartRead(id);
+          return;
+        case RequestLineBuffer::State::kTooLong:
+          StartReply(id, options_.tooLongReply);
+          return;
+        case RequestLineBuffer::State::kComplete:
+          c.phase = Phase::kQueued;
+          queue_.push_back(id);
+          ArmDeadlineTimer();
+          RunQueue();
+          return;
+      }
+      return;
+    case Phase::kWriting:
+      // The answer is in the pipe: closing now could lose it, so the pipe
+      // stays until the client closes its end (or its time runs out).
+      c.phase = Phase::kDraining;
+      c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
+      ArmDeadlineTimer();
+      StartRead(id);
+      return;
+    case Phase::kDraining:
+      StartRead(id);
+      return;
+    case Phase::kListening:
+    case Phase::kQueued:
+      return;
+  }
+}
+
+void Win32ControlChannel::RunQueue() {
+  if (handling_) return;  // the running handler's loop takes this one next
+  handling_ = true;
+  const uint64_t generation = generation_;
+  while (!queue_.empty() && generation == generation_) {
+    const ConnId id = queue_.front();
+    queue_.pop_front();
+    auto it = conns_.find(id);
+    if (it == conns_.end()) continue;
+    const std::string line = it->second->request.line();
+    // A copy: the handler may close or reopen the channel while it runs.
+    const Handler handler = handler_;
+    std::string reply;
+    try {
+      if (handler) reply = handler(line);
+    } catch (...) {
+      reply.clear();
+    }
+    if (generation != generation_) break;
+    if (conns_.find(id) == conns_.end()) continue;
+    StartReply(id, std::move(reply));
+  }
+  handling_ = false;
+}
+
+void Win32ControlChannel::StartReply(ConnId id, std::string reply) {
+  if (reply.empty()) {
+    Drop(id);
+    return;
+  }
+  Instance& c = *conns_.at(id);
+  c.phase = Phase::kWriting;
+  c.out = std::move(reply);
+  c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
+  ResetEvent(c.event.get());
+  if (WriteFile(c.pipe.get(), c.out.data(), static_cast<DWORD>(c.out.size()), nullptr, &c.ov) ||
+      GetLastError() == ERROR_IO_PENDING) {
+    c.pending = true;
+    ArmDeadlineTimer();
+    return;
+  }
+  Drop(id);
+}
+
+void Win32ControlChannel::Settle(Instance& inst) {
+  if (inst.pending && inst.pipe) {
+    CancelIo(inst.pipe.get());
+    DWORD bytes = 0;
+    GetOverlappedResult(inst.pipe.get(), &inst.ov, &bytes, TRUE);
+  }
+  inst.pending = false;
+  if (inst.watch != 0) loop_.Unwatch(inst.watch);
+  inst.watch = 0;
+}
+
+void Win32ControlChannel::Drop(ConnId id) {
+  auto it = conns_.find(id);
+  if (it == conns_.end()) return;
+  Settle(*it->second);
+  conns_.erase(it);
+  ArmDeadlineTimer();
+}
+
+void Win32ControlChannel::Close() {
+  ++generation_;
+  for (auto& [id, c] : conns_) Settle(*c);
+  conns_.clear();
+  queue_.clear();
+  if (listener_) Settle(*listener_);
+  listener_.reset();
+  listenRetryAt_ = 0;
+  open_ = false;
+  if (deadlineTimer_ >= 0) loop_.SetTimer(deadlineTimer_, 0, false);
+}
+
+void Win32ControlChannel::ArmDeadlineTimer() {
+  int64_t earliest = EventLoopCore::kNever;
+  for (const auto& [id, c] : conns_) {
+    if (c->phase != Phase::kQueued && c->deadline < earliest) earliest = c->deadline;
+  }
+  if (open_ && !listener_ && listenRetryAt_ < earliest) earliest = listenRetryAt_;
+  if (earliest == EventLoopCore::kNever) {
+    loop_.SetTimer(deadlineTimer_, 0, false);
+    return;
+  }
+  const int64_t in = earliest - loop_.NowMs();
+  loop_.SetTimer(deadlineTimer_, in < 1 ? 1 : in, true);
+}
+
+void Win32ControlChannel::OnDeadline() {
+  const int64_t now = loop_.NowMs();
+  std::vector<ConnId> late;
+  for (const auto& [id, c] : conns_) {
+    if (c->phase != Phase::kQueued && c->deadline <= now) late.push_back(id);
+  }
+  for (ConnId id : late) Drop(id);
+  if (open_ && !listener_ && now >= listenRetryAt_ && !Listen(false)) listenRetryAt_ = now + kListenRetryMs;
+  ArmDeadlineTimer();
+}
+
+ControlCallResult SendControlRequest(const std::string& path, std::string_view line, int64_t timeoutMs) {
   ControlCallResult result;
-  result.status = ControlCallStatus::kNotAvailable;
+  const std::string name = ControlPipeName(path);
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+  OwnedHandle pipe;
+  for (;;) {
+    // Identification only: the server may learn who calls, never act as it.
+    pipe = OwnedHandle(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                   nullptr));
+    if (pipe) break;
+    const DWORD err = GetLastError();
+    if (err == ERROR_FILE_NOT_FOUND) {
+      result.status = ControlCallStatus::kNoServer;
+      return result;
+    }
+    if (err == ERROR_ACCESS_DENIED) {
+      result.status = ControlCallStatus::kNotOwner;
+      return result;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (err != ERROR_PIPE_BUSY || now >= deadline) {
+      result.status = err == ERROR_PIPE_BUSY ? ControlCallStatus::kTimedOut : ControlCallStatus::kFailed;
+      return result;
+    }
+    // Every instance is taken: wait for one, then try again.
+    const ULONGLONG left = deadline - now;
+    WaitNamedPipeA(name.c_str(), static_cast<DWORD>(left > 1000 ? 1000 : left));
+  }
+  // A pipe this user did not make is not its driver's.
+  std::vector<unsigned char> me = CurrentUser();
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  const DWORD got = GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                    nullptr, nullptr, &sd);
+  const bool mine = got == ERROR_SUCCESS && owner != nullptr && !me.empty() && EqualSid(owner, UserSid(me));
+  if (sd != nullptr) LocalFree(sd);
+  if (!mine) {
+    result.status = got == ERROR_SUCCESS ? ControlCallStatus::kNotOwner : ControlCallStatus::kFailed;
+    return result;
+  }
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!event || !SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return result;
+  OVERLAPPED ov{};
+  ov.hEvent = event.get();
+
+  std::string request(line);
+  request += '\n';
+  DWORD bytes = 0, error = 0;
+  if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), nullptr, &ov) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    return result;
+  }
+  if (!FinishOverlapped(pipe.get(), ov, deadline, bytes, error)) {
+    if (error == WAIT_TIMEOUT) result.status = ControlCallStatus::kTimedOut;
+    // The server may answer and close before taking the whole request: its
+    // answer is still read below.
+    if (error == WAIT_TIMEOUT) return result;
+  }
+  std::string reply;
+  ControlCallStatus status = ControlCallStatus::kOk;
+  char buf[4096];
+  for (;;) {
+    ResetEvent(event.get());
+    if (!ReadFile(pipe.get(), buf, sizeof buf, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING &&
+        GetLastError() != ERROR_MORE_DATA) {
+      status = reply.empty() ? ControlCallStatus::kFailed : ControlCallStatus::kOk;
+      break;
+    }
+    bytes = 0;
+    const bool whole = FinishOverlapped(pipe.get(), ov, deadline, bytes, error);
+    reply.append(buf, bytes);
+    if (reply.size() > kMaxControlReplyBytes) {
+      status = ControlCallStatus::kFailed;
+      break;
+    }
+    if (whole) break;  // the whole message
+    if (error == ERROR_MORE_DATA) continue;
+    status = error == WAIT_TIMEOUT ? ControlCallStatus::kTimedOut : ControlCallStatus::kFailed;
+    break;
+  }
+  // A connection closed before any answer carries none.
+  if (status == ControlCallStatus::kOk && reply.empty()) status = ControlCallStatus::kFailed;
+  result.status = status;
+  result.reply = std::move(reply);
   return result;
 }
 

@@ -6,6 +6,7 @@
 // can turn the name into a macro.
 #include "platform/make_platform.h"
 #include "platform/platform.h"
+#include "platform/win32/win32_control_channel.h"
 #include "platform/win32/win32_event_loop.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_folder_watch.h"
@@ -23,6 +24,7 @@ class Win32Platform : public PlatformServices {
   Win32Platform& operator=(const Win32Platform&) = delete;
 
   Platform& platform() override { return platform_; }
+  ControlChannel* controlChannel() override { return &control_; }
 
   // Windows-only settings and services.
   Win32EventLoop& loop() { return loop_; }
@@ -30,14 +32,16 @@ class Win32Platform : public PlatformServices {
   Win32TcpSocket& socket() { return socket_; }
   Win32System& system() { return system_; }
   Win32FolderWatch& folderWatch() { return folderWatch_; }
+  Win32ControlChannel& control() { return control_; }
 
  private:
-  // Declared first: the serial port, the socket and the folder watch use the
-  // loop (and its window) until they are destroyed.
+  // Declared first: the serial port, the socket, the folder watch and the
+  // control channel use the loop (and its window) until they are destroyed.
   Win32EventLoop loop_;
   Win32SerialPort serial_{loop_};
   Win32TcpSocket socket_{loop_};
   Win32FolderWatch folderWatch_{loop_};
+  Win32ControlChannel control_{loop_};
   Win32Notifier notifier_;
   Win32FileSystem fs_;
   Win32System system_;

@@ -162,7 +162,7 @@ std::string Win32System::ReadUserValue(const std::string& keyPath, const std::st
   return value;
 }
 
-std::string Win32System::InstanceMutexName(const std::string& folder) {
+std::string Win32System::FolderKey(const std::string& folder) {
   std::string path = folder.empty() ? "." : folder;
   char full[32768];
   DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
@@ -175,7 +175,11 @@ std::string Win32System::InstanceMutexName(const std::string& folder) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
   }
   while (path.size() > 1 && IsSeparator(path.back())) path.pop_back();
-  return "Local\\KolibraInstance-" + HashHex(path);
+  return HashHex(path);
+}
+
+std::string Win32System::InstanceMutexName(const std::string& folder) {
+  return "Local\\KolibraInstance-" + FolderKey(folder);
 }
 
 bool Win32System::AcquireSingleInstance(const std::string& lockFolder) {

@@ -48,6 +48,9 @@ class Win32System : public System {
   // The mutex name that stands for folder: its full path, upper case, one
   // separator style, no trailing separator.
   static std::string InstanceMutexName(const std::string& folder);
+  // The identity of a folder in kernel object names: a hash of its full,
+  // long, upper-case path, so that every spelling of the folder gives it.
+  static std::string FolderKey(const std::string& folder);
 
  private:
   OwnedHandle instanceMutex_;
