@@ -169,11 +169,9 @@ TEST(JobCycle, DataDirectoryRemovedIsLoggedOnceAndPollingGoesOn) {
 
 // A till that withdraws its job while it runs (deletes the start file, then
 // writes its next job): the first job's outcome goes to the log only, the
-// second job's files stay, and it runs next, once, with its own result.
-// A start file gone or replaced by the next job's at a job's end withdraws
-// the job: no result file, the next job runs. One rewritten in place beside
-// the same command file (taken while its writer was still at it) is still
-// this job's: answered once, never run again.
+// next job's files stay and it runs next, once. A start file rewritten in
+// place beside the same command file (taken while its writer was still at
+// it) is still this job's: answered once, never run again.
 TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
   for (bool nextJob : {true, false}) {
     SCOPED_TRACE(nextJob ? "replaced by the next job" : "start file completed in place");

@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <regex>
 #include <sstream>
 #include <vector>
@@ -20,12 +21,10 @@ namespace {
 
 using testing_app::AppRig;
 
-// A parsed JSON value.
+// A parsed JSON value; text holds a string's text (its \u escapes kept as
+// sent) or the spelling of a number, true, false or null.
 struct Json {
   enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
-  bool boolean = false;
-  double number = 0;
-  bool integer = false;
   std::string text;
   std::vector<Json> items;
   std::map<std::string, Json> members;
@@ -34,6 +33,7 @@ struct Json {
     const auto it = members.find(key);
     return it == members.end() ? kNone : it->second;
   }
+  double Number() const { return std::strtod(text.c_str(), nullptr); }
 };
 
 // A strict parser: ok stays true only for a whole, well-formed document.
@@ -42,95 +42,71 @@ class Parser {
   explicit Parser(std::string_view s) : s_(s) {}
   Json Document() {
     Json v = Value();
-    Space();
-    if (i_ != s_.size()) ok = false;
+    ok = ok && Peek() == '\0';
     return v;
   }
   bool ok = true;
 
  private:
-  void Space() {
+  char Peek() {
     while (i_ < s_.size() && std::string_view(" \t\r\n").find(s_[i_]) != std::string_view::npos) ++i_;
+    return i_ < s_.size() ? s_[i_] : '\0';
   }
-  bool Take(char c) {
-    Space();
-    if (i_ < s_.size() && s_[i_] == c) return ++i_, true;
-    return false;
-  }
-  bool Word(std::string_view w) {
-    if (s_.substr(i_, w.size()) != w) return false;
-    i_ += w.size();
-    return true;
+  bool Take(char c) { return Peek() == c && (++i_, true); }
+  // The match of re right here, taken; "" when none.
+  std::string Match(const std::regex& re) {
+    std::cmatch m;
+    if (!std::regex_search(s_.data() + i_, s_.data() + s_.size(), m, re, std::regex_constants::match_continuous)) {
+      return "";
+    }
+    i_ += m.length();
+    return m.str();
   }
   std::string String() {
+    static const std::regex escape(R"re(["\\/bfnrt]|u[0-9a-fA-F]{4})re");
     std::string out;
-    if (!Take('"')) return ok = false, out;
-    while (i_ < s_.size() && s_[i_] != '"') {
+    ok = ok && Take('"');
+    while (ok && i_ < s_.size() && s_[i_] != '"') {
       const auto c = static_cast<unsigned char>(s_[i_++]);
-      if (c < 0x20) ok = false;
+      ok = c >= 0x20;
       if (c != '\\') {
         out += static_cast<char>(c);
         continue;
       }
-      const char e = i_ < s_.size() ? s_[i_++] : '?';
-      const std::map<char, char> simple{{'"', '"'}, {'\\', '\\'}, {'/', '/'}, {'b', '\b'},
-                                        {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}};
-      if (simple.count(e)) {
-        out += simple.at(e);
-      } else if (e == 'u' && i_ + 4 <= s_.size() &&
-                 s_.substr(i_, 4).find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos) {
-        out += "\\u" + std::string(s_.substr(i_, 4));  // kept escaped: texts are compared as sent
-        i_ += 4;
-      } else {
-        ok = false;
-      }
+      const std::string e = Match(escape);
+      ok = !e.empty();
+      const std::size_t simple = std::string_view("\"\\/bfnrt").find(e[0]);
+      if (ok) out += e.size() > 1 ? "\\" + e : std::string(1, "\"\\/\b\f\n\r\t"[simple]);
     }
-    if (!Take('"')) ok = false;
+    ok = ok && i_ < s_.size() && s_[i_++] == '"';
     return out;
   }
   Json Value() {
+    static const std::regex scalar(R"(true|false|null|-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
     Json v;
-    Space();
-    if (i_ >= s_.size()) return ok = false, v;
-    const char c = s_[i_];
-    if (c == '{') {
-      v.kind = Json::kObject;
-      ++i_;
-      if (Take('}')) return v;
-      do {
-        Space();
-        const std::string key = String();
-        if (!Take(':') || v.members.count(key)) ok = false;
-        v.members[key] = Value();
-      } while (ok && Take(','));
-      if (!Take('}')) ok = false;
-    } else if (c == '[') {
-      v.kind = Json::kArray;
-      ++i_;
-      if (Take(']')) return v;
-      do v.items.push_back(Value());
-      while (ok && Take(','));
-      if (!Take(']')) ok = false;
-    } else if (c == '"') {
+    const char c = Peek();
+    if (c == '"') {
       v.kind = Json::kString;
       v.text = String();
-    } else if (Word("true") || Word("false")) {
-      v.kind = Json::kBool;
-      v.boolean = c == 't';
-    } else if (Word("null")) {
-      v.kind = Json::kNull;
+    } else if (c == '{' || c == '[') {
+      ++i_;
+      v.kind = c == '{' ? Json::kObject : Json::kArray;
+      const char close = c == '{' ? '}' : ']';
+      if (Take(close)) return v;
+      do {
+        if (c == '[') {
+          v.items.push_back(Value());
+          continue;
+        }
+        const std::string key = String();
+        ok = ok && Take(':') && !v.members.count(key);
+        v.members[key] = Value();
+      } while (ok && Take(','));
+      ok = ok && Take(close);
     } else {
-      std::size_t used = 0;
-      const std::string rest(s_.substr(i_, 32));
-      try {
-        v.number = std::stod(rest, &used);
-      } catch (...) {
-        ok = false;
-      }
-      v.kind = Json::kNumber;
-      v.integer = rest.substr(0, used).find_first_of(".eE") == std::string::npos;
-      i_ += used;
-      if (used == 0) ok = false;
+      v.text = Match(scalar);
+      ok = ok && !v.text.empty();
+      v.kind = c == 'n' ? Json::kNull : c == 't' || c == 'f' ? Json::kBool : Json::kNumber;
     }
     return v;
   }
@@ -145,88 +121,91 @@ Json Parse(std::string_view text) {
   return v;
 }
 
-// The schema keywords doc/status.schema.json uses; a problem found is
-// added to errors with the path where it is.
-class SchemaCheck {
- public:
-  explicit SchemaCheck(const Json& root) : root_(root) {}
-  void Check(const Json& s, const Json& v, const std::string& at) {
-    if (s["$ref"].kind == Json::kString) {
-      const std::string ref = s["$ref"].text;
-      return Check(root_["definitions"][ref.substr(ref.rfind('/') + 1)], v, at);
+// Adds to errors, each with where it is, what in v breaks schema s (the
+// keywords doc/status.schema.json uses; root holds its definitions).
+void Check(const Json& root, const Json& s, const Json& v, const std::string& at, std::vector<std::string>& errors) {
+  const auto fail = [&](const std::string& what) { errors.push_back(at + ": " + what); };
+  if (s["$ref"].kind == Json::kString) {
+    const std::string& ref = s["$ref"].text;
+    return Check(root, root["definitions"][ref.substr(ref.rfind('/') + 1)], v, at, errors);
+  }
+  const std::string& type = s["type"].text;
+  const char* const kTypes[] = {"null", "boolean", "number", "string", "array", "object"};
+  const bool integer = v.kind == Json::kNumber && v.text.find_first_of(".eE") == std::string::npos;
+  if (!type.empty() && type != kTypes[v.kind] && !(type == "integer" && integer)) fail("not " + type);
+  const std::vector<Json>& values = s["enum"].items;
+  if (s["enum"].kind == Json::kArray &&
+      std::none_of(values.begin(), values.end(), [&](const Json& e) { return e.kind == v.kind && e.text == v.text; })) {
+    fail("not in its enum");
+  }
+  if (s["oneOf"].kind == Json::kArray) {
+    int matches = 0;
+    for (const Json& alt : s["oneOf"].items) {
+      std::vector<std::string> inner;
+      Check(root, alt, v, at, inner);
+      matches += inner.empty();
     }
-    if (s["type"].kind == Json::kString && !HasType(v, s["type"].text)) Fail(at, "not " + s["type"].text);
-    if (s["enum"].kind == Json::kArray) {
-      bool found = false;
-      for (const Json& e : s["enum"].items) found = found || Same(e, v);
-      if (!found) Fail(at, "not in its enum");
-    }
-    if (s["oneOf"].kind == Json::kArray) {
-      int matches = 0;
-      for (const Json& alt : s["oneOf"].items) {
-        SchemaCheck inner(root_);
-        inner.Check(alt, v, at);
-        matches += inner.errors.empty();
-      }
-      if (matches != 1) Fail(at, std::to_string(matches) + " of oneOf match");
-    }
-    if (s["pattern"].kind == Json::kString && v.kind == Json::kString &&
-        !std::regex_search(v.text, std::regex(s["pattern"].text))) {
-      Fail(at, "'" + v.text + "' does not match " + s["pattern"].text);
-    }
-    if (s["minLength"].kind == Json::kNumber && v.text.size() < s["minLength"].number) Fail(at, "too short");
-    if (s["minimum"].kind == Json::kNumber && v.number < s["minimum"].number) Fail(at, "below its minimum");
-    if (s["maximum"].kind == Json::kNumber && v.number > s["maximum"].number) Fail(at, "above its maximum");
-    if (v.kind == Json::kArray) {
-      if (s["minItems"].kind == Json::kNumber && v.items.size() < s["minItems"].number) Fail(at, "too few items");
-      if (s["maxItems"].kind == Json::kNumber && v.items.size() > s["maxItems"].number) Fail(at, "too many items");
-      for (std::size_t i = 0; i < v.items.size(); ++i) Check(s["items"], v.items[i], at + "/" + std::to_string(i));
-    }
-    if (v.kind != Json::kObject) return;
-    for (const Json& key : s["required"].items) {
-      if (!v.members.count(key.text)) Fail(at, "no " + key.text);
-    }
-    for (const auto& [key, value] : v.members) {
-      if (s["propertyNames"].kind == Json::kObject) {
-        Json name;
-        name.kind = Json::kString;
-        name.text = key;
-        Check(s["propertyNames"], name, at + "/" + key + " (name)");
-      }
-      if (s["properties"].members.count(key)) {
-        Check(s["properties"][key], value, at + "/" + key);
-      } else if (s["additionalProperties"].kind == Json::kBool && !s["additionalProperties"].boolean) {
-        Fail(at, "unknown member " + key);
-      } else if (s["additionalProperties"].kind == Json::kObject) {
-        Check(s["additionalProperties"], value, at + "/" + key);
-      }
+    if (matches != 1) fail(std::to_string(matches) + " of oneOf match");
+  }
+  if (s["pattern"].kind == Json::kString && v.kind == Json::kString &&
+      !std::regex_search(v.text, std::regex(s["pattern"].text))) {
+    fail("'" + v.text + "' does not match " + s["pattern"].text);
+  }
+  // Bounds: on a number's value, a text's length, a list's length.
+  const double measure =
+      v.kind == Json::kNumber ? v.Number() : v.kind == Json::kString ? v.text.size() : v.items.size();
+  for (const char* key : {"minimum", "minLength", "minItems"}) {
+    if (s[key].kind == Json::kNumber && measure < s[key].Number()) fail(std::string("below its ") + key);
+  }
+  for (const char* key : {"maximum", "maxItems"}) {
+    if (s[key].kind == Json::kNumber && measure > s[key].Number()) fail(std::string("above its ") + key);
+  }
+  for (std::size_t i = 0; i < v.items.size(); ++i) {
+    Check(root, s["items"], v.items[i], at + "/" + std::to_string(i), errors);
+  }
+  for (const Json& key : s["required"].items) {
+    if (v.kind == Json::kObject && !v.members.count(key.text)) fail("no " + key.text);
+  }
+  for (const auto& [key, value] : v.members) {
+    Json name;
+    name.kind = Json::kString;
+    name.text = key;
+    Check(root, s["propertyNames"], name, at + "/" + key + " (name)", errors);
+    const Json& extra = s["additionalProperties"];
+    if (s["properties"].members.count(key)) {
+      Check(root, s["properties"][key], value, at + "/" + key, errors);
+    } else if (extra.kind == Json::kBool && extra.text == "false") {
+      fail("unknown member " + key);
+    } else {
+      Check(root, extra, value, at + "/" + key, errors);
     }
   }
-  std::vector<std::string> errors;
-
- private:
-  static bool HasType(const Json& v, const std::string& type) {
-    const std::map<std::string, bool> is{{"null", v.kind == Json::kNull},     {"boolean", v.kind == Json::kBool},
-                                         {"string", v.kind == Json::kString}, {"array", v.kind == Json::kArray},
-                                         {"object", v.kind == Json::kObject}, {"number", v.kind == Json::kNumber},
-                                         {"integer", v.kind == Json::kNumber && v.integer}};
-    return is.count(type) && is.at(type);
-  }
-  static bool Same(const Json& a, const Json& b) {
-    return a.kind == b.kind && a.text == b.text && a.boolean == b.boolean && a.number == b.number;
-  }
-  void Fail(const std::string& at, const std::string& what) { errors.push_back(at + ": " + what); }
-  const Json& root_;
-};
+}
 
 std::vector<std::string> SchemaErrors(const std::string& document) {
   std::ifstream in(std::string(KOLIBRA_SOURCE_DIR) + "/doc/status.schema.json");
   std::stringstream text;
   text << in.rdbuf();
   const Json schema = Parse(text.str());
-  SchemaCheck check(schema);
-  check.Check(schema, Parse(document), "");
-  return check.errors;
+  std::vector<std::string> errors;
+  Check(schema, schema, Parse(document), "", errors);
+  return errors;
+}
+
+// The value at path (member names and item numbers between slashes) as
+// spelled in the document; "" when there is none.
+std::string At(const Json& document, const std::string& path) {
+  const Json* v = &document;
+  std::stringstream steps(path);
+  for (std::string step; v && std::getline(steps, step, '/');) {
+    if (v->kind == Json::kArray) {
+      const std::size_t i = std::stoul(step);
+      v = i < v->items.size() ? &v->items[i] : nullptr;
+    } else {
+      v = v->members.count(step) ? &v->members.at(step) : nullptr;
+    }
+  }
+  return !v ? "" : v->kind == Json::kNull ? "null" : v->kind >= Json::kArray ? "(" + path + ")" : v->text;
 }
 
 TEST(StatusJson, TextsAreEscapedToAscii) {
@@ -253,15 +232,7 @@ TEST(StatusJson, FollowsTheJobsThroughTheCycleAndKeepsToTheSchema) {
     if (bytes != "300H1R") return r.fp.serial.QueueInput(10, bytes);
     if (whileRunning.empty()) whileRunning = StatusJson(r.ctx);
   };
-  const auto status = [&] {
-    const std::string json = StatusJson(r.ctx);
-    EXPECT_EQ(SchemaErrors(json), std::vector<std::string>{}) << json;
-    return Parse(json);
-  };
-  Json s = status();
-  EXPECT_EQ(s["status"].text, "Caff\\u00e8 \"pronto\"");
-  EXPECT_EQ(s["jobs"]["last"].kind, Json::kNull);
-  EXPECT_EQ(s["slots"].items[1]["ticked"].boolean, false);
+  const std::string before = StatusJson(r.ctx);
 
   r.StartPolling(1000);
   r.PutJob(1);
@@ -270,24 +241,33 @@ TEST(StatusJson, FollowsTheJobsThroughTheCycleAndKeepsToTheSchema) {
   r.Put("SR_START", "1\r\n");
   r.fp.fs.Remove(r.File("FINESCO"));
   ASSERT_TRUE(r.RunUntilTrue([&] { return r.Has("SR_ERR", 1); }, 80000));
-  EXPECT_EQ(SchemaErrors(whileRunning), std::vector<std::string>{}) << whileRunning;
-  s = Parse(whileRunning);
-  const Json& running = s["jobs"]["running"];
-  EXPECT_EQ(running["port"].number, 1);
-  EXPECT_EQ(running["linesSent"].number, 2);
-  EXPECT_EQ(running["startedAt"].text.substr(0, 4), "2024");  // the fake clock's year
-  EXPECT_EQ(s["jobs"]["last"]["outcome"].text, "printed");
+  const std::string after = StatusJson(r.ctx);
 
-  s = status();
-  EXPECT_EQ(s["jobs"]["running"].kind, Json::kNull);
-  const Json& counts = s["jobs"]["sinceStart"];
-  EXPECT_EQ(counts["jobs"].number, 2);
-  EXPECT_EQ(counts["printed"].number, 1);
-  EXPECT_EQ(counts["failed"].number, 1);
-  EXPECT_EQ(counts["failedByCode"]["-4"].number, 1);
-  EXPECT_EQ(counts["uncertain"].number, 0);
-  EXPECT_EQ(s["jobs"]["last"]["code"].number, -4);
-  EXPECT_EQ(s["jobs"]["last"]["outcome"].text, "failed");
+  for (const std::string& json : {before, whileRunning, after}) {
+    EXPECT_EQ(SchemaErrors(json), std::vector<std::string>{}) << json;
+  }
+  const struct {
+    const std::string& json;
+    std::string path, value;
+  } rows[] = {
+      {before, "status", "Caff\\u00e8 \"pronto\""},
+      {before, "jobs/last", "null"},
+      {before, "slots/1/ticked", "false"},
+      {whileRunning, "jobs/running/port", "1"},
+      {whileRunning, "jobs/running/linesSent", "2"},
+      {whileRunning, "jobs/last/outcome", "printed"},
+      {after, "jobs/running", "null"},
+      {after, "jobs/sinceStart/jobs", "2"},
+      {after, "jobs/sinceStart/printed", "1"},
+      {after, "jobs/sinceStart/failed", "1"},
+      {after, "jobs/sinceStart/failedByCode/-4", "1"},
+      {after, "jobs/sinceStart/uncertain", "0"},
+      {after, "jobs/last/code", "-4"},
+      {after, "jobs/last/outcome", "failed"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(At(Parse(row.json), row.path), row.value) << row.path;
+  // The fake clock's year: the start is the job's, in the driver's clock.
+  EXPECT_EQ(At(Parse(whileRunning), "jobs/running/startedAt").substr(0, 4), "2024");
 }
 
 }  // namespace

@@ -96,23 +96,22 @@ const EditRow kEdits[] = {
      "replay stopped: no more answers"},
 };
 
-void PrintTo(const EditRow& row, std::ostream* os) { *os << row.name; }
+// One session recorded, each edit of it replayed to a fresh driver.
+using ReplayEdited = TracedE2E;
 
-class ReplayEdited : public TracedE2E, public ::testing::WithParamInterface<EditRow> {};
-
-TEST_P(ReplayEdited, GivesTheEditsOutcome) {
-  const EditRow& row = GetParam();
+TEST_F(ReplayEdited, EachEditGivesItsOutcome) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
   ASSERT_TRUE(RunJob(kReceipt));
-  Session recorded = Keep(), replayed;
-  ASSERT_NO_FATAL_FAILURE(row.edit(recorded));
-  ASSERT_NO_FATAL_FAILURE(RunReplayed(false, recorded, row.commands, 30000, replayed, row.simArgs));
-  EXPECT_NE(replayed.results.at(row.file).find(row.holds), std::string::npos) << replayed.results.at(row.file);
-  const std::string log = ReplayLog();
-  EXPECT_NE(log.find(row.reported.empty() ? ", 0 differences" : row.reported), std::string::npos) << log;
+  const Session recorded = Keep();
+  for (const EditRow& row : kEdits) {
+    SCOPED_TRACE(row.name);
+    Session edited = recorded, replayed;
+    ASSERT_NO_FATAL_FAILURE(row.edit(edited));
+    ASSERT_NO_FATAL_FAILURE(RunReplayed(false, edited, row.commands, 30000, replayed, row.simArgs));
+    EXPECT_NE(replayed.results.at(row.file).find(row.holds), std::string::npos) << replayed.results.at(row.file);
+    const std::string log = ReplayLog();
+    EXPECT_NE(log.find(row.reported.empty() ? ", 0 differences" : row.reported), std::string::npos) << log;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(E2E, ReplayEdited, ::testing::ValuesIn(kEdits),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,0 +1,135 @@
+// Control-channel cases every real implementation passes: a served channel
+// against clients that misbehave, each client reading on a thread of its own
+// while this one runs the loop.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/control_channel.h"
+#include "platform/event_loop.h"
+
+namespace kolibra::testing {
+
+// Connects a client that sends bytes (none: stays silent); its future holds
+// what the server sent until it closed, "(open)" when it kept the client
+// open past three seconds.
+using StartClient = std::function<std::future<std::string>(const std::string& bytes)>;
+
+struct ControlRig {
+  EventLoop& loop;
+  ControlChannel& channel;
+  std::string path;
+  StartClient start;
+  std::vector<std::string> seen;
+  int inside = 0, mostInside = 0;
+  ControlChannelOptions options{64, 300, 4, "LONG\n", "BUSY\n"};
+
+  ControlRig(EventLoop& l, ControlChannel& c, std::string p, StartClient s)
+      : loop(l), channel(c), path(std::move(p)), start(std::move(s)) {}
+
+  ControlOpenStatus Open() {
+    return channel.Open(path, [this](std::string_view line) -> std::string {
+      seen.emplace_back(line);
+      mostInside = std::max(mostInside, ++inside);
+      // A handler that waits lets other requests arrive meanwhile.
+      for (const int64_t end = loop.NowMs() + (line == "slow" ? 400 : 0); loop.NowMs() < end;) loop.Wait(end);
+      --inside;
+      if (line == "silence") return "";
+      if (line == "big") return std::string(20000, 'b') + "\n";
+      return "ok " + std::string(line) + "\n";
+    }, options);
+  }
+  // Runs the loop until every call has ended; their results in order.
+  template <typename T>
+  std::vector<T> Pump(std::vector<std::future<T>>& calls) {
+    const auto ready = [&] {
+      return std::all_of(calls.begin(), calls.end(), [](std::future<T>& c) {
+        return c.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+      });
+    };
+    for (const int64_t end = loop.NowMs() + 10000; !ready() && loop.NowMs() < end;) loop.Wait(loop.NowMs() + 10);
+    std::vector<T> results;
+    for (auto& c : calls) results.push_back(c.get());
+    return results;
+  }
+  std::string Raw(const std::string& bytes) {
+    std::vector<std::future<std::string>> calls;
+    calls.push_back(start(bytes));
+    return Pump(calls)[0];
+  }
+  ControlCallResult Call(const std::string& line, int64_t timeoutMs = 3000) {
+    std::vector<std::future<ControlCallResult>> calls;
+    calls.push_back(std::async(std::launch::async, [=, this] { return SendControlRequest(path, line, timeoutMs); }));
+    return Pump(calls)[0];
+  }
+};
+
+// Too long a request, with or without its line end, is answered by the
+// channel; a NUL byte is a byte like any other; an empty answer closes; a
+// big answer comes whole; a silent client is dropped after the time-out
+// while others are served; beyond maxConnections clients are answered busy
+// (exactly the surplus when exactBusy: every client connected before the
+// loop ran); the handler is never entered twice at once; a driver that
+// answers late times the call out; closed, nothing answers. connections
+// tells the channel's open connections.
+inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
+                                        const std::function<std::size_t()>& connections) {
+  ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
+  EXPECT_EQ(s.Raw(std::string(200, 'a') + "\n"), "LONG\n");
+  EXPECT_EQ(s.Raw(std::string(100000, 'a')), "LONG\n");
+  EXPECT_EQ(s.Raw(std::string("a\0b\r\n", 5)), std::string("ok a\0b\n", 7));
+  EXPECT_EQ(s.Raw("silence\n"), "");
+  const ControlCallResult big = s.Call("big");
+  EXPECT_EQ(big.status, ControlCallStatus::kOk);
+  EXPECT_EQ(big.reply.size(), 20001u);
+  EXPECT_EQ(s.seen, (std::vector<std::string>{std::string("a\0b", 3), "silence", "big"}));
+
+  const int64_t t0 = s.loop.NowMs();
+  std::vector<std::future<std::string>> calls;
+  calls.push_back(s.start(""));
+  EXPECT_EQ(s.Raw("quick\n"), "ok quick\n");
+  EXPECT_LT(s.loop.NowMs() - t0, 250);
+  EXPECT_EQ(s.Pump(calls)[0], "");
+  EXPECT_GE(s.loop.NowMs() - t0, 250);
+
+  calls.clear();
+  calls.push_back(s.start("slow\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // in first
+  for (int i = 0; i < 9; ++i) calls.push_back(s.start("r" + std::to_string(i) + "\n"));
+  int ok = 0, busy = 0;
+  for (const std::string& reply : s.Pump(calls)) {
+    ok += reply.rfind("ok ", 0) == 0;
+    busy += reply == "BUSY\n";
+  }
+  EXPECT_EQ(ok + busy, 10);
+  EXPECT_GE(ok, 4);
+  EXPECT_GE(busy, 1);
+  if (exactBusy) {
+    EXPECT_EQ(busy, 6);
+  }
+  EXPECT_EQ(s.mostInside, 1);
+  s.loop.Wait(s.loop.NowMs() + 50);
+  EXPECT_EQ(connections(), 0u);
+
+  EXPECT_EQ(s.Call("hello").reply, "ok hello\n");
+  s.channel.Close();
+  s.options.clientTimeoutMs = 5000;
+  ASSERT_EQ(s.channel.Open(s.path, [&](std::string_view) {
+    s.loop.Wait(s.loop.NowMs() + 600);
+    return std::string("late\n");
+  }, s.options), ControlOpenStatus::kOpen);
+  EXPECT_EQ(s.Call("hello", 200).status, ControlCallStatus::kTimedOut);
+  s.channel.Close();
+  EXPECT_EQ(s.Call("hello").status, ControlCallStatus::kNoServer);
+}
+
+}  // namespace kolibra::testing
