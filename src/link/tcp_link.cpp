@@ -208,11 +208,4 @@ void ResetConnClicked(AppContext& ctx) {
   ctx.ui.resetConnCaption = caption;
 }
 
-void ValidateIpClicked(AppContext& ctx) {
-  const std::string caption = ctx.ui.validateIpCaption;
-  ctx.ui.validateIpCaption = IsValidIpAddress(ctx.ui.remoteIp) ? "IP OK" : "IP non Valido";
-  Pause(ctx, 2000);
-  ctx.ui.validateIpCaption = caption;
-}
-
 }  // namespace kolibra

@@ -29,11 +29,6 @@ void TraceLine(AppContext& ctx, const std::string& text) {
   WriteLine(ctx, TraceTimeStamp(ctx) + text);
 }
 
-void TraceRaw(AppContext& ctx, const std::string& text) {
-  if (!TraceOn(ctx)) return;
-  WriteLine(ctx, text);
-}
-
 bool OpenTraceFile(AppContext& ctx, const std::string& path) {
   // A new file, so that nothing planted under its name is written through;
   // the one held before is closed first (the same path may come again).

@@ -15,8 +15,6 @@ std::string TraceTimeStamp(const AppContext& ctx);
 bool TraceOn(const AppContext& ctx);
 // Writes time stamp + text + CR LF when tracing is on.
 void TraceLine(AppContext& ctx, const std::string& text);
-// Writes text + CR LF as it stands when tracing is on.
-void TraceRaw(AppContext& ctx, const std::string& text);
 
 // Opens the trace file as a new file (CreateFresh); false when it cannot.
 bool OpenTraceFile(AppContext& ctx, const std::string& path);

@@ -26,6 +26,8 @@ bool AllDigits(const std::string& s) {
   return true;
 }
 
+constexpr int kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+
 }  // namespace
 
 std::optional<SerialSettings> ParseSerialSettings(const std::string& text) {
@@ -43,6 +45,16 @@ std::optional<SerialSettings> ParseSerialSettings(const std::string& text) {
   s.dataBits = f[2][0] - '0';
   s.stopBits = f[3][0] - '0';
   return s;
+}
+
+std::optional<SerialSettings> CheckSerialConfig(int portNumber, const std::string& settings) {
+  if (portNumber < 1 || portNumber > kMaxSerialPortNumber) return std::nullopt;
+  const std::optional<SerialSettings> line = ParseSerialSettings(settings);
+  if (!line) return std::nullopt;
+  for (int rate : kBaudRates) {
+    if (rate == line->baud) return line;
+  }
+  return std::nullopt;
 }
 
 }  // namespace kolibra

@@ -20,4 +20,13 @@ struct SerialSettings {
 // baud rate is for the port to say. nullopt when the text is not understood.
 std::optional<SerialSettings> ParseSerialSettings(const std::string& text);
 
+// The highest port number a serial port takes (COM255, /dev/ttyS254).
+constexpr int kMaxSerialPortNumber = 255;
+
+// What every serial port checks before it takes a port number and line
+// settings: a port number from 1 to kMaxSerialPortNumber, settings that
+// ParseSerialSettings reads, and a baud rate from 300 to 230400 of the
+// standard ones. nullopt when any of them is refused.
+std::optional<SerialSettings> CheckSerialConfig(int portNumber, const std::string& settings);
+
 }  // namespace kolibra

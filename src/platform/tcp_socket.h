@@ -11,14 +11,8 @@ namespace kolibra {
 // Socket states as the logic tests them.
 enum SocketState : int {
   kSocketClosed = 0,
-  kSocketOpen = 1,
-  kSocketListening = 2,
-  kSocketConnectionPending = 3,
-  kSocketResolvingHost = 4,
-  kSocketHostResolved = 5,
   kSocketConnecting = 6,
   kSocketConnected = 7,
-  kSocketClosing = 8,
   kSocketError = 9,
 };
 

@@ -11,6 +11,7 @@
 namespace kolibra {
 namespace {
 
+// The terminal codes of the rates CheckSerialConfig takes.
 struct BaudEntry {
   int rate;
   speed_t code;
@@ -43,10 +44,8 @@ std::string PosixSerialPort::DevicePath(int portNumber) const {
 
 bool PosixSerialPort::Configure(int portNumber, const std::string& settings) {
   if (IsOpen()) return false;
-  if (portNumber < 1 || portNumber > kMaxPortNumber) return false;
-  const std::optional<SerialSettings> line = ParseSerialSettings(settings);
-  speed_t code;
-  if (!line || !BaudCode(line->baud, &code)) return false;
+  const std::optional<SerialSettings> line = CheckSerialConfig(portNumber, settings);
+  if (!line) return false;
   port_ = portNumber;
   line_ = *line;
   return true;

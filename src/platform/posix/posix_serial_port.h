@@ -13,16 +13,15 @@ namespace kolibra {
 
 class PosixSerialPort : public SerialPort {
  public:
-  static constexpr int kMaxPortNumber = 255;
+  static constexpr int kMaxPortNumber = kMaxSerialPortNumber;
 
   explicit PosixSerialPort(PosixEventLoop& loop) : loop_(loop) {}
   ~PosixSerialPort() override;
   PosixSerialPort(const PosixSerialPort&) = delete;
   PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
-  // Settings text as ParseSerialSettings reads it, with a baud rate the
-  // terminal driver knows (300 to 230400). Anything else is refused, as is
-  // any change while the port is open.
+  // A port number and settings text as CheckSerialConfig takes them;
+  // anything else is refused, as is any change while the port is open.
   bool Configure(int portNumber, const std::string& settings) override;
   // Opens the configured port's device. While open, the loop wakes when input
   // arrives; after such a wake-up it waits for ReadAll before it watches

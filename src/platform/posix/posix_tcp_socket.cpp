@@ -11,8 +11,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/ipv4_address.h"
-
 namespace kolibra {
 
 int SocketErrorNumber(int err) {
@@ -43,40 +41,21 @@ std::string SocketErrorText(int err) {
 
 PosixTcpSocket::~PosixTcpSocket() { Release(); }
 
-void PosixTcpSocket::Release() {
+void PosixTcpSocket::ReleaseHandle() {
   if (watch_ != 0) loop_.Unwatch(watch_);
   watch_ = 0;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  tx_.clear();
 }
 
-void PosixTcpSocket::Close() {
-  Release();
-  rx_.clear();
-  state_ = kSocketClosed;
-  ++generation_;
-}
-
-void PosixTcpSocket::Connect() {
-  if (state_ != kSocketClosed) return;
-  ++generation_;
-  rx_.clear();
-  tx_.clear();
-  state_ = kSocketConnecting;
-  uint32_t addr = 0;
-  if (!ParseIpv4Address(host_, &addr)) {
-    FailLater(kSocketErrHostNotFound, "Host not found");
-    return;
-  }
+void PosixTcpSocket::Open(uint32_t addr) {
   if (port_ < 1 || port_ > 65535) {
-    FailLater(SocketErrorNumber(EINVAL), SocketErrorText(EINVAL));
+    FailLaterErrno(EINVAL);
     return;
   }
   fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd_ < 0) {
-    const int err = errno;
-    FailLater(SocketErrorNumber(err), SocketErrorText(err));
+    FailLaterErrno(errno);
     return;
   }
   // Command lines are short and answered one by one: send them at once.
@@ -91,25 +70,11 @@ void PosixTcpSocket::Connect() {
     r = connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   } while (r != 0 && errno == EINTR);
   if (r != 0 && errno != EINPROGRESS) {
-    const int err = errno;
-    FailLater(SocketErrorNumber(err), SocketErrorText(err));
+    FailLaterErrno(errno);
     return;
   }
   // Connected or in progress: writability tells, inside Wait().
   watch_ = loop_.Watch(fd_, POLLOUT, [this](short revents) { OnReady(revents); });
-}
-
-bool PosixTcpSocket::Send(const std::string& bytes) {
-  if (state_ != kSocketConnected) return false;
-  tx_ += bytes;
-  Flush();
-  return state_ == kSocketConnected;
-}
-
-std::string PosixTcpSocket::GetData() {
-  std::string out;
-  out.swap(rx_);
-  return out;
 }
 
 void PosixTcpSocket::UpdateWatch() {
@@ -129,8 +94,7 @@ void PosixTcpSocket::Flush() {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    const int err = n < 0 ? errno : EPIPE;
-    FailLater(SocketErrorNumber(err), SocketErrorText(err));
+    FailLaterErrno(n < 0 ? errno : EPIPE);
     return;
   }
   UpdateWatch();
@@ -146,12 +110,10 @@ void PosixTcpSocket::OnReady(short revents) {
       Fail(SocketErrorNumber(err), SocketErrorText(err));
       return;
     }
+    // The watch follows the state before the logic hears of it.
     state_ = kSocketConnected;
     UpdateWatch();
-    if (events_.onConnected) {
-      auto fn = events_.onConnected;
-      fn();
-    }
+    Connected();
     return;
   }
   if (state_ != kSocketConnected) return;
@@ -163,7 +125,6 @@ void PosixTcpSocket::OnReady(short revents) {
 }
 
 void PosixTcpSocket::Receive() {
-  const unsigned gen = generation_;
   std::size_t fresh = 0;
   int err = 0;
   bool eof = false;
@@ -187,43 +148,7 @@ void PosixTcpSocket::Receive() {
     }
     break;
   }
-  // Bytes first, then the end of the connection, as they came.
-  if (fresh > 0 && events_.onDataArrival) {
-    auto fn = events_.onDataArrival;
-    fn(rx_.size());
-    if (gen != generation_ || state_ != kSocketConnected) return;  // closed by the handler
-  }
-  if (eof) {
-    Fail(kSocketErrAborted, "Connection closed by peer");
-  } else if (err != 0) {
-    Fail(SocketErrorNumber(err), SocketErrorText(err));
-  }
-}
-
-void PosixTcpSocket::Fail(int number, const std::string& description) {
-  const int status = state_;
-  Release();
-  state_ = kSocketError;
-  if (events_.onError) {
-    auto fn = events_.onError;
-    fn(number, description, status);
-  }
-}
-
-void PosixTcpSocket::FailLater(int number, const std::string& description) {
-  const int status = state_;
-  Release();
-  state_ = kSocketError;
-  const unsigned gen = generation_;
-  std::weak_ptr<int> alive = alive_;
-  loop_.Defer([this, alive, gen, number, description, status] {
-    if (alive.expired()) return;
-    if (gen != generation_ || state_ != kSocketError) return;  // closed meanwhile
-    if (events_.onError) {
-      auto fn = events_.onError;
-      fn(number, description, status);
-    }
-  });
+  Received(fresh, eof, err != 0 ? SocketErrorNumber(err) : 0, err != 0 ? SocketErrorText(err) : std::string());
 }
 
 }  // namespace kolibra

@@ -148,10 +148,6 @@ Win32EventLoop::~Win32EventLoop() {
   }
 }
 
-void Win32EventLoop::SetCaption(const std::string& caption) {
-  if (window_ != nullptr) SetWindowTextA(window_, caption.c_str());
-}
-
 bool Win32EventLoop::InstallTerminationHandlers() {
   if (ownsTermination_) return true;
   if (window_ == nullptr) return false;

@@ -73,7 +73,6 @@ class Win32EventLoop : public EventLoop {
   HWND Window() const { return window_; }
   // True when Window() is a top-level window (false: message-only).
   bool TopLevelWindow() const { return topLevel_; }
-  void SetCaption(const std::string& caption);
 
   // Routes Ctrl-C, Ctrl-Break and the console's close, logoff and shutdown
   // events, WM_CLOSE to Window() and WM_QUERYENDSESSION / WM_ENDSESSION to

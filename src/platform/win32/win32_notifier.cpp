@@ -4,29 +4,16 @@
 // The method of Notifier, not the Win32 macro.
 #undef MessageBox
 
-#include <cstdio>
+#include "platform/log_line.h"
 
 namespace kolibra {
 
-void Win32Notifier::MessageBox(const std::string& text) { Log("MESSAGGIO: " + text); }
+void Win32Notifier::MessageBox(const std::string& text) { Log(kMessageBoxLogPrefix + text); }
 
 void Win32Notifier::Log(const std::string& line) {
   SYSTEMTIME st;
   GetLocalTime(&st);
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "kolibra: %02d:%02d:%02d ", st.wHour, st.wMinute, st.wSecond);
-  std::string out = stamp;
-  out.reserve(out.size() + line.size() + 1);
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') ++i;
-      out += ' ';
-    } else {
-      out += c;
-    }
-  }
-  out += '\n';
+  const std::string out = FormatLogLine(st.wHour, st.wMinute, st.wSecond, line);
   // One write per line, so lines of several processes never interleave.
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   if (err == nullptr || err == INVALID_HANDLE_VALUE) return;  // no console: nowhere to log

@@ -5,15 +5,6 @@
 namespace kolibra {
 namespace {
 
-constexpr int kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
-
-bool KnownBaud(int rate) {
-  for (int r : kBaudRates) {
-    if (r == rate) return true;
-  }
-  return false;
-}
-
 // Line time of one character in bits: start, data, parity and stop bits.
 int BitsPerChar(const SerialSettings& line) {
   return 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
@@ -29,9 +20,8 @@ std::string Win32SerialPort::DeviceName(int portNumber) {
 
 bool Win32SerialPort::Configure(int portNumber, const std::string& settings) {
   if (IsOpen()) return false;
-  if (portNumber < 1 || portNumber > kMaxPortNumber) return false;
-  const std::optional<SerialSettings> line = ParseSerialSettings(settings);
-  if (!line || !KnownBaud(line->baud)) return false;
+  const std::optional<SerialSettings> line = CheckSerialConfig(portNumber, settings);
+  if (!line) return false;
   portNumber_ = portNumber;
   line_ = *line;
   return true;

@@ -21,7 +21,7 @@ namespace kolibra {
 
 class Win32SerialPort : public SerialPort {
  public:
-  static constexpr int kMaxPortNumber = 255;
+  static constexpr int kMaxPortNumber = kMaxSerialPortNumber;
   // Longest time a write may go without being taken by the driver.
   static constexpr int kWriteStallMs = 2000;
 
@@ -30,9 +30,8 @@ class Win32SerialPort : public SerialPort {
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-  // Settings text as ParseSerialSettings reads it, with a baud rate from 300
-  // to 230400 (the same rates as on POSIX). Anything else is refused, as is
-  // any change while the port is open.
+  // A port number and settings text as CheckSerialConfig takes them;
+  // anything else is refused, as is any change while the port is open.
   bool Configure(int portNumber, const std::string& settings) override;
   // Opens \\.\COMn exclusively. While open, the loop wakes when input
   // arrives; after such a wake-up it waits for ReadAll (or an empty

@@ -4,12 +4,9 @@
 
 #include "platform/win32/win32_tcp_socket.h"
 
-#include "platform/ipv4_address.h"
-
 namespace kolibra {
 namespace {
 
-constexpr char kPeerClosed[] = "Connection closed by peer";
 constexpr char kHostNotFound[] = "Host not found";
 
 // The texts the POSIX side reports for the numbers the logic tells apart,
@@ -57,7 +54,7 @@ WinsockSession::~WinsockSession() {
 
 Win32TcpSocket::~Win32TcpSocket() { Release(); }
 
-void Win32TcpSocket::Release() {
+void Win32TcpSocket::ReleaseHandle() {
   if (sock_ != kNoSocket) {
     // No notice is posted after this; those already queued go with the
     // message number below.
@@ -67,27 +64,9 @@ void Win32TcpSocket::Release() {
   }
   if (message_ != 0) loop_.UnregisterMessage(message_);
   message_ = 0;
-  tx_.clear();
 }
 
-void Win32TcpSocket::Close() {
-  Release();
-  rx_.clear();
-  state_ = kSocketClosed;
-  ++generation_;
-}
-
-void Win32TcpSocket::Connect() {
-  if (state_ != kSocketClosed) return;
-  ++generation_;
-  rx_.clear();
-  tx_.clear();
-  state_ = kSocketConnecting;
-  uint32_t addr = 0;
-  if (!ParseIpv4Address(host_, &addr)) {
-    FailLater(kSocketErrHostNotFound, kHostNotFound);
-    return;
-  }
+void Win32TcpSocket::Open(uint32_t addr) {
   if (port_ < 1 || port_ > 65535) {
     FailLater(WSAEINVAL);
     return;
@@ -123,19 +102,6 @@ void Win32TcpSocket::Connect() {
   // The outcome comes as FD_CONNECT, inside Wait().
 }
 
-bool Win32TcpSocket::Send(const std::string& bytes) {
-  if (state_ != kSocketConnected) return false;
-  tx_ += bytes;
-  Flush();
-  return state_ == kSocketConnected;
-}
-
-std::string Win32TcpSocket::GetData() {
-  std::string out;
-  out.swap(rx_);
-  return out;
-}
-
 void Win32TcpSocket::Flush() {
   while (!tx_.empty()) {
     const int chunk = tx_.size() > 65536 ? 65536 : static_cast<int>(tx_.size());
@@ -165,11 +131,7 @@ void Win32TcpSocket::OnSocketMessage(WPARAM wParam, LPARAM lParam) {
         Fail(kSocketErrAborted, kPeerClosed);
         return;
       }
-      state_ = kSocketConnected;
-      if (events_.onConnected) {
-        auto fn = events_.onConnected;
-        fn();
-      }
+      Connected();
     }
     return;
   }
@@ -195,7 +157,6 @@ void Win32TcpSocket::OnSocketMessage(WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32TcpSocket::Receive(bool closing) {
-  const unsigned gen = generation_;
   std::size_t fresh = 0;
   int err = 0;
   bool eof = false;
@@ -217,45 +178,7 @@ void Win32TcpSocket::Receive(bool closing) {
   }
   // The orderly close came as FD_CLOSE: the data before it is all read now.
   if (closing && err == 0) eof = true;
-  // Bytes first, then the end of the connection, as they came.
-  if (fresh > 0 && events_.onDataArrival) {
-    auto fn = events_.onDataArrival;
-    fn(rx_.size());
-    if (gen != generation_ || state_ != kSocketConnected) return;  // closed by the handler
-  }
-  if (err != 0) {
-    Fail(err, SocketErrorText(err));
-  } else if (eof) {
-    Fail(kSocketErrAborted, kPeerClosed);
-  }
-}
-
-void Win32TcpSocket::Fail(int number, const std::string& description) {
-  const int status = state_;
-  Release();
-  state_ = kSocketError;
-  if (events_.onError) {
-    auto fn = events_.onError;
-    fn(number, description, status);
-  }
-}
-
-void Win32TcpSocket::FailLater(int number) { FailLater(number, SocketErrorText(number)); }
-
-void Win32TcpSocket::FailLater(int number, const std::string& description) {
-  const int status = state_;
-  Release();
-  state_ = kSocketError;
-  const unsigned gen = generation_;
-  std::weak_ptr<int> alive = alive_;
-  loop_.Defer([this, alive, gen, number, description, status] {
-    if (alive.expired()) return;
-    if (gen != generation_ || state_ != kSocketError) return;  // closed meanwhile
-    if (events_.onError) {
-      auto fn = events_.onError;
-      fn(number, description, status);
-    }
-  });
+  Received(fresh, eof, err, err != 0 ? SocketErrorText(err) : std::string());
 }
 
 }  // namespace kolibra

@@ -1,11 +1,11 @@
-#include "platform/ipv4_address.h"
+#include "platform/tcp_socket_core.h"
 
 #include <gtest/gtest.h>
 
 namespace kolibra {
 namespace {
 
-TEST(Ipv4AddressTest, DottedDecimalOnly) {
+TEST(SocketAddressTest, DottedDecimalOnly) {
   const struct {
     const char* text;
     bool ok;
@@ -28,7 +28,7 @@ TEST(Ipv4AddressTest, DottedDecimalOnly) {
   };
   for (const auto& c : cases) {
     uint32_t value = 12345;
-    EXPECT_EQ(ParseIpv4Address(c.text, &value), c.ok) << c.text;
+    EXPECT_EQ(SocketAddress(c.text, &value), c.ok) << c.text;
     if (c.ok) {
       EXPECT_EQ(value, c.value) << c.text;
     }
