@@ -23,17 +23,9 @@ const std::string kBin = KOLIBRA_BINARY_DIR;
 
 using kolibra::support::ChildProcess;
 using kolibra::support::EcrSimulator;
+using kolibra::support::ProcessCpuMs;
 using kolibra::support::WaitFor;
 using kolibra::support::WriteFile;
-
-// CPU time a process has run, in milliseconds, from the scheduler's
-// nanosecond counter (finer than the 10 ms ticks of /proc/PID/stat).
-double CpuMs(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-  double ns = 0;
-  in >> ns;
-  return ns / 1e6;
-}
 
 struct Rig {
   fs::path root, data, settings;
@@ -73,11 +65,11 @@ void BM_IdleCpuPer60s(benchmark::State& state) {
   }
   double cpu = 0, seconds = 0;
   for (auto _ : state) {
-    double before = CpuMs(rig.driver.pid());
+    double before = ProcessCpuMs(rig.driver.pid());
     auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(10));
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    cpu += CpuMs(rig.driver.pid()) - before;
+    cpu += ProcessCpuMs(rig.driver.pid()) - before;
   }
   double per60 = cpu * 60.0 / seconds;
   state.counters["cpu_ms_per_60s"] = per60;
@@ -107,7 +99,7 @@ void BM_Receipt50Lines(benchmark::State& state) {
   double cpu = 0, wall = 0;
   int jobs = 0;
   for (auto _ : state) {
-    double before = CpuMs(rig.driver.pid());
+    double before = ProcessCpuMs(rig.driver.pid());
     auto t0 = std::chrono::steady_clock::now();
     WriteFile(rig.data / "SR_DATI.001", job);
     WriteFile(rig.data / "SR_START.001", "1\r\n");
@@ -116,7 +108,7 @@ void BM_Receipt50Lines(benchmark::State& state) {
       return;
     }
     wall += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    cpu += CpuMs(rig.driver.pid()) - before;
+    cpu += ProcessCpuMs(rig.driver.pid()) - before;
     ++jobs;
     // Let the pause tick pass so the next job is not delayed by it.
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));

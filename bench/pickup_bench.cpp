@@ -39,15 +39,9 @@ const std::string kBin = KOLIBRA_BINARY_DIR;
 
 using kolibra::support::ChildProcess;
 using kolibra::support::EcrSimulator;
+using kolibra::support::ProcessCpuMs;
 using kolibra::support::WaitFor;
 using kolibra::support::WriteFile;
-
-double CpuMs(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
-  double ns = 0;
-  in >> ns;
-  return ns / 1e6;
-}
 
 int64_t NowUs() {
   return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
@@ -207,9 +201,9 @@ void BM_IdleCpuPer60s(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    const double before = CpuMs(rig.driver.pid());
+    const double before = ProcessCpuMs(rig.driver.pid());
     std::this_thread::sleep_for(std::chrono::seconds(60));
-    state.counters["cpu_ms_per_60s"] = CpuMs(rig.driver.pid()) - before;
+    state.counters["cpu_ms_per_60s"] = ProcessCpuMs(rig.driver.pid()) - before;
   }
 }
 BENCHMARK(BM_IdleCpuPer60s)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

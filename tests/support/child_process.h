@@ -33,6 +33,15 @@ inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) 
   std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// CPU time a process has run, in milliseconds, from the scheduler's
+// nanosecond counter (finer than the 10 ms ticks of /proc/PID/stat).
+inline double ProcessCpuMs(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+  double ns = 0;
+  in >> ns;
+  return ns / 1e6;
+}
+
 // Polls cond every 5 ms for up to timeoutMs; true when it held.
 inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
