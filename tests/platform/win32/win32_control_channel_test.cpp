@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../control_channel_cases.h"
+#include "platform/control_channel_cases.h"
 #include "win32_test_util.h"
 
 namespace kolibra {

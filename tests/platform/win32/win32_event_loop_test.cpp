@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "../loop_cases.h"
+#include "platform/loop_cases.h"
 
 namespace kolibra {
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/win32/win32_folder_watch.h"
 
-#include "../folder_watch_cases.h"
+#include "platform/folder_watch_cases.h"
 #include "win32_test_util.h"
 
 namespace kolibra {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "../serial_cases.h"
+#include "platform/serial_cases.h"
 #include "win32_test_util.h"
 
 namespace kolibra {

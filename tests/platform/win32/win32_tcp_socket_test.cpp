@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "../tcp_socket_cases.h"
+#include "platform/tcp_socket_cases.h"
 
 namespace kolibra::testing {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "fakes/fake_platform.h"
 #include "platform/posix/posix_file_system.h"
-#include "platform_test_util.h"
+#include "platform/posix/platform_test_util.h"
 
 namespace kolibra {
 namespace {

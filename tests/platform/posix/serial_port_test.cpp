@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/posix_serial_port.h"
-#include "serial_cases.h"
-#include "platform_test_util.h"
+#include "platform/serial_cases.h"
+#include "platform/posix/platform_test_util.h"
 
 namespace kolibra {
 namespace {

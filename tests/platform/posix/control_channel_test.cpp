@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "control_channel_cases.h"
-#include "platform_test_util.h"
+#include "platform/control_channel_cases.h"
+#include "platform/posix/platform_test_util.h"
 
 namespace kolibra {
 namespace {

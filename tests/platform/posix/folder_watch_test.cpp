@@ -1,7 +1,7 @@
-#include "folder_watch_cases.h"
+#include "platform/folder_watch_cases.h"
 
 #include "platform/posix/posix_folder_watch.h"
-#include "platform_test_util.h"
+#include "platform/posix/platform_test_util.h"
 
 namespace kolibra {
 namespace {

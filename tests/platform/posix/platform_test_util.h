@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "loop_cases.h"
+#include "platform/loop_cases.h"
 #include "platform/posix/posix_event_loop.h"
 
 namespace kolibra::testing {

@@ -2,7 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "platform_test_util.h"
+#include "platform/posix/platform_test_util.h"
 
 namespace kolibra {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/posix/posix_tcp_socket.h"
-#include "platform_test_util.h"
-#include "tcp_socket_cases.h"
+#include "platform/posix/platform_test_util.h"
+#include "platform/tcp_socket_cases.h"
 
 namespace kolibra::testing {
 namespace {
