@@ -1,1 +1,0 @@
-// Placeholder so that an empty subsystem still forms an object library.
