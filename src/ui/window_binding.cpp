@@ -18,28 +18,28 @@ namespace {
 constexpr int64_t kRefreshMs = 250;
 constexpr int kFeedbackMs = 2000;
 
-constexpr std::array<int, kSlotCount> kSlotBoxes{IDC_CHECK1, IDC_CHECK2, IDC_CHECK3, IDC_CHECK4};
-constexpr std::array<int, kSlotCount> kSlotLabels{IDC_LABEL3, IDC_LABEL6, IDC_LABEL11, IDC_LABEL12};
-constexpr std::array<int, kSlotCount> kSlotShapes{IDC_SHAPE1, IDC_SHAPE2, IDC_SHAPE4, IDC_SHAPE5};
-constexpr std::array<int, kSlotCount> kDumpBoxes{IDC_TEXT4, IDC_TEXT5, IDC_TEXT6, IDC_TEXT7};
+constexpr std::array<int, kSlotCount> kSlotBoxes{IDC_SLOT1_ENABLE, IDC_SLOT2_ENABLE, IDC_SLOT3_ENABLE, IDC_SLOT4_ENABLE};
+constexpr std::array<int, kSlotCount> kSlotLabels{IDC_SLOT1_NAME, IDC_SLOT2_NAME, IDC_SLOT3_NAME, IDC_SLOT4_NAME};
+constexpr std::array<int, kSlotCount> kSlotShapes{IDC_SLOT1_INDICATOR, IDC_SLOT2_INDICATOR, IDC_SLOT3_INDICATOR, IDC_SLOT4_INDICATOR};
+constexpr std::array<int, kSlotCount> kDumpBoxes{IDC_SLOT1_DUMP, IDC_SLOT2_DUMP, IDC_SLOT3_DUMP, IDC_SLOT4_DUMP};
 
 // The controls of the settings frame and of the messages frame, which are
 // locked together while a slot box is ticked.
-constexpr int kSettingsFrame[] = {IDC_FRAME3,         IDC_LABEL10,      IDC_CMBBAUDE,
-                                  IDC_COMMAND1,       IDC_OPTIONRS232,  IDC_OPTIONRETE,
-                                  IDC_TXTREMOTEIP,    IDC_CMDVALIDATEIP, IDC_CMDRESETCONN,
-                                  IDC_LABEL13,        IDC_CBOPAGAMENTI, IDC_CBOADDEDFUNCTIONS};
-constexpr int kMessagesFrame[] = {IDC_FRAME4, IDC_LABEL1, IDC_TEXT1, IDC_LABEL2,
-                                  IDC_TEXT2,  IDC_LABEL7, IDC_TEXT3, IDC_TEXT8};
+constexpr int kSettingsFrame[] = {IDC_SETTINGS_FRAME,         IDC_SPEED_LABEL,      IDC_SPEED,
+                                  IDC_SET_SPEED_BUTTON,       IDC_SERIAL_OPTION,  IDC_NETWORK_OPTION,
+                                  IDC_REMOTE_IP,    IDC_VALIDATE_IP_BUTTON, IDC_RESET_CONNECTION_BUTTON,
+                                  IDC_PAYMENTS_LABEL,        IDC_PAYMENTS, IDC_ADDED_FUNCTIONS};
+constexpr int kMessagesFrame[] = {IDC_MESSAGES_FRAME, IDC_ECR_MESSAGE_LABEL, IDC_ECR_MESSAGE, IDC_STATUS_LABEL,
+                                  IDC_STATUS,  IDC_TIMER_STATE_LABEL, IDC_TIMER_STATE, IDC_SERIAL_NUMBER};
 
 // Check boxes of the settings frame with their model.
 struct OptionBox {
   int id;
   CheckBox OperatorState::*box;
 };
-constexpr OptionBox kSettingsBoxes[] = {{IDC_CHBPAG4BANCOMAT, &OperatorState::pag4Bancomat},
-                                        {IDC_CHECKFOOTERRT, &OperatorState::footerRt},
-                                        {IDC_CHBENABLEXONINPUT, &OperatorState::passThrough}};
+constexpr OptionBox kSettingsBoxes[] = {{IDC_PAYMENT4_BANCOMAT, &OperatorState::pag4Bancomat},
+                                        {IDC_FOOTER_RT, &OperatorState::footerRt},
+                                        {IDC_XON_XOFF_INPUT, &OperatorState::passThrough}};
 
 std::string Numbered(const char* text, int n) { return text + std::to_string(n); }
 
@@ -84,19 +84,19 @@ void WindowBinding::Attach() {
     host_.SetToolTip(kSlotLabels[n - 1], "Verde, se COM" + std::to_string(n) + " disponibile");
     host_.SetToolTip(kDumpBoxes[n - 1], Numbered("Segnala se DUMP ricevuto su COM", n));
   }
-  host_.SetToolTip(IDC_LABEL8, "Se verde indica che la porta \xE8 attiva");
-  host_.SetToolTip(IDC_TEXT1, "Messaggi ricevuti da ECR");
-  host_.SetToolTip(IDC_TEXT2, "Stato del programma KOLIBRA");
-  host_.SetToolTip(IDC_CMBFILE, "Esegue scontrino di prova per test collegamento");
-  host_.SetToolTip(IDC_TXTTIMERVAL, "Valore del timer in secondi");
-  host_.SetToolTip(IDC_CMDCHGTIMER, "Cliccare per settare il timer");
+  host_.SetToolTip(IDC_STATE_HEADING, "Se verde indica che la porta \xE8 attiva");
+  host_.SetToolTip(IDC_ECR_MESSAGE, "Messaggi ricevuti da ECR");
+  host_.SetToolTip(IDC_STATUS, "Stato del programma KOLIBRA");
+  host_.SetToolTip(IDC_TEST_BUTTON, "Esegue scontrino di prova per test collegamento");
+  host_.SetToolTip(IDC_TIMER_VALUE, "Valore del timer in secondi");
+  host_.SetToolTip(IDC_SET_TIMER_BUTTON, "Cliccare per settare il timer");
 
-  host_.SetListItems(IDC_CMBBAUDE, {kSpeedItems.begin(), kSpeedItems.end()});
-  host_.SetListItems(IDC_CBOPAGAMENTI, {kPaymentItems.begin(), kPaymentItems.end()});
-  host_.SetListItems(IDC_CBOADDEDFUNCTIONS, {"Vers. Standard"});
-  host_.SetSelection(IDC_CBOADDEDFUNCTIONS, 0);
+  host_.SetListItems(IDC_SPEED, {kSpeedItems.begin(), kSpeedItems.end()});
+  host_.SetListItems(IDC_PAYMENTS, {kPaymentItems.begin(), kPaymentItems.end()});
+  host_.SetListItems(IDC_ADDED_FUNCTIONS, {"Vers. Standard"});
+  host_.SetSelection(IDC_ADDED_FUNCTIONS, 0);
   // The tick counter drives the job trigger; the operator does not need it.
-  host_.SetVisible(IDC_TXTTIMER, false);
+  host_.SetVisible(IDC_TICK_COUNTER, false);
 
   if (refreshTimer_ < 0) refreshTimer_ = ctx_.platform.loop.CreateTimer([this] { Refresh(); });
 }
@@ -114,32 +114,32 @@ void WindowBinding::Refresh() {
     WriteColour(kSlotShapes[i], ui.slotIndicator[i]);
     WriteText(kDumpBoxes[i], ui.dumpText[i]);
   }
-  WriteText(IDC_TEXT1, ui.ecrMessage);
-  WriteText(IDC_TEXT2, ui.status);
-  WriteText(IDC_TEXT3, ui.timerState);
-  WriteText(IDC_TEXT8, ui.serialNumber);
-  WriteText(IDC_TXTTIMER, ui.tickCounterText);
-  WriteText(IDC_TXTTIMERVAL, ui.timerValue);
-  WriteText(IDC_CMBBAUDE, ui.baudText);
-  WriteSelection(IDC_CBOPAGAMENTI, ui.paymentsIndex);
-  WriteChecked(IDC_OPTIONRS232, ui.serialChosen);
-  WriteChecked(IDC_OPTIONRETE, ui.networkChosen);
-  WriteText(IDC_TXTREMOTEIP, ui.remoteIp);
-  WriteColour(IDC_SHAPECONN, ui.connectionIndicator);
-  WriteText(IDC_CMDRESETCONN, ui.resetConnCaption);
-  WriteText(IDC_CMDVALIDATEIP, ui.validateIpCaption);
-  WriteChecked(IDC_CHBTRACE, ui.trace.value == 1);
-  WriteEnabled(IDC_CHBTRACE, ui.trace.enabled);
-  WriteEnabled(IDC_CMBFILE, ui.testButtonEnabled);
+  WriteText(IDC_ECR_MESSAGE, ui.ecrMessage);
+  WriteText(IDC_STATUS, ui.status);
+  WriteText(IDC_TIMER_STATE, ui.timerState);
+  WriteText(IDC_SERIAL_NUMBER, ui.serialNumber);
+  WriteText(IDC_TICK_COUNTER, ui.tickCounterText);
+  WriteText(IDC_TIMER_VALUE, ui.timerValue);
+  WriteText(IDC_SPEED, ui.baudText);
+  WriteSelection(IDC_PAYMENTS, ui.paymentsIndex);
+  WriteChecked(IDC_SERIAL_OPTION, ui.serialChosen);
+  WriteChecked(IDC_NETWORK_OPTION, ui.networkChosen);
+  WriteText(IDC_REMOTE_IP, ui.remoteIp);
+  WriteColour(IDC_CONNECTION_INDICATOR, ui.connectionIndicator);
+  WriteText(IDC_RESET_CONNECTION_BUTTON, ui.resetConnCaption);
+  WriteText(IDC_VALIDATE_IP_BUTTON, ui.validateIpCaption);
+  WriteChecked(IDC_TRACE, ui.trace.value == 1);
+  WriteEnabled(IDC_TRACE, ui.trace.enabled);
+  WriteEnabled(IDC_TEST_BUTTON, ui.testButtonEnabled);
   for (int id : kSettingsFrame) WriteEnabled(id, ui.settingsFrameEnabled);
   for (const OptionBox& o : kSettingsBoxes) {
     WriteChecked(o.id, (ui.*o.box).value == 1);
     WriteEnabled(o.id, (ui.*o.box).enabled && ui.settingsFrameEnabled);
   }
   for (int id : kMessagesFrame) WriteEnabled(id, ui.messagesFrameEnabled);
-  WriteText(IDC_TXTAPPDATAVISTA, ui.dataDirText);
-  WriteVisible(IDC_TXTAPPDATAVISTA, ui.dataDirVisible);
-  WriteVisible(IDC_LBLPATHVISTA, ui.dataDirVisible);
+  WriteText(IDC_DATA_DIR, ui.dataDirText);
+  WriteVisible(IDC_DATA_DIR, ui.dataDirVisible);
+  WriteVisible(IDC_DATA_DIR_LABEL, ui.dataDirVisible);
 }
 
 void WindowBinding::HandleCommand(int id) {
@@ -148,61 +148,61 @@ void WindowBinding::HandleCommand(int id) {
     SlotBoxClick(slot);
   } else {
     switch (id) {
-      case IDC_CMBFILE: {
+      case IDC_TEST_BUTTON: {
         // Before any dump the ECR message box says so; during a job or dump
         // a message says why nothing is written.
         const ActionResult result = PressTestButton(ctx_);
         if (!result.accepted && result.text == kBusyCommandRefused) Refuse(result.text, {});
         break;
       }
-      case IDC_CMDCHGTIMER:
-        ui.timerValue = host_.GetText(IDC_TXTTIMERVAL);
-        texts_[IDC_TXTTIMERVAL] = ui.timerValue;
+      case IDC_SET_TIMER_BUTTON:
+        ui.timerValue = host_.GetText(IDC_TIMER_VALUE);
+        texts_[IDC_TIMER_VALUE] = ui.timerValue;
         if (actions_.applyPollingValue) actions_.applyPollingValue();
         break;
-      case IDC_COMMAND1:
+      case IDC_SET_SPEED_BUTTON:
         SetSpeed();
         break;
-      case IDC_OPTIONRS232:
-      case IDC_OPTIONRETE:
+      case IDC_SERIAL_OPTION:
+      case IDC_NETWORK_OPTION:
         LinkModeClick();
         break;
-      case IDC_TXTREMOTEIP:
+      case IDC_REMOTE_IP:
         TakeAddressBox();
         break;
-      case IDC_CMDVALIDATEIP:
+      case IDC_VALIDATE_IP_BUTTON:
         ValidateAddress();
         break;
-      case IDC_CMDRESETCONN: {
+      case IDC_RESET_CONNECTION_BUTTON: {
         TakeAddressBox();
         const ActionResult result = PressResetConnection(ctx_);
         if (!result.accepted) Refuse(result.text, {});
         break;
       }
-      case IDC_CBOPAGAMENTI: {
+      case IDC_PAYMENTS: {
         constexpr int kPayments[] = {5, 6, 8};
-        const int index = host_.Selection(IDC_CBOPAGAMENTI);
+        const int index = host_.Selection(IDC_PAYMENTS);
         if (index >= 0 && index < 3) ChoosePayments(ctx_, kPayments[index]);
-        selections_.erase(IDC_CBOPAGAMENTI);
+        selections_.erase(IDC_PAYMENTS);
         break;
       }
-      case IDC_CHBTRACE:
+      case IDC_TRACE:
         SetTraceBox(ctx_, host_.IsChecked(id));
         checked_.erase(id);
         break;
-      case IDC_CHBPAG4BANCOMAT:
+      case IDC_PAYMENT4_BANCOMAT:
         SetFourthPaymentBox(ctx_, host_.IsChecked(id));
         checked_.erase(id);
         break;
-      case IDC_CHBENABLEXONINPUT:
+      case IDC_XON_XOFF_INPUT:
         SetPassThroughBox(ctx_, host_.IsChecked(id));
         checked_.erase(id);
         break;
-      case IDC_CHECKFOOTERRT:
+      case IDC_FOOTER_RT:
         ui.footerRt.value = host_.IsChecked(id) ? 1 : 0;
         checked_.erase(id);
         break;
-      case IDM_ESCI:
+      case IDM_EXIT:
         if (actions_.exit) actions_.exit();
         break;
       case IDM_MANUAL:
@@ -243,31 +243,31 @@ void WindowBinding::SlotBoxClick(int slot) {
 }
 
 void WindowBinding::LinkModeClick() {
-  const ActionResult result = ChooseLinkMode(ctx_, host_.IsChecked(IDC_OPTIONRETE));
+  const ActionResult result = ChooseLinkMode(ctx_, host_.IsChecked(IDC_NETWORK_OPTION));
   if (result.accepted) {
-    checked_.erase(IDC_OPTIONRETE);
-    checked_.erase(IDC_OPTIONRS232);
+    checked_.erase(IDC_NETWORK_OPTION);
+    checked_.erase(IDC_SERIAL_OPTION);
   } else {
-    Refuse(result.text, {IDC_OPTIONRETE, IDC_OPTIONRS232});
+    Refuse(result.text, {IDC_NETWORK_OPTION, IDC_SERIAL_OPTION});
   }
 }
 
 // "Set velocità": only a speed of the list is taken; anything else leaves
 // the speed as it was and puts it back in the box.
 void WindowBinding::SetSpeed() {
-  const ActionResult result = ChooseSpeed(ctx_, host_.GetText(IDC_CMBBAUDE));
+  const ActionResult result = ChooseSpeed(ctx_, host_.GetText(IDC_SPEED));
   if (result.accepted) {
-    texts_[IDC_CMBBAUDE] = ctx_.ui.baudText;
+    texts_[IDC_SPEED] = ctx_.ui.baudText;
   } else {
-    Refuse(result.text, {IDC_CMBBAUDE});
+    Refuse(result.text, {IDC_SPEED});
   }
 }
 
 // The address box feeds the address only with a text that passes the check;
 // a text being typed, or an invalid one, leaves the address as it was.
 void WindowBinding::TakeAddressBox() {
-  if (TypeAddress(ctx_, host_.GetText(IDC_TXTREMOTEIP)).accepted) {
-    texts_[IDC_TXTREMOTEIP] = ctx_.ui.remoteIp;
+  if (TypeAddress(ctx_, host_.GetText(IDC_REMOTE_IP)).accepted) {
+    texts_[IDC_REMOTE_IP] = ctx_.ui.remoteIp;
   }
 }
 
@@ -277,7 +277,7 @@ void WindowBinding::ValidateAddress() {
   TakeAddressBox();
   OperatorState& ui = ctx_.ui;
   const std::string caption = ui.validateIpCaption;
-  ui.validateIpCaption = IsValidIpAddress(host_.GetText(IDC_TXTREMOTEIP)) ? "IP OK" : "IP non Valido";
+  ui.validateIpCaption = IsValidIpAddress(host_.GetText(IDC_REMOTE_IP)) ? "IP OK" : "IP non Valido";
   Refresh();
   Pause(ctx_, kFeedbackMs);
   ui.validateIpCaption = caption;
@@ -298,7 +298,7 @@ void WindowBinding::HandleTrayMouse(int message) {
       Restore();
       break;
     case TrayAction::kPopupMenu:
-      host_.PopupMenu({{IDM_ESCI, "T&ermina Kolibra", true}, {IDM_MANUAL, "&Manuale Kolibra", false}});
+      host_.PopupMenu({{IDM_EXIT, "T&ermina Kolibra", true}, {IDM_MANUAL, "&Manuale Kolibra", false}});
       break;
     case TrayAction::kNone:
       break;

@@ -283,13 +283,13 @@ TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
   });
   r.fp.loop.Schedule(4000, [&] {
     EXPECT_TRUE(host.mainVisible);
-    EXPECT_EQ(host.text[IDC_TEXT4], "DUMP ESEGUITO");
-    EXPECT_EQ(host.text[IDC_TEXT8], "99MZT123456");
-    host.Command(IDC_CMBFILE);
+    EXPECT_EQ(host.text[IDC_SLOT1_DUMP], "DUMP ESEGUITO");
+    EXPECT_EQ(host.text[IDC_SERIAL_NUMBER], "99MZT123456");
+    host.Command(IDC_TEST_BUTTON);
     EXPECT_EQ(r.Read("SR_DATI"), "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T\r\n");
-    EXPECT_FALSE(host.enabled[IDC_CMBFILE]);
+    EXPECT_FALSE(host.enabled[IDC_TEST_BUTTON]);
   });
-  r.fp.loop.Schedule(8000, [&] { host.Command(IDM_ESCI); });
+  r.fp.loop.Schedule(8000, [&] { host.Command(IDM_EXIT); });
 
   EXPECT_EQ(RunWindowedDriver(r.fp.platform, host, r.Options()), kExitOk);
 

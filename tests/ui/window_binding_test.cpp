@@ -55,102 +55,102 @@ struct CommandCase {
 const CommandCase kCommands[] = {
     {"TestReceiptOnlyAfterADumpOnTheLastDumpedSlot",
      [](Rig& r) {
-       r.host.Command(IDC_CMBFILE);
-       EXPECT_EQ(r.host.text[IDC_TEXT1], "DUMP NON ANCORA ESEGUITO");
+       r.host.Command(IDC_TEST_BUTTON);
+       EXPECT_EQ(r.host.text[IDC_ECR_MESSAGE], "DUMP NON ANCORA ESEGUITO");
        EXPECT_FALSE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_DATI", 4)));
-       EXPECT_TRUE(r.host.enabled[IDC_CMBFILE]);
+       EXPECT_TRUE(r.host.enabled[IDC_TEST_BUTTON]);
        r.ctx.dump.pending = {false, false, true, true};
-       r.host.Command(IDC_CMBFILE);
+       r.host.Command(IDC_TEST_BUTTON);
        EXPECT_EQ(fakes::ReadFileBytes(JobFilePath(r.ctx, "SR_DATI", 2)),
                  "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T\r\n");
        EXPECT_TRUE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_START", 2)));
-       EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
+       EXPECT_FALSE(r.host.enabled[IDC_TEST_BUTTON]);
      }},
     // The box's text goes to the model, then the action runs (its refusal
     // during a job is the settings' own).
     {"SetTimerReadsTheBox",
      [](Rig& r) {
-       r.host.text[IDC_TXTTIMERVAL] = "5";
-       r.host.Command(IDC_CMDCHGTIMER);
+       r.host.text[IDC_TIMER_VALUE] = "5";
+       r.host.Command(IDC_SET_TIMER_BUTTON);
        EXPECT_EQ(r.applied, 1);
        EXPECT_EQ(r.ctx.ui.timerValue, "5");
      }},
     {"SetSpeedOnlyFromTheList",
      [](Rig& r) {
-       r.host.text[IDC_CMBBAUDE] = "14400";
-       r.host.Command(IDC_COMMAND1);
+       r.host.text[IDC_SPEED] = "14400";
+       r.host.Command(IDC_SET_SPEED_BUTTON);
        EXPECT_EQ(r.Messages(),
                  std::vector<std::string>{"Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200"});
        EXPECT_EQ(r.ctx.baudRate, 9600);
        EXPECT_EQ(r.ctx.ui.baudText, "9600");
-       EXPECT_EQ(r.host.text[IDC_CMBBAUDE], "9600");
+       EXPECT_EQ(r.host.text[IDC_SPEED], "9600");
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "");
-       r.host.text[IDC_CMBBAUDE] = "19200";
-       r.host.Command(IDC_COMMAND1);
+       r.host.text[IDC_SPEED] = "19200";
+       r.host.Command(IDC_SET_SPEED_BUTTON);
        EXPECT_EQ(r.ctx.baudRate, 19200);
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
      }},
     {"NetworkChosenAndAValidAddressTyped",
      [](Rig& r) {
-       r.host.checked[IDC_OPTIONRS232] = false;
-       r.host.Click(IDC_OPTIONRETE);
+       r.host.checked[IDC_SERIAL_OPTION] = false;
+       r.host.Click(IDC_NETWORK_OPTION);
        EXPECT_TRUE(r.ctx.ui.networkChosen);
        EXPECT_FALSE(r.ctx.ui.serialChosen);
-       r.host.Type(IDC_TXTREMOTEIP, "192.168.1.20");
+       r.host.Type(IDC_REMOTE_IP, "192.168.1.20");
        EXPECT_EQ(r.ctx.ui.remoteIp, "192.168.1.20");
      }},
     {"InvalidAddressIsRefused",
      [](Rig& r) {
        r.ctx.ui.remoteIp = "10.0.0.1";
        r.binding.Refresh();
-       r.host.Type(IDC_TXTREMOTEIP, "10.0.0.256");
+       r.host.Type(IDC_REMOTE_IP, "10.0.0.256");
        std::string during;
-       r.fp.loop.After(1000, [&] { during = r.host.text[IDC_CMDVALIDATEIP]; });
-       r.host.Command(IDC_CMDVALIDATEIP);
+       r.fp.loop.After(1000, [&] { during = r.host.text[IDC_VALIDATE_IP_BUTTON]; });
+       r.host.Command(IDC_VALIDATE_IP_BUTTON);
        EXPECT_EQ(during, "IP non Valido");
        EXPECT_EQ(r.ctx.ui.remoteIp, "10.0.0.1");
-       EXPECT_EQ(r.host.text[IDC_TXTREMOTEIP], "10.0.0.256");  // what was typed stays
-       EXPECT_EQ(r.host.text[IDC_CMDVALIDATEIP], "Valida IP");
+       EXPECT_EQ(r.host.text[IDC_REMOTE_IP], "10.0.0.256");  // what was typed stays
+       EXPECT_EQ(r.host.text[IDC_VALIDATE_IP_BUTTON], "Valida IP");
        EXPECT_TRUE(r.fp.socket.connectTimes.empty());
      }},
     {"ResetConnectionConnectsToTheAddress",
      [](Rig& r) {
-       r.host.text[IDC_TXTREMOTEIP] = "10.0.0.2";
-       r.host.Command(IDC_CMDRESETCONN);
+       r.host.text[IDC_REMOTE_IP] = "10.0.0.2";
+       r.host.Command(IDC_RESET_CONNECTION_BUTTON);
        EXPECT_EQ(r.fp.socket.RemoteHost(), "10.0.0.2");
        EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
-       EXPECT_EQ(r.host.colour[IDC_SHAPECONN], kColourGreen);
-       EXPECT_EQ(r.host.text[IDC_CMDRESETCONN], "Reset Connessione");
+       EXPECT_EQ(r.host.colour[IDC_CONNECTION_INDICATOR], kColourGreen);
+       EXPECT_EQ(r.host.text[IDC_RESET_CONNECTION_BUTTON], "Reset Connessione");
      }},
     // Unticking stops the polling; ticking again is refused during a job.
     {"UntickingASlotStopsPollingTickingDuringAJobIsRefused",
      [](Rig& r) {
-       r.host.Click(IDC_CHECK2);
+       r.host.Click(IDC_SLOT2_ENABLE);
        EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
-       EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
-       EXPECT_TRUE(r.host.enabled[IDC_CMBBAUDE]);
+       EXPECT_FALSE(r.host.enabled[IDC_TEST_BUTTON]);
+       EXPECT_TRUE(r.host.enabled[IDC_SPEED]);
        r.ctx.cycle.jobBusy = true;
-       r.host.Click(IDC_CHECK2);
-       r.host.Command(IDC_CMBFILE);
+       r.host.Click(IDC_SLOT2_ENABLE);
+       r.host.Command(IDC_TEST_BUTTON);
        EXPECT_EQ(r.Messages(), (std::vector<std::string>{"Connessione in corso, valore non accettato",
                                                          "Connessione in corso, comando non accettato"}));
-       EXPECT_FALSE(r.host.checked[IDC_CHECK2]);
+       EXPECT_FALSE(r.host.checked[IDC_SLOT2_ENABLE]);
        EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
      }},
     {"TickingASlotLocksTheSettings",
      [](Rig& r) {
-       r.host.Click(IDC_CHECK3);
-       r.host.Click(IDC_CHECK3);
+       r.host.Click(IDC_SLOT3_ENABLE);
+       r.host.Click(IDC_SLOT3_ENABLE);
        EXPECT_TRUE(PollTimerEnabled(r.ctx));
-       for (int id : {IDC_CMBBAUDE, IDC_CHBPAG4BANCOMAT, IDC_TEXT1}) EXPECT_FALSE(r.host.enabled[id]) << id;
-       EXPECT_TRUE(r.host.enabled[IDC_CMBFILE]);
+       for (int id : {IDC_SPEED, IDC_PAYMENT4_BANCOMAT, IDC_ECR_MESSAGE}) EXPECT_FALSE(r.host.enabled[id]) << id;
+       EXPECT_TRUE(r.host.enabled[IDC_TEST_BUTTON]);
      }},
     {"OptionBoxesAndPayments",
      [](Rig& r) {
-       for (int id : {IDC_CHBTRACE, IDC_CHBENABLEXONINPUT, IDC_CHBPAG4BANCOMAT}) r.host.Click(id);
-       r.host.Pick(IDC_CBOPAGAMENTI, 2);
+       for (int id : {IDC_TRACE, IDC_XON_XOFF_INPUT, IDC_PAYMENT4_BANCOMAT}) r.host.Click(id);
+       r.host.Pick(IDC_PAYMENTS, 2);
        EXPECT_EQ(r.ctx.ui.trace.value + r.ctx.ui.passThrough.value + r.ctx.ui.pag4Bancomat.value, 3);
        EXPECT_EQ(r.ctx.ui.footerRt.value, 0);
        EXPECT_EQ(r.ctx.ui.paymentsIndex, 2);
@@ -173,7 +173,7 @@ const CommandCase kCommands[] = {
        ASSERT_EQ(r.host.about.size(), 1u);
        EXPECT_EQ(r.host.about[0].version, "Versione 1.0.0.14");
        EXPECT_EQ(r.host.about[0].title, "Kolibra per sistemi Windows 32 bit");
-       r.host.Command(IDM_ESCI);
+       r.host.Command(IDM_EXIT);
        r.host.events.onCloseBox();
        EXPECT_EQ(r.exits, 2);
      }},
@@ -203,24 +203,24 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   EXPECT_TRUE(r.host.mainVisible);
   EXPECT_TRUE(r.ctx.ui.windowShown);
   EXPECT_EQ(r.ctx.dump.pending, (std::array<bool, 4>{false, true, true, true}));
-  EXPECT_EQ(r.host.text[IDC_TEXT4], "DUMP ESEGUITO");
-  for (int id : {IDC_TEXT5, IDC_TEXT6, IDC_TEXT7}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
-  EXPECT_EQ(r.host.text[IDC_TEXT8], "Matricola");
-  EXPECT_EQ(r.host.items[IDC_CMBBAUDE],
+  EXPECT_EQ(r.host.text[IDC_SLOT1_DUMP], "DUMP ESEGUITO");
+  for (int id : {IDC_SLOT2_DUMP, IDC_SLOT3_DUMP, IDC_SLOT4_DUMP}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
+  EXPECT_EQ(r.host.text[IDC_SERIAL_NUMBER], "Matricola");
+  EXPECT_EQ(r.host.items[IDC_SPEED],
             (std::vector<std::string>{"9600", "19200", "38400", "57600", "115200"}));
-  EXPECT_EQ(r.host.items[IDC_CBOPAGAMENTI],
+  EXPECT_EQ(r.host.items[IDC_PAYMENTS],
             (std::vector<std::string>{"5 PAGAMENTI", "6 PAGAMENTI", "8 PAGAMENTI"}));
-  EXPECT_EQ(r.host.tips[IDC_LABEL8], "Se verde indica che la porta \xE8 attiva");
+  EXPECT_EQ(r.host.tips[IDC_STATE_HEADING], "Se verde indica che la porta \xE8 attiva");
 
   // The refresh timer carries later model changes into the open window...
   r.ctx.ui.status = "KOLIBRA TERMINATO : TUTTO OK";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
-  EXPECT_EQ(r.host.text[IDC_TEXT2], "KOLIBRA TERMINATO : TUTTO OK");
+  EXPECT_EQ(r.host.text[IDC_STATUS], "KOLIBRA TERMINATO : TUTTO OK");
 
   // ...but leaves what the operator is typing alone.
-  r.host.text[IDC_TXTTIMERVAL] = "4";
+  r.host.text[IDC_TIMER_VALUE] = "4";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
-  EXPECT_EQ(r.host.text[IDC_TXTTIMERVAL], "4");
+  EXPECT_EQ(r.host.text[IDC_TIMER_VALUE], "4");
 
   // Minimised: hidden, and nothing is written any more.
   r.host.events.onMinimized();

@@ -17,8 +17,8 @@ namespace {
 Win32WindowHost* g_host = nullptr;
 
 bool IsShape(int id) {
-  return id == IDC_SHAPE1 || id == IDC_SHAPE2 || id == IDC_SHAPE4 || id == IDC_SHAPE5 ||
-         id == IDC_SHAPECONN;
+  return id == IDC_SLOT1_INDICATOR || id == IDC_SLOT2_INDICATOR || id == IDC_SLOT3_INDICATOR || id == IDC_SLOT4_INDICATOR ||
+         id == IDC_CONNECTION_INDICATOR;
 }
 
 HICON LoadProgramIcon(HINSTANCE instance, int id, LPCSTR fallback) {
@@ -185,8 +185,8 @@ INT_PTR Win32WindowHost::OnMainMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (id == IDOK || id == IDCANCEL) return TRUE;  // Enter and Escape
       const bool menu = lParam == 0 && code == 0;
       const bool click = lParam != 0 && code == BN_CLICKED;
-      const bool change = (code == EN_CHANGE && id == IDC_TXTREMOTEIP && !settingText_) ||
-                          (code == CBN_SELCHANGE && id == IDC_CBOPAGAMENTI);
+      const bool change = (code == EN_CHANGE && id == IDC_REMOTE_IP && !settingText_) ||
+                          (code == CBN_SELCHANGE && id == IDC_PAYMENTS);
       if (menu || click || change) {
         Deliver([this, id] {
           if (events_.onCommand) events_.onCommand(id);
