@@ -6,51 +6,31 @@ namespace {
 
 using namespace kolibra::e2e;
 
-TEST_F(DriverE2E, NetworkDumpThenReceipt) {
-  // The first tick dumps slot 1 and writes its serial-number file.
+// The first tick dumps slot 1 and writes its serial-number file; two
+// receipts on the slot, the second from a UTF-8 command file: "è" is two
+// bytes, the ECR gets the one letter it prints for it. A refused command file
+// and a missing one each give their error line.
+TEST_F(DriverE2E, NetworkDumpReceiptsAndRefusals) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001"),
             "99MZT123456\r\nStato: RT\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n");
-
-  Submit(1, kReceipt);
-  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
-  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001"));
-  EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
-  EXPECT_EQ(ReadFile(data_ / "XON.txt"),
-            "\"PANE\"1000H1R\r\n\"  2 X 2.5\"@\r\n\"LATTE\"1*500H2R\r\n1500H1T\r\n");
-
-  std::string out = ReadFile(data_ / "SR_OUT.001");
-  ASSERT_EQ(out.rfind("TIME,CASS. 1 ", 0), 0u) << out;
-  EXPECT_NE(out.find(" CASSA   1 ,E,A1;\r\nDATE,"), std::string::npos) << out;
-  EXPECT_NE(out.find("  SCONTR. N. "), std::string::npos) << out;
-  EXPECT_EQ(out.substr(out.size() - 8), ",E,A1;\r\n") << out;
-
-  // A second receipt on the same slot: the old FINESCO and SR_OUT go first.
-  // Its command file is UTF-8: "è" is two bytes, the ECR gets the one letter
-  // it prints for it.
-  ASSERT_TRUE(RunJob("SALE,N1,P100,:Caff\xc3\xa8;\r\nTEND,N1;\r\n"));
-  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+  for (const char* job : {kReceipt, "SALE,N1,P100,:Caff\xc3\xa8;\r\nTEND,N1;\r\n"}) {
+    ASSERT_TRUE(RunJob(job));
+    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+  }
   EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"CAFFE\"100H1R\r\n1T\r\n");
-  ExpectTaken(FinalStats(), 2, OnceEach(kReceiptLines, {"\"CAFFE\"100H1R", "1T"}));
-}
-
-TEST_F(DriverE2E, RefusedOrMissingCommandFileGivesItsErrorLine) {
-  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
+  ExpectTaken(StatsAfter(2), 2, OnceEach(kReceiptLines, {"\"CAFFE\"100H1R", "1T"}));
 
   const std::string bad = "QQQQ,N1;\r\n";
-  Submit(1, bad);
-  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  ASSERT_TRUE(RunJob(bad));
   EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E511: Errore di conversione del file di input\r\n");
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), bad);
   EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
-
   // A start file whose command file is missing.
   fs::remove(data_ / "SR_DATI.001");
   WriteFile(data_ / "SR_START.001", "1\r\n");
   ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
-  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
-            "E506: Trasmissione non avvenuta: file di input non presente\r\n");
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E506: Trasmissione non avvenuta: file di input non presente\r\n");
   EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
 }
 
@@ -64,11 +44,9 @@ TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
   ASSERT_TRUE(silent.Start({"--port", port_, "--silent"}, 1, root_ / "sim2.log"));
   ASSERT_EQ(std::to_string(silent.Port()), port_);
 
-  Submit(1, kReceipt);
   // " K" gets 10 echo time-outs of 3 s each before the job fails.
-  ASSERT_TRUE(WaitForGone("SR_START.001", 90000)) << DriverLog();
-  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
-            "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
+  ASSERT_TRUE(RunJob(kReceipt, 90000));
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), kErrE504);
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
   EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
 }

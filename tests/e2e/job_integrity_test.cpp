@@ -1,6 +1,7 @@
 // Job integrity end to end: the test receipt against a till's job, a job
 // withdrawn while it runs, result files that cannot be cleared, the journal
-// damaged or lost, and the data folder gone at a job's end.
+// damaged or lost, the driver stopped mid-job, and the data folder gone at a
+// job's end.
 #include <sys/stat.h>
 
 #include <csignal>
@@ -123,27 +124,47 @@ TEST_F(JobIntegrity, JournalAsFolderHoldsJobsUntilItGoes) {
   ExpectHeldUntilRemoved(journal, "Impossibile scrivere " + journal.string(), kNextReceiptLines);
 }
 
-// A kill mid-receipt, restarted with another settings folder (the journal is
-// the data folder's) or after a kill that left the journal's temporary file
-// half written: E520, and nothing of the job sent again.
+// A kill mid-receipt, restarted with the same settings after a kill that left
+// the journal's temporary file half written, or with another settings folder
+// (the journal is the data folder's): E520, nothing of the job sent again,
+// and the next job prints.
 void JobIntegrity::RestartAfterKill(bool otherSettings) {
   ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
   ASSERT_NO_FATAL_FAILURE(SubmitUntilLinesStart(SIGKILL));
   ASSERT_NE(driver_.WaitExit(5000), -1);
   if (!otherSettings) WriteFile(data_ / "~KBKBJOURNAL.TXT.tmp", "1,do");
   const path settings = otherSettings ? CopySettings() : settings_;
-  ASSERT_TRUE(driver_.Start(DriverArgv(settings, {"--ecr-port", port_}), root_ / "driver2.log"));
+  ASSERT_TRUE(driver_.Start(DriverArgv(settings, {"--ecr-port", port_}), root_ / "driver.log"));
   // Answered: E520 and its start file gone.
   ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_ERR.001") == kErrE520 && !fs::exists(data_ / "SR_START.001"); },
                       10000))
-      << ReadFile(root_ / "driver2.log");
+      << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
   EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
-  driver_.Stop();
-  ExpectTaken(FinalStats(), 0, {});
+  ASSERT_TRUE(RunJob(kNextReceipt));
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  ExpectTaken(FinalStats(), 1, OnceEach(kNextReceiptLines));
 }
 
 TEST_F(JobIntegrity, KilledThenRestartedWithAnotherSettingsFolder) { RestartAfterKill(true); }
 TEST_F(JobIntegrity, KilledWithAHalfWrittenJournalTemporary) { RestartAfterKill(false); }
+
+// SIGTERM, and SIGHUP (a closed terminal or SSH session), ask for the
+// orderly shutdown: the running receipt is finished first.
+TEST_F(JobIntegrity, ShutdownSignalMidReceiptFinishesItThenExits) {
+  for (int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    ASSERT_NO_FATAL_FAILURE(StartOnSlotOne("200ms", kSlowEcr));
+    ASSERT_NO_FATAL_FAILURE(SubmitUntilLinesStart(signal));
+    const int status = driver_.WaitExit(30000);
+    ASSERT_TRUE(WIFEXITED(status)) << status << DriverLog();
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+    EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
+    ExpectTaken(FinalStats(), 1, OnceEach(kReceiptLines));
+    for (const char* f : {"FINESCO.001", "SR_OUT.001", "SR_MATR.001", "XON.txt", "KBJOURNAL.TXT"}) fs::remove(data_ / f);
+  }
+}
 
 // The data folder renamed away while a receipt prints and back later: no
 // result is lost, FINESCO comes before the start file goes.

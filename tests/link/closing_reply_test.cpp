@@ -90,7 +90,6 @@ const std::string kOutput =
     "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
     "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
 
-
 TEST_F(SendJobLinesTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   SerialEcr(Reply("  12", "0345"));
   ctx.tenderLineCount = 2;
@@ -155,17 +154,13 @@ TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fakes::FakePlatform fp;
-    fakes::ScratchDir d;
-    AppContext cx(fp.platform);
-    InitLink(cx);
-    cx.link.outputPath = d.File("SR_OUT.001");
-    cx.ui.networkChosen = c.network;
-    cx.ui.serialChosen = !c.network;
+    LinkRig r;
+    auto& fp = r.p;
+    auto& cx = r.ctx;
+    r.UseSerial();
+    if (c.network) r.UseNetwork();
     cx.dump.tenderFamily = c.modelFt ? "FT" : "ST";
     cx.tenderLineCount = 1;
-    fp.socket.ForceState(kSocketConnected);
-    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1") && fp.serial.Open());
     const auto respond = [&](const std::string& s) {
       if (s != "1T") return;
       for (const auto& [at, bytes] : c.after1T) {
