@@ -1,55 +1,13 @@
 // The driver end to end: the built kolibra and kolibra-ecr-sim programs,
-// driven only through the job files of the data directory.
+// driven only through the job files of the data directory (and another user
+// of the data folder planting links under the names the driver writes).
+#include <ctime>
+
 #include "e2e/e2e_fixture.h"
 
 namespace {
 
 using namespace kolibra::e2e;
-
-// The first tick dumps slot 1 and writes its serial-number file; two
-// receipts on the slot, the second from a UTF-8 command file: "è" is two
-// bytes, the ECR gets the one letter it prints for it. A refused command file
-// and a missing one each give their error line.
-TEST_F(DriverE2E, NetworkDumpReceiptsAndRefusals) {
-  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
-  EXPECT_EQ(ReadFile(data_ / "SR_MATR.001"),
-            "99MZT123456\r\nStato: RT\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n");
-  for (const char* job : {kReceipt, "SALE,N1,P100,:Caff\xc3\xa8;\r\nTEND,N1;\r\n"}) {
-    ASSERT_TRUE(RunJob(job));
-    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
-  }
-  EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"CAFFE\"100H1R\r\n1T\r\n");
-  ExpectTaken(StatsAfter(2), 2, OnceEach(kReceiptLines, {"\"CAFFE\"100H1R", "1T"}));
-
-  const std::string bad = "QQQQ,N1;\r\n";
-  ASSERT_TRUE(RunJob(bad));
-  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E511: Errore di conversione del file di input\r\n");
-  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), bad);
-  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
-  // A start file whose command file is missing.
-  fs::remove(data_ / "SR_DATI.001");
-  WriteFile(data_ / "SR_START.001", "1\r\n");
-  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
-  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E506: Trasmissione non avvenuta: file di input non presente\r\n");
-  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
-}
-
-TEST_F(DriverE2E, SilentEcrGivesE504AndKeepsTheCommandFile) {
-  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
-
-  // The ECR goes silent after its dump: a new simulator on the same port
-  // accepts the connection and never answers.
-  sim_.Stop();
-  EcrSimulator silent;
-  ASSERT_TRUE(silent.Start({"--port", port_, "--silent"}, 1, root_ / "sim2.log"));
-  ASSERT_EQ(std::to_string(silent.Port()), port_);
-
-  // " K" gets 10 echo time-outs of 3 s each before the job fails.
-  ASSERT_TRUE(RunJob(kReceipt, 90000));
-  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), kErrE504);
-  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
-  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
-}
 
 TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   ASSERT_NO_FATAL_FAILURE(StartSim());
@@ -98,6 +56,86 @@ TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
   ASSERT_TRUE(RunJob(kReceipt));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
   EXPECT_EQ(StatsAfter(1).lines, OnceEach(kReceiptLines));
+}
+
+// "TRACE_YYYYMM" of the local date, as the driver names its month folder.
+std::string MonthFolder() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char name[32];
+  std::strftime(name, sizeof name, "TRACE_%Y%m", &local);
+  return name;
+}
+
+// The first tick dumps slot 1 and writes its serial-number file; two
+// receipts on the slot, the second from a UTF-8 command file ("è" is two
+// bytes, the ECR gets the one letter it prints for it); a refused command file
+// and a missing one each give their error line. Links planted under the
+// result files' names and the driver's own files (trace month folder
+// included) are not followed: their targets are left alone, and the driver
+// writes plain files of its own.
+TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
+  const path outside = root_ / "precious";
+  fs::create_directories(outside / "traces");
+  const std::vector<std::string> results{"SR_ERR.001", "FINESCO.001", "SR_OUT.001", "SR_MATR.001"};
+  const std::vector<std::string> own{"tracedump.txt", "XON.txt", "~KBSR_OUT.001.tmp", "~KBFINESCO.001.tmp"};
+  const auto plant = [&](const std::vector<std::string>& which) {
+    for (const auto& n : which) {
+      fs::remove(data_ / n);
+      fs::create_symlink(outside / n, data_ / n);
+    }
+  };
+  for (const auto& list : {results, own}) {
+    for (const auto& n : list) WriteFile(outside / n, "precious " + n);
+    plant(list);
+  }
+  fs::create_directory_symlink(outside / "traces", data_ / MonthFolder());
+  const auto expectRegular = [&](const std::string& n) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(data_ / n))) << n;
+  };
+
+  // SR_MATR's link goes at start-up; the dump writes a file of its own.
+  trace_ = true;
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
+  EXPECT_EQ(ReadFile(data_ / "SR_MATR.001"),
+            "99MZT123456\r\nStato: RT\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n");
+  ASSERT_TRUE(RunJob(kReceipt));
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  for (const char* n : {"FINESCO.001", "SR_OUT.001", "SR_MATR.001", "XON.txt"}) expectRegular(n);
+  EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"PANE\"1000H1R\r\n\"  2 X 2.5\"@\r\n\"LATTE\"1*500H2R\r\n1500H1T\r\n");
+  // The job's trace went to the data folder itself.
+  int traces = 0;
+  for (const auto& e : fs::directory_iterator(data_)) {
+    const std::string name = e.path().filename().string();
+    if (name.starts_with("TRACE_") && name.ends_with(".TXT") && e.is_regular_file()) ++traces;
+  }
+  EXPECT_EQ(traces, 1);
+  ASSERT_TRUE(RunJob("SALE,N1,P100,:Caff\xc3\xa8;\r\nTEND,N1;\r\n"));
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+  EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"CAFFE\"100H1R\r\n1T\r\n");
+  ExpectTaken(StatsAfter(2), 2, OnceEach(kReceiptLines, {"\"CAFFE\"100H1R", "1T"}));
+
+  plant({"SR_ERR.001", "FINESCO.001", "SR_OUT.001"});
+  const std::string bad = "QQQQ,N1;\r\n";
+  ASSERT_TRUE(RunJob(bad));
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E511: Errore di conversione del file di input\r\n");
+  expectRegular("SR_ERR.001");
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), bad);
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
+  // A start file whose command file is missing.
+  fs::remove(data_ / "SR_DATI.001");
+  WriteFile(data_ / "SR_START.001", "1\r\n");
+  ASSERT_TRUE(WaitForGone("SR_START.001")) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), "E506: Trasmissione non avvenuta: file di input non presente\r\n");
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
+
+  driver_.Stop();
+  for (const auto& list : {results, own}) {
+    for (const auto& n : list) EXPECT_EQ(ReadFile(outside / n), "precious " + n);
+  }
+  EXPECT_TRUE(fs::is_empty(outside / "traces"));
+  expectRegular("tracedump.txt");
 }
 
 }  // namespace
