@@ -109,7 +109,7 @@ class DriverE2E : public ::testing::Test {
     WriteFile(settings_ / "KBCHKCOM.TXT", slots + "\r\n");
     WriteFile(settings_ / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n") + (network ? "1" : "0") +
                                               "\r\n127.0.0.1\r\n" + (trace ? "1" : "0") + "\r\n0\r\n");
-    WriteFile(settings_ / "KBTIMER1.TXT", polling_ + "\r\n");
+    WriteFile(settings_ / "KBTIMER1.TXT", "200ms\r\n");
   }
 
   // A second settings folder with the settings files of the first (not its
@@ -150,9 +150,6 @@ class DriverE2E : public ::testing::Test {
     return WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000);
   }
 
-  bool WaitForFile(const std::string& name, int ms = 20000) {
-    return WaitFor([&] { return fs::exists(data_ / name); }, ms);
-  }
   bool WaitForGone(const std::string& name, int ms = 30000) {
     return WaitFor([&] { return !fs::exists(data_ / name); }, ms);
   }
@@ -169,7 +166,7 @@ class DriverE2E : public ::testing::Test {
   // it to the driver.
   void SubmitUntilLinesStart(int signal = 0) {
     Submit(1, kReceipt);
-    ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "~KBSR_OUT.001.tmp"); }, 20000)) << DriverLog();
     if (signal != 0) driver_.Kill(signal);
   }
 
@@ -209,7 +206,7 @@ class DriverE2E : public ::testing::Test {
   }
 
   path root_, data_, settings_;
-  std::string port_, polling_ = "200ms";
+  std::string port_;
   bool trace_ = false;  // "Abilita Trace" in the settings StartDumpedDriver writes
   EcrSimulator sim_;
   ChildProcess driver_;
