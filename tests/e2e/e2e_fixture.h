@@ -197,13 +197,6 @@ class DriverE2E : public ::testing::Test {
   }
 
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
-  // How often the driver logged `text`.
-  int LogCount(const std::string& text) {
-    const std::string log = DriverLog();
-    int n = 0;
-    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
 
   path root_, data_, settings_;
   std::string port_;
