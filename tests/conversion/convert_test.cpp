@@ -299,19 +299,14 @@ TEST_F(ConvertCommandFileTest, XonIsWrittenAsANewFile) {
 }
 #endif
 
-class ConvertCliTest : public ::testing::Test {
+class ConvertCliTest : public ConvertCommandFileTest {
  protected:
-  std::string Write(const std::string& bytes) {
-    fakes::WriteFileBytes(dir_.File("SR_DATI.001"), bytes);
-    return dir_.File("SR_DATI.001");
-  }
+  std::string Write(const std::string& bytes) { return ConvertCommandFileTest::Write("SR_DATI.001", bytes); }
   int Run(std::vector<std::string> args) {
     out_.str("");
     err_.str("");
     return RunConvertCommand(args, out_, err_);
   }
-
-  fakes::ScratchDir dir_;
   std::ostringstream out_, err_;
 };
 

@@ -1,7 +1,8 @@
 // Black-box tests of the ECR simulator over TCP and its pseudo-terminal: the
 // behaviours the driver's end-to-end tests rely on without seeing them (the
 // faults really played, the counters that prove a line printed once) and the
-// options those tests do not use.
+// options those tests do not use; the steps a trace gives and how a replay
+// walks them.
 #include <termios.h>
 #include <time.h>
 
@@ -10,6 +11,7 @@
 #include <chrono>
 
 #include "fakes/fake_platform.h"
+#include "replay.h"
 #include "support/child_process.h"
 
 namespace kolibra::support {
@@ -231,6 +233,52 @@ TEST(EcrSimTcp, CountersTellLinesTakenTwice) {
     EXPECT_NE(log.find(k.summary), std::string::npos) << log;
     for (const char* line : {"1000H1R", "500H1R"}) {
       EXPECT_EQ(log.find(std::string("taken 2 times in one receipt: ") + line) != std::string::npos, k.args.empty());
+    }
+  }
+}
+
+TEST(ReplaySteps, ParsedAndWalked) {
+  const std::string t = "20261206_235959.900 <-->  ";
+  const std::string u = "20261207_000000.000 <-->  ";
+  std::vector<ecrsim::ReplayStep> steps;
+  // A network dump (its answers marked, then trimmed copies), across midnight.
+  ecrsim::ParseTrace(t + "--> 48F\r\n" + t + "<-- 48F ( 0 )\r\n" + u + "<-- 48F6 ( 1 )\r\n" + u + "<-- 6\r\n",
+                     "d", steps);
+  // A serial job: an unanswered reset (written again untraced), a line
+  // answered with the start of the closing reply, the reply traced twice.
+  ecrsim::ParseTrace(t + "-->  K\r\n" + t + "--> 1T\r\n" + t + "<-- 1T\x02" "ab\r\n" + u + "<-- \x02" "abc\x03\r\n" +
+                         u + "<-- \x02" "abc\x03\r\n",
+                     "j", steps);
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_TRUE(steps[0].reset);
+  ASSERT_EQ(steps[1].answers.size(), 2u);
+  EXPECT_EQ(steps[1].answers[0].bytes + "|" + steps[1].answers[1].bytes, "48F|48F6");
+  EXPECT_EQ(steps[1].answers[1].afterMs, 100);
+  EXPECT_TRUE(steps[2].answers.empty());
+  ASSERT_EQ(steps[3].answers.size(), 2u);
+  EXPECT_EQ(steps[3].answers[0].bytes + steps[3].answers[1].bytes, "1T\x02" "abc\x03");
+
+  // Commands in turn, for a replay that goes on and one that stops: the
+  // step answered ("-" none), then the start of the report.
+  struct Walk {
+    bool stop;
+    std::vector<std::pair<std::string, std::string>> commands;
+  };
+  const Walk walks[] = {
+      {false,
+       {{" K", "d (reset before the dump)|"}, {"48F", "d line 1|"}, {" K", "j line 1|"}, {" K", "-|"},
+        {"2T", "j line 2|command 5 differs from j line 2 at byte 1:"}, {"1T", "-|command 6 comes after the end"}}},
+      {true,
+       {{" K", "d (reset before the dump)|"}, {"47F", "-|command 2 differs from d line 1 at byte 2:"}, {"48F", "-|"}}},
+  };
+  for (const Walk& w : walks) {
+    ecrsim::Replay replay(steps, w.stop);
+    for (const auto& [command, expected] : w.commands) {
+      std::string report;
+      const ecrsim::ReplayStep* step = replay.Next(command, report);
+      const std::string got = (step ? step->where : "-") + "|" + report;
+      // Nothing reported unless a report is expected.
+      EXPECT_EQ(expected.ends_with('|') ? got : got.substr(0, expected.size()), expected) << command;
     }
   }
 }
