@@ -41,23 +41,6 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
 }
 
-TEST_F(DriverE2E, SecondCopyEndsAndTheFirstGoesOn) {
-  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
-
-  // A second driver on the same data folder, with settings of its own.
-  ChildProcess second;
-  ASSERT_TRUE(second.Start(DriverArgv(CopySettings(), {"--ecr-port", port_}), root_ / "second.log"));
-  const int status = second.WaitExit(3000);
-  ASSERT_TRUE(WIFEXITED(status)) << "second copy still running\n" << ReadFile(root_ / "second.log");
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-  EXPECT_TRUE(driver_.Running());
-  EXPECT_TRUE(fs::exists(data_ / "SR_MATR.001"));
-
-  ASSERT_TRUE(RunJob(kReceipt));
-  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  EXPECT_EQ(StatsAfter(1).lines, OnceEach(kReceiptLines));
-}
-
 // "TRACE_YYYYMM" of the local date, as the driver names its month folder.
 std::string MonthFolder() {
   const std::time_t now = std::time(nullptr);

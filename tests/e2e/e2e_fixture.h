@@ -114,8 +114,8 @@ class DriverE2E : public ::testing::Test {
 
   // A second settings folder with the settings files of the first (not its
   // lock, nor the control socket of a running driver).
-  path CopySettings(const std::string& name = "settings2") {
-    const path to = root_ / name;
+  path CopySettings() {
+    const path to = root_ / "settings2";
     fs::create_directories(to);
     for (const auto& f : fs::directory_iterator(settings_)) {
       if (f.is_regular_file() && f.path().filename() != "kolibra.lock") fs::copy(f.path(), to / f.path().filename());
