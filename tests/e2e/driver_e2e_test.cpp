@@ -1,6 +1,8 @@
 // The driver end to end: the built kolibra and kolibra-ecr-sim programs,
-// driven only through the job files of the data directory (and another user
-// of the data folder planting links under the names the driver writes).
+// driven only through the job files of the data directory, stopped mid-job,
+// and another user of the data folder planting links under the names the
+// driver writes.
+#include <csignal>
 #include <ctime>
 
 #include "e2e/e2e_fixture.h"
@@ -39,6 +41,49 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
   EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+}
+
+// The driver stopped mid-receipt (the ECR answers every line late, so a
+// receipt lasts some seconds). SIGTERM, and SIGHUP (a closed terminal or SSH
+// session), ask for the orderly shutdown: the running receipt is finished
+// first. After a kill, restarted with the same settings (the kill left the
+// journal's temporary file half written) or with another settings folder (the
+// journal is the data folder's): E520, nothing of the job sent again, and the
+// next job prints.
+TEST_F(DriverE2E, StoppedMidReceipt) {
+  const struct {
+    int signal;
+    bool otherSettings;
+  } cases[] = {{SIGTERM, false}, {SIGHUP, false}, {SIGKILL, false}, {SIGKILL, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.signal) + (c.otherSettings ? " another settings folder" : ""));
+    ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--answer-delay-ms", "800"}));
+    ASSERT_NO_FATAL_FAILURE(SubmitUntilLinesStart(c.signal));
+    const int status = driver_.WaitExit(30000);
+    if (c.signal != SIGKILL) {
+      ASSERT_TRUE(WIFEXITED(status)) << status << DriverLog();
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+      EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+      EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
+      ExpectTaken(FinalStats(), 1, OnceEach(kReceiptLines));
+    } else {
+      ASSERT_NE(status, -1);
+      if (!c.otherSettings) WriteFile(data_ / "~KBKBJOURNAL.TXT.tmp", "1,do");
+      const path settings = c.otherSettings ? CopySettings() : settings_;
+      ASSERT_TRUE(driver_.Start(DriverArgv(settings, {"--ecr-port", port_}), root_ / "driver.log"));
+      // Answered: E520 and its start file gone.
+      ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_ERR.001") == kErrE520 && !fs::exists(data_ / "SR_START.001"); },
+                          10000))
+          << DriverLog();
+      EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
+      EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
+      ASSERT_TRUE(RunJob(kNextReceipt));
+      EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+      ExpectTaken(FinalStats(), 1, OnceEach(kNextReceiptLines));
+    }
+    driver_.Stop();
+    for (const char* f : {"FINESCO.001", "SR_OUT.001", "SR_MATR.001", "XON.txt", "KBJOURNAL.TXT"}) fs::remove(data_ / f);
+  }
 }
 
 // "TRACE_YYYYMM" of the local date, as the driver names its month folder.
