@@ -43,7 +43,6 @@ inline const char kErrE520[] =
 // The simulator's --stats-file: what the ECR took in its closed receipts.
 struct SimStats {
   int receipts = -1;
-  int taken = -1;
   int duplicates = -1;
   std::map<std::string, int> lines;  // command -> times taken
 };
@@ -54,7 +53,6 @@ inline SimStats ParseStats(const std::string& text) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("receipts=", 0) == 0) s.receipts = std::atoi(line.c_str() + 9);
-    else if (line.rfind("taken=", 0) == 0) s.taken = std::atoi(line.c_str() + 6);
     else if (line.rfind("duplicates=", 0) == 0) s.duplicates = std::atoi(line.c_str() + 11);
     else if (line.rfind("line ", 0) == 0) {
       const std::size_t space = line.find(' ', 5);
