@@ -17,7 +17,7 @@ struct AppRig {
   fakes::FakePlatform fp;
   fakes::ScratchDir data;
   AppContext ctx{fp.platform};
-  AppRig() { ctx.dataDir = data.path(); }
+  AppRig() { ctx.settingsDir = ctx.dataDir = data.path(); }
   std::string File(const std::string& base, int slot) const { return JobFilePath(ctx, base, slot); }
   bool Has(const std::string& base, int slot) { return fp.fs.Exists(File(base, slot)); }
   void Put(const std::string& base, const std::string& bytes, int slot) {

@@ -225,6 +225,7 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system, fp.folderWatch};
     fakes::ScratchDir dir;
     AppContext cx(platform);
+    cx.settingsDir = cx.dataDir = dir.path();  // the job journal goes there
     InitLink(cx);
     cx.ui.networkChosen = c.network;
     cx.ui.serialChosen = !c.network;
