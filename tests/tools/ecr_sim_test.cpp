@@ -148,9 +148,10 @@ TEST(EcrSim, DelaysHoldBackTheirOwnAnswer) {
       {{"--reply-delay=400"}, "1T", {0, 0, 350}},
       {{"--reply-chunks=3", "--chunk-pause=400"}, "1T", {0, 0, 0, 350, 350}},
       {{"--baud", "600"}, "47F", {300}, true},  // ~383 ms
+      {{"--verbose"}, "47F", {0}, true},         // unpaced
   };
   for (const auto& k : cases) {
-    SCOPED_TRACE(k.args.back());
+    SCOPED_TRACE(k.args.front());
     Sim s(k.args, k.pty);
     ASSERT_GE(s.fd, 0);
     std::vector<long> gaps;
