@@ -1,17 +1,19 @@
-// Record handlers, one table per family: sales, payments, and the other
-// records (invoices, texts, barcodes, document references).
+// Record handlers in one table (sales, payments, and the other records:
+// invoices, texts, barcodes, document references); the single-record
+// converter and its call shape.
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "conversion/line_converter.h"
 #include "conversion/record_handlers.h"
 
 namespace kolibra {
 namespace {
 
 using Lines = std::vector<std::string>;
-using RecordHandler = void (*)(ConversionState&, const std::string&);
 using Handler = HandlerResult (*)(ConversionState&, const std::string&);
 
 template <void (*F)(ConversionState&, const std::string&)>
@@ -23,94 +25,58 @@ HandlerResult Done(ConversionState& state, const std::string& line) {
 // A VAT number with a correct check digit.
 #define VAT "01234567897"
 
-TEST(SaleRecords, BuildLines) {
-  struct Case {
-    std::string line;
-    Lines output;  // lines appended at once
-    std::string result;
-    bool firstItemPending = false, documentReferenceOpen = false, percent = false;
-  };
-  const Case cases[] = {
-      {"SALE,N1,P1000,Q3,:PANE;", {}, "\"PANE\"3*1000H1R"},
-      {"SALE,N1,P0.125;", {"\"  1 X 0.125\"@"}, "1*12H1R"},  // half cents to even: 12.5 -> 12
-      // The first item from a PLUD writes its sale line ahead of the comment.
-      {"PLUD,N1,P1.99;", {"1*199H1R"}, "\" ^---**  1 X 1.99\"@", true},
-      // The early sale line gets the placeholder treatment too, or "|9m"
-      // would reach the ECR.
-      {"PLUD,N1,P1.5,R;", {"9M1*150H1R"}, "\" ^---**  1 X 1.5\"@", true},
-      {"PLUD,N1,P1.5,S1,R;", {"17M*9M1*150H1R"}, "\" ^---**  1 X 1.5\"@", true, false, true},
-      {"SALE,N3,P500,S3;", {}, "500H13M"},
-      {"SALE,N1,P100,R;", {}, "|9m100H1R"},
-      {"SALE,N1,P100,R;", {}, "100H1R", false, true},  // inside a referenced document
-      {"SALE,N1,P100,:A\"B\";", {}, "\"A'B'\"100H1R"},
-      // Control bytes in a text go as blanks; code-page letters pass.
-      {"SALE,N1,P100,:\x01" "A\x02\x03\x11\x13\x1f\x7f\x80\xe8\xff;", {}, "\" A      \x80\xe8\xff\"100H1R"},
-      {"SALE,N5,:X;", {}, "\"X\"5R"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line + (c.percent ? " with %" : ""));
-    ConversionSettings settings;
-    ConversionState state(settings);
-    state.firstItemPending = c.firstItemPending;
-    state.documentReferenceOpen = c.documentReferenceOpen;
-    state.percent = c.percent;
-    HandleSale(state, c.line);
-    EXPECT_EQ(state.output, c.output);
-    EXPECT_EQ(state.lineResult, c.result);
-    EXPECT_FALSE(state.firstItemPending);
-  }
-}
+// The state a record meets.
+enum Flag { kFirstItem = 1, kDocumentOpen = 2, kPercent = 4, kInvoice = 8, kCodeEmitted = 16, kPag4 = 32 };
 
-TEST(PaymentRecords, BuildTenderLines) {
-  struct Case {
-    RecordHandler handler;
-    std::string line;
-    int paymentsIndex;
-    bool pag4Bancomat;
-    std::string family, result, suffix = "";  // suffix: last-tender suffix afterwards
-  };
-  const Case cases[] = {
-      {HandleTend, "TEND,N9;", 0, false, "ZT", "5T"},      {HandleTend, "TEND,N12;", 2, false, "ZT", "10T"},
-      {HandleTend, "TEND,N2.5;", 0, false, "ZT", "2T"},    {HandleTend, "TEND,N4,V1000;", 0, true, "ZT", "1000H3T"},
-      {HandleTend, "TEND,N3.5;", 2, true, "OT", "2T"},  // rounded to 4, then Bancomat
-      {HandleTend, "TEND,N4;", 0, false, "ZT", "4T", "4T"}, {HandleTend, "TEND,N4;", 0, false, "OT", "4T", "5T"},
-      {HandleTend, "TEND,N1,Q2;", 0, false, "ZT", "1T"},  // a quantity needs an amount
-      {HandleBanc, "BANC,V100;", 0, false, "ZT", "100H3T"}, {HandleCardCheq, "CARD,V1500;", 0, false, "ZT", "1500H3T"},
-      {HandleTick, "TICK,:BUONO,Q2,V800;", 0, false, "", "\"BUONO\"2*800H6T"},
-      {HandleTend, "TEND,N1,:A\x13" "B,V5;", 0, false, "ZT", "\"A B\"5H1T"},
-      {HandleCred, "CRED,T5,V900;", 0, false, "ZT", "900H4T"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line + " " + c.family);
-    ConversionSettings settings;
-    settings.paymentsIndex = c.paymentsIndex;
-    settings.pag4Bancomat = c.pag4Bancomat;
-    settings.tenderFamily = c.family;
-    ConversionState state(settings);
-    c.handler(state, c.line);
-    EXPECT_EQ(state.lineResult, c.result);
-    EXPECT_EQ(state.lastTenderSuffix, c.suffix);
-    EXPECT_TRUE(state.output.empty());
-  }
-}
-
-TEST(OtherRecords, BuildLines) {
+TEST(RecordHandlers, BuildLines) {
   struct Case {
     Handler handler;
     std::string line;
     std::string result;  // line result, or "dropped" / "refused"
     Lines output = {};   // lines appended at once
-    bool invoiceMode = false, codeEmitted = false;
+    int flags = 0;
+    int paymentsIndex = 0;
+    std::string family = "ZT", suffix = "";  // suffix: last-tender suffix afterwards
   };
   const Case cases[] = {
+      // Sales.
+      {Done<HandleSale>, "SALE,N1,P1000,Q3,:PANE;", "\"PANE\"3*1000H1R"},
+      {Done<HandleSale>, "SALE,N1,P0.125;", "1*12H1R", {"\"  1 X 0.125\"@"}},  // half cents to even: 12.5 -> 12
+      // The first item from a PLUD writes its sale line ahead of the comment.
+      {Done<HandleSale>, "PLUD,N1,P1.99;", "\" ^---**  1 X 1.99\"@", {"1*199H1R"}, kFirstItem},
+      // The early sale line gets the placeholder treatment too, or "|9m"
+      // would reach the ECR.
+      {Done<HandleSale>, "PLUD,N1,P1.5,R;", "\" ^---**  1 X 1.5\"@", {"9M1*150H1R"}, kFirstItem},
+      {Done<HandleSale>, "PLUD,N1,P1.5,S1,R;", "\" ^---**  1 X 1.5\"@", {"17M*9M1*150H1R"}, kFirstItem | kPercent},
+      {Done<HandleSale>, "SALE,N3,P500,S3;", "500H13M"},
+      {Done<HandleSale>, "SALE,N1,P100,R;", "|9m100H1R"},
+      {Done<HandleSale>, "SALE,N1,P100,R;", "100H1R", {}, kDocumentOpen},  // inside a referenced document
+      {Done<HandleSale>, "SALE,N1,P100,:A\"B\";", "\"A'B'\"100H1R"},
+      // Control bytes in a text go as blanks; code-page letters pass.
+      {Done<HandleSale>, "SALE,N1,P100,:\x01" "A\x02\x03\x11\x13\x1f\x7f\x80\xe8\xff;", "\" A      \x80\xe8\xff\"100H1R"},
+      {Done<HandleSale>, "SALE,N5,:X;", "\"X\"5R"},
+      // Payments.
+      {Done<HandleTend>, "TEND,N9;", "5T"},
+      {Done<HandleTend>, "TEND,N12;", "10T", {}, 0, 2},
+      {Done<HandleTend>, "TEND,N2.5;", "2T"},
+      {Done<HandleTend>, "TEND,N4,V1000;", "1000H3T", {}, kPag4},
+      {Done<HandleTend>, "TEND,N3.5;", "2T", {}, kPag4, 2, "OT"},  // rounded to 4, then Bancomat
+      {Done<HandleTend>, "TEND,N4;", "4T", {}, 0, 0, "ZT", "4T"},
+      {Done<HandleTend>, "TEND,N4;", "4T", {}, 0, 0, "OT", "5T"},
+      {Done<HandleTend>, "TEND,N1,Q2;", "1T"},  // a quantity needs an amount
+      {Done<HandleBanc>, "BANC,V100;", "100H3T"},
+      {Done<HandleCardCheq>, "CARD,V1500;", "1500H3T"},
+      {Done<HandleTick>, "TICK,:BUONO,Q2,V800;", "\"BUONO\"2*800H6T", {}, 0, 0, ""},
+      {Done<HandleTend>, "TEND,N1,:A\x13" "B,V5;", "\"A B\"5H1T"},
+      {Done<HandleCred>, "CRED,T5,V900;", "900H4T"},
       {Done<HandleOpfs>, "OPFS,N7,:Cliente Uno,<Via Nuova 1,=Milano,>IT01234567890;", "",
        {"\"0007\"@", "99F", "\"Cliente Uno\"@", "\"Via Nuova 1\"@", "\"Milano\"@", "\"IT01234567890\"@", "937F"}},
       // An invoice heading skips the normalizer: its control bytes too become blanks.
       {Done<HandleOpfs>, "OPFS,:Uno\x02,<Via\tNuova;", "", {"99F", "\"Uno \"@", "\"Via Nuova\"@", "937F"}},
       // Extra text lines: invoice lines in invoice mode, else only a customer code.
-      {Done<HandleExtl>, "EXTL,:123456789012345678901234567890;", "", {"\"123456789012345678901234\"@"}, true},
+      {Done<HandleExtl>, "EXTL,:123456789012345678901234567890;", "", {"\"123456789012345678901234\"@"}, kInvoice},
       {Done<HandleExtl>, "EXTL,:" VAT ";", "", {"\"" VAT "\"@", "39F"}},
-      {Done<HandleExtl>, "EXTL,:" VAT ";", "", {}, false, true},
+      {Done<HandleExtl>, "EXTL,:" VAT ";", "", {}, kCodeEmitted},
       {Done<HandleSurcharge>, "ADDS,V250;", "=250H8M"},
       {HandlePrnt, "PRNT,:01234567890;", "\"01234567890\"@"},
       {HandlePrnt, "PRNT,:" VAT ";", "dropped"},
@@ -131,28 +97,75 @@ TEST(OtherRecords, BuildLines) {
       {HandleNdcr, "NDCR,>ABC,N12345678,D01022024;", "refused"},
       {HandleNdcr, "NDCR,>99ZTA123456,N1234567,D01022024;", "refused"},
   };
-  ConversionSettings settings;
-  settings.rt = true;
-  settings.rtSerial = "99ZTA123456";
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+    SCOPED_TRACE(c.line + " " + c.family + " " + std::to_string(c.flags));
+    ConversionSettings settings;
+    settings.rt = true;
+    settings.rtSerial = "99ZTA123456";
+    settings.paymentsIndex = c.paymentsIndex;
+    settings.pag4Bancomat = c.flags & kPag4;
+    settings.tenderFamily = c.family;
     ConversionState state(settings);
-    state.invoiceMode = c.invoiceMode;
-    state.customerCodeEmitted = c.codeEmitted;
+    state.firstItemPending = c.flags & kFirstItem;
+    state.documentReferenceOpen = c.flags & kDocumentOpen;
+    state.percent = c.flags & kPercent;
+    state.invoiceMode = c.flags & kInvoice;
+    state.customerCodeEmitted = c.flags & kCodeEmitted;
     const HandlerResult r = c.handler(state, c.line);
     EXPECT_EQ(r == HandlerResult::kRefuse     ? "refused"
               : r == HandlerResult::kDropLine ? "dropped"
                                               : state.lineResult,
               c.result);
     EXPECT_EQ(state.output, c.output);
-    const bool opfs = c.handler == Done<HandleOpfs>;
-    EXPECT_EQ(state.invoiceMode, c.invoiceMode || opfs);
+    EXPECT_EQ(state.lastTenderSuffix, c.suffix);
+    EXPECT_FALSE(state.firstItemPending);
+    EXPECT_EQ(state.invoiceMode, (c.flags & kInvoice) || c.handler == Done<HandleOpfs>);
     const bool dated = c.result.size() > 4 && c.result.compare(c.result.size() - 4, 2, "93") == 0;
-    EXPECT_EQ(state.documentReferenceOpen, dated);
+    EXPECT_EQ(state.documentReferenceOpen, dated || (c.flags & kDocumentOpen));
     if (c.handler == Done<HandleExtl>) {
-      EXPECT_EQ(state.customerCodeEmitted, c.codeEmitted || c.output.size() == 2);
+      EXPECT_EQ(state.customerCodeEmitted, (c.flags & kCodeEmitted) || c.output.size() == 2);
     }
   }
+}
+
+TEST(LineConverter, ConvertsTheRecordsItKnows) {
+  struct Case {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"SALE,N1,P100,Q3,:PANE;", "\"PANE\"3*100H1R"}, {"FUNC,N007;", "7F"},
+      {"FUNC,N39;", "ERRO C211"},      {"FUNC,N1.5;", "ERRO C003"},
+      {"DISC,%10.50;", "10.50|3M"},     {"MAGG,V100;", "100|8M"},
+      {"DISC,Vabc;", "ERRO C002"},      {"TEND,V100;", "ERRO C004"},
+      {"XXXX;", "ERRO C001"},           {"FUNC,N" + std::string(70, '1') + ";", "ERRO C064"},
+      {std::string("SALE,N1,P5\0;", 12), "ERRO C005"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CallLineConverter(c.in), c.out) << c.in;
+}
+
+int32_t NeverEndsWithNul(const char*, int32_t, char* output, char*) {
+  std::memset(output, 'Z', kLineConverterOutputSize);
+  return 0;
+}
+
+// The call shape: NUL-ended output, no negative length, and output of a
+// replacement converter read only up to the buffer's size.
+TEST(LineConverter, CallShapeAndReplacement) {
+  char output[kLineConverterOutputSize];
+  char error[kLineConverterErrorSize];
+  std::memset(output, ' ', sizeof output);
+  std::memset(error, ' ', sizeof error);
+  const char record[] = "SALE,N1,P1000;";
+  ConvertSlToXt(record, static_cast<int32_t>(std::strlen(record)), output, error);
+  EXPECT_STREQ(output, "1000H1R");
+  ConvertSlToXt(record, -5, output, error);
+  EXPECT_STREQ(output, "ERRO C211");
+  EXPECT_STREQ(error, "C211");
+
+  SetLineConverter(&NeverEndsWithNul);
+  EXPECT_EQ(CallLineConverter("CLER;"), std::string(kLineConverterOutputSize, 'Z'));
+  SetLineConverter(nullptr);
+  EXPECT_EQ(CallLineConverter("CLER;"), "K");
 }
 
 }  // namespace

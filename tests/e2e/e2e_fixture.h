@@ -43,7 +43,6 @@ inline const char kErrE520[] =
 // The simulator's --stats-file: what the ECR took in its closed receipts.
 struct SimStats {
   int receipts = -1;
-  int taken = -1;
   int duplicates = -1;
   std::map<std::string, int> lines;  // command -> times taken
 };
@@ -54,7 +53,6 @@ inline SimStats ParseStats(const std::string& text) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("receipts=", 0) == 0) s.receipts = std::atoi(line.c_str() + 9);
-    else if (line.rfind("taken=", 0) == 0) s.taken = std::atoi(line.c_str() + 6);
     else if (line.rfind("duplicates=", 0) == 0) s.duplicates = std::atoi(line.c_str() + 11);
     else if (line.rfind("line ", 0) == 0) {
       const std::size_t space = line.find(' ', 5);
@@ -109,13 +107,13 @@ class DriverE2E : public ::testing::Test {
     WriteFile(settings_ / "KBCHKCOM.TXT", slots + "\r\n");
     WriteFile(settings_ / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n") + (network ? "1" : "0") +
                                               "\r\n127.0.0.1\r\n" + (trace ? "1" : "0") + "\r\n0\r\n");
-    WriteFile(settings_ / "KBTIMER1.TXT", polling_ + "\r\n");
+    WriteFile(settings_ / "KBTIMER1.TXT", "200ms\r\n");
   }
 
   // A second settings folder with the settings files of the first (not its
   // lock, nor the control socket of a running driver).
-  path CopySettings(const std::string& name = "settings2") {
-    const path to = root_ / name;
+  path CopySettings() {
+    const path to = root_ / "settings2";
     fs::create_directories(to);
     for (const auto& f : fs::directory_iterator(settings_)) {
       if (f.is_regular_file() && f.path().filename() != "kolibra.lock") fs::copy(f.path(), to / f.path().filename());
@@ -150,9 +148,6 @@ class DriverE2E : public ::testing::Test {
     return WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000);
   }
 
-  bool WaitForFile(const std::string& name, int ms = 20000) {
-    return WaitFor([&] { return fs::exists(data_ / name); }, ms);
-  }
   bool WaitForGone(const std::string& name, int ms = 30000) {
     return WaitFor([&] { return !fs::exists(data_ / name); }, ms);
   }
@@ -169,7 +164,7 @@ class DriverE2E : public ::testing::Test {
   // it to the driver.
   void SubmitUntilLinesStart(int signal = 0) {
     Submit(1, kReceipt);
-    ASSERT_TRUE(WaitForFile("~KBSR_OUT.001.tmp")) << DriverLog();
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "~KBSR_OUT.001.tmp"); }, 20000)) << DriverLog();
     if (signal != 0) driver_.Kill(signal);
   }
 
@@ -200,16 +195,9 @@ class DriverE2E : public ::testing::Test {
   }
 
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
-  // How often the driver logged `text`.
-  int LogCount(const std::string& text) {
-    const std::string log = DriverLog();
-    int n = 0;
-    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
 
   path root_, data_, settings_;
-  std::string port_, polling_ = "200ms";
+  std::string port_;
   bool trace_ = false;  // "Abilita Trace" in the settings StartDumpedDriver writes
   EcrSimulator sim_;
   ChildProcess driver_;

@@ -12,9 +12,9 @@
 
 namespace kolibra {
 
-class LinkTest : public ::testing::Test {
- protected:
-  LinkTest() : ctx(p.platform) {
+// The rig alone serves table-driven cases, one rig per row.
+struct LinkRig {
+  LinkRig() : ctx(p.platform) {
     ctx.settingsDir = dir.path();
     ctx.dataDir = dir.path();
     ctx.link.outputPath = dir.File("SR_OUT.001");
@@ -43,5 +43,7 @@ class LinkTest : public ::testing::Test {
   fakes::ScratchDir dir;
   AppContext ctx;
 };
+
+class LinkTest : public ::testing::Test, public LinkRig {};
 
 }  // namespace kolibra

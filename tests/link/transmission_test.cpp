@@ -25,12 +25,10 @@ TEST(SerialSendCommand, ConfirmationRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answers.empty() ? "silent" : c.answers[0]);
-    fakes::FakePlatform fp;
-    AppContext cx(fp.platform);
-    InitLink(cx);
-    cx.ui.serialChosen = true;
-    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
-    ASSERT_TRUE(fp.serial.Open());
+    LinkRig r;
+    r.UseSerial();
+    auto& fp = r.p;
+    auto& cx = r.ctx;
     std::size_t n = 0;
     if (!c.answers.empty()) {
       fp.serial.responder = [&](const std::string&) {
@@ -48,37 +46,14 @@ TEST(SerialSendCommand, ConfirmationRules) {
   }
 }
 
-class SendCommandTest : public LinkTest {
- protected:
-  // Echoes every send after 10 ms; `more` arrives at the given delays.
-  void NetworkEcho(std::vector<std::pair<int64_t, std::string>> more = {}) {
-    UseNetwork();
-    p.socket.responder = [this, more](const std::string& s) {
-      p.socket.Deliver(10, s);
-      for (const auto& [at, bytes] : more) p.socket.Deliver(at, bytes);
-    };
-  }
-};
-
-TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
+TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
   TraceOnToFile();
   UseNetwork();
   const std::string stamp = TraceTimeStamp(ctx);
   EXPECT_FALSE(SendCommand(ctx, kCmd));  // no echo: ten time-outs, one send
-  EXPECT_EQ(p.socket.sends.size(), 1u);
-  EXPECT_EQ(Now(), 10 * 3300);
   const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
   EXPECT_EQ(trace.rfind(stamp + " --> " + kCmd + "\r\n", 0), 0u) << trace;
   EXPECT_TRUE(trace.ends_with(" <-->  <--  ( General TimeOut  )\r\n")) << trace;
-
-  NetworkEcho({{30, "K"}});
-  int64_t start = Now();
-  EXPECT_TRUE(SendCommand(ctx, " K"));
-  EXPECT_EQ(Now() - start, 30);
-  NetworkEcho();  // echo without second answer: true after ten time-outs
-  start = Now();
-  EXPECT_TRUE(SendCommand(ctx, kCmd));
-  EXPECT_EQ(Now() - start, 10 + 10 * 3300);
 
   // After the echo every reconnect is refused: each error ends the wait
   // early, yet the second-answer loop still comes to an end.
@@ -92,7 +67,7 @@ TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
   EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
-TEST_F(SendCommandTest, SerialSendWaits4500ForAnAnswer) {
+TEST_F(LinkTest, SerialSendWaits4500ForAnAnswer) {
   UseSerial();
   EXPECT_FALSE(SendJobLineSerial(ctx, kCmd));  // nothing back at all: the ECR is not there
   EXPECT_EQ(Now(), 4500);
@@ -140,12 +115,10 @@ TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fakes::FakePlatform fp;
-    AppContext cx(fp.platform);
-    InitLink(cx);
-    cx.ui.serialChosen = true;
-    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
-    ASSERT_TRUE(fp.serial.Open());
+    LinkRig r;
+    r.UseSerial();
+    auto& fp = r.p;
+    auto& cx = r.ctx;
     if (c.xonSeenOnSlot != 0) {  // a line answered with XOFF and at once XON
       cx.cycle.currentSlot = static_cast<int16_t>(c.xonSeenOnSlot);
       fp.serial.responder = [&](const std::string& s) { fp.serial.QueueInput(10, s + "\x13\x11"); };
@@ -170,23 +143,11 @@ TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
   }
 }
 
-TEST_F(SendCommandTest, TcpJobLineNeedsASecondAnswerForLongerCommands) {
-  NetworkEcho();
-  int64_t start = Now();
-  EXPECT_TRUE(SendJobLineTcp(ctx, "J"));  // one character: the echo is enough
-  EXPECT_EQ(Now() - start, 10);
-  start = Now();
-  EXPECT_FALSE(SendJobLineTcp(ctx, kCmd));  // echo only: three second-answer time-outs
-  EXPECT_EQ(Now() - start, 10 + 3 * 3300);
-  NetworkEcho({{25, "ok"}});
-  start = Now();
-  EXPECT_TRUE(SendJobLineTcp(ctx, kCmd));
-  EXPECT_EQ(Now() - start, 25);
-}
-
 // TCP is a stream: what the ECR sends may come in one read or late, and
-// the line is written once whatever the timing.
-TEST_F(SendCommandTest, TcpAnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
+// the line is written once whatever the timing. A command needs its echo and
+// waits for a second answer; a job line longer than one character needs the
+// second answer too.
+TEST_F(LinkTest, TcpAnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
   const struct {
     const char* name;
     bool jobLine;
@@ -205,14 +166,19 @@ TEST_F(SendCommandTest, TcpAnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
       // It comes during the pause after a time-out: kept for the next slice.
       {"sale, second answer in the pause", true, kCmd, {{10, kCmd}, {3150, kCmd}}, true, 3310, kCmd},
       {"sale, never answered", true, kCmd, {}, false, 3 * 3300, ""},
+      {"sale, echo only: three second-answer time-outs", true, kCmd, {{10, kCmd}}, false, 10 + 3 * 3300, ""},
+      {"one-character job line: the echo is enough", true, "J", {{10, "J"}}, true, 10, "J"},
+      {"sale, echo and a second answer", true, kCmd, {{10, kCmd}, {25, "ok"}}, true, 25, "ok"},
+      {"command, no echo: ten time-outs", false, kCmd, {}, false, 10 * 3300, ""},
+      {"command, echo without second answer: ten time-outs", false, kCmd, {{10, kCmd}}, true, 10 + 10 * 3300, ""},
+      {"reset, K after the echo", false, " K", {{10, " K"}, {30, "K"}}, true, 30, "K"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fakes::FakePlatform fp;
-    AppContext cx(fp.platform);
-    InitLink(cx);
-    cx.ui.networkChosen = true;
-    fp.socket.ForceState(kSocketConnected);
+    LinkRig r;
+    r.UseNetwork();
+    auto& fp = r.p;
+    auto& cx = r.ctx;
     fp.socket.responder = [&](const std::string&) {
       if (fp.socket.sends.size() > 1) return;
       for (const auto& [at, bytes] : c.answers) fp.socket.Deliver(at, bytes);
@@ -259,6 +225,7 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system, fp.folderWatch};
     fakes::ScratchDir dir;
     AppContext cx(platform);
+    cx.settingsDir = cx.dataDir = dir.path();  // the job journal goes there
     InitLink(cx);
     cx.ui.networkChosen = c.network;
     cx.ui.serialChosen = !c.network;
@@ -278,17 +245,6 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     EXPECT_EQ(trace.find(" --> " + kCmd) != std::string::npos, c.op == kCommand) << trace;
     EXPECT_EQ(trace.ends_with(" <-- " + c.message + "\r\n"), c.errorTraced) << trace;
   }
-}
-
-TEST_F(LinkTest, PauseWaitsWholeSlicesOf100Ms) {
-  Pause(ctx, 99);
-  EXPECT_EQ(Now(), 0);
-  Pause(ctx, 250);
-  EXPECT_EQ(Now(), 200);
-  bool fired = false;  // events due meanwhile are delivered after each slice
-  p.loop.Schedule(Now() + 50, [&] { fired = true; });
-  Pause(ctx, 100);
-  EXPECT_TRUE(fired);
 }
 
 }  // namespace
