@@ -43,8 +43,6 @@ bool SelectDataDirectory(AppContext& ctx) {
   ctx.settingsDir = programFolder;
   const std::string custom = CustomDataDir(ctx);
   if (!custom.empty()) ctx.dataDir = DropTrailingSeparator(custom);
-  ctx.ui.dataDirText = ctx.dataDir;
-  ctx.ui.dataDirVisible = true;
   return true;
 }
 

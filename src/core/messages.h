@@ -60,7 +60,25 @@ inline constexpr const char* kFolderWatchRefused =
 inline constexpr const char* kStatusFinishedPrefix = "KOLIBRA TERMINATO : ";
 inline constexpr const char* kDumpDone = "DUMP ESEGUITO";
 inline constexpr const char* kDumpNotDone = "DUMP NON ESEGUITO";
+inline constexpr const char* kDumpNotYetDone = "DUMP NON ANCORA ESEGUITO";
 inline constexpr const char* kTrayIdleTip = "Kolibra in attesa esecuzione...";
+inline constexpr const char* kTrayRunningTip = "Kolibra in esecuzione...";
+inline constexpr const char* kClosingNotice = " Chiusura programma Kolibra in corso ...";
+// The address check.
+inline constexpr const char* kAddressValid = "IP OK";
+inline constexpr const char* kAddressInvalid = "IP non Valido";
+// The reset button's caption while the connection closes.
+inline constexpr const char* kResetClosingCaption = "In Chiusura ...";
+// A setting the link uses, or a command on the link, while a job or dump runs.
+inline constexpr const char* kBusyValueRefused = "Connessione in corso, valore non accettato";
+inline constexpr const char* kBusyCommandRefused = "Connessione in corso, comando non accettato";
+// A polling value that is not allowed: the one-second default is taken.
+inline constexpr const char* kPollingValueRefused = "Valore non ammesso";
+// The window's message boxes (+ the manual's path, before the suffix).
+inline constexpr const char* kManualMissingPrefix = "File: ";
+inline constexpr const char* kManualMissingSuffix = " non trovato";
+inline constexpr const char* kManualNotOpened = "Operazione non eseguita: verificare presenza Reader ";
+inline constexpr const char* kWinsockError = " Errore di connessione Winsock ";
 // Why Windows must wait before a logoff or shutdown while a job runs.
 inline constexpr const char* kSessionEndBlocked = "Scontrino in corso";
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "core/messages.h"
 #include "core/operator_events.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
@@ -32,14 +33,16 @@ constexpr int kSettingsFrame[] = {IDC_FRAME3,         IDC_LABEL10,      IDC_CMBB
 constexpr int kMessagesFrame[] = {IDC_FRAME4, IDC_LABEL1, IDC_TEXT1, IDC_LABEL2,
                                   IDC_TEXT2,  IDC_LABEL7, IDC_TEXT3, IDC_TEXT8};
 
-// Check boxes of the settings frame with their model.
+// Check boxes of the settings frame with their view value and their action.
 struct OptionBox {
   int id;
-  CheckBox OperatorState::*box;
+  bool OperatorView::*shown;
+  ActionResult (*set)(AppContext&, bool);
 };
-constexpr OptionBox kSettingsBoxes[] = {{IDC_CHBPAG4BANCOMAT, &OperatorState::pag4Bancomat},
-                                        {IDC_CHECKFOOTERRT, &OperatorState::footerRt},
-                                        {IDC_CHBENABLEXONINPUT, &OperatorState::passThrough}};
+constexpr OptionBox kSettingsBoxes[] = {
+    {IDC_CHBPAG4BANCOMAT, &OperatorView::fourthPaymentCard, &SetFourthPaymentBox},
+    {IDC_CHECKFOOTERRT, &OperatorView::footerRt, &SetFooterRtBox},
+    {IDC_CHBENABLEXONINPUT, &OperatorView::passThrough, &SetPassThroughBox}};
 
 std::string Numbered(const char* text, int n) { return text + std::to_string(n); }
 
@@ -98,6 +101,8 @@ void WindowBinding::Attach() {
   // The tick counter drives the job trigger; the operator does not need it.
   host_.SetVisible(IDC_TXTTIMER, false);
 
+  resetCaption_ = host_.GetText(IDC_CMDRESETCONN);
+  validateCaption_ = host_.GetText(IDC_CMDVALIDATEIP);
   if (refreshTimer_ < 0) refreshTimer_ = ctx_.platform.loop.CreateTimer([this] { Refresh(); });
 }
 
@@ -106,44 +111,43 @@ void WindowBinding::RefreshTimer(bool on) {
 }
 
 void WindowBinding::Refresh() {
-  const OperatorState& ui = ctx_.ui;
-  if (!ui.windowShown) return;
+  if (!ctx_.state.watched) return;
+  const OperatorView v = DeriveView(ctx_);
   for (int i = 0; i < kSlotCount; ++i) {
-    WriteChecked(kSlotBoxes[i], ui.slotCheck[i].value == 1);
-    WriteEnabled(kSlotBoxes[i], ui.slotCheck[i].enabled);
-    WriteColour(kSlotShapes[i], ui.slotIndicator[i]);
-    WriteText(kDumpBoxes[i], ui.dumpText[i]);
+    WriteChecked(kSlotBoxes[i], v.slotTicked[i]);
+    WriteEnabled(kSlotBoxes[i], v.slotBoxEnabled[i]);
+    WriteColour(kSlotShapes[i], v.slotColour[i]);
+    WriteText(kDumpBoxes[i], v.dumpText[i]);
   }
-  WriteText(IDC_TEXT1, ui.ecrMessage);
-  WriteText(IDC_TEXT2, ui.status);
-  WriteText(IDC_TEXT3, ui.timerState);
-  WriteText(IDC_TEXT8, ui.serialNumber);
-  WriteText(IDC_TXTTIMER, ui.tickCounterText);
-  WriteText(IDC_TXTTIMERVAL, ui.timerValue);
-  WriteText(IDC_CMBBAUDE, ui.baudText);
-  WriteSelection(IDC_CBOPAGAMENTI, ui.paymentsIndex);
-  WriteChecked(IDC_OPTIONRS232, ui.serialChosen);
-  WriteChecked(IDC_OPTIONRETE, ui.networkChosen);
-  WriteText(IDC_TXTREMOTEIP, ui.remoteIp);
-  WriteColour(IDC_SHAPECONN, ui.connectionIndicator);
-  WriteText(IDC_CMDRESETCONN, ui.resetConnCaption);
-  WriteText(IDC_CMDVALIDATEIP, ui.validateIpCaption);
-  WriteChecked(IDC_CHBTRACE, ui.trace.value == 1);
-  WriteEnabled(IDC_CHBTRACE, ui.trace.enabled);
-  WriteEnabled(IDC_CMBFILE, ui.testButtonEnabled);
-  for (int id : kSettingsFrame) WriteEnabled(id, ui.settingsFrameEnabled);
+  WriteText(IDC_TEXT1, v.ecrMessage);
+  WriteText(IDC_TEXT2, v.status);
+  WriteText(IDC_TEXT3, v.timerState);
+  WriteText(IDC_TEXT8, v.serialNumber);
+  WriteText(IDC_TXTTIMER, v.tickCounterText);
+  WriteText(IDC_TXTTIMERVAL, v.pollingValue);
+  WriteText(IDC_CMBBAUDE, v.speedText);
+  WriteSelection(IDC_CBOPAGAMENTI, v.paymentsIndex);
+  WriteChecked(IDC_OPTIONRS232, v.serialChosen);
+  WriteChecked(IDC_OPTIONRETE, v.networkChosen);
+  WriteText(IDC_TXTREMOTEIP, v.address);
+  WriteColour(IDC_SHAPECONN, v.connectionColour);
+  WriteText(IDC_CMDRESETCONN, v.resetClosing ? kResetClosingCaption : resetCaption_);
+  WriteText(IDC_CMDVALIDATEIP, validateAnswer_.empty() ? validateCaption_ : validateAnswer_);
+  WriteChecked(IDC_CHBTRACE, v.trace);
+  WriteEnabled(IDC_CHBTRACE, true);
+  WriteEnabled(IDC_CMBFILE, v.testButtonEnabled);
+  for (int id : kSettingsFrame) WriteEnabled(id, v.settingsFrameEnabled);
   for (const OptionBox& o : kSettingsBoxes) {
-    WriteChecked(o.id, (ui.*o.box).value == 1);
-    WriteEnabled(o.id, (ui.*o.box).enabled && ui.settingsFrameEnabled);
+    WriteChecked(o.id, v.*o.shown);
+    WriteEnabled(o.id, v.settingsFrameEnabled);
   }
-  for (int id : kMessagesFrame) WriteEnabled(id, ui.messagesFrameEnabled);
-  WriteText(IDC_TXTAPPDATAVISTA, ui.dataDirText);
-  WriteVisible(IDC_TXTAPPDATAVISTA, ui.dataDirVisible);
-  WriteVisible(IDC_LBLPATHVISTA, ui.dataDirVisible);
+  for (int id : kMessagesFrame) WriteEnabled(id, v.messagesFrameEnabled);
+  WriteText(IDC_TXTAPPDATAVISTA, v.dataDirText);
+  WriteVisible(IDC_TXTAPPDATAVISTA, v.dataDirVisible);
+  WriteVisible(IDC_LBLPATHVISTA, v.dataDirVisible);
 }
 
 void WindowBinding::HandleCommand(int id) {
-  OperatorState& ui = ctx_.ui;
   if (const int slot = SlotOfBox(id)) {
     SlotBoxClick(slot);
   } else {
@@ -152,14 +156,16 @@ void WindowBinding::HandleCommand(int id) {
         // Before any dump the ECR message box says so; during a job or dump
         // a message says why nothing is written.
         const ActionResult result = PressTestButton(ctx_);
-        if (!result.accepted && result.text == kBusyCommandRefused) Refuse(result.text, {});
+        if (result.busy) Refuse(result.text, {});
         break;
       }
-      case IDC_CMDCHGTIMER:
-        ui.timerValue = host_.GetText(IDC_TXTTIMERVAL);
-        texts_[IDC_TXTTIMERVAL] = ui.timerValue;
-        if (actions_.applyPollingValue) actions_.applyPollingValue();
+      case IDC_CMDCHGTIMER: {
+        // The action shows its own message box.
+        const std::string typed = host_.GetText(IDC_TXTTIMERVAL);
+        texts_[IDC_TXTTIMERVAL] = typed;
+        if (!SetPolling(ctx_, typed).accepted) texts_.erase(IDC_TXTTIMERVAL);
         break;
+      }
       case IDC_COMMAND1:
         SetSpeed();
         break;
@@ -191,15 +197,11 @@ void WindowBinding::HandleCommand(int id) {
         checked_.erase(id);
         break;
       case IDC_CHBPAG4BANCOMAT:
-        SetFourthPaymentBox(ctx_, host_.IsChecked(id));
-        checked_.erase(id);
-        break;
       case IDC_CHBENABLEXONINPUT:
-        SetPassThroughBox(ctx_, host_.IsChecked(id));
-        checked_.erase(id);
-        break;
       case IDC_CHECKFOOTERRT:
-        ui.footerRt.value = host_.IsChecked(id) ? 1 : 0;
+        for (const OptionBox& o : kSettingsBoxes) {
+          if (o.id == id) o.set(ctx_, host_.IsChecked(id));
+        }
         checked_.erase(id);
         break;
       case IDM_ESCI:
@@ -231,7 +233,7 @@ void WindowBinding::Refuse(const std::string& message, std::initializer_list<int
 void WindowBinding::SlotBoxClick(int slot) {
   std::string pattern;
   for (int n = 1; n <= kSlotCount; ++n) {
-    const bool ticked = n == slot ? host_.IsChecked(kSlotBoxes[n - 1]) : ctx_.ui.slotCheck[n - 1].value == 1;
+    const bool ticked = n == slot ? host_.IsChecked(kSlotBoxes[n - 1]) : ctx_.settings.slotOn[n - 1];
     pattern += ticked ? '1' : '0';
   }
   const ActionResult result = SetSlotBoxes(ctx_, pattern);
@@ -257,7 +259,7 @@ void WindowBinding::LinkModeClick() {
 void WindowBinding::SetSpeed() {
   const ActionResult result = ChooseSpeed(ctx_, host_.GetText(IDC_CMBBAUDE));
   if (result.accepted) {
-    texts_[IDC_CMBBAUDE] = ctx_.ui.baudText;
+    texts_[IDC_CMBBAUDE] = ctx_.settings.speedText;
   } else {
     Refuse(result.text, {IDC_CMBBAUDE});
   }
@@ -267,7 +269,7 @@ void WindowBinding::SetSpeed() {
 // a text being typed, or an invalid one, leaves the address as it was.
 void WindowBinding::TakeAddressBox() {
   if (TypeAddress(ctx_, host_.GetText(IDC_TXTREMOTEIP)).accepted) {
-    texts_[IDC_TXTREMOTEIP] = ctx_.ui.remoteIp;
+    texts_[IDC_TXTREMOTEIP] = ctx_.settings.address;
   }
 }
 
@@ -275,20 +277,19 @@ void WindowBinding::TakeAddressBox() {
 // seconds; the connection is not touched.
 void WindowBinding::ValidateAddress() {
   TakeAddressBox();
-  OperatorState& ui = ctx_.ui;
-  const std::string caption = ui.validateIpCaption;
-  ui.validateIpCaption = IsValidIpAddress(host_.GetText(IDC_TXTREMOTEIP)) ? "IP OK" : "IP non Valido";
+  const std::string answer = validateAnswer_;
+  validateAnswer_ = TypeAddress(ctx_, host_.GetText(IDC_TXTREMOTEIP)).text;
   Refresh();
   Pause(ctx_, kFeedbackMs);
-  ui.validateIpCaption = caption;
+  validateAnswer_ = answer;
 }
 
 void WindowBinding::OpenManual() {
   const std::string path = JoinPath(ctx_.defaultDataDir, "mankolibra.pdf");
   if (!ctx_.platform.fs.Exists(path)) {
-    ShowMessage(ctx_, "File: " + path + " non trovato");
+    ShowMessage(ctx_, kManualMissingPrefix + path + kManualMissingSuffix);
   } else if (!host_.OpenDocument(path)) {
-    ShowMessage(ctx_, "Operazione non eseguita: verificare presenza Reader ");
+    ShowMessage(ctx_, kManualNotOpened);
   }
 }
 

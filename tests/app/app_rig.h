@@ -29,7 +29,7 @@ struct AppRig {
     ctx.dataDir = data.path();
     ctx.settingsDir = settings.path();
     fp.system.programFolder = settings.path();
-    ctx.ui.serialChosen = true;
+    ctx.settings.linkMode = LinkMode::kSerial;
     for (auto& check : ctx.ui.slotCheck) check.value = 1;
     ctx.cycle.portAvailable.fill(true);
     fp.serial.responder = [this](const std::string& bytes) {
@@ -59,7 +59,7 @@ struct AppRig {
   // Only these slots ticked.
   void OnlySlots(std::initializer_list<int> slots) {
     for (auto& check : ctx.ui.slotCheck) check.value = 0;
-    for (int s : slots) ctx.ui.slotCheck[s - 1].value = 1;
+    for (int s : slots) ctx.settings.slotOn[s - 1] = true;
   }
   // A till's job: serial-number file, command file (unless left out), start file.
   void PutJob(int slot = 1, bool withDati = true) {

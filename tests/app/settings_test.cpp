@@ -34,8 +34,8 @@ TEST(Settings, SlotTimerAndBaudFiles) {
     AppRig r;
     if (content) r.PutSetting("KBChkBd.txt", content);
     ReadBaudSettings(r.ctx);
-    EXPECT_EQ(r.ctx.baudRate, baud) << (content ? content : "none");
-    EXPECT_EQ(r.ctx.ui.baudText, std::to_string(baud));
+    EXPECT_EQ(r.ctx.settings.baudRate, baud) << (content ? content : "none");
+    EXPECT_EQ(r.ctx.settings.speedText, std::to_string(baud));
   }
 #ifndef _WIN32
   // A link is never followed: the defaults, as for a missing file (the
@@ -52,13 +52,13 @@ TEST(Settings, SlotTimerAndBaudFiles) {
 TEST(Settings, SaveAndReadBackRoundTrip) {
   AppRig r;
   OperatorState& ui = r.ctx.ui;
-  ui.slotCheck[0].value = ui.slotCheck[2].value = 0;
-  ui.baudText = "38400";
-  ui.passThrough.value = ui.trace.value = ui.pag4Bancomat.value = 1;
-  ui.paymentsIndex = 2;
-  ui.networkChosen = true;
+  ui.slotCheck[0].value = settings.slotOn[2] = false;
+  settings.speedText = "38400";
+  ui.passThrough.value = ui.trace.value = settings.fourthPaymentCard = true;
+  settings.paymentsIndex = 2;
+  settings.linkMode = LinkMode::kNetwork;
   ui.serialChosen = false;
-  ui.remoteIp = "10.1.2.3";
+  settings.address = "10.1.2.3";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "0101\r\n");
   EXPECT_EQ(r.Setting("KBChkBd.txt"), "38400\r\n");
@@ -71,7 +71,7 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   ReadProgramSettings(back.ctx);
   const OperatorState& got = back.ctx.ui;
   for (int i = 0; i < 4; ++i) EXPECT_EQ(got.slotCheck[i].value, ui.slotCheck[i].value);
-  EXPECT_EQ(back.ctx.baudRate, 38400);
+  EXPECT_EQ(back.ctx.settings.baudRate, 38400);
   EXPECT_EQ(got.passThrough.value + got.trace.value + got.pag4Bancomat.value, 3);
   EXPECT_EQ(got.paymentsIndex, 2);
   EXPECT_TRUE(got.networkChosen && !got.serialChosen);
@@ -79,7 +79,7 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   EXPECT_EQ(back.fp.socket.RemoteHost(), "10.1.2.3");
 
   // An address that fails the check is saved as "0"; later lines keep their places.
-  r.ctx.ui.remoteIp = "10.1.2";
+  r.ctx.settings.address = "10.1.2";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
 
@@ -116,7 +116,7 @@ TEST(PollingInterval, CalculateTimerTable) {
     AppRig r;
     SetPollingValue(r.ctx, c.value, false);
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, c.interval);
-    EXPECT_EQ(r.ctx.ui.timerValue, c.box);
+    EXPECT_EQ(r.ctx.settings.pollingValue, c.box);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "");
     SetPollingValue(r.ctx, c.value, true);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), std::string(c.saved) + "\r\n");
@@ -126,7 +126,7 @@ TEST(PollingInterval, CalculateTimerTable) {
     r.PutSetting("KBTIMER1.TXT", std::string(c.value) + "\r\n");
     ReadTimerSettings(r.ctx);
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, c.interval);
-    EXPECT_EQ(r.ctx.ui.timerValue, c.box);
+    EXPECT_EQ(r.ctx.settings.pollingValue, c.box);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), std::string(c.box) + "\r\n");
   }
 }
@@ -134,7 +134,7 @@ TEST(PollingInterval, CalculateTimerTable) {
 TEST(PollingInterval, OperatorChange) {
   AppRig r;
   r.StartPolling(1000);
-  r.ctx.ui.timerValue = "3";
+  r.ctx.settings.pollingValue = "3";
   ApplyPollingValue(r.ctx);
   EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 3000);
   EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.pollTimer));
@@ -142,7 +142,7 @@ TEST(PollingInterval, OperatorChange) {
 
   // Refused while a job runs: nothing changes.
   r.ctx.cycle.jobBusy = true;
-  r.ctx.ui.timerValue = "9";
+  r.ctx.settings.pollingValue = "9";
   ApplyPollingValue(r.ctx);
   EXPECT_EQ(r.fp.notifier.messages.back(), "Connessione in corso, valore non accettato");
   EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 3000);

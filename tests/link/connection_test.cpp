@@ -12,8 +12,8 @@ using Fake = fakes::FakeTcpSocket;
 class ConnectionTest : public LinkTest {
  protected:
   ConnectionTest() {
-    ctx.ui.networkChosen = true;
-    ctx.ui.remoteIp = "192.168.1.50";
+    ctx.settings.linkMode = LinkMode::kNetwork;
+    ctx.settings.address = "192.168.1.50";
   }
 };
 

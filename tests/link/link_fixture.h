@@ -22,7 +22,7 @@ class LinkTest : public ::testing::Test {
   }
 
   void UseSerial() {
-    ctx.ui.serialChosen = true;
+    ctx.settings.linkMode = LinkMode::kSerial;
     ctx.ui.networkChosen = false;
     ASSERT_TRUE(p.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(p.serial.Open());
@@ -30,11 +30,11 @@ class LinkTest : public ::testing::Test {
   // Network mode with the socket already connected.
   void UseNetwork() {
     ctx.ui.serialChosen = false;
-    ctx.ui.networkChosen = true;
+    ctx.settings.linkMode = LinkMode::kNetwork;
     p.socket.ForceState(kSocketConnected);
   }
   void TraceOnToFile() {
-    ctx.ui.trace.value = 1;
+    ctx.settings.trace = true;
     ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
   }
   int64_t Now() { return p.loop.NowMs(); }

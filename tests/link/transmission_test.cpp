@@ -28,7 +28,7 @@ TEST(SerialSendCommand, ConfirmationRules) {
     fakes::FakePlatform fp;
     AppContext cx(fp.platform);
     InitLink(cx);
-    cx.ui.serialChosen = true;
+    cx.settings.linkMode = LinkMode::kSerial;
     ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(fp.serial.Open());
     std::size_t n = 0;
@@ -82,7 +82,7 @@ TEST_F(SendCommandTest, NetworkNeedsEchoAndWaitsForTheSecondAnswer) {
 
   // After the echo every reconnect is refused: each error ends the wait
   // early, yet the second-answer loop still comes to an end.
-  ctx.ui.remoteIp = "10.0.0.1";
+  ctx.settings.address = "10.0.0.1";
   p.socket.connectOutcome = fakes::FakeTcpSocket::ConnectOutcome::kRefuse;
   p.socket.responder = [this](const std::string& s) {
     p.socket.Deliver(10, s);
@@ -143,7 +143,7 @@ TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
     fakes::FakePlatform fp;
     AppContext cx(fp.platform);
     InitLink(cx);
-    cx.ui.serialChosen = true;
+    cx.settings.linkMode = LinkMode::kSerial;
     ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(fp.serial.Open());
     if (c.xonSeenOnSlot != 0) {  // a line answered with XOFF and at once XON
@@ -211,7 +211,7 @@ TEST_F(SendCommandTest, TcpAnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
     fakes::FakePlatform fp;
     AppContext cx(fp.platform);
     InitLink(cx);
-    cx.ui.networkChosen = true;
+    cx.settings.linkMode = LinkMode::kNetwork;
     fp.socket.ForceState(kSocketConnected);
     fp.socket.responder = [&](const std::string&) {
       if (fp.socket.sends.size() > 1) return;
@@ -263,7 +263,7 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     cx.ui.networkChosen = c.network;
     cx.ui.serialChosen = !c.network;
     socket.ForceState(kSocketConnected);  // the serial port stays closed
-    cx.ui.trace.value = 1;
+    cx.settings.trace = true;
     ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));
     cx.link.outputPath = dir.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
     bool ok = true;

@@ -73,7 +73,7 @@ const CommandCase kCommands[] = {
        r.host.text[IDC_TXTTIMERVAL] = "5";
        r.host.Command(IDC_CMDCHGTIMER);
        EXPECT_EQ(r.applied, 1);
-       EXPECT_EQ(r.ctx.ui.timerValue, "5");
+       EXPECT_EQ(r.ctx.settings.pollingValue, "5");
      }},
     {"SetSpeedOnlyFromTheList",
      [](Rig& r) {
@@ -81,34 +81,34 @@ const CommandCase kCommands[] = {
        r.host.Command(IDC_COMMAND1);
        EXPECT_EQ(r.Messages(),
                  std::vector<std::string>{"Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200"});
-       EXPECT_EQ(r.ctx.baudRate, 9600);
-       EXPECT_EQ(r.ctx.ui.baudText, "9600");
+       EXPECT_EQ(r.ctx.settings.baudRate, 9600);
+       EXPECT_EQ(r.ctx.settings.speedText, "9600");
        EXPECT_EQ(r.host.text[IDC_CMBBAUDE], "9600");
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "");
        r.host.text[IDC_CMBBAUDE] = "19200";
        r.host.Command(IDC_COMMAND1);
-       EXPECT_EQ(r.ctx.baudRate, 19200);
+       EXPECT_EQ(r.ctx.settings.baudRate, 19200);
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
      }},
     {"NetworkChosenAndAValidAddressTyped",
      [](Rig& r) {
        r.host.checked[IDC_OPTIONRS232] = false;
        r.host.Click(IDC_OPTIONRETE);
-       EXPECT_TRUE(r.ctx.ui.networkChosen);
-       EXPECT_FALSE(r.ctx.ui.serialChosen);
+       EXPECT_TRUE(r.ctx.settings.linkMode == LinkMode::kNetwork);
+       EXPECT_FALSE(r.ctx.settings.linkMode == LinkMode::kSerial);
        r.host.Type(IDC_TXTREMOTEIP, "192.168.1.20");
-       EXPECT_EQ(r.ctx.ui.remoteIp, "192.168.1.20");
+       EXPECT_EQ(r.ctx.settings.address, "192.168.1.20");
      }},
     {"InvalidAddressIsRefused",
      [](Rig& r) {
-       r.ctx.ui.remoteIp = "10.0.0.1";
+       r.ctx.settings.address = "10.0.0.1";
        r.binding.Refresh();
        r.host.Type(IDC_TXTREMOTEIP, "10.0.0.256");
        std::string during;
        r.fp.loop.After(1000, [&] { during = r.host.text[IDC_CMDVALIDATEIP]; });
        r.host.Command(IDC_CMDVALIDATEIP);
        EXPECT_EQ(during, "IP non Valido");
-       EXPECT_EQ(r.ctx.ui.remoteIp, "10.0.0.1");
+       EXPECT_EQ(r.ctx.settings.address, "10.0.0.1");
        EXPECT_EQ(r.host.text[IDC_TXTREMOTEIP], "10.0.0.256");  // what was typed stays
        EXPECT_EQ(r.host.text[IDC_CMDVALIDATEIP], "Valida IP");
        EXPECT_TRUE(r.fp.socket.connectTimes.empty());
@@ -153,7 +153,7 @@ const CommandCase kCommands[] = {
        r.host.Pick(IDC_CBOPAGAMENTI, 2);
        EXPECT_EQ(r.ctx.ui.trace.value + r.ctx.ui.passThrough.value + r.ctx.ui.pag4Bancomat.value, 3);
        EXPECT_EQ(r.ctx.ui.footerRt.value, 0);
-       EXPECT_EQ(r.ctx.ui.paymentsIndex, 2);
+       EXPECT_EQ(r.ctx.settings.paymentsIndex, 2);
      }},
     {"ManualMissingThenWithoutReader",
      [](Rig& r) {
@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WindowCommand, ::testing::ValuesIn(kCommands),
 // Restoring marks the unticked slots (3 and 4) as needing a dump.
 TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   Rig r;
-  r.ctx.ui.slotCheck[2].value = r.ctx.ui.slotCheck[3].value = 0;
+  r.ctx.ui.slotCheck[2].value = r.ctx.settings.slotOn[3] = false;
   r.ctx.dump.pending = {false, true, false, false};
   r.binding.Refresh();
   EXPECT_EQ(r.host.writes, 0);
@@ -201,7 +201,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
 
   r.Open();
   EXPECT_TRUE(r.host.mainVisible);
-  EXPECT_TRUE(r.ctx.ui.windowShown);
+  EXPECT_TRUE(r.ctx.state.watched);
   EXPECT_EQ(r.ctx.dump.pending, (std::array<bool, 4>{false, true, true, true}));
   EXPECT_EQ(r.host.text[IDC_TEXT4], "DUMP ESEGUITO");
   for (int id : {IDC_TEXT5, IDC_TEXT6, IDC_TEXT7}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
@@ -213,7 +213,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   EXPECT_EQ(r.host.tips[IDC_LABEL8], "Se verde indica che la porta \xE8 attiva");
 
   // The refresh timer carries later model changes into the open window...
-  r.ctx.ui.status = "KOLIBRA TERMINATO : TUTTO OK";
+  r.ctx.state.status = "KOLIBRA TERMINATO : TUTTO OK";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
   EXPECT_EQ(r.host.text[IDC_TEXT2], "KOLIBRA TERMINATO : TUTTO OK");
 
@@ -225,9 +225,9 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   // Minimised: hidden, and nothing is written any more.
   r.host.events.onMinimized();
   EXPECT_FALSE(r.host.mainVisible);
-  EXPECT_FALSE(r.ctx.ui.windowShown);
+  EXPECT_FALSE(r.ctx.state.watched);
   const int writes = r.host.writes;
-  r.ctx.ui.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
+  r.ctx.state.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);
   EXPECT_EQ(r.host.writes, writes);
 

@@ -25,8 +25,8 @@ class RealLinkTest : public ::testing::Test {
   bool Tcp(std::vector<std::string> extra = {}) {
     extra.insert(extra.begin(), {"--port", "0", "--exit-after-ms=60000"});
     if (!sim.Start(extra)) return false;
-    ctx.ui.networkChosen = true;
-    ctx.ui.remoteIp = "127.0.0.1";
+    ctx.settings.linkMode = LinkMode::kNetwork;
+    ctx.settings.address = "127.0.0.1";
     ctx.link.remotePort = sim.Port();
     return true;
   }
@@ -34,7 +34,7 @@ class RealLinkTest : public ::testing::Test {
   bool Pty(std::vector<std::string> extra = {}) {
     extra.insert(extra.begin(), {"--no-tcp", "--pty", "--exit-after-ms=60000"});
     if (!sim.Start(extra)) return false;
-    ctx.ui.serialChosen = true;
+    ctx.settings.linkMode = LinkMode::kSerial;
     posix.serial().SetDevicePath(1, sim.Endpoint("pty"));
     ctx.cycle.currentSlot = 1;
     OpenSerialPort(ctx);
