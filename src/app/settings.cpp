@@ -8,7 +8,7 @@
 #include "app/job_cycle.h"
 #include "conversion/numbers.h"
 #include "core/file_util.h"
-#include "core/poll_timer.h"
+#include "ui/operator_actions.h"
 #include "link/tcp_link.h"
 
 namespace kolibra {

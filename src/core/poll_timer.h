@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 
 #include "core/app_context.h"
 
@@ -19,14 +18,5 @@ void EnablePollTimer(AppContext& ctx, bool enabled);
 bool PollTimerEnabled(AppContext& ctx);
 // Its current interval (0 before it is created).
 int64_t PollTimerInterval(AppContext& ctx);
-
-// Turns the operator's polling value into the polling interval; with save,
-// writes KBTIMER1.TXT.
-void SetPollingValue(AppContext& ctx, const std::string& value, bool save);
-// Text KBTIMER1.TXT holds for a polling interval: milliseconds below 1000,
-// else seconds with "." before any fraction.
-std::string PollingFileText(int32_t intervalMs);
-// The number a polling value starts with (0 when none).
-double PollingNumber(const std::string& value);
 
 }  // namespace kolibra

@@ -1,9 +1,11 @@
 #include "ui/operator_actions.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "conversion/numbers.h"
+#include "core/file_util.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
 #include "core/poll_timer.h"
@@ -16,6 +18,22 @@
 namespace kolibra {
 
 namespace {
+
+constexpr int32_t kDefaultIntervalMs = 1000;
+constexpr int32_t kShortestIntervalMs = 100;
+constexpr int32_t kLongestIntervalMs = 60000;
+
+int32_t RoundInterval(double ms) {
+  if (ms >= kLongestIntervalMs) return kLongestIntervalMs;
+  const auto rounded = static_cast<int32_t>(std::lround(ms));
+  // A fraction of a second small enough to round below 100 ms would make the
+  // timer spin; the shortest interval is 100 ms.
+  return rounded < kShortestIntervalMs ? kShortestIntervalMs : rounded;
+}
+
+// The polling interval as typed or stored: blanks, then digits with an
+// optional point; whatever follows ("ms") is not part of it.
+constexpr NumberForm kIntervalNumber{" \t", false, true, ""};
 
 bool LinkBusy(const AppContext& ctx) { return ctx.cycle.jobBusy || ctx.dump.inProgress; }
 
@@ -79,6 +97,36 @@ std::string LastJobText(const LastJob& job) {
 }
 
 }  // namespace
+
+std::string PollingFileText(int32_t intervalMs) {
+  if (intervalMs < 1000) return std::to_string(intervalMs);
+  return FormatDecimal(intervalMs / 1000.0);
+}
+
+void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
+  std::string written;
+  const double v = LeadingNumber(value, kIntervalNumber, &written);
+  int32_t interval = kDefaultIntervalMs;
+  if (value.empty() || v <= 0) {
+    interval = kDefaultIntervalMs;
+  } else if (v < 100) {
+    ctx.settings.pollingValue = v <= 60 ? value : "60";
+    interval = RoundInterval(1000.0 * LeadingNumber(ctx.settings.pollingValue, kIntervalNumber));
+  } else if (v <= kLongestIntervalMs) {
+    ctx.settings.pollingValue = written + "ms";
+    interval = RoundInterval(v);
+  } else {
+    ctx.settings.pollingValue = "60";
+    interval = kLongestIntervalMs;
+  }
+  ctx.cycle.pollingIntervalMs = interval;
+  if (save) {
+    const std::string path = JoinPath(ctx.settingsDir, "KBTIMER1.TXT");
+    if (!WriteWholeFile(path, PollingFileText(interval) + "\r\n")) {
+      ctx.platform.notifier.Log("Impossibile scrivere " + path);
+    }
+  }
+}
 
 ActionResult PressTestButton(AppContext& ctx) {
   // A test receipt written while a job or dump runs would change the line
@@ -179,7 +227,7 @@ ActionResult SetPolling(AppContext& ctx, const std::string& value) {
     ShowMessage(ctx, kBusyValueRefused);
     return Busy(kBusyValueRefused);
   }
-  const double v = PollingNumber(value);
+  const double v = LeadingNumber(value, kIntervalNumber);
   const bool allowed = v != 0;
   if (!allowed) ShowMessage(ctx, kPollingValueRefused);
   const bool wasEnabled = PollTimerEnabled(ctx);

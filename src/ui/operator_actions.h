@@ -4,6 +4,7 @@
 // show. The window's own message is the text of a refusal.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/app_context.h"
@@ -45,6 +46,13 @@ ActionResult SetFooterRtBox(AppContext& ctx, bool ticked);
 ActionResult SetPolling(AppContext& ctx, const std::string& value);
 // An item of the payments list: 5, 6 or 8 payments.
 ActionResult ChoosePayments(AppContext& ctx, int payments);
+
+// Turns the operator's polling value into the polling interval; with save,
+// writes KBTIMER1.TXT.
+void SetPollingValue(AppContext& ctx, const std::string& value, bool save);
+// Text KBTIMER1.TXT holds for a polling interval: milliseconds below 1000,
+// else seconds with "." before any fraction.
+std::string PollingFileText(int32_t intervalMs);
 
 // Everything the window shows, one item a line.
 std::string WindowStatusText(AppContext& ctx);

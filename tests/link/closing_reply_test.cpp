@@ -160,8 +160,7 @@ TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
     AppContext cx(fp.platform);
     InitLink(cx);
     cx.link.outputPath = d.File("SR_OUT.001");
-    cx.ui.networkChosen = c.network;
-    cx.ui.serialChosen = !c.network;
+    cx.settings.linkMode = c.network ? LinkMode::kNetwork : LinkMode::kSerial;
     cx.dump.tenderFamily = c.modelFt ? "FT" : "ST";
     cx.tenderLineCount = 1;
     fp.socket.ForceState(kSocketConnected);

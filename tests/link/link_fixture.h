@@ -23,13 +23,11 @@ class LinkTest : public ::testing::Test {
 
   void UseSerial() {
     ctx.settings.linkMode = LinkMode::kSerial;
-    ctx.ui.networkChosen = false;
     ASSERT_TRUE(p.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(p.serial.Open());
   }
   // Network mode with the socket already connected.
   void UseNetwork() {
-    ctx.ui.serialChosen = false;
     ctx.settings.linkMode = LinkMode::kNetwork;
     p.socket.ForceState(kSocketConnected);
   }

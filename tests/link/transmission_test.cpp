@@ -260,8 +260,7 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     fakes::ScratchDir dir;
     AppContext cx(platform);
     InitLink(cx);
-    cx.ui.networkChosen = c.network;
-    cx.ui.serialChosen = !c.network;
+    cx.settings.linkMode = c.network ? LinkMode::kNetwork : LinkMode::kSerial;
     socket.ForceState(kSocketConnected);  // the serial port stays closed
     cx.settings.trace = true;
     ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));

@@ -82,7 +82,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterJob);
       EXPECT_TRUE(r.PauseTickArmed());
       EXPECT_TRUE(r.ctx.state.testReceiptReady);
-      EXPECT_EQ(r.ctx.ui.trayTip, "Kolibra in attesa esecuzione...");
+      EXPECT_FALSE(r.ctx.state.jobAnnounced);
     }
   }
 }

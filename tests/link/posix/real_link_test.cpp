@@ -80,7 +80,7 @@ TEST_F(RealLinkTest, RefusedConnectionFailsTheSetUp) {
   ::usleep(300 * 1000);  // the simulator has gone: nothing listens
   EXPECT_FALSE(Reconnect(ctx, 1));
   EXPECT_TRUE(ctx.link.rx.connectionError);
-  EXPECT_EQ(ctx.ui.connectionIndicator, kColourRed);
+  EXPECT_EQ(ctx.state.connection, ConnectionState::kClosed);
   EXPECT_FALSE(SendCommand(ctx, " K"));
 }
 
