@@ -30,7 +30,7 @@ struct AppRig {
     ctx.settingsDir = settings.path();
     fp.system.programFolder = settings.path();
     ctx.settings.linkMode = LinkMode::kSerial;
-    for (auto& check : ctx.ui.slotCheck) check.value = 1;
+    ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
     fp.serial.responder = [this](const std::string& bytes) {
       if (!silentEcr) fp.serial.QueueInput(10, bytes);
@@ -58,7 +58,7 @@ struct AppRig {
 
   // Only these slots ticked.
   void OnlySlots(std::initializer_list<int> slots) {
-    for (auto& check : ctx.ui.slotCheck) check.value = 0;
+    ctx.settings.slotOn.fill(false);
     for (int s : slots) ctx.settings.slotOn[s - 1] = true;
   }
   // A till's job: serial-number file, command file (unless left out), start file.

@@ -128,10 +128,9 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     r.SetSlot(3);
     r.fp.loop.SetLocalTime({2026, 12, 5, 14, 23, 1, 0}, 60);
     r.ctx.settings.trace = true;
-    r.ctx.ui.passThrough.value = testReceipt ? 0 : 1;
+    r.ctx.settings.passThrough = !testReceipt;
     r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
     if (mode == kNetwork) {
-      r.ctx.ui.serialChosen = false;
       r.ctx.settings.linkMode = LinkMode::kNetwork;
       r.ctx.settings.address = "127.0.0.1";
       r.fp.socket.responder = [&r](const std::string& b) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app_rig.h"
+#include "ui/operator_actions.h"
 
 namespace kolibra {
 namespace {
@@ -15,14 +16,14 @@ using testing_app::AppRig;
 
 // Missing files give the defaults; garbage gives the defaults or what can be read.
 TEST(Settings, SlotTimerAndBaudFiles) {
-  const std::pair<const char*, std::array<int, 4>> slots[] = {
+  const std::pair<const char*, std::array<bool, 4>> slots[] = {
       {nullptr, {1, 1, 1, 1}}, {"1100\r\n", {1, 1, 0, 0}}, {"101\r\n", {1, 1, 1, 1}},
       {"1x0y1\r\n", {1, 0, 0, 0}}, {"\x01\xff\x80\x02", {0, 0, 0, 0}}};
   for (const auto& [content, values] : slots) {
     AppRig r;
     if (content) r.PutSetting("KBCHKCOM.TXT", content);
     ReadSlotSettings(r.ctx);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ctx.ui.slotCheck[i].value, values[i]) << (content ? content : "none");
+    EXPECT_EQ(r.ctx.settings.slotOn, values) << (content ? content : "none");
   }
   AppRig noTimer;  // no polling file: one second, and the file written
   ReadTimerSettings(noTimer.ctx);
@@ -45,19 +46,18 @@ TEST(Settings, SlotTimerAndBaudFiles) {
   std::filesystem::create_symlink(JoinPath(r.ctx.settingsDir, "elsewhere"),
                                   JoinPath(r.ctx.settingsDir, "KBCHKCOM.TXT"));
   ReadSlotSettings(r.ctx);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ctx.ui.slotCheck[i].value, 1);
+  EXPECT_EQ(r.ctx.settings.slotOn, (std::array<bool, 4>{1, 1, 1, 1}));
 #endif
 }
 
 TEST(Settings, SaveAndReadBackRoundTrip) {
   AppRig r;
-  OperatorState& ui = r.ctx.ui;
-  ui.slotCheck[0].value = settings.slotOn[2] = false;
+  DriverSettings& settings = r.ctx.settings;
+  settings.slotOn[0] = settings.slotOn[2] = false;
   settings.speedText = "38400";
-  ui.passThrough.value = ui.trace.value = settings.fourthPaymentCard = true;
+  settings.passThrough = settings.trace = settings.fourthPaymentCard = true;
   settings.paymentsIndex = 2;
   settings.linkMode = LinkMode::kNetwork;
-  ui.serialChosen = false;
   settings.address = "10.1.2.3";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "0101\r\n");
@@ -69,13 +69,13 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   ReadSlotSettings(back.ctx);
   ReadBaudSettings(back.ctx);
   ReadProgramSettings(back.ctx);
-  const OperatorState& got = back.ctx.ui;
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(got.slotCheck[i].value, ui.slotCheck[i].value);
-  EXPECT_EQ(back.ctx.settings.baudRate, 38400);
-  EXPECT_EQ(got.passThrough.value + got.trace.value + got.pag4Bancomat.value, 3);
+  const DriverSettings& got = back.ctx.settings;
+  EXPECT_EQ(got.slotOn, settings.slotOn);
+  EXPECT_EQ(got.baudRate, 38400);
+  EXPECT_TRUE(got.passThrough && got.trace && got.fourthPaymentCard);
   EXPECT_EQ(got.paymentsIndex, 2);
-  EXPECT_TRUE(got.networkChosen && !got.serialChosen);
-  EXPECT_EQ(got.remoteIp, "10.1.2.3");
+  EXPECT_EQ(got.linkMode, LinkMode::kNetwork);
+  EXPECT_EQ(got.address, "10.1.2.3");
   EXPECT_EQ(back.fp.socket.RemoteHost(), "10.1.2.3");
 
   // An address that fails the check is saved as "0"; later lines keep their places.
@@ -88,13 +88,13 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   const std::string garbage = "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n";
   back.PutSetting("KBCHKSCO.TXT", garbage + std::string(1 << 20, '\0'));
   ReadProgramSettings(back.ctx);
-  EXPECT_EQ(got.remoteIp, "10.1.2.3");
+  EXPECT_EQ(got.address, "10.1.2.3");
   back.PutSetting("KBCHKSCO.TXT", garbage);
   ReadProgramSettings(back.ctx);
-  EXPECT_EQ(got.passThrough.value + got.footerRt.value + got.trace.value + got.pag4Bancomat.value, 0);
+  EXPECT_FALSE(got.passThrough || got.footerRt || got.trace || got.fourthPaymentCard);
   EXPECT_EQ(got.paymentsIndex, 0);  // 7 is out of range
-  EXPECT_TRUE(got.serialChosen && !got.networkChosen);
-  EXPECT_EQ(got.remoteIp, "");
+  EXPECT_EQ(got.linkMode, LinkMode::kSerial);
+  EXPECT_EQ(got.address, "");
 }
 
 // The value as typed: interval, the box text, and what is saved (with "."
@@ -134,16 +134,14 @@ TEST(PollingInterval, CalculateTimerTable) {
 TEST(PollingInterval, OperatorChange) {
   AppRig r;
   r.StartPolling(1000);
-  r.ctx.settings.pollingValue = "3";
-  ApplyPollingValue(r.ctx);
+  SetPolling(r.ctx, "3");
   EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 3000);
   EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.pollTimer));
   EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");
 
   // Refused while a job runs: nothing changes.
   r.ctx.cycle.jobBusy = true;
-  r.ctx.settings.pollingValue = "9";
-  ApplyPollingValue(r.ctx);
+  EXPECT_FALSE(SetPolling(r.ctx, "9").accepted);
   EXPECT_EQ(r.fp.notifier.messages.back(), "Connessione in corso, valore non accettato");
   EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 3000);
   EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");

@@ -13,6 +13,7 @@
 #include "link/tcp_link.h"
 #include "link/transmission.h"
 #include "platform/window_ids.h"
+#include "ui/operator_window.h"
 
 namespace kolibra {
 namespace {
@@ -23,16 +24,13 @@ struct Rig {
   fakes::ScratchDir settings;
   AppContext ctx{fp.platform};
   fakes::FakeWindowHost host;
-  int applied = 0;
   int exits = 0;
-  WindowBinding binding{ctx, host,
-                        {[this] { ++applied; },  // stands for the job cycle's "Set timer" action
-                         [this] { ++exits; }}};
+  WindowBinding binding{ctx, host, {[this] { ++exits; }}};
 
   Rig() {
     ctx.dataDir = ctx.defaultDataDir = data.path();
     ctx.settingsDir = settings.path();
-    for (auto& check : ctx.ui.slotCheck) check.value = 1;
+    ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
     CreatePollTimer(ctx, [] {});
     ArmPollTimer(ctx, 1000, true);
@@ -66,14 +64,21 @@ const CommandCase kCommands[] = {
        EXPECT_TRUE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_START", 2)));
        EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
      }},
-    // The box's text goes to the model, then the action runs (its refusal
-    // during a job is the settings' own).
-    {"SetTimerReadsTheBox",
+    // The box's value is set and saved; during a job it is refused with one
+    // message and the box shows the value in force again.
+    {"SetTimerTakesTheBoxRefusedDuringAJob",
      [](Rig& r) {
        r.host.text[IDC_TXTTIMERVAL] = "5";
        r.host.Command(IDC_CMDCHGTIMER);
-       EXPECT_EQ(r.applied, 1);
        EXPECT_EQ(r.ctx.settings.pollingValue, "5");
+       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
+       EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "5\r\n");
+       r.ctx.cycle.jobBusy = true;
+       r.host.text[IDC_TXTTIMERVAL] = "7";
+       r.host.Command(IDC_CMDCHGTIMER);
+       EXPECT_EQ(r.Messages(), std::vector<std::string>{"Connessione in corso, valore non accettato"});
+       EXPECT_EQ(r.ctx.settings.pollingValue, "5");
+       EXPECT_EQ(r.host.text[IDC_TXTTIMERVAL], "5");
      }},
     {"SetSpeedOnlyFromTheList",
      [](Rig& r) {
@@ -120,13 +125,14 @@ const CommandCase kCommands[] = {
        EXPECT_EQ(r.fp.socket.RemoteHost(), "10.0.0.2");
        EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
        EXPECT_EQ(r.host.colour[IDC_SHAPECONN], kColourGreen);
+       EXPECT_EQ(r.ctx.state.connection, ConnectionState::kOpen);
        EXPECT_EQ(r.host.text[IDC_CMDRESETCONN], "Reset Connessione");
      }},
     // Unticking stops the polling; ticking again is refused during a job.
     {"UntickingASlotStopsPollingTickingDuringAJobIsRefused",
      [](Rig& r) {
        r.host.Click(IDC_CHECK2);
-       EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
+       EXPECT_FALSE(r.ctx.settings.slotOn[1]);
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
        EXPECT_FALSE(r.host.enabled[IDC_CMBFILE]);
        EXPECT_TRUE(r.host.enabled[IDC_CMBBAUDE]);
@@ -136,7 +142,7 @@ const CommandCase kCommands[] = {
        EXPECT_EQ(r.Messages(), (std::vector<std::string>{"Connessione in corso, valore non accettato",
                                                          "Connessione in corso, comando non accettato"}));
        EXPECT_FALSE(r.host.checked[IDC_CHECK2]);
-       EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
+       EXPECT_FALSE(r.ctx.settings.slotOn[1]);
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
      }},
     {"TickingASlotLocksTheSettings",
@@ -151,9 +157,12 @@ const CommandCase kCommands[] = {
      [](Rig& r) {
        for (int id : {IDC_CHBTRACE, IDC_CHBENABLEXONINPUT, IDC_CHBPAG4BANCOMAT}) r.host.Click(id);
        r.host.Pick(IDC_CBOPAGAMENTI, 2);
-       EXPECT_EQ(r.ctx.ui.trace.value + r.ctx.ui.passThrough.value + r.ctx.ui.pag4Bancomat.value, 3);
-       EXPECT_EQ(r.ctx.ui.footerRt.value, 0);
-       EXPECT_EQ(r.ctx.settings.paymentsIndex, 2);
+       const DriverSettings& s = r.ctx.settings;
+       EXPECT_TRUE(s.trace && s.passThrough && s.fourthPaymentCard);
+       EXPECT_FALSE(s.footerRt);
+       EXPECT_EQ(s.paymentsIndex, 2);
+       r.host.Click(IDC_CHECKFOOTERRT);
+       EXPECT_TRUE(s.footerRt);
      }},
     {"ManualMissingThenWithoutReader",
      [](Rig& r) {
@@ -193,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WindowCommand, ::testing::ValuesIn(kCommands),
 // Restoring marks the unticked slots (3 and 4) as needing a dump.
 TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   Rig r;
-  r.ctx.ui.slotCheck[2].value = r.ctx.settings.slotOn[3] = false;
+  r.ctx.settings.slotOn[2] = r.ctx.settings.slotOn[3] = false;
   r.ctx.dump.pending = {false, true, false, false};
   r.binding.Refresh();
   EXPECT_EQ(r.host.writes, 0);

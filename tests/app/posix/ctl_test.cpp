@@ -119,9 +119,9 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"set-polling", "500ms"}, 0, "Timer in sec.: 500ms (500 ms)",
        nullptr, [&](AppContext&) { EXPECT_EQ(ReadFile(settings / "KBTIMER1.TXT"), "500\r\n"); }},
       {{"set-speed", "1234"}, 1, "Velocita' non ammessa",
-       nullptr, [](AppContext& c) { EXPECT_EQ(c.baudRate, 9600); }},
+       nullptr, [](AppContext& c) { EXPECT_EQ(c.settings.baudRate, 9600); }},
       {{"set-speed", "19200"}, 0, "19200", nullptr, [&](AppContext& c) {
-         EXPECT_EQ(c.baudRate, 19200);
+         EXPECT_EQ(c.settings.baudRate, 19200);
          EXPECT_EQ(ReadFile(settings / "KBChkBd.txt"), "19200\r\n");
        }},
       {{"mode", "serial"}, 1, "Connessione in corso, valore non accettato", busy, idle},
@@ -143,7 +143,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"stop"}, 0, " Chiusura programma Kolibra in corso ...",
        nullptr, [](AppContext& c) { EXPECT_TRUE(c.cycle.shutdownRequested); }},
       {{"trace", "off"}, 1, " Chiusura programma Kolibra in corso ...",
-       nullptr, [](AppContext& c) { EXPECT_EQ(c.ui.trace.value, 1); }},
+       nullptr, [](AppContext& c) { EXPECT_TRUE(c.settings.trace); }},
   };
   for (const CtlRow& row : rows) {
     std::string name;
