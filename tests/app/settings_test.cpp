@@ -131,21 +131,5 @@ TEST(PollingInterval, CalculateTimerTable) {
   }
 }
 
-TEST(PollingInterval, OperatorChange) {
-  AppRig r;
-  r.StartPolling(1000);
-  SetPolling(r.ctx, "3");
-  EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 3000);
-  EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.pollTimer));
-  EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");
-
-  // Refused while a job runs: nothing changes.
-  r.ctx.cycle.jobBusy = true;
-  EXPECT_FALSE(SetPolling(r.ctx, "9").accepted);
-  EXPECT_EQ(r.fp.notifier.messages.back(), "Connessione in corso, valore non accettato");
-  EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 3000);
-  EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");
-}
-
 }  // namespace
 }  // namespace kolibra

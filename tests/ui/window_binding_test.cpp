@@ -71,13 +71,16 @@ const CommandCase kCommands[] = {
        r.host.text[IDC_TXTTIMERVAL] = "5";
        r.host.Command(IDC_CMDCHGTIMER);
        EXPECT_EQ(r.ctx.settings.pollingValue, "5");
-       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
+       EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 5000);
+       EXPECT_TRUE(PollTimerEnabled(r.ctx));  // running as it was
        EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "5\r\n");
        r.ctx.cycle.jobBusy = true;
        r.host.text[IDC_TXTTIMERVAL] = "7";
        r.host.Command(IDC_CMDCHGTIMER);
        EXPECT_EQ(r.Messages(), std::vector<std::string>{"Connessione in corso, valore non accettato"});
        EXPECT_EQ(r.ctx.settings.pollingValue, "5");
+       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
+       EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "5\r\n");
        EXPECT_EQ(r.host.text[IDC_TXTTIMERVAL], "5");
      }},
     {"SetSpeedOnlyFromTheList",
@@ -95,19 +98,14 @@ const CommandCase kCommands[] = {
        EXPECT_EQ(r.ctx.settings.baudRate, 19200);
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
      }},
-    {"NetworkChosenAndAValidAddressTyped",
+    // An address is taken only when valid; "Valida IP" says which for two seconds.
+    {"NetworkChosenAndOnlyAValidAddressTaken",
      [](Rig& r) {
        r.host.checked[IDC_OPTIONRS232] = false;
        r.host.Click(IDC_OPTIONRETE);
-       EXPECT_TRUE(r.ctx.settings.linkMode == LinkMode::kNetwork);
-       EXPECT_FALSE(r.ctx.settings.linkMode == LinkMode::kSerial);
-       r.host.Type(IDC_TXTREMOTEIP, "192.168.1.20");
-       EXPECT_EQ(r.ctx.settings.address, "192.168.1.20");
-     }},
-    {"InvalidAddressIsRefused",
-     [](Rig& r) {
-       r.ctx.settings.address = "10.0.0.1";
-       r.binding.Refresh();
+       EXPECT_EQ(r.ctx.settings.linkMode, LinkMode::kNetwork);
+       r.host.Type(IDC_TXTREMOTEIP, "10.0.0.1");
+       EXPECT_EQ(r.ctx.settings.address, "10.0.0.1");
        r.host.Type(IDC_TXTREMOTEIP, "10.0.0.256");
        std::string during;
        r.fp.loop.After(1000, [&] { during = r.host.text[IDC_CMDVALIDATEIP]; });
