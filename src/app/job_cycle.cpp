@@ -290,7 +290,7 @@ void ServeNextJob(AppContext& ctx) {
   cycle.jobStartedAt = ctx.platform.loop.LocalTime();
   cycle.jobLinesSent = 0;
   AnnounceJob(ctx, true);
-  if (ctx.state.watched) ShowStatus(ctx, "TRASMISSIONE KOLIBRA IN CORSO ..");
+  if (ctx.state.watched) ShowStatus(ctx, kStatusSending);
   const JobResult code = RunJob(ctx);
   ReportJobOutcome(ctx, code);
 }

@@ -74,6 +74,18 @@ inline constexpr const char* kBusyValueRefused = "Connessione in corso, valore n
 inline constexpr const char* kBusyCommandRefused = "Connessione in corso, comando non accettato";
 // A polling value that is not allowed: the one-second default is taken.
 inline constexpr const char* kPollingValueRefused = "Valore non ammesso";
+// Refusals of the operator's actions.
+inline constexpr const char* kTestButtonDisabled = "Pulsante \" Esegui Test\" disattivato";
+inline constexpr const char* kTestReceiptNoSlot =
+    "Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto";
+inline constexpr const char* kTestReceiptNotWritten = "Scontrino di prova non scritto nella cartella dati";
+inline constexpr const char* kSpeedRefused = "Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200";
+inline constexpr const char* kSlotsRefused = "Porte: quattro cifre 0 o 1, per esempio 1100";
+inline constexpr const char* kPaymentsRefused = "N. dei Pagamenti: 5, 6 o 8";
+// After the box's name: a disabled box takes no click.
+inline constexpr const char* kBoxDisabledSuffix = ": casella disattivata, valore non accettato";
+// The status while a job is sent.
+inline constexpr const char* kStatusSending = "TRASMISSIONE KOLIBRA IN CORSO ..";
 // The window's message boxes (+ the manual's path, before the suffix).
 inline constexpr const char* kManualMissingPrefix = "File: ";
 inline constexpr const char* kManualMissingSuffix = " non trovato";

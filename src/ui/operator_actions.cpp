@@ -56,7 +56,7 @@ const char* ConnectionColourName(ConnectionState connection) {
 }
 
 std::string DisabledBox(const std::string& label) {
-  return label + ": casella disattivata, valore non accettato";
+  return label + kBoxDisabledSuffix;
 }
 
 // A click on a check box that leaves it ticked or not.
@@ -132,7 +132,7 @@ ActionResult PressTestButton(AppContext& ctx) {
   // A test receipt written while a job or dump runs would change the line
   // count of the running job, or the files of its slot.
   if (LinkBusy(ctx)) return Busy(kBusyCommandRefused);
-  if (!ctx.state.testReceiptReady) return Refused("Pulsante \" Esegui Test\" disattivato");
+  if (!ctx.state.testReceiptReady) return Refused(kTestButtonDisabled);
   const bool allPending = std::all_of(ctx.dump.pending.begin(), ctx.dump.pending.end(),
                                       [](bool pending) { return pending; });
   const int ready = TestReceiptSlot(ctx);
@@ -143,15 +143,15 @@ ActionResult PressTestButton(AppContext& ctx) {
   if (allPending && ctx.state.watched) return Refused(ctx.state.ecrMessage);
   if (jobWaiting && ctx.state.watched) return Refused(kTestReceiptJobWaiting);
   if (!slotReady || !ctx.state.watched) {
-    return Refused("Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto");
+    return Refused(kTestReceiptNoSlot);
   }
-  return Refused("Scontrino di prova non scritto nella cartella dati");
+  return Refused(kTestReceiptNotWritten);
 }
 
 ActionResult ChooseSpeed(AppContext& ctx, const std::string& baudText) {
   if (std::find_if(kSpeedItems.begin(), kSpeedItems.end(),
                    [&](const char* item) { return baudText == item; }) == kSpeedItems.end()) {
-    return Refused("Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200");
+    return Refused(kSpeedRefused);
   }
   ctx.settings.speedText = baudText;
   StoreBaudRate(ctx);
@@ -161,7 +161,7 @@ ActionResult ChooseSpeed(AppContext& ctx, const std::string& baudText) {
 ActionResult SetSlotBoxes(AppContext& ctx, const std::string& pattern) {
   if (pattern.size() != kSlotCount ||
       pattern.find_first_not_of("01") != std::string::npos) {
-    return Refused("Porte: quattro cifre 0 o 1, per esempio 1100");
+    return Refused(kSlotsRefused);
   }
   std::array<bool, kSlotCount> change{};
   bool anyChange = false;
@@ -241,7 +241,7 @@ ActionResult SetPolling(AppContext& ctx, const std::string& value) {
 
 ActionResult ChoosePayments(AppContext& ctx, int payments) {
   const int index = payments == 5 ? 0 : payments == 6 ? 1 : payments == 8 ? 2 : -1;
-  if (index < 0) return Refused("N. dei Pagamenti: 5, 6 o 8");
+  if (index < 0) return Refused(kPaymentsRefused);
   ctx.settings.paymentsIndex = index;
   return Accepted(std::string("N. dei Pagamenti: ") + kPaymentItems[index]);
 }
