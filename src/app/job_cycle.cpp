@@ -1,10 +1,8 @@
 #include "app/job_cycle.h"
 
 #include <array>
-#include <cmath>
 
 #include "app/run_job.h"
-#include "conversion/numbers.h"
 #include "core/file_util.h"
 #include "core/job_files.h"
 #include "core/job_journal.h"

@@ -5,11 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/job_cycle.h"
 #include "conversion/numbers.h"
 #include "core/file_util.h"
-#include "ui/operator_actions.h"
 #include "link/tcp_link.h"
+#include "ui/operator_actions.h"
 
 namespace kolibra {
 
