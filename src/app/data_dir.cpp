@@ -1,5 +1,6 @@
 #include "app/data_dir.h"
 
+#include "core/messages.h"
 #include "core/operator_events.h"
 
 namespace kolibra {

@@ -86,6 +86,8 @@ inline constexpr const char* kPaymentsRefused = "N. dei Pagamenti: 5, 6 o 8";
 inline constexpr const char* kBoxDisabledSuffix = ": casella disattivata, valore non accettato";
 // The status while a job is sent.
 inline constexpr const char* kStatusSending = "TRASMISSIONE KOLIBRA IN CORSO ..";
+// After a folder's path: it does not exist.
+inline constexpr const char* kDirMissingSuffix = " : DIR NON ESISTENTE";
 // The window's message boxes (+ the manual's path, before the suffix).
 inline constexpr const char* kManualMissingPrefix = "File: ";
 inline constexpr const char* kManualMissingSuffix = " non trovato";
