@@ -1,5 +1,5 @@
-// The operator window as a model: showing and hiding it, the tray icon, the
-// test receipt, and the program's identity.
+// The operator window: what it shows (derived from the driver), showing and
+// hiding it, the tray icon, the test receipt, and the program's identity.
 #pragma once
 
 #include <array>
