@@ -151,13 +151,13 @@ struct Driver {
     if (!dir.empty()) fs::remove_all(dir);
   }
   bool UseTcp(int port) {
-    ctx.ui.networkChosen = true;
-    ctx.ui.remoteIp = "127.0.0.1";
+    ctx.settings.linkMode = LinkMode::kNetwork;
+    ctx.settings.address = "127.0.0.1";
     ctx.link.remotePort = port;
     return Reconnect(ctx, 10);
   }
   bool UsePty(const std::string& path) {
-    ctx.ui.serialChosen = true;
+    ctx.settings.linkMode = LinkMode::kSerial;
     ctx.cycle.currentSlot = 1;
     posix.serial().SetDevicePath(1, path);
     if (!ConfigureSerialPort(ctx, 1)) return false;

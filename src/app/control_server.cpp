@@ -2,66 +2,23 @@
 
 #include <exception>
 
-#include "app/job_cycle.h"
 #include "app/startup.h"
+#include "core/messages.h"
 #include "ui/control_protocol.h"
 #include "ui/operator_actions.h"
-#include "ui/status_json.h"
 
 namespace kolibra {
 
 namespace {
 
-constexpr const char* kClosingText = " Chiusura programma Kolibra in corso ...";
-
-// "Set timer" with the value typed into the polling box. A refusal leaves the
-// box as it was. A value that is not allowed is not a refusal: the
-// one-second default is in force and saved, and the answer says so.
-ActionResult SetPolling(AppContext& ctx, const std::string& value) {
-  const std::string before = ctx.ui.timerValue;
-  ctx.ui.timerValue = value;
-  const PollingChange change = ApplyPollingValue(ctx);
-  if (change.outcome == PollingChange::kRefused) {
-    ctx.ui.timerValue = before;
-    return ActionResult{false, change.message};
-  }
-  const std::string shown = PollingText(ctx);
-  return ActionResult{true, change.message.empty() ? shown : change.message + "\n" + shown};
-}
-
 ActionResult Act(AppContext& ctx, const ControlRequest& request) {
-  const std::string& arg = request.argument;
-  switch (request.command) {
-    case ControlCommand::kStatus:
-      return ActionResult{true, arg == "--json" ? StatusJson(ctx) : WindowStatusText(ctx)};
-    case ControlCommand::kStop:
-      // The same as a termination signal.
-      RequestShutdown(ctx);
-      return ActionResult{true, kClosingText};
-    default:
-      break;
-  }
-  // The window is gone once shutdown has begun.
-  if (ctx.cycle.shutdownRequested || ctx.cycle.closing || ctx.cycle.ended) {
-    return ActionResult{false, kClosingText};
-  }
-  switch (request.command) {
-    case ControlCommand::kTestReceipt: return PressTestButton(ctx);
-    case ControlCommand::kSetPolling: return SetPolling(ctx, arg);
-    case ControlCommand::kSetSpeed: return ChooseSpeed(ctx, arg);
-    case ControlCommand::kSlots: return SetSlotBoxes(ctx, arg);
-    case ControlCommand::kMode: return ChooseLinkMode(ctx, arg == "network");
-    case ControlCommand::kAddress: return TypeAddress(ctx, arg);
-    case ControlCommand::kResetConnection: return PressResetConnection(ctx);
-    case ControlCommand::kTrace: return SetTraceBox(ctx, arg == "on");
-    case ControlCommand::kPassThrough: return SetPassThroughBox(ctx, arg == "on");
-    case ControlCommand::kPayments: return ChoosePayments(ctx, arg.empty() ? 0 : arg[0] - '0');
-    case ControlCommand::kFourthPayment: return SetFourthPaymentBox(ctx, arg == "card");
-    case ControlCommand::kStatus:
-    case ControlCommand::kStop:
-      break;
-  }
-  return ActionResult{false, "comando non gestito"};
+  const bool closing = ctx.cycle.shutdownRequested || ctx.cycle.closing || ctx.cycle.ended;
+  if (closing && !ControlCommandWhileClosing(request.command)) return ActionResult{false, kClosingNotice};
+  const ControlHandler handler = ControlCommandHandler(request.command);
+  if (handler != nullptr) return handler(ctx, request.argument);
+  // "stop": the same as a termination signal.
+  RequestShutdown(ctx);
+  return ActionResult{true, kClosingNotice};
 }
 
 std::string OpenFailureText(ControlOpenStatus status, const std::string& folder, const std::string& endpoint) {

@@ -1,5 +1,6 @@
 #include "app/data_dir.h"
 
+#include "core/messages.h"
 #include "core/operator_events.h"
 
 namespace kolibra {
@@ -43,8 +44,6 @@ bool SelectDataDirectory(AppContext& ctx) {
   ctx.settingsDir = programFolder;
   const std::string custom = CustomDataDir(ctx);
   if (!custom.empty()) ctx.dataDir = DropTrailingSeparator(custom);
-  ctx.ui.dataDirText = ctx.dataDir;
-  ctx.ui.dataDirVisible = true;
   return true;
 }
 

@@ -11,7 +11,6 @@ namespace kolibra {
 inline const std::string kUserKeyPath = "SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA";
 inline const std::string kCustomDataDirValue = "CustomPathDataDir";
 inline const std::string kCommonSubFolder = "NORVIKKOLIBRA";
-inline const std::string kDirMissingSuffix = " : DIR NON ESISTENTE";
 
 bool UsesCommonDataFolder(AppContext& ctx);
 std::string CommonDataFolder(AppContext& ctx);

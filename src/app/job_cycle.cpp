@@ -1,10 +1,8 @@
 #include "app/job_cycle.h"
 
 #include <array>
-#include <cmath>
 
 #include "app/run_job.h"
-#include "conversion/numbers.h"
 #include "core/file_util.h"
 #include "core/job_files.h"
 #include "core/job_journal.h"
@@ -18,9 +16,6 @@ namespace kolibra {
 
 namespace {
 
-constexpr int32_t kDefaultIntervalMs = 1000;
-constexpr int32_t kShortestIntervalMs = 100;
-constexpr int32_t kLongestIntervalMs = 60000;
 constexpr int16_t kTickCounterWrap = 30000;
 
 // A start file whose job has ended but that could not be deleted: the job
@@ -44,7 +39,7 @@ bool HoldAnsweredStartFile(AppContext& ctx, int16_t slot, const FileInfo& start)
 
 // The status box shows why a job waits; shown (and logged) once, not each tick.
 void ShowStatusOnce(AppContext& ctx, const char* text) {
-  if (ctx.ui.status != text) ShowStatus(ctx, text);
+  if (ctx.state.status != text) ShowStatus(ctx, text);
 }
 
 // The test-receipt flag belongs to the files the test receipt wrote: a job
@@ -210,13 +205,6 @@ void KeepFolderWatch(AppContext& ctx) {
   ctx.platform.notifier.Log(kFolderWatchRefused + ctx.dataDir);
 }
 
-int32_t RoundInterval(double ms) {
-  if (ms >= kLongestIntervalMs) return kLongestIntervalMs;
-  const auto rounded = static_cast<int32_t>(std::lround(ms));
-  // A fraction of a second small enough to round below 100 ms would make the
-  // timer spin; the shortest interval is 100 ms.
-  return rounded < kShortestIntervalMs ? kShortestIntervalMs : rounded;
-}
 
 }  // namespace
 
@@ -238,12 +226,11 @@ void OnPollTick(AppContext& ctx) {
     ArmPollTimer(ctx, cycle.pollingIntervalMs, !jobCame);
     if (!jobCame) return;
   }
-  if (ctx.ui.windowShown) {
-    ctx.ui.timerState = cycle.blink ? "Timer on" : "Timer ON";
+  if (ctx.state.watched) {
+    ctx.state.blinkShown = cycle.blink;
     cycle.blink = !cycle.blink;
   }
   cycle.tickCounter = cycle.tickCounter > kTickCounterWrap ? 0 : cycle.tickCounter + 1;
-  ctx.ui.tickCounterText = std::to_string(cycle.tickCounter);
   ServeNextJob(ctx);
 }
 
@@ -300,8 +287,8 @@ void ServeNextJob(AppContext& ctx) {
   cycle.jobBusy = true;
   cycle.jobStartedAt = ctx.platform.loop.LocalTime();
   cycle.jobLinesSent = 0;
-  SetTrayState(ctx, TrayIcon::kRunning, "Kolibra in esecuzione...");
-  if (ctx.ui.windowShown) ShowStatus(ctx, "TRASMISSIONE KOLIBRA IN CORSO ..");
+  AnnounceJob(ctx, true);
+  if (ctx.state.watched) ShowStatus(ctx, kStatusSending);
   const JobResult code = RunJob(ctx);
   ReportJobOutcome(ctx, code);
 }
@@ -353,59 +340,6 @@ int16_t FindSlotToServe(AppContext& ctx) {
     for (int n = 1; n <= kSlotCount; ++n) WriteErrorFile(ctx, kErrNoPort, n);
   }
   return 0;
-}
-
-// The polling interval as typed or stored: blanks, then digits with an
-// optional point; whatever follows ("ms") is not part of it.
-constexpr NumberForm kIntervalNumber{" \t", false, true, ""};
-
-std::string PollingFileText(int32_t intervalMs) {
-  if (intervalMs < 1000) return std::to_string(intervalMs);
-  return FormatDecimal(intervalMs / 1000.0);
-}
-
-void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
-  std::string written;
-  const double v = LeadingNumber(value, kIntervalNumber, &written);
-  int32_t interval = kDefaultIntervalMs;
-  if (value.empty() || v <= 0) {
-    interval = kDefaultIntervalMs;
-  } else if (v < 100) {
-    ctx.ui.timerValue = v <= 60 ? value : "60";
-    interval = RoundInterval(1000.0 * LeadingNumber(ctx.ui.timerValue, kIntervalNumber));
-  } else if (v <= kLongestIntervalMs) {
-    ctx.ui.timerValue = written + "ms";
-    interval = RoundInterval(v);
-  } else {
-    ctx.ui.timerValue = "60";
-    interval = kLongestIntervalMs;
-  }
-  ctx.cycle.pollingIntervalMs = interval;
-  if (save) {
-    const std::string path = JoinPath(ctx.settingsDir, "KBTIMER1.TXT");
-    if (!WriteWholeFile(path, PollingFileText(interval) + "\r\n")) {
-      ctx.platform.notifier.Log("Impossibile scrivere " + path);
-    }
-  }
-}
-
-PollingChange ApplyPollingValue(AppContext& ctx) {
-  PollingChange change;
-  if (ctx.cycle.jobBusy) {
-    change = {PollingChange::kRefused, "Connessione in corso, valore non accettato"};
-    ShowMessage(ctx, change.message);
-    return change;
-  }
-  const double v = LeadingNumber(ctx.ui.timerValue, kIntervalNumber);
-  if (v == 0) {
-    change = {PollingChange::kDefaultApplied, "Valore non ammesso"};
-    ShowMessage(ctx, change.message);
-  }
-  const bool wasEnabled = PollTimerEnabled(ctx);
-  EnablePollTimer(ctx, false);
-  SetPollingValue(ctx, FormatDecimal(v), true);
-  ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, wasEnabled);
-  return change;
 }
 
 }  // namespace kolibra

@@ -21,25 +21,4 @@ void ServeNextJob(AppContext& ctx);
 // Detection: the slot 1..4 whose job is to run now, or 0.
 int16_t FindSlotToServe(AppContext& ctx);
 
-// Turns the operator's polling value into the polling interval; with save,
-// writes KBTIMER1.TXT.
-void SetPollingValue(AppContext& ctx, const std::string& value, bool save);
-// Text KBTIMER1.TXT holds for a polling interval: milliseconds below 1000,
-// else seconds with "." before any fraction.
-std::string PollingFileText(int32_t intervalMs);
-// What the operator's "Set timer" button did.
-struct PollingChange {
-  enum Outcome {
-    kApplied,         // the value is in force and saved
-    kDefaultApplied,  // not allowed (0): the one-second default in force and saved
-    kRefused,         // a job runs: nothing changed
-  };
-  Outcome outcome = kApplied;
-  std::string message;  // the message box shown, empty when none
-};
-// The operator's "Set timer" button, with the value in the polling box.
-// Refused only while a job runs; a dump does not hold it back (the tick after
-// the dump takes the interval in force).
-PollingChange ApplyPollingValue(AppContext& ctx);
-
 }  // namespace kolibra

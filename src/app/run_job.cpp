@@ -86,8 +86,8 @@ std::vector<std::string> SplitStoredLines(const std::string& bytes) {
 
 int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::string>& jobLines) {
   ConversionEnv env;
-  env.settings.paymentsIndex = ctx.ui.paymentsIndex;
-  env.settings.pag4Bancomat = ctx.ui.pag4Bancomat.value == 1;
+  env.settings.paymentsIndex = ctx.settings.paymentsIndex;
+  env.settings.pag4Bancomat = ctx.settings.fourthPaymentCard;
   env.settings.rt = ctx.dump.rt;
   env.settings.rtSerial = ctx.dump.rtSerial;
   env.settings.tenderFamily = ctx.dump.tenderFamily;
@@ -108,7 +108,7 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
 // The steps of a job, from the trace file to the sending; step names the
 // one under way.
 JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
-  if (ctx.ui.trace.value == 1) {
+  if (ctx.settings.trace) {
     step = "traccia";
     OpenTraceFile(ctx, TracePath(ctx));  // without a file the job runs untraced
   }
@@ -120,7 +120,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
     step = "conversione";
     const CommandFile file = ReadCommandFile(ctx);
     if (!file.bytes) return file.failure;
-    if (ctx.ui.passThrough.value == 0) {
+    if (!ctx.settings.passThrough) {
       if (Convert(ctx, *file.bytes, jobLines) == 1) return JobResult::kConversionRefused;
     } else {
       // The command file already holds ECR command lines.
@@ -129,11 +129,11 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   }
 
   const int16_t port = ctx.cycle.currentSlot;
-  if (ctx.ui.serialChosen) {
+  if (ctx.settings.linkMode == LinkMode::kSerial) {
     step = "impostazione porta seriale";
     if (!ConfigureSerialPort(ctx, port)) return JobResult::kLinkSetupFailed;
   }
-  if (ctx.ui.networkChosen) {
+  if (ctx.settings.linkMode == LinkMode::kNetwork) {
     step = "connessione";
     if (!Reconnect(ctx, 10)) return JobResult::kLinkSetupFailed;
   }

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/job_cycle.h"
 #include "conversion/numbers.h"
 #include "core/file_util.h"
 #include "link/tcp_link.h"
+#include "ui/operator_actions.h"
 
 namespace kolibra {
 
@@ -48,7 +48,7 @@ void ReadSlotSettings(AppContext& ctx) {
   std::optional<std::vector<std::string>> items = ReadSettingsFile(ctx, "KBCHKCOM.TXT");
   const bool usable = items && !items->empty() && items->front().size() >= kSlotCount;
   for (int i = 0; i < kSlotCount; ++i) {
-    ctx.ui.slotCheck[i].value = !usable || (*items)[0][i] == '1' ? 1 : 0;
+    ctx.settings.slotOn[i] = !usable || (*items)[0][i] == '1';
   }
 }
 
@@ -56,77 +56,75 @@ void ReadTimerSettings(AppContext& ctx) {
   std::optional<std::vector<std::string>> items = ReadSettingsFile(ctx, "KBTIMER1.TXT");
   const std::string value = items && !items->empty() ? items->front() : std::string();
   SetPollingValue(ctx, value, false);
-  WriteSettingsFile(ctx, "KBTIMER1.TXT", ctx.ui.timerValue + "\r\n");
+  WriteSettingsFile(ctx, "KBTIMER1.TXT", ctx.settings.pollingValue + "\r\n");
 }
 
 void ReadBaudSettings(AppContext& ctx) {
   std::optional<std::vector<std::string>> items = ReadSettingsFile(ctx, "KBChkBd.txt");
-  ctx.baudRate = kDefaultBaud;
-  ctx.ui.baudText = std::to_string(kDefaultBaud);
+  ctx.settings.baudRate = kDefaultBaud;
+  ctx.settings.speedText = std::to_string(kDefaultBaud);
   if (!items || items->empty()) return;
   const std::string& item = items->front();
   // Only a plain whole number is a baud rate; anything else keeps 9600.
   const std::optional<double> v = ParseNumber(item, kItemNumber);
   if (!v || *v < 1 || *v > kHighestBaud || *v != std::floor(*v)) return;
-  ctx.baudRate = static_cast<int32_t>(*v);
-  ctx.ui.baudText = std::to_string(ctx.baudRate);
+  ctx.settings.baudRate = static_cast<int32_t>(*v);
+  ctx.settings.speedText = std::to_string(ctx.settings.baudRate);
 }
 
 void ReadProgramSettings(AppContext& ctx) {
-  OperatorState& ui = ctx.ui;
-  ui.passThrough.value = 0;
-  ui.footerRt.value = 0;
-  ui.paymentsIndex = 0;
+  DriverSettings& settings = ctx.settings;
+  settings.passThrough = false;
+  settings.footerRt = false;
+  settings.paymentsIndex = 0;
   std::optional<std::vector<std::string>> items = ReadSettingsFile(ctx, "KBCHKSCO.TXT");
   if (!items) return;  // the link, address, trace and debit card keep the window defaults
 
   ctx.platform.socket.SetRemoteHost("");
-  ui.serialChosen = true;
-  ui.networkChosen = false;
-  ui.remoteIp.clear();
-  ui.trace.value = 0;
-  ui.pag4Bancomat.value = 0;
+  settings.linkMode = LinkMode::kSerial;
+  settings.address.clear();
+  settings.trace = false;
+  settings.fourthPaymentCard = false;
 
   const std::vector<std::string>& it = *items;
   const std::size_t n = it.size();
-  if (n > 0) ui.passThrough.value = IsExactlyOne(it[0]) ? 1 : 0;
-  if (n > 1) ui.footerRt.value = IsExactlyOne(it[1]) ? 1 : 0;
+  if (n > 0) settings.passThrough = IsExactlyOne(it[0]);
+  if (n > 1) settings.footerRt = IsExactlyOne(it[1]);
   if (n > 2) {
     const std::optional<double> v = ParseNumber(it[2], kItemNumber);
     if (v && *v > -0.5 && *v < kPaymentChoices - 0.5) {
-      ui.paymentsIndex = static_cast<int>(std::lround(*v));
+      settings.paymentsIndex = static_cast<int>(std::lround(*v));
     }
   }
   if (n > 3) {
-    ui.networkChosen = IsExactlyOne(it[3]);
-    ui.serialChosen = !ui.networkChosen;
+    settings.linkMode = IsExactlyOne(it[3]) ? LinkMode::kNetwork : LinkMode::kSerial;
   }
   if (n > 4 && IsValidIpAddress(it[4])) {
-    ui.remoteIp = it[4];
+    settings.address = it[4];
     ctx.platform.socket.SetRemoteHost(it[4]);
   }
-  if (n > 5) ui.trace.value = it[5] == "1" ? 1 : 0;
-  if (n > 6) ui.pag4Bancomat.value = it[6] == "1" ? 1 : 0;
+  if (n > 5) settings.trace = it[5] == "1";
+  if (n > 6) settings.fourthPaymentCard = it[6] == "1";
 }
 
 void SaveSettings(AppContext& ctx) {
-  const OperatorState& ui = ctx.ui;
+  const DriverSettings& settings = ctx.settings;
   std::string slots = "0000";
   for (int i = 0; i < kSlotCount; ++i) {
-    if (ui.slotCheck[i].value == 1) slots[i] = '1';
+    if (settings.slotOn[i]) slots[i] = '1';
   }
   WriteSettingsFile(ctx, "KBCHKCOM.TXT", slots + "\r\n");
-  WriteSettingsFile(ctx, "KBChkBd.txt", ui.baudText + "\r\n");
+  WriteSettingsFile(ctx, "KBChkBd.txt", settings.speedText + "\r\n");
 
-  const bool addressOk = !ui.remoteIp.empty() && IsValidIpAddress(ui.remoteIp);
+  const bool addressOk = !settings.address.empty() && IsValidIpAddress(settings.address);
   std::string program;
-  program += std::string(Flag(ui.passThrough.value == 1)) + "\r\n";
-  program += std::string(Flag(ui.footerRt.value == 1)) + "\r\n";
-  program += std::to_string(ui.paymentsIndex) + "\r\n";
-  program += std::string(Flag(ui.networkChosen)) + "\r\n";
-  program += (addressOk ? ui.remoteIp : std::string("0")) + "\r\n";
-  program += std::string(Flag(ui.trace.value == 1)) + "\r\n";
-  program += std::string(Flag(ui.pag4Bancomat.value == 1)) + "\r\n";
+  program += std::string(Flag(settings.passThrough)) + "\r\n";
+  program += std::string(Flag(settings.footerRt)) + "\r\n";
+  program += std::to_string(settings.paymentsIndex) + "\r\n";
+  program += std::string(Flag(settings.linkMode == LinkMode::kNetwork)) + "\r\n";
+  program += (addressOk ? settings.address : std::string("0")) + "\r\n";
+  program += std::string(Flag(settings.trace)) + "\r\n";
+  program += std::string(Flag(settings.fourthPaymentCard)) + "\r\n";
   WriteSettingsFile(ctx, "KBCHKSCO.TXT", program);
 }
 

@@ -34,7 +34,7 @@ void ResetStartupValues(AppContext& ctx) {
   ctx.link.trace.Close();
   ctx.cycle.jobBusy = false;
   ctx.dump.inProgress = false;
-  ctx.ui.windowShown = false;
+  ctx.state.watched = false;
   ctx.cycle.testReceipt = 0;
   ctx.cycle.testFiles = TestReceiptFiles{};
   ctx.cycle.pauseMarker = PauseMarker::kNone;
@@ -49,18 +49,16 @@ bool UseGivenDataDirectory(AppContext& ctx, const std::string& dir) {
     return false;
   }
   ctx.defaultDataDir = ctx.dataDir;
-  ctx.ui.dataDirText = ctx.dataDir;
-  ctx.ui.dataDirVisible = true;
   return true;
 }
 
 void ProbePorts(AppContext& ctx) {
   for (int16_t n = 1; n <= kSlotCount; ++n) {
-    const bool available = !ctx.ui.serialChosen || PrepareLink(ctx, n);
+    const bool available = ctx.settings.linkMode != LinkMode::kSerial || PrepareLink(ctx, n);
     ctx.cycle.portAvailable[n - 1] = available;
     if (!available) {
-      ctx.ui.slotCheck[n - 1].value = 0;
-      ctx.ui.slotCheck[n - 1].enabled = false;
+      ctx.settings.slotOn[n - 1] = false;
+      ctx.state.slotLocked[n - 1] = true;
       ctx.platform.notifier.Log("Porta COM" + std::to_string(n) + " non disponibile");
     }
   }
@@ -103,7 +101,7 @@ void ClearStaleJobFiles(AppContext& ctx) {
   // means one that was lost, not one that was never needed.
   WriteJournal(ctx);
   for (int n = 1; n <= kSlotCount; ++n) {
-    if (ctx.cycle.portAvailable[n - 1]) ctx.ui.slotIndicator[n - 1] = kColourGreen;
+    if (ctx.cycle.portAvailable[n - 1]) ctx.state.port[n - 1] = PortState::kAvailable;
   }
 }
 
@@ -118,10 +116,10 @@ void LogLockRefusal(AppContext& ctx, const std::string& anotherCopy, const std::
 }
 
 void StartNetworkConnection(AppContext& ctx) {
-  if (!ctx.ui.networkChosen || ctx.ui.remoteIp.empty()) return;
-  if (!IsValidIpAddress(ctx.ui.remoteIp)) return;
+  if (ctx.settings.linkMode != LinkMode::kNetwork || ctx.settings.address.empty()) return;
+  if (!IsValidIpAddress(ctx.settings.address)) return;
   TcpSocket& socket = ctx.platform.socket;
-  socket.SetRemoteHost(ctx.ui.remoteIp);
+  socket.SetRemoteHost(ctx.settings.address);
   socket.SetRemotePort(ctx.link.remotePort);
   socket.Connect();
 }
@@ -202,9 +200,9 @@ void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
   EnablePollTimer(ctx, false);
   ctx.platform.folderWatch.Stop();
   RemoveTrayIcon(ctx);
-  ctx.ui.windowShown = false;
+  ctx.state.watched = false;
   if (hooks.shutdownBegins) hooks.shutdownBegins();
-  ctx.platform.notifier.Log(" Chiusura programma Kolibra in corso ...");
+  ctx.platform.notifier.Log(kClosingNotice);
   WaitWithEvents(ctx, 1000);
   // A kept outcome is written if the data folder is back; else the journal
   // still holds its job as started, and the next start-up answers it E520.
@@ -272,8 +270,8 @@ int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* con
   ctx.platform.loop.SetSessionEndHandlers(
       [&ctx] { return ctx.cycle.jobBusy || ctx.dump.inProgress ? std::string(kSessionEndBlocked) : std::string(); },
       [&ctx, &hooks] { EndSession(ctx, hooks); });
-  // Headless, the log is the window: it is open from the start.
-  if (options.headless) RestoreWindow(ctx);
+  // Headless, the log is the window: the operator follows from the start.
+  if (options.headless) OperatorWatches(ctx);
   // Opened under the single-instance lock taken above; closed once shutdown
   // has run.
   const ControlEndpoint endpoint(ctx, control);

@@ -14,7 +14,7 @@ int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions&
                     platform.fs, platform.system, platform.folderWatch};
   AppContext ctx(windowed);
   WindowBinding binding(ctx, host,
-                        {[&ctx] { ApplyPollingValue(ctx); }, [&ctx] { RequestShutdown(ctx); }});
+                        {[&ctx] { RequestShutdown(ctx); }});
   binding.Attach();
 
   EventLoop& loop = platform.loop;

@@ -7,11 +7,12 @@
 #include <map>
 #include <string>
 
+#include "core/driver_settings.h"
+#include "core/driver_state.h"
 #include "core/dump_state.h"
 #include "core/job_journal.h"
 #include "core/job_result.h"
 #include "core/link_state.h"
-#include "core/operator_state.h"
 #include "platform/platform.h"
 
 namespace kolibra {
@@ -113,6 +114,9 @@ struct JobCycleState {
   FolderWatchState watch;
 };
 
+// The driver as a whole: its folders, what the operator chose, what it
+// reports, and the state of its job cycle, link and dump. What a window
+// shows of it is derived from it by the window's own code.
 struct AppContext {
   explicit AppContext(Platform& p) : platform(p) {}
 
@@ -120,9 +124,9 @@ struct AppContext {
   std::string dataDir;            // no trailing separator
   std::string defaultDataDir;
   std::string settingsDir;
-  int32_t baudRate = 9600;
+  DriverSettings settings;
+  DriverState state;
   int16_t tenderLineCount = 0;    // raised by the conversion, counted down by SendJobLines
-  OperatorState ui;
   JobCycleState cycle;
   LinkState link;
   DumpState dump;

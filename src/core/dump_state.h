@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "core/operator_state.h"
+#include "core/driver_settings.h"
 
 namespace kolibra {
 

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "core/operator_state.h"
+#include "core/driver_settings.h"
 
 namespace kolibra {
 

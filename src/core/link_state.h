@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/operator_state.h"
+#include "core/driver_settings.h"
 #include "core/owned_file.h"
 #include "platform/event_loop.h"
 

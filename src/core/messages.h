@@ -60,7 +60,39 @@ inline constexpr const char* kFolderWatchRefused =
 inline constexpr const char* kStatusFinishedPrefix = "KOLIBRA TERMINATO : ";
 inline constexpr const char* kDumpDone = "DUMP ESEGUITO";
 inline constexpr const char* kDumpNotDone = "DUMP NON ESEGUITO";
+inline constexpr const char* kDumpNotYetDone = "DUMP NON ANCORA ESEGUITO";
 inline constexpr const char* kTrayIdleTip = "Kolibra in attesa esecuzione...";
+inline constexpr const char* kTrayRunningTip = "Kolibra in esecuzione...";
+inline constexpr const char* kClosingNotice = " Chiusura programma Kolibra in corso ...";
+// The address check.
+inline constexpr const char* kAddressValid = "IP OK";
+inline constexpr const char* kAddressInvalid = "IP non Valido";
+// The reset button's caption while the connection closes.
+inline constexpr const char* kResetClosingCaption = "In Chiusura ...";
+// A setting the link uses, or a command on the link, while a job or dump runs.
+inline constexpr const char* kBusyValueRefused = "Connessione in corso, valore non accettato";
+inline constexpr const char* kBusyCommandRefused = "Connessione in corso, comando non accettato";
+// A polling value that is not allowed: the one-second default is taken.
+inline constexpr const char* kPollingValueRefused = "Valore non ammesso";
+// Refusals of the operator's actions.
+inline constexpr const char* kTestButtonDisabled = "Pulsante \" Esegui Test\" disattivato";
+inline constexpr const char* kTestReceiptNoSlot =
+    "Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto";
+inline constexpr const char* kTestReceiptNotWritten = "Scontrino di prova non scritto nella cartella dati";
+inline constexpr const char* kSpeedRefused = "Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200";
+inline constexpr const char* kSlotsRefused = "Porte: quattro cifre 0 o 1, per esempio 1100";
+inline constexpr const char* kPaymentsRefused = "N. dei Pagamenti: 5, 6 o 8";
+// After the box's name: a disabled box takes no click.
+inline constexpr const char* kBoxDisabledSuffix = ": casella disattivata, valore non accettato";
+// The status while a job is sent.
+inline constexpr const char* kStatusSending = "TRASMISSIONE KOLIBRA IN CORSO ..";
+// After a folder's path: it does not exist.
+inline constexpr const char* kDirMissingSuffix = " : DIR NON ESISTENTE";
+// The window's message boxes (+ the manual's path, before the suffix).
+inline constexpr const char* kManualMissingPrefix = "File: ";
+inline constexpr const char* kManualMissingSuffix = " non trovato";
+inline constexpr const char* kManualNotOpened = "Operazione non eseguita: verificare presenza Reader ";
+inline constexpr const char* kWinsockError = " Errore di connessione Winsock ";
 // Why Windows must wait before a logoff or shutdown while a job runs.
 inline constexpr const char* kSessionEndBlocked = "Scontrino in corso";
 

@@ -1,18 +1,27 @@
 #include "core/operator_events.h"
 
+#include "core/messages.h"
 #include "core/poll_timer.h"
 
 namespace kolibra {
 
 void ShowStatus(AppContext& ctx, const std::string& text) {
-  ctx.ui.status = text;
+  ctx.state.status = text;
   ctx.platform.notifier.Log("Stato: " + text);
 }
 
-void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip) {
-  ctx.ui.trayIcon = icon;
-  ctx.ui.trayTip = tip;
-  ctx.platform.notifier.SetTrayState(icon, tip);
+void AnnounceJob(AppContext& ctx, bool running) {
+  ctx.state.jobAnnounced = running;
+  ctx.platform.notifier.SetTrayState(running ? TrayIcon::kRunning : TrayIcon::kIdle,
+                                     running ? kTrayRunningTip : kTrayIdleTip);
+}
+
+void OperatorWatches(AppContext& ctx) {
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (!ctx.settings.slotOn[i]) ctx.dump.pending[i] = true;
+    ctx.state.dumpText[i] = ctx.dump.pending[i] ? kDumpNotDone : kDumpDone;
+  }
+  ctx.state.watched = true;
 }
 
 void ShowMessage(AppContext& ctx, const std::string& text) {
@@ -20,7 +29,7 @@ void ShowMessage(AppContext& ctx, const std::string& text) {
 }
 
 bool SlotTakesJobs(const AppContext& ctx, int slot) {
-  return slot >= 1 && slot <= kSlotCount && ctx.ui.slotCheck[slot - 1].value == 1 &&
+  return slot >= 1 && slot <= kSlotCount && ctx.settings.slotOn[slot - 1] &&
          ctx.cycle.portAvailable[slot - 1];
 }
 
@@ -38,13 +47,12 @@ void LogSlotsTakingJobs(AppContext& ctx, const std::string& why) {
 
 void SlotBoxClicked(AppContext& ctx, int slot) {
   if (slot < 1 || slot > kSlotCount) return;
-  const bool ticked = ctx.ui.slotCheck[slot - 1].value == 1;
+  const bool ticked = ctx.settings.slotOn[slot - 1];
   int64_t interval = PollTimerInterval(ctx);
   if (interval <= 0) interval = ctx.cycle.pollingIntervalMs;
   ArmPollTimer(ctx, interval, ticked);
-  ctx.ui.settingsFrameEnabled = !ticked;
-  ctx.ui.messagesFrameEnabled = !ticked;
-  ctx.ui.testButtonEnabled = ticked;
+  ctx.state.settingsLocked = ticked;
+  ctx.state.testReceiptReady = ticked;
 }
 
 }  // namespace kolibra

@@ -1,5 +1,5 @@
-// Writes to the operator window that also leave a log line when headless,
-// and the operator actions that lower layers take themselves.
+// What the driver tells the operator (a status also leaves a log line), and
+// the operator actions that lower layers take themselves.
 #pragma once
 
 #include <string>
@@ -10,8 +10,12 @@ namespace kolibra {
 
 // The status box.
 void ShowStatus(AppContext& ctx, const std::string& text);
-// Tray icon state and tip.
-void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip);
+// The tray tells whether a job runs.
+void AnnounceJob(AppContext& ctx, bool running);
+// The operator starts following the driver (the window comes on the screen;
+// headless, the log from start-up on): the dump boxes are told afresh, and
+// an unticked slot's dump is due again.
+void OperatorWatches(AppContext& ctx);
 // Modal message box (headless: logged, never blocks).
 void ShowMessage(AppContext& ctx, const std::string& text);
 

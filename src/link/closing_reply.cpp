@@ -54,7 +54,7 @@ void WriteRecord(AppContext& ctx, const std::string& record) {
 // both reads.
 LinkResult<bool> WriteReply(AppContext& ctx) {
   const LinkResult<std::optional<OutputRecords>> records =
-      BuildOutputRecords(ctx.link.answer, ctx.ui.footerRt.value == 1, ctx.dump.tenderFamily == "FT");
+      BuildOutputRecords(ctx.link.answer, ctx.settings.footerRt, ctx.dump.tenderFamily == "FT");
   if (records.HasError()) return records.Error();
   if (!records.Value()) return false;
   WriteRecord(ctx, records.Value()->time);

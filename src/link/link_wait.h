@@ -12,7 +12,7 @@
 
 namespace kolibra {
 
-inline bool NetworkMode(const AppContext& ctx) { return ctx.ui.networkChosen && !ctx.ui.serialChosen; }
+inline bool NetworkMode(const AppContext& ctx) { return ctx.settings.linkMode == LinkMode::kNetwork; }
 inline bool SocketConnected(const AppContext& ctx) { return ctx.platform.socket.State() == kSocketConnected; }
 
 // Arms the time-out clock for one wait and disarms it when the wait ends.

@@ -7,7 +7,7 @@ bool ConfigureSerialPort(AppContext& ctx, int16_t portNumber) {
   ctx.link.held = false;
   // The port's settings text; raw mode, no handshaking and whole-queue reads
   // are what the serial port always does.
-  return ctx.platform.serial.Configure(portNumber, std::to_string(ctx.baudRate) + ",N,8,1");
+  return ctx.platform.serial.Configure(portNumber, std::to_string(ctx.settings.baudRate) + ",N,8,1");
 }
 
 void OpenSerialPort(AppContext& ctx) {
@@ -20,7 +20,7 @@ void CloseSerialPort(AppContext& ctx) {
 }
 
 bool PrepareLink(AppContext& ctx, int16_t portNumber) {
-  if (ctx.ui.networkChosen && !ctx.ui.serialChosen) return true;
+  if (ctx.settings.linkMode == LinkMode::kNetwork) return true;
   return ConfigureSerialPort(ctx, portNumber);
 }
 

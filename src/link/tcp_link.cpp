@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "conversion/numbers.h"
+#include "core/messages.h"
 #include "core/operator_events.h"
 #include "link/link_wait.h"
 #include "link/trace.h"
@@ -61,7 +62,7 @@ void OnSocketData(AppContext& ctx, std::size_t /*bytes*/) {
 }
 
 void OnSocketConnected(AppContext& ctx) {
-  ctx.ui.connectionIndicator = kColourGreen;
+  ctx.state.connection = ConnectionState::kOpen;
   TraceLine(ctx, " -> Connection OK");
 }
 
@@ -99,7 +100,7 @@ bool CloseConnection(AppContext& ctx) {
       return false;
     }
   }
-  ctx.ui.connectionIndicator = kColourRed;
+  ctx.state.connection = ConnectionState::kClosed;
   return true;
 }
 
@@ -109,7 +110,7 @@ void OpenConnection(AppContext& ctx, bool showClosing) {
     socket.Close();
     Pause(ctx, 200);
     if (showClosing) {
-      ctx.ui.resetConnCaption = "In Chiusura ...";
+      ctx.state.resetClosing = true;
       Pause(ctx, 2000);
     }
   }
@@ -123,9 +124,9 @@ void OpenConnection(AppContext& ctx, bool showClosing) {
       return;
     }
   }
-  socket.SetRemoteHost(ctx.ui.remoteIp);
+  socket.SetRemoteHost(ctx.settings.address);
   if (SocketClosed(ctx)) {
-    if (!ctx.ui.remoteIp.empty()) {
+    if (!ctx.settings.address.empty()) {
       socket.SetRemotePort(ctx.link.remotePort);
       socket.Connect();
     }
@@ -198,14 +199,14 @@ bool IsValidIpAddress(const std::string& address) {
 }
 
 void ResetConnClicked(AppContext& ctx) {
-  const std::string caption = ctx.ui.resetConnCaption;
+  const bool closing = ctx.state.resetClosing;
   try {
     OpenConnection(ctx, true);
     Pause(ctx, 2000);
   } catch (const std::exception&) {
-    ShowMessage(ctx, " Errore di connessione Winsock ");
+    ShowMessage(ctx, kWinsockError);
   }
-  ctx.ui.resetConnCaption = caption;
+  ctx.state.resetClosing = closing;
 }
 
 }  // namespace kolibra

@@ -13,7 +13,7 @@ std::string TraceTimeStamp(const CivilTime& utc) {
 
 std::string TraceTimeStamp(const AppContext& ctx) { return TraceTimeStamp(ctx.platform.loop.UtcTime()); }
 
-bool TraceOn(const AppContext& ctx) { return ctx.ui.trace.value == 1 && ctx.link.trace.IsOpen(); }
+bool TraceOn(const AppContext& ctx) { return ctx.settings.trace && ctx.link.trace.IsOpen(); }
 
 namespace {
 void WriteLine(AppContext& ctx, const std::string& line) {

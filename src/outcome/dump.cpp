@@ -28,11 +28,11 @@ bool ValidSlot(int slot) { return slot >= 1 && slot <= kSlotCount; }
 // The payments list from the tender family: 0 "5 PAGAMENTI", 1 "6", 2 "8".
 void SetPaymentsFromFamily(AppContext& ctx, const std::string& family) {
   if (family == "ZT" || family == "AT") {
-    ctx.ui.paymentsIndex = 0;
+    ctx.settings.paymentsIndex = 0;
   } else if (family == "ST") {
-    ctx.ui.paymentsIndex = 1;
+    ctx.settings.paymentsIndex = 1;
   } else if (family == "OT" || family == "ET" || family == "FT") {
-    ctx.ui.paymentsIndex = 2;
+    ctx.settings.paymentsIndex = 2;
   }
 }
 
@@ -54,7 +54,7 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
     link.answer = Last(link.answer, 1);
     if (link.answer == "6") {
       d.rt = true;
-      ctx.ui.footerRt.value = 1;
+      ctx.settings.footerRt = true;
       TraceLine(ctx, " <-- " + link.answer);
     }
   }
@@ -67,7 +67,7 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
     TraceLine(ctx, " <-- " + ident);
     d.tenderFamily = d.rtSerial.substr(3, 2);
     SetPaymentsFromFamily(ctx, d.tenderFamily);
-    ctx.ui.footerRt.value = d.rt ? 1 : 0;
+    ctx.settings.footerRt = d.rt;
   }
 
   link.answer.clear();
@@ -91,7 +91,7 @@ void StartDump(AppContext& ctx, int16_t slot) {
   ctx.dump.inProgress = true;
   ctx.cycle.currentSlot = slot;
 
-  if (ctx.ui.serialChosen) OpenSerialPort(ctx);
+  if (ctx.settings.linkMode == LinkMode::kSerial) OpenSerialPort(ctx);
   // A connection the ECR dropped is opened again, so that the next try
   // reaches an ECR that came back; this try fails at once.
   const int socketState = ctx.platform.socket.State();
@@ -108,14 +108,14 @@ void StartDump(AppContext& ctx, int16_t slot) {
     FinishDump(ctx, "", -1);
   }
   ctx.dump.inProgress = false;
-  if (ctx.ui.serialChosen) CloseSerialPort(ctx);
+  if (ctx.settings.linkMode == LinkMode::kSerial) CloseSerialPort(ctx);
 }
 
 void RunDump(AppContext& ctx) {
   DumpState& d = ctx.dump;
   d.running = true;
   d.rt = false;
-  ctx.ui.footerRt.value = 0;
+  ctx.settings.footerRt = false;
   d.mfSerial.clear();
   d.rtSerial.clear();
 
@@ -142,7 +142,7 @@ void RunDump(AppContext& ctx) {
 
 void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
   const int n = ctx.cycle.currentSlot;
-  OperatorState& ui = ctx.ui;
+  DriverState& state = ctx.state;
   DumpState& d = ctx.dump;
 
   if (ValidSlot(n)) {
@@ -151,20 +151,19 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
       // One ECR per driver: the other slots are switched off.
       for (int s = 1; s <= kSlotCount; ++s) {
         if (s == n) continue;
-        CheckBox& box = ui.slotCheck[s - 1];
-        if (box.value != 0) {
-          box.value = 0;
+        if (ctx.settings.slotOn[s - 1]) {
+          ctx.settings.slotOn[s - 1] = false;
           SlotBoxClicked(ctx, s);
         }
-        box.enabled = false;
-        ui.slotIndicator[s - 1] = kColourRed;
+        state.slotLocked[s - 1] = true;
+        state.port[s - 1] = PortState::kSwitchedOff;
       }
-      if (reply == "0") ui.windowShown = true;
+      if (reply == "0") state.watched = true;
       if (d.rt) {
-        ui.serialNumber = d.rtSerial;
+        state.serialNumber = d.rtSerial;
         WriteSerialFile(ctx, d.rtSerial);
       } else {
-        ui.serialNumber = reply;
+        state.serialNumber = reply;
         if (d.mfSerial.empty()) d.mfSerial = reply;
         WriteSerialFile(ctx, reply);
       }
@@ -176,9 +175,9 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
           errorFile.bytes == std::string(kErrDumpGeneric) + "\r\n") {
         DeleteErrorFile(ctx);
       }
-      if (ui.windowShown) {
-        ui.ecrMessage = reply;
-        ui.dumpText[n - 1] = kDumpDone;
+      if (state.watched) {
+        state.ecrMessage = reply;
+        state.dumpText[n - 1] = kDumpDone;
       }
       LogSlotsTakingJobs(ctx, kOthersOffByDump);
     } else {
@@ -187,7 +186,7 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
       DeleteStartFile(ctx);
       CloseSerialPort(ctx);
       d.pending[n - 1] = true;
-      if (ui.windowShown) ui.dumpText[n - 1] = DumpFailedText(result);
+      if (state.watched) state.dumpText[n - 1] = DumpFailedText(result);
     }
   }
 
@@ -199,7 +198,7 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
 void WriteSerialFile(AppContext& ctx, const std::string& serial) {
   const int slot = ctx.cycle.currentSlot;
   if (!ValidSlot(slot)) return;
-  const std::string text = serial + "\r\n" + (ctx.ui.footerRt.value == 1 ? "Stato: RT" : "Stato: MF") +
+  const std::string text = serial + "\r\n" + (ctx.settings.footerRt ? "Stato: RT" : "Stato: MF") +
                            "\r\nDriverType: ZizAdud\r\nVersione: " + VersionText() + "\r\nFW: \r\n";
   if (!WriteResultFile(ctx, JobFilePath(ctx, "SR_MATR", slot), text)) {
     ctx.platform.notifier.Log("Impossibile scrivere " + JobFileName("SR_MATR", slot));

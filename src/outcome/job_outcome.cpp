@@ -133,9 +133,9 @@ bool DeliverPendingOutcome(AppContext& ctx) {
 void ReportJobOutcome(AppContext& ctx, JobResult code) {
   const bool busy = ctx.cycle.jobBusy;
 
-  if (ctx.ui.windowShown && busy) {
+  if (ctx.state.watched && busy) {
     ShowStatus(ctx, kStatusFinishedPrefix + OutcomeStatusText(code));
-    if (code == JobResult::kOk) ctx.ui.ecrMessage.clear();
+    if (code == JobResult::kOk) ctx.state.ecrMessage.clear();
   }
 
   if (busy) {
@@ -155,8 +155,8 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
   ctx.cycle.pauseMarker = PauseMarker::kAfterJob;
   ArmPollTimer(ctx, 1000, true);
 
-  ctx.ui.testButtonEnabled = true;
-  SetTrayState(ctx, TrayIcon::kIdle, kTrayIdleTip);
+  ctx.state.testReceiptReady = true;
+  AnnounceJob(ctx, false);
 }
 
 }  // namespace kolibra

@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "ui/operator_actions.h"
+#include "ui/status_json.h"
+
 namespace kolibra {
 
 namespace {
@@ -17,35 +20,43 @@ struct CommandSpec {
   const char* usage;                    // the argument as the help shows it
   std::array<const char*, 3> choices;   // for kChoice and kFlag
   const char* help;                     // what it does, for the help text
+  ControlHandler handler;               // null: the program's life handles it
+  bool whileClosing;                    // still answered once shutdown has begun
 };
+
+using Arg = const std::string&;
 
 constexpr std::array<CommandSpec, 13> kCommands{{
     {ControlCommand::kStatus, "status", ArgKind::kFlag, "[--json]", {"--json"},
-     "quello che mostra la finestra; --json in JSON"},
+     "quello che mostra la finestra; --json in JSON",
+     [](AppContext& c, Arg a) { return ActionResult{true, a == "--json" ? StatusJson(c) : WindowStatusText(c)}; },
+     true},
     {ControlCommand::kTestReceipt, "test-receipt", ArgKind::kNone, "", {},
-     "\" Esegui Test\": scontrino di prova"},
+     "\" Esegui Test\": scontrino di prova", [](AppContext& c, Arg) { return PressTestButton(c); }, false},
     {ControlCommand::kSetPolling, "set-polling", ArgKind::kText, "VALORE", {},
-     "\"Set timer\": 1-60 secondi o 100-60000 ms (500ms)"},
+     "\"Set timer\": 1-60 secondi o 100-60000 ms (500ms)", &SetPolling, false},
     {ControlCommand::kSetSpeed, "set-speed", ArgKind::kDigits, "9600|19200|38400|57600|115200", {},
-     "\"Set velocita'\" della seriale"},
+     "\"Set velocita'\" della seriale", &ChooseSpeed, false},
     {ControlCommand::kSlots, "slots", ArgKind::kSlots, "XXXX", {},
-     "caselle delle porte COM 1-4, 1 = attiva (1100)"},
+     "caselle delle porte COM 1-4, 1 = attiva (1100)", &SetSlotBoxes, false},
     {ControlCommand::kMode, "mode", ArgKind::kChoice, "serial|network", {"serial", "network"},
-     "\"Seriale\" o \"Rete\""},
+     "\"Seriale\" o \"Rete\"", [](AppContext& c, Arg a) { return ChooseLinkMode(c, a == "network"); }, false},
     {ControlCommand::kAddress, "address", ArgKind::kText, "A.B.C.D", {},
-     "indirizzo IP dell'Ecr, poi \"Valida IP\""},
+     "indirizzo IP dell'Ecr, poi \"Valida IP\"", &TypeAddress, false},
     {ControlCommand::kResetConnection, "reset-connection", ArgKind::kNone, "", {},
-     "\"Reset Connessione\""},
+     "\"Reset Connessione\"", [](AppContext& c, Arg) { return PressResetConnection(c); }, false},
     {ControlCommand::kTrace, "trace", ArgKind::kChoice, "on|off", {"on", "off"},
-     "\"Abilita Trace\""},
+     "\"Abilita Trace\"", [](AppContext& c, Arg a) { return SetTraceBox(c, a == "on"); }, false},
     {ControlCommand::kPassThrough, "pass-through", ArgKind::kChoice, "on|off", {"on", "off"},
-     "\"Attiva Input Xon-Xoff\""},
+     "\"Attiva Input Xon-Xoff\"", [](AppContext& c, Arg a) { return SetPassThroughBox(c, a == "on"); }, false},
     {ControlCommand::kPayments, "payments", ArgKind::kChoice, "5|6|8", {"5", "6", "8"},
-     "\"N. dei Pagamenti\""},
+     "\"N. dei Pagamenti\"",
+     [](AppContext& c, Arg a) { return ChoosePayments(c, a.empty() ? 0 : a[0] - '0'); }, false},
     {ControlCommand::kFourthPayment, "fourth-payment", ArgKind::kChoice, "card|cash", {"card", "cash"},
-     "\"Pagam.4 = Bancomat\" (card) o no (cash)"},
+     "\"Pagam.4 = Bancomat\" (card) o no (cash)",
+     [](AppContext& c, Arg a) { return SetFourthPaymentBox(c, a == "card"); }, false},
     {ControlCommand::kStop, "stop", ArgKind::kNone, "", {},
-     "chiude il driver in ordine, come SIGTERM"},
+     "chiude il driver in ordine, come SIGTERM", nullptr, true},
 }};
 
 // A text argument (polling value, address) is at most this long.
@@ -151,6 +162,10 @@ std::string FormatControlRequest(const ControlRequest& request) {
 }
 
 const char* ControlCommandName(ControlCommand command) { return SpecOf(command).name; }
+
+ControlHandler ControlCommandHandler(ControlCommand command) { return SpecOf(command).handler; }
+
+bool ControlCommandWhileClosing(ControlCommand command) { return SpecOf(command).whileClosing; }
 
 std::string ControlUsageLine() { return "uso: kolibra ctl [--settings-dir DIR] COMANDO [ARG]"; }
 

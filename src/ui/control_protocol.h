@@ -10,6 +10,9 @@
 
 namespace kolibra {
 
+struct AppContext;
+struct ActionResult;
+
 // Name of the control endpoint in the settings folder.
 inline constexpr const char* kControlSocketName = "kolibra.sock";
 // Longest request line (without its line end).
@@ -50,6 +53,14 @@ ParsedRequest ParseControlRequest(std::string_view line);
 std::string FormatControlRequest(const ControlRequest& request);
 // The command word of a command.
 const char* ControlCommandName(ControlCommand command);
+
+// What a command does in the driver, given its argument.
+using ControlHandler = ActionResult (*)(AppContext& ctx, const std::string& argument);
+// The handler of a command; null for "stop", which the program's life takes.
+ControlHandler ControlCommandHandler(ControlCommand command);
+// Whether the command is still answered once shutdown has begun (the window
+// is gone then).
+bool ControlCommandWhileClosing(ControlCommand command);
 
 // The usage line and the list of commands, for `kolibra ctl --help`.
 std::string ControlUsageLine();

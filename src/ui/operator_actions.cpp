@@ -1,8 +1,11 @@
 #include "ui/operator_actions.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "conversion/numbers.h"
+#include "core/file_util.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
 #include "core/poll_timer.h"
@@ -16,36 +19,55 @@ namespace kolibra {
 
 namespace {
 
+constexpr int32_t kDefaultIntervalMs = 1000;
+constexpr int32_t kShortestIntervalMs = 100;
+constexpr int32_t kLongestIntervalMs = 60000;
+
+int32_t RoundInterval(double ms) {
+  if (ms >= kLongestIntervalMs) return kLongestIntervalMs;
+  const auto rounded = static_cast<int32_t>(std::lround(ms));
+  // A fraction of a second small enough to round below 100 ms would make the
+  // timer spin; the shortest interval is 100 ms.
+  return rounded < kShortestIntervalMs ? kShortestIntervalMs : rounded;
+}
+
+// The polling interval as typed or stored: blanks, then digits with an
+// optional point; whatever follows ("ms") is not part of it.
+constexpr NumberForm kIntervalNumber{" \t", false, true, ""};
+
 bool LinkBusy(const AppContext& ctx) { return ctx.cycle.jobBusy || ctx.dump.inProgress; }
 
 ActionResult Accepted(std::string text) { return ActionResult{true, std::move(text)}; }
 ActionResult Refused(std::string text) { return ActionResult{false, std::move(text)}; }
+ActionResult Busy(const char* text) { return ActionResult{false, text, true}; }
 
 const char* YesNo(bool yes) { return yes ? "si" : "no"; }
 
 std::string SlotName(int slot) { return "COM " + std::to_string(slot); }
 
-const char* ColourName(int32_t colour) {
-  if (colour == kColourGreen) return "verde";
-  if (colour == kColourRed) return "rosso";
+const char* PortColourName(PortState port) {
+  if (port == PortState::kAvailable) return "verde";
+  if (port == PortState::kSwitchedOff) return "rosso";
   return "-";
 }
 
-std::string DisabledBox(const std::string& label) {
-  return label + ": casella disattivata, valore non accettato";
+const char* ConnectionColourName(ConnectionState connection) {
+  return connection == ConnectionState::kOpen ? "verde" : "rosso";
 }
 
-// A click on a check box that leaves it ticked or not; a disabled box takes
-// no click.
-ActionResult SetBox(CheckBox& box, bool ticked, const std::string& label) {
-  if (!box.enabled) return Refused(DisabledBox(label));
-  box.value = ticked ? 1 : 0;
+std::string DisabledBox(const std::string& label) {
+  return label + kBoxDisabledSuffix;
+}
+
+// A click on a check box that leaves it ticked or not.
+ActionResult SetBox(bool& box, bool ticked, const std::string& label) {
+  box = ticked;
   return Accepted(label + ": " + YesNo(ticked));
 }
 
 std::string SlotPattern(const AppContext& ctx) {
   std::string pattern;
-  for (const CheckBox& box : ctx.ui.slotCheck) pattern += box.value == 1 ? '1' : '0';
+  for (bool on : ctx.settings.slotOn) pattern += on ? '1' : '0';
   return pattern;
 }
 
@@ -53,9 +75,12 @@ std::string PollingState(AppContext& ctx) {
   return std::string("Ricerca lavori: ") + (PollTimerEnabled(ctx) ? "attiva" : "ferma");
 }
 
-std::string LinkModeName(const OperatorState& ui) {
-  if (ui.networkChosen && !ui.serialChosen) return "Rete";
-  if (ui.serialChosen && !ui.networkChosen) return "Seriale";
+const char* LinkModeName(LinkMode mode) {
+  switch (mode) {
+    case LinkMode::kNetwork: return "Rete";
+    case LinkMode::kSerial: return "Seriale";
+    case LinkMode::kNone: break;
+  }
   return "nessuno";
 }
 
@@ -73,11 +98,41 @@ std::string LastJobText(const LastJob& job) {
 
 }  // namespace
 
+std::string PollingFileText(int32_t intervalMs) {
+  if (intervalMs < 1000) return std::to_string(intervalMs);
+  return FormatDecimal(intervalMs / 1000.0);
+}
+
+void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
+  std::string written;
+  const double v = LeadingNumber(value, kIntervalNumber, &written);
+  int32_t interval = kDefaultIntervalMs;
+  if (value.empty() || v <= 0) {
+    interval = kDefaultIntervalMs;
+  } else if (v < 100) {
+    ctx.settings.pollingValue = v <= 60 ? value : "60";
+    interval = RoundInterval(1000.0 * LeadingNumber(ctx.settings.pollingValue, kIntervalNumber));
+  } else if (v <= kLongestIntervalMs) {
+    ctx.settings.pollingValue = written + "ms";
+    interval = RoundInterval(v);
+  } else {
+    ctx.settings.pollingValue = "60";
+    interval = kLongestIntervalMs;
+  }
+  ctx.cycle.pollingIntervalMs = interval;
+  if (save) {
+    const std::string path = JoinPath(ctx.settingsDir, "KBTIMER1.TXT");
+    if (!WriteWholeFile(path, PollingFileText(interval) + "\r\n")) {
+      ctx.platform.notifier.Log("Impossibile scrivere " + path);
+    }
+  }
+}
+
 ActionResult PressTestButton(AppContext& ctx) {
   // A test receipt written while a job or dump runs would change the line
   // count of the running job, or the files of its slot.
-  if (LinkBusy(ctx)) return Refused(kBusyCommandRefused);
-  if (!ctx.ui.testButtonEnabled) return Refused("Pulsante \" Esegui Test\" disattivato");
+  if (LinkBusy(ctx)) return Busy(kBusyCommandRefused);
+  if (!ctx.state.testReceiptReady) return Refused(kTestButtonDisabled);
   const bool allPending = std::all_of(ctx.dump.pending.begin(), ctx.dump.pending.end(),
                                       [](bool pending) { return pending; });
   const int ready = TestReceiptSlot(ctx);
@@ -85,46 +140,45 @@ ActionResult PressTestButton(AppContext& ctx) {
   const bool jobWaiting = slotReady && TestReceiptBlocked(ctx, ready);
   const int slot = PrintTestReceipt(ctx);
   if (slot != 0) return Accepted("Scontrino di prova scritto per la porta " + SlotName(slot));
-  if (allPending && ctx.ui.windowShown) return Refused(ctx.ui.ecrMessage);
-  if (jobWaiting && ctx.ui.windowShown) return Refused(kTestReceiptJobWaiting);
-  if (!slotReady || !ctx.ui.windowShown) {
-    return Refused("Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto");
+  if (allPending && ctx.state.watched) return Refused(ctx.state.ecrMessage);
+  if (jobWaiting && ctx.state.watched) return Refused(kTestReceiptJobWaiting);
+  if (!slotReady || !ctx.state.watched) {
+    return Refused(kTestReceiptNoSlot);
   }
-  return Refused("Scontrino di prova non scritto nella cartella dati");
+  return Refused(kTestReceiptNotWritten);
 }
 
 ActionResult ChooseSpeed(AppContext& ctx, const std::string& baudText) {
   if (std::find_if(kSpeedItems.begin(), kSpeedItems.end(),
                    [&](const char* item) { return baudText == item; }) == kSpeedItems.end()) {
-    return Refused("Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200");
+    return Refused(kSpeedRefused);
   }
-  ctx.ui.baudText = baudText;
+  ctx.settings.speedText = baudText;
   StoreBaudRate(ctx);
-  return Accepted("Velocita' di comunicazione: " + ctx.ui.baudText);
+  return Accepted("Velocita' di comunicazione: " + ctx.settings.speedText);
 }
 
 ActionResult SetSlotBoxes(AppContext& ctx, const std::string& pattern) {
   if (pattern.size() != kSlotCount ||
       pattern.find_first_not_of("01") != std::string::npos) {
-    return Refused("Porte: quattro cifre 0 o 1, per esempio 1100");
+    return Refused(kSlotsRefused);
   }
   std::array<bool, kSlotCount> change{};
   bool anyChange = false;
   for (int n = 1; n <= kSlotCount; ++n) {
-    const CheckBox& box = ctx.ui.slotCheck[n - 1];
-    change[n - 1] = (box.value == 1) != (pattern[n - 1] == '1');
-    if (change[n - 1] && !box.enabled) return Refused(DisabledBox(SlotName(n)));
+    change[n - 1] = ctx.settings.slotOn[n - 1] != (pattern[n - 1] == '1');
+    if (change[n - 1] && ctx.state.slotLocked[n - 1]) return Refused(DisabledBox(SlotName(n)));
     anyChange = anyChange || change[n - 1];
   }
   // Ticking a box switches polling on: during a job that would let a second
   // job start inside the first.
-  if (anyChange && LinkBusy(ctx)) return Refused(kBusyValueRefused);
+  if (anyChange && LinkBusy(ctx)) return Busy(kBusyValueRefused);
   // The cleared boxes first: the last click decides whether polling runs, and
   // any box ticked by this command leaves it running.
   for (const bool ticking : {false, true}) {
     for (int n = 1; n <= kSlotCount; ++n) {
       if (!change[n - 1] || (pattern[n - 1] == '1') != ticking) continue;
-      ctx.ui.slotCheck[n - 1].value = ticking ? 1 : 0;
+      ctx.settings.slotOn[n - 1] = ticking;
       SlotBoxClicked(ctx, n);
     }
   }
@@ -132,90 +186,113 @@ ActionResult SetSlotBoxes(AppContext& ctx, const std::string& pattern) {
 }
 
 ActionResult ChooseLinkMode(AppContext& ctx, bool network) {
-  OperatorState& ui = ctx.ui;
-  const bool change = ui.networkChosen != network || ui.serialChosen == network;
+  const LinkMode mode = network ? LinkMode::kNetwork : LinkMode::kSerial;
   // Every link operation of the running job branches on the mode.
-  if (change && LinkBusy(ctx)) return Refused(kBusyValueRefused);
-  ui.networkChosen = network;
-  ui.serialChosen = !network;
-  return Accepted("Collegamento: " + LinkModeName(ui));
+  if (ctx.settings.linkMode != mode && LinkBusy(ctx)) return Busy(kBusyValueRefused);
+  ctx.settings.linkMode = mode;
+  return Accepted(std::string("Collegamento: ") + LinkModeName(mode));
 }
 
 ActionResult TypeAddress(AppContext& ctx, const std::string& address) {
-  if (!IsValidIpAddress(address)) return Refused("IP non Valido");
-  ctx.ui.remoteIp = address;
-  return Accepted("IP OK");
+  if (!IsValidIpAddress(address)) return Refused(kAddressInvalid);
+  ctx.settings.address = address;
+  return Accepted(kAddressValid);
 }
 
 ActionResult PressResetConnection(AppContext& ctx) {
   // Re-opening the connection under a running job would cut its receipt.
-  if (LinkBusy(ctx)) return Refused(kBusyCommandRefused);
+  if (LinkBusy(ctx)) return Busy(kBusyCommandRefused);
   ResetConnClicked(ctx);
-  return Accepted(std::string("Connessione: ") + ColourName(ctx.ui.connectionIndicator));
+  return Accepted(std::string("Connessione: ") + ConnectionColourName(ctx.state.connection));
 }
 
 ActionResult SetTraceBox(AppContext& ctx, bool ticked) {
-  return SetBox(ctx.ui.trace, ticked, "Abilita Trace");
+  return SetBox(ctx.settings.trace, ticked, "Abilita Trace");
 }
 
 ActionResult SetPassThroughBox(AppContext& ctx, bool ticked) {
-  return SetBox(ctx.ui.passThrough, ticked, "Attiva Input Xon-Xoff");
+  return SetBox(ctx.settings.passThrough, ticked, "Attiva Input Xon-Xoff");
 }
 
 ActionResult SetFourthPaymentBox(AppContext& ctx, bool ticked) {
-  return SetBox(ctx.ui.pag4Bancomat, ticked, "Pagam.4 = Bancomat");
+  return SetBox(ctx.settings.fourthPaymentCard, ticked, "Pagam.4 = Bancomat");
+}
+
+ActionResult SetFooterRtBox(AppContext& ctx, bool ticked) {
+  return SetBox(ctx.settings.footerRt, ticked, "Tipo Footer RT");
+}
+
+ActionResult SetPolling(AppContext& ctx, const std::string& value) {
+  if (ctx.cycle.jobBusy) {
+    ShowMessage(ctx, kBusyValueRefused);
+    return Busy(kBusyValueRefused);
+  }
+  const double v = LeadingNumber(value, kIntervalNumber);
+  const bool allowed = v != 0;
+  if (!allowed) ShowMessage(ctx, kPollingValueRefused);
+  const bool wasEnabled = PollTimerEnabled(ctx);
+  EnablePollTimer(ctx, false);
+  ctx.settings.pollingValue = value;
+  SetPollingValue(ctx, FormatDecimal(v), true);
+  ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, wasEnabled);
+  const std::string shown = PollingText(ctx);
+  return Accepted(allowed ? shown : std::string(kPollingValueRefused) + "\n" + shown);
 }
 
 ActionResult ChoosePayments(AppContext& ctx, int payments) {
   const int index = payments == 5 ? 0 : payments == 6 ? 1 : payments == 8 ? 2 : -1;
-  if (index < 0) return Refused("N. dei Pagamenti: 5, 6 o 8");
-  ctx.ui.paymentsIndex = index;
+  if (index < 0) return Refused(kPaymentsRefused);
+  ctx.settings.paymentsIndex = index;
   return Accepted(std::string("N. dei Pagamenti: ") + kPaymentItems[index]);
 }
 
 std::string PollingText(AppContext& ctx) {
-  return "Timer in sec.: " + PrintableText(ctx.ui.timerValue) + " (" +
+  return "Timer in sec.: " + PrintableText(ctx.settings.pollingValue) + " (" +
          std::to_string(ctx.cycle.pollingIntervalMs) + " ms)";
 }
 
 std::string WindowStatusText(AppContext& ctx) {
-  const OperatorState& ui = ctx.ui;
+  const DriverSettings& settings = ctx.settings;
+  const DriverState& state = ctx.state;
   std::string t;
   t += "Kolibra " + VersionText() + "\n";
   t += "Cartella dati: " + PrintableText(ctx.dataDir) + "\n";
   t += "Porta  Attiva  Stato   Stato dump\n";
   bool anyDisabled = false;
   for (int n = 1; n <= kSlotCount; ++n) {
-    const CheckBox& box = ui.slotCheck[n - 1];
-    std::string active = YesNo(box.value == 1);
-    if (!box.enabled) active += " *";
-    anyDisabled = anyDisabled || !box.enabled;
-    std::string dump = ui.dumpText[n - 1];
+    std::string active = YesNo(settings.slotOn[n - 1]);
+    if (state.slotLocked[n - 1]) active += " *";
+    anyDisabled = anyDisabled || state.slotLocked[n - 1];
+    std::string dump = state.dumpText[n - 1];
     if (dump.empty()) dump = ctx.dump.pending[n - 1] ? kDumpNotDone : kDumpDone;
     char line[160];
     std::snprintf(line, sizeof line, "%-6s %-7s %-7s %s\n", SlotName(n).c_str(), active.c_str(),
-                  ColourName(ui.slotIndicator[n - 1]), PrintableText(dump).c_str());
+                  PortColourName(state.port[n - 1]), PrintableText(dump).c_str());
     t += line;
   }
   if (anyDisabled) t += "(* casella disattivata)\n";
-  t += std::string("Connessione: ") + ColourName(ui.connectionIndicator) + "\n";
-  t += "Stato  Kolibra : " + PrintableText(ui.status) + "\n";
-  t += "Messaggi ECR : " + PrintableText(ui.ecrMessage) + "\n";
-  t += "Matricola: " + PrintableText(ui.serialNumber) + "\n";
+  t += std::string("Connessione: ") + ConnectionColourName(state.connection) + "\n";
+  t += "Stato  Kolibra : " + PrintableText(state.status) + "\n";
+  t += "Messaggi ECR : " + PrintableText(state.ecrMessage) + "\n";
+  t += "Matricola: " + PrintableText(state.serialNumber) + "\n";
   t += PollingText(ctx) + ", " + PollingState(ctx) + "\n";
-  t += "Velocita' di comunicazione: " + PrintableText(ui.baudText) + "\n";
-  t += "Collegamento: " + LinkModeName(ui) + "\n";
-  t += "Indirizzo IP: " + PrintableText(ui.remoteIp) + "\n";
-  t += std::string("Abilita Trace: ") + YesNo(ui.trace.value == 1) + "\n";
-  t += std::string("Attiva Input Xon-Xoff: ") + YesNo(ui.passThrough.value == 1) + "\n";
-  t += std::string("Tipo Footer RT: ") + YesNo(ui.footerRt.value == 1) + "\n";
-  const int payments = ui.paymentsIndex >= 0 && ui.paymentsIndex < 3 ? ui.paymentsIndex : 2;
+  t += "Velocita' di comunicazione: " + PrintableText(settings.speedText) + "\n";
+  t += std::string("Collegamento: ") + LinkModeName(settings.linkMode) + "\n";
+  t += "Indirizzo IP: " + PrintableText(settings.address) + "\n";
+  t += std::string("Abilita Trace: ") + YesNo(settings.trace) + "\n";
+  t += std::string("Attiva Input Xon-Xoff: ") + YesNo(settings.passThrough) + "\n";
+  t += std::string("Tipo Footer RT: ") + YesNo(settings.footerRt) + "\n";
+  const int payments = settings.paymentsIndex >= 0 && settings.paymentsIndex < 3 ? settings.paymentsIndex : 2;
   t += std::string("N. dei Pagamenti: ") + kPaymentItems[payments] + "\n";
-  t += std::string("Pagam.4 = Bancomat: ") + YesNo(ui.pag4Bancomat.value == 1) + "\n";
-  t += std::string("Esegui Test: ") + (ui.testButtonEnabled ? "attivo" : "disattivato") + "\n";
-  t += "Icona: " + PrintableText(ui.trayTip) + "\n";
+  t += std::string("Pagam.4 = Bancomat: ") + YesNo(settings.fourthPaymentCard) + "\n";
+  t += std::string("Esegui Test: ") + (state.testReceiptReady ? "attivo" : "disattivato") + "\n";
+  t += "Icona: " + std::string(TrayTip(ctx)) + "\n";
   t += "Ultimo lavoro: " + LastJobText(ctx.cycle.lastJob) + "\n";
   return t;
+}
+
+const char* TrayTip(const AppContext& ctx) {
+  return ctx.state.jobAnnounced ? kTrayRunningTip : kTrayIdleTip;
 }
 
 }  // namespace kolibra

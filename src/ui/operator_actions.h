@@ -4,6 +4,7 @@
 // show. The window's own message is the text of a refusal.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/app_context.h"
@@ -12,14 +13,13 @@ namespace kolibra {
 
 struct ActionResult {
   bool accepted = true;
-  std::string text;  // refused: the message; accepted: what the window now shows
+  std::string text;   // refused: the message; accepted: what the window now shows
+  bool busy = false;  // refused because a job or a dump runs
 };
 
-// A change of a setting that the link is using is refused while a job or a
-// dump runs, with the text the polling change gives while a job runs (the
-// polling value itself is refused only then).
-inline constexpr const char* kBusyValueRefused = "Connessione in corso, valore non accettato";
-inline constexpr const char* kBusyCommandRefused = "Connessione in corso, comando non accettato";
+// A change of a setting that the link is using, or a command on the link, is
+// refused while a job or a dump runs (kBusyValueRefused, kBusyCommandRefused);
+// the polling value is refused only while a job runs.
 
 // " Esegui Test".
 ActionResult PressTestButton(AppContext& ctx);
@@ -34,16 +34,31 @@ ActionResult ChooseLinkMode(AppContext& ctx, bool network);
 ActionResult TypeAddress(AppContext& ctx, const std::string& address);
 // "Reset Connessione".
 ActionResult PressResetConnection(AppContext& ctx);
-// "Abilita Trace", "Attiva Input Xon-Xoff", "Pagam.4 = Bancomat".
+// "Abilita Trace", "Attiva Input Xon-Xoff", "Pagam.4 = Bancomat", "Tipo Footer RT".
 ActionResult SetTraceBox(AppContext& ctx, bool ticked);
 ActionResult SetPassThroughBox(AppContext& ctx, bool ticked);
 ActionResult SetFourthPaymentBox(AppContext& ctx, bool ticked);
+ActionResult SetFooterRtBox(AppContext& ctx, bool ticked);
+// A value typed into the polling box, then "Set timer". A refusal (a job
+// runs) leaves the value as it was; a value that is not allowed is no
+// refusal: the one-second default is in force and saved, and the text says
+// so. Either message is also shown as a message box.
+ActionResult SetPolling(AppContext& ctx, const std::string& value);
 // An item of the payments list: 5, 6 or 8 payments.
 ActionResult ChoosePayments(AppContext& ctx, int payments);
+
+// Turns the operator's polling value into the polling interval; with save,
+// writes KBTIMER1.TXT.
+void SetPollingValue(AppContext& ctx, const std::string& value, bool save);
+// Text KBTIMER1.TXT holds for a polling interval: milliseconds below 1000,
+// else seconds with "." before any fraction.
+std::string PollingFileText(int32_t intervalMs);
 
 // Everything the window shows, one item a line.
 std::string WindowStatusText(AppContext& ctx);
 // The polling value box and the interval it gave, as the status shows them.
 std::string PollingText(AppContext& ctx);
+// The tray icon's tip.
+const char* TrayTip(const AppContext& ctx);
 
 }  // namespace kolibra

@@ -7,6 +7,7 @@
 #include "core/file_util.h"
 #include "core/job_files.h"
 #include "core/messages.h"
+#include "core/operator_events.h"
 #include "core/poll_timer.h"
 
 namespace kolibra {
@@ -26,23 +27,55 @@ constexpr int kTrayRightUp = 517;
 
 }  // namespace
 
+OperatorView DeriveView(const AppContext& ctx) {
+  const DriverSettings& settings = ctx.settings;
+  const DriverState& state = ctx.state;
+  OperatorView v;
+  for (int i = 0; i < kSlotCount; ++i) {
+    v.slotTicked[i] = settings.slotOn[i];
+    v.slotBoxEnabled[i] = !state.slotLocked[i];
+    v.slotColour[i] = state.port[i] == PortState::kAvailable     ? kColourGreen
+                      : state.port[i] == PortState::kSwitchedOff ? kColourRed
+                                                                 : 0;
+    v.dumpText[i] = state.dumpText[i];
+  }
+  v.ecrMessage = state.ecrMessage;
+  v.status = state.status;
+  if (state.blinkShown) v.timerState = *state.blinkShown ? "Timer on" : "Timer ON";
+  v.serialNumber = state.serialNumber;
+  v.tickCounterText = std::to_string(ctx.cycle.tickCounter);
+  v.pollingValue = settings.pollingValue;
+  v.speedText = settings.speedText;
+  v.paymentsIndex = settings.paymentsIndex;
+  v.serialChosen = settings.linkMode == LinkMode::kSerial;
+  v.networkChosen = settings.linkMode == LinkMode::kNetwork;
+  v.address = settings.address;
+  v.connectionColour = state.connection == ConnectionState::kOpen ? kColourGreen : kColourRed;
+  v.resetClosing = state.resetClosing;
+  v.trace = settings.trace;
+  v.footerRt = settings.footerRt;
+  v.passThrough = settings.passThrough;
+  v.fourthPaymentCard = settings.fourthPaymentCard;
+  v.testButtonEnabled = state.testReceiptReady;
+  v.settingsFrameEnabled = !state.settingsLocked;
+  v.messagesFrameEnabled = !state.settingsLocked;
+  v.dataDirText = ctx.dataDir;
+  v.dataDirVisible = !ctx.dataDir.empty();
+  v.trayIcon = state.jobAnnounced ? TrayIcon::kRunning : TrayIcon::kIdle;
+  v.trayTip = state.jobAnnounced ? kTrayRunningTip : kTrayIdleTip;
+  return v;
+}
+
 void AddTrayIcon(AppContext& ctx) {
-  ctx.ui.trayIcon = TrayIcon::kIdle;
-  ctx.ui.trayTip = kTrayIdleTip;
+  ctx.state.jobAnnounced = false;
   ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
 }
 
 void RemoveTrayIcon(AppContext& ctx) { ctx.platform.notifier.RemoveTrayIcon(); }
 
-void RestoreWindow(AppContext& ctx) {
-  for (int i = 0; i < kSlotCount; ++i) {
-    if (ctx.ui.slotCheck[i].value != 1) ctx.dump.pending[i] = true;
-    ctx.ui.dumpText[i] = ctx.dump.pending[i] ? kDumpNotDone : kDumpDone;
-  }
-  ctx.ui.windowShown = true;
-}
+void RestoreWindow(AppContext& ctx) { OperatorWatches(ctx); }
 
-void MinimizeWindow(AppContext& ctx) { ctx.ui.windowShown = false; }
+void MinimizeWindow(AppContext& ctx) { ctx.state.watched = false; }
 
 TrayAction TrayMouseMessage(AppContext& ctx, int message) {
   switch (message) {
@@ -60,7 +93,7 @@ TrayAction TrayMouseMessage(AppContext& ctx, int message) {
 int TestReceiptSlot(const AppContext& ctx) {
   int slot = 0;
   for (int n = 1; n <= kSlotCount; ++n) {
-    if (ctx.ui.slotCheck[n - 1].value == 1 && ctx.cycle.portAvailable[n - 1] &&
+    if (ctx.settings.slotOn[n - 1] && ctx.cycle.portAvailable[n - 1] &&
         !ctx.dump.pending[n - 1]) {
       slot = n;
     }
@@ -81,17 +114,17 @@ bool TestReceiptBlocked(AppContext& ctx, int slot) {
 }
 
 int PrintTestReceipt(AppContext& ctx) {
-  if (!ctx.ui.windowShown) return 0;
+  if (!ctx.state.watched) return 0;
   bool allPending = true;
   for (bool pending : ctx.dump.pending) allPending = allPending && pending;
   if (allPending) {
-    ctx.ui.ecrMessage = "DUMP NON ANCORA ESEGUITO";
+    ctx.state.ecrMessage = kDumpNotYetDone;
     return 0;
   }
   const int slot = TestReceiptSlot(ctx);
   if (slot == 0) return 0;
   if (TestReceiptBlocked(ctx, slot)) {
-    ctx.ui.ecrMessage = kTestReceiptJobWaiting;
+    ctx.state.ecrMessage = kTestReceiptJobWaiting;
     return 0;
   }
 
@@ -108,14 +141,14 @@ int PrintTestReceipt(AppContext& ctx) {
   ctx.cycle.testFiles = TestReceiptFiles{static_cast<int16_t>(slot), fs.Inspect(start).identity,
                                          fs.Inspect(command).identity};
   if (!PollTimerEnabled(ctx)) EnablePollTimer(ctx, true);
-  ctx.ui.testButtonEnabled = false;
+  ctx.state.testReceiptReady = false;
   return slot;
 }
 
 void StoreBaudRate(AppContext& ctx) {
-  ctx.baudRate = BaudBoxValue(ctx.ui.baudText);
+  ctx.settings.baudRate = BaudBoxValue(ctx.settings.speedText);
   const std::string path = JoinPath(ctx.settingsDir, "KBChkBd.txt");
-  if (!WriteWholeFile(path, ctx.ui.baudText + "\r\n")) {
+  if (!WriteWholeFile(path, ctx.settings.speedText + "\r\n")) {
     ctx.platform.notifier.Log("Impossibile scrivere " + path);
   }
 }

@@ -1,7 +1,9 @@
-// The operator window as a model: showing and hiding it, the tray icon, the
-// test receipt, and the program's identity.
+// The operator window: what it shows (derived from the driver), showing and
+// hiding it, the tray icon, the test receipt, and the program's identity.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "core/app_context.h"
@@ -12,6 +14,44 @@ namespace kolibra {
 inline constexpr const char* kWindowCaption =
     "Norvik_Kolibra per ZIZ_ADUD ( XON_XOFF)   RT + V7";
 inline constexpr const char* kTestReceiptLine = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
+
+// Indicator colours as the window paints them.
+constexpr int32_t kColourGreen = 65280;
+constexpr int32_t kColourRed = 255;
+
+// What the window shows, derived from the driver's settings and state.
+struct OperatorView {
+  std::array<bool, kSlotCount> slotTicked{};
+  std::array<bool, kSlotCount> slotBoxEnabled{};
+  std::array<int32_t, kSlotCount> slotColour{};
+  std::array<std::string, kSlotCount> dumpText;
+  std::string ecrMessage;
+  std::string status;
+  std::string timerState;  // "Timer ON" / "Timer on", blinking with the ticks
+  std::string serialNumber;
+  std::string tickCounterText;
+  std::string pollingValue;
+  std::string speedText;
+  int paymentsIndex = 0;
+  bool serialChosen = false;
+  bool networkChosen = false;
+  std::string address;
+  int32_t connectionColour = kColourRed;
+  bool resetClosing = false;  // the reset button says the connection closes
+  bool trace = false;
+  bool footerRt = false;
+  bool passThrough = false;
+  bool fourthPaymentCard = false;
+  bool testButtonEnabled = true;
+  bool settingsFrameEnabled = true;  // locked while a slot box is ticked
+  bool messagesFrameEnabled = true;
+  std::string dataDirText;
+  bool dataDirVisible = false;  // the data-folder box and its label
+  TrayIcon trayIcon = TrayIcon::kIdle;
+  std::string trayTip;
+};
+
+OperatorView DeriveView(const AppContext& ctx);
 
 // Adds the tray icon in its idle state / removes it.
 void AddTrayIcon(AppContext& ctx);

@@ -18,9 +18,9 @@ constexpr char16_t kHighControls[32] = {
 
 const char* Bool(bool b) { return b ? "true" : "false"; }
 
-std::string Colour(int32_t colour) {
-  if (colour == kColourGreen) return "\"green\"";
-  if (colour == kColourRed) return "\"red\"";
+std::string PortColour(PortState port) {
+  if (port == PortState::kAvailable) return "\"green\"";
+  if (port == PortState::kSwitchedOff) return "\"red\"";
   return "null";
 }
 
@@ -56,28 +56,27 @@ std::string Slot(AppContext& ctx, int n) {
   if (done && !serial.empty()) {
     ecr = Members().Add("serialNumber", JsonString(serial)).Add("mode", d.rt ? "\"RT\"" : "\"MF\"").Done();
   }
-  const CheckBox& box = ctx.ui.slotCheck[n - 1];
   return Members()
       .Add("port", n)
-      .Add("ticked", Bool(box.value == 1))
-      .Add("boxEnabled", Bool(box.enabled))
-      .Add("portState", Colour(ctx.ui.slotIndicator[n - 1]))
+      .Add("ticked", Bool(ctx.settings.slotOn[n - 1]))
+      .Add("boxEnabled", Bool(!ctx.state.slotLocked[n - 1]))
+      .Add("portState", PortColour(ctx.state.port[n - 1]))
       .Add("dump", JsonString(running ? "running" : done ? "done" : "pending"))
-      .Add("dumpText", JsonString(ctx.ui.dumpText[n - 1]))
+      .Add("dumpText", JsonString(ctx.state.dumpText[n - 1]))
       .Add("ecr", ecr)
       .Done();
 }
 
 std::string Connection(AppContext& ctx) {
-  const OperatorState& ui = ctx.ui;
-  const char* mode = ui.networkChosen && !ui.serialChosen   ? "\"network\""
-                     : ui.serialChosen && !ui.networkChosen ? "\"serial\""
+  const DriverSettings& settings = ctx.settings;
+  const char* mode = settings.linkMode == LinkMode::kNetwork   ? "\"network\""
+                     : settings.linkMode == LinkMode::kSerial ? "\"serial\""
                                                             : "null";
   return Members()
-      .Add("state", Colour(ui.connectionIndicator))
+      .Add("state", ctx.state.connection == ConnectionState::kOpen ? "\"green\"" : "\"red\"")
       .Add("mode", mode)
-      .Add("address", JsonString(ui.remoteIp))
-      .Add("speed", JsonString(ui.baudText))
+      .Add("address", JsonString(settings.address))
+      .Add("speed", JsonString(settings.speedText))
       .Done();
 }
 
@@ -141,10 +140,10 @@ std::string StatusJson(AppContext& ctx) {
   std::string slots = "[";
   for (int n = 1; n <= kSlotCount; ++n) slots += (n > 1 ? "," : "") + Slot(ctx, n);
   slots += "]";
-  const OperatorState& ui = ctx.ui;
+  const DriverSettings& settings = ctx.settings;
   const std::string polling = Members()
                                   .Add("active", Bool(PollTimerEnabled(ctx)))
-                                  .Add("value", JsonString(ui.timerValue))
+                                  .Add("value", JsonString(settings.pollingValue))
                                   .Add("intervalMs", ctx.cycle.pollingIntervalMs)
                                   .Done();
   return Members()
@@ -153,8 +152,8 @@ std::string StatusJson(AppContext& ctx) {
              .Add("slots", slots)
              .Add("connection", Connection(ctx))
              .Add("polling", polling)
-             .Add("status", JsonString(ui.status))
-             .Add("ecrMessage", JsonString(ui.ecrMessage))
+             .Add("status", JsonString(ctx.state.status))
+             .Add("ecrMessage", JsonString(ctx.state.ecrMessage))
              .Add("jobs", Jobs(ctx))
              .Add("closing", Bool(ctx.cycle.shutdownRequested || ctx.cycle.closing || ctx.cycle.ended))
              .Done() +

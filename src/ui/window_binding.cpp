@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "core/messages.h"
 #include "core/operator_events.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
@@ -32,14 +33,16 @@ constexpr int kSettingsFrame[] = {IDC_SETTINGS_FRAME,         IDC_SPEED_LABEL,  
 constexpr int kMessagesFrame[] = {IDC_MESSAGES_FRAME, IDC_ECR_MESSAGE_LABEL, IDC_ECR_MESSAGE, IDC_STATUS_LABEL,
                                   IDC_STATUS,  IDC_TIMER_STATE_LABEL, IDC_TIMER_STATE, IDC_SERIAL_NUMBER};
 
-// Check boxes of the settings frame with their model.
+// Check boxes of the settings frame with their view value and their action.
 struct OptionBox {
   int id;
-  CheckBox OperatorState::*box;
+  bool OperatorView::*shown;
+  ActionResult (*set)(AppContext&, bool);
 };
-constexpr OptionBox kSettingsBoxes[] = {{IDC_PAYMENT4_BANCOMAT, &OperatorState::pag4Bancomat},
-                                        {IDC_FOOTER_RT, &OperatorState::footerRt},
-                                        {IDC_XON_XOFF_INPUT, &OperatorState::passThrough}};
+constexpr OptionBox kSettingsBoxes[] = {
+    {IDC_PAYMENT4_BANCOMAT, &OperatorView::fourthPaymentCard, &SetFourthPaymentBox},
+    {IDC_FOOTER_RT, &OperatorView::footerRt, &SetFooterRtBox},
+    {IDC_XON_XOFF_INPUT, &OperatorView::passThrough, &SetPassThroughBox}};
 
 std::string Numbered(const char* text, int n) { return text + std::to_string(n); }
 
@@ -98,6 +101,8 @@ void WindowBinding::Attach() {
   // The tick counter drives the job trigger; the operator does not need it.
   host_.SetVisible(IDC_TICK_COUNTER, false);
 
+  resetCaption_ = host_.GetText(IDC_RESET_CONNECTION_BUTTON);
+  validateCaption_ = host_.GetText(IDC_VALIDATE_IP_BUTTON);
   if (refreshTimer_ < 0) refreshTimer_ = ctx_.platform.loop.CreateTimer([this] { Refresh(); });
 }
 
@@ -106,44 +111,43 @@ void WindowBinding::RefreshTimer(bool on) {
 }
 
 void WindowBinding::Refresh() {
-  const OperatorState& ui = ctx_.ui;
-  if (!ui.windowShown) return;
+  if (!ctx_.state.watched) return;
+  const OperatorView v = DeriveView(ctx_);
   for (int i = 0; i < kSlotCount; ++i) {
-    WriteChecked(kSlotBoxes[i], ui.slotCheck[i].value == 1);
-    WriteEnabled(kSlotBoxes[i], ui.slotCheck[i].enabled);
-    WriteColour(kSlotShapes[i], ui.slotIndicator[i]);
-    WriteText(kDumpBoxes[i], ui.dumpText[i]);
+    WriteChecked(kSlotBoxes[i], v.slotTicked[i]);
+    WriteEnabled(kSlotBoxes[i], v.slotBoxEnabled[i]);
+    WriteColour(kSlotShapes[i], v.slotColour[i]);
+    WriteText(kDumpBoxes[i], v.dumpText[i]);
   }
-  WriteText(IDC_ECR_MESSAGE, ui.ecrMessage);
-  WriteText(IDC_STATUS, ui.status);
-  WriteText(IDC_TIMER_STATE, ui.timerState);
-  WriteText(IDC_SERIAL_NUMBER, ui.serialNumber);
-  WriteText(IDC_TICK_COUNTER, ui.tickCounterText);
-  WriteText(IDC_TIMER_VALUE, ui.timerValue);
-  WriteText(IDC_SPEED, ui.baudText);
-  WriteSelection(IDC_PAYMENTS, ui.paymentsIndex);
-  WriteChecked(IDC_SERIAL_OPTION, ui.serialChosen);
-  WriteChecked(IDC_NETWORK_OPTION, ui.networkChosen);
-  WriteText(IDC_REMOTE_IP, ui.remoteIp);
-  WriteColour(IDC_CONNECTION_INDICATOR, ui.connectionIndicator);
-  WriteText(IDC_RESET_CONNECTION_BUTTON, ui.resetConnCaption);
-  WriteText(IDC_VALIDATE_IP_BUTTON, ui.validateIpCaption);
-  WriteChecked(IDC_TRACE, ui.trace.value == 1);
-  WriteEnabled(IDC_TRACE, ui.trace.enabled);
-  WriteEnabled(IDC_TEST_BUTTON, ui.testButtonEnabled);
-  for (int id : kSettingsFrame) WriteEnabled(id, ui.settingsFrameEnabled);
+  WriteText(IDC_ECR_MESSAGE, v.ecrMessage);
+  WriteText(IDC_STATUS, v.status);
+  WriteText(IDC_TIMER_STATE, v.timerState);
+  WriteText(IDC_SERIAL_NUMBER, v.serialNumber);
+  WriteText(IDC_TICK_COUNTER, v.tickCounterText);
+  WriteText(IDC_TIMER_VALUE, v.pollingValue);
+  WriteText(IDC_SPEED, v.speedText);
+  WriteSelection(IDC_PAYMENTS, v.paymentsIndex);
+  WriteChecked(IDC_SERIAL_OPTION, v.serialChosen);
+  WriteChecked(IDC_NETWORK_OPTION, v.networkChosen);
+  WriteText(IDC_REMOTE_IP, v.address);
+  WriteColour(IDC_CONNECTION_INDICATOR, v.connectionColour);
+  WriteText(IDC_RESET_CONNECTION_BUTTON, v.resetClosing ? kResetClosingCaption : resetCaption_);
+  WriteText(IDC_VALIDATE_IP_BUTTON, validateAnswer_.empty() ? validateCaption_ : validateAnswer_);
+  WriteChecked(IDC_TRACE, v.trace);
+  WriteEnabled(IDC_TRACE, true);
+  WriteEnabled(IDC_TEST_BUTTON, v.testButtonEnabled);
+  for (int id : kSettingsFrame) WriteEnabled(id, v.settingsFrameEnabled);
   for (const OptionBox& o : kSettingsBoxes) {
-    WriteChecked(o.id, (ui.*o.box).value == 1);
-    WriteEnabled(o.id, (ui.*o.box).enabled && ui.settingsFrameEnabled);
+    WriteChecked(o.id, v.*o.shown);
+    WriteEnabled(o.id, v.settingsFrameEnabled);
   }
-  for (int id : kMessagesFrame) WriteEnabled(id, ui.messagesFrameEnabled);
-  WriteText(IDC_DATA_DIR, ui.dataDirText);
-  WriteVisible(IDC_DATA_DIR, ui.dataDirVisible);
-  WriteVisible(IDC_DATA_DIR_LABEL, ui.dataDirVisible);
+  for (int id : kMessagesFrame) WriteEnabled(id, v.messagesFrameEnabled);
+  WriteText(IDC_DATA_DIR, v.dataDirText);
+  WriteVisible(IDC_DATA_DIR, v.dataDirVisible);
+  WriteVisible(IDC_DATA_DIR_LABEL, v.dataDirVisible);
 }
 
 void WindowBinding::HandleCommand(int id) {
-  OperatorState& ui = ctx_.ui;
   if (const int slot = SlotOfBox(id)) {
     SlotBoxClick(slot);
   } else {
@@ -152,14 +156,16 @@ void WindowBinding::HandleCommand(int id) {
         // Before any dump the ECR message box says so; during a job or dump
         // a message says why nothing is written.
         const ActionResult result = PressTestButton(ctx_);
-        if (!result.accepted && result.text == kBusyCommandRefused) Refuse(result.text, {});
+        if (result.busy) Refuse(result.text, {});
         break;
       }
-      case IDC_SET_TIMER_BUTTON:
-        ui.timerValue = host_.GetText(IDC_TIMER_VALUE);
-        texts_[IDC_TIMER_VALUE] = ui.timerValue;
-        if (actions_.applyPollingValue) actions_.applyPollingValue();
+      case IDC_SET_TIMER_BUTTON: {
+        // The action shows its own message box.
+        const std::string typed = host_.GetText(IDC_TIMER_VALUE);
+        texts_[IDC_TIMER_VALUE] = typed;
+        if (!SetPolling(ctx_, typed).accepted) texts_.erase(IDC_TIMER_VALUE);
         break;
+      }
       case IDC_SET_SPEED_BUTTON:
         SetSpeed();
         break;
@@ -191,15 +197,11 @@ void WindowBinding::HandleCommand(int id) {
         checked_.erase(id);
         break;
       case IDC_PAYMENT4_BANCOMAT:
-        SetFourthPaymentBox(ctx_, host_.IsChecked(id));
-        checked_.erase(id);
-        break;
       case IDC_XON_XOFF_INPUT:
-        SetPassThroughBox(ctx_, host_.IsChecked(id));
-        checked_.erase(id);
-        break;
       case IDC_FOOTER_RT:
-        ui.footerRt.value = host_.IsChecked(id) ? 1 : 0;
+        for (const OptionBox& o : kSettingsBoxes) {
+          if (o.id == id) o.set(ctx_, host_.IsChecked(id));
+        }
         checked_.erase(id);
         break;
       case IDM_EXIT:
@@ -231,7 +233,7 @@ void WindowBinding::Refuse(const std::string& message, std::initializer_list<int
 void WindowBinding::SlotBoxClick(int slot) {
   std::string pattern;
   for (int n = 1; n <= kSlotCount; ++n) {
-    const bool ticked = n == slot ? host_.IsChecked(kSlotBoxes[n - 1]) : ctx_.ui.slotCheck[n - 1].value == 1;
+    const bool ticked = n == slot ? host_.IsChecked(kSlotBoxes[n - 1]) : ctx_.settings.slotOn[n - 1];
     pattern += ticked ? '1' : '0';
   }
   const ActionResult result = SetSlotBoxes(ctx_, pattern);
@@ -257,7 +259,7 @@ void WindowBinding::LinkModeClick() {
 void WindowBinding::SetSpeed() {
   const ActionResult result = ChooseSpeed(ctx_, host_.GetText(IDC_SPEED));
   if (result.accepted) {
-    texts_[IDC_SPEED] = ctx_.ui.baudText;
+    texts_[IDC_SPEED] = ctx_.settings.speedText;
   } else {
     Refuse(result.text, {IDC_SPEED});
   }
@@ -267,7 +269,7 @@ void WindowBinding::SetSpeed() {
 // a text being typed, or an invalid one, leaves the address as it was.
 void WindowBinding::TakeAddressBox() {
   if (TypeAddress(ctx_, host_.GetText(IDC_REMOTE_IP)).accepted) {
-    texts_[IDC_REMOTE_IP] = ctx_.ui.remoteIp;
+    texts_[IDC_REMOTE_IP] = ctx_.settings.address;
   }
 }
 
@@ -275,20 +277,19 @@ void WindowBinding::TakeAddressBox() {
 // seconds; the connection is not touched.
 void WindowBinding::ValidateAddress() {
   TakeAddressBox();
-  OperatorState& ui = ctx_.ui;
-  const std::string caption = ui.validateIpCaption;
-  ui.validateIpCaption = IsValidIpAddress(host_.GetText(IDC_REMOTE_IP)) ? "IP OK" : "IP non Valido";
+  const std::string answer = validateAnswer_;
+  validateAnswer_ = TypeAddress(ctx_, host_.GetText(IDC_REMOTE_IP)).text;
   Refresh();
   Pause(ctx_, kFeedbackMs);
-  ui.validateIpCaption = caption;
+  validateAnswer_ = answer;
 }
 
 void WindowBinding::OpenManual() {
   const std::string path = JoinPath(ctx_.defaultDataDir, "mankolibra.pdf");
   if (!ctx_.platform.fs.Exists(path)) {
-    ShowMessage(ctx_, "File: " + path + " non trovato");
+    ShowMessage(ctx_, kManualMissingPrefix + path + kManualMissingSuffix);
   } else if (!host_.OpenDocument(path)) {
-    ShowMessage(ctx_, "Operazione non eseguita: verificare presenza Reader ");
+    ShowMessage(ctx_, kManualNotOpened);
   }
 }
 

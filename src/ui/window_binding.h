@@ -1,5 +1,5 @@
-// Binds the operator model to a window host: writes the model into the
-// controls while the window is shown, and turns clicks, list choices, menu
+// Binds the driver to a window host: writes the view derived from the
+// driver into the controls while the window is shown, and turns clicks, list choices, menu
 // items and tray messages into the operator's actions.
 #pragma once
 
@@ -16,8 +16,7 @@ namespace kolibra {
 
 // Actions that belong to the program's life rather than to the window.
 struct WindowActions {
-  std::function<void()> applyPollingValue;  // "Set timer", after the box is read
-  std::function<void()> exit;               // "T&ermina Kolibra" and the close box
+  std::function<void()> exit;  // "T&ermina Kolibra" and the close box
 };
 
 // The program's identity as the about and splash windows show it: the
@@ -27,7 +26,6 @@ inline constexpr const char* kCompanyName = "Norvik Engineering";
 inline constexpr const char* kLegalNotice = "Copyright (C) Norvik Engineering";
 inline constexpr const char* kProductDescription =
     "Kolibra - driver di stampa per registratori di cassa fiscali";
-inline constexpr const char* kClosingNotice = " Chiusura programma Kolibra in corso ...";
 
 AboutTexts MakeAboutTexts();
 SplashTexts MakeSplashTexts();
@@ -43,8 +41,8 @@ class WindowBinding {
   // tool tips, and creates the timer that refreshes the shown window.
   void Attach();
 
-  // Writes every model value into its control, only while the window-shown
-  // flag is set; a control is written only when its value changed since the
+  // Writes the view derived from the driver into the controls, only while
+  // the operator watches; a control is written only when its value changed since the
   // last write, so that what the operator is typing stays.
   void Refresh();
 
@@ -83,6 +81,11 @@ class WindowBinding {
   WindowHost& host_;
   WindowActions actions_;
   EventLoop::TimerId refreshTimer_ = -1;
+  // The two buttons' captions as the dialog has them, and the address
+  // check's answer while the "Valida IP" button shows it.
+  std::string resetCaption_;
+  std::string validateCaption_;
+  std::string validateAnswer_;
   // What was last written into each control.
   std::map<int, std::string> texts_;
   std::map<int, int> checked_, enabled_, visible_, colours_, selections_;

@@ -29,8 +29,8 @@ struct AppRig {
     ctx.dataDir = data.path();
     ctx.settingsDir = settings.path();
     fp.system.programFolder = settings.path();
-    ctx.ui.serialChosen = true;
-    for (auto& check : ctx.ui.slotCheck) check.value = 1;
+    ctx.settings.linkMode = LinkMode::kSerial;
+    ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
     fp.serial.responder = [this](const std::string& bytes) {
       if (!silentEcr) fp.serial.QueueInput(10, bytes);
@@ -58,8 +58,8 @@ struct AppRig {
 
   // Only these slots ticked.
   void OnlySlots(std::initializer_list<int> slots) {
-    for (auto& check : ctx.ui.slotCheck) check.value = 0;
-    for (int s : slots) ctx.ui.slotCheck[s - 1].value = 1;
+    ctx.settings.slotOn.fill(false);
+    for (int s : slots) ctx.settings.slotOn[s - 1] = true;
   }
   // A till's job: serial-number file, command file (unless left out), start file.
   void PutJob(int slot = 1, bool withDati = true) {

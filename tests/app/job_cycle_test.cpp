@@ -236,7 +236,7 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
     r.RunUntil(3500);
     EXPECT_TRUE(r.fp.serial.writes.empty());
     EXPECT_TRUE(r.Has("SR_START"));
-    EXPECT_EQ(r.ctx.ui.status, status);
+    EXPECT_EQ(r.ctx.state.status, status);
     EXPECT_EQ(r.LogsWith(log), 1);
 
     if (cause <= kStaleErr) r.fp.fs.FailRemove(r.File(stale), 0);
@@ -271,7 +271,7 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
     r.fp.loop.Schedule(60000, [&] { std::filesystem::rename(away, dir); });
     r.StartPolling(1000);
     r.RunUntil(59000);
-    EXPECT_EQ(r.ctx.ui.status, kStatusOutcomeKept);
+    EXPECT_EQ(r.ctx.state.status, kStatusOutcomeKept);
     EXPECT_TRUE(r.ctx.cycle.pendingOutcome.any);
     EXPECT_TRUE(std::filesystem::exists(away + "/SR_START.001"));
     const std::size_t resets = ResetTimes(r.fp.serial).size();

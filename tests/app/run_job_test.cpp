@@ -34,7 +34,7 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       if (testReceipt && c.expected == JobResult::kConversionRefused) continue;
       Rig r;
       r.ctx.dump.rt = true;
-      r.ctx.ui.trace.value = 1;
+      r.ctx.settings.trace = true;
       r.ctx.cycle.testReceipt = testReceipt;
       if (c.dati) r.Put("SR_DATI", c.dati);
       r.fp.serial.failConfigure = c.setup == 1;
@@ -86,8 +86,8 @@ TEST(RunJob, FailureOnceAPaymentLineMayHaveReachedTheEcrIsUncertain) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Rig r;
-    r.ctx.ui.trace.value = 1;
-    r.ctx.ui.passThrough.value = 1;
+    r.ctx.settings.trace = true;
+    r.ctx.settings.passThrough = true;
     r.ctx.tenderLineCount = 2;
     r.ctx.cycle.startIdentity = "start-1";
     r.answers = c.answers;
@@ -127,13 +127,12 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     Rig r;
     r.SetSlot(3);
     r.fp.loop.SetLocalTime({2026, 12, 5, 14, 23, 1, 0}, 60);
-    r.ctx.ui.trace.value = 1;
-    r.ctx.ui.passThrough.value = testReceipt ? 0 : 1;
+    r.ctx.settings.trace = true;
+    r.ctx.settings.passThrough = !testReceipt;
     r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
     if (mode == kNetwork) {
-      r.ctx.ui.serialChosen = false;
-      r.ctx.ui.networkChosen = true;
-      r.ctx.ui.remoteIp = "127.0.0.1";
+      r.ctx.settings.linkMode = LinkMode::kNetwork;
+      r.ctx.settings.address = "127.0.0.1";
       r.fp.socket.responder = [&r](const std::string& b) {
         r.fp.socket.Deliver(10, b);  // the echo, then the second answer
         r.fp.socket.Deliver(40, b);

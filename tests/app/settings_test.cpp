@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app_rig.h"
+#include "ui/operator_actions.h"
 
 namespace kolibra {
 namespace {
@@ -15,14 +16,14 @@ using testing_app::AppRig;
 
 // Missing files give the defaults; garbage gives the defaults or what can be read.
 TEST(Settings, SlotTimerAndBaudFiles) {
-  const std::pair<const char*, std::array<int, 4>> slots[] = {
+  const std::pair<const char*, std::array<bool, 4>> slots[] = {
       {nullptr, {1, 1, 1, 1}}, {"1100\r\n", {1, 1, 0, 0}}, {"101\r\n", {1, 1, 1, 1}},
       {"1x0y1\r\n", {1, 0, 0, 0}}, {"\x01\xff\x80\x02", {0, 0, 0, 0}}};
   for (const auto& [content, values] : slots) {
     AppRig r;
     if (content) r.PutSetting("KBCHKCOM.TXT", content);
     ReadSlotSettings(r.ctx);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ctx.ui.slotCheck[i].value, values[i]) << (content ? content : "none");
+    EXPECT_EQ(r.ctx.settings.slotOn, values) << (content ? content : "none");
   }
   AppRig noTimer;  // no polling file: one second, and the file written
   ReadTimerSettings(noTimer.ctx);
@@ -34,8 +35,8 @@ TEST(Settings, SlotTimerAndBaudFiles) {
     AppRig r;
     if (content) r.PutSetting("KBChkBd.txt", content);
     ReadBaudSettings(r.ctx);
-    EXPECT_EQ(r.ctx.baudRate, baud) << (content ? content : "none");
-    EXPECT_EQ(r.ctx.ui.baudText, std::to_string(baud));
+    EXPECT_EQ(r.ctx.settings.baudRate, baud) << (content ? content : "none");
+    EXPECT_EQ(r.ctx.settings.speedText, std::to_string(baud));
   }
 #ifndef _WIN32
   // A link is never followed: the defaults, as for a missing file (the
@@ -45,20 +46,19 @@ TEST(Settings, SlotTimerAndBaudFiles) {
   std::filesystem::create_symlink(JoinPath(r.ctx.settingsDir, "elsewhere"),
                                   JoinPath(r.ctx.settingsDir, "KBCHKCOM.TXT"));
   ReadSlotSettings(r.ctx);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(r.ctx.ui.slotCheck[i].value, 1);
+  EXPECT_EQ(r.ctx.settings.slotOn, (std::array<bool, 4>{1, 1, 1, 1}));
 #endif
 }
 
 TEST(Settings, SaveAndReadBackRoundTrip) {
   AppRig r;
-  OperatorState& ui = r.ctx.ui;
-  ui.slotCheck[0].value = ui.slotCheck[2].value = 0;
-  ui.baudText = "38400";
-  ui.passThrough.value = ui.trace.value = ui.pag4Bancomat.value = 1;
-  ui.paymentsIndex = 2;
-  ui.networkChosen = true;
-  ui.serialChosen = false;
-  ui.remoteIp = "10.1.2.3";
+  DriverSettings& settings = r.ctx.settings;
+  settings.slotOn[0] = settings.slotOn[2] = false;
+  settings.speedText = "38400";
+  settings.passThrough = settings.trace = settings.fourthPaymentCard = true;
+  settings.paymentsIndex = 2;
+  settings.linkMode = LinkMode::kNetwork;
+  settings.address = "10.1.2.3";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "0101\r\n");
   EXPECT_EQ(r.Setting("KBChkBd.txt"), "38400\r\n");
@@ -69,17 +69,17 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   ReadSlotSettings(back.ctx);
   ReadBaudSettings(back.ctx);
   ReadProgramSettings(back.ctx);
-  const OperatorState& got = back.ctx.ui;
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(got.slotCheck[i].value, ui.slotCheck[i].value);
-  EXPECT_EQ(back.ctx.baudRate, 38400);
-  EXPECT_EQ(got.passThrough.value + got.trace.value + got.pag4Bancomat.value, 3);
+  const DriverSettings& got = back.ctx.settings;
+  EXPECT_EQ(got.slotOn, settings.slotOn);
+  EXPECT_EQ(got.baudRate, 38400);
+  EXPECT_TRUE(got.passThrough && got.trace && got.fourthPaymentCard);
   EXPECT_EQ(got.paymentsIndex, 2);
-  EXPECT_TRUE(got.networkChosen && !got.serialChosen);
-  EXPECT_EQ(got.remoteIp, "10.1.2.3");
+  EXPECT_EQ(got.linkMode, LinkMode::kNetwork);
+  EXPECT_EQ(got.address, "10.1.2.3");
   EXPECT_EQ(back.fp.socket.RemoteHost(), "10.1.2.3");
 
   // An address that fails the check is saved as "0"; later lines keep their places.
-  r.ctx.ui.remoteIp = "10.1.2";
+  r.ctx.settings.address = "10.1.2";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
 
@@ -88,13 +88,13 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   const std::string garbage = "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n";
   back.PutSetting("KBCHKSCO.TXT", garbage + std::string(1 << 20, '\0'));
   ReadProgramSettings(back.ctx);
-  EXPECT_EQ(got.remoteIp, "10.1.2.3");
+  EXPECT_EQ(got.address, "10.1.2.3");
   back.PutSetting("KBCHKSCO.TXT", garbage);
   ReadProgramSettings(back.ctx);
-  EXPECT_EQ(got.passThrough.value + got.footerRt.value + got.trace.value + got.pag4Bancomat.value, 0);
+  EXPECT_FALSE(got.passThrough || got.footerRt || got.trace || got.fourthPaymentCard);
   EXPECT_EQ(got.paymentsIndex, 0);  // 7 is out of range
-  EXPECT_TRUE(got.serialChosen && !got.networkChosen);
-  EXPECT_EQ(got.remoteIp, "");
+  EXPECT_EQ(got.linkMode, LinkMode::kSerial);
+  EXPECT_EQ(got.address, "");
 }
 
 // The value as typed: interval, the box text, and what is saved (with "."
@@ -116,7 +116,7 @@ TEST(PollingInterval, CalculateTimerTable) {
     AppRig r;
     SetPollingValue(r.ctx, c.value, false);
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, c.interval);
-    EXPECT_EQ(r.ctx.ui.timerValue, c.box);
+    EXPECT_EQ(r.ctx.settings.pollingValue, c.box);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "");
     SetPollingValue(r.ctx, c.value, true);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), std::string(c.saved) + "\r\n");
@@ -126,27 +126,9 @@ TEST(PollingInterval, CalculateTimerTable) {
     r.PutSetting("KBTIMER1.TXT", std::string(c.value) + "\r\n");
     ReadTimerSettings(r.ctx);
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, c.interval);
-    EXPECT_EQ(r.ctx.ui.timerValue, c.box);
+    EXPECT_EQ(r.ctx.settings.pollingValue, c.box);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), std::string(c.box) + "\r\n");
   }
-}
-
-TEST(PollingInterval, OperatorChange) {
-  AppRig r;
-  r.StartPolling(1000);
-  r.ctx.ui.timerValue = "3";
-  ApplyPollingValue(r.ctx);
-  EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 3000);
-  EXPECT_TRUE(r.fp.loop.TimerEnabled(r.ctx.cycle.pollTimer));
-  EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");
-
-  // Refused while a job runs: nothing changes.
-  r.ctx.cycle.jobBusy = true;
-  r.ctx.ui.timerValue = "9";
-  ApplyPollingValue(r.ctx);
-  EXPECT_EQ(r.fp.notifier.messages.back(), "Connessione in corso, valore non accettato");
-  EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 3000);
-  EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "3\r\n");
 }
 
 }  // namespace

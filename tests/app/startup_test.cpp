@@ -60,7 +60,6 @@ TEST(DataDirectory, ChoiceTable) {
       continue;
     }
     EXPECT_EQ(r.ctx.dataDir, expected);
-    EXPECT_EQ(r.ctx.ui.dataDirText, expected);
     EXPECT_EQ(r.ctx.settingsDir, program.path());
     EXPECT_EQ(r.ctx.defaultDataDir, c.ntMajor6 && c.commonHasSubfolder ? shared : program.path());
   }
@@ -91,7 +90,7 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
       // Stale results of an earlier job go with an answered one.
       EXPECT_EQ(r.Has("FINESCO", s) && r.Has("SR_OUT", s), serialFails || s == 4) << s;
       EXPECT_EQ(r.ctx.cycle.portAvailable[s - 1], !serialFails);
-      EXPECT_EQ(r.ctx.ui.slotCheck[s - 1].value, serialFails ? 0 : 1);
+      EXPECT_EQ(r.ctx.settings.slotOn[s - 1], !serialFails);
     }
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 500);
     EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 500);

@@ -224,7 +224,7 @@ TEST(StatusJson, TextsAreEscapedToAscii) {
 TEST(StatusJson, FollowsTheJobsThroughTheCycleAndKeepsToTheSchema) {
   AppRig r;
   r.OnlySlots({1});
-  r.ctx.ui.status = "Caff\xe8 \"pronto\"";
+  r.ctx.state.status = "Caff\xe8 \"pronto\"";
   // The ECR takes the second job's first two lines, then falls silent; the
   // job runs inside one wait of the loop, so its state is taken from there.
   std::string whileRunning;

@@ -26,7 +26,7 @@ struct TestRig : testing_app::AppRig {
     InitLink(ctx);
     InstallPollTimer(ctx);
     ArmPollTimer(ctx, 1000, false);
-    ctx.ui.slotCheck[3].value = 0;
+    ctx.settings.slotOn[3] = false;
     RestoreWindow(ctx);
     ctx.dump.pending = {false, true, false, true};
     for (int s : {1, 3}) Put("SR_MATR", "m", s);
@@ -59,27 +59,27 @@ TEST(OperatorWindow, TestReceiptRefusedOrWrittenNeverReplacingAWaitingJob) {
     EXPECT_EQ(pressed.accepted, !*kRefusals[c]);
     if (*kRefusals[c]) {
       EXPECT_EQ(pressed.text, kRefusals[c]);
-      EXPECT_EQ(r.ctx.ui.ecrMessage == "DUMP NON ANCORA ESEGUITO", c == kNoDump);
-      EXPECT_EQ(r.ctx.ui.ecrMessage == kTestReceiptJobWaiting, c > kNone);
+      EXPECT_EQ(r.ctx.state.ecrMessage == "DUMP NON ANCORA ESEGUITO", c == kNoDump);
+      EXPECT_EQ(r.ctx.state.ecrMessage == kTestReceiptJobWaiting, c > kNone);
       for (int s : {1, 2, 4}) EXPECT_FALSE(r.Has("SR_DATI", s) || r.Has("SR_START", s));
       EXPECT_EQ(r.Read("SR_DATI", 3), c > kNone ? kTillJob : "");
       EXPECT_EQ(r.Has("SR_START", 3), c == kStartFile);
       EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
-      EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
+      EXPECT_TRUE(r.ctx.state.testReceiptReady);
       continue;
     }
     EXPECT_EQ(r.Read("SR_DATI", 3), kLine + "\r\n");
     EXPECT_TRUE(r.Has("SR_START", 3));
-    EXPECT_FALSE(r.ctx.ui.testButtonEnabled);
+    EXPECT_FALSE(r.ctx.state.testReceiptReady);
 
     // The next tick sends it unconverted and spends the flag.
     r.RunTick();
     EXPECT_EQ(r.fp.serial.portNumber, 3);
     EXPECT_TRUE(r.Sent(kLine));
-    EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
+    EXPECT_TRUE(r.ctx.state.testReceiptReady);
     EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
     EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
-    EXPECT_EQ(r.ctx.ui.status, "KOLIBRA TERMINATO : TUTTO OK");
+    EXPECT_EQ(r.ctx.state.status, "KOLIBRA TERMINATO : TUTTO OK");
     EXPECT_EQ(r.Read("FINESCO", 3), "finesco");
   }
 }
@@ -121,7 +121,7 @@ TEST(OperatorWindow, TillJobWrittenOverTheTestReceiptRunsConverted) {
     EXPECT_FALSE(r.Sent("SALE,N1,P1000;"));
     EXPECT_TRUE(r.Sent("1000H1R"));
     EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
-    EXPECT_EQ(r.ctx.ui.status, "KOLIBRA TERMINATO : TUTTO OK");
+    EXPECT_EQ(r.ctx.state.status, "KOLIBRA TERMINATO : TUTTO OK");
     EXPECT_EQ(r.Read("FINESCO", 3), "finesco");
     EXPECT_FALSE(r.Has("SR_DATI", 3) || r.Has("SR_START", 3));
   }

@@ -7,11 +7,17 @@
 #include <vector>
 
 #include "platform/window_host.h"
+#include "platform/window_ids.h"
 
 namespace kolibra::fakes {
 
 class FakeWindowHost : public WindowHost {
  public:
+  // The captions the dialog gives its buttons.
+  FakeWindowHost() {
+    text[IDC_RESET_CONNECTION_BUTTON] = "Reset Connessione";
+    text[IDC_VALIDATE_IP_BUTTON] = "Valida IP";
+  }
   void SetEvents(WindowEvents e) override { events = std::move(e); }
   void SetText(int id, const std::string& t) override { text[id] = t; ++writes; }
   std::string GetText(int id) override { return text[id]; }

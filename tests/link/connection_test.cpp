@@ -12,8 +12,8 @@ using Fake = fakes::FakeTcpSocket;
 class ConnectionTest : public LinkTest {
  protected:
   ConnectionTest() {
-    ctx.ui.networkChosen = true;
-    ctx.ui.remoteIp = "192.168.1.50";
+    ctx.settings.linkMode = LinkMode::kNetwork;
+    ctx.settings.address = "192.168.1.50";
   }
 };
 
@@ -23,7 +23,7 @@ TEST_F(ConnectionTest, ReconnectsWithinThePolls) {
   EXPECT_EQ(Now(), 2000);
   EXPECT_EQ(p.socket.RemoteHost(), "192.168.1.50");
   EXPECT_EQ(p.socket.remotePort(), 8000);
-  EXPECT_EQ(ctx.ui.connectionIndicator, kColourGreen);
+  EXPECT_EQ(ctx.state.connection, ConnectionState::kOpen);
 
   // A standing connection is closed first (200 ms); nothing listening: eleven polls.
   p.socket.connectOutcome = Fake::ConnectOutcome::kNever;
@@ -36,7 +36,7 @@ TEST_F(ConnectionTest, RefusalReconnectsAfterTheHandlerWithoutNesting) {
   EXPECT_FALSE(Reconnect(ctx, 10));
   EXPECT_LT(Now(), 14000);  // reconnects inside the polls do not stretch the limit
   EXPECT_TRUE(ctx.link.rx.connectionError);
-  EXPECT_EQ(ctx.ui.connectionIndicator, kColourRed);
+  EXPECT_EQ(ctx.state.connection, ConnectionState::kClosed);
   const std::size_t connects = p.socket.connectTimes.size();
   EXPECT_GT(connects, 3u);  // each refusal started a new connect
 

@@ -22,19 +22,17 @@ struct LinkRig {
   }
 
   void UseSerial() {
-    ctx.ui.serialChosen = true;
-    ctx.ui.networkChosen = false;
+    ctx.settings.linkMode = LinkMode::kSerial;
     ASSERT_TRUE(p.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(p.serial.Open());
   }
   // Network mode with the socket already connected.
   void UseNetwork() {
-    ctx.ui.serialChosen = false;
-    ctx.ui.networkChosen = true;
+    ctx.settings.linkMode = LinkMode::kNetwork;
     p.socket.ForceState(kSocketConnected);
   }
   void TraceOnToFile() {
-    ctx.ui.trace.value = 1;
+    ctx.settings.trace = true;
     ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
   }
   int64_t Now() { return p.loop.NowMs(); }

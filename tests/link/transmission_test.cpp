@@ -57,7 +57,7 @@ TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
 
   // After the echo every reconnect is refused: each error ends the wait
   // early, yet the second-answer loop still comes to an end.
-  ctx.ui.remoteIp = "10.0.0.1";
+  ctx.settings.address = "10.0.0.1";
   p.socket.connectOutcome = fakes::FakeTcpSocket::ConnectOutcome::kRefuse;
   p.socket.responder = [this](const std::string& s) {
     p.socket.Deliver(10, s);
@@ -227,10 +227,9 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     AppContext cx(platform);
     cx.settingsDir = cx.dataDir = dir.path();  // the job journal goes there
     InitLink(cx);
-    cx.ui.networkChosen = c.network;
-    cx.ui.serialChosen = !c.network;
+    cx.settings.linkMode = c.network ? LinkMode::kNetwork : LinkMode::kSerial;
     socket.ForceState(kSocketConnected);  // the serial port stays closed
-    cx.ui.trace.value = 1;
+    cx.settings.trace = true;
     ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));
     cx.link.outputPath = dir.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
     bool ok = true;

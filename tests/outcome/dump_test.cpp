@@ -28,12 +28,12 @@ TEST(Dump, RtAndMfEcrs) {
     SCOPED_TRACE(rt ? "RT" : "MF");
     const int slot = rt ? 1 : 2;
     Rig r;
-    for (auto& box : r.ctx.ui.slotCheck) box = CheckBox{1, true};
-    r.ctx.ui.slotIndicator.fill(kColourGreen);
-    r.ctx.ui.windowShown = true;
-    r.ctx.ui.trace.value = 1;
-    r.ctx.ui.footerRt.value = rt ? 0 : 1;
-    r.ctx.ui.paymentsIndex = 2;
+    r.ctx.settings.slotOn.fill(true);
+    r.ctx.state.port.fill(PortState::kAvailable);
+    r.ctx.state.watched = true;
+    r.ctx.settings.trace = true;
+    r.ctx.settings.footerRt = !rt;
+    r.ctx.settings.paymentsIndex = 2;
     r.ctx.dump.tenderFamily = "ST";
     r.Put("SR_ERR", "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n", slot);
     r.Put("SR_ERR", "E520: left by a job\r\n", 3);  // not the dump's: it stays
@@ -45,18 +45,18 @@ TEST(Dump, RtAndMfEcrs) {
     EXPECT_EQ(r.ctx.dump.rt, rt);
     EXPECT_EQ(r.ctx.dump.mfSerial, "12345678");
     EXPECT_EQ(r.ctx.dump.tenderFamily, rt ? "ZT" : "ST");
-    EXPECT_EQ(r.ctx.ui.paymentsIndex, rt ? 0 : 2);
-    EXPECT_EQ(r.ctx.ui.footerRt.value, rt ? 1 : 0);
+    EXPECT_EQ(r.ctx.settings.paymentsIndex, rt ? 0 : 2);
+    EXPECT_EQ(r.ctx.settings.footerRt, rt);
     EXPECT_EQ(r.Read("SR_MATR", slot), rt ? Matr("99MZT123456", "Stato: RT") : Matr("12345678", "Stato: MF"));
     EXPECT_FALSE(r.ctx.dump.pending[slot - 1] || r.Has("SR_ERR", slot));
     EXPECT_EQ(r.Read("SR_ERR", 3), "E520: left by a job\r\n");
-    EXPECT_EQ(r.ctx.ui.dumpText[slot - 1], "DUMP ESEGUITO");
+    EXPECT_EQ(r.ctx.state.dumpText[slot - 1], "DUMP ESEGUITO");
     EXPECT_EQ(r.fp.serial.portNumber, slot);
     EXPECT_EQ(r.DataFile("tracedump.txt").find("<-->  <-- 12345678X99MZT123456\r\n") != std::string::npos, rt);
     for (int s = 0; s < 4; ++s) {
-      EXPECT_EQ(r.ctx.ui.slotCheck[s].value, s == slot - 1 ? 1 : 0) << s;
-      EXPECT_EQ(r.ctx.ui.slotCheck[s].enabled, s == slot - 1) << s;
-      EXPECT_EQ(r.ctx.ui.slotIndicator[s], s == slot - 1 ? kColourGreen : kColourRed) << s;
+      EXPECT_EQ(r.ctx.settings.slotOn[s], s == slot - 1) << s;
+      EXPECT_EQ(r.ctx.state.slotLocked[s], s != slot - 1) << s;
+      EXPECT_EQ(r.ctx.state.port[s], s == slot - 1 ? PortState::kAvailable : PortState::kSwitchedOff) << s;
     }
     ExpectIdle(r);
   }
@@ -71,7 +71,7 @@ TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
   for (const std::string answer : {"41F", "", "mute", "network"}) {
     SCOPED_TRACE(answer);
     Rig r;
-    r.ctx.ui.windowShown = true;
+    r.ctx.state.watched = true;
     r.Put("SR_START", "");
     const bool mute = answer == "mute", network = answer == "network";
     r.answers["41F"] = mute ? "" : answer;
@@ -80,9 +80,8 @@ TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
     if (silent) r.answers["48F"] = "";
     if (mute) r.echoUnknown = false;
     if (network) {
-      r.ctx.ui.serialChosen = false;
-      r.ctx.ui.networkChosen = true;
-      r.ctx.ui.remoteIp = "127.0.0.1";
+      r.ctx.settings.linkMode = LinkMode::kNetwork;
+      r.ctx.settings.address = "127.0.0.1";
       r.fp.socket.responder = [&](const std::string& b) {
         r.fp.socket.Deliver(10, b);  // the echo, then the second answer
         if (b == " K") r.fp.socket.Deliver(30, "K");
@@ -96,7 +95,7 @@ TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
     EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
     EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO") || r.Has("SR_MATR"));
     EXPECT_TRUE(r.ctx.dump.pending[0]);
-    EXPECT_EQ(r.ctx.ui.dumpText[0], "DUMP NON ESEGUITO : -1");
+    EXPECT_EQ(r.ctx.state.dumpText[0], "DUMP NON ESEGUITO : -1");
     ExpectIdle(r);
     if (!network) continue;
     EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);

@@ -57,9 +57,9 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       if (c.since == kNewJob || c.since == kNewCommand) r.Put("SR_DATI", "SALE,N2,P2000;\r\n", 3);
       if (c.since == kNewJob || c.since == kStartGone) std::filesystem::remove(r.File("SR_START", 3));
       if (c.since == kNewJob) r.Put("SR_START", "", 3);
-      r.ctx.ui.windowShown = shown;
-      r.ctx.ui.status = r.ctx.ui.ecrMessage = "before";
-      r.ctx.ui.testButtonEnabled = false;
+      r.ctx.state.watched = shown;
+      r.ctx.state.status = r.ctx.state.ecrMessage = "before";
+      r.ctx.state.testReceiptReady = false;
       r.ctx.cycle.jobBusy = c.busy;
       // The result file is there when the calling application sees the
       // start file go.
@@ -69,8 +69,8 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       };
       ReportJobOutcome(r.ctx, static_cast<JobResult>(c.code));
       const bool written = shown && *c.status;
-      EXPECT_EQ(r.ctx.ui.status, written ? c.status : "before");
-      EXPECT_EQ(r.ctx.ui.ecrMessage, written && c.code == 0 ? "" : "before");
+      EXPECT_EQ(r.ctx.state.status, written ? c.status : "before");
+      EXPECT_EQ(r.ctx.state.ecrMessage, written && c.code == 0 ? "" : "before");
       EXPECT_EQ(r.Read("SR_ERR", 3), c.err);
       EXPECT_EQ(r.Has("SR_DATI", 3), c.dati);
       EXPECT_EQ(r.Has("SR_START", 3), c.start);
@@ -81,8 +81,8 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       EXPECT_FALSE(r.ctx.cycle.jobBusy);
       EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterJob);
       EXPECT_TRUE(r.PauseTickArmed());
-      EXPECT_TRUE(r.ctx.ui.testButtonEnabled);
-      EXPECT_EQ(r.ctx.ui.trayTip, "Kolibra in attesa esecuzione...");
+      EXPECT_TRUE(r.ctx.state.testReceiptReady);
+      EXPECT_FALSE(r.ctx.state.jobAnnounced);
     }
   }
 }

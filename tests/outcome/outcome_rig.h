@@ -23,7 +23,7 @@ struct Rig {
     ctx.settingsDir = dir.path();  // the job journal goes there, not into the working folder
     InitLink(ctx);
     ctx.cycle.pollTimer = fp.loop.CreateTimer([] {});
-    ctx.ui.serialChosen = true;
+    ctx.settings.linkMode = LinkMode::kSerial;
     SetSlot(1);
     fp.serial.responder = [this](const std::string& b) {
       const std::string reply = answers.contains(b) ? answers[b] : echoUnknown ? b : "";

@@ -13,6 +13,7 @@
 #include "link/tcp_link.h"
 #include "link/transmission.h"
 #include "platform/window_ids.h"
+#include "ui/operator_window.h"
 
 namespace kolibra {
 namespace {
@@ -23,16 +24,13 @@ struct Rig {
   fakes::ScratchDir settings;
   AppContext ctx{fp.platform};
   fakes::FakeWindowHost host;
-  int applied = 0;
   int exits = 0;
-  WindowBinding binding{ctx, host,
-                        {[this] { ++applied; },  // stands for the job cycle's "Set timer" action
-                         [this] { ++exits; }}};
+  WindowBinding binding{ctx, host, {[this] { ++exits; }}};
 
   Rig() {
     ctx.dataDir = ctx.defaultDataDir = data.path();
     ctx.settingsDir = settings.path();
-    for (auto& check : ctx.ui.slotCheck) check.value = 1;
+    ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
     CreatePollTimer(ctx, [] {});
     ArmPollTimer(ctx, 1000, true);
@@ -66,14 +64,24 @@ const CommandCase kCommands[] = {
        EXPECT_TRUE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_START", 2)));
        EXPECT_FALSE(r.host.enabled[IDC_TEST_BUTTON]);
      }},
-    // The box's text goes to the model, then the action runs (its refusal
-    // during a job is the settings' own).
-    {"SetTimerReadsTheBox",
+    // The box's value is set and saved; during a job it is refused with one
+    // message and the box shows the value in force again.
+    {"SetTimerTakesTheBoxRefusedDuringAJob",
      [](Rig& r) {
        r.host.text[IDC_TIMER_VALUE] = "5";
        r.host.Command(IDC_SET_TIMER_BUTTON);
-       EXPECT_EQ(r.applied, 1);
-       EXPECT_EQ(r.ctx.ui.timerValue, "5");
+       EXPECT_EQ(r.ctx.settings.pollingValue, "5");
+       EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 5000);
+       EXPECT_TRUE(PollTimerEnabled(r.ctx));  // running as it was
+       EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "5\r\n");
+       r.ctx.cycle.jobBusy = true;
+       r.host.text[IDC_TIMER_VALUE] = "7";
+       r.host.Command(IDC_SET_TIMER_BUTTON);
+       EXPECT_EQ(r.Messages(), std::vector<std::string>{"Connessione in corso, valore non accettato"});
+       EXPECT_EQ(r.ctx.settings.pollingValue, "5");
+       EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
+       EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "5\r\n");
+       EXPECT_EQ(r.host.text[IDC_TIMER_VALUE], "5");
      }},
     {"SetSpeedOnlyFromTheList",
      [](Rig& r) {
@@ -81,34 +89,29 @@ const CommandCase kCommands[] = {
        r.host.Command(IDC_SET_SPEED_BUTTON);
        EXPECT_EQ(r.Messages(),
                  std::vector<std::string>{"Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200"});
-       EXPECT_EQ(r.ctx.baudRate, 9600);
-       EXPECT_EQ(r.ctx.ui.baudText, "9600");
+       EXPECT_EQ(r.ctx.settings.baudRate, 9600);
+       EXPECT_EQ(r.ctx.settings.speedText, "9600");
        EXPECT_EQ(r.host.text[IDC_SPEED], "9600");
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "");
        r.host.text[IDC_SPEED] = "19200";
        r.host.Command(IDC_SET_SPEED_BUTTON);
-       EXPECT_EQ(r.ctx.baudRate, 19200);
+       EXPECT_EQ(r.ctx.settings.baudRate, 19200);
        EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
      }},
-    {"NetworkChosenAndAValidAddressTyped",
+    // An address is taken only when valid; "Valida IP" says which for two seconds.
+    {"NetworkChosenAndOnlyAValidAddressTaken",
      [](Rig& r) {
        r.host.checked[IDC_SERIAL_OPTION] = false;
        r.host.Click(IDC_NETWORK_OPTION);
-       EXPECT_TRUE(r.ctx.ui.networkChosen);
-       EXPECT_FALSE(r.ctx.ui.serialChosen);
-       r.host.Type(IDC_REMOTE_IP, "192.168.1.20");
-       EXPECT_EQ(r.ctx.ui.remoteIp, "192.168.1.20");
-     }},
-    {"InvalidAddressIsRefused",
-     [](Rig& r) {
-       r.ctx.ui.remoteIp = "10.0.0.1";
-       r.binding.Refresh();
+       EXPECT_EQ(r.ctx.settings.linkMode, LinkMode::kNetwork);
+       r.host.Type(IDC_REMOTE_IP, "10.0.0.1");
+       EXPECT_EQ(r.ctx.settings.address, "10.0.0.1");
        r.host.Type(IDC_REMOTE_IP, "10.0.0.256");
        std::string during;
        r.fp.loop.After(1000, [&] { during = r.host.text[IDC_VALIDATE_IP_BUTTON]; });
        r.host.Command(IDC_VALIDATE_IP_BUTTON);
        EXPECT_EQ(during, "IP non Valido");
-       EXPECT_EQ(r.ctx.ui.remoteIp, "10.0.0.1");
+       EXPECT_EQ(r.ctx.settings.address, "10.0.0.1");
        EXPECT_EQ(r.host.text[IDC_REMOTE_IP], "10.0.0.256");  // what was typed stays
        EXPECT_EQ(r.host.text[IDC_VALIDATE_IP_BUTTON], "Valida IP");
        EXPECT_TRUE(r.fp.socket.connectTimes.empty());
@@ -120,13 +123,14 @@ const CommandCase kCommands[] = {
        EXPECT_EQ(r.fp.socket.RemoteHost(), "10.0.0.2");
        EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
        EXPECT_EQ(r.host.colour[IDC_CONNECTION_INDICATOR], kColourGreen);
+       EXPECT_EQ(r.ctx.state.connection, ConnectionState::kOpen);
        EXPECT_EQ(r.host.text[IDC_RESET_CONNECTION_BUTTON], "Reset Connessione");
      }},
     // Unticking stops the polling; ticking again is refused during a job.
     {"UntickingASlotStopsPollingTickingDuringAJobIsRefused",
      [](Rig& r) {
        r.host.Click(IDC_SLOT2_ENABLE);
-       EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
+       EXPECT_FALSE(r.ctx.settings.slotOn[1]);
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
        EXPECT_FALSE(r.host.enabled[IDC_TEST_BUTTON]);
        EXPECT_TRUE(r.host.enabled[IDC_SPEED]);
@@ -136,7 +140,7 @@ const CommandCase kCommands[] = {
        EXPECT_EQ(r.Messages(), (std::vector<std::string>{"Connessione in corso, valore non accettato",
                                                          "Connessione in corso, comando non accettato"}));
        EXPECT_FALSE(r.host.checked[IDC_SLOT2_ENABLE]);
-       EXPECT_EQ(r.ctx.ui.slotCheck[1].value, 0);
+       EXPECT_FALSE(r.ctx.settings.slotOn[1]);
        EXPECT_FALSE(PollTimerEnabled(r.ctx));
      }},
     {"TickingASlotLocksTheSettings",
@@ -151,9 +155,12 @@ const CommandCase kCommands[] = {
      [](Rig& r) {
        for (int id : {IDC_TRACE, IDC_XON_XOFF_INPUT, IDC_PAYMENT4_BANCOMAT}) r.host.Click(id);
        r.host.Pick(IDC_PAYMENTS, 2);
-       EXPECT_EQ(r.ctx.ui.trace.value + r.ctx.ui.passThrough.value + r.ctx.ui.pag4Bancomat.value, 3);
-       EXPECT_EQ(r.ctx.ui.footerRt.value, 0);
-       EXPECT_EQ(r.ctx.ui.paymentsIndex, 2);
+       const DriverSettings& s = r.ctx.settings;
+       EXPECT_TRUE(s.trace && s.passThrough && s.fourthPaymentCard);
+       EXPECT_FALSE(s.footerRt);
+       EXPECT_EQ(s.paymentsIndex, 2);
+       r.host.Click(IDC_FOOTER_RT);
+       EXPECT_TRUE(s.footerRt);
      }},
     {"ManualMissingThenWithoutReader",
      [](Rig& r) {
@@ -193,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WindowCommand, ::testing::ValuesIn(kCommands),
 // Restoring marks the unticked slots (3 and 4) as needing a dump.
 TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   Rig r;
-  r.ctx.ui.slotCheck[2].value = r.ctx.ui.slotCheck[3].value = 0;
+  r.ctx.settings.slotOn[2] = r.ctx.settings.slotOn[3] = false;
   r.ctx.dump.pending = {false, true, false, false};
   r.binding.Refresh();
   EXPECT_EQ(r.host.writes, 0);
@@ -201,7 +208,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
 
   r.Open();
   EXPECT_TRUE(r.host.mainVisible);
-  EXPECT_TRUE(r.ctx.ui.windowShown);
+  EXPECT_TRUE(r.ctx.state.watched);
   EXPECT_EQ(r.ctx.dump.pending, (std::array<bool, 4>{false, true, true, true}));
   EXPECT_EQ(r.host.text[IDC_SLOT1_DUMP], "DUMP ESEGUITO");
   for (int id : {IDC_SLOT2_DUMP, IDC_SLOT3_DUMP, IDC_SLOT4_DUMP}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
@@ -213,7 +220,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   EXPECT_EQ(r.host.tips[IDC_STATE_HEADING], "Se verde indica che la porta \xE8 attiva");
 
   // The refresh timer carries later model changes into the open window...
-  r.ctx.ui.status = "KOLIBRA TERMINATO : TUTTO OK";
+  r.ctx.state.status = "KOLIBRA TERMINATO : TUTTO OK";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
   EXPECT_EQ(r.host.text[IDC_STATUS], "KOLIBRA TERMINATO : TUTTO OK");
 
@@ -225,9 +232,9 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   // Minimised: hidden, and nothing is written any more.
   r.host.events.onMinimized();
   EXPECT_FALSE(r.host.mainVisible);
-  EXPECT_FALSE(r.ctx.ui.windowShown);
+  EXPECT_FALSE(r.ctx.state.watched);
   const int writes = r.host.writes;
-  r.ctx.ui.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
+  r.ctx.state.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);
   EXPECT_EQ(r.host.writes, writes);
 

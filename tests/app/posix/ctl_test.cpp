@@ -96,16 +96,16 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
        nullptr, [](AppContext& c) { EXPECT_FALSE(PollTimerEnabled(c)); }},
       {{"slots", "1000"}, 1, "Connessione in corso, valore non accettato", busy, idle},
       {{"slots", "1000"}, 0, "Ricerca lavori: attiva",
-       nullptr, [](AppContext& c) { EXPECT_TRUE(c.ui.testButtonEnabled); }},
+       nullptr, [](AppContext& c) { EXPECT_TRUE(c.state.testReceiptReady); }},
       {{"test-receipt"}, 1, "Connessione in corso, comando non accettato", busy, idle},
       {{"test-receipt"}, 0, "Scontrino di prova scritto per la porta COM 1", nullptr, [&](AppContext& c) {
          EXPECT_EQ(ReadFile(data / "SR_DATI.001"), std::string(kTestReceiptLine) + "\r\n");
-         EXPECT_FALSE(c.ui.testButtonEnabled);
+         EXPECT_FALSE(c.state.testReceiptReady);
          EXPECT_TRUE(pumpUntil([&] { return c.cycle.lastJob.any; }, 15000));
        }},
       {{"set-polling", "5"}, 1, "Connessione in corso, valore non accettato", busy, [](AppContext& c) {
          c.cycle.jobBusy = false;
-         EXPECT_EQ(c.ui.timerValue, "1");
+         EXPECT_EQ(c.settings.pollingValue, "1");
        }},
       // Not a refusal: the one-second default is in force and saved.
       {{"set-polling", "0"}, 0, "Valore non ammesso\nTimer in sec.: 0 (1000 ms)",
@@ -119,16 +119,16 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"set-polling", "500ms"}, 0, "Timer in sec.: 500ms (500 ms)",
        nullptr, [&](AppContext&) { EXPECT_EQ(ReadFile(settings / "KBTIMER1.TXT"), "500\r\n"); }},
       {{"set-speed", "1234"}, 1, "Velocita' non ammessa",
-       nullptr, [](AppContext& c) { EXPECT_EQ(c.baudRate, 9600); }},
+       nullptr, [](AppContext& c) { EXPECT_EQ(c.settings.baudRate, 9600); }},
       {{"set-speed", "19200"}, 0, "19200", nullptr, [&](AppContext& c) {
-         EXPECT_EQ(c.baudRate, 19200);
+         EXPECT_EQ(c.settings.baudRate, 19200);
          EXPECT_EQ(ReadFile(settings / "KBChkBd.txt"), "19200\r\n");
        }},
       {{"mode", "serial"}, 1, "Connessione in corso, valore non accettato", busy, idle},
-      {{"mode", "serial"}, 0, "Collegamento: Seriale", nullptr, [](AppContext& c) { EXPECT_TRUE(c.ui.serialChosen); }},
+      {{"mode", "serial"}, 0, "Collegamento: Seriale", nullptr, [](AppContext& c) { EXPECT_TRUE(c.settings.linkMode == LinkMode::kSerial); }},
       {{"mode", "network"}, 0, "Collegamento: Rete"},
-      {{"address", "127.0.0.256"}, 1, "IP non Valido", nullptr, [](AppContext& c) { EXPECT_EQ(c.ui.remoteIp, "127.0.0.1"); }},
-      {{"address", "127.0.0.1.9"}, 0, "IP OK", nullptr, [](AppContext& c) { EXPECT_EQ(c.ui.remoteIp, "127.0.0.1.9"); }},
+      {{"address", "127.0.0.256"}, 1, "IP non Valido", nullptr, [](AppContext& c) { EXPECT_EQ(c.settings.address, "127.0.0.1"); }},
+      {{"address", "127.0.0.1.9"}, 0, "IP OK", nullptr, [](AppContext& c) { EXPECT_EQ(c.settings.address, "127.0.0.1.9"); }},
       {{"address", "127.0.0.1"}, 0, "IP OK"},
       {{"reset-connection"}, 1, "Connessione in corso, comando non accettato", busy, idle},
       {{"reset-connection"}, 0, "Connessione: verde"},
@@ -143,7 +143,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"stop"}, 0, " Chiusura programma Kolibra in corso ...",
        nullptr, [](AppContext& c) { EXPECT_TRUE(c.cycle.shutdownRequested); }},
       {{"trace", "off"}, 1, " Chiusura programma Kolibra in corso ...",
-       nullptr, [](AppContext& c) { EXPECT_EQ(c.ui.trace.value, 1); }},
+       nullptr, [](AppContext& c) { EXPECT_TRUE(c.settings.trace); }},
   };
   for (const CtlRow& row : rows) {
     std::string name;
