@@ -8,9 +8,6 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/loop_cases.h"
-#include "platform/posix/posix_event_loop.h"
-
 namespace kolibra::testing {
 
 // CPU time used by the process so far, user and system.
