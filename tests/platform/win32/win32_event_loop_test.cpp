@@ -6,28 +6,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/loop_cases.h"
+#include "platform/platform_cases.h"
 
 namespace kolibra {
 namespace {
 
 using Log = std::vector<std::string>;
-
-int64_t CpuMs() {
-  FILETIME created, exited, kernel, user;
-  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  const auto ms = [](const FILETIME& f) {
-    return static_cast<int64_t>((static_cast<uint64_t>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000);
-  };
-  return ms(kernel) + ms(user);
-}
-
-TEST(Win32EventLoopTest, IdleWaitSleepsAndTimersAndPostsRunInOrder) {
-  Win32EventLoop loop;
-  ASSERT_NE(loop.Window(), nullptr);
-  testing::ExpectIdleWaitSleeps(loop, CpuMs, [&] { return loop.WaitCalls(); });
-  testing::ExpectTimersAndPostsInOrder(loop);
-}
 
 // Every termination request runs the handler once, inside Wait and soon;
 // a console close would get the same route.
