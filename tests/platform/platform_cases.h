@@ -5,8 +5,6 @@
 //   Loop, Socket, Serial, Files, System, Watch, TempDir   the parts under test
 //   CpuMs(), OsWaits(loop)     the process's CPU time and the loop's OS waits
 //   kNamesKnown                whether folder changes carry file names
-//   Bound(listening, &port), Accept, SendAll, Receive(peer, size, ms), Close,
-//   Reset(peer)                a TCP peer of the test's own (Reset: abortive)
 //   SerialPair                 the ECR's end of a line joined to the port:
 //                              Join(port) (false: skipped), Send, Receive,
 //                              Held() while the port is open, after Close
@@ -16,6 +14,15 @@
 //   MakeTakingTermination(b)   the composition root, termination asked or not
 //   TakesTermination(loop)     whether a loop still gets the termination
 #pragma once
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -62,6 +69,59 @@ struct NameFacts {
   bool folder = false, plain = false;
   int names = 0;  // links to the file
   std::optional<bool> ownerOnly;  // none where the system cannot tell
+};
+
+// The test's own end of a loopback TCP connection, through the sockets API
+// both systems share (the socket under test keeps Winsock started).
+struct Peer {
+#ifdef _WIN32
+  using Handle = SOCKET;
+  using Length = int;
+  static void Close(Handle h) { closesocket(h); }
+#else
+  using Handle = int;
+  using Length = socklen_t;
+  static void Close(Handle h) { close(h); }
+#endif
+  // A socket on a free loopback port; bound but not listening, it refuses.
+  static Handle Bound(bool listening, int* port) {
+    const Handle h = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    Length len = sizeof sa;
+    bind(h, reinterpret_cast<sockaddr*>(&sa), len);
+    if (listening) listen(h, 4);
+    getsockname(h, reinterpret_cast<sockaddr*>(&sa), &len);
+    *port = ntohs(sa.sin_port);
+    return h;
+  }
+  static Handle Accept(Handle listener) { return accept(listener, nullptr, nullptr); }
+  static bool SendAll(Handle h, const std::string& bytes) {
+    return send(h, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
+  }
+  // Up to size bytes within timeoutMs.
+  static std::string Receive(Handle h, std::size_t size, int timeoutMs) {
+    std::string got;
+    char buf[64];
+    while (got.size() < size) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(h, &readable);
+      timeval tv{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+      if (select(static_cast<int>(h) + 1, &readable, nullptr, nullptr, &tv) <= 0) break;
+      const int n = static_cast<int>(recv(h, buf, sizeof buf, 0));
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  // An abortive close: the connection is reset.
+  static void Reset(Handle h) {
+    const linger abortive{1, 0};
+    setsockopt(h, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+    Close(h);
+  }
 };
 
 template <typename T>
@@ -200,22 +260,22 @@ TYPED_TEST_P(PlatformCases, FolderChangesReachTheLoop) {
 
 TYPED_TEST_P(PlatformCases, TcpConnectsExchangesBytesAndReportsPeerClose) {
   int port = 0;
-  const auto listener = TypeParam::Bound(true, &port);
+  const auto listener = Peer::Bound(true, &port);
   this->Connect(port);
   EXPECT_EQ(this->log_, Log{"connected"});
   EXPECT_EQ(this->sock_.State(), kSocketConnected);
-  const auto peer = TypeParam::Accept(listener);
+  const auto peer = Peer::Accept(listener);
 
   const std::string cmd("1000H1R\x13\0\xff", 10);
   ASSERT_TRUE(this->sock_.Send(cmd));
-  EXPECT_EQ(TypeParam::Receive(peer, cmd.size(), 2000), cmd);
+  EXPECT_EQ(Peer::Receive(peer, cmd.size(), 2000), cmd);
 
   // The peer sends and closes: its data first, then the abort, then silence.
-  ASSERT_TRUE(TypeParam::SendAll(peer, "K\x13\x02"));
+  ASSERT_TRUE(Peer::SendAll(peer, "K\x13\x02"));
   ASSERT_TRUE(WaitFor(this->loop_, [&] { return this->received_.size() >= 3; }));
   EXPECT_EQ(this->received_, "K\x13\x02");
-  TypeParam::Close(peer);
-  TypeParam::Close(listener);
+  Peer::Close(peer);
+  Peer::Close(listener);
   ASSERT_TRUE(WaitFor(this->loop_, [&] { return this->log_.size() == 3; }));
   EXPECT_EQ(this->log_, (Log{"connected", "data 3", "error 10053 7 Connection closed by peer"}));
   EXPECT_EQ(this->sock_.State(), kSocketError);
@@ -229,18 +289,18 @@ TYPED_TEST_P(PlatformCases, TcpConnectsExchangesBytesAndReportsPeerClose) {
 // new socket gets the old one's handle.
 TYPED_TEST_P(PlatformCases, TcpRefusedConnectAndNothingOfAClosedConnectionReachesTheNextOne) {
   int port = 0, refusedPort = 0;
-  const auto refusing = TypeParam::Bound(false, &refusedPort);
+  const auto refusing = Peer::Bound(false, &refusedPort);
   this->Connect(refusedPort);
   EXPECT_EQ(this->log_, Log{"error 10061 6 Connection refused"});
   EXPECT_EQ(this->sock_.State(), kSocketError);
 
   this->sock_.Close();
   this->log_.clear();
-  const auto listener = TypeParam::Bound(true, &port);
+  const auto listener = Peer::Bound(true, &port);
   this->Connect(port);
-  const auto peer = TypeParam::Accept(listener);
-  ASSERT_TRUE(TypeParam::SendAll(peer, "late"));
-  TypeParam::Reset(peer);
+  const auto peer = Peer::Accept(listener);
+  ASSERT_TRUE(Peer::SendAll(peer, "late"));
+  Peer::Reset(peer);
   this->loop_.SleepBlocking(200);
   this->sock_.Close();
   EXPECT_EQ(this->sock_.State(), kSocketClosed);
@@ -249,8 +309,8 @@ TYPED_TEST_P(PlatformCases, TcpRefusedConnectAndNothingOfAClosedConnectionReache
   this->loop_.Wait(this->loop_.NowMs() + 100);
   EXPECT_EQ(this->log_, (Log{"connected", "error 10061 6 Connection refused"}));
   EXPECT_EQ(this->received_, "");
-  TypeParam::Close(refusing);
-  TypeParam::Close(listener);
+  Peer::Close(refusing);
+  Peer::Close(listener);
 }
 
 // Configure takes the known rates and port numbers only, and refuses while

@@ -1,11 +1,9 @@
 // The POSIX platform on real folders, sockets, pseudo-terminals and signals:
 // the shared cases, then what only this system has.
-#include <arpa/inet.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -23,18 +21,6 @@
 namespace kolibra::testing {
 namespace {
 
-// Reads what is waiting on fd, up to size bytes within timeoutMs.
-std::string Drain(int fd, std::size_t size, int timeoutMs) {
-  std::string got;
-  char buf[256];
-  for (pollfd p{fd, POLLIN, 0}; got.size() < size && poll(&p, 1, timeoutMs) > 0;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, static_cast<std::size_t>(n));
-  }
-  return got;
-}
-
 struct Posix {
   using Loop = PosixEventLoop;
   using Socket = PosixTcpSocket;
@@ -46,30 +32,6 @@ struct Posix {
   static constexpr bool kNamesKnown = true;
   static int64_t CpuMs() { return testing::CpuMs(); }
   static int64_t OsWaits(Loop& loop) { return loop.PollCalls(); }
-
-  static int Bound(bool listening, int* port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa = {};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    bind(fd, reinterpret_cast<sockaddr*>(&sa), len);
-    if (listening) listen(fd, 4);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    *port = ntohs(sa.sin_port);
-    return fd;
-  }
-  static int Accept(int listener) { return accept(listener, nullptr, nullptr); }
-  static bool SendAll(int peer, const std::string& bytes) {
-    return send(peer, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
-  }
-  static std::string Receive(int peer, std::size_t size, int timeoutMs) { return Drain(peer, size, timeoutMs); }
-  static void Close(int peer) { close(peer); }
-  static void Reset(int peer) {
-    const linger abortive{1, 0};
-    setsockopt(peer, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    close(peer);
-  }
 
   // The slave side of a pseudo-terminal plays the serial device; the test
   // is the ECR on the master side.
@@ -90,7 +52,16 @@ struct Posix {
       return port.Configure(3, "9600,N,8,1");
     }
     bool Send(const std::string& b) { return write(master, b.data(), b.size()) == ssize_t(b.size()); }
-    std::string Receive(std::size_t want) { return Drain(master, want, 2000); }
+    std::string Receive(std::size_t want) {
+      std::string got;
+      char buf[256];
+      for (pollfd p{master, POLLIN, 0}; got.size() < want && poll(&p, 1, 2000) > 0;) {
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        got.append(buf, static_cast<std::size_t>(n));
+      }
+      return got;
+    }
     bool Held() {
       int excl = -1;
       return ioctl(slave, TIOCGEXCL, &excl) == 0 && excl == 1;

@@ -1,12 +1,10 @@
+// The shared cases first: they bring Winsock 2, which goes before windows.h.
+#include "platform/platform_cases.h"
 #include "platform/win32/win32_event_loop.h"
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "platform/platform_cases.h"
 
 namespace kolibra {
 namespace {

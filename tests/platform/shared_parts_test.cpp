@@ -1,11 +1,16 @@
-// Timers, posted and deferred calls as every event loop delivers them.
+// The parts every system's platform shares: the event loop's core, the
+// serial settings text, the dotted address and the log line.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/event_loop_core.h"
+#include "platform/log_line.h"
+#include "platform/serial_settings.h"
+#include "platform/tcp_socket_core.h"
 
 namespace kolibra {
 namespace {
@@ -203,6 +208,61 @@ TEST(EventLoopCoreTest, PostedAndDeferredCallsTable) {
     EXPECT_EQ(rig.log, c.want) << c.name;
     EXPECT_EQ(rig.core.Depth(), 0) << c.name;
   }
+}
+
+TEST(SerialSettingsTest, Table) {
+  struct Case {
+    std::string text;
+    bool ok;
+    int baud = 0;
+    char parity = 0;
+    int dataBits = 0;
+    int stopBits = 0;
+  };
+  const Case cases[] = {
+      {"9600,N,8,1", true, 9600, 'N', 8, 1},
+      {"115200,e,7,2", true, 115200, 'E', 7, 2},
+      {"0001200,o,8,1", true, 1200, 'O', 8, 1},
+      {"1234,N,8,1", true, 1234, 'N', 8, 1},  // any rate: the port decides
+      {"9999999,N,8,1", true, 9999999, 'N', 8, 1},
+      {"", false},              {"9600,N,8", false},      {"9600,N,8,1,", false},
+      {"9600,N,8,1,1", false},  {"12345678,N,8,1", false}, {",N,8,1", false},
+      {"-9600,N,8,1", false},   {"+9600,N,8,1", false},   {" 9600,N,8,1", false},
+      {"96O0,N,8,1", false},    {"9600,,8,1", false},     {"9600,NN,8,1", false},
+      {"9600,M,8,1", false},    {"9600,\xce,8,1", false}, {"9600,N,08,1", false},
+      {"9600,N,6,1", false},    {"9600,N,8,3", false},    {"9600,N,8,1 ", false},
+  };
+  for (const Case& c : cases) {
+    const std::optional<SerialSettings> s = ParseSerialSettings(c.text);
+    ASSERT_EQ(s.has_value(), c.ok) << c.text;
+    if (!s) continue;
+    EXPECT_EQ(s->baud, c.baud) << c.text;
+    EXPECT_EQ(s->parity, c.parity) << c.text;
+    EXPECT_EQ(s->dataBits, c.dataBits) << c.text;
+    EXPECT_EQ(s->stopBits, c.stopBits) << c.text;
+  }
+}
+
+TEST(SocketAddressTest, DottedDecimalOnly) {
+  const struct {
+    const char* text;
+    uint32_t value;  // 1: refused
+  } cases[] = {
+      {"127.0.0.1", 0x7F000001}, {"192.168.001.010", 0xC0A8010A},  // leading zeros as operators type them
+      {"255.255.255.255", 0xFFFFFFFF}, {"0.0.0.0", 0}, {"", 1}, {"1.2.3", 1}, {"1.2.3.4.5", 1}, {"256.1.1.1", 1},
+      {"0001.1.1.1", 1}, {"1..2.3", 1}, {"1.2.3.4 ", 1}, {" 1.2.3.4", 1}, {"-1.2.3.4", 1}, {"ecr.local", 1},
+  };
+  for (const auto& c : cases) {
+    uint32_t value = 1;
+    EXPECT_EQ(SocketAddress(c.text, &value), c.value != 1) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
+TEST(LogLineTest, StampedAndOneLineWhateverTheBreaks) {
+  EXPECT_EQ(FormatLogLine(7, 5, 9, ""), "kolibra: 07:05:09 \n");
+  EXPECT_EQ(FormatLogLine(23, 59, 0, std::string(kMessageBoxLogPrefix) + "a\r\nb\rc\nd\n\ne"),
+            "kolibra: 23:59:00 MESSAGGIO: a b c d  e\n");
 }
 
 }  // namespace
