@@ -2,8 +2,8 @@
 // loop, the folder watch, the TCP client, the serial port, the file system,
 // the locks and the composition root, on real folders, sockets and ports.
 // Each system instantiates them once with its Traits, which supply:
-//   Loop, Socket, Serial, Files, System, Watch, TempDir   the parts under test
-//   CpuMs(), OsWaits(loop)     the process's CPU time and the loop's OS waits
+//   Loop, Socket, Serial, Files, System, Watch   the parts under test
+//   OsWaits(loop)              the loop's waits in the OS so far
 //   kNamesKnown                whether folder changes carry file names
 //   SerialPair                 the ECR's end of a line joined to the port:
 //                              Join(port) (false: skipped), Send, Receive,
@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/platform_test_util.h"
 #include "platform/file_system.h"
 #include "platform/folder_watch.h"
 #include "platform/system.h"
@@ -44,14 +45,6 @@
 namespace kolibra::testing {
 
 using Log = std::vector<std::string>;
-
-// Waits in the loop until cond holds or the budget runs out.
-template <typename Cond>
-bool WaitFor(EventLoop& loop, Cond cond, int64_t budgetMs = 2000) {
-  const int64_t end = loop.NowMs() + budgetMs;
-  while (!cond() && loop.NowMs() < end) loop.Wait(end);
-  return cond();
-}
 
 inline std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -142,11 +135,11 @@ class PlatformCases : public ::testing::Test {
   // An idle wait sleeps in the OS until its deadline: not shorter, not much
   // longer, without burning CPU and with one or two OS waits, not a spin.
   void ExpectIdleWaitSleeps() {
-    const int64_t cpu0 = T::CpuMs(), waits0 = T::OsWaits(loop_), t0 = loop_.NowMs();
+    const int64_t cpu0 = CpuMs(), waits0 = T::OsWaits(loop_), t0 = loop_.NowMs();
     loop_.Wait(t0 + 200);
     EXPECT_GE(loop_.NowMs() - t0, 200);
     EXPECT_LT(loop_.NowMs() - t0, 400);
-    EXPECT_LT(T::CpuMs() - cpu0, 20);
+    EXPECT_LT(CpuMs() - cpu0, 20);
     EXPECT_LE(T::OsWaits(loop_) - waits0, 3);
   }
   // How long a wait for budgetMs took.
@@ -165,7 +158,7 @@ class PlatformCases : public ::testing::Test {
   }
   std::string Path(const std::string& name) { return JoinPath(dir_.path, name); }
 
-  typename T::TempDir dir_;
+  TempDir dir_;
   typename T::Loop loop_;
   typename T::Socket sock_{loop_};
   Log log_;
@@ -368,9 +361,9 @@ TYPED_TEST_P(PlatformCases, SerialBytesTravelUnchangedAndWaitWakesOnArrivalWitho
   ASSERT_TRUE(ecr.Send(all));
   EXPECT_LT(this->TimedWait(2000), 1000);  // woken by the arrival
   WaitFor(this->loop_, [&] { return port.InputCount() == 15; });
-  const int64_t cpu0 = TypeParam::CpuMs();
+  const int64_t cpu0 = CpuMs();
   EXPECT_GE(this->TimedWait(300), 290);  // input left unread: no wake-ups until it is read
-  EXPECT_LT(TypeParam::CpuMs() - cpu0, 50);
+  EXPECT_LT(CpuMs() - cpu0, 50);
   EXPECT_EQ(port.ReadAll(), all);
   // Output keeps flowing after the ECR sent XOFF: the port does not obey it.
   ASSERT_TRUE(port.Write("K"));
@@ -489,7 +482,7 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
     for (Planted planted : {Planted::kNothing, Planted::kPlainFile, Planted::kSymlink, Planted::kHardLink,
                             Planted::kFifo, Planted::kFolder}) {
       SCOPED_TRACE(::testing::Message() << "op " << static_cast<int>(op) << ", planted " << static_cast<int>(planted));
-      typename TypeParam::TempDir dir;
+      TempDir dir;
       const std::string target = JoinPath(dir.path, "target"), name = JoinPath(dir.path, "LOGFILE.TXT");
       WriteWhole(target, "precious\r\n");
       if (planted == Planted::kPlainFile) {

@@ -12,7 +12,6 @@
 #include "fakes/fake_platform.h"
 #include "platform/make_platform.h"
 #include "platform/platform_cases.h"
-#include "platform/posix/platform_test_util.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_folder_watch.h"
 #include "platform/posix/posix_platform.h"
@@ -28,9 +27,7 @@ struct Posix {
   using Files = PosixFileSystem;
   using System = PosixSystem;
   using Watch = PosixFolderWatch;
-  using TempDir = testing::TempDir;
   static constexpr bool kNamesKnown = true;
-  static int64_t CpuMs() { return testing::CpuMs(); }
   static int64_t OsWaits(Loop& loop) { return loop.PollCalls(); }
 
   // The slave side of a pseudo-terminal plays the serial device; the test

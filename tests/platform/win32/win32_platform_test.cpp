@@ -15,10 +15,15 @@
 #include "platform/win32/win32_serial_port.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_tcp_socket.h"
-#include "win32_test_util.h"
 
 namespace kolibra::testing {
 namespace {
+
+// Wine, where some Windows guarantees are missing (exclusive COM ports).
+bool RunningOnWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 bool IsLink(const std::string& path) {
   const DWORD a = GetFileAttributesA(path.c_str());
@@ -32,9 +37,7 @@ struct Win32 {
   using Files = Win32FileSystem;
   using System = Win32System;
   using Watch = Win32FolderWatch;
-  using TempDir = testing::TempDir;
   static constexpr bool kNamesKnown = false;
-  static int64_t CpuMs() { return testing::CpuMs(); }
   static int64_t OsWaits(Loop& loop) { return loop.WaitCalls(); }
 
   // Needs two COM ports joined by a null-modem line, named by
