@@ -13,6 +13,7 @@
 //   Facts(path)                what the name holds: kind, names, owner only
 //   MakeTakingTermination(b)   the composition root, termination asked or not
 //   TakesTermination(loop)     whether a loop still gets the termination
+//   TerminationRequests(loop)  name and sender of each termination request
 #pragma once
 
 #ifdef _WIN32
@@ -554,14 +555,24 @@ TYPED_TEST_P(PlatformCases, LocksAreExclusiveUntilReleased) {
   EXPECT_FALSE(System().AcquireSingleInstance(missing));
 }
 
-// Only one loop of the process can own the termination requests: the
-// composition root takes them only when asked.
-TYPED_TEST_P(PlatformCases, MakePlatformTakesTerminationOnlyWhenAsked) {
+// Each termination request runs the handler once, inside Wait and soon;
+// only one loop of the process owns them, and the composition root takes
+// them only when asked.
+TYPED_TEST_P(PlatformCases, TerminationRequestsReachTheHandlerInsideWait) {
   for (const bool asked : {false, true}) {
     const auto services = TypeParam::MakeTakingTermination(asked);
-    ASSERT_NE(services, nullptr);
     typename TypeParam::Loop other;
     EXPECT_EQ(TypeParam::TakesTermination(other), !asked) << asked;
+  }
+  ASSERT_TRUE(TypeParam::TakesTermination(this->loop_));
+  int terminated = 0;
+  this->loop_.SetTerminateHandler([&] { ++terminated; });
+  for (const auto& [name, request] : TypeParam::TerminationRequests(this->loop_)) {
+    terminated = 0;
+    request();
+    EXPECT_EQ(terminated, 0) << name;
+    EXPECT_LT(this->TimedWait(2000), 500) << name;
+    EXPECT_EQ(terminated, 1) << name;
   }
 }
 
@@ -572,6 +583,6 @@ REGISTER_TYPED_TEST_SUITE_P(PlatformCases, IdleWaitSleepsAndTimersAndPostsRunInO
                             SerialBytesTravelUnchangedAndWaitWakesOnArrivalWithoutSpinning, ReadsOnlyPlainFiles,
                             CreateFreshReplacesWhatHasTheNameAndChangesIdentity,
                             WritesNeverGoThroughWhatIsPlantedUnderTheName, AFolderThatIsALinkIsNotWrittenInto,
-                            LocksAreExclusiveUntilReleased, MakePlatformTakesTerminationOnlyWhenAsked);
+                            LocksAreExclusiveUntilReleased, TerminationRequestsReachTheHandlerInsideWait);
 
 }  // namespace kolibra::testing

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/make_platform.h"
 #include "platform/platform_cases.h"
@@ -112,6 +113,26 @@ struct Win32 {
     return MakePlatform(options);
   }
   static bool TakesTermination(Loop& loop) { return loop.InstallTerminationHandlers(); }
+  // A console close would take the same route. The window stays after each.
+  static std::vector<std::pair<std::string, std::function<void()>>> TerminationRequests(Loop& loop) {
+    const HWND w = loop.Window();
+    const auto post = [w](UINT msg, WPARAM wParam) {
+      return [=] {
+        EXPECT_TRUE(IsWindow(w));
+        const LRESULT yes = SendMessageA(w, msg, wParam, 0);
+        if (msg == WM_QUERYENDSESSION) {
+          EXPECT_EQ(yes, TRUE);
+        }
+      };
+    };
+    return {{"WM_CLOSE", [w] { PostMessageA(w, WM_CLOSE, 0, 0); }},
+            {"WM_QUERYENDSESSION", post(WM_QUERYENDSESSION, 0)},
+            {"WM_ENDSESSION", post(WM_ENDSESSION, TRUE)},
+            {"WM_CLOSE from another thread", [w] {
+               EXPECT_TRUE(IsWindow(w));
+               std::thread([w] { PostMessageA(w, WM_CLOSE, 0, 0); }).join();
+             }}};
+  }
 };
 
 }  // namespace
