@@ -9,6 +9,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "fakes/fake_platform.h"
 #include "platform/make_platform.h"
 #include "platform/platform_cases.h"

@@ -174,28 +174,28 @@ TEST(Win32Platform, DevicesPipesAndHeldFilesAreLeftAlone) {
   }
 
   const std::string result = JoinPath(dir.path, "SR_OUT.001"), temporary = JoinPath(dir.path, "~KBSR_OUT.001.tmp");
-  WriteWhole(result, "old");
-  WriteWhole(temporary, "TIME,1\r\n");
+  WriteFileBytes(result, "old");
+  WriteFileBytes(temporary, "TIME,1\r\n");
   const HANDLE held = CreateFileA(result.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   EXPECT_FALSE(fs.Remove(result));
   EXPECT_EQ(fs.CreateFresh(result), nullptr);
   EXPECT_FALSE(fs.ReplaceWith(temporary, result));  // a reader holds it: tried again later
-  EXPECT_EQ(ReadWhole(temporary), "TIME,1\r\n");
+  EXPECT_EQ(ReadFileBytes(temporary), "TIME,1\r\n");
   CloseHandle(held);
   EXPECT_TRUE(fs.ReplaceWith(temporary, result));
-  EXPECT_EQ(ReadWhole(result), "TIME,1\r\n");
+  EXPECT_EQ(ReadFileBytes(result), "TIME,1\r\n");
   EXPECT_FALSE(fs.Exists(temporary));
   EXPECT_TRUE(fs.Remove(result));
   EXPECT_FALSE(fs.Exists(result));
 
   // A log hard-linked to another file is replaced, not appended through.
   const std::string log = JoinPath(dir.path, "LOGFILE.TXT"), other = JoinPath(dir.path, "other.txt");
-  WriteWhole(other, "precious");
+  WriteFileBytes(other, "precious");
   if (CreateHardLinkA(log.c_str(), other.c_str(), nullptr)) {
     EXPECT_TRUE(fs.AppendToPlainFile(log, "c\r\n"));
-    EXPECT_EQ(ReadWhole(other), "precious");
-    EXPECT_EQ(ReadWhole(log), "c\r\n");
+    EXPECT_EQ(ReadFileBytes(other), "precious");
+    EXPECT_EQ(ReadFileBytes(log), "c\r\n");
   }
 }
 
