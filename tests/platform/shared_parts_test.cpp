@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,9 +32,9 @@ struct TimerRig {
     q.Set(id, intervalMs, true, now);
     return id;
   }
-  void Run(int64_t at) {
-    now = at;
-    q.RunDue(at);
+  // Runs the due timers at each instant in turn.
+  void Run(std::initializer_list<int64_t> instants) {
+    for (const int64_t at : instants) q.RunDue(now = at);
   }
 };
 
@@ -46,69 +47,59 @@ struct ScriptCase {
 };
 
 TEST(TimerQueueTest, Table) {
+  using Id = TimerQueue::TimerId;
   const ScriptCase<TimerRig> cases[] = {
       {"earliest due first, ties in creation order",
        [](TimerRig& r) {
-         const auto a = r.Add("a", 0);
-         const auto b = r.Add("b", 0);
-         const auto c = r.Add("c", 0);
+         const Id a = r.Add("a", 0), b = r.Add("b", 0), c = r.Add("c", 0);
          r.q.Set(c, 20, true, 0);
          r.q.Set(a, 30, true, 0);
          r.q.Set(b, 20, true, 0);
-         r.Run(60);
-         r.Run(79);
-         r.Run(80);
+         r.Run({60, 79, 80});
        },
        {"b@60", "c@60", "a@60", "b@80", "c@80"}},
       {"a late timer ticks once and its period restarts from then",
        [](TimerRig& r) {
          r.Add("a", 10);
-         r.Run(35);
-         r.Run(44);
-         r.Run(45);
+         r.Run({35, 44, 45});
        },
        {"a@35", "a@45"}},
       {"an interval of 0 or less never ticks, enabled or not",
        [](TimerRig& r) {
-         const auto a = r.Add("a", 0);
+         const Id a = r.Add("a", 0);
          r.Add("b", -5);
          if (r.q.NextDue() == TimerQueue::kNever) r.log.push_back("never");
          if (r.q.Enabled(a) && r.q.Interval(a) == 0) r.log.push_back("enabled, 0");
-         r.Run(100000);
+         r.Run({100000});
        },
        {"never", "enabled, 0"}},
       {"a handler disables a timer due at the same instant",
        [](TimerRig& r) {
-         TimerQueue::TimerId b = -1;
+         Id b = -1;
          r.Add("a", 10, [&r, &b] { r.q.Set(b, 10, false, r.now); });
          b = r.Add("b", 10);
-         r.Run(10);
-         r.Run(20);
+         r.Run({10, 20});
        },
        {"a@10", "a@20"}},
       {"a handler restarts a timer due at the same instant: a full period from then",
        [](TimerRig& r) {
-         TimerQueue::TimerId b = -1;
+         Id b = -1;
          bool once = false;
          r.Add("a", 10, [&] {
            if (!once) r.q.Set(b, 15, true, r.now);
            once = true;
          });
          b = r.Add("b", 10);
-         r.Run(10);
-         r.Run(20);
-         r.Run(25);
+         r.Run({10, 20, 25});
        },
        {"a@10", "a@20", "b@25"}},
       {"a wait inside a handler ticks other timers, never the handler's own",
        [](TimerRig& r) {
          r.Add("a", 10, [&r] {
-           if (r.now == 10) r.Run(40);
+           if (r.now == 10) r.Run({40});
          });
          r.Add("b", 10);
-         r.Run(10);
-         r.Run(40);
-         r.Run(50);
+         r.Run({10, 40, 50});
        },
        {"a@10", "b@40", "a@40", "a@50", "b@50"}},
       {"a handler creates timers while the queue runs",
@@ -116,8 +107,7 @@ TEST(TimerQueueTest, Table) {
          r.Add("a", 10, [&r] {
            for (int i = 0; i < 20; ++i) r.Add("n" + std::to_string(i), i == 0 ? 5 : 0);
          });
-         r.Run(10);
-         r.Run(15);
+         r.Run({10, 15});
        },
        {"a@10", "n0@15"}},
   };

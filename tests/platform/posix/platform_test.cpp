@@ -16,8 +16,9 @@
 #include "platform/platform_cases.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_folder_watch.h"
-#include "platform/posix/posix_platform.h"
+#include "platform/posix/posix_serial_port.h"
 #include "platform/posix/posix_system.h"
+#include "platform/posix/posix_tcp_socket.h"
 
 namespace kolibra::testing {
 namespace {
@@ -47,6 +48,7 @@ struct Posix {
       tcgetattr(master, &tio);
       cfmakeraw(&tio);
       tcsetattr(master, TCSANOW, &tio);
+      EXPECT_EQ(port.DevicePath(3), "/dev/ttyS2");  // COMn unless told otherwise
       port.SetDevicePath(3, name);
       return port.Configure(3, "9600,N,8,1");
     }
@@ -101,17 +103,6 @@ struct Posix {
 INSTANTIATE_TYPED_TEST_SUITE_P(Posix, PlatformCases, Posix);
 
 namespace {
-
-TEST(PosixPlatform, SerialDevicePathsAreSet) {
-  PlatformOptions options;
-  options.serialDevices = {{2, "/dev/ttyUSB7"}, {4, "/tmp/pty-x"}};
-  options.handleTerminationSignals = false;
-  const auto services = MakePlatform(options);
-  PosixSerialPort& serial = dynamic_cast<PosixPlatform&>(*services).serial();
-  EXPECT_EQ(serial.DevicePath(1), "/dev/ttyS0");
-  EXPECT_EQ(serial.DevicePath(2), "/dev/ttyUSB7");
-  EXPECT_EQ(serial.DevicePath(4), "/tmp/pty-x");
-}
 
 // A file still open for writing is not reported: only once closed, when it
 // holds what its writer meant. Moved or removed folders end the watch (the
