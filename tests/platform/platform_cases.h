@@ -338,14 +338,6 @@ TYPED_TEST_P(PlatformCases, SerialBytesTravelUnchangedAndWaitWakesOnArrivalWitho
   ASSERT_TRUE(port.Open());
   EXPECT_FALSE(port.Configure(port.PortNumber(), "9600,N,8,1"));  // refused while open
   EXPECT_TRUE(ecr.Held());
-  const auto receive = [&](std::size_t want) {
-    std::string got;
-    for (const int64_t end = this->loop_.NowMs() + 3000; got.size() < want && this->loop_.NowMs() < end;) {
-      got += port.ReadAll();
-      if (got.size() < want) this->loop_.Wait(end);
-    }
-    return got;
-  };
 
   const std::string all("1000H1R\x13\x11\r\n\0\x7f\xe0\xff", 15);
   ASSERT_TRUE(port.Write(all));
@@ -366,7 +358,9 @@ TYPED_TEST_P(PlatformCases, SerialBytesTravelUnchangedAndWaitWakesOnArrivalWitho
   EXPECT_EQ(ecr.Receive(1), "K");
   ASSERT_TRUE(ecr.Send("Y"));  // read: watched again
   EXPECT_LT(this->TimedWait(2000), 1000);
-  EXPECT_EQ(receive(1), "Y");
+  std::string got;
+  WaitFor(this->loop_, [&] { return (got += port.ReadAll()) == "Y"; }, 3000);
+  EXPECT_EQ(got, "Y");
   port.Close();
   EXPECT_FALSE(ecr.Held());  // released on close
 }

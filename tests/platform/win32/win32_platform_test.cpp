@@ -61,10 +61,7 @@ struct Win32 {
     bool Send(const std::string& bytes) { return ecr.Write(bytes); }
     std::string Receive(std::size_t want) {
       std::string got;
-      for (const int64_t end = loop.NowMs() + 3000; got.size() < want && loop.NowMs() < end;) {
-        got += ecr.ReadAll();
-        if (got.size() < want) loop.Wait(end);
-      }
+      WaitFor(loop, [&] { return (got += ecr.ReadAll()).size() >= want; }, 3000);
       return got;
     }
     // Windows' COM driver refuses a second opener; Wine does not, so there
