@@ -8,8 +8,8 @@
 
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 
@@ -21,9 +21,7 @@ namespace {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Blank runs become one space, without blanks at either end; the marks groff
@@ -34,22 +32,17 @@ std::string Normalise(const std::string& text) {
       {"\xE2\x80\x90", '-'}, {"\xE2\x80\x91", '-'},  {"\xE2\x88\x92", '-'}, {"\xE2\x80\x98", '\''},
       {"\xE2\x80\x99", '\''}, {"\xE2\x80\x9C", '"'}, {"\xE2\x80\x9D", '"'}, {"\xC2\xA0", ' '}};
   std::string out;
-  for (std::size_t i = 0; i < text.size();) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    std::size_t width = 1;
     for (const auto& [mark, ascii] : kMarks) {
       if (text.compare(i, mark.size(), mark) == 0) {
         c = ascii;
-        width = mark.size();
+        i += mark.size() - 1;
         break;
       }
     }
-    i += width;
-    if (std::isspace(static_cast<unsigned char>(c))) {
-      if (!out.empty() && out.back() != ' ') out += ' ';
-    } else {
-      out += c;
-    }
+    const bool blank = std::isspace(static_cast<unsigned char>(c));
+    if (!blank || (!out.empty() && out.back() != ' ')) out += blank ? ' ' : c;
   }
   if (!out.empty() && out.back() == ' ') out.pop_back();
   return out;

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/control_channel_cases.h"
-#include "platform/posix/platform_test_util.h"
+#include "platform/platform_test_util.h"
 
 namespace kolibra {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/control_channel_cases.h"
-#include "win32_test_util.h"
+#include "platform/platform_test_util.h"
 
 namespace kolibra {
 namespace {

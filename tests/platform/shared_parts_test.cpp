@@ -1,11 +1,17 @@
-// Timers, posted and deferred calls as every event loop delivers them.
+// The parts every system's platform shares: the event loop's core, the
+// serial settings text, the dotted address and the log line.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/event_loop_core.h"
+#include "platform/log_line.h"
+#include "platform/serial_settings.h"
+#include "platform/tcp_socket_core.h"
 
 namespace kolibra {
 namespace {
@@ -26,9 +32,9 @@ struct TimerRig {
     q.Set(id, intervalMs, true, now);
     return id;
   }
-  void Run(int64_t at) {
-    now = at;
-    q.RunDue(at);
+  // Runs the due timers at each instant in turn.
+  void Run(std::initializer_list<int64_t> instants) {
+    for (const int64_t at : instants) q.RunDue(now = at);
   }
 };
 
@@ -41,69 +47,59 @@ struct ScriptCase {
 };
 
 TEST(TimerQueueTest, Table) {
+  using Id = TimerQueue::TimerId;
   const ScriptCase<TimerRig> cases[] = {
       {"earliest due first, ties in creation order",
        [](TimerRig& r) {
-         const auto a = r.Add("a", 0);
-         const auto b = r.Add("b", 0);
-         const auto c = r.Add("c", 0);
+         const Id a = r.Add("a", 0), b = r.Add("b", 0), c = r.Add("c", 0);
          r.q.Set(c, 20, true, 0);
          r.q.Set(a, 30, true, 0);
          r.q.Set(b, 20, true, 0);
-         r.Run(60);
-         r.Run(79);
-         r.Run(80);
+         r.Run({60, 79, 80});
        },
        {"b@60", "c@60", "a@60", "b@80", "c@80"}},
       {"a late timer ticks once and its period restarts from then",
        [](TimerRig& r) {
          r.Add("a", 10);
-         r.Run(35);
-         r.Run(44);
-         r.Run(45);
+         r.Run({35, 44, 45});
        },
        {"a@35", "a@45"}},
       {"an interval of 0 or less never ticks, enabled or not",
        [](TimerRig& r) {
-         const auto a = r.Add("a", 0);
+         const Id a = r.Add("a", 0);
          r.Add("b", -5);
          if (r.q.NextDue() == TimerQueue::kNever) r.log.push_back("never");
          if (r.q.Enabled(a) && r.q.Interval(a) == 0) r.log.push_back("enabled, 0");
-         r.Run(100000);
+         r.Run({100000});
        },
        {"never", "enabled, 0"}},
       {"a handler disables a timer due at the same instant",
        [](TimerRig& r) {
-         TimerQueue::TimerId b = -1;
+         Id b = -1;
          r.Add("a", 10, [&r, &b] { r.q.Set(b, 10, false, r.now); });
          b = r.Add("b", 10);
-         r.Run(10);
-         r.Run(20);
+         r.Run({10, 20});
        },
        {"a@10", "a@20"}},
       {"a handler restarts a timer due at the same instant: a full period from then",
        [](TimerRig& r) {
-         TimerQueue::TimerId b = -1;
+         Id b = -1;
          bool once = false;
          r.Add("a", 10, [&] {
            if (!once) r.q.Set(b, 15, true, r.now);
            once = true;
          });
          b = r.Add("b", 10);
-         r.Run(10);
-         r.Run(20);
-         r.Run(25);
+         r.Run({10, 20, 25});
        },
        {"a@10", "a@20", "b@25"}},
       {"a wait inside a handler ticks other timers, never the handler's own",
        [](TimerRig& r) {
          r.Add("a", 10, [&r] {
-           if (r.now == 10) r.Run(40);
+           if (r.now == 10) r.Run({40});
          });
          r.Add("b", 10);
-         r.Run(10);
-         r.Run(40);
-         r.Run(50);
+         r.Run({10, 40, 50});
        },
        {"a@10", "b@40", "a@40", "a@50", "b@50"}},
       {"a handler creates timers while the queue runs",
@@ -111,8 +107,7 @@ TEST(TimerQueueTest, Table) {
          r.Add("a", 10, [&r] {
            for (int i = 0; i < 20; ++i) r.Add("n" + std::to_string(i), i == 0 ? 5 : 0);
          });
-         r.Run(10);
-         r.Run(15);
+         r.Run({10, 15});
        },
        {"a@10", "n0@15"}},
   };
@@ -203,6 +198,61 @@ TEST(EventLoopCoreTest, PostedAndDeferredCallsTable) {
     EXPECT_EQ(rig.log, c.want) << c.name;
     EXPECT_EQ(rig.core.Depth(), 0) << c.name;
   }
+}
+
+TEST(SerialSettingsTest, Table) {
+  struct Case {
+    std::string text;
+    bool ok;
+    int baud = 0;
+    char parity = 0;
+    int dataBits = 0;
+    int stopBits = 0;
+  };
+  const Case cases[] = {
+      {"9600,N,8,1", true, 9600, 'N', 8, 1},
+      {"115200,e,7,2", true, 115200, 'E', 7, 2},
+      {"0001200,o,8,1", true, 1200, 'O', 8, 1},
+      {"1234,N,8,1", true, 1234, 'N', 8, 1},  // any rate: the port decides
+      {"9999999,N,8,1", true, 9999999, 'N', 8, 1},
+      {"", false},              {"9600,N,8", false},      {"9600,N,8,1,", false},
+      {"9600,N,8,1,1", false},  {"12345678,N,8,1", false}, {",N,8,1", false},
+      {"-9600,N,8,1", false},   {"+9600,N,8,1", false},   {" 9600,N,8,1", false},
+      {"96O0,N,8,1", false},    {"9600,,8,1", false},     {"9600,NN,8,1", false},
+      {"9600,M,8,1", false},    {"9600,\xce,8,1", false}, {"9600,N,08,1", false},
+      {"9600,N,6,1", false},    {"9600,N,8,3", false},    {"9600,N,8,1 ", false},
+  };
+  for (const Case& c : cases) {
+    const std::optional<SerialSettings> s = ParseSerialSettings(c.text);
+    ASSERT_EQ(s.has_value(), c.ok) << c.text;
+    if (!s) continue;
+    EXPECT_EQ(s->baud, c.baud) << c.text;
+    EXPECT_EQ(s->parity, c.parity) << c.text;
+    EXPECT_EQ(s->dataBits, c.dataBits) << c.text;
+    EXPECT_EQ(s->stopBits, c.stopBits) << c.text;
+  }
+}
+
+TEST(SocketAddressTest, DottedDecimalOnly) {
+  const struct {
+    const char* text;
+    uint32_t value;  // 1: refused
+  } cases[] = {
+      {"127.0.0.1", 0x7F000001}, {"192.168.001.010", 0xC0A8010A},  // leading zeros as operators type them
+      {"255.255.255.255", 0xFFFFFFFF}, {"0.0.0.0", 0}, {"", 1}, {"1.2.3", 1}, {"1.2.3.4.5", 1}, {"256.1.1.1", 1},
+      {"0001.1.1.1", 1}, {"1..2.3", 1}, {"1.2.3.4 ", 1}, {" 1.2.3.4", 1}, {"-1.2.3.4", 1}, {"ecr.local", 1},
+  };
+  for (const auto& c : cases) {
+    uint32_t value = 1;
+    EXPECT_EQ(SocketAddress(c.text, &value), c.value != 1) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
+TEST(LogLineTest, StampedAndOneLineWhateverTheBreaks) {
+  EXPECT_EQ(FormatLogLine(7, 5, 9, ""), "kolibra: 07:05:09 \n");
+  EXPECT_EQ(FormatLogLine(23, 59, 0, std::string(kMessageBoxLogPrefix) + "a\r\nb\rc\nd\n\ne"),
+            "kolibra: 23:59:00 MESSAGGIO: a b c d  e\n");
 }
 
 }  // namespace

@@ -1,0 +1,566 @@
+// Cases every real platform passes, whatever system it runs on: the event
+// loop, the folder watch, the TCP client, the serial port, the file system,
+// the locks and the composition root, on real folders, sockets and ports.
+// Each system instantiates them once with its Traits, which supply:
+//   Loop, Socket, Serial, Files, System, Watch   the parts under test
+//   OsWaits(loop)              the loop's waits in the OS so far
+//   kNamesKnown                whether folder changes carry file names
+//   SerialPair                 the ECR's end of a line joined to the port:
+//                              Join(port) (false: skipped), Send, Receive,
+//                              Held() while the port is open, after Close
+//   Plant(planted, path, target)  puts what another user may plant under a
+//                              name (false where the system cannot)
+//   Facts(path)                what the name holds: kind, names, owner only
+//   MakeTakingTermination(b)   the composition root, termination asked or not
+//   TakesTermination(loop)     whether a loop still gets the termination
+//   TerminationRequests(loop)  name and sender of each termination request
+#pragma once
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "platform/event_loop.h"
+#include "platform/platform_test_util.h"
+#include "platform/file_system.h"
+#include "platform/folder_watch.h"
+#include "platform/system.h"
+#include "platform/tcp_socket.h"
+
+namespace kolibra::testing {
+
+using Log = std::vector<std::string>;
+
+using fakes::ReadFileBytes;
+using fakes::WriteFileBytes;
+
+// What another user may plant under a name the driver writes.
+enum class Planted { kNothing, kPlainFile, kSymlink, kHardLink, kFifo, kFolder };
+
+// What a name holds, looked at without following a link.
+struct NameFacts {
+  bool folder = false, plain = false;
+  int names = 0;  // links to the file
+  std::optional<bool> ownerOnly;  // none where the system cannot tell
+};
+
+// The test's own end of a loopback TCP connection, through the sockets API
+// both systems share (the socket under test keeps Winsock started).
+struct Peer {
+#ifdef _WIN32
+  using Handle = SOCKET;
+  using Length = int;
+  static void Close(Handle h) { closesocket(h); }
+#else
+  using Handle = int;
+  using Length = socklen_t;
+  static void Close(Handle h) { close(h); }
+#endif
+  // A socket on a free loopback port; bound but not listening, it refuses.
+  static Handle Bound(bool listening, int* port) {
+    const Handle h = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in sa = {};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    Length len = sizeof sa;
+    bind(h, reinterpret_cast<sockaddr*>(&sa), len);
+    if (listening) listen(h, 4);
+    getsockname(h, reinterpret_cast<sockaddr*>(&sa), &len);
+    *port = ntohs(sa.sin_port);
+    return h;
+  }
+  static Handle Accept(Handle listener) { return accept(listener, nullptr, nullptr); }
+  static bool SendAll(Handle h, const std::string& bytes) {
+    return send(h, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
+  }
+  // Up to size bytes within timeoutMs.
+  static std::string Receive(Handle h, std::size_t size, int timeoutMs) {
+    std::string got;
+    char buf[64];
+    while (got.size() < size) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(h, &readable);
+      timeval tv{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+      if (select(static_cast<int>(h) + 1, &readable, nullptr, nullptr, &tv) <= 0) break;
+      const int n = static_cast<int>(recv(h, buf, sizeof buf, 0));
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  // An abortive close: the connection is reset.
+  static void Reset(Handle h) {
+    const linger abortive{1, 0};
+    setsockopt(h, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+    Close(h);
+  }
+};
+
+template <typename T>
+class PlatformCases : public ::testing::Test {
+ protected:
+  PlatformCases() {
+    SocketEvents events;
+    events.onConnected = [this] { log_.push_back("connected"); };
+    events.onDataArrival = [this](std::size_t n) {
+      log_.push_back("data " + std::to_string(n));
+      received_ += sock_.GetData();
+    };
+    events.onError = [this](int number, const std::string& description, int status) {
+      log_.push_back("error " + std::to_string(number) + " " + std::to_string(status) + " " + description);
+    };
+    sock_.SetEvents(events);
+  }
+  // An idle wait sleeps in the OS until its deadline: not shorter, not much
+  // longer, without burning CPU and with one or two OS waits, not a spin.
+  void ExpectIdleWaitSleeps() {
+    const int64_t cpu0 = CpuMs(), waits0 = T::OsWaits(loop_), t0 = loop_.NowMs();
+    loop_.Wait(t0 + 200);
+    EXPECT_GE(loop_.NowMs() - t0, 200);
+    EXPECT_LT(loop_.NowMs() - t0, 400);
+    EXPECT_LT(CpuMs() - cpu0, 20);
+    EXPECT_LE(T::OsWaits(loop_) - waits0, 3);
+  }
+  // How long a wait for budgetMs took.
+  int64_t TimedWait(int64_t budgetMs) {
+    const int64_t t0 = loop_.NowMs();
+    loop_.Wait(t0 + budgetMs);
+    return loop_.NowMs() - t0;
+  }
+  void Connect(int port) {
+    sock_.SetRemoteHost("127.0.0.1");
+    sock_.SetRemotePort(port);
+    const std::size_t before = log_.size();
+    sock_.Connect();
+    EXPECT_EQ(log_.size(), before);  // events come only inside Wait
+    EXPECT_TRUE(WaitFor(loop_, [&] { return log_.size() > before; }));
+  }
+  std::string Path(const std::string& name) { return JoinPath(dir_.path, name); }
+
+  TempDir dir_;
+  typename T::Loop loop_;
+  typename T::Socket sock_{loop_};
+  Log log_;
+  std::string received_;
+};
+
+TYPED_TEST_SUITE_P(PlatformCases);
+
+// Timers tick inside Wait in due order (a disabled one never); a call posted
+// by a handler waits until that handler has returned.
+TYPED_TEST_P(PlatformCases, IdleWaitSleepsAndTimersAndPostsRunInOrder) {
+  this->ExpectIdleWaitSleeps();
+  EventLoop& loop = this->loop_;
+  Log order;
+  auto slow = loop.CreateTimer([&] { order.push_back("slow"); });
+  auto fast = loop.CreateTimer([&] { order.push_back("fast"); });
+  auto off = loop.CreateTimer([&] { order.push_back("off"); });
+  loop.SetTimer(slow, 120, true);
+  loop.SetTimer(fast, 50, true);
+  loop.SetTimer(off, 10, true);
+  loop.SetTimer(off, 10, false);
+  for (const int64_t end = loop.NowMs() + 135; loop.NowMs() < end;) loop.Wait(end);
+  EXPECT_EQ(order, (Log{"fast", "fast", "slow"}));
+  loop.SetTimer(slow, 0, false);
+  loop.SetTimer(fast, 0, false);
+
+  order.clear();
+  loop.Post([&] {
+    loop.Post([&] { order.push_back("posted"); });
+    order.push_back("handler");
+  });
+  EXPECT_TRUE(order.empty());
+  loop.Wait(loop.NowMs() + 1000);
+  EXPECT_EQ(order, Log{"handler"});
+  EXPECT_LT(this->TimedWait(1000), 100);
+  EXPECT_EQ(order, (Log{"handler", "posted"}));
+}
+
+// A file written in the folder reaches the handler inside Wait(), with its
+// name where the system tells names; two hundred files written at once come
+// in a handful of deliveries; an idle watched folder lets the wait sleep;
+// the folder stays renamable while watched; a stopped watch, a missing
+// folder and a disabled watch deliver nothing.
+TYPED_TEST_P(PlatformCases, FolderChangesReachTheLoop) {
+  typename TypeParam::Watch watch(this->loop_);
+  EventLoop& loop = this->loop_;
+  const std::string dir = this->dir_.path;
+  std::vector<FolderChange> seen;
+  auto record = [&](const FolderChange& c) { seen.push_back(c); };
+  EXPECT_FALSE(watch.Start(dir + "/missing", record));
+  EXPECT_FALSE(watch.Active());
+  ASSERT_TRUE(watch.Start(dir, record));
+  EXPECT_TRUE(watch.Active());
+  this->ExpectIdleWaitSleeps();
+  EXPECT_TRUE(seen.empty());
+
+  WriteFileBytes(dir + "/SR_START.001", "1\r\n");
+  EXPECT_TRUE(seen.empty());  // only inside Wait()
+  ASSERT_TRUE(WaitFor(loop, [&] { return !seen.empty(); }));
+  EXPECT_EQ(seen[0].namesKnown, TypeParam::kNamesKnown);
+  EXPECT_FALSE(seen[0].ended);
+  if (TypeParam::kNamesKnown) {
+    EXPECT_EQ(seen[0].names, std::vector<std::string>{"SR_START.001"});
+  }
+
+  // Changes that come together are handed on together, not one by one.
+  loop.Wait(loop.NowMs() + 100);
+  seen.clear();
+  for (int i = 0; i < 200; ++i) WriteFileBytes(dir + "/f" + std::to_string(i), "x");
+  loop.Wait(loop.NowMs() + 300);
+  EXPECT_GE(seen.size(), 1u);
+  EXPECT_LE(seen.size(), 4u);
+  if (TypeParam::kNamesKnown && !seen.empty()) {
+    EXPECT_EQ(seen[0].names.size(), 200u);
+  }
+
+  // Renamed while watched: allowed; the watch may end, never spins.
+  std::error_code ec;
+  std::filesystem::rename(dir, dir + ".moved", ec);
+  EXPECT_FALSE(ec) << ec.message();
+  loop.Wait(loop.NowMs() + 100);
+  std::filesystem::rename(dir + ".moved", dir, ec);
+  watch.Stop();
+  EXPECT_FALSE(watch.Active());
+  seen.clear();
+  WriteFileBytes(dir + "/SR_START.002", "1\r\n");
+  loop.Wait(loop.NowMs() + 200);
+  EXPECT_TRUE(seen.empty());
+  watch.Disable();
+  EXPECT_FALSE(watch.Start(dir, record));
+}
+
+TYPED_TEST_P(PlatformCases, TcpConnectsExchangesBytesAndReportsPeerClose) {
+  int port = 0;
+  const auto listener = Peer::Bound(true, &port);
+  this->Connect(port);
+  EXPECT_EQ(this->log_, Log{"connected"});
+  EXPECT_EQ(this->sock_.State(), kSocketConnected);
+  const auto peer = Peer::Accept(listener);
+
+  const std::string cmd("1000H1R\x13\0\xff", 10);
+  ASSERT_TRUE(this->sock_.Send(cmd));
+  EXPECT_EQ(Peer::Receive(peer, cmd.size(), 2000), cmd);
+
+  // The peer sends and closes: its data first, then the abort, then silence.
+  ASSERT_TRUE(Peer::SendAll(peer, "K\x13\x02"));
+  ASSERT_TRUE(WaitFor(this->loop_, [&] { return this->received_.size() >= 3; }));
+  EXPECT_EQ(this->received_, "K\x13\x02");
+  Peer::Close(peer);
+  Peer::Close(listener);
+  ASSERT_TRUE(WaitFor(this->loop_, [&] { return this->log_.size() == 3; }));
+  EXPECT_EQ(this->log_, (Log{"connected", "data 3", "error 10053 7 Connection closed by peer"}));
+  EXPECT_EQ(this->sock_.State(), kSocketError);
+  EXPECT_FALSE(this->sock_.Send("x"));
+  this->loop_.Wait(this->loop_.NowMs() + 100);  // the dead connection is not watched
+  EXPECT_EQ(this->log_.size(), 3u);
+}
+
+// A refused connect is error 10061; nothing of a closed connection (data and
+// a reset waiting when the logic closes) reaches the next one, even when the
+// new socket gets the old one's handle.
+TYPED_TEST_P(PlatformCases, TcpRefusedConnectAndNothingOfAClosedConnectionReachesTheNextOne) {
+  int port = 0, refusedPort = 0;
+  const auto refusing = Peer::Bound(false, &refusedPort);
+  this->Connect(refusedPort);
+  EXPECT_EQ(this->log_, Log{"error 10061 6 Connection refused"});
+  EXPECT_EQ(this->sock_.State(), kSocketError);
+
+  this->sock_.Close();
+  this->log_.clear();
+  const auto listener = Peer::Bound(true, &port);
+  this->Connect(port);
+  const auto peer = Peer::Accept(listener);
+  ASSERT_TRUE(Peer::SendAll(peer, "late"));
+  Peer::Reset(peer);
+  this->loop_.SleepBlocking(200);
+  this->sock_.Close();
+  EXPECT_EQ(this->sock_.State(), kSocketClosed);
+  EXPECT_EQ(this->sock_.GetData(), "");
+  this->Connect(refusedPort);
+  this->loop_.Wait(this->loop_.NowMs() + 100);
+  EXPECT_EQ(this->log_, (Log{"connected", "error 10061 6 Connection refused"}));
+  EXPECT_EQ(this->received_, "");
+  Peer::Close(refusing);
+  Peer::Close(listener);
+}
+
+// Configure takes the known rates and port numbers only, and refuses while
+// open; refusals leave the last accepted port. A port that does not exist
+// stays closed.
+TYPED_TEST_P(PlatformCases, SerialConfigureTakesKnownSettingsAndAMissingPortStaysClosed) {
+  typename TypeParam::Serial port(this->loop_);
+  const struct {
+    int portNumber;
+    const char* settings;
+    bool ok;
+  } cases[] = {
+      {1, "300,N,8,1", true},     {255, "230400,o,7,2", true}, {0, "9600,N,8,1", false},
+      {256, "9600,N,8,1", false}, {1, "1234,N,8,1", false},   {1, "460800,N,8,1", false},
+      {1, "9600,X,8,1", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(port.Configure(c.portNumber, c.settings), c.ok) << c.portNumber << " " << c.settings;
+  }
+  EXPECT_EQ(port.PortNumber(), 255);
+  EXPECT_FALSE(port.Open());
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(port.Write("K"));
+  EXPECT_EQ(port.ReadAll(), "");
+  EXPECT_EQ(port.InputCount(), 0);
+}
+
+// The port on a line joined to the ECR's end: held exclusively while open,
+// bytes unchanged both ways (XOFF, XON, CR, LF, NUL, DEL and high bytes are
+// data, not line control), the wait woken by an arrival and asleep
+// otherwise, also while input is left unread.
+TYPED_TEST_P(PlatformCases, SerialBytesTravelUnchangedAndWaitWakesOnArrivalWithoutSpinning) {
+  typename TypeParam::Serial port(this->loop_);
+  typename TypeParam::SerialPair ecr(this->loop_);
+  if (!ecr.Join(port)) GTEST_SKIP() << "no line joined to a serial port here";
+  ASSERT_TRUE(port.Open());
+  EXPECT_FALSE(port.Configure(port.PortNumber(), "9600,N,8,1"));  // refused while open
+  EXPECT_TRUE(ecr.Held());
+
+  const std::string all("1000H1R\x13\x11\r\n\0\x7f\xe0\xff", 15);
+  ASSERT_TRUE(port.Write(all));
+  EXPECT_EQ(ecr.Receive(all.size()), all);
+  // Nothing is waiting for the port: after at most one wake-up per port for
+  // input already taken, the loop sleeps to the deadline.
+  for (int i = 0; i < 2; ++i) this->loop_.Wait(this->loop_.NowMs());
+  EXPECT_GE(this->TimedWait(200), 190);
+  ASSERT_TRUE(ecr.Send(all));
+  EXPECT_LT(this->TimedWait(2000), 1000);  // woken by the arrival
+  WaitFor(this->loop_, [&] { return port.InputCount() == 15; });
+  const int64_t cpu0 = CpuMs();
+  EXPECT_GE(this->TimedWait(300), 290);  // input left unread: no wake-ups until it is read
+  EXPECT_LT(CpuMs() - cpu0, 50);
+  EXPECT_EQ(port.ReadAll(), all);
+  // Output keeps flowing after the ECR sent XOFF: the port does not obey it.
+  ASSERT_TRUE(port.Write("K"));
+  EXPECT_EQ(ecr.Receive(1), "K");
+  ASSERT_TRUE(ecr.Send("Y"));  // read: watched again
+  EXPECT_LT(this->TimedWait(2000), 1000);
+  std::string got;
+  WaitFor(this->loop_, [&] { return (got += port.ReadAll()) == "Y"; }, 3000);
+  EXPECT_EQ(got, "Y");
+  port.Close();
+  EXPECT_FALSE(ecr.Held());  // released on close
+}
+
+// Only plain files are read, never through a link and never waiting on a
+// FIFO, pipe or device; Inspect tells each kind.
+TYPED_TEST_P(PlatformCases, ReadsOnlyPlainFilesAndCreatesFreshOnes) {
+  typename TypeParam::Files fs;
+  const std::string plain = this->Path("SR_DATI.001"), folder = this->Path("folder");
+  WriteFileBytes(plain, "SALE,N1,P1000;\r\n");
+  ASSERT_TRUE(fs.MakeDirectory(folder));
+  EXPECT_TRUE(fs.MakeDirectory(folder));  // already there
+  EXPECT_FALSE(fs.MakeDirectory(plain));  // a file has the name
+  struct Case {
+    std::string path;
+    std::size_t limit;
+    ReadStatus status;
+    FileKind kind;
+  };
+  std::vector<Case> cases = {
+      {plain, 100, ReadStatus::kOk, FileKind::kRegular},
+      {plain, 5, ReadStatus::kTooLarge, FileKind::kRegular},
+      {folder, 100, ReadStatus::kNotRegular, FileKind::kDirectory},
+      {this->Path("missing"), 100, ReadStatus::kMissing, FileKind::kMissing},
+      {JoinPath(this->Path("missing"), "below"), 100, ReadStatus::kMissing, FileKind::kMissing},
+  };
+  // Opening a FIFO or pipe for reading must not block.
+  if (TypeParam::Plant(Planted::kFifo, this->Path("fifo"), "")) {
+    cases.push_back({this->Path("fifo"), 100, ReadStatus::kNotRegular, FileKind::kOther});
+  }
+  if (TypeParam::Plant(Planted::kSymlink, this->Path("link"), plain)) {
+    cases.push_back({this->Path("link"), 100, ReadStatus::kNotRegular, FileKind::kLink});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const ReadResult r = fs.ReadRegularFile(c.path, c.limit);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.bytes, c.status == ReadStatus::kOk ? "SALE,N1,P1000;\r\n" : "");
+    EXPECT_EQ(fs.Inspect(c.path).kind, c.kind);
+    EXPECT_EQ(fs.IsDirectory(c.path), c.kind == FileKind::kDirectory);
+    if (c.kind != FileKind::kOther) {
+      EXPECT_EQ(fs.Exists(c.path), c.kind != FileKind::kMissing);
+    }
+  }
+
+  // CreateFresh replaces what has the name, and the identity tells the new
+  // file from the one inspected before, even at the same size; a folder
+  // under the name is neither removed nor replaced.
+  const std::string result = this->Path("SR_ERR.001");
+  WriteFileBytes(result, "an older, longer text\r\n");
+  const std::string before = fs.Inspect(result).identity;
+  EXPECT_EQ(fs.Inspect(result).identity, before);  // stable while unchanged
+  for (int i = 0; i < 2; ++i) {
+    const std::string earlier = fs.Inspect(result).identity;
+    std::FILE* f = fs.CreateFresh(result);
+    ASSERT_NE(f, nullptr);
+    std::fputs("E504\r\n", f);  // binary: no second CR
+    std::fclose(f);
+    EXPECT_EQ(ReadFileBytes(result), "E504\r\n");
+    EXPECT_NE(fs.Inspect(result).identity, earlier);
+  }
+  EXPECT_EQ(fs.CreateFresh(folder), nullptr);
+  EXPECT_FALSE(fs.Remove(folder));
+  EXPECT_TRUE(fs.IsDirectory(folder));
+  EXPECT_EQ(fs.CreateFresh(JoinPath(this->Path("missing"), "SR_ERR.001")), nullptr);
+  EXPECT_TRUE(fs.Remove(this->Path("missing")));  // removing what is not there succeeds
+}
+
+// Every way of writing a name: nothing planted under it is written through,
+// a link, hard link or FIFO gives way to a plain file with one name, a
+// folder is refused; a temporary name is never left behind; fresh files of
+// the driver's own are its user's alone.
+TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
+  enum class Op { kCreateFresh, kAppend, kAtomically };
+  typename TypeParam::Files fs;
+  const auto temporary = [](const std::string& path) { return path + ".tmp"; };
+  const auto write = [&](Op op, const std::string& path) {
+    switch (op) {
+      case Op::kCreateFresh: {
+        std::FILE* f = fs.CreateFresh(path, FileAccess::kOwnerOnly);
+        return f != nullptr && std::fputs("new\r\n", f) >= 0 && std::fclose(f) == 0;
+      }
+      case Op::kAppend: return fs.AppendToPlainFile(path, "new\r\n");
+      case Op::kAtomically: {
+        // As a result file is written: whole under a temporary name, then
+        // renamed; the name never holds an empty or partial file.
+        std::FILE* f = fs.CreateFresh(temporary(path), FileAccess::kOwnerOnly);
+        const bool written = f != nullptr && std::fputs("new\r\n", f) >= 0 && fs.FlushToDisk(f);
+        if (f != nullptr) std::fclose(f);
+        const bool ok = written && fs.ReplaceWith(temporary(path), path);
+        if (!ok) fs.Remove(temporary(path));
+        return ok;
+      }
+    }
+    return false;
+  };
+  for (Op op : {Op::kCreateFresh, Op::kAppend, Op::kAtomically}) {
+    for (Planted planted : {Planted::kNothing, Planted::kPlainFile, Planted::kSymlink, Planted::kHardLink,
+                            Planted::kFifo, Planted::kFolder}) {
+      SCOPED_TRACE(::testing::Message() << "op " << static_cast<int>(op) << ", planted " << static_cast<int>(planted));
+      TempDir dir;
+      const std::string target = JoinPath(dir.path, "target"), name = JoinPath(dir.path, "LOGFILE.TXT");
+      WriteFileBytes(target, "precious\r\n");
+      if (planted == Planted::kPlainFile) {
+        WriteFileBytes(name, "old\r\n");
+      } else if (planted != Planted::kNothing && !TypeParam::Plant(planted, name, target)) {
+        continue;
+      }
+      const bool kept = op == Op::kAppend && planted == Planted::kPlainFile;
+      EXPECT_EQ(write(op, name), planted != Planted::kFolder);
+      EXPECT_EQ(ReadFileBytes(target), "precious\r\n");
+      const NameFacts facts = TypeParam::Facts(name);
+      if (planted == Planted::kFolder) {
+        EXPECT_TRUE(facts.folder);
+      } else {
+        EXPECT_TRUE(facts.plain);
+        EXPECT_EQ(facts.names, 1);
+        EXPECT_EQ(ReadFileBytes(name), kept ? "old\r\nnew\r\n" : "new\r\n");
+        if (op == Op::kCreateFresh || op == Op::kAtomically) {
+          EXPECT_NE(facts.ownerOnly, false);
+        }
+      }
+      EXPECT_FALSE(std::filesystem::exists(temporary(name)));
+    }
+  }
+}
+
+// A folder swapped for a link (the month folder of the trace files) is not
+// written into: nothing is made, appended or renamed into it.
+TYPED_TEST_P(PlatformCases, AFolderThatIsALinkIsNotWrittenInto) {
+  typename TypeParam::Files fs;
+  const std::string elsewhere = this->Path("elsewhere"), month = this->Path("TRACE_202612");
+  ASSERT_TRUE(fs.MakeDirectory(elsewhere));
+  if (!TypeParam::Plant(Planted::kSymlink, month, elsewhere)) GTEST_SKIP() << "no links to folders here";
+  EXPECT_TRUE(fs.IsDirectory(month));  // followed, as stat() does
+  const std::string file = JoinPath(month, "TRACE_20261206_101500.TXT");
+  EXPECT_EQ(fs.CreateFresh(file), nullptr);
+  EXPECT_FALSE(fs.AppendToPlainFile(file, "x"));
+  WriteFileBytes(JoinPath(elsewhere, "from"), "x");
+  EXPECT_FALSE(fs.ReplaceWith(JoinPath(month, "from"), file));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere), {}), 1);
+  // A link to a folder goes, the folder and its contents stay.
+  EXPECT_TRUE(fs.Remove(month));
+  EXPECT_FALSE(fs.Exists(month));
+  EXPECT_TRUE(fs.Exists(JoinPath(elsewhere, "from")));
+  // The plain folder is written into as ever.
+  std::FILE* f = fs.CreateFresh(JoinPath(elsewhere, "TRACE_20261206_101500.TXT"));
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+}
+
+// One copy per settings folder until it ends; the data-folder lock is a lock
+// of its own; a lock whose file cannot be created is not taken.
+TYPED_TEST_P(PlatformCases, LocksAreExclusiveUntilReleased) {
+  using System = typename TypeParam::System;
+  const std::string dir = this->dir_.path, missing = this->Path("missing");
+  {
+    System first;
+    ASSERT_TRUE(first.AcquireSingleInstance(dir));
+    EXPECT_FALSE(System().AcquireSingleInstance(dir));
+  }
+  EXPECT_TRUE(System().AcquireSingleInstance(dir));
+  System settings, data, second;
+  ASSERT_TRUE(settings.AcquireSingleInstance(dir));
+  ASSERT_TRUE(data.AcquireDataFolderLock(dir));
+  EXPECT_EQ(data.CheckDataFolderLock(), DataLockState::kHeld);
+  EXPECT_FALSE(second.AcquireDataFolderLock(dir));
+  EXPECT_EQ(second.LastLockRefusal(), LockRefusal::kAnotherCopy);
+  EXPECT_FALSE(System().AcquireDataFolderLock(missing));
+  EXPECT_FALSE(System().AcquireSingleInstance(missing));
+}
+
+// Each termination request runs the handler once, inside Wait and soon;
+// only one loop of the process owns them, and the composition root takes
+// them only when asked.
+TYPED_TEST_P(PlatformCases, TerminationRequestsReachTheHandlerInsideWait) {
+  for (const bool asked : {false, true}) {
+    const auto services = TypeParam::MakeTakingTermination(asked);
+    typename TypeParam::Loop other;
+    EXPECT_EQ(TypeParam::TakesTermination(other), !asked) << asked;
+  }
+  ASSERT_TRUE(TypeParam::TakesTermination(this->loop_));
+  int terminated = 0;
+  this->loop_.SetTerminateHandler([&] { ++terminated; });
+  for (const auto& [name, request] : TypeParam::TerminationRequests(this->loop_)) {
+    terminated = 0;
+    request();
+    EXPECT_EQ(terminated, 0) << name;
+    EXPECT_LT(this->TimedWait(2000), 500) << name;
+    EXPECT_EQ(terminated, 1) << name;
+  }
+}
+
+REGISTER_TYPED_TEST_SUITE_P(PlatformCases, IdleWaitSleepsAndTimersAndPostsRunInOrder, FolderChangesReachTheLoop,
+                            TcpConnectsExchangesBytesAndReportsPeerClose,
+                            TcpRefusedConnectAndNothingOfAClosedConnectionReachesTheNextOne,
+                            SerialConfigureTakesKnownSettingsAndAMissingPortStaysClosed,
+                            SerialBytesTravelUnchangedAndWaitWakesOnArrivalWithoutSpinning,
+                            ReadsOnlyPlainFilesAndCreatesFreshOnes,
+                            WritesNeverGoThroughWhatIsPlantedUnderTheName, AFolderThatIsALinkIsNotWrittenInto,
+                            LocksAreExclusiveUntilReleased, TerminationRequestsReachTheHandlerInsideWait);
+
+}  // namespace kolibra::testing

@@ -1,0 +1,279 @@
+// The Windows platform on real folders, sockets, COM ports and the registry:
+// the shared cases, then what only this system has.
+// Winsock 2 before any windows.h (which the socket's header brings).
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/make_platform.h"
+#include "platform/platform_cases.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_folder_watch.h"
+#include "platform/win32/win32_serial_port.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_tcp_socket.h"
+
+namespace kolibra::testing {
+namespace {
+
+// Wine, where some Windows guarantees are missing (exclusive COM ports).
+bool RunningOnWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+bool IsLink(const std::string& path) {
+  const DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+struct Win32 {
+  using Loop = Win32EventLoop;
+  using Socket = Win32TcpSocket;
+  using Serial = Win32SerialPort;
+  using Files = Win32FileSystem;
+  using System = Win32System;
+  using Watch = Win32FolderWatch;
+  static constexpr bool kNamesKnown = false;
+  static int64_t OsWaits(Loop& loop) { return loop.WaitCalls(); }
+
+  // Needs two COM ports joined by a null-modem line, named by
+  // KOLIBRA_TEST_COM_PAIR="a,b"; the port on COMb plays the ECR. Under Wine:
+  //   socat pty,raw,echo=0,link=$D/ttyA pty,raw,echo=0,link=$D/ttyB &
+  //   wine64 reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d $D/ttyA /f
+  //   wine64 reg add 'HKLM\Software\Wine\Ports' /v COM6 /t REG_SZ /d $D/ttyB /f
+  //   wineserver -k; KOLIBRA_TEST_COM_PAIR=5,6 wine64 <tests>.exe
+  struct SerialPair {
+    explicit SerialPair(Loop& l) : loop(l), ecr(l), intruder(l) {}
+    bool Join(Serial& p) {
+      const char* pair = std::getenv("KOLIBRA_TEST_COM_PAIR");
+      int a = 0, b = 0;
+      if (pair == nullptr || std::sscanf(pair, "%d,%d", &a, &b) != 2) return false;
+      port = &p;
+      EXPECT_TRUE(p.Configure(a, "9600,N,8,1") && ecr.Configure(b, "9600,N,8,1") && ecr.Open() &&
+                  intruder.Configure(a, "9600,N,8,1"));
+      return true;
+    }
+    bool Send(const std::string& bytes) { return ecr.Write(bytes); }
+    std::string Receive(std::size_t want) {
+      std::string got;
+      WaitFor(loop, [&] { return (got += ecr.ReadAll()).size() >= want; }, 3000);
+      return got;
+    }
+    // Windows' COM driver refuses a second opener; Wine does not, so there
+    // only the release is seen.
+    bool Held() {
+      if (port->IsOpen() && RunningOnWine()) return true;
+      const bool free = intruder.Open();
+      intruder.Close();
+      return !free;
+    }
+    Loop& loop;
+    Serial ecr, intruder;
+    Serial* port = nullptr;
+  };
+
+  // Symbolic links need a file system and rights that allow them; Wine 8
+  // reports success without making one. A hard link and a folder under a
+  // written name have tests of their own: under Wine an owner-only file
+  // whose rename failed is not removed.
+  static bool Plant(Planted what, const std::string& path, const std::string& target) {
+    switch (what) {
+      case Planted::kSymlink: {
+        const DWORD flags = std::filesystem::is_directory(target) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+        return CreateSymbolicLinkA(path.c_str(), target.c_str(), flags) && IsLink(path);
+      }
+      default: return false;
+    }
+  }
+  // Wine keeps no access list on files: who may open one is not told here.
+  static NameFacts Facts(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return {};
+    NameFacts facts{(a & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                    (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0, 0, std::nullopt};
+    const HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info)) facts.names = info.nNumberOfLinks;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return facts;
+  }
+
+  static std::unique_ptr<PlatformServices> MakeTakingTermination(bool asked) {
+    PlatformOptions options;
+    options.handleTerminationSignals = asked;
+    return MakePlatform(options);
+  }
+  static bool TakesTermination(Loop& loop) { return loop.InstallTerminationHandlers(); }
+  // A console close would take the same route. The window stays after each.
+  static std::vector<std::pair<std::string, std::function<void()>>> TerminationRequests(Loop& loop) {
+    const HWND w = loop.Window();
+    const auto post = [w](UINT msg, WPARAM wParam) {
+      return [=] {
+        EXPECT_TRUE(IsWindow(w));
+        const LRESULT yes = SendMessageA(w, msg, wParam, 0);
+        if (msg == WM_QUERYENDSESSION) {
+          EXPECT_EQ(yes, TRUE);
+        }
+      };
+    };
+    return {{"WM_CLOSE", [w] { PostMessageA(w, WM_CLOSE, 0, 0); }},
+            {"WM_QUERYENDSESSION", post(WM_QUERYENDSESSION, 0)},
+            {"WM_ENDSESSION", post(WM_ENDSESSION, TRUE)},
+            {"WM_CLOSE from another thread", [w] {
+               EXPECT_TRUE(IsWindow(w));
+               std::thread([w] { PostMessageA(w, WM_CLOSE, 0, 0); }).join();
+             }}};
+  }
+};
+
+}  // namespace
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, PlatformCases, Win32);
+
+namespace {
+
+// DOS device names are the device in any folder, with any extension, and a
+// pipe opens but is no disk file: none is read, waited on or written; a file
+// held open without delete sharing is neither removed nor replaced, and a
+// result's rename waits for the reader that holds it.
+TEST(Win32Platform, DevicesPipesAndHeldFilesAreLeftAlone) {
+  TempDir dir;
+  Win32FileSystem fs;
+  EXPECT_EQ(Win32SerialPort::DeviceName(12), "\\\\.\\COM12");
+  // Each open of the pipe takes one waiting instance.
+  const std::string pipe = "\\\\.\\pipe\\kolibra-test-" + std::to_string(GetCurrentProcessId());
+  HANDLE servers[4];
+  for (HANDLE& server : servers) {
+    server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, PIPE_UNLIMITED_INSTANCES, 512, 512, 0,
+                              nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  }
+  for (const std::string& path : {pipe, JoinPath(dir.path, "NUL"), JoinPath(dir.path, "con.001"),
+                                  JoinPath(dir.path, "Com1 .txt")}) {
+    EXPECT_EQ(fs.ReadRegularFile(path, 100).status, ReadStatus::kNotRegular) << path;
+    EXPECT_EQ(fs.Inspect(path).kind, FileKind::kOther) << path;
+    EXPECT_FALSE(fs.IsDirectory(path)) << path;
+    if (path != pipe) {
+      EXPECT_FALSE(fs.Exists(path)) << path;
+      EXPECT_EQ(fs.CreateFresh(path), nullptr) << path;
+    }
+  }
+  for (HANDLE server : servers) CloseHandle(server);
+  // Names that merely begin like a device are ordinary files.
+  for (const char* name : {"CONFIG.TXT", "COM10", "NULL", "LPT"}) {
+    EXPECT_FALSE(Win32FileSystem::NamesDevice(JoinPath(dir.path, name))) << name;
+  }
+
+  const std::string result = JoinPath(dir.path, "SR_OUT.001"), temporary = JoinPath(dir.path, "~KBSR_OUT.001.tmp");
+  WriteFileBytes(result, "old");
+  WriteFileBytes(temporary, "TIME,1\r\n");
+  const HANDLE held = CreateFileA(result.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(fs.Remove(result));
+  EXPECT_EQ(fs.CreateFresh(result), nullptr);
+  EXPECT_FALSE(fs.ReplaceWith(temporary, result));  // a reader holds it: tried again later
+  EXPECT_EQ(ReadFileBytes(temporary), "TIME,1\r\n");
+  CloseHandle(held);
+  EXPECT_TRUE(fs.ReplaceWith(temporary, result));
+  EXPECT_EQ(ReadFileBytes(result), "TIME,1\r\n");
+  EXPECT_FALSE(fs.Exists(temporary));
+  EXPECT_TRUE(fs.Remove(result));
+  EXPECT_FALSE(fs.Exists(result));
+
+  // A log hard-linked to another file is replaced, not appended through.
+  const std::string log = JoinPath(dir.path, "LOGFILE.TXT"), other = JoinPath(dir.path, "other.txt");
+  WriteFileBytes(other, "precious");
+  if (CreateHardLinkA(log.c_str(), other.c_str(), nullptr)) {
+    EXPECT_TRUE(fs.AppendToPlainFile(log, "c\r\n"));
+    EXPECT_EQ(ReadFileBytes(other), "precious");
+    EXPECT_EQ(ReadFileBytes(log), "c\r\n");
+  }
+}
+
+// A throwaway key under HKEY_CURRENT_USER, deleted with its values.
+struct TempKey {
+  TempKey() : path("Software\\KolibraTest-" + std::to_string(GetCurrentProcessId())) {
+    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  }
+  ~TempKey() {
+    RegCloseKey(key);
+    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+  }
+  void Set(const char* name, DWORD type, const std::string& data) {
+    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+  }
+  std::string path;
+  HKEY key = nullptr;
+};
+
+TEST(Win32Platform, ReadsTextValuesOfTheCurrentUserAndFindsItsFolders) {
+  TempKey k;
+  ASSERT_NE(k.key, nullptr);
+  const std::string longest(Win32System::kMaxValueLength, 'x');
+  const DWORD number = 42;
+  k.Set("CustomPathDataDir", REG_SZ, std::string("D:\\Kolibra dati\\\0", 17));
+  k.Set("Expand", REG_EXPAND_SZ, std::string("%TEMP%\\k\0", 9));  // not expanded
+  k.Set("NoNul", REG_SZ, "C:\\dati");                             // stored without its NUL
+  k.Set("Number", REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number));
+  k.Set("Binary", REG_BINARY, "C:\\dati");
+  k.Set("Empty", REG_SZ, std::string("\0", 1));
+  k.Set("Long", REG_SZ, longest + '\0');
+  k.Set("TooLong", REG_SZ, longest + "y" + '\0');
+  const std::pair<const char*, std::string> cases[] = {
+      {"customPATHdatadir", "D:\\Kolibra dati\\"}, {"Expand", "%TEMP%\\k"}, {"NoNul", "C:\\dati"},
+      {"Number", "42"},  {"Binary", ""}, {"Empty", ""}, {"Long", longest}, {"TooLong", ""}, {"Missing", ""},
+  };
+  Win32System sys;
+  for (const auto& [name, value] : cases) EXPECT_EQ(sys.ReadUserValue(k.path, name), value) << name;
+  EXPECT_EQ(sys.ReadUserValue(k.path + "\\Missing", "CustomPathDataDir"), "");
+
+  Win32FileSystem fs;
+  EXPECT_TRUE(fs.IsDirectory(sys.CommonAppDataFolder()));
+  char exe[MAX_PATH + 1];
+  const DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
+  ASSERT_GT(n, 0u);
+  const std::string path(exe, n);
+  EXPECT_TRUE(fs.Exists(JoinPath(sys.ProgramFolder(), path.substr(path.find_last_of('\\') + 1))));
+}
+
+// The instance lock is a mutex named for the settings folder whatever its
+// spelling, released with its owner; the held data-folder lock file can be
+// neither deleted nor shared.
+TEST(Win32Platform, OneCopyPerSettingsFolderWhateverItsSpelling) {
+  TempDir dir, other;
+  std::string spelled = dir.path;  // lower case, forward slashes, trailing separator
+  for (char& c : spelled) {
+    if (c == '\\') c = '/';
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  spelled += '/';
+  const std::string name = Win32System::InstanceMutexName(dir.path);
+  EXPECT_EQ(Win32System::InstanceMutexName(spelled), name);
+  EXPECT_NE(Win32System::InstanceMutexName(other.path), name);
+  const auto mutexExists = [&] {
+    const HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    if (m != nullptr) CloseHandle(m);
+    return m != nullptr;
+  };
+  {
+    Win32System first;
+    ASSERT_TRUE(first.AcquireSingleInstance(dir.path));
+    EXPECT_TRUE(first.AcquireSingleInstance(dir.path));  // already its own
+    EXPECT_TRUE(mutexExists());
+    EXPECT_FALSE(Win32System().AcquireSingleInstance(spelled));
+    EXPECT_TRUE(Win32System().AcquireSingleInstance(other.path));
+  }
+  EXPECT_FALSE(mutexExists());  // released with its owner
+  Win32System data;
+  ASSERT_TRUE(data.AcquireDataFolderLock(dir.path));
+  EXPECT_FALSE(DeleteFileA(JoinPath(dir.path, "kolibra-data.lock").c_str()));
+}
+
+}  // namespace
+}  // namespace kolibra::testing
