@@ -12,7 +12,7 @@ void ShowStatus(AppContext& ctx, const std::string& text) {
 void SetTrayState(AppContext& ctx, TrayIcon icon, const std::string& tip) {
   ctx.ui.trayIcon = icon;
   ctx.ui.trayTip = tip;
-  ctx.platform.notifier.SetTrayState(icon, tip);
+  if (ctx.platform.tray != nullptr) ctx.platform.tray->SetTrayIcon(icon, tip);
 }
 
 void ShowMessage(AppContext& ctx, const std::string& text) {

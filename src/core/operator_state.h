@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/notifier.h"
+#include "platform/tray.h"
 
 namespace kolibra {
 

@@ -29,10 +29,15 @@ constexpr int kTrayRightUp = 517;
 void AddTrayIcon(AppContext& ctx) {
   ctx.ui.trayIcon = TrayIcon::kIdle;
   ctx.ui.trayTip = kTrayIdleTip;
-  ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
+  Tray* tray = ctx.platform.tray;
+  if (tray != nullptr && !tray->AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip)) {
+    ctx.platform.notifier.Log("Icona nell'area di notifica non aggiunta");
+  }
 }
 
-void RemoveTrayIcon(AppContext& ctx) { ctx.platform.notifier.RemoveTrayIcon(); }
+void RemoveTrayIcon(AppContext& ctx) {
+  if (ctx.platform.tray != nullptr) ctx.platform.tray->RemoveTrayIcon();
+}
 
 void RestoreWindow(AppContext& ctx) {
   for (int i = 0; i < kSlotCount; ++i) {

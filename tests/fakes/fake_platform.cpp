@@ -365,7 +365,7 @@ void FakeFolderWatch::End() {
 FakePlatform::FakePlatform()
     : serial(loop),
       socket(loop),
-      platform{loop, serial, socket, notifier, fs, system, folderWatch} {}
+      platform{loop, serial, socket, notifier, fs, system, folderWatch, &tray} {}
 
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};

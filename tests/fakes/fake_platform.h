@@ -171,13 +171,18 @@ class FakeNotifier : public Notifier {
  public:
   void MessageBox(const std::string& text) override { messages.push_back(text); }
   void Log(const std::string& line) override { logs.push_back(line); }
-  void AddTrayIcon(TrayIcon, const std::string&) override { trayPresent = true; }
-  void SetTrayState(TrayIcon, const std::string&) override {}
-  void RemoveTrayIcon() override { trayPresent = false; }
 
   std::vector<std::string> messages;
   std::vector<std::string> logs;
-  bool trayPresent = false;
+};
+
+class FakeTray : public Tray {
+ public:
+  bool AddTrayIcon(TrayIcon, const std::string&) override { return present = true; }
+  void SetTrayIcon(TrayIcon, const std::string&) override {}
+  void RemoveTrayIcon() override { present = false; }
+
+  bool present = false;
 };
 
 // Real files on disk, with Remove() failures injectable per path.
@@ -271,6 +276,7 @@ struct FakePlatform {
   FakeFileSystem fs;
   FakeSystem system;
   FakeFolderWatch folderWatch;
+  FakeTray tray;
   Platform platform;
 };
 
