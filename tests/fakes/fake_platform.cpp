@@ -237,6 +237,7 @@ bool FakeFileSystem::Remove(const std::string& path) {
 }
 
 FileInfo FakeFileSystem::Inspect(const std::string& path) {
+  ++inspections[path];
   std::error_code ec;
   const fs::file_status st = fs::symlink_status(path, ec);
   FileInfo info;

@@ -203,6 +203,9 @@ class FakeFileSystem : public FileSystem {
   bool ReplaceWith(const std::string& from, const std::string& to) override;
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
 
+  // How often Inspect() looked at each path.
+  std::map<std::string, int> inspections;
+
   // The next `count` Remove() calls on path fail (-1: every call fails).
   void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }
   std::map<std::string, int> removeFailures;
