@@ -23,6 +23,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# shellcheck source=scripts/wine-lib.sh
+. scripts/wine-lib.sh
 idle_seconds=${IDLE_SECONDS:-60}
 baseline_seconds=${BASELINE_SECONDS:-20}
 jobs=${JOBS:-3}
@@ -31,39 +33,19 @@ for f in build/kolibra build/kolibra-ecr-sim build-win64/kolibra.exe; do
   [ -f "$f" ] || { echo "bench-windows.sh: $f is missing; run bash scripts/test-windows.sh" >&2; exit 1; }
 done
 
-export WINEPREFIX="${WINEPREFIX:-$root/build-win64/_wine}"
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-WINESERVER=${KOLIBRA_WINESERVER:-/usr/lib/wine/wineserver64}
+wine_env "${WINEPREFIX:-$root/build-win64/_wine}"
 
 run=$(mktemp -d /tmp/kolibra-bench.XXXXXX)
-pids=()
-xvfb_pid=""
-ok=0
-cleanup() {
-  local status=$? p
-  trap - EXIT INT TERM
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  if [ -n "$xvfb_pid" ]; then
-    # Our own display: the Wine server started on it goes with it.
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    kill -TERM "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-  if [ "$ok" -eq 1 ]; then rm -rf "$run"; else echo "bench-windows.sh: logs kept in $run" >&2; fi
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+kept_note="bench-windows.sh: logs kept in"
+failed=1     # until the end is reached
+stop_server=0
+trap_exit
 die() { echo "bench-windows.sh: $*" >&2; exit 1; }
 
 if [ -z "${DISPLAY:-}" ]; then
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 </dev/null &
-  xvfb_pid=$!
-  for _ in $(seq 1 100); do [ -s "$run/display" ] && break; sleep 0.1; done
-  [ -s "$run/display" ] || die "Xvfb did not start"
-  export DISPLAY=":$(head -n 1 "$run/display")"
+  # Our own display: the Wine server started on it goes with it.
+  stop_server=1
+  start_display "$run" || die "Xvfb did not start"
 fi
 
 # "PID TID NANOSECONDS": the CPU time each thread of the given processes has
@@ -121,12 +103,8 @@ wine_tree() {
   return 0
 }
 
-start_sim() {  # NAME -> port in $port
-  build/kolibra-ecr-sim --port 0 >"$run/$1.out" 2>"$run/$1.log" </dev/null &
-  pids+=($!)
-  for _ in $(seq 1 50); do [ -s "$run/$1.out" ] && break; sleep 0.1; done
-  port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$run/$1.out")
-  [ -n "$port" ] || die "the simulator did not start"
+sim() {  # NAME -> port in $port
+  start_sim "$run/$1.out" "$run/$1.log" --port 0 && [ -n "$port" ] || die "the simulator did not start"
 }
 # NAME POLLING PORT PROGRAM... -> pid in $driver_pid, once slot 1 is dumped
 start_driver() {
@@ -168,10 +146,10 @@ base_ms=$(scale "$(cpu_between "$run/base0" "$run/base1")" "$elapsed" 60)
 base_top=$(by_process "$run/base0" "$run/base1" "$elapsed")
 
 echo "== idle CPU over ${idle_seconds}s at 1000 ms polling"
-start_sim sim-idle-win
+sim sim-idle-win
 start_driver idle-win 1 "$port" "${win_exe[@]}"
 win_pid=$driver_pid
-start_sim sim-idle-linux
+sim sim-idle-linux
 start_driver idle-linux 1 "$port" "${linux_exe[@]}"
 linux_pid=$driver_pid
 sleep 3   # the dump's pause tick and Wine's start-up settle
@@ -197,16 +175,14 @@ wake_rate=$(awk -v a="$wake0" -v b="$wake1" -v e="$elapsed" 'BEGIN { printf "%.1
 idle_ratio=$(awk -v m="$tree_ms" 'BEGIN { printf "%.2f", m / 30 }')
 win_ratio=$(awk -v m="$win_ms" 'BEGIN { printf "%.2f", m / 30 }')
 added_ms=$(awk -v t="$tree_ms" -v b="$base_ms" 'BEGIN { printf "%.1f", t - b }')
-for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-pids=()
+stop_pids
 
 # -------------------------------------------------------- 50-line receipt
 echo "== 50-line receipt, $jobs jobs each, Linux and Windows in turn"
 job=""
 for i in $(seq 0 48); do job+="SALE,N1,P$((100 + i)),:ARTICOLO $i;"$'\r\n'; done
 job+=$'TEND,N1;\r\n'
-start_sim sim-receipt
+sim sim-receipt
 start_driver receipt-linux 100ms "$port" "${linux_exe[@]}"
 start_driver receipt-win 100ms "$port" "${win_exe[@]}"
 sleep 1.5   # past the dump's pause tick
@@ -276,4 +252,4 @@ printf '      Wine/Linux: %s; excess over Linux as a share of the 10 %% allowed:
   "$wall_ratio" "$wall_vs_target" "$(verdict "$wall_vs_target")"
 printf '      each job, Linux: %s ms; Wine: %s ms\n' "${linux_walls[*]}" "${win_walls[*]}"
 printf '  pickup at 1000 ms polling, 50 jobs each (target: median < 20 ms when watched): %s\n' "$pickup"
-ok=1
+failed=0

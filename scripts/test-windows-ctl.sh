@@ -15,19 +15,14 @@
 # non-zero when one failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/wine-lib.sh
+. scripts/wine-lib.sh
 dir=${1:?usage: test-windows-ctl.sh WORK-DIR}
 settings="$dir/settings" data="$dir/data"
 mkdir -p "$settings" "$data"
-failed=0 sim_pid="" driver_pid=""
-cleanup() {
-  [ -n "$driver_pid" ] && kill -TERM "$driver_pid" 2>/dev/null
-  [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null
-  wait 2>/dev/null
-}
-trap cleanup EXIT
+stop_server=0  # the caller's
+trap_exit
 
-ok() { printf '   PASS  %s\n' "$1"; }
-bad() { printf '   FAIL  %s\n' "$1"; failed=1; }
 ctl() {  # ARGS... -> $code, $out (stdout and stderr)
   out=$(scripts/wine-run.sh build-win64/kolibra.com ctl --settings-dir "$settings" "$@" 2>&1 </dev/null)
   code=$?
@@ -36,24 +31,22 @@ ctl() {  # ARGS... -> $code, $out (stdout and stderr)
 # All four slots ticked, network, the ECR at 127.0.0.1.
 printf '1111\r\n' >"$settings/KBCHKCOM.TXT"
 printf '0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n' >"$settings/KBCHKSCO.TXT"
-build/kolibra-ecr-sim --port 0 >"$dir/sim.out" 2>"$dir/sim.log" </dev/null &
-sim_pid=$!
-for _ in $(seq 1 50); do [ -s "$dir/sim.out" ] && break; sleep 0.1; done
-port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
+start_sim "$dir/sim.out" "$dir/sim.log" --port 0
 scripts/wine-run.sh build-win64/kolibra.com --headless --settings-dir "$settings" --data-dir "$data" \
   --ecr-port "$port" >"$dir/driver.log" 2>&1 </dev/null &
 driver_pid=$!
+pids+=("$driver_pid")
 for _ in $(seq 1 600); do [ -s "$data/SR_MATR.001" ] && break; sleep 0.1; done
 if [ ! -s "$data/SR_MATR.001" ]; then
-  bad "driver's dump (SR_MATR.001) within 60 s: $(tail -n 3 "$dir/driver.log" | tr '\n' ' ')"
+  fail_line "driver's dump (SR_MATR.001) within 60 s: $(tail -n 3 "$dir/driver.log" | tr '\n' ' ')"
   exit 1
 fi
 grep -q 'Comandi operatore (kolibra ctl) su \\\\.\\pipe\\KolibraCtl-' "$dir/driver.log" &&
-  ok "driver log names its pipe" || bad "driver log names its pipe: $(grep -m1 'Comandi operatore' "$dir/driver.log")"
+  pass "driver log names its pipe" || fail_line "driver log names its pipe: $(grep -m1 'Comandi operatore' "$dir/driver.log")"
 
 # status --json against the schema; then the Python expression CHECK on it (j).
 json_ok() {  # NAME CHECK
-  if [ "$code" -ne 0 ]; then bad "$1: exit code $code: $out"; return; fi
+  if [ "$code" -ne 0 ]; then fail_line "$1: exit code $code: $out"; return; fi
   local why
   why=$(printf '%s' "$out" | python3 -c '
 import json, sys
@@ -65,7 +58,7 @@ except ImportError:
     assert set(doc) >= {"version", "slots", "connection", "polling", "jobs"}
 j = doc
 assert '"$2"', "not " + sys.argv[1]
-' "$2" 2>&1) && ok "$1" || bad "$1: $(printf '%s' "$why" | tail -n 1)"
+' "$2" 2>&1) && pass "$1" || fail_line "$1: $(printf '%s' "$why" | tail -n 1)"
 }
 
 ctl status --json
@@ -104,7 +97,7 @@ for row in "${rows[@]}"; do
   case "$row" in
     WAIT-FINESCO)
       for _ in $(seq 1 300); do [ -e "$data/FINESCO.001" ] && break; sleep 0.1; done
-      [ -e "$data/FINESCO.001" ] && ok "test receipt printed (FINESCO.001)" || bad "test receipt printed (FINESCO.001)"
+      [ -e "$data/FINESCO.001" ] && pass "test receipt printed (FINESCO.001)" || fail_line "test receipt printed (FINESCO.001)"
       continue ;;
     JSON-AFTER-JOB)
       ctl status --json
@@ -116,24 +109,24 @@ for row in "${rows[@]}"; do
   # shellcheck disable=SC2086
   ctl $args
   if [ "$code" -eq "$want" ] && [[ "$out" == *"$text"* ]]; then
-    ok "ctl $args -> $code"
+    pass "ctl $args -> $code"
   else
-    bad "ctl $args -> $code (want $want, '$text'): $(printf '%s' "$out" | head -n 3 | tr '\n' ' ')"
+    fail_line "ctl $args -> $code (want $want, '$text'): $(printf '%s' "$out" | head -n 3 | tr '\n' ' ')"
   fi
 done
 
 # The driver ends in order and saves the settings; then nobody answers.
 for _ in $(seq 1 300); do kill -0 "$driver_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$driver_pid" 2>/dev/null; then
-  bad "driver ended after stop"
+  fail_line "driver ended after stop"
 else
-  driver_pid=""
-  ok "driver ended after stop"
+  forget_pid "$driver_pid"
+  pass "driver ended after stop"
 fi
 [ "$(cat "$settings/KBCHKCOM.TXT")" = $'1000\r' ] && [ "$(cat "$settings/KBChkBd.txt")" = $'19200\r' ] &&
-  ok "settings saved at the end" ||
-  bad "settings saved at the end: $(od -c "$settings/KBCHKCOM.TXT" | head -n 1)"
+  pass "settings saved at the end" ||
+  fail_line "settings saved at the end: $(od -c "$settings/KBCHKCOM.TXT" | head -n 1)"
 ctl status
-[ "$code" -eq 3 ] && [[ "$out" == *"nessun driver Kolibra in esecuzione"* ]] && ok "ctl status with no driver -> 3" ||
-  bad "ctl status with no driver -> $code: $out"
+[ "$code" -eq 3 ] && [[ "$out" == *"nessun driver Kolibra in esecuzione"* ]] && pass "ctl status with no driver -> 3" ||
+  fail_line "ctl status with no driver -> $code: $out"
 exit "$failed"

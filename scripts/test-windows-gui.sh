@@ -21,6 +21,8 @@
 #   bash scripts/test-windows-gui.sh [BUILD_DIR]     (default build-win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/wine-lib.sh
+. scripts/wine-lib.sh
 build=${1:-build-win64}
 case "$build" in -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;; esac
 
@@ -33,62 +35,22 @@ done
 for p in Xvfb import; do
   command -v "$p" >/dev/null || { echo "test-windows-gui.sh: $p missing" >&2; exit 2; }
 done
-WINE=${KOLIBRA_WINE64:-/usr/lib/wine/wine64}
-WINESERVER=${KOLIBRA_WINESERVER:-/usr/lib/wine/wineserver64}
 shots=$build/screenshots
 mkdir -p "$shots"
 
 run=$(mktemp -d /tmp/kolibra-gui.XXXXXX)
 data=$run/data settings=$run/settings
 mkdir -p "$data" "$settings"
-export WINEPREFIX=$run/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_env "$run/prefix"
+trap_exit
 
-failed=0
-pass() { printf '   PASS  %s\n' "$1"; }
-fail() { printf '   FAIL  %s\n' "$1"; failed=1; }
-check() {  # NAME EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
-}
-
-xvfb_pid="" sim_pid="" driver_pid=""
-cleanup() {
-  local status=$?
-  trap - EXIT INT TERM
-  [ -n "$driver_pid" ] && kill -TERM "$driver_pid" 2>/dev/null || true
-  [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null || true
-  [ -n "$sim_pid" ] && wait "$sim_pid" 2>/dev/null || true
-  "$WINESERVER" -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && kill -TERM "$xvfb_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null || true
-  if [ "$status" -eq 0 ] && [ "$failed" -eq 0 ]; then
-    rm -rf "$run"
-  else
-    echo "logs kept in $run" >&2
-  fi
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# Waits up to SECONDS for a shell condition (evaluated afresh each time).
-wait_for() {  # SECONDS 'CONDITION'
-  local until=$((SECONDS + $1))
-  until eval "$2"; do
-    [ "$SECONDS" -ge "$until" ] && return 1
-    sleep 0.2
-  done
-}
 probe() { "$WINE" "$probe_exe" "$@" 2>>"$run/probe.log" | tr -d '\r'; }
 shot() { import -window root "$shots/$1.png" && pass "screenshot $shots/$1.png"; }
 # A settings file's lines, joined by commas.
 setting() { tr -d '\r' <"$settings/$1" 2>/dev/null | paste -sd, -; }
 
 echo "== Wine with a virtual desktop on a virtual X display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 </dev/null &
-xvfb_pid=$!
-wait_for 10 '[ -s "$run/display" ]' || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n 1 "$run/display")"
+start_display "$run" || { echo "Xvfb did not start" >&2; exit 1; }
 {
   "$WINE" wineboot --init
   "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
@@ -99,10 +61,8 @@ export DISPLAY=":$(head -n 1 "$run/display")"
 } >"$run/wine-setup.log" 2>&1 </dev/null
 
 echo "== the ECR simulator on TCP"
-"$sim" --port 0 --stats-file "$run/stats.txt" >"$run/sim.out" 2>"$run/sim.log" </dev/null &
-sim_pid=$!
-wait_for 10 '[ -s "$run/sim.out" ]' || { echo "kolibra-ecr-sim did not start" >&2; exit 1; }
-port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$run/sim.out")
+start_sim "$run/sim.out" "$run/sim.log" --port 0 --stats-file "$run/stats.txt" ||
+  { echo "kolibra-ecr-sim did not start" >&2; exit 1; }
 
 # Network link to the simulator, slot 1 only.
 printf '1000\r\n' >"$settings/KBCHKCOM.TXT"
@@ -112,20 +72,21 @@ echo "== kolibra.exe with its window"
 "$WINE" "$exe" --settings-dir "$settings" --data-dir "$data" --ecr-port "$port" \
   >"$run/driver.log" 2>&1 </dev/null &
 driver_pid=$!
+pids+=("$driver_pid")
 
 if wait_for 30 '[ "$(probe window "Kolibra Version")" = 1 ]'; then
   pass "splash shown"
   shot splash
 else
-  fail "splash shown"
+  fail_line "splash shown"
 fi
-wait_for 30 'probe wait 1' || { fail "main window created"; exit 1; }
+wait_for 30 'probe wait 1' || { fail_line "main window created"; exit 1; }
 check "main window hidden at start" 0 "$(probe visible)"
-wait_for 30 '[ -f "$data/SR_MATR.001" ]' && pass "configuration dump on slot 1" || fail "configuration dump on slot 1"
+wait_for 30 '[ -f "$data/SR_MATR.001" ]' && pass "configuration dump on slot 1" || fail_line "configuration dump on slot 1"
 
 # A double click on the tray icon: its callback message to the window.
 probe tray 515
-wait_for 5 '[ "$(probe visible)" = 1 ]' && pass "tray double click shows the window" || fail "tray double click shows the window"
+wait_for 5 '[ "$(probe visible)" = 1 ]' && pass "tray double click shows the window" || fail_line "tray double click shows the window"
 sleep 0.5
 probe dump >"$run/dump.txt"
 field() { awk -F'\t' -v id="$1" '$1 == id { print $2; exit }' "$run/dump.txt"; }
@@ -147,28 +108,28 @@ probe click 1055
 if wait_for 30 'grep -q "^receipts=1" "$run/stats.txt" 2>/dev/null'; then
   pass "simulator closed the test receipt"
 else
-  fail "simulator closed the test receipt"
+  fail_line "simulator closed the test receipt"
 fi
-grep -q 'PROVA' "$run/stats.txt" && pass "test receipt lines printed" || fail "test receipt lines printed"
-wait_for 10 '[ -f "$data/FINESCO.001" ]' && pass "FINESCO.001 after the test receipt" || fail "FINESCO.001 after the test receipt"
+grep -q 'PROVA' "$run/stats.txt" && pass "test receipt lines printed" || fail_line "test receipt lines printed"
+wait_for 10 '[ -f "$data/FINESCO.001" ]' && pass "FINESCO.001 after the test receipt" || fail_line "FINESCO.001 after the test receipt"
 wait_for 5 '[ "$(probe text 1052)" = "KOLIBRA TERMINATO : TUTTO OK" ]' && pass "status box after the job" ||
-  fail "status box after the job: '$(probe text 1052)'"
-wait_for 5 '[ "$(probe enabled 1055)" = 1 ]' && pass "test button enabled again" || fail "test button enabled again"
+  fail_line "status box after the job: '$(probe text 1052)'"
+wait_for 5 '[ "$(probe enabled 1055)" = 1 ]' && pass "test button enabled again" || fail_line "test button enabled again"
 
 echo "== the polling value"
 probe settext 1059 5
 probe click 1060
 wait_for 5 '[ "$(setting KBTIMER1.TXT)" = 5 ]' && pass "KBTIMER1.TXT holds 5" ||
-  fail "KBTIMER1.TXT holds 5: '$(setting KBTIMER1.TXT)'"
+  fail_line "KBTIMER1.TXT holds 5: '$(setting KBTIMER1.TXT)'"
 probe settext 1059 0
 probe click 1060
 wait_for 5 '[ "$(probe messages)" = "Valore non ammesso" ]' && pass "zero polling value refused in a message window" ||
-  fail "zero polling value refused: '$(probe messages)'"
+  fail_line "zero polling value refused: '$(probe messages)'"
 # The message window does not hold up the program: the window still answers.
 probe settext 1059 500
 probe click 1060
 wait_for 5 '[ "$(probe text 1059)" = 500ms ]' && pass "program goes on with the message window open" ||
-  fail "program goes on with the message window open: '$(probe text 1059)'"
+  fail_line "program goes on with the message window open: '$(probe text 1059)'"
 
 # A till's job, answered while the window named stays open.
 job_under() {  # WHAT
@@ -178,7 +139,7 @@ job_under() {  # WHAT
   if wait_for 20 '[ ! -e "$data/SR_START.001" ]' && [ -f "$data/FINESCO.001" ]; then
     pass "a job ends while the $1 is open"
   else
-    fail "a job ends while the $1 is open"
+    fail_line "a job ends while the $1 is open"
   fi
 }
 
@@ -189,7 +150,7 @@ if wait_for 5 '[ "$(probe popup)" = 1 ]'; then
   job_under "tray menu"
   check "tray menu still open after the job" 1 "$(probe popup)"
 else
-  fail "tray menu open"
+  fail_line "tray menu open"
 fi
 probe close-popup
 sleep 0.5
@@ -201,7 +162,7 @@ if wait_for 5 '[ "$(probe window "Informazioni su Kolibra")" = 1 ]'; then
   job_under "about window"
   probe about-ok
 else
-  fail "about window"
+  fail_line "about window"
 fi
 
 # Asked for while a job waits on the ECR, the tray menu would hold the job
@@ -209,7 +170,7 @@ fi
 # bar is ignored until then.
 echo "== the menu bar and the tray menu asked for during a job"
 probe menubar
-wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "menu bar opens when idle" || fail "menu bar opens when idle"
+wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "menu bar opens when idle" || fail_line "menu bar opens when idle"
 probe close-popup
 sleep 0.5
 rm -f "$data/FINESCO.001"
@@ -222,18 +183,18 @@ if wait_for 10 '[ "$(probe text 1052)" = "TRASMISSIONE KOLIBRA IN CORSO .." ]'; 
   sleep 0.5
   shown=$(probe popup)
   if [ ! -e "$data/SR_START.001" ]; then
-    fail "tray menu during a job: the job ended before it could be seen"
+    fail_line "tray menu during a job: the job ended before it could be seen"
   else
     check "no menu while the job runs" 0 "$shown"
   fi
   wait_for 20 '[ ! -e "$data/SR_START.001" ]' && [ -f "$data/FINESCO.001" ] &&
-    pass "the job ends" || fail "the job ends"
+    pass "the job ends" || fail_line "the job ends"
   wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "tray menu opens once the job has ended" ||
-    fail "tray menu opens once the job has ended"
+    fail_line "tray menu opens once the job has ended"
   probe close-popup
   sleep 0.5
 else
-  fail "job running: '$(probe text 1052)'"
+  fail_line "job running: '$(probe text 1052)'"
 fi
 
 echo "== the tray icon after an Explorer restart"
@@ -242,7 +203,7 @@ probe tray-delete
 check "tray icon gone with the old taskbar" 0 "$(probe tray-icon)"
 probe taskbar-created
 wait_for 5 '[ "$(probe tray-icon)" = 1 ]' && pass "tray icon added again for the new taskbar" ||
-  fail "tray icon added again for the new taskbar"
+  fail_line "tray icon added again for the new taskbar"
 
 echo "== File -> Termina Kolibra"
 rm -f "$settings/KBChkBd.txt"
@@ -257,10 +218,10 @@ for _ in $(seq 1 150); do
 done
 if [ "$ended" = 1 ]; then
   wait "$driver_pid" 2>/dev/null || true
-  driver_pid=""
+  forget_pid "$driver_pid"
   pass "program ended"
 else
-  fail "program ended"
+  fail_line "program ended"
 fi
 check "KBChkBd.txt written" "9600" "$(setting KBChkBd.txt)"
 check "KBCHKCOM.TXT written" "1000" "$(setting KBCHKCOM.TXT)"

@@ -21,46 +21,23 @@
 #   bash scripts/test-windows-msi.sh
 set -eu  # no pipefail: grep -q may end a pipe of a large file early
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/wine-lib.sh
+. scripts/wine-lib.sh
 
 run=$(mktemp -d /tmp/kolibra-msi.XXXXXX)
-export WINEPREFIX="$run/prefix"
-export WINEARCH=win64 WINEDEBUG=-all
-# No Mono/Gecko prompts, and no desktop entries in this user's home for the
-# shortcuts the package makes.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-server="${KOLIBRA_WINESERVER:-/usr/lib/wine/wineserver64}"
+# No desktop entries in this user's home for the shortcuts the package makes.
+wine_env "$run/prefix" "mscoree,mshtml=;winemenubuilder.exe=d"
 wine() { scripts/wine-run.sh "$@" </dev/null; }
+trap_exit
 
-failed=0 pids=() xvfb_pid=""
-cleanup() {
-  local status=$? p
-  trap - EXIT
-  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  "$server" -k >/dev/null 2>&1 || true
-  [ -n "$xvfb_pid" ] && { kill -TERM "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; }
-  if [ "$status" -eq 0 ] && [ "$failed" -eq 0 ]; then rm -rf "$run"; else echo "logs kept in $run" >&2; fi
-  exit "$status"
-}
-trap cleanup EXIT
-
-# One line per step: PASS, or FAIL with what was wrong.
-errs=""
-fail() { errs+="${errs:+; }$*"; }
+# One line per step: PASS, or FAIL with what fail collected.
 step() {  # NAME
-  if [ -z "$errs" ]; then echo "   PASS  $1"; else echo "   FAIL  $1: $errs"; failed=1; fi
-  errs=""
+  if [ -z "$step_errors" ]; then pass "$1"; else fail_line "$1: $step_errors"; fi
+  step_errors=""
 }
 need_file() { [ -f "$1" ] || fail "no $(basename "$1")"; }
 # Text of a file with CR LF line ends, as the program writes it.
 has_text() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ] || fail "$(basename "$1") is '$(cat "$1" 2>/dev/null | tr '\r\n' '^|')'"; }
-wait_for() {  # SECONDS CMD...
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
 regq() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 # The values of the Add/Remove Programs entries named Kolibra.
@@ -115,10 +92,7 @@ step "x86 package tables (File, Directory, Shortcut, Registry, CustomAction, seq
 
 # ------------------------------------------------------------------ install
 if [ -z "${DISPLAY:-}" ]; then
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 </dev/null &
-  xvfb_pid=$!
-  wait_for 10 test -s "$run/display" || { echo "no virtual display" >&2; exit 1; }
-  export DISPLAY=":$(head -n 1 "$run/display")"
+  start_display "$run" || { echo "no virtual display" >&2; exit 1; }
 fi
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 msiexec() {  # LOG ARGS...
@@ -158,10 +132,7 @@ step "install: files, shortcuts, Run value, entry, folders for all users"
 
 # ------------------------------------------------------------------ receipt
 echo "== receipt with the installed kolibra.exe"
-build/kolibra-ecr-sim --port 0 >"$run/sim.out" 2>"$run/sim.log" </dev/null &
-pids+=($!)
-wait_for 5 test -s "$run/sim.out" || fail "simulator did not start"
-port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$run/sim.out")
+start_sim "$run/sim.out" "$run/sim.log" --port 0 || fail "simulator did not start"
 printf '1000\r\n' >"$settings/KBCHKCOM.TXT"
 printf '200\r\n' >"$settings/KBTIMER1.TXT"
 printf '0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n' >"$settings/KBCHKSCO.TXT"

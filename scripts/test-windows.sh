@@ -34,6 +34,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# shellcheck source=scripts/wine-lib.sh
+. scripts/wine-lib.sh
 
 bench=0
 for arg in "$@"; do
@@ -72,15 +74,7 @@ export KOLIBRA_WINE64=$WINE KOLIBRA_WINESERVER=$WINESERVER
 
 # ------------------------------------------------------------ bookkeeping
 run=$(mktemp -d /tmp/kolibra-windows.XXXXXX)
-names=() states=() times=() notes=()
-failed=0
-record() {  # NAME STATE SECONDS NOTE
-  names+=("$1"); states+=("$2"); times+=("$3"); notes+=("${4:-}")
-  [ "$2" = FAIL ] && failed=1
-  printf '   %-5s %s%s\n' "$2" "$1" "${4:+ ($4)}"
-}
-now() { echo "$EPOCHREALTIME"; }
-since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }'; }
+kept_note="logs and end-to-end folders kept in"
 # Runs a command with its output in a log file; on failure shows the end.
 logged() {  # LOG CMD...
   local log=$1; shift
@@ -89,41 +83,7 @@ logged() {  # LOG CMD...
   tail -n 40 "$log" >&2
   return 1
 }
-
-pids=()        # background programs of this script, ended on exit
-xvfb_pid=""
-cleanup() {
-  local status=$?
-  trap - EXIT INT TERM
-  local p
-  for p in "${pids[@]}"; do
-    kill -TERM "$p" 2>/dev/null || true
-  done
-  for p in "${pids[@]}"; do
-    wait "$p" 2>/dev/null || true
-  done
-  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-  fi
-  if [ -n "$xvfb_pid" ]; then
-    kill -TERM "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-  if [ "$status" -eq 0 ] && [ "$failed" -eq 0 ]; then
-    rm -rf "$run"
-  else
-    echo "logs and end-to-end folders kept in $run" >&2
-  fi
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-forget_pid() {
-  local p keep=()
-  for p in "${pids[@]}"; do [ "$p" != "$1" ] && keep+=("$p"); done
-  pids=("${keep[@]}")
-}
+trap_exit
 
 # ------------------------------------------------------------------ builds
 echo "== Linux build (the ECR simulator, and the driver for --bench)"
@@ -225,8 +185,7 @@ done
 # the two ends of a socat pseudo-terminal pair (for the serial port's unit
 # test); a kept-alive server with its background services started with every
 # output on /dev/null (whoever reads their output would wait for them).
-export WINEPREFIX="$root/build-win64/_wine"
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_env "$root/build-win64/_wine"
 mkdir -p "$WINEPREFIX"
 com1_link="$run/ttyCOM1"
 com5_link="$run/ttyCOM5"
@@ -237,28 +196,14 @@ t=$(now)
 wine_ok=1
 socat pty,raw,echo=0,link="$com5_link" pty,raw,echo=0,link="$com6_link" >"$run/socat.log" 2>&1 </dev/null &
 pids+=($!)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" >/dev/null 2>&1 </dev/null &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-  [ -s "$run/display" ] && break
-  sleep 0.1
-done
-if [ -s "$run/display" ]; then
-  export DISPLAY=":$(head -n 1 "$run/display")"
-else
-  wine_ok=0
-fi
-quiet() { "$@" >/dev/null 2>&1 </dev/null; }
+start_display "$run" || wine_ok=0
 quiet "$WINESERVER" -k || true
 quiet "$WINESERVER" -w || true
-# wineserver -p exits non-zero when a server already runs: not an error.
-if [ "$wine_ok" -eq 1 ] &&
-   { quiet "$WINESERVER" -p120 || true; } &&
+if [ "$wine_ok" -eq 1 ] && wine_server_up &&
    quiet "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1_link" /f &&
    quiet "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$com5_link" /f &&
    quiet "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM6 /t REG_SZ /d "$com6_link" /f &&
-   quiet "$WINESERVER" -k && quiet "$WINESERVER" -w &&
-   { quiet "$WINESERVER" -p120 || true; } && quiet "$WINE" cmd /c exit 0 &&
+   quiet "$WINESERVER" -k && quiet "$WINESERVER" -w && wine_server_up &&
    [ "$(readlink "$WINEPREFIX/dosdevices/com1")" = "$com1_link" ] &&
    [ "$(readlink "$WINEPREFIX/dosdevices/com6")" = "$com6_link" ] &&
    [ -e "$com5_link" ] && [ -e "$com6_link" ]; then
@@ -294,28 +239,6 @@ receipt=$'SALE,N1,P1000,:Pane;\r\nSALE,N2,P2.50,Q2,:Latte;\r\nTEND,N1,V1500;\r\n
 receipt_xon=$'"PANE"1000H1R\r\n"  2 X 2.5"@\r\n"LATTE"1*500H2R\r\n1500H1T\r\n'
 err_e504=$'E504: Nessun messaggio ricevuto: controllare connessione con l\'Ecr\r\n'
 
-# The bytes of a file, trailing line ends included.
-content() { if [ -f "$1" ]; then cat "$1"; fi; printf x; }
-file_is() { local c; c=$(content "$1"); [ "${c%x}" = "$2" ]; }
-file_starts() { local c; c=$(content "$1"); [[ "${c%x}" == "$2"* ]]; }
-file_has() { local c; c=$(content "$1"); [[ "${c%x}" == *"$2"* ]]; }
-file_ends() { local c; c=$(content "$1"); [[ "${c%x}" == *"$2" ]]; }
-shown() { if [ -f "$1" ]; then LC_ALL=C sed -n 'l 200' "$1" | head -n 6 | tr '\n' ' '; else echo "(missing)"; fi; }
-
-step_name="" step_err="" step_t=""
-begin() { step_name=$1; step_err=""; step_t=$(now); }
-fail() { step_err+="${step_err:+; }$*"; }
-expect_is() { file_is "$1" "$2" || fail "$(basename "$1") is $(shown "$1")"; }
-expect_gone() { [ ! -e "$1" ] || fail "$(basename "$1") present: $(shown "$1")"; }
-finish() {  # [NOTE] -> 0 when the step passed
-  if [ -z "$step_err" ]; then
-    record "$step_name" PASS "$(since "$step_t")" "${1:-}"
-  else
-    record "$step_name" FAIL "$(since "$step_t")" "$step_err"
-    return 1
-  fi
-}
-
 driver_pid="" sim_pid=""
 # Polls a condition every 0.1 s for up to SECONDS; gives up early when the
 # driver has ended.
@@ -334,18 +257,9 @@ wait_until() {  # SECONDS CMD...
   "$@"
 }
 
-start_sim() {  # DIR ARGS...
+sim_in() {  # DIR ARGS...
   local dir=$1; shift
-  : >"$dir/sim.out"
-  build/kolibra-ecr-sim "$@" >"$dir/sim.out" 2>>"$dir/sim.log" </dev/null &
-  sim_pid=$!
-  pids+=("$sim_pid")
-  local i
-  for i in $(seq 1 50); do
-    [ -s "$dir/sim.out" ] && return 0
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  start_sim "$dir/sim.out" "$dir/sim.log" "$@" && return 0
   fail "kolibra-ecr-sim did not start: $(tail -n 2 "$dir/sim.log" | tr '\n' ' ')"
   return 1
 }
@@ -394,7 +308,7 @@ e2e() {
 
   # The configuration dump writes SR_MATR.001.
   begin "$mode: dump (SR_MATR.001)"
-  if start_sim "$dir" "${sim_args[@]}"; then
+  if sim_in "$dir" "${sim_args[@]}"; then
     if [ "$mode" = tcp ]; then
       port=$(sed -n 's/^tcp .*:\([0-9]*\)$/\1/p' "$dir/sim.out")
       driver_args=(--ecr-port "$port")
@@ -435,7 +349,7 @@ e2e() {
   stop_sim
   local silent_args=("${sim_args[@]}")
   [ "$mode" = tcp ] && silent_args=(--port "$port")
-  if start_sim "$dir" "${silent_args[@]}" --silent; then
+  if sim_in "$dir" "${silent_args[@]}" --silent; then
     local started
     started=$(jobs_started "$dir")
     submit "$data" "$receipt"

@@ -11,8 +11,8 @@ export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No prompts to install Mono or Gecko.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-wine="${KOLIBRA_WINE64:-/usr/lib/wine/wine64}"
-server="${KOLIBRA_WINESERVER:-/usr/lib/wine/wineserver64}"
+# shellcheck source=scripts/wine-lib.sh
+. "$(dirname "$0")/wine-lib.sh"
 
 # Wine's background services inherit the output of the program that starts
 # them, and whoever reads that output (ctest) then waits for them to end. So
@@ -24,9 +24,9 @@ server="${KOLIBRA_WINESERVER:-/usr/lib/wine/wineserver64}"
 mkdir -p "$WINEPREFIX"
 (
   flock 9
-  if "$server" -p120 >/dev/null 2>&1 </dev/null 9>&-; then
-    "$wine" cmd /c exit 0 >/dev/null 2>&1 </dev/null 9>&- || true
+  if "$WINESERVER" -p120 >/dev/null 2>&1 </dev/null 9>&-; then
+    "$WINE" cmd /c exit 0 >/dev/null 2>&1 </dev/null 9>&- || true
   fi
 ) 9>"$WINEPREFIX/.kolibra-start.lock"
 
-exec "$wine" "$@"
+exec "$WINE" "$@"

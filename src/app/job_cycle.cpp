@@ -98,16 +98,28 @@ bool DataFolderLockHeld(AppContext& ctx) {
   return true;
 }
 
+using StartFiles = std::array<FileInfo, kSlotCount>;
 using StartIdentities = std::array<std::string, kSlotCount>;
 
-// The start files' identities, slot by slot ("" when missing).
-StartIdentities StartFileIdentities(AppContext& ctx) {
+// The start files slot by slot, each looked at once.
+StartFiles InspectStartFiles(AppContext& ctx) {
+  StartFiles files;
+  for (int n = 1; n <= kSlotCount; ++n) files[n - 1] = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n));
+  return files;
+}
+
+StartIdentities IdentitiesOf(const StartFiles& files) {
   StartIdentities ids;
-  for (int n = 1; n <= kSlotCount; ++n) {
-    ids[n - 1] = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n)).identity;
-  }
+  for (int n = 0; n < kSlotCount; ++n) ids[n] = files[n].identity;
   return ids;
 }
+
+// The start files' identities, slot by slot ("" when missing).
+StartIdentities StartFileIdentities(AppContext& ctx) { return IdentitiesOf(InspectStartFiles(ctx)); }
+
+// FindSlotToServe with the start files this pass already looked at, or
+// nullptr to look at them.
+int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts);
 
 // True when a start file is there that the last polling pass did not see:
 // the driver's own writes, and start files that wait for a cause to go,
@@ -246,14 +258,17 @@ void ServeNextJob(AppContext& ctx) {
   }
   // This pass sees every start file there is now.
   cycle.watch.pending = false;
-  cycle.watch.seenStarts = StartFileIdentities(ctx);
+  const StartFiles starts = InspectStartFiles(ctx);
+  cycle.watch.seenStarts = IdentitiesOf(starts);
+  // A delivered outcome may take its start file away.
+  const bool outcomeWaited = cycle.pendingOutcome.any;
   if (!folderReady || !DeliverPendingOutcome(ctx)) {
     EnablePollTimer(ctx, true);
     return;
   }
 
   bool found = false;
-  const int16_t slot = FindSlotToServe(ctx);
+  const int16_t slot = FindSlotAmong(ctx, outcomeWaited ? nullptr : &starts);
   if (slot >= 1 && slot <= kSlotCount) {
     cycle.currentSlot = slot;
     const std::string commandPath = JobFilePath(ctx, "SR_DATI", slot);
@@ -293,16 +308,21 @@ void ServeNextJob(AppContext& ctx) {
   ReportJobOutcome(ctx, code);
 }
 
-int16_t FindSlotToServe(AppContext& ctx) {
+int16_t FindSlotToServe(AppContext& ctx) { return FindSlotAmong(ctx, nullptr); }
+
+namespace {
+
+int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
   FileSystem& fs = ctx.platform.fs;
   for (int16_t n = 1; n <= kSlotCount; ++n) {
     const bool takesJobs = SlotTakesJobs(ctx, n);
     if (takesJobs && !fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
       StartDump(ctx, n);
+      starts = nullptr;  // the dump ran the loop: the files may have changed
       continue;
     }
     if (takesJobs) ctx.cycle.currentSlot = n;
-    const FileInfo start = fs.Inspect(JobFilePath(ctx, "SR_START", n));
+    const FileInfo start = starts != nullptr ? (*starts)[n - 1] : fs.Inspect(JobFilePath(ctx, "SR_START", n));
     if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start)) continue;
     if (!takesJobs) {
       // A slot that takes no jobs (switched off by the operator, by a dump on
@@ -341,5 +361,7 @@ int16_t FindSlotToServe(AppContext& ctx) {
   }
   return 0;
 }
+
+}  // namespace
 
 }  // namespace kolibra

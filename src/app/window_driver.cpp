@@ -11,7 +11,7 @@ int RunWindowedDriver(Platform& platform, WindowHost& host, const DriverOptions&
   // Message boxes and the tray icon go to the window; log lines stay.
   WindowNotifier notifier(platform.notifier, host);
   Platform windowed{platform.loop, platform.serial, platform.socket, notifier,
-                    platform.fs, platform.system, platform.folderWatch};
+                    platform.fs, platform.system, platform.folderWatch, &host};
   AppContext ctx(windowed);
   WindowBinding binding(ctx, host,
                         {[&ctx] { RequestShutdown(ctx); }});

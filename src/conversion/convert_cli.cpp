@@ -21,9 +21,6 @@ class StreamNotifier : public Notifier {
   explicit StreamNotifier(std::ostream& out) : out_(out) {}
   void MessageBox(const std::string& text) override { out_ << text << '\n'; }
   void Log(const std::string& line) override { out_ << line << '\n'; }
-  void AddTrayIcon(TrayIcon, const std::string&) override {}
-  void SetTrayState(TrayIcon, const std::string&) override {}
-  void RemoveTrayIcon() override {}
 
  private:
   std::ostream& out_;

@@ -12,8 +12,10 @@ void ShowStatus(AppContext& ctx, const std::string& text) {
 
 void AnnounceJob(AppContext& ctx, bool running) {
   ctx.state.jobAnnounced = running;
-  ctx.platform.notifier.SetTrayState(running ? TrayIcon::kRunning : TrayIcon::kIdle,
-                                     running ? kTrayRunningTip : kTrayIdleTip);
+  if (ctx.platform.tray != nullptr) {
+    ctx.platform.tray->SetTrayIcon(running ? TrayIcon::kRunning : TrayIcon::kIdle,
+                                   running ? kTrayRunningTip : kTrayIdleTip);
+  }
 }
 
 void OperatorWatches(AppContext& ctx) {

@@ -1,5 +1,5 @@
-// What the operator sees outside the window: message boxes, the tray icon
-// and, headless, a log line for each of them. Never blocks a headless driver.
+// What the operator sees outside the window: message boxes and, headless,
+// a log line for each of them. Never blocks a headless driver.
 #pragma once
 
 #include <string>
@@ -12,8 +12,6 @@
 
 namespace kolibra {
 
-enum class TrayIcon { kIdle, kRunning };
-
 class Notifier {
  public:
   virtual ~Notifier() = default;
@@ -21,9 +19,6 @@ class Notifier {
   virtual void MessageBox(const std::string& text) = 0;
   // One line of the program's log (headless: stderr).
   virtual void Log(const std::string& line) = 0;
-  virtual void AddTrayIcon(TrayIcon icon, const std::string& tip) = 0;
-  virtual void SetTrayState(TrayIcon icon, const std::string& tip) = 0;
-  virtual void RemoveTrayIcon() = 0;
 };
 
 }  // namespace kolibra

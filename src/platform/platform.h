@@ -9,6 +9,7 @@
 #include "platform/serial_port.h"
 #include "platform/system.h"
 #include "platform/tcp_socket.h"
+#include "platform/tray.h"
 
 namespace kolibra {
 
@@ -20,6 +21,7 @@ struct Platform {
   FileSystem& fs;
   System& system;
   FolderWatch& folderWatch;
+  Tray* tray;  // nullptr without a window
 };
 
 }  // namespace kolibra

@@ -57,4 +57,13 @@ std::optional<SerialSettings> CheckSerialConfig(int portNumber, const std::strin
   return std::nullopt;
 }
 
+bool ConfiguredSerialPort::Configure(int portNumber, const std::string& settings) {
+  if (IsOpen()) return false;
+  const std::optional<SerialSettings> line = CheckSerialConfig(portNumber, settings);
+  if (!line) return false;
+  portNumber_ = portNumber;
+  line_ = *line;
+  return true;
+}
+
 }  // namespace kolibra

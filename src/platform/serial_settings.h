@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/serial_port.h"
+
 namespace kolibra {
 
 struct SerialSettings {
@@ -28,5 +30,17 @@ constexpr int kMaxSerialPortNumber = 255;
 // ParseSerialSettings reads, and a baud rate from 300 to 230400 of the
 // standard ones. nullopt when any of them is refused.
 std::optional<SerialSettings> CheckSerialConfig(int portNumber, const std::string& settings);
+
+// A serial port's configuration, the same on every system: a closed port
+// takes a port number and line settings that CheckSerialConfig accepts.
+class ConfiguredSerialPort : public SerialPort {
+ public:
+  bool Configure(int portNumber, const std::string& settings) override;
+  int PortNumber() const { return portNumber_; }
+
+ protected:
+  int portNumber_ = 1;
+  SerialSettings line_;
+};
 
 }  // namespace kolibra

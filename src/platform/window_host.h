@@ -12,6 +12,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/notifier.h"
+#include "platform/tray.h"
 
 namespace kolibra {
 
@@ -51,7 +52,7 @@ struct SplashTexts {
   std::string trademarks;
 };
 
-class WindowHost {
+class WindowHost : public Tray {
  public:
   virtual ~WindowHost() = default;
 
@@ -78,11 +79,6 @@ class WindowHost {
   // Hides it: it leaves the screen and the task bar.
   virtual void HideMain() = 0;
   virtual bool MainVisible() = 0;
-
-  // --- the tray icon, whose mouse messages arrive as onTrayMouse ---
-  virtual bool AddTrayIcon(TrayIcon icon, const std::string& tip) = 0;
-  virtual void SetTrayIcon(TrayIcon icon, const std::string& tip) = 0;
-  virtual void RemoveTrayIcon() = 0;
 
   // A pop-up menu at the mouse position; the chosen item arrives as onCommand.
   virtual void PopupMenu(const std::vector<MenuItem>& items) = 0;

@@ -7,8 +7,4 @@ void WindowNotifier::MessageBox(const std::string& text) {
   host_.ShowMessage(text);
 }
 
-void WindowNotifier::AddTrayIcon(TrayIcon icon, const std::string& tip) {
-  if (!host_.AddTrayIcon(icon, tip)) log_.Log("Icona nell'area di notifica non aggiunta");
-}
-
 }  // namespace kolibra

@@ -1,5 +1,5 @@
 // The notifier of a driver with a window: log lines go where they always go,
-// message boxes and the tray icon go to the window host.
+// message boxes go to the window host.
 #pragma once
 
 #include <string>
@@ -16,9 +16,6 @@ class WindowNotifier : public Notifier {
   // Shown in a message window that does not hold up the program, and logged.
   void MessageBox(const std::string& text) override;
   void Log(const std::string& line) override { log_.Log(line); }
-  void AddTrayIcon(TrayIcon icon, const std::string& tip) override;
-  void SetTrayState(TrayIcon icon, const std::string& tip) override { host_.SetTrayIcon(icon, tip); }
-  void RemoveTrayIcon() override { host_.RemoveTrayIcon(); }
 
  private:
   Notifier& log_;

@@ -68,10 +68,15 @@ OperatorView DeriveView(const AppContext& ctx) {
 
 void AddTrayIcon(AppContext& ctx) {
   ctx.state.jobAnnounced = false;
-  ctx.platform.notifier.AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip);
+  Tray* tray = ctx.platform.tray;
+  if (tray != nullptr && !tray->AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip)) {
+    ctx.platform.notifier.Log("Icona nell'area di notifica non aggiunta");
+  }
 }
 
-void RemoveTrayIcon(AppContext& ctx) { ctx.platform.notifier.RemoveTrayIcon(); }
+void RemoveTrayIcon(AppContext& ctx) {
+  if (ctx.platform.tray != nullptr) ctx.platform.tray->RemoveTrayIcon();
+}
 
 void RestoreWindow(AppContext& ctx) { OperatorWatches(ctx); }
 

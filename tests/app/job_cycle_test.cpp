@@ -106,6 +106,22 @@ TEST(JobCycle, E506AndE502LeaveThePollingRunning) {
   }
 }
 
+// Under Wine every look at a missing file costs the server calls: an idle
+// tick looks at each start file once, and still answers a slot that takes
+// no jobs with E502.
+TEST(JobCycle, ATickLooksAtEachStartFileOnce) {
+  AppRig r;
+  r.OnlySlots({1, 2, 4});
+  for (int s : {1, 2, 4}) r.Put("SR_MATR", "m", s);
+  r.Put("SR_START", "1\r\n", 3);
+  r.StartPolling(1000);
+  r.RunUntil(999);
+  r.fp.fs.inspections.clear();
+  r.RunUntil(1000);
+  for (int s : {1, 2, 4}) EXPECT_EQ(r.fp.fs.inspections[r.File("SR_START", s)], 1) << s;
+  EXPECT_EQ(r.Read("SR_ERR", 3), "E502: Nessuna porta di comunicazione disponibile\r\n");
+}
+
 // A start or command file that is not a plain file (a folder, a FIFO, a
 // link) ends its job once with E506; a start file that cannot be deleted
 // after its job never runs the job again, and the slot waits until it goes.

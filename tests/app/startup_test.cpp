@@ -94,7 +94,7 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
     }
     EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 500);
     EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 500);
-    EXPECT_TRUE(r.fp.notifier.trayPresent);
+    EXPECT_TRUE(r.fp.tray.present);
     EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
     for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
     EXPECT_EQ(r.LogsWith("'kolibra ctl mode network'"), serialFails ? 1 : 0);
@@ -183,7 +183,7 @@ TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
   r.fp.loop.ScheduleTerminate(6000);
   EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
 
-  EXPECT_FALSE(r.fp.notifier.trayPresent);
+  EXPECT_FALSE(r.fp.tray.present);
   EXPECT_FALSE(PollTimerEnabled(r.ctx));
   // The waiting job on slot 2 (switched off by the dump on slot 1) was
   // answered, the serial-number files went, the command file stays.

@@ -237,6 +237,7 @@ bool FakeFileSystem::Remove(const std::string& path) {
 }
 
 FileInfo FakeFileSystem::Inspect(const std::string& path) {
+  ++inspections[path];
   std::error_code ec;
   const fs::file_status st = fs::symlink_status(path, ec);
   FileInfo info;
@@ -365,7 +366,7 @@ void FakeFolderWatch::End() {
 FakePlatform::FakePlatform()
     : serial(loop),
       socket(loop),
-      platform{loop, serial, socket, notifier, fs, system, folderWatch} {}
+      platform{loop, serial, socket, notifier, fs, system, folderWatch, &tray} {}
 
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};

@@ -171,13 +171,18 @@ class FakeNotifier : public Notifier {
  public:
   void MessageBox(const std::string& text) override { messages.push_back(text); }
   void Log(const std::string& line) override { logs.push_back(line); }
-  void AddTrayIcon(TrayIcon, const std::string&) override { trayPresent = true; }
-  void SetTrayState(TrayIcon, const std::string&) override {}
-  void RemoveTrayIcon() override { trayPresent = false; }
 
   std::vector<std::string> messages;
   std::vector<std::string> logs;
-  bool trayPresent = false;
+};
+
+class FakeTray : public Tray {
+ public:
+  bool AddTrayIcon(TrayIcon, const std::string&) override { return present = true; }
+  void SetTrayIcon(TrayIcon, const std::string&) override {}
+  void RemoveTrayIcon() override { present = false; }
+
+  bool present = false;
 };
 
 // Real files on disk, with Remove() failures injectable per path.
@@ -197,6 +202,9 @@ class FakeFileSystem : public FileSystem {
   bool FlushToDisk(std::FILE* file) override { return std::fflush(file) == 0; }
   bool ReplaceWith(const std::string& from, const std::string& to) override;
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+
+  // How often Inspect() looked at each path.
+  std::map<std::string, int> inspections;
 
   // The next `count` Remove() calls on path fail (-1: every call fails).
   void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }
@@ -271,6 +279,7 @@ struct FakePlatform {
   FakeFileSystem fs;
   FakeSystem system;
   FakeFolderWatch folderWatch;
+  FakeTray tray;
   Platform platform;
 };
 

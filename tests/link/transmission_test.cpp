@@ -222,7 +222,7 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     SCOPED_TRACE(c.message);
     fakes::FakePlatform fp;
     RefusingSocket socket(fp.loop);
-    Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system, fp.folderWatch};
+    Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system, fp.folderWatch, &fp.tray};
     fakes::ScratchDir dir;
     AppContext cx(platform);
     cx.settingsDir = cx.dataDir = dir.path();  // the job journal goes there

@@ -59,9 +59,7 @@ int64_t MonotonicMs() {
 
 }  // namespace
 
-PosixControlChannel::PosixControlChannel(PosixEventLoop& loop) : loop_(loop) {
-  deadlineTimer_ = loop_.CreateTimer([this] { OnDeadline(); });
-}
+PosixControlChannel::PosixControlChannel(PosixEventLoop& loop) : ControlChannelCore(loop), loop_(loop) {}
 
 PosixControlChannel::~PosixControlChannel() { Close(); }
 
@@ -115,23 +113,14 @@ ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler han
   path_ = path;
   socketDev_ = st.st_dev;
   socketIno_ = st.st_ino;
-  handler_ = std::move(handler);
-  options_ = options;
-  if (options_.maxConnections < 1) options_.maxConnections = 1;
+  Begin(std::move(handler), options);
   listenWatch_ = loop_.Watch(fd, POLLIN, [this](short) { OnAccept(); });
   return ControlOpenStatus::kOpen;
 }
 
 void PosixControlChannel::Close() {
-  ++generation_;
-  for (auto& [id, c] : conns_) {
-    loop_.Unwatch(c.watch);
-    close(c.fd);
-  }
-  conns_.clear();
-  queue_.clear();
   acceptPaused_ = false;
-  if (deadlineTimer_ >= 0) loop_.SetTimer(deadlineTimer_, 0, false);
+  DropAll();
   if (listenFd_ < 0) return;
   loop_.Unwatch(listenWatch_);
   close(listenFd_);
@@ -157,7 +146,7 @@ void PosixControlChannel::OnAccept() {
       }
       break;
     }
-    if (conns_.size() >= static_cast<std::size_t>(options_.maxConnections)) {
+    if (Full()) {
       if (!options_.busyReply.empty()) {
         ssize_t ignored = send(fd, options_.busyReply.data(), options_.busyReply.size(),
                                MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -167,30 +156,29 @@ void PosixControlChannel::OnAccept() {
       close(fd);
       continue;
     }
-    const ConnId id = nextConn_++;
-    Conn& c = conns_.emplace(id, Conn(options_.maxRequestBytes)).first->second;
-    c.fd = fd;
-    c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
-    c.watch = loop_.Watch(fd, POLLIN, [this, id](short revents) { OnConnReady(id, revents); });
+    const ConnId id = AddConn();
+    Socket& s = sockets_[id];
+    s.fd = fd;
+    s.watch = loop_.Watch(fd, POLLIN, [this, id](short) { OnConnReady(id); });
   }
   ArmDeadlineTimer();
 }
 
-void PosixControlChannel::OnConnReady(ConnId id, short /*revents*/) {
-  auto it = conns_.find(id);
-  if (it == conns_.end()) return;
-  if (it->second.phase == Phase::kReading) {
+void PosixControlChannel::OnConnReady(ConnId id) {
+  const Conn* c = Find(id);
+  if (c == nullptr) return;
+  if (c->phase == Phase::kReading) {
     ReadRequest(id);
-  } else if (it->second.phase == Phase::kWriting) {
+  } else if (c->phase == Phase::kWriting) {
     WriteReply(id);
   }
 }
 
 void PosixControlChannel::ReadRequest(ConnId id) {
-  Conn& c = conns_.at(id);
+  const int fd = sockets_.at(id).fd;
   char buf[1024];
   for (;;) {
-    const ssize_t n = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+    const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n <= 0) {
@@ -198,121 +186,54 @@ void PosixControlChannel::ReadRequest(ConnId id) {
       Drop(id);
       return;
     }
-    switch (c.request.Add(std::string_view(buf, static_cast<std::size_t>(n)))) {
-      case RequestLineBuffer::State::kPartial:
-        continue;
-      case RequestLineBuffer::State::kTooLong:
-        StartReply(id, options_.tooLongReply);
-        return;
-      case RequestLineBuffer::State::kComplete:
-        c.phase = Phase::kQueued;
-        loop_.SetWatchEvents(c.watch, 0);
-        queue_.push_back(id);
-        ArmDeadlineTimer();
-        RunQueue();
-        return;
-    }
+    if (!TakeRequestBytes(id, std::string_view(buf, static_cast<std::size_t>(n)))) return;
   }
 }
 
-void PosixControlChannel::RunQueue() {
-  if (handling_) return;  // the running handler's loop takes this one next
-  handling_ = true;
-  const uint64_t generation = generation_;
-  while (!queue_.empty() && generation == generation_) {
-    const ConnId id = queue_.front();
-    queue_.pop_front();
-    auto it = conns_.find(id);
-    if (it == conns_.end()) continue;
-    const std::string line = it->second.request.line();
-    // A copy: the handler may close or reopen the channel while it runs.
-    const Handler handler = handler_;
-    std::string reply;
-    try {
-      if (handler) reply = handler(line);
-    } catch (...) {
-      reply.clear();
-    }
-    if (generation != generation_) break;
-    if (conns_.find(id) == conns_.end()) continue;
-    if (reply.empty()) {
-      Drop(id);
-    } else {
-      StartReply(id, std::move(reply));
-    }
-  }
-  handling_ = false;
-}
-
-void PosixControlChannel::StartReply(ConnId id, std::string reply) {
-  Conn& c = conns_.at(id);
-  c.phase = Phase::kWriting;
-  c.out = std::move(reply);
-  c.sent = 0;
-  c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
-  WriteReply(id);
-  ArmDeadlineTimer();
-}
+void PosixControlChannel::RequestQueued(ConnId id) { loop_.SetWatchEvents(sockets_.at(id).watch, 0); }
 
 void PosixControlChannel::WriteReply(ConnId id) {
-  Conn& c = conns_.at(id);
-  while (c.sent < c.out.size()) {
-    const ssize_t n = send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+  const std::string& out = Find(id)->out;
+  Socket& s = sockets_.at(id);
+  while (s.sent < out.size()) {
+    const ssize_t n = send(s.fd, out.data() + s.sent, out.size() - s.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      loop_.SetWatchEvents(c.watch, POLLOUT);
+      loop_.SetWatchEvents(s.watch, POLLOUT);
       return;
     }
     if (n <= 0) {
       Drop(id);
       return;
     }
-    c.sent += static_cast<std::size_t>(n);
+    s.sent += static_cast<std::size_t>(n);
   }
-  Drain(c.fd);
+  Drain(s.fd);
   Drop(id);
 }
 
-void PosixControlChannel::Drop(ConnId id) {
-  auto it = conns_.find(id);
-  if (it == conns_.end()) return;
+void PosixControlChannel::ReleaseConn(ConnId id) {
+  auto it = sockets_.find(id);
+  if (it == sockets_.end()) return;
   loop_.Unwatch(it->second.watch);
   close(it->second.fd);
-  conns_.erase(it);
-  if (acceptPaused_ && listenFd_ >= 0) {
-    // A descriptor came free.
-    acceptPaused_ = false;
-    loop_.SetWatchEvents(listenWatch_, POLLIN);
-  }
-  ArmDeadlineTimer();
+  sockets_.erase(it);
+  // A descriptor came free.
+  if (acceptPaused_) ResumeAccept();
 }
 
-void PosixControlChannel::ArmDeadlineTimer() {
-  int64_t earliest = EventLoopCore::kNever;
-  for (const auto& [id, c] : conns_) {
-    if (c.phase != Phase::kQueued && c.deadline < earliest) earliest = c.deadline;
-  }
-  if (acceptPaused_ && acceptRetryAt_ < earliest) earliest = acceptRetryAt_;
-  if (earliest == EventLoopCore::kNever) {
-    loop_.SetTimer(deadlineTimer_, 0, false);
-    return;
-  }
-  const int64_t in = earliest - loop_.NowMs();
-  loop_.SetTimer(deadlineTimer_, in < 1 ? 1 : in, true);
+void PosixControlChannel::ResumeAccept() {
+  if (listenFd_ < 0) return;
+  acceptPaused_ = false;
+  loop_.SetWatchEvents(listenWatch_, POLLIN);
 }
 
-void PosixControlChannel::OnDeadline() {
-  const int64_t now = loop_.NowMs();
-  std::vector<ConnId> late;
-  for (const auto& [id, c] : conns_) {
-    if (c.phase != Phase::kQueued && c.deadline <= now) late.push_back(id);
-  }
-  for (ConnId id : late) Drop(id);
-  if (acceptPaused_ && now >= acceptRetryAt_ && listenFd_ >= 0) {
-    acceptPaused_ = false;
-    loop_.SetWatchEvents(listenWatch_, POLLIN);
-  }
-  ArmDeadlineTimer();
+int64_t PosixControlChannel::RetryAt() const {
+  return acceptPaused_ ? acceptRetryAt_ : ControlChannelCore::RetryAt();
+}
+
+void PosixControlChannel::Retry(int64_t now) {
+  if (acceptPaused_ && now >= acceptRetryAt_) ResumeAccept();
 }
 
 ControlCallStatus CheckControlEndpoint(const ControlEndpointFacts& facts, uid_t me,

@@ -9,12 +9,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "platform/control_channel.h"
+#include "platform/control_channel_core.h"
 #include "platform/posix/posix_event_loop.h"
 
 namespace kolibra {
@@ -35,61 +34,42 @@ struct ControlEndpointFacts {
 ControlCallStatus CheckControlEndpoint(const ControlEndpointFacts& facts, uid_t me,
                                        const std::vector<gid_t>& groups);
 
-class PosixControlChannel : public ControlChannel {
+class PosixControlChannel : public ControlChannelCore {
  public:
   explicit PosixControlChannel(PosixEventLoop& loop);
   ~PosixControlChannel() override;
-  PosixControlChannel(const PosixControlChannel&) = delete;
-  PosixControlChannel& operator=(const PosixControlChannel&) = delete;
 
   ControlOpenStatus Open(const std::string& path, Handler handler,
                          const ControlChannelOptions& options) override;
   void Close() override;
   bool IsOpen() const override { return listenFd_ >= 0; }
 
-  // Connections now held (for tests).
-  std::size_t ConnectionCount() const { return conns_.size(); }
-
  private:
-  enum class Phase { kReading, kQueued, kWriting };
-  struct Conn {
+  struct Socket {
     int fd = -1;
     PosixEventLoop::WatchId watch = 0;
-    RequestLineBuffer request;
-    Phase phase = Phase::kReading;
-    std::string out;
     std::size_t sent = 0;
-    int64_t deadline = 0;
-    explicit Conn(std::size_t limit) : request(limit) {}
   };
-  using ConnId = uint64_t;
 
   void OnAccept();
-  void OnConnReady(ConnId id, short revents);
+  void OnConnReady(ConnId id);
   void ReadRequest(ConnId id);
-  void StartReply(ConnId id, std::string reply);
-  void WriteReply(ConnId id);
-  void RunQueue();
-  void Drop(ConnId id);
-  void ArmDeadlineTimer();
-  void OnDeadline();
+  void WriteReply(ConnId id) override;
+  void ReleaseConn(ConnId id) override;
+  void RequestQueued(ConnId id) override;
+  int64_t RetryAt() const override;
+  void Retry(int64_t now) override;
+  void ResumeAccept();
 
   PosixEventLoop& loop_;
-  EventLoop::TimerId deadlineTimer_ = -1;
   int listenFd_ = -1;
   PosixEventLoop::WatchId listenWatch_ = 0;
   std::string path_;
   dev_t socketDev_ = 0;   // identity of the socket file this channel made
   ino_t socketIno_ = 0;
-  Handler handler_;
-  ControlChannelOptions options_;
-  std::map<ConnId, Conn> conns_;
-  ConnId nextConn_ = 1;
-  std::deque<ConnId> queue_;
-  bool handling_ = false;  // a handler is running
+  std::map<ConnId, Socket> sockets_;
   bool acceptPaused_ = false;  // out of descriptors: accepting again at acceptRetryAt_
   int64_t acceptRetryAt_ = 0;
-  uint64_t generation_ = 0;  // bumped by Close(), so that a running handler sees it
 };
 
 }  // namespace kolibra

@@ -18,9 +18,6 @@ class PosixNotifier : public Notifier {
   // Writes "kolibra: hh:mm:ss <line>". Line breaks inside the text become
   // blanks so that every call is exactly one line.
   void Log(const std::string& line) override;
-  void AddTrayIcon(TrayIcon, const std::string&) override {}
-  void SetTrayState(TrayIcon, const std::string&) override {}
-  void RemoveTrayIcon() override {}
 
  private:
   int fd_;

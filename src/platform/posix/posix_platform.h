@@ -44,7 +44,7 @@ class PosixPlatform : public PlatformServices {
   PosixNotifier notifier_;
   PosixFileSystem fs_;
   PosixSystem system_;
-  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_, folderWatch_};
+  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_, folderWatch_, nullptr};
 };
 
 }  // namespace kolibra

@@ -42,18 +42,9 @@ std::string PosixSerialPort::DevicePath(int portNumber) const {
   return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-bool PosixSerialPort::Configure(int portNumber, const std::string& settings) {
-  if (IsOpen()) return false;
-  const std::optional<SerialSettings> line = CheckSerialConfig(portNumber, settings);
-  if (!line) return false;
-  port_ = portNumber;
-  line_ = *line;
-  return true;
-}
-
 bool PosixSerialPort::Open() {
   if (IsOpen()) return true;
-  const std::string path = DevicePath(port_);
+  const std::string path = DevicePath(portNumber_);
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct termios tio;

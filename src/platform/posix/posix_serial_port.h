@@ -11,7 +11,7 @@
 
 namespace kolibra {
 
-class PosixSerialPort : public SerialPort {
+class PosixSerialPort : public ConfiguredSerialPort {
  public:
   static constexpr int kMaxPortNumber = kMaxSerialPortNumber;
 
@@ -22,7 +22,6 @@ class PosixSerialPort : public SerialPort {
 
   // A port number and settings text as CheckSerialConfig takes them;
   // anything else is refused, as is any change while the port is open.
-  bool Configure(int portNumber, const std::string& settings) override;
   // Opens the configured port's device. While open, the loop wakes when input
   // arrives; after such a wake-up it waits for ReadAll before it watches
   // again, so input left unread cannot make the loop spin.
@@ -38,7 +37,6 @@ class PosixSerialPort : public SerialPort {
   // COMn is the device "/dev/ttyS<n-1>" unless set here.
   void SetDevicePath(int portNumber, const std::string& path) { devices_[portNumber] = path; }
   std::string DevicePath(int portNumber) const;
-  int PortNumber() const { return port_; }
 
   static constexpr int kWriteStallMs = 2000;
 
@@ -47,8 +45,6 @@ class PosixSerialPort : public SerialPort {
 
   PosixEventLoop& loop_;
   std::map<int, std::string> devices_;
-  int port_ = 1;
-  SerialSettings line_;
   int fd_ = -1;
   PosixEventLoop::WatchId watch_ = 0;
   bool hungUp_ = false;  // the device reported end of input (a closed pty)

@@ -60,9 +60,7 @@ std::string ControlPipeName(const std::string& path) {
 
 std::string ControlEndpointName(const std::string& path) { return ControlPipeName(path); }
 
-Win32ControlChannel::Win32ControlChannel(Win32EventLoop& loop) : loop_(loop) {
-  deadlineTimer_ = loop_.CreateTimer([this] { OnDeadline(); });
-}
+Win32ControlChannel::Win32ControlChannel(Win32EventLoop& loop) : ControlChannelCore(loop), loop_(loop) {}
 
 Win32ControlChannel::~Win32ControlChannel() { Close(); }
 
@@ -83,9 +81,7 @@ ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler han
     return ControlOpenStatus::kFailed;
   }
   pipeName_ = ControlPipeName(path);
-  handler_ = std::move(handler);
-  options_ = options;
-  if (options_.maxConnections < 1) options_.maxConnections = 1;
+  Begin(std::move(handler), options);
   // The first instance must be the first of its name: a pipe another
   // program made would take this one's requests. The flag that says so is
   // not kept by every system (Wine), so the name is looked up first too.
@@ -105,7 +101,7 @@ ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler han
 
 bool Win32ControlChannel::Listen(bool first) {
   SECURITY_ATTRIBUTES sa{sizeof sa, &sd_, FALSE};
-  auto inst = std::make_unique<Instance>(options_.maxRequestBytes);
+  auto inst = std::make_unique<Instance>();
   const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
   // Messages: the client knows an answer is whole without waiting for the
   // pipe to close.
@@ -154,117 +150,77 @@ void Win32ControlChannel::OnListenerSignaled() {
 }
 
 void Win32ControlChannel::Accepted(std::unique_ptr<Instance> inst) {
-  const ConnId id = nextConn_++;
-  const bool busy = conns_.size() >= static_cast<std::size_t>(options_.maxConnections);
+  const bool busy = Full();
+  const ConnId id = AddConn();
   inst->watch = loop_.WatchHandle(inst->event.get(), [this, id] { OnConnSignaled(id); });
-  if (inst->watch == 0) return;  // closed: the client sees the pipe break
-  inst->deadline = loop_.NowMs() + options_.clientTimeoutMs;
-  conns_.emplace(id, std::move(inst));
+  if (inst->watch == 0) {
+    Drop(id);  // closed: the client sees the pipe break
+    return;
+  }
+  pipes_.emplace(id, std::move(inst));
   if (busy) {
     StartReply(id, options_.busyReply);
   } else {
-    conns_.at(id)->phase = Phase::kReading;
     StartRead(id);
   }
 }
 
 void Win32ControlChannel::StartRead(ConnId id) {
-  Instance& c = *conns_.at(id);
-  ResetEvent(c.event.get());
-  if (ReadFile(c.pipe.get(), c.buf, sizeof c.buf, nullptr, &c.ov) || GetLastError() == ERROR_IO_PENDING ||
+  Instance& p = *pipes_.at(id);
+  ResetEvent(p.event.get());
+  if (ReadFile(p.pipe.get(), p.buf, sizeof p.buf, nullptr, &p.ov) || GetLastError() == ERROR_IO_PENDING ||
       GetLastError() == ERROR_MORE_DATA) {
-    c.pending = true;
+    p.pending = true;
     return;
   }
   Drop(id);
 }
 
 void Win32ControlChannel::OnConnSignaled(ConnId id) {
-  auto it = conns_.find(id);
-  if (it == conns_.end()) return;
-  Instance& c = *it->second;
+  Conn* c = Find(id);
+  auto it = pipes_.find(id);
+  if (c == nullptr || it == pipes_.end()) return;
+  Instance& p = *it->second;
   DWORD bytes = 0;
-  const bool ok = GetOverlappedResult(c.pipe.get(), &c.ov, &bytes, FALSE) || GetLastError() == ERROR_MORE_DATA;
-  c.pending = false;
-  ResetEvent(c.event.get());
+  const bool ok = GetOverlappedResult(p.pipe.get(), &p.ov, &bytes, FALSE) || GetLastError() == ERROR_MORE_DATA;
+  p.pending = false;
+  ResetEvent(p.event.get());
   if (!ok) {
     // Broken off, or the client closed after its answer.
     Drop(id);
     return;
   }
-  switch (c.phase) {
+  switch (c->phase) {
     case Phase::kReading:
-      switch (c.request.Add(std::string_view(c.buf, bytes))) {
-        case RequestLineBuffer::State::kPartial:
-          StartRead(id);
-          return;
-        case RequestLineBuffer::State::kTooLong:
-          StartReply(id, options_.tooLongReply);
-          return;
-        case RequestLineBuffer::State::kComplete:
-          c.phase = Phase::kQueued;
-          queue_.push_back(id);
-          ArmDeadlineTimer();
-          RunQueue();
-          return;
-      }
+      if (TakeRequestBytes(id, std::string_view(p.buf, bytes))) StartRead(id);
       return;
     case Phase::kWriting:
       // The answer is in the pipe: closing now could lose it, so the pipe
       // stays until the client closes its end (or its time runs out).
-      c.phase = Phase::kDraining;
-      c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
+      c->phase = Phase::kDraining;
+      c->deadline = loop_.NowMs() + options_.clientTimeoutMs;
       ArmDeadlineTimer();
       StartRead(id);
       return;
     case Phase::kDraining:
       StartRead(id);
       return;
-    case Phase::kListening:
     case Phase::kQueued:
       return;
   }
 }
 
-void Win32ControlChannel::RunQueue() {
-  if (handling_) return;  // the running handler's loop takes this one next
-  handling_ = true;
-  const uint64_t generation = generation_;
-  while (!queue_.empty() && generation == generation_) {
-    const ConnId id = queue_.front();
-    queue_.pop_front();
-    auto it = conns_.find(id);
-    if (it == conns_.end()) continue;
-    const std::string line = it->second->request.line();
-    // A copy: the handler may close or reopen the channel while it runs.
-    const Handler handler = handler_;
-    std::string reply;
-    try {
-      if (handler) reply = handler(line);
-    } catch (...) {
-      reply.clear();
-    }
-    if (generation != generation_) break;
-    if (conns_.find(id) == conns_.end()) continue;
-    StartReply(id, std::move(reply));
-  }
-  handling_ = false;
-}
-
-void Win32ControlChannel::StartReply(ConnId id, std::string reply) {
-  if (reply.empty()) {
+void Win32ControlChannel::WriteReply(ConnId id) {
+  const std::string& out = Find(id)->out;
+  if (out.empty()) {
     Drop(id);
     return;
   }
-  Instance& c = *conns_.at(id);
-  c.phase = Phase::kWriting;
-  c.out = std::move(reply);
-  c.deadline = loop_.NowMs() + options_.clientTimeoutMs;
-  ResetEvent(c.event.get());
-  if (WriteFile(c.pipe.get(), c.out.data(), static_cast<DWORD>(c.out.size()), nullptr, &c.ov) ||
+  Instance& p = *pipes_.at(id);
+  ResetEvent(p.event.get());
+  if (WriteFile(p.pipe.get(), out.data(), static_cast<DWORD>(out.size()), nullptr, &p.ov) ||
       GetLastError() == ERROR_IO_PENDING) {
-    c.pending = true;
-    ArmDeadlineTimer();
+    p.pending = true;
     return;
   }
   Drop(id);
@@ -281,49 +237,27 @@ void Win32ControlChannel::Settle(Instance& inst) {
   inst.watch = 0;
 }
 
-void Win32ControlChannel::Drop(ConnId id) {
-  auto it = conns_.find(id);
-  if (it == conns_.end()) return;
+void Win32ControlChannel::ReleaseConn(ConnId id) {
+  auto it = pipes_.find(id);
+  if (it == pipes_.end()) return;
   Settle(*it->second);
-  conns_.erase(it);
-  ArmDeadlineTimer();
+  pipes_.erase(it);
 }
 
 void Win32ControlChannel::Close() {
-  ++generation_;
-  for (auto& [id, c] : conns_) Settle(*c);
-  conns_.clear();
-  queue_.clear();
+  DropAll();
   if (listener_) Settle(*listener_);
   listener_.reset();
   listenRetryAt_ = 0;
   open_ = false;
-  if (deadlineTimer_ >= 0) loop_.SetTimer(deadlineTimer_, 0, false);
 }
 
-void Win32ControlChannel::ArmDeadlineTimer() {
-  int64_t earliest = EventLoopCore::kNever;
-  for (const auto& [id, c] : conns_) {
-    if (c->phase != Phase::kQueued && c->deadline < earliest) earliest = c->deadline;
-  }
-  if (open_ && !listener_ && listenRetryAt_ < earliest) earliest = listenRetryAt_;
-  if (earliest == EventLoopCore::kNever) {
-    loop_.SetTimer(deadlineTimer_, 0, false);
-    return;
-  }
-  const int64_t in = earliest - loop_.NowMs();
-  loop_.SetTimer(deadlineTimer_, in < 1 ? 1 : in, true);
+int64_t Win32ControlChannel::RetryAt() const {
+  return open_ && !listener_ ? listenRetryAt_ : ControlChannelCore::RetryAt();
 }
 
-void Win32ControlChannel::OnDeadline() {
-  const int64_t now = loop_.NowMs();
-  std::vector<ConnId> late;
-  for (const auto& [id, c] : conns_) {
-    if (c->phase != Phase::kQueued && c->deadline <= now) late.push_back(id);
-  }
-  for (ConnId id : late) Drop(id);
+void Win32ControlChannel::Retry(int64_t now) {
   if (open_ && !listener_ && now >= listenRetryAt_ && !Listen(false)) listenRetryAt_ = now + kListenRetryMs;
-  ArmDeadlineTimer();
 }
 
 ControlCallResult SendControlRequest(const std::string& path, std::string_view line, int64_t timeoutMs) {

@@ -12,13 +12,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/control_channel.h"
+#include "platform/control_channel_core.h"
 #include "platform/win32/win32_event_loop.h"
 #include "platform/win32/win32_owned_handle.h"
 
@@ -27,23 +26,17 @@ namespace kolibra {
 // The pipe that stands for the endpoint path (its folder's key).
 std::string ControlPipeName(const std::string& path);
 
-class Win32ControlChannel : public ControlChannel {
+class Win32ControlChannel : public ControlChannelCore {
  public:
   explicit Win32ControlChannel(Win32EventLoop& loop);
   ~Win32ControlChannel() override;
-  Win32ControlChannel(const Win32ControlChannel&) = delete;
-  Win32ControlChannel& operator=(const Win32ControlChannel&) = delete;
 
   ControlOpenStatus Open(const std::string& path, Handler handler,
                          const ControlChannelOptions& options) override;
   void Close() override;
   bool IsOpen() const override { return open_; }
 
-  // Connections now held, the listening instance not counted (for tests).
-  std::size_t ConnectionCount() const { return conns_.size(); }
-
  private:
-  enum class Phase { kListening, kReading, kQueued, kWriting, kDraining };
   // One pipe instance with its one overlapped operation.
   struct Instance {
     OwnedHandle pipe;
@@ -51,14 +44,8 @@ class Win32ControlChannel : public ControlChannel {
     OVERLAPPED ov{};
     bool pending = false;  // an operation is in flight
     Win32EventLoop::WatchId watch = 0;
-    Phase phase = Phase::kListening;
-    RequestLineBuffer request;
-    std::string out;
     char buf[1024];
-    int64_t deadline = 0;
-    explicit Instance(std::size_t limit) : request(limit) {}
   };
-  using ConnId = uint64_t;
 
   // A new listening instance, its connect started; false when refused.
   bool Listen(bool first);
@@ -66,31 +53,23 @@ class Win32ControlChannel : public ControlChannel {
   void Accepted(std::unique_ptr<Instance> inst);
   void OnConnSignaled(ConnId id);
   void StartRead(ConnId id);
-  void StartReply(ConnId id, std::string reply);
-  void RunQueue();
-  void Drop(ConnId id);
+  void WriteReply(ConnId id) override;
+  void ReleaseConn(ConnId id) override;
+  int64_t RetryAt() const override;
+  void Retry(int64_t now) override;
   // Cancels what is in flight and waits for the cancellation to land.
   void Settle(Instance& inst);
-  void ArmDeadlineTimer();
-  void OnDeadline();
 
   Win32EventLoop& loop_;
-  EventLoop::TimerId deadlineTimer_ = -1;
   std::string pipeName_;
   std::vector<unsigned char> tokenUser_;  // TOKEN_USER of this process
   std::vector<unsigned char> acl_;
   SECURITY_DESCRIPTOR sd_{};
   std::unique_ptr<Instance> listener_;
-  Handler handler_;
-  ControlChannelOptions options_;
-  std::map<ConnId, std::unique_ptr<Instance>> conns_;
-  ConnId nextConn_ = 1;
-  std::deque<ConnId> queue_;
+  std::map<ConnId, std::unique_ptr<Instance>> pipes_;
   bool open_ = false;
   // No listening instance (the system refused one): the next try.
   int64_t listenRetryAt_ = 0;
-  bool handling_ = false;
-  uint64_t generation_ = 0;
 };
 
 }  // namespace kolibra

@@ -132,6 +132,9 @@ FileInfo Win32FileSystem::Inspect(const std::string& path) {
   // No read or write access is asked for, so no other opener's sharing mode
   // can refuse it.
   const OwnedHandle h = OpenName(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  // Nothing there: one lookup is all a missing file costs (the polling asks
+  // for every start file on every tick).
+  if (!h && IsNotFound(GetLastError())) return info;
   BY_HANDLE_FILE_INFORMATION bh;
   if (h && GetFileInformationByHandle(h.get(), &bh)) {
     info.kind = KindOf(bh.dwFileAttributes);
@@ -149,7 +152,7 @@ FileInfo Win32FileSystem::Inspect(const std::string& path) {
     info.identity = "other";
     return info;
   }
-  // Could not be opened at all: the attributes still tell what is there.
+  // There but not to be opened: the attributes still tell what it is.
   WIN32_FILE_ATTRIBUTE_DATA ad;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &ad)) return info;
   info.kind = KindOf(ad.dwFileAttributes);

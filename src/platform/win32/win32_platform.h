@@ -45,7 +45,7 @@ class Win32Platform : public PlatformServices {
   Win32Notifier notifier_;
   Win32FileSystem fs_;
   Win32System system_;
-  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_, folderWatch_};
+  Platform platform_{loop_, serial_, socket_, notifier_, fs_, system_, folderWatch_, nullptr};
 };
 
 }  // namespace kolibra

@@ -18,15 +18,6 @@ std::string Win32SerialPort::DeviceName(int portNumber) {
   return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
-bool Win32SerialPort::Configure(int portNumber, const std::string& settings) {
-  if (IsOpen()) return false;
-  const std::optional<SerialSettings> line = CheckSerialConfig(portNumber, settings);
-  if (!line) return false;
-  portNumber_ = portNumber;
-  line_ = *line;
-  return true;
-}
-
 bool Win32SerialPort::Open() {
   if (IsOpen()) return true;
   // No sharing: nobody else opens the port while the driver uses it.

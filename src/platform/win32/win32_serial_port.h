@@ -19,7 +19,7 @@
 
 namespace kolibra {
 
-class Win32SerialPort : public SerialPort {
+class Win32SerialPort : public ConfiguredSerialPort {
  public:
   static constexpr int kMaxPortNumber = kMaxSerialPortNumber;
   // Longest time a write may go without being taken by the driver.
@@ -32,7 +32,6 @@ class Win32SerialPort : public SerialPort {
 
   // A port number and settings text as CheckSerialConfig takes them;
   // anything else is refused, as is any change while the port is open.
-  bool Configure(int portNumber, const std::string& settings) override;
   // Opens \\.\COMn exclusively. While open, the loop wakes when input
   // arrives; after such a wake-up it waits for ReadAll (or an empty
   // InputCount) before it watches again, so input left unread cannot make
@@ -46,7 +45,6 @@ class Win32SerialPort : public SerialPort {
   std::string ReadAll() override;
   int InputCount() override;
 
-  int PortNumber() const { return portNumber_; }
   // "\\.\COMn": the form that also reaches COM10 and above.
   static std::string DeviceName(int portNumber);
 
@@ -60,8 +58,6 @@ class Win32SerialPort : public SerialPort {
   DWORD QueuedInput();
 
   Win32EventLoop& loop_;
-  int portNumber_ = 1;
-  SerialSettings line_;
   OwnedHandle port_;
   OwnedHandle readyEvent_;  // manual reset, ends the one-byte read; watched while open
   OwnedHandle ioEvent_;     // manual reset, for the other reads and the writes
