@@ -65,6 +65,9 @@ inline constexpr const char* kDumpNotYetDone = "DUMP NON ANCORA ESEGUITO";
 inline constexpr const char* kTrayIdleTip = "Kolibra in attesa esecuzione...";
 inline constexpr const char* kTrayRunningTip = "Kolibra in esecuzione...";
 inline constexpr const char* kClosingNotice = " Chiusura programma Kolibra in corso ...";
+// Beside the polling value, in turn at each look at the data folder.
+inline constexpr const char* kTimerTick = "Timer on";
+inline constexpr const char* kTimerTock = "Timer ON";
 // The address check.
 inline constexpr const char* kAddressValid = "IP OK";
 inline constexpr const char* kAddressInvalid = "IP non Valido";
