@@ -24,13 +24,13 @@ ActionResult Act(AppContext& ctx, const ControlRequest& request) {
 std::string OpenFailureText(ControlOpenStatus status, const std::string& folder, const std::string& endpoint) {
   switch (status) {
     case ControlOpenStatus::kUnsafeFolder:
-      return "la cartella " + folder + " deve essere dell'utente di Kolibra e scrivibile solo da lui";
+      return UnsafeFolderText(folder);
     case ControlOpenStatus::kNameTaken:
-      return endpoint + " esiste e non e' un socket di Kolibra";
+      return endpoint + kControlNameTaken;
     case ControlOpenStatus::kPathTooLong:
-      return "percorso troppo lungo: " + endpoint;
+      return kControlPathTooLong + endpoint;
     default:
-      return "impossibile aprire " + endpoint;
+      return kControlOpenFailed + endpoint;
   }
 }
 
@@ -52,7 +52,7 @@ std::string HandleControlLine(AppContext& ctx, std::string_view line) {
     result = Act(ctx, request);
   } catch (const std::exception& e) {
     log.Log(std::string("Comando operatore interrotto: ") + e.what());
-    return FormatControlReply(ReplyStatus::kBadRequest, "errore interno, comando interrotto");
+    return FormatControlReply(ReplyStatus::kBadRequest, kControlInternalError);
   }
   if (logged && !result.accepted) log.Log("Comando rifiutato: " + result.text.substr(0, result.text.find('\n')));
   return FormatControlReply(result.accepted ? ReplyStatus::kOk : ReplyStatus::kRefused, result.text);
@@ -62,8 +62,8 @@ ControlEndpoint::ControlEndpoint(AppContext& ctx, ControlChannel* channel) : cha
   if (channel_ == nullptr) return;
   ControlChannelOptions options;
   options.maxRequestBytes = kControlRequestLimit;
-  options.tooLongReply = FormatControlReply(ReplyStatus::kBadRequest, "richiesta troppo lunga");
-  options.busyReply = FormatControlReply(ReplyStatus::kRefused, "Kolibra occupato: troppe richieste insieme");
+  options.tooLongReply = FormatControlReply(ReplyStatus::kBadRequest, kControlTooLong);
+  options.busyReply = FormatControlReply(ReplyStatus::kRefused, kControlBusy);
   const std::string path = ControlSocketPath(ctx.settingsDir);
   const ControlOpenStatus status =
       channel_->Open(path, [&ctx](std::string_view line) { return HandleControlLine(ctx, line); }, options);

@@ -5,6 +5,7 @@
 #include "app/control_server.h"
 #include "app/data_dir.h"
 #include "conversion/exit_codes.h"
+#include "core/messages.h"
 #include "platform/control_channel.h"
 #include "platform/make_platform.h"
 #include "ui/control_protocol.h"
@@ -91,11 +92,10 @@ int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::
       err << "kolibra ctl: nessun driver Kolibra in esecuzione sulla cartella " << settingsDir << "\n";
       return kExitNoDriver;
     case ControlCallStatus::kNotOwner:
-      err << "kolibra ctl: " << ControlEndpointName(path) << " appartiene a un altro utente\n";
+      err << "kolibra ctl: " << ControlEndpointName(path) << kControlOtherOwner << "\n";
       return kExitNoDriver;
     case ControlCallStatus::kUnsafeFolder:
-      err << "kolibra ctl: la cartella " << settingsDir
-          << " deve essere dell'utente di Kolibra e scrivibile solo da lui\n";
+      err << "kolibra ctl: " << UnsafeFolderText(settingsDir) << "\n";
       return kExitNoDriver;
     case ControlCallStatus::kNotAvailable:
       err << "kolibra ctl: comandi non disponibili su questo sistema\n";

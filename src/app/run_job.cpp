@@ -8,6 +8,7 @@
 
 #include "conversion/convert.h"
 #include "core/job_files.h"
+#include "core/messages.h"
 #include "core/operator_events.h"
 #include "link/link_wait.h"
 #include "link/serial_link.h"
@@ -54,14 +55,13 @@ CommandFile ReadCommandFile(AppContext& ctx) {
       return CommandFile{std::move(read.bytes), JobResult::kOk};
     case ReadStatus::kMissing:
     case ReadStatus::kNotRegular:
-      ShowMessage(ctx, "Il file " + path + " non esiste");
+      ShowMessage(ctx, FileMissingText(path));
       return CommandFile{std::nullopt, JobResult::kCommandFileMissing};
     case ReadStatus::kTooLarge:
-      ShowMessage(ctx, "Il file " + path + " supera i " + std::to_string(kMaxCommandFileSize / (1024 * 1024)) +
-                           " MB");
+      ShowMessage(ctx, FileTooLargeText(path, kMaxCommandFileSize / (1024 * 1024)));
       break;
     case ReadStatus::kUnreadable:
-      ShowMessage(ctx, "Il file " + path + " non si puo' leggere");
+      ShowMessage(ctx, FileUnreadableText(path));
       break;
   }
   return CommandFile{std::nullopt, JobResult::kConversionRefused};

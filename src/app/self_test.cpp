@@ -2,6 +2,7 @@
 
 #include "app/startup.h"
 #include "conversion/line_converter.h"
+#include "core/messages.h"
 #include "core/operator_events.h"
 
 namespace kolibra {
@@ -11,8 +12,7 @@ bool ConverterSelfTest(AppContext& ctx) {
   try {
     line = CallLineConverter("SALE,N1,P1000;");
   } catch (const std::exception&) {
-    ShowMessage(ctx,
-                "ATTENZIONE: DLL Norvik.. non presenti, ripetere e verificare l'installazione");
+    ShowMessage(ctx, kConverterMissing);
     return false;
   }
   if (line.compare(0, 7, "1000H1R") == 0) return true;

@@ -10,4 +10,25 @@ std::string DumpFailedText(int16_t result) {
   return std::string(kDumpNotDone) + " : " + std::to_string(result);
 }
 
+std::string FileMissingText(const std::string& path) { return kFilePrefix + path + kFileMissingSuffix; }
+
+std::string FileTooLargeText(const std::string& path, std::size_t megabytes) {
+  return kFilePrefix + path + kFileTooLargeSuffix + std::to_string(megabytes) + " MB";
+}
+
+std::string FileUnreadableText(const std::string& path) { return kFilePrefix + path + kFileUnreadableSuffix; }
+
+std::string ProcedureErrorText(int number, const std::string& description, const std::string& procedure) {
+  return kProcedureErrorPrefix + std::to_string(number) + " (" + description + kProcedureErrorIn + procedure +
+         kProcedureErrorModule;
+}
+
+std::string SocketErrorText(int number, const std::string& description, int status) {
+  return kSocketErrorPrefix + std::to_string(number) + " - " + description + " - " + std::to_string(status);
+}
+
+std::string UnsafeFolderText(const std::string& folder) {
+  return kControlFolderPrefix + folder + kControlFolderUnsafe;
+}
+
 }  // namespace kolibra

@@ -1,7 +1,8 @@
-// The fixed texts written for the calling application and shown to the
-// operator at the end of a job or dump.
+// Every fixed text written for the calling application or shown to the
+// operator (message boxes, status texts, refusals), defined once here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -64,6 +65,9 @@ inline constexpr const char* kDumpNotYetDone = "DUMP NON ANCORA ESEGUITO";
 inline constexpr const char* kTrayIdleTip = "Kolibra in attesa esecuzione...";
 inline constexpr const char* kTrayRunningTip = "Kolibra in esecuzione...";
 inline constexpr const char* kClosingNotice = " Chiusura programma Kolibra in corso ...";
+// Beside the polling value, in turn at each look at the data folder.
+inline constexpr const char* kTimerTick = "Timer on";
+inline constexpr const char* kTimerTock = "Timer ON";
 // The address check.
 inline constexpr const char* kAddressValid = "IP OK";
 inline constexpr const char* kAddressInvalid = "IP non Valido";
@@ -107,9 +111,63 @@ inline constexpr const char* kStatusOutcomeKept =
 inline constexpr const char* kTestReceiptJobWaiting =
     "Lavoro in attesa sulla porta: scontrino di prova non scritto";
 
+// A command file that cannot be taken, in a message box: "Il file <path>"
+// + one of the suffixes (the size limit + " MB" after kFileTooLargeSuffix).
+inline constexpr const char* kFilePrefix = "Il file ";
+inline constexpr const char* kFileMissingSuffix = " non esiste";
+inline constexpr const char* kFileTooLargeSuffix = " supera i ";
+inline constexpr const char* kFileUnreadableSuffix = " non si puo' leggere";
+
+// The line converter failed its start-up check.
+inline constexpr const char* kConverterMissing =
+    "ATTENZIONE: DLL Norvik.. non presenti, ripetere e verificare l'installazione";
+
+// What stops a step on the link, shown in a message box as
+// "Error <number> (<text>) in procedure <name> of Modulo Module1".
+inline constexpr const char* kLinkPortNotOpen = "Operation valid only when the port is open";
+inline constexpr const char* kLinkWrongState =
+    "Wrong protocol or connection state for the requested transaction or request";
+inline constexpr const char* kLinkFileAccess = "Path/File access error";
+inline constexpr const char* kLinkBadReply = "Invalid procedure call or argument";
+inline constexpr const char* kProcedureErrorPrefix = "Error ";
+inline constexpr const char* kProcedureErrorIn = ") in procedure ";
+inline constexpr const char* kProcedureErrorModule = " of Modulo Module1";
+
+// Status texts of the network link: a socket error ("WS_Error n.<number> -
+// <description> - <status>") and a connection that does not close.
+inline constexpr const char* kSocketErrorPrefix = "WS_Error n.";
+inline constexpr const char* kConnectionNotClosed = "ERRORE NELLA CHIUSURA DELLA CONNESSIONE";
+
+// Replies of the operator's command channel.
+inline constexpr const char* kControlBusy = "Kolibra occupato: troppe richieste insieme";
+inline constexpr const char* kControlTooLong = "richiesta troppo lunga";
+inline constexpr const char* kControlInternalError = "errore interno, comando interrotto";
+// Why the command channel does not open: the folder's text ("la cartella
+// <folder>" + kControlFolderUnsafe, also told by `kolibra ctl`), or the
+// socket's name + kControlNameTaken, or a prefix + the socket's name.
+inline constexpr const char* kControlFolderPrefix = "la cartella ";
+inline constexpr const char* kControlFolderUnsafe =
+    " deve essere dell'utente di Kolibra e scrivibile solo da lui";
+inline constexpr const char* kControlNameTaken = " esiste e non e' un socket di Kolibra";
+inline constexpr const char* kControlPathTooLong = "percorso troppo lungo: ";
+inline constexpr const char* kControlOpenFailed = "impossibile aprire ";
+// `kolibra ctl` refuses a socket or pipe of another user (after its name).
+inline constexpr const char* kControlOtherOwner = " appartiene a un altro utente";
+
 // Error-file text of a failed dump (any non-zero dump result code).
 std::string DumpErrorText(int16_t result);
 // "DUMP NON ESEGUITO : <result>".
 std::string DumpFailedText(int16_t result);
+
+// "Il file <path> non esiste", "... supera i <megabytes> MB", "... non si puo' leggere".
+std::string FileMissingText(const std::string& path);
+std::string FileTooLargeText(const std::string& path, std::size_t megabytes);
+std::string FileUnreadableText(const std::string& path);
+// "Error <number> (<description>) in procedure <procedure> of Modulo Module1".
+std::string ProcedureErrorText(int number, const std::string& description, const std::string& procedure);
+// "WS_Error n.<number> - <description> - <status>".
+std::string SocketErrorText(int number, const std::string& description, int status);
+// "la cartella <folder> deve essere dell'utente di Kolibra e scrivibile solo da lui".
+std::string UnsafeFolderText(const std::string& folder);
 
 }  // namespace kolibra

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "conversion/numbers.h"
+#include "core/messages.h"
 #include "link/link_wait.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
@@ -18,7 +19,7 @@ constexpr char kEtx = '\x03';
 // this many pieces, so the step ends even then.
 constexpr int kChunksPerAttempt = 20;
 const char kAck[] = "\x06";
-const LinkError kReplyTooShort{5, "Invalid procedure call or argument"};
+const LinkError kReplyTooShort{5, kLinkBadReply};
 
 // The n characters at 0-based index start; nullopt for a field outside the
 // reply, never a read past its ends.

@@ -14,13 +14,7 @@
 namespace kolibra {
 
 namespace {
-constexpr char kCloseFailure[] = "ERRORE NELLA CHIUSURA DELLA CONNESSIONE";
-
 bool SocketClosed(const AppContext& ctx) { return ctx.platform.socket.State() == kSocketClosed; }
-
-std::string WsErrorText(int number, const std::string& description, int status) {
-  return "WS_Error n." + std::to_string(number) + " - " + description + " - " + std::to_string(status);
-}
 
 // Numeric as an address part is read: blanks around an optionally signed
 // whole number with an optional exponent.
@@ -70,7 +64,7 @@ void OnSocketError(AppContext& ctx, int number, const std::string& description, 
   CloseConnection(ctx);
   const bool connectionError =
       number == kSocketErrAborted || number == kSocketErrTimedOut || number == kSocketErrRefused;
-  const std::string text = WsErrorText(number, description, status);
+  const std::string text = SocketErrorText(number, description, status);
   ctx.link.rx.socketError = !connectionError;
   ctx.link.rx.connectionError = connectionError;
   if (!connectionError) ShowStatus(ctx, text);
@@ -96,7 +90,7 @@ bool CloseConnection(AppContext& ctx) {
   while (!SocketClosed(ctx)) {
     Pause(ctx, 200);
     if (++count >= 31) {
-      ShowStatus(ctx, kCloseFailure);
+      ShowStatus(ctx, kConnectionNotClosed);
       return false;
     }
   }
@@ -118,9 +112,9 @@ void OpenConnection(AppContext& ctx, bool showClosing) {
   while (!SocketClosed(ctx)) {
     Pause(ctx, 1000);
     ++attempts;
-    TraceLine(ctx, " -> Retry n." + std::to_string(attempts) + " -> " + kCloseFailure);
+    TraceLine(ctx, " -> Retry n." + std::to_string(attempts) + " -> " + kConnectionNotClosed);
     if (attempts >= 21) {
-      ShowStatus(ctx, kCloseFailure);
+      ShowStatus(ctx, kConnectionNotClosed);
       return;
     }
   }

@@ -3,6 +3,7 @@
 #include "conversion/text_util.h"
 #include "core/job_files.h"
 #include "core/job_journal.h"
+#include "core/messages.h"
 #include "core/operator_events.h"
 #include "link/closing_reply.h"
 #include "link/link_error.h"
@@ -22,15 +23,13 @@ constexpr int64_t kQuietAfterFlowMs = 200;
 // keep the driver writing for ever.
 constexpr int kMismatchesPerRetry = 10;
 
-const LinkError kPortNotOpen{8018, "Operation valid only when the port is open"};
-const LinkError kWrongSocketState{40006,
-                                  "Wrong protocol or connection state for the requested transaction or request"};
+const LinkError kPortNotOpen{8018, kLinkPortNotOpen};
+const LinkError kWrongSocketState{40006, kLinkWrongState};
 
 // The message box text of an error. The procedure names are the ones the
 // operators know from the driver's messages, not the names of the functions.
 std::string ProcedureError(const LinkError& error, const char* procedure) {
-  return "Error " + std::to_string(error.number) + " (" + error.description + ") in procedure " + procedure +
-         " of Modulo Module1";
+  return ProcedureErrorText(error.number, error.description, procedure);
 }
 
 bool Contains(const std::string& haystack, const std::string& needle) {
@@ -240,7 +239,7 @@ LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
 LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::string>& lines) {
   // A new file: a link planted under its name is never written through.
   ctx.link.output.Adopt(ctx.platform.fs.CreateFresh(TemporaryNameFor(ctx.link.outputPath)));
-  if (!ctx.link.output.IsOpen()) return LinkError{75, "Path/File access error"};
+  if (!ctx.link.output.IsOpen()) return LinkError{75, kLinkFileAccess};
   const bool network = NetworkMode(ctx);
   for (const std::string& line : lines) {
     const bool tender = ctx.tenderLineCount >= 1 && IsTenderLine(line);

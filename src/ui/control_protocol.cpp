@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "core/messages.h"
 #include "ui/operator_actions.h"
 #include "ui/status_json.h"
 
@@ -130,7 +131,7 @@ ParsedRequest ParseControlRequest(std::string_view line) {
   for (char c : line) {
     if (IsControlByte(c)) return Refuse("richiesta non valida: contiene caratteri di controllo");
   }
-  if (line.size() > kControlRequestLimit) return Refuse("richiesta troppo lunga");
+  if (line.size() > kControlRequestLimit) return Refuse(kControlTooLong);
   const std::size_t space = line.find(' ');
   const std::string_view word = line.substr(0, space);
   const std::string_view arg = space == std::string_view::npos ? std::string_view() : line.substr(space + 1);

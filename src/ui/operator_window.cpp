@@ -41,7 +41,7 @@ OperatorView DeriveView(const AppContext& ctx) {
   }
   v.ecrMessage = state.ecrMessage;
   v.status = state.status;
-  if (state.blinkShown) v.timerState = *state.blinkShown ? "Timer on" : "Timer ON";
+  if (state.blinkShown) v.timerState = *state.blinkShown ? kTimerTick : kTimerTock;
   v.serialNumber = state.serialNumber;
   v.tickCounterText = std::to_string(ctx.cycle.tickCounter);
   v.pollingValue = settings.pollingValue;
