@@ -3,6 +3,7 @@
 // post-processes the produced lines, puts the payments in order and writes
 // XON.txt.
 #include "conversion/convert.h"
+#include "conversion/conversion_messages.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -36,10 +37,6 @@ void ShowMessage(ConversionEnv& env, const std::string& text) {
 
 void Trace(ConversionEnv& env, const std::string& text) {
   if (env.trace) env.trace(text);
-}
-
-std::string FileLabel(const std::string& path) {
-  return path.empty() ? std::string("Il file") : "Il file " + path;
 }
 
 // Splits the file contents at CR LF, LF or a lone CR. Refuses (false) more
@@ -319,8 +316,8 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
     if (transcoded) text = *transcoded;
     Trace(env, " ------------ File SR_Dati ------------ ");
     if (!SplitLines(text, state.lines)) {
-      ShowMessage(env, FileLabel(path) + " contiene troppe righe (oltre " +
-                           std::to_string(kMaxCommandFileLines) + ")");
+      ShowMessage(env, (path.empty() ? std::string("Il file") : kFilePrefix + path) +
+                           kFileTooManyLinesSuffix + std::to_string(kMaxCommandFileLines) + ")");
       return 1;
     }
     if (env.trace) {
@@ -351,20 +348,19 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
     jobLines = TakeOutput(state);
 
     if (!xonPath.empty() && !WriteXon(*env.fs, xonPath, jobLines)) {
-      ShowMessage(env, "Impossibile scrivere il file " + xonPath);
+      ShowMessage(env, kXonNotWritten + xonPath);
       return 1;
     }
     return 0;
   } catch (const ConversionFailure& f) {
     const int line = f.step != 0 ? f.step : static_cast<int>(step);
-    ShowMessage(env, "Errore Conv = " + f.description + " - " + std::to_string(f.number) +
-                         " Line : " + std::to_string(line));
+    ShowMessage(env, ConversionErrorText(f.description, f.number, line));
   } catch (const std::bad_alloc&) {
-    ShowMessage(env, "Errore Conv = Out of memory - 7 Line : " + std::to_string(step));
+    ShowMessage(env, ConversionErrorText("Out of memory", 7, step));
   } catch (const std::exception& e) {
-    ShowMessage(env, std::string("Errore Conv = ") + e.what() + " - 51 Line : " + std::to_string(step));
+    ShowMessage(env, ConversionErrorText(e.what(), 51, step));
   } catch (...) {
-    ShowMessage(env, "Errore Conv = Internal error - 51 Line : " + std::to_string(step));
+    ShowMessage(env, ConversionErrorText("Internal error", 51, step));
   }
   env.tenderLineCount = state.tenderLineCount;
   return 1;
@@ -382,11 +378,10 @@ int16_t ConvertCommandFile(const std::string& commandFilePath, std::vector<std::
   env.tenderLineCount = 0;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(commandFilePath, ec)) {
-    ShowMessage(env, "Il file " + commandFilePath + " non esiste");
+    ShowMessage(env, FileMissingText(commandFilePath));
     return 1;
   }
-  const std::string tooLarge = "Il file " + commandFilePath + " supera i " +
-                               std::to_string(kMaxCommandFileSize / (1024 * 1024)) + " MB";
+  const std::string tooLarge = FileTooLargeText(commandFilePath, kMaxCommandFileSize / (1024 * 1024));
   const auto size = std::filesystem::file_size(commandFilePath, ec);
   if (!ec && size > kMaxCommandFileSize) {
     ShowMessage(env, tooLarge);
@@ -396,7 +391,7 @@ int16_t ConvertCommandFile(const std::string& commandFilePath, std::vector<std::
   try {
     std::ifstream in(commandFilePath, std::ios::binary);
     if (!in) {
-      ShowMessage(env, "Il file " + commandFilePath + " non si puo' leggere");
+      ShowMessage(env, FileUnreadableText(commandFilePath));
       return 1;
     }
     if (!ec) text.reserve(static_cast<std::size_t>(size));
@@ -411,11 +406,11 @@ int16_t ConvertCommandFile(const std::string& commandFilePath, std::vector<std::
       }
     }
     if (in.bad()) {
-      ShowMessage(env, "Il file " + commandFilePath + " non si puo' leggere");
+      ShowMessage(env, FileUnreadableText(commandFilePath));
       return 1;
     }
   } catch (const std::bad_alloc&) {
-    ShowMessage(env, "Errore Conv = Out of memory - 7 Line : 0");
+    ShowMessage(env, ConversionErrorText("Out of memory", 7, 0));
     return 1;
   }
   return Convert(text, commandFilePath, jobLines, env);

@@ -10,14 +10,6 @@ std::string DumpFailedText(int16_t result) {
   return std::string(kDumpNotDone) + " : " + std::to_string(result);
 }
 
-std::string FileMissingText(const std::string& path) { return kFilePrefix + path + kFileMissingSuffix; }
-
-std::string FileTooLargeText(const std::string& path, std::size_t megabytes) {
-  return kFilePrefix + path + kFileTooLargeSuffix + std::to_string(megabytes) + " MB";
-}
-
-std::string FileUnreadableText(const std::string& path) { return kFilePrefix + path + kFileUnreadableSuffix; }
-
 std::string ProcedureErrorText(int number, const std::string& description, const std::string& procedure) {
   return kProcedureErrorPrefix + std::to_string(number) + " (" + description + kProcedureErrorIn + procedure +
          kProcedureErrorModule;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "conversion/conversion_messages.h"
+
 namespace kolibra {
 
 // Error-file lines.
@@ -111,13 +113,6 @@ inline constexpr const char* kStatusOutcomeKept =
 inline constexpr const char* kTestReceiptJobWaiting =
     "Lavoro in attesa sulla porta: scontrino di prova non scritto";
 
-// A command file that cannot be taken, in a message box: "Il file <path>"
-// + one of the suffixes (the size limit + " MB" after kFileTooLargeSuffix).
-inline constexpr const char* kFilePrefix = "Il file ";
-inline constexpr const char* kFileMissingSuffix = " non esiste";
-inline constexpr const char* kFileTooLargeSuffix = " supera i ";
-inline constexpr const char* kFileUnreadableSuffix = " non si puo' leggere";
-
 // The line converter failed its start-up check.
 inline constexpr const char* kConverterMissing =
     "ATTENZIONE: DLL Norvik.. non presenti, ripetere e verificare l'installazione";
@@ -160,9 +155,6 @@ std::string DumpErrorText(int16_t result);
 std::string DumpFailedText(int16_t result);
 
 // "Il file <path> non esiste", "... supera i <megabytes> MB", "... non si puo' leggere".
-std::string FileMissingText(const std::string& path);
-std::string FileTooLargeText(const std::string& path, std::size_t megabytes);
-std::string FileUnreadableText(const std::string& path);
 // "Error <number> (<description>) in procedure <procedure> of Modulo Module1".
 std::string ProcedureErrorText(int number, const std::string& description, const std::string& procedure);
 // "WS_Error n.<number> - <description> - <status>".
