@@ -53,42 +53,12 @@ class Parser {
     return i_ < s_.size() ? s_[i_] : '\0';
   }
   bool Take(char c) { return Peek() == c && (++i_, true); }
-  // The match of re right here, taken; "" when none.
-  std::string Match(const std::regex& re) {
-    std::cmatch m;
-    if (!std::regex_search(s_.data() + i_, s_.data() + s_.size(), m, re, std::regex_constants::match_continuous)) {
-      return "";
-    }
-    i_ += m.length();
-    return m.str();
-  }
-  std::string String() {
-    static const std::regex escape(R"re(["\\/bfnrt]|u[0-9a-fA-F]{4})re");
-    std::string out;
-    ok = ok && Take('"');
-    while (ok && i_ < s_.size() && s_[i_] != '"') {
-      const auto c = static_cast<unsigned char>(s_[i_++]);
-      ok = c >= 0x20;
-      if (c != '\\') {
-        out += static_cast<char>(c);
-        continue;
-      }
-      const std::string e = Match(escape);
-      ok = !e.empty();
-      const std::size_t simple = std::string_view("\"\\/bfnrt").find(e[0]);
-      if (ok) out += e.size() > 1 ? "\\" + e : std::string(1, "\"\\/\b\f\n\r\t"[simple]);
-    }
-    ok = ok && i_ < s_.size() && s_[i_++] == '"';
-    return out;
-  }
   Json Value() {
-    static const std::regex scalar(R"(true|false|null|-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
+    static const std::regex token(R"re("([^"\\\x00-\x1f]|\\(["\\/bfnrt]|u[0-9a-fA-F]{4}))*"|true|false|null|)re"
+                                  R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
     Json v;
     const char c = Peek();
-    if (c == '"') {
-      v.kind = Json::kString;
-      v.text = String();
-    } else if (c == '{' || c == '[') {
+    if (c == '{' || c == '[') {
       ++i_;
       v.kind = c == '{' ? Json::kObject : Json::kArray;
       const char close = c == '{' ? '}' : ']';
@@ -98,16 +68,28 @@ class Parser {
           v.items.push_back(Value());
           continue;
         }
-        const std::string key = String();
-        ok = ok && Take(':') && !v.members.count(key);
-        v.members[key] = Value();
+        const Json key = Value();
+        ok = ok && key.kind == Json::kString && Take(':') && !v.members.count(key.text);
+        v.members[key.text] = Value();
       } while (ok && Take(','));
       ok = ok && Take(close);
-    } else {
-      v.text = Match(scalar);
-      ok = ok && !v.text.empty();
-      v.kind = c == 'n' ? Json::kNull : c == 't' || c == 'f' ? Json::kBool : Json::kNumber;
+      return v;
     }
+    std::cmatch m;
+    ok = ok && std::regex_search(s_.data() + i_, s_.data() + s_.size(), m, token,
+                                 std::regex_constants::match_continuous);
+    if (!ok) return v;
+    i_ += m.length();
+    v.text = m.str();
+    v.kind = c == '"' ? Json::kString : c == 'n' ? Json::kNull : c == 't' || c == 'f' ? Json::kBool : Json::kNumber;
+    if (c != '"') return v;
+    std::string text;  // simple escapes decoded, \u escapes kept as sent
+    for (std::size_t k = 1; k + 1 < v.text.size(); ++k) {
+      char ch = v.text[k];
+      if (ch == '\\' && v.text[k + 1] != 'u') ch = "\"\\/\b\f\n\r\t"[std::string_view("\"\\/bfnrt").find(v.text[++k])];
+      text += ch;
+    }
+    v.text = text;
     return v;
   }
   std::string_view s_;
@@ -154,11 +136,11 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
   // Bounds: on a number's value, a text's length, a list's length.
   const double measure =
       v.kind == Json::kNumber ? v.Number() : v.kind == Json::kString ? v.text.size() : v.items.size();
-  for (const char* key : {"minimum", "minLength", "minItems"}) {
-    if (s[key].kind == Json::kNumber && measure < s[key].Number()) fail(std::string("below its ") + key);
-  }
-  for (const char* key : {"maximum", "maxItems"}) {
-    if (s[key].kind == Json::kNumber && measure > s[key].Number()) fail(std::string("above its ") + key);
+  for (const char* key : {"minimum", "minLength", "minItems", "maximum", "maxItems"}) {
+    const bool atMost = key[1] == 'a';
+    if (s[key].kind == Json::kNumber && (atMost ? measure > s[key].Number() : measure < s[key].Number())) {
+      fail(std::string("outside its ") + key);
+    }
   }
   for (std::size_t i = 0; i < v.items.size(); ++i) {
     Check(root, s["items"], v.items[i], at + "/" + std::to_string(i), errors);
@@ -167,10 +149,7 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
     if (v.kind == Json::kObject && !v.members.count(key.text)) fail("no " + key.text);
   }
   for (const auto& [key, value] : v.members) {
-    Json name;
-    name.kind = Json::kString;
-    name.text = key;
-    Check(root, s["propertyNames"], name, at + "/" + key + " (name)", errors);
+    Check(root, s["propertyNames"], Json{Json::kString, key, {}, {}}, at + "/" + key + " (name)", errors);
     const Json& extra = s["additionalProperties"];
     if (s["properties"].members.count(key)) {
       Check(root, s["properties"][key], value, at + "/" + key, errors);

@@ -51,19 +51,6 @@ struct CommandCase {
 };
 
 const CommandCase kCommands[] = {
-    {"TestReceiptOnlyAfterADumpOnTheLastDumpedSlot",
-     [](Rig& r) {
-       r.host.Command(IDC_TEST_BUTTON);
-       EXPECT_EQ(r.host.text[IDC_ECR_MESSAGE], "DUMP NON ANCORA ESEGUITO");
-       EXPECT_FALSE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_DATI", 4)));
-       EXPECT_TRUE(r.host.enabled[IDC_TEST_BUTTON]);
-       r.ctx.dump.pending = {false, false, true, true};
-       r.host.Command(IDC_TEST_BUTTON);
-       EXPECT_EQ(fakes::ReadFileBytes(JobFilePath(r.ctx, "SR_DATI", 2)),
-                 "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T\r\n");
-       EXPECT_TRUE(r.fp.fs.Exists(JobFilePath(r.ctx, "SR_START", 2)));
-       EXPECT_FALSE(r.host.enabled[IDC_TEST_BUTTON]);
-     }},
     // The box's value is set and saved; during a job it is refused with one
     // message and the box shows the value in force again.
     {"SetTimerTakesTheBoxRefusedDuringAJob",
@@ -221,8 +208,10 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
 
   // The refresh timer carries later model changes into the open window...
   r.ctx.state.status = "KOLIBRA TERMINATO : TUTTO OK";
+  r.ctx.state.ecrMessage = "DUMP NON ANCORA ESEGUITO";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
   EXPECT_EQ(r.host.text[IDC_STATUS], "KOLIBRA TERMINATO : TUTTO OK");
+  EXPECT_EQ(r.host.text[IDC_ECR_MESSAGE], "DUMP NON ANCORA ESEGUITO");
 
   // ...but leaves what the operator is typing alone.
   r.host.text[IDC_TIMER_VALUE] = "4";
