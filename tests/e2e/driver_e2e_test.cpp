@@ -52,9 +52,7 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
 // journal is the data folder's): E520, nothing of the job sent again, and the
 // next job prints.
 TEST_F(DriverE2E, StoppedMidReceipt) {
-  const struct {
-    int signal;
-    bool otherSettings;
+  const struct { int signal; bool otherSettings;
   } cases[] = {{SIGTERM, false}, {SIGHUP, false}, {SIGKILL, false}, {SIGKILL, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.signal) + (c.otherSettings ? " another settings folder" : ""));
@@ -193,13 +191,7 @@ class SubmitE2E : public DriverE2E {
 TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
   // The simulator cuts the link once, on the first receipt's closing line.
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--cut-at-close"}));
-  const struct {
-    const char* name;
-    std::string commands;
-    int code;
-    std::string outStart;
-    std::string err;
-  } rows[] = {
+  const struct { const char* name; std::string commands; int code; std::string outStart; std::string err; } rows[] = {
       {"refused", "SALE,N1,P1000;\r\nQQQQ,N1;\r\n", 1, "", "E511: Errore di conversione del file di input\n"},
       {"uncertain", kReceipt, 3, "", std::string(kErrE520).substr(0, std::string(kErrE520).size() - 2) + "\n"},
       {"printed", kNextReceipt, 0, "finesco\nTIME,CASS. 1 ", ""},

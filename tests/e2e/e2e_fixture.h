@@ -25,10 +25,7 @@ using kolibra::support::WriteFile;
 
 inline const std::string kBin = KOLIBRA_BINARY_DIR;
 
-inline const char kReceipt[] =
-    "SALE,N1,P1000,:Pane;\r\n"
-    "SALE,N2,P2.50,Q2,:Latte;\r\n"
-    "TEND,N1,V1500;\r\n";
+inline const char kReceipt[] = "SALE,N1,P1000,:Pane;\r\nSALE,N2,P2.50,Q2,:Latte;\r\nTEND,N1,V1500;\r\n";
 // The lines the ECR takes for kReceipt.
 inline const std::vector<std::string> kReceiptLines{"\"PANE\"1000H1R", "\"  2 X 2.5\"@",
                                                     "\"LATTE\"1*500H2R", "1500H1T"};
@@ -40,18 +37,17 @@ inline const char kErrE504[] = "E504: Nessun messaggio ricevuto: controllare con
 inline const char kErrE520[] =
     "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
 
-// The simulator's --stats-file: what the ECR took in its closed receipts.
+// The simulator's --stats-file: what the ECR took in its closed receipts
+// (lines: command -> times taken).
 struct SimStats {
-  int receipts = -1;
-  int duplicates = -1;
-  std::map<std::string, int> lines;  // command -> times taken
+  int receipts = -1, duplicates = -1;
+  std::map<std::string, int> lines;
 };
 
 inline SimStats ParseStats(const std::string& text) {
   SimStats s;
   std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (line.rfind("receipts=", 0) == 0) s.receipts = std::atoi(line.c_str() + 9);
     else if (line.rfind("duplicates=", 0) == 0) s.duplicates = std::atoi(line.c_str() + 11);
     else if (line.rfind("line ", 0) == 0) {
@@ -76,9 +72,7 @@ class DriverE2E : public ::testing::Test {
   void SetUp() override {
     std::string tmpl = (fs::temp_directory_path() / "kolibra-e2e-XXXXXX").string();
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    data_ = root_ / "data";
-    settings_ = root_ / "settings";
+    root_ = tmpl, data_ = root_ / "data", settings_ = root_ / "settings";
     fs::create_directories(data_);
     fs::create_directories(settings_);
   }
@@ -93,10 +87,9 @@ class DriverE2E : public ::testing::Test {
   // Starts the simulator on a free loopback port, or on a pty only, with its
   // counters in stats.txt.
   void StartSim(bool pty = false, const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args =
-        pty ? std::vector<std::string>{"--no-tcp", "--pty"} : std::vector<std::string>{"--port", "0"};
-    args.push_back("--stats-file");
-    args.push_back((root_ / "stats.txt").string());
+    std::vector<std::string> args = pty ? std::vector<std::string>{"--no-tcp", "--pty"}
+                                        : std::vector<std::string>{"--port", "0"};
+    args.insert(args.end(), {"--stats-file", (root_ / "stats.txt").string()});
     args.insert(args.end(), extra.begin(), extra.end());
     ASSERT_TRUE(sim_.Start(args, 1, root_ / "sim.log")) << "kolibra-ecr-sim did not start";
     if (!pty) port_ = std::to_string(sim_.Port());
@@ -154,9 +147,8 @@ class DriverE2E : public ::testing::Test {
 
   // Submits a job the way a calling application does.
   void Submit(int slot, const std::string& commands) {
-    std::string ext = ".00" + std::to_string(slot);
-    WriteFile(data_ / ("SR_DATI" + ext), commands);
-    WriteFile(data_ / ("SR_START" + ext), "1\r\n");
+    WriteFile(data_ / ("SR_DATI.00" + std::to_string(slot)), commands);
+    WriteFile(data_ / ("SR_START.00" + std::to_string(slot)), "1\r\n");
   }
 
   // Submits kReceipt and waits until its lines have started (SR_OUT is
@@ -175,13 +167,13 @@ class DriverE2E : public ::testing::Test {
     return ::testing::AssertionFailure() << "job not answered in " << ms << " ms\n" << DriverLog();
   }
 
+  // The counters now, once the simulator has closed `receipts` receipts, and
+  // as it writes them when it exits.
   SimStats Stats() { return ParseStats(ReadFile(root_ / "stats.txt")); }
-  // The counters once the simulator has closed `receipts` receipts.
   SimStats StatsAfter(int receipts) {
     WaitFor([&] { return Stats().receipts >= receipts; }, 5000);
     return Stats();
   }
-  // The counters the simulator writes as it exits.
   SimStats FinalStats() {
     sim_.Stop();
     return Stats();

@@ -69,20 +69,13 @@ std::string Now(const char* format) {
 // Echo and second answer as separate chunks; the harsher options keep every
 // byte, in its order.
 TEST(EcrSimTcp, AnswersKeepTheirBytes) {
-  const struct {
-    Chunks args;
-    std::string command;
-    Chunks answers;
-  } cases[] = {
+  const struct { Chunks args; std::string command; Chunks answers; } cases[] = {
       {{}, "J", {"J"}},
       {{"--mf", "--mf-serial", "12345678", "--rt-serial=ABCDEFGHIJK"}, "47F", {"47F", "47F12345678 ABCDEFGHIJK"}},
-      {{"--echo-only", "--xoff"}, "1T", {"1T\x13"}},
-      {{"--no-closing"}, "1T", {"1T", "1T"}},
-      {{"--silent"}, " K", {}},
+      {{"--echo-only", "--xoff"}, "1T", {"1T\x13"}}, {{"--no-closing"}, "1T", {"1T", "1T"}}, {{"--silent"}, " K", {}},
       {{"--merge-answer", "--xoff"}, "1000H1R", {"1000H1R\x13" "1000H1R"}},
       {{"--xon-after=100", "--merge-answer"}, " K", {" K\x13", "\x11", "K"}},
-      {{"--paper-out=1"}, "1000H1R", {"1000H1R", "ERR07"}},
-      {{"--paper-out=1", "--merge-answer"}, " K", {" KERR07"}},
+      {{"--paper-out=1"}, "1000H1R", {"1000H1R", "ERR07"}}, {{"--paper-out=1", "--merge-answer"}, " K", {" KERR07"}},
       {{"--paper-out=2"}, "48F", {"48F", "48F6"}},
   };
   for (const auto& k : cases) {
@@ -137,14 +130,9 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
 // pieces. On the pty, the 23-byte serial number takes 10 bits a byte at the
 // rate given.
 TEST(EcrSim, DelaysHoldBackTheirOwnAnswer) {
-  const struct {
-    Chunks args;
-    std::string command;
-    std::vector<long> minGap;  // per chunk; 0: at once (under 300 ms)
-    bool pty = false;
-  } cases[] = {
-      {{"--echo-delay=400"}, "1000H1R", {350, 0}},
-      {{"--answer-delay-ms=400"}, "1000H1R", {0, 350}},
+  // minGap: per chunk; 0: at once (under 300 ms).
+  const struct { Chunks args; std::string command; std::vector<long> minGap; bool pty = false; } cases[] = {
+      {{"--echo-delay=400"}, "1000H1R", {350, 0}}, {{"--answer-delay-ms=400"}, "1000H1R", {0, 350}},
       {{"--reply-delay=400"}, "1T", {0, 0, 350}},
       {{"--reply-chunks=3", "--chunk-pause=400"}, "1T", {0, 0, 0, 350, 350}},
       {{"--baud", "600"}, "47F", {300}, true},  // ~383 ms
