@@ -61,11 +61,9 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   }
 }
 
-// A result file appears under its name only whole, renamed from "~KB" +
-// name + ".tmp"; a rename that fails (a reader holding the file) is retried
-// every 500 ms and logged at the 20th failure, the temporary file then gone.
-// Without its FINESCO the start file never goes: the calling application
-// would find neither FINESCO nor SR_ERR.
+// A result file appears only whole, renamed from "~KB" + name + ".tmp"; a failed
+// rename is retried every 500 ms and logged at the 20th failure, the temporary file
+// then gone. Without its FINESCO the start file never goes.
 TEST(JobFiles, ResultFilesAreRenamedIntoPlaceWithRetries) {
   const struct { const char* base; const char* bytes; void (*write)(AppContext&); const char* logText; } cases[] = {
       {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { WriteErrorFile(c, "E504: prova", 3); },

@@ -62,21 +62,19 @@ TEST(SerialSendCommand, ConfirmationRules) {
     SCOPED_TRACE(c.answers.empty() ? "silent" : c.answers[0]);
     LinkRig r;
     r.UseSerial();
-    auto& fp = r.p;
-    auto& cx = r.ctx;
     std::size_t n = 0;
     if (!c.answers.empty()) {
-      fp.serial.responder = [&](const std::string&) {
-        fp.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
+      r.p.serial.responder = [&](const std::string&) {
+        r.p.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
       };
     }
-    EXPECT_EQ(SendCommand(cx, kCmd), c.result);
-    EXPECT_EQ(fp.serial.writes.size(), c.writes);
-    EXPECT_EQ(fp.loop.NowMs(), c.end);
+    EXPECT_EQ(SendCommand(r.ctx, kCmd), c.result);
+    EXPECT_EQ(r.p.serial.writes.size(), c.writes);
+    EXPECT_EQ(r.p.loop.NowMs(), c.end);
     if (c.answers.empty()) {
       // Per attempt: write, pause (7 + 300 ms -> 3 slices), 3500 ms wait, 300 ms pause.
-      for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(fp.serial.writeTimes[i], int64_t(i) * 4100);
-      EXPECT_LT(fp.loop.waitCalls(), 100);  // every wait blocks, none spins
+      for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(r.p.serial.writeTimes[i], int64_t(i) * 4100);
+      EXPECT_LT(r.p.loop.waitCalls(), 100);  // every wait blocks, none spins
     }
   }
 }
@@ -112,11 +110,9 @@ TEST_F(LinkTest, SerialSendWaits4500ForAnAnswer) {
   EXPECT_EQ(Now() - start, 20);
 }
 
-// Over the serial line an XOFF holds the line until the XON, but only once
-// the ECR on that slot has been seen to send XON after an XOFF: nothing is
-// written meanwhile, and a command's answer goes on after the XON. After the
-// XOFF of an ECR that never sends XON only the fixed pause of a job line
-// comes, and a command's answer is complete at its length.
+// Over the serial line an XOFF holds the line until the XON (nothing written, a
+// command's answer goes on after it), but only once the ECR on that slot was seen to
+// send XON after an XOFF; else a job line gets its fixed pause, an answer ends at its length.
 TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
   const struct {
     const char* name;
@@ -152,29 +148,27 @@ TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
     SCOPED_TRACE(c.name);
     LinkRig r;
     r.UseSerial();
-    auto& fp = r.p;
-    auto& cx = r.ctx;
     if (c.xonSeenOnSlot != 0) {  // a line answered with XOFF and at once XON
-      cx.cycle.currentSlot = static_cast<int16_t>(c.xonSeenOnSlot);
-      fp.serial.responder = [&](const std::string& s) { fp.serial.QueueInput(10, s + "\x13\x11"); };
-      ASSERT_TRUE(SendJobLineSerial(cx, "1T"));
-      fp.serial.writes.clear();
-      fp.serial.writeTimes.clear();
+      r.ctx.cycle.currentSlot = static_cast<int16_t>(c.xonSeenOnSlot);
+      r.p.serial.responder = [&](const std::string& s) { r.p.serial.QueueInput(10, s + "\x13\x11"); };
+      ASSERT_TRUE(SendJobLineSerial(r.ctx, "1T"));
+      r.p.serial.writes.clear();
+      r.p.serial.writeTimes.clear();
     }
-    cx.cycle.currentSlot = 1;
-    const int64_t t0 = fp.loop.NowMs();
-    fp.serial.responder = [&](const std::string& s) {
-      if (fp.serial.writes.size() > 1) return fp.serial.QueueInput(20, s);
-      for (const auto& [at, bytes] : c.answer) fp.serial.QueueInput(at, bytes);
+    r.ctx.cycle.currentSlot = 1;
+    const int64_t t0 = r.p.loop.NowMs();
+    r.p.serial.responder = [&](const std::string& s) {
+      if (r.p.serial.writes.size() > 1) return r.p.serial.QueueInput(20, s);
+      for (const auto& [at, bytes] : c.answer) r.p.serial.QueueInput(at, bytes);
     };
-    const auto send = [&] { return c.jobLine ? SendJobLineSerial(cx, c.command) : SendCommand(cx, c.command); };
+    const auto send = [&] { return c.jobLine ? SendJobLineSerial(r.ctx, c.command) : SendCommand(r.ctx, c.command); };
     EXPECT_TRUE(send());
-    EXPECT_EQ(fp.loop.NowMs() - t0, c.end);
-    EXPECT_EQ(cx.link.answer, c.text);
+    EXPECT_EQ(r.p.loop.NowMs() - t0, c.end);
+    EXPECT_EQ(r.ctx.link.answer, c.text);
     send();
-    ASSERT_EQ(fp.serial.writes.size(), 2u);
-    EXPECT_EQ(fp.serial.writeTimes[1] - t0, c.nextWrite);
-    EXPECT_LT(fp.loop.waitCalls(), 100);  // every wait blocks, none spins
+    ASSERT_EQ(r.p.serial.writes.size(), 2u);
+    EXPECT_EQ(r.p.serial.writeTimes[1] - t0, c.nextWrite);
+    EXPECT_LT(r.p.loop.waitCalls(), 100);  // every wait blocks, none spins
   }
 }
 
@@ -212,17 +206,15 @@ TEST_F(LinkTest, TcpAnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
     SCOPED_TRACE(c.name);
     LinkRig r;
     r.UseNetwork();
-    auto& fp = r.p;
-    auto& cx = r.ctx;
-    fp.socket.responder = [&](const std::string&) {
-      if (fp.socket.sends.size() > 1) return;
-      for (const auto& [at, bytes] : c.answers) fp.socket.Deliver(at, bytes);
+    r.p.socket.responder = [&](const std::string&) {
+      if (r.p.socket.sends.size() > 1) return;
+      for (const auto& [at, bytes] : c.answers) r.p.socket.Deliver(at, bytes);
     };
-    EXPECT_EQ(c.jobLine ? SendJobLineTcp(cx, c.command) : SendCommand(cx, c.command), c.result);
-    EXPECT_EQ(fp.socket.sends, std::vector<std::string>{c.command});
-    EXPECT_EQ(fp.loop.NowMs(), c.end);
-    EXPECT_EQ(cx.link.answer, c.answer);
-    EXPECT_TRUE(cx.link.rx.pending.empty());
+    EXPECT_EQ(c.jobLine ? SendJobLineTcp(r.ctx, c.command) : SendCommand(r.ctx, c.command), c.result);
+    EXPECT_EQ(r.p.socket.sends, std::vector<std::string>{c.command});
+    EXPECT_EQ(r.p.loop.NowMs(), c.end);
+    EXPECT_EQ(r.ctx.link.answer, c.answer);
+    EXPECT_TRUE(r.ctx.link.rx.pending.empty());
   }
 }
 
@@ -346,22 +338,17 @@ TEST_F(ConnectionTest, RefusalDuringTheJobsPollsConnectsAgainDespiteAQueuedRecon
   EXPECT_LE(p.loop.maxWaitDepth(), 5);
 }
 
-TEST(IsValidIpAddressTest, Table) {
-  const std::pair<std::string, bool> cases[] = {
-      {"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},
-      {"1.2.3", false},          {"1.2.3.256", false}, {"1..3.4", false},
-  };
+// Addresses the settings accept; the trace stamp: UTC with fixed widths.
+TEST_F(LinkTest, AddressesAndTraceStamp) {
+  const std::pair<std::string, bool> cases[] = {{"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},
+                                                {"1.2.3", false}, {"1.2.3.256", false}, {"1..3.4", false}};
   for (const auto& [address, ok] : cases) EXPECT_EQ(IsValidIpAddress(address), ok) << address;
-}
-
-TEST_F(LinkTest, TraceStampIsUtcWithFixedWidths) {
   EXPECT_EQ(TraceTimeStamp(CivilTime{2026, 12, 5, 9, 5, 7, 4}), "20261205_090507.004 <--> ");
   p.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
   EXPECT_EQ(TraceTimeStamp(ctx), "20251231_233000.000 <--> ");
 }
 
-const std::string kStx = "\x02";
-const std::string kEtx = "\x03";
+const std::string kStx = "\x02", kEtx = "\x03";
 const std::string kHead = kStx + "05-12-2026 09-41";
 
 // STX, date and time, filler, then first number, one character, receipt
@@ -493,29 +480,27 @@ TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     LinkRig r;
-    auto& fp = r.p;
-    auto& cx = r.ctx;
     r.UseSerial();
     if (c.network) r.UseNetwork();
-    cx.dump.tenderFamily = c.modelFt ? "FT" : "ST";
-    cx.tenderLineCount = 1;
+    r.ctx.dump.tenderFamily = c.modelFt ? "FT" : "ST";
+    r.ctx.tenderLineCount = 1;
     const auto respond = [&](const std::string& s) {
       if (s != "1T") return;
       for (const auto& [at, bytes] : c.after1T) {
-        if (c.network) fp.socket.Deliver(at, bytes);
-        if (!c.network) fp.serial.QueueInput(at, bytes);
+        if (c.network) r.p.socket.Deliver(at, bytes);
+        if (!c.network) r.p.serial.QueueInput(at, bytes);
       }
       if (c.modelFt) {  // about 1 ms a byte at 9600 baud
-        for (std::size_t i = 0; i < ft.size(); ++i) fp.serial.QueueInput(100 + int64_t(i), ft.substr(i, 1));
+        for (std::size_t i = 0; i < ft.size(); ++i) r.p.serial.QueueInput(100 + int64_t(i), ft.substr(i, 1));
       }
     };
-    fp.socket.responder = respond;
-    fp.serial.responder = respond;
-    EXPECT_TRUE(SendJobLines(cx, {"1T"}));
-    EXPECT_EQ(fakes::ReadFileBytes(cx.link.outputPath), kOutput);
-    const auto& sent = c.network ? fp.socket.sends : fp.serial.writes;
+    r.p.socket.responder = respond;
+    r.p.serial.responder = respond;
+    EXPECT_TRUE(SendJobLines(r.ctx, {"1T"}));
+    EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), kOutput);
+    const auto& sent = c.network ? r.p.socket.sends : r.p.serial.writes;
     EXPECT_EQ(sent, std::vector<std::string>({"1T", "\x06"}));
-    EXPECT_LT(fp.loop.NowMs(), 1000);
+    EXPECT_LT(r.p.loop.NowMs(), 1000);
   }
 }
 

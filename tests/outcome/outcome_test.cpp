@@ -65,11 +65,9 @@ TEST(Dump, RtAndMfEcrs) {
   }
 }
 
-// An echo-only or missing answer to the serial request is a failure, not an
-// empty serial number; so is an ECR that answers nothing at all, and the job
-// waiting for the dump gets the dump's error. Over the network, a dump that
-// finds the connection dropped fails at once and opens it again, so that the
-// next dump reaches the ECR once it is back.
+// An echo-only or missing answer to the serial request, or none at all, fails the dump
+// (the waiting job gets its error). Over the network, a dump that finds the connection
+// dropped fails at once and opens it again, so that the next dump reaches the ECR.
 TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
   for (const std::string answer : {"41F", "", "mute", "network"}) {
     SCOPED_TRACE(answer);
