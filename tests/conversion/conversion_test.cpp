@@ -34,6 +34,14 @@ using ::testing::ElementsAreArray;
 using Lines = std::vector<std::string>;
 using fakes::FakeNotifier;
 
+ConversionSettings Family(const std::string& code, bool rt = false) {
+  ConversionSettings s;
+  s.tenderFamily = code;
+  s.rt = rt;
+  s.rtSerial = "99ZTA123456";
+  return s;
+}
+
 // The forms of the callers: command file, polling interval, settings item,
 // baud box, address part, ECR reply field, discount value.
 constexpr NumberForm kInterval{" \t", false, true, ""};
@@ -97,7 +105,6 @@ TEST(Numbers, ValuesNormalFormAndRounding) {
 
   EXPECT_EQ(RoundHalfEven(-2.5), -2);
   EXPECT_EQ(FormatNumber(0.1 + 0.2), "0.3");
-
   // Command-file numbers: out of range is an overflow, unless the exponent is negative.
   EXPECT_THROW(NumericValue("1E999"), ConversionFailure);
   EXPECT_THROW(NumericValue("0." + std::string(400, '0') + "1"), ConversionFailure);
@@ -116,7 +123,6 @@ TEST(Numbers, BoundedIntegersAndFormats) {
       {" 1", 9, std::nullopt}, {"1.0", 9, std::nullopt}, {std::string(40, '9'), 40, std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseBoundedInt(c.text, 1, 65535, c.maxDigits), c.value) << c.text;
-
   // FormatNumber, FormatDecimal.
   const struct { double value; const char *number, *decimal; } formats[] = {
       {0, "0", "0"}, {2.5, "2.5", "2.5"}, {0.25, "0.25", "0.25"}, {-3, "-3", "-3"}, {1e15, "1E+15", "1000000000000000"},
@@ -156,7 +162,6 @@ TEST(NormalizeRecordLine, RewritesRecords) {
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(NormalizeRecordLine(in, 30), out) << in;
   EXPECT_EQ(NormalizeRecordLine("PRNT,:abcdef", -5), "PRNT,: ;");
-
   // A megabyte of digits in linear space.
   const std::string out = NormalizeRecordLine("SALE,P" + std::string(1 << 20, '7'), 30);
   ASSERT_EQ(out.size(), std::size_t{6 + (1 << 20) + 1});
@@ -224,16 +229,15 @@ HandlerResult Done(ConversionState& state, const std::string& line) {
 enum Flag { kFirstItem = 1, kDocumentOpen = 2, kPercent = 4, kInvoice = 8, kCodeEmitted = 16, kPag4 = 32 };
 
 TEST(RecordHandlers, BuildLines) {
+  // result: the line result, or "dropped" / "refused"; output: lines appended at once;
+  // suffix: the last-tender suffix afterwards.
   struct Case {
     Handler handler;
-    std::string line;
-    std::string result;  // line result, or "dropped" / "refused"
-    Lines output = {};   // lines appended at once
-    int flags = 0;
-    int paymentsIndex = 0;
-    std::string family = "ZT", suffix = "";  // suffix: last-tender suffix afterwards
-  };
-  const Case cases[] = {
+    std::string line, result;
+    Lines output = {};
+    int flags = 0, paymentsIndex = 0;
+    std::string family = "ZT", suffix = "";
+  } const cases[] = {
       // Sales.
       {Done<HandleSale>, "SALE,N1,P1000,Q3,:PANE;", "\"PANE\"3*1000H1R"},
       {Done<HandleSale>, "SALE,N1,P0.125;", "1*12H1R", {"\"  1 X 0.125\"@"}},  // half cents to even: 12.5 -> 12
@@ -282,14 +286,11 @@ TEST(RecordHandlers, BuildLines) {
       {HandleNdcr, "NDCR,>ABC,N12345678,D01022024;", "refused"},
       {HandleNdcr, "NDCR,>99ZTA123456,N1234567,D01022024;", "refused"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.line + " " + c.family + " " + std::to_string(c.flags));
-    ConversionSettings settings;
-    settings.rt = true;
-    settings.rtSerial = "99ZTA123456";
+    ConversionSettings settings = Family(c.family, true);
     settings.paymentsIndex = c.paymentsIndex;
     settings.pag4Bancomat = c.flags & kPag4;
-    settings.tenderFamily = c.family;
     ConversionState state(settings);
     state.firstItemPending = c.flags & kFirstItem;
     state.documentReferenceOpen = c.flags & kDocumentOpen;
@@ -345,14 +346,6 @@ TEST(LineConverter, ConvertsRecordsWithItsCallShape) {
   EXPECT_EQ(CallLineConverter("CLER;"), "K");
 }
 
-
-ConversionSettings Family(const std::string& code, bool rt = false) {
-  ConversionSettings s;
-  s.tenderFamily = code;
-  s.rt = rt;
-  s.rtSerial = "99ZTA123456";
-  return s;
-}
 
 struct Outcome {
   int16_t result = -1, count = 0;
@@ -451,7 +444,6 @@ TEST(ConvertCommandText, Refuses) {
                                c.text.substr(last == std::string::npos ? 0 : last + 1));
     }
   }
-
   // The 16-bit tender-line count overflows at its 32768th payment line.
   std::string many;
   for (int i = 0; i < 40000; ++i) many += "TEND,N1,V1;\r\n";
@@ -472,7 +464,6 @@ TEST(ConvertCommandText, SurvivesHugeAndHostileInput) {
   for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 37) & 0xff));
   r = ConvertText(binary);
   EXPECT_TRUE(r.result == 0 || r.result == 1);
-
   // Credit functions go in front of everything, in their own order.
   std::string credits;
   for (int i = 0; i < 1000; ++i) credits += "SALE,N1,P1;\n";
@@ -621,7 +612,6 @@ TEST_F(ConvertCliTest, PrintsLinesAndExitCodes) {
   }
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("XON.txt")));
-
   // A refusal prints nothing and gives the reason; XON.txt only when asked.
   EXPECT_EQ(Run({Write("SALE,N1,P1000;\r\nTEND,N99999;\r\n")}), 1);
   EXPECT_EQ(out_.str(), "");

@@ -133,7 +133,6 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   EXPECT_EQ(old.slots[1]->commandIdentity, "");
   EXPECT_EQ(back.slots[3]->stage, JobStage::kDone);
   EXPECT_FALSE(back.slots[1] || back.slots[2]);
-
   // A torn or foreign file: slot out of range, unknown stage, no fields.
   for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"}) {
     EXPECT_TRUE(ParseJournal(damaged).unreadable) << damaged;

@@ -350,7 +350,6 @@ TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
   const auto expectRegular = [&](const std::string& n) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(data_ / n))) << n;
   };
-
   // SR_MATR's link goes at start-up; the dump writes a file of its own.
   trace_ = true;
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
@@ -431,7 +430,6 @@ TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
     EXPECT_EQ(out.substr(0, row.outStart.size()), row.outStart) << out;
     EXPECT_EQ(err, row.err);
   }
-
   // No driver: the start file stays and the job may still run.
   driver_.Stop();
   std::string out, err;

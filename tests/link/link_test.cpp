@@ -87,7 +87,6 @@ TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
   const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
   EXPECT_EQ(trace.rfind(stamp + " --> " + kCmd + "\r\n", 0), 0u) << trace;
   EXPECT_TRUE(trace.ends_with(" <-->  <--  ( General TimeOut  )\r\n")) << trace;
-
   // After the echo every reconnect is refused: each error ends the wait
   // early, yet the second-answer loop still comes to an end.
   ctx.settings.address = "10.0.0.1";
@@ -286,7 +285,6 @@ TEST_F(ConnectionTest, ReconnectsWithinThePolls) {
   EXPECT_EQ(p.socket.RemoteHost(), "192.168.1.50");
   EXPECT_EQ(p.socket.remotePort(), 8000);
   EXPECT_EQ(ctx.state.connection, ConnectionState::kOpen);
-
   // A standing connection is closed first (200 ms); nothing listening: eleven polls.
   p.socket.connectOutcome = Fake::ConnectOutcome::kNever;
   EXPECT_FALSE(Reconnect(ctx, 10));
@@ -301,13 +299,11 @@ TEST_F(ConnectionTest, RefusalReconnectsAfterTheHandlerWithoutNesting) {
   EXPECT_EQ(ctx.state.connection, ConnectionState::kClosed);
   const std::size_t connects = p.socket.connectTimes.size();
   EXPECT_GT(connects, 3u);  // each refusal started a new connect
-
   // Refusals keep coming for a minute: the reconnects follow one another.
   Pause(ctx, 60000);
   EXPECT_GT(p.socket.connectTimes.size(), connects + 20);
   EXPECT_LE(p.loop.maxWaitDepth(), 4);
   EXPECT_LE(p.loop.postedPending(), 1u);
-
   // Once the ECR accepts, the queued reconnect connects and nothing follows.
   p.socket.connectOutcome = Fake::ConnectOutcome::kConnect;
   Pause(ctx, 5000);

@@ -109,7 +109,6 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
     const std::string stamp = reply.substr(1, 16);
     EXPECT_TRUE(stamp == before || stamp == after) << stamp << " vs " << before;
     EXPECT_EQ(numbers(reply), "0007/0041");
-
     // The ACK is taken silently; a tender without amount closes the next receipt.
     Send(s.fd, "\x06");
     EXPECT_TRUE(Quiet(s.fd));
@@ -233,7 +232,6 @@ TEST(ReplaySteps, ParsedAndWalked) {
   EXPECT_TRUE(steps[2].answers.empty());
   ASSERT_EQ(steps[3].answers.size(), 2u);
   EXPECT_EQ(steps[3].answers[0].bytes + steps[3].answers[1].bytes, "1T\x02" "abc\x03");
-
   // Commands in turn, for a replay that goes on and one that stops: the
   // step answered ("-" none), then the start of the report.
   struct Walk {
