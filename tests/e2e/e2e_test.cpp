@@ -284,8 +284,8 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
 // (the journal's temporary file half written) or another settings folder (the journal
 // is the data folder's): E520, nothing of the job sent again, and the next job prints.
 TEST_F(DriverE2E, StoppedMidReceipt) {
-  const struct { int signal; bool otherSettings;
-  } cases[] = {{SIGTERM, false}, {SIGHUP, false}, {SIGKILL, false}, {SIGKILL, true}};
+  const struct { int signal; bool otherSettings; } cases[] = {{SIGTERM, false}, {SIGHUP, false}, {SIGKILL, false},
+                                                               {SIGKILL, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.signal) + (c.otherSettings ? " another settings folder" : ""));
     ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--answer-delay-ms", "800"}));
@@ -592,14 +592,15 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
 INSTANTIATE_TEST_SUITE_P(E2E, FaultTable, ::testing::ValuesIn(kFaultRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An edit of a recorded session; the job run against its replay; a result file and a
+// text it must hold; a text the simulator's stderr must hold (none: no difference).
 struct EditRow {
   const char* name;
   std::function<void(Session&)> edit;
-  const char* commands;  // the job run against the replay
+  const char* commands;
   std::vector<std::string> simArgs;
-  const char* file;      // a result file
-  std::string holds;     // a text it must hold
-  std::string reported;  // a text the simulator's stderr must hold; none: no difference
+  const char* file;
+  std::string holds, reported;
 };
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {

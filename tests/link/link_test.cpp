@@ -393,20 +393,10 @@ class SendJobLinesTest : public LinkTest {
       if (s == "1T") p.serial.QueueInput(100, reply);
     };
   }
-  // A network ECR: echo and second answer per line, no closing reply.
-  void NetworkEcr() {
-    UseNetwork();
-    p.socket.responder = [this](const std::string& s) {
-      p.socket.Deliver(10, s);
-      p.socket.Deliver(20, "ok");
-    };
-  }
   std::string Output() { return fakes::ReadFileBytes(ctx.link.outputPath); }
 };
 
-const std::string kOutput =
-    "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\n"
-    "DATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
+const std::string kOutput = "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\nDATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
 
 TEST_F(SendJobLinesTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
   SerialEcr(Reply("  12", "0345"));
@@ -431,7 +421,8 @@ TEST_F(SendJobLinesTest, ShortReplyIsReportedAsAFailure) {
 // Silence, or short chunks without end, after the payment line: a failure
 // within its time-outs, and the receipt may be closed or not.
 TEST_F(SendJobLinesTest, NetworkSilenceOrEndlessChunksAfterThePaymentLineFail) {
-  NetworkEcr();
+  UseNetwork();  // echo and second answer per line, no closing reply
+  p.socket.responder = [this](const std::string& s) { p.socket.Deliver(10, s); p.socket.Deliver(20, "ok"); };
   ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(Now(), 20 + 5 * 1500);  // five time-outs

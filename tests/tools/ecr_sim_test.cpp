@@ -213,8 +213,7 @@ TEST(EcrSimTcp, CountersTellLinesTakenTwice) {
 }
 
 TEST(ReplaySteps, ParsedAndWalked) {
-  const std::string t = "20261206_235959.900 <-->  ";
-  const std::string u = "20261207_000000.000 <-->  ";
+  const std::string t = "20261206_235959.900 <-->  ", u = "20261207_000000.000 <-->  ";
   std::vector<ecrsim::ReplayStep> steps;
   // A network dump (its answers marked, then trimmed copies), across midnight.
   ecrsim::ParseTrace(t + "--> 48F\r\n" + t + "<-- 48F ( 0 )\r\n" + u + "<-- 48F6 ( 1 )\r\n" + u + "<-- 6\r\n",
@@ -234,18 +233,12 @@ TEST(ReplaySteps, ParsedAndWalked) {
   EXPECT_EQ(steps[3].answers[0].bytes + steps[3].answers[1].bytes, "1T\x02" "abc\x03");
   // Commands in turn, for a replay that goes on and one that stops: the
   // step answered ("-" none), then the start of the report.
-  struct Walk {
-    bool stop;
-    std::vector<std::pair<std::string, std::string>> commands;
+  const struct { bool stop; std::vector<std::pair<std::string, std::string>> commands; } walks[] = {
+      {false, {{" K", "d (reset before the dump)|"}, {"48F", "d line 1|"}, {" K", "j line 1|"}, {" K", "-|"},
+               {"2T", "j line 2|command 5 differs from j line 2 at byte 1:"}, {"1T", "-|command 6 comes after the end"}}},
+      {true, {{" K", "d (reset before the dump)|"}, {"47F", "-|command 2 differs from d line 1 at byte 2:"}, {"48F", "-|"}}},
   };
-  const Walk walks[] = {
-      {false,
-       {{" K", "d (reset before the dump)|"}, {"48F", "d line 1|"}, {" K", "j line 1|"}, {" K", "-|"},
-        {"2T", "j line 2|command 5 differs from j line 2 at byte 1:"}, {"1T", "-|command 6 comes after the end"}}},
-      {true,
-       {{" K", "d (reset before the dump)|"}, {"47F", "-|command 2 differs from d line 1 at byte 2:"}, {"48F", "-|"}}},
-  };
-  for (const Walk& w : walks) {
+  for (const auto& w : walks) {
     ecrsim::Replay replay(steps, w.stop);
     for (const auto& [command, expected] : w.commands) {
       std::string report;
