@@ -386,9 +386,8 @@ TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
   EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
 
   driver_.Stop();
-  for (const auto& list : {results, own}) {
+  for (const auto& list : {results, own})
     for (const auto& n : list) EXPECT_EQ(ReadFile(outside / n), "precious " + n);
-  }
   EXPECT_TRUE(fs::is_empty(outside / "traces"));
   expectRegular("tracedump.txt");
 }
@@ -397,16 +396,13 @@ class SubmitE2E : public DriverE2E {
  protected:
   // Runs `kolibra submit` on slot 1 with commands; its exit code, stdout (CR dropped) and stderr.
   int RunSubmit(const std::string& commands, const std::string& timeoutS, std::string& out, std::string& err) {
-    const path file = root_ / "job.txt";
-    const path errLog = root_ / "submit.err";
+    const path file = root_ / "job.txt", errLog = root_ / "submit.err";
     WriteFile(file, commands);
     WriteFile(errLog, "");
     ChildProcess submit;
-    if (!submit.Start({kBin + "/kolibra", "submit", "--data-dir", data_.string(), "--slot", "1", "--timeout",
-                       timeoutS, file.string()},
-                      errLog)) {
+    if (!submit.Start({kBin + "/kolibra", "submit", "--data-dir", data_.string(), "--slot", "1", "--timeout", timeoutS,
+                       file.string()}, errLog))
       return -1;
-    }
     out.clear();
     for (std::string line = submit.ReadLine(60000); !line.empty(); line = submit.ReadLine(1000)) out += line + "\n";
     const int status = submit.WaitExit(60000);
