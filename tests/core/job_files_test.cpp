@@ -12,17 +12,20 @@
 namespace kolibra {
 namespace {
 
-// A context on the platform fakes with a scratch data directory.
+// A context on the platform fakes with a scratch data directory, on slot 3 at
+// 07/03/2026 09:05:02.
 struct AppRig {
   fakes::FakePlatform fp;
   fakes::ScratchDir data;
   AppContext ctx{fp.platform};
-  AppRig() { ctx.settingsDir = ctx.dataDir = data.path(); }
+  AppRig() {
+    ctx.settingsDir = ctx.dataDir = data.path();
+    ctx.cycle.currentSlot = 3;
+    fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
+  }
   std::string File(const std::string& base, int slot) const { return JobFilePath(ctx, base, slot); }
   bool Has(const std::string& base, int slot) { return fp.fs.Exists(File(base, slot)); }
-  void Put(const std::string& base, const std::string& bytes, int slot) {
-    fakes::WriteFileBytes(File(base, slot), bytes);
-  }
+  void Put(const std::string& base, const std::string& bytes, int slot) { fakes::WriteFileBytes(File(base, slot), bytes); }
 };
 
 TEST(JobFiles, ErrorFileUsesTheWholeLongPathAndIsRewritten) {
@@ -39,13 +42,10 @@ TEST(JobFiles, ErrorFileUsesTheWholeLongPathAndIsRewritten) {
 
 TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   const std::pair<void (*)(AppContext&), const char*> cases[] = {
-      {DeleteErrorFile, "SR_ERR"}, {DeleteOutputFile, "SR_OUT"},
-      {DeleteCommandFile, "SR_DATI"}, {DeleteStartFile, "SR_START"}};
+      {DeleteErrorFile, "SR_ERR"}, {DeleteOutputFile, "SR_OUT"}, {DeleteCommandFile, "SR_DATI"}, {DeleteStartFile, "SR_START"}};
   for (const auto& [kill, base] : cases) {
     SCOPED_TRACE(base);
     AppRig r;
-    r.fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
-    r.ctx.cycle.currentSlot = 3;
     fakes::WriteFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT"), "older line\r\n");
     r.Put(base, "held", 3);
     r.fp.fs.FailRemove(r.File(base, 3), -1);
@@ -61,18 +61,11 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   }
 }
 
-// A result file appears under its name only whole, renamed from "~KB" +
-// name + ".tmp"; a rename that fails (a reader holding the file) is retried
-// every 500 ms and logged at the 20th failure, the temporary file then gone.
-// Without its FINESCO the start file never goes: the calling application
-// would find neither FINESCO nor SR_ERR.
+// A result file appears only whole, renamed from "~KB" + name + ".tmp"; a failed
+// rename is retried every 500 ms and logged at the 20th failure, the temporary file
+// then gone. Without its FINESCO the start file never goes.
 TEST(JobFiles, ResultFilesAreRenamedIntoPlaceWithRetries) {
-  const struct {
-    const char* base;
-    const char* bytes;
-    void (*write)(AppContext&);
-    const char* logText;
-  } cases[] = {
+  const struct { const char* base; const char* bytes; void (*write)(AppContext&); const char* logText; } cases[] = {
       {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { WriteErrorFile(c, "E504: prova", 3); },
        "Errore nella Rename di SR_ERR"},
       {"FINESCO", "finesco", DeleteStartFile, "Errore nella Kill di SR_START"},
@@ -93,8 +86,6 @@ TEST(JobFiles, ResultFilesAreRenamedIntoPlaceWithRetries) {
     for (int failures : {3, -1}) {
       SCOPED_TRACE(std::string(c.base) + " failing " + std::to_string(failures));
       AppRig r;
-      r.fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
-      r.ctx.cycle.currentSlot = 3;
       r.Put("SR_START", "1", 3);
       r.fp.fs.FailReplace(r.File(c.base, 3), failures);
       const std::string precious = JoinPath(r.data.path(), "precious");
@@ -142,7 +133,6 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   EXPECT_EQ(old.slots[1]->commandIdentity, "");
   EXPECT_EQ(back.slots[3]->stage, JobStage::kDone);
   EXPECT_FALSE(back.slots[1] || back.slots[2]);
-
   // A torn or foreign file: slot out of range, unknown stage, no fields.
   for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"}) {
     EXPECT_TRUE(ParseJournal(damaged).unreadable) << damaged;
