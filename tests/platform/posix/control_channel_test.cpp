@@ -46,12 +46,18 @@ TEST(RequestLineBuffer, TakesOneLineWithinItsLimit) {
   }
 }
 
-// A listening socket at path that nobody serves; -1 on failure.
-int BareListener(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
+// A stream socket and the address of path, for bind or connect.
+int UnixSocket(const std::string& path, sockaddr_un& addr) {
+  addr = sockaddr_un{};
   addr.sun_family = AF_UNIX;
   std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  return socket(AF_UNIX, SOCK_STREAM, 0);
+}
+
+// A listening socket at path that nobody serves; -1 on failure.
+int BareListener(const std::string& path) {
+  sockaddr_un addr;
+  const int fd = UnixSocket(path, addr);
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
     close(fd);
     return -1;
@@ -63,10 +69,8 @@ int BareListener(const std::string& path) {
 // reads on a thread of its own until the server closes; halfClose ends its
 // sending there.
 std::future<std::string> StartClient(const std::string& path, const std::string& bytes, bool halfClose = false) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  sockaddr_un addr;
+  const int fd = UnixSocket(path, addr);
   EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   if (!bytes.empty()) {
     EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
