@@ -21,31 +21,6 @@
 namespace kolibra {
 namespace {
 
-using State = RequestLineBuffer::State;
-
-TEST(RequestLineBuffer, TakesOneLineWithinItsLimit) {
-  const struct {
-    std::vector<std::string> chunks;
-    State state;
-    std::string line;
-  } cases[] = {
-      {{"st", "at\r\n", "more\n"}, State::kComplete, "stat"},
-      {{"12345\n"}, State::kComplete, "12345"},
-      {{"12345\r", "\n"}, State::kComplete, "12345"},
-      {{std::string("a\0b\n", 4)}, State::kComplete, std::string("a\0b", 3)},
-      {{"123456"}, State::kTooLong, ""},
-      {{"12345\r", "x\n"}, State::kTooLong, ""},
-      {{"1234", "56\n"}, State::kTooLong, ""},
-      {{"1234"}, State::kPartial, "1234"},
-  };
-  for (const auto& c : cases) {
-    RequestLineBuffer buffer(5);
-    for (const auto& chunk : c.chunks) buffer.Add(chunk);
-    EXPECT_EQ(buffer.state(), c.state) << c.chunks[0];
-    EXPECT_EQ(buffer.line(), c.line) << c.chunks[0];
-  }
-}
-
 // A stream socket and the address of path, for bind or connect.
 int UnixSocket(const std::string& path, sockaddr_un& addr) {
   addr = sockaddr_un{};
