@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -101,10 +100,8 @@ bool FakeSerialPort::Configure(int n, const std::string& s) {
 bool FakeSerialPort::Open() {
   ++openCalls;
   if (open_) return false;
-  open_ = true;
-  input_.clear();
-  pending_.clear();
-  return true;
+  Close();
+  return open_ = true;
 }
 
 void FakeSerialPort::Close() {
@@ -154,24 +151,13 @@ void FakeTcpSocket::Connect() {
   const uint64_t gen = ++generation_;
   rx_.clear();
   state_ = kSocketConnecting;
-  switch (connectOutcome) {
-    case ConnectOutcome::kConnect:
-      loop_.After(connectDelayMs, [this, gen] {
-        if (gen != generation_) return;
-        state_ = kSocketConnected;
-        if (events_.onConnected) events_.onConnected();
-      });
-      break;
-    case ConnectOutcome::kRefuse:
-      loop_.After(connectDelayMs, [this, gen] {
-        if (gen != generation_) return;
-        state_ = kSocketError;
-        if (events_.onError) events_.onError(kSocketErrRefused, "Connection is forcefully rejected", state_);
-      });
-      break;
-    case ConnectOutcome::kNever:
-      break;
-  }
+  if (connectOutcome == ConnectOutcome::kNever) return;
+  loop_.After(connectDelayMs, [this, gen, refused = connectOutcome == ConnectOutcome::kRefuse] {
+    if (gen != generation_) return;
+    state_ = refused ? kSocketError : kSocketConnected;
+    if (!refused && events_.onConnected) events_.onConnected();
+    if (refused && events_.onError) events_.onError(kSocketErrRefused, "Connection is forcefully rejected", state_);
+  });
 }
 
 void FakeTcpSocket::Close() {
@@ -208,16 +194,6 @@ void FakeTcpSocket::InjectError(int64_t delayMs, int number, const std::string& 
     state_ = newState;
     if (events_.onError) events_.onError(number, description, state_);
   });
-}
-
-bool FakeFileSystem::Exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
-}
-
-bool FakeFileSystem::IsDirectory(const std::string& path) {
-  std::error_code ec;
-  return fs::is_directory(path, ec);
 }
 
 bool FakeFileSystem::Remove(const std::string& path) {
@@ -325,15 +301,10 @@ std::string FakeSystem::ReadUserValue(const std::string& keyPath, const std::str
   return it == userValues.end() ? std::string() : it->second;
 }
 
-bool FakeSystem::AcquireDataFolderLock(const std::string&) {
-  lastRefusal_ = dataFolderTaken ? refusal : LockRefusal::kNone;
-  return !dataFolderTaken;
+bool FakeSystem::Acquire(bool taken) {
+  lastRefusal_ = taken ? refusal : LockRefusal::kNone;
+  return !taken;
 }
-bool FakeSystem::AcquireSingleInstance(const std::string&) {
-  lastRefusal_ = anotherInstanceRunning ? refusal : LockRefusal::kNone;
-  return !anotherInstanceRunning;
-}
-
 
 bool FakeFolderWatch::Start(const std::string& folder, Handler onChange) {
   started.push_back(folder);
@@ -348,20 +319,6 @@ void FakeFolderWatch::Deliver(const FolderChange& change) {
   fn(change);
 }
 
-void FakeFolderWatch::Raise(std::vector<std::string> names) {
-  FolderChange change;
-  change.namesKnown = true;
-  change.names = std::move(names);
-  Deliver(change);
-}
-
-void FakeFolderWatch::RaiseNameless() { Deliver(FolderChange{}); }
-
-void FakeFolderWatch::End() {
-  FolderChange change;
-  change.ended = true;
-  Deliver(change);
-}
 
 FakePlatform::FakePlatform()
     : serial(loop),
@@ -371,17 +328,10 @@ FakePlatform::FakePlatform()
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};
   std::error_code ec;
-  fs::path base = fs::temp_directory_path(ec);
-  if (ec) base = "/tmp";
-  for (;;) {
-    std::ostringstream name;
-    name << "kolibra-test-" << ::getpid() << "-" << counter++;
-    fs::path p = base / name.str();
-    if (fs::create_directory(p, ec)) {
-      path_ = p.string();
-      break;
-    }
-  }
+  const fs::path base = fs::temp_directory_path(ec);
+  const std::string prefix = ((ec ? fs::path("/tmp") : base) / "kolibra-test-").string() + std::to_string(::getpid());
+  do path_ = prefix + "-" + std::to_string(counter++);
+  while (!fs::create_directory(path_, ec));
 }
 
 ScratchDir::~ScratchDir() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -188,8 +189,8 @@ class FakeTray : public Tray {
 // Real files on disk, with Remove() failures injectable per path.
 class FakeFileSystem : public FileSystem {
  public:
-  bool Exists(const std::string& path) override;
-  bool IsDirectory(const std::string& path) override;
+  bool Exists(const std::string& path) override { return std::filesystem::exists(path, ec_); }
+  bool IsDirectory(const std::string& path) override { return std::filesystem::is_directory(path, ec_); }
   bool Remove(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   // The real file's kind; the identity is the real file system's and how
@@ -218,6 +219,7 @@ class FakeFileSystem : public FileSystem {
 
  private:
   std::map<std::string, int> generations_;
+  std::error_code ec_;
 };
 
 class FakeSystem : public System {
@@ -226,8 +228,8 @@ class FakeSystem : public System {
   std::string CommonAppDataFolder() override { return commonAppData; }
   std::string ProgramFolder() override { return programFolder; }
   std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
-  bool AcquireSingleInstance(const std::string& lockFolder) override;
-  bool AcquireDataFolderLock(const std::string& dataFolder) override;
+  bool AcquireSingleInstance(const std::string&) override { return Acquire(anotherInstanceRunning); }
+  bool AcquireDataFolderLock(const std::string&) override { return Acquire(dataFolderTaken); }
   LockRefusal LastLockRefusal() override { return lastRefusal_; }
   DataLockState CheckDataFolderLock() override { return dataLockState; }
 
@@ -242,6 +244,7 @@ class FakeSystem : public System {
   DataLockState dataLockState = DataLockState::kHeld;  // what each check finds
 
  private:
+  bool Acquire(bool taken);
   LockRefusal lastRefusal_ = LockRefusal::kNone;
 };
 
@@ -254,10 +257,10 @@ class FakeFolderWatch : public FolderWatch {
   bool Active() const override { return static_cast<bool>(handler_); }
 
   // A change of these entries (names known), or one without names.
-  void Raise(std::vector<std::string> names);
-  void RaiseNameless();
+  void Raise(std::vector<std::string> names) { Deliver(FolderChange{.namesKnown = true, .names = std::move(names)}); }
+  void RaiseNameless() { Deliver(FolderChange{}); }
   // The watch ends, as when its folder is removed.
-  void End();
+  void End() { Deliver(FolderChange{.namesKnown = false, .names = {}, .ended = true}); }
 
   bool refuse = false;               // Start() fails
   std::vector<std::string> started;  // folders Start() was called with

@@ -6,13 +6,13 @@
 #include <windows.h>
 #else
 #include <sys/resource.h>
-#include <unistd.h>
 #endif
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "fakes/fake_platform.h"
 #include "platform/event_loop.h"
 
 namespace kolibra::testing {
@@ -33,26 +33,11 @@ inline int64_t CpuMs() {
 #endif
 }
 
-// A fresh folder under the temporary folder, removed with its contents.
-struct TempDir {
-  TempDir() {
-#ifdef _WIN32
-    const auto pid = GetCurrentProcessId();
-#else
-    const auto pid = getpid();
-#endif
-    static int counter = 0;
-    const std::string name = "kolibra-platform-" + std::to_string(pid) + "-" + std::to_string(++counter);
-    path = (std::filesystem::temp_directory_path() / name).string();
-    std::filesystem::remove_all(path);
-    std::filesystem::create_directory(path);
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);  // the user's alone
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
+// A fresh folder under the temporary folder, the user's alone, removed with
+// its contents.
+struct TempDir : fakes::ScratchDir {
+  std::string path = ScratchDir::path();
+  TempDir() { std::filesystem::permissions(path, std::filesystem::perms::owner_all); }
 };
 
 // Waits in the loop until cond holds or the budget runs out.

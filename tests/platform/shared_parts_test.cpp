@@ -1,5 +1,6 @@
 // The parts every system's platform shares: the event loop's core, the
-// serial settings text, the dotted address and the log line.
+// serial settings text, the dotted address, the control request's line and
+// the log line.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/control_channel.h"
 #include "platform/event_loop_core.h"
 #include "platform/log_line.h"
 #include "platform/serial_settings.h"
@@ -246,6 +248,30 @@ TEST(SocketAddressTest, DottedDecimalOnly) {
     uint32_t value = 1;
     EXPECT_EQ(SocketAddress(c.text, &value), c.value != 1) << c.text;
     EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
+TEST(RequestLineBuffer, TakesOneLineWithinItsLimit) {
+  using State = RequestLineBuffer::State;
+  const struct {
+    std::vector<std::string> chunks;
+    State state;
+    std::string line;
+  } cases[] = {
+      {{"st", "at\r\n", "more\n"}, State::kComplete, "stat"},
+      {{"12345\n"}, State::kComplete, "12345"},
+      {{"12345\r", "\n"}, State::kComplete, "12345"},
+      {{std::string("a\0b\n", 4)}, State::kComplete, std::string("a\0b", 3)},
+      {{"123456"}, State::kTooLong, ""},
+      {{"12345\r", "x\n"}, State::kTooLong, ""},
+      {{"1234", "56\n"}, State::kTooLong, ""},
+      {{"1234"}, State::kPartial, "1234"},
+  };
+  for (const auto& c : cases) {
+    RequestLineBuffer buffer(5);
+    for (const auto& chunk : c.chunks) buffer.Add(chunk);
+    EXPECT_EQ(buffer.state(), c.state) << c.chunks[0];
+    EXPECT_EQ(buffer.line(), c.line) << c.chunks[0];
   }
 }
 

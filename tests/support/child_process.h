@@ -141,8 +141,6 @@ class ChildProcess {
     return WaitFor([&] { return Reap(); }, timeoutMs) ? status_ : -1;
   }
 
-  bool Running() { return pid_ > 0 && !Reap(); }
-
   pid_t pid() const { return pid_; }
 
  private:

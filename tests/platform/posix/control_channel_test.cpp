@@ -21,37 +21,18 @@
 namespace kolibra {
 namespace {
 
-using State = RequestLineBuffer::State;
-
-TEST(RequestLineBuffer, TakesOneLineWithinItsLimit) {
-  const struct {
-    std::vector<std::string> chunks;
-    State state;
-    std::string line;
-  } cases[] = {
-      {{"st", "at\r\n", "more\n"}, State::kComplete, "stat"},
-      {{"12345\n"}, State::kComplete, "12345"},
-      {{"12345\r", "\n"}, State::kComplete, "12345"},
-      {{std::string("a\0b\n", 4)}, State::kComplete, std::string("a\0b", 3)},
-      {{"123456"}, State::kTooLong, ""},
-      {{"12345\r", "x\n"}, State::kTooLong, ""},
-      {{"1234", "56\n"}, State::kTooLong, ""},
-      {{"1234"}, State::kPartial, "1234"},
-  };
-  for (const auto& c : cases) {
-    RequestLineBuffer buffer(5);
-    for (const auto& chunk : c.chunks) buffer.Add(chunk);
-    EXPECT_EQ(buffer.state(), c.state) << c.chunks[0];
-    EXPECT_EQ(buffer.line(), c.line) << c.chunks[0];
-  }
+// A stream socket and the address of path, for bind or connect.
+int UnixSocket(const std::string& path, sockaddr_un& addr) {
+  addr = sockaddr_un{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  return socket(AF_UNIX, SOCK_STREAM, 0);
 }
 
 // A listening socket at path that nobody serves; -1 on failure.
 int BareListener(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  sockaddr_un addr;
+  const int fd = UnixSocket(path, addr);
   if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
     close(fd);
     return -1;
@@ -63,10 +44,8 @@ int BareListener(const std::string& path) {
 // reads on a thread of its own until the server closes; halfClose ends its
 // sending there.
 std::future<std::string> StartClient(const std::string& path, const std::string& bytes, bool halfClose = false) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  sockaddr_un addr;
+  const int fd = UnixSocket(path, addr);
   EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   if (!bytes.empty()) {
     EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));

@@ -11,36 +11,6 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-TEST(Win32EventLoopTest, WatchedHandleWakesTheWaitUntilUnwatched) {
-  Win32EventLoop loop;
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  int signalled = 0;
-  const auto id = loop.WatchHandle(event, [&] {
-    ++signalled;
-    ResetEvent(event);
-  });
-  ASSERT_NE(id, 0);
-  std::thread setter([event] {
-    Sleep(100);
-    SetEvent(event);
-  });
-  const int64_t t0 = loop.NowMs();
-  EXPECT_TRUE(testing::WaitFor(loop, [&] { return signalled > 0; }));
-  setter.join();
-  EXPECT_GE(loop.NowMs() - t0, 90);
-  EXPECT_LT(loop.NowMs() - t0, 400);
-  loop.Wait(loop.NowMs() + 50);
-  EXPECT_EQ(signalled, 1);  // reset by its handler: no second wake
-
-  loop.Unwatch(id);
-  SetEvent(event);
-  const int64_t t1 = loop.NowMs();
-  loop.Wait(t1 + 100);
-  EXPECT_EQ(signalled, 1);
-  EXPECT_GE(loop.NowMs() - t1, 100);
-  CloseHandle(event);
-}
-
 // A window class of the test's own, standing for the operator's dialog.
 LRESULT CALLBACK OtherWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_APP + 7) {
@@ -99,19 +69,34 @@ TEST(Win32EventLoopTest, PrivateMessagesRunInsideWaitOthersAreDispatched) {
   DestroyWindow(other);
 }
 
-// A modal loop of Windows (a menu being tracked, a window moved) pumps the
-// messages instead of Wait(): the loop still delivers inside it, and stops
-// once it has ended.
-TEST(Win32EventLoopTest, ModalLoopsOfWindowsKeepDelivering) {
+// A watched handle wakes the wait, once per signal, until unwatched. A modal
+// loop of Windows (a menu being tracked, a window moved) pumps the messages
+// instead of Wait(): the loop still delivers inside it, and stops once it has
+// ended.
+TEST(Win32EventLoopTest, WatchedHandlesWakeTheWaitAndModalLoopsOfWindowsKeepDelivering) {
   Win32EventLoop loop;
   int ticks = 0, signalled = 0;
   auto timer = loop.CreateTimer([&] { ++ticks; });
-  loop.SetTimer(timer, 20, true);
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  loop.WatchHandle(event, [&] {
+  const auto id = loop.WatchHandle(event, [&] {
     ++signalled;
     ResetEvent(event);
   });
+  ASSERT_NE(id, 0);
+  const auto setSoon = [event] {
+    std::thread([event] {
+      Sleep(100);
+      SetEvent(event);
+    }).detach();
+  };
+  setSoon();
+  const int64_t t0 = loop.NowMs();
+  EXPECT_TRUE(testing::WaitFor(loop, [&] { return signalled > 0; }));
+  EXPECT_GE(loop.NowMs() - t0, 90);
+  EXPECT_LT(loop.NowMs() - t0, 400);
+  loop.Wait(loop.NowMs() + 50);
+  EXPECT_EQ(signalled, 1);  // reset by its handler: no second wake
+  loop.SetTimer(timer, 20, true);
   // What a menu's or a move's own loop does, for ms milliseconds.
   const auto foreignLoop = [&](int64_t ms) {
     const int64_t until = loop.NowMs() + ms;
@@ -126,10 +111,7 @@ TEST(Win32EventLoopTest, ModalLoopsOfWindowsKeepDelivering) {
     ticks = signalled = 0;
     SendMessageA(loop.Window(), enter, 0, 0);
     EXPECT_EQ(loop.ModalLoops(), 1);
-    std::thread([event] {
-      Sleep(100);
-      SetEvent(event);
-    }).detach();
+    setSoon();
     foreignLoop(400);
     EXPECT_GE(ticks, 8) << enter;
     EXPECT_EQ(signalled, 1) << enter;
@@ -139,6 +121,13 @@ TEST(Win32EventLoopTest, ModalLoopsOfWindowsKeepDelivering) {
     foreignLoop(200);
     EXPECT_EQ(ticks, 0) << enter;
   }
+  loop.SetTimer(timer, 0, false);
+  loop.Unwatch(id);
+  SetEvent(event);
+  const int64_t t1 = loop.NowMs();
+  loop.Wait(t1 + 100);
+  EXPECT_EQ(signalled, 1);
+  EXPECT_GE(loop.NowMs() - t1, 100);
   CloseHandle(event);
 }
 
