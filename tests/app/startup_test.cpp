@@ -123,7 +123,7 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
     // A link is neither read nor written through.
     const std::string target = r.settings.File("elsewhere");
 #ifndef _WIN32
-    if (j == kFifo) ASSERT_EQ(mkfifo(journal.c_str(), 0600), 0);
+    if (j == kFifo) { ASSERT_EQ(mkfifo(journal.c_str(), 0600), 0); }
     if (j == kLink) {
       fakes::WriteFileBytes(target, record);
       stdfs::create_symlink(target, journal);
@@ -138,7 +138,7 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
     EXPECT_EQ(r.Read("SR_ERR", 2), readable ? kE521 : kE520);
     EXPECT_FALSE(stdfs::exists(r.settings.File("KBJOURNAL.TXT")));
     EXPECT_EQ(stdfs::is_regular_file(stdfs::symlink_status(journal)), j != kFolder);
-    if (j == kLink) EXPECT_EQ(fakes::ReadFileBytes(target), record);
+    if (j == kLink) { EXPECT_EQ(fakes::ReadFileBytes(target), record); }
 #ifndef _WIN32
     if (j != kFolder) {
       EXPECT_EQ(stdfs::status(journal).permissions() & stdfs::perms::all,

@@ -41,7 +41,7 @@ TEST(ControlProtocol, ParsesRequestLines) {
     const ParsedRequest p = ParseControlRequest(c.line);
     EXPECT_EQ(p.ok, c.ok) << c.line;
     EXPECT_EQ(c.ok ? p.request.argument : p.error, c.detail) << c.line;
-    if (p.ok) EXPECT_EQ(FormatControlRequest(p.request), c.line);
+    if (p.ok) { EXPECT_EQ(FormatControlRequest(p.request), c.line); }
   }
 }
 
