@@ -14,9 +14,6 @@ class CountingNotifier : public kolibra::Notifier {
  public:
   void MessageBox(const std::string&) override { ++messages; }
   void Log(const std::string&) override {}
-  void AddTrayIcon(kolibra::TrayIcon, const std::string&) override {}
-  void SetTrayState(kolibra::TrayIcon, const std::string&) override {}
-  void RemoveTrayIcon() override {}
   int messages = 0;
 };
 
