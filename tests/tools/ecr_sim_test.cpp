@@ -1,11 +1,10 @@
-// The ECR simulator, black-box over TCP and its pty: what the end-to-end tests rely
-// on without seeing it (faults really played, counters proving a line printed once),
-// the options they do not use; the steps a trace gives and how a replay walks them.
-#include <termios.h>
+// The ECR simulator, black-box over TCP and its pty, where the end-to-end tests do not show it:
+// options they leave alone, delays, counters, the second client; a trace's steps and their replay.
 #include <time.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "fakes/fake_platform.h"
@@ -17,6 +16,7 @@ namespace {
 
 using Chunks = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
+using Gaps = std::vector<long>;
 
 bool Quiet(int fd, int ms = 300) { return ReadChunk(fd, ms).empty(); }
 void Send(int fd, const std::string& bytes) {
@@ -27,7 +27,7 @@ long MsSince(Clock::time_point start) {
 }
 
 // Sends a command and reads up to `count` chunks; gaps[i]: ms since the chunk before (or the send).
-Chunks Command(int fd, const std::string& cmd, std::size_t count, std::vector<long>* gaps = nullptr) {
+Chunks Command(int fd, const std::string& cmd, std::size_t count, Gaps* gaps = nullptr) {
   Chunks chunks;
   Send(fd, cmd);
   auto last = Clock::now();
@@ -54,15 +54,17 @@ struct Sim {
 std::string Now(const char* format) {
   const time_t now = time(nullptr);
   tm local{};
-  localtime_r(&now, &local);
   char buf[32];
-  strftime(buf, sizeof buf, format, &local);
+  strftime(buf, sizeof buf, format, localtime_r(&now, &local));
   return buf;
 }
 
-// Echo and second answer as separate chunks; the harsher options keep every byte, in its order.
-TEST(EcrSimTcp, AnswersKeepTheirBytes) {
-  const struct { Chunks args; std::string command; Chunks answers; } cases[] = {
+// Each answer its own chunk, every byte in its order. A delay holds back its own answer
+// (minGap: ms after the chunk before or the send; 0: under 300 ms; none: not timed); a closing
+// reply ("R") comes whole or in pieces. On the pty, the 23-byte answer is timed whole: 10 bits
+// a byte at the rate given (~383 ms at 600), unpaced unless a rate is given.
+TEST(EcrSim, AnswersKeepTheirBytesAndDelays) {
+  const struct { Chunks args; std::string command; Chunks answers; Gaps minGap = {}; bool pty = false; } cases[] = {
       {{}, "J", {"J"}},
       {{"--mf", "--mf-serial", "12345678", "--rt-serial=ABCDEFGHIJK"}, "47F", {"47F", "47F12345678 ABCDEFGHIJK"}},
       {{"--echo-only", "--xoff"}, "1T", {"1T\x13"}}, {{"--no-closing"}, "1T", {"1T", "1T"}}, {{"--silent"}, " K", {}},
@@ -70,18 +72,41 @@ TEST(EcrSimTcp, AnswersKeepTheirBytes) {
       {{"--xon-after=100", "--merge-answer"}, " K", {" K\x13", "\x11", "K"}},
       {{"--paper-out=1"}, "1000H1R", {"1000H1R", "ERR07"}}, {{"--paper-out=1", "--merge-answer"}, " K", {" KERR07"}},
       {{"--paper-out=2"}, "48F", {"48F", "48F6"}},
+      {{"--echo-delay=400"}, "1000H1R", {"1000H1R", "1000H1R"}, {350, 0}},
+      {{"--answer-delay-ms=400"}, "1000H1R", {"1000H1R", "1000H1R"}, {0, 350}},
+      {{"--reply-delay=400"}, "1T", {"1T", "1T", "R"}, {0, 0, 350}},
+      {{"--reply-chunks=3", "--chunk-pause=400"}, "1T", {"1T", "1T", "R", "R", "R"}, {0, 0, 0, 350, 350}},
+      {{"--baud", "600"}, "47F", {"47F99MEY012 99MZT123456"}, {300}, true},
+      {{"--verbose"}, "47F", {"47F99MEY012 99MZT123456"}, {0}, true},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE((k.args.empty() ? "" : k.args.front() + " ") + k.command);
-    Sim s(k.args);
+    Sim s(k.args, k.pty);
     ASSERT_GE(s.fd, 0);
-    EXPECT_EQ(Command(s.fd, k.command, k.answers.size()), k.answers);
+    Gaps gaps;
+    const auto start = Clock::now();
+    Chunks got = Command(s.fd, k.command, k.answers.size(), &gaps);
+    if (k.pty) {
+      std::string all = got.empty() ? "" : got[0];
+      for (std::string c; all.size() < k.answers[0].size() && !(c = ReadChunk(s.fd, 3000)).empty();) all += c;
+      got = {all};
+      gaps = {MsSince(start)};
+    }
+    std::string reply;
+    for (auto i = std::ranges::find(k.answers, "R") - k.answers.begin(); i < std::ssize(got); ++i) {
+      reply += std::exchange(got[i], "R");
+    }
+    EXPECT_EQ(got, k.answers);
+    EXPECT_TRUE(reply.empty() || (reply.size() == 36 && reply.front() == '\x02' && reply.back() == '\x03')) << reply;
+    for (std::size_t i = 0; i < k.minGap.size() && i < gaps.size(); ++i) {
+      EXPECT_TRUE(k.minGap[i] ? gaps[i] >= k.minGap[i] : gaps[i] < 300) << "chunk " << i << ": " << gaps[i] << " ms";
+    }
     EXPECT_TRUE(Quiet(s.fd)) << "extra answer";
   }
 }
 
-// The date and time from the first STX, the numbers back from the first ETX
-// (16 further back on FT models); closed only once paid.
+// The date and time from the first STX, the numbers back from the first ETX (16 further back on
+// FT models); closed only once paid.
 TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
   for (bool ft : {false, true}) {
     SCOPED_TRACE(ft ? "FT model" : "other models");
@@ -118,45 +143,6 @@ TEST(EcrSimTcp, ClosingReplyCarriesDateTimeAndNumbersWhereTheDriverReadsThem) {
   }
 }
 
-// Each delay holds back its own answer; the closing reply comes whole or in
-// pieces. On the pty, the 23-byte serial number takes 10 bits a byte at the
-// rate given.
-TEST(EcrSim, DelaysHoldBackTheirOwnAnswer) {
-  // minGap: per chunk; 0: at once (under 300 ms).
-  const struct { Chunks args; std::string command; std::vector<long> minGap; bool pty = false; } cases[] = {
-      {{"--echo-delay=400"}, "1000H1R", {350, 0}}, {{"--answer-delay-ms=400"}, "1000H1R", {0, 350}},
-      {{"--reply-delay=400"}, "1T", {0, 0, 350}},
-      {{"--reply-chunks=3", "--chunk-pause=400"}, "1T", {0, 0, 0, 350, 350}},
-      {{"--baud", "600"}, "47F", {300}, true},  // ~383 ms
-      {{"--verbose"}, "47F", {0}, true},         // unpaced
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.args.front());
-    Sim s(k.args, k.pty);
-    ASSERT_GE(s.fd, 0);
-    std::vector<long> gaps;
-    const auto start = Clock::now();
-    const Chunks got = Command(s.fd, k.command, k.pty ? 1 : k.minGap.size(), &gaps);
-    std::string all;
-    for (const auto& c : got) all += c;
-    if (k.pty) {  // the whole answer's time
-      for (std::string c; all.size() < 23 && !(c = ReadChunk(s.fd, 3000)).empty();) all += c;
-      EXPECT_EQ(all, "47F99MEY012 99MZT123456");
-      gaps = {MsSince(start)};
-    }
-    ASSERT_EQ(gaps.size(), k.minGap.size());
-    for (std::size_t i = 0; i < gaps.size(); ++i) {
-      EXPECT_TRUE(k.minGap[i] ? gaps[i] >= k.minGap[i] : gaps[i] < 300) << "chunk " << i << ": " << gaps[i] << " ms";
-    }
-    EXPECT_TRUE(k.pty || got[0] == k.command);
-    if (got.size() > 2) {
-      EXPECT_EQ(all.size(), 2 * k.command.size() + 36);
-      EXPECT_TRUE(all[2 * k.command.size()] == '\x02' && all.back() == '\x03');
-    }
-    EXPECT_TRUE(Quiet(s.fd, 100)) << "extra answer";
-  }
-}
-
 TEST(EcrSimTcp, SecondClientReplacesTheFirstOrIsRefused) {
   for (bool single : {false, true}) {
     SCOPED_TRACE(single ? "--single-client" : "default");
@@ -173,8 +159,8 @@ TEST(EcrSimTcp, SecondClientReplacesTheFirstOrIsRefused) {
   }
 }
 
-// A line re-sent within one receipt counts twice; lines of a receipt never
-// closed, dump commands and a paper-out refusal are not printed.
+// A line re-sent within one receipt counts twice; lines of a receipt never closed, dump commands
+// and a paper-out refusal are not printed.
 TEST(EcrSimTcp, CountersTellLinesTakenTwice) {
   const struct {
     Chunks args;
@@ -215,11 +201,11 @@ TEST(EcrSimTcp, CountersTellLinesTakenTwice) {
 TEST(ReplaySteps, ParsedAndWalked) {
   const std::string t = "20261206_235959.900 <-->  ", u = "20261207_000000.000 <-->  ";
   std::vector<ecrsim::ReplayStep> steps;
-  // A network dump (its answers marked, then trimmed copies), across midnight.
+  // A network dump across midnight, its answers marked, then trimmed copies.
   ecrsim::ParseTrace(t + "--> 48F\r\n" + t + "<-- 48F ( 0 )\r\n" + u + "<-- 48F6 ( 1 )\r\n" + u + "<-- 6\r\n",
                      "d", steps);
-  // A serial job: an unanswered reset (written again untraced), a line
-  // answered with the start of the closing reply, the reply traced twice.
+  // A serial job: an unanswered reset (written again untraced), a line answered with the start
+  // of the closing reply, the reply traced twice.
   ecrsim::ParseTrace(t + "-->  K\r\n" + t + "--> 1T\r\n" + t + "<-- 1T\x02" "ab\r\n" + u + "<-- \x02" "abc\x03\r\n" +
                          u + "<-- \x02" "abc\x03\r\n",
                      "j", steps);
@@ -231,8 +217,8 @@ TEST(ReplaySteps, ParsedAndWalked) {
   EXPECT_TRUE(steps[2].answers.empty());
   ASSERT_EQ(steps[3].answers.size(), 2u);
   EXPECT_EQ(steps[3].answers[0].bytes + steps[3].answers[1].bytes, "1T\x02" "abc\x03");
-  // Commands in turn, for a replay that goes on and one that stops: the
-  // step answered ("-" none), then the start of the report.
+  // Commands in turn, for a replay that goes on and one that stops: the step answered ("-"
+  // none), then the start of the report (nothing reported unless one is expected).
   const struct { bool stop; std::vector<std::pair<std::string, std::string>> commands; } walks[] = {
       {false, {{" K", "d (reset before the dump)|"}, {"48F", "d line 1|"}, {" K", "j line 1|"}, {" K", "-|"},
                {"2T", "j line 2|command 5 differs from j line 2 at byte 1:"}, {"1T", "-|command 6 comes after the end"}}},
@@ -244,7 +230,6 @@ TEST(ReplaySteps, ParsedAndWalked) {
       std::string report;
       const ecrsim::ReplayStep* step = replay.Next(command, report);
       const std::string got = (step ? step->where : "-") + "|" + report;
-      // Nothing reported unless a report is expected.
       EXPECT_EQ(expected.ends_with('|') ? got : got.substr(0, expected.size()), expected) << command;
     }
   }
