@@ -1,5 +1,4 @@
-// The POSIX platform on real folders, sockets, pseudo-terminals and signals:
-// the shared cases, then what only this system has.
+// The POSIX platform on real folders, sockets, pseudo-terminals and signals.
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -11,14 +10,8 @@
 
 #include <fstream>
 
-#include "fakes/fake_platform.h"
-#include "platform/make_platform.h"
 #include "platform/platform_cases.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_folder_watch.h"
-#include "platform/posix/posix_serial_port.h"
-#include "platform/posix/posix_system.h"
-#include "platform/posix/posix_tcp_socket.h"
+#include "platform/posix/posix_platform.h"
 
 namespace kolibra::testing {
 namespace {
@@ -33,8 +26,7 @@ struct Posix {
   static constexpr bool kNamesKnown = true;
   static int64_t OsWaits(Loop& loop) { return loop.PollCalls(); }
 
-  // The slave side of a pseudo-terminal plays the serial device; the test
-  // is the ECR on the master side.
+  // The pseudo-terminal's slave side is the serial device, its master the ECR.
   struct SerialPair {
     explicit SerialPair(Loop&) {}
     ~SerialPair() {
@@ -104,9 +96,8 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Posix, PlatformCases, Posix);
 
 namespace {
 
-// A file still open for writing is not reported: only once closed, when it
-// holds what its writer meant. Moved or removed folders end the watch (the
-// path may name another now).
+// A file is reported once its writer closed it; a folder moved away ends the
+// watch (its path may name another now).
 TEST(PosixPlatform, FolderWatchWaitsForTheWriterAndEndsWithTheFolder) {
   PosixEventLoop loop;
   PosixFolderWatch watch(loop);
@@ -149,20 +140,16 @@ TEST(PosixPlatform, ReadsUserValuesFromTheConfigFolder) {
   unsetenv("XDG_CONFIG_HOME");
 }
 
-// Locks hold against other processes too; lock files are the driver's
-// user's alone and never opened through a link; the data folder's lock is
-// checked against what its path names now.
+// The data folder's lock is checked against what its path names now.
 TEST(PosixPlatform, LocksHoldAcrossProcessesAreOwnerOnlyAndCheckedAtTheirPath) {
   TempDir dir;
-  {
-    PosixSystem first;
-    ASSERT_TRUE(first.AcquireSingleInstance(dir.path));
-    const pid_t child = fork();
-    if (child == 0) _exit(PosixSystem().AcquireSingleInstance(dir.path) ? 1 : 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  PosixSystem first;
+  ASSERT_TRUE(first.AcquireSingleInstance(dir.path));
+  const pid_t child = fork();
+  if (child == 0) _exit(PosixSystem().AcquireSingleInstance(dir.path) ? 1 : 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   const std::string data = JoinPath(dir.path, "data"), lockFile = JoinPath(data, "kolibra-data.lock");
   const auto mode = [](const std::string& path) {
     struct stat st;
@@ -171,30 +158,28 @@ TEST(PosixPlatform, LocksHoldAcrossProcessesAreOwnerOnlyAndCheckedAtTheirPath) {
   std::filesystem::create_directory(data);
   fakes::WriteFileBytes(lockFile, "");
   chmod(lockFile.c_str(), 0644);  // as an older version made it
-  PosixSystem first;
   ASSERT_TRUE(first.AcquireDataFolderLock(data));
   EXPECT_EQ(mode(lockFile), 0600u);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kHeld);
 
-  // Deleted by someone else: taken again while no other copy has it.
+  // Deleted: taken again while no other copy has it; the first gives way to one that has.
   std::filesystem::remove(lockFile);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kRetaken);
   EXPECT_EQ(mode(lockFile), 0600u);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kHeld);
-  // Deleted, and a second copy locks a new one first: the first gives way.
   std::filesystem::remove(lockFile);
   PosixSystem second;
   ASSERT_TRUE(second.AcquireDataFolderLock(data));
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kLost);
   EXPECT_EQ(second.CheckDataFolderLock(), DataLockState::kHeld);
-  // The folder renamed away and a new one made: the same, whoever is first.
+  // The folder renamed away and a new one made.
   std::filesystem::rename(data, data + ".old");
   std::filesystem::create_directory(data);
   EXPECT_EQ(second.CheckDataFolderLock(), DataLockState::kRetaken);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kLost);
   EXPECT_EQ(PosixSystem().AcquireDataFolderLock(data), false);
 
-  // A link under a lock file's name is not followed: no lock, target kept.
+  // A link under a lock file's name is not followed.
   const std::string other = JoinPath(dir.path, "other"), target = JoinPath(dir.path, "target");
   std::filesystem::create_directory(other);
   fakes::WriteFileBytes(target, "precious");

@@ -1,21 +1,11 @@
-// The Windows platform on real folders, sockets, COM ports and the registry:
-// the shared cases, then what only this system has.
-// Winsock 2 before any windows.h (which the socket's header brings).
-#include <winsock2.h>
-
-#include <windows.h>
+// The Windows platform on real folders, sockets, COM ports and the registry.
+// The shared cases first: they bring Winsock 2, which goes before windows.h.
+#include "platform/platform_cases.h"
+#include "platform/win32/win32_platform.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
-
-#include "platform/make_platform.h"
-#include "platform/platform_cases.h"
-#include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_folder_watch.h"
-#include "platform/win32/win32_serial_port.h"
-#include "platform/win32/win32_system.h"
-#include "platform/win32/win32_tcp_socket.h"
 
 namespace kolibra::testing {
 namespace {
@@ -41,12 +31,8 @@ struct Win32 {
   static constexpr bool kNamesKnown = false;
   static int64_t OsWaits(Loop& loop) { return loop.WaitCalls(); }
 
-  // Needs two COM ports joined by a null-modem line, named by
-  // KOLIBRA_TEST_COM_PAIR="a,b"; the port on COMb plays the ECR. Under Wine:
-  //   socat pty,raw,echo=0,link=$D/ttyA pty,raw,echo=0,link=$D/ttyB &
-  //   wine64 reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d $D/ttyA /f
-  //   wine64 reg add 'HKLM\Software\Wine\Ports' /v COM6 /t REG_SZ /d $D/ttyB /f
-  //   wineserver -k; KOLIBRA_TEST_COM_PAIR=5,6 wine64 <tests>.exe
+  // Two COM ports joined by a null-modem line, KOLIBRA_TEST_COM_PAIR="a,b"
+  // (under Wine, a socat pair: scripts/test-windows.sh); COMb plays the ECR.
   struct SerialPair {
     explicit SerialPair(Loop& l) : loop(l), ecr(l), intruder(l) {}
     bool Join(Serial& p) {
@@ -64,8 +50,7 @@ struct Win32 {
       WaitFor(loop, [&] { return (got += ecr.ReadAll()).size() >= want; }, 3000);
       return got;
     }
-    // Windows' COM driver refuses a second opener; Wine does not, so there
-    // only the release is seen.
+    // Windows' COM driver refuses a second opener; Wine's does not.
     bool Held() {
       if (port->IsOpen() && RunningOnWine()) return true;
       const bool free = intruder.Open();
@@ -77,18 +62,11 @@ struct Win32 {
     Serial* port = nullptr;
   };
 
-  // Symbolic links need a file system and rights that allow them; Wine 8
-  // reports success without making one. A hard link and a folder under a
-  // written name have tests of their own: under Wine an owner-only file
-  // whose rename failed is not removed.
+  // Symbolic links need rights to make (Wine 8 claims one it did not make);
+  // the other plants have tests of their own, fit for Wine.
   static bool Plant(Planted what, const std::string& path, const std::string& target) {
-    switch (what) {
-      case Planted::kSymlink: {
-        const DWORD flags = std::filesystem::is_directory(target) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
-        return CreateSymbolicLinkA(path.c_str(), target.c_str(), flags) && IsLink(path);
-      }
-      default: return false;
-    }
+    const DWORD flags = std::filesystem::is_directory(target) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0;
+    return what == Planted::kSymlink && CreateSymbolicLinkA(path.c_str(), target.c_str(), flags) && IsLink(path);
   }
   // Wine keeps no access list on files: who may open one is not told here.
   static NameFacts Facts(const std::string& path) {
@@ -116,10 +94,7 @@ struct Win32 {
     const auto post = [w](UINT msg, WPARAM wParam) {
       return [=] {
         EXPECT_TRUE(IsWindow(w));
-        const LRESULT yes = SendMessageA(w, msg, wParam, 0);
-        if (msg == WM_QUERYENDSESSION) {
-          EXPECT_EQ(yes, TRUE);
-        }
+        EXPECT_EQ(SendMessageA(w, msg, wParam, 0), msg == WM_QUERYENDSESSION ? TRUE : FALSE);
       };
     };
     return {{"WM_CLOSE", [w] { PostMessageA(w, WM_CLOSE, 0, 0); }},
@@ -138,10 +113,8 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Win32, PlatformCases, Win32);
 
 namespace {
 
-// DOS device names are the device in any folder, with any extension, and a
-// pipe opens but is no disk file: none is read, waited on or written; a file
-// held open without delete sharing is neither removed nor replaced, and a
-// result's rename waits for the reader that holds it.
+// Device names (in any folder, with any extension) and pipes are never read
+// or written; a file held open is neither removed nor replaced until closed.
 TEST(Win32Platform, DevicesPipesAndHeldFilesAreLeftAlone) {
   TempDir dir;
   Win32FileSystem fs;
@@ -196,42 +169,36 @@ TEST(Win32Platform, DevicesPipesAndHeldFilesAreLeftAlone) {
   }
 }
 
-// A throwaway key under HKEY_CURRENT_USER, deleted with its values.
-struct TempKey {
-  TempKey() : path("Software\\KolibraTest-" + std::to_string(GetCurrentProcessId())) {
-    RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  }
-  ~TempKey() {
-    RegCloseKey(key);
-    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
-  }
-  void Set(const char* name, DWORD type, const std::string& data) {
-    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
-  }
-  std::string path;
-  HKEY key = nullptr;
-};
-
 TEST(Win32Platform, ReadsTextValuesOfTheCurrentUserAndFindsItsFolders) {
-  TempKey k;
-  ASSERT_NE(k.key, nullptr);
+  const std::string key = "Software\\KolibraTest-" + std::to_string(GetCurrentProcessId());
   const std::string longest(Win32System::kMaxValueLength, 'x');
   const DWORD number = 42;
-  k.Set("CustomPathDataDir", REG_SZ, std::string("D:\\Kolibra dati\\\0", 17));
-  k.Set("Expand", REG_EXPAND_SZ, std::string("%TEMP%\\k\0", 9));  // not expanded
-  k.Set("NoNul", REG_SZ, "C:\\dati");                             // stored without its NUL
-  k.Set("Number", REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number));
-  k.Set("Binary", REG_BINARY, "C:\\dati");
-  k.Set("Empty", REG_SZ, std::string("\0", 1));
-  k.Set("Long", REG_SZ, longest + '\0');
-  k.Set("TooLong", REG_SZ, longest + "y" + '\0');
-  const std::pair<const char*, std::string> cases[] = {
-      {"customPATHdatadir", "D:\\Kolibra dati\\"}, {"Expand", "%TEMP%\\k"}, {"NoNul", "C:\\dati"},
-      {"Number", "42"},  {"Binary", ""}, {"Empty", ""}, {"Long", longest}, {"TooLong", ""}, {"Missing", ""},
+  const struct {
+    const char* name;
+    DWORD type;  // REG_NONE: not stored
+    std::string stored, read;
+  } rows[] = {
+      {"CustomPathDataDir", REG_SZ, std::string("D:\\Kolibra dati\\\0", 17), "D:\\Kolibra dati\\"},
+      {"Expand", REG_EXPAND_SZ, std::string("%TEMP%\\k\0", 9), "%TEMP%\\k"},  // not expanded
+      {"NoNul", REG_SZ, "C:\\dati", "C:\\dati"},                               // stored without its NUL
+      {"Number", REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number), "42"},
+      {"Binary", REG_BINARY, "C:\\dati", ""},
+      {"Empty", REG_SZ, std::string("\0", 1), ""},
+      {"Long", REG_SZ, longest + '\0', longest},
+      {"TooLong", REG_SZ, longest + "y" + '\0', ""},
+      {"Missing", REG_NONE, "", ""},
   };
   Win32System sys;
-  for (const auto& [name, value] : cases) EXPECT_EQ(sys.ReadUserValue(k.path, name), value) << name;
-  EXPECT_EQ(sys.ReadUserValue(k.path + "\\Missing", "CustomPathDataDir"), "");
+  for (const auto& r : rows) {
+    if (r.type != REG_NONE) {
+      RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), r.name, r.type, r.stored.data(),
+                      static_cast<DWORD>(r.stored.size()));
+    }
+    EXPECT_EQ(sys.ReadUserValue(key, r.name), r.read) << r.name;
+  }
+  EXPECT_EQ(sys.ReadUserValue(key, "customPATHdatadir"), rows[0].read);
+  EXPECT_EQ(sys.ReadUserValue(key + "\\Missing", "CustomPathDataDir"), "");
+  RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
 
   Win32FileSystem fs;
   EXPECT_TRUE(fs.IsDirectory(sys.CommonAppDataFolder()));
@@ -242,9 +209,8 @@ TEST(Win32Platform, ReadsTextValuesOfTheCurrentUserAndFindsItsFolders) {
   EXPECT_TRUE(fs.Exists(JoinPath(sys.ProgramFolder(), path.substr(path.find_last_of('\\') + 1))));
 }
 
-// The instance lock is a mutex named for the settings folder whatever its
-// spelling, released with its owner; the held data-folder lock file can be
-// neither deleted nor shared.
+// The instance lock is a mutex released with its owner; the held data-folder
+// lock file cannot be deleted.
 TEST(Win32Platform, OneCopyPerSettingsFolderWhateverItsSpelling) {
   TempDir dir, other;
   std::string spelled = dir.path;  // lower case, forward slashes, trailing separator
