@@ -24,8 +24,7 @@ int UnixSocket(const std::string& path, sockaddr_un& addr) {
   return socket(AF_UNIX, SOCK_STREAM, 0);
 }
 
-// A client, connected before this returns, that sends bytes (then ends its
-// sending when halfClose) and reads on a thread of its own until closed.
+// A connected client that sends bytes (then shuts its sending if halfClose) and reads on a thread until closed.
 std::future<std::string> StartClient(const std::string& path, const std::string& bytes, bool halfClose = false) {
   sockaddr_un addr;
   const int fd = UnixSocket(path, addr);
@@ -101,27 +100,23 @@ TEST(PosixControlChannel, AnotherUsersEndpointIsCalledOnlyThroughItsGroupFromIts
   constexpr gid_t kMine = 1000, kService = 997;
   const std::vector<gid_t> member{kMine, kService}, outsider{kMine};
   const struct {
-    uid_t socketUid, folderUid, me;
-    mode_t socketMode, folderMode;
+    ControlEndpointFacts facts;  // socket owner, group and mode, folder owner and mode
+    uid_t me;
     const std::vector<gid_t>* groups;
     ControlCallStatus status;
   } cases[] = {
-      {kMe, kMe, kMe, 0600, 0700, &outsider, ControlCallStatus::kOk},
-      {kDriver, kDriver, kMe, 0660, 0750, &member, ControlCallStatus::kOk},
-      {kDriver, kDriver, kMe, 0660, 0750, &outsider, ControlCallStatus::kNotOwner},
-      {kDriver, kDriver, kMe, 0600, 0750, &member, ControlCallStatus::kNotOwner},
-      {kDriver, kDriver, kMe, 0640, 0750, &member, ControlCallStatus::kNotOwner},
-      {kDriver, kDriver, kMe, 0660, 0770, &member, ControlCallStatus::kUnsafeFolder},
-      {kDriver, kDriver, kMe, 0660, 0757, &member, ControlCallStatus::kUnsafeFolder},
-      {kDriver, kMe, kMe, 0660, 0750, &member, ControlCallStatus::kUnsafeFolder},
-      {kDriver, kDriver, 0, 0600, 0700, &outsider, ControlCallStatus::kOk},
-      {kDriver, kDriver, 0, 0600, 0730, &outsider, ControlCallStatus::kUnsafeFolder},
+      {{kMe, kService, S_IFSOCK | 0600, kMe, S_IFDIR | 0700}, kMe, &outsider, ControlCallStatus::kOk},
+      {{kDriver, kService, S_IFSOCK | 0660, kDriver, S_IFDIR | 0750}, kMe, &member, ControlCallStatus::kOk},
+      {{kDriver, kService, S_IFSOCK | 0660, kDriver, S_IFDIR | 0750}, kMe, &outsider, ControlCallStatus::kNotOwner},
+      {{kDriver, kService, S_IFSOCK | 0600, kDriver, S_IFDIR | 0750}, kMe, &member, ControlCallStatus::kNotOwner},
+      {{kDriver, kService, S_IFSOCK | 0640, kDriver, S_IFDIR | 0750}, kMe, &member, ControlCallStatus::kNotOwner},
+      {{kDriver, kService, S_IFSOCK | 0660, kDriver, S_IFDIR | 0770}, kMe, &member, ControlCallStatus::kUnsafeFolder},
+      {{kDriver, kService, S_IFSOCK | 0660, kDriver, S_IFDIR | 0757}, kMe, &member, ControlCallStatus::kUnsafeFolder},
+      {{kDriver, kService, S_IFSOCK | 0660, kMe, S_IFDIR | 0750}, kMe, &member, ControlCallStatus::kUnsafeFolder},
+      {{kDriver, kService, S_IFSOCK | 0600, kDriver, S_IFDIR | 0700}, 0, &outsider, ControlCallStatus::kOk},
+      {{kDriver, kService, S_IFSOCK | 0600, kDriver, S_IFDIR | 0730}, 0, &outsider, ControlCallStatus::kUnsafeFolder},
   };
-  for (const auto& c : cases) {
-    const ControlEndpointFacts facts{c.socketUid, kService, S_IFSOCK | c.socketMode, c.folderUid,
-                                     S_IFDIR | c.folderMode};
-    EXPECT_EQ(CheckControlEndpoint(facts, c.me, *c.groups), c.status) << "row " << &c - cases;
-  }
+  for (const auto& c : cases) EXPECT_EQ(CheckControlEndpoint(c.facts, c.me, *c.groups), c.status) << &c - cases;
 }
 
 TEST(PosixControlChannel, HostileClientsAreAnsweredOrDroppedAndNeverHoldTheLoop) {

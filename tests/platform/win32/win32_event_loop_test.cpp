@@ -1,5 +1,4 @@
-// The Win32 event loop's own ways: private messages, watched handles, modal
-// loops of Windows and the session's end.
+// The Win32 event loop: private messages, watched handles, modal loops, the session's end.
 #include "platform/platform_cases.h"  // first: it brings Winsock 2, which goes before windows.h
 #include "platform/win32/win32_event_loop.h"
 
@@ -12,7 +11,11 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-TEST(Win32EventLoopTest, PrivateMessagesRunInsideWaitOthersAreDispatched) {
+// Private messages run inside Wait, others are dispatched. A watched handle
+// wakes the wait once per signal until unwatched; the loop still delivers
+// inside a menu's or a move's own message loop. A session's end is refused
+// while busy; after a yes no timer runs until WM_ENDSESSION says it goes on.
+TEST(Win32EventLoopTest, MessagesHandlesModalLoopsAndTheSessionsEndDriveTheWait) {
   Win32EventLoop loop;
   Log log;
   const UINT msg = loop.RegisterMessage([&](WPARAM w, LPARAM l) {
@@ -52,14 +55,7 @@ TEST(Win32EventLoopTest, PrivateMessagesRunInsideWaitOthersAreDispatched) {
   EXPECT_FALSE(IsWindow(other));  // destroyed by its own window procedure
   EXPECT_LT(loop.NowMs() - t0, 500);
   EXPECT_TRUE(log.empty());
-}
 
-// A watched handle wakes the wait once per signal until unwatched; inside a
-// menu's or a move's own message loop the loop still delivers. A session's end
-// is refused while busy; after a yes no timer runs until WM_ENDSESSION says
-// the session goes on.
-TEST(Win32EventLoopTest, HandlesModalLoopsAndTheSessionsEndDriveTheWait) {
-  Win32EventLoop loop;
   PostMessageA(loop.Window(), WM_CLOSE, 0, 0);  // no termination handlers yet: the window stays
   loop.Wait(loop.NowMs() + 50);
   EXPECT_TRUE(IsWindow(loop.Window()));
@@ -78,15 +74,14 @@ TEST(Win32EventLoopTest, HandlesModalLoopsAndTheSessionsEndDriveTheWait) {
     }).detach();
   };
   setSoon();
-  const int64_t t0 = loop.NowMs();
+  const int64_t t1 = loop.NowMs();
   EXPECT_TRUE(testing::WaitFor(loop, [&] { return signalled > 0; }));
-  EXPECT_GE(loop.NowMs() - t0, 90);
-  EXPECT_LT(loop.NowMs() - t0, 400);
+  EXPECT_GE(loop.NowMs() - t1, 90);
+  EXPECT_LT(loop.NowMs() - t1, 400);
   loop.Wait(loop.NowMs() + 50);
   EXPECT_EQ(signalled, 1);  // reset by its handler: no second wake
   loop.SetTimer(timer, 20, true);
-  // What a menu's or a move's own loop does, for ms milliseconds.
-  const auto foreignLoop = [&](int64_t ms) {
+  const auto foreignLoop = [&](int64_t ms) {  // what a menu's or a move's own loop does
     const int64_t until = loop.NowMs() + ms;
     for (int64_t now = loop.NowMs(); now < until; now = loop.NowMs()) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
@@ -109,21 +104,11 @@ TEST(Win32EventLoopTest, HandlesModalLoopsAndTheSessionsEndDriveTheWait) {
     foreignLoop(200);
     EXPECT_EQ(ticks, 0) << enter;
   }
-  loop.SetTimer(timer, 0, false);
-  loop.Unwatch(id);
-  SetEvent(event);
-  const int64_t t1 = loop.NowMs();
-  loop.Wait(t1 + 100);
-  EXPECT_EQ(signalled, 1);
-  EXPECT_GE(loop.NowMs() - t1, 100);
-  CloseHandle(event);
 
   ASSERT_TRUE(loop.InstallTerminationHandlers());
   std::string busy = "Scontrino in corso";
   int ended = 0;
   loop.SetSessionEndHandlers([&] { return busy; }, [&] { ++ended; });
-  ticks = 0;
-  loop.SetTimer(timer, 20, true);
   EXPECT_EQ(SendMessageA(loop.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
   EXPECT_TRUE(testing::WaitFor(loop, [&] { return ticks > 2; }));
   busy.clear();
@@ -135,6 +120,15 @@ TEST(Win32EventLoopTest, HandlesModalLoopsAndTheSessionsEndDriveTheWait) {
   EXPECT_TRUE(testing::WaitFor(loop, [&] { return ticks > 2; }));
   EXPECT_EQ(ended, 0);
   loop.SetSessionEndHandlers({}, {});
+
+  loop.SetTimer(timer, 0, false);
+  loop.Unwatch(id);
+  SetEvent(event);
+  const int64_t t2 = loop.NowMs();
+  loop.Wait(t2 + 100);
+  EXPECT_EQ(signalled, 1);
+  EXPECT_GE(loop.NowMs() - t2, 100);
+  CloseHandle(event);
 }
 
 }  // namespace
