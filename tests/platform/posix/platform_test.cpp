@@ -1,5 +1,4 @@
-// The POSIX platform on real folders, sockets, pseudo-terminals and signals:
-// the shared cases, then what only this system has.
+// The POSIX platform on real folders, sockets, pseudo-terminals and signals.
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -11,14 +10,8 @@
 
 #include <fstream>
 
-#include "fakes/fake_platform.h"
-#include "platform/make_platform.h"
 #include "platform/platform_cases.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_folder_watch.h"
-#include "platform/posix/posix_serial_port.h"
-#include "platform/posix/posix_system.h"
-#include "platform/posix/posix_tcp_socket.h"
+#include "platform/posix/posix_platform.h"
 
 namespace kolibra::testing {
 namespace {
@@ -33,8 +26,7 @@ struct Posix {
   static constexpr bool kNamesKnown = true;
   static int64_t OsWaits(Loop& loop) { return loop.PollCalls(); }
 
-  // The slave side of a pseudo-terminal plays the serial device; the test
-  // is the ECR on the master side.
+  // The pseudo-terminal's slave side is the serial device, its master the ECR.
   struct SerialPair {
     explicit SerialPair(Loop&) {}
     ~SerialPair() {
@@ -71,13 +63,10 @@ struct Posix {
   };
 
   static bool Plant(Planted what, const std::string& path, const std::string& target) {
-    switch (what) {
-      case Planted::kSymlink: std::filesystem::create_symlink(target, path); break;
-      case Planted::kHardLink: std::filesystem::create_hard_link(target, path); break;
-      case Planted::kFifo: return mkfifo(path.c_str(), 0600) == 0;
-      case Planted::kFolder: std::filesystem::create_directory(path); break;
-      default: break;
-    }
+    if (what == Planted::kFifo) return mkfifo(path.c_str(), 0600) == 0;
+    if (what == Planted::kSymlink) std::filesystem::create_symlink(target, path);
+    if (what == Planted::kHardLink) std::filesystem::create_hard_link(target, path);
+    if (what == Planted::kFolder) std::filesystem::create_directory(path);
     return true;
   }
   static NameFacts Facts(const std::string& path) {
@@ -87,9 +76,7 @@ struct Posix {
   }
 
   static std::unique_ptr<PlatformServices> MakeTakingTermination(bool asked) {
-    PlatformOptions options;
-    options.handleTerminationSignals = asked;
-    return MakePlatform(options);
+    return MakePlatform({.serialDevices = {}, .handleTerminationSignals = asked});
   }
   static bool TakesTermination(Loop& loop) { return loop.InstallTerminationSignals(); }
   static std::vector<std::pair<std::string, std::function<void()>>> TerminationRequests(Loop&) {
@@ -104,9 +91,7 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Posix, PlatformCases, Posix);
 
 namespace {
 
-// A file still open for writing is not reported: only once closed, when it
-// holds what its writer meant. Moved or removed folders end the watch (the
-// path may name another now).
+// A file is reported once its writer closed it; a folder moved away ends the watch.
 TEST(PosixPlatform, FolderWatchWaitsForTheWriterAndEndsWithTheFolder) {
   PosixEventLoop loop;
   PosixFolderWatch watch(loop);
@@ -134,72 +119,57 @@ TEST(PosixPlatform, ReadsUserValuesFromTheConfigFolder) {
   const char kKey[] = "SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA";
   TempDir dir;
   setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
-  PosixSystem sys;
   const std::string file = PosixSystem::UserStoreFile(kKey);
   EXPECT_EQ(file, dir.path + "/SOFTWARE/Norvik Engineering/NORVIKKOLIBRA/values");
   std::filesystem::create_directories(dir.path + "/SOFTWARE/Norvik Engineering/NORVIKKOLIBRA");
   const std::string longest(PosixSystem::kMaxValueLength, 'x');
   std::ofstream(file, std::ios::binary) << "no equals sign\ncustomPATHdatadir=/srv/kolibra data\\\r\nEmpty=\n"
                                            "Long=" + longest + "\nTooLong=" + longest + "y\nLast=unterminated";
-  const std::pair<const char*, std::string> cases[] = {
-      {"CustomPathDataDir", "/srv/kolibra data\\"}, {"Empty", ""},   {"Missing", ""},
-      {"Long", longest}, {"TooLong", ""}, {"Last", "unterminated"},
-  };
-  for (const auto& [name, value] : cases) EXPECT_EQ(sys.ReadUserValue(kKey, name), value) << name;
+  const std::pair<const char*, std::string> cases[] = {{"CustomPathDataDir", "/srv/kolibra data\\"}, {"Empty", ""},
+      {"Missing", ""}, {"Long", longest}, {"TooLong", ""}, {"Last", "unterminated"}};
+  for (const auto& [name, value] : cases) EXPECT_EQ(PosixSystem().ReadUserValue(kKey, name), value) << name;
   unsetenv("XDG_CONFIG_HOME");
 }
 
-// Locks hold against other processes too; lock files are the driver's
-// user's alone and never opened through a link; the data folder's lock is
-// checked against what its path names now.
 TEST(PosixPlatform, LocksHoldAcrossProcessesAreOwnerOnlyAndCheckedAtTheirPath) {
   TempDir dir;
-  {
-    PosixSystem first;
-    ASSERT_TRUE(first.AcquireSingleInstance(dir.path));
-    const pid_t child = fork();
-    if (child == 0) _exit(PosixSystem().AcquireSingleInstance(dir.path) ? 1 : 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  PosixSystem first;
+  ASSERT_TRUE(first.AcquireSingleInstance(dir.path));
+  const pid_t child = fork();
+  if (child == 0) _exit(PosixSystem().AcquireSingleInstance(dir.path) ? 1 : 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   const std::string data = JoinPath(dir.path, "data"), lockFile = JoinPath(data, "kolibra-data.lock");
-  const auto mode = [](const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000u;
-  };
+  const auto mode = [](const std::string& p) { return unsigned(std::filesystem::symlink_status(p).permissions()); };
   std::filesystem::create_directory(data);
   fakes::WriteFileBytes(lockFile, "");
   chmod(lockFile.c_str(), 0644);  // as an older version made it
-  PosixSystem first;
   ASSERT_TRUE(first.AcquireDataFolderLock(data));
   EXPECT_EQ(mode(lockFile), 0600u);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kHeld);
 
-  // Deleted by someone else: taken again while no other copy has it.
+  // Deleted: taken again while no other copy has it; the first gives way to one that has.
   std::filesystem::remove(lockFile);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kRetaken);
   EXPECT_EQ(mode(lockFile), 0600u);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kHeld);
-  // Deleted, and a second copy locks a new one first: the first gives way.
   std::filesystem::remove(lockFile);
   PosixSystem second;
   ASSERT_TRUE(second.AcquireDataFolderLock(data));
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kLost);
   EXPECT_EQ(second.CheckDataFolderLock(), DataLockState::kHeld);
-  // The folder renamed away and a new one made: the same, whoever is first.
-  std::filesystem::rename(data, data + ".old");
+  std::filesystem::rename(data, data + ".old");  // and a new folder made
   std::filesystem::create_directory(data);
   EXPECT_EQ(second.CheckDataFolderLock(), DataLockState::kRetaken);
   EXPECT_EQ(first.CheckDataFolderLock(), DataLockState::kLost);
   EXPECT_EQ(PosixSystem().AcquireDataFolderLock(data), false);
 
-  // A link under a lock file's name is not followed: no lock, target kept.
   const std::string other = JoinPath(dir.path, "other"), target = JoinPath(dir.path, "target");
   std::filesystem::create_directory(other);
   fakes::WriteFileBytes(target, "precious");
   chmod(target.c_str(), 0644);
-  std::filesystem::create_symlink(target, JoinPath(other, "kolibra.lock"));
+  std::filesystem::create_symlink(target, JoinPath(other, "kolibra.lock"));  // not followed
   PosixSystem third;
   EXPECT_FALSE(third.AcquireSingleInstance(other));
   EXPECT_EQ(third.LastLockRefusal(), LockRefusal::kUnavailable);
