@@ -1,7 +1,5 @@
-// Conversion: the number reader and formatters, record clean-up, field lookup
-// and code checks; the record handlers and the single-record converter; whole
-// command files (records in order, refusals, hostile and UTF-8 input, XON.txt)
-// and the convert command.
+// Conversion: numbers, record clean-up, fields, code checks, the record handlers and the
+// line converter; whole command files (refusals, hostile and UTF-8 input, XON.txt), the convert command.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -42,8 +40,7 @@ ConversionSettings Family(const std::string& code, bool rt = false) {
   return s;
 }
 
-// The forms of the callers: command file, polling interval, settings item,
-// baud box, address part, ECR reply field, discount value.
+// The callers' forms: polling interval, settings item, baud box, address part, ECR reply field, discount.
 constexpr NumberForm kInterval{" \t", false, true, ""};
 constexpr NumberForm kItem{" \t", true, true, ""};
 constexpr NumberForm kBaud{" ", false, false, ""};
@@ -87,7 +84,7 @@ TEST(Numbers, ReadsEachForm) {
   }
 }
 
-TEST(Numbers, ValuesNormalFormAndRounding) {
+TEST(Numbers, ValuesFormsRoundingAndBounds) {
   // A digit-by-digit sum would give 0.30000000000000004.
   EXPECT_EQ(NumberValue("0.3"), 0.3);
   EXPECT_EQ(NumberValue("+.1e1"), 1.0);
@@ -114,16 +111,13 @@ TEST(Numbers, ValuesNormalFormAndRounding) {
   EXPECT_EQ(NumericValue("1" + std::string(400, '0') + "e-5"), 0);
   EXPECT_THROW(ToInt16Checked(32767.5), ConversionFailure);  // rounds to 32768
   EXPECT_EQ(ToInt16Checked(-32768.4), -32768);
-}
 
-TEST(Numbers, BoundedIntegersAndFormats) {
   const struct { std::string text; std::size_t maxDigits; std::optional<int64_t> value; } cases[] = {
       {"", 9, std::nullopt}, {"1", 9, 1}, {"65535", 9, 65535}, {"65536", 9, std::nullopt}, {"0", 9, std::nullopt},
       {"000000001", 9, 1}, {"0000000001", 9, std::nullopt}, {"0000000001", 10, 1}, {"+1", 9, std::nullopt},
       {" 1", 9, std::nullopt}, {"1.0", 9, std::nullopt}, {std::string(40, '9'), 40, std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseBoundedInt(c.text, 1, 65535, c.maxDigits), c.value) << c.text;
-  // FormatNumber, FormatDecimal.
   const struct { double value; const char *number, *decimal; } formats[] = {
       {0, "0", "0"}, {2.5, "2.5", "2.5"}, {0.25, "0.25", "0.25"}, {-3, "-3", "-3"}, {1e15, "1E+15", "1000000000000000"},
       {1.0 / 3, "0.333333333333333", "0.3333333333333333"},
@@ -243,8 +237,7 @@ TEST(RecordHandlers, BuildLines) {
       {Done<HandleSale>, "SALE,N1,P0.125;", "1*12H1R", {"\"  1 X 0.125\"@"}},  // half cents to even: 12.5 -> 12
       // The first item from a PLUD writes its sale line ahead of the comment.
       {Done<HandleSale>, "PLUD,N1,P1.99;", "\" ^---**  1 X 1.99\"@", {"1*199H1R"}, kFirstItem},
-      // The early sale line gets the placeholder treatment too, or "|9m"
-      // would reach the ECR.
+      // The early sale line gets the placeholder treatment too, or "|9m" would reach the ECR.
       {Done<HandleSale>, "PLUD,N1,P1.5,R;", "\" ^---**  1 X 1.5\"@", {"9M1*150H1R"}, kFirstItem},
       {Done<HandleSale>, "PLUD,N1,P1.5,S1,R;", "\" ^---**  1 X 1.5\"@", {"17M*9M1*150H1R"}, kFirstItem | kPercent},
       {Done<HandleSale>, "SALE,N3,P500,S3;", "500H13M"}, {Done<HandleSale>, "SALE,N1,P100,R;", "|9m100H1R"},
@@ -346,7 +339,6 @@ TEST(LineConverter, ConvertsRecordsWithItsCallShape) {
   EXPECT_EQ(CallLineConverter("CLER;"), "K");
 }
 
-
 struct Outcome {
   int16_t result = -1, count = 0;
   Lines lines, messages;
@@ -367,8 +359,11 @@ Outcome ConvertText(std::string_view text, const ConversionSettings& settings = 
   return r;
 }
 
-// Each row: the command file, the lines it gives in order, the payment lines counted.
-TEST(ConvertCommandText, ConvertsRecordsInOrder) {
+// Each row: the command file, the lines it gives in order, the payment lines counted. A UTF-8
+// file converts as the Windows-1252 text it stands for; an 8-bit one (not valid UTF-8) as it is.
+TEST(ConvertCommandText, ConvertsRecordsInOrderAndUtf8AsCodePageText) {
+  std::string wide;  // the width counts code-page characters
+  for (int i = 0; i < 29; ++i) wide += "\xc3\xa8";
   const struct { std::string text; Lines lines; int count; ConversionSettings settings = Family("ZT"); } cases[] = {
       // Decimal-price comment first, TEND,N4 moved last.
       {"SALE,N1,P1000,:Pane;\r\nSALE,N2,P2.50,Q2,:Latte;\r\nTEND,N4,V500;\r\nTEND,N1,V1500;\r\n",
@@ -399,6 +394,17 @@ TEST(ConvertCommandText, ConvertsRecordsInOrder) {
       {"SALE,N-1,P100,:Pane -1, V-5;\r\nPRNT,:Resto, Q-1;\r\nTEND,N-1,V-0;", {"\"PANE -1\"100H1R", "\"RESTO\"@", "0H1T"}, 1},
       // Blank lines, ignored records, CR without LF, no final line end.
       {"\r\n   \r\n;\r\nDATE,:01/01/2024;\r\nCLFS;\r\nLOTT,C1;\r\nSALE,N1,P100;\rTEND,N1;", {"100H1R", "1T"}, 1},
+      // UTF-8: an accented letter is one character; byte-order mark dropped; beyond Latin-1.
+      {"SALE,N1,P100,:Caff\xc3\xa8 gi\xc3\xb9;", {"\"CAFFE GIU\"100H1R"}, 0},
+      {"\xef\xbb\xbfSALE,N1,P100;\r\nTEND,N1;", {"100H1R", "1T"}, 1},
+      {"PRNT,:L\xe2\x80\x99\xe2\x82\xac \xc3\xbc \xc3\x9f;", {"\"L\x92" "E UE \xdf\"@"}, 0},
+      // Letters outside the code page: plain letter, else ?; decomposed letters.
+      {"PRNT,:M\xc4\x81ria \xc5\x81\xc3\xb3" "d\xc5\xba \xc8\x99 \xf0\x9f\x98\x80 \xc2\x85;",
+       {"\"MARIA LODZ ? ? ?\"@"}, 0},
+      {"PRNT,:e\xcc\x80 a\xcc\x88 n\xcc\x8c \xcc\x81x;", {"\"E AE N X\"@"}, 0},
+      {"PRNT,:" + wide + "ab;", {"\"" + std::string(29, 'E') + "A\"@"}, 0},
+      {"OPFS,N7,:Citt\xc3\xa0;", {"\"0007\"@", "99F", "\"Citt\xe0\"@", "937F"}, 0},  // skips the normalizer
+      {"PRNT,:\xc3\xa8\xe8;", {"\"E\xa8" "E\"@"}, 0},  // 8-bit file with UTF-8-like bytes
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -408,26 +414,29 @@ TEST(ConvertCommandText, ConvertsRecordsInOrder) {
     EXPECT_EQ(r.count, c.count);
     EXPECT_THAT(r.messages, ElementsAre());
   }
+  // Not UTF-8 (overlong, surrogate, beyond U+10FFFF, cut short), or ASCII only: left as it is.
+  for (const char* t : {"\xc3\xa8\xc0\xaf", "\xc3\xa8\xed\xa0\x80", "\xc3\xa8\xf4\x90\x80\x80",
+                        "\xc3\xa8\xe2\x82", "SALE,N1;"}) {
+    EXPECT_EQ(Utf8ToCp1252(t), std::nullopt) << t;
+  }
+  EXPECT_EQ(Utf8ToCp1252("\xef\xbb\xbf"), "");
 }
 
-// Refusals: an ERRO line, a bad document reference, unreadable bytes. Unexpected
-// failures also give a message, instead of ending the program.
+// Refusals: an ERRO line, a bad document reference, unreadable bytes; failures also give a message.
 TEST(ConvertCommandText, Refuses) {
   const struct { std::string text; bool rt; int overflowLine; } cases[] = {  // line 0: refused without a message
-      {"SALE,N1,P1;\r\nXYZW,N1;", false, 0}, {"NDCR,>A;", true, 0},
-      {"DELD,D01022024;", true, 0},            {"\x01\x02\xff\xfe", false, 0},
+      {"SALE,N1,P1;\r\nXYZW,N1;", false, 0}, {"NDCR,>A;", true, 0}, {"DELD,D01022024;", true, 0},
+      {"\x01\x02\xff\xfe", false, 0},
       // Numbers too large for their field refuse instead of wrapping.
       {"SALE,N1,P1;\r\nTEND,N99999;", false, 2}, {"SALE,N1,P99999999.99,Q1000;", false, 1},
-      {"TEND,N32767.5;", false, 1},            {"CRED,T40000;", false, 1},
-      {"DISP,N99999,:CIAO;", false, 1},        {"BARC,T99999,:123;", false, 1},
+      {"TEND,N32767.5;", false, 1}, {"CRED,T40000;", false, 1}, {"DISP,N99999,:CIAO;", false, 1},
+      {"BARC,T99999,:123;", false, 1},
       // Amounts, prices, quantities and percentages have no sign.
       {"SALE,N1,P1;\r\nSALE,N-1,P-1000,Q-3;", false, 0}, {"PLUD,N1,P1,Q -0.5;", false, 0},
       {"SALE,N1,P-2.5,Q-2,:OPFS;", false, 0},  // skips the normalizer; -2.5 x -2 is positive
-      {"TEND,N1,V-500;", false, 0},            {"TICK,Q-2,V800;", false, 0},
-      {"BANC,V- 1;", false, 0},                {"CARD,V-.5;", false, 0},
-      {"CHEQ,V-100;", false, 0},               {"CRED,T1,V-900;", false, 0},
-      {"CASH,V-100;", false, 0},               {"ADDS,V-250;", false, 0},
-      {"DISC,%-10;", false, 0},                {"MOST,V-100;", false, 0},
+      {"TEND,N1,V-500;", false, 0}, {"TICK,Q-2,V800;", false, 0}, {"BANC,V- 1;", false, 0}, {"CARD,V-.5;", false, 0},
+      {"CHEQ,V-100;", false, 0}, {"CRED,T1,V-900;", false, 0}, {"CASH,V-100;", false, 0}, {"ADDS,V-250;", false, 0},
+      {"DISC,%-10;", false, 0}, {"MOST,V-100;", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -479,39 +488,6 @@ TEST(ConvertCommandText, SurvivesHugeAndHostileInput) {
   EXPECT_THAT(r.messages[0], ::testing::HasSubstr("troppe righe"));
 }
 
-// A UTF-8 file converts as the Windows-1252 text it stands for; an 8-bit file
-// (not valid UTF-8) as it is.
-TEST(ConvertCommandText, ReadsUtf8AsCodePageText) {
-  std::string wide;  // the width counts code-page characters
-  for (int i = 0; i < 29; ++i) wide += "\xc3\xa8";
-  const std::pair<std::string, Lines> cases[] = {
-      {"SALE,N1,P100,:Caff\xc3\xa8 gi\xc3\xb9;", {"\"CAFFE GIU\"100H1R"}},  // an accented letter is one character
-      {"\xef\xbb\xbfSALE,N1,P100;\r\nTEND,N1;", {"100H1R", "1T"}},        // byte-order mark dropped
-      {"PRNT,:L\xe2\x80\x99\xe2\x82\xac \xc3\xbc \xc3\x9f;", {"\"L\x92" "E UE \xdf\"@"}},  // beyond Latin-1
-      // Letters outside the code page: plain letter, else ?
-      {"PRNT,:M\xc4\x81ria \xc5\x81\xc3\xb3" "d\xc5\xba \xc8\x99 \xf0\x9f\x98\x80 \xc2\x85;", {"\"MARIA LODZ ? ? ?\"@"}},
-      {"PRNT,:e\xcc\x80 a\xcc\x88 n\xcc\x8c \xcc\x81x;", {"\"E AE N X\"@"}},  // decomposed letters
-      {"PRNT,:" + wide + "ab;", {"\"" + std::string(29, 'E') + "A\"@"}},
-      // A line that skips the normalizer is transcoded too.
-      {"OPFS,N7,:Citt\xc3\xa0;", {"\"0007\"@", "99F", "\"Citt\xe0\"@", "937F"}},
-      {"SALE,N1,P100,:Caff\xe8;", {"\"CAFFE\"100H1R"}},  // 8-bit file
-      {"PRNT,:\xc3\xa8\xe8;", {"\"E\xa8" "E\"@"}},    // 8-bit file with UTF-8-like bytes
-  };
-  for (const auto& [text, lines] : cases) {
-    SCOPED_TRACE(text);
-    const Outcome r = ConvertText(text);
-    EXPECT_EQ(r.result, 0) << r.refusal;
-    EXPECT_THAT(r.lines, ElementsAreArray(lines));
-  }
-  // Not UTF-8 (overlong, surrogate, beyond U+10FFFF, cut short), or ASCII only:
-  // left as it is.
-  for (const char* t : {"\xc3\xa8\xc0\xaf", "\xc3\xa8\xed\xa0\x80", "\xc3\xa8\xf4\x90\x80\x80",
-                        "\xc3\xa8\xe2\x82", "SALE,N1;"}) {
-    EXPECT_EQ(Utf8ToCp1252(t), std::nullopt) << t;
-  }
-  EXPECT_EQ(Utf8ToCp1252("\xef\xbb\xbf"), "");
-}
-
 class ConvertCommandFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -520,9 +496,15 @@ class ConvertCommandFileTest : public ::testing::Test {
     env_.fs = &fs_;
     env_.notifier = &notifier_;
   }
-  std::string Write(const std::string& name, const std::string& bytes) {
+  std::string Write(const std::string& bytes, const std::string& name = "SR_DATI.001") {
     fakes::WriteFileBytes(dir_.File(name), bytes);
     return dir_.File(name);
+  }
+  // The convert command.
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunConvertCommand(args, out_, err_);
   }
 
   fakes::ScratchDir dir_;
@@ -530,14 +512,16 @@ class ConvertCommandFileTest : public ::testing::Test {
   fakes::FakeFileSystem fs_;
   ConversionEnv env_;
   Lines lines_;
+  std::ostringstream out_, err_;
 };
 
-TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTraces) {
+// XON.txt only for a converted file; missing, oversized and unwritable files refused with a message.
+TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTracesOnlyWhenConverted) {
   Lines trace;
   env_.trace = [&trace](const std::string& line) { trace.push_back(line); };
-  Write("XON.txt", "stale contents that are longer than the new ones\r\n");
+  Write("stale contents that are longer than the new ones\r\n", "XON.txt");
   const std::string input = "SALE,N1,P100,:Pane \xe8;\r\nTEND,N1;";
-  const std::string path = Write("SR_DATI.001", input);
+  const std::string path = Write(input);
   ASSERT_EQ(ConvertCommandFile(path, lines_, env_), 0);
   EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "\"PANE E\"100H1R\r\n1T\r\n");
   EXPECT_THAT(lines_, ElementsAre("\"PANE E\"100H1R", "1T"));
@@ -552,19 +536,15 @@ TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTraces) {
   std::filesystem::remove(dir_.File("XON.txt"));
   std::filesystem::create_symlink(precious, dir_.File("XON.txt"));
   fs_.FailRemove(dir_.File("XON.txt"), 1);
-  ASSERT_EQ(ConvertCommandFile(Write("SR_DATI.001", "SALE,N1,P100;"), lines_, env_), 0);
+  ASSERT_EQ(ConvertCommandFile(Write("SALE,N1,P100;"), lines_, env_), 0);
   EXPECT_EQ(fakes::ReadFileBytes(precious), "precious");
   EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "100H1R\r\n");
 #endif
-}
 
-// Empty files and refusals leave no XON.txt; missing, oversized and
-// unwritable files are refused with a message.
-TEST_F(ConvertCommandFileTest, RefusalsLeaveNoXon) {
   const std::pair<const char*, int> cases[] = {{"", 0}, {"ZZZZ;\r\n", 1}, {"TEND,N99999;", 1}};
   for (const auto& [text, result] : cases) {
-    Write("XON.txt", "old\r\n");
-    EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", text), lines_, env_), result) << text;
+    Write("old\r\n", "XON.txt");
+    EXPECT_EQ(ConvertCommandFile(Write(text), lines_, env_), result) << text;
     EXPECT_FALSE(std::filesystem::exists(dir_.File("XON.txt"))) << text;
   }
   EXPECT_TRUE(std::filesystem::exists(dir_.File("SR_DATI.001")));
@@ -572,29 +552,18 @@ TEST_F(ConvertCommandFileTest, RefusalsLeaveNoXon) {
 
   const std::string missing = dir_.File("SR_DATI.002");
   EXPECT_EQ(ConvertCommandFile(missing, lines_, env_), 1);
-  const std::string big = Write("SR_DATI.003", "");
+  const std::string big = Write("", "SR_DATI.003");
   std::filesystem::resize_file(big, kMaxCommandFileSize + 1);
   EXPECT_EQ(ConvertCommandFile(big, lines_, env_), 1);
   std::filesystem::create_directories(dir_.File("XON.txt") + "/busy");
-  EXPECT_EQ(ConvertCommandFile(Write("SR_DATI.001", "SALE,N1,P100;"), lines_, env_), 1);
+  EXPECT_EQ(ConvertCommandFile(Write("SALE,N1,P100;"), lines_, env_), 1);
   ASSERT_EQ(notifier_.messages.size(), 3u);
   EXPECT_EQ(notifier_.messages[0], "Il file " + missing + " non esiste");
   EXPECT_EQ(notifier_.messages[1], "Il file " + big + " supera i 16 MB");
   EXPECT_THAT(notifier_.messages[2], ::testing::StartsWith("Impossibile scrivere il file "));
 }
 
-class ConvertCliTest : public ConvertCommandFileTest {
- protected:
-  std::string Write(const std::string& bytes) { return ConvertCommandFileTest::Write("SR_DATI.001", bytes); }
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return RunConvertCommand(args, out_, err_);
-  }
-  std::ostringstream out_, err_;
-};
-
-TEST_F(ConvertCliTest, PrintsLinesAndExitCodes) {
+TEST_F(ConvertCommandFileTest, CommandPrintsLinesAndExitCodes) {
   const std::string receipt = Write("SALE,N1,P1000;\r\nTEND,N4,V500;\r\nTEND,N1,V500;\r\n");
   const struct { std::vector<std::string> args; int code; std::string out; } cases[] = {
       {{receipt}, 0, "1000H1R\r\n500H4T\r\n500H1T\r\n"},
@@ -621,9 +590,6 @@ TEST_F(ConvertCliTest, PrintsLinesAndExitCodes) {
   EXPECT_EQ(Run({"--xon-dir", dir_.path(), Write("SALE,N1,P1000;")}), 0);
   EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "1000H1R\r\n");
   EXPECT_EQ(out_.str(), "1000H1R\r\n");
-  // A UTF-8 file converts as its code-page text.
-  EXPECT_EQ(Run({Write("\xef\xbb\xbfSALE,N1,P100,:Caff\xc3\xa8;")}), 0);
-  EXPECT_EQ(out_.str(), "\"CAFFE\"100H1R\r\n");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The link to the ECR on the fake platform and its virtual clock: commands
-// and job lines with their echo checks, time-outs, retries and pauses; the TCP
-// connection; the receipt's closing reply and the output file it becomes.
+// The link to the ECR on the fake platform and its virtual clock: commands and job lines,
+// time-outs, retries and pauses; the TCP connection; the closing reply and its output file.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,7 +14,7 @@
 namespace kolibra {
 namespace {
 
-// The rig alone serves table-driven cases, one rig per row.
+// One rig per row of the tables.
 struct LinkRig {
   LinkRig() : ctx(p.platform) {
     ctx.settingsDir = dir.path();
@@ -49,17 +48,21 @@ class LinkTest : public ::testing::Test, public LinkRig {};
 
 const std::string kCmd = "1000H1R";
 
-TEST(SerialSendCommand, ConfirmationRules) {
+// A command's answer must hold it; a job line waits 4500 ms for any answer.
+TEST(SerialSend, ConfirmationRules) {
   // answers: one per write, arriving 50 ms later.
-  struct Case { std::vector<std::string> answers; bool result; std::size_t writes; int64_t end; } const cases[] = {
-      {{}, false, 10, 41000},                // silent: ten time-outs with their pauses
-      {{"X" + kCmd}, true, 1, 300},          // longer, contains the command
-      {{"1000H1X", kCmd}, true, 2, 600},     // same length, differs: written again, no retry used
-      {{"1000H1"}, false, 10, 41000},        // always short: only time-outs
-      {{"9999H9R"}, false, 100, 100 * 300},  // endless mismatches: ten per retry, bounded
+  struct Case { bool jobLine; std::vector<std::string> answers; bool result; std::size_t writes; int64_t end; };
+  const Case cases[] = {
+      {false, {}, false, 10, 41000},                // silent: ten time-outs with their pauses
+      {false, {"X" + kCmd}, true, 1, 300},          // longer, contains the command
+      {false, {"1000H1X", kCmd}, true, 2, 600},     // same length, differs: written again, no retry used
+      {false, {"1000H1"}, false, 10, 41000},        // always short: only time-outs
+      {false, {"9999H9R"}, false, 100, 100 * 300},  // endless mismatches: ten per retry, bounded
+      {true, {}, false, 1, 4500},                   // the ECR is not there
+      {true, {kCmd}, true, 1, 50},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.answers.empty() ? "silent" : c.answers[0]);
+    SCOPED_TRACE(std::to_string(c.jobLine) + (c.answers.empty() ? " silent" : c.answers[0]));
     LinkRig r;
     r.UseSerial();
     std::size_t n = 0;
@@ -68,10 +71,10 @@ TEST(SerialSendCommand, ConfirmationRules) {
         r.p.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
       };
     }
-    EXPECT_EQ(SendCommand(r.ctx, kCmd), c.result);
+    EXPECT_EQ(c.jobLine ? SendJobLineSerial(r.ctx, kCmd) : SendCommand(r.ctx, kCmd), c.result);
     EXPECT_EQ(r.p.serial.writes.size(), c.writes);
     EXPECT_EQ(r.p.loop.NowMs(), c.end);
-    if (c.answers.empty()) {
+    if (c.answers.empty() && !c.jobLine) {
       // Per attempt: write, pause (7 + 300 ms -> 3 slices), 3500 ms wait, 300 ms pause.
       for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(r.p.serial.writeTimes[i], int64_t(i) * 4100);
       EXPECT_LT(r.p.loop.waitCalls(), 100);  // every wait blocks, none spins
@@ -87,8 +90,7 @@ TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
   const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
   EXPECT_EQ(trace.rfind(stamp + " --> " + kCmd + "\r\n", 0), 0u) << trace;
   EXPECT_TRUE(trace.ends_with(" <-->  <--  ( General TimeOut  )\r\n")) << trace;
-  // After the echo every reconnect is refused: each error ends the wait
-  // early, yet the second-answer loop still comes to an end.
+  // After the echo every reconnect is refused and ends the wait early: the loop still ends.
   ctx.settings.address = "10.0.0.1";
   p.socket.connectOutcome = fakes::FakeTcpSocket::ConnectOutcome::kRefuse;
   p.socket.responder = [this](const std::string& s) {
@@ -99,37 +101,20 @@ TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
   EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
-TEST_F(LinkTest, SerialSendWaits4500ForAnAnswer) {
-  UseSerial();
-  EXPECT_FALSE(SendJobLineSerial(ctx, kCmd));  // nothing back at all: the ECR is not there
-  EXPECT_EQ(Now(), 4500);
-  int64_t start = Now();
-  p.serial.responder = [&](const std::string& s) { p.serial.QueueInput(20, s); };
-  EXPECT_TRUE(SendJobLineSerial(ctx, kCmd));
-  EXPECT_EQ(Now() - start, 20);
-}
-
-// Over the serial line an XOFF holds the line until the XON (nothing written, a
-// command's answer goes on after it), but only once the ECR on that slot was seen to
-// send XON after an XOFF; else a job line gets its fixed pause, an answer ends at its length.
+// An XOFF holds the serial line until the XON only once the ECR on that slot was seen to send
+// XON after an XOFF; else a job line gets its fixed pause, an answer ends at its length.
 TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
-  const struct {
-    const char* name;
-    int xonSeenOnSlot;   // 0: none yet; else the slot whose ECR sent XON after an XOFF
-    bool jobLine;
-    std::string command;
-    std::vector<std::pair<int64_t, std::string>> answer;  // to the first write
-    int64_t end;         // when the first send returns
-    std::string text;    // ctx.link.answer then
-    int64_t nextWrite;   // when the next send writes
+  // xonSeenOnSlot: 0, or the slot whose ECR sent XON after an XOFF; answer: to the first write;
+  // end: when the first send returns; text: ctx.link.answer then; nextWrite: when the next send writes.
+  const struct { const char* name; int xonSeenOnSlot; bool jobLine; std::string command;
+    std::vector<std::pair<int64_t, std::string>> answer; int64_t end; std::string text; int64_t nextWrite;
   } cases[] = {
       // Quiet 200 ms after the last byte: "6" at 530.
       {"dump, XON after 500 ms", 1, false, "48F", {{10, "48F\x13"}, {510, "\x11"}, {530, "6"}}, 730, "48F6", 730},
       {"reset, XON after 500 ms", 1, false, " K", {{10, " K\x13"}, {510, "\x11"}, {530, "K"}}, 730, " KK", 730},
       // The first XON ever comes in this answer: quiet 200 ms after its read.
       {"dump, first XON ever", 0, false, "48F", {{10, "48F\x13"}, {150, "\x11"}, {170, "6"}}, 500, "48F6", 500},
-      // An ECR that sent XON once and then does not: the hold lasts as long
-      // as the wait (3500 ms) and its pause.
+      // An ECR that sent XON once and then does not: the hold lasts the wait (3500 ms) and its pause.
       {"dump, XON seen before, not now", 1, false, "48F", {{10, "48F\x13" "6"}}, 300 + 3500 + 300, "48F6", 4100},
       // Never an XON: the answer is complete at the command's length.
       {"dump, XOFF without XON", 0, false, "48F", {{10, "48F\x13" "6"}}, 300, "48F6", 300},
@@ -137,8 +122,7 @@ TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
       // The job line keeps its 200 ms pause; the next line waits for the XON.
       {"job line, XON after 500 ms", 1, true, kCmd, {{20, kCmd + "\x13"}, {500, "\x11"}}, 220, kCmd + "\x13", 500},
       {"job line, XON after 100 ms", 1, true, kCmd, {{20, kCmd + "\x13"}, {100, "\x11"}}, 220, kCmd + "\x13", 220},
-      {"job line, XON seen before, not now", 1, true, kCmd, {{20, kCmd + "\x13"}}, 220, kCmd + "\x13",
-       220 + 4500},
+      {"job line, XON seen before, not now", 1, true, kCmd, {{20, kCmd + "\x13"}}, 220, kCmd + "\x13", 220 + 4500},
       // Never an XON: the next line 200 ms after the XOFF.
       {"job line, XOFF without XON", 0, true, kCmd, {{20, kCmd + "\x13"}}, 220, kCmd + "\x13", 220},
       {"job line, XON seen on another slot", 2, true, kCmd, {{20, kCmd + "\x13"}}, 220, kCmd + "\x13", 220},
@@ -171,19 +155,12 @@ TEST(SerialFlowControl, HoldUntilXonOnlyForAnEcrSeenToSendIt) {
   }
 }
 
-// TCP is a stream: what the ECR sends may come in one read or late, and
-// the line is written once whatever the timing. A command needs its echo and
-// waits for a second answer; a job line longer than one character needs the
-// second answer too.
-TEST_F(LinkTest, TcpAnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
-  const struct {
-    const char* name;
-    bool jobLine;
-    std::string command;
-    std::vector<std::pair<int64_t, std::string>> answers;  // after the first send
-    bool result;
-    int64_t end;
-    std::string answer;  // ctx.link.answer afterwards
+// The answers may come in one read or late; the line is written once whatever the timing. A
+// command, and a job line longer than one character, wait for a second answer after the echo.
+TEST(TcpSend, AnswersAreFramedFromTheStreamAndNeverAskedForTwice) {
+  // answers: to the first send; answer: ctx.link.answer afterwards.
+  const struct { const char* name; bool jobLine; std::string command;
+    std::vector<std::pair<int64_t, std::string>> answers; bool result; int64_t end; std::string answer;
   } cases[] = {
       {"reset, echo and K in one read", false, " K", {{10, " KK"}}, true, 10, "K"},
       {"dump, echo and answer in one read", false, "48F", {{10, "48F48F6"}}, true, 10, "48F6"},
@@ -229,16 +206,14 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
   const std::string portClosed = "Error 8018 (Operation valid only when the port is open) in procedure ";
   const std::string refused =
       "Error 40006 (Wrong protocol or connection state for the requested transaction or request) in procedure ";
-  // outputBlocked: the output file's folder is missing; errorTraced: the message also goes to the trace as " <-- ...";
-  // end: the failure's pause.
+  // outputBlocked: the output file's folder is missing; errorTraced: the message is traced as " <-- ...".
   const struct { Op op; bool network; bool outputBlocked; std::string message; bool errorTraced; int64_t end;
   } cases[] = {
       {kCommand, false, false, portClosed + "SendString of Modulo Module1", false, 3000},
       {kCommand, true, false, refused + "SendString of Modulo Module1", false, 3000},
       {kJobLineTcp, true, false, refused + "SendStringWinsock of Modulo Module1", true, 3000},
       {kJobLines, true, false, refused + "SendStringWinsock of Modulo Module1", true, 3000},
-      {kJobLines, false, true, "Error 75 (Path/File access error) in procedure DoSendFile of Modulo Module1", false,
-       0},
+      {kJobLines, false, true, "Error 75 (Path/File access error) in procedure DoSendFile of Modulo Module1", false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
@@ -382,52 +357,18 @@ TEST(OutputRecords, FieldPositionsNumberFormatsAndShortReplies) {
   }
 }
 
-class SendJobLinesTest : public LinkTest {
- protected:
-  // A serial ECR that echoes every line and sends the closing reply after "1T".
-  void SerialEcr(const std::string& reply) {
-    UseSerial();
-    p.serial.responder = [this, reply](const std::string& s) {
-      if (s == "\x06") return;
-      p.serial.QueueInput(10, s);
-      if (s == "1T") p.serial.QueueInput(100, reply);
-    };
-  }
-  std::string Output() { return fakes::ReadFileBytes(ctx.link.outputPath); }
-};
-
 const std::string kOutput = "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\nDATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
-
-TEST_F(SendJobLinesTest, ClosingReplyOnlyAfterTheLastPaymentLine) {
-  SerialEcr(Reply("  12", "0345"));
-  ctx.tenderLineCount = 2;
-  EXPECT_TRUE(SendJobLines(ctx, {"1000H1R", "5T", "1000H1R", "1T"}));
-  EXPECT_EQ(p.serial.writes, std::vector<std::string>({"1000H1R", "5T", "1000H1R", "1T", "\x06"}));
-  EXPECT_EQ(ctx.tenderLineCount, 0);
-  EXPECT_EQ(Output(), kOutput);
-  EXPECT_FALSE(ctx.link.output.IsOpen());
-}
-
-TEST_F(SendJobLinesTest, ShortReplyIsReportedAsAFailure) {
-  SerialEcr(kStx + "05-12-2026" + kEtx);
-  ctx.tenderLineCount = 1;
-  EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
-  EXPECT_EQ(p.notifier.messages, std::vector<std::string>({"Error 5 (Invalid procedure call or argument) in "
-                                                           "procedure DoSendFile of Modulo Module1"}));
-  EXPECT_FALSE(ctx.link.output.IsOpen());
-  EXPECT_EQ(Output(), "");
-}
 
 // Silence, or short chunks without end, after the payment line: a failure
 // within its time-outs, and the receipt may be closed or not.
-TEST_F(SendJobLinesTest, NetworkSilenceOrEndlessChunksAfterThePaymentLineFail) {
+TEST_F(LinkTest, NetworkSilenceOrEndlessChunksAfterThePaymentLineFail) {
   UseNetwork();  // echo and second answer per line, no closing reply
   p.socket.responder = [this](const std::string& s) { p.socket.Deliver(10, s); p.socket.Deliver(20, "ok"); };
   ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
   EXPECT_EQ(Now(), 20 + 5 * 1500);  // five time-outs
   EXPECT_EQ(p.socket.sends, std::vector<std::string>({"1T"}));
-  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(fakes::ReadFileBytes(ctx.link.outputPath), "");
   EXPECT_TRUE(ctx.link.receiptMayBeClosed);
 
   std::function<void()> drip = [&] {
@@ -438,18 +379,19 @@ TEST_F(SendJobLinesTest, NetworkSilenceOrEndlessChunksAfterThePaymentLineFail) {
   p.loop.Schedule(start + 100, drip);
   ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
-  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(fakes::ReadFileBytes(ctx.link.outputPath), "");
   EXPECT_LT(Now() - start, 5 * 20 * 40 + 1000);
 }
 
-// However the ECR's bytes are cut into reads, the reply reaches the output
-// file: split anywhere, after short reads, run together with the payment
-// line's answers, or (serial) byte by byte and longer than the short form.
-TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
+// However the ECR's bytes are cut into reads, the reply reaches the output file: split
+// anywhere, after short reads, run together with the payment line's answers, or (serial)
+// byte by byte and longer than the short form. It is read after the last payment line only.
+TEST(SendJobLines, ClosingReplyHoweverItIsCut) {
   const std::string reply = Reply("  12", "0345");
   const std::string ft = Reply("  12", "0345", "0123456789abcdef");
-  // after1T: the ECR's reads after "1T".
+  // after1T: the ECR's reads after "1T" (other lines only echoed); message: the failure shown.
   const struct { const char* name; bool network; bool modelFt; std::vector<std::pair<int64_t, std::string>> after1T;
+    std::vector<std::string> lines = {"1T"}; int16_t payments = 1; std::string message = "";
   } cases[] = {
       {"tcp, 20 + 16", true, false, {{10, "1T"}, {20, "1T"}, {100, reply.substr(0, 20)}, {150, reply.substr(20)}}},
       {"tcp, all in one read", true, false, {{10, "1T1T" + reply}}},
@@ -463,6 +405,9 @@ TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
       {"serial, FT reply byte by byte", false, true, {{10, "1T"}}},
       // XOFF after the echo from an ECR that never sends XON: no hold.
       {"serial, XOFF never released", false, false, {{10, "1T\x13"}, {40, reply}}},
+      {"serial, two payment lines", false, false, {{10, "1T"}, {100, reply}}, {"1000H1R", "5T", "1000H1R", "1T"}, 2},
+      {"serial, short reply", false, false, {{10, "1T"}, {100, kStx + "05-12-2026" + kEtx}}, {"1T"}, 1,
+       "Error 5 (Invalid procedure call or argument) in procedure DoSendFile of Modulo Module1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -470,8 +415,9 @@ TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
     r.UseSerial();
     if (c.network) r.UseNetwork();
     r.ctx.dump.tenderFamily = c.modelFt ? "FT" : "ST";
-    r.ctx.tenderLineCount = 1;
+    r.ctx.tenderLineCount = c.payments;
     const auto respond = [&](const std::string& s) {
+      if (s != "1T" && s != "\x06") r.p.serial.QueueInput(10, s);
       if (s != "1T") return;
       for (const auto& [at, bytes] : c.after1T) {
         if (c.network) r.p.socket.Deliver(at, bytes);
@@ -483,10 +429,14 @@ TEST_F(SendJobLinesTest, ClosingReplyHoweverItIsCut) {
     };
     r.p.socket.responder = respond;
     r.p.serial.responder = respond;
-    EXPECT_TRUE(SendJobLines(r.ctx, {"1T"}));
-    EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), kOutput);
-    const auto& sent = c.network ? r.p.socket.sends : r.p.serial.writes;
-    EXPECT_EQ(sent, std::vector<std::string>({"1T", "\x06"}));
+    EXPECT_EQ(SendJobLines(r.ctx, c.lines), c.message.empty());
+    EXPECT_EQ(r.p.notifier.messages, c.message.empty() ? std::vector<std::string>{} : std::vector{c.message});
+    EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), c.message.empty() ? kOutput : "");
+    EXPECT_FALSE(r.ctx.link.output.IsOpen());
+    EXPECT_EQ(r.ctx.tenderLineCount, 0);
+    std::vector<std::string> sent = c.lines;
+    sent.push_back("\x06");
+    EXPECT_EQ(c.network ? r.p.socket.sends : r.p.serial.writes, sent);
     EXPECT_LT(r.p.loop.NowMs(), 1000);
   }
 }
