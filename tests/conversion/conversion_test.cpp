@@ -47,28 +47,23 @@ constexpr NumberForm kBaud{" ", false, false, ""};
 constexpr NumberForm kAddress{" ", true, false, "Ee"};
 constexpr NumberForm kReply{" ", true, true, ""};
 constexpr NumberForm kPlain{"", false, true, ""};
+constexpr const NumberForm& kFile = kCommandFileNumber;
 
-TEST(Numbers, ReadsEachForm) {
+TEST(Numbers, ReadFormatAndRound) {
   // LeadingNumberText gives `leading`, IsNumberText `whole`, LeadingNumber `value`.
   const struct { const NumberForm& form; std::string text, leading; bool whole; double value; } cases[] = {
-      // Empty, blanks only, a sign or a point alone: no number.
-      {kCommandFileNumber, "", "", false, 0}, {kCommandFileNumber, " \t ", "", false, 0},
-      {kCommandFileNumber, "-", "", false, 0}, {kCommandFileNumber, "-.", "", false, 0}, {kPlain, ".", "", false, 0},
-      // Blanks: which ones, and only around the number.
-      {kCommandFileNumber, "\t 12 \t", "12", true, 12}, {kReply, "\t12", "", false, 0},
+      // Nothing to read; blanks: which ones, and only around the number.
+      {kFile, "", "", false, 0}, {kFile, " \t ", "", false, 0}, {kFile, "-", "", false, 0}, {kFile, "-.", "", false, 0},
+      {kPlain, ".", "", false, 0}, {kFile, "\t 12 \t", "12", true, 12}, {kReply, "\t12", "", false, 0},
       {kBaud, " 9600\t", "9600", false, 9600}, {kPlain, " 5", "", false, 0}, {kItem, "1 2", "1", false, 1},
-      // Signs: right before the digits, only where the form has them.
-      {kCommandFileNumber, "+5", "+5", true, 5}, {kItem, "- 5", "", false, 0}, {kInterval, "-5", "", false, 0},
-      {kReply, " -0012 ", "-0012", true, -12},
-      // Points: leading, trailing, one only, refused where the form has none.
-      {kCommandFileNumber, "-.5", "-.5", true, -0.5}, {kPlain, "5.", "5.", true, 5},
-      {kInterval, "1.5.2", "1.5", false, 1.5}, {kCommandFileNumber, "1,5", "1", false, 1},
-      {kAddress, "1.5", "1", false, 1}, {kInterval, "2.5ms", "2.5", false, 2.5},
-      // Exponents: only with digits after the optional sign, only its letters.
-      {kCommandFileNumber, "1d-2", "1d-2", true, 0.01}, {kCommandFileNumber, "1E", "1", false, 1},
-      {kCommandFileNumber, "2e+", "2", false, 2}, {kAddress, "25e1", "25e1", true, 250},
-      {kAddress, "1D2", "1", false, 1}, {kReply, "1e2", "1", false, 1},
-      // Too large gives the largest double, too small gives 0.
+      // Signs right before the digits; points leading, trailing, one only; each where the form has them.
+      {kFile, "+5", "+5", true, 5}, {kItem, "- 5", "", false, 0}, {kInterval, "-5", "", false, 0},
+      {kReply, " -0012 ", "-0012", true, -12}, {kFile, "-.5", "-.5", true, -0.5}, {kPlain, "5.", "5.", true, 5},
+      {kInterval, "1.5.2", "1.5", false, 1.5}, {kFile, "1,5", "1", false, 1}, {kAddress, "1.5", "1", false, 1},
+      {kInterval, "2.5ms", "2.5", false, 2.5},
+      // Exponents: only with digits after the optional sign, only its letters. Out of range: largest double or 0.
+      {kFile, "1d-2", "1d-2", true, 0.01}, {kFile, "1E", "1", false, 1}, {kFile, "2e+", "2", false, 2},
+      {kAddress, "25e1", "25e1", true, 250}, {kAddress, "1D2", "1", false, 1}, {kReply, "1e2", "1", false, 1},
       {kInterval, "1" + std::string(400, '0'), "1" + std::string(400, '0'), true, DBL_MAX},
       {kInterval, "0." + std::string(400, '0') + "1", "0." + std::string(400, '0') + "1", true, 0},
       {kReply, "-" + std::string(400, '9'), "-" + std::string(400, '9'), true, -DBL_MAX},
@@ -82,9 +77,7 @@ TEST(Numbers, ReadsEachForm) {
     EXPECT_EQ(written, c.leading) << c.text;
     EXPECT_EQ(ParseNumber(c.text, c.form), c.whole ? std::optional<double>(c.value) : std::nullopt) << c.text;
   }
-}
 
-TEST(Numbers, ValuesFormsRoundingAndBounds) {
   // A digit-by-digit sum would give 0.30000000000000004.
   EXPECT_EQ(NumberValue("0.3"), 0.3);
   EXPECT_EQ(NumberValue("+.1e1"), 1.0);
@@ -112,12 +105,12 @@ TEST(Numbers, ValuesFormsRoundingAndBounds) {
   EXPECT_THROW(ToInt16Checked(32767.5), ConversionFailure);  // rounds to 32768
   EXPECT_EQ(ToInt16Checked(-32768.4), -32768);
 
-  const struct { std::string text; std::size_t maxDigits; std::optional<int64_t> value; } cases[] = {
+  const struct { std::string text; std::size_t maxDigits; std::optional<int64_t> value; } bounded[] = {
       {"", 9, std::nullopt}, {"1", 9, 1}, {"65535", 9, 65535}, {"65536", 9, std::nullopt}, {"0", 9, std::nullopt},
       {"000000001", 9, 1}, {"0000000001", 9, std::nullopt}, {"0000000001", 10, 1}, {"+1", 9, std::nullopt},
       {" 1", 9, std::nullopt}, {"1.0", 9, std::nullopt}, {std::string(40, '9'), 40, std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(ParseBoundedInt(c.text, 1, 65535, c.maxDigits), c.value) << c.text;
+  for (const auto& c : bounded) EXPECT_EQ(ParseBoundedInt(c.text, 1, 65535, c.maxDigits), c.value) << c.text;
   const struct { double value; const char *number, *decimal; } formats[] = {
       {0, "0", "0"}, {2.5, "2.5", "2.5"}, {0.25, "0.25", "0.25"}, {-3, "-3", "-3"}, {1e15, "1E+15", "1000000000000000"},
       {1.0 / 3, "0.333333333333333", "0.3333333333333333"},
@@ -132,7 +125,6 @@ TEST(NormalizeRecordLine, RewritesRecords) {
   const std::pair<std::string, std::string> cases[] = {
       {"sale,n01,p1000,q1.5,:Totale pane;", "SALE,N1,P1000,Q1.500,:TOT.   PANE;"},
       {"PRNT,:Pane, burro;", "PRNT,:PANE,B1;"},  // a comma inside a text splits it
-      // Kept fields.
       {"PLUD,C0012345ABC,Q2;", "PLUD,C0012345ABC,Q2;"}, {"NDCR,>ab.c,N0012;", "NDCR,>AB.C,N0012;"},
       // Percentages of discounts have two decimals, quantities three.
       {"MOST,%10.5;", "MOST,%10.50;"}, {"SALE,Q.5;", "SALE,Q0.500;"},
@@ -148,7 +140,6 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"PRNT,:" + std::string(40, 'a'), "PRNT,:" + std::string(30, 'A') + ";"},
       {"PRNT,:" + std::string(29, 'x') + "\xe4", "PRNT,:" + std::string(29, 'X') + "A;"}, {"PRNT,:a;b", "PRNT,:A;B"},
       {std::string("PRNT,:a\0b", 9), std::string("PRNT,:A\0B;", 10)},
-      // Replacement table.
       {"PRNT,:a\xe4" "b", "PRNT,:AAEB;"},  // upper-cased to \xc4, which gives AE
       {"PRNT,:pane & latte\t\x80", "PRNT,:PANE e LATTEE;"}, {"PRNT,:\xe0\xe8\xe9\xec\xf2\xf9", "PRNT,:AEEIOU;"},
       {"PRNT,:\x82\x85\x87\x88\x8a\x8d\x95\x97\x9c", "PRNT,:eaceeiouL;"},
@@ -163,17 +154,14 @@ TEST(NormalizeRecordLine, RewritesRecords) {
   EXPECT_EQ(out.find_first_not_of('0', 21), out.size() - 1);
 }
 
-TEST(HasNegativeField, FindsSignsTheCleanUpWouldDrop) {
-  const struct { const char* line; bool negative; } cases[] = {
+TEST(Fields, FoundWithTheirQuirksAndSignsTheCleanUpWouldDrop) {
+  const struct { const char* line; bool negative; } signs[] = {
       {"tend,n1,v -0.01;", true},  {"TEND,V\t-\t5;", true},  {"TEND,V1,V-1;", true},  // any field with the key
       {"TEND,V-0.00,V-x,V1-2;", false},  // zero, no number, minus not in front
       {"TEND,N-1,:V-5;", false},  {"TEND,N1:V-5;", false},  // other key; texts
       {"V-5;", false},                                      // the keyword is no field
   };
-  for (const auto& c : cases) EXPECT_EQ(HasNegativeField(c.line, "VQ"), c.negative) << c.line;
-}
-
-TEST(GetField, FindsValuesWithItsQuirks) {
+  for (const auto& c : signs) EXPECT_EQ(HasNegativeField(c.line, "VQ"), c.negative) << c.line;
   // value "old": left unchanged
   const struct { bool atStart; const char *line, *key; bool found; const char* value; } cases[] = {
       {false, "sale,n1,p1000;", ",P", true, "1000"},  // any letter case
@@ -232,7 +220,6 @@ TEST(RecordHandlers, BuildLines) {
     int flags = 0, paymentsIndex = 0;
     std::string family = "ZT", suffix = "";
   } const cases[] = {
-      // Sales.
       {Done<HandleSale>, "SALE,N1,P1000,Q3,:PANE;", "\"PANE\"3*1000H1R"},
       {Done<HandleSale>, "SALE,N1,P0.125;", "1*12H1R", {"\"  1 X 0.125\"@"}},  // half cents to even: 12.5 -> 12
       // The first item from a PLUD writes its sale line ahead of the comment.
@@ -242,17 +229,14 @@ TEST(RecordHandlers, BuildLines) {
       {Done<HandleSale>, "PLUD,N1,P1.5,S1,R;", "\" ^---**  1 X 1.5\"@", {"17M*9M1*150H1R"}, kFirstItem | kPercent},
       {Done<HandleSale>, "SALE,N3,P500,S3;", "500H13M"}, {Done<HandleSale>, "SALE,N1,P100,R;", "|9m100H1R"},
       {Done<HandleSale>, "SALE,N1,P100,R;", "100H1R", {}, kDocumentOpen},  // inside a referenced document
-      {Done<HandleSale>, "SALE,N1,P100,:A\"B\";", "\"A'B'\"100H1R"},
+      {Done<HandleSale>, "SALE,N1,P100,:A\"B\";", "\"A'B'\"100H1R"}, {Done<HandleSale>, "SALE,N5,:X;", "\"X\"5R"},
       // Control bytes in a text go as blanks; code-page letters pass.
       {Done<HandleSale>, "SALE,N1,P100,:\x01" "A\x02\x03\x11\x13\x1f\x7f\x80\xe8\xff;", "\" A      \x80\xe8\xff\"100H1R"},
-      {Done<HandleSale>, "SALE,N5,:X;", "\"X\"5R"},
-      // Payments.
       {Done<HandleTend>, "TEND,N9;", "5T"}, {Done<HandleTend>, "TEND,N12;", "10T", {}, 0, 2},
       {Done<HandleTend>, "TEND,N2.5;", "2T"}, {Done<HandleTend>, "TEND,N4,V1000;", "1000H3T", {}, kPag4},
       {Done<HandleTend>, "TEND,N3.5;", "2T", {}, kPag4, 2, "OT"},  // rounded to 4, then Bancomat
       {Done<HandleTend>, "TEND,N4;", "4T", {}, 0, 0, "ZT", "4T"},
-      {Done<HandleTend>, "TEND,N4;", "4T", {}, 0, 0, "OT", "5T"},
-      {Done<HandleTend>, "TEND,N1,Q2;", "1T"},  // a quantity needs an amount
+      {Done<HandleTend>, "TEND,N4;", "4T", {}, 0, 0, "OT", "5T"}, {Done<HandleTend>, "TEND,N1,Q2;", "1T"},  // Q needs V
       {Done<HandleBanc>, "BANC,V100;", "100H3T"}, {Done<HandleCardCheq>, "CARD,V1500;", "1500H3T"},
       {Done<HandleTick>, "TICK,:BUONO,Q2,V800;", "\"BUONO\"2*800H6T", {}, 0, 0, ""},
       {Done<HandleTend>, "TEND,N1,:A\x13" "B,V5;", "\"A B\"5H1T"}, {Done<HandleCred>, "CRED,T5,V900;", "900H4T"},
