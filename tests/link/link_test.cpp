@@ -78,7 +78,11 @@ TEST(SerialSend, ConfirmationRules) {
   }
 }
 
+// The trace stamp is UTC with fixed widths.
 TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
+  EXPECT_EQ(TraceTimeStamp(CivilTime{2026, 12, 5, 9, 5, 7, 4}), "20261205_090507.004 <--> ");
+  p.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
+  EXPECT_EQ(TraceTimeStamp(ctx), "20251231_233000.000 <--> ");
   ctx.settings.trace = true;
   ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
   UseNetwork();
@@ -124,14 +128,10 @@ TEST(Send, AnswersAreFramedHeldForXonAndNeverAskedForTwice) {
       {"line, XON after 500 ms", 1, true, kCmd, {{20, kCmd + "\x13"}, {500, "\x11"}}, true, 220, kCmd + "\x13", 500},
       {"line, XON after 100 ms", 1, true, kCmd, {{20, kCmd + "\x13"}, {100, "\x11"}}, true, 220, kCmd + "\x13", 220},
       {"line, XON seen, not now", 1, true, kCmd, {{20, kCmd + "\x13"}}, true, 220, kCmd + "\x13", 220 + 4500},
-      // Never an XON: the next line 200 ms after the XOFF.
-      {"line, XOFF without XON", 0, true, kCmd, {{20, kCmd + "\x13"}}, true, 220, kCmd + "\x13", 220},
+      // XON from another slot's ECR only: the next line 200 ms after the XOFF.
       {"line, XON seen on another slot", 2, true, kCmd, {{20, kCmd + "\x13"}}, true, 220, kCmd + "\x13", 220},
-      {"tcp reset, echo and K in one read", kTcp, false, " K", {{10, " KK"}}, true, 10, "K", 0},
-      {"tcp dump, echo and answer in one read", kTcp, false, "48F", {{10, "48F48F6"}}, true, 10, "48F6", 0},
       {"tcp reset, answered after 3.5 s", kTcp, false, " K", {{3500, " K"}, {3600, "K"}}, true, 3600, "K", 0},
       {"tcp reset, echo after 30 s", kTcp, false, " K", {{30000, " K"}, {30010, "K"}}, true, 30010, "K", 0},
-      {"tcp sale, echo and answer in one read", kTcp, true, kCmd, {{10, kCmd + kCmd}}, true, 10, kCmd, 0},
       {"tcp sale, answered after 3.5 s", kTcp, true, kCmd, {{3500, kCmd}, {3520, kCmd}}, true, 3520, kCmd, 0},
       // It comes during the pause after a time-out: kept for the next slice.
       {"tcp sale, second answer in the pause", kTcp, true, kCmd, {{10, kCmd}, {3150, kCmd}}, true, 3310, kCmd, 0},
@@ -232,15 +232,12 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
 
 using Fake = fakes::FakeTcpSocket;
 
-class ConnectionTest : public LinkTest {
- protected:
-  ConnectionTest() {
-    ctx.settings.linkMode = LinkMode::kNetwork;
-    ctx.settings.address = "192.168.1.50";
-  }
-};
-
-TEST_F(ConnectionTest, ReconnectsWithinThePollsAfterRefusalsWithoutNesting) {
+TEST_F(LinkTest, AddressesAndReconnectsWithinThePollsAfterRefusalsWithoutNesting) {
+  const std::pair<std::string, bool> cases[] = {{"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},
+                                                {"1.2.3", false}, {"1.2.3.256", false}, {"1..3.4", false}};
+  for (const auto& [address, ok] : cases) EXPECT_EQ(IsValidIpAddress(address), ok) << address;
+  ctx.settings.linkMode = LinkMode::kNetwork;
+  ctx.settings.address = "192.168.1.50";
   p.socket.connectDelayMs = 1500;
   EXPECT_TRUE(Reconnect(ctx, 10));
   EXPECT_EQ(Now(), 2000);
@@ -270,18 +267,17 @@ TEST_F(ConnectionTest, ReconnectsWithinThePollsAfterRefusalsWithoutNesting) {
   EXPECT_EQ(p.socket.State(), kSocketConnected);
   EXPECT_FALSE(ctx.link.reconnectQueued);
   EXPECT_EQ(p.loop.postedPending(), 0u);
-}
 
-// A reconnect queued from the main loop is still running (its pause) when
-// a job starts: the job's own Reconnect must keep connecting after each
-// refusal, so an ECR back after two seconds is found.
-TEST_F(ConnectionTest, RefusalDuringTheJobsPollsConnectsAgainDespiteAQueuedReconnect) {
+  // A reconnect queued from the main loop is still running (its pause) when a job starts: the job's
+  // own Reconnect must keep connecting after each refusal, so an ECR back after two seconds is found.
+  ASSERT_TRUE(CloseConnection(ctx));
+  const int64_t start = Now();
   p.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
-  p.loop.Schedule(2000, [this] { p.socket.connectOutcome = Fake::ConnectOutcome::kConnect; });
+  p.loop.Schedule(start + 2000, [this] { p.socket.connectOutcome = Fake::ConnectOutcome::kConnect; });
   bool jobRan = false;
   bool connected = false;
   int64_t connectedAt = 0;
-  p.loop.Schedule(300, [&] {  // the polling tick that starts the job
+  p.loop.Schedule(start + 300, [&] {  // the polling tick that starts the job
     connected = Reconnect(ctx, 10);
     connectedAt = Now();
     jobRan = true;
@@ -289,19 +285,9 @@ TEST_F(ConnectionTest, RefusalDuringTheJobsPollsConnectsAgainDespiteAQueuedRecon
   OpenConnection(ctx, false);  // refused at 10 ms, from the main loop
   while (!jobRan) p.loop.Wait(Now() + 100);
   EXPECT_TRUE(connected);
-  EXPECT_LE(connectedAt, 4000);
+  EXPECT_LE(connectedAt - start, 4000);
   // Main loop, queued reconnect, job, error handler: no nesting per refusal.
   EXPECT_LE(p.loop.maxWaitDepth(), 5);
-}
-
-// Addresses the settings accept; the trace stamp: UTC with fixed widths.
-TEST_F(LinkTest, AddressesAndTraceStamp) {
-  const std::pair<std::string, bool> cases[] = {{"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},
-                                                {"1.2.3", false}, {"1.2.3.256", false}, {"1..3.4", false}};
-  for (const auto& [address, ok] : cases) EXPECT_EQ(IsValidIpAddress(address), ok) << address;
-  EXPECT_EQ(TraceTimeStamp(CivilTime{2026, 12, 5, 9, 5, 7, 4}), "20261205_090507.004 <--> ");
-  p.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
-  EXPECT_EQ(TraceTimeStamp(ctx), "20251231_233000.000 <--> ");
 }
 
 const std::string kStx = "\x02", kEtx = "\x03";
@@ -366,9 +352,9 @@ TEST_F(LinkTest, NetworkSilenceOrEndlessChunksAfterThePaymentLineFail) {
   EXPECT_LT(Now() - start, 5 * 20 * 40 + 1000);
 }
 
-// However the ECR's bytes are cut into reads, the reply reaches the output file: split
-// anywhere, after short reads, run together with the payment line's answers, or (serial)
-// byte by byte and longer than the short form. It is read after the last payment line only.
+// However the ECR's bytes are cut into reads, the reply reaches the output file: after short reads,
+// run together with the payment line's answers, or (serial) byte by byte and longer than the short
+// form. It is read after the last payment line only.
 TEST(SendJobLines, ClosingReplyHoweverItIsCut) {
   const std::string reply = Reply("  12", "0345");
   const std::string ft = Reply("  12", "0345", "0123456789abcdef");
@@ -376,15 +362,12 @@ TEST(SendJobLines, ClosingReplyHoweverItIsCut) {
   const struct { const char* name; bool network; bool modelFt; std::vector<std::pair<int64_t, std::string>> after1T;
     std::vector<std::string> lines = {"1T"}; int16_t payments = 1; std::string message = "";
   } cases[] = {
-      {"tcp, 20 + 16", true, false, {{10, "1T"}, {20, "1T"}, {100, reply.substr(0, 20)}, {150, reply.substr(20)}}},
       {"tcp, all in one read", true, false, {{10, "1T1T" + reply}}},
       {"tcp, joined until ETX", true, false, {{10, "1T"}, {20, "ok"}, {100, "short"}, {150, "shorter"}, {200, reply}}},
       {"tcp, answer and reply in one read", true, false, {{10, "1T"}, {20, "1T" + reply.substr(0, 9)},
                                                           {60, reply.substr(9)}}},
       {"tcp, reply in place of the answer", true, false, {{10, "1T"}, {20, reply}}},
       {"serial, echo and reply in one read", false, false, {{10, "1T" + reply}}},
-      {"serial, reply after the echo's read", false, false, {{10, "1T" + reply.substr(0, 5)},
-                                                             {40, reply.substr(5)}}},
       {"serial, FT reply byte by byte", false, true, {{10, "1T"}}},
       // XOFF after the echo from an ECR that never sends XON: no hold.
       {"serial, XOFF never released", false, false, {{10, "1T\x13"}, {40, reply}}},
