@@ -1,5 +1,5 @@
-// Conversion: numbers, record clean-up, fields, code checks, the record handlers and the
-// line converter; whole command files (refusals, hostile and UTF-8 input, XON.txt), the convert command.
+// Conversion: numbers, record clean-up, fields, code checks, the handlers, the line converter,
+// whole command files (refusals, hostile and UTF-8 input, XON.txt) and the convert command.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -52,16 +52,13 @@ constexpr const NumberForm& kFile = kCommandFileNumber;
 TEST(Numbers, ReadFormatAndRound) {
   // LeadingNumberText gives `leading`, IsNumberText `whole`, LeadingNumber `value`.
   const struct { const NumberForm& form; std::string text, leading; bool whole; double value; } cases[] = {
-      // Nothing to read; blanks: which ones, and only around the number.
       {kFile, "", "", false, 0}, {kFile, " \t ", "", false, 0}, {kFile, "-", "", false, 0}, {kFile, "-.", "", false, 0},
       {kPlain, ".", "", false, 0}, {kFile, "\t 12 \t", "12", true, 12}, {kReply, "\t12", "", false, 0},
       {kBaud, " 9600\t", "9600", false, 9600}, {kPlain, " 5", "", false, 0}, {kItem, "1 2", "1", false, 1},
-      // Signs right before the digits; points leading, trailing, one only; each where the form has them.
       {kFile, "+5", "+5", true, 5}, {kItem, "- 5", "", false, 0}, {kInterval, "-5", "", false, 0},
       {kReply, " -0012 ", "-0012", true, -12}, {kFile, "-.5", "-.5", true, -0.5}, {kPlain, "5.", "5.", true, 5},
       {kInterval, "1.5.2", "1.5", false, 1.5}, {kFile, "1,5", "1", false, 1}, {kAddress, "1.5", "1", false, 1},
       {kInterval, "2.5ms", "2.5", false, 2.5},
-      // Exponents: only with digits after the optional sign, only its letters. Out of range: largest double or 0.
       {kFile, "1d-2", "1d-2", true, 0.01}, {kFile, "1E", "1", false, 1}, {kFile, "2e+", "2", false, 2},
       {kAddress, "25e1", "25e1", true, 250}, {kAddress, "1D2", "1", false, 1}, {kReply, "1e2", "1", false, 1},
       {kInterval, "1" + std::string(400, '0'), "1" + std::string(400, '0'), true, DBL_MAX},
@@ -95,7 +92,6 @@ TEST(Numbers, ReadFormatAndRound) {
 
   EXPECT_EQ(RoundHalfEven(-2.5), -2);
   EXPECT_EQ(FormatNumber(0.1 + 0.2), "0.3");
-  // Command-file numbers: out of range is an overflow, unless the exponent is negative.
   EXPECT_THROW(NumericValue("1E999"), ConversionFailure);
   EXPECT_THROW(NumericValue("0." + std::string(400, '0') + "1"), ConversionFailure);
   EXPECT_EQ(NumericValue("1E-999"), 0);
@@ -126,7 +122,6 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"sale,n01,p1000,q1.5,:Totale pane;", "SALE,N1,P1000,Q1.500,:TOT.   PANE;"},
       {"PRNT,:Pane, burro;", "PRNT,:PANE,B1;"},  // a comma inside a text splits it
       {"PLUD,C0012345ABC,Q2;", "PLUD,C0012345ABC,Q2;"}, {"NDCR,>ab.c,N0012;", "NDCR,>AB.C,N0012;"},
-      // Percentages of discounts have two decimals, quantities three.
       {"MOST,%10.5;", "MOST,%10.50;"}, {"SALE,Q.5;", "SALE,Q0.500;"},
       // Digit clean-up: keys without digits get 1, except R and S.
       {"SALE,N,R,S,P;", "SALE,N1,R,S,P1;"}, {"TEND,N 2 ,V1.000,00;", "TEND,N2,V1,00;"},
@@ -135,7 +130,6 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"SALE,P12345678901234567890;", "SALE,P12345678901234600000;"},
       // Empty fields vanish with their comma; a trailing one leaves a comma.
       {"SALE,N1,", "SALE,N1,;"}, {"SALE,   ,N1", "SALE,1,N1;"}, {"prntx,:a", "PRNT,:A;"},
-      // Texts: lone colon, characters before the colon dropped, width.
       {"PRNT,:", "PRNT,: ;"}, {"PRNT,N1:abc;", "PRNT,:ABC;"},
       {"PRNT,:" + std::string(40, 'a'), "PRNT,:" + std::string(30, 'A') + ";"},
       {"PRNT,:" + std::string(29, 'x') + "\xe4", "PRNT,:" + std::string(29, 'X') + "A;"}, {"PRNT,:a;b", "PRNT,:A;B"},
@@ -185,9 +179,8 @@ TEST(CodeChecks, AcceptOnlyCodesWithTheRightCheckCharacter) {
   const struct { bool (*check)(std::string_view); const char* text; bool ok; } cases[] = {
       {CheckCodiceFiscale, "RSSMRA85T10A562S", true}, {CheckCodiceFiscale, "rssmra85t10a562s", true},  // any case
       {CheckCodiceFiscale, "RSSMRA85T10A562T", false},  // wrong check letter
-      // "A" and "0" weigh 1 at odd positions, 0 at even ones: 8 -> "I".
+      // Weights at odd/even positions: "A" and "0" 1/0, 8 -> "I"; "Z" 23/25, 359 % 26 = 21 -> "V".
       {CheckCodiceFiscale, "000000000000000I", true},
-      // Z weighs 23 at odd, 25 at even positions: 359 % 26 = 21 -> "V".
       {CheckCodiceFiscale, "ZZZZZZZZZZZZZZZV", true}, {CheckPartitaIva, "01234567897", true},
       {CheckPartitaIva, "01234567890", false}, {CheckPartitaIva, "", false},
       {CheckPartitaIva, "01234567897   ", true},  // trailing blanks removed
@@ -207,12 +200,10 @@ HandlerResult Done(ConversionState& state, const std::string& line) {
 // A VAT number with a correct check digit.
 #define VAT "01234567897"
 
-// The state a record meets.
 enum Flag { kFirstItem = 1, kDocumentOpen = 2, kPercent = 4, kInvoice = 8, kCodeEmitted = 16, kPag4 = 32 };
 
 TEST(RecordHandlers, BuildLines) {
-  // result: the line result, or "dropped" / "refused"; output: lines appended at once; suffix: the
-  // last-tender suffix afterwards.
+  // result: the line's, "dropped" or "refused"; output: lines appended at once; suffix: the last tender's.
   struct Case { Handler handler; std::string line, result; Lines output = {}; int flags = 0, paymentsIndex = 0;
     std::string family = "ZT", suffix = "";
   } const cases[] = {
@@ -224,7 +215,6 @@ TEST(RecordHandlers, BuildLines) {
       {Done<HandleSale>, "SALE,N3,P500,S3;", "500H13M"}, {Done<HandleSale>, "SALE,N1,P100,R;", "|9m100H1R"},
       {Done<HandleSale>, "SALE,N1,P100,R;", "100H1R", {}, kDocumentOpen},  // inside a referenced document
       {Done<HandleSale>, "SALE,N1,P100,:A\"B\";", "\"A'B'\"100H1R"}, {Done<HandleSale>, "SALE,N5,:X;", "\"X\"5R"},
-      // Control bytes in a text go as blanks; code-page letters pass.
       {Done<HandleSale>, "SALE,N1,P100,:\x01" "A\x02\x03\x11\x13\x1f\x7f\x80\xe8\xff;", "\" A      \x80\xe8\xff\"100H1R"},
       {Done<HandleTend>, "TEND,N9;", "5T"}, {Done<HandleTend>, "TEND,N12;", "10T", {}, 0, 2},
       {Done<HandleTend>, "TEND,N2.5;", "2T"}, {Done<HandleTend>, "TEND,N4,V1000;", "1000H3T", {}, kPag4},
@@ -367,7 +357,6 @@ TEST(ConvertCommandText, ConvertsRecordsInOrderAndUtf8AsCodePageText) {
        {"\"BUONO CHEQUE\"100H1R", "\"PAGATO CON CHEQUE\"@", "100H3T"}, 1},
       // A minus is kept in texts and dropped from department and tender numbers and zeros.
       {"SALE,N-1,P100,:Pane -1, V-5;\r\nPRNT,:Resto, Q-1;\r\nTEND,N-1,V-0;", {"\"PANE -1\"100H1R", "\"RESTO\"@", "0H1T"}, 1},
-      // Blank lines, ignored records, CR without LF, no final line end.
       {"\r\n   \r\n;\r\nDATE,:01/01/2024;\r\nCLFS;\r\nLOTT,C1;\r\nSALE,N1,P100;\rTEND,N1;", {"100H1R", "1T"}, 1},
       // UTF-8: an accented letter is one character; byte-order mark dropped; beyond Latin-1.
       {"SALE,N1,P100,:Caff\xc3\xa8 gi\xc3\xb9;", {"\"CAFFE GIU\"100H1R"}, 0},
@@ -397,15 +386,13 @@ TEST(ConvertCommandText, ConvertsRecordsInOrderAndUtf8AsCodePageText) {
   EXPECT_EQ(Utf8ToCp1252("\xef\xbb\xbf"), "");
 }
 
-// Refusals: an ERRO line, a bad document reference, unreadable bytes; failures also give a message.
-// Huge and hostile input is converted or refused.
+// Refusals (an ERRO line, a bad document reference, unreadable bytes, overflows) and hostile input.
 TEST(ConvertCommandText, RefusesOrSurvivesHostileInput) {
   const struct { std::string text; bool rt; int overflowLine; } cases[] = {  // line 0: refused without a message
       {"XYZW;", false, 0}, {"NDCR,>A;", true, 0}, {"DELD,D01022024;", true, 0}, {"\x01\x02\xff\xfe", false, 0},
       // Numbers too large for their field refuse instead of wrapping.
-      {"SALE,N1,P1;\r\nTEND,N99999;", false, 2}, {"SALE,N1,P99999999.99,Q1000;", false, 1},
-      {"TEND,N32767.5;", false, 1}, {"CRED,T40000;", false, 1}, {"DISP,N99999,:CIAO;", false, 1},
-      {"BARC,T99999,:123;", false, 1},
+      {"SALE,N1,P1;\r\nTEND,N99999;", false, 2}, {"SALE,N1,P99999999.99,Q1000;", false, 1}, {"CRED,T40000;", false, 1},
+      {"TEND,N32767.5;", false, 1}, {"DISP,N99999,:CIAO;", false, 1}, {"BARC,T99999,:123;", false, 1},
       // Amounts, prices, quantities and percentages have no sign.
       {"SALE,N1,P1;\r\nSALE,N-1,P-1000,Q-3;", false, 0}, {"PLUD,N1,P1,Q -0.5;", false, 0},
       {"SALE,N1,P-2.5,Q-2,:OPFS;", false, 0},  // skips the normalizer; -2.5 x -2 is positive
@@ -417,9 +404,8 @@ TEST(ConvertCommandText, RefusesOrSurvivesHostileInput) {
     SCOPED_TRACE(c.text);
     const Outcome r = ConvertText(c.text, Family("ZT", c.rt));
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.messages, c.overflowLine ? Lines{"Errore Conv = Overflow - 6 Line : " +
-                                                 std::to_string(c.overflowLine)}
-                                         : Lines{});
+    const std::string overflow = "Errore Conv = Overflow - 6 Line : " + std::to_string(c.overflowLine);
+    EXPECT_EQ(r.messages, c.overflowLine ? Lines{overflow} : Lines{});
     if (c.overflowLine == 0) {
       // The refusal names the record: here always the last one.
       const std::size_t last = c.text.rfind('\n');
@@ -502,8 +488,7 @@ TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTracesOnlyWhenConverted) {
   EXPECT_THAT(trace, ElementsAre(" ------------ File SR_Dati ------------ ", " - SALE,N1,P100,:Pane \xe8;",
                                  " - TEND,N1;", " -------------------------------------- "));
 #ifndef _WIN32
-  // A link under XON.txt when it is written (planted after the early deletion,
-  // here one that failed) is replaced, never written through.
+  // A link under XON.txt when it is written (planted after the early deletion, here a failed one) is replaced.
   const std::string precious = Write("precious", "precious");
   std::filesystem::remove(dir_.File("XON.txt"));
   std::filesystem::create_symlink(precious, dir_.File("XON.txt"));

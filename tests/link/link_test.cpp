@@ -1,5 +1,5 @@
-// The link to the ECR on the fake platform and its virtual clock: commands and job lines,
-// time-outs, retries and pauses; the TCP connection; the closing reply and its output file.
+// The link to the ECR on the fake platform and its virtual clock: sends, time-outs, retries and
+// pauses; the TCP connection; the closing reply and its output file.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,7 +14,6 @@
 namespace kolibra {
 namespace {
 
-// One rig per row of the tables.
 struct LinkRig {
   LinkRig() : ctx(p.platform) {
     ctx.settingsDir = dir.path();
@@ -28,8 +27,7 @@ struct LinkRig {
     ASSERT_TRUE(p.serial.Configure(1, "9600,N,8,1"));
     ASSERT_TRUE(p.serial.Open());
   }
-  // Network mode with the socket already connected.
-  void UseNetwork() {
+  void UseNetwork() {  // the socket already connected
     ctx.settings.linkMode = LinkMode::kNetwork;
     p.socket.ForceState(kSocketConnected);
   }
@@ -78,7 +76,6 @@ TEST(SerialSend, ConfirmationRules) {
   }
 }
 
-// The trace stamp is UTC with fixed widths.
 TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
   EXPECT_EQ(TraceTimeStamp(CivilTime{2026, 12, 5, 9, 5, 7, 4}), "20261205_090507.004 <--> ");
   p.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
@@ -104,10 +101,9 @@ TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
 
 constexpr int kTcp = -1;
 
-// Serial: an XOFF holds the line until the XON only once the ECR on that slot was seen to send XON
-// after an XOFF; else a job line gets its fixed pause, an answer ends at its length. TCP: the answers
-// may come in one read or late, the line is written once; a command, and a job line longer than one
-// character, wait for a second answer after the echo.
+// Serial: an XOFF holds the line until the XON only once that slot's ECR was seen to send XON after one;
+// else a job line gets its fixed pause, an answer ends at its length. TCP: the line is written once
+// whatever the reads; a command, and a job line of more than one character, wait for a second answer.
 TEST(Send, AnswersAreFramedHeldForXonAndNeverAskedForTwice) {
   // slot: kTcp, or the serial slot whose ECR sent XON after an XOFF (0: none); answer: to the first write;
   // end: when the send returns; text: ctx.link.answer then; nextWrite: when the next serial send writes.
@@ -181,7 +177,6 @@ TEST(Send, AnswersAreFramedHeldForXonAndNeverAskedForTwice) {
   }
 }
 
-// A socket that reads connected and refuses every send.
 class RefusingSocket : public fakes::FakeTcpSocket {
  public:
   using FakeTcpSocket::FakeTcpSocket;
@@ -298,8 +293,7 @@ std::string Reply(const std::string& first, const std::string& number, const std
   return kHead + "ABCDEFG" + first + "-" + number + "ZZ" + afterNumbers + kEtx;
 }
 
-// The records, or none when a frame is missing, or error 5 when a field lies
-// past the end of the reply or before its start (ETX early).
+// The records, none when a frame is missing, or error 5 when a field lies outside the reply (ETX early).
 TEST(OutputRecords, FieldPositionsNumberFormatsAndShortReplies) {
   const std::string sixteen = "0123456789abcdef";
   // The FT form reads 16 further back: a reply long enough for the others is not.
@@ -352,9 +346,8 @@ TEST_F(LinkTest, NetworkSilenceOrEndlessChunksAfterThePaymentLineFail) {
   EXPECT_LT(Now() - start, 5 * 20 * 40 + 1000);
 }
 
-// However the ECR's bytes are cut into reads, the reply reaches the output file: after short reads,
-// run together with the payment line's answers, or (serial) byte by byte and longer than the short
-// form. It is read after the last payment line only.
+// However the ECR's bytes are cut into reads, the reply reaches the output file; it is read after the
+// last payment line only.
 TEST(SendJobLines, ClosingReplyHoweverItIsCut) {
   const std::string reply = Reply("  12", "0345");
   const std::string ft = Reply("  12", "0345", "0123456789abcdef");
