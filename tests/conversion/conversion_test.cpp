@@ -148,7 +148,7 @@ TEST(NormalizeRecordLine, RewritesRecords) {
   EXPECT_EQ(out.find_first_not_of('0', 21), out.size() - 1);
 }
 
-TEST(Fields, FoundWithTheirQuirksAndSignsTheCleanUpWouldDrop) {
+TEST(Fields, FoundWithTheirQuirksSignsTheCleanUpWouldDropAndCheckCharacters) {
   const struct { const char* line; bool negative; } signs[] = {
       {"tend,n1,v -0.01;", true},  {"TEND,V\t-\t5;", true},  {"TEND,V1,V-1;", true},  // any field with the key
       {"TEND,V-0.00,V-x,V1-2;", false},  // zero, no number, minus not in front
@@ -158,14 +158,11 @@ TEST(Fields, FoundWithTheirQuirksAndSignsTheCleanUpWouldDrop) {
   for (const auto& c : signs) EXPECT_EQ(HasNegativeField(c.line, "VQ"), c.negative) << c.line;
   // value "old": left unchanged
   const struct { bool atStart; const char *line, *key; bool found; const char* value; } cases[] = {
-      {false, "sale,n1,p1000;", ",P", true, "1000"},  // any letter case
-      {false, "SALE,N1,N2;", ",N", true, "1"},        // first occurrence wins
-      {false, "SALE,N1,:AB", ",:", true, "AB"},       // up to the end of the line
-      {true, " SALE,N1;", "SALE", false, "old"},
+      {false, "sale,n1,p1000;", ",P", true, "1000"}, {false, "SALE,N1,N2;", ",N", true, "1"},  // any case; first wins
+      {false, "SALE,N1,:AB", ",:", true, "AB"}, {true, " SALE,N1;", "SALE", false, "old"},  // up to the line's end
       {true, "XSALE,SALE", "SALE", false, "old"},     // first occurrence not at column 1
       {true, "DISP,:Ciao,N1;", "DISP", true, "Ciao"},  // DISP, PRNT, CLER: from column 7
-      {false, "SALE,S2,P1;", ",S", true, "S2"},       // ,S and ,R keep their letter
-      {false, "SALE,S1;", ",S1", true, ""},
+      {false, "SALE,S2,P1;", ",S", true, "S2"}, {false, "SALE,S1;", ",S1", true, ""},  // ,S and ,R keep their letter
       {false, "SALE,:abc,sx;", ",S", true, "sx"},     // a key matches inside a text
   };
   for (const auto& c : cases) {
@@ -173,10 +170,7 @@ TEST(Fields, FoundWithTheirQuirksAndSignsTheCleanUpWouldDrop) {
     EXPECT_EQ(GetField(c.atStart, value, c.line, c.key), c.found) << c.line << " " << c.key;
     EXPECT_EQ(value, c.value) << c.line << " " << c.key;
   }
-}
-
-TEST(CodeChecks, AcceptOnlyCodesWithTheRightCheckCharacter) {
-  const struct { bool (*check)(std::string_view); const char* text; bool ok; } cases[] = {
+  const struct { bool (*check)(std::string_view); const char* text; bool ok; } codes[] = {
       {CheckCodiceFiscale, "RSSMRA85T10A562S", true}, {CheckCodiceFiscale, "rssmra85t10a562s", true},  // any case
       {CheckCodiceFiscale, "RSSMRA85T10A562T", false},  // wrong check letter
       // Weights at odd/even positions: "A" and "0" 1/0, 8 -> "I"; "Z" 23/25, 359 % 26 = 21 -> "V".
@@ -186,7 +180,7 @@ TEST(CodeChecks, AcceptOnlyCodesWithTheRightCheckCharacter) {
       {CheckPartitaIva, "01234567897   ", true},  // trailing blanks removed
       {CheckPartitaIva, "99999999990", true},  // doubled 9 counts 1 + 8
   };
-  for (const auto& c : cases) EXPECT_EQ(c.check(c.text), c.ok) << c.text;
+  for (const auto& c : codes) EXPECT_EQ(c.check(c.text), c.ok) << c.text;
 }
 
 using Handler = HandlerResult (*)(ConversionState&, const std::string&);
@@ -258,9 +252,7 @@ TEST(RecordHandlers, BuildLines) {
     state.invoiceMode = c.flags & kInvoice;
     state.customerCodeEmitted = c.flags & kCodeEmitted;
     const HandlerResult r = c.handler(state, c.line);
-    EXPECT_EQ(r == HandlerResult::kRefuse     ? "refused"
-              : r == HandlerResult::kDropLine ? "dropped"
-                                              : state.lineResult,
+    EXPECT_EQ(r == HandlerResult::kRefuse ? "refused" : r == HandlerResult::kDropLine ? "dropped" : state.lineResult,
               c.result);
     EXPECT_EQ(state.output, c.output);
     EXPECT_EQ(state.lastTenderSuffix, c.suffix);
@@ -447,106 +439,94 @@ TEST(ConvertCommandText, RefusesOrSurvivesHostileInput) {
   EXPECT_THAT(r.messages[0], ::testing::HasSubstr("troppe righe"));
 }
 
-class ConvertCommandFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    env_.settings = Family("ZT");
-    env_.dataDir = dir_.path();
-    env_.fs = &fs_;
-    env_.notifier = &notifier_;
-  }
-  std::string Write(const std::string& bytes, const std::string& name = "SR_DATI.001") {
-    fakes::WriteFileBytes(dir_.File(name), bytes);
-    return dir_.File(name);
-  }
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return RunConvertCommand(args, out_, err_);
-  }
-
-  fakes::ScratchDir dir_;
-  FakeNotifier notifier_;
-  fakes::FakeFileSystem fs_;
-  ConversionEnv env_;
-  Lines lines_;
-  std::ostringstream out_, err_;
-};
-
-// XON.txt only for a converted file; missing, oversized and unwritable files refused with a message.
-TEST_F(ConvertCommandFileTest, WritesXonWithCrLfAndTracesOnlyWhenConverted) {
-  Lines trace;
-  env_.trace = [&trace](const std::string& line) { trace.push_back(line); };
-  Write("stale contents that are longer than the new ones\r\n", "XON.txt");
-  const std::string input = "SALE,N1,P100,:Pane \xe8;\r\nTEND,N1;";
-  const std::string path = Write(input);
-  ASSERT_EQ(ConvertCommandFile(path, lines_, env_), 0);
-  EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "\"PANE E\"100H1R\r\n1T\r\n");
-  EXPECT_THAT(lines_, ElementsAre("\"PANE E\"100H1R", "1T"));
-  EXPECT_EQ(env_.tenderLineCount, 1);
-  EXPECT_EQ(fakes::ReadFileBytes(path), input);
-  EXPECT_THAT(trace, ElementsAre(" ------------ File SR_Dati ------------ ", " - SALE,N1,P100,:Pane \xe8;",
-                                 " - TEND,N1;", " -------------------------------------- "));
-#ifndef _WIN32
-  // A link under XON.txt when it is written (planted after the early deletion, here a failed one) is replaced.
-  const std::string precious = Write("precious", "precious");
-  std::filesystem::remove(dir_.File("XON.txt"));
-  std::filesystem::create_symlink(precious, dir_.File("XON.txt"));
-  fs_.FailRemove(dir_.File("XON.txt"), 1);
-  ASSERT_EQ(ConvertCommandFile(Write("SALE,N1,P100;"), lines_, env_), 0);
-  EXPECT_EQ(fakes::ReadFileBytes(precious), "precious");
-  EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "100H1R\r\n");
-#endif
-
-  const std::pair<const char*, int> cases[] = {{"", 0}, {"ZZZZ;\r\n", 1}, {"TEND,N99999;", 1}};
-  for (const auto& [text, result] : cases) {
-    Write("old\r\n", "XON.txt");
-    EXPECT_EQ(ConvertCommandFile(Write(text), lines_, env_), result) << text;
-    EXPECT_FALSE(std::filesystem::exists(dir_.File("XON.txt"))) << text;
-  }
-  EXPECT_TRUE(std::filesystem::exists(dir_.File("SR_DATI.001")));
-  notifier_.messages.clear();
-
-  const std::string missing = dir_.File("SR_DATI.002");
-  EXPECT_EQ(ConvertCommandFile(missing, lines_, env_), 1);
-  const std::string big = Write("", "SR_DATI.003");
-  std::filesystem::resize_file(big, kMaxCommandFileSize + 1);
-  EXPECT_EQ(ConvertCommandFile(big, lines_, env_), 1);
-  std::filesystem::create_directories(dir_.File("XON.txt") + "/busy");
-  EXPECT_EQ(ConvertCommandFile(Write("SALE,N1,P100;"), lines_, env_), 1);
-  ASSERT_EQ(notifier_.messages.size(), 3u);
-  EXPECT_EQ(notifier_.messages[0], "Il file " + missing + " non esiste");
-  EXPECT_EQ(notifier_.messages[1], "Il file " + big + " supera i 16 MB");
-  EXPECT_THAT(notifier_.messages[2], ::testing::StartsWith("Impossibile scrivere il file "));
-}
-
-TEST_F(ConvertCommandFileTest, CommandPrintsLinesAndExitCodes) {
-  const std::string receipt = Write("SALE,N1,P1000;\r\nTEND,N4,V500;\r\nTEND,N1,V500;\r\n");
+// The convert command; XON.txt only for a converted file; missing, oversized and unwritable files
+// refused with a message.
+TEST(ConvertCommandFile, CommandAndXonFile) {
+  fakes::ScratchDir dir;
+  FakeNotifier notifier;
+  fakes::FakeFileSystem fs;
+  ConversionEnv env;
+  env.settings = Family("ZT");
+  env.dataDir = dir.path();
+  env.fs = &fs;
+  env.notifier = &notifier;
+  Lines lines;
+  const auto write = [&dir](const std::string& bytes, const std::string& name = "SR_DATI.001") {
+    fakes::WriteFileBytes(dir.File(name), bytes);
+    return dir.File(name);
+  };
+  std::ostringstream out, err;
+  const auto run = [&](const std::vector<std::string>& args) {
+    out.str("");
+    err.str("");
+    return RunConvertCommand(args, out, err);
+  };
+  const std::string receipt = write("SALE,N1,P1000;\r\nTEND,N4,V500;\r\nTEND,N1,V500;\r\n");
   const struct { std::vector<std::string> args; int code; std::string out; } cases[] = {
       {{receipt}, 0, "1000H1R\r\n500H4T\r\n500H1T\r\n"},
       // The tender family comes from characters 4 and 5 of the RT serial.
       {{"--rt-serial", "99MZT012345", receipt}, 0, "1000H1R\r\n500H1T\r\n500H4T\r\n"},
       {{"--tender-code", "ZT", "--pag4-bancomat", receipt}, 0, "1000H1R\r\n500H3T\r\n500H1T\r\n"}, {{}, 2, ""},
-      {{"--bogus", receipt}, 2, ""}, {{receipt, receipt}, 2, ""}, {{dir_.File("missing")}, 2, ""},
+      {{"--bogus", receipt}, 2, ""}, {{receipt, receipt}, 2, ""}, {{dir.File("missing")}, 2, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
-    EXPECT_EQ(Run(c.args), c.code);
-    EXPECT_EQ(out_.str(), c.out);
-    EXPECT_EQ(err_.str().empty(), c.code == 0);
-    EXPECT_TRUE(c.code != 2 || err_.str().starts_with("kolibra convert: ")) << err_.str();
+    EXPECT_EQ(run(c.args), c.code);
+    EXPECT_EQ(out.str(), c.out);
+    EXPECT_EQ(err.str().empty(), c.code == 0);
+    EXPECT_TRUE(c.code != 2 || err.str().starts_with("kolibra convert: ")) << err.str();
   }
-  EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("XON.txt")));
+  EXPECT_EQ(run({"--help"}), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("XON.txt")));
   // A refusal prints nothing and gives the reason; XON.txt only when asked.
-  EXPECT_EQ(Run({Write("SALE,N1,P1000;\r\nTEND,N99999;\r\n")}), 1);
-  EXPECT_EQ(out_.str(), "");
-  EXPECT_THAT(err_.str(), ::testing::HasSubstr("Errore Conv = Overflow - 6 Line : 2"));
-  EXPECT_EQ(Run({Write("SALE,N1,P1000;\r\nQQQQ,N1;\r\n")}), 1);
-  EXPECT_THAT(err_.str(), ::testing::HasSubstr("riga 2 non convertibile: QQQQ,N1;"));
-  EXPECT_EQ(Run({"--xon-dir", dir_.path(), Write("SALE,N1,P1000;")}), 0);
-  EXPECT_EQ(fakes::ReadFileBytes(dir_.File("XON.txt")), "1000H1R\r\n");
-  EXPECT_EQ(out_.str(), "1000H1R\r\n");
+  EXPECT_EQ(run({write("SALE,N1,P1000;\r\nTEND,N99999;\r\n")}), 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_THAT(err.str(), ::testing::HasSubstr("Errore Conv = Overflow - 6 Line : 2"));
+  EXPECT_EQ(run({write("SALE,N1,P1000;\r\nQQQQ,N1;\r\n")}), 1);
+  EXPECT_THAT(err.str(), ::testing::HasSubstr("riga 2 non convertibile: QQQQ,N1;"));
+  EXPECT_EQ(run({"--xon-dir", dir.path(), write("SALE,N1,P1000;")}), 0);
+  EXPECT_EQ(fakes::ReadFileBytes(dir.File("XON.txt")), "1000H1R\r\n");
+  EXPECT_EQ(out.str(), "1000H1R\r\n");
+
+  Lines trace;
+  env.trace = [&trace](const std::string& line) { trace.push_back(line); };
+  write("stale contents that are longer than the new ones\r\n", "XON.txt");
+  ASSERT_EQ(ConvertCommandFile(write("SALE,N1,P100,:Pane \xe8;\r\nTEND,N1;"), lines, env), 0);
+  EXPECT_EQ(fakes::ReadFileBytes(dir.File("XON.txt")), "\"PANE E\"100H1R\r\n1T\r\n");
+  EXPECT_THAT(lines, ElementsAre("\"PANE E\"100H1R", "1T"));
+  EXPECT_THAT(trace, ElementsAre(" ------------ File SR_Dati ------------ ", " - SALE,N1,P100,:Pane \xe8;",
+                                 " - TEND,N1;", " -------------------------------------- "));
+#ifndef _WIN32
+  // A link under XON.txt when it is written (planted after the early deletion, here a failed one) is replaced.
+  const std::string precious = write("precious", "precious");
+  std::filesystem::remove(dir.File("XON.txt"));
+  std::filesystem::create_symlink(precious, dir.File("XON.txt"));
+  fs.FailRemove(dir.File("XON.txt"), 1);
+  ASSERT_EQ(ConvertCommandFile(write("SALE,N1,P100;"), lines, env), 0);
+  EXPECT_EQ(fakes::ReadFileBytes(precious), "precious");
+  EXPECT_EQ(fakes::ReadFileBytes(dir.File("XON.txt")), "100H1R\r\n");
+#endif
+
+  const std::pair<const char*, int> refusals[] = {{"", 0}, {"ZZZZ;\r\n", 1}, {"TEND,N99999;", 1}};
+  for (const auto& [text, result] : refusals) {
+    write("old\r\n", "XON.txt");
+    EXPECT_EQ(ConvertCommandFile(write(text), lines, env), result) << text;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("XON.txt"))) << text;
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir.File("SR_DATI.001")));
+  notifier.messages.clear();
+
+  const std::string missing = dir.File("SR_DATI.002");
+  EXPECT_EQ(ConvertCommandFile(missing, lines, env), 1);
+  const std::string big = write("", "SR_DATI.003");
+  std::filesystem::resize_file(big, kMaxCommandFileSize + 1);
+  EXPECT_EQ(ConvertCommandFile(big, lines, env), 1);
+  std::filesystem::create_directories(dir.File("XON.txt") + "/busy");
+  EXPECT_EQ(ConvertCommandFile(write("SALE,N1,P100;"), lines, env), 1);
+  ASSERT_EQ(notifier.messages.size(), 3u);
+  EXPECT_EQ(notifier.messages[0], "Il file " + missing + " non esiste");
+  EXPECT_EQ(notifier.messages[1], "Il file " + big + " supera i 16 MB");
+  EXPECT_THAT(notifier.messages[2], ::testing::StartsWith("Impossibile scrivere il file "));
 }
 
 }  // namespace
