@@ -1,5 +1,4 @@
-// Conversion: numbers, record clean-up, fields, code checks, the handlers, the line converter,
-// whole command files (refusals, hostile and UTF-8 input, XON.txt) and the convert command.
+// Conversion: numbers, record text, handlers, line converter, command files and XON.txt, the convert command.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -117,8 +116,8 @@ TEST(Numbers, ReadFormatAndRound) {
   }
 }
 
-TEST(NormalizeRecordLine, RewritesRecords) {
-  const std::pair<std::string, std::string> cases[] = {
+TEST(RecordText, CleanUpFieldsSignsAndCheckCharacters) {
+  const std::pair<std::string, std::string> cleanUp[] = {
       {"sale,n01,p1000,q1.5,:Totale pane;", "SALE,N1,P1000,Q1.500,:TOT.   PANE;"},
       {"PRNT,:Pane, burro;", "PRNT,:PANE,B1;"},  // a comma inside a text splits it
       {"PLUD,C0012345ABC,Q2;", "PLUD,C0012345ABC,Q2;"}, {"NDCR,>ab.c,N0012;", "NDCR,>AB.C,N0012;"},
@@ -139,16 +138,14 @@ TEST(NormalizeRecordLine, RewritesRecords) {
       {"PRNT,:\x82\x85\x87\x88\x8a\x8d\x95\x97\x9c", "PRNT,:eaceeiouL;"},
       {"PRNT,:\xf5\xf8", "PRNT,:\xd5\xd8;"},  // no longer in the table once upper-cased
   };
-  for (const auto& [in, out] : cases) EXPECT_EQ(NormalizeRecordLine(in, 30), out) << in;
+  for (const auto& [in, out] : cleanUp) EXPECT_EQ(NormalizeRecordLine(in, 30), out) << in;
   EXPECT_EQ(NormalizeRecordLine("PRNT,:abcdef", -5), "PRNT,: ;");
   // A megabyte of digits in linear space.
   const std::string out = NormalizeRecordLine("SALE,P" + std::string(1 << 20, '7'), 30);
   ASSERT_EQ(out.size(), std::size_t{6 + (1 << 20) + 1});
   EXPECT_EQ(out.substr(0, 21), "SALE,P777777777777778");
   EXPECT_EQ(out.find_first_not_of('0', 21), out.size() - 1);
-}
 
-TEST(Fields, FoundWithTheirQuirksSignsTheCleanUpWouldDropAndCheckCharacters) {
   const struct { const char* line; bool negative; } signs[] = {
       {"tend,n1,v -0.01;", true},  {"TEND,V\t-\t5;", true},  {"TEND,V1,V-1;", true},  // any field with the key
       {"TEND,V-0.00,V-x,V1-2;", false},  // zero, no number, minus not in front
@@ -191,12 +188,16 @@ HandlerResult Done(ConversionState& state, const std::string& line) {
   return HandlerResult::kDone;
 }
 
-// A VAT number with a correct check digit.
-#define VAT "01234567897"
+#define VAT "01234567897"  // a VAT number with a correct check digit
+
+int32_t NeverEndsWithNul(const char*, int32_t, char* output, char*) {
+  std::memset(output, 'Z', kLineConverterOutputSize);
+  return 0;
+}
 
 enum Flag { kFirstItem = 1, kDocumentOpen = 2, kPercent = 4, kInvoice = 8, kCodeEmitted = 16, kPag4 = 32 };
 
-TEST(RecordHandlers, BuildLines) {
+TEST(SingleRecords, HandlersBuildLinesAndTheLineConverterKeepsItsCallShape) {
   // result: the line's, "dropped" or "refused"; output: lines appended at once; suffix: the last tender's.
   struct Case { Handler handler; std::string line, result; Lines output = {}; int flags = 0, paymentsIndex = 0;
     std::string family = "ZT", suffix = "";
@@ -264,21 +265,16 @@ TEST(RecordHandlers, BuildLines) {
       EXPECT_EQ(state.customerCodeEmitted, (c.flags & kCodeEmitted) || c.output.size() == 2);
     }
   }
-}
 
-int32_t NeverEndsWithNul(const char*, int32_t, char* output, char*) {
-  std::memset(output, 'Z', kLineConverterOutputSize);
-  return 0;
-}
 
-// The call shape: NUL-ended output, no negative length, a replacement's output read up to the buffer's size.
-TEST(LineConverter, ConvertsRecordsWithItsCallShape) {
-  const std::pair<std::string, std::string> cases[] = {
+  // The line converter's call shape: NUL-ended output, no negative length, a replacement's output read up
+  // to the buffer's size.
+  const std::pair<std::string, std::string> records[] = {
       {"FUNC,N007;", "7F"}, {"FUNC,N39;", "ERRO C211"}, {"FUNC,N1.5;", "ERRO C003"}, {"DISC,%10.50;", "10.50|3M"},
       {"MAGG,V100;", "100|8M"}, {"DISC,Vabc;", "ERRO C002"}, {"TEND,V100;", "ERRO C004"}, {"XXXX;", "ERRO C001"},
       {"FUNC,N" + std::string(70, '1') + ";", "ERRO C064"}, {std::string("SALE,N1,P5\0;", 12), "ERRO C005"},
   };
-  for (const auto& [in, out] : cases) EXPECT_EQ(CallLineConverter(in), out) << in;
+  for (const auto& [in, out] : records) EXPECT_EQ(CallLineConverter(in), out) << in;
   char output[kLineConverterOutputSize];
   char error[kLineConverterErrorSize];
   std::memset(output, ' ', sizeof output);

@@ -60,11 +60,9 @@ TEST(SerialSend, ConfirmationRules) {
     LinkRig r;
     r.UseSerial();
     std::size_t n = 0;
-    if (!c.answers.empty()) {
-      r.p.serial.responder = [&](const std::string&) {
-        r.p.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
-      };
-    }
+    r.p.serial.responder = [&](const std::string&) {
+      if (!c.answers.empty()) r.p.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
+    };
     EXPECT_EQ(c.jobLine ? SendJobLineSerial(r.ctx, kCmd) : SendCommand(r.ctx, kCmd), c.result);
     EXPECT_EQ(r.p.serial.writes.size(), c.writes);
     EXPECT_EQ(r.p.loop.NowMs(), c.end);
@@ -310,45 +308,20 @@ TEST(OutputRecords, FieldPositionsNumberFormatsAndShortReplies) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
     const auto r = BuildOutputRecords(c.reply, c.footerRt, c.modelFt);
-    if (c.number == "5" || c.number == "-") {
-      EXPECT_EQ(r.HasError() ? std::to_string(r.Error().number) : r.Value().has_value() ? "?" : "-", c.number);
-      continue;
+    const std::string kind = r.HasError() ? std::to_string(r.Error().number) : r.Value().has_value() ? "?" : "-";
+    EXPECT_EQ(kind, c.number.size() > 1 ? "?" : c.number);
+    if (kind == "?" && c.number != "?") {
+      EXPECT_EQ(r.Value()->time, "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;");
+      EXPECT_EQ(r.Value()->date, "DATE,05/12/26  SCONTR. N. " + c.number + ",E,A1;");
     }
-    ASSERT_TRUE(!r.HasError() && r.Value().has_value());
-    if (c.number == "?") continue;
-    EXPECT_EQ(r.Value()->time, "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;");
-    EXPECT_EQ(r.Value()->date, "DATE,05/12/26  SCONTR. N. " + c.number + ",E,A1;");
   }
 }
 
 const std::string kOutput = "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\nDATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n";
 
-// Silence, or endless short chunks, after the payment line: a failure within its time-outs.
-TEST_F(LinkTest, NetworkSilenceOrEndlessChunksAfterThePaymentLineFail) {
-  UseNetwork();  // echo and second answer per line, no closing reply
-  p.socket.responder = [this](const std::string& s) { p.socket.Deliver(10, s); p.socket.Deliver(20, "ok"); };
-  ctx.tenderLineCount = 1;
-  EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
-  EXPECT_EQ(Now(), 20 + 5 * 1500);  // five time-outs
-  EXPECT_EQ(p.socket.sends, std::vector<std::string>({"1T"}));
-  EXPECT_EQ(fakes::ReadFileBytes(ctx.link.outputPath), "");
-  EXPECT_TRUE(ctx.link.receiptMayBeClosed);
-
-  std::function<void()> drip = [&] {
-    p.socket.Deliver(0, "abc");
-    p.loop.After(40, drip);
-  };
-  const int64_t start = Now();
-  p.loop.Schedule(start + 100, drip);
-  ctx.tenderLineCount = 1;
-  EXPECT_FALSE(SendJobLines(ctx, {"1T"}));
-  EXPECT_EQ(fakes::ReadFileBytes(ctx.link.outputPath), "");
-  EXPECT_LT(Now() - start, 5 * 20 * 40 + 1000);
-}
-
 // However the ECR's bytes are cut into reads, the reply reaches the output file; it is read after the
-// last payment line only.
-TEST(SendJobLines, ClosingReplyHoweverItIsCut) {
+// last payment line only. Silence, or endless short chunks, after it: a failure within its time-outs.
+TEST(SendJobLines, ClosingReplyHoweverItIsCutOrMissing) {
   const std::string reply = Reply("  12", "0345");
   const std::string ft = Reply("  12", "0345", "0123456789abcdef");
   // after1T: the ECR's reads after "1T" (other lines only echoed); message: the failure shown.
@@ -379,8 +352,7 @@ TEST(SendJobLines, ClosingReplyHoweverItIsCut) {
       if (s != "1T" && s != "\x06") r.p.serial.QueueInput(10, s);
       if (s != "1T") return;
       for (const auto& [at, bytes] : c.after1T) {
-        if (c.network) r.p.socket.Deliver(at, bytes);
-        if (!c.network) r.p.serial.QueueInput(at, bytes);
+        c.network ? r.p.socket.Deliver(at, bytes) : r.p.serial.QueueInput(at, bytes);
       }
       if (c.modelFt) {  // about 1 ms a byte at 9600 baud
         for (std::size_t i = 0; i < ft.size(); ++i) r.p.serial.QueueInput(100 + int64_t(i), ft.substr(i, 1));
@@ -398,6 +370,26 @@ TEST(SendJobLines, ClosingReplyHoweverItIsCut) {
     EXPECT_EQ(c.network ? r.p.socket.sends : r.p.serial.writes, sent);
     EXPECT_LT(r.p.loop.NowMs(), 1000);
   }
+
+  LinkRig r;
+  r.UseNetwork();  // echo and second answer per line, no closing reply
+  r.p.socket.responder = [&r](const std::string& s) { r.p.socket.Deliver(10, s); r.p.socket.Deliver(20, "ok"); };
+  r.ctx.tenderLineCount = 1;
+  EXPECT_FALSE(SendJobLines(r.ctx, {"1T"}));
+  EXPECT_EQ(r.Now(), 20 + 5 * 1500);  // five time-outs
+  EXPECT_EQ(r.p.socket.sends, std::vector<std::string>({"1T"}));
+  EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), "");
+  EXPECT_TRUE(r.ctx.link.receiptMayBeClosed);
+  std::function<void()> drip = [&] {
+    r.p.socket.Deliver(0, "abc");
+    r.p.loop.After(40, drip);
+  };
+  const int64_t start = r.Now();
+  r.p.loop.Schedule(start + 100, drip);
+  r.ctx.tenderLineCount = 1;
+  EXPECT_FALSE(SendJobLines(r.ctx, {"1T"}));
+  EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), "");
+  EXPECT_LT(r.Now() - start, 5 * 20 * 40 + 1000);
 }
 
 }  // namespace
