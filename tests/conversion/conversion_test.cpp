@@ -27,9 +27,7 @@ namespace kolibra {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using Lines = std::vector<std::string>;
-using fakes::FakeNotifier;
 
 ConversionSettings Family(const std::string& code, bool rt = false) {
   ConversionSettings s;
@@ -299,7 +297,7 @@ struct Outcome {
 };
 
 Outcome ConvertText(std::string_view text, const ConversionSettings& settings = Family("ZT")) {
-  FakeNotifier notifier;
+  fakes::FakeNotifier notifier;
   ConversionEnv env;
   env.settings = settings;
   env.notifier = &notifier;
@@ -362,7 +360,7 @@ TEST(ConvertCommandText, ConvertsRecordsInOrderAndUtf8AsCodePageText) {
     SCOPED_TRACE(c.text);
     const Outcome r = ConvertText(c.text, c.settings);
     EXPECT_EQ(r.result, 0);
-    EXPECT_THAT(r.lines, ElementsAreArray(c.lines));
+    EXPECT_THAT(r.lines, ::testing::ElementsAreArray(c.lines));
     EXPECT_EQ(r.count, c.count);
     EXPECT_THAT(r.messages, ElementsAre());
   }
@@ -439,7 +437,7 @@ TEST(ConvertCommandText, RefusesOrSurvivesHostileInput) {
 // refused with a message.
 TEST(ConvertCommandFile, CommandAndXonFile) {
   fakes::ScratchDir dir;
-  FakeNotifier notifier;
+  fakes::FakeNotifier notifier;
   fakes::FakeFileSystem fs;
   ConversionEnv env;
   env.settings = Family("ZT");

@@ -1,5 +1,4 @@
-// The link to the ECR on the fake platform and its virtual clock: sends, time-outs, retries and
-// pauses; the TCP connection; the closing reply and its output file.
+// The link on the fake platform's virtual clock: sends, time-outs, pauses, TCP connection, closing reply.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -72,29 +71,6 @@ TEST(SerialSend, ConfirmationRules) {
       EXPECT_LT(r.p.loop.waitCalls(), 100);  // every wait blocks, none spins
     }
   }
-}
-
-TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
-  EXPECT_EQ(TraceTimeStamp(CivilTime{2026, 12, 5, 9, 5, 7, 4}), "20261205_090507.004 <--> ");
-  p.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
-  EXPECT_EQ(TraceTimeStamp(ctx), "20251231_233000.000 <--> ");
-  ctx.settings.trace = true;
-  ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
-  UseNetwork();
-  const std::string stamp = TraceTimeStamp(ctx);
-  EXPECT_FALSE(SendCommand(ctx, kCmd));  // no echo: ten time-outs, one send
-  const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
-  EXPECT_EQ(trace.rfind(stamp + " --> " + kCmd + "\r\n", 0), 0u) << trace;
-  EXPECT_TRUE(trace.ends_with(" <-->  <--  ( General TimeOut  )\r\n")) << trace;
-  // After the echo every reconnect is refused and ends the wait early: the loop still ends.
-  ctx.settings.address = "10.0.0.1";
-  p.socket.connectOutcome = fakes::FakeTcpSocket::ConnectOutcome::kRefuse;
-  p.socket.responder = [this](const std::string& s) {
-    p.socket.Deliver(10, s);
-    p.socket.InjectError(20, kSocketErrRefused, "refused");
-  };
-  EXPECT_TRUE(SendCommand(ctx, kCmd));
-  EXPECT_EQ(p.socket.connectTimes.size(), 100u);
 }
 
 constexpr int kTcp = -1;
@@ -209,11 +185,9 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
     cx.settings.trace = true;
     ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));
     cx.link.outputPath = dir.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
-    bool ok = true;
-    if (c.op == kCommand) ok = SendCommand(cx, kCmd);
-    if (c.op == kJobLineTcp) ok = SendJobLineTcp(cx, kCmd);
-    if (c.op == kJobLines) ok = SendJobLines(cx, {kCmd, "1T"});
-    EXPECT_FALSE(ok);
+    EXPECT_FALSE(c.op == kCommand      ? SendCommand(cx, kCmd)
+                 : c.op == kJobLineTcp ? SendJobLineTcp(cx, kCmd)
+                                       : SendJobLines(cx, {kCmd, "1T"}));
     EXPECT_EQ(fp.notifier.messages, std::vector<std::string>{c.message});
     EXPECT_EQ(fp.loop.NowMs(), c.end);
     EXPECT_FALSE(cx.link.output.IsOpen());
@@ -225,7 +199,7 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
 
 using Fake = fakes::FakeTcpSocket;
 
-TEST_F(LinkTest, AddressesAndReconnectsWithinThePollsAfterRefusalsWithoutNesting) {
+TEST_F(LinkTest, AddressesReconnectsAndTracedCommands) {
   const std::pair<std::string, bool> cases[] = {{"255.255.255.255", true}, {"1.2.3.4.x", true}, {"-1.2.3.4", true},
                                                 {"1.2.3", false}, {"1.2.3.256", false}, {"1..3.4", false}};
   for (const auto& [address, ok] : cases) EXPECT_EQ(IsValidIpAddress(address), ok) << address;
@@ -281,6 +255,28 @@ TEST_F(LinkTest, AddressesAndReconnectsWithinThePollsAfterRefusalsWithoutNesting
   EXPECT_LE(connectedAt - start, 4000);
   // Main loop, queued reconnect, job, error handler: no nesting per refusal.
   EXPECT_LE(p.loop.maxWaitDepth(), 5);
+
+  EXPECT_EQ(TraceTimeStamp(CivilTime{2026, 12, 5, 9, 5, 7, 4}), "20261205_090507.004 <--> ");
+  p.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
+  EXPECT_EQ(TraceTimeStamp(ctx), "20251231_233000.000 <--> ");
+  ctx.settings.trace = true;
+  ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
+  UseNetwork();
+  const std::string stamp = TraceTimeStamp(ctx);
+  EXPECT_FALSE(SendCommand(ctx, kCmd));  // no echo: ten time-outs, one send
+  const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
+  EXPECT_EQ(trace.rfind(stamp + " --> " + kCmd + "\r\n", 0), 0u) << trace;
+  EXPECT_TRUE(trace.ends_with(" <-->  <--  ( General TimeOut  )\r\n")) << trace;
+  // After the echo every reconnect is refused and ends the wait early: the loop still ends.
+  ctx.settings.address = "10.0.0.1";
+  p.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
+  p.socket.responder = [this](const std::string& s) {
+    p.socket.Deliver(10, s);
+    p.socket.InjectError(20, kSocketErrRefused, "refused");
+  };
+  const std::size_t before = p.socket.connectTimes.size();
+  EXPECT_TRUE(SendCommand(ctx, kCmd));
+  EXPECT_EQ(p.socket.connectTimes.size() - before, 100u);
 }
 
 const std::string kStx = "\x02", kEtx = "\x03";
