@@ -1,6 +1,5 @@
 // Control-channel cases every real implementation passes: a served channel
-// against clients that misbehave, each client reading on a thread of its own
-// while this one runs the loop.
+// against misbehaving clients, each reading on its own thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,9 +18,8 @@
 
 namespace kolibra::testing {
 
-// Connects a client that sends bytes (none: stays silent); its future holds
-// what the server sent until it closed, "(open)" when it kept the client
-// open past three seconds.
+// Connects a client that sends bytes (none: silent); its future holds what the
+// server sent until it closed, "(open)" when still open after three seconds.
 using StartClient = std::function<std::future<std::string>(const std::string& bytes)>;
 
 struct ControlRig {
@@ -73,14 +71,12 @@ struct ControlRig {
   }
 };
 
-// Too long a request, with or without its line end, is answered by the
-// channel; a NUL byte is a byte like any other; an empty answer closes; a
-// big answer comes whole; a silent client is dropped after the time-out
-// while others are served; beyond maxConnections clients are answered busy
-// (exactly the surplus when exactBusy: every client connected before the
-// loop ran); the handler is never entered twice at once; a driver that
-// answers late times the call out; closed, nothing answers. connections
-// tells the channel's open connections.
+// Too long a request is answered by the channel, a NUL byte is data, an
+// empty answer closes, a big one comes whole; a silent client is dropped after
+// the time-out while others are served; clients beyond maxConnections are
+// answered busy (exactly the surplus when exactBusy); the handler is never
+// entered twice at once; a late answer times the call out. connections tells
+// the channel's open connections.
 inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
                                         const std::function<std::size_t()>& connections) {
   ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
