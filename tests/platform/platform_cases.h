@@ -1,19 +1,14 @@
-// Cases every real platform passes on real folders, sockets and ports. Each
-// system instantiates them once with Traits supplying:
-//   Loop, Socket, Serial, Files, System, Watch   the parts under test
-//   OsWaits(loop)              the loop's waits in the OS so far
-//   kNamesKnown                whether folder changes carry file names
-//   SerialPair                 the ECR's end of a line joined to the port:
-//                              Join(port) (false: skipped), Send, Receive, Held
-//   Plant(planted, path, target)  plants under a name (false: cannot here)
-//   Facts(path)                what the name holds, not following a link
-//   MakeTakingTermination(b)   the composition root, termination asked or not
-//   TakesTermination(loop)     whether a loop still gets the termination
-//   TerminationRequests(loop)  name and sender of each termination request
+// Cases every real platform passes on real folders, sockets and ports, run
+// once per system with Traits naming the parts under test (Loop, Socket,
+// Serial, Files, System, Watch) and giving OsWaits(loop) (the loop's OS waits
+// so far), kNamesKnown (folder changes carry names), SerialPair (the ECR's end
+// of a line joined to the port; Join false: skipped), Plant(planted, path,
+// target) (false: cannot here), Facts(path), MakeTakingTermination(asked),
+// TakesTermination(loop) and TerminationRequests(loop) (name, sender).
 #pragma once
 
 #ifdef _WIN32
-#include <winsock2.h>
+#include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
 #include <sys/resource.h>
@@ -24,12 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <iterator>
 #include <optional>
-#include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -74,13 +67,10 @@ struct NameFacts {
 // The test's own end of a loopback TCP connection (the socket under test
 // keeps Winsock started).
 struct Peer {
+  using Handle = decltype(socket(0, 0, 0));
 #ifdef _WIN32
-  using Handle = SOCKET;
-  using Length = int;
   static void Close(Handle h) { closesocket(h); }
 #else
-  using Handle = int;
-  using Length = socklen_t;
   static void Close(Handle h) { close(h); }
 #endif
   // A socket on a free loopback port; bound but not listening, it refuses.
@@ -89,15 +79,12 @@ struct Peer {
     sockaddr_in sa = {};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    Length len = sizeof sa;
+    socklen_t len = sizeof sa;
     bind(h, reinterpret_cast<sockaddr*>(&sa), len);
     if (listening) listen(h, 4);
     getsockname(h, reinterpret_cast<sockaddr*>(&sa), &len);
     *port = ntohs(sa.sin_port);
     return h;
-  }
-  static bool SendAll(Handle h, const std::string& bytes) {
-    return send(h, bytes.data(), static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
   }
   // Up to size bytes within two seconds.
   static std::string Receive(Handle h, std::size_t size) {
@@ -114,12 +101,6 @@ struct Peer {
       got.append(buf, static_cast<std::size_t>(n));
     }
     return got;
-  }
-  // An abortive close: the connection is reset.
-  static void Reset(Handle h) {
-    const linger abortive{1, 0};
-    setsockopt(h, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
-    Close(h);
   }
 };
 
@@ -172,24 +153,23 @@ class PlatformCases : public ::testing::Test {
 
 TYPED_TEST_SUITE_P(PlatformCases);
 
-// Timers tick inside Wait in due order (a disabled one never); a call posted
-// by a handler waits until that handler has returned.
-TYPED_TEST_P(PlatformCases, IdleWaitSleepsAndTimersAndPostsRunInOrder) {
+// Timers tick inside Wait in due order and a call posted by a handler waits
+// until that handler has returned. Folder changes reach the handler inside
+// Wait(), with names where the system tells them, many at once in a handful
+// of deliveries; a watched folder stays renamable; stopped, missing or
+// disabled watches deliver nothing. Idle, the loop sleeps, watching or not.
+TYPED_TEST_P(PlatformCases, TimersPostsAndFolderChangesReachTheLoopThatOtherwiseSleeps) {
   this->ExpectIdleWaitSleeps();
   EventLoop& loop = this->loop_;
   Log order;
   auto slow = loop.CreateTimer([&] { order.push_back("slow"); });
   auto fast = loop.CreateTimer([&] { order.push_back("fast"); });
-  auto off = loop.CreateTimer([&] { order.push_back("off"); });
   loop.SetTimer(slow, 120, true);
   loop.SetTimer(fast, 50, true);
-  loop.SetTimer(off, 10, true);
-  loop.SetTimer(off, 10, false);
   for (const int64_t end = loop.NowMs() + 135; loop.NowMs() < end;) loop.Wait(end);
   EXPECT_EQ(order, (Log{"fast", "fast", "slow"}));
   loop.SetTimer(slow, 0, false);
   loop.SetTimer(fast, 0, false);
-
   order.clear();
   loop.Post([&] {
     loop.Post([&] { order.push_back("posted"); });
@@ -200,14 +180,8 @@ TYPED_TEST_P(PlatformCases, IdleWaitSleepsAndTimersAndPostsRunInOrder) {
   EXPECT_EQ(order, Log{"handler"});
   EXPECT_LT(this->TimedWait(1000), 100);
   EXPECT_EQ(order, (Log{"handler", "posted"}));
-}
 
-// Changes reach the handler inside Wait(), with names where the system tells
-// them, many at once in a handful of deliveries; a watched folder stays
-// renamable; stopped, missing or disabled watches deliver nothing.
-TYPED_TEST_P(PlatformCases, FolderChangesReachTheLoop) {
   typename TypeParam::Watch watch(this->loop_);
-  EventLoop& loop = this->loop_;
   const std::string dir = this->dir_.path;
   std::vector<FolderChange> seen;
   auto record = [&](const FolderChange& c) { seen.push_back(c); };
@@ -217,9 +191,8 @@ TYPED_TEST_P(PlatformCases, FolderChangesReachTheLoop) {
   EXPECT_TRUE(watch.Active());
   this->ExpectIdleWaitSleeps();
   EXPECT_TRUE(seen.empty());
-
   WriteFileBytes(dir + "/SR_START.001", "1\r\n");
-  EXPECT_TRUE(seen.empty());  // only inside Wait()
+  EXPECT_TRUE(seen.empty());
   ASSERT_TRUE(WaitFor(loop, [&] { return !seen.empty(); }));
   EXPECT_EQ(seen[0].namesKnown, TypeParam::kNamesKnown);
   EXPECT_FALSE(seen[0].ended);
@@ -267,7 +240,7 @@ TYPED_TEST_P(PlatformCases, TcpExchangesBytesAndKeepsEachConnectionsEventsToItse
   const std::string cmd("1000H1R\x13\0\xff", 10);
   ASSERT_TRUE(this->sock_.Send(cmd));
   EXPECT_EQ(Peer::Receive(peer, cmd.size()), cmd);
-  ASSERT_TRUE(Peer::SendAll(peer, "K\x13\x02"));
+  ASSERT_EQ(send(peer, "K\x13\x02", 3, 0), 3);
   ASSERT_TRUE(WaitFor(this->loop_, [&] { return this->received_.size() >= 3; }));
   EXPECT_EQ(this->received_, "K\x13\x02");
   Peer::Close(peer);
@@ -280,17 +253,13 @@ TYPED_TEST_P(PlatformCases, TcpExchangesBytesAndKeepsEachConnectionsEventsToItse
 
   this->sock_.Close();
   this->log_.clear();
-  this->Connect(refusedPort);
-  EXPECT_EQ(this->log_, Log{"error 10061 6 Connection refused"});
-  EXPECT_EQ(this->sock_.State(), kSocketError);
-
-  this->sock_.Close();
-  this->log_.clear();
   this->received_.clear();
   this->Connect(port);
   peer = accept(listener, nullptr, nullptr);
-  ASSERT_TRUE(Peer::SendAll(peer, "late"));
-  Peer::Reset(peer);
+  ASSERT_EQ(send(peer, "late", 4, 0), 4);
+  const linger abortive{1, 0};  // closed with a reset
+  setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof abortive);
+  Peer::Close(peer);
   this->loop_.SleepBlocking(200);
   this->sock_.Close();
   EXPECT_EQ(this->sock_.State(), kSocketClosed);
@@ -298,6 +267,7 @@ TYPED_TEST_P(PlatformCases, TcpExchangesBytesAndKeepsEachConnectionsEventsToItse
   this->Connect(refusedPort);
   this->loop_.Wait(this->loop_.NowMs() + 100);
   EXPECT_EQ(this->log_, (Log{"connected", "error 10061 6 Connection refused"}));
+  EXPECT_EQ(this->sock_.State(), kSocketError);
   EXPECT_EQ(this->received_, "");
   Peer::Close(refusing);
   Peer::Close(listener);
@@ -359,13 +329,7 @@ TYPED_TEST_P(PlatformCases, ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders) {
   ASSERT_TRUE(fs.MakeDirectory(folder));
   EXPECT_TRUE(fs.MakeDirectory(folder));  // already there
   EXPECT_FALSE(fs.MakeDirectory(plain));  // a file has the name
-  struct Case {
-    std::string path;
-    std::size_t limit;
-    ReadStatus status;
-    FileKind kind;
-  };
-  std::vector<Case> cases = {
+  std::vector<std::tuple<std::string, std::size_t, ReadStatus, FileKind>> cases = {
       {plain, 100, ReadStatus::kOk, FileKind::kRegular},
       {plain, 5, ReadStatus::kTooLarge, FileKind::kRegular},
       {folder, 100, ReadStatus::kNotRegular, FileKind::kDirectory},
@@ -378,15 +342,15 @@ TYPED_TEST_P(PlatformCases, ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders) {
   if (TypeParam::Plant(Planted::kSymlink, this->Path("link"), plain)) {
     cases.push_back({this->Path("link"), 100, ReadStatus::kNotRegular, FileKind::kLink});
   }
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    const ReadResult r = fs.ReadRegularFile(c.path, c.limit);
-    EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(r.bytes, c.status == ReadStatus::kOk ? "SALE,N1,P1000;\r\n" : "");
-    EXPECT_EQ(fs.Inspect(c.path).kind, c.kind);
-    EXPECT_EQ(fs.IsDirectory(c.path), c.kind == FileKind::kDirectory);
-    if (c.kind != FileKind::kOther) {
-      EXPECT_EQ(fs.Exists(c.path), c.kind != FileKind::kMissing);
+  for (const auto& [path, limit, status, kind] : cases) {
+    SCOPED_TRACE(path);
+    const ReadResult r = fs.ReadRegularFile(path, limit);
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.bytes, status == ReadStatus::kOk ? "SALE,N1,P1000;\r\n" : "");
+    EXPECT_EQ(fs.Inspect(path).kind, kind);
+    EXPECT_EQ(fs.IsDirectory(path), kind == FileKind::kDirectory);
+    if (kind != FileKind::kOther) {
+      EXPECT_EQ(fs.Exists(path), kind != FileKind::kMissing);
     }
   }
 
@@ -443,8 +407,7 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
       }
       case Op::kAppend: return fs.AppendToPlainFile(path, "new\r\n");
       case Op::kAtomically: {
-        // As a result file is written: whole under a temporary name, then
-        // renamed; the name never holds an empty or partial file.
+        // As a result file is written: whole under a temporary name, then renamed.
         std::FILE* f = fs.CreateFresh(temporary(path), FileAccess::kOwnerOnly);
         const bool written = f != nullptr && std::fputs("new\r\n", f) >= 0 && fs.FlushToDisk(f);
         if (f != nullptr) std::fclose(f);
@@ -528,7 +491,7 @@ TYPED_TEST_P(PlatformCases, TerminationRequestsReachTheHandlerInsideWait) {
   }
 }
 
-REGISTER_TYPED_TEST_SUITE_P(PlatformCases, IdleWaitSleepsAndTimersAndPostsRunInOrder, FolderChangesReachTheLoop,
+REGISTER_TYPED_TEST_SUITE_P(PlatformCases, TimersPostsAndFolderChangesReachTheLoopThatOtherwiseSleeps,
                             TcpExchangesBytesAndKeepsEachConnectionsEventsToItself,
                             SerialTakesKnownSettingsAndCarriesBytesUnchangedWithoutSpinning,
                             ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders,

@@ -1,5 +1,4 @@
-// Helpers of the platform tests on either system: a throwaway folder, a wait
-// in the loop for a condition.
+// Helpers of the platform tests on either system.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +10,7 @@
 
 namespace kolibra::testing {
 
-// A fresh folder under the temporary folder, the user's alone, removed with
-// its contents.
+// A fresh folder of the user's alone, removed with its contents.
 struct TempDir : fakes::ScratchDir {
   std::string path = ScratchDir::path();
   TempDir() { std::filesystem::permissions(path, std::filesystem::perms::owner_all); }

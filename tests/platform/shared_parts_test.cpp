@@ -60,81 +60,56 @@ TEST(EventLoopCoreTest, TimersAndCallsTable) {
   using Id = EventLoopCore::TimerId;
   const struct {
     const char* name;
-    std::function<void(Rig&)> script;
     Log want;
+    std::function<void(Rig&)> script;
   } cases[] = {
-      {"earliest due first, ties in creation order",
-       [](Rig& r) {
+      {"earliest due first, ties in creation order; a late timer ticks once, its period restarting then",
+       {"b@65", "c@65", "a@65", "b@85", "c@85"}, [](Rig& r) {
          const Id a = r.Add("a", 0), b = r.Add("b", 0), c = r.Add("c", 0);
          r.core.SetTimer(c, 20, true);
          r.core.SetTimer(a, 30, true);
          r.core.SetTimer(b, 20, true);
-         r.Run({60, 79, 80});
-       },
-       {"b@60", "c@60", "a@60", "b@80", "c@80"}},
-      {"a late timer ticks once and its period restarts from then",
-       [](Rig& r) {
-         r.Add("a", 10);
-         r.Run({35, 44, 45});
-       },
-       {"a@35", "a@45"}},
-      {"an interval of 0 or less never ticks, enabled or not",
-       [](Rig& r) {
+         r.Run({65, 84, 85});
+       }},
+      {"an interval of 0 or less never ticks, enabled or not", {"never", "enabled, 0"}, [](Rig& r) {
          const Id a = r.Add("a", 0);
          r.Add("b", -5);
          if (r.core.NextDue() == EventLoopCore::kNever) r.log.push_back("never");
          if (r.core.TimerEnabled(a) && r.core.TimerInterval(a) == 0) r.log.push_back("enabled, 0");
          r.Run({100000});
-       },
-       {"never", "enabled, 0"}},
-      {"a handler disables a timer due at the same instant",
-       [](Rig& r) {
-         Id b = -1;
-         r.Add("a", 10, [&r, &b] { r.core.SetTimer(b, 10, false); });
-         b = r.Add("b", 10);
-         r.Run({10, 20});
-       },
-       {"a@10", "a@20"}},
-      {"a handler restarts a timer due at the same instant: a full period from then",
-       [](Rig& r) {
-         Id b = -1;
-         bool once = false;
-         r.Add("a", 10, [&] {
-           if (!once) r.core.SetTimer(b, 15, true);
-           once = true;
+       }},
+      {"a handler disables a timer due at the same instant, restarts one (a full period from then) and creates "
+       "timers while the queue runs",
+       {"a@10", "n0@20", "a@20", "c@25", "n0@25"}, [](Rig& r) {
+         Id b = -1, c = -1;
+         r.Add("a", 10, [&r, &b, &c] {
+           if (r.now != 10) return;
+           r.core.SetTimer(b, 10, false);
+           r.core.SetTimer(c, 15, true);
+           for (int i = 0; i < 20; ++i) r.Add("n" + std::to_string(i), i == 0 ? 5 : 0);
          });
          b = r.Add("b", 10);
+         c = r.Add("c", 10);
          r.Run({10, 20, 25});
-       },
-       {"a@10", "a@20", "b@25"}},
+       }},
       {"a wait inside a handler ticks other timers, never the handler's own",
-       [](Rig& r) {
+       {"a@10", "b@40", "a@40", "a@50", "b@50"}, [](Rig& r) {
          r.Add("a", 10, [&r] {
            if (r.now == 10) r.Run({40});
          });
          r.Add("b", 10);
          r.Run({10, 40, 50});
-       },
-       {"a@10", "b@40", "a@40", "a@50", "b@50"}},
-      {"a handler creates timers while the queue runs",
-       [](Rig& r) {
-         r.Add("a", 10, [&r] {
-           for (int i = 0; i < 20; ++i) r.Add("n" + std::to_string(i), i == 0 ? 5 : 0);
-         });
-         r.Run({10, 15});
-       },
-       {"a@10", "n0@15"}},
-      {"one pass: deferred calls, then due timers, then posted calls",
+       }},
+      {"one pass: deferred calls, then due timers, then posted calls", {"deferred", "timer", "posted", "|"},
        [](Rig& r) {
          r.core.SetTimer(r.core.CreateTimer(r.Note("timer")), 10, true);
          r.core.Post(r.Note("posted"));
          r.core.Defer(r.Note("deferred"));
          r.now = 10;
          r.Wait();
-       },
-       {"deferred", "timer", "posted", "|"}},
-      {"a call posted by a handler is not run by a wait nested in that handler",
-       [](Rig& r) {
+       }},
+      {"a call posted by a handler runs in a later wait, not one nested in that handler",
+       {"ready", "|", "handler end", "|", "posted", "|"}, [](Rig& r) {
          r.core.Post([&r] {
            r.core.Post(r.Note("posted"));
            r.log.push_back(r.core.CallsReady() ? "ready" : "idle");
@@ -143,29 +118,16 @@ TEST(EventLoopCoreTest, TimersAndCallsTable) {
          });
          r.Wait();
          r.Wait();
-       },
-       {"ready", "|", "handler end", "|", "posted", "|"}},
-      {"calls posted while the queue runs wait for the next wait",
-       [](Rig& r) {
-         r.core.Post([&r] {
-           r.log.push_back("first");
-           r.core.Post(r.Note("second"));
-         });
-         r.Wait();
-         r.Wait();
-       },
-       {"first", "|", "second", "|"}},
-      {"a call posted outside any wait runs only in an outermost wait",
-       [](Rig& r) {
+       }},
+      {"a call posted outside any wait runs only in an outermost wait", {"|", "posted", "|"}, [](Rig& r) {
          r.core.Post(r.Note("posted"));
          {
            EventLoopCore::WaitScope outer(r.core);
            r.Wait();
          }
          r.Wait();
-       },
-       {"|", "posted", "|"}},
-      {"deferred calls run at any depth, in order",
+       }},
+      {"deferred calls run at any depth, in order", {"deferred 1", "deferred 2", "|", "handler end", "|"},
        [](Rig& r) {
          r.core.Post([&r] {
            r.core.Defer(r.Note("deferred 1"));
@@ -174,8 +136,7 @@ TEST(EventLoopCoreTest, TimersAndCallsTable) {
            r.log.push_back("handler end");
          });
          r.Wait();
-       },
-       {"deferred 1", "deferred 2", "|", "handler end", "|"}},
+       }},
   };
   for (const auto& c : cases) {
     Rig rig;
@@ -211,42 +172,31 @@ TEST(SerialSettingsTest, FourFieldsReadAndStandardRatesTaken) {
 }
 
 TEST(SocketAddressTest, DottedDecimalOnly) {
-  const struct {
-    const char* text;
-    uint32_t value;  // 1: refused
-  } cases[] = {
+  const std::pair<const char*, uint32_t> cases[] = {  // 1: refused
       {"127.0.0.1", 0x7F000001}, {"192.168.001.010", 0xC0A8010A},  // leading zeros as operators type them
       {"255.255.255.255", 0xFFFFFFFF}, {"0.0.0.0", 0}, {"", 1}, {"1.2.3", 1}, {"1.2.3.4.5", 1}, {"256.1.1.1", 1},
       {"0001.1.1.1", 1}, {"1..2.3", 1}, {"1.2.3.4 ", 1}, {" 1.2.3.4", 1}, {"-1.2.3.4", 1}, {"ecr.local", 1},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, want] : cases) {
     uint32_t value = 1;
-    EXPECT_EQ(SocketAddress(c.text, &value), c.value != 1) << c.text;
-    EXPECT_EQ(value, c.value) << c.text;
+    EXPECT_EQ(SocketAddress(text, &value), want != 1) << text;
+    EXPECT_EQ(value, want) << text;
   }
 }
 
 TEST(RequestLineBuffer, TakesOneLineWithinItsLimit) {
   using State = RequestLineBuffer::State;
-  const struct {
-    std::vector<std::string> chunks;
-    State state;
-    std::string line;
-  } cases[] = {
-      {{"st", "at\r\n", "more\n"}, State::kComplete, "stat"},
-      {{"12345\n"}, State::kComplete, "12345"},
-      {{"12345\r", "\n"}, State::kComplete, "12345"},
-      {{std::string("a\0b\n", 4)}, State::kComplete, std::string("a\0b", 3)},
-      {{"123456"}, State::kTooLong, ""},
-      {{"12345\r", "x\n"}, State::kTooLong, ""},
-      {{"1234", "56\n"}, State::kTooLong, ""},
-      {{"1234"}, State::kPartial, "1234"},
+  const std::tuple<std::vector<std::string>, State, std::string> cases[] = {
+      {{"st", "at\r\n", "more\n"}, State::kComplete, "stat"}, {{"12345\n"}, State::kComplete, "12345"},
+      {{"12345\r", "\n"}, State::kComplete, "12345"}, {{"1234"}, State::kPartial, "1234"},
+      {{std::string("a\0b\n", 4)}, State::kComplete, std::string("a\0b", 3)}, {{"123456"}, State::kTooLong, ""},
+      {{"12345\r", "x\n"}, State::kTooLong, ""}, {{"1234", "56\n"}, State::kTooLong, ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& [chunks, state, line] : cases) {
     RequestLineBuffer buffer(5);
-    for (const auto& chunk : c.chunks) buffer.Add(chunk);
-    EXPECT_EQ(buffer.state(), c.state) << c.chunks[0];
-    EXPECT_EQ(buffer.line(), c.line) << c.chunks[0];
+    for (const auto& chunk : chunks) buffer.Add(chunk);
+    EXPECT_EQ(buffer.state(), state) << chunks[0];
+    EXPECT_EQ(buffer.line(), line) << chunks[0];
   }
 }
 
