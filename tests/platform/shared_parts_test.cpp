@@ -22,8 +22,7 @@ namespace {
 using Log = std::vector<std::string>;
 
 // An event loop core on a hand-moved clock. Each timer logs "<name>@<now>";
-// Wait() is one delivery pass one level deeper than the caller, and logs "|"
-// when it returns.
+// Wait() is one delivery pass one level deeper than the caller, then logs "|".
 struct Rig {
   int64_t now = 0;
   EventLoopCore core{[this] { return now; }};
@@ -44,9 +43,7 @@ struct Rig {
       core.RunDueTimers();
     }
   }
-  std::function<void()> Note(const std::string& text) {
-    return [this, text] { log.push_back(text); };
-  }
+  std::function<void()> Note(const std::string& text) { return [this, text] { log.push_back(text); }; }
   void Wait() {
     {
       EventLoopCore::WaitScope scope(core);
