@@ -71,12 +71,11 @@ struct ControlRig {
   }
 };
 
-// Too long a request is answered by the channel, a NUL byte is data, an
-// empty answer closes, a big one comes whole; a silent client is dropped after
-// the time-out while others are served; clients beyond maxConnections are
-// answered busy (exactly the surplus when exactBusy); the handler is never
-// entered twice at once; a late answer times the call out. connections tells
-// the channel's open connections.
+// Too long a request is answered by the channel, a NUL byte is data, an empty
+// answer closes, a big one comes whole; a silent client is dropped after the
+// time-out while others are served; clients beyond maxConnections are answered
+// busy (exactly the surplus when exactBusy); the handler is never re-entered;
+// a late answer times out. connections: the channel's open connections.
 inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
                                         const std::function<std::size_t()>& connections) {
   ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);

@@ -165,7 +165,6 @@ TYPED_TEST_P(PlatformCases, TimersPostsAndFolderChangesReachTheLoopThatOtherwise
     loop.Post([&] { order.push_back("posted"); });
     order.push_back("handler");
   });
-  EXPECT_TRUE(order.empty());
   loop.Wait(loop.NowMs() + 1000);
   EXPECT_EQ(order, Log{"handler"});
   EXPECT_LT(this->TimedWait(1000), 100);
