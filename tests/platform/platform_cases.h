@@ -181,7 +181,7 @@ TYPED_TEST_P(PlatformCases, TimersPostsAndFolderChangesReachTheLoopThatOtherwise
   this->ExpectIdleWaitSleeps();
   EXPECT_TRUE(seen.empty());
   WriteFileBytes(dir + "/SR_START.001", "1\r\n");
-  EXPECT_TRUE(seen.empty());
+  EXPECT_TRUE(seen.empty());  // only inside Wait()
   ASSERT_TRUE(WaitFor(loop, [&] { return !seen.empty(); }));
   EXPECT_EQ(seen[0].namesKnown, TypeParam::kNamesKnown);
   EXPECT_FALSE(seen[0].ended);
@@ -280,7 +280,7 @@ TYPED_TEST_P(PlatformCases, SerialTakesKnownSettingsAndCarriesBytesUnchangedWith
   typename TypeParam::SerialPair ecr(this->loop_);
   if (!ecr.Join(port)) GTEST_SKIP() << "no line joined to a serial port here";
   ASSERT_TRUE(port.Open());
-  EXPECT_FALSE(port.Configure(port.PortNumber(), "9600,N,8,1"));
+  EXPECT_FALSE(port.Configure(port.PortNumber(), "9600,N,8,1"));  // refused while open
   EXPECT_TRUE(ecr.Held());
   const std::string all("1000H1R\x13\x11\r\n\0\x7f\xe0\xff", 15);
   ASSERT_TRUE(port.Write(all));
@@ -304,7 +304,7 @@ TYPED_TEST_P(PlatformCases, SerialTakesKnownSettingsAndCarriesBytesUnchangedWith
   WaitFor(this->loop_, [&] { return (got += port.ReadAll()) == "Y"; }, 3000);
   EXPECT_EQ(got, "Y");
   port.Close();
-  EXPECT_FALSE(ecr.Held());
+  EXPECT_FALSE(ecr.Held());  // released on close
 }
 
 // Only plain files are read, never through a link and never waiting on a
