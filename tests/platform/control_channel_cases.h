@@ -1,6 +1,5 @@
 // Control-channel cases every real implementation passes: a served channel
-// against clients that misbehave, each client reading on a thread of its own
-// while this one runs the loop.
+// against misbehaving clients, each reading on its own thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,9 +18,8 @@
 
 namespace kolibra::testing {
 
-// Connects a client that sends bytes (none: stays silent); its future holds
-// what the server sent until it closed, "(open)" when it kept the client
-// open past three seconds.
+// Connects a client that sends bytes (none: silent); its future holds what the
+// server sent until it closed, "(open)" when still open after three seconds.
 using StartClient = std::function<std::future<std::string>(const std::string& bytes)>;
 
 struct ControlRig {
@@ -73,14 +71,11 @@ struct ControlRig {
   }
 };
 
-// Too long a request, with or without its line end, is answered by the
-// channel; a NUL byte is a byte like any other; an empty answer closes; a
-// big answer comes whole; a silent client is dropped after the time-out
-// while others are served; beyond maxConnections clients are answered busy
-// (exactly the surplus when exactBusy: every client connected before the
-// loop ran); the handler is never entered twice at once; a driver that
-// answers late times the call out; closed, nothing answers. connections
-// tells the channel's open connections.
+// Too long a request is answered by the channel, a NUL byte is data, an empty
+// answer closes, a big one comes whole; a silent client is dropped after the
+// time-out while others are served; clients beyond maxConnections are answered
+// busy (exactly the surplus when exactBusy); the handler is never re-entered;
+// a late answer times out. connections: the channel's open connections.
 inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
                                         const std::function<std::size_t()>& connections) {
   ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
@@ -105,29 +100,18 @@ inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
   calls.push_back(s.start("slow\n"));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // in first
   for (int i = 0; i < 9; ++i) calls.push_back(s.start("r" + std::to_string(i) + "\n"));
-  int ok = 0, busy = 0;
-  for (const std::string& reply : s.Pump(calls)) {
-    ok += reply.rfind("ok ", 0) == 0;
-    busy += reply == "BUSY\n";
-  }
+  const std::vector<std::string> replies = s.Pump(calls);
+  const auto ok = std::count_if(replies.begin(), replies.end(), [](const auto& r) { return r.rfind("ok ", 0) == 0; });
+  const auto busy = std::count(replies.begin(), replies.end(), "BUSY\n");
   EXPECT_EQ(ok + busy, 10);
   EXPECT_GE(ok, 4);
-  EXPECT_GE(busy, 1);
-  if (exactBusy) {
-    EXPECT_EQ(busy, 6);
-  }
+  EXPECT_GE(busy, exactBusy ? 6 : 1);  // with the two above: exactly the surplus
   EXPECT_EQ(s.mostInside, 1);
   s.loop.Wait(s.loop.NowMs() + 50);
   EXPECT_EQ(connections(), 0u);
 
   EXPECT_EQ(s.Call("hello").reply, "ok hello\n");
-  s.channel.Close();
-  s.options.clientTimeoutMs = 5000;
-  ASSERT_EQ(s.channel.Open(s.path, [&](std::string_view) {
-    s.loop.Wait(s.loop.NowMs() + 600);
-    return std::string("late\n");
-  }, s.options), ControlOpenStatus::kOpen);
-  EXPECT_EQ(s.Call("hello", 200).status, ControlCallStatus::kTimedOut);
+  EXPECT_EQ(s.Call("slow", 200).status, ControlCallStatus::kTimedOut);
   s.channel.Close();
   EXPECT_EQ(s.Call("hello").status, ControlCallStatus::kNoServer);
 }
