@@ -103,9 +103,17 @@ FileInfo FakeFileSystem::Inspect(const std::string& path) {
   return info;
 }
 
+// On std::filesystem like Remove() and ReplaceWith(): under Wine they failed on the real one's owner-only files.
 std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess access) {
+  std::error_code ec;
+  fs::remove(path, ec);
+  if (ec) return nullptr;
   ++generations_[path];
-  return Real().CreateFresh(path, access);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f != nullptr && access == FileAccess::kOwnerOnly) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+  }
+  return f;
 }
 
 bool FakeFileSystem::ReplaceWith(const std::string& from, const std::string& to) {

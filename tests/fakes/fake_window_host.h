@@ -69,19 +69,14 @@ class FakeWindowHost : public WindowHost {
   std::map<int, int> selection;
   std::map<int, std::vector<std::string>> items;
   int writes = 0;
-  bool mainVisible = false;
+  bool mainVisible = false, openSucceeds = true, splashShown = false, closingShown = false;
   Tray tray;
   std::vector<std::vector<MenuItem>> popups;
-  bool openSucceeds = true;
   std::vector<std::string> opened, messages;
   std::vector<AboutTexts> about;
   SplashTexts splash;
-  bool splashShown = false;
   std::string closing;
-  bool closingShown = false;
-  struct {
-    bool mainVisible = false, trayPresent = false;
-  } closingAfter;  // what was still there when the closing notice came
+  struct { bool mainVisible = false, trayPresent = false; } closingAfter;  // still there at the closing notice
 };
 
 }  // namespace kolibra::fakes

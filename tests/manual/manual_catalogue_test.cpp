@@ -59,9 +59,8 @@ TEST(ManualCatalogue, ManualHoldsEveryText) {
   needed.merge(CatalogueTexts(ReadFile(KOLIBRA_SOURCE_DIR "/src/conversion/conversion_messages.h")));
   ASSERT_FALSE(needed.empty());
   // What the outcome step writes or shows for each job result, and a failed dump's texts.
-  for (JobResult code : {JobResult::kOk, JobResult::kNoAnswer, JobResult::kConversionRefused,
-                         JobResult::kLinkSetupFailed, JobResult::kOutcomeUncertain,
-                         JobResult::kCommandFileMissing}) {
+  for (JobResult code : {JobResult::kOk, JobResult::kNoAnswer, JobResult::kConversionRefused, JobResult::kLinkSetupFailed,
+                         JobResult::kOutcomeUncertain, JobResult::kCommandFileMissing}) {
     const std::string n = std::to_string(static_cast<int>(code));
     needed["error file of result " + n] = OutcomeErrorText(code);
     needed["status of result " + n] = OutcomeStatusText(code);
@@ -71,8 +70,7 @@ TEST(ManualCatalogue, ManualHoldsEveryText) {
 
   for (const auto& [name, text] : needed) {
     const std::string wanted = Normalise(text);
-    if (wanted.empty()) continue;
-    EXPECT_NE(manual.find(wanted), std::string::npos)
+    EXPECT_TRUE(wanted.empty() || manual.find(wanted) != std::string::npos)
         << name << ": \"" << text << "\" is not in the manual (doc/mankolibra.ms)";
   }
 }
