@@ -1,5 +1,5 @@
-// Job files: the error file, the kill operations with their retries and
-// LOGFILE.TXT line, result files renamed into place, and the job journal's text.
+// Job files: the kill operations with their retries and LOGFILE.TXT line, result files renamed
+// into place, and the job journal's text.
 #include "core/job_files.h"
 #include "core/job_journal.h"
 
@@ -12,58 +12,50 @@
 namespace kolibra {
 namespace {
 
-// A context on the platform fakes with a scratch data directory, on slot 3 at
-// 07/03/2026 09:05:02.
+// A context on the platform fakes, on slot 3 at 07/03/2026 09:05:02, with a data directory whose
+// path is longer than 128 characters (the whole path must be used).
 struct AppRig {
   fakes::FakePlatform fp;
-  fakes::ScratchDir data;
+  fakes::ScratchDir scratch;
   AppContext ctx{fp.platform};
   AppRig() {
-    ctx.settingsDir = ctx.dataDir = data.path();
+    std::string deep = scratch.path();
+    while (deep.size() <= 140) deep = JoinPath(deep, "cartella_dati_molto_lunga");
+    std::filesystem::create_directories(deep);
+    ctx.settingsDir = ctx.dataDir = deep;
     ctx.cycle.currentSlot = 3;
     fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
   }
-  std::string File(const std::string& base, int slot) const { return JobFilePath(ctx, base, slot); }
-  bool Has(const std::string& base, int slot) { return fp.fs.Exists(File(base, slot)); }
-  void Put(const std::string& base, const std::string& bytes, int slot) { fakes::WriteFileBytes(File(base, slot), bytes); }
+  std::string Data(const std::string& name) const { return JoinPath(ctx.dataDir, name); }
+  std::string File(const std::string& base) const { return JobFilePath(ctx, base, 3); }
+  bool Has(const std::string& base) { return fp.fs.Exists(File(base)); }
 };
-
-TEST(JobFiles, ErrorFileUsesTheWholeLongPathAndIsRewritten) {
-  AppRig r;
-  // A data directory whose name alone is longer than 128 characters.
-  std::string deep = r.data.path();
-  while (deep.size() <= 140) deep = JoinPath(deep, "cartella_dati_molto_lunga");
-  std::filesystem::create_directories(deep);
-  r.ctx.dataDir = deep;
-  WriteErrorFile(r.ctx, "E506: prova", 2);
-  WriteErrorFile(r.ctx, "E502: altra", 2);
-  EXPECT_EQ(fakes::ReadFileBytes(JoinPath(deep, "SR_ERR.002")), "E502: altra\r\n");
-}
 
 TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   const std::pair<void (*)(AppContext&), const char*> cases[] = {
-      {DeleteErrorFile, "SR_ERR"}, {DeleteOutputFile, "SR_OUT"}, {DeleteCommandFile, "SR_DATI"}, {DeleteStartFile, "SR_START"}};
+      {DeleteErrorFile, "SR_ERR"}, {DeleteOutputFile, "SR_OUT"},
+      {DeleteCommandFile, "SR_DATI"}, {DeleteStartFile, "SR_START"}};
   for (const auto& [kill, base] : cases) {
     SCOPED_TRACE(base);
     AppRig r;
-    fakes::WriteFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT"), "older line\r\n");
-    r.Put(base, "held", 3);
-    r.fp.fs.FailRemove(r.File(base, 3), -1);
+    fakes::WriteFileBytes(r.Data("LOGFILE.TXT"), "older line\r\n");
+    fakes::WriteFileBytes(r.File(base), "held");
+    r.fp.fs.FailRemove(r.File(base), -1);
     kill(r.ctx);  // logged at the 20th failure, 19 waits later
-    EXPECT_EQ(r.fp.fs.removeCalls[r.File(base, 3)], 20);
+    EXPECT_EQ(r.fp.fs.removeCalls[r.File(base)], 20);
     EXPECT_EQ(r.fp.loop.NowMs(), 19 * 500);
     EXPECT_EQ(r.fp.loop.waitCalls(), 0);  // blocking: no event ran meanwhile
-    EXPECT_TRUE(r.Has(base, 3));
-    EXPECT_EQ(fakes::ReadFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT")),
+    EXPECT_TRUE(r.Has(base));
+    EXPECT_EQ(fakes::ReadFileBytes(r.Data("LOGFILE.TXT")),
               std::string("older line\r\n07/03/2026 09:05:11 Errore nella Kill di ") + base + "\r\n");
     // The job still counts as ended when its start file stays.
-    EXPECT_EQ(r.Has("FINESCO", 3), kill == DeleteStartFile);
+    EXPECT_EQ(r.Has("FINESCO"), kill == DeleteStartFile);
   }
 }
 
-// A result file appears only whole, renamed from "~KB" + name + ".tmp"; a failed
-// rename is retried every 500 ms and logged at the 20th failure, the temporary file
-// then gone. Without its FINESCO the start file never goes.
+// A result file appears only whole, renamed from "~KB" + name + ".tmp"; a failed rename is retried
+// every 500 ms and logged at the 20th failure, the temporary file then gone. Without its FINESCO
+// the start file never goes.
 TEST(JobFiles, ResultFilesAreRenamedIntoPlaceWithRetries) {
   const struct { const char* base; const char* bytes; void (*write)(AppContext&); const char* logText; } cases[] = {
       {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { WriteErrorFile(c, "E504: prova", 3); },
@@ -86,36 +78,33 @@ TEST(JobFiles, ResultFilesAreRenamedIntoPlaceWithRetries) {
     for (int failures : {3, -1}) {
       SCOPED_TRACE(std::string(c.base) + " failing " + std::to_string(failures));
       AppRig r;
-      r.Put("SR_START", "1", 3);
-      r.fp.fs.FailReplace(r.File(c.base, 3), failures);
-      const std::string precious = JoinPath(r.data.path(), "precious");
-      fakes::WriteFileBytes(precious, "precious");
+      fakes::WriteFileBytes(r.File("SR_START"), "1");
+      r.fp.fs.FailReplace(r.File(c.base), failures);
+      fakes::WriteFileBytes(r.Data("precious"), "precious");
 #ifndef _WIN32
-      // A link planted as LOGFILE.TXT is replaced, never written through (the
-      // Windows C++ library makes no symbolic links).
-      std::filesystem::create_symlink(precious, JoinPath(r.data.path(), "LOGFILE.TXT"));
+      // A link planted as LOGFILE.TXT is replaced, never written through (Windows: no links).
+      std::filesystem::create_symlink(r.Data("precious"), r.Data("LOGFILE.TXT"));
 #endif
       c.write(r.ctx);
-      EXPECT_EQ(fakes::ReadFileBytes(precious), "precious");
+      EXPECT_EQ(fakes::ReadFileBytes(r.Data("precious")), "precious");
       EXPECT_EQ(r.fp.loop.NowMs(), failures > 0 ? failures * 500 : 19 * 500);
       // SR_OUT given up stays whole under its temporary name for the job's end.
       const bool kept = failures < 0 && std::string(c.base) == "SR_OUT";
-      EXPECT_EQ(std::filesystem::exists(TemporaryNameFor(r.File(c.base, 3))), kept);
+      EXPECT_EQ(std::filesystem::exists(TemporaryNameFor(r.File(c.base))), kept);
       EXPECT_EQ(r.ctx.link.outputUnplaced, kept);
-      EXPECT_EQ(r.Has("SR_START", 3), c.write != DeleteStartFile || failures < 0);
+      EXPECT_EQ(r.Has("SR_START"), c.write != DeleteStartFile || failures < 0);
       if (failures > 0) {
-        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base, 3)), c.bytes);
+        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base)), c.bytes);
       } else {
-        EXPECT_FALSE(r.Has(c.base, 3));
-        EXPECT_EQ(fakes::ReadFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT")),
-                  std::string("07/03/2026 09:05:11 ") + c.logText + "\r\n");
+        EXPECT_FALSE(r.Has(c.base));
+        EXPECT_EQ(fakes::ReadFileBytes(r.Data("LOGFILE.TXT")), std::string("07/03/2026 09:05:11 ") + c.logText + "\r\n");
       }
     }
   }
 }
 
-// The job journal's text: what it keeps and what makes it unreadable (every
-// job it may hold then counts as interrupted).
+// What the job journal keeps and what makes it unreadable (every job it may hold then counts as
+// interrupted).
 TEST(JobJournal, TextRoundTripAndDamage) {
   JobJournal j;
   j.slots[0] = JournalEntry{JobStage::kTenderSent, "1:2:3:4.5", "1:2:9:4.1"};
@@ -126,13 +115,13 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   EXPECT_EQ(back.slots[0]->stage, JobStage::kTenderSent);
   EXPECT_EQ(back.slots[0]->startIdentity, "1:2:3:4.5");
   EXPECT_EQ(back.slots[0]->commandIdentity, "1:2:9:4.1");
+  EXPECT_EQ(back.slots[3]->stage, JobStage::kDone);
+  EXPECT_FALSE(back.slots[1] || back.slots[2]);
   // A record of an older version holds no command file identity.
   const JobJournal old = ParseJournal("2,started,7:8:9:1.2\r\n");
   ASSERT_TRUE(old.slots[1]);
   EXPECT_EQ(old.slots[1]->startIdentity, "7:8:9:1.2");
   EXPECT_EQ(old.slots[1]->commandIdentity, "");
-  EXPECT_EQ(back.slots[3]->stage, JobStage::kDone);
-  EXPECT_FALSE(back.slots[1] || back.slots[2]);
   // A torn or foreign file: slot out of range, unknown stage, no fields.
   for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"}) {
     EXPECT_TRUE(ParseJournal(damaged).unreadable) << damaged;

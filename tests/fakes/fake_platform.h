@@ -1,6 +1,5 @@
-// Fakes of the platform seam for the logic tests: a virtual clock that only
-// moves inside Wait()/SleepBlocking(), a scripted serial port and socket, and
-// recorders for what the operator would see.
+// Fakes of the platform seam: a virtual clock that only moves inside Wait()/SleepBlocking(),
+// a scripted serial port and socket, and recorders for what the operator would see.
 #pragma once
 
 #include <cstddef>
@@ -17,20 +16,15 @@
 
 namespace kolibra::fakes {
 
-// Virtual clock. Wait(deadline) runs ready deferred and posted calls without
-// moving time; else it jumps to the earliest of the deadline, the next timer
-// and the next scheduled event and delivers all due then (scheduled events,
-// deferred calls and timers, posted calls, with the real loop's nesting rule).
-// SleepBlocking moves time and delivers nothing. A runaway loop aborts.
+// Wait() runs ready calls without moving time, else jumps to the earliest of the deadline, the next
+// timer and the next scheduled event and delivers all then due, nesting as the real loop does.
 class FakeEventLoop : public EventLoop {
  public:
-  FakeEventLoop();
-  FakeEventLoop(const FakeEventLoop&) = delete;
-  FakeEventLoop& operator=(const FakeEventLoop&) = delete;
+  FakeEventLoop() { SetLocalTime(CivilTime{2024, 3, 15, 10, 0, 0, 0}, 60); }
 
   int64_t NowMs() override { return now_; }
-  CivilTime LocalTime() override;
-  CivilTime UtcTime() override;
+  CivilTime LocalTime() override { return Civil(localAtZero_ + now_); }
+  CivilTime UtcTime() override { return Civil(localAtZero_ + now_ - utcOffsetMs_); }
   void Wait(int64_t deadlineMs) override;
   void SleepBlocking(int64_t ms) override { now_ += ms > 0 ? ms : 0; }
   TimerId CreateTimer(std::function<void()> onTick) override { return core_.CreateTimer(std::move(onTick)); }
@@ -43,83 +37,103 @@ class FakeEventLoop : public EventLoop {
     busyReason_ = std::move(busyReason);
     endSession_ = std::move(endSession);
   }
-  // The session's end as Windows announces it: the reason to wait, and the
-  // end itself (false when no handler is set).
+  // The session's end as Windows announces it; EndSession() is false when no handler is set.
   std::string SessionBusyReason() const { return busyReason_ ? busyReason_() : std::string(); }
   bool EndSession() {
-    if (!endSession_) return false;
-    std::function<void()> fn = endSession_;
-    fn();
-    return true;
+    const std::function<void()> fn = endSession_;
+    if (fn) fn();
+    return static_cast<bool>(fn);
   }
 
-  // --- scripting ---
-  // Runs fn inside the Wait() that reaches virtual time atMs (events at the
-  // same instant run in the order they were scheduled).
-  void Schedule(int64_t atMs, std::function<void()> fn) { scheduled_.emplace(std::make_pair(atMs, seq_++), std::move(fn)); }
+  // Runs fn inside the Wait() that reaches atMs (same-instant events in scheduling order).
+  void Schedule(int64_t atMs, std::function<void()> fn) { scheduled_.emplace(atMs, std::move(fn)); }
   void After(int64_t delayMs, std::function<void()> fn) { Schedule(now_ + delayMs, std::move(fn)); }
-  // Delivers the terminate handler inside the Wait() that reaches atMs.
-  void ScheduleTerminate(int64_t atMs);
-  // The local civil time at the current virtual instant; the clock runs on
-  // from it. UTC = local - utcOffsetMinutes.
+  void ScheduleTerminate(int64_t atMs) {
+    Schedule(atMs, [this] {
+      if (onTerminate_) onTerminate_();
+    });
+  }
+  // The local time now, from which the clock runs on; UTC = local - utcOffsetMinutes.
   void SetLocalTime(const CivilTime& local, int utcOffsetMinutes = 0);
 
-  // --- observation ---
   int64_t waitCalls() const { return waitCalls_; }
   std::size_t postedPending() const { return core_.PostedPending(); }
-  // Maximum nesting depth of Wait() calls seen (a handler waiting inside Wait).
-  int maxWaitDepth() const { return maxDepth_; }
+  int maxWaitDepth() const { return maxDepth_; }  // a handler waiting inside Wait() nests
 
  private:
-  int64_t now_ = 0;
-  int64_t waitCalls_ = 0;
+  static CivilTime Civil(int64_t epochMs);
+  int64_t now_ = 0, waitCalls_ = 0;
   int maxDepth_ = 0;
   EventLoopCore core_{[this] { return now_; }};
-  // (time, sequence) -> event
-  std::map<std::pair<int64_t, uint64_t>, std::function<void()>> scheduled_;
-  uint64_t seq_ = 0;
-  std::function<void()> onTerminate_;
+  std::multimap<int64_t, std::function<void()>> scheduled_;  // in scheduling order at each time
+  std::function<void()> onTerminate_, endSession_;
   std::function<std::string()> busyReason_;
-  std::function<void()> endSession_;
   int64_t localAtZero_ = 0;  // local civil time (epoch ms) at virtual instant 0
-  int utcOffsetMinutes_ = 0;
+  int64_t utcOffsetMs_ = 0;
 };
 
-// Serial port: records configuration and writes; queued input becomes
-// readable (and wakes the loop) when the virtual clock reaches its time.
+// Records configuration and writes; queued input becomes readable (and wakes the loop) on time.
 class FakeSerialPort : public SerialPort {
  public:
   explicit FakeSerialPort(FakeEventLoop& loop) : loop_(loop) {}
 
-  bool Configure(int portNumber, const std::string& settings) override;
-  bool Open() override;
-  void Close() override;
+  bool Configure(int n, const std::string& s) override {
+    if (failConfigure || open_ || n < 1 || n > 16) return false;
+    portNumber = n;
+    settings = s;
+    return true;
+  }
+  bool Open() override {
+    ++openCalls;
+    if (open_) return false;
+    Close();
+    return open_ = true;
+  }
+  void Close() override {
+    open_ = false;
+    input_.clear();
+    pending_.clear();
+  }
   bool IsOpen() override { return open_; }
-  bool Write(const std::string& bytes) override;
-  std::string ReadAll() override;
-  int InputCount() override;
+  bool Write(const std::string& bytes) override {
+    if (!open_) return false;
+    writes.push_back(bytes);
+    writeTimes.push_back(loop_.NowMs());
+    if (responder) responder(bytes);
+    return true;
+  }
+  std::string ReadAll() override {
+    Arrive();
+    return open_ ? std::exchange(input_, {}) : std::string();
+  }
+  int InputCount() override {
+    Arrive();
+    return open_ ? static_cast<int>(input_.size()) : 0;
+  }
 
-  // --- scripting ---
-  // Called on each successful Write with the bytes written.
-  std::function<void(const std::string&)> responder;
-  // Bytes that arrive delayMs after now.
-  void QueueInput(int64_t delayMs, const std::string& bytes);
+  std::function<void(const std::string&)> responder;  // called on each successful Write
+  void QueueInput(int64_t delayMs, const std::string& bytes) {
+    const int64_t at = loop_.NowMs() + (delayMs > 0 ? delayMs : 0);
+    pending_.emplace(at, bytes);
+    loop_.Schedule(at, [] {});  // wakes the loop as input readiness would
+  }
   bool failConfigure = false;
 
-  // --- observation ---
   std::vector<std::string> writes;
   std::vector<int64_t> writeTimes;
-  int openCalls = 0;
-  int portNumber = 0;
+  int openCalls = 0, portNumber = 0;
   std::string settings;
 
  private:
-  void Arrive();
+  void Arrive() {
+    const auto due = pending_.upper_bound(loop_.NowMs());
+    for (auto it = pending_.begin(); it != due; ++it) input_ += it->second;
+    pending_.erase(pending_.begin(), due);
+  }
   FakeEventLoop& loop_;
   bool open_ = false;
   std::string input_;
-  std::map<std::pair<int64_t, uint64_t>, std::string> pending_;
-  uint64_t seq_ = 0;
+  std::multimap<int64_t, std::string> pending_;  // arrival time -> bytes
 };
 
 // TCP socket with a scripted connect outcome and a responder on Send.
@@ -134,26 +148,52 @@ class FakeTcpSocket : public TcpSocket {
   void SetRemoteHost(const std::string& host) override { host_ = host; }
   std::string RemoteHost() override { return host_; }
   void SetRemotePort(int port) override { port_ = port; }
-  void Connect() override;
-  void Close() override;
-  bool Send(const std::string& bytes) override;
-  std::string GetData() override;
+  void Connect() override {
+    connectTimes.push_back(loop_.NowMs());
+    const uint64_t gen = ++generation_;
+    rx_.clear();
+    state_ = kSocketConnecting;
+    if (connectOutcome == ConnectOutcome::kNever) return;
+    loop_.After(connectDelayMs, [this, gen, refused = connectOutcome == ConnectOutcome::kRefuse] {
+      if (gen != generation_) return;
+      state_ = refused ? kSocketError : kSocketConnected;
+      if (!refused && events_.onConnected) events_.onConnected();
+      if (refused && events_.onError) events_.onError(kSocketErrRefused, "Connection is forcefully rejected", state_);
+    });
+  }
+  void Close() override {
+    ++generation_;
+    rx_.clear();
+    state_ = kSocketClosed;
+  }
+  bool Send(const std::string& bytes) override {
+    if (state_ != kSocketConnected) return false;
+    sends.push_back(bytes);
+    if (responder) responder(bytes);
+    return true;
+  }
+  std::string GetData() override { return std::exchange(rx_, {}); }
 
-  // --- scripting ---
   ConnectOutcome connectOutcome = ConnectOutcome::kConnect;
   int64_t connectDelayMs = 10;
-  // Called on each successful Send with the bytes sent.
-  std::function<void(const std::string&)> responder;
-  // Data that arrives delayMs after now (dropped if the connection was closed
-  // or re-opened meanwhile).
-  void Deliver(int64_t delayMs, const std::string& bytes);
+  std::function<void(const std::string&)> responder;  // called on each successful Send
+  // Data that arrives delayMs after now (dropped if the connection was closed or re-opened meanwhile).
+  void Deliver(int64_t delayMs, const std::string& bytes) {
+    loop_.After(delayMs, [this, gen = generation_, bytes] {
+      if (gen != generation_ || state_ != kSocketConnected) return;
+      rx_ += bytes;
+      if (events_.onDataArrival) events_.onDataArrival(rx_.size());
+    });
+  }
   // An error event delayMs after now; the state becomes newState first.
-  void InjectError(int64_t delayMs, int number, const std::string& description,
-                   int newState = kSocketError);
-  // Puts the socket straight into a state (no event).
-  void ForceState(int state) { state_ = state; }
+  void InjectError(int64_t delayMs, int number, const std::string& description, int newState = kSocketError) {
+    loop_.After(delayMs, [this, number, description, newState] {
+      state_ = newState;
+      if (events_.onError) events_.onError(number, description, state_);
+    });
+  }
+  void ForceState(int state) { state_ = state; }  // no event
 
-  // --- observation ---
   std::vector<std::string> sends;
   std::vector<int64_t> connectTimes;
   int remotePort() const { return port_; }
@@ -173,8 +213,7 @@ class FakeNotifier : public Notifier {
   void MessageBox(const std::string& text) override { messages.push_back(text); }
   void Log(const std::string& line) override { logs.push_back(line); }
 
-  std::vector<std::string> messages;
-  std::vector<std::string> logs;
+  std::vector<std::string> messages, logs;
 };
 
 class FakeTray : public Tray {
@@ -186,40 +225,31 @@ class FakeTray : public Tray {
   bool present = false;
 };
 
-// Real files on disk, with Remove() failures injectable per path.
+// The real file system, with call counts and Remove() and ReplaceWith() failures injectable per path.
 class FakeFileSystem : public FileSystem {
  public:
-  bool Exists(const std::string& path) override { return std::filesystem::exists(path, ec_); }
-  bool IsDirectory(const std::string& path) override { return std::filesystem::is_directory(path, ec_); }
+  bool Exists(const std::string& path) override { return Real().Exists(path); }
+  bool IsDirectory(const std::string& path) override { return Real().IsDirectory(path); }
   bool Remove(const std::string& path) override;
-  bool MakeDirectory(const std::string& path) override;
-  // The real file's kind; the identity is the real file system's and how
-  // often this fake removed or recreated it.
+  bool MakeDirectory(const std::string& path) override { return Real().MakeDirectory(path); }
   FileInfo Inspect(const std::string& path) override;
-  // The real files, through std::filesystem and stdio.
-  ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
+  ReadResult ReadRegularFile(const std::string& p, std::size_t max) override { return Real().ReadRegularFile(p, max); }
   using FileSystem::CreateFresh;
   std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
-  bool FlushToDisk(std::FILE* file) override { return std::fflush(file) == 0; }
+  bool FlushToDisk(std::FILE* file) override { return std::fflush(file) == 0; }  // no disk sync: fast tests
   bool ReplaceWith(const std::string& from, const std::string& to) override;
-  bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  bool AppendToPlainFile(const std::string& p, std::string_view b) override { return Real().AppendToPlainFile(p, b); }
 
-  // How often Inspect() looked at each path.
-  std::map<std::string, int> inspections;
-
-  // The next `count` Remove() calls on path fail (-1: every call fails).
-  void FailRemove(const std::string& path, int count) { removeFailures[path] = count; }
-  std::map<std::string, int> removeFailures;
-  // The same for ReplaceWith() calls onto path (a reader holding it on Windows).
-  void FailReplace(const std::string& path, int count) { replaceFailures[path] = count; }
-  std::map<std::string, int> replaceFailures;
+  std::map<std::string, int> inspections;  // Inspect() calls per path
+  // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail (-1: all).
+  void FailRemove(const std::string& path, int count) { removeFailures_[path] = count; }
+  void FailReplace(const std::string& path, int count) { replaceFailures_[path] = count; }
   std::map<std::string, int> removeCalls;
-  // Called before each Remove() with its path.
-  std::function<void(const std::string&)> beforeRemove;
+  std::function<void(const std::string&)> beforeRemove;  // called with each Remove()'s path
 
  private:
-  std::map<std::string, int> generations_;
-  std::error_code ec_;
+  std::map<std::string, int> removeFailures_, replaceFailures_, generations_;
+  static FileSystem& Real();
 };
 
 class FakeSystem : public System {
@@ -227,53 +257,62 @@ class FakeSystem : public System {
   bool IsNtMajor6() override { return ntMajor6; }
   std::string CommonAppDataFolder() override { return commonAppData; }
   std::string ProgramFolder() override { return programFolder; }
-  std::string ReadUserValue(const std::string& keyPath, const std::string& name) override;
+  std::string ReadUserValue(const std::string& keyPath, const std::string& name) override {
+    const auto it = userValues.find({keyPath, name});
+    return it == userValues.end() ? std::string() : it->second;
+  }
   bool AcquireSingleInstance(const std::string&) override { return Acquire(anotherInstanceRunning); }
   bool AcquireDataFolderLock(const std::string&) override { return Acquire(dataFolderTaken); }
   LockRefusal LastLockRefusal() override { return lastRefusal_; }
   DataLockState CheckDataFolderLock() override { return dataLockState; }
 
   bool ntMajor6 = false;
-  std::string commonAppData;
-  std::string programFolder;
-  // (keyPath, name) -> value
-  std::map<std::pair<std::string, std::string>, std::string> userValues;
+  std::string commonAppData, programFolder;
+  std::map<std::pair<std::string, std::string>, std::string> userValues;  // (keyPath, name) -> value
   bool anotherInstanceRunning = false;
   bool dataFolderTaken = false;  // another copy serves the data folder
   LockRefusal refusal = LockRefusal::kAnotherCopy;  // why a lock above is refused
   DataLockState dataLockState = DataLockState::kHeld;  // what each check finds
 
  private:
-  bool Acquire(bool taken);
+  bool Acquire(bool taken) {
+    lastRefusal_ = taken ? refusal : LockRefusal::kNone;
+    return !taken;
+  }
   LockRefusal lastRefusal_ = LockRefusal::kNone;
 };
 
-// Folder watch that the test raises: Raise() delivers a change at once to
-// an active watch (call it from a scheduled event to have it inside Wait()).
+// Raise() delivers a change at once to an active watch (from a scheduled event: inside Wait()).
 class FakeFolderWatch : public FolderWatch {
  public:
-  bool Start(const std::string& folder, Handler onChange) override;
+  bool Start(const std::string& folder, Handler onChange) override {
+    started.push_back(folder);
+    handler_ = refuse ? nullptr : std::move(onChange);
+    return !refuse;
+  }
   void Stop() override { handler_ = nullptr; }
   bool Active() const override { return static_cast<bool>(handler_); }
 
-  // A change of these entries (names known), or one without names.
   void Raise(std::vector<std::string> names) { Deliver(FolderChange{.namesKnown = true, .names = std::move(names)}); }
   void RaiseNameless() { Deliver(FolderChange{}); }
-  // The watch ends, as when its folder is removed.
-  void End() { Deliver(FolderChange{.namesKnown = false, .names = {}, .ended = true}); }
+  void End() { Deliver(FolderChange{.namesKnown = false, .names = {}, .ended = true}); }  // folder removed
 
   bool refuse = false;               // Start() fails
   std::vector<std::string> started;  // folders Start() was called with
 
  private:
-  void Deliver(const FolderChange& change);
+  void Deliver(const FolderChange& change) {
+    if (!handler_) return;
+    Handler fn = handler_;  // the handler may stop or restart the watch
+    if (change.ended) handler_ = nullptr;
+    fn(change);
+  }
   Handler handler_;
 };
 
 struct FakePlatform {
-  FakePlatform();
-  FakePlatform(const FakePlatform&) = delete;
-  FakePlatform& operator=(const FakePlatform&) = delete;
+  FakePlatform()
+      : serial(loop), socket(loop), platform{loop, serial, socket, notifier, fs, system, folderWatch, &tray} {}
 
   FakeEventLoop loop;
   FakeSerialPort serial;
@@ -286,8 +325,7 @@ struct FakePlatform {
   Platform platform;
 };
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents on destruction.
+// A fresh folder under the system's temporary folder, removed with its contents on destruction.
 class ScratchDir {
  public:
   ScratchDir();
@@ -295,7 +333,7 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const;
+  std::string File(const std::string& name) const { return JoinPath(path_, name); }
 
  private:
   std::string path_;

@@ -1,5 +1,5 @@
-// A window host that keeps every control's state in maps, records what the
-// program asked of it, and lets a test play the operator.
+// A window host that keeps every control's state in maps, records what the program asked of it,
+// and lets a test play the operator.
 #pragma once
 
 #include <map>
@@ -13,8 +13,7 @@ namespace kolibra::fakes {
 
 class FakeWindowHost : public WindowHost {
  public:
-  // The captions the dialog gives its buttons.
-  FakeWindowHost() {
+  FakeWindowHost() {  // the captions the dialog gives its buttons
     text[IDC_RESET_CONNECTION_BUTTON] = "Reset Connessione";
     text[IDC_VALIDATE_IP_BUTTON] = "Valida IP";
   }
@@ -24,7 +23,7 @@ class FakeWindowHost : public WindowHost {
   void SetChecked(int id, bool c) override { checked[id] = c; ++writes; }
   bool IsChecked(int id) override { return checked[id]; }
   void SetEnabled(int id, bool e) override { enabled[id] = e; ++writes; }
-  void SetVisible(int id, bool v) override { visible[id] = v; }
+  void SetVisible(int, bool) override {}
   void SetColour(int id, int32_t c) override { colour[id] = c; ++writes; }
   void SetToolTip(int id, const std::string& t) override { tips[id] = t; }
   void SetListItems(int id, const std::vector<std::string>& i) override { items[id] = i; }
@@ -37,10 +36,7 @@ class FakeWindowHost : public WindowHost {
   void SetTrayIcon(TrayIcon i, const std::string& t) override { tray = {tray.present, i, t}; }
   void RemoveTrayIcon() override { tray.present = false; }
   void PopupMenu(const std::vector<MenuItem>& m) override { popups.push_back(m); }
-  bool OpenDocument(const std::string& path) override {
-    opened.push_back(path);
-    return openSucceeds;
-  }
+  bool OpenDocument(const std::string& path) override { opened.push_back(path); return openSucceeds; }
   void ShowMessage(const std::string& t) override { messages.push_back(t); }
   void ShowAbout(const AboutTexts& t) override { about.push_back(t); }
   void ShowSplash(const SplashTexts& t) override { splash = t; splashShown = true; }
@@ -52,13 +48,9 @@ class FakeWindowHost : public WindowHost {
   }
   void CloseClosing() override { closingShown = false; }
 
-  // The operator: types into a box, ticks a box, picks a list item, then the
-  // control's command arrives.
+  // The operator types into a box, ticks a box or picks a list item, then the control's command arrives.
   void Type(int id, const std::string& t) { text[id] = t; Command(id); }
-  void Click(int id) {
-    checked[id] = !checked[id];
-    Command(id);
-  }
+  void Click(int id) { checked[id] = !checked[id]; Command(id); }
   void Pick(int id, int index) { selection[id] = index; Command(id); }
   void Command(int id) {
     if (events.onCommand) events.onCommand(id);
@@ -72,24 +64,19 @@ class FakeWindowHost : public WindowHost {
 
   WindowEvents events;
   std::map<int, std::string> text, tips;
-  std::map<int, bool> checked, enabled, visible;
+  std::map<int, bool> checked, enabled;
   std::map<int, int32_t> colour;
   std::map<int, int> selection;
   std::map<int, std::vector<std::string>> items;
   int writes = 0;
-  bool mainVisible = false;
+  bool mainVisible = false, openSucceeds = true, splashShown = false, closingShown = false;
   Tray tray;
   std::vector<std::vector<MenuItem>> popups;
-  bool openSucceeds = true;
   std::vector<std::string> opened, messages;
   std::vector<AboutTexts> about;
   SplashTexts splash;
-  bool splashShown = false;
   std::string closing;
-  bool closingShown = false;
-  struct {
-    bool mainVisible = false, trayPresent = false;
-  } closingAfter;  // what was still there when the closing notice came
+  struct { bool mainVisible = false, trayPresent = false; } closingAfter;  // still there at the closing notice
 };
 
 }  // namespace kolibra::fakes

@@ -1,5 +1,5 @@
-// A context on the platform fakes with a scratch data directory and a serial
-// ECR that answers from a table (echoing what it does not know).
+// A context on the platform fakes with a scratch data directory and a serial ECR that answers from
+// a table (echoing what it does not know).
 #pragma once
 
 #include <map>
@@ -19,8 +19,7 @@ struct Rig {
   bool echoUnknown = true;
 
   Rig() {
-    ctx.dataDir = dir.path();
-    ctx.settingsDir = dir.path();  // the job journal goes there, not into the working folder
+    ctx.settingsDir = ctx.dataDir = dir.path();  // the job journal goes there, not into the working folder
     InitLink(ctx);
     ctx.cycle.pollTimer = fp.loop.CreateTimer([] {});
     ctx.settings.linkMode = LinkMode::kSerial;
@@ -37,9 +36,7 @@ struct Rig {
   std::string File(const std::string& base, int slot = 1) const { return JobFilePath(ctx, base, slot); }
   bool Has(const std::string& base, int slot = 1) { return fp.fs.Exists(File(base, slot)); }
   std::string Read(const std::string& base, int slot = 1) { return fakes::ReadFileBytes(File(base, slot)); }
-  void Put(const std::string& base, const std::string& bytes, int slot = 1) {
-    fakes::WriteFileBytes(File(base, slot), bytes);
-  }
+  void Put(const std::string& base, const std::string& b, int slot = 1) { fakes::WriteFileBytes(File(base, slot), b); }
   std::string DataFile(const std::string& name) { return fakes::ReadFileBytes(dir.File(name)); }
   bool PauseTickArmed() {
     return fp.loop.TimerEnabled(ctx.cycle.pollTimer) && fp.loop.TimerInterval(ctx.cycle.pollTimer) == 1000;

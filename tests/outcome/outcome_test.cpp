@@ -14,10 +14,6 @@ namespace {
 
 using testing_outcome::Rig;
 
-std::string Matr(const std::string& serial, const char* state) {
-  return serial + "\r\n" + state + "\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n";
-}
-
 void ExpectIdle(Rig& r) {
   EXPECT_FALSE(r.ctx.dump.inProgress || r.ctx.dump.running);
   EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterDump);
@@ -50,7 +46,8 @@ TEST(Dump, RtAndMfEcrs) {
     EXPECT_EQ(r.ctx.dump.tenderFamily, rt ? "ZT" : "ST");
     EXPECT_EQ(r.ctx.settings.paymentsIndex, rt ? 0 : 2);
     EXPECT_EQ(r.ctx.settings.footerRt, rt);
-    EXPECT_EQ(r.Read("SR_MATR", slot), rt ? Matr("99MZT123456", "Stato: RT") : Matr("12345678", "Stato: MF"));
+    EXPECT_EQ(r.Read("SR_MATR", slot), std::string(rt ? "99MZT123456\r\nStato: RT" : "12345678\r\nStato: MF") +
+                                           "\r\nDriverType: ZizAdud\r\nVersione: 1.0.0.14\r\nFW: \r\n");
     EXPECT_FALSE(r.ctx.dump.pending[slot - 1] || r.Has("SR_ERR", slot));
     EXPECT_EQ(r.Read("SR_ERR", 3), "E520: left by a job\r\n");
     EXPECT_EQ(r.ctx.state.dumpText[slot - 1], "DUMP ESEGUITO");
@@ -65,21 +62,19 @@ TEST(Dump, RtAndMfEcrs) {
   }
 }
 
-// An echo-only or missing answer to the serial request, or none at all, fails the dump
-// (the waiting job gets its error). Over the network, a dump that finds the connection
-// dropped fails at once and opens it again, so that the next dump reaches the ECR.
+// An echo-only or missing answer to the serial request, or none at all, fails the dump (the waiting
+// job gets its error). Over the network, a dump that finds the connection dropped fails at once and
+// opens it again, so that the next dump reaches the ECR.
 TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
   for (const std::string answer : {"41F", "", "mute", "network"}) {
     SCOPED_TRACE(answer);
     Rig r;
     r.ctx.state.watched = true;
     r.Put("SR_START", "");
-    const bool mute = answer == "mute", network = answer == "network";
+    const bool mute = answer == "mute", network = answer == "network", silent = answer.empty();
     r.answers["41F"] = mute ? "" : answer;
-    // With the status request unanswered too, no identification is asked.
-    const bool silent = answer.empty();
-    if (silent) r.answers["48F"] = "";
-    if (mute) r.echoUnknown = false;
+    if (silent) r.answers["48F"] = "";  // the status request unanswered too: no identification asked
+    r.echoUnknown = !mute;
     if (network) {
       r.ctx.settings.linkMode = LinkMode::kNetwork;
       r.ctx.settings.address = "127.0.0.1";
@@ -91,8 +86,7 @@ TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
       r.answers = {{"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
     }
     StartDump(r.ctx, 1);
-    const auto& w = r.fp.serial.writes;
-    EXPECT_EQ(std::count(w.begin(), w.end(), "47F"), silent || mute || network ? 0 : 1);
+    EXPECT_EQ(std::ranges::count(r.fp.serial.writes, "47F"), silent || mute || network ? 0 : 1);
     EXPECT_EQ(r.Read("SR_ERR"), "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n");
     EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO") || r.Has("SR_MATR"));
     EXPECT_TRUE(r.ctx.dump.pending[0]);
@@ -124,14 +118,13 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       {0, true, true, ok, "", false, false, true},
       {-4, true, false, "TIMEOUT SCADUTO", "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n", true, false, false},
       {-11, true, false, "ERRORE DI CONVERSIONE FILE DI INPUT", "E511: Errore di conversione del file di input\r\n", true, false, false},
-      // Never reached the ECR: an error file, never FINESCO.
+      // Never reached the ECR, or may have printed: an error file, never FINESCO.
       {-12, true, false, "", "E512: Collegamento con l'Ecr non riuscito: controllare porta seriale o connessione di rete\r\n", true, false, false},
-      // May have printed: never FINESCO, and the operator is told to check.
       {-20, true, false, uncertain, "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", true, false, false},
       {-100, true, true, "", "E506: Trasmissione non avvenuta: file di input non presente\r\n", true, false, false},
       {0, false, false, "-", "", true, true, false},  // not busy: no file touched
-      // Withdrawn (start file gone or another job's): no result file and the
-      // new job's files stay for it to run; only the command file that ran goes.
+      // Withdrawn (start file gone or another job's): no result file, and the new job's files stay
+      // for it to run; only the command file that ran goes.
       {0, true, false, ok, "", true, true, false, kNewJob},
       {-20, true, false, uncertain, "", true, true, false, kNewJob},
       {0, true, false, ok, "", true, false, false, kStartGone},
@@ -154,9 +147,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       r.ctx.state.status = r.ctx.state.ecrMessage = "before";
       r.ctx.state.testReceiptReady = false;
       r.ctx.cycle.jobBusy = c.busy;
-      // The result file is there when the calling application sees the
-      // start file go.
-      bool resultBeforeStartGone = false;
+      bool resultBeforeStartGone = false;  // what the calling application finds when the start file goes
       r.fp.fs.beforeRemove = [&](const std::string& path) {
         if (path == r.File("SR_START", 3)) resultBeforeStartGone = r.Has("FINESCO", 3) || r.Has("SR_ERR", 3);
       };
@@ -169,7 +160,7 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       EXPECT_EQ(r.Has("SR_START", 3), c.start);
       EXPECT_EQ(r.Has("FINESCO", 3), c.finesco);
       EXPECT_EQ(resultBeforeStartGone, !c.start && c.since != kStartGone);
-      EXPECT_EQ(fakes::ReadFileBytes(r.dir.File("LOGFILE.TXT")).find("ritirato") != std::string::npos,
+      EXPECT_EQ(r.DataFile("LOGFILE.TXT").find("ritirato") != std::string::npos,
                 c.since == kNewJob || c.since == kStartGone);
       EXPECT_FALSE(r.ctx.cycle.jobBusy);
       EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterJob);

@@ -1,5 +1,5 @@
-// Child processes for the tests and benchmarks that run the built programs
-// (the driver and the ECR simulator), plus a few file and polling helpers.
+// Child processes for the tests and benchmarks that run the built programs (the driver and the
+// ECR simulator), plus a few file and polling helpers.
 #pragma once
 
 #include <arpa/inet.h>
@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,30 +24,25 @@ namespace kolibra::support {
 
 inline std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// CPU time a process has run, in milliseconds, from the scheduler's
-// nanosecond counter (finer than the 10 ms ticks of /proc/PID/stat).
+// CPU time a process has run, in ms, from the scheduler's nanosecond counter (finer than /proc/PID/stat).
 inline double ProcessCpuMs(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
   double ns = 0;
-  in >> ns;
+  std::ifstream("/proc/" + std::to_string(pid) + "/schedstat") >> ns;
   return ns / 1e6;
 }
 
 // Polls cond every 5 ms for up to timeoutMs; true when it held.
 inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
+  for (; std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
     if (cond()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return cond();
 }
@@ -61,9 +56,8 @@ inline std::string ReadChunk(int fd, int timeoutMs) {
   return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "";
 }
 
-// A child process with its stdout on a pipe and its stderr appended to a log
-// file (or left as it is when no log is given). Stopped with SIGTERM when it
-// goes out of scope.
+// A child process with its stdout on a pipe and its stderr appended to a log file (or left as it
+// is when no log is given). Stopped with SIGTERM when it goes out of scope.
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -78,10 +72,8 @@ class ChildProcess {
     if (pid_ < 0) return false;
     if (pid_ == 0) {
       ::dup2(out[1], 1);
-      if (!stderrLog.empty()) {
-        const int err = ::open(stderrLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (err >= 0) ::dup2(err, 2);
-      }
+      const int err = stderrLog.empty() ? -1 : ::open(stderrLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      if (err >= 0) ::dup2(err, 2);
       ::close(out[0]);
       ::close(out[1]);
       std::vector<char*> args;
@@ -97,8 +89,7 @@ class ChildProcess {
     return true;
   }
 
-  // One line of the child's stdout without its line end; "" when none comes
-  // within timeoutMs or the stream ended.
+  // One line of the child's stdout without its line end; "" on time-out or end of stream.
   std::string ReadLine(int timeoutMs = 10000) {
     std::string line;
     for (;;) {
@@ -110,23 +101,19 @@ class ChildProcess {
     }
   }
 
-  // SIGTERM, then up to timeoutMs for the child to end (SIGKILL after that).
-  // The exit status as waitpid gives it, or -1 when it had to be killed.
+  // SIGTERM, then up to timeoutMs for the child to end (SIGKILL after that): its waitpid status,
+  // or -1 when it had to be killed.
   int Stop(int timeoutMs = 10000) {
     if (out_ >= 0) ::close(out_);
     out_ = -1;
     if (pid_ <= 0) return -1;
-    if (!Reap()) ::kill(pid_, SIGTERM);
-    int status = -1;
-    if (WaitFor([&] { return Reap(); }, timeoutMs)) {
-      status = status_;
-    } else {
+    Kill(SIGTERM);
+    const int status = WaitExit(timeoutMs);
+    if (status == -1) {
       ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
-      status = -1;
+      ::waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
-    reaped_ = false;
     return status;
   }
 
@@ -135,11 +122,8 @@ class ChildProcess {
     if (pid_ > 0 && !Reap()) ::kill(pid_, sig);
   }
 
-  // Up to timeoutMs for the child to end by itself: its waitpid status, or
-  // -1 while it still runs.
-  int WaitExit(int timeoutMs) {
-    return WaitFor([&] { return Reap(); }, timeoutMs) ? status_ : -1;
-  }
+  // Up to timeoutMs for the child to end by itself: its waitpid status, or -1 while it still runs.
+  int WaitExit(int timeoutMs) { return WaitFor([&] { return Reap(); }, timeoutMs) ? status_ : -1; }
 
   pid_t pid() const { return pid_; }
 
@@ -156,21 +140,19 @@ class ChildProcess {
   int status_ = -1;
 };
 
-// The ECR simulator as a child process; it prints one "<kind> <value>" line
-// per endpoint ("tcp 127.0.0.1:PORT", "pty /dev/pts/N") on start.
+// The ECR simulator as a child process; on start it prints one "<kind> <value>" line per endpoint
+// ("tcp 127.0.0.1:PORT", "pty /dev/pts/N").
 class EcrSimulator {
  public:
-  bool Start(std::vector<std::string> args, int endpoints = 1,
-             const std::filesystem::path& stderrLog = {}) {
+  bool Start(std::vector<std::string> args, int endpoints = 1, const std::filesystem::path& stderrLog = {}) {
     const std::string path = KOLIBRA_BINARY_DIR "/kolibra-ecr-sim";  // as built in this tree
     if (::access(path.c_str(), X_OK) != 0) return false;
     args.insert(args.begin(), path);
     lines_.clear();  // a restarted simulator has new endpoints
     if (!process_.Start(args, stderrLog)) return false;
     while (static_cast<int>(lines_.size()) < endpoints) {
-      std::string line = process_.ReadLine(5000);
-      if (line.empty()) return false;
-      lines_.push_back(line);
+      lines_.push_back(process_.ReadLine(5000));
+      if (lines_.back().empty()) return false;
     }
     return true;
   }
@@ -194,11 +176,9 @@ class EcrSimulator {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(Port()));
     inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      ::close(fd);
-      return -1;
-    }
-    return fd;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    ::close(fd);
+    return -1;
   }
 
  private:
