@@ -1,6 +1,5 @@
-// The polling cycle on the virtual clock: detection order, the pause tick,
-// dumps before jobs, E502/E506, a data directory that disappears, and the
-// operator's test receipt through the cycle.
+// The polling cycle on the virtual clock: job order and pauses, dumps, jobs that
+// cannot run, the data folder going away, and the operator's test receipt.
 #include "app/job_cycle.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +20,8 @@ namespace {
 
 using testing_app::AppRig;
 
+const char kE502[] = "E502: Nessuna porta di comunicazione disponibile\r\n";
+
 // Times of the reset command " K" on the port: one per job or dump.
 std::vector<int64_t> ResetTimes(const fakes::FakeSerialPort& port) {
   std::vector<int64_t> out;
@@ -29,7 +30,7 @@ std::vector<int64_t> ResetTimes(const fakes::FakeSerialPort& port) {
   return out;
 }
 
-// Slot 3 is unticked and slot 4 has no port: their jobs are never examined.
+// Slot 3 is unticked and slot 4 has no port: their jobs are answered once with E502, never run.
 TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNext) {
   AppRig r;
   r.OnlySlots({1, 2, 4});
@@ -49,17 +50,19 @@ TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNext) {
   r.RunUntil(60000);
   const std::vector<int64_t> resets = ResetTimes(r.fp.serial);
   ASSERT_EQ(resets.size(), 2u);
-  EXPECT_EQ(resets[0], 5000);  // the first tick
-  // One pause tick of 1000 ms, then one polling interval of 5000 ms.
+  EXPECT_EQ(resets[0], 5000);
+  // A pause tick of 1000 ms, then a polling interval of 5000 ms.
   EXPECT_GT(resets[1], firstDone + 5990);
   EXPECT_LE(resets[1], firstDone + 6000);
-  // Slot 3 is switched off and slot 4 has no port: their jobs are answered
-  // once with E502 instead of waiting for ever.
   for (int s : {3, 4}) {
     EXPECT_FALSE(r.Has("SR_START", s) || r.Has("FINESCO", s));
     EXPECT_TRUE(r.Has("SR_DATI", s));
-    EXPECT_EQ(r.Read("SR_ERR", s), "E502: Nessuna porta di comunicazione disponibile\r\n");
+    EXPECT_EQ(r.Read("SR_ERR", s), kE502);
   }
+  // Under Wine each look at a missing file costs server calls: an idle tick looks once.
+  r.fp.fs.inspections.clear();
+  r.RunUntil(65000);
+  for (int s : {1, 2}) EXPECT_EQ(r.fp.fs.inspections[r.File("SR_START", s)], 1) << s;
 }
 
 TEST(JobCycle, SlotWithoutSerialNumberFileIsDumpedBeforeItsJobRuns) {
@@ -84,7 +87,6 @@ TEST(JobCycle, SlotWithoutSerialNumberFileIsDumpedBeforeItsJobRuns) {
   EXPECT_EQ(r.Read("SR_OUT"), "");  // the stale one went before the job
 }
 
-// No usable port: E502 to every slot on every tick.
 TEST(JobCycle, NoUsablePortAnswersEverySlotOnEveryTick) {
   AppRig none;
   none.ctx.cycle.portAvailable.fill(false);
@@ -92,32 +94,14 @@ TEST(JobCycle, NoUsablePortAnswersEverySlotOnEveryTick) {
   for (int tick = 1; tick <= 2; ++tick) {
     none.RunUntil(tick * 1000);
     for (int s = 1; s <= 4; ++s) {
-      EXPECT_EQ(none.Read("SR_ERR", s), "E502: Nessuna porta di comunicazione disponibile\r\n") << s;
+      EXPECT_EQ(none.Read("SR_ERR", s), kE502) << s;
       std::filesystem::remove(none.File("SR_ERR", s));
     }
   }
 }
 
-// Under Wine every look at a missing file costs the server calls: an idle
-// tick looks at each start file once, and still answers a slot that takes
-// no jobs with E502.
-TEST(JobCycle, ATickLooksAtEachStartFileOnce) {
-  AppRig r;
-  r.OnlySlots({1, 2, 4});
-  for (int s : {1, 2, 4}) r.Put("SR_MATR", "m", s);
-  r.Put("SR_START", "1\r\n", 3);
-  r.StartPolling(1000);
-  r.RunUntil(999);
-  r.fp.fs.inspections.clear();
-  r.RunUntil(1000);
-  for (int s : {1, 2, 4}) EXPECT_EQ(r.fp.fs.inspections[r.File("SR_START", s)], 1) << s;
-  EXPECT_EQ(r.Read("SR_ERR", 3), "E502: Nessuna porta di comunicazione disponibile\r\n");
-}
-
-// A start file without its command file, or a start or command file that is
-// not a plain file (a folder, a FIFO, a link), ends its job once with E506
-// and the polling goes on; a start file that cannot be deleted
-// after its job never runs the job again, and the slot waits until it goes.
+// A missing command file, or a job file that is no plain file: E506 once, polling goes on. A start
+// file that cannot be deleted after its job never runs it again; the slot waits until it goes.
 TEST(JobCycle, JobFilesThatAreNoPlainFilesOrStayAfterTheJobRunOnce) {
   enum Kind { kNoCommandFile, kStartFolder, kCommandFifo, kCommandLink, kStuckStart };
   for (Kind kind : {kNoCommandFile, kStartFolder, kCommandFifo, kCommandLink, kStuckStart}) {
@@ -156,7 +140,6 @@ TEST(JobCycle, JobFilesThatAreNoPlainFilesOrStayAfterTheJobRunOnce) {
     }
     EXPECT_EQ(r.Has("FINESCO"), kind == kStuckStart);
     if (kind == kStuckStart) {
-      // Once the file can go, it goes, and the slot takes the next job.
       r.fp.fs.FailRemove(start, 0);
       r.RunUntil(32000);
       EXPECT_FALSE(r.Has("SR_START"));
@@ -167,26 +150,9 @@ TEST(JobCycle, JobFilesThatAreNoPlainFilesOrStayAfterTheJobRunOnce) {
   }
 }
 
-TEST(JobCycle, DataDirectoryRemovedIsLoggedOnceAndPollingGoesOn) {
-  AppRig r;
-  r.OnlySlots({1});
-  r.Put("SR_MATR", "m");
-  r.StartPolling(1000);
-  r.RunUntil(1000);
-  const std::string dir = r.data.path();
-  std::filesystem::remove_all(dir);
-  r.RunUntil(4000);
-  EXPECT_EQ(r.LogsWith("Cartella dati non trovata: " + dir), 1);
-  std::filesystem::create_directories(dir);
-  r.RunUntil(5000);
-  EXPECT_EQ(r.fp.notifier.logs.back(), "Cartella dati di nuovo disponibile: " + dir);
-}
-
-// A till that withdraws its job while it runs (deletes the start file, then
-// writes its next job): the first job's outcome goes to the log only, the
-// next job's files stay and it runs next, once. A start file rewritten in
-// place beside the same command file (taken while its writer was still at
-// it) is still this job's: answered once, never run again.
+// A job withdrawn while it runs (start file deleted, the next job written): its outcome goes to the log
+// only and the next job runs next, once. A start file rewritten in place (taken while still being
+// written) is still this job's: answered once, never run again.
 TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
   for (bool nextJob : {true, false}) {
     SCOPED_TRACE(nextJob ? "replaced by the next job" : "start file completed in place");
@@ -220,11 +186,8 @@ TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
   }
 }
 
-// A job that cannot run safely waits (nothing sent, its start file kept),
-// said once in the log and shown, and runs on the first tick after the cause
-// goes: a result file of an earlier job that cannot be deleted (this job's
-// result would be ambiguous), a journal that cannot record the job's start,
-// a data folder whose lock this copy no longer holds.
+// A job waits, said once in the log and shown, while an earlier result file cannot go, the journal
+// cannot record its start or the data folder's lock is lost; it runs on the first tick after.
 TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
   enum Cause { kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock };
   for (Cause cause : {kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock}) {
@@ -267,9 +230,8 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
   }
 }
 
-// The data folder gone at the job's end (a share that dropped, a folder
-// renamed): the outcome is kept; when the folder is back its result file is
-// written, then the start file goes, and the job never runs again.
+// The data folder gone at the job's end: the outcome is kept and, once the folder is back, written
+// before the start file goes; the job never runs again. Polling goes on; the log says both changes once.
 TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
   for (bool ok : {true, false}) {
     SCOPED_TRACE(ok);
@@ -277,8 +239,7 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
     r.OnlySlots({1});
     r.PutJob();
     const std::string dir = r.data.path(), away = dir + ".away";
-    // The folder goes once the job is on the link: after its sale line (or,
-    // with a silent ECR, its first reset).
+    // The folder goes after the sale line (a silent ECR: after the reset).
     r.fp.serial.responder = [&](const std::string& bytes) {
       if (ok) r.fp.serial.QueueInput(10, bytes);
       if ((bytes == "1000H1R" || !ok) && std::filesystem::exists(dir)) std::filesystem::rename(dir, away);
@@ -297,58 +258,39 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
     EXPECT_EQ(r.Has("SR_DATI"), !ok);
     EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
     EXPECT_EQ(r.LogsWith("esito conservato"), 1);
+    EXPECT_EQ(r.LogsWith("Cartella dati non trovata: " + dir), 1);
+    EXPECT_EQ(r.LogsWith("Cartella dati di nuovo disponibile: " + dir), 1);
   }
 }
 
-// The data folder watched from the first tick (polling 5 s): a start file
-// that is reported runs its job at once as a tick of its own; the driver's
-// own files, start files seen before and a storm of changes run nothing
-// early; a job whose change is lost or comes while the folder cannot be
-// watched still runs at the next tick.
+// The data folder watched from the first tick (polling 5 s): a reported start file runs its job at once,
+// as a tick of its own. The driver's own files, start files seen before and a storm of changes run
+// nothing early; a job whose change is lost or comes while the folder is not watched waits for the tick.
 TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
   const std::vector<std::string> ownFiles = {"FINESCO.001", "SR_OUT.001", "SR_ERR.001", "XON.txt",
                                              "~KBSR_OUT.001.tmp", "KBJOURNAL.TXT", "LOGFILE.TXT"};
-  const struct Case {
+  // What happens at 7000 with the job put on slot 1.
+  enum Event { kNamed = 1, kNameless = 2, kEmptyStart = 4, kStorm = 8, kEnd = 16, kLockRetaken = 32, kRefused = 64 };
+  const struct {
     const char* name;
-    std::function<void(AppRig&)> at7000;
-    std::vector<int64_t> resets;  // of the job put at 7000, a tick of its own (2 ticks by 12000)
+    int events;
+    int64_t reset;  // of that job
     std::size_t watchStarts;
-    bool refused = false;
   } cases[] = {
-      {"named", [](AppRig& r) { r.fp.folderWatch.Raise({"SR_START.001"}); }, {7000}, 1},
-      // Names unknown: the pass waits until the start file stays the same.
-      {"nameless", [](AppRig& r) { r.fp.folderWatch.RaiseNameless(); }, {7010}, 1},
-      // ... and is still empty: perhaps not written yet, left to the tick.
-      {"nameless, empty",
-       [](AppRig& r) {
-         r.Put("SR_START", "");
-         r.fp.folderWatch.RaiseNameless();
-       },
-       {10000}, 1},
-      {"own files and a storm",
-       [&](AppRig& r) {
-         for (int i = 0; i < 100; ++i) r.fp.folderWatch.Raise(ownFiles);
-       },
-       {10000}, 1},
-      {"lost", [](AppRig&) {}, {10000}, 1},
+      {"named", kNamed, 7000, 1},
+      // Names unknown: the pass waits until the start file stays the same,
+      {"nameless", kNameless, 7010, 1},
+      // ... and leaves an empty one (perhaps not written yet) to the tick.
+      {"nameless, empty", kEmptyStart | kNameless, 10000, 1},
+      {"own files and a storm", kStorm, 10000, 1},
+      {"lost", 0, 10000, 1},
       // Ended (the folder went away): watched again from the next tick.
-      {"ended",
-       [](AppRig& r) {
-         r.fp.folderWatch.End();
-         r.fp.folderWatch.Raise({"SR_START.001"});
-       },
-       {10000}, 2},
+      {"ended", kEnd | kNamed, 10000, 2},
       // The path names another folder, now locked: that one is watched.
-      {"lock retaken",
-       [](AppRig& r) {
-         r.fp.system.dataLockState = DataLockState::kRetaken;
-         r.fp.loop.After(1, [&r] { r.fp.system.dataLockState = DataLockState::kHeld; });
-         r.fp.folderWatch.Raise({"SR_START.001"});
-       },
-       {7000}, 2},
-      {"refused", [](AppRig& r) { r.fp.folderWatch.Raise({"SR_START.001"}); }, {10000}, 1, true},
+      {"lock retaken", kLockRetaken | kNamed, 7000, 2},
+      {"refused", kRefused | kNamed, 10000, 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     AppRig r;
     r.OnlySlots({1, 2});
@@ -357,10 +299,20 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
     r.PutJob(2);
     r.Put("SR_OUT", "old", 2);
     r.fp.fs.FailRemove(r.File("SR_OUT", 2), -1);
-    r.fp.folderWatch.refuse = c.refused;
+    r.fp.folderWatch.refuse = c.events & kRefused;
     r.fp.loop.Schedule(7000, [&] {
       r.PutJob();
-      c.at7000(r);
+      if (c.events & kEmptyStart) r.Put("SR_START", "");
+      if (c.events & kStorm) {
+        for (int i = 0; i < 100; ++i) r.fp.folderWatch.Raise(ownFiles);
+      }
+      if (c.events & kEnd) r.fp.folderWatch.End();
+      if (c.events & kLockRetaken) {
+        r.fp.system.dataLockState = DataLockState::kRetaken;
+        r.fp.loop.After(1, [&r] { r.fp.system.dataLockState = DataLockState::kHeld; });
+      }
+      if (c.events & kNamed) r.fp.folderWatch.Raise({"SR_START.001"});
+      if (c.events & kNameless) r.fp.folderWatch.RaiseNameless();
     });
     // A start file the last tick saw, still waiting, is not new.
     r.fp.loop.Schedule(6000, [&] {
@@ -369,11 +321,11 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
     });
     r.StartPolling(5000);
     r.RunUntil(12000);
-    EXPECT_EQ(ResetTimes(r.fp.serial), c.resets);
+    EXPECT_EQ(ResetTimes(r.fp.serial), std::vector<int64_t>{c.reset});
     EXPECT_EQ(r.Read("FINESCO"), "finesco");
     EXPECT_EQ(r.ctx.cycle.tickCounter, 2);
     EXPECT_EQ(r.fp.folderWatch.started.size(), c.watchStarts);
-    EXPECT_EQ(r.LogsWith(kFolderWatchRefused), c.refused ? 1 : 0);
+    EXPECT_EQ(r.LogsWith(kFolderWatchRefused), (c.events & kRefused) ? 1 : 0);
   }
 }
 
@@ -408,9 +360,8 @@ TEST(JobCycle, AJobReportedDuringAJobOrItsPauseRunsWhenThePauseEnds) {
 const std::string kLine = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T";
 const std::string kTillJob = "SALE,N1,P1000;\r\n";
 
-// A window shown with slots 1 and 3 dumped (slot 4 unticked): the test
-// receipt goes to slot 3; the polling timer is switched off, as after the
-// slot boxes were cleared.
+// A window shown with slots 1 and 3 dumped (slot 4 unticked), so the test receipt goes to slot 3; the
+// polling timer off, as after the slot boxes were cleared.
 struct TestRig : testing_app::AppRig {
   TestRig() {
     // Echoes every line; the receipt's payment line closes it with a reply.
@@ -429,35 +380,39 @@ struct TestRig : testing_app::AppRig {
   void RunTick() { fp.loop.Wait(fp.loop.NowMs() + 1000); }
 };
 
-// Refused with no dump yet, a hidden window, an unwritable data folder, or a
-// job of the calling application waiting in the slot (its start file, or a
-// command file its last job did not leave): nothing written or replaced and
-// no flag left. The command file a failed job left does not refuse it.
-TEST(OperatorWindow, TestReceiptRefusedOrWrittenNeverReplacingAWaitingJob) {
-  enum Case { kNoDump, kHidden, kNoFolder, kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile };
+// Refused with no dump yet, a hidden window, an unwritable data folder, or a job of the calling
+// application waiting in the slot (its start file, or a command file its last job did not leave):
+// nothing written, no flag left. The command file a failed job left does not refuse it. The flag
+// belongs to the files it wrote: a till job written over them before the tick runs converted and the
+// test line is not sent; written during the reset, nothing of either is sent and the till's job runs next.
+TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
+  enum Case {
+    kNoDump, kHidden, kNoFolder, kStartFile, kNewCommandFile,  // refused
+    kWritten, kFailedJobsCommandFile, kTillJobOver, kTillCommandFileOver, kTillJobDuringTheReset
+  };
   const char* const kRefusals[] = {
       "DUMP NON ANCORA ESEGUITO", "Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto",
-      "Scontrino di prova non scritto nella cartella dati", "", kTestReceiptJobWaiting, kTestReceiptJobWaiting, ""};
-  for (Case c : {kNoDump, kHidden, kNoFolder, kNone, kStartFile, kNewCommandFile, kFailedJobsCommandFile}) {
+      "Scontrino di prova non scritto nella cartella dati", kTestReceiptJobWaiting, kTestReceiptJobWaiting};
+  for (int c = kNoDump; c <= kTillJobDuringTheReset; ++c) {
     SCOPED_TRACE(c);
     TestRig r;
     if (c == kNoDump) r.ctx.dump.pending.fill(true);
     if (c == kHidden) MinimizeWindow(r.ctx);
     if (c == kNoFolder) r.ctx.dataDir = JoinPath(r.data.path(), "gone");
-    if (c > kNone) r.Put("SR_DATI", kTillJob, 3);
+    if (c == kStartFile || c == kNewCommandFile || c == kFailedJobsCommandFile) r.Put("SR_DATI", kTillJob, 3);
     if (c == kStartFile) r.Put("SR_START", "1\r\n", 3);
     if (c == kFailedJobsCommandFile) {
       r.ctx.cycle.journal.slots[2] =
           JournalEntry{JobStage::kDone, "gone", r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity};
     }
     const ActionResult pressed = PressTestButton(r.ctx);
-    EXPECT_EQ(pressed.accepted, !*kRefusals[c]);
-    if (*kRefusals[c]) {
+    EXPECT_EQ(pressed.accepted, c >= kWritten);
+    if (c < kWritten) {
       EXPECT_EQ(pressed.text, kRefusals[c]);
       EXPECT_EQ(r.ctx.state.ecrMessage == "DUMP NON ANCORA ESEGUITO", c == kNoDump);
-      EXPECT_EQ(r.ctx.state.ecrMessage == kTestReceiptJobWaiting, c > kNone);
+      EXPECT_EQ(r.ctx.state.ecrMessage == kTestReceiptJobWaiting, c >= kStartFile);
       for (int s : {1, 2, 4}) EXPECT_FALSE(r.Has("SR_DATI", s) || r.Has("SR_START", s));
-      EXPECT_EQ(r.Read("SR_DATI", 3), c > kNone ? kTillJob : "");
+      EXPECT_EQ(r.Read("SR_DATI", 3), c >= kStartFile ? kTillJob : "");
       EXPECT_EQ(r.Has("SR_START", 3), c == kStartFile);
       EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
       EXPECT_TRUE(r.ctx.state.testReceiptReady);
@@ -466,35 +421,12 @@ TEST(OperatorWindow, TestReceiptRefusedOrWrittenNeverReplacingAWaitingJob) {
     EXPECT_EQ(r.Read("SR_DATI", 3), kLine + "\r\n");
     EXPECT_TRUE(r.Has("SR_START", 3));
     EXPECT_FALSE(r.ctx.state.testReceiptReady);
-
-    // The next tick sends it unconverted and spends the flag.
-    r.RunTick();
-    EXPECT_EQ(r.fp.serial.portNumber, 3);
-    EXPECT_TRUE(r.Sent(kLine));
-    EXPECT_TRUE(r.ctx.state.testReceiptReady);
-    EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
-    EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
-    EXPECT_EQ(r.ctx.state.status, "KOLIBRA TERMINATO : TUTTO OK");
-    EXPECT_EQ(r.Read("FINESCO", 3), "finesco");
-  }
-}
-
-// The flag belongs to the files the test receipt wrote: a till job written
-// over them before the tick runs converted (its records never reach the ECR
-// as they stand), the test line is not sent, and the flag is spent. Written
-// during the reset, when the test receipt is already under way, nothing of
-// either is sent; the till's job runs next, converted.
-TEST(OperatorWindow, TillJobWrittenOverTheTestReceiptRunsConverted) {
-  enum When { kBothFiles, kCommandFileOnly, kDuringTheReset };
-  for (When when : {kBothFiles, kCommandFileOnly, kDuringTheReset}) {
-    SCOPED_TRACE(when);
-    TestRig r;
-    ASSERT_EQ(PrintTestReceipt(r.ctx), 3);
-    const auto tillWrites = [&r, when] {
+    const bool tillJob = c >= kTillJobOver;
+    const auto tillWrites = [&r, c] {
       r.Put("SR_DATI", kTillJob, 3);
-      if (when != kCommandFileOnly) r.Put("SR_START", "1\r\n", 3);
+      if (c != kTillCommandFileOver) r.Put("SR_START", "1\r\n", 3);
     };
-    if (when == kDuringTheReset) {
+    if (c == kTillJobDuringTheReset) {
       r.fp.serial.responder = [&r, tillWrites, done = false](const std::string& bytes) mutable {
         if (bytes == " K" && r.ctx.cycle.jobBusy && !done) {
           done = true;
@@ -502,19 +434,23 @@ TEST(OperatorWindow, TillJobWrittenOverTheTestReceiptRunsConverted) {
         }
         r.fp.serial.QueueInput(10, bytes);
       };
-    } else {
+    } else if (tillJob) {
       tillWrites();
     }
+    // The next tick spends the flag.
     r.RunTick();
-    if (when == kDuringTheReset) {
+    if (c == kTillJobDuringTheReset) {
       EXPECT_EQ(r.fp.serial.writes.back(), " K");  // the reset, nothing after it
       EXPECT_FALSE(r.Has("FINESCO", 3) || r.Has("SR_ERR", 3));
       EXPECT_EQ(r.Read("SR_DATI", 3), kTillJob);
       r.RunUntil(r.fp.loop.NowMs() + 3000);
     }
-    EXPECT_FALSE(r.Sent(kLine));
+    EXPECT_EQ(r.fp.serial.portNumber, 3);
+    EXPECT_EQ(r.Sent(kLine), tillJob ? 0 : 1);
+    EXPECT_EQ(r.Sent("1000H1R"), tillJob ? 1 : 0);
     EXPECT_FALSE(r.Sent("SALE,N1,P1000;"));
-    EXPECT_TRUE(r.Sent("1000H1R"));
+    EXPECT_TRUE(r.ctx.state.testReceiptReady);
+    EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
     EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
     EXPECT_EQ(r.ctx.state.status, "KOLIBRA TERMINATO : TUTTO OK");
     EXPECT_EQ(r.Read("FINESCO", 3), "finesco");
