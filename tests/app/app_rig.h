@@ -1,6 +1,5 @@
-// A driver context on the platform fakes: a scratch data directory and
-// settings folder, the link initialised, the polling timer created and an ECR
-// on the serial fake that echoes every command.
+// A driver context on the platform fakes: scratch data and settings folders, every slot
+// on, and an ECR on the serial fake that echoes every command.
 #pragma once
 
 #include <algorithm>
