@@ -17,11 +17,8 @@ using testing_outcome::Rig;
 // Every failure closes the port, the trace and the output file and uses up the test receipt. Anything
 // thrown inside a step ends the job at its one boundary: logged with the step, reported as unanswered.
 TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
-  const struct {
-    JobResult expected;
-    const char* dati;  // nullptr = no command file
-    int setup;  // 1 port refuses set-up, 2 port left open, 3 ECR silent, 4/5 throws at the reset/first line
-  } cases[] = {
+  // Set-up: 1 the port refuses it, 2 the port left open, 3 a silent ECR, 4/5 a throw at the reset/first line.
+  const struct { JobResult expected; const char* dati; int setup; } cases[] = {
       {JobResult::kCommandFileMissing, nullptr, 0}, {JobResult::kConversionRefused, "NDCR,>A;\r\n", 0},  // bad kind in RT mode
       {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 1}, {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 2},
       {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 3}, {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 4},
@@ -65,11 +62,8 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
 // a failure is uncertain, and the journal says so before that line's first byte. Before, silence is no answer.
 TEST(RunJob, FailureOnceAPaymentLineMayHaveReachedTheEcrIsUncertain) {
   const std::string reply = "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03";
-  const struct {
-    const char* name;
-    std::map<std::string, std::string> answers;  // "" = no answer
-    JobResult expected;
-  } cases[] = {
+  // An answer "" is none.
+  const struct { const char* name; std::map<std::string, std::string> answers; JobResult expected; } cases[] = {
       {"closing reply comes", {{"1T", "1T" + reply}}, JobResult::kOk},
       {"no closing reply", {}, JobResult::kOutcomeUncertain},
       {"malformed reply", {{"1T", "1T\x02" "05\x03"}}, JobResult::kOutcomeUncertain},

@@ -52,13 +52,12 @@ TEST(DataDirectory, ChoiceTable) {
       r.fp.system.userValues[{"SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA", "CustomPathDataDir"}] =
           customValue;
     }
-    const std::string expected = *c.expected == 'C' ? shared : *c.expected == 'D' ? custom.path() : program.path();
     ASSERT_EQ(SelectDataDirectory(r.ctx), *c.expected != 0);
     if (!*c.expected) {
       EXPECT_EQ(r.fp.notifier.messages, std::vector<std::string>{shared + " : DIR NON ESISTENTE"});
       continue;
     }
-    EXPECT_EQ(r.ctx.dataDir, expected);
+    EXPECT_EQ(r.ctx.dataDir, *c.expected == 'C' ? shared : *c.expected == 'D' ? custom.path() : program.path());
     EXPECT_EQ(r.ctx.settingsDir, program.path());
     EXPECT_EQ(r.ctx.defaultDataDir, c.ntMajor6 && c.commonHasSubfolder ? shared : program.path());
   }
@@ -228,8 +227,8 @@ TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
   // Slot 1 only: a dump unticking the others would also disable the test button.
   r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
   fakes::FakeWindowHost host;
-  struct Seen { bool splash = false, main = false, tray = false; };
-  Seen atStart, afterSplash;
+  // Splash, main window and tray icon shown: at first, and once the splash has gone.
+  std::vector<bool> atStart, afterSplash;
   r.fp.loop.Schedule(100, [&] { atStart = {host.splashShown, host.mainVisible, host.tray.present}; });
   r.fp.loop.Schedule(kSplashLeastMs + 100, [&] {
     afterSplash = {host.splashShown, host.mainVisible, host.tray.present};
@@ -247,11 +246,8 @@ TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
 
   EXPECT_EQ(RunWindowedDriver(r.fp.platform, host, r.Options()), kExitOk);
 
-  EXPECT_TRUE(atStart.splash);
-  EXPECT_FALSE(atStart.main);
-  EXPECT_FALSE(afterSplash.splash);
-  EXPECT_FALSE(afterSplash.main);
-  EXPECT_TRUE(afterSplash.tray);
+  EXPECT_EQ(atStart, (std::vector<bool>{true, false, false}));
+  EXPECT_EQ(afterSplash, (std::vector<bool>{false, false, true}));
   EXPECT_EQ(host.splash.version, "Version 1.0.0.14");
   EXPECT_FALSE(host.closingAfter.mainVisible || host.closingAfter.trayPresent);
   EXPECT_FALSE(host.closingShown);
