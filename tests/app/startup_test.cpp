@@ -63,11 +63,9 @@ TEST(DataDirectory, ChoiceTable) {
   }
 }
 
-// At start-up a usable slot's waiting job is answered from the journal: E520 when its last job started
-// and did not end, whatever its start file now is, or when the journal cannot be read; E521 when it ended;
-// a start file whose job ended only goes. Stale results go with an answered job, command files stay.
-// The journal is the data folder's (an older version's in the settings folder is read once); a FIFO is
-// never waited on, a link never read or written through. Every start-up leaves one, for its user only.
+// A usable slot's waiting job gets E520 if its last job started and did not end (whatever its start file)
+// or the journal cannot be read, else E521; a start file whose job ended only goes. An older version's
+// journal in the settings folder is read once; a FIFO is never waited on, a link never followed.
 TEST(StartUp, AnswersWaitingJobsOfUsableSlotsFromTheJournal) {
   enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink, kSerialRefused };
   for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink, kSerialRefused}) {
@@ -125,8 +123,7 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsFromTheJournal) {
   }
 }
 
-// A copy that finds either folder taken ends with code 3 and one log line (saying so for a lock file of
-// another user or one that cannot be used), touching no job file.
+// A copy that finds either folder taken ends with code 3 and one log line, touching no job file.
 TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
   const struct { bool dataTaken; LockRefusal why; const char* log; } cases[] = {
       {false, LockRefusal::kAnotherCopy, "Cartella impostazioni"}, {true, LockRefusal::kAnotherCopy, "Cartella dati"},
@@ -149,10 +146,9 @@ TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
   }
 }
 
-// Slot 1 dumped, which switches the others off; a job waits on slot 2. Idle, the exit is prompt. A job
-// the ECR never answers runs on slot 1: a shutdown request lets it end through its usual failure (ten
-// time-outs) and starts nothing after it. The end of the user's session waits while it runs and runs the
-// whole shutdown before its handler returns; a job it cuts keeps its files for the next start's journal.
+// Slot 1 dumped (the others switched off), a job waiting on slot 2. A job the ECR never answers on slot 1
+// ends through its ten time-outs on a shutdown request; the session's end waits for it and shuts down
+// before its handler returns, and a job it cuts keeps its files for the next start.
 TEST(Shutdown, IdleOrWithASilentJobOnRequestOrSessionEnd) {
   enum How { kIdle, kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt };
   for (How how : {kIdle, kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt}) {
