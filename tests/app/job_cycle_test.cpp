@@ -246,12 +246,17 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
 }
 
 // The data folder watched from the first tick (polling 5 s): a reported start file runs its job at once,
-// as a tick of its own. Other changes (own files, a storm, start files seen before) or none wait for the tick.
+// as a tick of its own, or when the pause after a running job ends. Other changes (own files, a storm,
+// start files seen before) or none wait for the tick.
 TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
   const std::vector<std::string> ownFiles = {"FINESCO.001", "SR_OUT.001", "SR_ERR.001", "XON.txt",
                                              "~KBSR_OUT.001.tmp", "KBJOURNAL.TXT", "LOGFILE.TXT"};
-  // With the job put on slot 1 at 7000.
-  enum Event { kNamed = 1, kNameless = 2, kEmptyStart = 4, kStorm = 8, kEnd = 16, kLockRetaken = 32, kRefused = 64 };
+  // With the job put on slot 1 at 7000, or while slot 2's job runs (5005) or in the pause after it (5500).
+  enum Event {
+    kNamed = 1, kNameless = 2, kEmptyStart = 4, kStorm = 8, kEnd = 16, kLockRetaken = 32, kRefused = 64,
+    kDuringJob = 128, kDuringPause = 256
+  };
+  // reset: of slot 1's job; 0: when the pause after slot 2's job ends.
   const struct { const char* name; int events; int64_t reset; std::size_t watchStarts; } cases[] = {
       {"named", kNamed, 7000, 1},
       // Names unknown: the pass waits until the start file stays the same; an empty one is left to the tick.
@@ -263,18 +268,25 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
       // The path names another folder, now locked: that one is watched.
       {"lock retaken", kLockRetaken | kNamed, 7000, 2},
       {"refused", kRefused | kNamed, 10000, 1},
+      {"during a job", kDuringJob | kNamed, 0, 1},
+      {"during its pause", kDuringPause | kNamed, 0, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     AppRig r;
     r.OnlySlots({1, 2});
     r.Put("SR_MATR", "m");
-    // Slot 2's job waits all along (an old result file that cannot go).
+    // Slot 2's job runs at the first tick, or waits all along (an old result file that cannot go).
     r.PutJob(2);
     r.Put("SR_OUT", "old", 2);
-    r.fp.fs.FailRemove(r.File("SR_OUT", 2), -1);
+    const bool busy = c.events & (kDuringJob | kDuringPause);
+    if (!busy) r.fp.fs.FailRemove(r.File("SR_OUT", 2), -1);
+    int64_t slot2JobEnd = 0;
+    r.fp.fs.beforeRemove = [&](const std::string& path) {
+      if (path == r.File("SR_START", 2)) slot2JobEnd = r.fp.loop.NowMs();
+    };
     r.fp.folderWatch.refuse = c.events & kRefused;
-    r.fp.loop.Schedule(7000, [&] {
+    r.fp.loop.Schedule(c.events & kDuringJob ? 5005 : busy ? 5500 : 7000, [&] {
       r.PutJob();
       if (c.events & kEmptyStart) r.Put("SR_START", "");
       if (c.events & kStorm) {
@@ -295,36 +307,12 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
     });
     r.StartPolling(5000);
     r.RunUntil(12000);
-    EXPECT_EQ(ResetTimes(r.fp.serial), std::vector<int64_t>{c.reset});
+    const std::vector<int64_t> resets = busy ? std::vector<int64_t>{5000, slot2JobEnd + 1000} : std::vector{c.reset};
+    EXPECT_EQ(ResetTimes(r.fp.serial), resets);
     EXPECT_EQ(r.Read("FINESCO"), "finesco");
     EXPECT_EQ(r.ctx.cycle.tickCounter, 2);
     EXPECT_EQ(r.fp.folderWatch.started.size(), c.watchStarts);
     EXPECT_EQ(r.LogsWith(kFolderWatchRefused), (c.events & kRefused) ? 1 : 0);
-  }
-}
-
-// A job reported while another runs, or in the pause after it, runs when the pause ends, not later.
-TEST(JobCycle, AJobReportedDuringAJobOrItsPauseRunsWhenThePauseEnds) {
-  for (const int64_t at : {5005, 5500}) {
-    SCOPED_TRACE(at);
-    AppRig r;
-    r.OnlySlots({1, 2});
-    r.PutJob(1);
-    r.Put("SR_MATR", "m", 2);
-    r.fp.loop.Schedule(at, [&] {
-      r.PutJob(2);
-      r.fp.folderWatch.Raise({"SR_START.002"});
-    });
-    r.StartPolling(5000);
-    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START", 1); }, 7000));
-    const int64_t jobEnd = r.fp.loop.NowMs();
-    r.RunUntil(12000);
-    const std::vector<int64_t> resets = ResetTimes(r.fp.serial);
-    ASSERT_EQ(resets.size(), 2u);
-    EXPECT_LT(resets[0], at);
-    EXPECT_EQ(resets[1], jobEnd + 1000);
-    EXPECT_EQ(r.Read("FINESCO", 2), "finesco");
-    EXPECT_EQ(r.ctx.cycle.tickCounter, 2);
   }
 }
 
