@@ -160,7 +160,7 @@ TEST(Shutdown, IdleOrWithASilentJobOnRequestOrSessionEnd) {
     r.fp.loop.Schedule(2500, [&] {
       for (const char* base : kSixFiles) r.Put(base, "x", 2);
       if (how == kIdle) return;
-      r.silentEcr = true;
+      r.fp.serial.responder = [](const std::string&) {};  // silent from now on
       r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
       r.Put("SR_START", "1\r\n");
     });
