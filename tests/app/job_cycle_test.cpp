@@ -288,9 +288,7 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
     r.fp.loop.Schedule(c.events & kDuringJob ? 5005 : busy ? 5500 : 7000, [&] {
       r.PutJob();
       if (c.events & kEmptyStart) r.Put("SR_START", "");
-      if (c.events & kStorm) {
-        for (int i = 0; i < 100; ++i) r.fp.folderWatch.Raise(ownFiles);
-      }
+      for (int i = 0; i < (c.events & kStorm ? 100 : 0); ++i) r.fp.folderWatch.Raise(ownFiles);
       if (c.events & kEnd) r.fp.folderWatch.End();
       if (c.events & kLockRetaken) {
         r.fp.system.dataLockState = DataLockState::kRetaken;
@@ -346,10 +344,8 @@ TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
     if (c == kNoFolder) r.ctx.dataDir = JoinPath(r.data.path(), "gone");
     if (c == kStartFile || c == kNewCommandFile || c == kFailedJobsCommandFile) r.Put("SR_DATI", kTillJob, 3);
     if (c == kStartFile) r.Put("SR_START", "1\r\n", 3);
-    if (c == kFailedJobsCommandFile) {
-      r.ctx.cycle.journal.slots[2] =
-          JournalEntry{JobStage::kDone, "gone", r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity};
-    }
+    if (c == kFailedJobsCommandFile)
+      r.ctx.cycle.journal.slots[2] = {JobStage::kDone, "gone", r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity};
     const ActionResult pressed = PressTestButton(r.ctx);
     EXPECT_EQ(pressed.accepted, c >= kWritten);
     if (c < kWritten) {
