@@ -1,6 +1,5 @@
-// A driver context on the platform fakes: a scratch data directory and
-// settings folder, the link initialised, the polling timer created and an ECR
-// on the serial fake that echoes every command.
+// A driver context on the platform fakes: scratch data and settings folders, every slot
+// on, and an ECR on the serial fake that echoes every command.
 #pragma once
 
 #include <algorithm>
@@ -23,7 +22,6 @@ struct AppRig {
   fakes::ScratchDir data;
   fakes::ScratchDir settings;
   AppContext ctx{fp.platform};
-  bool silentEcr = false;
 
   AppRig() {
     ctx.dataDir = data.path();
@@ -32,15 +30,12 @@ struct AppRig {
     ctx.settings.linkMode = LinkMode::kSerial;
     ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
-    fp.serial.responder = [this](const std::string& bytes) {
-      if (!silentEcr) fp.serial.QueueInput(10, bytes);
-    };
+    fp.serial.responder = [this](const std::string& bytes) { fp.serial.QueueInput(10, bytes); };
   }
 
   // The ECR also answers the dump's commands with an RT register's identity.
   void AnswerDumps() {
     fp.serial.responder = [this](const std::string& bytes) {
-      if (silentEcr) return;
       const std::map<std::string, std::string> answers{
           {"48F", "48F6"}, {"47F", "47F12345678X99MZT123456"}, {"41F", "41F87654321"}};
       const auto it = answers.find(bytes);
@@ -67,40 +62,25 @@ struct AppRig {
     if (withDati) Put("SR_DATI", "SALE,N1,P1000;\r\n", slot);
     Put("SR_START", "1\r\n", slot);
   }
-  DriverOptions Options() const {
-    DriverOptions o;
-    o.settingsDir = settings.path();
-    o.dataDir = data.path();
-    return o;
-  }
+  DriverOptions Options() const { return {.settingsDir = settings.path(), .dataDir = data.path()}; }
   // How often a line was sent to the ECR; how many log lines hold part.
-  long Sent(const std::string& line) const {
-    return std::count(fp.serial.writes.begin(), fp.serial.writes.end(), line);
-  }
+  long Sent(const std::string& line) const { return std::ranges::count(fp.serial.writes, line); }
   long LogsWith(const std::string& part) const {
-    const auto& logs = fp.notifier.logs;
-    return std::count_if(logs.begin(), logs.end(),
-                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    return std::ranges::count_if(fp.notifier.logs, [&](const auto& l) { return l.find(part) != std::string::npos; });
   }
 
   std::string File(const std::string& base, int slot = 1) const { return JobFilePath(ctx, base, slot); }
   bool Has(const std::string& base, int slot = 1) { return fp.fs.Exists(File(base, slot)); }
-  std::string Read(const std::string& base, int slot = 1) const {
-    return fakes::ReadFileBytes(File(base, slot));
-  }
+  std::string Read(const std::string& base, int slot = 1) const { return fakes::ReadFileBytes(File(base, slot)); }
   void Put(const std::string& base, const std::string& bytes, int slot = 1) {
     fakes::WriteFileBytes(File(base, slot), bytes);
   }
-  std::string Setting(const std::string& name) const {
-    return fakes::ReadFileBytes(JoinPath(settings.path(), name));
-  }
+  std::string Setting(const std::string& name) const { return fakes::ReadFileBytes(JoinPath(settings.path(), name)); }
   void PutSetting(const std::string& name, const std::string& bytes) {
     fakes::WriteFileBytes(JoinPath(settings.path(), name), bytes);
   }
   // Runs the loop until virtual time reaches atMs.
-  void RunUntil(int64_t atMs) {
-    while (fp.loop.NowMs() < atMs) fp.loop.Wait(atMs);
-  }
+  void RunUntil(int64_t atMs) { while (fp.loop.NowMs() < atMs) fp.loop.Wait(atMs); }
   // Runs the loop in small steps until pred holds or virtual time passes limitMs.
   template <typename Pred>
   bool RunUntilTrue(Pred pred, int64_t limitMs) {

@@ -1,6 +1,5 @@
-// Start-up and shutdown: the data directory choice, the clean-up of stale
-// job files, closing with and without a job on the link, the session's end,
-// and the driver with its window.
+// Start-up and shutdown: the data folder's choice, waiting jobs answered, closing with and without a
+// job on the link, and the driver with its window.
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
@@ -53,75 +52,37 @@ TEST(DataDirectory, ChoiceTable) {
       r.fp.system.userValues[{"SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA", "CustomPathDataDir"}] =
           customValue;
     }
-    const std::string expected = *c.expected == 'C' ? shared : *c.expected == 'D' ? custom.path() : program.path();
     ASSERT_EQ(SelectDataDirectory(r.ctx), *c.expected != 0);
     if (!*c.expected) {
       EXPECT_EQ(r.fp.notifier.messages, std::vector<std::string>{shared + " : DIR NON ESISTENTE"});
       continue;
     }
-    EXPECT_EQ(r.ctx.dataDir, expected);
+    EXPECT_EQ(r.ctx.dataDir, *c.expected == 'C' ? shared : *c.expected == 'D' ? custom.path() : program.path());
     EXPECT_EQ(r.ctx.settingsDir, program.path());
     EXPECT_EQ(r.ctx.defaultDataDir, c.ntMajor6 && c.commonHasSubfolder ? shared : program.path());
   }
 }
 
-// Waiting jobs of usable slots are answered: E521 when the journal never saw
-// them start, E520 when it saw one start and not end, nothing new when it
-// saw it end. Result files of ended jobs and command files stay.
-TEST(StartUp, AnswersWaitingJobsOfUsableSlotsOnly) {
-  for (bool serialFails : {false, true}) {
-    SCOPED_TRACE(serialFails ? "serial ports refused" : "network link");
+// A usable slot's waiting job gets E520 if its last job started and did not end (whatever its start file)
+// or the journal cannot be read, else E521; a start file whose job ended only goes. An older version's
+// journal in the settings folder is read once; a FIFO is never waited on, a link never followed.
+TEST(StartUp, AnswersWaitingJobsOfUsableSlotsFromTheJournal) {
+  enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink, kSerialRefused };
+  for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink, kSerialRefused}) {
+    SCOPED_TRACE(j);
     AppRig r;
+    const bool serialFails = j == kSerialRefused;
     // No link settings: serial, and the log says once how to choose.
     if (!serialFails) r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n");
     r.PutSetting("KBTIMER1.TXT", "500ms\r\n");
     r.fp.serial.failConfigure = serialFails;
     for (int s = 1; s <= 4; ++s) for (const char* base : kSixFiles) r.Put(base, "old", s);
     auto id = [&r](int s) { return r.fp.fs.Inspect(r.File("SR_START", s)).identity; };
-    r.PutSetting("KBJOURNAL.TXT", "2,started," + id(2) + "\r\n3,tender-sent," + id(3) + "\r\n4,done," +
-                                      id(4) + "\r\n1,done,another start file\r\n");
-    ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
-
-    const char* const kErrors[] = {kE521, kE520, kE520, "old"};
-    for (int s = 1; s <= 4; ++s) {
-      EXPECT_EQ(r.Has("SR_START", s) || r.Has("SR_MATR", s), serialFails) << s;
-      EXPECT_EQ(r.Read("SR_DATI", s), "old");
-      EXPECT_EQ(r.Read("SR_ERR", s), serialFails ? "old" : kErrors[s - 1]) << s;
-      // Stale results of an earlier job go with an answered one.
-      EXPECT_EQ(r.Has("FINESCO", s) && r.Has("SR_OUT", s), serialFails || s == 4) << s;
-      EXPECT_EQ(r.ctx.cycle.portAvailable[s - 1], !serialFails);
-      EXPECT_EQ(r.ctx.settings.slotOn[s - 1], !serialFails);
-    }
-    EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 500);
-    EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 500);
-    EXPECT_TRUE(r.fp.tray.present);
-    EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
-    for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
-    EXPECT_EQ(r.LogsWith("'kolibra ctl mode network'"), serialFails ? 1 : 0);
-  }
-}
-
-// The journal at start-up: it lives in the data folder; an unfinished record
-// makes its slot's waiting job E520 whatever its start file now is (rewritten
-// by the till, or another job); a journal that is missing, or is no plain
-// file, makes every waiting job E520 (a FIFO is never waited on); an older
-// version's journal in the settings folder is read once. Every start-up
-// leaves a journal in the data folder, readable by the driver's user only.
-TEST(StartUp, JournalDecidesBetweenE520AndE521) {
-  enum Journal { kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink };
-  for (Journal j : {kInDataFolder, kInSettingsFolder, kMissing, kFifo, kFolder, kLink}) {
-    SCOPED_TRACE(j);
-    AppRig r;
-    r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n");
-    for (int s : {1, 2}) r.Put("SR_START", "1\r\n", s);
-    // Slot 1's job started and never ended; its start file is not the same
-    // file any more. Slot 2's last job ended.
-    const std::string record = "1,started,an earlier start file\r\n2,done,x\r\n";
-    const std::string journal = r.data.File("KBJOURNAL.TXT");
-    if (j == kInDataFolder) fakes::WriteFileBytes(journal, record);
+    const std::string record = "1,started,an earlier start file\r\n2,done,another start file\r\n3,tender-sent," +
+                               id(3) + "\r\n4,done," + id(4) + "\r\n";
+    const std::string journal = r.data.File("KBJOURNAL.TXT"), target = r.settings.File("elsewhere");
+    if (j == kInDataFolder || j == kSerialRefused) fakes::WriteFileBytes(journal, record);
     if (j == kInSettingsFolder) r.PutSetting("KBJOURNAL.TXT", record);
-    // A link is neither read nor written through.
-    const std::string target = r.settings.File("elsewhere");
 #ifndef _WIN32
     if (j == kFifo) { ASSERT_EQ(mkfifo(journal.c_str(), 0600), 0); }
     if (j == kLink) {
@@ -133,9 +94,23 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
 #endif
     if (j == kFolder) stdfs::create_directories(journal);
     ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
+
     const bool readable = j == kInDataFolder || j == kInSettingsFolder;
-    EXPECT_EQ(r.Read("SR_ERR", 1), kE520);
-    EXPECT_EQ(r.Read("SR_ERR", 2), readable ? kE521 : kE520);
+    const char* const kErrors[] = {kE520, readable ? kE521 : kE520, kE520, readable ? "old" : kE520};
+    for (int s = 1; s <= 4; ++s) {
+      EXPECT_EQ(r.Has("SR_START", s) || r.Has("SR_MATR", s), serialFails) << s;
+      EXPECT_EQ(r.Read("SR_DATI", s), "old");
+      EXPECT_EQ(r.Read("SR_ERR", s), serialFails ? "old" : kErrors[s - 1]) << s;
+      EXPECT_EQ(r.Has("FINESCO", s) && r.Has("SR_OUT", s), serialFails || (readable && s == 4)) << s;
+      EXPECT_EQ(r.ctx.cycle.portAvailable[s - 1], !serialFails);
+      EXPECT_EQ(r.ctx.settings.slotOn[s - 1], !serialFails);
+    }
+    EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 500);
+    EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 500);
+    EXPECT_TRUE(r.fp.tray.present);
+    EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
+    for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
+    EXPECT_EQ(r.LogsWith("'kolibra ctl mode network'"), serialFails ? 1 : 0);
     EXPECT_FALSE(stdfs::exists(r.settings.File("KBJOURNAL.TXT")));
     EXPECT_EQ(stdfs::is_regular_file(stdfs::symlink_status(journal)), j != kFolder);
     if (j == kLink) { EXPECT_EQ(fakes::ReadFileBytes(target), record); }
@@ -148,9 +123,7 @@ TEST(StartUp, JournalDecidesBetweenE520AndE521) {
   }
 }
 
-// A copy that finds the settings or the data folder taken ends with code 3
-// and one log line (a lock file of another user, or one that cannot be used,
-// said as such), touching no job file.
+// A copy that finds either folder taken ends with code 3 and one log line, touching no job file.
 TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
   const struct { bool dataTaken; LockRefusal why; const char* log; } cases[] = {
       {false, LockRefusal::kAnotherCopy, "Cartella impostazioni"}, {true, LockRefusal::kAnotherCopy, "Cartella dati"},
@@ -173,54 +146,23 @@ TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
   }
 }
 
-TEST(Shutdown, IdleExitKeepsCommandFilesAndSavesSettings) {
-  AppRig r;
-  r.AnswerDumps();
-  r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
-  r.fp.loop.Schedule(5000, [&r] {
-    for (const char* base : kSixFiles) r.Put(base, "x", 2);
-  });
-  r.fp.loop.ScheduleTerminate(6000);
-  EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
-
-  EXPECT_FALSE(r.fp.tray.present);
-  EXPECT_FALSE(PollTimerEnabled(r.ctx));
-  // The waiting job on slot 2 (switched off by the dump on slot 1) was
-  // answered, the serial-number files went, the command file stays.
-  for (const char* base : {"SR_START", "SR_MATR", "SR_OUT", "FINESCO"}) {
-    EXPECT_FALSE(r.Has(base, 1) || r.Has(base, 2)) << base;
-  }
-  EXPECT_EQ(r.Read("SR_ERR", 2).substr(0, 4), "E502");
-  EXPECT_EQ(r.Read("SR_DATI", 2), "x");
-  // The dump on slot 1 switched the other slots off and ticked the RT footer.
-  EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "1000\r\n");
-  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n");
-  EXPECT_LT(r.fp.loop.NowMs(), 6000 + 1500);
-  // The log says why slots stopped taking jobs, and nothing of a tray icon.
-  EXPECT_EQ(r.LogsWith("Porte che accettano lavori: 1 (altre porte spente dal dump)"), 1);
-  EXPECT_EQ(r.LogsWith("Icona"), 0);
-}
-
-// A job the ECR never answers runs on slot 1 (after its dump), another waits
-// on slot 2 (switched off by the dump). A shutdown request lets the running
-// job end through its usual failure (ten time-outs; error file, start file
-// gone, command file kept) and starts nothing after it. The end of the user's
-// session (a Windows logoff or shutdown) is asked to wait while the job runs,
-// and runs the whole shutdown before its handler returns; a job it cuts keeps
-// its files for the journal to answer at the next start.
-TEST(Shutdown, RequestOrSessionEndWithASilentJob) {
-  enum How { kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt };
-  for (How how : {kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt}) {
+// Slot 1 dumped (the others switched off), a job waiting on slot 2. A job the ECR never answers on slot 1
+// ends through its ten time-outs on a shutdown request; the session's end waits for it and shuts down
+// before its handler returns, and a job it cuts keeps its files for the next start.
+TEST(Shutdown, IdleOrWithASilentJobOnRequestOrSessionEnd) {
+  enum How { kIdle, kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt };
+  for (How how : {kIdle, kRequest, kSessionEndDuringTheJob, kSessionEndAfterIt}) {
     SCOPED_TRACE(how);
     AppRig r;
     r.AnswerDumps();
     r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
     r.PutSetting("KBCHKCOM.TXT", "1100\r\n");
     r.fp.loop.Schedule(2500, [&] {
-      r.silentEcr = true;
+      for (const char* base : kSixFiles) r.Put(base, "x", 2);
+      if (how == kIdle) return;
+      r.fp.serial.responder = [](const std::string&) {};  // silent from now on
       r.Put("SR_DATI", "SALE,N1,P1000;\r\n");
       r.Put("SR_START", "1\r\n");
-      r.Put("SR_START", "1\r\n", 2);
     });
     std::string reasonDuring, reasonAfter = "unset";
     bool busyDuring = false;
@@ -229,13 +171,13 @@ TEST(Shutdown, RequestOrSessionEndWithASilentJob) {
       busyDuring = r.ctx.cycle.jobBusy;
     });
     r.fp.loop.Schedule(50000, [&] { reasonAfter = r.fp.loop.SessionBusyReason(); });
-    struct { bool ended, saved, slot2Answered, slot1Kept; } seen{};
+    struct { bool ended, saved, slot2Answered, slot1Kept; std::string slot2Error; } seen{};
     const auto look = [&] {
-      seen = {r.ctx.cycle.ended, r.Setting("KBCHKCOM.TXT") == "1000\r\n",
-              !r.Has("SR_START", 2) && r.Has("SR_ERR", 2), r.Has("SR_START") && !r.Has("SR_ERR")};
+      seen = {r.ctx.cycle.ended, r.Setting("KBCHKCOM.TXT") == "1000\r\n", !r.Has("SR_START", 2),
+              r.Has("SR_START") && !r.Has("SR_ERR"), r.Read("SR_ERR", 2).substr(0, 4)};
     };
-    if (how == kRequest) {
-      r.fp.loop.ScheduleTerminate(5000);
+    if (how <= kRequest) {
+      r.fp.loop.ScheduleTerminate(how == kIdle ? 6000 : 5000);
     } else {
       r.fp.loop.Schedule(how == kSessionEndDuringTheJob ? 6000 : 60000, [&] {
         ASSERT_TRUE(r.fp.loop.EndSession());
@@ -243,38 +185,44 @@ TEST(Shutdown, RequestOrSessionEndWithASilentJob) {
       });
     }
     EXPECT_EQ(RunDriver(r.ctx, r.Options()), kExitOk);
-    if (how == kRequest) look();
+    if (how <= kRequest) look();
 
-    EXPECT_TRUE(busyDuring);
-    EXPECT_EQ(reasonDuring, kSessionEndBlocked);
+    EXPECT_EQ(busyDuring, how != kIdle);
+    EXPECT_EQ(reasonDuring, how == kIdle ? "" : kSessionEndBlocked);
     EXPECT_TRUE(seen.ended && seen.saved && seen.slot2Answered);
     EXPECT_EQ(seen.slot1Kept, how == kSessionEndDuringTheJob);
+    // Answered by a tick as a switched-off slot, or at the end as a job not run.
+    EXPECT_EQ(seen.slot2Error, how == kIdle || how == kSessionEndAfterIt ? "E502" : "E521");
     EXPECT_EQ(r.Sent("48F"), 1);
+    for (const char* base : {"SR_START", "SR_MATR", "SR_OUT", "FINESCO"}) EXPECT_FALSE(r.Has(base, 2)) << base;
+    EXPECT_EQ(r.Read("SR_DATI", 2), "x");
+    // The dump ticked the RT footer; the log says why slots stopped taking jobs, nothing of a tray icon.
+    EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n0\r\n0\r\n0\r\n0\r\n");
+    EXPECT_EQ(r.LogsWith("Porte che accettano lavori: 1 (altre porte spente dal dump)"), 1);
+    EXPECT_EQ(r.LogsWith("Icona"), 0);
     if (how == kSessionEndDuringTheJob) continue;
+    EXPECT_FALSE(r.Has("SR_MATR") || r.fp.tray.present || PollTimerEnabled(r.ctx));
+    if (how == kIdle) {
+      EXPECT_LT(r.fp.loop.NowMs(), 6000 + 1500);
+      continue;
+    }
     EXPECT_EQ(r.Read("SR_ERR"), "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n");
     EXPECT_FALSE(r.Has("SR_START") || r.Has("FINESCO"));
     EXPECT_TRUE(r.Has("SR_DATI"));
     EXPECT_GT(r.fp.loop.NowMs(), 5000 + 30000);
-    if (how == kSessionEndAfterIt) {
-      EXPECT_EQ(reasonAfter, "");
-    }
+    EXPECT_EQ(reasonAfter, how == kSessionEndAfterIt ? "" : "unset");  // the request's run ended before 50000
   }
 }
 
-// The driver with its window on a fake host: splash, tray, restore, the test
-// receipt button and the exit through the menu with the closing notice.
 TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
   AppRig r;
   r.AnswerDumps();
   r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n");
-  // Slot 1 only: unticking a box (as a dump does to the others) would also
-  // disable the test button.
+  // Slot 1 only: a dump unticking the others would also disable the test button.
   r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
   fakes::FakeWindowHost host;
-  struct Seen {
-    bool splash = false, main = false, tray = false;
-  };
-  Seen atStart, afterSplash;
+  // Splash, main window and tray icon shown: at first, and once the splash has gone.
+  std::vector<bool> atStart, afterSplash;
   r.fp.loop.Schedule(100, [&] { atStart = {host.splashShown, host.mainVisible, host.tray.present}; });
   r.fp.loop.Schedule(kSplashLeastMs + 100, [&] {
     afterSplash = {host.splashShown, host.mainVisible, host.tray.present};
@@ -292,11 +240,8 @@ TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
 
   EXPECT_EQ(RunWindowedDriver(r.fp.platform, host, r.Options()), kExitOk);
 
-  EXPECT_TRUE(atStart.splash);
-  EXPECT_FALSE(atStart.main);
-  EXPECT_FALSE(afterSplash.splash);
-  EXPECT_FALSE(afterSplash.main);
-  EXPECT_TRUE(afterSplash.tray);
+  EXPECT_EQ(atStart, (std::vector<bool>{true, false, false}));
+  EXPECT_EQ(afterSplash, (std::vector<bool>{false, false, true}));
   EXPECT_EQ(host.splash.version, "Version 1.0.0.14");
   EXPECT_FALSE(host.closingAfter.mainVisible || host.closingAfter.trayPresent);
   EXPECT_FALSE(host.closingShown);
