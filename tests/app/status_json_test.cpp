@@ -1,7 +1,5 @@
-// `kolibra ctl status --json` on the platform fakes: jobs run through the
-// real cycle, and at each step the answer is checked against the schema in
-// doc/status.schema.json (a small checker of the schema keywords it uses)
-// and for the values a monitoring program reads.
+// `kolibra ctl status --json` on the fakes: jobs run through the real cycle; each answer is checked against
+// doc/status.schema.json (by a checker of only the keywords it uses) and for the values a monitor reads.
 #include "ui/status_json.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +17,6 @@
 namespace kolibra {
 namespace {
 
-using testing_app::AppRig;
-
 // A parsed JSON value; text holds a string's text (its \u escapes kept as
 // sent) or the spelling of a number, true, false or null.
 struct Json {
@@ -28,38 +24,36 @@ struct Json {
   std::string text;
   std::vector<Json> items;
   std::map<std::string, Json> members;
-  const Json& operator[](const std::string& key) const {
+  // The value at a path of member names and item numbers between slashes; text "" when there is none.
+  const Json& operator[](const std::string& path) const {
     static const Json kNone;
-    const auto it = members.find(key);
-    return it == members.end() ? kNone : it->second;
+    const Json* v = this;
+    std::stringstream steps(path);
+    for (std::string step; v != &kNone && std::getline(steps, step, '/');) {
+      const bool item = v->kind == kArray && std::stoul(step) < v->items.size();
+      v = item ? &v->items[std::stoul(step)] : v->members.count(step) ? &v->members.at(step) : &kNone;
+    }
+    return *v;
   }
   double Number() const { return std::strtod(text.c_str(), nullptr); }
 };
 
-// A strict parser: ok stays true only for a whole, well-formed document.
-class Parser {
- public:
-  explicit Parser(std::string_view s) : s_(s) {}
-  Json Document() {
-    Json v = Value();
-    ok = ok && Peek() == '\0';
-    return v;
-  }
+// A strict parser: ok stays true only for well-formed values.
+struct Parser {
+  std::string_view s;
+  std::size_t i = 0;
   bool ok = true;
-
- private:
   char Peek() {
-    while (i_ < s_.size() && std::string_view(" \t\r\n").find(s_[i_]) != std::string_view::npos) ++i_;
-    return i_ < s_.size() ? s_[i_] : '\0';
+    while (i < s.size() && std::string_view(" \t\r\n").find(s[i]) != std::string_view::npos) ++i;
+    return i < s.size() ? s[i] : '\0';
   }
-  bool Take(char c) { return Peek() == c && (++i_, true); }
+  bool Take(char c) { return Peek() == c && (++i, true); }
   Json Value() {
     static const std::regex token(R"re("([^"\\\x00-\x1f]|\\(["\\/bfnrt]|u[0-9a-fA-F]{4}))*"|true|false|null|)re"
                                   R"(-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?)");
     Json v;
     const char c = Peek();
-    if (c == '{' || c == '[') {
-      ++i_;
+    if (Take('{') || Take('[')) {
       v.kind = c == '{' ? Json::kObject : Json::kArray;
       const char close = c == '{' ? '}' : ']';
       if (Take(close)) return v;
@@ -76,41 +70,32 @@ class Parser {
       return v;
     }
     std::cmatch m;
-    ok = ok && std::regex_search(s_.data() + i_, s_.data() + s_.size(), m, token,
-                                 std::regex_constants::match_continuous);
+    ok = ok && std::regex_search(s.data() + i, s.data() + s.size(), m, token, std::regex_constants::match_continuous);
     if (!ok) return v;
-    i_ += m.length();
-    v.text = m.str();
+    i += m.length();
     v.kind = c == '"' ? Json::kString : c == 'n' ? Json::kNull : c == 't' || c == 'f' ? Json::kBool : Json::kNumber;
-    if (c != '"') return v;
-    std::string text;  // simple escapes decoded, \u escapes kept as sent
-    for (std::size_t k = 1; k + 1 < v.text.size(); ++k) {
-      char ch = v.text[k];
-      if (ch == '\\' && v.text[k + 1] != 'u') ch = "\"\\/\b\f\n\r\t"[std::string_view("\"\\/bfnrt").find(v.text[++k])];
-      text += ch;
+    const std::string t = m.str();
+    const bool quoted = c == '"';
+    for (std::size_t k = quoted; k + quoted < t.size(); ++k) {
+      char ch = t[k];  // simple escapes decoded
+      if (ch == '\\' && t[k + 1] != 'u') ch = "\"\\/\b\f\n\r\t"[std::string_view("\"\\/bfnrt").find(t[++k])];
+      v.text += ch;
     }
-    v.text = text;
     return v;
   }
-  std::string_view s_;
-  std::size_t i_ = 0;
 };
 
 Json Parse(std::string_view text) {
-  Parser p(text);
-  Json v = p.Document();
-  EXPECT_TRUE(p.ok) << text;
+  Parser p{text};
+  const Json v = p.Value();
+  EXPECT_TRUE(p.ok && p.Peek() == '\0') << text;
   return v;
 }
 
-// Adds to errors, each with where it is, what in v breaks schema s (the
-// keywords doc/status.schema.json uses; root holds its definitions).
+// Adds to errors, each with where it is, what in v breaks schema s (root holds the definitions).
 void Check(const Json& root, const Json& s, const Json& v, const std::string& at, std::vector<std::string>& errors) {
   const auto fail = [&](const std::string& what) { errors.push_back(at + ": " + what); };
-  if (s["$ref"].kind == Json::kString) {
-    const std::string& ref = s["$ref"].text;
-    return Check(root, root["definitions"][ref.substr(ref.rfind('/') + 1)], v, at, errors);
-  }
+  if (!s["$ref"].text.empty()) return Check(root, root[s["$ref"].text.substr(2)], v, at, errors);
   const std::string& type = s["type"].text;
   const char* const kTypes[] = {"null", "boolean", "number", "string", "array", "object"};
   const bool integer = v.kind == Json::kNumber && v.text.find_first_of(".eE") == std::string::npos;
@@ -120,18 +105,16 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
       std::none_of(values.begin(), values.end(), [&](const Json& e) { return e.kind == v.kind && e.text == v.text; })) {
     fail("not in its enum");
   }
-  if (s["oneOf"].kind == Json::kArray) {
-    int matches = 0;
-    for (const Json& alt : s["oneOf"].items) {
-      std::vector<std::string> inner;
-      Check(root, alt, v, at, inner);
-      matches += inner.empty();
-    }
-    if (matches != 1) fail(std::to_string(matches) + " of oneOf match");
+  int matches = 0;
+  for (const Json& alt : s["oneOf"].items) {
+    std::vector<std::string> inner;
+    Check(root, alt, v, at, inner);
+    matches += inner.empty();
   }
-  if (s["pattern"].kind == Json::kString && v.kind == Json::kString &&
-      !std::regex_search(v.text, std::regex(s["pattern"].text))) {
-    fail("'" + v.text + "' does not match " + s["pattern"].text);
+  if (s["oneOf"].kind == Json::kArray && matches != 1) fail(std::to_string(matches) + " of oneOf match");
+  const std::string& pattern = s["pattern"].text;
+  if (!pattern.empty() && v.kind == Json::kString && !std::regex_search(v.text, std::regex(pattern))) {
+    fail("'" + v.text + "' does not match " + pattern);
   }
   // Bounds: on a number's value, a text's length, a list's length.
   const double measure =
@@ -152,8 +135,8 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
     Check(root, s["propertyNames"], Json{Json::kString, key, {}, {}}, at + "/" + key + " (name)", errors);
     const Json& extra = s["additionalProperties"];
     if (s["properties"].members.count(key)) {
-      Check(root, s["properties"][key], value, at + "/" + key, errors);
-    } else if (extra.kind == Json::kBool && extra.text == "false") {
+      Check(root, s["properties"].members.at(key), value, at + "/" + key, errors);
+    } else if (extra.text == "false") {
       fail("unknown member " + key);
     } else {
       Check(root, extra, value, at + "/" + key, errors);
@@ -171,22 +154,6 @@ std::vector<std::string> SchemaErrors(const std::string& document) {
   return errors;
 }
 
-// The value at path (member names and item numbers between slashes) as
-// spelled in the document; "" when there is none.
-std::string At(const Json& document, const std::string& path) {
-  const Json* v = &document;
-  std::stringstream steps(path);
-  for (std::string step; v && std::getline(steps, step, '/');) {
-    if (v->kind == Json::kArray) {
-      const std::size_t i = std::stoul(step);
-      v = i < v->items.size() ? &v->items[i] : nullptr;
-    } else {
-      v = v->members.count(step) ? &v->members.at(step) : nullptr;
-    }
-  }
-  return !v ? "" : v->kind == Json::kNull ? "null" : v->kind >= Json::kArray ? "(" + path + ")" : v->text;
-}
-
 TEST(StatusJson, TextsAreEscapedToAscii) {
   const struct {
     std::string bytes, json;
@@ -201,7 +168,7 @@ TEST(StatusJson, TextsAreEscapedToAscii) {
 }
 
 TEST(StatusJson, FollowsTheJobsThroughTheCycleAndKeepsToTheSchema) {
-  AppRig r;
+  testing_app::AppRig r;
   r.OnlySlots({1});
   r.ctx.state.status = "Caff\xe8 \"pronto\"";
   // The ECR takes the second job's first two lines, then falls silent; the
@@ -244,9 +211,9 @@ TEST(StatusJson, FollowsTheJobsThroughTheCycleAndKeepsToTheSchema) {
       {after, "jobs/last/code", "-4"},
       {after, "jobs/last/outcome", "failed"},
   };
-  for (const auto& row : rows) EXPECT_EQ(At(Parse(row.json), row.path), row.value) << row.path;
+  for (const auto& row : rows) EXPECT_EQ(Parse(row.json)[row.path].text, row.value) << row.path;
   // The fake clock's year: the start is the job's, in the driver's clock.
-  EXPECT_EQ(At(Parse(whileRunning), "jobs/running/startedAt").substr(0, 4), "2024");
+  EXPECT_EQ(Parse(whileRunning)["jobs/running/startedAt"].text.substr(0, 4), "2024");
 }
 
 }  // namespace
