@@ -6,7 +6,7 @@
 namespace kolibra {
 namespace {
 
-TEST(ControlProtocol, ParsesRequestLines) {
+TEST(ControlProtocol, RequestLinesAndAnswers) {
   const struct {
     std::string line;
     bool ok;
@@ -43,9 +43,7 @@ TEST(ControlProtocol, ParsesRequestLines) {
     EXPECT_EQ(c.ok ? p.request.argument : p.error, c.detail) << c.line;
     if (p.ok) { EXPECT_EQ(FormatControlRequest(p.request), c.line); }
   }
-}
-
-TEST(ControlProtocol, AnswersCarryAStatusWordAndPrintableText) {
+  // Answers: a status word, then printable text.
   EXPECT_EQ(FormatControlReply(ReplyStatus::kRefused, "IP non Valido"), "NO\nIP non Valido\n");
   EXPECT_EQ(FormatControlReply(ReplyStatus::kOk, ""), "OK\n");
   const ParsedReply ok = ParseControlReply("OK\nCOM 1\nCOM 2\n");
