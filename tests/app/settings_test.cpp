@@ -58,9 +58,6 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   settings.linkMode = LinkMode::kNetwork;
   settings.address = "10.1.2.3";
   SaveSettings(r.ctx);
-  EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "0101\r\n");
-  EXPECT_EQ(r.Setting("KBChkBd.txt"), "38400\r\n");
-  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n10.1.2.3\r\n1\r\n1\r\n");
 
   settings = DriverSettings{};
   ReadSlotSettings(r.ctx);

