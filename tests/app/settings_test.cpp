@@ -41,8 +41,7 @@ TEST(Settings, SlotTimerAndBaudFiles) {
   // A link is never followed: the defaults, as for a missing file (Windows' C++ library makes no links).
   AppRig r;
   r.PutSetting("elsewhere", "0000\r\n");
-  std::filesystem::create_symlink(JoinPath(r.ctx.settingsDir, "elsewhere"),
-                                  JoinPath(r.ctx.settingsDir, "KBCHKCOM.TXT"));
+  std::filesystem::create_symlink(r.settings.File("elsewhere"), r.settings.File("KBCHKCOM.TXT"));
   ReadSlotSettings(r.ctx);
   EXPECT_EQ(r.ctx.settings.slotOn, (std::array<bool, 4>{1, 1, 1, 1}));
 #endif
