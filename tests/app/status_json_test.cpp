@@ -23,16 +23,9 @@ struct Json {
   std::string text;
   std::vector<Json> items;
   std::map<std::string, Json> members;
-  // The value at a path of member names and item numbers between slashes; text "" when there is none.
-  const Json& operator[](const std::string& path) const {
+  const Json& operator[](const std::string& key) const {
     static const Json kNone;
-    const Json* v = this;
-    std::stringstream steps(path);
-    for (std::string step; v != &kNone && std::getline(steps, step, '/');) {
-      const bool item = v->kind == kArray && std::stoul(step) < v->items.size();
-      v = item ? &v->items[std::stoul(step)] : v->members.count(step) ? &v->members.at(step) : &kNone;
-    }
-    return *v;
+    return members.count(key) ? members.at(key) : kNone;
   }
   double Number() const { return std::strtod(text.c_str(), nullptr); }
 };
@@ -88,7 +81,8 @@ Json Parse(std::string_view text) {
 // Adds to errors, each with where it is, what in v breaks schema s (root holds the definitions).
 void Check(const Json& root, const Json& s, const Json& v, const std::string& at, std::vector<std::string>& errors) {
   const auto fail = [&](const std::string& what) { errors.push_back(at + ": " + what); };
-  if (!s["$ref"].text.empty()) return Check(root, root[s["$ref"].text.substr(2)], v, at, errors);
+  const std::string& ref = s["$ref"].text;
+  if (!ref.empty()) return Check(root, root["definitions"][ref.substr(ref.rfind('/') + 1)], v, at, errors);
   const std::string& type = s["type"].text;
   const char* const kTypes[] = {"null", "boolean", "number", "string", "array", "object"};
   const bool integer = v.kind == Json::kNumber && v.text.find_first_of(".eE") == std::string::npos;
@@ -168,29 +162,21 @@ TEST(StatusJson, EscapesToAsciiFollowsTheJobsAndKeepsToTheSchema) {
   for (const std::string& json : {before, whileRunning, after}) {
     EXPECT_EQ(SchemaErrors(json), std::vector<std::string>{}) << json;
   }
+  // What a monitor reads, as spelled in the answer.
   const struct {
     const std::string& json;
-    std::string path, value;
+    std::string part;
   } rows[] = {
-      {before, "status",
-       "Caff\\u00e8 \\\"pronto\\\" \\\\ 1/2 \\u20ac\\u00e0\\u0178\\u0081\\u000d\\u000a\\u0009\\u0000\\u007f"},
-      {before, "jobs/last", "null"},
-      {before, "slots/1/ticked", "false"},
-      {whileRunning, "jobs/running/port", "1"},
-      {whileRunning, "jobs/running/linesSent", "2"},
-      {whileRunning, "jobs/last/outcome", "printed"},
-      {after, "jobs/running", "null"},
-      {after, "jobs/sinceStart/jobs", "2"},
-      {after, "jobs/sinceStart/printed", "1"},
-      {after, "jobs/sinceStart/failed", "1"},
-      {after, "jobs/sinceStart/failedByCode/-4", "1"},
-      {after, "jobs/sinceStart/uncertain", "0"},
-      {after, "jobs/last/code", "-4"},
-      {after, "jobs/last/outcome", "failed"},
+      {before, R"("status":"Caff\u00e8 \"pronto\" \\ 1/2 \u20ac\u00e0\u0178\u0081\u000d\u000a\u0009\u0000\u007f")"},
+      {before, R"("last":null)"},
+      {before, R"({"port":2,"ticked":false,)"},
+      // The fake clock's year: the start is the job's, in the driver's clock.
+      {whileRunning, R"("running":{"port":1,"startedAt":"2024-)"},
+      {whileRunning, R"(,"linesSent":2},"last":{"port":1,"code":0,"outcome":"printed",)"},
+      {after, R"("running":null,"last":{"port":1,"code":-4,"outcome":"failed",)"},
+      {after, R"("sinceStart":{"jobs":2,"printed":1,"failed":1,"failedByCode":{"-4":1},"uncertain":0})"},
   };
-  for (const auto& row : rows) EXPECT_EQ(Parse(row.json)[row.path].text, row.value) << row.path;
-  // The fake clock's year: the start is the job's, in the driver's clock.
-  EXPECT_EQ(Parse(whileRunning)["jobs/running/startedAt"].text.substr(0, 4), "2024");
+  for (const auto& row : rows) EXPECT_NE(row.json.find(row.part), std::string::npos) << row.part << "\n" << row.json;
 }
 
 }  // namespace
