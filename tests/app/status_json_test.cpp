@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <vector>
 
 #include "app_rig.h"
@@ -88,10 +86,8 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
   const bool integer = v.kind == Json::kNumber && v.text.find_first_of(".eE") == std::string::npos;
   if (!type.empty() && type != kTypes[v.kind] && !(type == "integer" && integer)) fail("not " + type);
   const std::vector<Json>& values = s["enum"].items;
-  if (s["enum"].kind == Json::kArray &&
-      std::none_of(values.begin(), values.end(), [&](const Json& e) { return e.kind == v.kind && e.text == v.text; })) {
-    fail("not in its enum");
-  }
+  const auto same = [&](const Json& e) { return e.kind == v.kind && e.text == v.text; };
+  if (s["enum"].kind == Json::kArray && std::none_of(values.begin(), values.end(), same)) fail("not in its enum");
   int matches = 0;
   for (const Json& alt : s["oneOf"].items) {
     std::vector<std::string> inner;
@@ -104,11 +100,10 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
     fail("'" + v.text + "' does not match " + pattern);
   }
   // Bounds: on a number's value, a text's length, a list's length.
-  const double measure =
-      v.kind == Json::kNumber ? v.Number() : v.kind == Json::kString ? v.text.size() : v.items.size();
+  const double size = v.kind == Json::kNumber ? v.Number() : v.kind == Json::kString ? v.text.size() : v.items.size();
   for (const char* key : {"minimum", "minLength", "minItems", "maximum", "maxItems"}) {
     const double bound = s[key].kind == Json::kNumber ? s[key].Number() : key[1] == 'a' ? 1e300 : -1e300;
-    if (key[1] == 'a' ? measure > bound : measure < bound) fail(std::string("outside its ") + key);
+    if (key[1] == 'a' ? size > bound : size < bound) fail(std::string("outside its ") + key);
   }
   for (std::size_t i = 0; i < v.items.size(); ++i) {
     Check(root, s["items"], v.items[i], at + "/" + std::to_string(i), errors);
@@ -118,18 +113,14 @@ void Check(const Json& root, const Json& s, const Json& v, const std::string& at
   }
   for (const auto& [key, value] : v.members) {
     Check(root, s["propertyNames"], Json{Json::kString, key, {}, {}}, at + "/" + key + " (name)", errors);
-    const bool known = s["properties"].members.count(key) > 0;
-    const Json& sub = known ? s["properties"].members.at(key) : s["additionalProperties"];
+    const Json& sub = s["properties"].members.count(key) ? s["properties"][key] : s["additionalProperties"];
     if (sub.text == "false") fail("unknown member " + key);
     Check(root, sub, value, at + "/" + key, errors);
   }
 }
 
 std::vector<std::string> SchemaErrors(const std::string& document) {
-  std::ifstream in(std::string(KOLIBRA_SOURCE_DIR) + "/doc/status.schema.json");
-  std::stringstream text;
-  text << in.rdbuf();
-  const Json schema = Parse(text.str());
+  const Json schema = Parse(fakes::ReadFileBytes(std::string(KOLIBRA_SOURCE_DIR) + "/doc/status.schema.json"));
   std::vector<std::string> errors;
   Check(schema, schema, Parse(document), "", errors);
   return errors;
