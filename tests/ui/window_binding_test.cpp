@@ -123,13 +123,9 @@ TEST(WindowBinding, CommandsAndTheirRefusalsDuringAJob) {
   r.host.Command(IDM_MANUAL);
   EXPECT_EQ(r.host.opened.size(), 1u);
   EXPECT_EQ(r.fp.notifier.messages, (std::vector<std::string>{
-                                        "Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200",
-                                        "Connessione in corso, valore non accettato",
-                                        "Connessione in corso, comando non accettato",
-                                        "Connessione in corso, valore non accettato",
-                                        "File: " + manual + " non trovato",
-                                        "Operazione non eseguita: verificare presenza Reader ",
-                                    }));
+      "Velocita' non ammessa: 9600, 19200, 38400, 57600 o 115200", "Connessione in corso, valore non accettato",
+      "Connessione in corso, comando non accettato", "Connessione in corso, valore non accettato",
+      "File: " + manual + " non trovato", "Operazione non eseguita: verificare presenza Reader "}));
   r.host.Command(IDM_INFO);
   ASSERT_EQ(r.host.about.size(), 1u);
   EXPECT_EQ(r.host.about[0].version, "Versione 1.0.0.14");

@@ -37,9 +37,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
   fakes::WriteFileBytes(settings.File("KBCHKCOM.TXT"), "1111\r\n");
   fakes::WriteFileBytes(settings.File("KBCHKSCO.TXT"), "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
 
-  PlatformOptions platformOptions;
-  platformOptions.handleTerminationSignals = false;
-  const auto services = MakePlatform(platformOptions);
+  const auto services = MakePlatform({.serialDevices = {}, .handleTerminationSignals = false});
   AppContext ctx(services->platform());
   EventLoop& loop = ctx.platform.loop;
   ctx.settingsDir = settings.path();
