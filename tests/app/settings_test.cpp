@@ -88,8 +88,7 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   EXPECT_EQ(settings.address, "");
 }
 
-// The value as typed: interval, the box text, and what is saved (with "."
-// for seconds, so the saved text reads back to the same interval).
+// The typed value: interval, box text, and the saved text (seconds with ".", reading back to the same interval).
 TEST(PollingInterval, CalculateTimerTable) {
   const struct {
     const char* value;

@@ -46,17 +46,16 @@ struct Parser {
     if (Take('{') || Take('[')) {
       v.kind = c == '{' ? Json::kObject : Json::kArray;
       const char close = c == '{' ? '}' : ']';
-      if (Take(close)) return v;
-      do {
+      for (bool first = true; ok && !Take(close); first = false) {
+        ok = first || Take(',');
         if (c == '[') {
           v.items.push_back(Value());
-          continue;
+        } else {
+          const Json key = Value();
+          ok = ok && key.kind == Json::kString && Take(':') && !v.members.count(key.text);
+          v.members[key.text] = Value();
         }
-        const Json key = Value();
-        ok = ok && key.kind == Json::kString && Take(':') && !v.members.count(key.text);
-        v.members[key.text] = Value();
-      } while (ok && Take(','));
-      ok = ok && Take(close);
+      }
       return v;
     }
     std::cmatch m;

@@ -16,9 +16,6 @@
 namespace kolibra {
 namespace {
 
-using fakes::ReadFileBytes;
-using fakes::WriteFileBytes;
-
 const char kCommands[] = "SALE,N1,P1000;\r\nTEND,N1;\r\n";
 const char kOut[] = "TIME,CASS. 1 13:54 CASSA   1 ,E,A1;\r\nDATE,06/12/26  SCONTR. N. 0001,E,A1;\r\n";
 
@@ -71,16 +68,16 @@ TEST_P(SubmitTable, ExitCodeTextsAndFiles) {
   const Row& row = GetParam();
   fakes::FakePlatform p;
   fakes::ScratchDir dir;
-  for (const auto& [name, bytes] : row.before) WriteFileBytes(dir.File(name), bytes);
+  for (const auto& [name, bytes] : row.before) fakes::WriteFileBytes(dir.File(name), bytes);
   if (row.failRemoveFinesco) p.fs.FailRemove(dir.File("FINESCO.002"), -1);
   for (const DriverStep& step : row.driver) {
     p.loop.Schedule(step.atMs, [&dir, &row, step] {
       if (!std::filesystem::exists(dir.File("SR_START.002"))) return;
       // Our command file is whole whenever the driver can take it.
       if (row.before.count("SR_START.002") == 0) {
-        EXPECT_EQ(ReadFileBytes(dir.File("SR_DATI.002")), kCommands);
+        EXPECT_EQ(fakes::ReadFileBytes(dir.File("SR_DATI.002")), kCommands);
       }
-      for (const auto& [name, bytes] : step.writes) WriteFileBytes(dir.File(name), bytes);
+      for (const auto& [name, bytes] : step.writes) fakes::WriteFileBytes(dir.File(name), bytes);
       std::filesystem::remove(dir.File("SR_START.002"));
     });
   }
@@ -94,7 +91,7 @@ TEST_P(SubmitTable, ExitCodeTextsAndFiles) {
   const bool theirs = row.before.count("SR_DATI.002") > 0;
   EXPECT_EQ(std::filesystem::exists(dir.File("SR_START.002")), theirs);
   if (theirs) {
-    EXPECT_EQ(ReadFileBytes(dir.File("SR_DATI.002")), "theirs");
+    EXPECT_EQ(fakes::ReadFileBytes(dir.File("SR_DATI.002")), "theirs");
   }
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
@@ -107,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes, SubmitTable, ::testing::ValuesIn(kRows),
 TEST(SubmitCommandLine, UsageErrorsAndMissingFolder) {
   fakes::ScratchDir dir;
   const std::string file = dir.File("job.txt");
-  WriteFileBytes(file, kCommands);
+  fakes::WriteFileBytes(file, kCommands);
   const struct {
     std::vector<std::string> args;
     int code;

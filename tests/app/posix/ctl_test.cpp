@@ -19,8 +19,6 @@
 namespace kolibra {
 namespace {
 
-using fakes::ReadFileBytes;
-
 struct CtlRow {
   std::vector<std::string> args;
   int code;
@@ -75,7 +73,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"slots", "1000"}, 0, "Ricerca lavori: attiva"},
       {{"test-receipt"}, 1, "Connessione in corso, comando non accettato", busy},
       {{"test-receipt"}, 0, "Scontrino di prova scritto per la porta COM 1", nullptr, [&](AppContext& c) {
-         EXPECT_EQ(ReadFileBytes(data.File("SR_DATI.001")), std::string(kTestReceiptLine) + "\r\n");
+         EXPECT_EQ(fakes::ReadFileBytes(data.File("SR_DATI.001")), std::string(kTestReceiptLine) + "\r\n");
          EXPECT_FALSE(c.state.testReceiptReady);
          EXPECT_TRUE(pumpUntil([&] { return c.cycle.lastJob.any; }, 15000));
        }},
@@ -84,7 +82,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"set-polling", "0"}, 0, "Valore non ammesso\nTimer in sec.: 0 (1000 ms)"},
       // A dump does not hold the polling value back, only a job does.
       {{"set-polling", "2"}, 0, "Timer in sec.: 2 (2000 ms)", &ctx.dump.inProgress,
-       [&](AppContext&) { EXPECT_EQ(ReadFileBytes(settings.File("KBTIMER1.TXT")), "2\r\n"); }},
+       [&](AppContext&) { EXPECT_EQ(fakes::ReadFileBytes(settings.File("KBTIMER1.TXT")), "2\r\n"); }},
       {{"set-speed", "19200"}, 0, "19200"},
       {{"mode", "serial"}, 1, "Connessione in corso, valore non accettato", busy},
       {{"address", "127.0.0.1.9"}, 0, "IP OK",
@@ -112,9 +110,9 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
 
   RunMainLoop(ctx);
   endpoint.reset();
-  EXPECT_EQ(ReadFileBytes(settings.File("KBCHKCOM.TXT")), "1000\r\n");
-  EXPECT_EQ(ReadFileBytes(settings.File("KBChkBd.txt")), "19200\r\n");
-  EXPECT_EQ(ReadFileBytes(settings.File("KBCHKSCO.TXT")), "1\r\n1\r\n2\r\n1\r\n127.0.0.1\r\n1\r\n1\r\n");
+  EXPECT_EQ(fakes::ReadFileBytes(settings.File("KBCHKCOM.TXT")), "1000\r\n");
+  EXPECT_EQ(fakes::ReadFileBytes(settings.File("KBChkBd.txt")), "19200\r\n");
+  EXPECT_EQ(fakes::ReadFileBytes(settings.File("KBCHKSCO.TXT")), "1\r\n1\r\n2\r\n1\r\n127.0.0.1\r\n1\r\n1\r\n");
   EXPECT_FALSE(std::filesystem::exists(settings.File("kolibra.sock")));
   EXPECT_EQ(std::get<0>(ctl({"status"})), 3);
 }
