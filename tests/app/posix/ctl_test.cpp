@@ -68,6 +68,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       // The dump cleared the other slots' boxes, which disabled the test button.
       {{"test-receipt"}, 1, "Pulsante \" Esegui Test\" disattivato",
        nullptr, [&](AppContext&) { EXPECT_FALSE(std::filesystem::exists(data.File("SR_DATI.001"))); }},
+      {{"slots", "1100"}, 1, "COM 2: casella disattivata, valore non accettato"},
       {{"slots", "0000"}, 0, "Porte attive: 0000\nRicerca lavori: ferma"},
       {{"slots", "1000"}, 1, "Connessione in corso, valore non accettato", busy},
       {{"slots", "1000"}, 0, "Ricerca lavori: attiva"},
@@ -94,6 +95,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"payments", "8"}, 0, "N. dei Pagamenti: 8 PAGAMENTI"},
       {{"fourth-payment", "card"}, 0, "Pagam.4 = Bancomat: si"},
       {{"payments", "7"}, 2, "argomento non valido, si scrive: payments 5|6|8\nuso: kolibra ctl"},
+      {{"status"}, 0, "Ultimo lavoro: COM 1, TUTTO OK (0), "},
       {{"stop"}, 0, " Chiusura programma Kolibra in corso ...",
        nullptr, [](AppContext& c) { EXPECT_TRUE(c.cycle.shutdownRequested); }},
       {{"trace", "off"}, 1, " Chiusura programma Kolibra in corso ..."},  // the saved trace box stays ticked
