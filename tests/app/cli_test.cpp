@@ -14,37 +14,33 @@ TEST(CommandLine, ReadsOptionValues) {
   using Kind = CommandLine::Kind;
   const struct {
     std::vector<std::string> args;
-    Kind kind;
-    int ecrPort;        // when kRun
-    std::string error;  // when kError
+    std::string error;
+    Kind kind = Kind::kError;
+    int ecrPort = 0;  // when kRun
   } cases[] = {
-      {{"--ecr-port", "1"}, Kind::kRun, 1, ""},
-      {{"--ecr-port=65535"}, Kind::kRun, 65535, ""},
-      {{"--ecr-port", "000000080"}, Kind::kRun, 80, ""},
-      {{"--ecr-port", "0"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "65536"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "0000000080"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "+80"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port"}, Kind::kError, 0, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--serial-device", "4=/dev/x"}, Kind::kRun, 0, ""},
-      {{"--serial-device", "5=/dev/x"}, Kind::kError, 0,
-       "--serial-device vuole N=PATH con N da 1 a 4, non '5=/dev/x'"},
-      {{"--serial-device", "1="}, Kind::kError, 0, "--serial-device vuole N=PATH con N da 1 a 4, non '1='"},
-      {{"--serial-device"}, Kind::kError, 0, "--serial-device vuole N=PATH"},
-      {{"--data-dir="}, Kind::kError, 0, "--data-dir vuole una cartella"},
-      {{"--headless=1"}, Kind::kError, 0, "opzione sconosciuta '--headless=1'"},
-      {{"convert", "--bogus"}, Kind::kConvert, 0, ""},
-      {{"submit", "--bogus"}, Kind::kSubmit, 0, ""},
-      {{"help"}, Kind::kHelp, 0, ""},
-      {{"help", "me"}, Kind::kError, 0, "opzione sconosciuta 'help'"},
-      {{"--close-running"}, Kind::kCloseRunning, 0, ""},
-      {{"--prepare-folders", "--settings-dir", "s", "--data-dir=d"}, Kind::kPrepareFolders, 0, ""},
-      {{"--settings-dir", "s", "--prepare-folders"}, Kind::kError, 0,
-       "--prepare-folders vuole --settings-dir e --data-dir"},
-      {{"--prepare-folders", "--data-dir", "d"}, Kind::kError, 0,
-       "--prepare-folders vuole --settings-dir e --data-dir"},
-      {{"--close-running", "--prepare-folders"}, Kind::kError, 0,
-       "--prepare-folders e --close-running non vanno insieme"},
+      {{"--ecr-port", "1"}, "", Kind::kRun, 1},
+      {{"--ecr-port=65535"}, "", Kind::kRun, 65535},
+      {{"--ecr-port", "000000080"}, "", Kind::kRun, 80},
+      {{"--ecr-port", "0"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port", "65536"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port", "0000000080"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port", "+80"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--ecr-port"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
+      {{"--serial-device", "4=/dev/x"}, "", Kind::kRun},
+      {{"--serial-device", "5=/dev/x"}, "--serial-device vuole N=PATH con N da 1 a 4, non '5=/dev/x'"},
+      {{"--serial-device", "1="}, "--serial-device vuole N=PATH con N da 1 a 4, non '1='"},
+      {{"--serial-device"}, "--serial-device vuole N=PATH"},
+      {{"--data-dir="}, "--data-dir vuole una cartella"},
+      {{"--headless=1"}, "opzione sconosciuta '--headless=1'"},
+      {{"convert", "--bogus"}, "", Kind::kConvert},
+      {{"submit", "--bogus"}, "", Kind::kSubmit},
+      {{"help"}, "", Kind::kHelp},
+      {{"help", "me"}, "opzione sconosciuta 'help'"},
+      {{"--close-running"}, "", Kind::kCloseRunning},
+      {{"--prepare-folders", "--settings-dir", "s", "--data-dir=d"}, "", Kind::kPrepareFolders},
+      {{"--settings-dir", "s", "--prepare-folders"}, "--prepare-folders vuole --settings-dir e --data-dir"},
+      {{"--prepare-folders", "--data-dir", "d"}, "--prepare-folders vuole --settings-dir e --data-dir"},
+      {{"--close-running", "--prepare-folders"}, "--prepare-folders e --close-running non vanno insieme"},
   };
   for (const auto& c : cases) {
     const CommandLine cl = ParseCommandLine(c.args);

@@ -1,5 +1,4 @@
-// Settings files: item reading, defaults, garbage, round trips, and the
-// polling interval.
+// Settings files: item reading, defaults, garbage, round trips, and the polling interval.
 #include "app/settings.h"
 
 #include <gtest/gtest.h>
@@ -39,12 +38,10 @@ TEST(Settings, SlotTimerAndBaudFiles) {
     EXPECT_EQ(r.ctx.settings.speedText, std::to_string(baud));
   }
 #ifndef _WIN32
-  // A link is never followed: the defaults, as for a missing file (the
-  // Windows C++ library makes no symbolic links).
+  // A link is never followed: the defaults, as for a missing file (Windows' C++ library makes no links).
   AppRig r;
   r.PutSetting("elsewhere", "0000\r\n");
-  std::filesystem::create_symlink(JoinPath(r.ctx.settingsDir, "elsewhere"),
-                                  JoinPath(r.ctx.settingsDir, "KBCHKCOM.TXT"));
+  std::filesystem::create_symlink(r.settings.File("elsewhere"), r.settings.File("KBCHKCOM.TXT"));
   ReadSlotSettings(r.ctx);
   EXPECT_EQ(r.ctx.settings.slotOn, (std::array<bool, 4>{1, 1, 1, 1}));
 #endif
@@ -60,45 +57,38 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   settings.linkMode = LinkMode::kNetwork;
   settings.address = "10.1.2.3";
   SaveSettings(r.ctx);
-  EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "0101\r\n");
-  EXPECT_EQ(r.Setting("KBChkBd.txt"), "38400\r\n");
-  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n10.1.2.3\r\n1\r\n1\r\n");
 
-  AppRig back;
-  for (const char* name : {"KBCHKCOM.TXT", "KBChkBd.txt", "KBCHKSCO.TXT"}) back.PutSetting(name, r.Setting(name));
-  ReadSlotSettings(back.ctx);
-  ReadBaudSettings(back.ctx);
-  ReadProgramSettings(back.ctx);
-  const DriverSettings& got = back.ctx.settings;
-  EXPECT_EQ(got.slotOn, settings.slotOn);
-  EXPECT_EQ(got.baudRate, 38400);
-  EXPECT_TRUE(got.passThrough && got.trace && got.fourthPaymentCard);
-  EXPECT_EQ(got.paymentsIndex, 2);
-  EXPECT_EQ(got.linkMode, LinkMode::kNetwork);
-  EXPECT_EQ(got.address, "10.1.2.3");
-  EXPECT_EQ(back.fp.socket.RemoteHost(), "10.1.2.3");
+  settings = DriverSettings{};
+  ReadSlotSettings(r.ctx);
+  ReadBaudSettings(r.ctx);
+  ReadProgramSettings(r.ctx);
+  EXPECT_EQ(settings.slotOn, (std::array<bool, 4>{0, 1, 0, 1}));
+  EXPECT_EQ(settings.baudRate, 38400);
+  EXPECT_TRUE(settings.passThrough && settings.trace && settings.fourthPaymentCard);
+  EXPECT_EQ(settings.paymentsIndex, 2);
+  EXPECT_EQ(settings.linkMode, LinkMode::kNetwork);
+  EXPECT_EQ(settings.address, "10.1.2.3");
+  EXPECT_EQ(r.fp.socket.RemoteHost(), "10.1.2.3");
 
   // An address that fails the check is saved as "0"; later lines keep their places.
-  r.ctx.settings.address = "10.1.2";
+  settings.address = "10.1.2";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
 
-  // A file larger than any settings file is not read at all; garbage
-  // clears the boxes.
+  // A file larger than any settings file is not read at all; garbage clears the boxes.
   const std::string garbage = "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n";
-  back.PutSetting("KBCHKSCO.TXT", garbage + std::string(1 << 20, '\0'));
-  ReadProgramSettings(back.ctx);
-  EXPECT_EQ(got.address, "10.1.2.3");
-  back.PutSetting("KBCHKSCO.TXT", garbage);
-  ReadProgramSettings(back.ctx);
-  EXPECT_FALSE(got.passThrough || got.footerRt || got.trace || got.fourthPaymentCard);
-  EXPECT_EQ(got.paymentsIndex, 0);  // 7 is out of range
-  EXPECT_EQ(got.linkMode, LinkMode::kSerial);
-  EXPECT_EQ(got.address, "");
+  r.PutSetting("KBCHKSCO.TXT", garbage + std::string(1 << 20, '\0'));
+  ReadProgramSettings(r.ctx);
+  EXPECT_EQ(settings.address, "10.1.2");
+  r.PutSetting("KBCHKSCO.TXT", garbage);
+  ReadProgramSettings(r.ctx);
+  EXPECT_FALSE(settings.passThrough || settings.footerRt || settings.trace || settings.fourthPaymentCard);
+  EXPECT_EQ(settings.paymentsIndex, 0);  // 7 is out of range
+  EXPECT_EQ(settings.linkMode, LinkMode::kSerial);
+  EXPECT_EQ(settings.address, "");
 }
 
-// The value as typed: interval, the box text, and what is saved (with "."
-// for seconds, so the saved text reads back to the same interval).
+// The typed value: interval, box text, and the saved text (seconds with ".", reading back to the same interval).
 TEST(PollingInterval, CalculateTimerTable) {
   const struct {
     const char* value;
