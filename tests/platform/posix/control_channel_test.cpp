@@ -64,6 +64,7 @@ TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
   ASSERT_EQ(listen(deaf, 4), 0);
   EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kTimedOut);
   close(deaf);
+  EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kNoServer);  // stale socket
   // Shared with the group that may enter the folder; refused in a folder others may write.
   const struct {
     mode_t folder, socket;  // the socket's type and mode, 0: no name left
