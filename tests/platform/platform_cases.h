@@ -3,7 +3,7 @@
 // Files, System, Watch) and giving OsWaits(loop), kNamesKnown (changes carry
 // names), SerialPair (the ECR's end of a line joined to the port; Join false:
 // skipped), Plant(planted, path, target) (false: cannot here), Facts(path),
-// MakeTakingTermination(asked), TakesTermination(loop), TerminationRequests(loop).
+// TakesTermination(loop), TerminationRequests(loop).
 #pragma once
 
 #ifdef _WIN32
@@ -26,6 +26,7 @@
 
 #include "platform/file_system.h"
 #include "platform/folder_watch.h"
+#include "platform/make_platform.h"
 #include "platform/platform_test_util.h"
 #include "platform/system.h"
 #include "platform/tcp_socket.h"
@@ -456,7 +457,7 @@ TYPED_TEST_P(PlatformCases, OneCopyHoldsTheLocksAndOneLoopTakesTermination) {
   EXPECT_FALSE(System().AcquireSingleInstance(missing));
 
   for (const bool asked : {false, true}) {
-    const auto services = TypeParam::MakeTakingTermination(asked);
+    const auto services = MakePlatform({.serialDevices = {}, .handleTerminationSignals = asked});
     typename TypeParam::Loop other;
     EXPECT_EQ(TypeParam::TakesTermination(other), !asked) << asked;
   }

@@ -75,9 +75,6 @@ struct Posix {
     return {S_ISDIR(st.st_mode), S_ISREG(st.st_mode), static_cast<int>(st.st_nlink), (st.st_mode & 0777) == 0600};
   }
 
-  static std::unique_ptr<PlatformServices> MakeTakingTermination(bool asked) {
-    return MakePlatform({.serialDevices = {}, .handleTerminationSignals = asked});
-  }
   static bool TakesTermination(Loop& loop) { return loop.InstallTerminationSignals(); }
   static std::vector<std::pair<std::string, std::function<void()>>> TerminationRequests(Loop&) {
     const auto signal = [](int number) { return [number] { ASSERT_EQ(kill(getpid(), number), 0); }; };

@@ -72,9 +72,6 @@ struct Win32 {
     return facts;
   }
 
-  static std::unique_ptr<PlatformServices> MakeTakingTermination(bool asked) {
-    return MakePlatform({.serialDevices = {}, .handleTerminationSignals = asked});
-  }
   static bool TakesTermination(Loop& loop) { return loop.InstallTerminationHandlers(); }
   // A console close would take the same route. The window stays after each.
   static std::vector<std::pair<std::string, std::function<void()>>> TerminationRequests(Loop& loop) {
