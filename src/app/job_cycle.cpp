@@ -323,7 +323,10 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
     }
     if (takesJobs) ctx.cycle.currentSlot = n;
     const FileInfo start = starts != nullptr ? (*starts)[n - 1] : fs.Inspect(JobFilePath(ctx, "SR_START", n));
-    if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start)) continue;
+    if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start) ||
+        AnswerStartFileOfEndedJob(ctx, n, start)) {
+      continue;
+    }
     if (!takesJobs) {
       // A slot that takes no jobs (switched off by the operator, by a dump on
       // another slot, or without a port) answers its job once.
@@ -351,7 +354,6 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
     ctx.cycle.staleResultLogged[n - 1] = false;
     ctx.dump.pending[n - 1] = false;
     ctx.cycle.startIdentity = start.identity;
-    ctx.cycle.startObject = start.object;
     return n;
   }
   bool anyPort = false;

@@ -69,7 +69,8 @@ void ProbePorts(AppContext& ctx) {
 // printed) whatever its start file now is: the calling application may have
 // rewritten it, or withdrawn the job and written another; so does every slot
 // when the journal is lost or unreadable. Any other job gets E521. A start
-// file whose job already ended only goes, and so does nothing of a job whose
+// file whose job already ended only goes; one written again after a printed or
+// uncertain job gets that job's outcome again; and nothing goes of a job whose
 // outcome is still kept for the data folder to come back. Result files of ended jobs stay for the
 // calling application; the serial-number file goes, so that the ECR is read
 // again.
@@ -89,6 +90,7 @@ void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
     const JobJournal& journal = ctx.cycle.journal;
     const bool interrupted = startingUp && (journal.unreadable || journal.missing ||
                                             (entry && entry->stage != JobStage::kDone));
+    if (!interrupted && AnswerStartFileOfEndedJob(ctx, n, start)) continue;
     ctx.platform.notifier.Log(std::string(interrupted ? "Lavoro interrotto" : "Lavoro non eseguito") +
                               " sulla porta " + std::to_string(n));
     AnswerJobWithError(ctx, n, interrupted ? kErrUncertain : kErrNotRun);

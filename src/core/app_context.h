@@ -48,7 +48,6 @@ struct PendingOutcome {
   std::string commandIdentity;
   // SR_OUT waits under its temporary name: placed before the result file.
   std::string unplacedOutput;
-  std::string startObject;  // FileInfo::object of the start file
 };
 
 // The watch on the data folder that lets a job start as soon as its start
@@ -97,7 +96,6 @@ struct JobCycleState {
   bool ended = false;             // shutdown has run; the main loop stops
   JobJournal journal;
   std::string startIdentity;      // identity of the running job's start file
-  std::string startObject;        // ... the file itself (kept when rewritten in place)
   std::string commandIdentity;    // ... and of its command file, taken at its start
   PendingOutcome pendingOutcome;
   LastJob lastJob;

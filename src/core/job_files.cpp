@@ -6,6 +6,7 @@
 
 #include "core/file_util.h"
 #include "core/job_journal.h"
+#include "core/messages.h"
 #include "core/owned_file.h"
 
 namespace kolibra {
@@ -155,6 +156,15 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   FileSystem& fs = ctx.platform.fs;
   const std::string identity = fs.Inspect(JobFilePath(ctx, "SR_START", slot)).identity;
   const std::string command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot)).identity;
+  // A job answered without being run leaves what its command file is known
+  // to have printed as it was: a printed or uncertain one never runs again.
+  JobOutcomeClass outcome = text == kErrUncertain ? JobOutcomeClass::kUncertain : JobOutcomeClass::kFailed;
+  const auto& last = ctx.cycle.journal.slots[slot - 1];
+  if (outcome == JobOutcomeClass::kFailed && last && last->stage == JobStage::kDone && !command.empty() &&
+      last->commandIdentity == command &&
+      (last->outcome == JobOutcomeClass::kPrinted || last->outcome == JobOutcomeClass::kUncertain)) {
+    outcome = last->outcome;
+  }
   for (const char* stale : {"FINESCO", "SR_OUT"}) {
     const std::string path = JobFilePath(ctx, stale, slot);
     if (fs.Exists(path) && !fs.Remove(path)) ctx.platform.notifier.Log("Impossibile cancellare " + path);
@@ -162,7 +172,49 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   WriteErrorFile(ctx, text, slot);
   ctx.cycle.currentSlot = static_cast<int16_t>(slot);
   DeleteStartFile(ctx);
-  RecordJobStage(ctx, slot, JobStage::kDone, identity, command);
+  RecordJobStage(ctx, slot, JobStage::kDone, identity, command, outcome);
+}
+
+bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start) {
+  if (!ValidSlot(slot) || start.kind != FileKind::kRegular) return false;
+  const auto& last = ctx.cycle.journal.slots[slot - 1];
+  if (!last || last->stage != JobStage::kDone || last->startIdentity == start.identity) return false;
+  const JournalEntry ended = *last;
+  const bool printed = ended.outcome == JobOutcomeClass::kPrinted;
+  if (!printed && ended.outcome != JobOutcomeClass::kUncertain) return false;
+  FileSystem& fs = ctx.platform.fs;
+  const std::string errPath = JobFilePath(ctx, "SR_ERR", slot);
+  const FileInfo command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot));
+  // Its own command file, untouched: the start file asks for that job again.
+  const bool ownCommand =
+      command.kind == FileKind::kRegular && !ended.commandIdentity.empty() && command.identity == ended.commandIdentity;
+  // No command file, and the printed job's result still as it left it: the
+  // start file came back (written in pieces, touched) after its job ended.
+  const bool printedResultStays = printed && command.kind == FileKind::kMissing &&
+                                  fs.Inspect(JobFilePath(ctx, "FINESCO", slot)).kind == FileKind::kRegular &&
+                                  fs.Inspect(errPath).kind == FileKind::kMissing;
+  if (!ownCommand && !printedResultStays) return false;
+
+  ctx.cycle.currentSlot = static_cast<int16_t>(slot);
+  const std::string text = "File di avvio riscritto dopo la fine del lavoro sulla porta COM" + std::to_string(slot) +
+                           ": lavoro non ripetuto, esito invariato (" + (printed ? "stampato" : "E520") + ")";
+  ctx.platform.notifier.Log(text);
+  AppendJobLog(ctx, text);
+  if (!printed) {
+    WriteErrorFile(ctx, kErrUncertain, slot);
+  } else if (ownCommand) {
+    DeleteErrorFile(ctx);
+    DeleteCommandFile(ctx);
+  }
+  // The start file goes only with its result in place (FINESCO is written
+  // by its deletion when no error file is left); else it waits, never run.
+  const bool answerInPlace = printed ? !fs.Exists(errPath) : fs.Exists(errPath);
+  if (!answerInPlace) return true;
+  DeleteStartFile(ctx);
+  if (!printed || fs.Exists(JobFilePath(ctx, "FINESCO", slot))) {
+    RecordJobStage(ctx, slot, JobStage::kDone, start.identity, ended.commandIdentity, ended.outcome);
+  }
+  return true;
 }
 
 bool ClearStaleResultFiles(AppContext& ctx, int slot) {

@@ -79,6 +79,15 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text);
 // a job that has already ended: it must not run again.
 bool StartFileAnswered(const AppContext& ctx, int slot, const FileInfo& start);
 
+// A start file written again after the slot's last job ended, when that job
+// printed or is uncertain (E520) and either its own command file is still
+// there untouched, or (printed) no command file is there and its FINESCO is,
+// without SR_ERR: the command file is not run again. The start file is
+// answered with that job's outcome (E520 written again; FINESCO and SR_OUT
+// left as they are) and goes, recorded as answered. True when the start file
+// was taken so (it may stay while its result cannot be put in place).
+bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start);
+
 // Appends "<date> <time> <text>" (CR LF) to LOGFILE.TXT in the data directory.
 void AppendJobLog(AppContext& ctx, const std::string& text);
 

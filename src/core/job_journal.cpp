@@ -28,6 +28,29 @@ const char* NameOf(JobStage stage) {
   return "started";
 }
 
+struct OutcomeName {
+  JobOutcomeClass outcome;
+  const char* name;
+};
+constexpr OutcomeName kOutcomeNames[] = {{JobOutcomeClass::kPrinted, "printed"},
+                                         {JobOutcomeClass::kUncertain, "uncertain"},
+                                         {JobOutcomeClass::kFailed, "failed"}};
+
+// An unknown name reads as unknown: the record stays usable.
+JobOutcomeClass OutcomeFromName(const std::string& name) {
+  for (const OutcomeName& o : kOutcomeNames) {
+    if (name == o.name) return o.outcome;
+  }
+  return JobOutcomeClass::kUnknown;
+}
+
+const char* NameOf(JobOutcomeClass outcome) {
+  for (const OutcomeName& o : kOutcomeNames) {
+    if (o.outcome == outcome) return o.name;
+  }
+  return "";
+}
+
 // Journal files are a few lines; anything longer is not one.
 constexpr std::size_t kJournalReadLimit = 4096;
 
@@ -39,15 +62,18 @@ std::string JournalText(const JobJournal& journal) {
     const auto& entry = journal.slots[n - 1];
     if (!entry) continue;
     text += std::to_string(n) + "," + NameOf(entry->stage) + "," + entry->startIdentity;
-    if (!entry->commandIdentity.empty()) text += "," + entry->commandIdentity;
+    const std::string outcome = NameOf(entry->outcome);
+    if (!entry->commandIdentity.empty() || !outcome.empty()) text += "," + entry->commandIdentity;
+    if (!outcome.empty()) text += "," + outcome;
     text += "\r\n";
   }
   return text;
 }
 
 // One line per slot: "<slot>,<stage>,<start file identity>[,<command file
-// identity>]" (identities hold no comma; older versions wrote no command
-// file identity).
+// identity>[,<outcome>]]" (identities hold no comma; the outcome, "printed",
+// "uncertain" or "failed", only for a job that is done; older versions wrote
+// no outcome, the oldest no command file identity).
 JobJournal ParseJournal(const std::string& text) {
   JobJournal journal;
   std::size_t pos = 0;
@@ -68,10 +94,13 @@ JobJournal ParseJournal(const std::string& text) {
       continue;
     }
     const std::size_t c3 = line.find(',', c2 + 1);
+    const std::size_t c4 = c3 == std::string::npos ? c3 : line.find(',', c3 + 1);
     journal.slots[slot - 1] =
         c3 == std::string::npos
             ? JournalEntry{*stage, line.substr(c2 + 1), ""}
-            : JournalEntry{*stage, line.substr(c2 + 1, c3 - c2 - 1), line.substr(c3 + 1)};
+            : JournalEntry{*stage, line.substr(c2 + 1, c3 - c2 - 1), line.substr(c3 + 1, c4 - c3 - 1),
+                           c4 == std::string::npos ? JobOutcomeClass::kUnknown
+                                                   : OutcomeFromName(line.substr(c4 + 1))};
   }
   return journal;
 }
@@ -141,13 +170,13 @@ bool WriteJournal(AppContext& ctx) {
 }
 
 bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
-                    const std::string& commandIdentity) {
+                    const std::string& commandIdentity, JobOutcomeClass outcome) {
   if (slot < 1 || slot > kSlotCount) return false;
   JobJournal journal = ctx.cycle.journal;
   auto& entry = journal.slots[slot - 1];
   std::string command = commandIdentity;
   if (command.empty() && entry && entry->startIdentity == startIdentity) command = entry->commandIdentity;
-  entry = JournalEntry{stage, startIdentity, command};
+  entry = JournalEntry{stage, startIdentity, command, outcome};
   const bool written = WriteJournalText(ctx, journal);
   // A job whose start is not on the disk does not run; any later stage is
   // kept in memory all the same, so that the job never runs again.

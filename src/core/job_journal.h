@@ -23,10 +23,16 @@ enum class JobStage {
   kDone,        // its result files are written
 };
 
+// What an ended job's result files say: printed (FINESCO), uncertain (E520)
+// or not printed (any other error); unknown before its end and in records of
+// older versions.
+enum class JobOutcomeClass { kUnknown, kPrinted, kUncertain, kFailed };
+
 struct JournalEntry {
   JobStage stage = JobStage::kStarted;
   std::string startIdentity;    // FileInfo::identity of the start file
   std::string commandIdentity;  // ... and of the command file (empty in old records)
+  JobOutcomeClass outcome = JobOutcomeClass::kUnknown;  // of a job that is done
 };
 
 struct JobJournal {
@@ -57,7 +63,8 @@ bool WriteJournal(AppContext& ctx);
 // the file could not be written (logged once until a write succeeds); a
 // "started" record that could not be written is not kept, the others are.
 bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
-                    const std::string& commandIdentity = {});
+                    const std::string& commandIdentity = {},
+                    JobOutcomeClass outcome = JobOutcomeClass::kUnknown);
 
 // The journal's text and its reading, apart from the file.
 std::string JournalText(const JobJournal& journal);

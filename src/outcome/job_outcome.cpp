@@ -40,6 +40,12 @@ std::string OutcomeLogText(const PendingOutcome& o) {
   return "porta COM" + std::to_string(o.slot) + ", esito " + text;
 }
 
+// What the job's result says, as the journal keeps it.
+JobOutcomeClass OutcomeClassOf(JobResult code) {
+  if (code == JobResult::kOk) return JobOutcomeClass::kPrinted;
+  return code == JobResult::kOutcomeUncertain ? JobOutcomeClass::kUncertain : JobOutcomeClass::kFailed;
+}
+
 // Printed, uncertain, or failed with its code.
 void CountJob(JobCounts& counts, JobResult code) {
   ++counts.jobs;
@@ -73,14 +79,12 @@ bool DeliverPendingOutcome(AppContext& ctx) {
   }
   cycle.currentSlot = static_cast<int16_t>(slot);
   // The job is withdrawn when its start file went or is another job's. A
-  // start file rewritten in place beside the same command file is still
-  // this job's: it was taken while its writer was still at it, and left
-  // there it would run the job again.
+  // start file written again (in place, or renamed in) beside the job's own
+  // untouched command file is still this job's: it gets this job's result,
+  // and left there it would run the same command file again.
   const FileInfo start = fs.Inspect(JobFilePath(ctx, "SR_START", slot));
   const bool sameStart = start.kind != FileKind::kMissing &&
-                         (start.identity == o.startIdentity ||
-                          (!o.startObject.empty() && start.object == o.startObject &&
-                           JobFileIs(ctx, "SR_DATI", slot, o.commandIdentity)));
+                         (start.identity == o.startIdentity || JobFileIs(ctx, "SR_DATI", slot, o.commandIdentity));
   const bool withdrawn = !sameStart;
   if (!o.unplacedOutput.empty()) {
     // The receipt's records, whole under their temporary name, go in place
@@ -121,7 +125,9 @@ bool DeliverPendingOutcome(AppContext& ctx) {
     }
   }
   // Recorded whether or not the start file went: the job never runs again.
-  RecordJobStage(ctx, slot, JobStage::kDone, o.startIdentity, o.commandIdentity);
+  // With the start file it was answered to, so that one never runs it either.
+  RecordJobStage(ctx, slot, JobStage::kDone, withdrawn ? o.startIdentity : start.identity, o.commandIdentity,
+                 OutcomeClassOf(o.code));
   if (cycle.outcomeKeptLogged) {
     cycle.outcomeKeptLogged = false;
     ctx.platform.notifier.Log("Esito conservato scritto, " + OutcomeLogText(o));
@@ -142,8 +148,7 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
     JobCycleState& cycle = ctx.cycle;
     const int16_t slot = cycle.currentSlot;
     cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity,
-                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string(),
-                                          cycle.startObject};
+                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string()};
     ctx.link.outputUnplaced = false;
     DeliverPendingOutcome(ctx);
     cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};
