@@ -139,16 +139,23 @@ TEST(JobCycle, MissingOrNoPlainJobFileEndsItsJobWithE506) {
 }
 
 // A job withdrawn while it runs (its start file deleted, the next job written): the next job runs next,
-// once. A start file rewritten in place (taken while still written) is this job's: never run again.
+// once. A start file written again beside the job's own command file (completed in place after it was
+// taken, or renamed in) is this job's: it gets the job's result and never runs it again.
 TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
-  for (bool nextJob : {true, false}) {
-    SCOPED_TRACE(nextJob ? "replaced by the next job" : "start file completed in place");
+  enum Since { kNextJob, kCompletedInPlace, kRenamedIn };
+  for (Since since : {kNextJob, kCompletedInPlace, kRenamedIn}) {
+    SCOPED_TRACE(since);
+    const bool nextJob = since == kNextJob;
     AppRig r;
     r.OnlySlots({1});
     r.PutJob();
-    if (!nextJob) r.Put("SR_START", "");
-    r.fp.loop.Schedule(1001, [&r, nextJob] {
-      if (!nextJob) return r.Put("SR_START", "1\r\n");
+    if (since == kCompletedInPlace) r.Put("SR_START", "");
+    r.fp.loop.Schedule(1001, [&r, since] {
+      if (since == kCompletedInPlace) return r.Put("SR_START", "1\r\n");
+      if (since == kRenamedIn) {
+        fakes::WriteFileBytes(r.data.File("start.tmp"), "1\r\n");
+        return std::filesystem::rename(r.data.File("start.tmp"), r.File("SR_START"));
+      }
       std::filesystem::remove(r.File("SR_START"));
       r.Put("SR_DATI", "SALE,N1,P2000;\r\n");
       r.Put("SR_START", "2\r\n");
@@ -164,6 +171,77 @@ TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
     EXPECT_EQ(r.Sent("2000H1R"), nextJob ? 1 : 0);
     EXPECT_EQ(r.Read("FINESCO"), "finesco");
     EXPECT_FALSE(r.Has("SR_DATI"));
+  }
+}
+
+// A start file written again after its job ended. Printed: its results stay and nothing runs again,
+// whether no command file is there or its own one could not be deleted. Uncertain: its own command file
+// gets E520 again, also from the shutdown. A plain failure runs again. A printed job's FINESCO already
+// taken, or a new command file, make the start file a new job (E506, or run).
+TEST(JobCycle, StartFileWrittenAgainAfterItsJobEnded) {
+  const std::string e506 = "E506: Trasmissione non avvenuta: file di input non presente\r\n",
+                    e520 = std::string(kErrUncertain) + "\r\n", reply = "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03";
+  enum Ending { kPrinted, kUncertain, kNoAnswer };
+  enum Then { kStartOnly, kOwnCommandLeft, kResultsTaken, kNewCommand, kShutDown, kFolderFirst };
+  const struct { const char* name; Ending ending; Then then; long runs; std::string err; } cases[] = {
+      {"printed", kPrinted, kStartOnly, 1, ""},
+      {"printed, its command file left", kPrinted, kOwnCommandLeft, 1, ""},
+      {"printed, its results taken", kPrinted, kResultsTaken, 1, e506},
+      {"printed, a new command file", kPrinted, kNewCommand, 2, ""},
+      {"uncertain", kUncertain, kStartOnly, 1, e520},
+      {"uncertain, then shut down", kUncertain, kShutDown, 1, e520},
+      // A folder as start file is answered E506; the command file is still the uncertain one.
+      {"uncertain, a folder first", kUncertain, kFolderFirst, 1, e520},
+      {"no answer", kNoAnswer, kStartOnly, 2, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    AppRig r;
+    r.OnlySlots({1});
+    // The first run ends as the case says; a run after it prints.
+    r.fp.serial.responder = [&r, &c, &reply](const std::string& bytes) {
+      const bool first = r.Sent("1000H1R") == 1;
+      if (first && c.ending == kNoAnswer && bytes == "1000H1R") return;
+      r.fp.serial.QueueInput(10, bytes);
+      if (bytes == "1T" && !(first && c.ending == kUncertain)) r.fp.serial.QueueInput(50, reply);
+    };
+    r.PutJob();
+    r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
+    if (c.then == kOwnCommandLeft) r.fp.fs.FailRemove(r.File("SR_DATI"), 20);  // the job gives it up
+    r.StartPolling(1000);
+    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 120000));
+    const std::string out = r.Read("SR_OUT");
+    EXPECT_EQ(r.Has("FINESCO"), c.ending == kPrinted);
+    EXPECT_EQ(r.Has("SR_DATI"), c.ending != kPrinted || c.then == kOwnCommandLeft);
+
+    if (c.then == kResultsTaken) {
+      std::filesystem::remove(r.File("FINESCO"));
+      std::filesystem::remove(r.File("SR_OUT"));
+    }
+    if (c.then == kNewCommand) r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
+    if (c.then == kFolderFirst) {
+      std::filesystem::create_directory(r.File("SR_START"));
+      ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, r.fp.loop.NowMs() + 5000));
+      EXPECT_EQ(r.Read("SR_ERR"), e506);
+    }
+    r.Put("SR_START", "2\r\n");
+    if (c.then == kShutDown) ShutDown(r.ctx);
+    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, r.fp.loop.NowMs() + 60000));
+    r.RunUntil(r.fp.loop.NowMs() + 5000);
+    EXPECT_EQ(r.Sent("1000H1R"), c.runs);
+    EXPECT_EQ(r.Read("SR_ERR"), c.err);
+    EXPECT_EQ(r.Has("FINESCO"), c.err.empty());
+    if (c.ending == kPrinted && c.runs == 1 && c.err.empty()) {
+      EXPECT_EQ(r.Read("SR_OUT"), out);
+      EXPECT_EQ(out.substr(0, 5), "TIME,");
+      EXPECT_FALSE(r.Has("SR_DATI"));
+    }
+    EXPECT_EQ(r.LogsWith("lavoro non ripetuto"), c.runs == 1 && c.err != e506 ? 1 : 0);
+    const auto& last = r.ctx.cycle.journal.slots[0];
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->outcome, c.err == e520 ? JobOutcomeClass::kUncertain
+                             : c.err.empty()   ? JobOutcomeClass::kPrinted
+                                               : JobOutcomeClass::kFailed);
   }
 }
 

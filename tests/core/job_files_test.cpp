@@ -109,6 +109,7 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   JobJournal j;
   j.slots[0] = JournalEntry{JobStage::kTenderSent, "1:2:3:4.5", "1:2:9:4.1"};
   j.slots[3] = JournalEntry{JobStage::kDone, "", ""};
+  j.slots[2] = JournalEntry{JobStage::kDone, "1:2:3:4.6", "", JobOutcomeClass::kUncertain};
   const JobJournal back = ParseJournal(JournalText(j));
   EXPECT_FALSE(back.unreadable);
   ASSERT_TRUE(back.slots[0] && back.slots[3]);
@@ -116,12 +117,20 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   EXPECT_EQ(back.slots[0]->startIdentity, "1:2:3:4.5");
   EXPECT_EQ(back.slots[0]->commandIdentity, "1:2:9:4.1");
   EXPECT_EQ(back.slots[3]->stage, JobStage::kDone);
-  EXPECT_FALSE(back.slots[1] || back.slots[2]);
-  // A record of an older version holds no command file identity.
-  const JobJournal old = ParseJournal("2,started,7:8:9:1.2\r\n");
-  ASSERT_TRUE(old.slots[1]);
+  EXPECT_EQ(back.slots[3]->outcome, JobOutcomeClass::kUnknown);
+  ASSERT_TRUE(back.slots[2]);
+  EXPECT_EQ(back.slots[2]->startIdentity, "1:2:3:4.6");
+  EXPECT_EQ(back.slots[2]->commandIdentity, "");
+  EXPECT_EQ(back.slots[2]->outcome, JobOutcomeClass::kUncertain);
+  EXPECT_FALSE(back.slots[1]);
+  // Records of older versions hold no outcome, the oldest no command file identity either.
+  const JobJournal old = ParseJournal("2,started,7:8:9:1.2\r\n3,done,7:8:9:1.3,7:8:1:1.1\r\n");
+  ASSERT_TRUE(old.slots[1] && old.slots[2]);
   EXPECT_EQ(old.slots[1]->startIdentity, "7:8:9:1.2");
   EXPECT_EQ(old.slots[1]->commandIdentity, "");
+  EXPECT_EQ(old.slots[2]->commandIdentity, "7:8:1:1.1");
+  EXPECT_EQ(old.slots[2]->outcome, JobOutcomeClass::kUnknown);
+  EXPECT_FALSE(old.unreadable);
   // A torn or foreign file: slot out of range, unknown stage, no fields.
   for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"}) {
     EXPECT_TRUE(ParseJournal(damaged).unreadable) << damaged;

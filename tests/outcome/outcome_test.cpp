@@ -103,7 +103,7 @@ TEST(Dump, SerialRequestEchoedOnlyOrUnansweredOrConnectionDroppedFailsTheDump) {
 }
 
 // What the calling application did to the slot's files while the job ran.
-enum Since { kUntouched, kNewJob, kStartGone, kNewCommand };
+enum Since { kUntouched, kNewJob, kStartGone, kNewCommand, kStartWrittenAgain };
 
 TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
   const std::string ok = "TUTTO OK", uncertain = "ESITO INCERTO";
@@ -129,6 +129,9 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       {-20, true, false, uncertain, "", true, true, false, kNewJob},
       {0, true, false, ok, "", true, false, false, kStartGone},
       {0, true, false, ok, "", true, false, true, kNewCommand},
+      // Another start file beside the job's own command file: still this job, given its result.
+      {0, true, false, ok, "", false, false, true, kStartWrittenAgain},
+      {-20, true, false, uncertain, "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", true, false, false, kStartWrittenAgain},
   };
   for (const auto& c : cases) {
     for (bool shown : {true, false}) {
@@ -143,6 +146,10 @@ TEST(ReportJobOutcome, FilesWindowAndIdleStateForEachCode) {
       if (c.since == kNewJob || c.since == kNewCommand) r.Put("SR_DATI", "SALE,N2,P2000;\r\n", 3);
       if (c.since == kNewJob || c.since == kStartGone) std::filesystem::remove(r.File("SR_START", 3));
       if (c.since == kNewJob) r.Put("SR_START", "", 3);
+      if (c.since == kStartWrittenAgain) {
+        r.Put("SR_START.tmp", "1\r\n", 3);
+        std::filesystem::rename(r.File("SR_START.tmp", 3), r.File("SR_START", 3));
+      }
       r.ctx.state.watched = shown;
       r.ctx.state.status = r.ctx.state.ecrMessage = "before";
       r.ctx.state.testReceiptReady = false;
