@@ -145,6 +145,10 @@ class DriverE2E : public ::testing::Test {
   ChildProcess driver_;
 };
 
+// A start file the till writes again: renamed in while the job runs, or written alone after the job
+// ended (a till that writes it in pieces, nudges the driver, or resends without the command file).
+enum class StartAgain { kNo, kDuringJob, kAfterJob };
+
 // The simulator counts its commands from the driver's start: the dump takes four (" K", 48F,
 // 47F, 41F), then the job's " K" is the 5th and the lines of kReceipt the 6th to 9th.
 struct FaultRow {
@@ -157,6 +161,7 @@ struct FaultRow {
   Args lines = kReceiptLines;
   bool printed = false;  // the job fails although the ECR closed its receipt: `lines` were printed
   int jobMs = 90000;  // from its start file to its answer
+  StartAgain startAgain = StartAgain::kNo;
 };
 
 // Its first payment line covers the total: the ECR closes the receipt there.
@@ -194,6 +199,17 @@ const FaultRow kFaultRows[] = {
     // No XON ever: a short fixed pause after each XOFF, so the receipt takes a few seconds at most.
     {"XoffWithoutXonTcp", false, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
     {"XoffWithoutXonPty", true, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
+    // A start file written again: the same command file is never run twice. During the job (slow
+    // answers), or after it printed: one receipt, its results kept. After E520: E520 again. After
+    // E504 (printed nothing): it runs again.
+    {"StartFileRenamedInDuringTheJobTcp", false, {"--answer-delay-ms", "800"}, {}, true, kReceipt, kReceiptLines,
+     false, 90000, StartAgain::kDuringJob},
+    {"StartFileBackAfterPrintingTcp", false, {}, {}, true, kReceipt, kReceiptLines, false, 90000,
+     StartAgain::kAfterJob},
+    {"StartOnlyAfterUncertainTcp", false, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
+     kCoveredLines, true, 90000, StartAgain::kAfterJob},
+    {"StartOnlyAfterNoAnswerTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"}, {kErrE504}, true, kReceipt,
+     kReceiptLines, false, 90000, StartAgain::kAfterJob},
 };
 
 TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
@@ -388,7 +404,17 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
-  ASSERT_TRUE(RunJob(row.commands, row.jobMs));
+  if (row.startAgain == StartAgain::kDuringJob) {
+    Submit(row.commands);
+    // Taken: the journal records the job's start before its first line goes.
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "KBJOURNAL.TXT").starts_with("1,started,"); }, 30000))
+        << DriverLog();
+    WriteFile(data_ / "start.tmp", "2\r\n");
+    fs::rename(data_ / "start.tmp", data_ / "SR_START.001");
+    ASSERT_TRUE(WaitFor([&] { return !fs::exists(data_ / "SR_START.001"); }, row.jobMs)) << DriverLog();
+  } else {
+    ASSERT_TRUE(RunJob(row.commands, row.jobMs));
+  }
   if (row.errors.empty()) {
     EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
     EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001")) << ReadFile(data_ / "SR_ERR.001");
@@ -405,10 +431,24 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
     EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), row.commands);
   }
   // Unless it was printed, a failed job's receipt was never closed: none of its lines was.
-  const bool closed = row.errors.empty() || row.printed;
-  const Args taken = closed ? row.lines : Args{};
+  bool closed = row.errors.empty() || row.printed;
+  Args taken = closed ? row.lines : Args{};
   if (closed) ExpectTaken(1, taken);
   const Session recorded = Keep();
+
+  if (row.startAgain == StartAgain::kAfterJob) {
+    ASSERT_TRUE(RunJob(nullptr, 90000));
+    if (closed) {
+      // The job's results as they were (E520 written again), nothing sent.
+      EXPECT_EQ(Keep().results, recorded.results);
+    } else {
+      // Not printed: the command file left runs again, and prints.
+      EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
+      closed = true;
+      taken = row.lines;
+    }
+    ExpectTaken(1, taken);
+  }
 
   if (row.transient) {
     ASSERT_TRUE(RunJob(kNextReceipt, 90000));
