@@ -156,8 +156,8 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   FileSystem& fs = ctx.platform.fs;
   const std::string identity = fs.Inspect(JobFilePath(ctx, "SR_START", slot)).identity;
   const std::string command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot)).identity;
-  // A job answered without being run leaves what its command file is known
-  // to have printed as it was: a printed or uncertain one never runs again.
+  // Answered without running, the command file keeps what the journal knows
+  // of it: one that printed, or may have, never runs again.
   JobOutcomeClass outcome = text == kErrUncertain ? JobOutcomeClass::kUncertain : JobOutcomeClass::kFailed;
   const auto& last = ctx.cycle.journal.slots[slot - 1];
   if (outcome == JobOutcomeClass::kFailed && last && last->stage == JobStage::kDone && !command.empty() &&
@@ -196,10 +196,6 @@ bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start)
   if (!ownCommand && !printedResultStays) return false;
 
   ctx.cycle.currentSlot = static_cast<int16_t>(slot);
-  const std::string text = "File di avvio riscritto dopo la fine del lavoro sulla porta COM" + std::to_string(slot) +
-                           ": lavoro non ripetuto, esito invariato (" + (printed ? "stampato" : "E520") + ")";
-  ctx.platform.notifier.Log(text);
-  AppendJobLog(ctx, text);
   if (!printed) {
     WriteErrorFile(ctx, kErrUncertain, slot);
   } else if (ownCommand) {
@@ -211,9 +207,12 @@ bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start)
   const bool answerInPlace = printed ? !fs.Exists(errPath) : fs.Exists(errPath);
   if (!answerInPlace) return true;
   DeleteStartFile(ctx);
-  if (!printed || fs.Exists(JobFilePath(ctx, "FINESCO", slot))) {
-    RecordJobStage(ctx, slot, JobStage::kDone, start.identity, ended.commandIdentity, ended.outcome);
-  }
+  if (printed && !fs.Exists(JobFilePath(ctx, "FINESCO", slot))) return true;
+  RecordJobStage(ctx, slot, JobStage::kDone, start.identity, ended.commandIdentity, ended.outcome);
+  const std::string text = "File di avvio riscritto dopo la fine del lavoro sulla porta COM" + std::to_string(slot) +
+                           ": lavoro non ripetuto, esito invariato (" + (printed ? "stampato" : "E520") + ")";
+  ctx.platform.notifier.Log(text);
+  AppendJobLog(ctx, text);
   return true;
 }
 

@@ -14,8 +14,10 @@ void ReportJobOutcome(AppContext& ctx, JobResult code);
 
 // Writes the result files of the job kept in ctx.cycle.pendingOutcome and
 // removes the files that ran, only those: a start or command file written
-// since stays. A job whose start file went or was replaced (withdrawn by the
-// calling application) gets no result file, only a log line. While the data
+// since stays. A job whose start file went, or was replaced together with its
+// command file (withdrawn by the calling application), gets no result file,
+// only a log line; a start file written again beside the job's own untouched
+// command file gets the job's result. While the data
 // folder is gone nothing is written and the outcome stays kept. True when no
 // outcome is kept any more.
 bool DeliverPendingOutcome(AppContext& ctx);
