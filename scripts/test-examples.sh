@@ -5,7 +5,10 @@
 # command file the driver refuses (E511), one receipt whose outcome is
 # uncertain (E520: the simulator drops the link instead of answering the
 # receipt's closing line) and one receipt that is printed, and must give the
-# exit codes 1, 3 and 0.
+# exit codes 1, 3 and 0; then two copies of it started together on the same
+# slot (a receipt and a refused file) must each get their own outcome (0 and
+# 1), as must the three clients started together on one slot (the claim
+# of ~KBCLAIM.001 is the same lock in each).
 #   bash scripts/test-examples.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,13 +39,27 @@ mcs -nologo -out:"$work/Submit.exe" examples/Submit.cs
 printf 'SALE,N1,P1000;\r\nQQQQ,N1;\r\n' >"$work/refused.txt"
 printf 'SALE,N1,P1000,:Pane;\r\nTEND,N1,V1500;\r\n' >"$work/uncertain.txt"
 printf 'SALE,N1,P200;\r\nTEND,N1;\r\n' >"$work/printed.txt"
+printf 'SALE,N1,P300;\r\nTEND,N1;\r\n' >"$work/printed2.txt"
 
 failures=0
-# run_client NAME COMMAND...: the three jobs through one client; COMMAND is
-# given --data-dir DIR --slot 1 FILE.
-run_client() {
+# check NAME FILE CODE EXPECTED FIRST: one job's exit code and first line.
+check() {
+  local name=$1 file=$2 code=$3 expected=$4 first=$5 dir="$work/$1"
+  local got
+  got=$(cat "$dir/$file.out" "$dir/$file.err" | tr -d '\r' | grep -v '^$' | head -n 1 || true)
+  if [ "$code" = "$expected" ] && [[ "$got" == "$first"* ]]; then
+    printf '%-8s %-10s ok   exit %s  %s\n' "$name" "$file" "$code" "$got"
+  else
+    printf '%-8s %-10s FAIL exit %s (want %s)  %s\n' "$name" "$file" "$code" "$expected" "$got"
+    sed 's/^/    /' "$dir/driver.log" | tail -n 20
+    failures=$((failures + 1))
+  fi
+}
+
+# start_driver NAME [SIM_OPTION...]: a simulator and a driver of their own in
+# $work/NAME.
+start_driver() {
   local name=$1
-  shift
   local dir="$work/$name"
   mkdir -p "$dir/data" "$dir/settings"
   chmod 700 "$dir/settings"
@@ -50,7 +67,7 @@ run_client() {
   printf '1000\r\n' >"$dir/settings/KBCHKCOM.TXT"
   printf '100ms\r\n' >"$dir/settings/KBTIMER1.TXT"
   printf '0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n' >"$dir/settings/KBCHKSCO.TXT"
-  "$build/kolibra-ecr-sim" --port 0 --cut-at-close >"$dir/sim.out" 2>"$dir/sim.log" &
+  "$build/kolibra-ecr-sim" --port 0 "${@:2}" >"$dir/sim.out" 2>"$dir/sim.log" &
   pids+=($!)
   local port=""
   for _ in $(seq 1 100); do
@@ -61,21 +78,52 @@ run_client() {
   "$build/kolibra" --headless --settings-dir "$dir/settings" --data-dir "$dir/data" \
     --ecr-port "$port" 2>"$dir/driver.log" &
   pids+=($!)
+}
 
+# run_client NAME COMMAND...: the three jobs through one client, then two
+# copies of it at once; COMMAND is given --data-dir DIR --slot 1 FILE.
+run_client() {
+  local name=$1
+  shift
+  local dir="$work/$name"
+  start_driver "$name" --cut-at-close
   local job expected code first
   for job in refused:1:E511 uncertain:3:E520 printed:0:finesco; do
     IFS=: read -r file expected first <<<"$job"
     code=0
     "$@" --data-dir "$dir/data" --slot 1 "$work/$file.txt" >"$dir/$file.out" 2>"$dir/$file.err" || code=$?
-    local got
-    got=$(cat "$dir/$file.out" "$dir/$file.err" | tr -d '\r' | grep -v '^$' | head -n 1 || true)
-    if [ "$code" = "$expected" ] && [[ "$got" == "$first"* ]]; then
-      printf '%-8s %-10s ok   exit %s  %s\n' "$name" "$file" "$code" "$got"
-    else
-      printf '%-8s %-10s FAIL exit %s (want %s)  %s\n' "$name" "$file" "$code" "$expected" "$got"
-      sed 's/^/    /' "$dir/driver.log" | tail -n 20
-      failures=$((failures + 1))
-    fi
+    check "$name" "$file" "$code" "$expected" "$first"
+  done
+  local a b code_a=0 code_b=0
+  "$@" --data-dir "$dir/data" --slot 1 "$work/printed2.txt" >"$dir/printed2.out" 2>"$dir/printed2.err" &
+  a=$!
+  "$@" --data-dir "$dir/data" --slot 1 "$work/refused.txt" >"$dir/refused2.out" 2>"$dir/refused2.err" &
+  b=$!
+  wait "$a" || code_a=$?
+  wait "$b" || code_b=$?
+  check "$name" printed2 "$code_a" 0 finesco
+  check "$name" refused2 "$code_b" 1 E511
+  cleanup
+}
+
+# run_together: one client of each kind at once on one driver's slot 1.
+run_together() {
+  local dir="$work/together" i=0 job
+  local -a clients=("$build/kolibra submit" "python3 examples/submit.py" "mono $work/Submit.exe")
+  local -a jobs=(printed:0:finesco refused:1:E511 printed2:0:finesco) waits=()
+  start_driver together
+  for job in "${jobs[@]}"; do
+    # shellcheck disable=SC2086
+    ${clients[$i]} --timeout 60 --data-dir "$dir/data" --slot 1 "$work/${job%%:*}.txt" \
+      >"$dir/${job%%:*}.out" 2>"$dir/${job%%:*}.err" &
+    waits+=($!)
+    i=$((i + 1))
+  done
+  for i in 0 1 2; do
+    local code=0 file expected first
+    wait "${waits[$i]}" || code=$?
+    IFS=: read -r file expected first <<<"${jobs[$i]}"
+    check together "$file" "$code" "$expected" "$first"
   done
   cleanup
 }
@@ -83,6 +131,7 @@ run_client() {
 run_client kolibra "$build/kolibra" submit --timeout 60
 run_client python python3 examples/submit.py --timeout 60
 run_client csharp mono "$work/Submit.exe" --timeout 60
+run_together
 
 if [ "$failures" -ne 0 ]; then
   echo "test-examples: $failures job(s) failed" >&2

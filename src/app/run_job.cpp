@@ -61,8 +61,10 @@ CommandFile ReadCommandFile(AppContext& ctx) {
       ShowMessage(ctx, FileTooLargeText(path, kMaxCommandFileSize / (1024 * 1024)));
       break;
     case ReadStatus::kUnreadable:
+      // Not a conversion error: the file's permissions keep the driver out
+      // (a till user's umask 077).
       ShowMessage(ctx, FileUnreadableText(path));
-      break;
+      return CommandFile{std::nullopt, JobResult::kCommandFileUnreadable};
   }
   return CommandFile{std::nullopt, JobResult::kConversionRefused};
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <utility>
 
 #include "app/data_dir.h"
@@ -37,11 +38,24 @@ bool WaitUntil(EventLoop& loop, int64_t deadline, const std::function<bool()>& d
   }
 }
 
-// Writes bytes under name + ".tmp" and renames that into place, so that the
-// driver never sees a part of the file.
+// A name no other writer uses at the same time: name + "." + 16 random hex
+// digits + ".tmp".
+std::string UniqueTempPath(const std::string& path) {
+  static std::random_device random;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string name = path + ".";
+  for (int i = 0; i < 2; ++i) {
+    for (uint32_t v = random(), n = 0; n < 8; ++n, v >>= 4) name += kHex[v & 15];
+  }
+  return name + ".tmp";
+}
+
+// Writes bytes under a name of its own and renames that into place, so that
+// the driver never sees a part of the file; readable by the data folder's
+// group (the driver's) whatever the umask.
 bool WriteWhole(FileSystem& fs, const std::string& path, const std::string& bytes) {
-  const std::string temp = path + ".tmp";
-  std::FILE* f = fs.CreateFresh(temp);
+  const std::string temp = UniqueTempPath(path);
+  std::FILE* f = fs.CreateFresh(temp, FileAccess::kGroupReadable);
   if (f == nullptr) return false;
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && fs.FlushToDisk(f);
   ok = std::fclose(f) == 0 && ok;
@@ -80,6 +94,29 @@ int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std
   const std::string finesco = path("FINESCO");
   const auto present = [&](const std::string& p) { return fs.Inspect(p).kind != FileKind::kMissing; };
   const int64_t deadline = loop.NowMs() + request.timeoutMs;
+
+  // The slot is ours from the command file to the reading of the results:
+  // another client that claims it waits, so that it neither replaces our
+  // files nor removes our results before we read them. The system drops a
+  // crashed client's claim; its file stays and is taken again.
+  const std::string claimPath = path(kSubmitClaimBase);
+  ClaimResult claim;
+  if (!WaitUntil(loop, deadline, [&] {
+        claim = fs.TryClaim(claimPath);
+        return claim.status != ClaimStatus::kBusy;
+      })) {
+    err << kPrefix << kSubmitSlotBusy << "\n";
+    return kSubmitNotPrinted;
+  }
+  if (claim.status != ClaimStatus::kHeld) {
+    err << kPrefix << kSubmitNotSent << claimPath << "\n";
+    return kSubmitNotPrinted;
+  }
+  // Our results, once read, go: the next client finds the slot clean.
+  const auto readResult = [&](int code) {
+    for (const std::string& done : {finesco, errFile, path("SR_OUT")}) fs.Remove(done);
+    return code;
+  };
 
   // Another job of the slot runs or waits: ours would replace its files.
   if (!WaitUntil(loop, deadline, [&] { return !present(start); })) {
@@ -120,10 +157,11 @@ int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std
     // An error line that cannot be read may be E520's.
     if (line.empty()) line = kErrUncertain;
     err << line << "\n";
-    return line.rfind(std::string(kErrUncertain).substr(0, 4), 0) == 0 ? kSubmitUncertain : kSubmitNotPrinted;
+    return readResult(line.rfind(std::string(kErrUncertain).substr(0, 4), 0) == 0 ? kSubmitUncertain
+                                                                                  : kSubmitNotPrinted);
   }
   out << "finesco\n" << WithNewlines(fs.ReadRegularFile(path("SR_OUT"), kMaxResultBytes).bytes);
-  return kSubmitPrinted;
+  return readResult(kSubmitPrinted);
 }
 
 std::string SubmitHelpText() {
@@ -131,10 +169,13 @@ std::string SubmitHelpText() {
          "\n"
          "Manda il file di comandi FILE al driver Kolibra che serve la cartella dati\n"
          "DIR (predefinita: quella del driver) sulla porta N (da 1 a 4, predefinita\n"
-         "1) e ne aspetta l'esito, al massimo S secondi (predefiniti 120): aspetta\n"
-         "che la porta sia libera, cancella i vecchi file di esito, scrive\n"
-         "SR_DATI.00N con un nome provvisorio e lo rinomina, scrive SR_START.00N e\n"
-         "aspetta che sparisca e che ci sia il file di esito.\n"
+         "1) e ne aspetta l'esito, al massimo S secondi (predefiniti 120): blocca\n"
+         "il file ~KBCLAIM.00N (aspetta se un altro invio lo tiene), aspetta che la\n"
+         "porta sia libera, cancella i vecchi file di esito, scrive SR_DATI.00N con\n"
+         "un nome provvisorio suo e lo rinomina, scrive SR_START.00N, aspetta che\n"
+         "sparisca e che ci sia il file di esito, lo legge e lo cancella. I file\n"
+         "di lavoro sono leggibili dal gruppo della cartella dati qualunque sia\n"
+         "la umask.\n"
          "\n"
          "Codici di uscita:\n"
          "  0 stampato: \"finesco\" e le righe di SR_OUT su standard output\n"

@@ -25,6 +25,9 @@ enum SubmitExit : int {
 inline constexpr int64_t kSubmitDefaultTimeoutMs = 120000;
 // How often the job files are looked at while waiting.
 inline constexpr int64_t kSubmitCheckMs = 100;
+// The slot's claim file (+ ".00n"): a client holds an exclusive lock on it
+// from writing its job to removing its results. The driver ignores it.
+inline constexpr const char* kSubmitClaimBase = "~KBCLAIM";
 
 struct SubmitRequest {
   std::string dataDir;
@@ -33,11 +36,13 @@ struct SubmitRequest {
   std::string commands;  // the command file's bytes
 };
 
-// Waits until the slot is free, clears its old result files, writes the
-// command file under a temporary name and renames it into place, writes the
-// start file, then waits until the start file is gone and a result file is
-// in place. Prints the result (stdout: "finesco" and the receipt's records;
-// stderr: the error line or why there is none) and returns a SubmitExit.
+// Claims the slot (waiting while another client holds its claim), waits
+// until the slot is free, clears its old result files, writes the command
+// file under a temporary name of its own and renames it into place, writes
+// the start file, then waits until the start file is gone and a result file
+// is in place. Prints the result (stdout: "finesco" and the receipt's
+// records; stderr: the error line or why there is none), removes the result
+// files it read, and returns a SubmitExit.
 // Between checks it sleeps in loop.Wait().
 int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std::ostream& out,
               std::ostream& err);

@@ -15,6 +15,9 @@ enum class JobResult : int16_t {
   // may or may not have been printed.
   kOutcomeUncertain = -20,
   kCommandFileMissing = -100,
+  // The command file is there but the driver may not read it (its
+  // permissions): nothing was sent.
+  kCommandFileUnreadable = -13,
 };
 
 }  // namespace kolibra

@@ -25,6 +25,8 @@ inline constexpr const char* kErrNotRun =
     "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio";
 inline constexpr const char* kErrDumpGeneric =
     "Errore generico sull'Ecr, verificare sul manuale del registratore";
+inline constexpr const char* kErrCommandFileUnreadable =
+    "E513: File di input non leggibile da Kolibra: controllare i permessi del file";
 
 // `kolibra submit`, on stderr, when the job has no error line to show.
 inline constexpr const char* kSubmitSlotBusy =

@@ -14,6 +14,7 @@ std::string OutcomeStatusText(JobResult code) {
     case JobResult::kNoAnswer: return "TIMEOUT SCADUTO";
     case JobResult::kConversionRefused: return "ERRORE DI CONVERSIONE FILE DI INPUT";
     case JobResult::kOutcomeUncertain: return "ESITO INCERTO";
+    case JobResult::kCommandFileUnreadable: return "FILE DI INPUT NON LEGGIBILE";
     default: return "";
   }
 }
@@ -28,6 +29,7 @@ std::string OutcomeErrorText(JobResult code) {
     // FINESCO.
     case JobResult::kLinkSetupFailed: return kErrLinkSetup;
     case JobResult::kCommandFileMissing: return kErrNoCommandFile;
+    case JobResult::kCommandFileUnreadable: return kErrCommandFileUnreadable;
     default: return "";
   }
 }

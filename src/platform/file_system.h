@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,8 +31,24 @@ struct ReadResult {
 };
 
 // Who may open a file the driver creates: every user the folder lets in,
-// or only the driver's own user.
-enum class FileAccess { kShared, kOwnerOnly };
+// or only the driver's own user; kGroupReadable is kShared and also readable
+// by the file's group whatever the umask (a job file another user's driver
+// must read).
+enum class FileAccess { kShared, kOwnerOnly, kGroupReadable };
+
+// An exclusive lock held on a file until this is destroyed; the system
+// drops it when the process ends.
+class FileClaim {
+ public:
+  virtual ~FileClaim() = default;
+};
+
+enum class ClaimStatus { kHeld, kBusy, kFailed };
+
+struct ClaimResult {
+  ClaimStatus status = ClaimStatus::kFailed;
+  std::unique_ptr<FileClaim> claim;  // set when kHeld
+};
 
 class FileSystem {
  public:
@@ -62,9 +79,20 @@ class FileSystem {
   // link; a link, a hard-linked file or anything else under the name is
   // replaced by a new file first. False on failure.
   virtual bool AppendToPlainFile(const std::string& path, std::string_view bytes) = 0;
+  // Opens the plain file `path` (created when missing, readable and writable
+  // by its group whatever the umask; never through a link) and locks its
+  // first byte exclusively without waiting: kBusy while another holder has
+  // it, or when the name no longer names the file locked. The lock is the
+  // kind other programs take on the same byte (record locks on POSIX,
+  // LockFileEx on Windows), so clients written in other languages share it.
+  virtual ClaimResult TryClaim(const std::string& path) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.
 std::string JoinPath(const std::string& dir, const std::string& name);
+
+// A path's text as UTF-8, for showing it: the bytes as they are on POSIX
+// (file names there are UTF-8), converted from the ANSI code page on Windows.
+std::string PathAsUtf8(const std::string& path);
 
 }  // namespace kolibra

@@ -4,6 +4,7 @@
 
 #include "core/poll_timer.h"
 #include "core/version.h"
+#include "platform/file_system.h"
 
 namespace kolibra {
 
@@ -136,6 +137,44 @@ std::string JsonString(std::string_view cp1252) {
   return out + "\"";
 }
 
+std::string JsonPathString(const std::string& path) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const std::string utf8 = PathAsUtf8(path);
+  std::string out = "\"";
+  const auto escape = [&](unsigned u) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 15];
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    // The sequence's length and the bits its lead byte holds.
+    const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || i + n > utf8.size()) return JsonString(path);
+    unsigned u = n == 1 ? b : b & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+      const auto c = static_cast<unsigned char>(utf8[i + k]);
+      if ((c & 0xC0) != 0x80) return JsonString(path);
+      u = (u << 6) | (c & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are no UTF-8.
+    static constexpr unsigned kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (u < kLeast[n] || (u >= 0xD800 && u < 0xE000) || u > 0x10FFFF) return JsonString(path);
+    i += n;
+    if (u == '"' || u == '\\') {
+      out += '\\';
+      out += static_cast<char>(u);
+    } else if (u >= 0x20 && u < 0x7F) {
+      out += static_cast<char>(u);
+    } else if (u < 0x10000) {
+      escape(u);
+    } else {
+      escape(0xD800 + ((u - 0x10000) >> 10));
+      escape(0xDC00 + ((u - 0x10000) & 0x3FF));
+    }
+  }
+  return out + "\"";
+}
+
 std::string StatusJson(AppContext& ctx) {
   std::string slots = "[";
   for (int n = 1; n <= kSlotCount; ++n) slots += (n > 1 ? "," : "") + Slot(ctx, n);
@@ -148,7 +187,7 @@ std::string StatusJson(AppContext& ctx) {
                                   .Done();
   return Members()
              .Add("version", JsonString(VersionText()))
-             .Add("dataDir", JsonString(ctx.dataDir))
+             .Add("dataDir", JsonPathString(ctx.dataDir))
              .Add("slots", slots)
              .Add("connection", Connection(ctx))
              .Add("polling", polling)

@@ -14,6 +14,12 @@ namespace kolibra {
 // output is plain ASCII whatever the texts hold.
 std::string JsonString(std::string_view cp1252);
 
+// A JSON string of a path, as plain ASCII too: the path's characters as the
+// file system has them (PathAsUtf8: UTF-8 on POSIX, the ANSI code page's
+// characters on Windows); a path that is not valid UTF-8 there is taken as
+// Windows-1252 bytes, as JsonString() does.
+std::string JsonPathString(const std::string& path);
+
 // The whole status object, on one line, ended by a line feed.
 std::string StatusJson(AppContext& ctx);
 

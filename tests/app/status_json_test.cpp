@@ -167,6 +167,26 @@ TEST(StatusJson, EscapesToAsciiFollowsTheJobsAndKeepsToTheSchema) {
       {after, R"("sinceStart":{"jobs":2,"printed":1,"failed":1,"failedByCode":{"-4":1},"uncertain":0})"},
   };
   for (const auto& row : rows) EXPECT_NE(row.json.find(row.part), std::string::npos) << row.part << "\n" << row.json;
+
+  // The data folder's path as the file system spells it: on POSIX, UTF-8 letters (one beyond 16 bits
+  // too) as those characters, and bytes that are no UTF-8 as Windows-1252, as the other texts are.
+  const struct {
+    std::string dir, part;
+  } paths[] = {
+#ifndef _WIN32
+      {"/srv/Caff\xc3\xa8/cassa \xf0\x9f\x8d\x95", R"("dataDir":"/srv/Caff\u00e8/cassa \ud83c\udf55",)"},
+      {"/srv/Caff\xe8\xc3", R"("dataDir":"/srv/Caff\u00e8\u00c3",)"},
+#endif
+      {"C:\\Dati \"Caff\xe8\"", R"("dataDir":"C:\\Dati \"Caff\u00e8\"",)"},
+  };
+  const std::string dataDir = r.ctx.dataDir;
+  for (const auto& path : paths) {
+    r.ctx.dataDir = path.dir;
+    const std::string json = StatusJson(r.ctx);
+    EXPECT_NE(json.find(path.part), std::string::npos) << path.part << "\n" << json;
+    EXPECT_EQ(SchemaErrors(json), std::vector<std::string>{}) << json;
+  }
+  r.ctx.dataDir = dataDir;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // `kolibra submit` against a scripted driver on the fakes: each way a job ends gives its exit code and texts;
-// old results are never read as the job's; the command file is whole when the start file appears.
+// old results are never read as the job's; the command file is whole, and readable by the group under a
+// umask of 077, when the start file appears; the results read are removed; the slot's claim held by
+// another client is waited for, and given up at the time-out with nothing sent.
 #include "app/submit_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -33,6 +36,7 @@ struct Row {
   std::string out;
   std::string err;
   bool failRemoveFinesco = false;
+  int64_t claimHeldMs = 0;  // another client holds the slot's claim this long (-1: throughout)
 };
 
 std::string Line(const char* text) { return std::string(text) + "\r\n"; }
@@ -57,6 +61,10 @@ const Row kRows[] = {
      kSubmitUncertain, "", Said(kSubmitNoResult)},
     {"OldResultStays", {{"FINESCO.002", "finesco"}}, {}, kSubmitNotPrinted, "",
      std::string("kolibra submit: ") + kSubmitNotSent, true},
+    {"ClaimHeldThroughout", {}, {}, kSubmitNotPrinted, "", Said(kSubmitSlotBusy), false, -1},
+    // The other client lets go; a claim file left behind is no claim.
+    {"ClaimLetGo", {{"~KBCLAIM.002", ""}}, {{1500, {{"SR_ERR.002", Line(kErrConversion)}}}}, kSubmitNotPrinted, "",
+     std::string(kErrConversion) + "\n", false, 1000},
 };
 
 // Keeps the test names in ctest's listing short.
@@ -76,14 +84,25 @@ TEST_P(SubmitTable, ExitCodeTextsAndFiles) {
       // Our command file is whole whenever the driver can take it.
       if (row.before.count("SR_START.002") == 0) {
         EXPECT_EQ(fakes::ReadFileBytes(dir.File("SR_DATI.002")), kCommands);
+        const auto perms = std::filesystem::status(dir.File("SR_DATI.002")).permissions();
+        EXPECT_NE(perms & std::filesystem::perms::group_read, std::filesystem::perms::none);
       }
       for (const auto& [name, bytes] : step.writes) fakes::WriteFileBytes(dir.File(name), bytes);
       std::filesystem::remove(dir.File("SR_START.002"));
     });
   }
 
+  ClaimResult other;
+  if (row.claimHeldMs != 0) {
+    other = p.fs.TryClaim(dir.File("~KBCLAIM.002"));
+    ASSERT_EQ(other.status, ClaimStatus::kHeld);
+    if (row.claimHeldMs > 0) p.loop.Schedule(row.claimHeldMs, [&other] { other.claim.reset(); });
+  }
+
   std::ostringstream out, err;
+  const mode_t umaskBefore = ::umask(077);
   const int code = SubmitJob(p.fs, p.loop, {dir.path(), 2, 5000, kCommands}, out, err);
+  ::umask(umaskBefore);
   EXPECT_EQ(code, row.code);
   EXPECT_EQ(out.str(), row.out);
   EXPECT_EQ(err.str().substr(0, row.err.size()), row.err) << err.str();
@@ -92,6 +111,15 @@ TEST_P(SubmitTable, ExitCodeTextsAndFiles) {
   EXPECT_EQ(std::filesystem::exists(dir.File("SR_START.002")), theirs);
   if (theirs) {
     EXPECT_EQ(fakes::ReadFileBytes(dir.File("SR_DATI.002")), "theirs");
+  }
+  if (row.claimHeldMs < 0) {
+    EXPECT_FALSE(std::filesystem::exists(dir.File("SR_DATI.002")));
+  }
+  // Results read are gone, so that the next client finds the slot clean.
+  if (err.str().rfind("kolibra submit: ", 0) != 0) {
+    for (const char* name : {"FINESCO.002", "SR_ERR.002", "SR_OUT.002"}) {
+      EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+    }
   }
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();

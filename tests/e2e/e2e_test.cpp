@@ -10,6 +10,8 @@
 #include <regex>
 #include <set>
 
+#include <sys/stat.h>
+
 #include "support/child_process.h"
 
 namespace kolibra::e2e {
@@ -53,7 +55,8 @@ class DriverE2E : public ::testing::Test {
     else std::fprintf(stderr, "kept %s for inspection\n", root_.c_str());
   }
   Args DriverArgv(const path& settings) {
-    Args argv{kBin + "/kolibra", "--headless", "--settings-dir", settings.string(), "--data-dir", data_.string()};
+    Args argv = runAs_;
+    argv.insert(argv.end(), {kBin + "/kolibra", "--headless", "--settings-dir", settings.string(), "--data-dir", data_.string()});
     argv.insert(argv.end(), link_.begin(), link_.end());
     return argv;
   }
@@ -136,7 +139,17 @@ class DriverE2E : public ::testing::Test {
   // What the replaying simulator wrote on stderr.
   std::string ReplayLog() { return ReadFile(root_ / "sim.log").substr(simLogFrom_); }
 
+  // As root: the driver runs as another user (nobody) of the data folder's group, as a packaged
+  // driver serves the tills' users; false when this test cannot arrange that.
+  bool DriverAsGroupMember() {
+    if (::geteuid() != 0 || ::getegid() != 0) return false;
+    runAs_ = {"/usr/bin/setpriv", "--reuid=65534", "--regid=0", "--clear-groups", "--"};
+    return ::chmod(root_.c_str(), 0750) == 0 && ::chmod(data_.c_str(), 02770) == 0 &&
+           ::chown(settings_.c_str(), 65534, 0) == 0;
+  }
+
   path root_, data_, settings_;
+  Args runAs_;  // before the driver's program: who runs it
   Args link_;  // the driver's options for the simulator's port or pty
   std::string slots_ = "1111";  // on loopback
   bool trace_ = false;  // "Abilita Trace"
@@ -353,24 +366,42 @@ TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
   expectRegular("tracedump.txt");
 }
 
+// `kolibra submit` of one command file on slot 1, running in the background.
+struct SubmitClient {
+  ChildProcess child;
+  path errLog;
+  std::string out, err;  // stdout (CR dropped) and stderr, once finished
+  void Start(const path& root, const std::string& name, const path& data, const std::string& commands,
+             const char* timeoutS) {
+    const path file = root / (name + ".txt");
+    errLog = root / (name + ".err");
+    WriteFile(file, commands);
+    WriteFile(errLog, "");
+    EXPECT_TRUE(child.Start({kBin + "/kolibra", "submit", "--data-dir", data.string(), "--slot", "1", "--timeout",
+                             timeoutS, file.string()}, errLog));
+  }
+  // Its exit code (-1 when it did not exit).
+  int Finish() {
+    out.clear();
+    for (std::string line = child.ReadLine(60000); !line.empty(); line = child.ReadLine(1000)) out += line + "\n";
+    const int status = child.WaitExit(60000);
+    err = ReadFile(errLog);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
 using SubmitE2E = DriverE2E;
 
 TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
   // `kolibra submit` on slot 1: its exit code, stdout (CR dropped) and stderr.
   std::string out, err;
   const auto submit = [&](const char* commands, const char* timeoutS) {
-    const path file = root_ / "job.txt", errLog = root_ / "submit.err";
-    WriteFile(file, commands);
-    WriteFile(errLog, "");
-    ChildProcess child;
-    if (!child.Start({kBin + "/kolibra", "submit", "--data-dir", data_.string(), "--slot", "1", "--timeout", timeoutS,
-                      file.string()}, errLog))
-      return -1;
-    out.clear();
-    for (std::string line = child.ReadLine(60000); !line.empty(); line = child.ReadLine(1000)) out += line + "\n";
-    const int status = child.WaitExit(60000);
-    err = ReadFile(errLog);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    SubmitClient client;
+    client.Start(root_, "job", data_, commands, timeoutS);
+    const int code = client.Finish();
+    out = client.out;
+    err = client.err;
+    return code;
   };
   // The simulator cuts the link once, on the first receipt's closing line.
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--cut-at-close"}));
@@ -391,6 +422,94 @@ TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
   EXPECT_NE(err.find("il lavoro potrebbe essere ancora eseguito"), std::string::npos) << err;
   EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kNextReceipt);
+}
+
+// A receipt of its own for each n: its command file and its two lines.
+std::pair<std::string, Args> OwnReceipt(int n) {
+  const std::string price = std::to_string(1000 + 10 * n);
+  return {"SALE,N1,P" + price + ";\r\nTEND,N1,V" + price + ";\r\n", {price + "H1R", price + "H1T"}};
+}
+const char kRefused[] = "SALE,N1,P1000;\r\nQQQQ,N1;\r\n";
+const char kE511Line[] = "E511: Errore di conversione del file di input\n";
+
+// Two clients of one slot: started together (a printed receipt and a refused command file, either
+// first), and one started while the other's receipt runs. Each gets its own outcome and exit code,
+// no receipt is printed twice; a claim file left behind holds nobody up, a claim held by another
+// client makes submit wait and then give up with nothing sent.
+TEST_F(SubmitE2E, TwoClientsOnOneSlotEachGetTheirOwnOutcome) {
+  // Every line answered a little late: the receipts take a while.
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--answer-delay-ms", "150"}));
+  WriteFile(data_ / "~KBCLAIM.001", "");
+  Args printed;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    const auto [receipt, lines] = OwnReceipt(round);
+    printed.insert(printed.end(), lines.begin(), lines.end());
+    SubmitClient good, bad;
+    if (round % 2 == 0) good.Start(root_, "good", data_, receipt, "60");
+    bad.Start(root_, "bad", data_, kRefused, "60");
+    if (round % 2 == 1) good.Start(root_, "good", data_, receipt, "60");
+    EXPECT_EQ(good.Finish(), 0) << good.err << DriverLog();
+    EXPECT_EQ(good.out.substr(0, 20), "finesco\nTIME,CASS. 1") << good.out;
+    EXPECT_EQ(good.err, "");
+    EXPECT_EQ(bad.Finish(), 1) << bad.out;
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, kE511Line);
+  }
+  // A receipt runs while a refused file's client waits for the slot: each reads its own result.
+  {
+    const auto [receipt, lines] = OwnReceipt(3);
+    printed.insert(printed.end(), lines.begin(), lines.end());
+    SubmitClient first, second;
+    first.Start(root_, "first", data_, receipt, "60");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "SR_START.001"); }, 10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // past a poll: the receipt runs
+    second.Start(root_, "second", data_, kRefused, "60");
+    EXPECT_EQ(first.Finish(), 0) << first.err << DriverLog();
+    EXPECT_EQ(first.out.substr(0, 20), "finesco\nTIME,CASS. 1") << first.out;
+    EXPECT_EQ(second.Finish(), 1);
+    EXPECT_EQ(second.err, kE511Line);
+  }
+  sim_.Stop();
+  ExpectTaken(4, printed);
+
+  // Held by another client (a record lock, as the example clients take): waited for, then given up.
+  const int held = ::open((data_ / "~KBCLAIM.001").c_str(), O_RDWR);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_len = 1;
+  ASSERT_EQ(::fcntl(held, F_SETLK, &lock), 0);
+  SubmitClient late;
+  late.Start(root_, "late", data_, kNextReceipt, "1");
+  EXPECT_EQ(late.Finish(), 1);
+  ::close(held);
+  EXPECT_EQ(late.err, "kolibra submit: Porta occupata da un altro lavoro: lavoro non inviato, ripetere l'invio\n");
+  EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kRefused);  // the refused job's, kept
+}
+
+// A till user's umask of 077, the driver another user of the data folder's group (as a packaged
+// driver is): submit's job files are the group's to read, so the receipt prints; a command file the
+// driver may not read is refused as such (E513), not as a conversion error, and kept.
+TEST_F(SubmitE2E, UmaskOf077AndACommandFileTheDriverMayNotRead) {
+  if (!DriverAsGroupMember()) GTEST_SKIP() << "runs the driver as another user: root only";
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
+  SubmitClient client;
+  const mode_t umaskBefore = ::umask(077);
+  client.Start(root_, "job", data_, kNextReceipt, "60");
+  ::umask(umaskBefore);
+  EXPECT_EQ(client.Finish(), 0) << client.err << DriverLog();
+  EXPECT_EQ(client.out.substr(0, 20), "finesco\nTIME,CASS. 1") << client.out;
+
+  WriteFile(data_ / "SR_DATI.001", kReceipt);
+  ASSERT_EQ(::chmod((data_ / "SR_DATI.001").c_str(), 0600), 0);
+  ASSERT_TRUE(RunJob(nullptr));
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"),
+            "E513: File di input non leggibile da Kolibra: controllare i permessi del file\r\n");
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
+  sim_.Stop();
+  ExpectTaken(1, kNextReceiptLines);
 }
 
 class FaultTable : public DriverE2E, public ::testing::WithParamInterface<FaultRow> {};

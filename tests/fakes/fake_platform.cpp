@@ -113,6 +113,9 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess acces
   if (f != nullptr && access == FileAccess::kOwnerOnly) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
   }
+  if (f != nullptr && access == FileAccess::kGroupReadable) {
+    fs::permissions(path, fs::perms::group_read, fs::perm_options::add, ec);
+  }
   return f;
 }
 

@@ -239,6 +239,7 @@ class FakeFileSystem : public FileSystem {
   bool FlushToDisk(std::FILE* file) override { return std::fflush(file) == 0; }  // no disk sync: fast tests
   bool ReplaceWith(const std::string& from, const std::string& to) override;
   bool AppendToPlainFile(const std::string& p, std::string_view b) override { return Real().AppendToPlainFile(p, b); }
+  ClaimResult TryClaim(const std::string& path) override { return Real().TryClaim(path); }
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
   // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail (-1: all).

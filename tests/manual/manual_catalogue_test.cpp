@@ -60,7 +60,8 @@ TEST(ManualCatalogue, ManualHoldsEveryText) {
   ASSERT_FALSE(needed.empty());
   // What the outcome step writes or shows for each job result, and a failed dump's texts.
   for (JobResult code : {JobResult::kOk, JobResult::kNoAnswer, JobResult::kConversionRefused, JobResult::kLinkSetupFailed,
-                         JobResult::kOutcomeUncertain, JobResult::kCommandFileMissing}) {
+                         JobResult::kOutcomeUncertain, JobResult::kCommandFileMissing,
+                         JobResult::kCommandFileUnreadable}) {
     const std::string n = std::to_string(static_cast<int>(code));
     needed["error file of result " + n] = OutcomeErrorText(code);
     needed["status of result " + n] = OutcomeStatusText(code);

@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -442,6 +443,36 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
 TYPED_TEST_P(PlatformCases, OneCopyHoldsTheLocksAndOneLoopTakesTermination) {
   using System = typename TypeParam::System;
   const std::string dir = this->dir_.path, missing = this->Path("missing");
+  // A slot's claim: one holder at a time (two opens of one process too); the file a holder
+  // leaves behind is taken again; never a folder or through a link.
+  typename TypeParam::Files fs;
+  const std::string claim = this->Path("~KBCLAIM.001"), link = this->Path("~KBCLAIM.002");
+  {
+    const ClaimResult held = fs.TryClaim(claim);
+    ASSERT_EQ(held.status, ClaimStatus::kHeld);
+    EXPECT_EQ(fs.TryClaim(claim).status, ClaimStatus::kBusy);
+  }
+  EXPECT_EQ(fs.TryClaim(claim).status, ClaimStatus::kHeld);
+  EXPECT_EQ(fs.TryClaim(dir).status, ClaimStatus::kFailed);
+  EXPECT_EQ(fs.TryClaim(JoinPath(missing, "~KBCLAIM.001")).status, ClaimStatus::kFailed);
+  if (TypeParam::Plant(Planted::kSymlink, link, claim)) {
+    EXPECT_EQ(fs.TryClaim(link).status, ClaimStatus::kFailed);
+  }
+#ifndef _WIN32
+  // Whatever the umask, the claim is the group's to open for writing and a job file the group's to read.
+  const mode_t umaskBefore = umask(077);
+  std::FILE* job = fs.CreateFresh(this->Path("SR_DATI.003"), FileAccess::kGroupReadable);
+  const ClaimResult fresh = fs.TryClaim(this->Path("~KBCLAIM.003"));
+  umask(umaskBefore);
+  ASSERT_NE(job, nullptr);
+  std::fclose(job);
+  EXPECT_EQ(fresh.status, ClaimStatus::kHeld);
+  struct stat st;
+  ASSERT_EQ(stat(this->Path("SR_DATI.003").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ASSERT_EQ(stat(this->Path("~KBCLAIM.003").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+#endif
   {
     System first;
     ASSERT_TRUE(first.AcquireSingleInstance(dir));

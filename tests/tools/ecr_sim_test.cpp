@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 
 #include "fakes/fake_platform.h"
 #include "replay.h"
@@ -232,6 +233,44 @@ TEST(ReplaySteps, ParsedAndWalked) {
       const std::string got = (step ? step->where : "-") + "|" + report;
       EXPECT_EQ(expected.ends_with('|') ? got : got.substr(0, expected.size()), expected) << command;
     }
+  }
+}
+
+// What is no trace is refused at start, with its reason and exit code 2, and read no further than
+// the size limit: a device (never read to its end), a folder, a file over 64 MB (sparse here), an
+// empty file, bytes without a traced command; a good trace beside them does not help.
+TEST(ReplaySteps, WhatIsNoTraceIsRefused) {
+  fakes::ScratchDir dir;
+  const std::string trace = dir.File("tracedump.txt");
+  WriteFile(trace, "20261206_235959.900 <-->  --> 48F\r\n20261206_235959.950 <-->  <-- 48F6 ( 1 )\r\n");
+  WriteFile(dir.File("empty.txt"), "");
+  std::string noise;
+  for (int i = 0; i < 4096; ++i) noise += static_cast<char>((i * 7919 + i / 13) & 0xFF);
+  WriteFile(dir.File("noise.bin"), noise);
+  std::filesystem::create_directory(dir.File("folder"));
+  {
+    std::ofstream big(dir.File("big.txt"), std::ios::binary);
+  }
+  std::filesystem::resize_file(dir.File("big.txt"), (64u << 20) + 1);
+  const struct { std::string file, why; } rows[] = {
+      {"/dev/zero", "not a trace file (not a plain file)"}, {dir.File("folder"), "not a trace file (not a plain file)"},
+      {dir.File("big.txt"), "not a trace file (over 64 MB)"}, {dir.File("missing"), "cannot read it"},
+      {dir.File("empty.txt"), "not a kolibra trace (no traced command in it)"},
+      {dir.File("noise.bin"), "not a kolibra trace (no traced command in it)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    const std::string log = dir.File("sim.log");
+    WriteFile(log, "");
+    ChildProcess sim;
+    const auto start = Clock::now();
+    ASSERT_TRUE(sim.Start({KOLIBRA_BINARY_DIR "/kolibra-ecr-sim", "--port=0", "--replay", trace, "--replay", row.file},
+                          log));
+    const int status = sim.WaitExit(10000);
+    EXPECT_LT(MsSince(start), 5000);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(ReadFile(log), "kolibra-ecr-sim: " + row.file + ": " + row.why + "\n");
   }
 }
 

@@ -338,20 +338,37 @@ struct Sim {
     Schedule(p, pieces, now);
   }
 
-  // Reads the --replay files in order; false when one cannot be read.
+  static constexpr std::size_t kMaxTraceBytes = 64u << 20;
+
+  // Reads the --replay files in order; false, said on stderr, when one
+  // cannot be read or is no trace: not a plain file (a folder, a device such
+  // as /dev/zero), larger than any trace, or without a single traced command
+  // (an empty file, random bytes).
   bool LoadReplay() {
     if (opt.replayFiles.empty()) return true;
     std::vector<ReplayStep> steps;
     for (const std::string& path : opt.replayFiles) {
-      std::ifstream in(path, std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      if (!in) {
-        std::fprintf(stderr, "kolibra-ecr-sim: cannot read %s\n", path.c_str());
+      const auto refuse = [&](const char* why) {
+        std::fprintf(stderr, "kolibra-ecr-sim: %s: %s\n", path.c_str(), why);
         return false;
+      };
+      struct stat st;
+      if (stat(path.c_str(), &st) != 0) return refuse("cannot read it");
+      if (!S_ISREG(st.st_mode)) return refuse("not a trace file (not a plain file)");
+      if (static_cast<unsigned long long>(st.st_size) > kMaxTraceBytes) return refuse("not a trace file (over 64 MB)");
+      std::ifstream in(path, std::ios::binary);
+      std::string text;
+      char block[65536];
+      // In blocks, so that a file that grows meanwhile is still capped.
+      while (in.read(block, sizeof block) || in.gcount() > 0) {
+        text.append(block, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxTraceBytes) return refuse("not a trace file (over 64 MB)");
       }
+      if (!in.is_open() || in.bad()) return refuse("cannot read it");
       const std::size_t slash = path.find_last_of('/');
-      ParseTrace(text.str(), slash == std::string::npos ? path : path.substr(slash + 1), steps);
+      const std::size_t before = steps.size();
+      ParseTrace(text, slash == std::string::npos ? path : path.substr(slash + 1), steps);
+      if (steps.size() == before) return refuse("not a kolibra trace (no traced command in it)");
     }
     replay = std::make_unique<Replay>(std::move(steps), opt.replayStop);
     return true;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -127,8 +128,27 @@ int CreateFreshIn(const Folder& folder, const std::string& name, FileAccess acce
     fd = openat(folder.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 mode);
   } while (fd < 0 && errno == EINTR);
+  if (fd >= 0 && access == FileAccess::kGroupReadable) {
+    // The umask may have taken the group's read right away (a till user's
+    // 077): set it explicitly, or the driver cannot read the file.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || fchmod(fd, (st.st_mode & 07777) | S_IRGRP) != 0) {
+      close(fd);
+      unlinkat(folder.fd(), name.c_str(), 0);
+      return -1;
+    }
+  }
   return fd;
 }
+
+class PosixClaim : public FileClaim {
+ public:
+  explicit PosixClaim(int fd) : fd_(fd) {}
+  ~PosixClaim() override { close(fd_); }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -181,6 +201,62 @@ bool PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_vie
   const bool written = WriteAllTo(fd, bytes);
   return close(fd) == 0 && written;
 }
+
+ClaimResult PosixFileSystem::TryClaim(const std::string& path) {
+  const SplitPath split = Split(path);
+  const Folder folder(split.folder);
+  ClaimResult result;
+  if (folder.fd() < 0 || split.name.empty()) return result;
+  int fd;
+  do {
+    fd = openat(folder.fd(), split.name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return result;
+  struct stat held;
+  if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+    close(fd);
+    return result;
+  }
+  // A write lock needs the file open for writing: every client of the
+  // folder's group must be able to, whoever made the file.
+  if (held.st_uid == geteuid() && (held.st_mode & 0060) != 0060) fchmod(fd, (held.st_mode & 07777) | 0060);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
+  // Locks of the open file, not of the process, where there are (Linux):
+  // they conflict with the record locks of other programs just the same,
+  // and also with a second claim of this process.
+#ifdef F_OFD_SETLK
+  const int command = F_OFD_SETLK;
+#else
+  const int command = F_SETLK;
+#endif
+  int rc;
+  do {
+    rc = fcntl(fd, command, &lock);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    if (errno == EACCES || errno == EAGAIN) result.status = ClaimStatus::kBusy;
+    close(fd);
+    return result;
+  }
+  // Removed or replaced between the open and the lock: the lock would keep
+  // out nobody who opens the name now.
+  struct stat named;
+  if (fstatat(folder.fd(), split.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != held.st_dev ||
+      named.st_ino != held.st_ino) {
+    close(fd);
+    result.status = ClaimStatus::kBusy;
+    return result;
+  }
+  result.status = ClaimStatus::kHeld;
+  result.claim = std::make_unique<PosixClaim>(fd);
+  return result;
+}
+
+std::string PathAsUtf8(const std::string& path) { return path; }
 
 FileInfo PosixFileSystem::Inspect(const std::string& path) {
   struct stat st;

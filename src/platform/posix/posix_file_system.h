@@ -29,6 +29,10 @@ class PosixFileSystem : public FileSystem {
   // O_APPEND | O_NOFOLLOW | O_NONBLOCK in the folder opened as for
   // CreateFresh(); fstat() must show a regular file with one link.
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  // O_RDWR | O_CREAT | O_NOFOLLOW in the folder opened as for CreateFresh(),
+  // then an F_OFD_SETLK (F_SETLK without it) write lock on byte 0; the name
+  // must still name the locked file afterwards.
+  ClaimResult TryClaim(const std::string& path) override;
 };
 
 }  // namespace kolibra

@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -315,6 +316,60 @@ bool Win32FileSystem::AppendToPlainFile(const std::string& path, std::string_vie
     bytes.remove_prefix(n);
   }
   return true;
+}
+
+namespace {
+
+class Win32Claim : public FileClaim {
+ public:
+  explicit Win32Claim(OwnedHandle h) : h_(std::move(h)) {}
+
+ private:
+  OwnedHandle h_;  // closing it ends the lock
+};
+
+}  // namespace
+
+ClaimResult Win32FileSystem::TryClaim(const std::string& path) {
+  ClaimResult result;
+  if (path.empty() || NamesDevice(path)) return result;
+  const OwnedHandle folder = HoldFolderOf(path);
+  if (!folder) return result;
+  // Without delete sharing: the file cannot be removed or renamed while held.
+  OwnedHandle h(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION) result.status = ClaimStatus::kBusy;
+    return result;
+  }
+  BY_HANDLE_FILE_INFORMATION bh;
+  if (GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(h.get(), &bh) ||
+      (bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+    return result;
+  }
+  OVERLAPPED at{};
+  if (!LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    if (GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING) {
+      result.status = ClaimStatus::kBusy;
+    }
+    return result;
+  }
+  result.status = ClaimStatus::kHeld;
+  result.claim = std::make_unique<Win32Claim>(std::move(h));
+  return result;
+}
+
+std::string PathAsUtf8(const std::string& path) {
+  if (path.empty()) return path;
+  const int wide = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  if (wide <= 0) return path;
+  std::wstring w(static_cast<std::size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), w.data(), wide);
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return path;
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, utf8.data(), bytes, nullptr, nullptr);
+  return utf8;
 }
 
 }  // namespace kolibra

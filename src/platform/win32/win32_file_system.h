@@ -34,6 +34,9 @@ class Win32FileSystem : public FileSystem {
   // Opens the name itself for appending; a reparse point, folder, device or
   // file with more than one link is replaced by a new file.
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  // OPEN_ALWAYS on the name itself without delete sharing, then LockFileEx
+  // on byte 0 (exclusive, failing at once).
+  ClaimResult TryClaim(const std::string& path) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.
