@@ -30,8 +30,10 @@ struct ReadResult {
 };
 
 // Who may open a file the driver creates: every user the folder lets in,
-// or only the driver's own user.
-enum class FileAccess { kShared, kOwnerOnly };
+// or only the driver's own user; kOwnerWrites: only the driver's user
+// writes it, the users of its group may read it (on POSIX 0640 whatever
+// the umask; on Windows the folder's own rights, as for kShared).
+enum class FileAccess { kShared, kOwnerOnly, kOwnerWrites };
 
 class FileSystem {
  public:
