@@ -165,7 +165,7 @@ check "root's kolibra submit prints through the package's data folder" grep -q '
 check "the till user's kolibra submit prints through it too" grep -q '^finesco' "$work/submit-till.txt"
 check "no job file beside the program" test -z "$(find /usr/bin -maxdepth 1 \( -name 'SR_*' -o -name '*KB*' \))"
 check "root's kolibra ctl status finds the service" sh -c 'cd /usr/bin && kolibra ctl status >/dev/null'
-check "the till user's kolibra ctl status finds it too" runuser -u kbtill -- kolibra ctl status >/dev/null
+check "the till user's kolibra ctl status finds it too" runuser -u kbtill -- sh -c 'cd / && kolibra ctl status >/dev/null'
 echo 'KOLIBRA_DATA_DIR="/srv/kolibra-missing"' >>/etc/default/kolibra
 set +e
 runuser -u kbtill -- kolibra submit --timeout 5 "$work/job.txt" 2>"$work/missing.txt"
