@@ -4,8 +4,10 @@
 # the unit verified; the unit's command line, run as its user with its
 # groups, umask and environment file, prints one receipt that a till user of
 # the group kolibra submits to the simulator; kolibra ctl works for that
-# user and is refused to another; then dpkg -r and dpkg --purge and what
-# each leaves. Meant for a throw-away machine: a kolibra package already
+# user and is refused to another, and its stop is refused under the service;
+# kolibra submit and kolibra ctl without folders use the package's (as root
+# and as that user, never /usr/bin); the settings files are kolibra's alone
+# to write; then dpkg -r and dpkg --purge and what each leaves. Meant for a throw-away machine: a kolibra package already
 # installed is purged first, and the users kolibra, kbtill and kbother are
 # removed at the end.
 # Usage: bash scripts/test-deb.sh
@@ -91,7 +93,8 @@ runuser -u kolibra -- sh -c "cd $settings && printf '1000\r\n' >KBCHKCOM.TXT &&
 sed -i "s/^KOLIBRA_OPTIONS=.*/KOLIBRA_OPTIONS=\"--ecr-port $port\"/" /etc/default/kolibra
 
 # What systemd would do: the unit's user, group and supplementary groups
-# (with the user's own), umask, environment and environment file.
+# (with the user's own), umask, environment and environment file, and the
+# variables that tell a service's program it is one.
 key() { sed -n "s/^$1=//p" "$unit" | tail -1; }
 user=$(key User)
 group=$(key Group)
@@ -108,6 +111,8 @@ while IFS= read -r line; do env_vars+=("$line"); done < <(sed -n 's/^Environment
   set +a
   eval "set -- $(key ExecStart)"
   umask "$umask_"
+  # setpriv and then kolibra run in this process.
+  export INVOCATION_ID=0123456789abcdef0123456789abcdef SYSTEMD_EXEC_PID=$BASHPID
   cd /
   exec setpriv --reuid="$user" --regid="$group" --groups="$groups" --no-new-privs \
     --inh-caps=-all "$@"
@@ -140,11 +145,45 @@ rc=$?
 set -e
 check "kolibra ctl is refused to another user (exit 3)" test "$rc" -eq 3
 cat "$work/other.txt"
+set +e
+runuser -u kbtill -- kolibra ctl --settings-dir "$settings" stop 2>"$work/stop.txt"
+rc=$?
+set -e
+cat "$work/stop.txt"
+check "kolibra ctl stop is refused under the service (exit 1): systemctl stops it" \
+  test "$rc" -eq 1 -a -d "/proc/$driver_pid"
+check "the refusal names systemctl stop kolibra" grep -q "systemctl stop kolibra" "$work/stop.txt"
+
+echo "== kolibra submit and kolibra ctl without folders"
+printf 'SALE,N1,P500,:Latte;\r\nTEND,N1;\r\n' >"$work/job.txt"
+chmod 644 "$work/job.txt"
+(cd /usr/bin && kolibra submit --timeout 60 "$work/job.txt") >"$work/submit-root.txt" ||
+  { cat "$work/driver.log"; fail "kolibra submit as root without --data-dir"; }
+check "root's kolibra submit prints through the package's data folder" grep -q '^finesco' "$work/submit-root.txt"
+(cd / && runuser -u kbtill -- kolibra submit --timeout 60 "$work/job.txt") >"$work/submit-till.txt" ||
+  { cat "$work/driver.log"; fail "kolibra submit as a member of the group without --data-dir"; }
+check "the till user's kolibra submit prints through it too" grep -q '^finesco' "$work/submit-till.txt"
+check "no job file beside the program" test -z "$(find /usr/bin -maxdepth 1 \( -name 'SR_*' -o -name '*KB*' \))"
+check "root's kolibra ctl status finds the service" sh -c 'cd /usr/bin && kolibra ctl status >/dev/null'
+check "the till user's kolibra ctl status finds it too" runuser -u kbtill -- sh -c 'cd / && kolibra ctl status >/dev/null'
+echo 'KOLIBRA_DATA_DIR="/srv/kolibra-missing"' >>/etc/default/kolibra
+set +e
+runuser -u kbtill -- kolibra submit --timeout 5 "$work/job.txt" 2>"$work/missing.txt"
+rc=$?
+set -e
+sed -i '/^KOLIBRA_DATA_DIR=/d' /etc/default/kolibra
+check "kolibra submit takes the data folder /etc/default/kolibra names (exit 1, missing)" test "$rc" -eq 1
+check "and says so" grep -q "/srv/kolibra-missing : DIR NON ESISTENTE" "$work/missing.txt"
 
 kill -TERM "$driver_pid"
 wait "$driver_pid" || fail "the driver did not end cleanly"
 driver_pid=""
 check "the driver's messages" grep -q "Kolibra terminato" "$work/driver.log"
+check "settings files 640 under the unit's umask: only kolibra writes them" \
+  test "$(stat -c %a "$settings"/KBCHKCOM.TXT "$settings"/KBTIMER1.TXT "$settings"/KBChkBd.txt \
+    "$settings"/KBCHKSCO.TXT | sort -u)" = 640
+check "nothing in the settings folder that the group may write" \
+  test -z "$(find "$settings" -maxdepth 1 -perm /022 ! -type d)"
 
 echo "== remove and purge"
 dpkg -r kolibra

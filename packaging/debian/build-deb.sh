@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package OUT_DIR/kolibra_<version>_amd64.deb: a Release
-# build in build-deb/, stripped programs, manual pages, the manual, the
-# systemd service and the maintainer scripts of packaging/debian/. The
-# package is native (its version is the program's), so its changelog is
-# changelog.gz.
+# build in build-deb/ with the package's folders as the programs' defaults,
+# stripped programs, manual pages, the manual, the systemd service and the
+# maintainer scripts of packaging/debian/. The package is native (its
+# version is the program's), so its changelog is changelog.gz.
 # Usage: bash packaging/debian/build-deb.sh OUT_DIR
 set -euo pipefail
 umask 022
@@ -25,8 +25,9 @@ export SOURCE_DATE_EPOCH=$epoch
 build=$root/build-deb
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+# The package's folders are the programs' defaults (never /usr/bin).
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOLIBRA_TESTS=OFF \
-  -DKOLIBRA_BENCH=OFF "${launcher[@]}" >/dev/null
+  -DKOLIBRA_BENCH=OFF -DKOLIBRA_PACKAGE_FOLDERS=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" --target kolibra kolibra-ecr-sim manual >"$build/build-deb.log" 2>&1 ||
   { cat "$build/build-deb.log" >&2; exit 1; }
 

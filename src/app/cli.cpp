@@ -2,6 +2,7 @@
 
 #include "app/ctl_command.h"
 #include "app/data_dir.h"
+#include "app/package_folders.h"
 #include "app/submit_command.h"
 #include "app/window_driver.h"
 #include "conversion/convert_cli.h"
@@ -133,7 +134,8 @@ std::string UsageText() {
          "\n"
          "Codici di uscita: 0 fine normale, 1 avvio fallito (autotest o cartella\n"
          "mancante), 2 riga di comando errata, 3 un'altra copia serve gia' la stessa\n"
-         "cartella di impostazioni.\n";
+         "cartella di impostazioni.\n" +
+         (PackageFoldersHelp().empty() ? std::string() : "\n" + PackageFoldersHelp());
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {

@@ -11,12 +11,23 @@ namespace kolibra {
 
 namespace {
 
+// A client that has not sent its whole request this long after connecting
+// (or not taken its answer this long after it was sent) is dropped: ctl
+// sends its one line at once, so an idle connection only keeps others out.
+constexpr int64_t kControlIdleMs = 3000;
+// Connections at once, and of one user (one process on Windows): a user
+// holding its share still leaves room for the others.
+constexpr int kControlConnections = 16;
+constexpr int kControlConnectionsPerClient = 4;
+
 ActionResult Act(AppContext& ctx, const ControlRequest& request) {
   const bool closing = ctx.cycle.shutdownRequested || ctx.cycle.closing || ctx.cycle.ended;
   if (closing && !ControlCommandWhileClosing(request.command)) return ActionResult{false, kClosingNotice};
   const ControlHandler handler = ControlCommandHandler(request.command);
   if (handler != nullptr) return handler(ctx, request.argument);
-  // "stop": the same as a termination signal.
+  // "stop": the same as a termination signal, but for a service, whose life
+  // is the service manager's.
+  if (ctx.platform.system.StartedAsService()) return ActionResult{false, kControlStopByService};
   RequestShutdown(ctx);
   return ActionResult{true, kClosingNotice};
 }
@@ -62,6 +73,9 @@ ControlEndpoint::ControlEndpoint(AppContext& ctx, ControlChannel* channel) : cha
   if (channel_ == nullptr) return;
   ControlChannelOptions options;
   options.maxRequestBytes = kControlRequestLimit;
+  options.clientTimeoutMs = kControlIdleMs;
+  options.maxConnections = kControlConnections;
+  options.maxPerClient = kControlConnectionsPerClient;
   options.tooLongReply = FormatControlReply(ReplyStatus::kBadRequest, kControlTooLong);
   options.busyReply = FormatControlReply(ReplyStatus::kRefused, kControlBusy);
   const std::string path = ControlSocketPath(ctx.settingsDir);

@@ -4,6 +4,7 @@
 
 #include "app/control_server.h"
 #include "app/data_dir.h"
+#include "app/package_folders.h"
 #include "conversion/exit_codes.h"
 #include "core/messages.h"
 #include "platform/control_channel.h"
@@ -19,10 +20,11 @@ int UsageError(std::ostream& err, const std::string& message) {
   return kExitUsage;
 }
 
-std::string ProgramFolder() {
+// The driver's settings folder when none is given.
+std::string DefaultFolder() {
   PlatformOptions options;
   options.handleTerminationSignals = false;
-  return MakePlatform(options)->platform().system.ProgramFolder();
+  return DefaultSettingsFolder(MakePlatform(options)->platform().system);
 }
 
 }  // namespace
@@ -49,7 +51,8 @@ std::string CtlHelpText() {
          "risposto.\n"
          "\n"
          "status --json scrive lo stato in JSON per i programmi di controllo\n"
-         "(campi descritti nel manuale).\n";
+         "(campi descritti nel manuale).\n" +
+         (PackageFoldersHelp().empty() ? std::string() : "\n" + PackageFoldersHelp());
 }
 
 int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -82,7 +85,7 @@ int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::
   const ParsedRequest parsed = ParseControlRequest(line);
   if (!parsed.ok) return UsageError(err, parsed.error);
 
-  settingsDir = DropTrailingSeparator(settingsDir.empty() ? ProgramFolder() : settingsDir);
+  settingsDir = DropTrailingSeparator(settingsDir.empty() ? DefaultFolder() : settingsDir);
   const std::string path = ControlSocketPath(settingsDir);
   const ControlCallResult call = SendControlRequest(path, line, kCtlTimeoutMs);
   switch (call.status) {

@@ -1,5 +1,6 @@
 #include "app/data_dir.h"
 
+#include "app/package_folders.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
 
@@ -30,6 +31,15 @@ std::string CustomDataDir(AppContext& ctx) {
 }
 
 bool SelectDataDirectory(AppContext& ctx) {
+  const PackageLayout& package = BuiltInPackageLayout();
+  if (!package.settingsDir.empty()) {
+    // A packaged install: the service's folders, never the program's.
+    ctx.settingsDir = package.settingsDir;
+    ctx.dataDir = ctx.defaultDataDir = PackageDataDir(ctx.platform.fs, package);
+    if (ctx.platform.fs.IsDirectory(ctx.dataDir)) return true;
+    ShowMessage(ctx, ctx.dataDir + kDirMissingSuffix);
+    return false;
+  }
   const std::string programFolder = ctx.platform.system.ProgramFolder();
   ctx.dataDir = programFolder;
   if (UsesCommonDataFolder(ctx)) {

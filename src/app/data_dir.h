@@ -21,6 +21,7 @@ std::string CustomDataDir(AppContext& ctx);
 // Sets the data directory, the default data directory and the settings folder
 // (the program's folder) and shows the data directory. False (after a message
 // box) when the shared data directory does not exist: the program must end.
+// A packaged build takes the package's folders instead (package_folders.h).
 bool SelectDataDirectory(AppContext& ctx);
 
 // Removes one trailing path separator.

@@ -7,6 +7,7 @@
 
 #include "conversion/numbers.h"
 #include "core/file_util.h"
+#include "core/settings_file.h"
 #include "link/tcp_link.h"
 #include "ui/operator_actions.h"
 
@@ -34,11 +35,6 @@ std::optional<std::vector<std::string>> ReadSettingsFile(AppContext& ctx, const 
 }
 
 bool IsExactlyOne(const std::string& item) { return ParseNumber(item, kItemNumber) == 1.0; }
-
-void WriteSettingsFile(AppContext& ctx, const char* name, const std::string& content) {
-  const std::string path = SettingsPath(ctx, name);
-  if (!WriteWholeFile(path, content)) ctx.platform.notifier.Log("Impossibile scrivere " + path);
-}
 
 const char* Flag(bool on) { return on ? "1" : "0"; }
 

@@ -3,6 +3,7 @@
 #include "app/control_server.h"
 #include "app/data_dir.h"
 #include "app/job_cycle.h"
+#include "app/package_folders.h"
 #include "app/settings.h"
 #include "core/job_files.h"
 #include "core/job_journal.h"
@@ -146,7 +147,7 @@ StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
     return StartResult::kAnotherCopy;
   }
   if (!settingsDir.empty()) ctx.settingsDir = settingsDir;
-  if (ctx.settingsDir.empty()) ctx.settingsDir = ctx.platform.system.ProgramFolder();
+  if (ctx.settingsDir.empty()) ctx.settingsDir = DefaultSettingsFolder(ctx.platform.system);
   LoadJournal(ctx);
   if (options.ecrPort > 0) ctx.link.remotePort = options.ecrPort;
   if (ctx.link.remotePort <= 0) ctx.link.remotePort = kEcrTcpPort;
@@ -246,7 +247,7 @@ void RunMainLoop(AppContext& ctx, const DriverHooks& hooks) {
 
 int RunDriver(AppContext& ctx, const DriverOptions& options, ControlChannel* control,
               const DriverHooks& hooks) {
-  std::string settingsDir = options.settingsDir.empty() ? ctx.platform.system.ProgramFolder()
+  std::string settingsDir = options.settingsDir.empty() ? DefaultSettingsFolder(ctx.platform.system)
                                                         : DropTrailingSeparator(options.settingsDir);
   if (!ctx.platform.fs.IsDirectory(settingsDir)) {
     ShowMessage(ctx, settingsDir + kDirMissingSuffix);

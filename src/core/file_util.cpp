@@ -1,7 +1,5 @@
 #include "core/file_util.h"
 
-#include <fstream>
-
 namespace kolibra {
 
 namespace {
@@ -15,14 +13,6 @@ std::string_view Trim(std::string_view s) {
 }
 
 }  // namespace
-
-bool WriteWholeFile(const std::string& path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  return !out.fail();
-}
 
 std::vector<std::string> ReadItems(std::string_view text) {
   std::vector<std::string> items;

@@ -1,5 +1,5 @@
 // Small text and file helpers of job control: the size limit of settings
-// files, whole-file writes and the items of a settings file.
+// files and the items of a settings file.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +11,6 @@ namespace kolibra {
 
 // Settings files are tiny; a longer file is not one.
 constexpr std::size_t kSettingsReadLimit = 4096;
-
-// Creates or truncates the file and writes `content` in binary; false on failure.
-bool WriteWholeFile(const std::string& path, std::string_view content);
 
 // Splits text into items the way the settings files are read: an item ends at
 // a line end or a comma, surrounding blanks are dropped, and a double-quoted

@@ -150,6 +150,10 @@ inline constexpr const char* kControlPathTooLong = "percorso troppo lungo: ";
 inline constexpr const char* kControlOpenFailed = "impossibile aprire ";
 // `kolibra ctl` refuses a socket or pipe of another user (after its name).
 inline constexpr const char* kControlOtherOwner = " appartiene a un altro utente";
+// `kolibra ctl stop` refused to a driver that the service manager runs: the
+// manager stops it (an orderly exit would be taken as the service's end).
+inline constexpr const char* kControlStopByService =
+    "Kolibra gira come servizio: si ferma con 'systemctl stop kolibra'";
 
 // Error-file text of a failed dump (any non-zero dump result code).
 std::string DumpErrorText(int16_t result);

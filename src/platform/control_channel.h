@@ -25,6 +25,10 @@ struct ControlChannelOptions {
   // maxRequestBytes, and to a connection beyond maxConnections.
   std::string tooLongReply;
   std::string busyReply;
+  // Connections one client (a user on POSIX, a process on Windows) may hold
+  // at once; more are answered with busyReply too, so that one client
+  // cannot keep the others out.
+  int maxPerClient = 4;
 };
 
 enum class ControlOpenStatus {

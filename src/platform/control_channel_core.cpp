@@ -15,6 +15,7 @@ void ControlChannelCore::Begin(Handler handler, const ControlChannelOptions& opt
   handler_ = std::move(handler);
   options_ = options;
   if (options_.maxConnections < 1) options_.maxConnections = 1;
+  if (options_.maxPerClient < 1) options_.maxPerClient = 1;
 }
 
 void ControlChannelCore::DropAll() {
@@ -25,10 +26,19 @@ void ControlChannelCore::DropAll() {
   if (deadlineTimer_ >= 0) eventLoop_.SetTimer(deadlineTimer_, 0, false);
 }
 
-ControlChannelCore::ConnId ControlChannelCore::AddConn() {
+bool ControlChannelCore::Full(const std::string& client) const {
+  if (conns_.size() >= static_cast<std::size_t>(options_.maxConnections)) return true;
+  if (client.empty()) return false;
+  std::size_t held = 0;
+  for (const auto& entry : conns_) held += entry.second.client == client ? 1 : 0;
+  return held >= static_cast<std::size_t>(options_.maxPerClient);
+}
+
+ControlChannelCore::ConnId ControlChannelCore::AddConn(std::string client) {
   const ConnId id = nextConn_++;
   Conn& c = conns_.emplace(id, Conn(options_.maxRequestBytes)).first->second;
   c.deadline = eventLoop_.NowMs() + options_.clientTimeoutMs;
+  c.client = std::move(client);
   return id;
 }
 

@@ -32,6 +32,7 @@ class ControlChannelCore : public ControlChannel {
     Phase phase = Phase::kReading;
     std::string out;  // the answer, kept until the connection goes
     int64_t deadline = 0;
+    std::string client;  // who connected, as the system tells; empty: unknown
     explicit Conn(std::size_t limit) : request(limit) {}
   };
 
@@ -42,9 +43,11 @@ class ControlChannelCore : public ControlChannel {
   // Drops every connection and every queued request; a handler that runs
   // now finds its channel closed when it returns.
   void DropAll();
-  bool Full() const { return conns_.size() >= static_cast<std::size_t>(options_.maxConnections); }
-  // A new connection, reading its request within the client time-out.
-  ConnId AddConn();
+  // No room for another connection, or for another of client's (an unknown
+  // client, empty, counts only towards maxConnections).
+  bool Full(const std::string& client = {}) const;
+  // A new connection of client, reading its request within the client time-out.
+  ConnId AddConn(std::string client = {});
   Conn* Find(ConnId id);
   // Bytes of the request arrived; true while more are to be read.
   bool TakeRequestBytes(ConnId id, std::string_view bytes);

@@ -31,10 +31,12 @@ struct ReadResult {
 };
 
 // Who may open a file the driver creates: every user the folder lets in,
-// or only the driver's own user; kGroupReadable is kShared and also readable
-// by the file's group whatever the umask (a job file another user's driver
-// must read).
-enum class FileAccess { kShared, kOwnerOnly, kGroupReadable };
+// or only the driver's own user; kOwnerWrites: only the driver's user
+// writes it, the users of its group may read it (on POSIX 0640 whatever
+// the umask; on Windows the folder's own rights, as for kShared);
+// kGroupReadable is kShared and also readable by the file's group whatever
+// the umask (a job file another user's driver must read).
+enum class FileAccess { kShared, kOwnerOnly, kOwnerWrites, kGroupReadable };
 
 // An exclusive lock held on a file until this is destroyed; the system
 // drops it when the process ends.

@@ -48,6 +48,10 @@ class System {
   // (a folder renamed away, a lock file deleted by someone else); if not,
   // tries once to lock what the path names now.
   virtual DataLockState CheckDataFolderLock() = 0;
+  // True when a service manager started this process as a service's own
+  // program: the manager then owns its life (it is stopped through the
+  // manager, which would otherwise take an orderly exit as the service's end).
+  virtual bool StartedAsService() { return false; }
 };
 
 }  // namespace kolibra

@@ -57,7 +57,7 @@ constexpr std::array<CommandSpec, 13> kCommands{{
      "\"Pagam.4 = Bancomat\" (card) o no (cash)",
      [](AppContext& c, Arg a) { return SetFourthPaymentBox(c, a == "card"); }, false},
     {ControlCommand::kStop, "stop", ArgKind::kNone, "", {},
-     "chiude il driver in ordine, come SIGTERM", nullptr, true},
+     "chiude in ordine; un servizio: systemctl stop", nullptr, true},
 }};
 
 // A text argument (polling value, address) is at most this long.

@@ -5,10 +5,10 @@
 #include <cstdio>
 
 #include "conversion/numbers.h"
-#include "core/file_util.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
 #include "core/poll_timer.h"
+#include "core/settings_file.h"
 #include "core/version.h"
 #include "link/tcp_link.h"
 #include "outcome/job_outcome.h"
@@ -121,10 +121,7 @@ void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
   }
   ctx.cycle.pollingIntervalMs = interval;
   if (save) {
-    const std::string path = JoinPath(ctx.settingsDir, "KBTIMER1.TXT");
-    if (!WriteWholeFile(path, PollingFileText(interval) + "\r\n")) {
-      ctx.platform.notifier.Log("Impossibile scrivere " + path);
-    }
+    WriteSettingsFile(ctx, "KBTIMER1.TXT", PollingFileText(interval) + "\r\n");
   }
 }
 

@@ -4,11 +4,11 @@
 #include <cstdint>
 
 #include "conversion/numbers.h"
-#include "core/file_util.h"
 #include "core/job_files.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
 #include "core/poll_timer.h"
+#include "core/settings_file.h"
 
 namespace kolibra {
 
@@ -152,10 +152,7 @@ int PrintTestReceipt(AppContext& ctx) {
 
 void StoreBaudRate(AppContext& ctx) {
   ctx.settings.baudRate = BaudBoxValue(ctx.settings.speedText);
-  const std::string path = JoinPath(ctx.settingsDir, "KBChkBd.txt");
-  if (!WriteWholeFile(path, ctx.settings.speedText + "\r\n")) {
-    ctx.platform.notifier.Log("Impossibile scrivere " + path);
-  }
+  WriteSettingsFile(ctx, "KBChkBd.txt", ctx.settings.speedText + "\r\n");
 }
 
 }  // namespace kolibra

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/package_folders.h"
+#include "fakes/fake_platform.h"
+
 namespace kolibra {
 namespace {
 
@@ -65,6 +68,29 @@ TEST(CommandLine, PrintsHelpAndErrors) {
     EXPECT_EQ(out.str().rfind("uso:", 0), 0u);
     std::istringstream help(out.str());
     for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), 80u) << line;
+  }
+}
+
+// A packaged install's data folder is what the service's environment file names last, as systemd reads it (an
+// absolute path only), else the package's own; so `kolibra submit` finds the service's folder.
+TEST(PackageFolders, DataFolderAsTheServiceEnvironmentFileNamesIt) {
+  const char* const kDefault = "/var/lib/kolibra/data";
+  const std::pair<const char*, const char*> cases[] = {
+      {nullptr, kDefault},
+      {"KOLIBRA_OPTIONS=\"--ecr-port 9100\"\n", kDefault},
+      {"# KOLIBRA_DATA_DIR=/srv/vecchia\n;KOLIBRA_DATA_DIR=/srv/x\n", kDefault},
+      {"KOLIBRA_DATA_DIR=/srv/cassa/dati\r\n", "/srv/cassa/dati"},
+      {"  KOLIBRA_DATA_DIR = \"/srv/con spazio\" \n", "/srv/con spazio"},
+      {"KOLIBRA_DATA_DIR='/srv/a'\nKOLIBRA_OPTIONS=\nKOLIBRA_DATA_DIR=/srv/b", "/srv/b"},
+      {"KOLIBRA_DATA_DIRS=/srv/x\n", kDefault},
+      {"KOLIBRA_DATA_DIR=dati\n", kDefault},
+  };
+  fakes::ScratchDir etc;
+  fakes::FakeFileSystem fs;
+  const PackageLayout layout{"/var/lib/kolibra", kDefault, etc.File("kolibra")};
+  for (const auto& [content, folder] : cases) {
+    if (content) fakes::WriteFileBytes(layout.defaultsFile, content);
+    EXPECT_EQ(PackageDataDir(fs, layout), folder) << (content ? content : "no file");
   }
 }
 

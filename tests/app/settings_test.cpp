@@ -5,8 +5,13 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "app_rig.h"
 #include "ui/operator_actions.h"
+#include "ui/operator_window.h"
 
 namespace kolibra {
 namespace {
@@ -87,6 +92,32 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   EXPECT_EQ(settings.linkMode, LinkMode::kSerial);
   EXPECT_EQ(settings.address, "");
 }
+
+#ifndef _WIN32
+// Every writer of the settings files leaves them the driver's user's to write and its group's to read, whatever
+// the umask (the service's 0007 would leave them group-writable, a user's 077 unreadable to the group); a file
+// left group-writable by an older version is replaced.
+TEST(Settings, FilesWrittenOwnerWriteGroupReadWhateverTheUmask) {
+  for (const mode_t mask : {mode_t{0007}, mode_t{0077}, mode_t{0}}) {
+    SCOPED_TRACE(mask);
+    AppRig r;
+    r.PutSetting("KBCHKCOM.TXT", "1111\r\n");
+    chmod(r.settings.File("KBCHKCOM.TXT").c_str(), 0666);
+    const mode_t before = umask(mask);
+    ReadTimerSettings(r.ctx);
+    SaveSettings(r.ctx);
+    StoreBaudRate(r.ctx);
+    SetPollingValue(r.ctx, "5", true);
+    umask(before);
+    for (const char* name : {"KBCHKCOM.TXT", "KBTIMER1.TXT", "KBChkBd.txt", "KBCHKSCO.TXT"}) {
+      struct stat st {};
+      EXPECT_EQ(stat(r.settings.File(name).c_str(), &st), 0) << name;
+      EXPECT_EQ(st.st_mode & 07777, 0640u) << name;
+    }
+    EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "5\r\n");
+  }
+}
+#endif
 
 // The typed value: interval, box text, and the saved text (seconds with ".", reading back to the same interval).
 TEST(PollingInterval, CalculateTimerTable) {

@@ -112,6 +112,8 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess acces
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f != nullptr && access == FileAccess::kOwnerOnly) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+  } else if (f != nullptr && access == FileAccess::kOwnerWrites) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, ec);
   }
   if (f != nullptr && access == FileAccess::kGroupReadable) {
     fs::permissions(path, fs::perms::group_read, fs::perm_options::add, ec);

@@ -266,6 +266,7 @@ class FakeSystem : public System {
   bool AcquireDataFolderLock(const std::string&) override { return Acquire(dataFolderTaken); }
   LockRefusal LastLockRefusal() override { return lastRefusal_; }
   DataLockState CheckDataFolderLock() override { return dataLockState; }
+  bool StartedAsService() override { return startedAsService; }
 
   bool ntMajor6 = false;
   std::string commonAppData, programFolder;
@@ -274,6 +275,7 @@ class FakeSystem : public System {
   bool dataFolderTaken = false;  // another copy serves the data folder
   LockRefusal refusal = LockRefusal::kAnotherCopy;  // why a lock above is refused
   DataLockState dataLockState = DataLockState::kHeld;  // what each check finds
+  bool startedAsService = false;
 
  private:
   bool Acquire(bool taken) {

@@ -116,4 +116,21 @@ inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
   EXPECT_EQ(s.Call("hello").status, ControlCallStatus::kNoServer);
 }
 
+// Every connection of this process is one client's: beyond maxPerClient it is
+// answered busy at once though the channel has room, and served again once its
+// idle connections have timed out.
+inline void ExpectOneClientHoldsOnlyItsShare(ControlRig& s) {
+  s.options.maxPerClient = 2;
+  ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
+  std::vector<std::future<std::string>> idle;
+  idle.push_back(s.start(""));
+  idle.push_back(s.start(""));
+  const int64_t t0 = s.loop.NowMs();
+  EXPECT_EQ(s.Raw("third\n"), "BUSY\n");
+  EXPECT_LT(s.loop.NowMs() - t0, 250);
+  EXPECT_EQ(s.Pump(idle), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(s.Raw("again\n"), "ok again\n");
+  s.channel.Close();
+}
+
 }  // namespace kolibra::testing

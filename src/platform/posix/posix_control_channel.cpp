@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,21 @@ void Drain(int fd) {
     if (n <= 0) break;
     total += static_cast<std::size_t>(n);
   }
+}
+
+// The connected client's user, for the channel's per-client limit; empty
+// when the system does not tell.
+std::string PeerUser(int fd) {
+#ifdef SO_PEERCRED
+  struct ucred cred {};
+  socklen_t size = sizeof cred;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && size == sizeof cred) {
+    return "uid " + std::to_string(cred.uid);
+  }
+#else
+  (void)fd;
+#endif
+  return {};
 }
 
 int64_t MonotonicMs() {
@@ -146,7 +162,8 @@ void PosixControlChannel::OnAccept() {
       }
       break;
     }
-    if (Full()) {
+    const std::string client = PeerUser(fd);
+    if (Full(client)) {
       if (!options_.busyReply.empty()) {
         ssize_t ignored = send(fd, options_.busyReply.data(), options_.busyReply.size(),
                                MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -156,7 +173,7 @@ void PosixControlChannel::OnAccept() {
       close(fd);
       continue;
     }
-    const ConnId id = AddConn();
+    const ConnId id = AddConn(client);
     Socket& s = sockets_[id];
     s.fd = fd;
     s.watch = loop_.Watch(fd, POLLIN, [this, id](short) { OnConnReady(id); });

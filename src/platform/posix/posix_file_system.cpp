@@ -122,12 +122,22 @@ bool WriteAllTo(int fd, std::string_view bytes) {
 int CreateFreshIn(const Folder& folder, const std::string& name, FileAccess access) {
   if (folder.fd() < 0 || name.empty()) return -1;
   if (unlinkat(folder.fd(), name.c_str(), 0) != 0 && errno != ENOENT) return -1;
-  const mode_t mode = access == FileAccess::kOwnerOnly ? 0600 : 0666;
+  const mode_t mode = access == FileAccess::kOwnerOnly     ? 0600
+                     : access == FileAccess::kOwnerWrites ? 0640
+                                                          : 0666;
   int fd;
   do {
     fd = openat(folder.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 mode);
   } while (fd < 0 && errno == EINTR);
+  // The driver's own files get their mode exactly: the umask (the
+  // service's 0007, a user's 077) neither widens nor narrows it.
+  if (fd >= 0 && (access == FileAccess::kOwnerOnly || access == FileAccess::kOwnerWrites) &&
+      fchmod(fd, mode) != 0) {
+    close(fd);
+    unlinkat(folder.fd(), name.c_str(), 0);
+    return -1;
+  }
   if (fd >= 0 && access == FileAccess::kGroupReadable) {
     // The umask may have taken the group's read right away (a till user's
     // 077): set it explicitly, or the driver cannot read the file.

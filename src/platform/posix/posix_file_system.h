@@ -19,7 +19,8 @@ class PosixFileSystem : public FileSystem {
   ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
   using FileSystem::CreateFresh;
   // In the folder opened with O_DIRECTORY | O_NOFOLLOW: unlinkat(), then
-  // O_CREAT | O_EXCL | O_NOFOLLOW; mode 0600 for kOwnerOnly.
+  // O_CREAT | O_EXCL | O_NOFOLLOW; mode 0600 for kOwnerOnly, 0640 for
+  // kOwnerWrites (set with fchmod, whatever the umask).
   std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
   // fflush() and fsync().
   bool FlushToDisk(std::FILE* file) override;

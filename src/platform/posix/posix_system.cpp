@@ -66,6 +66,14 @@ std::string PosixSystem::ProgramFolder() {
   return ".";
 }
 
+bool PosixSystem::StartedAsService() {
+  const char* invocation = std::getenv("INVOCATION_ID");
+  if (invocation == nullptr || *invocation == '\0') return false;
+  const char* execPid = std::getenv("SYSTEMD_EXEC_PID");
+  if (execPid == nullptr) return getppid() == 1;
+  return std::string(execPid) == std::to_string(getpid());
+}
+
 std::string PosixSystem::UserStoreFile(const std::string& keyPath) {
   const std::string base = ConfigHome();
   if (base.empty()) return "";

@@ -41,6 +41,10 @@ class PosixSystem : public System {
   // stat() of the folder's path and lstat() of its lock file against what is
   // held.
   DataLockState CheckDataFolderLock() override;
+  // systemd's INVOCATION_ID is set and SYSTEMD_EXEC_PID names this process
+  // (children of a service inherit both, not the number); without
+  // SYSTEMD_EXEC_PID (systemd before 248), the parent is PID 1.
+  bool StartedAsService() override;
 
   // The file that holds the values of keyPath.
   static std::string UserStoreFile(const std::string& keyPath);

@@ -150,8 +150,12 @@ void Win32ControlChannel::OnListenerSignaled() {
 }
 
 void Win32ControlChannel::Accepted(std::unique_ptr<Instance> inst) {
-  const bool busy = Full();
-  const ConnId id = AddConn();
+  // The client's process, for the channel's per-client limit.
+  ULONG pid = 0;
+  const std::string client =
+      GetNamedPipeClientProcessId(inst->pipe.get(), &pid) ? "process " + std::to_string(pid) : std::string();
+  const bool busy = Full(client);
+  const ConnId id = AddConn(client);
   inst->watch = loop_.WatchHandle(inst->event.get(), [this, id] { OnConnSignaled(id); });
   if (inst->watch == 0) {
     Drop(id);  // closed: the client sees the pipe break

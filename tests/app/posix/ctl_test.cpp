@@ -1,8 +1,14 @@
 // kolibra ctl through the real control socket to a driver context on the real platform, the ECR simulator on
 // TCP: each action with its exit code, its text and what it changed, then what shutdown saved.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <sstream>
@@ -11,6 +17,7 @@
 #include "app/cli.h"
 #include "app/control_server.h"
 #include "app/startup.h"
+#include "core/messages.h"
 #include "fakes/fake_platform.h"
 #include "platform/make_platform.h"
 #include "support/child_process.h"
@@ -25,11 +32,13 @@ struct CtlRow {
   std::string text;      // found in what ctl printed
   bool* held = nullptr;  // a flag set while ctl asks (a job or a dump running)
   std::function<void(AppContext&)> check = nullptr;
+  bool asService = false;  // the driver sees itself started by systemd
 };
 
 TEST(KolibraCtl, EachActionThroughTheSocket) {
   support::EcrSimulator sim;
   if (!sim.Start({"--port", "0"})) GTEST_SKIP() << "no simulator";
+  unsetenv("INVOCATION_ID");  // as when run by hand, whoever runs the tests
   fakes::ScratchDir settings, data;
   std::filesystem::permissions(settings.path(), std::filesystem::perms::owner_all);
   fakes::WriteFileBytes(settings.File("KBCHKCOM.TXT"), "1111\r\n");
@@ -100,6 +109,9 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"payments", "7"}, 2, "argomento non valido, si scrive: payments 5|6|8\nuso: kolibra ctl"},
       {{"status"}, 0, "Ultimo lavoro: COM 1, TUTTO OK (0), "},
       {{"status", "--json"}, 0, "\"sinceStart\":{\"jobs\":1,\"printed\":1,\"failed\":0,"},
+      // Under systemd the service manager stops it: an orderly exit would end the service for good.
+      {{"stop"}, 1, kControlStopByService, nullptr, [](AppContext& c) { EXPECT_FALSE(c.cycle.shutdownRequested); },
+       true},
       {{"stop"}, 0, " Chiusura programma Kolibra in corso ...",
        nullptr, [](AppContext& c) { EXPECT_TRUE(c.cycle.shutdownRequested); }},
       {{"trace", "off"}, 1, " Chiusura programma Kolibra in corso ..."},  // the saved trace box stays ticked
@@ -107,12 +119,40 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
   for (const CtlRow& row : rows) {
     SCOPED_TRACE(testing::PrintToString(row.args));
     if (row.held) *row.held = true;
+    if (row.asService) {
+      setenv("INVOCATION_ID", "6f1c2d0e9a8b4c7d8e9f0a1b2c3d4e5f", 1);
+      setenv("SYSTEMD_EXEC_PID", std::to_string(getpid()).c_str(), 1);
+    }
     const auto [code, out, err] = ctl(row.args);
+    unsetenv("INVOCATION_ID");
+    unsetenv("SYSTEMD_EXEC_PID");
     if (row.held) *row.held = false;
     EXPECT_EQ(code, row.code) << out << err;
     EXPECT_NE((row.code == 0 ? out : err).find(row.text), std::string::npos) << out << err;
     if (row.check) row.check(ctx);
   }
+
+  // Idle connections of this user: four are its share, so its command is answered busy though the channel
+  // has room for other users'; they are dropped within the idle time-out (a closing driver still answers).
+  std::vector<int> idle;
+  for (int i = 0; i < 4; ++i) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, settings.File("kolibra.sock").c_str(), sizeof addr.sun_path - 1);
+    idle.push_back(socket(AF_UNIX, SOCK_STREAM, 0));
+    ASSERT_EQ(connect(idle.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  }
+  const int64_t idleSince = loop.NowMs();
+  const auto [busyCode, busyOut, busyErr] = ctl({"status"});
+  EXPECT_EQ(busyCode, 1) << busyOut;
+  EXPECT_NE(busyErr.find(kControlBusy), std::string::npos) << busyErr;
+  EXPECT_TRUE(pumpUntil([&] {
+    char c;
+    return std::all_of(idle.begin(), idle.end(), [&](int fd) { return recv(fd, &c, 1, MSG_DONTWAIT) == 0; });
+  }, 8000));
+  EXPECT_LT(loop.NowMs() - idleSince, 4500);
+  for (const int fd : idle) close(fd);
+  EXPECT_EQ(std::get<0>(ctl({"status"})), 0);
 
   RunMainLoop(ctx);
   endpoint.reset();

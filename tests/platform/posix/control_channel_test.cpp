@@ -131,6 +131,8 @@ TEST(PosixControlChannel, HostileClientsAreAnsweredOrDroppedAndNeverHoldTheLoop)
   EXPECT_EQ(s.Pump(half)[0], "");  // a request cut short: closed at once, never handled
   EXPECT_LT(s.loop.NowMs() - t0, 200);
   EXPECT_EQ(s.seen.size(), handled);
+  s.channel.Close();
+  testing::ExpectOneClientHoldsOnlyItsShare(s);
 }
 
 }  // namespace

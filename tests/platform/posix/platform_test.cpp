@@ -174,5 +174,52 @@ TEST(PosixPlatform, LocksHoldAcrossProcessesAreOwnerOnlyAndCheckedAtTheirPath) {
   EXPECT_EQ(fakes::ReadFileBytes(target), "precious");
 }
 
+// The driver's own files get their mode whatever the umask: owner-only, or the owner's to write and the group's
+// to read (settings); shared files follow the umask (the service's 0007 shares job files with the group).
+TEST(PosixPlatform, FreshFilesGetTheirModeWhateverTheUmask) {
+  TempDir dir;
+  PosixFileSystem fs;
+  const struct {
+    FileAccess access;
+    mode_t mask, mode;
+  } cases[] = {
+      {FileAccess::kOwnerOnly, 0077, 0600},   {FileAccess::kOwnerOnly, 0277, 0600},
+      {FileAccess::kOwnerWrites, 0007, 0640}, {FileAccess::kOwnerWrites, 0077, 0640},
+      {FileAccess::kOwnerWrites, 0, 0640},    {FileAccess::kShared, 0007, 0660},
+  };
+  const std::string path = JoinPath(dir.path, "KBCHKSCO.TXT");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << static_cast<int>(c.access) << " " << std::oct << c.mask);
+    const mode_t before = umask(c.mask);
+    std::FILE* f = fs.CreateFresh(path, c.access);
+    umask(before);
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+  }
+}
+
+// systemd's variables mark the service's own program, not a program its children start.
+TEST(PosixPlatform, StartedAsServiceOnlyAsTheServicesOwnProcess) {
+  const std::string me = std::to_string(getpid()), other = std::to_string(getpid() + 1);
+  const struct {
+    const char* invocation;
+    const char* execPid;
+    bool service;
+  } cases[] = {
+      {nullptr, nullptr, false}, {nullptr, me.c_str(), false}, {"", me.c_str(), false},
+      {"0123456789abcdef", me.c_str(), true}, {"0123456789abcdef", other.c_str(), false},
+  };
+  for (const auto& c : cases) {
+    c.invocation ? setenv("INVOCATION_ID", c.invocation, 1) : unsetenv("INVOCATION_ID");
+    c.execPid ? setenv("SYSTEMD_EXEC_PID", c.execPid, 1) : unsetenv("SYSTEMD_EXEC_PID");
+    EXPECT_EQ(PosixSystem().StartedAsService(), c.service) << &c - cases;
+  }
+  unsetenv("INVOCATION_ID");
+  unsetenv("SYSTEMD_EXEC_PID");
+}
+
 }  // namespace
 }  // namespace kolibra::testing
