@@ -19,7 +19,7 @@
 #  - ends the program with --close-running while the tray menu is open
 #    (the menu ends, the close goes on), which writes the settings files;
 #  - saves screenshots (splash, main window, tray pop-up, about window,
-#    closing notice) as PNG files in BUILD_DIR/screenshots/.
+#    a start refusal, closing notice) as PNG files in BUILD_DIR/screenshots/.
 # Needs wine64, Xvfb and ImageMagick's import. Exits non-zero on a failure.
 #
 #   bash scripts/test-windows-gui.sh [BUILD_DIR]     (default build-win64)
@@ -221,6 +221,7 @@ refused() {  # WHAT EXIT TEXT ARGS...
   if wait_for 30 shows "$text"; then
     sleep 3
     kill -0 "$p" 2>/dev/null && shows "$text" && pass "$what: shown until OK" || fail_line "$what: ended before OK"
+    [ "$code" != 3 ] || shot refusal
   else
     fail_line "$what: no message '$text' ($(probe messages | tr '\n' '|'))"
   fi
