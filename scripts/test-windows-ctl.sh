@@ -4,7 +4,8 @@
 # kolibra.com ctl sends it every command of the Linux ctl table that does not
 # need a job held open, each with its exit code and its text; status --json
 # is checked against doc/status.schema.json (with python3's jsonschema when
-# it is there, else as JSON with its main members); stop ends the driver,
+# it is there, else as JSON with its main members), ctl given another name
+# of the settings folder (\\?\Z:...) reaches the same driver; stop ends the driver,
 # which saves the settings, and ctl then finds no driver (exit code 3).
 #
 #   bash scripts/test-windows-ctl.sh WORK-DIR
@@ -60,6 +61,13 @@ j = doc
 assert '"$2"', "not " + sys.argv[1]
 ' "$2" 2>&1) && pass "$1" || fail_line "$1: $(printf '%s' "$why" | tail -n 1)"
 }
+
+# Another name of the same settings folder reaches the same driver.
+alias_dir="\\\\?\\Z:${settings//\//\\}"
+out=$(scripts/wine-run.sh build-win64/kolibra.com ctl --settings-dir "$alias_dir" status 2>&1 </dev/null)
+code=$?
+[ "$code" -eq 0 ] && [[ "$out" == *"DUMP NON ESEGUITO"* ]] && pass "ctl through $alias_dir -> 0" ||
+  fail_line "ctl through $alias_dir -> $code: $(printf '%s' "$out" | head -n 2 | tr '\n' ' ')"
 
 ctl status --json
 json_ok "status --json after the dump" \

@@ -12,10 +12,14 @@
 #    menu and the about window and sees a job end while each is open, takes
 #    a tray menu asked for during a job open only once it has ended, takes
 #    the tray icon away and sees it come back with the message a restarted
-#    Explorer sends, and ends the program through File ->
-#    "T&ermina Kolibra", which writes the settings files;
+#    Explorer sends;
+#  - sees each start refusal (bad option, missing settings or data folder,
+#    settings folder in use) in a message window that stays until OK, then
+#    the exit code;
+#  - ends the program with --close-running while the tray menu is open
+#    (the menu ends, the close goes on), which writes the settings files;
 #  - saves screenshots (splash, main window, tray pop-up, about window,
-#    closing notice) as PNG files in BUILD_DIR/screenshots/.
+#    a start refusal, closing notice) as PNG files in BUILD_DIR/screenshots/.
 # Needs wine64, Xvfb and ImageMagick's import. Exits non-zero on a failure.
 #
 #   bash scripts/test-windows-gui.sh [BUILD_DIR]     (default build-win64)
@@ -205,9 +209,44 @@ probe taskbar-created
 wait_for 5 '[ "$(probe tray-icon)" = 1 ]' && pass "tray icon added again for the new taskbar" ||
   fail_line "tray icon added again for the new taskbar"
 
-echo "== File -> Termina Kolibra"
+echo "== start refusals in a message window the operator acknowledges"
+shows() { probe messages | grep -qF -- "$1"; }
+refused() {  # WHAT EXIT TEXT ARGS...
+  local what=$1 code=$2 text=$3 p rc=0
+  shift 3
+  "$WINE" "$exe" "$@" >"$run/refused.log" 2>&1 </dev/null &
+  p=$!
+  pids+=("$p")
+  # Past the splash and any message window of the start-up itself.
+  if wait_for 30 shows "$text"; then
+    sleep 3
+    kill -0 "$p" 2>/dev/null && shows "$text" && pass "$what: shown until OK" || fail_line "$what: ended before OK"
+    [ "$code" != 3 ] || shot refusal
+  else
+    fail_line "$what: no message '$text' ($(probe messages | tr '\n' '|'))"
+  fi
+  wait_for 10 'probe message-ok; sleep 0.3; ! kill -0 '"$p"' 2>/dev/null' || fail_line "$what: still running after OK"
+  wait "$p" || rc=$?
+  forget_pid "$p"
+  check "$what: exit code" "$code" "$rc"
+}
+mkdir -p "$run/settings2"
+refused "bad option" 2 "kolibra: opzione sconosciuta '--bogus'" --bogus
+refused "missing settings folder" 1 "$run/none : DIR NON ESISTENTE" --settings-dir "$run/none"
+refused "missing data folder" 1 "$run/nodata : DIR NON ESISTENTE" --settings-dir "$run/settings2" \
+  --data-dir "$run/nodata"
+refused "settings folder in use" 3 "Cartella impostazioni gia' in uso da un'altra copia di Kolibra" \
+  --settings-dir "$settings" --data-dir "$data"
+
+# What an upgrade's close does (WM_CLOSE to the program's window), with the
+# tray menu open: the menu ends and the program closes in order.
+echo "== --close-running with the tray menu open"
 rm -f "$settings/KBChkBd.txt"
-probe menu 40001
+probe tray 517
+wait_for 5 '[ "$(probe popup)" = 1 ]' && pass "tray menu open" || fail_line "tray menu open"
+"$WINE" "$exe" --close-running >"$run/close.log" 2>&1 </dev/null &
+close_pid=$!
+pids+=("$close_pid")
 if wait_for 5 '[ "$(probe window " Chiusura programma Kolibra")" = 1 ]'; then
   shot closing
 fi
@@ -223,6 +262,10 @@ if [ "$ended" = 1 ]; then
 else
   fail_line "program ended"
 fi
+close_rc=0
+wait "$close_pid" || close_rc=$?
+forget_pid "$close_pid"
+check "--close-running exit code" 0 "$close_rc"
 check "KBChkBd.txt written" "9600" "$(setting KBChkBd.txt)"
 check "KBCHKCOM.TXT written" "1000" "$(setting KBCHKCOM.TXT)"
 check "KBCHKSCO.TXT written (RT footer from the dump)" "0,1,0,1,127.0.0.1,0,0" \

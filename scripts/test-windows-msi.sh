@@ -12,7 +12,10 @@
 #    window, on a virtual display) and its installed settings folder,
 #    against the Linux simulator over TCP;
 #  - upgrades to the higher version while that kolibra.exe runs: it closes
-#    in order (its settings written back), settings and data stay;
+#    in order (its settings written back) and runs again, found by kolibra
+#    ctl under the settings folder's Z: alias too; settings and data stay;
+#  - installs a rebuilt package of that version: it replaces the installed
+#    one (one entry), Kolibra runs again;
 #  - uninstalls: program, shortcuts, Run value and entry gone, data and
 #    settings kept;
 #  - checks the x86 package's tables with msiinfo.
@@ -80,7 +83,11 @@ Shortcut|\tKolibra\tEntries\t\[#kolibra\.exe\]\t--settings-dir "\[SettingsFolder
 Shortcut|\tManuale Kolibra\tEntries\t\[#manual\]\t|Manuale Kolibra
 Registry|\t2\tSoftware\\Microsoft\\Windows\\CurrentVersion\\Run\tKolibra\t"\[#kolibra\.exe\]" --settings-dir "\[SettingsFolder\]\\"\t|Run value
 CustomAction|^PrepareFolders\t3090\tkolibra\.com\t--prepare-folders --settings-dir "\[SettingsFolder\]\\" --data-dir "\[DataFolder\]\\"|deferred, not impersonated PrepareFolders
-CustomAction|^CloseRunning\t1106\tkolibra\.exe\t--close-running\t|deferred CloseRunning
+CustomAction|^CloseRunning\t1042\tkolibra\.exe\t--close-running\t|deferred CloseRunning whose failure stops the removal
+CustomAction|^StartAgain\t1106\tkolibra\.exe\t--start-again --settings-dir "\[SettingsFolder\]\\"|deferred StartAgain
+InstallExecuteSequence|^StartAgain\tNOT REMOVE="ALL"\t|StartAgain on install only
+Upgrade|^\{6C3B2E1A-4F0D-4B7E-9A51-2D8C0F6E7B13\}\t0\.0\.0\t[0-9]+\.[0-9]+\.[0-9]+\t\t256\t\tWIX_UPGRADE_DETECTED$|upgrade of any older or the same version
+LaunchCondition|^NOT WIX_DOWNGRADE_DETECTED\t|refusal of an older package
 InstallExecuteSequence|^CloseRunning\tREMOVE="ALL"\t|CloseRunning on removal only
 InstallExecuteSequence|^PrepareFolders\tNOT REMOVE="ALL"\t|PrepareFolders on install only
 ROWS
@@ -88,6 +95,10 @@ seq() { table InstallExecuteSequence | awk -F'\t' -v a="$1" '$1 == a { print $3 
 [ "$(seq RemoveExistingProducts)" -lt "$(seq InstallInitialize)" ] || fail "old version removed after the new files"
 [ "$(seq CloseRunning)" -lt "$(seq RemoveFiles)" ] || fail "CloseRunning after RemoveFiles"
 [ "$(seq PrepareFolders)" -gt "$(seq InstallFiles)" ] || fail "PrepareFolders before InstallFiles"
+[ "$(seq StartAgain)" -gt "$(seq PrepareFolders)" ] || fail "StartAgain before PrepareFolders"
+# The same version's maximum is the next one (not included).
+[[ $(table Upgrade) == *$'\t0.0.0\t'"${version%%.*}.$(cut -d. -f2 <<<"$version").$(( ${version##*.} + 1 ))"$'\t'* ]] ||
+  fail "Upgrade range does not hold $version"
 step "x86 package tables (File, Directory, Shortcut, Registry, CustomAction, sequence)"
 
 # ------------------------------------------------------------------ install
@@ -151,6 +162,11 @@ grep -q '^finesco' "$run/submit.out" || fail "kolibra.com submit printed no 'fin
 has_text "$data/FINESCO.001" "finesco"
 grep -q 'SCONTR. N.' "$data/SR_OUT.001" 2>/dev/null || fail "no receipt number in SR_OUT.001"
 has_text "$settings/KBTIMER1.TXT" $'200ms\r'
+# The driver's own files take the folder's rights (Wine shows them as mode
+# bits): any user of the machine may run the driver there next.
+for f in kolibra-data.lock KBJOURNAL.TXT; do
+  [ -f "$data/$f" ] && [ $(( 0$(stat -c %a "$data/$f") & 040 )) -ne 0 ] || fail "$f only for its owner"
+done
 step "receipt through kolibra.com submit: FINESCO.001 and SR_OUT.001 in C:\\ProgramData\\NORVIKKOLIBRA"
 
 # ------------------------------------------------------------------ upgrade
@@ -172,11 +188,28 @@ need_file "$data/mankolibra.pdf"
 arp=$(arp_entries)
 grep -Eq "DisplayVersion +REG_SZ +${next%.0.*}.${next##*.}$" <<<"$arp" || fail "entry not at $next"
 [ "$(grep -c DisplayName <<<"$arp")" = 1 ] || fail "not one entry"
-step "upgrade: running copy closed in order, settings and data kept"
+# Started again for this user by the new program; kolibra ctl finds it
+# through another name of the settings folder (its Z: alias) too.
+zsettings=$(winpath "$settings")
+ctl_status() { wine "C:\\Program Files\\Kolibra\\kolibra.com" ctl --settings-dir "$1" status >/dev/null 2>&1; }
+wait_for 30 ctl_status 'C:\ProgramData\Kolibra' || fail "no Kolibra running after the upgrade"
+ctl_status "$zsettings" || fail "kolibra ctl through $zsettings found no driver"
+step "upgrade: running copy closed in order and started again, settings and data kept"
+
+# A package of the installed version (rebuilt: a new product code) replaces
+# it: one Kolibra per machine.
+echo "== the same version again, rebuilt"
+bash packaging/windows/build-msi.sh "$run/dist2" --version "$next" --arch x64 >>"$run/build.log" 2>&1 ||
+  fail "build-msi.sh failed"
+msiexec "$run/same.log" /i "$(winpath "$run/dist2/kolibra-$next-x64.msi")" || fail "msiexec /i: exit $?"
+[ "$(arp_entries | grep -c DisplayName)" = 1 ] || fail "not one entry: $(arp_entries | grep -c DisplayName)"
+wait_for 30 ctl_status 'C:\ProgramData\Kolibra' || fail "no Kolibra running after the same-version install"
+step "same version rebuilt: replaces the installed one, Kolibra started again"
 
 # ---------------------------------------------------------------- uninstall
 echo "== uninstall"
-msiexec "$run/uninstall.log" /x "$(winpath "$run/dist/kolibra-$next-x64.msi")" || fail "msiexec /x: exit $?"
+msiexec "$run/uninstall.log" /x "$(winpath "$run/dist2/kolibra-$next-x64.msi")" || fail "msiexec /x: exit $?"
+ctl_status 'C:\ProgramData\Kolibra' && fail "Kolibra still running after the uninstall"
 for f in kolibra.exe kolibra.com mankolibra.pdf; do [ ! -e "$prog/$f" ] || fail "$f still installed"; done
 [ ! -e "$data/mankolibra.pdf" ] || fail "manual left in the data folder"
 for l in Kolibra "Manuale Kolibra"; do [ ! -e "$menu/$l.lnk" ] || fail "$l.lnk left"; done

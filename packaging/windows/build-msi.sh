@@ -40,6 +40,9 @@ fi
 [[ $version =~ ^([0-9]+)\.([0-9]+)\.0\.([0-9]+)$ ]] ||
   { echo "build-msi.sh: version '$version' is not X.Y.0.W" >&2; exit 2; }
 product_version="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.${BASH_REMATCH[3]}"
+# Where the versions a package replaces end (not included): its own version
+# is replaced too, by a rebuilt package or the other architecture's.
+upgrade_maximum="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.$((BASH_REMATCH[3] + 1))"
 
 for tool in wixl groff; do
   command -v "$tool" >/dev/null ||
@@ -74,6 +77,6 @@ for arch in "${archs[@]}"; do
   msi="$out/kolibra-$version-$arch.msi"
   # wixl takes source files by names relative to the current folder.
   (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" \
-    -D ProductVersion="$product_version" -D Stage=. -o "$msi" "$root/packaging/windows/kolibra.wxs")
+    -D ProductVersion="$product_version" -D UpgradeMaximum="$upgrade_maximum" -D Stage=. -o "$msi" "$root/packaging/windows/kolibra.wxs")
   echo "$msi ($(( $(stat -c %s "$msi") / 1024 )) KiB)"
 done

@@ -5,6 +5,7 @@
 #include "app/package_folders.h"
 #include "app/submit_command.h"
 #include "app/window_driver.h"
+#include "core/messages.h"
 #include "conversion/convert_cli.h"
 #include "conversion/numbers.h"
 #include "core/app_context.h"
@@ -41,6 +42,22 @@ constexpr const char* kNotOnThisSystem =
     " non si usa su questo sistema: cartelle e arresto del driver li cura il pacchetto\n";
 
 int PrepareFolders(const std::vector<std::string>& folders, std::ostream& out, std::ostream& err) {
+  // Every folder is checked before any is changed: a refused one leaves the
+  // others as they were.
+  for (const std::string& given : folders) {
+    const std::string folder = DropTrailingSeparator(given);
+    unsigned long error = 0;
+    switch (CheckFolderForKolibra(given, error)) {
+      case SetupStatus::kDone:
+        break;
+      case SetupStatus::kNotOnThisSystem:
+        err << "kolibra: --prepare-folders" << kNotOnThisSystem;
+        return kExitStartupFailed;
+      case SetupStatus::kFailed:
+        err << "kolibra: " << kPrepareFolderRefused << folder << " (errore " << error << ")\n";
+        return kExitStartupFailed;
+    }
+  }
   for (const std::string& given : folders) {
     // An installer's folder properties end with a separator.
     const std::string folder = DropTrailingSeparator(given);
@@ -58,6 +75,73 @@ int PrepareFolders(const std::vector<std::string>& folders, std::ostream& out, s
     }
   }
   return kExitOk;
+}
+
+// After an upgrade: the copies --close-running closed run again, as the
+// logon start runs them (with the settings folder given).
+int StartAgain(const DriverOptions& options, std::ostream& out, std::ostream& err) {
+  bool started = false;
+  std::vector<std::string> arguments;
+  if (!options.settingsDir.empty()) arguments = {"--settings-dir", DropTrailingSeparator(options.settingsDir)};
+  switch (StartClosedCopiesAgain(arguments, started)) {
+    case SetupStatus::kDone:
+      out << (started ? "Kolibra avviato di nuovo\n" : "Nessun Kolibra da avviare di nuovo\n");
+      return kExitOk;
+    case SetupStatus::kNotOnThisSystem:
+      err << "kolibra: --start-again" << kNotOnThisSystem;
+      return kExitStartupFailed;
+    case SetupStatus::kFailed:
+      break;
+  }
+  err << "kolibra: Kolibra non avviato di nuovo\n";
+  return kExitStartupFailed;
+}
+
+// Forwards to the platform's notifier and keeps the last line told (a
+// message box's text without its prefix): the reason of a refused start.
+class LastLineNotifier : public Notifier {
+ public:
+  explicit LastLineNotifier(Notifier& inner) : inner_(inner) {}
+  void MessageBox(const std::string& text) override {
+    inner_.MessageBox(text);
+    last_ = text;
+  }
+  void Log(const std::string& line) override {
+    inner_.Log(line);
+    last_ = line;
+    for (const char* prefix : {"Messaggio: ", "MESSAGGIO: "}) {
+      if (last_.rfind(prefix, 0) == 0) last_.erase(0, std::string(prefix).size());
+    }
+  }
+  const std::string& last() const { return last_; }
+
+ private:
+  Notifier& inner_;
+  std::string last_;
+};
+
+// The driver, with its window where there is one; refusal: why it did not
+// start (the last line it told), when it did not.
+int RunDriverProgram(const CommandLine& cl, std::string& refusal) {
+  PlatformOptions platformOptions;
+  platformOptions.serialDevices = cl.serialDevices;
+  const std::unique_ptr<PlatformServices> services = MakePlatform(platformOptions);
+  Platform& base = services->platform();
+  LastLineNotifier notes(base.notifier);
+  Platform platform{base.loop, base.serial, base.socket, notes, base.fs, base.system, base.folderWatch, base.tray};
+  int code = kExitOk;
+  {
+    // With a window system and a display the operator gets the window.
+    const std::unique_ptr<WindowHost> host = cl.headlessAsked ? nullptr : MakeWindowHost(platform.loop);
+    if (host) {
+      code = RunWindowedDriver(platform, *host, cl.options, services->controlChannel());
+    } else {
+      AppContext ctx(platform);
+      code = RunDriver(ctx, cl.options, services->controlChannel());
+    }
+  }
+  if (code != kExitOk) refusal = notes.last();
+  return code;
 }
 
 int CloseRunning(std::ostream& out, std::ostream& err) {
@@ -88,6 +172,7 @@ std::string UsageText() {
          "  kolibra submit [--data-dir DIR] [--slot N] [--timeout S] FILE\n"
          "  kolibra --prepare-folders --settings-dir DIR --data-dir DIR\n"
          "  kolibra --close-running\n"
+         "  kolibra --start-again [--settings-dir DIR]\n"
          "  kolibra help | --help | --version\n"
          "\n"
          "Avvia il driver di stampa fiscale: cerca i lavori nella cartella dati\n"
@@ -117,6 +202,9 @@ std::string UsageText() {
          "                         copie di Kolibra avviate dalla cartella di questo\n"
          "                         programma e aspetta la loro fine (al massimo 3\n"
          "                         minuti), poi esce\n"
+         "  --start-again          (Windows, per l'installazione) avvia di nuovo Kolibra\n"
+         "                         se --close-running lo ha appena chiuso per questo\n"
+         "                         utente, poi esce\n"
          "  --help                 questo testo\n"
          "  --version              la versione del programma\n"
          "\n"
@@ -182,11 +270,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (name == "--version") {
       cl.kind = CommandLine::Kind::kVersion;
       return cl;
-    } else if ((name == "--prepare-folders" || name == "--close-running") && !hasValue) {
-      const auto kind =
-          name == "--prepare-folders" ? CommandLine::Kind::kPrepareFolders : CommandLine::Kind::kCloseRunning;
+    } else if ((name == "--prepare-folders" || name == "--close-running" || name == "--start-again") &&
+               !hasValue) {
+      const auto kind = name == "--prepare-folders" ? CommandLine::Kind::kPrepareFolders
+                        : name == "--close-running" ? CommandLine::Kind::kCloseRunning
+                                                    : CommandLine::Kind::kStartAgain;
       if (cl.kind != CommandLine::Kind::kRun && cl.kind != kind) {
-        return Error("--prepare-folders e --close-running non vanno insieme");
+        return Error("--prepare-folders, --close-running e --start-again non vanno insieme");
       }
       cl.kind = kind;
     } else if (name == "--headless" && !hasValue) {
@@ -244,19 +334,28 @@ int RunKolibra(const std::vector<std::string>& args, std::ostream& out, std::ost
       return PrepareFolders({cl.options.settingsDir, cl.options.dataDir}, out, err);
     case CommandLine::Kind::kCloseRunning:
       return CloseRunning(out, err);
+    case CommandLine::Kind::kStartAgain:
+      return StartAgain(cl.options, out, err);
     case CommandLine::Kind::kRun:
       break;
   }
+  std::string refusal;
+  return RunDriverProgram(cl, refusal);
+}
 
-  PlatformOptions platformOptions;
-  platformOptions.serialDevices = cl.serialDevices;
-  const std::unique_ptr<PlatformServices> services = MakePlatform(platformOptions);
-  // With a window system and a display the operator gets the window.
-  const std::unique_ptr<WindowHost> host =
-      cl.headlessAsked ? nullptr : MakeWindowHost(services->platform().loop);
-  if (host) return RunWindowedDriver(services->platform(), *host, cl.options, services->controlChannel());
-  AppContext ctx(services->platform());
-  return RunDriver(ctx, cl.options, services->controlChannel());
+int RunWindowedProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const CommandLine cl = ParseCommandLine(args);
+  if (cl.kind == CommandLine::Kind::kError) {
+    const int code = RunKolibra(args, out, err);
+    ShowStartRefusal("kolibra: " + cl.error + "\nVedere 'kolibra --help'.");
+    return code;
+  }
+  if (cl.kind != CommandLine::Kind::kRun) return RunKolibra(args, out, err);
+  std::string refusal;
+  const int code = RunDriverProgram(cl, refusal);
+  // Shown once the driver's windows are gone, the program ending after it.
+  if (code != kExitOk && !refusal.empty()) ShowStartRefusal(refusal);
+  return code;
 }
 
 }  // namespace kolibra

@@ -37,7 +37,8 @@ std::string OpenFailureText(ControlOpenStatus status, const std::string& folder,
     case ControlOpenStatus::kUnsafeFolder:
       return UnsafeFolderText(folder);
     case ControlOpenStatus::kNameTaken:
-      return endpoint + kControlNameTaken;
+      // Windows names a pipe, not a socket.
+      return endpoint + (endpoint.rfind("\\\\.\\pipe\\", 0) == 0 ? kControlPipeNameTaken : kControlNameTaken);
     case ControlOpenStatus::kPathTooLong:
       return kControlPathTooLong + endpoint;
     default:

@@ -108,12 +108,15 @@ void ClearStaleJobFiles(AppContext& ctx) {
   }
 }
 
-// Why a lock was refused: another copy, or a lock file that is not shared
-// with another user, nor used when it is no plain file of this user's.
+// Why a lock was refused: another copy (of this session or another one), a
+// lock file that is not shared with another user, nor used when it is no
+// plain file, or a folder this user may not write.
 void LogLockRefusal(AppContext& ctx, const std::string& anotherCopy, const std::string& lockFile) {
   switch (ctx.platform.system.LastLockRefusal()) {
     case LockRefusal::kOtherUser: ctx.platform.notifier.Log(kLockOfOtherUser + lockFile); break;
     case LockRefusal::kUnavailable: ctx.platform.notifier.Log(kLockUnusable + lockFile); break;
+    case LockRefusal::kOtherSession: ctx.platform.notifier.Log(kLockOtherSession + lockFile); break;
+    case LockRefusal::kNotWritable: ctx.platform.notifier.Log(kLockFolderNotWritable + lockFile); break;
     default: ctx.platform.notifier.Log(anotherCopy); break;
   }
 }

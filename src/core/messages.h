@@ -56,6 +56,10 @@ inline constexpr const char* kLockUnusable = "File di blocco non utilizzabile, K
 inline constexpr const char* kDataLockLost =
     "Cartella dati non piu' bloccata da questa copia di Kolibra, nessun lavoro eseguito: ";
 inline constexpr const char* kDataLockRetaken = "Cartella dati di nuovo bloccata: ";
+inline constexpr const char* kLockOtherSession =
+    "Kolibra gia' in esecuzione in un'altra sessione di Windows, questa copia non parte: ";
+inline constexpr const char* kLockFolderNotWritable =
+    "Cartella non scrivibile da questo utente, Kolibra non parte: ";
 // The data folder gives no change notifications (+ its path): jobs are found
 // by the polling alone.
 inline constexpr const char* kFolderWatchRefused =
@@ -154,6 +158,11 @@ inline constexpr const char* kControlOtherOwner = " appartiene a un altro utente
 // manager stops it (an orderly exit would be taken as the service's end).
 inline constexpr const char* kControlStopByService =
     "Kolibra gira come servizio: si ferma con 'systemctl stop kolibra'";
+// The same as kControlNameTaken, where the endpoint is a named pipe.
+inline constexpr const char* kControlPipeNameTaken = " esiste e non e' una pipe di Kolibra";
+// --prepare-folders refuses a folder (+ its path).
+inline constexpr const char* kPrepareFolderRefused =
+    "cartella non adatta a Kolibra (radice di un disco, cartella di sistema, collegamento o file): ";
 
 // Error-file text of a failed dump (any non-zero dump result code).
 std::string DumpErrorText(int16_t result);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kolibra {
 
@@ -26,6 +27,22 @@ SetupStatus MakeFolderWritableByAllUsers(const std::string& path, unsigned long&
 // message-only: the same request an operator's close makes), then waits up
 // to waitMs for those processes to end. asked: how many were asked. kFailed
 // when one still runs at the end of the wait.
+// When copies were asked and all ended, notes for this user that the
+// program is to run again once its new files are in place.
 SetupStatus CloseRunningCopies(int64_t waitMs, int& asked);
+
+// What must never be opened to every user: a drive or share root (also
+// "C:", the current folder of drive C), a folder of the system (Windows,
+// the program folders, the profiles, ProgramData itself, or one that holds
+// any of them), this program's folder, a link, or anything else that is
+// not a folder. A missing folder passes: it is made for Kolibra. kFailed
+// with error set to the system's code of the refusal.
+SetupStatus CheckFolderForKolibra(const std::string& path, unsigned long& error);
+
+// After an installer put new files in place: when CloseRunningCopies()
+// closed copies for this user in the last minutes, forgets that and starts
+// this program's windowed image again with arguments. started: whether it
+// did. kDone also when nothing was to be started.
+SetupStatus StartClosedCopiesAgain(const std::vector<std::string>& arguments, bool& started);
 
 }  // namespace kolibra

@@ -12,6 +12,8 @@ enum class LockRefusal {
   kAnotherCopy,  // another copy (of the same user) holds it
   kOtherUser,    // the lock file belongs to another user: it is not shared
   kUnavailable,  // the lock file cannot be made or opened (or is no plain file)
+  kOtherSession, // a copy running in another session (another user's logon) holds it
+  kNotWritable,  // the folder does not let this user make the lock file
 };
 
 // The data folder's lock, as found at a check.

@@ -103,4 +103,9 @@ class WindowHost : public Tray {
 // (no window system, or no display to show them on).
 std::unique_ptr<WindowHost> MakeWindowHost(EventLoop& loop);
 
+// Why the program does not start, in a modal message window the operator
+// acknowledges with OK; returns once acknowledged. Nothing where there is
+// no window system or no display.
+void ShowStartRefusal(const std::string& text);
+
 }  // namespace kolibra

@@ -3,12 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/package_folders.h"
 #include "fakes/fake_platform.h"
+
+#include "core/messages.h"
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace kolibra {
 namespace {
@@ -43,7 +50,8 @@ TEST(CommandLine, ReadsOptionValues) {
       {{"--prepare-folders", "--settings-dir", "s", "--data-dir=d"}, "", Kind::kPrepareFolders},
       {{"--settings-dir", "s", "--prepare-folders"}, "--prepare-folders vuole --settings-dir e --data-dir"},
       {{"--prepare-folders", "--data-dir", "d"}, "--prepare-folders vuole --settings-dir e --data-dir"},
-      {{"--close-running", "--prepare-folders"}, "--prepare-folders e --close-running non vanno insieme"},
+      {{"--close-running", "--prepare-folders"}, "--prepare-folders, --close-running e --start-again non vanno insieme"},
+      {{"--start-again", "--settings-dir", "s"}, "", Kind::kStartAgain},
   };
   for (const auto& c : cases) {
     const CommandLine cl = ParseCommandLine(c.args);
@@ -93,6 +101,36 @@ TEST(PackageFolders, DataFolderAsTheServiceEnvironmentFileNamesIt) {
     EXPECT_EQ(PackageDataDir(fs, layout), folder) << (content ? content : "no file");
   }
 }
+
+#ifdef _WIN32
+// Drive roots, system folders and a file in place of a folder are refused,
+// both folders checked before either is changed.
+TEST(CommandLine, PrepareFoldersRefusesWhatIsNoFolderForKolibraBeforeChangingAny) {
+  namespace fs = std::filesystem;
+  const fs::path base = fs::temp_directory_path() / ("kolibra-prepare-" + std::to_string(GetCurrentProcessId()));
+  fs::remove_all(base);
+  fs::create_directories(base);
+  const std::string settings = (base / "settings").string(), data = (base / "data").string();
+  const std::string file = (base / "file").string();
+  std::ofstream(file) << "x";
+  char windows[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  for (const std::string& refused : {std::string("C:\\"), std::string("C:"), std::string(windows), file}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunKolibra({"--prepare-folders", "--settings-dir", settings + "\\", "--data-dir", refused}, out, err),
+              kExitStartupFailed)
+        << refused;
+    EXPECT_NE(err.str().find(kPrepareFolderRefused), std::string::npos) << err.str();
+    EXPECT_FALSE(fs::exists(settings)) << refused;  // untouched
+  }
+  std::ostringstream out, err;
+  EXPECT_EQ(RunKolibra({"--prepare-folders", "--settings-dir", settings + "\\", "--data-dir", data + "\\"}, out, err),
+            kExitOk)
+      << err.str();
+  EXPECT_TRUE(fs::is_directory(settings) && fs::is_directory(data));
+  fs::remove_all(base);
+}
+#endif
 
 }  // namespace
 }  // namespace kolibra

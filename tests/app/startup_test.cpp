@@ -127,7 +127,8 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsFromTheJournal) {
 TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
   const struct { bool dataTaken; LockRefusal why; const char* log; } cases[] = {
       {false, LockRefusal::kAnotherCopy, "Cartella impostazioni"}, {true, LockRefusal::kAnotherCopy, "Cartella dati"},
-      {true, LockRefusal::kOtherUser, kLockOfOtherUser}, {true, LockRefusal::kUnavailable, kLockUnusable}};
+      {true, LockRefusal::kOtherUser, kLockOfOtherUser}, {true, LockRefusal::kUnavailable, kLockUnusable},
+      {true, LockRefusal::kOtherSession, kLockOtherSession}, {true, LockRefusal::kNotWritable, kLockFolderNotWritable}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.log);
     AppRig r;

@@ -17,6 +17,7 @@
 //   win-probe window CAPTION            1 when a visible top-level window's caption begins with CAPTION
 //   win-probe about-ok                  presses OK in the about window
 //   win-probe messages                  the texts of the open message windows, one a line
+//   win-probe message-ok                presses OK in every open message window
 //   win-probe popup                     1 when a pop-up menu is open
 //   win-probe menubar                   opens the File menu of the menu bar, as Alt+F does
 //   win-probe session-query             WM_QUERYENDSESSION to the program: its answer, 1 or 0
@@ -157,6 +158,12 @@ int main(int argc, char** argv) {
       if (!IsClass(box, kDialogClass)) continue;
       HWND text = GetDlgItem(box, IDC_MESSAGE_TEXT);
       if (text) std::printf("%s\n", Text(text).c_str());
+    }
+    return 0;
+  }
+  if (command == "message-ok") {
+    for (HWND box : Windows("Kolibra")) {
+      if (IsClass(box, kDialogClass) && GetDlgItem(box, IDC_MESSAGE_TEXT)) PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
     return 0;
   }

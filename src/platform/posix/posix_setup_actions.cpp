@@ -14,4 +14,14 @@ SetupStatus CloseRunningCopies(int64_t, int& asked) {
   return SetupStatus::kNotOnThisSystem;
 }
 
+SetupStatus CheckFolderForKolibra(const std::string&, unsigned long& error) {
+  error = 0;
+  return SetupStatus::kNotOnThisSystem;
+}
+
+SetupStatus StartClosedCopiesAgain(const std::vector<std::string>&, bool& started) {
+  started = false;
+  return SetupStatus::kNotOnThisSystem;
+}
+
 }  // namespace kolibra

@@ -1,10 +1,13 @@
 #include "platform/win32/win32_control_channel.h"
 
 #include <aclapi.h>
+// RtlGenRandom, after windows.h.
+#include <ntsecapi.h>
 
+#include <cstdio>
 #include <utility>
 
-#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_file_system.h"
 
 namespace kolibra {
 namespace {
@@ -12,10 +15,35 @@ namespace {
 constexpr int64_t kListenRetryMs = 1000;
 constexpr DWORD kInBufferBytes = 4096;
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t sep = path.find_last_of("\\/");
-  if (sep == std::string::npos) return ".";
-  return path.substr(0, sep == 0 ? 1 : sep);
+constexpr const char kPipePrefix[] = "\\\\.\\pipe\\KolibraCtl-";
+constexpr std::size_t kEndpointFileLimit = 256;
+
+// A pipe name nobody can guess: 128 random bits.
+std::string RandomPipeName() {
+  unsigned char bytes[16] = {};
+  if (!RtlGenRandom(bytes, sizeof bytes)) return "";
+  static const char kDigits[] = "0123456789abcdef";
+  std::string name = kPipePrefix;
+  for (unsigned char b : bytes) {
+    name += kDigits[b >> 4];
+    name += kDigits[b & 15];
+  }
+  return name;
+}
+
+// Writes the pipe's name at path (a new file, renamed into place).
+bool WriteEndpointFile(const std::string& path, const std::string& pipe) {
+  Win32FileSystem fs;
+  const std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+  std::FILE* f = fs.CreateFresh(temporary);
+  if (f == nullptr) return false;
+  const std::string text = pipe + "\r\n";
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && fs.FlushToDisk(f);
+  if (std::fclose(f) != 0 || !written || !fs.ReplaceWith(temporary, path)) {
+    fs.Remove(temporary);
+    return false;
+  }
+  return true;
 }
 
 // The TOKEN_USER of this process; empty when the token cannot be read.
@@ -55,10 +83,21 @@ bool FinishOverlapped(HANDLE h, OVERLAPPED& ov, ULONGLONG deadline, DWORD& bytes
 }  // namespace
 
 std::string ControlPipeName(const std::string& path) {
-  return "\\\\.\\pipe\\KolibraCtl-" + Win32System::FolderKey(FolderOf(path));
+  Win32FileSystem fs;
+  const ReadResult read = fs.ReadRegularFile(path, kEndpointFileLimit);
+  if (read.status != ReadStatus::kOk) return "";
+  std::string name = read.bytes.substr(0, read.bytes.find_first_of("\r\n"));
+  if (name.rfind(kPipePrefix, 0) != 0 || name.size() != sizeof kPipePrefix - 1 + 32 ||
+      name.find_first_not_of("0123456789abcdef", sizeof kPipePrefix - 1) != std::string::npos) {
+    return "";
+  }
+  return name;
 }
 
-std::string ControlEndpointName(const std::string& path) { return ControlPipeName(path); }
+std::string ControlEndpointName(const std::string& path) {
+  const std::string pipe = ControlPipeName(path);
+  return pipe.empty() ? "la pipe di " + path : pipe;
+}
 
 Win32ControlChannel::Win32ControlChannel(Win32EventLoop& loop) : ControlChannelCore(loop), loop_(loop) {}
 
@@ -80,7 +119,17 @@ ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler han
       !SetSecurityDescriptorDacl(&sd_, TRUE, acl, FALSE) || !SetSecurityDescriptorOwner(&sd_, sid, FALSE)) {
     return ControlOpenStatus::kFailed;
   }
-  pipeName_ = ControlPipeName(path);
+  // The pipe the file at path names, if one still listens: another copy
+  // serves the folder.
+  const std::string current = ControlPipeName(path);
+  if (!current.empty() && (WaitNamedPipeA(current.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND)) {
+    return ControlOpenStatus::kNameTaken;
+  }
+  // A new random name each time, found by clients in the file at path
+  // (whatever spelling of the folder they are given): another user cannot
+  // make the pipe first.
+  pipeName_ = RandomPipeName();
+  if (pipeName_.empty()) return ControlOpenStatus::kFailed;
   Begin(std::move(handler), options);
   // The first instance must be the first of its name: a pipe another
   // program made would take this one's requests. The flag that says so is
@@ -95,6 +144,12 @@ ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler han
     return err == ERROR_ACCESS_DENIED || err == ERROR_PIPE_BUSY ? ControlOpenStatus::kNameTaken
                                                                 : ControlOpenStatus::kFailed;
   }
+  if (!WriteEndpointFile(path, pipeName_)) {
+    handler_ = nullptr;
+    Close();
+    return ControlOpenStatus::kFailed;
+  }
+  endpointPath_ = path;
   open_ = true;
   return ControlOpenStatus::kOpen;
 }
@@ -252,6 +307,9 @@ void Win32ControlChannel::Close() {
   DropAll();
   if (listener_) Settle(*listener_);
   listener_.reset();
+  // The name file goes with the pipe, unless another copy wrote it since.
+  if (!endpointPath_.empty() && ControlPipeName(endpointPath_) == pipeName_) DeleteFileA(endpointPath_.c_str());
+  endpointPath_.clear();
   listenRetryAt_ = 0;
   open_ = false;
 }
@@ -267,6 +325,10 @@ void Win32ControlChannel::Retry(int64_t now) {
 ControlCallResult SendControlRequest(const std::string& path, std::string_view line, int64_t timeoutMs) {
   ControlCallResult result;
   const std::string name = ControlPipeName(path);
+  if (name.empty()) {
+    result.status = ControlCallStatus::kNoServer;
+    return result;
+  }
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
   OwnedHandle pipe;
   for (;;) {

@@ -1,6 +1,8 @@
 // The control endpoint on Windows: a local named pipe per settings folder,
-// \\.\pipe\KolibraCtl-<key>, where the key stands for the folder as the
-// single-instance lock's does (Win32System::FolderKey). The pipe's security
+// \\.\pipe\KolibraCtl-<32 random hex digits>, a new name at each opening,
+// written into the endpoint file (the endpoint path, in the settings folder)
+// where clients read it: any spelling of the folder finds the same file, and
+// nobody can make the pipe before the driver does. The pipe's security
 // descriptor lets only this user in and names it the owner; remote clients
 // are refused. Each request and each answer is one pipe message. Every
 // operation is overlapped, its event watched by the event loop: no thread.
@@ -23,7 +25,7 @@
 
 namespace kolibra {
 
-// The pipe that stands for the endpoint path (its folder's key).
+// The pipe named in the endpoint file at path; empty when there is none.
 std::string ControlPipeName(const std::string& path);
 
 class Win32ControlChannel : public ControlChannelCore {
@@ -62,6 +64,7 @@ class Win32ControlChannel : public ControlChannelCore {
 
   Win32EventLoop& loop_;
   std::string pipeName_;
+  std::string endpointPath_;  // the file naming the pipe, removed on Close()
   std::vector<unsigned char> tokenUser_;  // TOKEN_USER of this process
   std::vector<unsigned char> acl_;
   SECURITY_DESCRIPTOR sd_{};

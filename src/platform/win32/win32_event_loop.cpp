@@ -272,7 +272,12 @@ bool Win32EventLoop::OnWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRE
   switch (msg) {
     case WM_CLOSE:
       // The window lives as long as the loop; closing it asks to terminate.
-      if (ownsTermination_) RequestTermination();
+      // An open menu (the tray's pop-up, the menu bar) holds the thread in
+      // its own loop until dismissed: it is ended, so that the close goes on.
+      if (ownsTermination_) {
+        RequestTermination();
+        EndMenu();
+      }
       return true;
     case WM_QUERYENDSESSION:
       if (!ownsTermination_) return false;

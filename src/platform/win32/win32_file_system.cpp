@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-// After windows.h.
-#include <sddl.h>
 
 #include <cstdio>
 #include <memory>
@@ -209,24 +207,6 @@ ReadResult Win32FileSystem::ReadRegularFile(const std::string& path, std::size_t
 
 namespace {
 
-// A protected access list with one entry: full access for the file's owner.
-class OwnerOnlyDescriptor {
- public:
-  OwnerOnlyDescriptor() {
-    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)", SDDL_REVISION_1, &sd_,
-                                                         nullptr);
-  }
-  ~OwnerOnlyDescriptor() {
-    if (sd_ != nullptr) LocalFree(sd_);
-  }
-  OwnerOnlyDescriptor(const OwnerOnlyDescriptor&) = delete;
-  OwnerOnlyDescriptor& operator=(const OwnerOnlyDescriptor&) = delete;
-  PSECURITY_DESCRIPTOR get() const { return sd_; }
-
- private:
-  PSECURITY_DESCRIPTOR sd_ = nullptr;
-};
-
 // The folder of path, held open without delete sharing while a file is made
 // or renamed in it, so that it cannot be swapped for a junction or link
 // meanwhile; an empty handle when it is a reparse point or cannot be opened.
@@ -264,16 +244,9 @@ std::FILE* Win32FileSystem::CreateFresh(const std::string& path, FileAccess acce
   if (path.empty() || NamesDevice(path)) return nullptr;
   const OwnedHandle folder = HoldFolderOf(path);
   if (!folder || !Remove(path)) return nullptr;
-  OwnedHandle h;
-  if (access == FileAccess::kOwnerOnly) {
-    const OwnerOnlyDescriptor sd;
-    if (sd.get() == nullptr) return nullptr;
-    SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
-    h = OwnedHandle(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, &sa, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  } else {
-    h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  }
+  // Both kinds take the folder's inherited access list (see the header).
+  static_cast<void>(access);
+  OwnedHandle h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return nullptr;
   return StreamOf(std::move(h), _O_WRONLY, "wb");
 }

@@ -24,8 +24,11 @@ class Win32FileSystem : public FileSystem {
   // disk file (pipe, device) is kNotRegular.
   ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) override;
   using FileSystem::CreateFresh;
-  // Remove(), then CREATE_NEW on the name itself; kOwnerOnly gives the file a
-  // protected access list that lets in only its owner.
+  // Remove(), then CREATE_NEW on the name itself. Either access gives the
+  // file the folder's inherited access list: on Windows the folder's list is
+  // its trust (every user of the machine in the folders the installer
+  // prepared), and a file of the driver's (the journal) must stay usable by
+  // whichever account runs the driver there next.
   std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
   // fflush() and FlushFileBuffers().
   bool FlushToDisk(std::FILE* file) override;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <vector>
@@ -67,7 +68,171 @@ bool CreateFolders(const std::string& path, DWORD& error) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Where CloseRunningCopies() notes, for the installing user, when it closed
+// copies (a FILETIME): the new files' installer starts them again.
+constexpr const char* kNoteKey = "Software\\Kolibra";
+constexpr const char* kNoteValue = "ClosedBySetup";
+// A note older than this is from an uninstall no install followed.
+constexpr unsigned long long kNoteLifeTicks = 10ull * 60 * 10'000'000;  // 10 minutes in 100 ns
+
+unsigned long long NowTicks() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+void NoteClosedCopies() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kNoteKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  const unsigned long long now = NowTicks();
+  RegSetValueExA(key, kNoteValue, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&now), sizeof now);
+  RegCloseKey(key);
+}
+
+// True when a recent note was there; the note goes either way.
+bool TakeClosedCopiesNote() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kNoteKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  unsigned long long when = 0;
+  DWORD type = 0;
+  DWORD size = sizeof when;
+  const bool read = RegQueryValueExA(key, kNoteValue, nullptr, &type, reinterpret_cast<BYTE*>(&when), &size) ==
+                        ERROR_SUCCESS &&
+                    type == REG_QWORD && size == sizeof when;
+  RegDeleteValueA(key, kNoteValue);
+  RegCloseKey(key);
+  const unsigned long long now = NowTicks();
+  return read && when <= now && now - when <= kNoteLifeTicks;
+}
+
+// One argument as the C runtime splits a command line: quoted, with the
+// backslashes before a quote doubled.
+std::string Quoted(const std::string& arg) {
+  std::string out = "\"";
+  std::size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, '\\');
+  return out + "\"";
+}
+
+bool IsAbsolute(const std::string& path) {
+  const bool drive = path.size() >= 3 && path[1] == ':' && IsSeparator(path[2]);
+  const bool unc = path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]);
+  return drive || unc;
+}
+
+// "C:\", "\\server\share" (and "\\?\C:\" alike): the root of a drive or share.
+bool IsRoot(const std::string& full) {
+  std::string s = full;
+  while (!s.empty() && IsSeparator(s.back())) s.pop_back();
+  if (s.size() <= 2) return true;  // "", "C:"
+  if (!IsSeparator(s[0]) || !IsSeparator(s[1])) return false;
+  // \\server\share, \\?\C:, \\.\C:
+  std::size_t parts = 0;
+  for (std::size_t i = 2; i < s.size();) {
+    const std::size_t next = s.find_first_of("\\/", i);
+    ++parts;
+    if (next == std::string::npos) break;
+    i = next + 1;
+  }
+  return parts <= 2;
+}
+
+bool SameOrHolds(const std::string& folder, const std::string& other) {
+  if (other.size() < folder.size()) return false;
+  if (other.size() > folder.size() && !IsSeparator(other[folder.size()])) return false;
+  return SameFolder(folder, other.substr(0, folder.size()));
+}
+
+// The shell's folders that must never be opened to every user.
+constexpr int kSystemFolders[] = {
+    CSIDL_WINDOWS,        CSIDL_SYSTEM,         CSIDL_SYSTEMX86,        CSIDL_PROGRAM_FILES,
+    CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_COMMON_APPDATA, CSIDL_PROFILE,
+    CSIDL_APPDATA,        CSIDL_LOCAL_APPDATA,  CSIDL_COMMON_DOCUMENTS, CSIDL_PERSONAL,
+    CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS,
+    CSIDL_STARTUP,        CSIDL_COMMON_STARTUP,
+};
+
 }  // namespace
+
+SetupStatus CheckFolderForKolibra(const std::string& path, unsigned long& error) {
+  error = ERROR_BAD_PATHNAME;
+  if (!IsAbsolute(path) || IsRoot(path)) return SetupStatus::kFailed;
+  char buf[MAX_PATH * 4];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
+  if (n == 0 || n >= sizeof buf) return SetupStatus::kFailed;
+  std::string full(buf, n);
+  while (!full.empty() && IsSeparator(full.back())) full.pop_back();
+  if (IsRoot(full)) return SetupStatus::kFailed;
+  error = ERROR_ACCESS_DENIED;
+  std::vector<std::string> system{OwnFolder()};
+  for (const int csidl : kSystemFolders) {
+    char folder[MAX_PATH + 1] = {};
+    if (SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE) && folder[0] != '\0') system.emplace_back(folder);
+  }
+  for (std::string s : system) {
+    while (!s.empty() && IsSeparator(s.back())) s.pop_back();
+    if (!s.empty() && SameOrHolds(full, s)) return SetupStatus::kFailed;
+  }
+  const DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD e = GetLastError();
+    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return SetupStatus::kDone;
+    error = e;
+    return SetupStatus::kFailed;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    error = ERROR_REPARSE_ATTRIBUTE_CONFLICT;
+    return SetupStatus::kFailed;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = ERROR_DIRECTORY;
+    return SetupStatus::kFailed;
+  }
+  error = 0;
+  return SetupStatus::kDone;
+}
+
+SetupStatus StartClosedCopiesAgain(const std::vector<std::string>& arguments, bool& started) {
+  started = false;
+  if (!TakeClosedCopiesNote()) return SetupStatus::kDone;
+  char buf[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  if (n == 0 || n >= sizeof buf) return SetupStatus::kFailed;
+  std::string image(buf, n);
+  // kolibra.com starts kolibra.exe: the copy runs with its window.
+  const std::size_t dot = image.find_last_of('.');
+  if (dot != std::string::npos && image.find_first_of("\\/", dot) == std::string::npos) {
+    image = image.substr(0, dot) + ".exe";
+  }
+  std::string commandLine = Quoted(image);
+  for (const std::string& a : arguments) commandLine += " " + Quoted(a);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const std::string folder = FolderOf(image);
+  if (!CreateProcessA(image.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
+    return SetupStatus::kFailed;
+  }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  started = true;
+  return SetupStatus::kDone;
+}
 
 SetupStatus MakeFolderWritableByAllUsers(const std::string& path, unsigned long& error) {
   DWORD code = 0;
@@ -80,7 +245,10 @@ SetupStatus MakeFolderWritableByAllUsers(const std::string& path, unsigned long&
     return SetupStatus::kFailed;
   }
   // Built-in Users (S-1-5-32-545): the "modify" rights (read, write,
-  // execute, delete), for the folder, its files and its sub-folders.
+  // execute, delete), for the folder, its files and its sub-folders, plus
+  // deleting what the folder holds: a lock file or journal another account
+  // left with an owner-only list (older versions made them so) can then be
+  // replaced by the account that runs the driver now.
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID users = nullptr;
   if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0,
@@ -95,7 +263,7 @@ SetupStatus MakeFolderWritableByAllUsers(const std::string& path, unsigned long&
   PACL updated = nullptr;
   if (rc == ERROR_SUCCESS) {
     EXPLICIT_ACCESSA access = {};
-    access.grfAccessPermissions = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    access.grfAccessPermissions = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE | FILE_DELETE_CHILD;
     access.grfAccessMode = GRANT_ACCESS;
     access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
     access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
@@ -145,7 +313,9 @@ SetupStatus CloseRunningCopies(int64_t waitMs, int& asked) {
   for (const OwnedHandle& p : processes) handles.push_back(p.get());
   const DWORD timeout = static_cast<DWORD>(std::clamp<int64_t>(waitMs, 0, INFINITE - 1));
   const DWORD rc = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, timeout);
-  return rc < WAIT_OBJECT_0 + handles.size() ? SetupStatus::kDone : SetupStatus::kFailed;
+  if (rc >= WAIT_OBJECT_0 + handles.size()) return SetupStatus::kFailed;
+  NoteClosedCopies();
+  return SetupStatus::kDone;
 }
 
 }  // namespace kolibra

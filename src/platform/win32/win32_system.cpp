@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstdint>
@@ -34,55 +32,53 @@ std::string HashHex(const std::string& text) {
   return s;
 }
 
-// True when the file's owner is the user this process runs as.
-bool OwnedByThisUser(HANDLE file) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &sd) != ERROR_SUCCESS) {
-    return false;
-  }
-  bool same = false;
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    alignas(TOKEN_USER) char buf[256];
-    DWORD size = 0;
-    if (GetTokenInformation(token, TokenUser, buf, sizeof buf, &size)) {
-      same = EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buf)->User.Sid) != FALSE;
-    }
-    CloseHandle(token);
-  }
-  LocalFree(sd);
-  // Files made by an administrator belong to the Administrators group.
-  return same || (owner != nullptr && IsWellKnownSid(owner, WinBuiltinAdministratorsSid) &&
-                  IsUserAnAdmin());
-}
-
-// Opens (creating, for its owner only) path as the name itself and locks its
-// first byte exclusively, without waiting. A reparse point or a file of
-// another user is refused; the file cannot be deleted while the lock is held.
+// Opens (creating) path as the name itself and locks its first byte
+// exclusively, without waiting; the file cannot be deleted while the lock is
+// held. A new file takes the folder's inherited access list: the folder's
+// trust (every user of the machine, in the folders the installer prepared)
+// decides who may use it, so whichever account runs the driver there can.
+// A file left by a driver of another account that this one may not open
+// (an owner-only one of an older version) is replaced when no driver holds
+// it; a reparse point, a folder or a file with other names is refused.
 LockRefusal TakeLock(const std::string& path, OwnedHandle& lock) {
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)", SDDL_REVISION_1, &sd, nullptr);
-  SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
-  OwnedHandle h(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, sd != nullptr ? &sa : nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  const DWORD error = GetLastError();
-  if (sd != nullptr) LocalFree(sd);
-  if (!h) return error == ERROR_ACCESS_DENIED ? LockRefusal::kOtherUser : LockRefusal::kUnavailable;
+  constexpr DWORD kAccess = GENERIC_READ | GENERIC_WRITE;
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  OwnedHandle h(CreateFileA(path.c_str(), kAccess, kShare, nullptr, OPEN_ALWAYS, kFlags, nullptr));
+  DWORD error = GetLastError();
+  if (!h && error == ERROR_ACCESS_DENIED) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    // Nothing there: the folder does not let this user make files.
+    if (attributes == INVALID_FILE_ATTRIBUTES) return LockRefusal::kNotWritable;
+    if (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return LockRefusal::kUnavailable;
+    // A running driver keeps it open without delete sharing.
+    if (!DeleteFileA(path.c_str())) {
+      return GetLastError() == ERROR_SHARING_VIOLATION ? LockRefusal::kAnotherCopy : LockRefusal::kOtherUser;
+    }
+    h = OwnedHandle(CreateFileA(path.c_str(), kAccess, kShare, nullptr, CREATE_NEW, kFlags, nullptr));
+    error = GetLastError();
+  }
+  if (!h) return error == ERROR_SHARING_VIOLATION ? LockRefusal::kAnotherCopy : LockRefusal::kUnavailable;
   BY_HANDLE_FILE_INFORMATION bh;
   if (GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(h.get(), &bh) ||
-      (bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+      (bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || bh.nNumberOfLinks != 1) {
     return LockRefusal::kUnavailable;
   }
-  if (!OwnedByThisUser(h.get())) return LockRefusal::kOtherUser;
   OVERLAPPED at = {};
   if (!LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     return LockRefusal::kAnotherCopy;
   }
   lock = std::move(h);
   return LockRefusal::kNone;
+}
+
+// A per-session mutex named for folder: taken here when no copy of this
+// session has it, so that a lock refused afterwards is held by a copy of
+// another session.
+OwnedHandle SessionMutex(const std::string& prefix, const std::string& folder, bool& taken) {
+  OwnedHandle mutex(CreateMutexA(nullptr, FALSE, (prefix + Win32System::FolderKey(folder)).c_str()));
+  taken = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+  return mutex;
 }
 
 // Volume serial number and file index of what path names (a folder too).
@@ -191,6 +187,7 @@ bool Win32System::AcquireSingleInstance(const std::string& lockFolder) {
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return false;
   OwnedHandle lock;
   refusal_ = TakeLock(JoinPath(lockFolder, "kolibra.lock"), lock);
+  if (refusal_ == LockRefusal::kAnotherCopy) refusal_ = LockRefusal::kOtherSession;
   if (!lock) return false;
   instanceMutex_ = std::move(mutex);
   instanceLock_ = std::move(lock);
@@ -199,8 +196,12 @@ bool Win32System::AcquireSingleInstance(const std::string& lockFolder) {
 
 bool Win32System::AcquireDataFolderLock(const std::string& dataFolder) {
   if (dataLock_) return true;
+  bool first = false;
+  OwnedHandle mutex = SessionMutex("Local\\KolibraData-", dataFolder, first);
   refusal_ = TakeLock(JoinPath(dataFolder, kDataLockName), dataLock_);
+  if (refusal_ == LockRefusal::kAnotherCopy && first) refusal_ = LockRefusal::kOtherSession;
   if (!dataLock_) return false;
+  dataMutex_ = std::move(mutex);
   dataFolder_ = dataFolder;
   dataFolderId_ = IdentityOf(dataFolder);
   dataLockId_ = IdentityOf(JoinPath(dataFolder, kDataLockName));

@@ -36,9 +36,13 @@ class Win32System : public System {
   // spelling) plus LockFileEx on lockFolder\kolibra.lock; both held until
   // this object is destroyed.
   bool AcquireSingleInstance(const std::string& lockFolder) override;
-  // LockFileEx on dataFolder\kolibra-data.lock. Lock files are made with
-  // an owner-only access list, never opened through a reparse point, and
-  // refused when another user owns them.
+  // LockFileEx on dataFolder\kolibra-data.lock. Lock files take the
+  // folder's inherited access list (whoever the folder trusts may run the
+  // driver there), are never opened through a reparse point or a second
+  // name, and one left by another account that this one cannot open is
+  // replaced unless a running driver holds it. A lock held by a copy of
+  // another session is told apart (kOtherSession), as is a folder this
+  // user cannot make the file in (kNotWritable).
   bool AcquireDataFolderLock(const std::string& dataFolder) override;
   LockRefusal LastLockRefusal() override { return refusal_; }
   // Volume serial number and file index of the folder and of its lock file
@@ -56,6 +60,7 @@ class Win32System : public System {
   OwnedHandle instanceMutex_;
   OwnedHandle instanceLock_;
   OwnedHandle dataLock_;
+  OwnedHandle dataMutex_;
   std::string dataFolder_;
   std::string dataFolderId_;
   std::string dataLockId_;

@@ -213,6 +213,8 @@ INT_PTR Win32WindowHost::OnMainMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       }
       return FALSE;
     case WM_CLOSE:
+      // As the loop's window does: an open menu would hold the close.
+      EndMenu();
       Deliver([this] {
         if (events_.onCloseBox) events_.onCloseBox();
       });
@@ -427,6 +429,35 @@ LRESULT CALLBACK Win32WindowHost::KeyboardHook(int code, WPARAM wParam, LPARAM l
     }
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+namespace {
+
+INT_PTR CALLBACK RefusalProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_INITDIALOG:
+      SetDlgItemTextA(hwnd, IDC_MESSAGE_TEXT, reinterpret_cast<const char*>(lParam));
+      SetForegroundWindow(hwnd);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wParam) != IDOK && LOWORD(wParam) != IDCANCEL) return FALSE;
+      EndDialog(hwnd, IDOK);
+      return TRUE;
+    case WM_CLOSE:
+      EndDialog(hwnd, IDOK);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void ShowStartRefusal(const std::string& text) {
+  // The program's message window, modal: the program ends once it is
+  // acknowledged. No window at all where none can be made (no display).
+  DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MESSAGE), nullptr, RefusalProc,
+                  reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 std::unique_ptr<WindowHost> MakeWindowHost(EventLoop& loop) {

@@ -4,6 +4,7 @@
 #include <aclapi.h>
 
 #include "platform/control_channel_cases.h"
+#include "platform/win32/win32_system.h"
 #include "platform/platform_test_util.h"
 
 namespace kolibra {
@@ -40,31 +41,39 @@ struct Parts {
   Win32ControlChannel winChannel{winLoop};
 };
 struct Served : Parts, testing::ControlRig {
-  std::string pipe = ControlPipeName(path);
   Served()
       : ControlRig(winLoop, winChannel, dir.path + "\\kolibra.sock", [this](const std::string& bytes) {
-          return std::async(std::launch::async, [=, this] { return RawCall(pipe, bytes); });
+          const std::string pipe = ControlPipeName(path);
+          return std::async(std::launch::async, [=] { return RawCall(pipe, bytes); });
         }) {}
 };
 
 TEST(Win32ControlChannel, PipeIsTheFoldersOwnAndThisUsersAndHostileClientsNeverHoldTheLoop) {
   Served s;
-  // Every spelling of the folder names the same pipe; another folder another.
-  std::string other = s.dir.path;
-  std::transform(other.begin(), other.end(), other.begin(), [](char c) { return c == '\\' ? '/' : c; });
-  EXPECT_EQ(ControlPipeName(other + "/kolibra.sock"), s.pipe);
-  EXPECT_NE(ControlPipeName(s.dir.path + "\\sub\\kolibra.sock"), s.pipe);
-  EXPECT_EQ(s.pipe.rfind("\\\\.\\pipe\\KolibraCtl-", 0), 0u) << s.pipe;
-
   EXPECT_EQ(s.Call("hello").status, ControlCallStatus::kNoServer);
+  // A pipe made first under the name older versions used for this folder
+  // (or under any name) does not keep the driver from its own.
+  OwnedHandle squatter(CreateNamedPipeA(("\\\\.\\pipe\\KolibraCtl-" + Win32System::FolderKey(s.dir.path)).c_str(),
+                                        PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 512, 512, 0, nullptr));
   testing::ExpectHostileClientsHandled(s, false, [&] { return s.winChannel.ConnectionCount(); });
   ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
+  const std::string pipe = ControlPipeName(s.path);
+  EXPECT_EQ(pipe.rfind("\\\\.\\pipe\\KolibraCtl-", 0), 0u) << pipe;
+  EXPECT_EQ(pipe.size(), 20u + 32u) << pipe;
+  // Every spelling of the folder finds the same pipe, the "\\?\" one as
+  // well; another folder none.
+  std::string other = s.dir.path;
+  std::transform(other.begin(), other.end(), other.begin(), [](char c) { return c == '\\' ? '/' : c; });
+  for (const std::string& spelling : {other + "/kolibra.sock", "\\\\?\\" + s.dir.path + "\\kolibra.sock"}) {
+    EXPECT_EQ(ControlPipeName(spelling), pipe) << spelling;
+  }
+  EXPECT_EQ(ControlPipeName(s.dir.path + "\\sub\\kolibra.sock"), "");
   Win32ControlChannel second{s.winLoop};
   EXPECT_EQ(second.Open(s.path, nullptr, s.options), ControlOpenStatus::kNameTaken);
   EXPECT_FALSE(second.IsOpen());
 
   // Owner and only entry of the access list: this user.
-  OwnedHandle h(CreateFileA(s.pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  OwnedHandle h(CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(h);
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -87,7 +96,9 @@ TEST(Win32ControlChannel, PipeIsTheFoldersOwnAndThisUsersAndHostileClientsNeverH
   h.Reset();
 
   s.channel.Close();
+  EXPECT_EQ(ControlPipeName(s.path), "");  // the name file went with the pipe
   EXPECT_EQ(second.Open(s.path, nullptr, s.options), ControlOpenStatus::kOpen);  // the name freed
+  EXPECT_NE(ControlPipeName(s.path), pipe);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The Windows platform on real folders, sockets, COM ports and the registry.
 #include "platform/platform_cases.h"  // first: it brings Winsock 2, which goes before windows.h
+#include "platform/setup_actions.h"
 #include "platform/win32/win32_platform.h"
 
 #include <algorithm>
@@ -204,6 +205,54 @@ TEST(Win32Platform, OneCopyPerSettingsFolderWhateverItsSpelling) {
   Win32System data;
   ASSERT_TRUE(data.AcquireDataFolderLock(dir.path));
   EXPECT_FALSE(DeleteFileA(JoinPath(dir.path, "kolibra-data.lock").c_str()));  // held
+}
+
+// A lock held by a copy of another session (its lock file locked, no mutex
+// of this session) is told apart from one of this session.
+TEST(Win32Platform, LockOfACopyInAnotherSessionIsToldApart) {
+  TempDir settings, data;
+  for (const std::string& file : {JoinPath(settings.path, "kolibra.lock"), JoinPath(data.path, "kolibra-data.lock")}) {
+    OwnedHandle other(CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OVERLAPPED at = {};
+    ASSERT_TRUE(LockFileEx(other.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+    Win32System sys;
+    const bool settingsLock = file.find("kolibra.lock") != std::string::npos;
+    EXPECT_FALSE(settingsLock ? sys.AcquireSingleInstance(settings.path) : sys.AcquireDataFolderLock(data.path));
+    EXPECT_EQ(sys.LastLockRefusal(), LockRefusal::kOtherSession) << file;
+  }
+  // A copy of this session holds the data folder: another copy, as before.
+  Win32System first, second;
+  TempDir shared;
+  ASSERT_TRUE(first.AcquireDataFolderLock(shared.path));
+  EXPECT_FALSE(second.AcquireDataFolderLock(shared.path));
+  EXPECT_EQ(second.LastLockRefusal(), LockRefusal::kAnotherCopy);
+}
+
+TEST(Win32Platform, FoldersForKolibraAreNoRootsSystemFoldersLinksOrFiles) {
+  TempDir dir;
+  const std::string file = JoinPath(dir.path, "file");
+  std::FILE* f = std::fopen(file.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  Win32System sys;
+  const std::string common = sys.CommonAppDataFolder();
+  const std::string parentOfCommon = common.substr(0, common.find_last_of('\\'));
+  char windows[MAX_PATH] = {};
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  const struct {
+    std::string path;
+    bool ok;
+  } cases[] = {
+      {"C:\\", false}, {"C:", false}, {"C:/", false}, {"\\\\server\\share\\", false}, {"relative", false},
+      {windows, false}, {std::string(windows) + "\\System32", false}, {common, false}, {parentOfCommon, false},
+      {sys.ProgramFolder(), false}, {file, false},
+      {JoinPath(common, "Kolibra"), true}, {dir.path, true}, {JoinPath(dir.path, "new\\sub"), true},
+  };
+  for (const auto& c : cases) {
+    unsigned long error = 0;
+    EXPECT_EQ(CheckFolderForKolibra(c.path, error) == SetupStatus::kDone, c.ok) << c.path << " " << error;
+  }
 }
 
 }  // namespace
