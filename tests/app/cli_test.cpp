@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/package_folders.h"
+#include "core/messages.h"
 #include "fakes/fake_platform.h"
 
-#include "core/messages.h"
 #ifdef _WIN32
 #include <windows.h>
 #endif
