@@ -322,6 +322,9 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
       continue;
     }
     if (takesJobs) ctx.cycle.currentSlot = n;
+    // An answer kept for this start file is written first; until it is, the
+    // start file does not run.
+    if (AnswerStillPending(ctx, n)) continue;
     const FileInfo start = starts != nullptr ? (*starts)[n - 1] : fs.Inspect(JobFilePath(ctx, "SR_START", n));
     if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start)) continue;
     if (!takesJobs) {

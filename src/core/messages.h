@@ -148,6 +148,9 @@ inline constexpr const char* kControlPathTooLong = "percorso troppo lungo: ";
 inline constexpr const char* kControlOpenFailed = "impossibile aprire ";
 // `kolibra ctl` refuses a socket or pipe of another user (after its name).
 inline constexpr const char* kControlOtherOwner = " appartiene a un altro utente";
+// A job's result file cannot be written although the data folder is there
+// (full disk, something in the way): its outcome waits and is tried again.
+inline constexpr const char* kStatusResultNotWritten = "FILE DI ESITO NON SCRIVIBILE: ESITO DEL LAVORO IN ATTESA";
 
 // Error-file text of a failed dump (any non-zero dump result code).
 std::string DumpErrorText(int16_t result);

@@ -16,8 +16,9 @@ void ReportJobOutcome(AppContext& ctx, JobResult code);
 // removes the files that ran, only those: a start or command file written
 // since stays. A job whose start file went or was replaced (withdrawn by the
 // calling application) gets no result file, only a log line. While the data
-// folder is gone nothing is written and the outcome stays kept. True when no
-// outcome is kept any more.
+// folder is gone, or a result file (SR_OUT, SR_ERR, FINESCO) cannot be
+// written, the outcome stays kept with its start file, to be tried again from
+// the polling timer. True when no outcome is kept any more.
 bool DeliverPendingOutcome(AppContext& ctx);
 
 // Status text and error-file text of a job result code (empty when none).

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kolibra {
 
@@ -62,6 +63,12 @@ class FileSystem {
   // link; a link, a hard-linked file or anything else under the name is
   // replaced by a new file first. False on failure.
   virtual bool AppendToPlainFile(const std::string& path, std::string_view bytes) = 0;
+  // Creates a new empty file under path exclusively: whatever already has the
+  // name (a file, a folder, a link) is left alone and nothing is created.
+  // The caller owns the stream (binary); nullptr on failure.
+  virtual std::FILE* CreateExclusive(const std::string& path, FileAccess access) = 0;
+  // The names in a folder, "." and ".." left out; empty when it cannot be read.
+  virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

@@ -29,6 +29,10 @@ class PosixFileSystem : public FileSystem {
   // O_APPEND | O_NOFOLLOW | O_NONBLOCK in the folder opened as for
   // CreateFresh(); fstat() must show a regular file with one link.
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  // O_CREAT | O_EXCL | O_NOFOLLOW in the folder opened as for CreateFresh().
+  std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
+  // opendir() and readdir().
+  std::vector<std::string> ListFolder(const std::string& folder) override;
 };
 
 }  // namespace kolibra

@@ -34,6 +34,11 @@ class Win32FileSystem : public FileSystem {
   // Opens the name itself for appending; a reparse point, folder, device or
   // file with more than one link is replaced by a new file.
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  // CREATE_NEW in the folder held as for CreateFresh(), without removing
+  // anything first.
+  std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
+  // FindFirstFile() and FindNextFile().
+  std::vector<std::string> ListFolder(const std::string& folder) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.
