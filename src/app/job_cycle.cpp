@@ -315,6 +315,10 @@ namespace {
 int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
   FileSystem& fs = ctx.platform.fs;
   for (int16_t n = 1; n <= kSlotCount; ++n) {
+    // An answer kept for the slot's start file is written first; until it
+    // is, the slot neither dumps (a failed dump would answer it otherwise)
+    // nor runs it.
+    if (AnswerStillPending(ctx, n)) continue;
     const bool takesJobs = SlotTakesJobs(ctx, n);
     if (takesJobs && !fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
       StartDump(ctx, n);
@@ -322,9 +326,6 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
       continue;
     }
     if (takesJobs) ctx.cycle.currentSlot = n;
-    // An answer kept for this start file is written first; until it is, the
-    // start file does not run.
-    if (AnswerStillPending(ctx, n)) continue;
     const FileInfo start = starts != nullptr ? (*starts)[n - 1] : fs.Inspect(JobFilePath(ctx, "SR_START", n));
     if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start)) continue;
     if (!takesJobs) {

@@ -214,7 +214,8 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   PendingAnswer& kept = ctx.cycle.pendingAnswers[slot - 1];
   // The answer first given to this start file stands (E520 never turns into
   // a "resend" answer).
-  const std::string answer = kept.any && kept.startIdentity == identity ? kept.text : text;
+  const bool same = kept.any && kept.startIdentity == identity;
+  const std::string answer = same ? kept.text : text;
   for (const char* stale : {"FINESCO", "SR_OUT"}) {
     const std::string path = JobFilePath(ctx, stale, slot);
     if (fs.Exists(path) && !fs.Remove(path)) ctx.platform.notifier.Log("Impossibile cancellare " + path);
@@ -222,7 +223,7 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   if (!WriteErrorFile(ctx, answer, slot)) {
     // Without its error file the start file stays, and nothing stands in for
     // the answer (FINESCO least of all): tried again from the polling timer.
-    if (!kept.any) {
+    if (!same) {
       const std::string path = JobFilePath(ctx, "SR_ERR", slot);
       ctx.platform.notifier.Log("File di esito non scritto: risposta conservata, porta COM" +
                                 std::to_string(slot) + ", " + answer + " (" + path + ")");
