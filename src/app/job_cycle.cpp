@@ -315,6 +315,10 @@ namespace {
 int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
   FileSystem& fs = ctx.platform.fs;
   for (int16_t n = 1; n <= kSlotCount; ++n) {
+    // An answer kept for the slot's start file is written first; until it
+    // is, the slot neither dumps (a failed dump would answer it otherwise)
+    // nor runs it.
+    if (AnswerStillPending(ctx, n)) continue;
     const bool takesJobs = SlotTakesJobs(ctx, n);
     if (takesJobs && !fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
       StartDump(ctx, n);

@@ -189,6 +189,7 @@ JobResult RunJob(AppContext& ctx) {
   const char* step = "avvio";
   ctx.link.receiptMayBeClosed = false;
   ctx.link.outputUnplaced = false;
+  ctx.link.outputBytes.clear();
   try {
     result = RunSteps(ctx, testReceipt, step);
   } catch (const std::exception& e) {

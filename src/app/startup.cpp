@@ -80,6 +80,8 @@ void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
     if (!ctx.cycle.portAvailable[n - 1]) continue;
     if (ctx.cycle.jobBusy && ctx.cycle.currentSlot == n) continue;  // its own end answers it
     if (ctx.cycle.pendingOutcome.any && ctx.cycle.pendingOutcome.slot == n) continue;
+    // An answer already kept for the slot's start file is the one it gets.
+    if (AnswerStillPending(ctx, n)) continue;
     DeleteIfPresent(ctx, JobFileName("SR_MATR", n));
     const FileInfo start = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n));
     if (start.kind == FileKind::kMissing) continue;
@@ -99,6 +101,10 @@ void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
 }
 
 void ClearStaleJobFiles(AppContext& ctx) {
+  // Temporary files an earlier run left (killed while writing): the fresh
+  // names of this driver's own, nothing else.
+  ClearTemporaryLeftovers(ctx, ctx.dataDir);
+  if (ctx.settingsDir != ctx.dataDir) ClearTemporaryLeftovers(ctx, ctx.settingsDir);
   AnswerWaitingJobs(ctx, true);
   // Written at every start-up, so that a journal missing at the next one
   // means one that was lost, not one that was never needed.

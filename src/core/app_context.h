@@ -39,15 +39,27 @@ struct TestReceiptFiles {
 };
 
 // The outcome of a job whose result files could not be written yet (the data
-// folder was gone at the job's end): kept until they are.
+// folder was gone at the job's end, a full disk, something in the way of a
+// result file): kept until they are.
 struct PendingOutcome {
   bool any = false;
   int16_t slot = 0;
   JobResult code = JobResult::kOk;
   std::string startIdentity;
   std::string commandIdentity;
-  // SR_OUT waits under its temporary name: placed before the result file.
+  // SR_OUT's path when it still has to be written (placed before the result
+  // file), with its bytes below.
   std::string unplacedOutput;
+  std::string unplacedBytes;
+};
+
+// An answer (SR_ERR text) for a slot's job that was not run, kept while its
+// error file cannot be written; the start file stays meanwhile.
+struct PendingAnswer {
+  bool any = false;
+  std::string text;
+  std::string startIdentity;
+  std::string commandIdentity;
 };
 
 // The watch on the data folder that lets a job start as soon as its start
@@ -110,6 +122,7 @@ struct JobCycleState {
   bool journalWriteLogged = false;
   bool outcomeKeptLogged = false;
   FolderWatchState watch;
+  std::array<PendingAnswer, kSlotCount> pendingAnswers{};
 };
 
 // The driver as a whole: its folders, what the operator chose, what it

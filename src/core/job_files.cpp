@@ -1,12 +1,15 @@
 #include "core/job_files.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <utility>
 
 #include "core/file_util.h"
 #include "core/job_journal.h"
 #include "core/messages.h"
+#include "core/operator_events.h"
 #include "core/owned_file.h"
 
 namespace kolibra {
@@ -63,15 +66,35 @@ void KillJobFile(AppContext& ctx, const std::string& base, const std::string& lo
   run.Step([&] { return !ctx.platform.fs.Exists(path) || ctx.platform.fs.Remove(path); });
 }
 
-// "Errore nella Rename di SR_MATR" for data directory + "\SR_MATR.001".
+constexpr char kTemporaryPrefix[] = "~KB";
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr std::size_t kTokenDigits = 8;
+// Names tried for one temporary file before the write is given up.
+constexpr int kTemporaryAttempts = 8;
+
+// 8 hexadecimal digits, from a generator seeded once per process: names that
+// another user cannot foresee.
+std::string TemporaryToken() {
+  static std::mt19937 generator{[] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device()};
+    return std::mt19937(seed);
+  }()};
+  static const char kDigits[] = "0123456789abcdef";
+  uint32_t value = generator();
+  std::string token(kTokenDigits, '0');
+  for (std::size_t i = kTokenDigits; i-- > 0; value >>= 4) token[i] = kDigits[value & 15];
+  return token;
+}
+
+}  // namespace
+
 std::string RenameLogText(const std::string& path) {
   const std::size_t sep = path.find_last_of("/\\");
   std::string name = sep == std::string::npos ? path : path.substr(sep + 1);
   name = name.substr(0, name.find('.'));
   return "Errore nella Rename di " + name;
 }
-
-}  // namespace
 
 std::string JobFileName(const std::string& base, int slot) {
   return base + ".00" + std::to_string(slot);
@@ -99,50 +122,82 @@ bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view b
 std::string TemporaryNameFor(const std::string& path) {
   const std::size_t sep = path.find_last_of("/\\");
   const std::size_t base = sep == std::string::npos ? 0 : sep + 1;
-  return path.substr(0, base) + "~KB" + path.substr(base) + ".tmp";
+  return path.substr(0, base) + kTemporaryPrefix + path.substr(base) + "." + TemporaryToken() + kTemporarySuffix;
+}
+
+bool IsTemporaryName(const std::string& name) {
+  const std::size_t prefix = sizeof kTemporaryPrefix - 1, suffix = sizeof kTemporarySuffix - 1;
+  // "~KB", at least one character of the name, ".", the digits, ".tmp".
+  if (name.size() < prefix + 1 + 1 + kTokenDigits + suffix) return false;
+  if (name.compare(0, prefix, kTemporaryPrefix) != 0) return false;
+  if (name.compare(name.size() - suffix, suffix, kTemporarySuffix) != 0) return false;
+  const std::size_t token = name.size() - suffix - kTokenDigits;
+  if (name[token - 1] != '.' || name.find_first_of("/\\") != std::string::npos) return false;
+  for (std::size_t i = token; i < token + kTokenDigits; ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+bool CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
+                        FileAccess access) {
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    temporary = TemporaryNameFor(path);
+    file.Adopt(ctx.platform.fs.CreateExclusive(temporary, access));
+    if (file.IsOpen()) return true;
+    // The name is taken (by anything at all), or the folder takes no file:
+    // only another name can tell.
+  }
+  temporary.clear();
+  return false;
+}
+
+void ClearTemporaryLeftovers(AppContext& ctx, const std::string& folder) {
+  FileSystem& fs = ctx.platform.fs;
+  for (const std::string& name : fs.ListFolder(folder)) {
+    if (!IsTemporaryName(name)) continue;
+    const std::string path = JoinPath(folder, name);
+    if (fs.Inspect(path).kind == FileKind::kRegular) fs.Remove(path);
+  }
 }
 
 bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
                          FileAccess access) {
   FileSystem& fs = ctx.platform.fs;
-  const std::string temporary = TemporaryNameFor(path);
+  std::string temporary;
   OwnedFile file;
-  file.Adopt(fs.CreateFresh(temporary, access));
-  bool ok = file.IsOpen() && file.Write(bytes) && fs.FlushToDisk(file.get());
-  file.Close();
+  if (!CreateTemporaryFor(ctx, path, file, temporary, access)) return false;
+  bool ok = file.Write(bytes) && fs.FlushToDisk(file.get());
+  ok = file.CloseChecked() && ok;
   ok = ok && fs.ReplaceWith(temporary, path);
   if (!ok) fs.Remove(temporary);
   return ok;
 }
 
 bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes) {
-  KillRun run(ctx, RenameLogText(path));
-  return run.Step([&] { return WriteFileAtomically(ctx, path, bytes); });
+  return WriteFileAtomically(ctx, path, bytes);
 }
 
 bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path) {
   if (!file.IsOpen()) return false;
   FileSystem& fs = ctx.platform.fs;
-  const bool flushed = fs.FlushToDisk(file.get());
-  file.Close();
-  const std::string temporary = TemporaryNameFor(path);
-  KillRun run(ctx, RenameLogText(path));
-  if (flushed && run.Step([&] { return fs.ReplaceWith(temporary, path); })) return true;
-  if (flushed) {
-    ctx.link.outputUnplaced = true;
-  } else {
-    fs.Remove(temporary);
+  LinkState& link = ctx.link;
+  bool ok = file.Write(link.outputBytes) && fs.FlushToDisk(file.get());
+  ok = file.CloseChecked() && ok;
+  ok = ok && fs.ReplaceWith(link.outputTemporary, path);
+  if (!ok) {
+    fs.Remove(link.outputTemporary);
+    link.outputUnplaced = true;
   }
-  return false;
+  link.outputTemporary.clear();
+  return ok;
 }
 
-void WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
-  if (!ValidSlot(slot)) return;
+bool WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
+  if (!ValidSlot(slot)) return false;
   // The whole path is used, however long the data directory's name is.
-  const std::string path = JobFilePath(ctx, "SR_ERR", slot);
-  if (!WriteResultFile(ctx, path, text + "\r\n")) {
-    ctx.platform.notifier.Log("Impossibile scrivere " + path + ": " + text);
-  }
+  return WriteResultFile(ctx, JobFilePath(ctx, "SR_ERR", slot), text + "\r\n");
 }
 
 void AppendJobLog(AppContext& ctx, const std::string& text) {
@@ -156,9 +211,14 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   FileSystem& fs = ctx.platform.fs;
   const std::string identity = fs.Inspect(JobFilePath(ctx, "SR_START", slot)).identity;
   const std::string command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot)).identity;
+  PendingAnswer& kept = ctx.cycle.pendingAnswers[slot - 1];
+  // The answer first given to this start file stands (E520 never turns into
+  // a "resend" answer).
+  const bool same = kept.any && kept.startIdentity == identity;
+  const std::string answer = same ? kept.text : text;
   // Answered without running, the command file keeps what the journal knows
   // of it: one that printed, or may have, never runs again.
-  JobOutcomeClass outcome = text == kErrUncertain ? JobOutcomeClass::kUncertain : JobOutcomeClass::kFailed;
+  JobOutcomeClass outcome = answer == kErrUncertain ? JobOutcomeClass::kUncertain : JobOutcomeClass::kFailed;
   const auto& last = ctx.cycle.journal.slots[slot - 1];
   if (outcome == JobOutcomeClass::kFailed && last && last->stage == JobStage::kDone && !command.empty() &&
       last->commandIdentity == command &&
@@ -169,7 +229,20 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
     const std::string path = JobFilePath(ctx, stale, slot);
     if (fs.Exists(path) && !fs.Remove(path)) ctx.platform.notifier.Log("Impossibile cancellare " + path);
   }
-  WriteErrorFile(ctx, text, slot);
+  if (!WriteErrorFile(ctx, answer, slot)) {
+    // Without its error file the start file stays, and nothing stands in for
+    // the answer (FINESCO least of all): tried again from the polling timer.
+    if (!same) {
+      const std::string path = JobFilePath(ctx, "SR_ERR", slot);
+      ctx.platform.notifier.Log("File di esito non scritto: risposta conservata, porta COM" +
+                                std::to_string(slot) + ", " + answer + " (" + path + ")");
+      AppendJobLog(ctx, RenameLogText(path));
+      ShowStatus(ctx, kStatusResultNotWritten);
+    }
+    kept = PendingAnswer{true, answer, identity, command};
+    return;
+  }
+  kept = PendingAnswer{};
   ctx.cycle.currentSlot = static_cast<int16_t>(slot);
   DeleteStartFile(ctx);
   RecordJobStage(ctx, slot, JobStage::kDone, identity, command, outcome);
@@ -216,6 +289,23 @@ bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start)
   return true;
 }
 
+bool AnswerStillPending(AppContext& ctx, int slot) {
+  if (!ValidSlot(slot) || !ctx.cycle.pendingAnswers[slot - 1].any) return false;
+  const PendingAnswer kept = ctx.cycle.pendingAnswers[slot - 1];
+  if (!JobFileIs(ctx, "SR_START", slot, kept.startIdentity)) {
+    ctx.cycle.pendingAnswers[slot - 1] = PendingAnswer{};
+    const std::string text = "Lavoro ritirato dal programma chiamante, porta COM" + std::to_string(slot) +
+                             ", risposta non scritta " + kept.text;
+    ctx.platform.notifier.Log(text);
+    AppendJobLog(ctx, text);
+    return false;
+  }
+  AnswerJobWithError(ctx, slot, kept.text);
+  if (ctx.cycle.pendingAnswers[slot - 1].any) return true;
+  ctx.platform.notifier.Log("Risposta conservata scritta, porta COM" + std::to_string(slot) + ", " + kept.text);
+  return false;
+}
+
 bool ClearStaleResultFiles(AppContext& ctx, int slot) {
   if (!ValidSlot(slot)) return false;
   FileSystem& fs = ctx.platform.fs;
@@ -244,22 +334,24 @@ void DeleteCommandFile(AppContext& ctx) {
   KillJobFile(ctx, "SR_DATI", "Errore nella Kill di SR_DATI");
 }
 
-void DeleteStartFile(AppContext& ctx) {
+bool DeleteStartFile(AppContext& ctx) {
   const int slot = ctx.cycle.currentSlot;
-  if (!ValidSlot(slot)) return;
+  if (!ValidSlot(slot)) return true;
   FileSystem& fs = ctx.platform.fs;
   const std::string start = JobFilePath(ctx, "SR_START", slot);
-  if (!fs.Exists(start)) return;
+  if (!fs.Exists(start)) return true;
   // The result file comes first, so that it is there the moment the
   // calling application sees the start file go.
-  KillRun run(ctx, "Errore nella Kill di SR_START");
   if (!fs.Exists(JobFilePath(ctx, "SR_ERR", slot))) {
     const std::string finesco = JobFilePath(ctx, "FINESCO", slot);
     // Without its result file the start file stays: the calling application
-    // would read a job without FINESCO or SR_ERR as lost.
-    if (!run.Step([&] { return WriteFileAtomically(ctx, finesco, "finesco"); })) return;
+    // would read a job without FINESCO or SR_ERR as lost. The caller tries
+    // again later.
+    if (!WriteFileAtomically(ctx, finesco, "finesco")) return false;
   }
+  KillRun run(ctx, "Errore nella Kill di SR_START");
   run.Step([&] { return !fs.Exists(start) || fs.Remove(start); });
+  return true;
 }
 
 }  // namespace kolibra

@@ -23,33 +23,53 @@ void DeleteIfPresent(AppContext& ctx, const std::string& name);
 // included, is replaced and never written through. False on failure.
 bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
-// The name a file is written under before it is renamed into place:
-// "~KB" + its name + ".tmp", in the same folder. The calling application
-// ignores names that begin with "~KB".
+// A fresh name a file is written under before it is renamed into place:
+// "~KB" + its name + "." + 8 hexadecimal digits (lower case) + ".tmp", in the
+// same folder, another one at each call. The calling application ignores
+// names that begin with "~KB".
 std::string TemporaryNameFor(const std::string& path);
+// True for a name (no folder) of that form.
+bool IsTemporaryName(const std::string& name);
 
-// Writes bytes under the temporary name, flushes them to the disk and renames
-// the file into place, so that a reader finds no file, the old one or the
-// whole new one, never a part. Nothing planted under either name is written
-// through. False on failure (the temporary file is then removed).
+// Creates a new file under a fresh temporary name of path, exclusively:
+// a name something else already has is never used nor removed, another one
+// is tried. False when none could be created.
+bool CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
+                        FileAccess access = FileAccess::kShared);
+
+// Removes the plain files of folder named as TemporaryNameFor() names them:
+// what an earlier run left behind. Nothing else is touched.
+void ClearTemporaryLeftovers(AppContext& ctx, const std::string& folder);
+
+// Writes bytes under a fresh temporary name, flushes them to the disk and
+// renames the file into place, so that a reader finds no file, the old one or
+// the whole new one, never a part. Every write, the flush and the close are
+// checked. Nothing planted under either name is written through. False on
+// failure (the temporary file is then removed).
 bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
                          FileAccess access = FileAccess::kShared);
 
 // Writes a result file the calling application reads (SR_ERR, SR_MATR)
-// with WriteFileAtomically(); a failed attempt is retried every 500 ms and,
-// from the 20th failure on, logged to LOGFILE.TXT as "Errore nella Rename di"
-// + the file's name without its extension. False when given up.
+// with WriteFileAtomically(), one attempt: the caller keeps what could not
+// be written and tries again later (from the polling timer), never in a
+// blocking loop. False on failure.
 bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
-// Flushes and closes file, written under TemporaryNameFor(path) (SR_OUT),
-// and renames it into place, retried and logged as WriteResultFile() does.
-// False when nothing was open or the rename was given up; a whole file then
-// stays under its temporary name for the job's end to place
-// (ctx.link.outputUnplaced), a partial one is removed.
+// The LOGFILE.TXT line of a result file that could not be written:
+// "Errore nella Rename di" + the file's name without its extension.
+std::string RenameLogText(const std::string& path);
+
+// Writes ctx.link.outputBytes (the receipt's records, SR_OUT) into file,
+// opened by CreateTemporaryFor(path) under ctx.link.outputTemporary, flushes
+// and closes it and renames it into place, one attempt. False when nothing
+// was open or a step failed: the temporary file is then removed and
+// ctx.link.outputUnplaced set, for the job's outcome to write the records
+// whole later (they stay in ctx.link.outputBytes).
 bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path);
 
-// Writes text + CR LF as the only line of the slot's SR_ERR file.
-void WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
+// Writes text + CR LF as the only line of the slot's SR_ERR file; false
+// when it could not be written.
+bool WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
 
 // These act on the current port slot, retrying a failed step every 500 ms
 // and logging to LOGFILE.TXT from the 20th failure on.
@@ -58,8 +78,8 @@ void DeleteOutputFile(AppContext& ctx);
 void DeleteCommandFile(AppContext& ctx);
 // Writes FINESCO ("finesco", renamed into place) when no error file exists,
 // then deletes the start file; a start file whose result file could not be
-// written stays.
-void DeleteStartFile(AppContext& ctx);
+// written stays (one attempt: false then).
+bool DeleteStartFile(AppContext& ctx);
 
 // Deletes the slot's result files of an earlier job (FINESCO, SR_OUT,
 // SR_ERR), one attempt each. False when one is left: a job run now could not
@@ -72,8 +92,16 @@ bool JobFileIs(AppContext& ctx, const std::string& base, int slot, const std::st
 
 // Ends the slot's waiting job without running it: stale result files of an
 // earlier job go, the error file gets text, the start file goes (the command
-// file stays) and the journal records the start file as answered.
+// file stays) and the journal records the start file as answered. An error
+// file that cannot be written leaves the start file and keeps the answer
+// for AnswerStillPending() (an answer already kept for the same start file
+// stands: it is not changed into another).
 void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text);
+
+// Tries again to write the answer kept for slot's start file; one whose
+// start file went or was replaced is dropped (withdrawn, logged). True while
+// the answer is still kept: the slot's start file must not run.
+bool AnswerStillPending(AppContext& ctx, int slot);
 
 // True when the journal says slot's start file (as inspected now) belongs to
 // a job that has already ended: it must not run again.

@@ -34,8 +34,11 @@ struct LinkState {
   int remotePort = 8000;
   std::string outputPath;            // current output-file path (SR_OUT.00n)
   OwnedFile output;                  // output file while SendJobLines runs
-  // The output file is whole under its temporary name but could not be
-  // renamed into place (the data folder went away): the job's end does it.
+  std::string outputTemporary;       // the fresh temporary name output was created under
+  // The receipt's records, kept in memory until SR_OUT is whole in place.
+  std::string outputBytes;
+  // The output file could not be written whole and put in place (a full
+  // disk, the data folder gone): the job's outcome writes outputBytes later.
   bool outputUnplaced = false;
   bool reconnectQueued = false;      // a reconnect after error 10061 is posted
   bool reconnectActive = false;      // the posted reconnect is running now

@@ -163,6 +163,9 @@ inline constexpr const char* kControlPipeNameTaken = " esiste e non e' una pipe 
 // --prepare-folders refuses a folder (+ its path).
 inline constexpr const char* kPrepareFolderRefused =
     "cartella non adatta a Kolibra (radice di un disco, cartella di sistema, collegamento o file): ";
+// A job's result file cannot be written although the data folder is there
+// (full disk, something in the way): its outcome waits and is tried again.
+inline constexpr const char* kStatusResultNotWritten = "FILE DI ESITO NON SCRIVIBILE: ESITO DEL LAVORO IN ATTESA";
 
 // Error-file text of a failed dump (any non-zero dump result code).
 std::string DumpErrorText(int16_t result);

@@ -15,6 +15,9 @@ class OwnedFile {
   // any file held before (nullptr leaves none open).
   void Adopt(std::FILE* file) { file_.reset(file); }
   void Close() { file_.reset(); }
+  // Closes the file; false when nothing was open or the close failed (the
+  // stream's last bytes may then be lost).
+  bool CloseChecked() { return file_ && std::fclose(file_.release()) == 0; }
   bool IsOpen() const { return file_ != nullptr; }
   // Both do nothing while no file is open; Write() is true when every byte
   // was handed to the stream.

@@ -43,10 +43,9 @@ bool ParseNumber(const std::string& text, double& value) {
   return v.has_value();
 }
 
-void WriteRecord(AppContext& ctx, const std::string& record) {
-  ctx.link.output.Write(record);
-  ctx.link.output.Write("\r\n");
-}
+// Kept in memory: the output file is written whole when the sending ends,
+// or later, when the disk takes it.
+void WriteRecord(AppContext& ctx, const std::string& record) { ctx.link.outputBytes += record + "\r\n"; }
 
 // Writes the records of the reply in ctx.link.answer and traces the reply.
 // A reply without its frame (none came, or it is incomplete) writes nothing
@@ -60,7 +59,6 @@ LinkResult<bool> WriteReply(AppContext& ctx) {
   if (!records.Value()) return false;
   WriteRecord(ctx, records.Value()->time);
   WriteRecord(ctx, records.Value()->date);
-  ctx.link.output.Flush();
   TraceLine(ctx, " <-- " + ctx.link.answer);
   return true;
 }

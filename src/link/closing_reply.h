@@ -11,7 +11,7 @@
 namespace kolibra {
 
 // Collects the closing reply (up to its ETX) over the current link,
-// acknowledges it and writes the output records to ctx.link.output. False on
+// acknowledges it and adds the output records to ctx.link.outputBytes. False on
 // a socket failure and when no framed reply came; error 5 when the reply is
 // too short for its fields.
 LinkResult<bool> ReadClosingReply(AppContext& ctx);

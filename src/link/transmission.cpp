@@ -234,12 +234,15 @@ LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
   return false;
 }
 
-// Sends the lines into a fresh output file, written under its temporary name
-// until the sending ends; the closing reply follows the last payment line.
+// Sends the lines; the closing reply follows the last payment line. Its
+// records go to a fresh output file, created under a fresh temporary name
+// before anything is sent: a job whose output file cannot even be created
+// is not sent (nothing is printed that could not be reported).
 LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::string>& lines) {
-  // A new file: a link planted under its name is never written through.
-  ctx.link.output.Adopt(ctx.platform.fs.CreateFresh(TemporaryNameFor(ctx.link.outputPath)));
-  if (!ctx.link.output.IsOpen()) return LinkError{75, kLinkFileAccess};
+  ctx.link.outputBytes.clear();
+  if (!CreateTemporaryFor(ctx, ctx.link.outputPath, ctx.link.output, ctx.link.outputTemporary)) {
+    return LinkError{75, kLinkFileAccess};
+  }
   const bool network = NetworkMode(ctx);
   for (const std::string& line : lines) {
     const bool tender = ctx.tenderLineCount >= 1 && IsTenderLine(line);

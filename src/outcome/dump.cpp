@@ -181,9 +181,9 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
       }
       LogSlotsTakingJobs(ctx, kOthersOffByDump);
     } else {
-      // The job waiting on the slot ends with the dump error (no FINESCO).
-      WriteErrorFile(ctx, DumpErrorText(result), n);
-      DeleteStartFile(ctx);
+      // The job waiting on the slot ends with the dump error (no FINESCO);
+      // without its error file its start file stays, answered later.
+      if (WriteErrorFile(ctx, DumpErrorText(result), n)) DeleteStartFile(ctx);
       CloseSerialPort(ctx);
       d.pending[n - 1] = true;
       if (state.watched) state.dumpText[n - 1] = DumpFailedText(result);
@@ -202,6 +202,7 @@ void WriteSerialFile(AppContext& ctx, const std::string& serial) {
                            "\r\nDriverType: ZizAdud\r\nVersione: " + VersionText() + "\r\nFW: \r\n";
   if (!WriteResultFile(ctx, JobFilePath(ctx, "SR_MATR", slot), text)) {
     ctx.platform.notifier.Log("Impossibile scrivere " + JobFileName("SR_MATR", slot));
+    AppendJobLog(ctx, RenameLogText(JobFilePath(ctx, "SR_MATR", slot)));
   }
 }
 

@@ -62,6 +62,26 @@ void CountJob(JobCounts& counts, JobResult code) {
 
 }  // namespace
 
+namespace {
+
+// A result file of the kept outcome could not be written although the data
+// folder is there: the outcome stays kept and the start file with it; said
+// once (log and LOGFILE.TXT) and shown.
+bool KeepOutcome(AppContext& ctx, const std::string& base) {
+  JobCycleState& cycle = ctx.cycle;
+  if (!cycle.outcomeKeptLogged) {
+    cycle.outcomeKeptLogged = true;
+    const std::string path = JobFilePath(ctx, base, cycle.pendingOutcome.slot);
+    ctx.platform.notifier.Log("File di esito non scritto: esito conservato, " + OutcomeLogText(cycle.pendingOutcome) +
+                              " (" + path + ")");
+    AppendJobLog(ctx, RenameLogText(path));
+  }
+  if (ctx.state.status != kStatusResultNotWritten) ShowStatus(ctx, kStatusResultNotWritten);
+  return false;
+}
+
+}  // namespace
+
 bool DeliverPendingOutcome(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
   PendingOutcome& o = cycle.pendingOutcome;
@@ -89,14 +109,11 @@ bool DeliverPendingOutcome(AppContext& ctx) {
                          (start.identity == o.startIdentity || JobFileIs(ctx, "SR_DATI", slot, o.commandIdentity));
   const bool withdrawn = !sameStart;
   if (!o.unplacedOutput.empty()) {
-    // The receipt's records, whole under their temporary name, go in place
-    // before the result file; a withdrawn job's are dropped.
-    const std::string temporary = TemporaryNameFor(o.unplacedOutput);
-    if (withdrawn || !fs.ReplaceWith(temporary, o.unplacedOutput)) {
-      if (!withdrawn) ctx.platform.notifier.Log("Impossibile scrivere " + o.unplacedOutput);
-      fs.Remove(temporary);
-    }
+    // The receipt's records go in place whole before the result file (FINESCO
+    // never comes without them); a withdrawn job's are dropped.
+    if (!withdrawn && !WriteResultFile(ctx, o.unplacedOutput, o.unplacedBytes)) return KeepOutcome(ctx, "SR_OUT");
     o.unplacedOutput.clear();
+    o.unplacedBytes.clear();
   }
   if (withdrawn) {
     // Withdrawn: the start file went or is another job's, which waits for its
@@ -106,24 +123,18 @@ bool DeliverPendingOutcome(AppContext& ctx) {
     AppendJobLog(ctx, text);
   } else {
     if (o.code == JobResult::kOk) {
-      // With no error file left, deleting the start file writes FINESCO.
-      DeleteErrorFile(ctx);
+      // With no error file left, deleting the start file writes FINESCO; an
+      // error file that cannot go would stand for the printed receipt.
+      const std::string error = JobFilePath(ctx, "SR_ERR", slot);
+      if (fs.Inspect(error).kind != FileKind::kMissing && !fs.Remove(error)) return KeepOutcome(ctx, "SR_ERR");
       if (JobFileIs(ctx, "SR_DATI", slot, o.commandIdentity)) DeleteCommandFile(ctx);
+      if (!DeleteStartFile(ctx)) return KeepOutcome(ctx, "FINESCO");
     } else {
-      // The command file stays for the calling application to inspect.
-      const std::string text = OutcomeErrorText(o.code);
-      if (!text.empty()) WriteErrorFile(ctx, text, slot);
-    }
-    DeleteStartFile(ctx);
-    if (!fs.Exists(JobFilePath(ctx, "SR_ERR", slot)) && !fs.Exists(JobFilePath(ctx, "FINESCO", slot))) {
-      // No result file could be written: the start file stayed, and the
-      // outcome is tried again.
-      if (!cycle.outcomeKeptLogged) {
-        cycle.outcomeKeptLogged = true;
-        ctx.platform.notifier.Log("File di esito non scritto: esito conservato, " + OutcomeLogText(o));
-        ShowStatus(ctx, kStatusOutcomeKept);
-      }
-      return false;
+      // The command file stays for the calling application to inspect. An
+      // error file that cannot be written keeps the outcome: never FINESCO
+      // in its place.
+      if (!WriteErrorFile(ctx, OutcomeErrorText(o.code), slot)) return KeepOutcome(ctx, "SR_ERR");
+      DeleteStartFile(ctx);
     }
   }
   // Recorded whether or not the start file went: the job never runs again.
@@ -150,7 +161,8 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
     JobCycleState& cycle = ctx.cycle;
     const int16_t slot = cycle.currentSlot;
     cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity,
-                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string()};
+                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string(),
+                                          ctx.link.outputUnplaced ? ctx.link.outputBytes : std::string()};
     ctx.link.outputUnplaced = false;
     DeliverPendingOutcome(ctx);
     cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};

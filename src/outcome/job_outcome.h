@@ -17,9 +17,10 @@ void ReportJobOutcome(AppContext& ctx, JobResult code);
 // since stays. A job whose start file went, or was replaced together with its
 // command file (withdrawn by the calling application), gets no result file,
 // only a log line; a start file written again beside the job's own untouched
-// command file gets the job's result. While the data
-// folder is gone nothing is written and the outcome stays kept. True when no
-// outcome is kept any more.
+// command file gets the job's result. While the data folder is gone, or a
+// result file (SR_OUT, SR_ERR, FINESCO) cannot be written, the outcome stays
+// kept with its start file, to be tried again from the polling timer. True
+// when no outcome is kept any more.
 bool DeliverPendingOutcome(AppContext& ctx);
 
 // Status text and error-file text of a job result code (empty when none).

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kolibra {
 
@@ -88,6 +89,12 @@ class FileSystem {
   // kind other programs take on the same byte (record locks on POSIX,
   // LockFileEx on Windows), so clients written in other languages share it.
   virtual ClaimResult TryClaim(const std::string& path) = 0;
+  // Creates a new empty file under path exclusively: whatever already has the
+  // name (a file, a folder, a link) is left alone and nothing is created.
+  // The caller owns the stream (binary); nullptr on failure.
+  virtual std::FILE* CreateExclusive(const std::string& path, FileAccess access) = 0;
+  // The names in a folder, "." and ".." left out; empty when it cannot be read.
+  virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

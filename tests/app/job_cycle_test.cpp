@@ -322,6 +322,86 @@ TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
   }
 }
 
+// A result file that cannot be written (something in its way, a full disk) with the data folder
+// there: the outcome is kept, never replaced by another result file, and written from the polling
+// ticks, each a single attempt; the start file stays until then, the job never runs again. Folders
+// planted under the temporary names of old are no obstacle. Said once and shown.
+TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
+  enum Fault { kErrorFile, kFinesco, kOutputOnFullDisk };
+  const char* const kLogLines[] = {"Errore nella Rename di SR_ERR", "Errore nella Rename di FINESCO",
+                                   "Errore nella Rename di SR_OUT"};
+  for (Fault fault : {kErrorFile, kFinesco, kOutputOnFullDisk}) {
+    SCOPED_TRACE(fault);
+    AppRig r;
+    r.OnlySlots({1});
+    r.PutJob();
+    r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
+    for (const char* base : {"SR_ERR", "FINESCO", "SR_OUT"})
+      std::filesystem::create_directory(JoinPath(r.data.path(), "~KB" + JobFileName(base, 1) + ".tmp"));
+    const bool printed = fault != kErrorFile;
+    r.fp.serial.responder = [&](const std::string& bytes) {
+      if (!printed) return;  // a silent ECR: E504
+      r.fp.serial.QueueInput(10, bytes);
+      if (bytes != "1T") return;
+      r.fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
+      if (fault == kOutputOnFullDisk) r.fp.fs.FailFlush(3);
+    };
+    if (fault == kErrorFile) r.fp.fs.FailReplace(r.File("SR_ERR"), 4);
+    if (fault == kFinesco) r.fp.fs.FailReplace(r.File("FINESCO"), 4);
+    r.StartPolling(1000);
+    ASSERT_TRUE(r.RunUntilTrue([&] { return r.ctx.cycle.counts.jobs == 1; }, 60000));
+    EXPECT_TRUE(r.ctx.cycle.pendingOutcome.any);
+    EXPECT_TRUE(r.Has("SR_START"));
+    EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
+    EXPECT_EQ(r.Has("SR_OUT"), fault == kFinesco);  // put in place at the sending's end
+    EXPECT_EQ(r.ctx.state.status, kStatusResultNotWritten);
+    const std::size_t resets = ResetTimes(r.fp.serial).size();
+    const int64_t end = r.fp.loop.NowMs();
+    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.ctx.cycle.pendingOutcome.any; }, end + 20000));
+    EXPECT_GE(r.fp.loop.NowMs(), end + 2000);  // from the ticks, not a blocking wait
+    EXPECT_FALSE(r.Has("SR_START"));
+    EXPECT_EQ(r.Has("FINESCO"), printed);
+    EXPECT_EQ(r.Read("SR_ERR"), printed ? "" : std::string(kErrNoAnswer) + "\r\n");
+    EXPECT_EQ(r.Read("SR_OUT"), printed ? "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\nDATE,05/12/26  SCONTR. N. 0345,E,A1;\r\n" : "");
+    EXPECT_EQ(r.Has("SR_DATI"), !printed);
+    r.RunUntil(r.fp.loop.NowMs() + 5000);
+    EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
+    EXPECT_EQ(r.LogsWith("File di esito non scritto: esito conservato"), 1);
+    EXPECT_EQ(r.LogsWith("Esito conservato scritto"), 1);
+    EXPECT_NE(fakes::ReadFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT")).find(kLogLines[fault]), std::string::npos);
+    for (const auto& e : std::filesystem::directory_iterator(r.data.path())) {
+      const std::string name = e.path().filename().string();
+      if (name.starts_with("~KB")) {
+        EXPECT_TRUE(e.is_directory()) << name;
+      }
+    }
+  }
+}
+
+// An answer given at start-up (E520: the journal saw the job start) whose error file cannot be
+// written is kept: never FINESCO instead, the job never run, the answer written from a later tick.
+TEST(JobCycle, AnswerKeptUntilItsErrorFileIsWritten) {
+  AppRig r;
+  r.AnswerDumps();
+  r.PutSetting("KBCHKSCO.TXT", "0\r\n0\r\n0\r\n0\r\n127.0.0.1\r\n");
+  r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
+  fakes::WriteFileBytes(JoinPath(r.data.path(), "KBJOURNAL.TXT"), "1,started,an earlier start file\r\n");
+  r.PutJob();
+  r.fp.fs.FailReplace(r.File("SR_ERR"), 3);
+  ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
+  EXPECT_TRUE(r.Has("SR_START"));
+  EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
+  EXPECT_EQ(r.ctx.state.status, kStatusResultNotWritten);
+  ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 30000));
+  EXPECT_EQ(r.Read("SR_ERR"), std::string(kErrUncertain) + "\r\n");
+  EXPECT_FALSE(r.Has("FINESCO"));
+  EXPECT_EQ(r.Read("SR_DATI"), "SALE,N1,P1000;\r\n");
+  r.RunUntil(r.fp.loop.NowMs() + 5000);
+  EXPECT_EQ(r.Sent("1000H1R"), 0);
+  EXPECT_EQ(r.LogsWith("risposta conservata"), 1);
+  EXPECT_EQ(r.LogsWith("Risposta conservata scritta"), 1);
+}
+
 // The data folder watched from the first tick (polling 5 s): a reported start file runs its job at once,
 // as a tick of its own, or when the pause after a running job ends. Other changes (own files, a storm,
 // start files seen before) or none wait for the tick.

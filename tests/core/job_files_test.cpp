@@ -34,7 +34,7 @@ struct AppRig {
 TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   const std::pair<void (*)(AppContext&), const char*> cases[] = {
       {DeleteErrorFile, "SR_ERR"}, {DeleteOutputFile, "SR_OUT"},
-      {DeleteCommandFile, "SR_DATI"}, {DeleteStartFile, "SR_START"}};
+      {DeleteCommandFile, "SR_DATI"}, {[](AppContext& c) { DeleteStartFile(c); }, "SR_START"}};
   for (const auto& [kill, base] : cases) {
     SCOPED_TRACE(base);
     AppRig r;
@@ -49,58 +49,95 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
     EXPECT_EQ(fakes::ReadFileBytes(r.Data("LOGFILE.TXT")),
               std::string("older line\r\n07/03/2026 09:05:11 Errore nella Kill di ") + base + "\r\n");
     // The job still counts as ended when its start file stays.
-    EXPECT_EQ(r.Has("FINESCO"), kill == DeleteStartFile);
+    EXPECT_EQ(r.Has("FINESCO"), std::string(base) == "SR_START");
   }
 }
 
-// A result file appears only whole, renamed from "~KB" + name + ".tmp"; a failed rename is retried
-// every 500 ms and logged at the 20th failure, the temporary file then gone. Without its FINESCO
-// the start file never goes.
-TEST(JobFiles, ResultFilesAreRenamedIntoPlaceWithRetries) {
-  const struct { const char* base; const char* bytes; void (*write)(AppContext&); const char* logText; } cases[] = {
-      {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { WriteErrorFile(c, "E504: prova", 3); },
-       "Errore nella Rename di SR_ERR"},
-      {"FINESCO", "finesco", DeleteStartFile, "Errore nella Kill di SR_START"},
+// A result file appears only whole, renamed from a fresh "~KB" + name + "." + 8 digits + ".tmp"
+// created exclusively, so a folder planted under the fixed name of old is no obstacle. A failed
+// rename or flush (a full disk) is one attempt, never a blocking wait: the file is then not there,
+// its temporary file is gone, and the start file stays without its FINESCO; SR_OUT's records stay
+// in memory for the job's end.
+TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
+  const struct { const char* base; const char* bytes; bool (*write)(AppContext&); } cases[] = {
+      {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { return WriteErrorFile(c, "E504: prova", 3); }},
+      {"FINESCO", "finesco", DeleteStartFile},
       {"SR_MATR", "99MZT123456\r\n",
-       [](AppContext& c) { WriteResultFile(c, JobFilePath(c, "SR_MATR", 3), "99MZT123456\r\n"); },
-       "Errore nella Rename di SR_MATR"},
+       [](AppContext& c) { return WriteResultFile(c, JobFilePath(c, "SR_MATR", 3), "99MZT123456\r\n"); }},
       {"SR_OUT", "R1\r\nR2\r\n",
        [](AppContext& c) {
-         OwnedFile out;
-         out.Adopt(c.platform.fs.CreateFresh(TemporaryNameFor(JobFilePath(c, "SR_OUT", 3))));
-         out.Write("R1\r\nR2\r\n");
-         EXPECT_FALSE(c.platform.fs.Exists(JobFilePath(c, "SR_OUT", 3)));  // not before it is whole
-         CloseResultFile(c, out, JobFilePath(c, "SR_OUT", 3));
-       },
-       "Errore nella Rename di SR_OUT"},
+         const std::string path = JobFilePath(c, "SR_OUT", 3);
+         EXPECT_TRUE(CreateTemporaryFor(c, path, c.link.output, c.link.outputTemporary));
+         c.link.outputBytes = "R1\r\nR2\r\n";
+         return CloseResultFile(c, c.link.output, path);
+       }},
   };
+  enum class Fault { kNone, kReplace, kFlush };
   for (const auto& c : cases) {
-    for (int failures : {3, -1}) {
-      SCOPED_TRACE(std::string(c.base) + " failing " + std::to_string(failures));
+    for (Fault fault : {Fault::kNone, Fault::kReplace, Fault::kFlush}) {
+      SCOPED_TRACE(std::string(c.base) + " fault " + std::to_string(static_cast<int>(fault)));
       AppRig r;
       fakes::WriteFileBytes(r.File("SR_START"), "1");
-      r.fp.fs.FailReplace(r.File(c.base), failures);
-      fakes::WriteFileBytes(r.Data("precious"), "precious");
-#ifndef _WIN32
-      // A link planted as LOGFILE.TXT is replaced, never written through (Windows: no links).
-      std::filesystem::create_symlink(r.Data("precious"), r.Data("LOGFILE.TXT"));
-#endif
-      c.write(r.ctx);
-      EXPECT_EQ(fakes::ReadFileBytes(r.Data("precious")), "precious");
-      EXPECT_EQ(r.fp.loop.NowMs(), failures > 0 ? failures * 500 : 19 * 500);
-      // SR_OUT given up stays whole under its temporary name for the job's end.
-      const bool kept = failures < 0 && std::string(c.base) == "SR_OUT";
-      EXPECT_EQ(std::filesystem::exists(TemporaryNameFor(r.File(c.base))), kept);
-      EXPECT_EQ(r.ctx.link.outputUnplaced, kept);
-      EXPECT_EQ(r.Has("SR_START"), c.write != DeleteStartFile || failures < 0);
-      if (failures > 0) {
+      const std::string planted = r.Data("~KB" + JobFileName(c.base, 3) + ".tmp");
+      std::filesystem::create_directory(planted);
+      if (fault == Fault::kReplace) r.fp.fs.FailReplace(r.File(c.base), 1);
+      if (fault == Fault::kFlush) r.fp.fs.FailFlush(1);
+      const bool ok = fault == Fault::kNone;
+      EXPECT_EQ(c.write(r.ctx), ok);
+      EXPECT_EQ(r.fp.loop.NowMs(), 0);
+      EXPECT_EQ(r.Has(c.base), ok);
+      if (ok) {
         EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base)), c.bytes);
-      } else {
-        EXPECT_FALSE(r.Has(c.base));
-        EXPECT_EQ(fakes::ReadFileBytes(r.Data("LOGFILE.TXT")), std::string("07/03/2026 09:05:11 ") + c.logText + "\r\n");
+      }
+      // Only the planted folder is left of the "~KB" names, untouched.
+      for (const auto& e : std::filesystem::directory_iterator(r.ctx.dataDir)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with("~KB")) {
+          EXPECT_EQ(e.path().string(), planted);
+        }
+      }
+      EXPECT_TRUE(std::filesystem::is_directory(planted));
+      EXPECT_EQ(r.Has("SR_START"), std::string(c.base) != "FINESCO" || !ok);
+      const bool output = std::string(c.base) == "SR_OUT";
+      EXPECT_EQ(r.ctx.link.outputUnplaced, output && !ok);
+      if (output) {
+        EXPECT_EQ(r.ctx.link.outputBytes, c.bytes);
       }
     }
   }
+}
+
+// The fresh names: each call another, every one of the form the start-up clears; of the folder's
+// names only this driver's plain temporary files go (never a folder, a link, an old fixed name,
+// another program's "~KB" file).
+TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
+  AppRig r;
+  const std::string first = TemporaryNameFor(r.File("SR_ERR")), second = TemporaryNameFor(r.File("SR_ERR"));
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first.rfind(r.Data("~KBSR_ERR.003."), 0), 0u) << first;
+  const std::string name = first.substr(r.ctx.dataDir.size() + 1);
+  EXPECT_TRUE(IsTemporaryName(name)) << name;
+  EXPECT_FALSE(IsTemporaryName("~KBSR_ERR.003.tmp"));
+  for (const char* other : {"~KBSR_ERR.003.0A1B2C3D.tmp", "~KB.0a1b2c3d.tmp", "~KBX.0a1b2c3.tmp", "KBX.0a1b2c3d.tmp",
+                            "~KBX.0a1b2c3d.tmpx", "~KBSR_DATI.001.claim", "~KBX0a1b2c3d4.tmp"}) {
+    EXPECT_FALSE(IsTemporaryName(other)) << other;
+  }
+  fakes::WriteFileBytes(r.Data("~KBSR_OUT.003.0a1b2c3d.tmp"), "left");
+  fakes::WriteFileBytes(r.Data("~KBKBJOURNAL.TXT.ffffffff.tmp"), "left");
+  const char* kept[] = {"~KBSR_ERR.003.tmp", "~KBSR_DATI.003.claim", "~KBSR_ERR.003.0A1B2C3D.tmp", "precious"};
+  for (const char* n : kept) fakes::WriteFileBytes(r.Data(n), "kept");
+  std::filesystem::create_directory(r.Data("~KBFINESCO.003.12345678.tmp"));
+#ifndef _WIN32
+  std::filesystem::create_symlink(r.Data("precious"), r.Data("~KBSR_MATR.003.87654321.tmp"));
+#endif
+  ClearTemporaryLeftovers(r.ctx, r.ctx.dataDir);
+  EXPECT_FALSE(std::filesystem::exists(r.Data("~KBSR_OUT.003.0a1b2c3d.tmp")));
+  EXPECT_FALSE(std::filesystem::exists(r.Data("~KBKBJOURNAL.TXT.ffffffff.tmp")));
+  for (const char* n : kept) EXPECT_EQ(fakes::ReadFileBytes(r.Data(n)), "kept") << n;
+  EXPECT_TRUE(std::filesystem::is_directory(r.Data("~KBFINESCO.003.12345678.tmp")));
+#ifndef _WIN32
+  EXPECT_TRUE(std::filesystem::is_symlink(r.Data("~KBSR_MATR.003.87654321.tmp")));
+#endif
 }
 
 // What the job journal keeps and what makes it unreadable (every job it may hold then counts as

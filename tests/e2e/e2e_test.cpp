@@ -31,6 +31,7 @@ const char kNextReceipt[] = "SALE,N1,P200;\r\nTEND,N1;\r\n";
 const Args kNextReceiptLines{"200H1R", "1T"};
 
 const char kErrE504[] = "E504: Nessun messaggio ricevuto: controllare connessione con l'Ecr\r\n";
+const char kErrE511[] = "E511: Errore di conversione del file di input\r\n";
 const char kErrE520[] = "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
 
 // The traces of one job's session and the result files it left.
@@ -104,6 +105,15 @@ class DriverE2E : public ::testing::Test {
     EXPECT_EQ(stats, expected);
   }
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
+  // The driver's temporary files in the data folder ("~KB" + name + "." + 8 digits + ".tmp").
+  Args Temporaries() {
+    Args names;
+    for (const auto& e : fs::directory_iterator(data_)) {
+      const std::string name = e.path().filename().string();
+      if (name.starts_with("~KB") && name.ends_with(".tmp") && e.is_regular_file()) names.push_back(name);
+    }
+    return names;
+  }
   // The result files, the dump's trace and the job's (the only one so far).
   Session Keep() {
     Session s;
@@ -175,7 +185,11 @@ struct FaultRow {
   bool printed = false;  // the job fails although the ECR closed its receipt: `lines` were printed
   int jobMs = 90000;  // from its start file to its answer
   StartAgain startAgain = StartAgain::kNo;
+  bool plantFolders = false;  // folders under the fixed temporary names of old, made by another user
 };
+
+// Folders any member of the data folder's group can make: no obstacle to any result file.
+const Args kPlantedFolders{"~KBSR_ERR.001.tmp", "~KBSR_OUT.001.tmp", "~KBFINESCO.001.tmp"};
 
 // Its first payment line covers the total: the ECR closes the receipt there.
 const char kCoveredByFirstPayment[] = "SALE,N1,P1000;\r\nTEND,N1,V1000;\r\nTEND,N2,V500;\r\n";
@@ -223,6 +237,14 @@ const FaultRow kFaultRows[] = {
      kCoveredLines, true, 90000, StartAgain::kAfterJob},
     {"StartOnlyAfterNoAnswerTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"}, {kErrE504}, true, kReceipt,
      kReceiptLines, false, 90000, StartAgain::kAfterJob},
+    // Printed, not printed (E504, E511) and uncertain (E520): each its own result, never FINESCO for
+    // a failure, with folders in the way of the temporary names of old.
+    {"PlantedTemporaryFoldersTcp", false, {}, {}, true, kReceipt, kReceiptLines, false, 90000, StartAgain::kNo, true},
+    {"PlantedTemporaryFoldersRebootAfterFirstSaleTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"},
+     {kErrE504}, true, kReceipt, kReceiptLines, false, 90000, StartAgain::kNo, true},
+    {"PlantedTemporaryFoldersRefusedPty", true, {}, {kErrE511}, true, "QQQQ,N1;\r\n", {}, false, 90000, StartAgain::kNo, true},
+    {"PlantedTemporaryFoldersCutAfterPrintingTcp", false, {"--cut-at-close"}, {kErrE520}, true,
+     kCoveredByFirstPayment, kCoveredLines, true, 90000, StartAgain::kNo, true},
 };
 
 TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
@@ -259,8 +281,11 @@ TEST_F(DriverE2E, StoppedMidReceipt) {
     SCOPED_TRACE(std::to_string(c.signal) + (c.otherSettings ? " another settings folder" : ""));
     ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--answer-delay-ms", "800"}));
     Submit(kReceipt);
-    // SR_OUT is written under its temporary name once the lines have started.
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "~KBSR_OUT.001.tmp"); }, 20000)) << DriverLog();
+    // SR_OUT is created under a fresh temporary name once the lines are about to start.
+    const auto output = [&] {
+      return std::ranges::any_of(Temporaries(), [](const std::string& n) { return n.starts_with("~KBSR_OUT.001."); });
+    };
+    ASSERT_TRUE(WaitFor(output, 20000)) << DriverLog();
     driver_.Kill(c.signal);
     const int status = driver_.WaitExit(30000);
     if (c.signal != SIGKILL) {
@@ -272,7 +297,7 @@ TEST_F(DriverE2E, StoppedMidReceipt) {
       ExpectTaken(1, kReceiptLines);
     } else {
       ASSERT_NE(status, -1);
-      if (!c.otherSettings) WriteFile(data_ / "~KBKBJOURNAL.TXT.tmp", "1,do");
+      if (!c.otherSettings) WriteFile(data_ / "~KBKBJOURNAL.TXT.0123abcd.tmp", "1,do");
       path settings = settings_;
       if (c.otherSettings) {
         // The settings files only, not the lock.
@@ -288,6 +313,8 @@ TEST_F(DriverE2E, StoppedMidReceipt) {
         return ReadFile(data_ / "SR_ERR.001") == kErrE520 && !fs::exists(data_ / "SR_START.001");
       };
       ASSERT_TRUE(WaitFor(answered, 10000)) << DriverLog();
+      // The killed run's temporary files went at start-up (the journal's own may be in use an instant).
+      EXPECT_TRUE(WaitFor([&] { return Temporaries().empty(); }, 2000)) << Temporaries()[0];
       EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
       EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
       ASSERT_TRUE(RunJob(kNextReceipt));
@@ -403,7 +430,9 @@ TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
     err = client.err;
     return code;
   };
-  // The simulator cuts the link once, on the first receipt's closing line.
+  // The simulator cuts the link once, on the first receipt's closing line. Folders stand under the
+  // temporary names of old: each outcome still gets its own result and exit code.
+  for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--cut-at-close"}));
   const struct { const char* name; const char* commands; int code; std::string outStart; std::string err; } rows[] = {
       {"refused", "SALE,N1,P1000;\r\nQQQQ,N1;\r\n", 1, "", "E511: Errore di conversione del file di input\n"},
@@ -519,6 +548,9 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   trace_ = true;
   Args simArgs = row.simArgs;
   simArgs.push_back("--verbose");  // what the ECR sent, for the replay's
+  if (row.plantFolders) {
+    for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
+  }
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, simArgs));
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
@@ -554,6 +586,10 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   Args taken = closed ? row.lines : Args{};
   if (closed) ExpectTaken(1, taken);
   const Session recorded = Keep();
+  if (row.plantFolders) {
+    for (const auto& n : kPlantedFolders) EXPECT_TRUE(fs::is_directory(data_ / n)) << n;
+    EXPECT_TRUE(WaitFor([&] { return Temporaries().empty(); }, 2000)) << Temporaries()[0];
+  }
 
   if (row.startAgain == StartAgain::kAfterJob) {
     ASSERT_TRUE(RunJob(nullptr, 90000));
@@ -578,6 +614,8 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   // A dropped connection is about the link, not the ECR's answers: a trace does not replay it.
   const auto has = [&](const char* arg) { return std::ranges::find(row.simArgs, arg) != row.simArgs.end(); };
   if (!row.pty && (has("--reboot-after") || has("--cut-at-close"))) return;
+  // Nor are the planted folders: they are about the data folder.
+  if (row.plantFolders) return;
   Session replayed;
   ASSERT_NO_FATAL_FAILURE(RunReplayed(row.pty, recorded, row.commands, row.jobMs, replayed));
   // The same result files and answers, every traced command played in order, no longer than recorded.

@@ -121,6 +121,19 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess acces
   return f;
 }
 
+std::FILE* FakeFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
+  std::error_code ec;
+  if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) return nullptr;
+  ++generations_[path];
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f != nullptr && access == FileAccess::kOwnerOnly) {
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+  }
+  return f;
+}
+
+bool FakeFileSystem::TakeFlushFailure() { return TakeFailure(flushFailures_); }
+
 bool FakeFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
   if (TakeFailure(replaceFailures_[to])) return false;
   std::error_code ec;

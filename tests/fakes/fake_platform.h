@@ -236,20 +236,27 @@ class FakeFileSystem : public FileSystem {
   ReadResult ReadRegularFile(const std::string& p, std::size_t max) override { return Real().ReadRegularFile(p, max); }
   using FileSystem::CreateFresh;
   std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
-  bool FlushToDisk(std::FILE* file) override { return std::fflush(file) == 0; }  // no disk sync: fast tests
+  // No disk sync: fast tests. A failure to come stands for a full disk (ENOSPC).
+  bool FlushToDisk(std::FILE* file) override { return !TakeFlushFailure() && std::fflush(file) == 0; }
   bool ReplaceWith(const std::string& from, const std::string& to) override;
   bool AppendToPlainFile(const std::string& p, std::string_view b) override { return Real().AppendToPlainFile(p, b); }
   ClaimResult TryClaim(const std::string& path) override { return Real().TryClaim(path); }
+  std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
+  std::vector<std::string> ListFolder(const std::string& folder) override { return Real().ListFolder(folder); }
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
   // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail (-1: all).
   void FailRemove(const std::string& path, int count) { removeFailures_[path] = count; }
   void FailReplace(const std::string& path, int count) { replaceFailures_[path] = count; }
+  // The next `count` FlushToDisk() calls fail (-1: all).
+  void FailFlush(int count) { flushFailures_ = count; }
   std::map<std::string, int> removeCalls;
   std::function<void(const std::string&)> beforeRemove;  // called with each Remove()'s path
 
  private:
   std::map<std::string, int> removeFailures_, replaceFailures_, generations_;
+  int flushFailures_ = 0;
+  bool TakeFlushFailure();
   static FileSystem& Real();
 };
 

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <iterator>
@@ -383,7 +384,7 @@ TYPED_TEST_P(PlatformCases, ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders) {
 // link, hard link or FIFO gives way to a plain file with one name, a folder is
 // refused, no temporary name is left; fresh files are the user's alone.
 TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
-  enum class Op { kCreateFresh, kAppend, kAtomically };
+  enum class Op { kCreateFresh, kAppend, kAtomically, kExclusive };
   typename TypeParam::Files fs;
   const auto temporary = [](const std::string& path) { return path + ".tmp"; };
   const auto write = [&](Op op, const std::string& path) {
@@ -402,10 +403,15 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
         if (!ok) fs.Remove(temporary(path));
         return ok;
       }
+      case Op::kExclusive: {
+        // A temporary file under a fresh name: only where nothing has the name.
+        std::FILE* f = fs.CreateExclusive(path, FileAccess::kOwnerOnly);
+        return f != nullptr && std::fputs("new\r\n", f) >= 0 && std::fclose(f) == 0;
+      }
     }
     return false;
   };
-  for (Op op : {Op::kCreateFresh, Op::kAppend, Op::kAtomically}) {
+  for (Op op : {Op::kCreateFresh, Op::kAppend, Op::kAtomically, Op::kExclusive}) {
     for (Planted planted : {Planted::kNothing, Planted::kPlainFile, Planted::kSymlink, Planted::kHardLink,
                             Planted::kFifo, Planted::kFolder}) {
       SCOPED_TRACE(::testing::Message() << "op " << static_cast<int>(op) << ", planted " << static_cast<int>(planted));
@@ -418,10 +424,23 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
         continue;
       }
       const bool kept = op == Op::kAppend && planted == Planted::kPlainFile;
-      EXPECT_EQ(write(op, name), planted != Planted::kFolder);
+      const bool exclusive = op == Op::kExclusive;
+      EXPECT_EQ(write(op, name), exclusive ? planted == Planted::kNothing : planted != Planted::kFolder);
       EXPECT_EQ(ReadFileBytes(target), "precious\r\n");
       const NameFacts facts = TypeParam::Facts(name);
-      if (planted == Planted::kFolder) {
+      const std::vector<std::string> names = fs.ListFolder(dir.path);
+      EXPECT_EQ(std::count(names.begin(), names.end(), "LOGFILE.TXT"), 1);
+      EXPECT_EQ(std::count(names.begin(), names.end(), "."), 0);
+      if (exclusive && planted != Planted::kNothing) {
+        // What has the name stays as it was.
+        EXPECT_EQ(facts.folder, planted == Planted::kFolder);
+        if (planted == Planted::kPlainFile) {
+          EXPECT_EQ(ReadFileBytes(name), "old\r\n");
+        }
+        if (planted == Planted::kHardLink) {
+          EXPECT_EQ(facts.names, 2);
+        }
+      } else if (planted == Planted::kFolder) {
         EXPECT_TRUE(facts.folder);
       } else {
         EXPECT_TRUE(facts.plain);

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,10 +119,10 @@ bool WriteAllTo(int fd, std::string_view bytes) {
   return true;
 }
 
-// unlinkat() and an exclusive openat() in an opened folder; -1 on failure.
-int CreateFreshIn(const Folder& folder, const std::string& name, FileAccess access) {
+// An exclusive openat() in an opened folder; -1 on failure (whatever has
+// the name included).
+int CreateNewIn(const Folder& folder, const std::string& name, FileAccess access) {
   if (folder.fd() < 0 || name.empty()) return -1;
-  if (unlinkat(folder.fd(), name.c_str(), 0) != 0 && errno != ENOENT) return -1;
   const mode_t mode = access == FileAccess::kOwnerOnly     ? 0600
                      : access == FileAccess::kOwnerWrites ? 0640
                                                           : 0666;
@@ -160,15 +161,42 @@ class PosixClaim : public FileClaim {
   int fd_;
 };
 
-}  // namespace
+// unlinkat() and an exclusive openat() in an opened folder; -1 on failure.
+int CreateFreshIn(const Folder& folder, const std::string& name, FileAccess access) {
+  if (folder.fd() < 0 || name.empty()) return -1;
+  if (unlinkat(folder.fd(), name.c_str(), 0) != 0 && errno != ENOENT) return -1;
+  return CreateNewIn(folder, name, access);
+}
 
-std::FILE* PosixFileSystem::CreateFresh(const std::string& path, FileAccess access) {
-  const SplitPath split = Split(path);
-  const int fd = CreateFreshIn(Folder(split.folder), split.name, access);
+std::FILE* StreamOf(int fd) {
   if (fd < 0) return nullptr;
   std::FILE* f = fdopen(fd, "wb");
   if (f == nullptr) close(fd);
   return f;
+}
+
+}  // namespace
+
+std::FILE* PosixFileSystem::CreateFresh(const std::string& path, FileAccess access) {
+  const SplitPath split = Split(path);
+  return StreamOf(CreateFreshIn(Folder(split.folder), split.name, access));
+}
+
+std::FILE* PosixFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
+  const SplitPath split = Split(path);
+  return StreamOf(CreateNewIn(Folder(split.folder), split.name, access));
+}
+
+std::vector<std::string> PosixFileSystem::ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  return names;
 }
 
 bool PosixFileSystem::FlushToDisk(std::FILE* file) {

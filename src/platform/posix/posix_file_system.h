@@ -34,6 +34,10 @@ class PosixFileSystem : public FileSystem {
   // then an F_OFD_SETLK (F_SETLK without it) write lock on byte 0; the name
   // must still name the locked file afterwards.
   ClaimResult TryClaim(const std::string& path) override;
+  // O_CREAT | O_EXCL | O_NOFOLLOW in the folder opened as for CreateFresh().
+  std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
+  // opendir() and readdir().
+  std::vector<std::string> ListFolder(const std::string& folder) override;
 };
 
 }  // namespace kolibra

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/win32_owned_handle.h"
 
@@ -238,17 +239,44 @@ std::FILE* StreamOf(OwnedHandle h, int flags, const char* mode) {
   return f;
 }
 
+// A new file under path (CREATE_NEW: nothing that has the name is opened or
+// replaced), its folder held by the caller. Every kind takes the folder's
+// inherited access list (see the header).
+std::FILE* CreateNewFile(const std::string& path, FileAccess access) {
+  static_cast<void>(access);
+  OwnedHandle h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return nullptr;
+  return StreamOf(std::move(h), _O_WRONLY, "wb");
+}
+
 }  // namespace
 
 std::FILE* Win32FileSystem::CreateFresh(const std::string& path, FileAccess access) {
   if (path.empty() || NamesDevice(path)) return nullptr;
   const OwnedHandle folder = HoldFolderOf(path);
   if (!folder || !Remove(path)) return nullptr;
-  // Both kinds take the folder's inherited access list (see the header).
-  static_cast<void>(access);
-  OwnedHandle h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return nullptr;
-  return StreamOf(std::move(h), _O_WRONLY, "wb");
+  return CreateNewFile(path, access);
+}
+
+std::FILE* Win32FileSystem::CreateExclusive(const std::string& path, FileAccess access) {
+  if (path.empty() || NamesDevice(path)) return nullptr;
+  const OwnedHandle folder = HoldFolderOf(path);
+  if (!folder) return nullptr;
+  return CreateNewFile(path, access);
+}
+
+std::vector<std::string> Win32FileSystem::ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  if (folder.empty()) return names;
+  WIN32_FIND_DATAA found;
+  const HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  return names;
 }
 
 bool Win32FileSystem::FlushToDisk(std::FILE* file) {

@@ -40,6 +40,11 @@ class Win32FileSystem : public FileSystem {
   // OPEN_ALWAYS on the name itself without delete sharing, then LockFileEx
   // on byte 0 (exclusive, failing at once).
   ClaimResult TryClaim(const std::string& path) override;
+  // CREATE_NEW in the folder held as for CreateFresh(), without removing
+  // anything first.
+  std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
+  // FindFirstFile() and FindNextFile().
+  std::vector<std::string> ListFolder(const std::string& folder) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.
