@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "core/driver_settings.h"
@@ -49,6 +50,8 @@ struct PendingOutcome {
   // SR_OUT waits under its temporary name: placed before the result file.
   std::string unplacedOutput;
   std::string startObject;  // FileInfo::object of the start file
+  // The folder the job came from, held: its result files go there.
+  std::shared_ptr<HeldFolder> folder;
 };
 
 // The watch on the data folder that lets a job start as soon as its start
@@ -112,6 +115,9 @@ struct JobCycleState {
   bool journalWriteLogged = false;
   bool outcomeKeptLogged = false;
   FolderWatchState watch;
+  // The folder of the job whose own files are being handled (see
+  // JobFolderScope); none: the data folder's path.
+  std::shared_ptr<HeldFolder> jobFolder;
 };
 
 // The driver as a whole: its folders, what the operator chose, what it

@@ -77,8 +77,20 @@ std::string JobFileName(const std::string& base, int slot) {
 }
 
 std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot) {
-  return JoinPath(ctx.dataDir, JobFileName(base, slot));
+  return JoinPath(JobFolderPath(ctx), JobFileName(base, slot));
 }
+
+const std::string& JobFolderPath(const AppContext& ctx) {
+  return ctx.cycle.jobFolder ? ctx.cycle.jobFolder->Path() : ctx.dataDir;
+}
+
+std::string ShownPath(const AppContext& ctx, const std::string& path) {
+  const std::string& folder = JobFolderPath(ctx);
+  if (folder == ctx.dataDir || !path.starts_with(folder)) return path;
+  return ctx.dataDir + path.substr(folder.size());
+}
+
+std::shared_ptr<HeldFolder> HoldDataFolder(AppContext& ctx) { return ctx.platform.fs.HoldFolder(ctx.dataDir); }
 
 void DeleteIfPresent(AppContext& ctx, const std::string& name) {
   // Callers may pass the name with its leading separator ("\SR_START.001").
@@ -140,12 +152,12 @@ void WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
   // The whole path is used, however long the data directory's name is.
   const std::string path = JobFilePath(ctx, "SR_ERR", slot);
   if (!WriteResultFile(ctx, path, text + "\r\n")) {
-    ctx.platform.notifier.Log("Impossibile scrivere " + path + ": " + text);
+    ctx.platform.notifier.Log("Impossibile scrivere " + ShownPath(ctx, path) + ": " + text);
   }
 }
 
 void AppendJobLog(AppContext& ctx, const std::string& text) {
-  const std::string path = JoinPath(ctx.dataDir, "LOGFILE.TXT");
+  const std::string path = JoinPath(JobFolderPath(ctx), "LOGFILE.TXT");
   const std::string line = LogStamp(ctx.platform.loop.LocalTime()) + " " + text + "\r\n";
   if (!ctx.platform.fs.AppendToPlainFile(path, line)) ctx.platform.notifier.Log(text);
 }
@@ -157,7 +169,9 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   const std::string command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot)).identity;
   for (const char* stale : {"FINESCO", "SR_OUT"}) {
     const std::string path = JobFilePath(ctx, stale, slot);
-    if (fs.Exists(path) && !fs.Remove(path)) ctx.platform.notifier.Log("Impossibile cancellare " + path);
+    if (fs.Exists(path) && !fs.Remove(path)) {
+      ctx.platform.notifier.Log("Impossibile cancellare " + ShownPath(ctx, path));
+    }
   }
   WriteErrorFile(ctx, text, slot);
   ctx.cycle.currentSlot = static_cast<int16_t>(slot);

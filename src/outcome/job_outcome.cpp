@@ -1,5 +1,7 @@
 #include "outcome/job_outcome.h"
 
+#include <utility>
+
 #include "core/job_files.h"
 #include "core/job_journal.h"
 #include "core/messages.h"
@@ -52,6 +54,22 @@ void CountJob(JobCounts& counts, JobResult code) {
   }
 }
 
+// The kept job's folder was removed, its start file with it: no result
+// file can be written, and none would be read. Dropped as a withdrawn job
+// is, said in the log and in the data folder's LOGFILE.TXT; the journal
+// records the job as ended, so that it never runs again.
+bool DropOutcomeOfDeletedFolder(AppContext& ctx) {
+  JobCycleState& cycle = ctx.cycle;
+  const PendingOutcome o = std::exchange(cycle.pendingOutcome, PendingOutcome{});
+  const JobFolderScope dataFolder(ctx, nullptr);
+  const std::string text = "Cartella del lavoro eliminata durante il lavoro: esito non scritto, " + OutcomeLogText(o);
+  ctx.platform.notifier.Log(text);
+  if (ctx.platform.fs.IsDirectory(ctx.dataDir)) AppendJobLog(ctx, text);
+  RecordJobStage(ctx, o.slot, JobStage::kDone, o.startIdentity, o.commandIdentity);
+  cycle.outcomeKeptLogged = false;
+  return true;
+}
+
 }  // namespace
 
 bool DeliverPendingOutcome(AppContext& ctx) {
@@ -60,9 +78,14 @@ bool DeliverPendingOutcome(AppContext& ctx) {
   if (!o.any) return true;
   FileSystem& fs = ctx.platform.fs;
   const int slot = o.slot;
+  // The job's files are in the folder it came from, held since: there they
+  // go, whatever the data folder's path names now.
+  if (o.folder && o.folder->State() == HeldFolderState::kDeleted) return DropOutcomeOfDeletedFolder(ctx);
+  const JobFolderScope jobFolder(ctx, o.folder);
   // Before the start file can go its result file must be written; a folder
-  // that is gone (a share that dropped, a folder renamed) holds neither.
-  if (!fs.IsDirectory(ctx.dataDir)) {
+  // that is gone (a share that dropped, a folder not held and renamed)
+  // holds neither.
+  if (o.folder ? o.folder->State() != HeldFolderState::kPresent : !fs.IsDirectory(ctx.dataDir)) {
     if (!cycle.outcomeKeptLogged) {
       cycle.outcomeKeptLogged = true;
       ctx.platform.notifier.Log("Cartella dati non disponibile alla fine del lavoro: esito conservato, " +
@@ -87,7 +110,7 @@ bool DeliverPendingOutcome(AppContext& ctx) {
     // before the result file; a withdrawn job's are dropped.
     const std::string temporary = TemporaryNameFor(o.unplacedOutput);
     if (withdrawn || !fs.ReplaceWith(temporary, o.unplacedOutput)) {
-      if (!withdrawn) ctx.platform.notifier.Log("Impossibile scrivere " + o.unplacedOutput);
+      if (!withdrawn) ctx.platform.notifier.Log("Impossibile scrivere " + ShownPath(ctx, o.unplacedOutput));
       fs.Remove(temporary);
     }
     o.unplacedOutput.clear();
@@ -143,7 +166,7 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
     const int16_t slot = cycle.currentSlot;
     cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity,
                                           ctx.link.outputUnplaced ? ctx.link.outputPath : std::string(),
-                                          cycle.startObject};
+                                          cycle.startObject, cycle.jobFolder};
     ctx.link.outputUnplaced = false;
     DeliverPendingOutcome(ctx);
     cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,23 @@ struct ReadResult {
 // Who may open a file the driver creates: every user the folder lets in,
 // or only the driver's own user.
 enum class FileAccess { kShared, kOwnerOnly };
+
+// What became of a held folder: still there, removed (nothing can be made
+// in it any more), or not reachable (a share that dropped).
+enum class HeldFolderState { kPresent, kDeleted, kUnusable };
+
+// A folder held open for as long as the object lives, so that files are
+// reached in that folder whatever its path names meanwhile (the folder
+// renamed, another one put in its place).
+class HeldFolder {
+ public:
+  virtual ~HeldFolder() = default;
+  // A path to the held folder itself, for the FileSystem's other
+  // operations: JoinPath(Path(), name) names a file in it. Not a text to
+  // show: it may differ from the path the folder was held by.
+  virtual const std::string& Path() const = 0;
+  virtual HeldFolderState State() = 0;
+};
 
 class FileSystem {
  public:
@@ -62,6 +80,8 @@ class FileSystem {
   // link; a link, a hard-linked file or anything else under the name is
   // replaced by a new file first. False on failure.
   virtual bool AppendToPlainFile(const std::string& path, std::string_view bytes) = 0;
+  // Holds the folder path names now; nullptr when it cannot be held.
+  virtual std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -239,6 +240,10 @@ class FakeFileSystem : public FileSystem {
   bool FlushToDisk(std::FILE* file) override { return std::fflush(file) == 0; }  // no disk sync: fast tests
   bool ReplaceWith(const std::string& from, const std::string& to) override;
   bool AppendToPlainFile(const std::string& p, std::string_view b) override { return Real().AppendToPlainFile(p, b); }
+  // The real hold (nullptr when refuseHold); the counts and failures above take a path through a held folder
+  // as the path the folder was held by.
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
+  bool refuseHold = false;
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
   // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail (-1: all).
@@ -249,6 +254,8 @@ class FakeFileSystem : public FileSystem {
 
  private:
   std::map<std::string, int> removeFailures_, replaceFailures_, generations_;
+  std::map<std::string, std::string> heldBy_;  // HeldFolder::Path() -> the path it was held by
+  std::string Key(const std::string& path) const;
   static FileSystem& Real();
 };
 

@@ -29,6 +29,9 @@ class PosixFileSystem : public FileSystem {
   // O_APPEND | O_NOFOLLOW | O_NONBLOCK in the folder opened as for
   // CreateFresh(); fstat() must show a regular file with one link.
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  // An O_DIRECTORY descriptor; its path is /proc/self/fd/<n>/., which the
+  // kernel resolves through the descriptor (nullptr without /proc).
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
 };
 
 }  // namespace kolibra

@@ -34,6 +34,9 @@ class Win32FileSystem : public FileSystem {
   // Opens the name itself for appending; a reparse point, folder, device or
   // file with more than one link is replaced by a new file.
   bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  // A listing handle without delete sharing: the folder can be neither
+  // renamed nor removed while held, so its own path keeps naming it.
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.
