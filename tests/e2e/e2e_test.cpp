@@ -113,6 +113,22 @@ class DriverE2E : public ::testing::Test {
     }
     return s;
   }
+  // Submits a job and, once its lines have started, renames the data folder and makes a new one in its place
+  // (its serial-number file copied: no dump there). Once the job is answered in the folder it came from, the
+  // new folder holds none of its files, and the old one is put back.
+  void RunJobInReplacedFolder(const char* commands, int ms) {
+    Submit(commands);
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "~KBSR_OUT.001.tmp"); }, ms)) << DriverLog();
+    const path old = root_ / "data.old";
+    fs::rename(data_, old);
+    fs::create_directory(data_);
+    fs::copy_file(old / "SR_MATR.001", data_ / "SR_MATR.001");
+    ASSERT_TRUE(WaitFor([&] { return !fs::exists(old / "SR_START.001"); }, ms)) << DriverLog();
+    for (const char* f : {"SR_START.001", "FINESCO.001", "SR_ERR.001", "SR_OUT.001", "KBJOURNAL.TXT", "LOGFILE.TXT"})
+      EXPECT_FALSE(fs::exists(data_ / f)) << f;
+    fs::remove_all(data_);
+    fs::rename(old, data_);
+  }
   // Stops both programs, then runs `commands` for a fresh driver (an empty data folder)
   // against the simulator replaying `played`; `replayed` is what that left.
   void RunReplayed(bool pty, const Session& played, const char* commands, int jobMs, Session& replayed,
@@ -157,6 +173,7 @@ struct FaultRow {
   Args lines = kReceiptLines;
   bool printed = false;  // the job fails although the ECR closed its receipt: `lines` were printed
   int jobMs = 90000;  // from its start file to its answer
+  bool folderReplaced = false;  // the data folder replaced during the job (RunJobInReplacedFolder)
 };
 
 // Its first payment line covers the total: the ECR closes the receipt there.
@@ -194,6 +211,9 @@ const FaultRow kFaultRows[] = {
     // No XON ever: a short fixed pause after each XOFF, so the receipt takes a few seconds at most.
     {"XoffWithoutXonTcp", false, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
     {"XoffWithoutXonPty", true, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
+    // The data folder renamed and a new one made while the receipt runs: its results go to the folder it came from.
+    {"DataFolderReplacedMidReceiptTcp", false, {"--answer-delay-ms", "300"}, {}, true, kReceipt, kReceiptLines, false,
+     30000, true},
 };
 
 TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
@@ -388,7 +408,11 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
-  ASSERT_TRUE(RunJob(row.commands, row.jobMs));
+  if (row.folderReplaced) {
+    ASSERT_NO_FATAL_FAILURE(RunJobInReplacedFolder(row.commands, row.jobMs));
+  } else {
+    ASSERT_TRUE(RunJob(row.commands, row.jobMs));
+  }
   if (row.errors.empty()) {
     EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
     EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001")) << ReadFile(data_ / "SR_ERR.001");
