@@ -260,15 +260,24 @@ void ServeNextJob(AppContext& ctx) {
   cycle.watch.pending = false;
   const StartFiles starts = InspectStartFiles(ctx);
   cycle.watch.seenStarts = IdentitiesOf(starts);
-  // A delivered outcome may take its start file away.
+  // A delivered outcome may take its start file away. One kept with its
+  // job's held folder goes there, whatever the path names now.
   const bool outcomeWaited = cycle.pendingOutcome.any;
-  if (!folderReady || !DeliverPendingOutcome(ctx)) {
+  const bool delivered = (folderReady || cycle.pendingOutcome.folder) && DeliverPendingOutcome(ctx);
+  if (!folderReady || !delivered) {
     EnablePollTimer(ctx, true);
     return;
   }
 
   bool found = false;
-  const int16_t slot = FindSlotAmong(ctx, outcomeWaited ? nullptr : &starts);
+  int16_t slot = FindSlotAmong(ctx, outcomeWaited ? nullptr : &starts);
+  // The job's own files are handled in the folder its start file was found
+  // in, held until its outcome is written: a folder put in place of it
+  // meanwhile gets none of them. Should the folder have changed since the
+  // start file was seen, the next tick looks again.
+  const bool slotFound = slot >= 1 && slot <= kSlotCount;
+  const JobFolderScope jobFolder(ctx, slotFound ? HoldDataFolder(ctx) : nullptr);
+  if (slotFound && !JobFileIs(ctx, "SR_START", slot, cycle.startIdentity)) slot = 0;
   if (slot >= 1 && slot <= kSlotCount) {
     cycle.currentSlot = slot;
     const std::string commandPath = JobFilePath(ctx, "SR_DATI", slot);

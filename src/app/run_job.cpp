@@ -48,8 +48,8 @@ struct CommandFile {
 };
 
 CommandFile ReadCommandFile(AppContext& ctx) {
-  const std::string& path = ctx.cycle.commandPath;
-  ReadResult read = ctx.platform.fs.ReadRegularFile(path, kMaxCommandFileSize);
+  ReadResult read = ctx.platform.fs.ReadRegularFile(ctx.cycle.commandPath, kMaxCommandFileSize);
+  const std::string path = ShownPath(ctx, ctx.cycle.commandPath);
   switch (read.status) {
     case ReadStatus::kOk:
       return CommandFile{std::move(read.bytes), JobResult::kOk};
@@ -93,7 +93,7 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
   env.settings.rt = ctx.dump.rt;
   env.settings.rtSerial = ctx.dump.rtSerial;
   env.settings.tenderFamily = ctx.dump.tenderFamily;
-  env.dataDir = ctx.dataDir;
+  env.dataDir = JobFolderPath(ctx);
   env.fs = &ctx.platform.fs;
   env.notifier = &ctx.platform.notifier;
   if (TraceOn(ctx)) {
@@ -101,7 +101,7 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
       if (TraceOn(ctx)) TraceLine(ctx, line);
     };
   }
-  const int16_t rc = ConvertCommandText(text, jobLines, env, ctx.cycle.commandPath);
+  const int16_t rc = ConvertCommandText(text, jobLines, env, ShownPath(ctx, ctx.cycle.commandPath));
   ctx.tenderLineCount = env.tenderLineCount;
   if (!env.refusal.empty()) ctx.platform.notifier.Log("Conversione rifiutata: " + env.refusal);
   return rc;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "core/driver_settings.h"
@@ -51,6 +52,8 @@ struct PendingOutcome {
   // file), with its bytes below.
   std::string unplacedOutput;
   std::string unplacedBytes;
+  // The folder the job came from, held: its result files go there.
+  std::shared_ptr<HeldFolder> folder;
 };
 
 // An answer (SR_ERR text) for a slot's job that was not run, kept while its
@@ -123,6 +126,9 @@ struct JobCycleState {
   bool outcomeKeptLogged = false;
   FolderWatchState watch;
   std::array<PendingAnswer, kSlotCount> pendingAnswers{};
+  // The folder of the job whose own files are being handled (see
+  // JobFolderScope); none: the data folder's path.
+  std::shared_ptr<HeldFolder> jobFolder;
 };
 
 // The driver as a whole: its folders, what the operator chose, what it

@@ -101,8 +101,20 @@ std::string JobFileName(const std::string& base, int slot) {
 }
 
 std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot) {
-  return JoinPath(ctx.dataDir, JobFileName(base, slot));
+  return JoinPath(JobFolderPath(ctx), JobFileName(base, slot));
 }
+
+const std::string& JobFolderPath(const AppContext& ctx) {
+  return ctx.cycle.jobFolder ? ctx.cycle.jobFolder->Path() : ctx.dataDir;
+}
+
+std::string ShownPath(const AppContext& ctx, const std::string& path) {
+  const std::string& folder = JobFolderPath(ctx);
+  if (folder == ctx.dataDir || !path.starts_with(folder)) return path;
+  return ctx.dataDir + path.substr(folder.size());
+}
+
+std::shared_ptr<HeldFolder> HoldDataFolder(AppContext& ctx) { return ctx.platform.fs.HoldFolder(ctx.dataDir); }
 
 void DeleteIfPresent(AppContext& ctx, const std::string& name) {
   // Callers may pass the name with its leading separator ("\SR_START.001").
@@ -201,7 +213,7 @@ bool WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
 }
 
 void AppendJobLog(AppContext& ctx, const std::string& text) {
-  const std::string path = JoinPath(ctx.dataDir, "LOGFILE.TXT");
+  const std::string path = JoinPath(JobFolderPath(ctx), "LOGFILE.TXT");
   const std::string line = LogStamp(ctx.platform.loop.LocalTime()) + " " + text + "\r\n";
   if (!ctx.platform.fs.AppendToPlainFile(path, line)) ctx.platform.notifier.Log(text);
 }
@@ -227,7 +239,9 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   }
   for (const char* stale : {"FINESCO", "SR_OUT"}) {
     const std::string path = JobFilePath(ctx, stale, slot);
-    if (fs.Exists(path) && !fs.Remove(path)) ctx.platform.notifier.Log("Impossibile cancellare " + path);
+    if (fs.Exists(path) && !fs.Remove(path)) {
+      ctx.platform.notifier.Log("Impossibile cancellare " + ShownPath(ctx, path));
+    }
   }
   if (!WriteErrorFile(ctx, answer, slot)) {
     // Without its error file the start file stays, and nothing stands in for
@@ -235,7 +249,7 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
     if (!same) {
       const std::string path = JobFilePath(ctx, "SR_ERR", slot);
       ctx.platform.notifier.Log("File di esito non scritto: risposta conservata, porta COM" +
-                                std::to_string(slot) + ", " + answer + " (" + path + ")");
+                                std::to_string(slot) + ", " + answer + " (" + ShownPath(ctx, path) + ")");
       AppendJobLog(ctx, RenameLogText(path));
       ShowStatus(ctx, kStatusResultNotWritten);
     }

@@ -2,8 +2,10 @@
 // subsystem shares.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/app_context.h"
 #include "core/owned_file.h"
@@ -12,7 +14,7 @@ namespace kolibra {
 
 // "SR_START.001" and so on, for slot 1..4.
 std::string JobFileName(const std::string& base, int slot);
-// Data directory + the slot's job file.
+// The job's folder (JobFolderPath) + the slot's job file.
 std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot);
 
 // Deletes data directory + name if it exists; ignores every error.
@@ -117,6 +119,35 @@ bool StartFileAnswered(const AppContext& ctx, int slot, const FileInfo& start);
 bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start);
 
 // Appends "<date> <time> <text>" (CR LF) to LOGFILE.TXT in the data directory.
+// Appends "<date> <time> <text>" (CR LF) to LOGFILE.TXT in the job's folder.
 void AppendJobLog(AppContext& ctx, const std::string& text);
+
+// The folder of the job whose own files are being handled: the folder held
+// for it while a JobFolderScope lives, else the data directory.
+const std::string& JobFolderPath(const AppContext& ctx);
+
+// A path as the operator is shown it: one through the job's held folder is
+// shown with the data directory's path.
+std::string ShownPath(const AppContext& ctx, const std::string& path);
+
+// Holds the data directory for a job taken from it; nullptr when it cannot
+// be held (the job's files are then reached by the data directory's path).
+std::shared_ptr<HeldFolder> HoldDataFolder(AppContext& ctx);
+
+// While it lives, JobFilePath(), AppendJobLog() and the journal reach the
+// files through folder (none: through the data directory's path); polling
+// outside it keeps to the data directory's path.
+class JobFolderScope {
+ public:
+  JobFolderScope(AppContext& ctx, std::shared_ptr<HeldFolder> folder)
+      : ctx_(ctx), previous_(std::exchange(ctx.cycle.jobFolder, std::move(folder))) {}
+  ~JobFolderScope() { ctx_.cycle.jobFolder = std::move(previous_); }
+  JobFolderScope(const JobFolderScope&) = delete;
+  JobFolderScope& operator=(const JobFolderScope&) = delete;
+
+ private:
+  AppContext& ctx_;
+  std::shared_ptr<HeldFolder> previous_;
+};
 
 }  // namespace kolibra

@@ -120,7 +120,8 @@ JobJournal ReadJournalFile(AppContext& ctx, const std::string& path) {
   return journal;
 }
 
-std::string JournalPath(const AppContext& ctx) { return JoinPath(ctx.dataDir, kJournalFileName); }
+// The journal goes with the job's folder: a job's records stay in the folder it came from.
+std::string JournalPath(const AppContext& ctx) { return JoinPath(JobFolderPath(ctx), kJournalFileName); }
 
 }  // namespace
 
@@ -153,7 +154,7 @@ bool WriteJournalText(AppContext& ctx, const JobJournal& journal) {
   }
   if (!ctx.cycle.journalWriteLogged) {
     ctx.cycle.journalWriteLogged = true;
-    ctx.platform.notifier.Log("Impossibile scrivere " + path);
+    ctx.platform.notifier.Log("Impossibile scrivere " + ShownPath(ctx, path));
   }
   return false;
 }

@@ -1,5 +1,7 @@
 #include "outcome/job_outcome.h"
 
+#include <utility>
+
 #include "core/job_files.h"
 #include "core/job_journal.h"
 #include "core/messages.h"
@@ -60,9 +62,21 @@ void CountJob(JobCounts& counts, JobResult code) {
   }
 }
 
-}  // namespace
-
-namespace {
+// The kept job's folder was removed, its start file with it: no result
+// file can be written, and none would be read. Dropped as a withdrawn job
+// is, said in the log and in the data folder's LOGFILE.TXT; the journal
+// records the job as ended, so that it never runs again.
+bool DropOutcomeOfDeletedFolder(AppContext& ctx) {
+  JobCycleState& cycle = ctx.cycle;
+  const PendingOutcome o = std::exchange(cycle.pendingOutcome, PendingOutcome{});
+  const JobFolderScope dataFolder(ctx, nullptr);
+  const std::string text = "Cartella del lavoro eliminata durante il lavoro: esito non scritto, " + OutcomeLogText(o);
+  ctx.platform.notifier.Log(text);
+  if (ctx.platform.fs.IsDirectory(ctx.dataDir)) AppendJobLog(ctx, text);
+  RecordJobStage(ctx, o.slot, JobStage::kDone, o.startIdentity, o.commandIdentity, OutcomeClassOf(o.code));
+  cycle.outcomeKeptLogged = false;
+  return true;
+}
 
 // A result file of the kept outcome could not be written although the data
 // folder is there: the outcome stays kept and the start file with it; said
@@ -73,7 +87,7 @@ bool KeepOutcome(AppContext& ctx, const std::string& base) {
     cycle.outcomeKeptLogged = true;
     const std::string path = JobFilePath(ctx, base, cycle.pendingOutcome.slot);
     ctx.platform.notifier.Log("File di esito non scritto: esito conservato, " + OutcomeLogText(cycle.pendingOutcome) +
-                              " (" + path + ")");
+                              " (" + ShownPath(ctx, path) + ")");
     AppendJobLog(ctx, RenameLogText(path));
   }
   if (ctx.state.status != kStatusResultNotWritten) ShowStatus(ctx, kStatusResultNotWritten);
@@ -88,9 +102,14 @@ bool DeliverPendingOutcome(AppContext& ctx) {
   if (!o.any) return true;
   FileSystem& fs = ctx.platform.fs;
   const int slot = o.slot;
+  // The job's files are in the folder it came from, held since: there they
+  // go, whatever the data folder's path names now.
+  if (o.folder && o.folder->State() == HeldFolderState::kDeleted) return DropOutcomeOfDeletedFolder(ctx);
+  const JobFolderScope jobFolder(ctx, o.folder);
   // Before the start file can go its result file must be written; a folder
-  // that is gone (a share that dropped, a folder renamed) holds neither.
-  if (!fs.IsDirectory(ctx.dataDir)) {
+  // that is gone (a share that dropped, a folder not held and renamed)
+  // holds neither.
+  if (o.folder ? o.folder->State() != HeldFolderState::kPresent : !fs.IsDirectory(ctx.dataDir)) {
     if (!cycle.outcomeKeptLogged) {
       cycle.outcomeKeptLogged = true;
       ctx.platform.notifier.Log("Cartella dati non disponibile alla fine del lavoro: esito conservato, " +
@@ -162,7 +181,8 @@ void ReportJobOutcome(AppContext& ctx, JobResult code) {
     const int16_t slot = cycle.currentSlot;
     cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity,
                                           ctx.link.outputUnplaced ? ctx.link.outputPath : std::string(),
-                                          ctx.link.outputUnplaced ? ctx.link.outputBytes : std::string()};
+                                          ctx.link.outputUnplaced ? ctx.link.outputBytes : std::string(),
+                                          cycle.jobFolder};
     ctx.link.outputUnplaced = false;
     DeliverPendingOutcome(ctx);
     cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};

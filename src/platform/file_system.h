@@ -53,6 +53,23 @@ struct ClaimResult {
   std::unique_ptr<FileClaim> claim;  // set when kHeld
 };
 
+// What became of a held folder: still there, removed (nothing can be made
+// in it any more), or not reachable (a share that dropped).
+enum class HeldFolderState { kPresent, kDeleted, kUnusable };
+
+// A folder held open for as long as the object lives, so that files are
+// reached in that folder whatever its path names meanwhile (the folder
+// renamed, another one put in its place).
+class HeldFolder {
+ public:
+  virtual ~HeldFolder() = default;
+  // A path to the held folder itself, for the FileSystem's other
+  // operations: JoinPath(Path(), name) names a file in it. Not a text to
+  // show: it may differ from the path the folder was held by.
+  virtual const std::string& Path() const = 0;
+  virtual HeldFolderState State() = 0;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -95,6 +112,8 @@ class FileSystem {
   virtual std::FILE* CreateExclusive(const std::string& path, FileAccess access) = 0;
   // The names in a folder, "." and ".." left out; empty when it cannot be read.
   virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
+  // Holds the folder path names now; nullptr when it cannot be held.
+  virtual std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

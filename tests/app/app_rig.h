@@ -69,7 +69,10 @@ struct AppRig {
     return std::ranges::count_if(fp.notifier.logs, [&](const auto& l) { return l.find(part) != std::string::npos; });
   }
 
-  std::string File(const std::string& base, int slot = 1) const { return JobFilePath(ctx, base, slot); }
+  // The data folder's job file, also while a job's own files are reached through its held folder.
+  std::string File(const std::string& base, int slot = 1) const {
+    return JoinPath(data.path(), JobFileName(base, slot));
+  }
   bool Has(const std::string& base, int slot = 1) { return fp.fs.Exists(File(base, slot)); }
   std::string Read(const std::string& base, int slot = 1) const { return fakes::ReadFileBytes(File(base, slot)); }
   void Put(const std::string& base, const std::string& bytes, int slot = 1) {

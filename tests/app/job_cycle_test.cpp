@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -289,36 +290,68 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
   }
 }
 
-// The data folder gone at the job's end: the outcome is kept and, once the folder is back, written
-// before the start file goes; the job never runs again. Polling goes on; the log says both changes once.
-TEST(JobCycle, OutcomeKeptWhileTheDataFolderIsGone) {
-  for (bool ok : {true, false}) {
-    SCOPED_TRACE(ok);
+// The data folder renamed during the job, a new one made in its place or none: at the job's end its result
+// files and its journal record go to the folder it came from, the new one gets none of them. A folder that
+// could not be held: the outcome is kept and, once the folder is back, written before the start file goes.
+// One removed during the job: the outcome is dropped, said once. Never run again; polling goes on.
+TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
+  enum Change { kRenamed, kReplaced, kNotHeld, kRemoved };
+  const struct { const char* name; Change change; bool ok; } cases[] = {
+      {"renamed", kRenamed, true},   {"renamed, E504", kRenamed, false}, {"replaced", kReplaced, true},
+      {"not held", kNotHeld, true}, {"not held, E504", kNotHeld, false}, {"removed", kRemoved, true}};
+  for (const auto& c : cases) {
+#ifdef _WIN32
+    if (c.change != kNotHeld) continue;  // a held folder can be neither renamed nor removed there
+#endif
+    SCOPED_TRACE(c.name);
     AppRig r;
     r.OnlySlots({1});
     r.PutJob();
+    r.fp.fs.refuseHold = c.change == kNotHeld;
     const std::string dir = r.data.path(), away = dir + ".away";
+    const auto inAway = [&](const char* name) { return fakes::ReadFileBytes(JoinPath(away, name)); };
     // The folder goes after the sale line (a silent ECR: after the reset).
+    bool changed = false;
     r.fp.serial.responder = [&](const std::string& bytes) {
-      if (ok) r.fp.serial.QueueInput(10, bytes);
-      if ((bytes == "1000H1R" || !ok) && std::filesystem::exists(dir)) std::filesystem::rename(dir, away);
+      if (c.ok) r.fp.serial.QueueInput(10, bytes);
+      if ((bytes != "1000H1R" && c.ok) || std::exchange(changed, true)) return;
+      if (c.change == kRemoved) return (void)std::filesystem::remove_all(dir);
+      std::filesystem::rename(dir, away);
+      if (c.change == kReplaced && std::filesystem::create_directory(dir)) r.Put("SR_MATR", "m");  // no dump there
     };
-    r.fp.loop.Schedule(60000, [&] { std::filesystem::rename(away, dir); });
+    r.fp.loop.Schedule(60000, [&] {
+      if (c.change == kRemoved) return (void)(std::filesystem::create_directory(dir), r.PutJob());
+      std::filesystem::remove_all(dir);
+      std::filesystem::rename(away, dir);
+    });
     r.StartPolling(1000);
     r.RunUntil(59000);
-    EXPECT_EQ(r.ctx.state.status, kStatusOutcomeKept);
-    EXPECT_TRUE(r.ctx.cycle.pendingOutcome.any);
-    EXPECT_TRUE(std::filesystem::exists(away + "/SR_START.001"));
+    EXPECT_EQ(r.ctx.cycle.pendingOutcome.any, c.change == kNotHeld);
+    if (c.change == kNotHeld) {
+      EXPECT_EQ(r.ctx.state.status, kStatusOutcomeKept);
+      EXPECT_EQ(inAway("SR_START.001"), "1\r\n");
+    } else if (c.change != kRemoved) {
+      EXPECT_EQ(inAway(c.ok ? "FINESCO.001" : "SR_ERR.001"), c.ok ? "finesco" : std::string(kErrNoAnswer) + "\r\n");
+      EXPECT_EQ(inAway("KBJOURNAL.TXT").substr(0, 7), "1,done,");
+      EXPECT_EQ(std::filesystem::exists(JoinPath(away, "SR_OUT.001")), c.ok);
+      EXPECT_EQ(std::filesystem::exists(JoinPath(away, "SR_DATI.001")), !c.ok);
+      EXPECT_FALSE(std::filesystem::exists(JoinPath(away, "SR_START.001")));
+      for (const char* name : {"FINESCO.001", "SR_ERR.001", "SR_OUT.001", "SR_START.001", "KBJOURNAL.TXT"})
+        EXPECT_FALSE(std::filesystem::exists(JoinPath(dir, name))) << name;
+    }
     const std::size_t resets = ResetTimes(r.fp.serial).size();
     r.RunUntil(62000);
     EXPECT_FALSE(r.Has("SR_START"));
-    EXPECT_EQ(r.Has("FINESCO"), ok);
-    EXPECT_EQ(r.Has("SR_ERR"), !ok);
-    EXPECT_EQ(r.Has("SR_DATI"), !ok);
-    EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
-    EXPECT_EQ(r.LogsWith("esito conservato"), 1);
-    EXPECT_EQ(r.LogsWith("Cartella dati non trovata: " + dir), 1);
-    EXPECT_EQ(r.LogsWith("Cartella dati di nuovo disponibile: " + dir), 1);
+    EXPECT_EQ(r.Has("FINESCO"), c.ok);
+    EXPECT_EQ(r.Has("SR_ERR"), !c.ok);
+    EXPECT_EQ(r.Has("SR_DATI"), !c.ok);
+    EXPECT_EQ(r.Sent("1000H1R"), c.ok ? (c.change == kRemoved ? 2 : 1) : 0);  // the next job, never this one again
+    EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets + (c.change == kRemoved ? 1 : 0));
+    EXPECT_EQ(r.LogsWith("esito conservato"), c.change == kNotHeld ? 1 : 0);
+    EXPECT_EQ(r.LogsWith("Cartella del lavoro eliminata durante il lavoro: esito non scritto, porta COM1, esito "
+                         "TUTTO OK"), c.change == kRemoved ? 1 : 0);
+    EXPECT_EQ(r.LogsWith("Cartella dati non trovata: " + dir), c.change == kReplaced ? 0 : 1);
+    EXPECT_EQ(r.LogsWith("Cartella dati di nuovo disponibile: " + dir), c.change == kReplaced ? 0 : 1);
   }
 }
 

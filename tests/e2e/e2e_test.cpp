@@ -126,6 +126,22 @@ class DriverE2E : public ::testing::Test {
     }
     return s;
   }
+  // Submits a job and, once its lines have started, renames the data folder and makes a new one in its place
+  // (its serial-number file copied: no dump there). Once the job is answered in the folder it came from, the
+  // new folder holds none of its files, and the old one is put back.
+  void RunJobInReplacedFolder(const char* commands, int ms) {
+    Submit(commands);
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "~KBSR_OUT.001.tmp"); }, ms)) << DriverLog();
+    const path old = root_ / "data.old";
+    fs::rename(data_, old);
+    fs::create_directory(data_);
+    fs::copy_file(old / "SR_MATR.001", data_ / "SR_MATR.001");
+    ASSERT_TRUE(WaitFor([&] { return !fs::exists(old / "SR_START.001"); }, ms)) << DriverLog();
+    for (const char* f : {"SR_START.001", "FINESCO.001", "SR_ERR.001", "SR_OUT.001", "KBJOURNAL.TXT", "LOGFILE.TXT"})
+      EXPECT_FALSE(fs::exists(data_ / f)) << f;
+    fs::remove_all(data_);
+    fs::rename(old, data_);
+  }
   // Stops both programs, then runs `commands` for a fresh driver (an empty data folder)
   // against the simulator replaying `played`; `replayed` is what that left.
   void RunReplayed(bool pty, const Session& played, const char* commands, int jobMs, Session& replayed,
@@ -186,6 +202,7 @@ struct FaultRow {
   int jobMs = 90000;  // from its start file to its answer
   StartAgain startAgain = StartAgain::kNo;
   bool plantFolders = false;  // folders under the fixed temporary names of old, made by another user
+  bool folderReplaced = false;  // the data folder replaced during the job (RunJobInReplacedFolder)
 };
 
 // Folders any member of the data folder's group can make: no obstacle to any result file.
@@ -245,6 +262,9 @@ const FaultRow kFaultRows[] = {
     {"PlantedTemporaryFoldersRefusedPty", true, {}, {kErrE511}, true, "QQQQ,N1;\r\n", {}, false, 90000, StartAgain::kNo, true},
     {"PlantedTemporaryFoldersCutAfterPrintingTcp", false, {"--cut-at-close"}, {kErrE520}, true,
      kCoveredByFirstPayment, kCoveredLines, true, 90000, StartAgain::kNo, true},
+    // The data folder renamed and a new one made while the receipt runs: its results go to the folder it came from.
+    {"DataFolderReplacedMidReceiptTcp", false, {"--answer-delay-ms", "300"}, {}, true, kReceipt, kReceiptLines, false,
+     30000, StartAgain::kNo, false, true},
 };
 
 TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
@@ -563,6 +583,8 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
     WriteFile(data_ / "start.tmp", "2\r\n");
     fs::rename(data_ / "start.tmp", data_ / "SR_START.001");
     ASSERT_TRUE(WaitFor([&] { return !fs::exists(data_ / "SR_START.001"); }, row.jobMs)) << DriverLog();
+  } else if (row.folderReplaced) {
+    ASSERT_NO_FATAL_FAILURE(RunJobInReplacedFolder(row.commands, row.jobMs));
   } else {
     ASSERT_TRUE(RunJob(row.commands, row.jobMs));
   }

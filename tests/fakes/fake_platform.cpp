@@ -82,12 +82,28 @@ void FakeEventLoop::Wait(int64_t deadlineMs) {
 }
 
 bool FakeFileSystem::Remove(const std::string& path) {
-  if (beforeRemove) beforeRemove(path);
-  ++removeCalls[path];
+  const std::string key = Key(path);
+  if (beforeRemove) beforeRemove(key);
+  ++removeCalls[key];
   std::error_code ec;
-  if (fs::exists(path, ec) && TakeFailure(removeFailures_[path])) return false;
-  if (fs::remove(path, ec)) ++generations_[path];
+  if (fs::exists(path, ec) && TakeFailure(removeFailures_[key])) return false;
+  if (fs::remove(path, ec)) ++generations_[key];
   return !ec;
+}
+
+std::unique_ptr<HeldFolder> FakeFileSystem::HoldFolder(const std::string& path) {
+  if (refuseHold) return nullptr;
+  std::unique_ptr<HeldFolder> held = Real().HoldFolder(path);
+  if (held) heldBy_[held->Path()] = path;
+  return held;
+}
+
+std::string FakeFileSystem::Key(const std::string& path) const {
+  for (const auto& [through, by] : heldBy_) {
+    const std::size_t n = through.size();
+    if (path.size() > n && path.starts_with(through) && (path[n] == '/' || path[n] == '\\')) return by + path.substr(n);
+  }
+  return path;
 }
 
 FileSystem& FakeFileSystem::Real() {
@@ -96,10 +112,11 @@ FileSystem& FakeFileSystem::Real() {
 }
 
 FileInfo FakeFileSystem::Inspect(const std::string& path) {
-  ++inspections[path];
+  const std::string key = Key(path);
+  ++inspections[key];
   // The real identity, and how often this fake removed or recreated the file.
   FileInfo info = Real().Inspect(path);
-  if (info.kind != FileKind::kMissing) info.identity += ":" + std::to_string(generations_[path]);
+  if (info.kind != FileKind::kMissing) info.identity += ":" + std::to_string(generations_[key]);
   return info;
 }
 
@@ -108,7 +125,7 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess acces
   std::error_code ec;
   fs::remove(path, ec);
   if (ec) return nullptr;
-  ++generations_[path];
+  ++generations_[Key(path)];
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f != nullptr && access == FileAccess::kOwnerOnly) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
@@ -124,7 +141,7 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess acces
 std::FILE* FakeFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
   std::error_code ec;
   if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) return nullptr;
-  ++generations_[path];
+  ++generations_[Key(path)];
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (f != nullptr && access == FileAccess::kOwnerOnly) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
@@ -135,11 +152,11 @@ std::FILE* FakeFileSystem::CreateExclusive(const std::string& path, FileAccess a
 bool FakeFileSystem::TakeFlushFailure() { return TakeFailure(flushFailures_); }
 
 bool FakeFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
-  if (TakeFailure(replaceFailures_[to])) return false;
+  if (TakeFailure(replaceFailures_[Key(to)])) return false;
   std::error_code ec;
   fs::rename(from, to, ec);
   if (ec) return false;
-  ++generations_[to];
+  ++generations_[Key(to)];
   return true;
 }
 

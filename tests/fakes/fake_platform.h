@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -243,6 +244,10 @@ class FakeFileSystem : public FileSystem {
   ClaimResult TryClaim(const std::string& path) override { return Real().TryClaim(path); }
   std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
   std::vector<std::string> ListFolder(const std::string& folder) override { return Real().ListFolder(folder); }
+  // The real hold (nullptr when refuseHold); the counts and failures above take a path through a held folder
+  // as the path the folder was held by.
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
+  bool refuseHold = false;
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
   // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail (-1: all).
@@ -257,6 +262,8 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, int> removeFailures_, replaceFailures_, generations_;
   int flushFailures_ = 0;
   bool TakeFlushFailure();
+  std::map<std::string, std::string> heldBy_;  // HeldFolder::Path() -> the path it was held by
+  std::string Key(const std::string& path) const;
   static FileSystem& Real();
 };
 

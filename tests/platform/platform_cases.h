@@ -22,6 +22,7 @@
 #include <ctime>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -455,6 +456,51 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
   }
 }
 
+// A held folder's files are reached through its Path() whatever its own path
+// names later. POSIX: it may be renamed (a folder made in its place gets
+// nothing) and removed (then kDeleted, nothing made in it); Windows: it can be
+// neither while held, and can once released.
+TYPED_TEST_P(PlatformCases, AHeldFolderKeepsItsFilesWhateverItsPathNames) {
+#ifdef _WIN32
+  constexpr bool kMoves = false;
+#else
+  constexpr bool kMoves = true;
+#endif
+  typename TypeParam::Files fs;
+  const std::string data = this->Path("data"), old = this->Path("data.old");
+  ASSERT_TRUE(fs.MakeDirectory(data));
+  EXPECT_EQ(fs.HoldFolder(this->Path("missing")), nullptr);
+  std::unique_ptr<HeldFolder> held = fs.HoldFolder(data);
+  ASSERT_NE(held, nullptr);
+  std::error_code ec;
+  std::filesystem::rename(data, old, ec);
+  EXPECT_EQ(!ec, kMoves) << ec.message();
+  const std::string home = ec ? data : old, in = held->Path();
+  if (!ec) {
+    ASSERT_TRUE(fs.MakeDirectory(data));
+  }
+  std::FILE* f = fs.CreateFresh(JoinPath(in, "~KBFINESCO.001.tmp"));
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(std::fputs("finesco", f) >= 0 && std::fclose(f) == 0, true);
+  EXPECT_TRUE(fs.ReplaceWith(JoinPath(in, "~KBFINESCO.001.tmp"), JoinPath(in, "FINESCO.001")));
+  EXPECT_TRUE(fs.AppendToPlainFile(JoinPath(in, "LOGFILE.TXT"), "x\r\n"));
+  EXPECT_EQ(ReadFileBytes(JoinPath(home, "FINESCO.001")), "finesco");
+  EXPECT_EQ(ReadFileBytes(JoinPath(home, "LOGFILE.TXT")), "x\r\n");
+  EXPECT_EQ(fs.Inspect(JoinPath(in, "FINESCO.001")).identity, fs.Inspect(JoinPath(home, "FINESCO.001")).identity);
+  EXPECT_TRUE(fs.Remove(JoinPath(in, "LOGFILE.TXT")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data), {}), home == data ? 1 : 0);
+  EXPECT_EQ(held->State(), HeldFolderState::kPresent);
+  std::filesystem::remove_all(home, ec);
+  EXPECT_EQ(!ec, kMoves) << ec.message();
+  EXPECT_EQ(held->State(), kMoves ? HeldFolderState::kDeleted : HeldFolderState::kPresent);
+  f = fs.CreateFresh(JoinPath(in, "SR_ERR.001"));
+  EXPECT_EQ(f == nullptr, kMoves);
+  if (f != nullptr) std::fclose(f);
+  held.reset();
+  std::filesystem::rename(data, old, ec);
+  EXPECT_FALSE(ec) << ec.message();
+}
+
 // One copy per settings folder until it ends; the data-folder lock is a lock of
 // its own; a lock whose file cannot be created is not taken. Each termination
 // request runs the handler once, soon, inside Wait; one loop of the process
@@ -528,6 +574,7 @@ REGISTER_TYPED_TEST_SUITE_P(PlatformCases, TimersPostsAndFolderChangesReachTheLo
                             SerialTakesKnownSettingsAndCarriesBytesUnchangedWithoutSpinning,
                             ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders,
                             WritesNeverGoThroughWhatIsPlantedUnderTheName,
-                            OneCopyHoldsTheLocksAndOneLoopTakesTermination);
+                            OneCopyHoldsTheLocksAndOneLoopTakesTermination,
+                            AHeldFolderKeepsItsFilesWhateverItsPathNames);
 
 }  // namespace kolibra::testing

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kolibra {
 
@@ -313,6 +314,48 @@ FileInfo PosixFileSystem::Inspect(const std::string& path) {
   info.identity = info.object + ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_ctim.tv_sec) + "." +
                   std::to_string(st.st_ctim.tv_nsec);
   return info;
+}
+
+namespace {
+
+class PosixHeldFolder : public HeldFolder {
+ public:
+  PosixHeldFolder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixHeldFolder() override { close(fd_); }
+  PosixHeldFolder(const PosixHeldFolder&) = delete;
+  PosixHeldFolder& operator=(const PosixHeldFolder&) = delete;
+  const std::string& Path() const override { return path_; }
+  // A removed folder keeps its descriptor but has no link left.
+  HeldFolderState State() override {
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return HeldFolderState::kUnusable;
+    return st.st_nlink == 0 ? HeldFolderState::kDeleted : HeldFolderState::kPresent;
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<HeldFolder> PosixFileSystem::HoldFolder(const std::string& path) {
+  if (path.empty()) return nullptr;
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  // The final "." keeps the last component a plain name, so that the
+  // operations that refuse a link there accept it.
+  std::string through = "/proc/self/fd/" + std::to_string(fd) + "/.";
+  struct stat held, seen;
+  if (fstat(fd, &held) != 0 || stat(through.c_str(), &seen) != 0 || held.st_dev != seen.st_dev ||
+      held.st_ino != seen.st_ino) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixHeldFolder>(fd, std::move(through));
 }
 
 }  // namespace kolibra

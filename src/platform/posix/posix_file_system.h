@@ -38,6 +38,9 @@ class PosixFileSystem : public FileSystem {
   std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
   // opendir() and readdir().
   std::vector<std::string> ListFolder(const std::string& folder) override;
+  // An O_DIRECTORY descriptor; its path is /proc/self/fd/<n>/., which the
+  // kernel resolves through the descriptor (nullptr without /proc).
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
 };
 
 }  // namespace kolibra

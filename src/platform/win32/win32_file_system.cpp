@@ -329,6 +329,22 @@ class Win32Claim : public FileClaim {
   OwnedHandle h_;  // closing it ends the lock
 };
 
+class Win32HeldFolder : public HeldFolder {
+ public:
+  Win32HeldFolder(OwnedHandle h, std::string path) : handle_(std::move(h)), path_(std::move(path)) {}
+  const std::string& Path() const override { return path_; }
+  // Held without delete sharing, the folder cannot be removed meanwhile.
+  HeldFolderState State() override {
+    BY_HANDLE_FILE_INFORMATION bh;
+    return GetFileInformationByHandle(handle_.get(), &bh) ? HeldFolderState::kPresent
+                                                          : HeldFolderState::kUnusable;
+  }
+
+ private:
+  OwnedHandle handle_;
+  std::string path_;
+};
+
 }  // namespace
 
 ClaimResult Win32FileSystem::TryClaim(const std::string& path) {
@@ -371,6 +387,21 @@ std::string PathAsUtf8(const std::string& path) {
   std::string utf8(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, utf8.data(), bytes, nullptr, nullptr);
   return utf8;
+}
+
+std::unique_ptr<HeldFolder> Win32FileSystem::HoldFolder(const std::string& path) {
+  if (path.empty() || NamesDevice(path)) return nullptr;
+  // Listing access, so that the share mode applies (attribute-only opens
+  // are not checked against it): renaming or removing the folder needs
+  // delete access, which it refuses.
+  OwnedHandle h(CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION bh;
+  if (!h || !GetFileInformationByHandle(h.get(), &bh) || !(bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return nullptr;
+  }
+  return std::make_unique<Win32HeldFolder>(std::move(h), path);
 }
 
 }  // namespace kolibra

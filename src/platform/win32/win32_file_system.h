@@ -45,6 +45,9 @@ class Win32FileSystem : public FileSystem {
   std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
   // FindFirstFile() and FindNextFile().
   std::vector<std::string> ListFolder(const std::string& folder) override;
+  // A listing handle without delete sharing: the folder can be neither
+  // renamed nor removed while held, so its own path keeps naming it.
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.
