@@ -125,17 +125,7 @@ std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess acces
   std::error_code ec;
   fs::remove(path, ec);
   if (ec) return nullptr;
-  ++generations_[Key(path)];
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f != nullptr && access == FileAccess::kOwnerOnly) {
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
-  } else if (f != nullptr && access == FileAccess::kOwnerWrites) {
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, ec);
-  }
-  if (f != nullptr && access == FileAccess::kGroupReadable) {
-    fs::permissions(path, fs::perms::group_read, fs::perm_options::add, ec);
-  }
-  return f;
+  return CreateExclusive(path, access);
 }
 
 std::FILE* FakeFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
@@ -143,9 +133,11 @@ std::FILE* FakeFileSystem::CreateExclusive(const std::string& path, FileAccess a
   if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) return nullptr;
   ++generations_[Key(path)];
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f != nullptr && access == FileAccess::kOwnerOnly) {
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
-  }
+  if (f == nullptr) return nullptr;
+  using P = fs::perms;
+  if (access == FileAccess::kOwnerOnly) fs::permissions(path, P::owner_read | P::owner_write, ec);
+  if (access == FileAccess::kOwnerWrites) fs::permissions(path, P::owner_read | P::owner_write | P::group_read, ec);
+  if (access == FileAccess::kGroupReadable) fs::permissions(path, P::group_read, fs::perm_options::add, ec);
   return f;
 }
 
