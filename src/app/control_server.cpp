@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "core/messages.h"
+#include "core/operator_events.h"
 #include "ui/control_protocol.h"
 #include "ui/operator_actions.h"
 
@@ -85,8 +86,10 @@ ControlEndpoint::ControlEndpoint(AppContext& ctx, ControlChannel* channel) : cha
   if (status == ControlOpenStatus::kOpen) {
     ctx.platform.notifier.Log("Comandi operatore (kolibra ctl) su " + ControlEndpointName(path));
   } else if (status != ControlOpenStatus::kNotAvailable) {
-    ctx.platform.notifier.Log("Comandi operatore non disponibili: " +
-                              OpenFailureText(status, ctx.settingsDir, ControlEndpointName(path)));
+    // Shown as well as logged: a headless driver without its endpoint has no
+    // other way to say why `kolibra ctl` cannot reach it.
+    ShowStatus(ctx, "Comandi operatore non disponibili: " +
+                        OpenFailureText(status, ctx.settingsDir, ControlEndpointName(path)));
   }
 }
 

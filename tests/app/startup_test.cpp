@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "app/control_server.h"
 #include "app/data_dir.h"
 #include "app/window_driver.h"
 #include "app_rig.h"
@@ -145,6 +146,22 @@ TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
       EXPECT_EQ(r.fp.notifier.logs[0], c.log + JoinPath(r.data.path(), "kolibra-data.lock"));
     }
   }
+}
+
+// A control endpoint the driver cannot open is shown, not only logged: a headless driver has no
+// other way to say why `kolibra ctl` cannot reach it.
+TEST(StartUp, ControlEndpointThatCannotOpenIsShown) {
+  struct Refusing : ControlChannel {
+    ControlOpenStatus Open(const std::string&, Handler, const ControlChannelOptions&) override {
+      return ControlOpenStatus::kNameTaken;
+    }
+    void Close() override {}
+    bool IsOpen() const override { return false; }
+  } channel;
+  AppRig r;
+  r.ctx.settingsDir = r.settings.path();
+  const ControlEndpoint endpoint(r.ctx, &channel);
+  EXPECT_TRUE(r.ctx.state.status.starts_with("Comandi operatore non disponibili: ")) << r.ctx.state.status;
 }
 
 // Slot 1 dumped (the others switched off), a job waiting on slot 2. A job the ECR never answers on slot 1

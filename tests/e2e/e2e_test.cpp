@@ -131,7 +131,9 @@ class DriverE2E : public ::testing::Test {
   // new folder holds none of its files, and the old one is put back.
   void RunJobInReplacedFolder(const char* commands, int ms) {
     Submit(commands);
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "~KBSR_OUT.001.tmp"); }, ms)) << DriverLog();
+    // Taken: the journal records the job's start before its first line goes.
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "KBJOURNAL.TXT").starts_with("1,started,"); }, ms))
+        << DriverLog();
     const path old = root_ / "data.old";
     fs::rename(data_, old);
     fs::create_directory(data_);
