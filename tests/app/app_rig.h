@@ -32,6 +32,8 @@ struct AppRig {
     ctx.cycle.portAvailable.fill(true);
     fp.serial.responder = [this](const std::string& bytes) { fp.serial.QueueInput(10, bytes); };
   }
+  // Only these slots ticked.
+  AppRig(std::initializer_list<int> slots) : AppRig() { OnlySlots(slots); }
 
   // The ECR also answers the dump's commands with an RT register's identity.
   void AnswerDumps() {
@@ -51,7 +53,6 @@ struct AppRig {
     ArmPollTimer(ctx, intervalMs, true);
   }
 
-  // Only these slots ticked.
   void OnlySlots(std::initializer_list<int> slots) {
     ctx.settings.slotOn.fill(false);
     for (int s : slots) ctx.settings.slotOn[s - 1] = true;

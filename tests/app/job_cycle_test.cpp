@@ -32,8 +32,7 @@ std::vector<int64_t> ResetTimes(const fakes::FakeSerialPort& port) {
 
 // Slot 3 is unticked and slot 4 has no port: their jobs are answered once with E502, never run.
 TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNextAndE502WithoutAPort) {
-  AppRig r;
-  r.OnlySlots({1, 2, 4});
+  AppRig r{1, 2, 4};
   r.ctx.cycle.portAvailable[3] = false;
   for (int s : {4, 3, 2, 1}) r.PutJob(s);
   r.StartPolling(5000);
@@ -73,8 +72,7 @@ TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNextAndE502WithoutAPort) {
 
 // A start file that cannot be deleted after its job never runs it again; the slot waits until it goes.
 TEST(JobCycle, SlotDumpedBeforeItsJobThatRunsOnceThoughItsStartFileStays) {
-  AppRig r;
-  r.OnlySlots({1});
+  AppRig r{1};
   r.fp.serial.responder = [&](const std::string& bytes) {
     r.fp.serial.QueueInput(10, bytes == "48F" ? "48F0" : bytes == "41F" ? "41F12345678" : bytes);
   };
@@ -108,8 +106,7 @@ TEST(JobCycle, MissingOrNoPlainJobFileEndsItsJobWithE506) {
   enum Kind { kNoCommandFile, kStartFolder, kCommandFifo, kCommandLink };
   for (Kind kind : {kNoCommandFile, kStartFolder, kCommandFifo, kCommandLink}) {
     SCOPED_TRACE(kind);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob(1, kind != kNoCommandFile);
     const std::string start = r.File("SR_START"), dati = r.File("SR_DATI");
     if (kind == kStartFolder) {
@@ -147,8 +144,7 @@ TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
   for (Since since : {kNextJob, kCompletedInPlace, kRenamedIn}) {
     SCOPED_TRACE(since);
     const bool nextJob = since == kNextJob;
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     if (since == kCompletedInPlace) r.Put("SR_START", "");
     r.fp.loop.Schedule(1001, [&r, since] {
@@ -197,8 +193,7 @@ TEST(JobCycle, StartFileWrittenAgainAfterItsJobEnded) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     // The first run ends as the case says; a run after it prints.
     r.fp.serial.responder = [&r, &c, &reply](const std::string& bytes) {
       const bool first = r.Sent("1000H1R") == 1;
@@ -252,8 +247,7 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
   enum Cause { kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock };
   for (Cause cause : {kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock}) {
     SCOPED_TRACE(cause);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     const char* stale = cause == kStaleFinesco ? "FINESCO" : cause == kStaleOut ? "SR_OUT" : "SR_ERR";
     const std::string journal = r.data.File("KBJOURNAL.TXT"), dir = r.data.path();
@@ -304,8 +298,7 @@ TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
     if (c.change != kNotHeld) continue;  // a held folder can be neither renamed nor removed there
 #endif
     SCOPED_TRACE(c.name);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     r.fp.fs.refuseHold = c.change == kNotHeld;
     const std::string dir = r.data.path(), away = dir + ".away";
@@ -365,8 +358,7 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
                                    "Errore nella Rename di SR_OUT"};
   for (Fault fault : {kErrorFile, kFinesco, kOutputOnFullDisk}) {
     SCOPED_TRACE(fault);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
     for (const char* base : {"SR_ERR", "FINESCO", "SR_OUT"})
@@ -463,8 +455,7 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    AppRig r;
-    r.OnlySlots({1, 2});
+    AppRig r{1, 2};
     r.Put("SR_MATR", "m");
     // Slot 2's job runs at the first tick, or waits all along (an old result file that cannot go).
     r.PutJob(2);

@@ -128,8 +128,7 @@ std::vector<std::string> SchemaErrors(const std::string& document) {
 TEST(StatusJson, EscapesToAsciiFollowsTheJobsAndKeepsToTheSchema) {
   // The checker itself refuses what the schema forbids.
   EXPECT_FALSE(SchemaErrors("{\"version\":\"1\"}").empty());
-  testing_app::AppRig r;
-  r.OnlySlots({1});
+  testing_app::AppRig r{1};
   r.ctx.state.status = std::string("Caff\xe8 \"pronto\" \\ 1/2 \x80\xe0\x9f\x81\r\n\t\0\x7f", 30);
   // The ECR takes the second job's first two lines, then falls silent; the
   // job runs inside one wait of the loop, so its state is taken from there.

@@ -194,9 +194,9 @@ enum class StartAgain { kNo, kDuringJob, kAfterJob };
 // 47F, 41F), then the job's " K" is the 5th and the lines of kReceipt the 6th to 9th.
 struct FaultRow {
   const char* name;
-  bool pty;
-  Args simArgs;
-  Args errors;  // the error lines the job may end with; none when it must print
+  bool pty = false;
+  Args simArgs = {};
+  Args errors = {};  // the error lines the job may end with; none when it must print
   bool transient = true;  // the fault is over by the end of the job, so the next job prints
   const char* commands = kReceipt;  // the job under the fault, and its lines
   Args lines = kReceiptLines;
@@ -243,30 +243,30 @@ const FaultRow kFaultRows[] = {
     {"CutAfterPrintingOnFirstPaymentPty", true, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
      kCoveredLines, true},
     // No XON ever: a short fixed pause after each XOFF, so the receipt takes a few seconds at most.
-    {"XoffWithoutXonTcp", false, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
-    {"XoffWithoutXonPty", true, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
+    {.name = "XoffWithoutXonTcp", .simArgs = {"--xoff"}, .jobMs = 6000},
+    {.name = "XoffWithoutXonPty", .pty = true, .simArgs = {"--xoff"}, .jobMs = 6000},
     // A start file written again: the same command file is never run twice. During the job (slow
     // answers), or after it printed: one receipt, its results kept. After E520: E520 again. After
     // E504 (printed nothing): it runs again.
-    {"StartFileRenamedInDuringTheJobTcp", false, {"--answer-delay-ms", "800"}, {}, true, kReceipt, kReceiptLines,
-     false, 90000, StartAgain::kDuringJob},
-    {"StartFileBackAfterPrintingTcp", false, {}, {}, true, kReceipt, kReceiptLines, false, 90000,
-     StartAgain::kAfterJob},
-    {"StartOnlyAfterUncertainTcp", false, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
-     kCoveredLines, true, 90000, StartAgain::kAfterJob},
-    {"StartOnlyAfterNoAnswerTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"}, {kErrE504}, true, kReceipt,
-     kReceiptLines, false, 90000, StartAgain::kAfterJob},
+    {.name = "StartFileRenamedInDuringTheJobTcp", .simArgs = {"--answer-delay-ms", "800"},
+     .startAgain = StartAgain::kDuringJob},
+    {.name = "StartFileBackAfterPrintingTcp", .startAgain = StartAgain::kAfterJob},
+    {.name = "StartOnlyAfterUncertainTcp", .simArgs = {"--cut-at-close"}, .errors = {kErrE520},
+     .commands = kCoveredByFirstPayment, .lines = kCoveredLines, .printed = true, .startAgain = StartAgain::kAfterJob},
+    {.name = "StartOnlyAfterNoAnswerTcp", .simArgs = {"--reboot-after", "6", "--reboot-ms", "2000"},
+     .errors = {kErrE504}, .startAgain = StartAgain::kAfterJob},
     // Printed, not printed (E504, E511) and uncertain (E520): each its own result, never FINESCO for
     // a failure, with folders in the way of the temporary names of old.
-    {"PlantedTemporaryFoldersTcp", false, {}, {}, true, kReceipt, kReceiptLines, false, 90000, StartAgain::kNo, true},
-    {"PlantedTemporaryFoldersRebootAfterFirstSaleTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"},
-     {kErrE504}, true, kReceipt, kReceiptLines, false, 90000, StartAgain::kNo, true},
-    {"PlantedTemporaryFoldersRefusedPty", true, {}, {kErrE511}, true, "QQQQ,N1;\r\n", {}, false, 90000, StartAgain::kNo, true},
-    {"PlantedTemporaryFoldersCutAfterPrintingTcp", false, {"--cut-at-close"}, {kErrE520}, true,
-     kCoveredByFirstPayment, kCoveredLines, true, 90000, StartAgain::kNo, true},
+    {.name = "PlantedTemporaryFoldersTcp", .plantFolders = true},
+    {.name = "PlantedTemporaryFoldersRebootAfterFirstSaleTcp", .simArgs = {"--reboot-after", "6", "--reboot-ms", "2000"},
+     .errors = {kErrE504}, .plantFolders = true},
+    {.name = "PlantedTemporaryFoldersRefusedPty", .pty = true, .errors = {kErrE511}, .commands = "QQQQ,N1;\r\n",
+     .lines = {}, .plantFolders = true},
+    {.name = "PlantedTemporaryFoldersCutAfterPrintingTcp", .simArgs = {"--cut-at-close"}, .errors = {kErrE520},
+     .commands = kCoveredByFirstPayment, .lines = kCoveredLines, .printed = true, .plantFolders = true},
     // The data folder renamed and a new one made while the receipt runs: its results go to the folder it came from.
-    {"DataFolderReplacedMidReceiptTcp", false, {"--answer-delay-ms", "300"}, {}, true, kReceipt, kReceiptLines, false,
-     30000, StartAgain::kNo, false, true},
+    {.name = "DataFolderReplacedMidReceiptTcp", .simArgs = {"--answer-delay-ms", "300"}, .jobMs = 30000,
+     .folderReplaced = true},
 };
 
 TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
