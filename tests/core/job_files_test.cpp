@@ -53,11 +53,9 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
   }
 }
 
-// A result file appears only whole, renamed from a fresh "~KB" + name + "." + 8 digits + ".tmp"
-// created exclusively, so a folder planted under the fixed name of old is no obstacle. A failed
-// rename or flush (a full disk) is one attempt, never a blocking wait: the file is then not there,
-// its temporary file is gone, and the start file stays without its FINESCO; SR_OUT's records stay
-// in memory for the job's end.
+// A result file appears only whole, renamed from a fresh exclusive "~KB" + name + "." + 8 digits + ".tmp"
+// (a folder under the fixed name of old is no obstacle). A failed rename or flush is one attempt: no file,
+// no temporary left, the start file stays without its FINESCO; SR_OUT's records stay in memory.
 TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
   const struct { const char* base; const char* bytes; bool (*write)(AppContext&); } cases[] = {
       {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { return WriteErrorFile(c, "E504: prova", 3); }},
@@ -107,9 +105,8 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
   }
 }
 
-// The fresh names: each call another, every one of the form the start-up clears; of the folder's
-// names only this driver's plain temporary files go (never a folder, a link, an old fixed name,
-// another program's "~KB" file).
+// The fresh names: each call another, of the form start-up clears; of the folder's names only this driver's
+// plain temporary files go (never a folder, a link, an old fixed name, another program's "~KB" file).
 TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
   AppRig r;
   const std::string first = TemporaryNameFor(r.File("SR_ERR")), second = TemporaryNameFor(r.File("SR_ERR"));
@@ -119,9 +116,8 @@ TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
   EXPECT_TRUE(IsTemporaryName(name)) << name;
   EXPECT_FALSE(IsTemporaryName("~KBSR_ERR.003.tmp"));
   for (const char* other : {"~KBSR_ERR.003.0A1B2C3D.tmp", "~KB.0a1b2c3d.tmp", "~KBX.0a1b2c3.tmp", "KBX.0a1b2c3d.tmp",
-                            "~KBX.0a1b2c3d.tmpx", "~KBSR_DATI.001.claim", "~KBX0a1b2c3d4.tmp"}) {
+                            "~KBX.0a1b2c3d.tmpx", "~KBSR_DATI.001.claim", "~KBX0a1b2c3d4.tmp"})
     EXPECT_FALSE(IsTemporaryName(other)) << other;
-  }
   fakes::WriteFileBytes(r.Data("~KBSR_OUT.003.0a1b2c3d.tmp"), "left");
   fakes::WriteFileBytes(r.Data("~KBKBJOURNAL.TXT.ffffffff.tmp"), "left");
   const char* kept[] = {"~KBSR_ERR.003.tmp", "~KBSR_DATI.003.claim", "~KBSR_ERR.003.0A1B2C3D.tmp", "precious"};
@@ -140,8 +136,7 @@ TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
 #endif
 }
 
-// What the job journal keeps and what makes it unreadable (every job it may hold then counts as
-// interrupted).
+// What the job journal keeps and what makes it unreadable (every job it may hold then counts as interrupted).
 TEST(JobJournal, TextRoundTripAndDamage) {
   JobJournal j;
   j.slots[0] = JournalEntry{JobStage::kTenderSent, "1:2:3:4.5", "1:2:9:4.1"};
@@ -169,9 +164,8 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   EXPECT_EQ(old.slots[2]->outcome, JobOutcomeClass::kUnknown);
   EXPECT_FALSE(old.unreadable);
   // A torn or foreign file: slot out of range, unknown stage, no fields.
-  for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"}) {
+  for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"})
     EXPECT_TRUE(ParseJournal(damaged).unreadable) << damaged;
-  }
 }
 
 }  // namespace

@@ -126,14 +126,16 @@ class DriverE2E : public ::testing::Test {
     }
     return s;
   }
-  // Submits a job and, once its lines have started, renames the data folder and makes a new one in its place
-  // (its serial-number file copied: no dump there). Once the job is answered in the folder it came from, the
-  // new folder holds none of its files, and the old one is put back.
-  void RunJobInReplacedFolder(const char* commands, int ms) {
+  // Submits a job and waits until it is taken: the journal records its start before its first line goes.
+  void SubmitTaken(const char* commands, int ms) {
     Submit(commands);
-    // Taken: the journal records the job's start before its first line goes.
     ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "KBJOURNAL.TXT").starts_with("1,started,"); }, ms))
         << DriverLog();
+  }
+  // Once the job is taken, the data folder renamed and a new one made in its place (the serial-number file
+  // copied: no dump there). The job answered in the folder it came from, the new one holds none of its files.
+  void RunJobInReplacedFolder(const char* commands, int ms) {
+    ASSERT_NO_FATAL_FAILURE(SubmitTaken(commands, ms));
     const path old = root_ / "data.old";
     fs::rename(data_, old);
     fs::create_directory(data_);
@@ -429,6 +431,10 @@ struct SubmitClient {
     EXPECT_TRUE(child.Start({kBin + "/kolibra", "submit", "--data-dir", data.string(), "--slot", "1", "--timeout",
                              timeoutS, file.string()}, errLog));
   }
+  int Run(const path& root, const path& data, const std::string& commands, const char* timeoutS) {
+    Start(root, "job", data, commands, timeoutS);
+    return Finish();
+  }
   // Its exit code (-1 when it did not exit).
   int Finish() {
     out.clear();
@@ -442,16 +448,6 @@ struct SubmitClient {
 using SubmitE2E = DriverE2E;
 
 TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
-  // `kolibra submit` on slot 1: its exit code, stdout (CR dropped) and stderr.
-  std::string out, err;
-  const auto submit = [&](const char* commands, const char* timeoutS) {
-    SubmitClient client;
-    client.Start(root_, "job", data_, commands, timeoutS);
-    const int code = client.Finish();
-    out = client.out;
-    err = client.err;
-    return code;
-  };
   // The simulator cuts the link once, on the first receipt's closing line. Folders stand under the
   // temporary names of old: each outcome still gets its own result and exit code.
   for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
@@ -463,14 +459,16 @@ TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(submit(row.commands, "60"), row.code) << out << err << DriverLog();
-    EXPECT_EQ(out.substr(0, row.outStart.size()), row.outStart) << out;
-    EXPECT_EQ(err, row.err);
+    SubmitClient c;
+    EXPECT_EQ(c.Run(root_, data_, row.commands, "60"), row.code) << c.out << c.err << DriverLog();
+    EXPECT_EQ(c.out.substr(0, row.outStart.size()), row.outStart) << c.out;
+    EXPECT_EQ(c.err, row.err);
   }
   // No driver: the start file stays and the job may still run.
   driver_.Stop();
-  EXPECT_EQ(submit(kNextReceipt, "1"), 4);
-  EXPECT_NE(err.find("il lavoro potrebbe essere ancora eseguito"), std::string::npos) << err;
+  SubmitClient late;
+  EXPECT_EQ(late.Run(root_, data_, kNextReceipt, "1"), 4);
+  EXPECT_NE(late.err.find("il lavoro potrebbe essere ancora eseguito"), std::string::npos) << late.err;
   EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kNextReceipt);
 }
@@ -531,8 +529,7 @@ TEST_F(SubmitE2E, TwoClientsOnOneSlotEachGetTheirOwnOutcome) {
   lock.l_len = 1;
   ASSERT_EQ(::fcntl(held, F_SETLK, &lock), 0);
   SubmitClient late;
-  late.Start(root_, "late", data_, kNextReceipt, "1");
-  EXPECT_EQ(late.Finish(), 1);
+  EXPECT_EQ(late.Run(root_, data_, kNextReceipt, "1"), 1);
   ::close(held);
   EXPECT_EQ(late.err, "kolibra submit: Porta occupata da un altro lavoro: lavoro non inviato, ripetere l'invio\n");
   EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
@@ -570,18 +567,13 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   trace_ = true;
   Args simArgs = row.simArgs;
   simArgs.push_back("--verbose");  // what the ECR sent, for the replay's
-  if (row.plantFolders) {
-    for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
-  }
+  if (row.plantFolders) for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, simArgs));
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
   if (row.startAgain == StartAgain::kDuringJob) {
-    Submit(row.commands);
-    // Taken: the journal records the job's start before its first line goes.
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "KBJOURNAL.TXT").starts_with("1,started,"); }, 30000))
-        << DriverLog();
+    ASSERT_NO_FATAL_FAILURE(SubmitTaken(row.commands, 30000));
     WriteFile(data_ / "start.tmp", "2\r\n");
     fs::rename(data_ / "start.tmp", data_ / "SR_START.001");
     ASSERT_TRUE(WaitFor([&] { return !fs::exists(data_ / "SR_START.001"); }, row.jobMs)) << DriverLog();
