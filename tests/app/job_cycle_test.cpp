@@ -284,10 +284,9 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
   }
 }
 
-// The data folder renamed during the job, a new one made in its place or none: at the job's end its result
-// files and its journal record go to the folder it came from, the new one gets none of them. A folder that
-// could not be held: the outcome is kept and, once the folder is back, written before the start file goes.
-// One removed during the job: the outcome is dropped, said once. Never run again; polling goes on.
+// The data folder renamed during the job, a new one in its place or none: the results and journal record go to
+// the folder it came from. Not held: the outcome is kept, written once the folder is back, before the start
+// file goes. Removed: the outcome is dropped, said once. Never run again; polling goes on.
 TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
   enum Change { kRenamed, kReplaced, kNotHeld, kRemoved };
   const struct { const char* name; Change change; bool ok; } cases[] = {
@@ -348,20 +347,18 @@ TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
   }
 }
 
-// A result file that cannot be written (something in its way, a full disk) with the data folder
-// there: the outcome is kept, never replaced by another result file, and written from the polling
-// ticks, each a single attempt; the start file stays until then, the job never runs again. Folders
-// planted under the temporary names of old are no obstacle. Said once and shown.
+// A result file that cannot be written (something in the way, a full disk): the outcome is kept, never replaced
+// by another result file, written from the ticks one attempt each; the start file stays, the job never runs
+// again. Folders under the temporary names of old are no obstacle. Said once and shown.
 TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
   enum Fault { kErrorFile, kFinesco, kOutputOnFullDisk };
-  const char* const kLogLines[] = {"Errore nella Rename di SR_ERR", "Errore nella Rename di FINESCO",
-                                   "Errore nella Rename di SR_OUT"};
+  const char* const kBases[] = {"SR_ERR", "FINESCO", "SR_OUT"};  // by fault
   for (Fault fault : {kErrorFile, kFinesco, kOutputOnFullDisk}) {
     SCOPED_TRACE(fault);
     AppRig r{1};
     r.PutJob();
     r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
-    for (const char* base : {"SR_ERR", "FINESCO", "SR_OUT"})
+    for (const char* base : kBases)
       std::filesystem::create_directory(JoinPath(r.data.path(), "~KB" + JobFileName(base, 1) + ".tmp"));
     const bool printed = fault != kErrorFile;
     r.fp.serial.responder = [&](const std::string& bytes) {
@@ -393,13 +390,10 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
     EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
     EXPECT_EQ(r.LogsWith("File di esito non scritto: esito conservato"), 1);
     EXPECT_EQ(r.LogsWith("Esito conservato scritto"), 1);
-    EXPECT_NE(fakes::ReadFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT")).find(kLogLines[fault]), std::string::npos);
-    for (const auto& e : std::filesystem::directory_iterator(r.data.path())) {
-      const std::string name = e.path().filename().string();
-      if (name.starts_with("~KB")) {
-        EXPECT_TRUE(e.is_directory()) << name;
-      }
-    }
+    const std::string logLine = std::string("Errore nella Rename di ") + kBases[fault];
+    EXPECT_NE(fakes::ReadFileBytes(r.data.File("LOGFILE.TXT")).find(logLine), std::string::npos);
+    for (const auto& e : std::filesystem::directory_iterator(r.data.path()))
+      EXPECT_TRUE(!e.path().filename().string().starts_with("~KB") || e.is_directory()) << e.path();
   }
 }
 
@@ -495,9 +489,9 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
   }
 }
 
-// Refused (nothing written, no flag left) with no dump yet, a hidden window, an unwritable data folder,
-// or a till's job waiting (its start file, or a command file no failed job left). A till job written over
-// the test receipt runs converted and the test line is never sent; written during the reset, it runs next.
+// Refused (nothing written, no flag left) with no dump, a hidden window, no data folder or a till's job waiting
+// (start file, or a command file no failed job left). A till job written over it runs converted, never the
+// test line; written during the reset, it runs next.
 TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
   enum Case {
     kNoDump, kHidden, kNoFolder, kStartFile, kNewCommandFile,  // refused
