@@ -247,9 +247,8 @@ const FaultRow kFaultRows[] = {
     // No XON ever: a short fixed pause after each XOFF, so the receipt takes a few seconds at most.
     {.name = "XoffWithoutXonTcp", .simArgs = {"--xoff"}, .jobMs = 6000},
     {.name = "XoffWithoutXonPty", .pty = true, .simArgs = {"--xoff"}, .jobMs = 6000},
-    // A start file written again: the same command file is never run twice. During the job (slow
-    // answers), or after it printed: one receipt, its results kept. After E520: E520 again. After
-    // E504 (printed nothing): it runs again.
+    // A start file written again: the same command file is never run twice. During the job (slow answers), or after
+    // it printed: one receipt, its results kept. After E520: E520 again. After E504 (printed nothing): it runs again.
     {.name = "StartFileRenamedInDuringTheJobTcp", .simArgs = {"--answer-delay-ms", "800"},
      .startAgain = StartAgain::kDuringJob},
     {.name = "StartFileBackAfterPrintingTcp", .startAgain = StartAgain::kAfterJob},
