@@ -133,11 +133,7 @@ TEST(SubmitCommandLine, UsageErrorsAndMissingFolder) {
   fakes::ScratchDir dir;
   const std::string file = dir.File("job.txt");
   fakes::WriteFileBytes(file, kCommands);
-  const struct {
-    std::vector<std::string> args;
-    int code;
-    std::string err;
-  } cases[] = {
+  const struct { std::vector<std::string> args; int code; std::string err; } cases[] = {
       {{}, kSubmitUsage, "manca il file di comandi\n"},
       {{"--slot", "5", file}, kSubmitUsage, "--slot vuole un numero di porta da 1 a 4\n"},
       {{"--slot=0", file}, kSubmitUsage, "--slot vuole un numero di porta da 1 a 4\n"},
