@@ -515,17 +515,12 @@ TYPED_TEST_P(PlatformCases, OneCopyHoldsTheLocksAndOneLoopTakesTermination) {
     EXPECT_EQ(fs.TryClaim(link).status, ClaimStatus::kFailed);
   }
 #ifndef _WIN32
-  // Whatever the umask, the claim is the group's to open for writing and a job file the group's to read.
+  // Whatever the umask, the claim is the group's to open for writing (a job file's mode: PosixPlatform's table).
   const mode_t umaskBefore = umask(077);
-  std::FILE* job = fs.CreateFresh(this->Path("SR_DATI.003"), FileAccess::kGroupReadable);
   const ClaimResult fresh = fs.TryClaim(this->Path("~KBCLAIM.003"));
   umask(umaskBefore);
-  ASSERT_NE(job, nullptr);
-  std::fclose(job);
   EXPECT_EQ(fresh.status, ClaimStatus::kHeld);
   struct stat st;
-  ASSERT_EQ(stat(this->Path("SR_DATI.003").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
   ASSERT_EQ(stat(this->Path("~KBCLAIM.003").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0660u);
 #endif

@@ -248,9 +248,7 @@ TEST(ReplaySteps, WhatIsNoTraceIsRefused) {
   for (int i = 0; i < 4096; ++i) noise += static_cast<char>((i * 7919 + i / 13) & 0xFF);
   WriteFile(dir.File("noise.bin"), noise);
   std::filesystem::create_directory(dir.File("folder"));
-  {
-    std::ofstream big(dir.File("big.txt"), std::ios::binary);
-  }
+  std::ofstream(dir.File("big.txt"), std::ios::binary).close();
   std::filesystem::resize_file(dir.File("big.txt"), (64u << 20) + 1);
   const struct { std::string file, why; } rows[] = {
       {"/dev/zero", "not a trace file (not a plain file)"}, {dir.File("folder"), "not a trace file (not a plain file)"},

@@ -183,6 +183,7 @@ TEST(PosixPlatform, FreshFilesGetTheirModeWhateverTheUmask) {
       {FileAccess::kOwnerOnly, 0077, 0600},   {FileAccess::kOwnerOnly, 0277, 0600},
       {FileAccess::kOwnerWrites, 0007, 0640}, {FileAccess::kOwnerWrites, 0077, 0640},
       {FileAccess::kOwnerWrites, 0, 0640},    {FileAccess::kShared, 0007, 0660},
+      {FileAccess::kGroupReadable, 0077, 0640},
   };
   const std::string path = JoinPath(dir.path, "KBCHKSCO.TXT");
   for (const auto& c : cases) {
