@@ -674,14 +674,9 @@ using ReplayEdited = DriverE2E;
 // One session recorded, each edit of it replayed to a fresh driver: the job run against the
 // replay, a result file and a text it must hold, a text the simulator's stderr must hold.
 TEST_F(ReplayEdited, EachEditGivesItsOutcome) {
-  const struct {
-    const char* name;
-    std::function<void(Session&)> edit;
-    const char* commands;
-    Args simArgs;
-    const char* file;
-    std::string holds, reported;  // reported: none when no difference
-  } edits[] = {
+  // reported: "" when no difference.
+  const struct { const char* name; std::function<void(Session&)> edit; const char* commands; Args simArgs;
+                 const char* file; std::string holds, reported; } edits[] = {
       {"ReceiptNumber", [](Session& s) { Replace(s.job, "CASSA 0001-0001", "CASSA 0001-0042"); }, kReceipt, {},
        "SR_OUT.001", "  SCONTR. N. 0001-0042,E,A1;", ""},
       // The status comes from the traced answer, not from its trimmed copy: an MF register's receipt number.
