@@ -106,11 +106,13 @@ class DriverE2E : public ::testing::Test {
   }
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
   // The driver's temporary files in the data folder ("~KB" + name + "." + 8 digits + ".tmp").
-  Args Temporaries() {
+  Args Temporaries() { return FilesNamed("~KB", ".tmp"); }
+  // The data folder's plain files named prefix...suffix.
+  Args FilesNamed(const char* prefix, const char* suffix) {
     Args names;
     for (const auto& e : fs::directory_iterator(data_)) {
       const std::string name = e.path().filename().string();
-      if (name.starts_with("~KB") && name.ends_with(".tmp") && e.is_regular_file()) names.push_back(name);
+      if (name.starts_with(prefix) && name.ends_with(suffix) && e.is_regular_file()) names.push_back(name);
     }
     return names;
   }
@@ -386,12 +388,7 @@ TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
   for (const char* n : {"FINESCO.001", "SR_OUT.001", "SR_MATR.001", "XON.txt"}) expectRegular(n);
   EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"PANE\"1000H1R\r\n\"  2 X 2.5\"@\r\n\"LATTE\"1*500H2R\r\n1500H1T\r\n");
   // The job's trace went to the data folder itself.
-  int traces = 0;
-  for (const auto& e : fs::directory_iterator(data_)) {
-    const std::string name = e.path().filename().string();
-    if (name.starts_with("TRACE_") && name.ends_with(".TXT") && e.is_regular_file()) ++traces;
-  }
-  EXPECT_EQ(traces, 1);
+  EXPECT_EQ(FilesNamed("TRACE_", ".TXT").size(), 1u);
   ASSERT_TRUE(RunJob("SALE,N1,P100,:Caff\xc3\xa8;\r\nTEND,N1;\r\n"));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
   EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"CAFFE\"100H1R\r\n1T\r\n");
