@@ -1,7 +1,6 @@
-// `kolibra submit` against a scripted driver on the fakes: each way a job ends gives its exit code and texts;
-// old results are never read as the job's; the command file is whole, and readable by the group under a
-// umask of 077, when the start file appears; the results read are removed; the slot's claim held by
-// another client is waited for, and given up at the time-out with nothing sent.
+// `kolibra submit` against a scripted driver on the fakes: each ending's exit code and texts; old results never
+// read as the job's, read ones removed; the command file whole and group-readable (umask 077) when the start
+// file appears; another client's claim waited for, given up at the time-out with nothing sent.
 #include "app/submit_command.h"
 
 #include <gtest/gtest.h>

@@ -352,9 +352,9 @@ TEST_F(DriverE2E, StoppedMidReceipt) {
   }
 }
 
-// The first tick dumps slot 1; two receipts, the second from a UTF-8 command file (the ECR gets the one
-// letter it prints for "è"); a refused command file and a missing one each give their error line. Links
-// planted under the names of the result files and the driver's own files (trace month folder too) are not followed.
+// The first tick dumps slot 1; two receipts, the second from UTF-8 (the ECR gets the letter it prints for "è");
+// a refused and a missing command file give their error lines. Links planted under the result files' and the
+// driver's own names (trace month folder too) are not followed.
 TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
   const path outside = root_ / "precious";
   fs::create_directories(outside / "traces");
@@ -477,10 +477,9 @@ std::pair<std::string, Args> OwnReceipt(int n) {
 const char kRefused[] = "SALE,N1,P1000;\r\nQQQQ,N1;\r\n";
 const char kE511Line[] = "E511: Errore di conversione del file di input\n";
 
-// Two clients of one slot: started together (a printed receipt and a refused command file, either
-// first), and one started while the other's receipt runs. Each gets its own outcome and exit code,
-// no receipt is printed twice; a claim file left behind holds nobody up, a claim held by another
-// client makes submit wait and then give up with nothing sent.
+// Two clients of one slot, started together (either first) or one while the other's receipt runs: each its own
+// outcome and exit code, nothing printed twice. A claim file left behind holds nobody up; one held by another
+// client makes submit wait, then give up with nothing sent.
 TEST_F(SubmitE2E, TwoClientsOnOneSlotEachGetTheirOwnOutcome) {
   // Every line answered a little late: the receipts take a while.
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--answer-delay-ms", "150"}));
@@ -532,9 +531,8 @@ TEST_F(SubmitE2E, TwoClientsOnOneSlotEachGetTheirOwnOutcome) {
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kRefused);  // the refused job's, kept
 }
 
-// A till user's umask of 077, the driver another user of the data folder's group (as a packaged
-// driver is): submit's job files are the group's to read, so the receipt prints; a command file the
-// driver may not read is refused as such (E513), not as a conversion error, and kept.
+// Umask 077, the driver another user of the data folder's group (as packaged): submit's job files are the
+// group's to read, so it prints; a command file the driver may not read is refused as such (E513) and kept.
 TEST_F(SubmitE2E, UmaskOf077AndACommandFileTheDriverMayNotRead) {
   if (!DriverAsGroupMember()) GTEST_SKIP() << "runs the driver as another user: root only";
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());

@@ -60,10 +60,9 @@ std::string Now(const char* format) {
   return buf;
 }
 
-// Each answer its own chunk, every byte in its order. A delay holds back its own answer
-// (minGap: ms after the chunk before or the send; 0: under 300 ms; none: not timed); a closing
-// reply ("R") comes whole or in pieces. On the pty, the 23-byte answer is timed whole: 10 bits
-// a byte at the rate given (~383 ms at 600), unpaced unless a rate is given.
+// Each answer its own chunk, bytes in order; a delay holds back its own answer (minGap: ms after the chunk
+// before or the send; 0: under 300 ms; none: not timed); a closing reply ("R") whole or in pieces. On the pty
+// the 23-byte answer is timed whole: 10 bits a byte at the given rate (~383 ms at 600), else unpaced.
 TEST(EcrSim, AnswersKeepTheirBytesAndDelays) {
   const struct { Chunks args; std::string command; Chunks answers; Gaps minGap = {}; bool pty = false; } cases[] = {
       {{}, "J", {"J"}},
@@ -236,9 +235,8 @@ TEST(ReplaySteps, ParsedAndWalked) {
   }
 }
 
-// What is no trace is refused at start, with its reason and exit code 2, and read no further than
-// the size limit: a device (never read to its end), a folder, a file over 64 MB (sparse here), an
-// empty file, bytes without a traced command; a good trace beside them does not help.
+// What is no trace is refused at start (reason, exit code 2), read no further than the size limit: a device,
+// a folder, a file over 64 MB (sparse), an empty file, bytes without a traced command; a good trace beside too.
 TEST(ReplaySteps, WhatIsNoTraceIsRefused) {
   fakes::ScratchDir dir;
   const std::string trace = dir.File("tracedump.txt");
