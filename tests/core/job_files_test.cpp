@@ -7,28 +7,22 @@
 
 #include <filesystem>
 
-#include "fakes/fake_platform.h"
+#include "fakes/context_rig.h"
 
 namespace kolibra {
 namespace {
 
 // A context on the platform fakes, on slot 3 at 07/03/2026 09:05:02, with a data directory whose
 // path is longer than 128 characters (the whole path must be used).
-struct AppRig {
-  fakes::FakePlatform fp;
-  fakes::ScratchDir scratch;
-  AppContext ctx{fp.platform};
+struct AppRig : fakes::ContextRig {
   AppRig() {
-    std::string deep = scratch.path();
-    while (deep.size() <= 140) deep = JoinPath(deep, "cartella_dati_molto_lunga");
-    std::filesystem::create_directories(deep);
-    ctx.settingsDir = ctx.dataDir = deep;
+    while (dataFolder.size() <= 140) dataFolder = JoinPath(dataFolder, "cartella_dati_molto_lunga");
+    std::filesystem::create_directories(dataFolder);
+    ctx.settingsDir = ctx.dataDir = dataFolder;
     ctx.cycle.currentSlot = 3;
     fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
   }
-  std::string Data(const std::string& name) const { return JoinPath(ctx.dataDir, name); }
-  std::string File(const std::string& base) const { return JobFilePath(ctx, base, 3); }
-  bool Has(const std::string& base) { return fp.fs.Exists(File(base)); }
+  std::string Data(const std::string& name) const { return JoinPath(dataFolder, name); }
 };
 
 TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
@@ -39,17 +33,17 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
     SCOPED_TRACE(base);
     AppRig r;
     fakes::WriteFileBytes(r.Data("LOGFILE.TXT"), "older line\r\n");
-    fakes::WriteFileBytes(r.File(base), "held");
-    r.fp.fs.FailRemove(r.File(base), -1);
+    fakes::WriteFileBytes(r.File(base, 3), "held");
+    r.fp.fs.FailRemove(r.File(base, 3), -1);
     kill(r.ctx);  // logged at the 20th failure, 19 waits later
-    EXPECT_EQ(r.fp.fs.removeCalls[r.File(base)], 20);
+    EXPECT_EQ(r.fp.fs.removeCalls[r.File(base, 3)], 20);
     EXPECT_EQ(r.fp.loop.NowMs(), 19 * 500);
     EXPECT_EQ(r.fp.loop.waitCalls(), 0);  // blocking: no event ran meanwhile
-    EXPECT_TRUE(r.Has(base));
+    EXPECT_TRUE(r.Has(base, 3));
     EXPECT_EQ(fakes::ReadFileBytes(r.Data("LOGFILE.TXT")),
               std::string("older line\r\n07/03/2026 09:05:11 Errore nella Kill di ") + base + "\r\n");
     // The job still counts as ended when its start file stays.
-    EXPECT_EQ(r.Has("FINESCO"), std::string(base) == "SR_START");
+    EXPECT_EQ(r.Has("FINESCO", 3), std::string(base) == "SR_START");
   }
 }
 
@@ -75,23 +69,23 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
     for (Fault fault : {Fault::kNone, Fault::kReplace, Fault::kFlush}) {
       SCOPED_TRACE(std::string(c.base) + " fault " + std::to_string(static_cast<int>(fault)));
       AppRig r;
-      fakes::WriteFileBytes(r.File("SR_START"), "1");
+      fakes::WriteFileBytes(r.File("SR_START", 3), "1");
       const std::string planted = r.Data("~KB" + JobFileName(c.base, 3) + ".tmp");
       std::filesystem::create_directory(planted);
-      if (fault == Fault::kReplace) r.fp.fs.FailReplace(r.File(c.base), 1);
+      if (fault == Fault::kReplace) r.fp.fs.FailReplace(r.File(c.base, 3), 1);
       if (fault == Fault::kFlush) r.fp.fs.FailFlush(1);
       const bool ok = fault == Fault::kNone;
       EXPECT_EQ(c.write(r.ctx), ok);
       EXPECT_EQ(r.fp.loop.NowMs(), 0);
-      EXPECT_EQ(r.Has(c.base), ok);
+      EXPECT_EQ(r.Has(c.base, 3), ok);
       if (ok) {
-        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base)), c.bytes);
+        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base, 3)), c.bytes);
       }
       // Only the planted folder is left of the "~KB" names, untouched.
       for (const auto& e : std::filesystem::directory_iterator(r.ctx.dataDir))
         EXPECT_TRUE(!e.path().filename().string().starts_with("~KB") || e.path().string() == planted) << e.path();
       EXPECT_TRUE(std::filesystem::is_directory(planted));
-      EXPECT_EQ(r.Has("SR_START"), std::string(c.base) != "FINESCO" || !ok);
+      EXPECT_EQ(r.Has("SR_START", 3), std::string(c.base) != "FINESCO" || !ok);
       const bool output = std::string(c.base) == "SR_OUT";
       EXPECT_EQ(r.ctx.link.outputUnplaced, output && !ok);
       if (output) {
@@ -105,7 +99,7 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
 // plain temporary files go (never a folder, a link, an old fixed name, another program's "~KB" file).
 TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
   AppRig r;
-  const std::string first = TemporaryNameFor(r.File("SR_ERR")), second = TemporaryNameFor(r.File("SR_ERR"));
+  const std::string first = TemporaryNameFor(r.File("SR_ERR", 3)), second = TemporaryNameFor(r.File("SR_ERR", 3));
   EXPECT_NE(first, second);
   EXPECT_EQ(first.rfind(r.Data("~KBSR_ERR.003."), 0), 0u) << first;
   const std::string name = first.substr(r.ctx.dataDir.size() + 1);
