@@ -151,12 +151,6 @@ TEST(Send, AnswersAreFramedHeldForXonAndNeverAskedForTwice) {
   }
 }
 
-class RefusingSocket : public fakes::FakeTcpSocket {
- public:
-  using FakeTcpSocket::FakeTcpSocket;
-  bool Send(const std::string&) override { return false; }
-};
-
 TEST(LinkErrors, EachOperationReportsItsOwnWay) {
   enum Op { kCommand, kJobLineTcp, kJobLines };
   const std::string portClosed = "Error 8018 (Operation valid only when the port is open) in procedure ";
@@ -178,25 +172,20 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    fakes::FakePlatform fp;
-    RefusingSocket socket(fp.loop);
-    Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system, fp.folderWatch, &fp.tray};
-    fakes::ScratchDir dir;
-    AppContext cx(platform);
-    cx.settingsDir = cx.dataDir = dir.path();  // the job journal goes there
-    InitLink(cx);
-    cx.settings.linkMode = c.network ? LinkMode::kNetwork : LinkMode::kSerial;
-    socket.ForceState(kSocketConnected);  // the serial port stays closed
-    cx.settings.trace = true;
-    ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));
-    cx.link.outputPath = dir.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
-    EXPECT_FALSE(c.op == kCommand      ? SendCommand(cx, kCmd)
-                 : c.op == kJobLineTcp ? SendJobLineTcp(cx, kCmd)
-                                       : SendJobLines(cx, {kCmd, "1T"}));
-    EXPECT_EQ(fp.notifier.messages, std::vector<std::string>{c.message});
-    EXPECT_EQ(fp.loop.NowMs(), c.end);
-    EXPECT_FALSE(cx.link.output.IsOpen());
-    const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
+    LinkRig r;
+    r.UseNetwork();
+    r.fp.socket.refuseSends = true;
+    if (!c.network) r.ctx.settings.linkMode = LinkMode::kSerial;  // the serial port stays closed
+    r.ctx.settings.trace = true;
+    ASSERT_TRUE(OpenTraceFile(r.ctx, r.data.File("trace.txt")));
+    r.ctx.link.outputPath = r.data.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
+    EXPECT_FALSE(c.op == kCommand      ? SendCommand(r.ctx, kCmd)
+                 : c.op == kJobLineTcp ? SendJobLineTcp(r.ctx, kCmd)
+                                       : SendJobLines(r.ctx, {kCmd, "1T"}));
+    EXPECT_EQ(r.fp.notifier.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(r.fp.loop.NowMs(), c.end);
+    EXPECT_FALSE(r.ctx.link.output.IsOpen());
+    const std::string trace = fakes::ReadFileBytes(r.data.File("trace.txt"));
     EXPECT_EQ(trace.find(" --> " + kCmd) != std::string::npos, c.op == kCommand) << trace;
     EXPECT_EQ(trace.ends_with(" <-- " + c.message + "\r\n"), c.errorTraced) << trace;
   }
