@@ -10,21 +10,16 @@
 #include "app/job_cycle.h"
 #include "app/startup.h"
 #include "core/app_context.h"
-#include "core/job_files.h"
 #include "core/poll_timer.h"
-#include "fakes/fake_platform.h"
+#include "fakes/context_rig.h"
 #include "link/transmission.h"
 
 namespace kolibra::testing_app {
 
-struct AppRig {
-  fakes::FakePlatform fp;
-  fakes::ScratchDir data;
+struct AppRig : fakes::ContextRig {
   fakes::ScratchDir settings;
-  AppContext ctx{fp.platform};
 
   AppRig() {
-    ctx.dataDir = data.path();
     ctx.settingsDir = settings.path();
     fp.system.programFolder = settings.path();
     ctx.settings.linkMode = LinkMode::kSerial;
@@ -32,6 +27,8 @@ struct AppRig {
     ctx.cycle.portAvailable.fill(true);
     fp.serial.responder = [this](const std::string& bytes) { fp.serial.QueueInput(10, bytes); };
   }
+  // Only these slots ticked.
+  AppRig(std::initializer_list<int> slots) : AppRig() { OnlySlots(slots); }
 
   // The ECR also answers the dump's commands with an RT register's identity.
   void AnswerDumps() {
@@ -51,7 +48,6 @@ struct AppRig {
     ArmPollTimer(ctx, intervalMs, true);
   }
 
-  // Only these slots ticked.
   void OnlySlots(std::initializer_list<int> slots) {
     ctx.settings.slotOn.fill(false);
     for (int s : slots) ctx.settings.slotOn[s - 1] = true;
@@ -69,19 +65,6 @@ struct AppRig {
     return std::ranges::count_if(fp.notifier.logs, [&](const auto& l) { return l.find(part) != std::string::npos; });
   }
 
-  // The data folder's job file, also while a job's own files are reached through its held folder.
-  std::string File(const std::string& base, int slot = 1) const {
-    return JoinPath(data.path(), JobFileName(base, slot));
-  }
-  bool Has(const std::string& base, int slot = 1) { return fp.fs.Exists(File(base, slot)); }
-  std::string Read(const std::string& base, int slot = 1) const { return fakes::ReadFileBytes(File(base, slot)); }
-  void Put(const std::string& base, const std::string& bytes, int slot = 1) {
-    fakes::WriteFileBytes(File(base, slot), bytes);
-  }
-  std::string Setting(const std::string& name) const { return fakes::ReadFileBytes(JoinPath(settings.path(), name)); }
-  void PutSetting(const std::string& name, const std::string& bytes) {
-    fakes::WriteFileBytes(JoinPath(settings.path(), name), bytes);
-  }
   // Runs the loop until virtual time reaches atMs.
   void RunUntil(int64_t atMs) { while (fp.loop.NowMs() < atMs) fp.loop.Wait(atMs); }
   // Runs the loop in small steps until pred holds or virtual time passes limitMs.

@@ -22,12 +22,8 @@ namespace {
 
 TEST(CommandLine, ReadsOptionValues) {
   using Kind = CommandLine::Kind;
-  const struct {
-    std::vector<std::string> args;
-    std::string error;
-    Kind kind = Kind::kError;
-    int ecrPort = 0;  // when kRun
-  } cases[] = {
+  const struct { std::vector<std::string> args; std::string error; Kind kind = Kind::kError;
+                 int ecrPort = 0; } cases[] = {  // ecrPort: when kRun
       {{"--ecr-port", "1"}, "", Kind::kRun, 1},
       {{"--ecr-port=65535"}, "", Kind::kRun, 65535},
       {{"--ecr-port", "000000080"}, "", Kind::kRun, 80},

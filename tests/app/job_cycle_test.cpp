@@ -32,8 +32,7 @@ std::vector<int64_t> ResetTimes(const fakes::FakeSerialPort& port) {
 
 // Slot 3 is unticked and slot 4 has no port: their jobs are answered once with E502, never run.
 TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNextAndE502WithoutAPort) {
-  AppRig r;
-  r.OnlySlots({1, 2, 4});
+  AppRig r{1, 2, 4};
   r.ctx.cycle.portAvailable[3] = false;
   for (int s : {4, 3, 2, 1}) r.PutJob(s);
   r.StartPolling(5000);
@@ -73,8 +72,7 @@ TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNextAndE502WithoutAPort) {
 
 // A start file that cannot be deleted after its job never runs it again; the slot waits until it goes.
 TEST(JobCycle, SlotDumpedBeforeItsJobThatRunsOnceThoughItsStartFileStays) {
-  AppRig r;
-  r.OnlySlots({1});
+  AppRig r{1};
   r.fp.serial.responder = [&](const std::string& bytes) {
     r.fp.serial.QueueInput(10, bytes == "48F" ? "48F0" : bytes == "41F" ? "41F12345678" : bytes);
   };
@@ -108,8 +106,7 @@ TEST(JobCycle, MissingOrNoPlainJobFileEndsItsJobWithE506) {
   enum Kind { kNoCommandFile, kStartFolder, kCommandFifo, kCommandLink };
   for (Kind kind : {kNoCommandFile, kStartFolder, kCommandFifo, kCommandLink}) {
     SCOPED_TRACE(kind);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob(1, kind != kNoCommandFile);
     const std::string start = r.File("SR_START"), dati = r.File("SR_DATI");
     if (kind == kStartFolder) {
@@ -147,8 +144,7 @@ TEST(JobCycle, WithdrawnJobLeavesTheNextJobToRun) {
   for (Since since : {kNextJob, kCompletedInPlace, kRenamedIn}) {
     SCOPED_TRACE(since);
     const bool nextJob = since == kNextJob;
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     if (since == kCompletedInPlace) r.Put("SR_START", "");
     r.fp.loop.Schedule(1001, [&r, since] {
@@ -197,8 +193,7 @@ TEST(JobCycle, StartFileWrittenAgainAfterItsJobEnded) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     // The first run ends as the case says; a run after it prints.
     r.fp.serial.responder = [&r, &c, &reply](const std::string& bytes) {
       const bool first = r.Sent("1000H1R") == 1;
@@ -252,8 +247,7 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
   enum Cause { kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock };
   for (Cause cause : {kStaleFinesco, kStaleOut, kStaleErr, kJournal, kLock}) {
     SCOPED_TRACE(cause);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     const char* stale = cause == kStaleFinesco ? "FINESCO" : cause == kStaleOut ? "SR_OUT" : "SR_ERR";
     const std::string journal = r.data.File("KBJOURNAL.TXT"), dir = r.data.path();
@@ -290,10 +284,9 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
   }
 }
 
-// The data folder renamed during the job, a new one made in its place or none: at the job's end its result
-// files and its journal record go to the folder it came from, the new one gets none of them. A folder that
-// could not be held: the outcome is kept and, once the folder is back, written before the start file goes.
-// One removed during the job: the outcome is dropped, said once. Never run again; polling goes on.
+// The data folder renamed during the job, a new one in its place or none: the results and journal record go to
+// the folder it came from. Not held: the outcome is kept, written once the folder is back, before the start
+// file goes. Removed: the outcome is dropped, said once. Never run again; polling goes on.
 TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
   enum Change { kRenamed, kReplaced, kNotHeld, kRemoved };
   const struct { const char* name; Change change; bool ok; } cases[] = {
@@ -304,8 +297,7 @@ TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
     if (c.change != kNotHeld) continue;  // a held folder can be neither renamed nor removed there
 #endif
     SCOPED_TRACE(c.name);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     r.fp.fs.refuseHold = c.change == kNotHeld;
     const std::string dir = r.data.path(), away = dir + ".away";
@@ -355,21 +347,18 @@ TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
   }
 }
 
-// A result file that cannot be written (something in its way, a full disk) with the data folder
-// there: the outcome is kept, never replaced by another result file, and written from the polling
-// ticks, each a single attempt; the start file stays until then, the job never runs again. Folders
-// planted under the temporary names of old are no obstacle. Said once and shown.
+// A result file that cannot be written (something in the way, a full disk): the outcome is kept, never replaced
+// by another result file, written from the ticks one attempt each; the start file stays, the job never runs
+// again. Folders under the temporary names of old are no obstacle. Said once and shown.
 TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
   enum Fault { kErrorFile, kFinesco, kOutputOnFullDisk };
-  const char* const kLogLines[] = {"Errore nella Rename di SR_ERR", "Errore nella Rename di FINESCO",
-                                   "Errore nella Rename di SR_OUT"};
+  const char* const kBases[] = {"SR_ERR", "FINESCO", "SR_OUT"};  // by fault
   for (Fault fault : {kErrorFile, kFinesco, kOutputOnFullDisk}) {
     SCOPED_TRACE(fault);
-    AppRig r;
-    r.OnlySlots({1});
+    AppRig r{1};
     r.PutJob();
     r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
-    for (const char* base : {"SR_ERR", "FINESCO", "SR_OUT"})
+    for (const char* base : kBases)
       std::filesystem::create_directory(JoinPath(r.data.path(), "~KB" + JobFileName(base, 1) + ".tmp"));
     const bool printed = fault != kErrorFile;
     r.fp.serial.responder = [&](const std::string& bytes) {
@@ -401,13 +390,10 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
     EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
     EXPECT_EQ(r.LogsWith("File di esito non scritto: esito conservato"), 1);
     EXPECT_EQ(r.LogsWith("Esito conservato scritto"), 1);
-    EXPECT_NE(fakes::ReadFileBytes(JoinPath(r.data.path(), "LOGFILE.TXT")).find(kLogLines[fault]), std::string::npos);
-    for (const auto& e : std::filesystem::directory_iterator(r.data.path())) {
-      const std::string name = e.path().filename().string();
-      if (name.starts_with("~KB")) {
-        EXPECT_TRUE(e.is_directory()) << name;
-      }
-    }
+    const std::string logLine = std::string("Errore nella Rename di ") + kBases[fault];
+    EXPECT_NE(fakes::ReadFileBytes(r.data.File("LOGFILE.TXT")).find(logLine), std::string::npos);
+    for (const auto& e : std::filesystem::directory_iterator(r.data.path()))
+      EXPECT_TRUE(!e.path().filename().string().starts_with("~KB") || e.is_directory()) << e.path();
   }
 }
 
@@ -463,8 +449,7 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    AppRig r;
-    r.OnlySlots({1, 2});
+    AppRig r{1, 2};
     r.Put("SR_MATR", "m");
     // Slot 2's job runs at the first tick, or waits all along (an old result file that cannot go).
     r.PutJob(2);
@@ -504,9 +489,9 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
   }
 }
 
-// Refused (nothing written, no flag left) with no dump yet, a hidden window, an unwritable data folder,
-// or a till's job waiting (its start file, or a command file no failed job left). A till job written over
-// the test receipt runs converted and the test line is never sent; written during the reset, it runs next.
+// Refused (nothing written, no flag left) with no dump, a hidden window, no data folder or a till's job waiting
+// (start file, or a command file no failed job left). A till job written over it runs converted, never the
+// test line; written during the reset, it runs next.
 TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
   enum Case {
     kNoDump, kHidden, kNoFolder, kStartFile, kNewCommandFile,  // refused

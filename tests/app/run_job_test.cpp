@@ -114,7 +114,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
     r.Put("SR_DATI", dati, 3);
     if (testReceipt) {
-      fakes::WriteFileBytes(r.dir.File("TRACE_202612"), "a file, not a folder");
+      fakes::WriteFileBytes(r.data.File("TRACE_202612"), "a file, not a folder");
       r.ctx.settings.linkMode = LinkMode::kNetwork;
       r.ctx.settings.address = "127.0.0.1";
       r.fp.socket.responder = [&r](const std::string& b) {
@@ -126,7 +126,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     EXPECT_EQ(testReceipt ? r.fp.socket.sends : r.fp.serial.writes, lines);
     EXPECT_EQ(r.fp.serial.openCalls, testReceipt ? 0 : 1);
     EXPECT_EQ(r.fp.serial.portNumber, testReceipt ? 0 : 3);
-    EXPECT_TRUE(r.Has("SR_OUT", 3) && !r.fp.fs.Exists(r.dir.File("XON.txt")));
+    EXPECT_TRUE(r.Has("SR_OUT", 3) && !r.fp.fs.Exists(r.data.File("XON.txt")));
     EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
     const std::string trace =
         r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");

@@ -121,12 +121,7 @@ TEST(Settings, FilesWrittenOwnerWriteGroupReadWhateverTheUmask) {
 
 // The typed value: interval, box text, and the saved text (seconds with ".", reading back to the same interval).
 TEST(PollingInterval, CalculateTimerTable) {
-  const struct {
-    const char* value;
-    int32_t interval;
-    const char* box;  // "1" is the untouched window default
-    const char* saved;
-  } cases[] = {
+  const struct { const char* value; int32_t interval; const char* box, * saved; } cases[] = {  // box "1": untouched
       {"5", 5000, "5", "5"},           {"75", 60000, "60", "60"},        {"500", 500, "500ms", "500"},
       {"500ms", 500, "500ms", "500"},  {"", 1000, "1", "1"},             {"0", 1000, "1", "1"},
       {"100", 100, "100ms", "100"},    {"60000", 60000, "60000ms", "60"}, {"1.5", 1500, "1.5", "1.5"},

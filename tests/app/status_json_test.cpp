@@ -128,8 +128,7 @@ std::vector<std::string> SchemaErrors(const std::string& document) {
 TEST(StatusJson, EscapesToAsciiFollowsTheJobsAndKeepsToTheSchema) {
   // The checker itself refuses what the schema forbids.
   EXPECT_FALSE(SchemaErrors("{\"version\":\"1\"}").empty());
-  testing_app::AppRig r;
-  r.OnlySlots({1});
+  testing_app::AppRig r{1};
   r.ctx.state.status = std::string("Caff\xe8 \"pronto\" \\ 1/2 \x80\xe0\x9f\x81\r\n\t\0\x7f", 30);
   // The ECR takes the second job's first two lines, then falls silent; the
   // job runs inside one wait of the loop, so its state is taken from there.
@@ -153,10 +152,7 @@ TEST(StatusJson, EscapesToAsciiFollowsTheJobsAndKeepsToTheSchema) {
     EXPECT_EQ(SchemaErrors(json), std::vector<std::string>{}) << json;
   }
   // What a monitor reads, as spelled in the answer.
-  const struct {
-    const std::string& json;
-    std::string part;
-  } rows[] = {
+  const struct { const std::string& json; std::string part; } rows[] = {
       {before, R"("status":"Caff\u00e8 \"pronto\" \\ 1/2 \u20ac\u00e0\u0178\u0081\u000d\u000a\u0009\u0000\u007f")"},
       {before, R"("last":null)"},
       {before, R"({"port":2,"ticked":false,)"},
@@ -170,9 +166,7 @@ TEST(StatusJson, EscapesToAsciiFollowsTheJobsAndKeepsToTheSchema) {
 
   // The data folder's path as the file system spells it: on POSIX, UTF-8 letters (one beyond 16 bits
   // too) as those characters, and bytes that are no UTF-8 as Windows-1252, as the other texts are.
-  const struct {
-    std::string dir, part;
-  } paths[] = {
+  const struct { std::string dir, part; } paths[] = {
 #ifndef _WIN32
       {"/srv/Caff\xc3\xa8/cassa \xf0\x9f\x8d\x95", R"("dataDir":"/srv/Caff\u00e8/cassa \ud83c\udf55",)"},
       {"/srv/Caff\xe8\xc3", R"("dataDir":"/srv/Caff\u00e8\u00c3",)"},

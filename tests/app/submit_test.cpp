@@ -1,7 +1,6 @@
-// `kolibra submit` against a scripted driver on the fakes: each way a job ends gives its exit code and texts;
-// old results are never read as the job's; the command file is whole, and readable by the group under a
-// umask of 077, when the start file appears; the results read are removed; the slot's claim held by
-// another client is waited for, and given up at the time-out with nothing sent.
+// `kolibra submit` against a scripted driver on the fakes: each ending's exit code and texts; old results never
+// read as the job's, read ones removed; the command file whole and group-readable (umask 077) when the start
+// file appears; another client's claim waited for, given up at the time-out with nothing sent.
 #include "app/submit_command.h"
 
 #include <gtest/gtest.h>
@@ -112,15 +111,10 @@ TEST_P(SubmitTable, ExitCodeTextsAndFiles) {
   if (theirs) {
     EXPECT_EQ(fakes::ReadFileBytes(dir.File("SR_DATI.002")), "theirs");
   }
-  if (row.claimHeldMs < 0) {
-    EXPECT_FALSE(std::filesystem::exists(dir.File("SR_DATI.002")));
-  }
+  EXPECT_FALSE(row.claimHeldMs < 0 && std::filesystem::exists(dir.File("SR_DATI.002")));  // nothing sent
   // Results read are gone, so that the next client finds the slot clean.
-  if (err.str().rfind("kolibra submit: ", 0) != 0) {
-    for (const char* name : {"FINESCO.002", "SR_ERR.002", "SR_OUT.002"}) {
-      EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
-    }
-  }
+  for (const char* name : {"FINESCO.002", "SR_ERR.002", "SR_OUT.002"})
+    EXPECT_TRUE(err.str().starts_with("kolibra submit: ") || !std::filesystem::exists(dir.File(name))) << name;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
   }
@@ -133,11 +127,7 @@ TEST(SubmitCommandLine, UsageErrorsAndMissingFolder) {
   fakes::ScratchDir dir;
   const std::string file = dir.File("job.txt");
   fakes::WriteFileBytes(file, kCommands);
-  const struct {
-    std::vector<std::string> args;
-    int code;
-    std::string err;
-  } cases[] = {
+  const struct { std::vector<std::string> args; int code; std::string err; } cases[] = {
       {{}, kSubmitUsage, "manca il file di comandi\n"},
       {{"--slot", "5", file}, kSubmitUsage, "--slot vuole un numero di porta da 1 a 4\n"},
       {{"--slot=0", file}, kSubmitUsage, "--slot vuole un numero di porta da 1 a 4\n"},

@@ -517,10 +517,8 @@ TEST(ConvertCommandFile, CommandAndXonFile) {
   EXPECT_EQ(ConvertCommandFile(big, lines, env), 1);
   std::filesystem::create_directories(dir.File("XON.txt") + "/busy");
   EXPECT_EQ(ConvertCommandFile(write("SALE,N1,P100;"), lines, env), 1);
-  ASSERT_EQ(notifier.messages.size(), 3u);
-  EXPECT_EQ(notifier.messages[0], "Il file " + missing + " non esiste");
-  EXPECT_EQ(notifier.messages[1], "Il file " + big + " supera i 16 MB");
-  EXPECT_THAT(notifier.messages[2], ::testing::StartsWith("Impossibile scrivere il file "));
+  EXPECT_THAT(notifier.messages, ElementsAre("Il file " + missing + " non esiste", "Il file " + big + " supera i 16 MB",
+                                             ::testing::StartsWith("Impossibile scrivere il file ")));
 }
 
 }  // namespace

@@ -6,29 +6,24 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
-#include "fakes/fake_platform.h"
+#include "fakes/context_rig.h"
 
 namespace kolibra {
 namespace {
 
 // A context on the platform fakes, on slot 3 at 07/03/2026 09:05:02, with a data directory whose
 // path is longer than 128 characters (the whole path must be used).
-struct AppRig {
-  fakes::FakePlatform fp;
-  fakes::ScratchDir scratch;
-  AppContext ctx{fp.platform};
+struct AppRig : fakes::ContextRig {
   AppRig() {
-    std::string deep = scratch.path();
-    while (deep.size() <= 140) deep = JoinPath(deep, "cartella_dati_molto_lunga");
-    std::filesystem::create_directories(deep);
-    ctx.settingsDir = ctx.dataDir = deep;
+    while (dataFolder.size() <= 140) dataFolder = JoinPath(dataFolder, "cartella_dati_molto_lunga");
+    std::filesystem::create_directories(dataFolder);
+    ctx.settingsDir = ctx.dataDir = dataFolder;
     ctx.cycle.currentSlot = 3;
     fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
   }
-  std::string Data(const std::string& name) const { return JoinPath(ctx.dataDir, name); }
-  std::string File(const std::string& base) const { return JobFilePath(ctx, base, 3); }
-  bool Has(const std::string& base) { return fp.fs.Exists(File(base)); }
+  std::string Data(const std::string& name) const { return JoinPath(dataFolder, name); }
 };
 
 TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
@@ -39,25 +34,23 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
     SCOPED_TRACE(base);
     AppRig r;
     fakes::WriteFileBytes(r.Data("LOGFILE.TXT"), "older line\r\n");
-    fakes::WriteFileBytes(r.File(base), "held");
-    r.fp.fs.FailRemove(r.File(base), -1);
+    fakes::WriteFileBytes(r.File(base, 3), "held");
+    r.fp.fs.FailRemove(r.File(base, 3), -1);
     kill(r.ctx);  // logged at the 20th failure, 19 waits later
-    EXPECT_EQ(r.fp.fs.removeCalls[r.File(base)], 20);
+    EXPECT_EQ(r.fp.fs.removeCalls[r.File(base, 3)], 20);
     EXPECT_EQ(r.fp.loop.NowMs(), 19 * 500);
     EXPECT_EQ(r.fp.loop.waitCalls(), 0);  // blocking: no event ran meanwhile
-    EXPECT_TRUE(r.Has(base));
+    EXPECT_TRUE(r.Has(base, 3));
     EXPECT_EQ(fakes::ReadFileBytes(r.Data("LOGFILE.TXT")),
               std::string("older line\r\n07/03/2026 09:05:11 Errore nella Kill di ") + base + "\r\n");
     // The job still counts as ended when its start file stays.
-    EXPECT_EQ(r.Has("FINESCO"), std::string(base) == "SR_START");
+    EXPECT_EQ(r.Has("FINESCO", 3), std::string(base) == "SR_START");
   }
 }
 
-// A result file appears only whole, renamed from a fresh "~KB" + name + "." + 8 digits + ".tmp"
-// created exclusively, so a folder planted under the fixed name of old is no obstacle. A failed
-// rename or flush (a full disk) is one attempt, never a blocking wait: the file is then not there,
-// its temporary file is gone, and the start file stays without its FINESCO; SR_OUT's records stay
-// in memory for the job's end.
+// A result file appears only whole, renamed from a fresh exclusive "~KB" + name + "." + 8 digits + ".tmp"
+// (a folder under the fixed name of old is no obstacle). A failed rename or flush is one attempt: no file,
+// no temporary left, the start file stays without its FINESCO; SR_OUT's records stay in memory.
 TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
   const struct { const char* base; const char* bytes; bool (*write)(AppContext&); } cases[] = {
       {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { return WriteErrorFile(c, "E504: prova", 3); }},
@@ -77,27 +70,23 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
     for (Fault fault : {Fault::kNone, Fault::kReplace, Fault::kFlush}) {
       SCOPED_TRACE(std::string(c.base) + " fault " + std::to_string(static_cast<int>(fault)));
       AppRig r;
-      fakes::WriteFileBytes(r.File("SR_START"), "1");
+      fakes::WriteFileBytes(r.File("SR_START", 3), "1");
       const std::string planted = r.Data("~KB" + JobFileName(c.base, 3) + ".tmp");
       std::filesystem::create_directory(planted);
-      if (fault == Fault::kReplace) r.fp.fs.FailReplace(r.File(c.base), 1);
+      if (fault == Fault::kReplace) r.fp.fs.FailReplace(r.File(c.base, 3), 1);
       if (fault == Fault::kFlush) r.fp.fs.FailFlush(1);
       const bool ok = fault == Fault::kNone;
       EXPECT_EQ(c.write(r.ctx), ok);
       EXPECT_EQ(r.fp.loop.NowMs(), 0);
-      EXPECT_EQ(r.Has(c.base), ok);
+      EXPECT_EQ(r.Has(c.base, 3), ok);
       if (ok) {
-        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base)), c.bytes);
+        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base, 3)), c.bytes);
       }
       // Only the planted folder is left of the "~KB" names, untouched.
-      for (const auto& e : std::filesystem::directory_iterator(r.ctx.dataDir)) {
-        const std::string name = e.path().filename().string();
-        if (name.starts_with("~KB")) {
-          EXPECT_EQ(e.path().string(), planted);
-        }
-      }
+      for (const auto& e : std::filesystem::directory_iterator(r.ctx.dataDir))
+        EXPECT_TRUE(!e.path().filename().string().starts_with("~KB") || e.path().string() == planted) << e.path();
       EXPECT_TRUE(std::filesystem::is_directory(planted));
-      EXPECT_EQ(r.Has("SR_START"), std::string(c.base) != "FINESCO" || !ok);
+      EXPECT_EQ(r.Has("SR_START", 3), std::string(c.base) != "FINESCO" || !ok);
       const bool output = std::string(c.base) == "SR_OUT";
       EXPECT_EQ(r.ctx.link.outputUnplaced, output && !ok);
       if (output) {
@@ -107,21 +96,19 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
   }
 }
 
-// The fresh names: each call another, every one of the form the start-up clears; of the folder's
-// names only this driver's plain temporary files go (never a folder, a link, an old fixed name,
-// another program's "~KB" file).
+// The fresh names: each call another, of the form start-up clears; of the folder's names only this driver's
+// plain temporary files go (never a folder, a link, an old fixed name, another program's "~KB" file).
 TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
   AppRig r;
-  const std::string first = TemporaryNameFor(r.File("SR_ERR")), second = TemporaryNameFor(r.File("SR_ERR"));
+  const std::string first = TemporaryNameFor(r.File("SR_ERR", 3)), second = TemporaryNameFor(r.File("SR_ERR", 3));
   EXPECT_NE(first, second);
   EXPECT_EQ(first.rfind(r.Data("~KBSR_ERR.003."), 0), 0u) << first;
   const std::string name = first.substr(r.ctx.dataDir.size() + 1);
   EXPECT_TRUE(IsTemporaryName(name)) << name;
   EXPECT_FALSE(IsTemporaryName("~KBSR_ERR.003.tmp"));
   for (const char* other : {"~KBSR_ERR.003.0A1B2C3D.tmp", "~KB.0a1b2c3d.tmp", "~KBX.0a1b2c3.tmp", "KBX.0a1b2c3d.tmp",
-                            "~KBX.0a1b2c3d.tmpx", "~KBSR_DATI.001.claim", "~KBX0a1b2c3d4.tmp"}) {
+                            "~KBX.0a1b2c3d.tmpx", "~KBSR_DATI.001.claim", "~KBX0a1b2c3d4.tmp"})
     EXPECT_FALSE(IsTemporaryName(other)) << other;
-  }
   fakes::WriteFileBytes(r.Data("~KBSR_OUT.003.0a1b2c3d.tmp"), "left");
   fakes::WriteFileBytes(r.Data("~KBKBJOURNAL.TXT.ffffffff.tmp"), "left");
   const char* kept[] = {"~KBSR_ERR.003.tmp", "~KBSR_DATI.003.claim", "~KBSR_ERR.003.0A1B2C3D.tmp", "precious"};
@@ -140,8 +127,10 @@ TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
 #endif
 }
 
-// What the job journal keeps and what makes it unreadable (every job it may hold then counts as
-// interrupted).
+// A journal entry's fields, to compare whole entries.
+auto Fields(const JournalEntry& e) { return std::tie(e.stage, e.startIdentity, e.commandIdentity, e.outcome); }
+
+// What the job journal keeps and what makes it unreadable (every job it may hold then counts as interrupted).
 TEST(JobJournal, TextRoundTripAndDamage) {
   JobJournal j;
   j.slots[0] = JournalEntry{JobStage::kTenderSent, "1:2:3:4.5", "1:2:9:4.1"};
@@ -149,29 +138,19 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   j.slots[2] = JournalEntry{JobStage::kDone, "1:2:3:4.6", "", JobOutcomeClass::kUncertain};
   const JobJournal back = ParseJournal(JournalText(j));
   EXPECT_FALSE(back.unreadable);
-  ASSERT_TRUE(back.slots[0] && back.slots[3]);
-  EXPECT_EQ(back.slots[0]->stage, JobStage::kTenderSent);
-  EXPECT_EQ(back.slots[0]->startIdentity, "1:2:3:4.5");
-  EXPECT_EQ(back.slots[0]->commandIdentity, "1:2:9:4.1");
-  EXPECT_EQ(back.slots[3]->stage, JobStage::kDone);
-  EXPECT_EQ(back.slots[3]->outcome, JobOutcomeClass::kUnknown);
-  ASSERT_TRUE(back.slots[2]);
-  EXPECT_EQ(back.slots[2]->startIdentity, "1:2:3:4.6");
-  EXPECT_EQ(back.slots[2]->commandIdentity, "");
-  EXPECT_EQ(back.slots[2]->outcome, JobOutcomeClass::kUncertain);
-  EXPECT_FALSE(back.slots[1]);
+  for (int s = 0; s < kSlotCount; ++s) {
+    ASSERT_EQ(back.slots[s].has_value(), j.slots[s].has_value()) << s;
+    if (j.slots[s]) EXPECT_EQ(Fields(*back.slots[s]), Fields(*j.slots[s])) << s;
+  }
   // Records of older versions hold no outcome, the oldest no command file identity either.
   const JobJournal old = ParseJournal("2,started,7:8:9:1.2\r\n3,done,7:8:9:1.3,7:8:1:1.1\r\n");
   ASSERT_TRUE(old.slots[1] && old.slots[2]);
-  EXPECT_EQ(old.slots[1]->startIdentity, "7:8:9:1.2");
-  EXPECT_EQ(old.slots[1]->commandIdentity, "");
-  EXPECT_EQ(old.slots[2]->commandIdentity, "7:8:1:1.1");
-  EXPECT_EQ(old.slots[2]->outcome, JobOutcomeClass::kUnknown);
+  EXPECT_EQ(Fields(*old.slots[1]), Fields({JobStage::kStarted, "7:8:9:1.2", ""}));
+  EXPECT_EQ(Fields(*old.slots[2]), Fields({JobStage::kDone, "7:8:9:1.3", "7:8:1:1.1"}));
   EXPECT_FALSE(old.unreadable);
   // A torn or foreign file: slot out of range, unknown stage, no fields.
-  for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"}) {
+  for (const char* damaged : {"5,done,x\r\n", "1,half,x\r\n", "1\r\n", "12,done,x\r\n"})
     EXPECT_TRUE(ParseJournal(damaged).unreadable) << damaged;
-  }
 }
 
 }  // namespace

@@ -106,11 +106,13 @@ class DriverE2E : public ::testing::Test {
   }
   std::string DriverLog() { return ReadFile(root_ / "driver.log"); }
   // The driver's temporary files in the data folder ("~KB" + name + "." + 8 digits + ".tmp").
-  Args Temporaries() {
+  Args Temporaries() { return FilesNamed("~KB", ".tmp"); }
+  // The data folder's plain files named prefix...suffix.
+  Args FilesNamed(const char* prefix, const char* suffix) {
     Args names;
     for (const auto& e : fs::directory_iterator(data_)) {
       const std::string name = e.path().filename().string();
-      if (name.starts_with("~KB") && name.ends_with(".tmp") && e.is_regular_file()) names.push_back(name);
+      if (name.starts_with(prefix) && name.ends_with(suffix) && e.is_regular_file()) names.push_back(name);
     }
     return names;
   }
@@ -126,14 +128,16 @@ class DriverE2E : public ::testing::Test {
     }
     return s;
   }
-  // Submits a job and, once its lines have started, renames the data folder and makes a new one in its place
-  // (its serial-number file copied: no dump there). Once the job is answered in the folder it came from, the
-  // new folder holds none of its files, and the old one is put back.
-  void RunJobInReplacedFolder(const char* commands, int ms) {
+  // Submits a job and waits until it is taken: the journal records its start before its first line goes.
+  void SubmitTaken(const char* commands, int ms) {
     Submit(commands);
-    // Taken: the journal records the job's start before its first line goes.
     ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "KBJOURNAL.TXT").starts_with("1,started,"); }, ms))
         << DriverLog();
+  }
+  // Once the job is taken, the data folder renamed and a new one made in its place (the serial-number file
+  // copied: no dump there). The job answered in the folder it came from, the new one holds none of its files.
+  void RunJobInReplacedFolder(const char* commands, int ms) {
+    ASSERT_NO_FATAL_FAILURE(SubmitTaken(commands, ms));
     const path old = root_ / "data.old";
     fs::rename(data_, old);
     fs::create_directory(data_);
@@ -194,9 +198,9 @@ enum class StartAgain { kNo, kDuringJob, kAfterJob };
 // 47F, 41F), then the job's " K" is the 5th and the lines of kReceipt the 6th to 9th.
 struct FaultRow {
   const char* name;
-  bool pty;
-  Args simArgs;
-  Args errors;  // the error lines the job may end with; none when it must print
+  bool pty = false;
+  Args simArgs = {};
+  Args errors = {};  // the error lines the job may end with; none when it must print
   bool transient = true;  // the fault is over by the end of the job, so the next job prints
   const char* commands = kReceipt;  // the job under the fault, and its lines
   Args lines = kReceiptLines;
@@ -243,30 +247,29 @@ const FaultRow kFaultRows[] = {
     {"CutAfterPrintingOnFirstPaymentPty", true, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
      kCoveredLines, true},
     // No XON ever: a short fixed pause after each XOFF, so the receipt takes a few seconds at most.
-    {"XoffWithoutXonTcp", false, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
-    {"XoffWithoutXonPty", true, {"--xoff"}, {}, true, kReceipt, kReceiptLines, false, 6000},
-    // A start file written again: the same command file is never run twice. During the job (slow
-    // answers), or after it printed: one receipt, its results kept. After E520: E520 again. After
-    // E504 (printed nothing): it runs again.
-    {"StartFileRenamedInDuringTheJobTcp", false, {"--answer-delay-ms", "800"}, {}, true, kReceipt, kReceiptLines,
-     false, 90000, StartAgain::kDuringJob},
-    {"StartFileBackAfterPrintingTcp", false, {}, {}, true, kReceipt, kReceiptLines, false, 90000,
-     StartAgain::kAfterJob},
-    {"StartOnlyAfterUncertainTcp", false, {"--cut-at-close"}, {kErrE520}, true, kCoveredByFirstPayment,
-     kCoveredLines, true, 90000, StartAgain::kAfterJob},
-    {"StartOnlyAfterNoAnswerTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"}, {kErrE504}, true, kReceipt,
-     kReceiptLines, false, 90000, StartAgain::kAfterJob},
+    {.name = "XoffWithoutXonTcp", .simArgs = {"--xoff"}, .jobMs = 6000},
+    {.name = "XoffWithoutXonPty", .pty = true, .simArgs = {"--xoff"}, .jobMs = 6000},
+    // A start file written again: the same command file is never run twice. During the job (slow answers), or after
+    // it printed: one receipt, its results kept. After E520: E520 again. After E504 (printed nothing): it runs again.
+    {.name = "StartFileRenamedInDuringTheJobTcp", .simArgs = {"--answer-delay-ms", "800"},
+     .startAgain = StartAgain::kDuringJob},
+    {.name = "StartFileBackAfterPrintingTcp", .startAgain = StartAgain::kAfterJob},
+    {.name = "StartOnlyAfterUncertainTcp", .simArgs = {"--cut-at-close"}, .errors = {kErrE520},
+     .commands = kCoveredByFirstPayment, .lines = kCoveredLines, .printed = true, .startAgain = StartAgain::kAfterJob},
+    {.name = "StartOnlyAfterNoAnswerTcp", .simArgs = {"--reboot-after", "6", "--reboot-ms", "2000"},
+     .errors = {kErrE504}, .startAgain = StartAgain::kAfterJob},
     // Printed, not printed (E504, E511) and uncertain (E520): each its own result, never FINESCO for
     // a failure, with folders in the way of the temporary names of old.
-    {"PlantedTemporaryFoldersTcp", false, {}, {}, true, kReceipt, kReceiptLines, false, 90000, StartAgain::kNo, true},
-    {"PlantedTemporaryFoldersRebootAfterFirstSaleTcp", false, {"--reboot-after", "6", "--reboot-ms", "2000"},
-     {kErrE504}, true, kReceipt, kReceiptLines, false, 90000, StartAgain::kNo, true},
-    {"PlantedTemporaryFoldersRefusedPty", true, {}, {kErrE511}, true, "QQQQ,N1;\r\n", {}, false, 90000, StartAgain::kNo, true},
-    {"PlantedTemporaryFoldersCutAfterPrintingTcp", false, {"--cut-at-close"}, {kErrE520}, true,
-     kCoveredByFirstPayment, kCoveredLines, true, 90000, StartAgain::kNo, true},
+    {.name = "PlantedTemporaryFoldersTcp", .plantFolders = true},
+    {.name = "PlantedTemporaryFoldersRebootAfterFirstSaleTcp", .simArgs = {"--reboot-after", "6", "--reboot-ms", "2000"},
+     .errors = {kErrE504}, .plantFolders = true},
+    {.name = "PlantedTemporaryFoldersRefusedPty", .pty = true, .errors = {kErrE511}, .commands = "QQQQ,N1;\r\n",
+     .lines = {}, .plantFolders = true},
+    {.name = "PlantedTemporaryFoldersCutAfterPrintingTcp", .simArgs = {"--cut-at-close"}, .errors = {kErrE520},
+     .commands = kCoveredByFirstPayment, .lines = kCoveredLines, .printed = true, .plantFolders = true},
     // The data folder renamed and a new one made while the receipt runs: its results go to the folder it came from.
-    {"DataFolderReplacedMidReceiptTcp", false, {"--answer-delay-ms", "300"}, {}, true, kReceipt, kReceiptLines, false,
-     30000, StartAgain::kNo, false, true},
+    {.name = "DataFolderReplacedMidReceiptTcp", .simArgs = {"--answer-delay-ms", "300"}, .jobMs = 30000,
+     .folderReplaced = true},
 };
 
 TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
@@ -349,9 +352,9 @@ TEST_F(DriverE2E, StoppedMidReceipt) {
   }
 }
 
-// The first tick dumps slot 1; two receipts, the second from a UTF-8 command file (the ECR gets the one
-// letter it prints for "è"); a refused command file and a missing one each give their error line. Links
-// planted under the names of the result files and the driver's own files (trace month folder too) are not followed.
+// The first tick dumps slot 1; two receipts, the second from UTF-8 (the ECR gets the letter it prints for "è");
+// a refused and a missing command file give their error lines. Links planted under the result files' and the
+// driver's own names (trace month folder too) are not followed.
 TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
   const path outside = root_ / "precious";
   fs::create_directories(outside / "traces");
@@ -385,12 +388,7 @@ TEST_F(DriverE2E, DumpReceiptsAndRefusalsThroughPlantedLinks) {
   for (const char* n : {"FINESCO.001", "SR_OUT.001", "SR_MATR.001", "XON.txt"}) expectRegular(n);
   EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"PANE\"1000H1R\r\n\"  2 X 2.5\"@\r\n\"LATTE\"1*500H2R\r\n1500H1T\r\n");
   // The job's trace went to the data folder itself.
-  int traces = 0;
-  for (const auto& e : fs::directory_iterator(data_)) {
-    const std::string name = e.path().filename().string();
-    if (name.starts_with("TRACE_") && name.ends_with(".TXT") && e.is_regular_file()) ++traces;
-  }
-  EXPECT_EQ(traces, 1);
+  EXPECT_EQ(FilesNamed("TRACE_", ".TXT").size(), 1u);
   ASSERT_TRUE(RunJob("SALE,N1,P100,:Caff\xc3\xa8;\r\nTEND,N1;\r\n"));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco") << ReadFile(data_ / "SR_ERR.001");
   EXPECT_EQ(ReadFile(data_ / "XON.txt"), "\"CAFFE\"100H1R\r\n1T\r\n");
@@ -429,6 +427,10 @@ struct SubmitClient {
     EXPECT_TRUE(child.Start({kBin + "/kolibra", "submit", "--data-dir", data.string(), "--slot", "1", "--timeout",
                              timeoutS, file.string()}, errLog));
   }
+  int Run(const path& root, const path& data, const std::string& commands, const char* timeoutS) {
+    Start(root, "job", data, commands, timeoutS);
+    return Finish();
+  }
   // Its exit code (-1 when it did not exit).
   int Finish() {
     out.clear();
@@ -442,16 +444,6 @@ struct SubmitClient {
 using SubmitE2E = DriverE2E;
 
 TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
-  // `kolibra submit` on slot 1: its exit code, stdout (CR dropped) and stderr.
-  std::string out, err;
-  const auto submit = [&](const char* commands, const char* timeoutS) {
-    SubmitClient client;
-    client.Start(root_, "job", data_, commands, timeoutS);
-    const int code = client.Finish();
-    out = client.out;
-    err = client.err;
-    return code;
-  };
   // The simulator cuts the link once, on the first receipt's closing line. Folders stand under the
   // temporary names of old: each outcome still gets its own result and exit code.
   for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
@@ -463,14 +455,16 @@ TEST_F(SubmitE2E, EachOutcomeItsExitCode) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(submit(row.commands, "60"), row.code) << out << err << DriverLog();
-    EXPECT_EQ(out.substr(0, row.outStart.size()), row.outStart) << out;
-    EXPECT_EQ(err, row.err);
+    SubmitClient c;
+    EXPECT_EQ(c.Run(root_, data_, row.commands, "60"), row.code) << c.out << c.err << DriverLog();
+    EXPECT_EQ(c.out.substr(0, row.outStart.size()), row.outStart) << c.out;
+    EXPECT_EQ(c.err, row.err);
   }
   // No driver: the start file stays and the job may still run.
   driver_.Stop();
-  EXPECT_EQ(submit(kNextReceipt, "1"), 4);
-  EXPECT_NE(err.find("il lavoro potrebbe essere ancora eseguito"), std::string::npos) << err;
+  SubmitClient late;
+  EXPECT_EQ(late.Run(root_, data_, kNextReceipt, "1"), 4);
+  EXPECT_NE(late.err.find("il lavoro potrebbe essere ancora eseguito"), std::string::npos) << late.err;
   EXPECT_TRUE(fs::exists(data_ / "SR_START.001"));
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kNextReceipt);
 }
@@ -483,10 +477,9 @@ std::pair<std::string, Args> OwnReceipt(int n) {
 const char kRefused[] = "SALE,N1,P1000;\r\nQQQQ,N1;\r\n";
 const char kE511Line[] = "E511: Errore di conversione del file di input\n";
 
-// Two clients of one slot: started together (a printed receipt and a refused command file, either
-// first), and one started while the other's receipt runs. Each gets its own outcome and exit code,
-// no receipt is printed twice; a claim file left behind holds nobody up, a claim held by another
-// client makes submit wait and then give up with nothing sent.
+// Two clients of one slot, started together (either first) or one while the other's receipt runs: each its own
+// outcome and exit code, nothing printed twice. A claim file left behind holds nobody up; one held by another
+// client makes submit wait, then give up with nothing sent.
 TEST_F(SubmitE2E, TwoClientsOnOneSlotEachGetTheirOwnOutcome) {
   // Every line answered a little late: the receipts take a while.
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(false, {"--answer-delay-ms", "150"}));
@@ -531,17 +524,15 @@ TEST_F(SubmitE2E, TwoClientsOnOneSlotEachGetTheirOwnOutcome) {
   lock.l_len = 1;
   ASSERT_EQ(::fcntl(held, F_SETLK, &lock), 0);
   SubmitClient late;
-  late.Start(root_, "late", data_, kNextReceipt, "1");
-  EXPECT_EQ(late.Finish(), 1);
+  EXPECT_EQ(late.Run(root_, data_, kNextReceipt, "1"), 1);
   ::close(held);
   EXPECT_EQ(late.err, "kolibra submit: Porta occupata da un altro lavoro: lavoro non inviato, ripetere l'invio\n");
   EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kRefused);  // the refused job's, kept
 }
 
-// A till user's umask of 077, the driver another user of the data folder's group (as a packaged
-// driver is): submit's job files are the group's to read, so the receipt prints; a command file the
-// driver may not read is refused as such (E513), not as a conversion error, and kept.
+// Umask 077, the driver another user of the data folder's group (as packaged): submit's job files are the
+// group's to read, so it prints; a command file the driver may not read is refused as such (E513) and kept.
 TEST_F(SubmitE2E, UmaskOf077AndACommandFileTheDriverMayNotRead) {
   if (!DriverAsGroupMember()) GTEST_SKIP() << "runs the driver as another user: root only";
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
@@ -570,18 +561,13 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
   trace_ = true;
   Args simArgs = row.simArgs;
   simArgs.push_back("--verbose");  // what the ECR sent, for the replay's
-  if (row.plantFolders) {
-    for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
-  }
+  if (row.plantFolders) for (const auto& n : kPlantedFolders) fs::create_directory(data_ / n);
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(row.pty, simArgs));
   // The dump read the identity of an RT register.
   EXPECT_EQ(ReadFile(data_ / "SR_MATR.001").substr(0, 24), "99MZT123456\r\nStato: RT\r\n");
 
   if (row.startAgain == StartAgain::kDuringJob) {
-    Submit(row.commands);
-    // Taken: the journal records the job's start before its first line goes.
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "KBJOURNAL.TXT").starts_with("1,started,"); }, 30000))
-        << DriverLog();
+    ASSERT_NO_FATAL_FAILURE(SubmitTaken(row.commands, 30000));
     WriteFile(data_ / "start.tmp", "2\r\n");
     fs::rename(data_ / "start.tmp", data_ / "SR_START.001");
     ASSERT_TRUE(WaitFor([&] { return !fs::exists(data_ / "SR_START.001"); }, row.jobMs)) << DriverLog();
@@ -683,14 +669,9 @@ using ReplayEdited = DriverE2E;
 // One session recorded, each edit of it replayed to a fresh driver: the job run against the
 // replay, a result file and a text it must hold, a text the simulator's stderr must hold.
 TEST_F(ReplayEdited, EachEditGivesItsOutcome) {
-  const struct {
-    const char* name;
-    std::function<void(Session&)> edit;
-    const char* commands;
-    Args simArgs;
-    const char* file;
-    std::string holds, reported;  // reported: none when no difference
-  } edits[] = {
+  // reported: "" when no difference.
+  const struct { const char* name; std::function<void(Session&)> edit; const char* commands; Args simArgs;
+                 const char* file; std::string holds, reported; } edits[] = {
       {"ReceiptNumber", [](Session& s) { Replace(s.job, "CASSA 0001-0001", "CASSA 0001-0042"); }, kReceipt, {},
        "SR_OUT.001", "  SCONTR. N. 0001-0042,E,A1;", ""},
       // The status comes from the traced answer, not from its trimmed copy: an MF register's receipt number.

@@ -168,7 +168,7 @@ class FakeTcpSocket : public TcpSocket {
     state_ = kSocketClosed;
   }
   bool Send(const std::string& bytes) override {
-    if (state_ != kSocketConnected) return false;
+    if (state_ != kSocketConnected || refuseSends) return false;
     sends.push_back(bytes);
     if (responder) responder(bytes);
     return true;
@@ -177,6 +177,7 @@ class FakeTcpSocket : public TcpSocket {
 
   ConnectOutcome connectOutcome = ConnectOutcome::kConnect;
   int64_t connectDelayMs = 10;
+  bool refuseSends = false;  // every Send fails, connected or not
   std::function<void(const std::string&)> responder;  // called on each successful Send
   // Data that arrives delayMs after now (dropped if the connection was closed or re-opened meanwhile).
   void Deliver(int64_t delayMs, const std::string& bytes) {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/app_context.h"
-#include "fakes/fake_platform.h"
+#include "fakes/context_rig.h"
 #include "link/closing_reply.h"
 #include "link/tcp_link.h"
 #include "link/trace.h"
@@ -13,28 +13,22 @@
 namespace kolibra {
 namespace {
 
-struct LinkRig {
-  LinkRig() : ctx(p.platform) {
-    ctx.settingsDir = dir.path();
-    ctx.dataDir = dir.path();
-    ctx.link.outputPath = dir.File("SR_OUT.001");
+struct LinkRig : fakes::ContextRig {
+  LinkRig() {
+    ctx.link.outputPath = data.File("SR_OUT.001");
     InitLink(ctx);
   }
 
   void UseSerial() {
     ctx.settings.linkMode = LinkMode::kSerial;
-    ASSERT_TRUE(p.serial.Configure(1, "9600,N,8,1"));
-    ASSERT_TRUE(p.serial.Open());
+    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
+    ASSERT_TRUE(fp.serial.Open());
   }
   void UseNetwork() {  // the socket already connected
     ctx.settings.linkMode = LinkMode::kNetwork;
-    p.socket.ForceState(kSocketConnected);
+    fp.socket.ForceState(kSocketConnected);
   }
-  int64_t Now() { return p.loop.NowMs(); }
-
-  fakes::FakePlatform p;
-  fakes::ScratchDir dir;
-  AppContext ctx;
+  int64_t Now() { return fp.loop.NowMs(); }
 };
 
 class LinkTest : public ::testing::Test, public LinkRig {};
@@ -59,16 +53,16 @@ TEST(SerialSend, ConfirmationRules) {
     LinkRig r;
     r.UseSerial();
     std::size_t n = 0;
-    r.p.serial.responder = [&](const std::string&) {
-      if (!c.answers.empty()) r.p.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
+    r.fp.serial.responder = [&](const std::string&) {
+      if (!c.answers.empty()) r.fp.serial.QueueInput(50, c.answers[std::min(n++, c.answers.size() - 1)]);
     };
     EXPECT_EQ(c.jobLine ? SendJobLineSerial(r.ctx, kCmd) : SendCommand(r.ctx, kCmd), c.result);
-    EXPECT_EQ(r.p.serial.writes.size(), c.writes);
-    EXPECT_EQ(r.p.loop.NowMs(), c.end);
+    EXPECT_EQ(r.fp.serial.writes.size(), c.writes);
+    EXPECT_EQ(r.fp.loop.NowMs(), c.end);
     if (c.answers.empty() && !c.jobLine) {
       // Per attempt: write, pause (7 + 300 ms -> 3 slices), 3500 ms wait, 300 ms pause.
-      for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(r.p.serial.writeTimes[i], int64_t(i) * 4100);
-      EXPECT_LT(r.p.loop.waitCalls(), 100);  // every wait blocks, none spins
+      for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(r.fp.serial.writeTimes[i], int64_t(i) * 4100);
+      EXPECT_LT(r.fp.loop.waitCalls(), 100);  // every wait blocks, none spins
     }
   }
 }
@@ -126,42 +120,36 @@ TEST(Send, AnswersAreFramedHeldForXonAndNeverAskedForTwice) {
     if (c.slot == kTcp) r.UseNetwork();
     if (c.slot > 0) {  // a line answered with XOFF and at once XON
       r.ctx.cycle.currentSlot = static_cast<int16_t>(c.slot);
-      r.p.serial.responder = [&](const std::string& s) { r.p.serial.QueueInput(10, s + "\x13\x11"); };
+      r.fp.serial.responder = [&](const std::string& s) { r.fp.serial.QueueInput(10, s + "\x13\x11"); };
       ASSERT_TRUE(SendJobLineSerial(r.ctx, "1T"));
-      r.p.serial.writes.clear();
-      r.p.serial.writeTimes.clear();
+      r.fp.serial.writes.clear();
+      r.fp.serial.writeTimes.clear();
     }
     r.ctx.cycle.currentSlot = 1;
-    const int64_t t0 = r.p.loop.NowMs();
-    r.p.serial.responder = [&](const std::string& s) {
-      if (r.p.serial.writes.size() > 1) return r.p.serial.QueueInput(20, s);
-      for (const auto& [at, bytes] : c.answer) r.p.serial.QueueInput(at, bytes);
+    const int64_t t0 = r.fp.loop.NowMs();
+    r.fp.serial.responder = [&](const std::string& s) {
+      if (r.fp.serial.writes.size() > 1) return r.fp.serial.QueueInput(20, s);
+      for (const auto& [at, bytes] : c.answer) r.fp.serial.QueueInput(at, bytes);
     };
-    r.p.socket.responder = [&](const std::string&) {
-      if (r.p.socket.sends.size() > 1) return;
-      for (const auto& [at, bytes] : c.answer) r.p.socket.Deliver(at, bytes);
+    r.fp.socket.responder = [&](const std::string&) {
+      if (r.fp.socket.sends.size() > 1) return;
+      for (const auto& [at, bytes] : c.answer) r.fp.socket.Deliver(at, bytes);
     };
     const auto line = c.slot == kTcp ? &SendJobLineTcp : &SendJobLineSerial;
     const auto send = [&] { return c.jobLine ? line(r.ctx, c.command) : SendCommand(r.ctx, c.command); };
     EXPECT_EQ(send(), c.result);
-    EXPECT_EQ(r.p.loop.NowMs() - t0, c.end);
+    EXPECT_EQ(r.fp.loop.NowMs() - t0, c.end);
     EXPECT_EQ(r.ctx.link.answer, c.text);
     EXPECT_TRUE(r.ctx.link.rx.pending.empty());
-    EXPECT_EQ(r.p.socket.sends, c.slot == kTcp ? std::vector<std::string>{c.command} : std::vector<std::string>{});
+    EXPECT_EQ(r.fp.socket.sends, c.slot == kTcp ? std::vector<std::string>{c.command} : std::vector<std::string>{});
     if (c.slot != kTcp) {
       send();
-      ASSERT_EQ(r.p.serial.writes.size(), 2u);
-      EXPECT_EQ(r.p.serial.writeTimes[1] - t0, c.nextWrite);
+      ASSERT_EQ(r.fp.serial.writes.size(), 2u);
+      EXPECT_EQ(r.fp.serial.writeTimes[1] - t0, c.nextWrite);
     }
-    EXPECT_LT(r.p.loop.waitCalls(), 100);  // every wait blocks, none spins
+    EXPECT_LT(r.fp.loop.waitCalls(), 100);  // every wait blocks, none spins
   }
 }
-
-class RefusingSocket : public fakes::FakeTcpSocket {
- public:
-  using FakeTcpSocket::FakeTcpSocket;
-  bool Send(const std::string&) override { return false; }
-};
 
 TEST(LinkErrors, EachOperationReportsItsOwnWay) {
   enum Op { kCommand, kJobLineTcp, kJobLines };
@@ -184,25 +172,20 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    fakes::FakePlatform fp;
-    RefusingSocket socket(fp.loop);
-    Platform platform{fp.loop, fp.serial, socket, fp.notifier, fp.fs, fp.system, fp.folderWatch, &fp.tray};
-    fakes::ScratchDir dir;
-    AppContext cx(platform);
-    cx.settingsDir = cx.dataDir = dir.path();  // the job journal goes there
-    InitLink(cx);
-    cx.settings.linkMode = c.network ? LinkMode::kNetwork : LinkMode::kSerial;
-    socket.ForceState(kSocketConnected);  // the serial port stays closed
-    cx.settings.trace = true;
-    ASSERT_TRUE(OpenTraceFile(cx, dir.File("trace.txt")));
-    cx.link.outputPath = dir.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
-    EXPECT_FALSE(c.op == kCommand      ? SendCommand(cx, kCmd)
-                 : c.op == kJobLineTcp ? SendJobLineTcp(cx, kCmd)
-                                       : SendJobLines(cx, {kCmd, "1T"}));
-    EXPECT_EQ(fp.notifier.messages, std::vector<std::string>{c.message});
-    EXPECT_EQ(fp.loop.NowMs(), c.end);
-    EXPECT_FALSE(cx.link.output.IsOpen());
-    const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
+    LinkRig r;
+    r.UseNetwork();
+    r.fp.socket.refuseSends = true;
+    if (!c.network) r.ctx.settings.linkMode = LinkMode::kSerial;  // the serial port stays closed
+    r.ctx.settings.trace = true;
+    ASSERT_TRUE(OpenTraceFile(r.ctx, r.data.File("trace.txt")));
+    r.ctx.link.outputPath = r.data.File(c.outputBlocked ? "missing/SR_OUT.001" : "SR_OUT.001");
+    EXPECT_FALSE(c.op == kCommand      ? SendCommand(r.ctx, kCmd)
+                 : c.op == kJobLineTcp ? SendJobLineTcp(r.ctx, kCmd)
+                                       : SendJobLines(r.ctx, {kCmd, "1T"}));
+    EXPECT_EQ(r.fp.notifier.messages, std::vector<std::string>{c.message});
+    EXPECT_EQ(r.fp.loop.NowMs(), c.end);
+    EXPECT_FALSE(r.ctx.link.output.IsOpen());
+    const std::string trace = fakes::ReadFileBytes(r.data.File("trace.txt"));
     EXPECT_EQ(trace.find(" --> " + kCmd) != std::string::npos, c.op == kCommand) << trace;
     EXPECT_EQ(trace.ends_with(" <-- " + c.message + "\r\n"), c.errorTraced) << trace;
   }
@@ -216,38 +199,38 @@ TEST_F(LinkTest, AddressesReconnectsAndTracedCommands) {
   for (const auto& [address, ok] : cases) EXPECT_EQ(IsValidIpAddress(address), ok) << address;
   ctx.settings.linkMode = LinkMode::kNetwork;
   ctx.settings.address = "192.168.1.50";
-  p.socket.connectDelayMs = 1500;
+  fp.socket.connectDelayMs = 1500;
   EXPECT_TRUE(Reconnect(ctx, 10));
   EXPECT_EQ(Now(), 2000);
-  EXPECT_EQ(p.socket.RemoteHost(), "192.168.1.50");
-  EXPECT_EQ(p.socket.remotePort(), 8000);
+  EXPECT_EQ(fp.socket.RemoteHost(), "192.168.1.50");
+  EXPECT_EQ(fp.socket.remotePort(), 8000);
   EXPECT_EQ(ctx.state.connection, ConnectionState::kOpen);
   // A standing connection is closed first (200 ms); nothing listening: eleven polls.
-  p.socket.connectOutcome = Fake::ConnectOutcome::kNever;
+  fp.socket.connectOutcome = Fake::ConnectOutcome::kNever;
   EXPECT_FALSE(Reconnect(ctx, 10));
   EXPECT_EQ(Now(), 2000 + 200 + 11000);
 
-  p.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
+  fp.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
   EXPECT_FALSE(Reconnect(ctx, 10));
   EXPECT_LT(Now(), 13200 + 14000);  // reconnects inside the polls do not stretch the limit
   EXPECT_TRUE(ctx.link.rx.connectionError);
   EXPECT_EQ(ctx.state.connection, ConnectionState::kClosed);
-  const std::size_t connects = p.socket.connectTimes.size();
+  const std::size_t connects = fp.socket.connectTimes.size();
   EXPECT_GT(connects, 3u);  // each refusal started a new connect
   // Refusals keep coming for a minute: the reconnects follow one another.
   Pause(ctx, 60000);
-  EXPECT_GT(p.socket.connectTimes.size(), connects + 20);
-  EXPECT_LE(p.loop.maxWaitDepth(), 4);
-  EXPECT_LE(p.loop.postedPending(), 1u);
+  EXPECT_GT(fp.socket.connectTimes.size(), connects + 20);
+  EXPECT_LE(fp.loop.maxWaitDepth(), 4);
+  EXPECT_LE(fp.loop.postedPending(), 1u);
   // Once the ECR accepts, the queued reconnect connects and nothing follows.
-  p.socket.connectOutcome = Fake::ConnectOutcome::kConnect;
+  fp.socket.connectOutcome = Fake::ConnectOutcome::kConnect;
   Pause(ctx, 5000);
-  EXPECT_EQ(p.socket.State(), kSocketConnected);
+  EXPECT_EQ(fp.socket.State(), kSocketConnected);
   EXPECT_FALSE(ctx.link.reconnectQueued);
-  EXPECT_EQ(p.loop.postedPending(), 0u);
+  EXPECT_EQ(fp.loop.postedPending(), 0u);
 
   EXPECT_EQ(TraceTimeStamp(CivilTime{2026, 12, 5, 9, 5, 7, 4}), "20261205_090507.004 <--> ");
-  p.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
+  fp.loop.SetLocalTime(CivilTime{2026, 1, 1, 0, 30, 0, 0}, 60);
   EXPECT_EQ(TraceTimeStamp(ctx), "20251231_233000.000 <--> ");
 }
 
@@ -256,42 +239,42 @@ TEST_F(LinkTest, RefusalDuringTheJobsPollsConnectsAgainDespiteAQueuedReconnect) 
   ctx.settings.address = "192.168.1.50";
   // A reconnect queued from the main loop is still running (its pause) when a job starts: the job's
   // own Reconnect must keep connecting after each refusal, so an ECR back after two seconds is found.
-  p.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
-  p.loop.Schedule(2000, [this] { p.socket.connectOutcome = Fake::ConnectOutcome::kConnect; });
+  fp.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
+  fp.loop.Schedule(2000, [this] { fp.socket.connectOutcome = Fake::ConnectOutcome::kConnect; });
   bool jobRan = false;
   bool connected = false;
   int64_t connectedAt = 0;
-  p.loop.Schedule(300, [&] {  // the polling tick that starts the job
+  fp.loop.Schedule(300, [&] {  // the polling tick that starts the job
     connected = Reconnect(ctx, 10);
     connectedAt = Now();
     jobRan = true;
   });
   OpenConnection(ctx, false);  // refused at 10 ms, from the main loop
-  while (!jobRan) p.loop.Wait(Now() + 100);
+  while (!jobRan) fp.loop.Wait(Now() + 100);
   EXPECT_TRUE(connected);
   EXPECT_LE(connectedAt, 4000);
   // Main loop, queued reconnect, job, error handler: no nesting per refusal.
-  EXPECT_LE(p.loop.maxWaitDepth(), 5);
+  EXPECT_LE(fp.loop.maxWaitDepth(), 5);
 }
 
 TEST_F(LinkTest, NetworkCommandIsTracedAndEndsDespiteRefusedReconnects) {
   ctx.settings.trace = true;
-  ASSERT_TRUE(OpenTraceFile(ctx, dir.File("trace.txt")));
+  ASSERT_TRUE(OpenTraceFile(ctx, data.File("trace.txt")));
   UseNetwork();
   const std::string stamp = TraceTimeStamp(ctx);
   EXPECT_FALSE(SendCommand(ctx, kCmd));  // no echo: ten time-outs, one send
-  const std::string trace = fakes::ReadFileBytes(dir.File("trace.txt"));
+  const std::string trace = fakes::ReadFileBytes(data.File("trace.txt"));
   EXPECT_EQ(trace.rfind(stamp + " --> " + kCmd + "\r\n", 0), 0u) << trace;
   EXPECT_TRUE(trace.ends_with(" <-->  <--  ( General TimeOut  )\r\n")) << trace;
   // After the echo every reconnect is refused and ends the wait early: the loop still ends.
   ctx.settings.address = "10.0.0.1";
-  p.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
-  p.socket.responder = [this](const std::string& s) {
-    p.socket.Deliver(10, s);
-    p.socket.InjectError(20, kSocketErrRefused, "refused");
+  fp.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
+  fp.socket.responder = [this](const std::string& s) {
+    fp.socket.Deliver(10, s);
+    fp.socket.InjectError(20, kSocketErrRefused, "refused");
   };
   EXPECT_TRUE(SendCommand(ctx, kCmd));
-  EXPECT_EQ(p.socket.connectTimes.size(), 100u);
+  EXPECT_EQ(fp.socket.connectTimes.size(), 100u);
 }
 
 const std::string kStx = "\x02", kEtx = "\x03";
@@ -365,43 +348,43 @@ TEST(SendJobLines, ClosingReplyHoweverItIsCutOrMissing) {
     r.ctx.dump.tenderFamily = c.modelFt ? "FT" : "ST";
     r.ctx.tenderLineCount = c.payments;
     const auto respond = [&](const std::string& s) {
-      if (s != "1T" && s != "\x06") r.p.serial.QueueInput(10, s);
+      if (s != "1T" && s != "\x06") r.fp.serial.QueueInput(10, s);
       if (s != "1T") return;
       for (const auto& [at, bytes] : c.after1T) {
-        c.network ? r.p.socket.Deliver(at, bytes) : r.p.serial.QueueInput(at, bytes);
+        c.network ? r.fp.socket.Deliver(at, bytes) : r.fp.serial.QueueInput(at, bytes);
       }
       if (c.modelFt) {  // about 1 ms a byte at 9600 baud
-        for (std::size_t i = 0; i < ft.size(); ++i) r.p.serial.QueueInput(100 + int64_t(i), ft.substr(i, 1));
+        for (std::size_t i = 0; i < ft.size(); ++i) r.fp.serial.QueueInput(100 + int64_t(i), ft.substr(i, 1));
       }
     };
-    r.p.socket.responder = respond;
-    r.p.serial.responder = respond;
+    r.fp.socket.responder = respond;
+    r.fp.serial.responder = respond;
     EXPECT_EQ(SendJobLines(r.ctx, c.lines), c.message.empty());
-    EXPECT_EQ(r.p.notifier.messages, c.message.empty() ? std::vector<std::string>{} : std::vector{c.message});
+    EXPECT_EQ(r.fp.notifier.messages, c.message.empty() ? std::vector<std::string>{} : std::vector{c.message});
     EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), c.message.empty() ? kOutput : "");
     EXPECT_FALSE(r.ctx.link.output.IsOpen());
     EXPECT_EQ(r.ctx.tenderLineCount, 0);
     std::vector<std::string> sent = c.lines;
     sent.push_back("\x06");
-    EXPECT_EQ(c.network ? r.p.socket.sends : r.p.serial.writes, sent);
-    EXPECT_LT(r.p.loop.NowMs(), 1000);
+    EXPECT_EQ(c.network ? r.fp.socket.sends : r.fp.serial.writes, sent);
+    EXPECT_LT(r.fp.loop.NowMs(), 1000);
   }
 
   LinkRig r;
   r.UseNetwork();  // echo and second answer per line, no closing reply
-  r.p.socket.responder = [&r](const std::string& s) { r.p.socket.Deliver(10, s); r.p.socket.Deliver(20, "ok"); };
+  r.fp.socket.responder = [&r](const std::string& s) { r.fp.socket.Deliver(10, s); r.fp.socket.Deliver(20, "ok"); };
   r.ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(r.ctx, {"1T"}));
   EXPECT_EQ(r.Now(), 20 + 5 * 1500);  // five time-outs
-  EXPECT_EQ(r.p.socket.sends, std::vector<std::string>({"1T"}));
+  EXPECT_EQ(r.fp.socket.sends, std::vector<std::string>({"1T"}));
   EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), "");
   EXPECT_TRUE(r.ctx.link.receiptMayBeClosed);
   std::function<void()> drip = [&] {
-    r.p.socket.Deliver(0, "abc");
-    r.p.loop.After(40, drip);
+    r.fp.socket.Deliver(0, "abc");
+    r.fp.loop.After(40, drip);
   };
   const int64_t start = r.Now();
-  r.p.loop.Schedule(start + 100, drip);
+  r.fp.loop.Schedule(start + 100, drip);
   r.ctx.tenderLineCount = 1;
   EXPECT_FALSE(SendJobLines(r.ctx, {"1T"}));
   EXPECT_EQ(fakes::ReadFileBytes(r.ctx.link.outputPath), "");

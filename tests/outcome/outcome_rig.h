@@ -5,21 +5,16 @@
 #include <map>
 #include <string>
 
-#include "core/job_files.h"
-#include "fakes/fake_platform.h"
+#include "fakes/context_rig.h"
 #include "link/transmission.h"
 
 namespace kolibra::testing_outcome {
 
-struct Rig {
-  fakes::FakePlatform fp;
-  fakes::ScratchDir dir;
-  AppContext ctx{fp.platform};
+struct Rig : fakes::ContextRig {
   std::map<std::string, std::string> answers;  // "" = no answer
   bool echoUnknown = true;
 
   Rig() {
-    ctx.settingsDir = ctx.dataDir = dir.path();  // the job journal goes there, not into the working folder
     InitLink(ctx);
     ctx.cycle.pollTimer = fp.loop.CreateTimer([] {});
     ctx.settings.linkMode = LinkMode::kSerial;
@@ -33,11 +28,7 @@ struct Rig {
     ctx.cycle.currentSlot = static_cast<int16_t>(slot);
     ctx.cycle.commandPath = File("SR_DATI", slot);
   }
-  std::string File(const std::string& base, int slot = 1) const { return JobFilePath(ctx, base, slot); }
-  bool Has(const std::string& base, int slot = 1) { return fp.fs.Exists(File(base, slot)); }
-  std::string Read(const std::string& base, int slot = 1) { return fakes::ReadFileBytes(File(base, slot)); }
-  void Put(const std::string& base, const std::string& b, int slot = 1) { fakes::WriteFileBytes(File(base, slot), b); }
-  std::string DataFile(const std::string& name) { return fakes::ReadFileBytes(dir.File(name)); }
+  std::string DataFile(const std::string& name) { return fakes::ReadFileBytes(data.File(name)); }
   bool PauseTickArmed() {
     return fp.loop.TimerEnabled(ctx.cycle.pollTimer) && fp.loop.TimerInterval(ctx.cycle.pollTimer) == 1000;
   }

@@ -71,11 +71,10 @@ struct ControlRig {
   }
 };
 
-// Too long a request is answered by the channel, a NUL byte is data, an empty
-// answer closes, a big one comes whole; a silent client is dropped after the
-// time-out while others are served; clients beyond maxConnections are answered
-// busy (exactly the surplus when exactBusy); the handler is never re-entered;
-// a late answer times out. connections: the channel's open connections.
+// Too long a request is answered by the channel, a NUL byte is data, an empty answer closes, a big one comes whole; a
+// silent client is dropped after the time-out while others are served; clients beyond maxConnections are answered
+// busy (exactly the surplus when exactBusy); the handler is never re-entered; a late answer times out. connections:
+// the channel's open connections.
 inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
                                         const std::function<std::size_t()>& connections) {
   ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);
@@ -116,9 +115,8 @@ inline void ExpectHostileClientsHandled(ControlRig& s, bool exactBusy,
   EXPECT_EQ(s.Call("hello").status, ControlCallStatus::kNoServer);
 }
 
-// Every connection of this process is one client's: beyond maxPerClient it is
-// answered busy at once though the channel has room, and served again once its
-// idle connections have timed out.
+// Every connection of this process is one client's: beyond maxPerClient it is answered busy at once though the
+// channel has room, and served again once its idle connections have timed out.
 inline void ExpectOneClientHoldsOnlyItsShare(ControlRig& s) {
   s.options.maxPerClient = 2;
   ASSERT_EQ(s.Open(), ControlOpenStatus::kOpen);

@@ -54,11 +54,7 @@ struct Rig {
 };
 
 TEST(EventLoopCoreTest, TimersAndCallsTable) {
-  const struct {
-    const char* name;
-    Log want;
-    std::function<void(Rig&)> script;
-  } cases[] = {
+  const struct { const char* name; Log want; std::function<void(Rig&)> script; } cases[] = {
       {"earliest due first, ties in creation order; a late timer ticks once, its period restarting then",
        {"b@65", "c@65", "a@65", "b@85", "c@85"}, [](Rig& r) {
          const auto a = r.Add("a", 0), b = r.Add("b", 0), c = r.Add("c", 0);

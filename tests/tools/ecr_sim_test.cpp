@@ -60,10 +60,9 @@ std::string Now(const char* format) {
   return buf;
 }
 
-// Each answer its own chunk, every byte in its order. A delay holds back its own answer
-// (minGap: ms after the chunk before or the send; 0: under 300 ms; none: not timed); a closing
-// reply ("R") comes whole or in pieces. On the pty, the 23-byte answer is timed whole: 10 bits
-// a byte at the rate given (~383 ms at 600), unpaced unless a rate is given.
+// Each answer its own chunk, bytes in order; a delay holds back its own answer (minGap: ms after the chunk
+// before or the send; 0: under 300 ms; none: not timed); a closing reply ("R") whole or in pieces. On the pty
+// the 23-byte answer is timed whole: 10 bits a byte at the given rate (~383 ms at 600), else unpaced.
 TEST(EcrSim, AnswersKeepTheirBytesAndDelays) {
   const struct { Chunks args; std::string command; Chunks answers; Gaps minGap = {}; bool pty = false; } cases[] = {
       {{}, "J", {"J"}},
@@ -236,9 +235,8 @@ TEST(ReplaySteps, ParsedAndWalked) {
   }
 }
 
-// What is no trace is refused at start, with its reason and exit code 2, and read no further than
-// the size limit: a device (never read to its end), a folder, a file over 64 MB (sparse here), an
-// empty file, bytes without a traced command; a good trace beside them does not help.
+// What is no trace is refused at start (reason, exit code 2), read no further than the size limit: a device,
+// a folder, a file over 64 MB (sparse), an empty file, bytes without a traced command; a good trace beside too.
 TEST(ReplaySteps, WhatIsNoTraceIsRefused) {
   fakes::ScratchDir dir;
   const std::string trace = dir.File("tracedump.txt");
@@ -248,9 +246,7 @@ TEST(ReplaySteps, WhatIsNoTraceIsRefused) {
   for (int i = 0; i < 4096; ++i) noise += static_cast<char>((i * 7919 + i / 13) & 0xFF);
   WriteFile(dir.File("noise.bin"), noise);
   std::filesystem::create_directory(dir.File("folder"));
-  {
-    std::ofstream big(dir.File("big.txt"), std::ios::binary);
-  }
+  std::ofstream(dir.File("big.txt"), std::ios::binary).close();
   std::filesystem::resize_file(dir.File("big.txt"), (64u << 20) + 1);
   const struct { std::string file, why; } rows[] = {
       {"/dev/zero", "not a trace file (not a plain file)"}, {dir.File("folder"), "not a trace file (not a plain file)"},

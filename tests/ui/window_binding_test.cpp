@@ -5,7 +5,7 @@
 
 #include "core/job_files.h"
 #include "core/poll_timer.h"
-#include "fakes/fake_platform.h"
+#include "fakes/context_rig.h"
 #include "fakes/fake_window_host.h"
 #include "link/tcp_link.h"
 #include "link/transmission.h"
@@ -15,17 +15,14 @@
 namespace kolibra {
 namespace {
 
-struct Rig {
-  fakes::FakePlatform fp;
-  fakes::ScratchDir data;
+struct Rig : fakes::ContextRig {
   fakes::ScratchDir settings;
-  AppContext ctx{fp.platform};
   fakes::FakeWindowHost host;
   int exits = 0;
   WindowBinding binding{ctx, host, {[this] { ++exits; }}};
 
   Rig() {
-    ctx.dataDir = ctx.defaultDataDir = data.path();
+    ctx.defaultDataDir = data.path();
     ctx.settingsDir = settings.path();
     ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
@@ -35,7 +32,6 @@ struct Rig {
     binding.Attach();
   }
   void Open() { host.events.onTrayMouse(515); }
-  std::string Setting(const std::string& name) const { return fakes::ReadFileBytes(settings.File(name)); }
 };
 
 // The operator's input with the window open, phase by phase, and what it did; refusals say why in a message.

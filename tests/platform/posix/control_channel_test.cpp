@@ -65,17 +65,12 @@ TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
   EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kTimedOut);
   close(deaf);
   EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kNoServer);  // stale socket
-  // Shared with the group that may enter the folder; refused in a folder others may write.
-  const struct {
-    mode_t folder, socket;  // the socket's type and mode, 0: no name left
-    ControlOpenStatus status;
-  } modes[] = {
-      {0700, S_IFSOCK | 0600, ControlOpenStatus::kOpen},
-      {0770, 0, ControlOpenStatus::kUnsafeFolder},
-      {0702, 0, ControlOpenStatus::kUnsafeFolder},
-      {0750, S_IFSOCK | 0660, ControlOpenStatus::kOpen},
-      {0711, S_IFSOCK | 0660, ControlOpenStatus::kOpen},
-      {0705, S_IFSOCK | 0600, ControlOpenStatus::kOpen},
+  // Shared with the group that may enter the folder; refused in a folder others may write. socket: its type
+  // and mode, 0: no name left.
+  const struct { mode_t folder, socket; ControlOpenStatus status; } modes[] = {
+      {0700, S_IFSOCK | 0600, ControlOpenStatus::kOpen},  {0770, 0, ControlOpenStatus::kUnsafeFolder},
+      {0702, 0, ControlOpenStatus::kUnsafeFolder},        {0750, S_IFSOCK | 0660, ControlOpenStatus::kOpen},
+      {0711, S_IFSOCK | 0660, ControlOpenStatus::kOpen},  {0705, S_IFSOCK | 0600, ControlOpenStatus::kOpen},
   };
   struct stat st;
   for (const auto& m : modes) {
@@ -100,12 +95,9 @@ TEST(PosixControlChannel, AnotherUsersEndpointIsCalledOnlyThroughItsGroupFromIts
   constexpr uid_t kMe = 1000, kDriver = 998;
   constexpr gid_t kMine = 1000, kService = 997;
   const std::vector<gid_t> member{kMine, kService}, outsider{kMine};
-  const struct {
-    ControlEndpointFacts facts;  // socket owner, group and mode, folder owner and mode
-    uid_t me;
-    const std::vector<gid_t>* groups;
-    ControlCallStatus status;
-  } cases[] = {
+  // facts: socket owner, group and mode, folder owner and mode.
+  const struct { ControlEndpointFacts facts; uid_t me; const std::vector<gid_t>* groups; ControlCallStatus status; }
+      cases[] = {
       {{kMe, kService, S_IFSOCK | 0600, kMe, S_IFDIR | 0700}, kMe, &outsider, ControlCallStatus::kOk},
       {{kDriver, kService, S_IFSOCK | 0660, kDriver, S_IFDIR | 0750}, kMe, &member, ControlCallStatus::kOk},
       {{kDriver, kService, S_IFSOCK | 0660, kDriver, S_IFDIR | 0750}, kMe, &outsider, ControlCallStatus::kNotOwner},

@@ -179,13 +179,11 @@ TEST(PosixPlatform, LocksHoldAcrossProcessesAreOwnerOnlyAndCheckedAtTheirPath) {
 TEST(PosixPlatform, FreshFilesGetTheirModeWhateverTheUmask) {
   TempDir dir;
   PosixFileSystem fs;
-  const struct {
-    FileAccess access;
-    mode_t mask, mode;
-  } cases[] = {
+  const struct { FileAccess access; mode_t mask, mode; } cases[] = {
       {FileAccess::kOwnerOnly, 0077, 0600},   {FileAccess::kOwnerOnly, 0277, 0600},
       {FileAccess::kOwnerWrites, 0007, 0640}, {FileAccess::kOwnerWrites, 0077, 0640},
       {FileAccess::kOwnerWrites, 0, 0640},    {FileAccess::kShared, 0007, 0660},
+      {FileAccess::kGroupReadable, 0077, 0640},
   };
   const std::string path = JoinPath(dir.path, "KBCHKSCO.TXT");
   for (const auto& c : cases) {
@@ -204,11 +202,7 @@ TEST(PosixPlatform, FreshFilesGetTheirModeWhateverTheUmask) {
 // systemd's variables mark the service's own program, not a program its children start.
 TEST(PosixPlatform, StartedAsServiceOnlyAsTheServicesOwnProcess) {
   const std::string me = std::to_string(getpid()), other = std::to_string(getpid() + 1);
-  const struct {
-    const char* invocation;
-    const char* execPid;
-    bool service;
-  } cases[] = {
+  const struct { const char* invocation; const char* execPid; bool service; } cases[] = {
       {nullptr, nullptr, false}, {nullptr, me.c_str(), false}, {"", me.c_str(), false},
       {"0123456789abcdef", me.c_str(), true}, {"0123456789abcdef", other.c_str(), false},
   };

@@ -60,8 +60,7 @@ TEST(Win32ControlChannel, PipeIsTheFoldersOwnAndThisUsersAndHostileClientsNeverH
   const std::string pipe = ControlPipeName(s.path);
   EXPECT_EQ(pipe.rfind("\\\\.\\pipe\\KolibraCtl-", 0), 0u) << pipe;
   EXPECT_EQ(pipe.size(), 20u + 32u) << pipe;
-  // Every spelling of the folder finds the same pipe, the "\\?\" one as
-  // well; another folder none.
+  // Every spelling of the folder finds the same pipe, the "\\?\" one as well; another folder none.
   std::string other = s.dir.path;
   std::transform(other.begin(), other.end(), other.begin(), [](char c) { return c == '\\' ? '/' : c; });
   for (const std::string& spelling : {other + "/kolibra.sock", "\\\\?\\" + s.dir.path + "\\kolibra.sock"}) {

@@ -11,10 +11,9 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-// Private messages run inside Wait, others are dispatched. A watched handle
-// wakes the wait once per signal until unwatched; the loop still delivers
-// inside a menu's or a move's own message loop. A session's end is refused
-// while busy; after a yes no timer runs until WM_ENDSESSION says it goes on.
+// Private messages run inside Wait, others are dispatched. A watched handle wakes the wait once per signal until
+// unwatched; the loop still delivers inside a menu's or a move's own message loop. A session's end is refused while
+// busy; after a yes no timer runs until WM_ENDSESSION says it goes on.
 TEST(Win32EventLoopTest, MessagesHandlesModalLoopsAndTheSessionsEndDriveTheWait) {
   Win32EventLoop loop;
   Log log;

@@ -155,11 +155,7 @@ TEST(Win32Platform, ReadsTextValuesOfTheCurrentUserAndFindsItsFolders) {
   const std::string key = "Software\\KolibraTest-" + std::to_string(GetCurrentProcessId());
   const std::string longest(Win32System::kMaxValueLength, 'x');
   const DWORD number = 42;
-  const struct {
-    const char* name;
-    DWORD type;
-    std::string stored, read;
-  } rows[] = {
+  const struct { const char* name; DWORD type; std::string stored, read; } rows[] = {
       {"CustomPathDataDir", REG_SZ, std::string("D:\\Kolibra dati\\\0", 17), "D:\\Kolibra dati\\"},
       {"Expand", REG_EXPAND_SZ, std::string("%TEMP%\\k\0", 9), "%TEMP%\\k"},  // not expanded
       {"NoNul", REG_SZ, "C:\\dati", "C:\\dati"},                               // stored without its NUL
@@ -240,10 +236,7 @@ TEST(Win32Platform, FoldersForKolibraAreNoRootsSystemFoldersLinksOrFiles) {
   const std::string parentOfCommon = common.substr(0, common.find_last_of('\\'));
   char windows[MAX_PATH] = {};
   GetWindowsDirectoryA(windows, MAX_PATH);
-  const struct {
-    std::string path;
-    bool ok;
-  } cases[] = {
+  const struct { std::string path; bool ok; } cases[] = {
       {"C:\\", false}, {"C:", false}, {"C:/", false}, {"\\\\server\\share\\", false}, {"relative", false},
       {windows, false}, {std::string(windows) + "\\System32", false}, {common, false}, {parentOfCommon, false},
       {sys.ProgramFolder(), false}, {file, false},
