@@ -78,6 +78,12 @@ start_driver() {
   "$build/kolibra" --headless --settings-dir "$dir/settings" --data-dir "$dir/data" \
     --ecr-port "$port" 2>"$dir/driver.log" &
   pids+=($!)
+  # Jobs go in once the driver has started and dumped slot 1: a job already
+  # waiting when a driver starts without a journal is answered E520.
+  for _ in $(seq 1 200); do
+    [ -s "$dir/data/SR_MATR.001" ] && break
+    sleep 0.1
+  done
 }
 
 # run_client NAME COMMAND...: the three jobs through one client, then two
