@@ -138,6 +138,8 @@ class DriverE2E : public ::testing::Test {
   // copied: no dump there). The job answered in the folder it came from, the new one holds none of its files.
   void RunJobInReplacedFolder(const char* commands, int ms) {
     ASSERT_NO_FATAL_FAILURE(SubmitTaken(commands, ms));
+    // Its trace opened too (by the data folder's path): the replay needs it.
+    ASSERT_TRUE(WaitFor([&] { return !Keep().job.empty(); }, ms)) << DriverLog();
     const path old = root_ / "data.old";
     fs::rename(data_, old);
     fs::create_directory(data_);
