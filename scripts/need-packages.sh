@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs those of the named Debian packages that are not installed yet
+# (as root, or through sudo), waiting for another apt to finish.
+#
+#   bash scripts/need-packages.sh PACKAGE...
+set -euo pipefail
+missing=()
+for p in "$@"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+echo "== installing ${missing[*]}"
+apt="$sudo apt-get -o DPkg::Lock::Timeout=600"
+$apt update -qq
+DEBIAN_FRONTEND=noninteractive $apt install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
