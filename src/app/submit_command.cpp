@@ -1,7 +1,6 @@
 #include "app/submit_command.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "core/app_context.h"
 #include "core/job_files.h"
 #include "core/messages.h"
+#include "platform/file_writes.h"
 #include "platform/make_platform.h"
 
 namespace kolibra {
@@ -50,18 +50,11 @@ std::string UniqueTempPath(const std::string& path) {
   return name + ".tmp";
 }
 
-// Writes bytes under a name of its own and renames that into place, so that
-// the driver never sees a part of the file; readable by the data folder's
-// group (the driver's) whatever the umask.
+// Writes bytes whole (WriteFileAtomically) under a client's temporary name,
+// so that the driver never sees a part of the file; readable by the data
+// folder's group (the driver's) whatever the umask.
 bool WriteWhole(FileSystem& fs, const std::string& path, const std::string& bytes) {
-  const std::string temp = UniqueTempPath(path);
-  std::FILE* f = fs.CreateFresh(temp, FileAccess::kGroupReadable);
-  if (f == nullptr) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && fs.FlushToDisk(f);
-  ok = std::fclose(f) == 0 && ok;
-  ok = ok && fs.ReplaceWith(temp, path);
-  if (!ok) fs.Remove(temp);
-  return ok;
+  return WriteFileAtomically(fs, path, bytes, FileAccess::kGroupReadable, UniqueTempPath);
 }
 
 // The text up to its first line end.

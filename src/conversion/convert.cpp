@@ -6,7 +6,6 @@
 #include "conversion/conversion_messages.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +23,7 @@
 #include "conversion/text_util.h"
 #include "conversion/utf8_text.h"
 #include "platform/file_system.h"
+#include "platform/file_writes.h"
 
 namespace kolibra {
 
@@ -289,17 +289,13 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
   return LineOutcome::kDone;
 }
 
-// Written once, as a new file: whatever was planted under the name since it
-// was deleted is replaced, never written through.
+// Written whole (WriteFileAtomically): a reader finds the old file or the
+// new one, and whatever was planted under the name since it was deleted is
+// replaced, never written through.
 bool WriteXon(FileSystem& fs, const std::string& path, const std::vector<std::string>& lines) {
-  std::FILE* f = fs.CreateFresh(path);
-  if (f == nullptr) return false;
-  bool written = true;
-  for (const std::string& l : lines) {
-    written = written && std::fwrite(l.data(), 1, l.size(), f) == l.size() &&
-              std::fwrite("\r\n", 1, 2, f) == 2;
-  }
-  return std::fclose(f) == 0 && written;
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  return WriteFileAtomically(fs, path, text);
 }
 
 int16_t Convert(std::string_view text, const std::string& path, std::vector<std::string>& jobLines,

@@ -19,7 +19,7 @@ struct ConversionEnv {
   // Folder of XON.txt; when empty, or without fs, no XON.txt is deleted or
   // written.
   std::string dataDir;
-  // Deletes XON.txt and writes it as a new file (never through a link).
+  // Deletes XON.txt and writes it whole (never through a link).
   FileSystem* fs = nullptr;
   // Message boxes ("Il file ... non esiste", "Errore Conv = ...").
   Notifier* notifier = nullptr;

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <random>
 #include <utility>
 
 #include "core/file_util.h"
@@ -66,27 +65,6 @@ void KillJobFile(AppContext& ctx, const std::string& base, const std::string& lo
   run.Step([&] { return !ctx.platform.fs.Exists(path) || ctx.platform.fs.Remove(path); });
 }
 
-constexpr char kTemporaryPrefix[] = "~KB";
-constexpr char kTemporarySuffix[] = ".tmp";
-constexpr std::size_t kTokenDigits = 8;
-// Names tried for one temporary file before the write is given up.
-constexpr int kTemporaryAttempts = 8;
-
-// 8 hexadecimal digits, from a generator seeded once per process: names that
-// another user cannot foresee.
-std::string TemporaryToken() {
-  static std::mt19937 generator{[] {
-    std::random_device device;
-    std::seed_seq seed{device(), device(), device(), device()};
-    return std::mt19937(seed);
-  }()};
-  static const char kDigits[] = "0123456789abcdef";
-  uint32_t value = generator();
-  std::string token(kTokenDigits, '0');
-  for (std::size_t i = kTokenDigits; i-- > 0; value >>= 4) token[i] = kDigits[value & 15];
-  return token;
-}
-
 }  // namespace
 
 std::string RenameLogText(const std::string& path) {
@@ -131,38 +109,10 @@ bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view b
   return file.IsOpen() && file.WriteAll(bytes);
 }
 
-std::string TemporaryNameFor(const std::string& path) {
-  const std::size_t sep = path.find_last_of("/\\");
-  const std::size_t base = sep == std::string::npos ? 0 : sep + 1;
-  return path.substr(0, base) + kTemporaryPrefix + path.substr(base) + "." + TemporaryToken() + kTemporarySuffix;
-}
-
-bool IsTemporaryName(const std::string& name) {
-  const std::size_t prefix = sizeof kTemporaryPrefix - 1, suffix = sizeof kTemporarySuffix - 1;
-  // "~KB", at least one character of the name, ".", the digits, ".tmp".
-  if (name.size() < prefix + 1 + 1 + kTokenDigits + suffix) return false;
-  if (name.compare(0, prefix, kTemporaryPrefix) != 0) return false;
-  if (name.compare(name.size() - suffix, suffix, kTemporarySuffix) != 0) return false;
-  const std::size_t token = name.size() - suffix - kTokenDigits;
-  if (name[token - 1] != '.' || name.find_first_of("/\\") != std::string::npos) return false;
-  for (std::size_t i = token; i < token + kTokenDigits; ++i) {
-    const char c = name[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
 bool CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
                         FileAccess access) {
-  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    temporary = TemporaryNameFor(path);
-    file.Adopt(ctx.platform.fs.CreateExclusive(temporary, access));
-    if (file.IsOpen()) return true;
-    // The name is taken (by anything at all), or the folder takes no file:
-    // only another name can tell.
-  }
-  temporary.clear();
-  return false;
+  file.Adopt(CreateTemporaryFile(ctx.platform.fs, path, access, temporary));
+  return file.IsOpen();
 }
 
 void ClearTemporaryLeftovers(AppContext& ctx, const std::string& folder) {
@@ -176,15 +126,7 @@ void ClearTemporaryLeftovers(AppContext& ctx, const std::string& folder) {
 
 bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
                          FileAccess access) {
-  FileSystem& fs = ctx.platform.fs;
-  std::string temporary;
-  OwnedFile file;
-  if (!CreateTemporaryFor(ctx, path, file, temporary, access)) return false;
-  bool ok = file.Write(bytes) && fs.FlushToDisk(file.get());
-  ok = file.CloseChecked() && ok;
-  ok = ok && fs.ReplaceWith(temporary, path);
-  if (!ok) fs.Remove(temporary);
-  return ok;
+  return WriteFileAtomically(ctx.platform.fs, path, bytes, access);
 }
 
 bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes) {

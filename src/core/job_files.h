@@ -9,6 +9,7 @@
 
 #include "core/app_context.h"
 #include "core/owned_file.h"
+#include "platform/file_writes.h"
 
 namespace kolibra {
 
@@ -25,17 +26,8 @@ void DeleteIfPresent(AppContext& ctx, const std::string& name);
 // included, is replaced and never written through. False on failure.
 bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
-// A fresh name a file is written under before it is renamed into place:
-// "~KB" + its name + "." + 8 hexadecimal digits (lower case) + ".tmp", in the
-// same folder, another one at each call. The calling application ignores
-// names that begin with "~KB".
-std::string TemporaryNameFor(const std::string& path);
-// True for a name (no folder) of that form.
-bool IsTemporaryName(const std::string& name);
-
-// Creates a new file under a fresh temporary name of path, exclusively:
-// a name something else already has is never used nor removed, another one
-// is tried. False when none could be created.
+// CreateTemporaryFile() into file (the driver's temporary names); false
+// when none could be created.
 bool CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
                         FileAccess access = FileAccess::kShared);
 
@@ -43,11 +35,9 @@ bool CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& fil
 // what an earlier run left behind. Nothing else is touched.
 void ClearTemporaryLeftovers(AppContext& ctx, const std::string& folder);
 
-// Writes bytes under a fresh temporary name, flushes them to the disk and
-// renames the file into place, so that a reader finds no file, the old one or
-// the whole new one, never a part. Every write, the flush and the close are
-// checked. Nothing planted under either name is written through. False on
-// failure (the temporary file is then removed).
+// WriteFileAtomically() on the context's file system, under the driver's
+// temporary names: a reader finds no file, the old one or the whole new one,
+// never a part. False on failure (the temporary file is then removed).
 bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
                          FileAccess access = FileAccess::kShared);
 

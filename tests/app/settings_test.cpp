@@ -80,6 +80,21 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
 
+  // A save cut short (the disk full mid-write, the rename refused) leaves each file whole as it was, logged;
+  // nothing of the attempt is left.
+  settings.trace = false;
+  for (const bool fullDisk : {true, false}) {
+    const std::string file = r.settings.File("KBCHKSCO.TXT");
+    r.fp.notifier.logs.clear();
+    fullDisk ? r.fp.fs.FailFlush(-1) : r.fp.fs.FailReplace(file, 1);
+    SaveSettings(r.ctx);
+    r.fp.fs.FailFlush(0);
+    EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n") << fullDisk;
+    EXPECT_EQ(r.LogsWith("Impossibile scrivere " + file), 1);
+    for (const auto& e : std::filesystem::directory_iterator(r.settings.path()))
+      EXPECT_FALSE(e.path().filename().string().starts_with("~KB")) << e.path();
+  }
+
   // A file larger than any settings file is not read at all; garbage clears the boxes.
   const std::string garbage = "yes\r\n\x01\x02\r\n7\r\n\xff\r\n999.1.1.1\r\n1.0\r\n";
   r.PutSetting("KBCHKSCO.TXT", garbage + std::string(1 << 20, '\0'));

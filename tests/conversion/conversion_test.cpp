@@ -501,12 +501,17 @@ TEST(ConvertCommandFile, CommandAndXonFile) {
   EXPECT_EQ(fakes::ReadFileBytes(dir.File("XON.txt")), "100H1R\r\n");
 #endif
 
-  const std::pair<const char*, int> refusals[] = {{"", 0}, {"ZZZZ;\r\n", 1}, {"TEND,N99999;", 1}};
-  for (const auto& [text, result] : refusals) {
+  // Refused, empty, or the disk full while XON.txt is written: no XON.txt, no part of one left.
+  const struct { const char* text; int result; bool fullDisk = false; } refusals[] = {
+      {"", 0}, {"ZZZZ;\r\n", 1}, {"TEND,N99999;", 1}, {"SALE,N1,P100;", 1, true}};
+  for (const auto& [text, result, fullDisk] : refusals) {
     write("old\r\n", "XON.txt");
+    if (fullDisk) fs.FailFlush(1);
     EXPECT_EQ(ConvertCommandFile(write(text), lines, env), result) << text;
     EXPECT_FALSE(std::filesystem::exists(dir.File("XON.txt"))) << text;
   }
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_FALSE(e.path().filename().string().starts_with("~KB")) << e.path();
   EXPECT_TRUE(std::filesystem::exists(dir.File("SR_DATI.001")));
   notifier.messages.clear();
 
