@@ -5,7 +5,9 @@
 #                           PDF bookmarks
 #   OUT_DIR/mankolibra.txt  the same text rendered as plain UTF-8, one long
 #                           page; the catalogue test reads it
-# Usage: bash scripts/manual.sh [OUT_DIR]   (default: build)
+# Usage: bash scripts/manual.sh [OUT_DIR [VERSION]]   (default: build)
+# VERSION is the program's, major.minor.0.revision; without it, the one a
+# configured build folder OUT_DIR holds in version.txt.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build}
@@ -14,16 +16,12 @@ src=$root/doc/mankolibra.ms
 command -v groff >/dev/null || { echo "manual.sh: groff is missing (apt-get install groff)" >&2; exit 1; }
 mkdir -p "$out"
 
-# The one version of the program, as --version prints it: major.minor.0.revision,
-# read from a "#define KOLIBRA_VERSION_MAJOR 1" or a "kVersionMajor = 1;".
-ver() {
-  local n
-  n=$(sed -n "s/^#define KOLIBRA_VERSION_$1 *\([0-9][0-9]*\).*/\1/p" "$root/src/core/version.h")
-  [ -n "$n" ] || n=$(sed -n "s/.*kVersion$2 = \([0-9][0-9]*\);.*/\1/p" "$root/src/core/version.h")
-  [ -n "$n" ] || { echo "manual.sh: no $2 version in src/core/version.h" >&2; exit 1; }
-  echo "$n"
-}
-version="$(ver MAJOR Major).$(ver MINOR Minor).0.$(ver REVISION Revision)"
+version=${2:-}
+if [ -z "$version" ]; then
+  [ -f "$out/version.txt" ] ||
+    { echo "manual.sh: no version: give it, or configure the build folder $out first (cmake -S . -B ...)" >&2; exit 1; }
+  version=$(<"$out/version.txt")
+fi
 [[ $version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] || { echo "manual.sh: bad version '$version'" >&2; exit 1; }
 
 tmp=$(mktemp -d)

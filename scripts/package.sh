@@ -6,7 +6,7 @@
 #   kolibra-<version>-x86.msi     Windows, per machine: the 32-bit programs
 #                                 (the package shops install)
 #   kolibra-<version>-x64.msi     the same package with the 64-bit programs
-# The version is the program's own (src/core/version.h).
+# The version is the program's own (project() in CMakeLists.txt).
 #
 #   bash scripts/package.sh [OUT_DIR]
 set -euo pipefail

@@ -16,14 +16,7 @@ cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "test-deb.sh: run as root" >&2; exit 1; }
 
 bash scripts/setup.sh
-extra=()
-for p in lintian systemd dpkg-dev adduser man-db; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || extra+=("$p")
-done
-if [ ${#extra[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${extra[@]}" >/dev/null
-fi
+bash scripts/need-packages.sh --with-recommends lintian systemd dpkg-dev adduser man-db
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -60,7 +53,7 @@ dpkg --purge kolibra >/dev/null 2>&1 || true
 userdel kolibra >/dev/null 2>&1 || true
 groupdel kolibra >/dev/null 2>&1 || true
 mapfile -t deps < <(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/(.*//; s/|.*//; s/ //g' | grep .)
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${deps[@]}" >/dev/null
+bash scripts/need-packages.sh --with-recommends "${deps[@]}"
 dpkg -i "$deb"
 for f in /usr/bin/kolibra /usr/bin/kolibra-ecr-sim /usr/share/man/man1/kolibra.1.gz \
   /usr/share/man/man1/kolibra-ecr-sim.1.gz /usr/share/doc/kolibra/mankolibra.pdf \

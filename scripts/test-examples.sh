@@ -19,10 +19,7 @@ for p in kolibra kolibra-ecr-sim; do
 done
 
 if ! command -v mcs >/dev/null || ! command -v mono >/dev/null; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends mono-mcs mono-runtime >/dev/null
+  bash scripts/need-packages.sh mono-mcs mono-runtime
 fi
 
 work=$(mktemp -d /tmp/kolibra-examples-XXXXXX)

@@ -13,10 +13,6 @@ here=$root/packaging/debian
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 
-# The one version of the program, major.minor.0.revision, from version.h.
-ver() { sed -n "s/^#define KOLIBRA_VERSION_$1 *\([0-9][0-9]*\).*/\1/p" "$root/src/core/version.h"; }
-version="$(ver MAJOR).$(ver MINOR).0.$(ver REVISION)"
-[[ $version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] || { echo "build-deb.sh: bad version '$version'" >&2; exit 1; }
 maintainer="Kolibra maintainers <maintainers@users.noreply.c-seed-07d61d2f.example>"
 # Reproducible dates: the last commit's, or now outside a git checkout.
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}
@@ -28,6 +24,9 @@ if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=cc
 # The package's folders are the programs' defaults (never /usr/bin).
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOLIBRA_TESTS=OFF \
   -DKOLIBRA_BENCH=OFF -DKOLIBRA_PACKAGE_FOLDERS=ON "${launcher[@]}" >/dev/null
+# The one version of the program, major.minor.0.revision, as the build has it.
+version=$(<"$build/version.txt")
+[[ $version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] || { echo "build-deb.sh: bad version '$version'" >&2; exit 1; }
 cmake --build "$build" --target kolibra kolibra-ecr-sim manual >"$build/build-deb.log" 2>&1 ||
   { cat "$build/build-deb.log" >&2; exit 1; }
 

@@ -10,9 +10,9 @@
 #
 #   bash packaging/windows/build-msi.sh OUT_DIR [--version X.Y.0.W] [--arch x86|x64]
 #
-# The version is the program's (src/core/version.h); --version gives another
-# one, for a test's upgrade package. Windows Installer compares only the
-# first three fields of a product version, so the package's is
+# The version is the program's (the build's version.txt); --version gives
+# another one, for a test's upgrade package. Windows Installer compares only
+# the first three fields of a product version, so the package's is
 # major.minor.revision (the program's third field is always 0).
 # --arch builds one package only.
 set -euo pipefail
@@ -33,33 +33,26 @@ for a in "${archs[@]}"; do
   [[ $a == x86 || $a == x64 ]] || { echo "build-msi.sh: --arch is x86 or x64, not '$a'" >&2; exit 2; }
 done
 
-if [ -z "$version" ]; then
-  ver() { sed -n "s/^#define KOLIBRA_VERSION_$1 *\([0-9][0-9]*\).*/\1/p" "$root/src/core/version.h"; }
-  version="$(ver MAJOR).$(ver MINOR).0.$(ver REVISION)"
-fi
-[[ $version =~ ^([0-9]+)\.([0-9]+)\.0\.([0-9]+)$ ]] ||
-  { echo "build-msi.sh: version '$version' is not X.Y.0.W" >&2; exit 2; }
-product_version="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.${BASH_REMATCH[3]}"
-# Where the versions a package replaces end (not included): its own version
-# is replaced too, by a rebuilt package or the other architecture's.
-upgrade_maximum="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.$((BASH_REMATCH[3] + 1))"
+# A version major.minor.0.revision, its fields in BASH_REMATCH; else exit 2.
+check_version() {
+  [[ $1 =~ ^([0-9]+)\.([0-9]+)\.0\.([0-9]+)$ ]] ||
+    { echo "build-msi.sh: version '$1' is not X.Y.0.W" >&2; exit 2; }
+}
+[ -z "$version" ] || check_version "$version"
 
 for tool in wixl groff; do
   command -v "$tool" >/dev/null ||
     { echo "build-msi.sh: $tool is missing (apt-get install wixl msitools groff)" >&2; exit 1; }
 done
 
-mkdir -p "$out"
-out=$(cd "$out" && pwd)
-stage_root=$(mktemp -d)
-trap 'rm -rf "$stage_root"' EXIT
-bash "$root/scripts/manual.sh" "$stage_root/manual" >/dev/null
-
+# The build folder of an architecture.
+build_of() { [ "$1" = x86 ] && echo "$root/build-win32" || echo "$root/build-win64"; }
 for arch in "${archs[@]}"; do
+  build=$(build_of "$arch")
   if [ "$arch" = x86 ]; then
-    build="$root/build-win32" triple=i686-w64-mingw32 toolchain="$root/cmake/toolchain-mingw-i686.cmake"
+    toolchain="$root/cmake/toolchain-mingw-i686.cmake"
   else
-    build="$root/build-win64" triple=x86_64-w64-mingw32 toolchain="$root/cmake/toolchain-mingw-x86_64.cmake"
+    toolchain="$root/cmake/toolchain-mingw-x86_64.cmake"
   fi
   # Configured when new; built (or found up to date) every time, so that a
   # package never carries programs older than the sources.
@@ -68,6 +61,26 @@ for arch in "${archs[@]}"; do
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLIBRA_WERROR=ON -DKOLIBRA_TESTS=OFF >/dev/null
   fi
   cmake --build "$build" --target kolibra kolibra-console
+done
+
+# The program's version, as its build has it (the manual's too).
+program_version=$(<"$(build_of "${archs[0]}")/version.txt")
+version=${version:-$program_version}
+check_version "$version"
+product_version="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.${BASH_REMATCH[3]}"
+# Where the versions a package replaces end (not included): its own version
+# is replaced too, by a rebuilt package or the other architecture's.
+upgrade_maximum="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.$((BASH_REMATCH[3] + 1))"
+
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+stage_root=$(mktemp -d)
+trap 'rm -rf "$stage_root"' EXIT
+bash "$root/scripts/manual.sh" "$stage_root/manual" "$program_version" >/dev/null
+
+for arch in "${archs[@]}"; do
+  build=$(build_of "$arch")
+  if [ "$arch" = x86 ]; then triple=i686-w64-mingw32; else triple=x86_64-w64-mingw32; fi
   stage="$stage_root/$arch"
   mkdir -p "$stage"
   "$triple-strip" -o "$stage/kolibra.exe" "$build/kolibra.exe"
