@@ -200,8 +200,8 @@ JobResult RunJob(AppContext& ctx) {
   if (result == JobResult::kNoAnswer && ctx.link.receiptMayBeClosed) result = JobResult::kOutcomeUncertain;
 
   // Every way out: the serial port, the trace and output files closed, a
-  // test receipt used up. The trace file is closed even when chbTrace was
-  // cleared during the run, so that no handle is left for a later job to
+  // test receipt used up. The trace file is closed even when tracing was
+  // switched off during the run, so that no handle is left for a later job to
   // write into; a port found open before the set-up (which then refuses to
   // re-target it) is closed too, so that the next job can set it up again.
   if (ctx.platform.serial.IsOpen()) ctx.platform.serial.Close();

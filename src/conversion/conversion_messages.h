@@ -17,7 +17,7 @@ inline constexpr const char* kFileTooLargeSuffix = " supera i ";
 inline constexpr const char* kFileUnreadableSuffix = " non si puo' leggere";
 inline constexpr const char* kFileTooManyLinesSuffix = " contiene troppe righe (oltre ";
 // The copy of the converted lines (XON.txt) could not be written.
-inline constexpr const char* kXonNotWritten = "Impossibile scrivere il file ";
+inline constexpr const char* kStreamNotWritten = "Impossibile scrivere il file ";
 // The conversion stopped: "Errore Conv = <what> - <number> Line : <line>".
 inline constexpr const char* kConversionError = "Errore Conv = ";
 

@@ -29,7 +29,8 @@ namespace kolibra {
 
 namespace {
 
-constexpr const char* kXonFileName = "XON.txt";
+// The ECR command stream of the last converted job, in the data folder.
+constexpr const char* kStreamFileName = "XON.txt";
 
 void ShowMessage(ConversionEnv& env, const std::string& text) {
   if (env.notifier != nullptr) env.notifier->MessageBox(text);
@@ -292,7 +293,7 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
 // Written whole (WriteFileAtomically): a reader finds the old file or the
 // new one, and whatever was planted under the name since it was deleted is
 // replaced, never written through.
-bool WriteXon(FileSystem& fs, const std::string& path, const std::vector<std::string>& lines) {
+bool WriteStreamFile(FileSystem& fs, const std::string& path, const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";
   return WriteFileAtomically(fs, path, text);
@@ -322,9 +323,9 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
     Trace(env, " -------------------------------------- ");
 
     PreScanCustomerCode(state);
-    const std::string xonPath =
-        env.dataDir.empty() || env.fs == nullptr ? std::string() : JoinPath(env.dataDir, kXonFileName);
-    if (!xonPath.empty()) env.fs->Remove(xonPath);
+    const std::string streamPath =
+        env.dataDir.empty() || env.fs == nullptr ? std::string() : JoinPath(env.dataDir, kStreamFileName);
+    if (!streamPath.empty()) env.fs->Remove(streamPath);
     if (state.lines.empty()) return 0;
 
     jobLines.clear();
@@ -343,8 +344,8 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
     env.tenderLineCount = state.tenderLineCount;
     jobLines = TakeOutput(state);
 
-    if (!xonPath.empty() && !WriteXon(*env.fs, xonPath, jobLines)) {
-      ShowMessage(env, kXonNotWritten + xonPath);
+    if (!streamPath.empty() && !WriteStreamFile(*env.fs, streamPath, jobLines)) {
+      ShowMessage(env, kStreamNotWritten + streamPath);
       return 1;
     }
     return 0;

@@ -31,7 +31,10 @@ struct DriverSettings {
   std::string address;     // the ECR's IP address
   bool trace = false;
   bool footerRt = false;
-  bool passThrough = false;        // the command file already holds ECR lines
+  // "Attiva Input Xon-Xoff" (ctl pass-through): the command file already
+  // holds ECR command lines, sent as they are (no XON.txt is written). Not
+  // the XON/XOFF flow control of the serial link.
+  bool passThrough = false;
   bool fourthPaymentCard = false;  // the fourth payment is the debit card
 };
 

@@ -11,7 +11,7 @@ namespace kolibra {
 std::string TraceTimeStamp(const CivilTime& utc);
 std::string TraceTimeStamp(const AppContext& ctx);
 
-// Tracing is on when chbTrace is ticked and a trace file is open.
+// Tracing is on when the trace setting ("Abilita Trace") is on and a trace file is open.
 bool TraceOn(const AppContext& ctx);
 // Writes time stamp + text + CR LF when tracing is on.
 void TraceLine(AppContext& ctx, const std::string& text);

@@ -8,7 +8,7 @@
 
 namespace kolibra {
 
-// Creates the time-out clock Timer1 and installs the socket event handlers.
+// Creates the time-out clock (OnTimeoutTick) and installs the socket event handlers.
 void InitLink(AppContext& ctx);
 // Tick of the time-out clock.
 void OnTimeoutTick(AppContext& ctx);

@@ -42,7 +42,7 @@ struct OptionBox {
 constexpr OptionBox kSettingsBoxes[] = {
     {IDC_PAYMENT4_BANCOMAT, &OperatorView::fourthPaymentCard, &SetFourthPaymentBox},
     {IDC_FOOTER_RT, &OperatorView::footerRt, &SetFooterRtBox},
-    {IDC_XON_XOFF_INPUT, &OperatorView::passThrough, &SetPassThroughBox}};
+    {IDC_PASS_THROUGH, &OperatorView::passThrough, &SetPassThroughBox}};
 
 std::string Numbered(const char* text, int n) { return text + std::to_string(n); }
 
@@ -197,7 +197,7 @@ void WindowBinding::HandleCommand(int id) {
         checked_.erase(id);
         break;
       case IDC_PAYMENT4_BANCOMAT:
-      case IDC_XON_XOFF_INPUT:
+      case IDC_PASS_THROUGH:
       case IDC_FOOTER_RT:
         for (const OptionBox& o : kSettingsBoxes) {
           if (o.id == id) o.set(ctx_, host_.IsChecked(id));

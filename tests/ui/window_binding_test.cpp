@@ -77,7 +77,7 @@ TEST(WindowBinding, CommandsAndTheirRefusalsDuringAJob) {
   EXPECT_EQ(r.ctx.state.connection, ConnectionState::kOpen);
   EXPECT_EQ(r.host.text[IDC_RESET_CONNECTION_BUTTON], "Reset Connessione");
 
-  for (int id : {IDC_TRACE, IDC_XON_XOFF_INPUT, IDC_PAYMENT4_BANCOMAT}) r.host.Click(id);
+  for (int id : {IDC_TRACE, IDC_PASS_THROUGH, IDC_PAYMENT4_BANCOMAT}) r.host.Click(id);
   r.host.Pick(IDC_PAYMENTS, 2);
   const DriverSettings& s = r.ctx.settings;
   EXPECT_TRUE(s.trace && s.passThrough && s.fourthPaymentCard);
