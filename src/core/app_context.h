@@ -93,8 +93,9 @@ struct JobCounts {
 };
 
 // The job cycle: the polling, the pause after a job or a dump, the job and
-// shutdown flags. Written only by app/job_cycle; the other parts read it
-// and tell the cycle what happened (see CycleEvents and job_cycle.h).
+// shutdown flags. Written only by the job cycle of the app; the other parts
+// read it and tell the cycle what happened (CycleEvents, or by returning to
+// the cycle that called them).
 struct JobCycleState {
   int32_t pollingIntervalMs = 1000;
   int16_t tickCounter = 0;
@@ -120,7 +121,8 @@ struct JobCycleState {
 };
 
 // The job (or dump) the link serves, its files, and the answers kept for
-// jobs that were not run: written by the job files, the link and the run.
+// jobs that were not run: written by the parts that serve it (the cycle,
+// the run, the link, the dump, the job files).
 struct JobState {
   int16_t currentSlot = 1;        // 1..4
   std::string commandPath;        // current SR_DATI.00n

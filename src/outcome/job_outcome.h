@@ -8,9 +8,9 @@
 
 namespace kolibra {
 
-// Shows the outcome of the running job (ctx.cycle.jobBusy; else nothing),
-// writes its error file or clears its files. The job cycle then ends the job
-// (JobEnded in app/job_cycle.h).
+// Records the outcome of the running job (ctx.cycle.jobBusy; else nothing)
+// in the status box, writes its error file or clears its files. The job
+// cycle then records the job's end and takes the pause after it.
 void ReportJobOutcome(AppContext& ctx, JobResult code);
 
 // Writes the result files of the job kept in ctx.outcome.pending and
