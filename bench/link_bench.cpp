@@ -158,7 +158,7 @@ struct Driver {
   }
   bool UsePty(const std::string& path) {
     ctx.settings.linkMode = LinkMode::kSerial;
-    ctx.cycle.currentSlot = 1;
+    ctx.job.currentSlot = 1;
     posix.serial().SetDevicePath(1, path);
     if (!ConfigureSerialPort(ctx, 1)) return false;
     return posix.serial().Open();

@@ -1,6 +1,8 @@
 #include "app/job_cycle.h"
 
 #include <array>
+#include <memory>
+#include <utility>
 
 #include "app/run_job.h"
 #include "core/file_util.h"
@@ -11,12 +13,24 @@
 #include "core/poll_timer.h"
 #include "outcome/dump.h"
 #include "outcome/job_outcome.h"
+#include "ui/operator_window.h"
+#include "ui/window_facts.h"
 
 namespace kolibra {
 
 namespace {
 
 constexpr int16_t kTickCounterWrap = 30000;
+
+// Enables or disables the polling timer at the given interval; setting it
+// restarts its period from now.
+void ArmPollTimer(AppContext& ctx, int64_t intervalMs, bool enabled) {
+  if (ctx.cycle.pollTimer < 0) return;
+  ctx.platform.loop.SetTimer(ctx.cycle.pollTimer, intervalMs, enabled);
+}
+
+// Enables or disables it keeping its current interval.
+void EnablePollTimer(AppContext& ctx, bool enabled) { ArmPollTimer(ctx, PollTimerInterval(ctx), enabled); }
 
 // A start file whose job has ended but that could not be deleted: the job
 // is not run again; deleting it is tried once a tick, and the slot takes no
@@ -47,11 +61,11 @@ void ShowStatusOnce(AppContext& ctx, const char* text) {
 // job since) runs as an ordinary job, and the flag is spent either way.
 void TakeTestReceiptFlag(AppContext& ctx, int16_t slot) {
   JobCycleState& cycle = ctx.cycle;
-  cycle.testReceipt = 0;
+  ctx.job.testReceipt = 0;
   if (cycle.testFiles.slot != slot) return;
-  if (cycle.testFiles.startIdentity == cycle.startIdentity &&
-      cycle.testFiles.commandIdentity == cycle.commandIdentity) {
-    cycle.testReceipt = 1;
+  if (cycle.testFiles.startIdentity == ctx.job.startIdentity &&
+      cycle.testFiles.commandIdentity == ctx.job.commandIdentity) {
+    ctx.job.testReceipt = 1;
     ctx.tenderLineCount = 1;  // its one payment line closes the receipt
   } else {
     ctx.platform.notifier.Log("Scontrino di prova sostituito da un lavoro sulla porta COM" +
@@ -217,11 +231,108 @@ void KeepFolderWatch(AppContext& ctx) {
   ctx.platform.notifier.Log(kFolderWatchRefused + ctx.dataDir);
 }
 
+// Printed, uncertain, or failed with its code.
+void CountJob(JobCounts& counts, JobResult code) {
+  ++counts.jobs;
+  if (code == JobResult::kOk) {
+    ++counts.printed;
+  } else if (code == JobResult::kOutcomeUncertain) {
+    ++counts.uncertain;
+  } else {
+    ++counts.failedByCode[static_cast<int>(code)];
+  }
+}
+
+// One pause tick of 1000 ms after a job or a dump; the tick after it
+// restores the polling interval.
+void PauseAfter(AppContext& ctx, PauseMarker marker) {
+  ctx.cycle.pauseMarker = marker;
+  ArmPollTimer(ctx, 1000, true);
+}
+
+// A dump of slot n runs (the polling stopped meanwhile: the dump waits in
+// the loop) and the pause after it starts; the window hears what it came to.
+void RunSlotDump(AppContext& ctx, int16_t n) {
+  if (!DumpMayStart(ctx, n)) return;
+  EnablePollTimer(ctx, false);
+  const DumpEnd end = StartDump(ctx, n);
+  PauseAfter(ctx, PauseMarker::kAfterDump);
+  // Other slots switched off leave the test button as a cleared box does.
+  if (end.slotsSwitchedOff) Window(ctx).testReceiptReady = false;
+  // An ECR answering "0" turns the window's updates on even in the tray.
+  if (end.zeroAnswer) Window(ctx).watched = true;
+}
+
+// What the operator's actions tell the cycle.
+class CycleEventsOfContext final : public CycleEvents {
+ public:
+  explicit CycleEventsOfContext(AppContext& ctx) : ctx_(ctx) {}
+  void IntervalChosen(int32_t intervalMs) override { SetPollingInterval(ctx_, intervalMs); }
+  void SlotSwitched(bool ticked) override {
+    int64_t interval = PollTimerInterval(ctx_);
+    if (interval <= 0) interval = ctx_.cycle.pollingIntervalMs;
+    ArmPollTimer(ctx_, interval, ticked);
+  }
+  void TestReceiptWritten(const TestReceiptFiles& files) override {
+    ctx_.cycle.testFiles = files;
+    if (!PollTimerEnabled(ctx_)) EnablePollTimer(ctx_, true);
+  }
+
+ private:
+  AppContext& ctx_;
+};
 
 }  // namespace
 
-void InstallPollTimer(AppContext& ctx) {
-  CreatePollTimer(ctx, [&ctx] { OnPollTick(ctx); });
+void InstallPollTimer(AppContext& ctx, std::function<void()> onTick) {
+  if (!ctx.cycleEvents) ctx.cycleEvents = std::make_unique<CycleEventsOfContext>(ctx);
+  if (ctx.cycle.pollTimer >= 0) return;
+  if (!onTick) onTick = [&ctx] { OnPollTick(ctx); };
+  ctx.cycle.pollTimer = ctx.platform.loop.CreateTimer(std::move(onTick));
+}
+
+void ResetJobCycle(AppContext& ctx) {
+  JobCycleState& cycle = ctx.cycle;
+  cycle.jobBusy = false;
+  cycle.testFiles = TestReceiptFiles{};
+  cycle.pauseMarker = PauseMarker::kNone;
+  cycle.tickCounter = 0;
+}
+
+void SetPollingInterval(AppContext& ctx, int32_t intervalMs) {
+  const bool wasEnabled = PollTimerEnabled(ctx);
+  ctx.cycle.pollingIntervalMs = intervalMs;
+  ArmPollTimer(ctx, intervalMs, wasEnabled);
+}
+
+void SetPortAvailable(AppContext& ctx, int16_t slot, bool available) {
+  ctx.cycle.portAvailable[slot - 1] = available;
+}
+
+void StartPolling(AppContext& ctx) {
+  ctx.cycle.tickCounter = 0;
+  InstallPollTimer(ctx);
+  ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, true);
+}
+
+void CloseJobCycle(AppContext& ctx, bool requested) {
+  if (requested) ctx.cycle.shutdownRequested = true;
+  ctx.cycle.closing = true;
+  EnablePollTimer(ctx, false);
+}
+
+void EndJobCycle(AppContext& ctx) { ctx.cycle.ended = true; }
+
+void JobEnded(AppContext& ctx, JobResult code) {
+  JobCycleState& cycle = ctx.cycle;
+  if (cycle.jobBusy) {
+    cycle.lastJob = LastJob{true, ctx.job.currentSlot, code, ctx.platform.loop.LocalTime()};
+    CountJob(cycle.counts, code);
+    cycle.jobBusy = false;
+  }
+  PauseAfter(ctx, PauseMarker::kAfterJob);
+  Window(ctx).testReceiptReady = true;
+  AnnounceJob(ctx, false);
 }
 
 void OnPollTick(AppContext& ctx) {
@@ -238,10 +349,7 @@ void OnPollTick(AppContext& ctx) {
     ArmPollTimer(ctx, cycle.pollingIntervalMs, !jobCame);
     if (!jobCame) return;
   }
-  if (ctx.state.watched) {
-    ctx.state.blinkShown = cycle.blink;
-    cycle.blink = !cycle.blink;
-  }
+  ShowPollingTick(ctx);
   cycle.tickCounter = cycle.tickCounter > kTickCounterWrap ? 0 : cycle.tickCounter + 1;
   ServeNextJob(ctx);
 }
@@ -262,8 +370,8 @@ void ServeNextJob(AppContext& ctx) {
   cycle.watch.seenStarts = IdentitiesOf(starts);
   // A delivered outcome may take its start file away. One kept with its
   // job's held folder goes there, whatever the path names now.
-  const bool outcomeWaited = cycle.pendingOutcome.any;
-  const bool delivered = (folderReady || cycle.pendingOutcome.folder) && DeliverPendingOutcome(ctx);
+  const bool outcomeWaited = ctx.outcome.pending.any;
+  const bool delivered = (folderReady || ctx.outcome.pending.folder) && DeliverPendingOutcome(ctx);
   if (!folderReady || !delivered) {
     EnablePollTimer(ctx, true);
     return;
@@ -277,17 +385,17 @@ void ServeNextJob(AppContext& ctx) {
   // start file was seen, the next tick looks again.
   const bool slotFound = slot >= 1 && slot <= kSlotCount;
   const JobFolderScope jobFolder(ctx, slotFound ? HoldDataFolder(ctx) : nullptr);
-  if (slotFound && !JobFileIs(ctx, "SR_START", slot, cycle.startIdentity)) slot = 0;
+  if (slotFound && !JobFileIs(ctx, "SR_START", slot, ctx.job.startIdentity)) slot = 0;
   if (slot >= 1 && slot <= kSlotCount) {
-    cycle.currentSlot = slot;
+    ctx.job.currentSlot = slot;
     const std::string commandPath = JobFilePath(ctx, "SR_DATI", slot);
     const std::string outputPath = JobFilePath(ctx, "SR_OUT", slot);
     // A command file that is a folder, a device, a FIFO or a link is no
     // command file.
     const FileInfo command = ctx.platform.fs.Inspect(commandPath);
     if (command.kind == FileKind::kRegular) {
-      cycle.commandPath = commandPath;
-      cycle.commandIdentity = command.identity;
+      ctx.job.commandPath = commandPath;
+      ctx.job.commandIdentity = command.identity;
       ctx.link.outputPath = outputPath;
       found = true;
     } else {
@@ -302,7 +410,7 @@ void ServeNextJob(AppContext& ctx) {
 
   // The job starts only once its start is on the disk: a job that ran
   // without its record would read as never run after a crash.
-  if (!RecordJobStage(ctx, slot, JobStage::kStarted, cycle.startIdentity, cycle.commandIdentity)) {
+  if (!RecordJobStage(ctx, slot, JobStage::kStarted, ctx.job.startIdentity, ctx.job.commandIdentity)) {
     ShowStatusOnce(ctx, kStatusJournalNotWritten);
     EnablePollTimer(ctx, true);
     return;
@@ -310,11 +418,12 @@ void ServeNextJob(AppContext& ctx) {
   TakeTestReceiptFlag(ctx, slot);
   cycle.jobBusy = true;
   cycle.jobStartedAt = ctx.platform.loop.LocalTime();
-  cycle.jobLinesSent = 0;
+  ctx.job.jobLinesSent = 0;
   AnnounceJob(ctx, true);
-  if (ctx.state.watched) ShowStatus(ctx, kStatusSending);
+  ShowStatus(ctx, kStatusSending);
   const JobResult code = RunJob(ctx);
   ReportJobOutcome(ctx, code);
+  JobEnded(ctx, code);
 }
 
 int16_t FindSlotToServe(AppContext& ctx) { return FindSlotAmong(ctx, nullptr); }
@@ -330,11 +439,11 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
     if (AnswerStillPending(ctx, n)) continue;
     const bool takesJobs = SlotTakesJobs(ctx, n);
     if (takesJobs && !fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
-      StartDump(ctx, n);
+      RunSlotDump(ctx, n);
       starts = nullptr;  // the dump ran the loop: the files may have changed
       continue;
     }
-    if (takesJobs) ctx.cycle.currentSlot = n;
+    if (takesJobs) ctx.job.currentSlot = n;
     const FileInfo start = starts != nullptr ? (*starts)[n - 1] : fs.Inspect(JobFilePath(ctx, "SR_START", n));
     if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start) ||
         AnswerStartFileOfEndedJob(ctx, n, start)) {
@@ -366,7 +475,7 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
     }
     ctx.cycle.staleResultLogged[n - 1] = false;
     ctx.dump.pending[n - 1] = false;
-    ctx.cycle.startIdentity = start.identity;
+    ctx.job.startIdentity = start.identity;
     return n;
   }
   bool anyPort = false;

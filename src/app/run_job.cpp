@@ -48,8 +48,8 @@ struct CommandFile {
 };
 
 CommandFile ReadCommandFile(AppContext& ctx) {
-  ReadResult read = ctx.platform.fs.ReadRegularFile(ctx.cycle.commandPath, kMaxCommandFileSize);
-  const std::string path = ShownPath(ctx, ctx.cycle.commandPath);
+  ReadResult read = ctx.platform.fs.ReadRegularFile(ctx.job.commandPath, kMaxCommandFileSize);
+  const std::string path = ShownPath(ctx, ctx.job.commandPath);
   switch (read.status) {
     case ReadStatus::kOk:
       return CommandFile{std::move(read.bytes), JobResult::kOk};
@@ -101,7 +101,7 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
       if (TraceOn(ctx)) TraceLine(ctx, line);
     };
   }
-  const int16_t rc = ConvertCommandText(text, jobLines, env, ShownPath(ctx, ctx.cycle.commandPath));
+  const int16_t rc = ConvertCommandText(text, jobLines, env, ShownPath(ctx, ctx.job.commandPath));
   ctx.tenderLineCount = env.tenderLineCount;
   if (!env.refusal.empty()) ctx.platform.notifier.Log("Conversione rifiutata: " + env.refusal);
   return rc;
@@ -115,7 +115,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
     OpenTraceFile(ctx, TracePath(ctx));  // without a file the job runs untraced
   }
 
-  if (!ctx.platform.fs.Exists(ctx.cycle.commandPath)) return JobResult::kCommandFileMissing;
+  if (!ctx.platform.fs.Exists(ctx.job.commandPath)) return JobResult::kCommandFileMissing;
 
   std::vector<std::string> jobLines;
   if (!testReceipt) {
@@ -130,7 +130,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
     }
   }
 
-  const int16_t port = ctx.cycle.currentSlot;
+  const int16_t port = ctx.job.currentSlot;
   if (ctx.settings.linkMode == LinkMode::kSerial) {
     step = "impostazione porta seriale";
     if (!ConfigureSerialPort(ctx, port)) return JobResult::kLinkSetupFailed;
@@ -147,7 +147,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
 
   step = "azzeramento";
   JobResult result = JobResult::kOk;
-  if (!SendCommand(ctx, ctx.cycle.resetCommand)) {
+  if (!SendCommand(ctx, ctx.job.resetCommand)) {
     result = JobResult::kNoAnswer;
   } else {
     if (testReceipt) {
@@ -155,8 +155,8 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
       if (!file.bytes) return file.failure;
       // Read after the reset: a command file written over the test receipt's
       // meanwhile is the calling application's, never sent unconverted.
-      const std::string& identity = ctx.cycle.commandIdentity;
-      if (!identity.empty() && ctx.platform.fs.Inspect(ctx.cycle.commandPath).identity != identity) {
+      const std::string& identity = ctx.job.commandIdentity;
+      if (!identity.empty() && ctx.platform.fs.Inspect(ctx.job.commandPath).identity != identity) {
         ctx.platform.notifier.Log("Scontrino di prova sostituito durante l'azzeramento: non inviato");
         return JobResult::kCommandFileMissing;
       }
@@ -179,7 +179,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
 }  // namespace
 
 JobResult RunJob(AppContext& ctx) {
-  const bool testReceipt = ctx.cycle.testReceipt != 0;
+  const bool testReceipt = ctx.job.testReceipt != 0;
 
   // The steps report their failures as results. Whatever else escapes them
   // (the standard library running out of memory) ends the job here, logged,
@@ -208,7 +208,7 @@ JobResult RunJob(AppContext& ctx) {
   CloseTraceFile(ctx);
   // Still open only when the sending was cut short: put in place all the same.
   CloseResultFile(ctx, ctx.link.output, ctx.link.outputPath);
-  if (testReceipt) ctx.cycle.testReceipt = 0;
+  if (testReceipt) ctx.job.testReceipt = 0;
   return result;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/job_cycle.h"
 #include "conversion/numbers.h"
 #include "core/file_util.h"
 #include "core/settings_file.h"
@@ -51,7 +52,7 @@ void ReadSlotSettings(AppContext& ctx) {
 void ReadTimerSettings(AppContext& ctx) {
   std::optional<std::vector<std::string>> items = ReadSettingsFile(ctx, "KBTIMER1.TXT");
   const std::string value = items && !items->empty() ? items->front() : std::string();
-  SetPollingValue(ctx, value, false);
+  SetPollingInterval(ctx, SetPollingValue(ctx, value, false));
   WriteSettingsFile(ctx, "KBTIMER1.TXT", ctx.settings.pollingValue + "\r\n");
 }
 

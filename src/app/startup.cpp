@@ -31,15 +31,12 @@ void WaitWithEvents(AppContext& ctx, int64_t ms) {
 }
 
 void ResetStartupValues(AppContext& ctx) {
-  ctx.cycle.resetCommand = " K";
+  ctx.job.resetCommand = " K";
   ctx.link.trace.Close();
-  ctx.cycle.jobBusy = false;
+  ResetJobCycle(ctx);
   ctx.dump.inProgress = false;
-  ctx.state.watched = false;
-  ctx.cycle.testReceipt = 0;
-  ctx.cycle.testFiles = TestReceiptFiles{};
-  ctx.cycle.pauseMarker = PauseMarker::kNone;
-  ctx.cycle.tickCounter = 0;
+  MinimizeWindow(ctx);
+  ctx.job.testReceipt = 0;
   ctx.dump.pending.fill(true);
 }
 
@@ -56,7 +53,7 @@ bool UseGivenDataDirectory(AppContext& ctx, const std::string& dir) {
 void ProbePorts(AppContext& ctx) {
   for (int16_t n = 1; n <= kSlotCount; ++n) {
     const bool available = ctx.settings.linkMode != LinkMode::kSerial || PrepareLink(ctx, n);
-    ctx.cycle.portAvailable[n - 1] = available;
+    SetPortAvailable(ctx, n, available);
     if (!available) {
       ctx.settings.slotOn[n - 1] = false;
       ctx.state.slotLocked[n - 1] = true;
@@ -78,8 +75,8 @@ void ProbePorts(AppContext& ctx) {
 void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
   for (int n = 1; n <= kSlotCount; ++n) {
     if (!ctx.cycle.portAvailable[n - 1]) continue;
-    if (ctx.cycle.jobBusy && ctx.cycle.currentSlot == n) continue;  // its own end answers it
-    if (ctx.cycle.pendingOutcome.any && ctx.cycle.pendingOutcome.slot == n) continue;
+    if (ctx.cycle.jobBusy && ctx.job.currentSlot == n) continue;  // its own end answers it
+    if (ctx.outcome.pending.any && ctx.outcome.pending.slot == n) continue;
     // An answer already kept for the slot's start file is the one it gets.
     if (AnswerStillPending(ctx, n)) continue;
     DeleteIfPresent(ctx, JobFileName("SR_MATR", n));
@@ -89,8 +86,8 @@ void AnswerWaitingJobs(AppContext& ctx, bool startingUp) {
       DeleteIfPresent(ctx, JobFileName("SR_START", n));
       continue;
     }
-    const auto& entry = ctx.cycle.journal.slots[n - 1];
-    const JobJournal& journal = ctx.cycle.journal;
+    const auto& entry = ctx.journal.slots[n - 1];
+    const JobJournal& journal = ctx.journal;
     const bool interrupted = startingUp && (journal.unreadable || journal.missing ||
                                             (entry && entry->stage != JobStage::kDone));
     if (!interrupted && AnswerStartFileOfEndedJob(ctx, n, start)) continue;
@@ -139,7 +136,7 @@ void StartNetworkConnection(AppContext& ctx) {
 }  // namespace
 
 StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
-  ctx.cycle.pollingIntervalMs = 1000;
+  SetPollingInterval(ctx, 1000);
   if (!ConverterSelfTest(ctx)) return StartResult::kFailed;
   ctx.link.trace.Close();
 
@@ -174,28 +171,24 @@ StartResult StartDriver(AppContext& ctx, const DriverOptions& options) {
   ClearStaleJobFiles(ctx);
   LogSlotsTakingJobs(ctx);
   ctx.dump.inProgress = false;
-  ctx.cycle.tickCounter = 0;
 
   AddTrayIcon(ctx);
   StartNetworkConnection(ctx);
 
-  InstallPollTimer(ctx);
-  ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, true);
+  StartPolling(ctx);
   ctx.platform.notifier.Log("Kolibra " + VersionText() + " avviato, cartella dati " + ctx.dataDir);
   if (options.headless && !linkChosen) ctx.platform.notifier.Log(kLinkNotConfigured + ctx.settingsDir);
   return StartResult::kStarted;
 }
 
 void RequestShutdown(AppContext& ctx) {
-  JobCycleState& cycle = ctx.cycle;
+  const JobCycleState& cycle = ctx.cycle;
   if (cycle.ended) return;
   if (cycle.shutdownRequested) {
     ctx.platform.notifier.Log("Chiusura gia' in corso");
     return;
   }
-  cycle.shutdownRequested = true;
-  cycle.closing = true;
-  EnablePollTimer(ctx, false);
+  CloseJobCycle(ctx, true);
   if (cycle.jobBusy || ctx.dump.inProgress) {
     // The run on the link ends by its own rules (its time-outs bound it):
     // cutting its waits short could send a line again or leave a receipt
@@ -207,12 +200,10 @@ void RequestShutdown(AppContext& ctx) {
 }
 
 void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
-  JobCycleState& cycle = ctx.cycle;
-  cycle.closing = true;
-  EnablePollTimer(ctx, false);
+  CloseJobCycle(ctx, false);
   ctx.platform.folderWatch.Stop();
   RemoveTrayIcon(ctx);
-  ctx.state.watched = false;
+  MinimizeWindow(ctx);
   if (hooks.shutdownBegins) hooks.shutdownBegins();
   ctx.platform.notifier.Log(kClosingNotice);
   WaitWithEvents(ctx, 1000);
@@ -225,7 +216,7 @@ void ShutDown(AppContext& ctx, const DriverHooks& hooks) {
   CloseSerialPort(ctx);
   ctx.platform.socket.Close();
   if (hooks.shutdownEnded) hooks.shutdownEnded();
-  cycle.ended = true;
+  EndJobCycle(ctx);
   ctx.platform.notifier.Log("Kolibra terminato");
 }
 
@@ -239,7 +230,7 @@ void EndSession(AppContext& ctx, const DriverHooks& hooks) {
   ctx.platform.notifier.Log("Sessione di Windows terminata durante un lavoro");
   AnswerWaitingJobs(ctx, false);
   SaveSettings(ctx);
-  ctx.cycle.ended = true;
+  EndJobCycle(ctx);
 }
 
 void RunMainLoop(AppContext& ctx, const DriverHooks& hooks) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/cycle_events.h"
 #include "core/driver_settings.h"
 #include "core/driver_state.h"
 #include "core/dump_state.h"
@@ -91,45 +92,62 @@ struct JobCounts {
   std::map<int, int64_t> failedByCode;
 };
 
+// The job cycle: the polling, the pause after a job or a dump, the job and
+// shutdown flags. Written only by the job cycle of the app; the other parts
+// read it and tell the cycle what happened (CycleEvents, or by returning to
+// the cycle that called them).
 struct JobCycleState {
   int32_t pollingIntervalMs = 1000;
   int16_t tickCounter = 0;
-  bool blink = false;
   PauseMarker pauseMarker = PauseMarker::kNone;
   bool jobBusy = false;
   bool closing = false;           // the window is being unloaded
   std::array<bool, kSlotCount> portAvailable{};
-  int16_t currentSlot = 1;        // 1..4
-  std::string commandPath;        // current SR_DATI.00n
-  int16_t testReceipt = 0;        // the job now running is the test receipt
   TestReceiptFiles testFiles;
-  std::string resetCommand = " K";
   EventLoop::TimerId pollTimer = -1;  // polling timer
   bool dataDirMissing = false;    // the data directory vanished (logged once)
   bool dataLockLost = false;      // its path no longer names the locked folder (logged once)
   bool shutdownRequested = false; // a termination request waits to be served
   bool ended = false;             // shutdown has run; the main loop stops
-  JobJournal journal;
-  std::string startIdentity;      // identity of the running job's start file
-  std::string commandIdentity;    // ... and of its command file, taken at its start
-  PendingOutcome pendingOutcome;
   LastJob lastJob;
   CivilTime jobStartedAt;         // local time the running job started
-  int32_t jobLinesSent = 0;       // command lines of the running job the ECR took
   JobCounts counts;
   // A start file that was answered but could not be deleted has been logged.
   std::array<bool, kSlotCount> stuckStartLogged{};
-  // A job kept waiting has been logged: a stale result file that cannot be
-  // deleted, per slot; a journal that cannot be written; a kept outcome.
+  // A job kept waiting because a stale result file cannot be deleted has
+  // been logged, per slot.
   std::array<bool, kSlotCount> staleResultLogged{};
-  bool journalWriteLogged = false;
-  bool outcomeKeptLogged = false;
   FolderWatchState watch;
+};
+
+// The job (or dump) the link serves, its files, and the answers kept for
+// jobs that were not run: written by the parts that serve it (the cycle,
+// the run, the link, the dump, the job files).
+struct JobState {
+  int16_t currentSlot = 1;        // 1..4
+  std::string commandPath;        // current SR_DATI.00n
+  int16_t testReceipt = 0;        // the job now running is the test receipt
+  std::string resetCommand = " K";
+  std::string startIdentity;      // identity of the running job's start file
+  std::string commandIdentity;    // ... and of its command file, taken at its start
+  int32_t jobLinesSent = 0;       // command lines of the running job the ECR took
   std::array<PendingAnswer, kSlotCount> pendingAnswers{};
   // The folder of the job whose own files are being handled (see
   // JobFolderScope); none: the data folder's path.
   std::shared_ptr<HeldFolder> jobFolder;
 };
+
+// The outcome of a job kept until its result files are written (see
+// DeliverPendingOutcome); written by the outcome alone.
+struct OutcomeState {
+  PendingOutcome pending;
+  bool keptLogged = false;        // the kept outcome has been logged
+};
+
+// What the operator window keeps of its own (ui/window_facts.h): whether it
+// is watched, its blink, the tray announcement, the test button. Only the
+// window layer sees inside it.
+struct WindowFacts;
 
 // The driver as a whole: its folders, what the operator chose, what it
 // reports, and the state of its job cycle, link and dump. What a window
@@ -145,8 +163,16 @@ struct AppContext {
   DriverState state;
   int16_t tenderLineCount = 0;    // raised by the conversion, counted down by SendJobLines
   JobCycleState cycle;
+  JobState job;
+  JobJournal journal;
+  bool journalWriteLogged = false;  // a journal that cannot be written has been logged
+  OutcomeState outcome;
   LinkState link;
   DumpState dump;
+  // Told by the operator's actions; installed by the job cycle.
+  std::unique_ptr<CycleEvents> cycleEvents;
+  // Created by the window layer when first used.
+  std::shared_ptr<WindowFacts> window;
 };
 
 }  // namespace kolibra

@@ -1,9 +1,9 @@
 // What the driver reports to the operator: facts the window and
-// `kolibra ctl status` show, written by the logic, never presentation.
+// `kolibra ctl status` show, written by the logic, never presentation, and
+// recorded whether or not the window is on the screen.
 #pragma once
 
 #include <array>
-#include <optional>
 #include <string>
 
 #include "core/driver_settings.h"
@@ -28,13 +28,6 @@ struct DriverState {
   ConnectionState connection = ConnectionState::kClosed;
   bool resetClosing = false;      // a connection reset is closing the connection
   bool settingsLocked = false;    // the last slot box clicked was ticked
-  bool testReceiptReady = true;   // " Esegui Test" takes a click
-  bool jobAnnounced = false;      // the tray says a job runs
-  // The operator follows the driver: the window is on the screen or,
-  // headless, the log. Some texts are told only then.
-  bool watched = false;
-  // The polling blink as last told to a watching operator (none yet).
-  std::optional<bool> blinkShown;
 };
 
 }  // namespace kolibra

@@ -58,7 +58,7 @@ class KillRun {
 };
 
 void KillJobFile(AppContext& ctx, const std::string& base, const std::string& logText) {
-  const int slot = ctx.cycle.currentSlot;
+  const int slot = ctx.job.currentSlot;
   if (!ValidSlot(slot)) return;
   const std::string path = JobFilePath(ctx, base, slot);
   KillRun run(ctx, logText);
@@ -83,7 +83,7 @@ std::string JobFilePath(const AppContext& ctx, const std::string& base, int slot
 }
 
 const std::string& JobFolderPath(const AppContext& ctx) {
-  return ctx.cycle.jobFolder ? ctx.cycle.jobFolder->Path() : ctx.dataDir;
+  return ctx.job.jobFolder ? ctx.job.jobFolder->Path() : ctx.dataDir;
 }
 
 std::string ShownPath(const AppContext& ctx, const std::string& path) {
@@ -165,7 +165,7 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   FileSystem& fs = ctx.platform.fs;
   const std::string identity = fs.Inspect(JobFilePath(ctx, "SR_START", slot)).identity;
   const std::string command = fs.Inspect(JobFilePath(ctx, "SR_DATI", slot)).identity;
-  PendingAnswer& kept = ctx.cycle.pendingAnswers[slot - 1];
+  PendingAnswer& kept = ctx.job.pendingAnswers[slot - 1];
   // The answer first given to this start file stands (E520 never turns into
   // a "resend" answer).
   const bool same = kept.any && kept.startIdentity == identity;
@@ -173,7 +173,7 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   // Answered without running, the command file keeps what the journal knows
   // of it: one that printed, or may have, never runs again.
   JobOutcomeClass outcome = answer == kErrUncertain ? JobOutcomeClass::kUncertain : JobOutcomeClass::kFailed;
-  const auto& last = ctx.cycle.journal.slots[slot - 1];
+  const auto& last = ctx.journal.slots[slot - 1];
   if (outcome == JobOutcomeClass::kFailed && last && last->stage == JobStage::kDone && !command.empty() &&
       last->commandIdentity == command &&
       (last->outcome == JobOutcomeClass::kPrinted || last->outcome == JobOutcomeClass::kUncertain)) {
@@ -199,14 +199,14 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
     return;
   }
   kept = PendingAnswer{};
-  ctx.cycle.currentSlot = static_cast<int16_t>(slot);
+  ctx.job.currentSlot = static_cast<int16_t>(slot);
   DeleteStartFile(ctx);
   RecordJobStage(ctx, slot, JobStage::kDone, identity, command, outcome);
 }
 
 bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start) {
   if (!ValidSlot(slot) || start.kind != FileKind::kRegular) return false;
-  const auto& last = ctx.cycle.journal.slots[slot - 1];
+  const auto& last = ctx.journal.slots[slot - 1];
   if (!last || last->stage != JobStage::kDone || last->startIdentity == start.identity) return false;
   const JournalEntry ended = *last;
   const bool printed = ended.outcome == JobOutcomeClass::kPrinted;
@@ -224,7 +224,7 @@ bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start)
                                   fs.Inspect(errPath).kind == FileKind::kMissing;
   if (!ownCommand && !printedResultStays) return false;
 
-  ctx.cycle.currentSlot = static_cast<int16_t>(slot);
+  ctx.job.currentSlot = static_cast<int16_t>(slot);
   if (!printed) {
     WriteErrorFile(ctx, kErrUncertain, slot);
   } else if (ownCommand) {
@@ -246,10 +246,10 @@ bool AnswerStartFileOfEndedJob(AppContext& ctx, int slot, const FileInfo& start)
 }
 
 bool AnswerStillPending(AppContext& ctx, int slot) {
-  if (!ValidSlot(slot) || !ctx.cycle.pendingAnswers[slot - 1].any) return false;
-  const PendingAnswer kept = ctx.cycle.pendingAnswers[slot - 1];
+  if (!ValidSlot(slot) || !ctx.job.pendingAnswers[slot - 1].any) return false;
+  const PendingAnswer kept = ctx.job.pendingAnswers[slot - 1];
   if (!JobFileIs(ctx, "SR_START", slot, kept.startIdentity)) {
-    ctx.cycle.pendingAnswers[slot - 1] = PendingAnswer{};
+    ctx.job.pendingAnswers[slot - 1] = PendingAnswer{};
     const std::string text = "Lavoro ritirato dal programma chiamante, porta COM" + std::to_string(slot) +
                              ", risposta non scritta " + kept.text;
     ctx.platform.notifier.Log(text);
@@ -257,7 +257,7 @@ bool AnswerStillPending(AppContext& ctx, int slot) {
     return false;
   }
   AnswerJobWithError(ctx, slot, kept.text);
-  if (ctx.cycle.pendingAnswers[slot - 1].any) return true;
+  if (ctx.job.pendingAnswers[slot - 1].any) return true;
   ctx.platform.notifier.Log("Risposta conservata scritta, porta COM" + std::to_string(slot) + ", " + kept.text);
   return false;
 }
@@ -280,7 +280,7 @@ bool JobFileIs(AppContext& ctx, const std::string& base, int slot, const std::st
 
 bool StartFileAnswered(const AppContext& ctx, int slot, const FileInfo& start) {
   if (!ValidSlot(slot) || start.kind == FileKind::kMissing) return false;
-  const auto& entry = ctx.cycle.journal.slots[slot - 1];
+  const auto& entry = ctx.journal.slots[slot - 1];
   return entry && entry->stage == JobStage::kDone && entry->startIdentity == start.identity;
 }
 
@@ -291,7 +291,7 @@ void DeleteCommandFile(AppContext& ctx) {
 }
 
 bool DeleteStartFile(AppContext& ctx) {
-  const int slot = ctx.cycle.currentSlot;
+  const int slot = ctx.job.currentSlot;
   if (!ValidSlot(slot)) return true;
   FileSystem& fs = ctx.platform.fs;
   const std::string start = JobFilePath(ctx, "SR_START", slot);

@@ -130,8 +130,8 @@ std::shared_ptr<HeldFolder> HoldDataFolder(AppContext& ctx);
 class JobFolderScope {
  public:
   JobFolderScope(AppContext& ctx, std::shared_ptr<HeldFolder> folder)
-      : ctx_(ctx), previous_(std::exchange(ctx.cycle.jobFolder, std::move(folder))) {}
-  ~JobFolderScope() { ctx_.cycle.jobFolder = std::move(previous_); }
+      : ctx_(ctx), previous_(std::exchange(ctx.job.jobFolder, std::move(folder))) {}
+  ~JobFolderScope() { ctx_.job.jobFolder = std::move(previous_); }
   JobFolderScope(const JobFolderScope&) = delete;
   JobFolderScope& operator=(const JobFolderScope&) = delete;
 

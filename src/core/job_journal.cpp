@@ -136,10 +136,10 @@ void LoadJournal(AppContext& ctx) {
       journal.oldFile = oldPath;
     }
   }
-  ctx.cycle.journal = std::move(journal);
-  if (ctx.cycle.journal.unreadable) {
+  ctx.journal = std::move(journal);
+  if (ctx.journal.unreadable) {
     ctx.platform.notifier.Log("Giornale dei lavori illeggibile: " + path);
-  } else if (ctx.cycle.journal.missing) {
+  } else if (ctx.journal.missing) {
     ctx.platform.notifier.Log("Giornale dei lavori non trovato: " + path);
   }
 }
@@ -149,11 +149,11 @@ namespace {
 bool WriteJournalText(AppContext& ctx, const JobJournal& journal) {
   const std::string path = JournalPath(ctx);
   if (WriteFileAtomically(ctx, path, JournalText(journal), FileAccess::kOwnerOnly)) {
-    ctx.cycle.journalWriteLogged = false;
+    ctx.journalWriteLogged = false;
     return true;
   }
-  if (!ctx.cycle.journalWriteLogged) {
-    ctx.cycle.journalWriteLogged = true;
+  if (!ctx.journalWriteLogged) {
+    ctx.journalWriteLogged = true;
     ctx.platform.notifier.Log("Impossibile scrivere " + ShownPath(ctx, path));
   }
   return false;
@@ -162,8 +162,8 @@ bool WriteJournalText(AppContext& ctx, const JobJournal& journal) {
 }  // namespace
 
 bool WriteJournal(AppContext& ctx) {
-  if (!WriteJournalText(ctx, ctx.cycle.journal)) return false;
-  JobJournal& journal = ctx.cycle.journal;
+  if (!WriteJournalText(ctx, ctx.journal)) return false;
+  JobJournal& journal = ctx.journal;
   if (!journal.oldFile.empty() && ctx.platform.fs.Remove(journal.oldFile)) journal.oldFile.clear();
   journal.missing = false;
   journal.unreadable = false;
@@ -173,7 +173,7 @@ bool WriteJournal(AppContext& ctx) {
 bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
                     const std::string& commandIdentity, JobOutcomeClass outcome) {
   if (slot < 1 || slot > kSlotCount) return false;
-  JobJournal journal = ctx.cycle.journal;
+  JobJournal journal = ctx.journal;
   auto& entry = journal.slots[slot - 1];
   std::string command = commandIdentity;
   if (command.empty() && entry && entry->startIdentity == startIdentity) command = entry->commandIdentity;
@@ -181,7 +181,7 @@ bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string
   const bool written = WriteJournalText(ctx, journal);
   // A job whose start is not on the disk does not run; any later stage is
   // kept in memory all the same, so that the job never runs again.
-  if (written || stage != JobStage::kStarted) ctx.cycle.journal = std::move(journal);
+  if (written || stage != JobStage::kStarted) ctx.journal = std::move(journal);
   return written;
 }
 

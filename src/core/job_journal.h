@@ -52,10 +52,10 @@ struct JobJournal {
 // settings folder).
 inline constexpr const char* kJournalFileName = "KBJOURNAL.TXT";
 
-// Reads the journal of the data folder into ctx.cycle.journal, or the one an
+// Reads the journal of the data folder into ctx.journal, or the one an
 // older version left in the settings folder when the data folder has none.
 void LoadJournal(AppContext& ctx);
-// Writes ctx.cycle.journal to the data folder (and then drops an older
+// Writes ctx.journal to the data folder (and then drops an older
 // version's file). False when it could not be written.
 bool WriteJournal(AppContext& ctx);
 // Records the stage of slot's job and rewrites the journal file. An empty

@@ -1,7 +1,6 @@
 #include "core/operator_events.h"
 
 #include "core/messages.h"
-#include "core/poll_timer.h"
 
 namespace kolibra {
 
@@ -10,20 +9,11 @@ void ShowStatus(AppContext& ctx, const std::string& text) {
   ctx.platform.notifier.Log("Stato: " + text);
 }
 
-void AnnounceJob(AppContext& ctx, bool running) {
-  ctx.state.jobAnnounced = running;
-  if (ctx.platform.tray != nullptr) {
-    ctx.platform.tray->SetTrayIcon(running ? TrayIcon::kRunning : TrayIcon::kIdle,
-                                   running ? kTrayRunningTip : kTrayIdleTip);
-  }
-}
-
 void OperatorWatches(AppContext& ctx) {
   for (int i = 0; i < kSlotCount; ++i) {
     if (!ctx.settings.slotOn[i]) ctx.dump.pending[i] = true;
     ctx.state.dumpText[i] = ctx.dump.pending[i] ? kDumpNotDone : kDumpDone;
   }
-  ctx.state.watched = true;
 }
 
 void ShowMessage(AppContext& ctx, const std::string& text) {
@@ -47,14 +37,16 @@ void LogSlotsTakingJobs(AppContext& ctx, const std::string& why) {
   }
 }
 
-void SlotBoxClicked(AppContext& ctx, int slot) {
-  if (slot < 1 || slot > kSlotCount) return;
-  const bool ticked = ctx.settings.slotOn[slot - 1];
-  int64_t interval = PollTimerInterval(ctx);
-  if (interval <= 0) interval = ctx.cycle.pollingIntervalMs;
-  ArmPollTimer(ctx, interval, ticked);
-  ctx.state.settingsLocked = ticked;
-  ctx.state.testReceiptReady = ticked;
+void TellIntervalChosen(AppContext& ctx, int32_t intervalMs) {
+  if (ctx.cycleEvents) ctx.cycleEvents->IntervalChosen(intervalMs);
+}
+
+void TellSlotSwitched(AppContext& ctx, bool ticked) {
+  if (ctx.cycleEvents) ctx.cycleEvents->SlotSwitched(ticked);
+}
+
+void TellTestReceiptWritten(AppContext& ctx, const TestReceiptFiles& files) {
+  if (ctx.cycleEvents) ctx.cycleEvents->TestReceiptWritten(files);
 }
 
 }  // namespace kolibra

@@ -10,8 +10,6 @@ namespace kolibra {
 
 // The status box.
 void ShowStatus(AppContext& ctx, const std::string& text);
-// The tray tells whether a job runs.
-void AnnounceJob(AppContext& ctx, bool running);
 // The operator starts following the driver (the window comes on the screen;
 // headless, the log from start-up on): the dump boxes are told afresh, and
 // an unticked slot's dump is due again.
@@ -25,8 +23,10 @@ bool SlotTakesJobs(const AppContext& ctx, int slot);
 // warning when none does.
 void LogSlotsTakingJobs(AppContext& ctx, const std::string& why = "");
 
-// A click on the enable box of slot 1..4 (after its value changed): the
-// polling follows the box, and the link settings are locked while it is ticked.
-void SlotBoxClicked(AppContext& ctx, int slot);
+// The job cycle is told (see CycleEvents); nothing happens before the
+// cycle is installed.
+void TellIntervalChosen(AppContext& ctx, int32_t intervalMs);
+void TellSlotSwitched(AppContext& ctx, bool ticked);
+void TellTestReceiptWritten(AppContext& ctx, const TestReceiptFiles& files);
 
 }  // namespace kolibra

@@ -37,7 +37,7 @@ std::string WithoutFlowControl(std::string_view received) {
 }
 
 bool HoldsUntilXon(const AppContext& ctx) {
-  const int slot = ctx.cycle.currentSlot;
+  const int slot = ctx.job.currentSlot;
   return slot >= 1 && slot <= kSlotCount && ctx.link.xonAfterXoffSeen[slot - 1];
 }
 
@@ -45,7 +45,7 @@ bool ReceiveSerial(AppContext& ctx, std::string& into) {
   const std::string bytes = ctx.platform.serial.ReadAll();
   into += bytes;
   LinkState& link = ctx.link;
-  const int slot = ctx.cycle.currentSlot;
+  const int slot = ctx.job.currentSlot;
   for (const char c : bytes) {
     if (c == kXoff) link.held = true;
     if (c != kXon) continue;

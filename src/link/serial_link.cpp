@@ -11,7 +11,7 @@ bool ConfigureSerialPort(AppContext& ctx, int16_t portNumber) {
 }
 
 void OpenSerialPort(AppContext& ctx) {
-  if (!ConfigureSerialPort(ctx, ctx.cycle.currentSlot)) return;
+  if (!ConfigureSerialPort(ctx, ctx.job.currentSlot)) return;
   if (!ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
 }
 

@@ -140,7 +140,7 @@ void NoteBeforeWriting(AppContext& ctx) {
   LinkState& link = ctx.link;
   if (!link.sendingPaymentLine || link.receiptMayBeClosed) return;
   link.receiptMayBeClosed = true;
-  RecordJobStage(ctx, ctx.cycle.currentSlot, JobStage::kTenderSent, ctx.cycle.startIdentity);
+  RecordJobStage(ctx, ctx.job.currentSlot, JobStage::kTenderSent, ctx.job.startIdentity);
 }
 
 // The command goes out once: TCP does not lose bytes, so a slow answer is
@@ -250,7 +250,7 @@ LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::stri
     const bool sent = network ? SendJobLineTcp(ctx, line) : SendJobLineSerial(ctx, line);
     ctx.link.sendingPaymentLine = false;
     if (!sent) return false;
-    ++ctx.cycle.jobLinesSent;
+    ++ctx.job.jobLinesSent;
     if (tender) {
       --ctx.tenderLineCount;
       if (ctx.tenderLineCount == 0) {

@@ -7,7 +7,6 @@
 #include "core/job_files.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
-#include "core/poll_timer.h"
 #include "core/version.h"
 #include "link/link_wait.h"
 #include "link/serial_link.h"
@@ -82,14 +81,17 @@ int16_t Exchange(AppContext& ctx, std::string& serial) {
 
 }  // namespace
 
-void StartDump(AppContext& ctx, int16_t slot) {
+bool DumpMayStart(const AppContext& ctx, int16_t slot) {
+  return !ctx.dump.inProgress && !ctx.cycle.jobBusy && !ctx.cycle.closing && ValidSlot(slot);
+}
+
+DumpEnd StartDump(AppContext& ctx, int16_t slot) {
   // Refused while a job or another dump uses the link, or while closing;
   // the port is then left as the running job or dump has it.
-  if (ctx.dump.inProgress || ctx.cycle.jobBusy || ctx.cycle.closing || !ValidSlot(slot)) return;
+  if (!DumpMayStart(ctx, slot)) return DumpEnd{};
 
-  EnablePollTimer(ctx, false);
   ctx.dump.inProgress = true;
-  ctx.cycle.currentSlot = slot;
+  ctx.job.currentSlot = slot;
 
   if (ctx.settings.linkMode == LinkMode::kSerial) OpenSerialPort(ctx);
   // A connection the ECR dropped is opened again, so that the next try
@@ -98,20 +100,22 @@ void StartDump(AppContext& ctx, int16_t slot) {
   if (NetworkMode(ctx) && (socketState == kSocketClosed || socketState == kSocketError)) {
     OpenConnection(ctx, false);
   }
+  DumpEnd end;
   if (SendCommand(ctx, kResetCommand)) {
     ctx.dump.pending[slot - 1] = true;
-    RunDump(ctx);
+    end = RunDump(ctx);
   } else {
     // An ECR that does not answer at all fails the dump like any other
     // failure, so that a job waiting for it gets an error file instead of
     // waiting for ever; the next tick tries again.
-    FinishDump(ctx, "", -1);
+    end = FinishDump(ctx, "", -1);
   }
   ctx.dump.inProgress = false;
   if (ctx.settings.linkMode == LinkMode::kSerial) CloseSerialPort(ctx);
+  return end;
 }
 
-void RunDump(AppContext& ctx) {
+DumpEnd RunDump(AppContext& ctx) {
   DumpState& d = ctx.dump;
   d.running = true;
   d.rt = false;
@@ -134,16 +138,18 @@ void RunDump(AppContext& ctx) {
   } catch (...) {
     ctx.platform.notifier.Log("Dump interrotto: errore sconosciuto");
   }
-  FinishDump(ctx, serial, result);
+  const DumpEnd end = FinishDump(ctx, serial, result);
 
   CloseTraceFile(ctx);
   d.running = false;
+  return end;
 }
 
-void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
-  const int n = ctx.cycle.currentSlot;
+DumpEnd FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
+  const int n = ctx.job.currentSlot;
   DriverState& state = ctx.state;
   DumpState& d = ctx.dump;
+  DumpEnd end{.ran = true};
 
   if (ValidSlot(n)) {
     if (result == 0) {
@@ -153,12 +159,13 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
         if (s == n) continue;
         if (ctx.settings.slotOn[s - 1]) {
           ctx.settings.slotOn[s - 1] = false;
-          SlotBoxClicked(ctx, s);
+          state.settingsLocked = false;  // as a click that clears the box
+          end.slotsSwitchedOff = true;
         }
         state.slotLocked[s - 1] = true;
         state.port[s - 1] = PortState::kSwitchedOff;
       }
-      if (reply == "0") state.watched = true;
+      end.zeroAnswer = reply == "0";
       if (d.rt) {
         state.serialNumber = d.rtSerial;
         WriteSerialFile(ctx, d.rtSerial);
@@ -175,10 +182,8 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
           errorFile.bytes == std::string(kErrDumpGeneric) + "\r\n") {
         DeleteErrorFile(ctx);
       }
-      if (state.watched) {
-        state.ecrMessage = reply;
-        state.dumpText[n - 1] = kDumpDone;
-      }
+      state.ecrMessage = reply;
+      state.dumpText[n - 1] = kDumpDone;
       LogSlotsTakingJobs(ctx, kOthersOffByDump);
     } else {
       // The job waiting on the slot ends with the dump error (no FINESCO);
@@ -186,17 +191,16 @@ void FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
       if (WriteErrorFile(ctx, DumpErrorText(result), n)) DeleteStartFile(ctx);
       CloseSerialPort(ctx);
       d.pending[n - 1] = true;
-      if (state.watched) state.dumpText[n - 1] = DumpFailedText(result);
+      state.dumpText[n - 1] = DumpFailedText(result);
     }
   }
 
   d.inProgress = false;
-  ctx.cycle.pauseMarker = PauseMarker::kAfterDump;
-  ArmPollTimer(ctx, 1000, true);
+  return end;
 }
 
 void WriteSerialFile(AppContext& ctx, const std::string& serial) {
-  const int slot = ctx.cycle.currentSlot;
+  const int slot = ctx.job.currentSlot;
   if (!ValidSlot(slot)) return;
   const std::string text = serial + "\r\n" + (ctx.settings.footerRt ? "Stato: RT" : "Stato: MF") +
                            "\r\nDriverType: ZizAdud\r\nVersione: " + VersionText() + "\r\nFW: \r\n";

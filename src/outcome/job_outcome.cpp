@@ -6,7 +6,6 @@
 #include "core/job_journal.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
-#include "core/poll_timer.h"
 
 namespace kolibra {
 
@@ -50,31 +49,19 @@ JobOutcomeClass OutcomeClassOf(JobResult code) {
   return code == JobResult::kOutcomeUncertain ? JobOutcomeClass::kUncertain : JobOutcomeClass::kFailed;
 }
 
-// Printed, uncertain, or failed with its code.
-void CountJob(JobCounts& counts, JobResult code) {
-  ++counts.jobs;
-  if (code == JobResult::kOk) {
-    ++counts.printed;
-  } else if (code == JobResult::kOutcomeUncertain) {
-    ++counts.uncertain;
-  } else {
-    ++counts.failedByCode[static_cast<int>(code)];
-  }
-}
-
 // The kept job's folder was removed, its start file with it: no result
 // file can be written, and none would be read. Dropped as a withdrawn job
 // is, said in the log and in the data folder's LOGFILE.TXT; the journal
 // records the job as ended, so that it never runs again.
 bool DropOutcomeOfDeletedFolder(AppContext& ctx) {
-  JobCycleState& cycle = ctx.cycle;
-  const PendingOutcome o = std::exchange(cycle.pendingOutcome, PendingOutcome{});
+  OutcomeState& kept = ctx.outcome;
+  const PendingOutcome o = std::exchange(kept.pending, PendingOutcome{});
   const JobFolderScope dataFolder(ctx, nullptr);
   const std::string text = "Cartella del lavoro eliminata durante il lavoro: esito non scritto, " + OutcomeLogText(o);
   ctx.platform.notifier.Log(text);
   if (ctx.platform.fs.IsDirectory(ctx.dataDir)) AppendJobLog(ctx, text);
   RecordJobStage(ctx, o.slot, JobStage::kDone, o.startIdentity, o.commandIdentity, OutcomeClassOf(o.code));
-  cycle.outcomeKeptLogged = false;
+  kept.keptLogged = false;
   return true;
 }
 
@@ -82,11 +69,11 @@ bool DropOutcomeOfDeletedFolder(AppContext& ctx) {
 // folder is there: the outcome stays kept and the start file with it; said
 // once (log and LOGFILE.TXT) and shown.
 bool KeepOutcome(AppContext& ctx, const std::string& base) {
-  JobCycleState& cycle = ctx.cycle;
-  if (!cycle.outcomeKeptLogged) {
-    cycle.outcomeKeptLogged = true;
-    const std::string path = JobFilePath(ctx, base, cycle.pendingOutcome.slot);
-    ctx.platform.notifier.Log("File di esito non scritto: esito conservato, " + OutcomeLogText(cycle.pendingOutcome) +
+  OutcomeState& kept = ctx.outcome;
+  if (!kept.keptLogged) {
+    kept.keptLogged = true;
+    const std::string path = JobFilePath(ctx, base, kept.pending.slot);
+    ctx.platform.notifier.Log("File di esito non scritto: esito conservato, " + OutcomeLogText(kept.pending) +
                               " (" + ShownPath(ctx, path) + ")");
     AppendJobLog(ctx, RenameLogText(path));
   }
@@ -97,8 +84,8 @@ bool KeepOutcome(AppContext& ctx, const std::string& base) {
 }  // namespace
 
 bool DeliverPendingOutcome(AppContext& ctx) {
-  JobCycleState& cycle = ctx.cycle;
-  PendingOutcome& o = cycle.pendingOutcome;
+  OutcomeState& kept = ctx.outcome;
+  PendingOutcome& o = kept.pending;
   if (!o.any) return true;
   FileSystem& fs = ctx.platform.fs;
   const int slot = o.slot;
@@ -110,15 +97,15 @@ bool DeliverPendingOutcome(AppContext& ctx) {
   // that is gone (a share that dropped, a folder not held and renamed)
   // holds neither.
   if (o.folder ? o.folder->State() != HeldFolderState::kPresent : !fs.IsDirectory(ctx.dataDir)) {
-    if (!cycle.outcomeKeptLogged) {
-      cycle.outcomeKeptLogged = true;
+    if (!kept.keptLogged) {
+      kept.keptLogged = true;
       ctx.platform.notifier.Log("Cartella dati non disponibile alla fine del lavoro: esito conservato, " +
                                 OutcomeLogText(o));
       ShowStatus(ctx, kStatusOutcomeKept);
     }
     return false;
   }
-  cycle.currentSlot = static_cast<int16_t>(slot);
+  ctx.job.currentSlot = static_cast<int16_t>(slot);
   // The job is withdrawn when its start file went or is another job's. A
   // start file written again (in place, or renamed in) beside the job's own
   // untouched command file is still this job's: it gets this job's result,
@@ -160,8 +147,8 @@ bool DeliverPendingOutcome(AppContext& ctx) {
   // With the start file it was answered to, so that one never runs it either.
   RecordJobStage(ctx, slot, JobStage::kDone, withdrawn ? o.startIdentity : start.identity, o.commandIdentity,
                  OutcomeClassOf(o.code));
-  if (cycle.outcomeKeptLogged) {
-    cycle.outcomeKeptLogged = false;
+  if (kept.keptLogged) {
+    kept.keptLogged = false;
     ctx.platform.notifier.Log("Esito conservato scritto, " + OutcomeLogText(o));
   }
   o = PendingOutcome{};
@@ -169,33 +156,17 @@ bool DeliverPendingOutcome(AppContext& ctx) {
 }
 
 void ReportJobOutcome(AppContext& ctx, JobResult code) {
-  const bool busy = ctx.cycle.jobBusy;
+  if (!ctx.cycle.jobBusy) return;
+  ShowStatus(ctx, kStatusFinishedPrefix + OutcomeStatusText(code));
+  if (code == JobResult::kOk) ctx.state.ecrMessage.clear();
 
-  if (ctx.state.watched && busy) {
-    ShowStatus(ctx, kStatusFinishedPrefix + OutcomeStatusText(code));
-    if (code == JobResult::kOk) ctx.state.ecrMessage.clear();
-  }
-
-  if (busy) {
-    JobCycleState& cycle = ctx.cycle;
-    const int16_t slot = cycle.currentSlot;
-    cycle.pendingOutcome = PendingOutcome{true, slot, code, cycle.startIdentity, cycle.commandIdentity,
-                                          ctx.link.outputUnplaced ? ctx.link.outputPath : std::string(),
-                                          ctx.link.outputUnplaced ? ctx.link.outputBytes : std::string(),
-                                          cycle.jobFolder};
-    ctx.link.outputUnplaced = false;
-    DeliverPendingOutcome(ctx);
-    cycle.lastJob = LastJob{true, slot, code, ctx.platform.loop.LocalTime()};
-    CountJob(cycle.counts, code);
-    cycle.jobBusy = false;
-  }
-
-  // One pause tick of 1000 ms; the tick after it restores the polling interval.
-  ctx.cycle.pauseMarker = PauseMarker::kAfterJob;
-  ArmPollTimer(ctx, 1000, true);
-
-  ctx.state.testReceiptReady = true;
-  AnnounceJob(ctx, false);
+  const JobState& job = ctx.job;
+  ctx.outcome.pending = PendingOutcome{true, job.currentSlot, code, job.startIdentity, job.commandIdentity,
+                                       ctx.link.outputUnplaced ? ctx.link.outputPath : std::string(),
+                                       ctx.link.outputUnplaced ? ctx.link.outputBytes : std::string(),
+                                       job.jobFolder};
+  ctx.link.outputUnplaced = false;
+  DeliverPendingOutcome(ctx);
 }
 
 }  // namespace kolibra

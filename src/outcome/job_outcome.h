@@ -8,11 +8,12 @@
 
 namespace kolibra {
 
-// Shows the outcome of a job, writes its error file or clears its files, and
-// re-arms the polling timer with one 1000 ms pause tick.
+// Records the outcome of the running job (ctx.cycle.jobBusy; else nothing)
+// in the status box, writes its error file or clears its files. The job
+// cycle then records the job's end and takes the pause after it.
 void ReportJobOutcome(AppContext& ctx, JobResult code);
 
-// Writes the result files of the job kept in ctx.cycle.pendingOutcome and
+// Writes the result files of the job kept in ctx.outcome.pending and
 // removes the files that ran, only those: a start or command file written
 // since stays. A job whose start file went, or was replaced together with its
 // command file (withdrawn by the calling application), gets no result file,

@@ -14,6 +14,7 @@
 #include "outcome/job_outcome.h"
 #include "ui/control_protocol.h"
 #include "ui/operator_window.h"
+#include "ui/window_facts.h"
 
 namespace kolibra {
 
@@ -96,6 +97,16 @@ std::string LastJobText(const LastJob& job) {
          "), " + when;
 }
 
+// A click on the box of slot 1..4 (after its value changed): the polling
+// follows the box, and the link settings and the test button are locked
+// while it is ticked.
+void SlotBoxClicked(AppContext& ctx, int slot) {
+  const bool ticked = ctx.settings.slotOn[slot - 1];
+  TellSlotSwitched(ctx, ticked);
+  ctx.state.settingsLocked = ticked;
+  Window(ctx).testReceiptReady = ticked;
+}
+
 }  // namespace
 
 std::string PollingFileText(int32_t intervalMs) {
@@ -103,7 +114,7 @@ std::string PollingFileText(int32_t intervalMs) {
   return FormatDecimal(intervalMs / 1000.0);
 }
 
-void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
+int32_t SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
   std::string written;
   const double v = LeadingNumber(value, kIntervalNumber, &written);
   int32_t interval = kDefaultIntervalMs;
@@ -119,17 +130,17 @@ void SetPollingValue(AppContext& ctx, const std::string& value, bool save) {
     ctx.settings.pollingValue = "60";
     interval = kLongestIntervalMs;
   }
-  ctx.cycle.pollingIntervalMs = interval;
   if (save) {
     WriteSettingsFile(ctx, "KBTIMER1.TXT", PollingFileText(interval) + "\r\n");
   }
+  return interval;
 }
 
 ActionResult PressTestButton(AppContext& ctx) {
   // A test receipt written while a job or dump runs would change the line
   // count of the running job, or the files of its slot.
   if (LinkBusy(ctx)) return Busy(kBusyCommandRefused);
-  if (!ctx.state.testReceiptReady) return Refused(kTestButtonDisabled);
+  if (!Window(ctx).testReceiptReady) return Refused(kTestButtonDisabled);
   const bool allPending = std::all_of(ctx.dump.pending.begin(), ctx.dump.pending.end(),
                                       [](bool pending) { return pending; });
   const int ready = TestReceiptSlot(ctx);
@@ -137,11 +148,9 @@ ActionResult PressTestButton(AppContext& ctx) {
   const bool jobWaiting = slotReady && TestReceiptBlocked(ctx, ready);
   const int slot = PrintTestReceipt(ctx);
   if (slot != 0) return Accepted("Scontrino di prova scritto per la porta " + SlotName(slot));
-  if (allPending && ctx.state.watched) return Refused(ctx.state.ecrMessage);
-  if (jobWaiting && ctx.state.watched) return Refused(kTestReceiptJobWaiting);
-  if (!slotReady || !ctx.state.watched) {
-    return Refused(kTestReceiptNoSlot);
-  }
+  if (allPending) return Refused(ctx.state.ecrMessage);
+  if (jobWaiting) return Refused(kTestReceiptJobWaiting);
+  if (!slotReady) return Refused(kTestReceiptNoSlot);
   return Refused(kTestReceiptNotWritten);
 }
 
@@ -227,11 +236,8 @@ ActionResult SetPolling(AppContext& ctx, const std::string& value) {
   const double v = LeadingNumber(value, kIntervalNumber);
   const bool allowed = v != 0;
   if (!allowed) ShowMessage(ctx, kPollingValueRefused);
-  const bool wasEnabled = PollTimerEnabled(ctx);
-  EnablePollTimer(ctx, false);
   ctx.settings.pollingValue = value;
-  SetPollingValue(ctx, FormatDecimal(v), true);
-  ArmPollTimer(ctx, ctx.cycle.pollingIntervalMs, wasEnabled);
+  TellIntervalChosen(ctx, SetPollingValue(ctx, FormatDecimal(v), true));
   const std::string shown = PollingText(ctx);
   return Accepted(allowed ? shown : std::string(kPollingValueRefused) + "\n" + shown);
 }
@@ -282,14 +288,14 @@ std::string WindowStatusText(AppContext& ctx) {
   const int payments = settings.paymentsIndex >= 0 && settings.paymentsIndex < 3 ? settings.paymentsIndex : 2;
   t += std::string("N. dei Pagamenti: ") + kPaymentItems[payments] + "\n";
   t += std::string("Pagam.4 = Bancomat: ") + YesNo(settings.fourthPaymentCard) + "\n";
-  t += std::string("Esegui Test: ") + (state.testReceiptReady ? "attivo" : "disattivato") + "\n";
+  t += std::string("Esegui Test: ") + (Window(ctx).testReceiptReady ? "attivo" : "disattivato") + "\n";
   t += "Icona: " + std::string(TrayTip(ctx)) + "\n";
   t += "Ultimo lavoro: " + LastJobText(ctx.cycle.lastJob) + "\n";
   return t;
 }
 
 const char* TrayTip(const AppContext& ctx) {
-  return ctx.state.jobAnnounced ? kTrayRunningTip : kTrayIdleTip;
+  return Window(ctx).jobAnnounced ? kTrayRunningTip : kTrayIdleTip;
 }
 
 }  // namespace kolibra

@@ -47,9 +47,9 @@ ActionResult SetPolling(AppContext& ctx, const std::string& value);
 // An item of the payments list: 5, 6 or 8 payments.
 ActionResult ChoosePayments(AppContext& ctx, int payments);
 
-// Turns the operator's polling value into the polling interval; with save,
-// writes KBTIMER1.TXT.
-void SetPollingValue(AppContext& ctx, const std::string& value, bool save);
+// Turns the operator's polling value into the polling interval (returned,
+// for the job cycle to take); with save, writes KBTIMER1.TXT.
+int32_t SetPollingValue(AppContext& ctx, const std::string& value, bool save);
 // Text KBTIMER1.TXT holds for a polling interval: milliseconds below 1000,
 // else seconds with "." before any fraction.
 std::string PollingFileText(int32_t intervalMs);

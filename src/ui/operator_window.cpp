@@ -7,8 +7,8 @@
 #include "core/job_files.h"
 #include "core/messages.h"
 #include "core/operator_events.h"
-#include "core/poll_timer.h"
 #include "core/settings_file.h"
+#include "ui/window_facts.h"
 
 namespace kolibra {
 
@@ -27,9 +27,20 @@ constexpr int kTrayRightUp = 517;
 
 }  // namespace
 
+WindowFacts& Window(AppContext& ctx) {
+  if (!ctx.window) ctx.window = std::make_shared<WindowFacts>();
+  return *ctx.window;
+}
+
+const WindowFacts& Window(const AppContext& ctx) {
+  static const WindowFacts kUnused;
+  return ctx.window ? *ctx.window : kUnused;
+}
+
 OperatorView DeriveView(const AppContext& ctx) {
   const DriverSettings& settings = ctx.settings;
   const DriverState& state = ctx.state;
+  const WindowFacts& window = Window(ctx);
   OperatorView v;
   for (int i = 0; i < kSlotCount; ++i) {
     v.slotTicked[i] = settings.slotOn[i];
@@ -41,7 +52,7 @@ OperatorView DeriveView(const AppContext& ctx) {
   }
   v.ecrMessage = state.ecrMessage;
   v.status = state.status;
-  if (state.blinkShown) v.timerState = *state.blinkShown ? kTimerTick : kTimerTock;
+  if (window.blinkShown) v.timerState = *window.blinkShown ? kTimerTick : kTimerTock;
   v.serialNumber = state.serialNumber;
   v.tickCounterText = std::to_string(ctx.cycle.tickCounter);
   v.pollingValue = settings.pollingValue;
@@ -56,18 +67,18 @@ OperatorView DeriveView(const AppContext& ctx) {
   v.footerRt = settings.footerRt;
   v.passThrough = settings.passThrough;
   v.fourthPaymentCard = settings.fourthPaymentCard;
-  v.testButtonEnabled = state.testReceiptReady;
+  v.testButtonEnabled = window.testReceiptReady;
   v.settingsFrameEnabled = !state.settingsLocked;
   v.messagesFrameEnabled = !state.settingsLocked;
   v.dataDirText = ctx.dataDir;
   v.dataDirVisible = !ctx.dataDir.empty();
-  v.trayIcon = state.jobAnnounced ? TrayIcon::kRunning : TrayIcon::kIdle;
-  v.trayTip = state.jobAnnounced ? kTrayRunningTip : kTrayIdleTip;
+  v.trayIcon = window.jobAnnounced ? TrayIcon::kRunning : TrayIcon::kIdle;
+  v.trayTip = window.jobAnnounced ? kTrayRunningTip : kTrayIdleTip;
   return v;
 }
 
 void AddTrayIcon(AppContext& ctx) {
-  ctx.state.jobAnnounced = false;
+  Window(ctx).jobAnnounced = false;
   Tray* tray = ctx.platform.tray;
   if (tray != nullptr && !tray->AddTrayIcon(TrayIcon::kIdle, kTrayIdleTip)) {
     ctx.platform.notifier.Log("Icona nell'area di notifica non aggiunta");
@@ -78,9 +89,27 @@ void RemoveTrayIcon(AppContext& ctx) {
   if (ctx.platform.tray != nullptr) ctx.platform.tray->RemoveTrayIcon();
 }
 
-void RestoreWindow(AppContext& ctx) { OperatorWatches(ctx); }
+void AnnounceJob(AppContext& ctx, bool running) {
+  Window(ctx).jobAnnounced = running;
+  if (ctx.platform.tray != nullptr) {
+    ctx.platform.tray->SetTrayIcon(running ? TrayIcon::kRunning : TrayIcon::kIdle,
+                                   running ? kTrayRunningTip : kTrayIdleTip);
+  }
+}
 
-void MinimizeWindow(AppContext& ctx) { ctx.state.watched = false; }
+void ShowPollingTick(AppContext& ctx) {
+  WindowFacts& window = Window(ctx);
+  if (!window.watched) return;
+  window.blinkShown = window.blink;
+  window.blink = !window.blink;
+}
+
+void RestoreWindow(AppContext& ctx) {
+  OperatorWatches(ctx);
+  Window(ctx).watched = true;
+}
+
+void MinimizeWindow(AppContext& ctx) { Window(ctx).watched = false; }
 
 TrayAction TrayMouseMessage(AppContext& ctx, int message) {
   switch (message) {
@@ -113,13 +142,12 @@ bool TestReceiptBlocked(AppContext& ctx, int slot) {
   if (command.kind == FileKind::kMissing) return false;
   // The command file a failed job leaves stays; any other is a job being
   // written by the calling application.
-  const auto& last = ctx.cycle.journal.slots[slot - 1];
+  const auto& last = ctx.journal.slots[slot - 1];
   return !last || last->stage != JobStage::kDone || last->commandIdentity.empty() ||
          last->commandIdentity != command.identity;
 }
 
 int PrintTestReceipt(AppContext& ctx) {
-  if (!ctx.state.watched) return 0;
   bool allPending = true;
   for (bool pending : ctx.dump.pending) allPending = allPending && pending;
   if (allPending) {
@@ -143,10 +171,9 @@ int PrintTestReceipt(AppContext& ctx) {
     return 0;
   }
   FileSystem& fs = ctx.platform.fs;
-  ctx.cycle.testFiles = TestReceiptFiles{static_cast<int16_t>(slot), fs.Inspect(start).identity,
-                                         fs.Inspect(command).identity};
-  if (!PollTimerEnabled(ctx)) EnablePollTimer(ctx, true);
-  ctx.state.testReceiptReady = false;
+  TellTestReceiptWritten(ctx, TestReceiptFiles{static_cast<int16_t>(slot), fs.Inspect(start).identity,
+                                               fs.Inspect(command).identity});
+  Window(ctx).testReceiptReady = false;
   return slot;
 }
 

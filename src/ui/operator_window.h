@@ -57,6 +57,12 @@ OperatorView DeriveView(const AppContext& ctx);
 void AddTrayIcon(AppContext& ctx);
 void RemoveTrayIcon(AppContext& ctx);
 
+// The tray tells whether a job runs.
+void AnnounceJob(AppContext& ctx, bool running);
+// A polling tick that polls: the blink shown in the window turns, while the
+// operator watches.
+void ShowPollingTick(AppContext& ctx);
+
 // Brings the window back from the tray and refreshes the dump boxes.
 void RestoreWindow(AppContext& ctx);
 // The window was minimized: it leaves the screen, only the tray icon stays.
@@ -69,10 +75,9 @@ enum class TrayAction { kNone, kRestore, kPopupMenu };
 TrayAction TrayMouseMessage(AppContext& ctx, int message);
 
 // The " Esegui Test" button: writes a ready-made receipt into the command and
-// start files of the last usable, dumped slot. Acts only while the window is
-// shown, and not while a job of the calling application waits in that slot
-// (the ECR message box then says so). Returns the slot used, or 0 when
-// nothing was written.
+// start files of the last usable, dumped slot, wherever the window is; not
+// while a job of the calling application waits in that slot (the ECR message
+// box then says so). Returns the slot used, or 0 when nothing was written.
 int PrintTestReceipt(AppContext& ctx);
 // True when the slot holds a job of the calling application: its start file,
 // or a command file other than the one its last job left.

@@ -50,7 +50,7 @@ class Members {
 std::string Slot(AppContext& ctx, int n) {
   const DumpState& d = ctx.dump;
   const bool done = !d.pending[n - 1];
-  const bool running = d.inProgress && ctx.cycle.currentSlot == n;
+  const bool running = d.inProgress && ctx.job.currentSlot == n;
   // One ECR per driver: its identity belongs to the slot whose dump read it.
   std::string ecr = "null";
   const std::string& serial = d.rt ? d.rtSerial : d.mfSerial;
@@ -86,9 +86,9 @@ std::string Jobs(AppContext& ctx) {
   std::string running = "null";
   if (c.jobBusy) {
     running = Members()
-                  .Add("port", c.currentSlot)
+                  .Add("port", ctx.job.currentSlot)
                   .Add("startedAt", Time(c.jobStartedAt))
-                  .Add("linesSent", c.jobLinesSent)
+                  .Add("linesSent", ctx.job.jobLinesSent)
                   .Done();
   }
   std::string last = "null";

@@ -11,6 +11,7 @@
 #include "platform/window_ids.h"
 #include "ui/operator_actions.h"
 #include "ui/operator_window.h"
+#include "ui/window_facts.h"
 
 namespace kolibra {
 
@@ -111,7 +112,7 @@ void WindowBinding::RefreshTimer(bool on) {
 }
 
 void WindowBinding::Refresh() {
-  if (!ctx_.state.watched) return;
+  if (!Window(ctx_).watched) return;
   const OperatorView v = DeriveView(ctx_);
   for (int i = 0; i < kSlotCount; ++i) {
     WriteChecked(kSlotBoxes[i], v.slotTicked[i]);

@@ -43,9 +43,8 @@ struct AppRig : fakes::ContextRig {
   // What start-up does for the cycle: the link and the polling timer.
   void StartPolling(int64_t intervalMs = 1000) {
     InitLink(ctx);
-    InstallPollTimer(ctx);
-    ctx.cycle.pollingIntervalMs = static_cast<int32_t>(intervalMs);
-    ArmPollTimer(ctx, intervalMs, true);
+    SetPollingInterval(ctx, static_cast<int32_t>(intervalMs));
+    kolibra::StartPolling(ctx);
   }
 
   void OnlySlots(std::initializer_list<int> slots) {

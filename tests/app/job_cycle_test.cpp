@@ -14,6 +14,7 @@
 #include "core/messages.h"
 #include "ui/operator_actions.h"
 #include "ui/operator_window.h"
+#include "ui/window_facts.h"
 
 namespace kolibra {
 namespace {
@@ -83,9 +84,11 @@ TEST(JobCycle, SlotDumpedBeforeItsJobThatRunsOnceThoughItsStartFileStays) {
   r.fp.fs.FailRemove(r.File("SR_START"), -1);
   r.StartPolling(1000);
 
-  r.RunUntil(1000);  // the first tick runs the dump only
+  r.RunUntil(1000);  // the first tick runs the dump only, and the pause tick follows
   EXPECT_TRUE(r.Has("SR_MATR") && r.Has("SR_START"));
   EXPECT_EQ(ResetTimes(r.fp.serial).size(), 1u);
+  EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterDump);
+  EXPECT_TRUE(PollTimerEnabled(r.ctx) && PollTimerInterval(r.ctx) == 1000);
 
   r.RunUntil(30000);
   EXPECT_EQ(ResetTimes(r.fp.serial).size(), 2u);
@@ -233,7 +236,7 @@ TEST(JobCycle, StartFileWrittenAgainAfterItsJobEnded) {
       EXPECT_FALSE(r.Has("SR_DATI"));
     }
     EXPECT_EQ(r.LogsWith("lavoro non ripetuto"), c.runs == 1 && c.err != e506 ? 1 : 0);
-    const auto& last = r.ctx.cycle.journal.slots[0];
+    const auto& last = r.ctx.journal.slots[0];
     ASSERT_TRUE(last);
     EXPECT_EQ(last->outcome, c.err == e520 ? JobOutcomeClass::kUncertain
                              : c.err.empty()   ? JobOutcomeClass::kPrinted
@@ -318,7 +321,7 @@ TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
     });
     r.StartPolling(1000);
     r.RunUntil(59000);
-    EXPECT_EQ(r.ctx.cycle.pendingOutcome.any, c.change == kNotHeld);
+    EXPECT_EQ(r.ctx.outcome.pending.any, c.change == kNotHeld);
     if (c.change == kNotHeld) {
       EXPECT_EQ(r.ctx.state.status, kStatusOutcomeKept);
       EXPECT_EQ(inAway("SR_START.001"), "1\r\n");
@@ -372,14 +375,14 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
     if (fault == kFinesco) r.fp.fs.FailReplace(r.File("FINESCO"), 4);
     r.StartPolling(1000);
     ASSERT_TRUE(r.RunUntilTrue([&] { return r.ctx.cycle.counts.jobs == 1; }, 60000));
-    EXPECT_TRUE(r.ctx.cycle.pendingOutcome.any);
+    EXPECT_TRUE(r.ctx.outcome.pending.any);
     EXPECT_TRUE(r.Has("SR_START"));
     EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
     EXPECT_EQ(r.Has("SR_OUT"), fault == kFinesco);  // put in place at the sending's end
     EXPECT_EQ(r.ctx.state.status, kStatusResultNotWritten);
     const std::size_t resets = ResetTimes(r.fp.serial).size();
     const int64_t end = r.fp.loop.NowMs();
-    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.ctx.cycle.pendingOutcome.any; }, end + 20000));
+    ASSERT_TRUE(r.RunUntilTrue([&] { return !r.ctx.outcome.pending.any; }, end + 20000));
     EXPECT_GE(r.fp.loop.NowMs(), end + 2000);  // from the ticks, not a blocking wait
     EXPECT_FALSE(r.Has("SR_START"));
     EXPECT_EQ(r.Has("FINESCO"), printed);
@@ -493,13 +496,14 @@ TEST(JobCycle, AReportedStartFileRunsItsJobAtOnce) {
 // (start file, or a command file no failed job left). A till job written over it runs converted, never the
 // test line; written during the reset, it runs next.
 TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
+  // The window on the screen, minimized to the tray, or never shown: the same.
   enum Case {
-    kNoDump, kHidden, kNoFolder, kStartFile, kNewCommandFile,  // refused
-    kWritten, kFailedJobsCommandFile, kTillJobOver, kTillCommandFileOver, kTillJobDuringTheReset
+    kNoDump, kNoFolder, kStartFile, kNewCommandFile,  // refused
+    kWritten, kMinimized, kNeverShown, kFailedJobsCommandFile, kTillJobOver, kTillCommandFileOver,
+    kTillJobDuringTheReset
   };
-  const char* const kRefusals[] = {
-      "DUMP NON ANCORA ESEGUITO", "Nessuna porta attiva con il dump eseguito: scontrino di prova non scritto",
-      "Scontrino di prova non scritto nella cartella dati", kTestReceiptJobWaiting, kTestReceiptJobWaiting};
+  const char* const kRefusals[] = {"DUMP NON ANCORA ESEGUITO", "Scontrino di prova non scritto nella cartella dati",
+                                   kTestReceiptJobWaiting, kTestReceiptJobWaiting};
   const std::string kLine = "K\"PROVA\"10H1R0M\"PROVA\"10H1R=1T", kTillJob = "SALE,N1,P1000;\r\n";
   for (int c = kNoDump; c <= kTillJobDuringTheReset; ++c) {
     SCOPED_TRACE(c);
@@ -510,18 +514,18 @@ TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
       if (bytes.ends_with("1T")) r.fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
     };
     r.StartPolling(1000);
-    ArmPollTimer(r.ctx, 1000, false);
+    r.ctx.cycleEvents->SlotSwitched(false);  // the polling stopped
     r.ctx.settings.slotOn[3] = false;
-    RestoreWindow(r.ctx);
+    if (c != kNeverShown) RestoreWindow(r.ctx);
     r.ctx.dump.pending = {false, true, false, true};
     for (int s : {1, 3}) r.Put("SR_MATR", "m", s);
     if (c == kNoDump) r.ctx.dump.pending.fill(true);
-    if (c == kHidden) MinimizeWindow(r.ctx);
+    if (c == kMinimized) MinimizeWindow(r.ctx);
     if (c == kNoFolder) r.ctx.dataDir = JoinPath(r.data.path(), "gone");
     if (c == kStartFile || c == kNewCommandFile || c == kFailedJobsCommandFile) r.Put("SR_DATI", kTillJob, 3);
     if (c == kStartFile) r.Put("SR_START", "1\r\n", 3);
     if (c == kFailedJobsCommandFile)
-      r.ctx.cycle.journal.slots[2] = {JobStage::kDone, "gone", r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity};
+      r.ctx.journal.slots[2] = {JobStage::kDone, "gone", r.fp.fs.Inspect(r.File("SR_DATI", 3)).identity};
     const ActionResult pressed = PressTestButton(r.ctx);
     EXPECT_EQ(pressed.accepted, c >= kWritten);
     if (c < kWritten) {
@@ -532,12 +536,12 @@ TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
       EXPECT_EQ(r.Read("SR_DATI", 3), c >= kStartFile ? kTillJob : "");
       EXPECT_EQ(r.Has("SR_START", 3), c == kStartFile);
       EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
-      EXPECT_TRUE(r.ctx.state.testReceiptReady);
+      EXPECT_TRUE(Window(r.ctx).testReceiptReady);
       continue;
     }
     EXPECT_EQ(r.Read("SR_DATI", 3), kLine + "\r\n");
     EXPECT_TRUE(r.Has("SR_START", 3));
-    EXPECT_FALSE(r.ctx.state.testReceiptReady);
+    EXPECT_FALSE(Window(r.ctx).testReceiptReady);
     const bool tillJob = c >= kTillJobOver;
     const auto tillWrites = [&r, c, &kTillJob] {
       r.Put("SR_DATI", kTillJob, 3);
@@ -565,8 +569,16 @@ TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
     EXPECT_EQ(r.Sent(kLine), tillJob ? 0 : 1);
     EXPECT_EQ(r.Sent("1000H1R"), tillJob ? 1 : 0);
     EXPECT_FALSE(r.Sent("SALE,N1,P1000;"));
-    EXPECT_TRUE(r.ctx.state.testReceiptReady);
-    EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
+    // The job's end: the last job, the pause tick, the test button and the tray idle again.
+    EXPECT_TRUE(Window(r.ctx).testReceiptReady);
+    EXPECT_FALSE(Window(r.ctx).jobAnnounced || r.ctx.cycle.jobBusy);
+    EXPECT_EQ(r.ctx.cycle.lastJob.slot, 3);
+    EXPECT_EQ(r.ctx.cycle.counts.printed, 1);
+    if (c != kTillJobDuringTheReset) {
+      EXPECT_EQ(r.ctx.cycle.pauseMarker, PauseMarker::kAfterJob);
+      EXPECT_TRUE(PollTimerEnabled(r.ctx) && PollTimerInterval(r.ctx) == 1000);
+    }
+    EXPECT_EQ(r.ctx.job.testReceipt, 0);
     EXPECT_EQ(r.ctx.cycle.testFiles.slot, 0);
     EXPECT_EQ(r.ctx.state.status, "KOLIBRA TERMINATO : TUTTO OK");
     EXPECT_EQ(r.Read("FINESCO", 3), "finesco");

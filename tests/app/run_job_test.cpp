@@ -31,7 +31,7 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       Rig r;
       r.ctx.dump.rt = true;
       r.ctx.settings.trace = true;
-      r.ctx.cycle.testReceipt = testReceipt;
+      r.ctx.job.testReceipt = testReceipt;
       if (c.dati) r.Put("SR_DATI", c.dati);
       r.fp.serial.failConfigure = c.setup == 1;
       if (c.setup == 2) r.fp.serial.Open();
@@ -47,7 +47,7 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       EXPECT_EQ(RunJob(r.ctx), c.expected);
       for (const auto& w : r.fp.serial.writes) EXPECT_TRUE(w == " K" || w == thrower) << w;  // job lines never sent
       EXPECT_FALSE(r.fp.serial.IsOpen() || r.ctx.link.trace.IsOpen() || r.ctx.link.output.IsOpen());
-      EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
+      EXPECT_EQ(r.ctx.job.testReceipt, 0);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
       EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.setup == 3);
       if (step) {
@@ -76,7 +76,7 @@ TEST(RunJob, FailureOnceAPaymentLineMayHaveReachedTheEcrIsUncertain) {
     r.ctx.settings.trace = true;
     r.ctx.settings.passThrough = true;
     r.ctx.tenderLineCount = 2;
-    r.ctx.cycle.startIdentity = "start-1";
+    r.ctx.job.startIdentity = "start-1";
     r.answers = c.answers;
     std::string journalAtFirstPayment = "not written";
     const auto ecr = r.fp.serial.responder;
@@ -111,7 +111,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     r.fp.loop.SetLocalTime({2026, 12, 5, 14, 23, 1, 0}, 60);
     r.ctx.settings.trace = true;
     r.ctx.settings.passThrough = !testReceipt;
-    r.ctx.cycle.testReceipt = testReceipt ? 1 : 0;
+    r.ctx.job.testReceipt = testReceipt ? 1 : 0;
     r.Put("SR_DATI", dati, 3);
     if (testReceipt) {
       fakes::WriteFileBytes(r.data.File("TRACE_202612"), "a file, not a folder");
@@ -127,7 +127,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     EXPECT_EQ(r.fp.serial.openCalls, testReceipt ? 0 : 1);
     EXPECT_EQ(r.fp.serial.portNumber, testReceipt ? 0 : 3);
     EXPECT_TRUE(r.Has("SR_OUT", 3) && !r.fp.fs.Exists(r.data.File("XON.txt")));
-    EXPECT_EQ(r.ctx.cycle.testReceipt, 0);
+    EXPECT_EQ(r.ctx.job.testReceipt, 0);
     const std::string trace =
         r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
     EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;

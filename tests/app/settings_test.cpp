@@ -145,8 +145,7 @@ TEST(PollingInterval, CalculateTimerTable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     AppRig r;
-    SetPollingValue(r.ctx, c.value, false);
-    EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, c.interval);
+    EXPECT_EQ(SetPollingValue(r.ctx, c.value, false), c.interval);
     EXPECT_EQ(r.ctx.settings.pollingValue, c.box);
     EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "");
     SetPollingValue(r.ctx, c.value, true);

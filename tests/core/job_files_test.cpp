@@ -20,7 +20,7 @@ struct AppRig : fakes::ContextRig {
     while (dataFolder.size() <= 140) dataFolder = JoinPath(dataFolder, "cartella_dati_molto_lunga");
     std::filesystem::create_directories(dataFolder);
     ctx.settingsDir = ctx.dataDir = dataFolder;
-    ctx.cycle.currentSlot = 3;
+    ctx.job.currentSlot = 3;
     fp.loop.SetLocalTime({2026, 3, 7, 9, 5, 2, 0});
   }
   std::string Data(const std::string& name) const { return JoinPath(dataFolder, name); }

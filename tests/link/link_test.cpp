@@ -119,13 +119,13 @@ TEST(Send, AnswersAreFramedHeldForXonAndNeverAskedForTwice) {
     r.UseSerial();
     if (c.slot == kTcp) r.UseNetwork();
     if (c.slot > 0) {  // a line answered with XOFF and at once XON
-      r.ctx.cycle.currentSlot = static_cast<int16_t>(c.slot);
+      r.ctx.job.currentSlot = static_cast<int16_t>(c.slot);
       r.fp.serial.responder = [&](const std::string& s) { r.fp.serial.QueueInput(10, s + "\x13\x11"); };
       ASSERT_TRUE(SendJobLineSerial(r.ctx, "1T"));
       r.fp.serial.writes.clear();
       r.fp.serial.writeTimes.clear();
     }
-    r.ctx.cycle.currentSlot = 1;
+    r.ctx.job.currentSlot = 1;
     const int64_t t0 = r.fp.loop.NowMs();
     r.fp.serial.responder = [&](const std::string& s) {
       if (r.fp.serial.writes.size() > 1) return r.fp.serial.QueueInput(20, s);

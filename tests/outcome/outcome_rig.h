@@ -16,7 +16,6 @@ struct Rig : fakes::ContextRig {
 
   Rig() {
     InitLink(ctx);
-    ctx.cycle.pollTimer = fp.loop.CreateTimer([] {});
     ctx.settings.linkMode = LinkMode::kSerial;
     SetSlot(1);
     fp.serial.responder = [this](const std::string& b) {
@@ -25,13 +24,10 @@ struct Rig : fakes::ContextRig {
     };
   }
   void SetSlot(int slot) {
-    ctx.cycle.currentSlot = static_cast<int16_t>(slot);
-    ctx.cycle.commandPath = File("SR_DATI", slot);
+    ctx.job.currentSlot = static_cast<int16_t>(slot);
+    ctx.job.commandPath = File("SR_DATI", slot);
   }
   std::string DataFile(const std::string& name) { return fakes::ReadFileBytes(data.File(name)); }
-  bool PauseTickArmed() {
-    return fp.loop.TimerEnabled(ctx.cycle.pollTimer) && fp.loop.TimerInterval(ctx.cycle.pollTimer) == 1000;
-  }
 };
 
 }  // namespace kolibra::testing_outcome

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/job_cycle.h"
 #include "core/job_files.h"
 #include "core/poll_timer.h"
 #include "fakes/context_rig.h"
@@ -11,6 +12,7 @@
 #include "link/transmission.h"
 #include "platform/window_ids.h"
 #include "ui/operator_window.h"
+#include "ui/window_facts.h"
 
 namespace kolibra {
 namespace {
@@ -26,8 +28,8 @@ struct Rig : fakes::ContextRig {
     ctx.settingsDir = settings.path();
     ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
-    CreatePollTimer(ctx, [] {});
-    ArmPollTimer(ctx, 1000, true);
+    InstallPollTimer(ctx, [] {});  // the window's actions reach the cycle; no polling
+    StartPolling(ctx);
     InitLink(ctx);
     binding.Attach();
   }
@@ -141,7 +143,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
 
   r.Open();
   EXPECT_TRUE(r.host.mainVisible);
-  EXPECT_TRUE(r.ctx.state.watched);
+  EXPECT_TRUE(Window(r.ctx).watched);
   EXPECT_EQ(r.ctx.dump.pending, (std::array<bool, 4>{false, true, true, true}));
   EXPECT_EQ(r.host.text[IDC_SLOT1_DUMP], "DUMP ESEGUITO");
   for (int id : {IDC_SLOT2_DUMP, IDC_SLOT3_DUMP, IDC_SLOT4_DUMP}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
@@ -160,7 +162,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   // Minimised: hidden, nothing written, and the tray's right button (on its release) pops the file menu up.
   r.host.events.onMinimized();
   EXPECT_FALSE(r.host.mainVisible);
-  EXPECT_FALSE(r.ctx.state.watched);
+  EXPECT_FALSE(Window(r.ctx).watched);
   const int writes = r.host.writes;
   r.ctx.state.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);

@@ -22,6 +22,7 @@
 #include "platform/make_platform.h"
 #include "support/child_process.h"
 #include "ui/operator_window.h"
+#include "ui/window_facts.h"
 
 namespace kolibra {
 namespace {
@@ -50,7 +51,10 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
   ctx.settingsDir = settings.path();
   ASSERT_TRUE(ctx.platform.system.AcquireSingleInstance(ctx.settingsDir));
   ASSERT_EQ(StartDriver(ctx, {settings.path(), data.path(), sim.Port(), true}), StartResult::kStarted);
+  // Opened once, then minimized to the tray, where it normally sits: the dump's texts, the test receipt and
+  // the status are the driver's all the same.
   RestoreWindow(ctx);
+  MinimizeWindow(ctx);
   auto endpoint = std::make_unique<ControlEndpoint>(ctx, services->controlChannel());
   ASSERT_TRUE(endpoint->open());
   const auto pumpUntil = [&](const std::function<bool()>& done, int64_t budgetMs) {
@@ -75,8 +79,10 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
 
   const CtlRow rows[] = {
       // The dump cleared the other slots' boxes, which disabled the test button.
-      {{"test-receipt"}, 1, "Pulsante \" Esegui Test\" disattivato",
-       nullptr, [&](AppContext&) { EXPECT_FALSE(std::filesystem::exists(data.File("SR_DATI.001"))); }},
+      {{"test-receipt"}, 1, "Pulsante \" Esegui Test\" disattivato", nullptr, [&](AppContext& c) {
+         EXPECT_FALSE(std::filesystem::exists(data.File("SR_DATI.001")));
+         EXPECT_EQ(c.state.dumpText[0], kDumpDone);
+       }},
       {{"slots", "1100"}, 1, "COM 2: casella disattivata, valore non accettato"},
       {{"slots", "0000"}, 0, "Porte attive: 0000\nRicerca lavori: ferma"},
       {{"slots", "1000"}, 1, "Connessione in corso, valore non accettato", busy},
@@ -84,7 +90,7 @@ TEST(KolibraCtl, EachActionThroughTheSocket) {
       {{"test-receipt"}, 1, "Connessione in corso, comando non accettato", busy},
       {{"test-receipt"}, 0, "Scontrino di prova scritto per la porta COM 1", nullptr, [&](AppContext& c) {
          EXPECT_EQ(fakes::ReadFileBytes(data.File("SR_DATI.001")), std::string(kTestReceiptLine) + "\r\n");
-         EXPECT_FALSE(c.state.testReceiptReady);
+         EXPECT_FALSE(Window(c).testReceiptReady);
          EXPECT_TRUE(pumpUntil([&] { return c.cycle.lastJob.any; }, 15000));
        }},
       {{"set-polling", "5"}, 1, "Connessione in corso, valore non accettato", busy},
