@@ -101,7 +101,19 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
       if (TraceOn(ctx)) TraceLine(ctx, line);
     };
   }
-  const int16_t rc = ConvertCommandText(text, jobLines, env, ShownPath(ctx, ctx.cycle.commandPath));
+  // The conversion reports its refusals itself; what escapes it (the
+  // standard library running out of memory, a fault) refuses the job the
+  // same way, naming the line it was on.
+  int16_t rc = 1;
+  try {
+    rc = ConvertCommandText(text, jobLines, env, ShownPath(ctx, ctx.cycle.commandPath));
+  } catch (const std::bad_alloc&) {
+    ShowMessage(ctx, ConversionErrorText("Out of memory", 7, env.step));
+  } catch (const std::exception& e) {
+    ShowMessage(ctx, ConversionErrorText(e.what(), 51, env.step));
+  } catch (...) {
+    ShowMessage(ctx, ConversionErrorText("Internal error", 51, env.step));
+  }
   ctx.tenderLineCount = env.tenderLineCount;
   if (!env.refusal.empty()) ctx.platform.notifier.Log("Conversione rifiutata: " + env.refusal);
   return rc;
