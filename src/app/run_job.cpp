@@ -145,7 +145,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   const int16_t port = ctx.cycle.currentSlot;
   if (ctx.settings.linkMode == LinkMode::kSerial) {
     step = "impostazione porta seriale";
-    if (!ConfigureSerialPort(ctx, port)) return JobResult::kLinkSetupFailed;
+    if (!ConfigureSerialPort(ctx, port).ok()) return JobResult::kLinkSetupFailed;
   }
   if (ctx.settings.linkMode == LinkMode::kNetwork) {
     step = "connessione";
@@ -155,7 +155,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   // A port that cannot be opened shows up as a failed send below. In
   // network mode no serial port is touched: it may belong to another program.
   step = "apertura porta";
-  if (!NetworkMode(ctx) && !ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
+  if (!NetworkMode(ctx)) OpenConfiguredPort(ctx, port);
 
   step = "azzeramento";
   JobResult result = JobResult::kOk;

@@ -34,7 +34,8 @@ struct ControlRig {
   ControlRig(EventLoop& l, ControlChannel& c, std::string p, StartClient s)
       : loop(l), channel(c), path(std::move(p)), start(std::move(s)) {}
 
-  ControlOpenStatus Open() {
+  ControlOpenStatus Open() { return OpenWithCause().status; }
+  ControlOpenResult OpenWithCause() {
     return channel.Open(path, [this](std::string_view line) -> std::string {
       seen.emplace_back(line);
       mostInside = std::max(mostInside, ++inside);

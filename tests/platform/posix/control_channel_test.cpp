@@ -86,8 +86,12 @@ TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
   EXPECT_EQ(s.Open(), ControlOpenStatus::kNameTaken);
   EXPECT_EQ(std::ifstream(s.path).peek(), 'n');
   std::remove(s.path.c_str());
-  EXPECT_EQ(s.channel.Open(s.dir.path + "/" + std::string(120, 'x'), nullptr, s.options),
+  EXPECT_EQ(s.channel.Open(s.dir.path + "/" + std::string(120, 'x'), nullptr, s.options).status,
             ControlOpenStatus::kPathTooLong);
+  // A folder that is not there: refused with the system's reason.
+  const ControlOpenResult missing = s.channel.Open(s.dir.path + "/gone/kolibra.sock", nullptr, s.options);
+  EXPECT_EQ(missing.status, ControlOpenStatus::kUnsafeFolder);
+  EXPECT_EQ(missing.cause.Cause(), "No such file or directory");
   EXPECT_FALSE(s.channel.IsOpen());
 }
 
