@@ -99,6 +99,7 @@ enum class ControlCallStatus {
 struct ControlCallResult {
   ControlCallStatus status = ControlCallStatus::kFailed;
   std::string reply;  // what the server sent, up to kMaxControlReplyBytes
+  Status cause;       // kFailed: the system's reason, when a call gave one
 };
 
 inline constexpr std::size_t kMaxControlReplyBytes = 65536;

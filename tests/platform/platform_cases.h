@@ -273,7 +273,9 @@ TYPED_TEST_P(PlatformCases, SerialTakesKnownSettingsAndCarriesBytesUnchangedWith
   EXPECT_EQ(port.PortNumber(), 255);
   const Status missing = port.Open();  // with the system's reason
   EXPECT_FALSE(missing.ok());
-  if (TypeParam::kNoDevice != nullptr) EXPECT_EQ(missing.Cause(), TypeParam::kNoDevice);
+  if (TypeParam::kNoDevice != nullptr) {
+    EXPECT_EQ(missing.Cause(), TypeParam::kNoDevice);
+  }
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.Write("K").Cause(), kSerialPortClosed);
   EXPECT_EQ(port.ReadAll(), "");

@@ -281,6 +281,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     result.status = errno == ENOENT   ? ControlCallStatus::kNoServer
                     : errno == EACCES ? ControlCallStatus::kNotOwner
                                       : ControlCallStatus::kFailed;
+    result.cause = LastOsError();
     return result;
   }
   if (!S_ISSOCK(st.st_mode)) {
@@ -292,7 +293,10 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   ControlEndpointFacts facts{st.st_uid, st.st_gid, st.st_mode, 0, 0};
   if (st.st_uid != getuid()) {
     struct stat folder;
-    if (stat(FolderOf(path).c_str(), &folder) != 0) return result;
+    if (stat(FolderOf(path).c_str(), &folder) != 0) {
+      result.cause = LastOsError();
+      return result;
+    }
     facts.folderUid = folder.st_uid;
     facts.folderMode = folder.st_mode;
   }
@@ -306,7 +310,10 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return result;
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return result;
+  if (fd < 0) {
+    result.cause = LastOsError();
+    return result;
+  }
   const int64_t deadline = MonotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
 
   // A blocking connect waits for room in a full backlog at most this long.
@@ -321,6 +328,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
                     : (err == EAGAIN || err == ETIMEDOUT || err == EINPROGRESS)
                         ? ControlCallStatus::kTimedOut
                         : ControlCallStatus::kFailed;
+    result.cause = OsError(err);
     return result;
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -342,6 +350,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
       status = ControlCallStatus::kFailed;
+      result.cause = LastOsError();
       break;
     }
     if (r == 0) continue;
@@ -362,6 +371,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) {
       status = reply.empty() ? ControlCallStatus::kFailed : ControlCallStatus::kOk;
+      result.cause = LastOsError();
       break;
     }
     if (n == 0) break;

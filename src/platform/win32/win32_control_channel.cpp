@@ -350,6 +350,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     const ULONGLONG now = GetTickCount64();
     if (err != ERROR_PIPE_BUSY || now >= deadline) {
       result.status = err == ERROR_PIPE_BUSY ? ControlCallStatus::kTimedOut : ControlCallStatus::kFailed;
+      result.cause = OsError(static_cast<int>(err));
       return result;
     }
     // Every instance is taken: wait for one, then try again.
@@ -366,11 +367,15 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   if (sd != nullptr) LocalFree(sd);
   if (!mine) {
     result.status = got == ERROR_SUCCESS ? ControlCallStatus::kNotOwner : ControlCallStatus::kFailed;
+    if (got != ERROR_SUCCESS) result.cause = OsError(static_cast<int>(got));
     return result;
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
   OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!event || !SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return result;
+  if (!event || !SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
+    result.cause = LastOsError();
+    return result;
+  }
   OVERLAPPED ov{};
   ov.hEvent = event.get();
 
@@ -379,6 +384,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   DWORD bytes = 0, error = 0;
   if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), nullptr, &ov) &&
       GetLastError() != ERROR_IO_PENDING) {
+    result.cause = LastOsError();
     return result;
   }
   if (!FinishOverlapped(pipe.get(), ov, deadline, bytes, error)) {
@@ -395,6 +401,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     if (!ReadFile(pipe.get(), buf, sizeof buf, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING &&
         GetLastError() != ERROR_MORE_DATA) {
       status = reply.empty() ? ControlCallStatus::kFailed : ControlCallStatus::kOk;
+      result.cause = LastOsError();
       break;
     }
     bytes = 0;

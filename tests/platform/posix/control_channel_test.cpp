@@ -65,6 +65,10 @@ TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
   EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kTimedOut);
   close(deaf);
   EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kNoServer);  // stale socket
+  // A call the system refuses says why.
+  const ControlCallResult under = SendControlRequest(s.path + "/kolibra.sock", "hello", 300);
+  EXPECT_EQ(under.status, ControlCallStatus::kFailed);
+  EXPECT_EQ(under.cause.Cause(), "Not a directory");
   // Shared with the group that may enter the folder; refused in a folder others may write. socket: its type
   // and mode, 0: no name left.
   const struct { mode_t folder, socket; ControlOpenStatus status; } modes[] = {
