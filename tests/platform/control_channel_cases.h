@@ -34,8 +34,7 @@ struct ControlRig {
   ControlRig(EventLoop& l, ControlChannel& c, std::string p, StartClient s)
       : loop(l), channel(c), path(std::move(p)), start(std::move(s)) {}
 
-  ControlOpenStatus Open() { return OpenWithCause().status; }
-  ControlOpenResult OpenWithCause() {
+  ControlOpenStatus Open() {
     return channel.Open(path, [this](std::string_view line) -> std::string {
       seen.emplace_back(line);
       mostInside = std::max(mostInside, ++inside);
@@ -45,7 +44,7 @@ struct ControlRig {
       if (line == "silence") return "";
       if (line == "big") return std::string(20000, 'b') + "\n";
       return "ok " + std::string(line) + "\n";
-    }, options);
+    }, options).status;
   }
   // Runs the loop until every call has ended; their results in order.
   template <typename T>
