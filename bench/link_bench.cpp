@@ -160,8 +160,8 @@ struct Driver {
     ctx.settings.linkMode = LinkMode::kSerial;
     ctx.job.currentSlot = 1;
     posix.serial().SetDevicePath(1, path);
-    if (!ConfigureSerialPort(ctx, 1)) return false;
-    return posix.serial().Open();
+    if (!ConfigureSerialPort(ctx, 1).ok()) return false;
+    return posix.serial().Open().ok();
   }
   // The output file holds the two records built from the closing reply.
   bool ReplyWritten() const {

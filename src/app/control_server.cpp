@@ -81,15 +81,16 @@ ControlEndpoint::ControlEndpoint(AppContext& ctx, ControlChannel* channel) : cha
   options.tooLongReply = FormatControlReply(ReplyStatus::kBadRequest, kControlTooLong);
   options.busyReply = FormatControlReply(ReplyStatus::kRefused, kControlBusy);
   const std::string path = ControlSocketPath(ctx.settingsDir);
-  const ControlOpenStatus status =
+  const ControlOpenResult opened =
       channel_->Open(path, [&ctx](std::string_view line) { return HandleControlLine(ctx, line); }, options);
-  if (status == ControlOpenStatus::kOpen) {
+  if (opened.status == ControlOpenStatus::kOpen) {
     ctx.platform.notifier.Log("Comandi operatore (kolibra ctl) su " + ControlEndpointName(path));
-  } else if (status != ControlOpenStatus::kNotAvailable) {
-    // Shown as well as logged: a headless driver without its endpoint has no
-    // other way to say why `kolibra ctl` cannot reach it.
-    ShowStatus(ctx, "Comandi operatore non disponibili: " +
-                        OpenFailureText(status, ctx.settingsDir, ControlEndpointName(path)));
+  } else if (opened.status != ControlOpenStatus::kNotAvailable) {
+    // Shown as well as logged, with the system's reason: a headless driver
+    // without its endpoint has no other way to say why `kolibra ctl` cannot
+    // reach it.
+    ShowStatus(ctx, opened.cause.Explain("Comandi operatore non disponibili: " +
+                                         OpenFailureText(opened.status, ctx.settingsDir, ControlEndpointName(path))));
   }
 }
 

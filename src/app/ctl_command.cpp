@@ -107,7 +107,7 @@ int RunCtlCommand(const std::vector<std::string>& args, std::ostream& out, std::
       err << "kolibra ctl: il driver non ha risposto entro " << kCtlTimeoutMs / 1000 << " secondi\n";
       return kExitNoAnswer;
     case ControlCallStatus::kFailed:
-      err << "kolibra ctl: risposta del driver mancante o interrotta\n";
+      err << call.cause.Explain("kolibra ctl: risposta del driver mancante o interrotta") << "\n";
       return kExitNoAnswer;
   }
   const ParsedReply reply = ParseControlReply(call.reply);

@@ -101,7 +101,19 @@ int16_t Convert(AppContext& ctx, const std::string& text, std::vector<std::strin
       if (TraceOn(ctx)) TraceLine(ctx, line);
     };
   }
-  const int16_t rc = ConvertCommandText(text, jobLines, env, ShownPath(ctx, ctx.job.commandPath));
+  // The conversion reports its refusals itself; what escapes it (the
+  // standard library running out of memory, a fault) refuses the job the
+  // same way, naming the line it was on.
+  int16_t rc = 1;
+  try {
+    rc = ConvertCommandText(text, jobLines, env, ShownPath(ctx, ctx.job.commandPath));
+  } catch (const std::bad_alloc&) {
+    ShowMessage(ctx, ConversionErrorText("Out of memory", 7, env.step));
+  } catch (const std::exception& e) {
+    ShowMessage(ctx, ConversionErrorText(e.what(), 51, env.step));
+  } catch (...) {
+    ShowMessage(ctx, ConversionErrorText("Internal error", 51, env.step));
+  }
   ctx.tenderLineCount = env.tenderLineCount;
   if (!env.refusal.empty()) ctx.platform.notifier.Log("Conversione rifiutata: " + env.refusal);
   return rc;
@@ -133,7 +145,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   const int16_t port = ctx.job.currentSlot;
   if (ctx.settings.linkMode == LinkMode::kSerial) {
     step = "impostazione porta seriale";
-    if (!ConfigureSerialPort(ctx, port)) return JobResult::kLinkSetupFailed;
+    if (!ConfigureSerialPort(ctx, port).ok()) return JobResult::kLinkSetupFailed;
   }
   if (ctx.settings.linkMode == LinkMode::kNetwork) {
     step = "connessione";
@@ -143,7 +155,7 @@ JobResult RunSteps(AppContext& ctx, bool testReceipt, const char*& step) {
   // A port that cannot be opened shows up as a failed send below. In
   // network mode no serial port is touched: it may belong to another program.
   step = "apertura porta";
-  if (!NetworkMode(ctx) && !ctx.platform.serial.IsOpen()) ctx.platform.serial.Open();
+  if (!NetworkMode(ctx)) OpenConfiguredPort(ctx, port);
 
   step = "azzeramento";
   JobResult result = JobResult::kOk;

@@ -52,12 +52,12 @@ bool UseGivenDataDirectory(AppContext& ctx, const std::string& dir) {
 
 void ProbePorts(AppContext& ctx) {
   for (int16_t n = 1; n <= kSlotCount; ++n) {
-    const bool available = ctx.settings.linkMode != LinkMode::kSerial || PrepareLink(ctx, n);
-    SetPortAvailable(ctx, n, available);
-    if (!available) {
+    const Status prepared = ctx.settings.linkMode != LinkMode::kSerial ? Status::Ok() : PrepareLink(ctx, n);
+    SetPortAvailable(ctx, n, prepared.ok());
+    if (!prepared.ok()) {
       ctx.settings.slotOn[n - 1] = false;
       ctx.state.slotLocked[n - 1] = true;
-      ctx.platform.notifier.Log("Porta COM" + std::to_string(n) + " non disponibile");
+      ctx.platform.notifier.Log(prepared.Explain(kPortPrefix + std::to_string(n) + kPortUnavailable));
     }
   }
 }

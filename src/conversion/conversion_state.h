@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kolibra {
@@ -43,13 +45,32 @@ struct ConversionState {
 };
 
 // An unexpected failure inside the conversion (such as a number too large for
-// a 16-bit field). Thrown by handlers and caught by ConvertCommandFile, which
-// reports it and refuses the conversion; it never leaves the conversion.
+// a 16-bit field). Returned by the steps that meet it, up to the conversion
+// driver, which reports it and refuses the conversion.
 struct ConversionFailure {
   std::string description;
   int number = 0;
   int step = 0;
 };
+
+// A value of the conversion, or the failure that stops it.
+template <class T>
+class Checked {
+ public:
+  Checked(T value) : value_(std::move(value)) {}
+  Checked(ConversionFailure failure) : failure_(std::move(failure)) {}
+  bool ok() const { return !failure_.has_value(); }
+  const T& value() const { return value_; }
+  const ConversionFailure& failure() const { return *failure_; }
+
+ private:
+  T value_{};
+  std::optional<ConversionFailure> failure_;
+};
+
+// What a step without a value returns: nothing when it went well, otherwise
+// the failure that stops the conversion.
+using StepFailure = std::optional<ConversionFailure>;
 
 // Field extractor: finds key (case-insensitive) anywhere in line; with atStart
 // the key must begin at column 1. On success value receives the field value.

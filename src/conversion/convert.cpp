@@ -88,16 +88,15 @@ void PreScanCustomerCode(ConversionState& state) {
   if (!state.customerCode.empty()) state.customerCodeEmitted = true;
 }
 
-void CountTenderLine(ConversionState& state) {
-  if (state.tenderLineCount == std::numeric_limits<int16_t>::max()) {
-    throw ConversionFailure{"Overflow", 6, 0};
-  }
+StepFailure CountTenderLine(ConversionState& state) {
+  if (state.tenderLineCount == std::numeric_limits<int16_t>::max()) return ConversionFailure{"Overflow", 6, 0};
   ++state.tenderLineCount;
+  return std::nullopt;
 }
 
 // Turns the "|" placeholder into "H" or "*" (or removes it at the start) and
 // counts payment lines.
-void PostProcess(ConversionState& state) {
+StepFailure PostProcess(ConversionState& state) {
   std::string& line = state.lineResult;
   const std::size_t bar = line.find('|');
   if (bar != std::string::npos) {
@@ -108,7 +107,7 @@ void PostProcess(ConversionState& state) {
       line[bar] = state.percent ? '*' : 'H';
     }
   }
-  if (IsTenderLine(line)) CountTenderLine(state);
+  return IsTenderLine(line) ? CountTenderLine(state) : std::nullopt;
 }
 
 // Moves the payment lines that end with the last-tender suffix behind all
@@ -174,7 +173,7 @@ enum class LineOutcome { kDone, kRefuse };
 
 // One record through the dispatch: the handlers in their order, then the line
 // converter for a record that produced nothing.
-LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
+Checked<LineOutcome> ConvertLine(ConversionState& state, const std::string& rawLine) {
   state.lineResult.clear();
   std::string line;
   if (rawLine.find("OPFS") == std::string::npos) {
@@ -192,34 +191,31 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
   state.percent = ContainsNoCase(line, ",%");
 
   auto keyword = [&line](std::string_view key) { return StartsWithNoCase(line, key); };
-  auto finish = [&state]() {
+  auto finish = [&state](StepFailure failure = std::nullopt) -> Checked<LineOutcome> {
+    if (failure) return *failure;
     if (!state.lineResult.empty()) state.output.push_back(state.lineResult);
     state.lineResult.clear();
     return LineOutcome::kDone;
   };
   std::string value;
 
-  if (keyword("OPFS")) {
-    HandleOpfs(state, line);
-    return finish();
-  }
+  if (keyword("OPFS")) return finish(HandleOpfs(state, line));
   if (keyword("CLFS") || keyword("DATE")) return finish();
   if (keyword("FUNC,")) {
-    if (GetField(false, value, line, ",N") && IsNumeric(value) && NumericValue(value) == 39) {
-      return finish();
+    if (GetField(false, value, line, ",N") && IsNumeric(value)) {
+      const Checked<double> function = NumericValue(value);
+      if (!function.ok()) return function.failure();
+      if (function.value() == 39) return finish();
     }
   }
   // A record claimed by one of the handlers below; only then can the later
   // tests meet a line that is not theirs.
   bool claimed = false;
   if (keyword("BARC")) {
-    HandleBarc(state, line);
+    if (StepFailure f = HandleBarc(state, line); f) return *f;
     claimed = true;
   }
-  if (keyword("DISP,") && HasField(line, ",:")) {
-    HandleDisp(state, line);
-    return finish();
-  }
+  if (keyword("DISP,") && HasField(line, ",:")) return finish(HandleDisp(state, line));
   if (keyword("OPEN,") && HasField(line, ",N")) {
     HandleOpen(state, line);
     return finish();
@@ -233,7 +229,7 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
     return finish();
   }
   if (keyword("PLUD") || keyword("SALE,")) {
-    HandleSale(state, line);
+    if (StepFailure f = HandleSale(state, line); f) return *f;
     claimed = true;
   }
   if (keyword("PRNT")) {
@@ -247,7 +243,7 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
     return finish();
   }
   if (keyword("TEND") && HasField(line, ",N")) {
-    HandleTend(state, line);
+    if (StepFailure f = HandleTend(state, line); f) return *f;
     claimed = true;
   }
   if (keyword("BANC")) {
@@ -260,18 +256,24 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
     HandleCardCheq(state, line);
     claimed = true;
   }
-  if (keyword("TICK")) HandleTick(state, line);
-  if (keyword("CRED")) HandleCred(state, line);
+  if (keyword("TICK")) {
+    if (StepFailure f = HandleTick(state, line); f) return *f;
+  }
+  if (keyword("CRED")) {
+    if (StepFailure f = HandleCred(state, line); f) return *f;
+  }
   if (keyword("EXTL,")) HandleExtl(state, line);
   if (state.settings.rt && keyword("NDCR")) {
-    const HandlerResult r = HandleNdcr(state, line);
-    if (r == HandlerResult::kDropLine) return LineOutcome::kDone;
-    if (r == HandlerResult::kRefuse) return LineOutcome::kRefuse;
+    const Checked<HandlerResult> r = HandleNdcr(state, line);
+    if (!r.ok()) return r.failure();
+    if (r.value() == HandlerResult::kDropLine) return LineOutcome::kDone;
+    if (r.value() == HandlerResult::kRefuse) return LineOutcome::kRefuse;
   }
   if (state.settings.rt && keyword("DELD")) {
-    const HandlerResult r = HandleDeld(state, line);
-    if (r == HandlerResult::kDropLine) return LineOutcome::kDone;
-    if (r == HandlerResult::kRefuse) return LineOutcome::kRefuse;
+    const Checked<HandlerResult> r = HandleDeld(state, line);
+    if (!r.ok()) return r.failure();
+    if (r.value() == HandlerResult::kDropLine) return LineOutcome::kDone;
+    if (r.value() == HandlerResult::kRefuse) return LineOutcome::kRefuse;
   }
   if (keyword("LOTT") && HasField(line, ",C")) return finish();
 
@@ -284,7 +286,7 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
     state.lineResult = std::move(answer);
   }
 
-  PostProcess(state);
+  if (StepFailure f = PostProcess(state); f) return *f;
   if (!state.lineResult.empty()) state.output.push_back(std::move(state.lineResult));
   state.lineResult.clear();
   return LineOutcome::kDone;
@@ -303,64 +305,58 @@ int16_t Convert(std::string_view text, const std::string& path, std::vector<std:
                 ConversionEnv& env) {
   env.tenderLineCount = 0;
   env.refusal.clear();
+  env.step = 0;
   ConversionState state(env.settings);
-  std::size_t step = 0;
-  std::optional<std::string> transcoded;
-  try {
-    // A file written in UTF-8 is converted as the code-page text it stands
-    // for; any other file is code-page text already.
-    transcoded = Utf8ToCp1252(text);
-    if (transcoded) text = *transcoded;
-    Trace(env, " ------------ File SR_Dati ------------ ");
-    if (!SplitLines(text, state.lines)) {
-      ShowMessage(env, (path.empty() ? std::string("Il file") : kFilePrefix + path) +
-                           kFileTooManyLinesSuffix + std::to_string(kMaxCommandFileLines) + ")");
-      return 1;
-    }
-    if (env.trace) {
-      for (const std::string& line : state.lines) env.trace(" - " + line);
-    }
-    Trace(env, " -------------------------------------- ");
-
-    PreScanCustomerCode(state);
-    const std::string streamPath =
-        env.dataDir.empty() || env.fs == nullptr ? std::string() : JoinPath(env.dataDir, kStreamFileName);
-    if (!streamPath.empty()) env.fs->Remove(streamPath);
-    if (state.lines.empty()) return 0;
-
-    jobLines.clear();
-    if (!state.customerCode.empty()) state.output.push_back(QuoteText(state.customerCode) + "@39F");
-
-    for (step = 1; step <= state.lines.size(); ++step) {
-      if (ConvertLine(state, state.lines[step - 1]) == LineOutcome::kRefuse) {
-        env.refusal = "riga " + std::to_string(step) + " non convertibile: " + state.lines[step - 1];
-        env.tenderLineCount = state.tenderLineCount;
-        jobLines = TakeOutput(state);
-        return 1;
-      }
-    }
-    step = 0;
-    ReorderPayments(state);
-    env.tenderLineCount = state.tenderLineCount;
-    jobLines = TakeOutput(state);
-
-    if (!streamPath.empty() && !WriteStreamFile(*env.fs, streamPath, jobLines)) {
-      ShowMessage(env, kStreamNotWritten + streamPath);
-      return 1;
-    }
-    return 0;
-  } catch (const ConversionFailure& f) {
-    const int line = f.step != 0 ? f.step : static_cast<int>(step);
-    ShowMessage(env, ConversionErrorText(f.description, f.number, line));
-  } catch (const std::bad_alloc&) {
-    ShowMessage(env, ConversionErrorText("Out of memory", 7, step));
-  } catch (const std::exception& e) {
-    ShowMessage(env, ConversionErrorText(e.what(), 51, step));
-  } catch (...) {
-    ShowMessage(env, ConversionErrorText("Internal error", 51, step));
+  // A file written in UTF-8 is converted as the code-page text it stands
+  // for; any other file is code-page text already.
+  const std::optional<std::string> transcoded = Utf8ToCp1252(text);
+  if (transcoded) text = *transcoded;
+  Trace(env, " ------------ File SR_Dati ------------ ");
+  if (!SplitLines(text, state.lines)) {
+    ShowMessage(env, (path.empty() ? std::string("Il file") : kFilePrefix + path) +
+                         kFileTooManyLinesSuffix + std::to_string(kMaxCommandFileLines) + ")");
+    return 1;
   }
+  if (env.trace) {
+    for (const std::string& line : state.lines) env.trace(" - " + line);
+  }
+  Trace(env, " -------------------------------------- ");
+
+  PreScanCustomerCode(state);
+  const std::string streamPath =
+      env.dataDir.empty() || env.fs == nullptr ? std::string() : JoinPath(env.dataDir, kStreamFileName);
+  if (!streamPath.empty()) env.fs->Remove(streamPath);
+  if (state.lines.empty()) return 0;
+
+  jobLines.clear();
+  if (!state.customerCode.empty()) state.output.push_back(QuoteText(state.customerCode) + "@39F");
+
+  for (env.step = 1; env.step <= state.lines.size(); ++env.step) {
+    const std::string& line = state.lines[env.step - 1];
+    const Checked<LineOutcome> outcome = ConvertLine(state, line);
+    if (!outcome.ok()) {
+      const ConversionFailure& f = outcome.failure();
+      ShowMessage(env, ConversionErrorText(f.description, f.number, f.step != 0 ? static_cast<std::size_t>(f.step) : env.step));
+      env.tenderLineCount = state.tenderLineCount;
+      return 1;
+    }
+    if (outcome.value() == LineOutcome::kRefuse) {
+      env.refusal = "riga " + std::to_string(env.step) + " non convertibile: " + line;
+      env.tenderLineCount = state.tenderLineCount;
+      jobLines = TakeOutput(state);
+      return 1;
+    }
+  }
+  env.step = 0;
+  ReorderPayments(state);
   env.tenderLineCount = state.tenderLineCount;
-  return 1;
+  jobLines = TakeOutput(state);
+
+  if (!streamPath.empty() && !WriteStreamFile(*env.fs, streamPath, jobLines)) {
+    ShowMessage(env, kStreamNotWritten + streamPath);
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -385,29 +381,24 @@ int16_t ConvertCommandFile(const std::string& commandFilePath, std::vector<std::
     return 1;
   }
   std::string text;
-  try {
-    std::ifstream in(commandFilePath, std::ios::binary);
-    if (!in) {
-      ShowMessage(env, FileUnreadableText(commandFilePath));
+  std::ifstream in(commandFilePath, std::ios::binary);
+  if (!in) {
+    ShowMessage(env, FileUnreadableText(commandFilePath));
+    return 1;
+  }
+  if (!ec) text.reserve(static_cast<std::size_t>(size));
+  // Read in blocks, so that a file that grows meanwhile is still capped.
+  char block[65536];
+  while (in) {
+    in.read(block, sizeof block);
+    text.append(block, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxCommandFileSize) {
+      ShowMessage(env, tooLarge);
       return 1;
     }
-    if (!ec) text.reserve(static_cast<std::size_t>(size));
-    // Read in blocks, so that a file that grows meanwhile is still capped.
-    char block[65536];
-    while (in) {
-      in.read(block, sizeof block);
-      text.append(block, static_cast<std::size_t>(in.gcount()));
-      if (text.size() > kMaxCommandFileSize) {
-        ShowMessage(env, tooLarge);
-        return 1;
-      }
-    }
-    if (in.bad()) {
-      ShowMessage(env, FileUnreadableText(commandFilePath));
-      return 1;
-    }
-  } catch (const std::bad_alloc&) {
-    ShowMessage(env, ConversionErrorText("Out of memory", 7, 0));
+  }
+  if (in.bad()) {
+    ShowMessage(env, FileUnreadableText(commandFilePath));
     return 1;
   }
   return Convert(text, commandFilePath, jobLines, env);

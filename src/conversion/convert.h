@@ -29,6 +29,9 @@ struct ConversionEnv {
   int16_t tenderLineCount = 0;
   // Out: which record refused the conversion, for the log ("" when none).
   std::string refusal;
+  // Out: the line being converted (from 1; 0 before and after the lines),
+  // for the report of a failure that escapes the conversion.
+  std::size_t step = 0;
 };
 
 // 0 when the stream was produced (or the file holds no line), 1 when refused.

@@ -100,14 +100,9 @@ void Answer(const std::string& text, char* output, char* error) {
 }  // namespace
 
 extern "C" int32_t ConvertSlToXt(const char* line, int32_t length, char* output, char* error) {
-  try {
-    const std::string_view record(line, length > 0 ? static_cast<std::size_t>(length) : 0);
-    Answer(ConvertRecord(record), output, error);
-    return 0;
-  } catch (...) {
-    Answer("ERRO C999", output, error);
-    return 1;
-  }
+  const std::string_view record(line, length > 0 ? static_cast<std::size_t>(length) : 0);
+  Answer(ConvertRecord(record), output, error);
+  return 0;
 }
 
 void SetLineConverter(ConvertSlToXtFn converter) {

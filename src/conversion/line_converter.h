@@ -38,7 +38,6 @@
 //   FUNC without a whole ,N         "ERRO C003"
 //   output holding a NUL byte       "ERRO C005" (it would cut the line short)
 //   output longer than 63 chars     "ERRO C064"
-//   unexpected internal failure     "ERRO C999"
 //
 // The "|" placeholder becomes "H" (an amount) or "*" (a percentage, the
 // record holds ",%") in the conversion's post-processing.
@@ -57,7 +56,9 @@ extern "C" {
 // The C call shape of a line converter.
 using ConvertSlToXtFn = int32_t (*)(const char* line, int32_t length, char* output, char* error);
 
-// This program's own line converter. Never throws; always NUL-ends output.
+// This program's own line converter. Answers every record in output (a
+// refusal as "ERRO <code>") and always NUL-ends it; only running out of
+// memory escapes it, as it does the rest of the conversion.
 int32_t ConvertSlToXt(const char* line, int32_t length, char* output, char* error);
 }
 

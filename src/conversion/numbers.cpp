@@ -75,16 +75,15 @@ bool AboveOne(const NumberParts& p) {
   return exponent - static_cast<long long>(zeros) > 0;
 }
 
-[[noreturn]] void ThrowOverflow() {
-  throw ConversionFailure{"Overflow", kOverflowNumber, 0};
-}
+ConversionFailure Overflow() { return ConversionFailure{"Overflow", kOverflowNumber, 0}; }
 
 template <typename T>
-T ToChecked(double value) {
-  const double r = RoundHalfEven(value);
+Checked<T> ToChecked(const Checked<double>& value) {
+  if (!value.ok()) return value.failure();
+  const double r = RoundHalfEven(value.value());
   if (!std::isfinite(r) || r < static_cast<double>(std::numeric_limits<T>::min()) ||
       r >= -static_cast<double>(std::numeric_limits<T>::min())) {
-    ThrowOverflow();
+    return Overflow();
   }
   return static_cast<T>(r);
 }
@@ -172,7 +171,7 @@ std::optional<int64_t> ParseBoundedInt(std::string_view text, int64_t low, int64
 
 bool IsNumeric(std::string_view text) { return IsNumberText(text, kCommandFileNumber); }
 
-double NumericValue(std::string_view text) {
+Checked<double> NumericValue(std::string_view text) {
   const std::string_view number = LeadingNumberText(text, kCommandFileNumber);
   bool outOfRange = false;
   const double value = NumberValue(number, &outOfRange);
@@ -180,7 +179,7 @@ double NumericValue(std::string_view text) {
   // Out of range with a negative exponent reads as 0; anything else out of
   // range is an overflow, not a silent zero.
   if (Split(number).negativeExponent) return 0.0;
-  ThrowOverflow();
+  return Overflow();
 }
 
 double RoundHalfEven(double value) {
@@ -192,9 +191,9 @@ double RoundHalfEven(double value) {
   return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1.0;
 }
 
-int16_t ToInt16Checked(double value) { return ToChecked<int16_t>(value); }
-int32_t ToInt32Checked(double value) { return ToChecked<int32_t>(value); }
-int64_t ToInt64Checked(double value) { return ToChecked<int64_t>(value); }
+Checked<int16_t> ToInt16Checked(const Checked<double>& value) { return ToChecked<int16_t>(value); }
+Checked<int32_t> ToInt32Checked(const Checked<double>& value) { return ToChecked<int32_t>(value); }
+Checked<int64_t> ToInt64Checked(const Checked<double>& value) { return ToChecked<int64_t>(value); }
 
 std::string FormatNumber(double value) {
   if (value == 0.0 || !std::isfinite(value)) return "0";

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "conversion/conversion_state.h"
+
 namespace kolibra {
 
 // How a number may be written. With everything off it is bare decimal digits.
@@ -56,17 +58,17 @@ bool IsNumeric(std::string_view text);
 // Value of the command-file number at the start of text (after leading blanks),
 // read up to the first character that cannot continue it; 0 when no number
 // starts there. "12.5abc" gives 12.5, "abc" gives 0. A value too large for a
-// double throws ConversionFailure ("Overflow").
-double NumericValue(std::string_view text);
+// double is the failure "Overflow".
+Checked<double> NumericValue(std::string_view text);
 
 // Nearest integer, halves to the even neighbour (12.5 gives 12, 13.5 gives 14).
 double RoundHalfEven(double value);
 
-// RoundHalfEven, then checked to fit the target type; throws ConversionFailure
-// ("Overflow") when it does not, instead of wrapping.
-int16_t ToInt16Checked(double value);
-int32_t ToInt32Checked(double value);
-int64_t ToInt64Checked(double value);
+// RoundHalfEven, then checked to fit the target type: the failure "Overflow"
+// when it does not, instead of wrapping. A failed value passes its failure on.
+Checked<int16_t> ToInt16Checked(const Checked<double>& value);
+Checked<int32_t> ToInt32Checked(const Checked<double>& value);
+Checked<int64_t> ToInt64Checked(const Checked<double>& value);
 
 // Shortest decimal text of value with at most 15 significant digits, "." as
 // separator, no trailing zeros, "0" before a bare fraction and no exponent

@@ -21,8 +21,10 @@ bool IsCustomerCode(const std::string& text) {
 }
 
 // The invoice number with at least four digits: 12 gives "0012".
-std::string InvoiceNumber(const std::string& text) {
-  const int64_t n = ToInt64Checked(NumericValue(text));
+Checked<std::string> InvoiceNumber(const std::string& text) {
+  const Checked<int64_t> number = ToInt64Checked(NumericValue(text));
+  if (!number.ok()) return number.failure();
+  const int64_t n = number.value();
   const uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
   std::string digits = std::to_string(magnitude);
   if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
@@ -30,7 +32,7 @@ std::string InvoiceNumber(const std::string& text) {
 }
 
 // Credit note and annulment differ only in their marker and ending.
-HandlerResult HandleReference(ConversionState& state, const std::string& line,
+Checked<HandlerResult> HandleReference(ConversionState& state, const std::string& line,
                               const char* marker, const char* ending) {
   std::string kind;
   if (!GetField(false, kind, line, ",>")) return HandlerResult::kRefuse;
@@ -42,8 +44,11 @@ HandlerResult HandleReference(ConversionState& state, const std::string& line,
     // Closing number and document number, four characters each; only a
     // document of an RT ECR (an 11-character serial number) carries them.
     if (numbers.size() != 8 || kind.size() != 11) return HandlerResult::kRefuse;
-    result = "99F" + TextLine(FormatNumber(NumericValue(numbers.substr(0, 4)))) +
-             TextLine(FormatNumber(NumericValue(numbers.substr(4, 4))));
+    const Checked<double> closing = NumericValue(numbers.substr(0, 4));
+    const Checked<double> document = NumericValue(numbers.substr(4, 4));
+    if (!closing.ok()) return closing.failure();
+    if (!document.ok()) return document.failure();
+    result = "99F" + TextLine(FormatNumber(closing.value())) + TextLine(FormatNumber(document.value()));
   }
 
   std::string date;
@@ -65,17 +70,20 @@ HandlerResult HandleReference(ConversionState& state, const std::string& line,
 
 }  // namespace
 
-void HandleOpfs(ConversionState& state, const std::string& line) {
+StepFailure HandleOpfs(ConversionState& state, const std::string& line) {
   state.invoiceMode = true;
   std::string value;
   if (GetField(false, value, line, ",N") && IsNumeric(value)) {
-    state.output.push_back(TextLine(InvoiceNumber(value)));
+    const Checked<std::string> number = InvoiceNumber(value);
+    if (!number.ok()) return number.failure();
+    state.output.push_back(TextLine(number.value()));
   }
   state.output.push_back("99F");
   for (const char* key : {",:", ",<", ",=", ",>"}) {
     if (GetField(false, value, line, key)) state.output.push_back(TextLine(value.substr(0, kHeadingWidth)));
   }
   state.output.push_back("937F");
+  return std::nullopt;
 }
 
 void HandleExtl(ConversionState& state, const std::string& line) {
@@ -100,17 +108,18 @@ HandlerResult HandlePrnt(ConversionState& state, const std::string& line) {
   return HandlerResult::kDone;
 }
 
-void HandleDisp(ConversionState& state, const std::string& line) {
+StepFailure HandleDisp(ConversionState& state, const std::string& line) {
   // The customer display has two rows.
   int16_t row = 1;
   std::string value;
   if (GetField(false, value, line, ",N") && IsNumeric(value)) {
-    row = ToInt16Checked(NumericValue(value));
-    if (row > 1) row = 2;
+    const Checked<int16_t> number = ToInt16Checked(NumericValue(value));
+    if (!number.ok()) return number.failure();
+    row = number.value() > 1 ? 2 : number.value();
   }
   std::string text;
-  if (!GetField(false, text, line, ",:")) return;
-  state.lineResult = QuoteText(text) + std::to_string(row) + "%";
+  if (GetField(false, text, line, ",:")) state.lineResult = QuoteText(text) + std::to_string(row) + "%";
+  return std::nullopt;
 }
 
 void HandleOpen(ConversionState& state, const std::string&) { state.lineResult = "a"; }
@@ -119,27 +128,29 @@ void HandleOpnf(ConversionState& state, const std::string&) { state.lineResult =
 
 void HandleClnf(ConversionState& state, const std::string&) { state.lineResult = "J"; }
 
-void HandleBarc(ConversionState& state, const std::string& line) {
+StepFailure HandleBarc(ConversionState& state, const std::string& line) {
   std::string value;
-  if (!GetField(false, value, line, ",T") || !IsNumeric(value)) return;
-  int16_t type = ToInt16Checked(NumericValue(value));
+  if (!GetField(false, value, line, ",T") || !IsNumeric(value)) return std::nullopt;
+  const Checked<int16_t> number = ToInt16Checked(NumericValue(value));
+  if (!number.ok()) return number.failure();
+  int16_t type = number.value();
   // Only the three barcode types 1 to 3 are printed here; any other type is
   // left to the external converter.
-  if (type < 1 || type > 3) return;
+  if (type < 1 || type > 3) return std::nullopt;
   if (GetField(false, value, line, ",H")) {
     static constexpr int16_t kFlagged[] = {0, 5, 4, 6};
     type = kFlagged[type];
   }
   std::string code;
-  if (!GetField(false, code, line, ",:")) return;
-  state.lineResult = QuoteText(code) + std::to_string(type) + "B";
+  if (GetField(false, code, line, ",:")) state.lineResult = QuoteText(code) + std::to_string(type) + "B";
+  return std::nullopt;
 }
 
-HandlerResult HandleNdcr(ConversionState& state, const std::string& line) {
+Checked<HandlerResult> HandleNdcr(ConversionState& state, const std::string& line) {
   return HandleReference(state, line, "1", "@931F");
 }
 
-HandlerResult HandleDeld(ConversionState& state, const std::string& line) {
+Checked<HandlerResult> HandleDeld(ConversionState& state, const std::string& line) {
   return HandleReference(state, line, "0", "@930F");
 }
 

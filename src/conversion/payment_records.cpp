@@ -37,9 +37,10 @@ int16_t TenderLimit(int paymentsIndex) {
 
 // "<quantity>*", the quantity written with "." whatever the regional settings;
 // a text that is not a number counts as 1.
-std::string QuantityPart(const std::string& text) {
-  const double quantity = IsNumeric(text) ? NumericValue(text) : 1.0;
-  return FormatNumber(quantity) + "*";
+Checked<std::string> QuantityPart(const std::string& text) {
+  const Checked<double> quantity = IsNumeric(text) ? NumericValue(text) : 1.0;
+  if (!quantity.ok()) return quantity.failure();
+  return FormatNumber(quantity.value()) + "*";
 }
 
 std::string DescriptionPart(const std::string& line) {
@@ -51,12 +52,13 @@ std::string Tender(int n) { return std::to_string(n) + "T"; }
 
 }  // namespace
 
-void HandleTend(ConversionState& state, const std::string& line) {
+StepFailure HandleTend(ConversionState& state, const std::string& line) {
   const ConversionSettings& s = state.settings;
   std::string value;
   GetField(false, value, line, ",N");
-  int16_t n = ToInt16Checked(NumericValue(value));
-  n = std::min(n, TenderLimit(s.paymentsIndex));
+  const Checked<int16_t> number = ToInt16Checked(NumericValue(value));
+  if (!number.ok()) return number.failure();
+  int16_t n = std::min(number.value(), TenderLimit(s.paymentsIndex));
 
   if (n == 4) {
     if (s.pag4Bancomat) {
@@ -75,10 +77,15 @@ void HandleTend(ConversionState& state, const std::string& line) {
   std::string amount;
   if (GetField(false, value, line, ",V")) {
     std::string quantity;
-    if (GetField(false, quantity, line, ",Q")) amount = QuantityPart(quantity);
+    if (GetField(false, quantity, line, ",Q")) {
+      const Checked<std::string> part = QuantityPart(quantity);
+      if (!part.ok()) return part.failure();
+      amount = part.value();
+    }
     amount += value + "H";
   }
   state.lineResult = DescriptionPart(line) + amount + Tender(n);
+  return std::nullopt;
 }
 
 void HandleBanc(ConversionState& state, const std::string& line) {
@@ -107,20 +114,27 @@ void HandleCardCheq(ConversionState& state, const std::string& line) {
   }
 }
 
-void HandleTick(ConversionState& state, const std::string& line) {
+StepFailure HandleTick(ConversionState& state, const std::string& line) {
   const int n = IsZt(state.settings) ? 5 : 6;
   std::string quantity;
   if (!GetField(false, quantity, line, ",Q")) quantity = "1";
   std::string amount;
   if (GetField(false, amount, line, ",V")) amount += "H";
-  state.lineResult = DescriptionPart(line) + QuantityPart(quantity) + amount + Tender(n);
+  const Checked<std::string> part = QuantityPart(quantity);
+  if (!part.ok()) return part.failure();
+  state.lineResult = DescriptionPart(line) + part.value() + amount + Tender(n);
+  return std::nullopt;
 }
 
-void HandleCred(ConversionState& state, const std::string& line) {
+StepFailure HandleCred(ConversionState& state, const std::string& line) {
   const ConversionSettings& s = state.settings;
   std::string value;
   int16_t type = 0;
-  if (GetField(false, value, line, ",T") && IsNumeric(value)) type = ToInt16Checked(NumericValue(value));
+  if (GetField(false, value, line, ",T") && IsNumeric(value)) {
+    const Checked<int16_t> t = ToInt16Checked(NumericValue(value));
+    if (!t.ok()) return t.failure();
+    type = t.value();
+  }
 
   int n;
   switch (type) {
@@ -146,6 +160,7 @@ void HandleCred(ConversionState& state, const std::string& line) {
   } else {
     state.lineResult = Tender(n);
   }
+  return std::nullopt;
 }
 
 }  // namespace kolibra

@@ -29,7 +29,7 @@ std::string ResolvePlaceholder(std::string line, bool percent) {
 
 }  // namespace
 
-void HandleSale(ConversionState& state, const std::string& line) {
+StepFailure HandleSale(ConversionState& state, const std::string& line) {
   if (!StartsWithNoCase(line, "PLUD")) state.firstItemPending = false;
 
   std::string& result = state.lineResult;
@@ -62,21 +62,25 @@ void HandleSale(ConversionState& state, const std::string& line) {
     if (price.find('.') != std::string::npos) {
       // Price in currency units: the ECR gets the total in cents for one
       // piece, and a comment line shows quantity and unit price.
-      const double unitPrice = NumericValue(price);
+      const Checked<double> unitPrice = NumericValue(price);
+      if (!unitPrice.ok()) return unitPrice.failure();
       double quantity = 1.0;
       if (hasQuantity) {
-        quantity = NumericValue(quantityText);
+        const Checked<double> q = NumericValue(quantityText);
+        if (!q.ok()) return q.failure();
+        quantity = q.value();
       } else {
         quantityText = "1";
       }
-      const std::string priceText = FormatNumber(unitPrice);
+      const std::string priceText = FormatNumber(unitPrice.value());
       if (!state.firstItemPending) {
         state.output.push_back(TextLine("  " + quantityText + " X " + priceText));
       } else {
         pendingComment = TextLine(" ^---**  " + quantityText + " X " + priceText);
       }
-      const int32_t cents = ToInt32Checked(unitPrice * quantity * 100.0);
-      result += "1*" + std::to_string(cents) + "H";
+      const Checked<int32_t> cents = ToInt32Checked(unitPrice.value() * quantity * 100.0);
+      if (!cents.ok()) return cents.failure();
+      result += "1*" + std::to_string(cents.value()) + "H";
     } else {
       if (hasQuantity) result += quantityText + "*";
       result += price + "H";
@@ -97,6 +101,7 @@ void HandleSale(ConversionState& state, const std::string& line) {
     result = pendingComment;
   }
   state.firstItemPending = false;
+  return std::nullopt;
 }
 
 void HandleSurcharge(ConversionState& state, const std::string& line) {

@@ -9,6 +9,7 @@
 #include "core/driver_settings.h"
 #include "core/owned_file.h"
 #include "platform/event_loop.h"
+#include "platform/status.h"
 
 namespace kolibra {
 
@@ -44,6 +45,9 @@ struct LinkState {
   bool reconnectActive = false;      // the posted reconnect is running now
   bool connectPolling = false;       // Reconnect is polling: it re-issues the connect itself
   bool refusedWhilePolling = false;  // a refusal came during those polls
+  // The last socket error since the connect began, for the log of a
+  // connection that did not come (ok when none came).
+  Status connectFailure;
   bool sendingPaymentLine = false;   // the line being sent is one of the receipt's payment lines
   // A payment line may have reached the ECR (its writing began): the ECR
   // may have closed and printed the receipt, so the job's failure is uncertain.

@@ -163,6 +163,13 @@ inline constexpr const char* kControlPipeNameTaken = " esiste e non e' una pipe 
 // --prepare-folders refuses a folder (+ its path).
 inline constexpr const char* kPrepareFolderRefused =
     "cartella non adatta a Kolibra (radice di un disco, cartella di sistema, collegamento o file): ";
+// A serial port that is refused ("Porta COM<n> non disponibile") or does not
+// open ("Porta COM<n> non aperta"), and a connection to the ECR that does not
+// come (+ the address); the log adds the system's reason after ": ".
+inline constexpr const char* kPortPrefix = "Porta COM";
+inline constexpr const char* kPortUnavailable = " non disponibile";
+inline constexpr const char* kPortNotOpened = " non aperta";
+inline constexpr const char* kConnectionNotMade = "Connessione con l'Ecr non riuscita all'indirizzo ";
 // A job's result file cannot be written although the data folder is there
 // (full disk, something in the way): its outcome waits and is tried again.
 inline constexpr const char* kStatusResultNotWritten = "FILE DI ESITO NON SCRIVIBILE: ESITO DEL LAVORO IN ATTESA";

@@ -60,11 +60,12 @@ void OnSocketConnected(AppContext& ctx) {
   TraceLine(ctx, " -> Connection OK");
 }
 
-void OnSocketError(AppContext& ctx, int number, const std::string& description, int status) {
+void OnSocketError(AppContext& ctx, int number, const Status& failure, int status) {
+  ctx.link.connectFailure = failure;
   CloseConnection(ctx);
   const bool connectionError =
       number == kSocketErrAborted || number == kSocketErrTimedOut || number == kSocketErrRefused;
-  const std::string text = SocketErrorText(number, description, status);
+  const std::string text = SocketErrorText(number, failure.Cause(), status);
   ctx.link.rx.socketError = !connectionError;
   ctx.link.rx.connectionError = connectionError;
   if (!connectionError) ShowStatus(ctx, text);
@@ -137,6 +138,7 @@ bool Reconnect(AppContext& ctx, int16_t maxSeconds) {
   // connection down for the whole job.
   const bool outerPolling = link.connectPolling;
   link.connectPolling = true;
+  link.connectFailure = Status::Ok();
   OpenConnection(ctx, false);
   link.refusedWhilePolling = false;  // what came before this connect is answered by it
   EventLoop& loop = ctx.platform.loop;
@@ -158,6 +160,9 @@ bool Reconnect(AppContext& ctx, int16_t maxSeconds) {
   }
   link.connectPolling = outerPolling;
   if (!connected) {
+    // Said with the last socket error's reason; a connect that neither came
+    // nor failed has none.
+    ctx.platform.notifier.Log(link.connectFailure.Explain(kConnectionNotMade + ctx.settings.address));
     // A refusal left unanswered by the last poll is handed to the queued
     // reconnect, as the error handler does outside the polls.
     if (link.refusedWhilePolling && !outerPolling && !link.reconnectQueued) {

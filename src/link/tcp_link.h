@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/app_context.h"
+#include "platform/status.h"
 
 namespace kolibra {
 
@@ -20,7 +21,7 @@ bool IsValidIpAddress(const std::string& address);
 // Socket events.
 void OnSocketConnected(AppContext& ctx);
 void OnSocketData(AppContext& ctx, std::size_t bytes);
-void OnSocketError(AppContext& ctx, int number, const std::string& description, int status);
+void OnSocketError(AppContext& ctx, int number, const Status& failure, int status);
 
 // Operator buttons.
 void ResetConnClicked(AppContext& ctx);

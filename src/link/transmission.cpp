@@ -89,7 +89,7 @@ LinkResult<bool> SendCommandSerial(AppContext& ctx, const std::string& command) 
   while (retries >= 1 && !confirmed) {
     std::string early;  // came while the line was held: read as part of the answer
     AwaitRelease(ctx, 3500, early);
-    if (!port.Write(command)) return kPortNotOpen;
+    if (!port.Write(command).ok()) return kPortNotOpen;
     Pause(ctx, static_cast<double>(command.size()) + 300);
     link.answer = early;
     AwaitSerialAnswer(ctx, 3500, command.size());
@@ -126,7 +126,7 @@ bool StartExchange(AppContext& ctx, const std::string& command, bool& sent) {
   ArmReceive(ctx);
   sent = false;
   if (!SocketConnected(ctx)) return true;
-  if (!ctx.platform.socket.Send(command)) return false;
+  if (!ctx.platform.socket.Send(command).ok()) return false;
   sent = true;
   return true;
 }
@@ -271,8 +271,8 @@ void InitLink(AppContext& ctx) {
   SocketEvents events;
   events.onConnected = [&ctx] { OnSocketConnected(ctx); };
   events.onDataArrival = [&ctx](std::size_t bytes) { OnSocketData(ctx, bytes); };
-  events.onError = [&ctx](int number, const std::string& description, int status) {
-    OnSocketError(ctx, number, description, status);
+  events.onError = [&ctx](int number, const Status& failure, int status) {
+    OnSocketError(ctx, number, failure, status);
   };
   ctx.platform.socket.SetEvents(std::move(events));
 }

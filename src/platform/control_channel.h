@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace kolibra {
 
 struct ControlChannelOptions {
@@ -40,6 +42,13 @@ enum class ControlOpenStatus {
   kNotAvailable,   // no control endpoint on this system
 };
 
+// What an opening did: kOpen, or why not, with the system's reason when the
+// system refused a call (cause stays ok when there was none to give).
+struct ControlOpenResult {
+  ControlOpenStatus status = ControlOpenStatus::kOpen;
+  Status cause;
+};
+
 class ControlChannel {
  public:
   // Gets a request line (without its line end; it may hold any bytes but a
@@ -52,7 +61,7 @@ class ControlChannel {
   // endpoint's group too when the folder lets its group in. A stale
   // endpoint of this user at path is replaced, so the caller must hold the
   // single-instance lock of the folder: no other copy can be listening there.
-  virtual ControlOpenStatus Open(const std::string& path, Handler handler,
+  virtual ControlOpenResult Open(const std::string& path, Handler handler,
                                  const ControlChannelOptions& options) = 0;
   // Stops listening, drops every connection and removes the endpoint.
   virtual void Close() = 0;
@@ -90,6 +99,7 @@ enum class ControlCallStatus {
 struct ControlCallResult {
   ControlCallStatus status = ControlCallStatus::kFailed;
   std::string reply;  // what the server sent, up to kMaxControlReplyBytes
+  Status cause;       // kFailed: the system's reason, when a call gave one
 };
 
 inline constexpr std::size_t kMaxControlReplyBytes = 65536;

@@ -57,13 +57,13 @@ std::optional<SerialSettings> CheckSerialConfig(int portNumber, const std::strin
   return std::nullopt;
 }
 
-bool ConfiguredSerialPort::Configure(int portNumber, const std::string& settings) {
-  if (IsOpen()) return false;
+Status ConfiguredSerialPort::Configure(int portNumber, const std::string& settings) {
+  if (IsOpen()) return Status::Failed("port already open");
   const std::optional<SerialSettings> line = CheckSerialConfig(portNumber, settings);
-  if (!line) return false;
+  if (!line) return Status::Failed("port " + std::to_string(portNumber) + " or settings \"" + settings + "\" not supported");
   portNumber_ = portNumber;
   line_ = *line;
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace kolibra

@@ -31,11 +31,14 @@ constexpr int kMaxSerialPortNumber = 255;
 // standard ones. nullopt when any of them is refused.
 std::optional<SerialSettings> CheckSerialConfig(int portNumber, const std::string& settings);
 
+// The reason every serial port gives when a write finds it closed.
+inline constexpr char kSerialPortClosed[] = "port not open";
+
 // A serial port's configuration, the same on every system: a closed port
 // takes a port number and line settings that CheckSerialConfig accepts.
 class ConfiguredSerialPort : public SerialPort {
  public:
-  bool Configure(int portNumber, const std::string& settings) override;
+  Status Configure(int portNumber, const std::string& settings) override;
   int PortNumber() const { return portNumber_; }
 
  protected:

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/status.h"
+
 namespace kolibra {
 
 // Socket states as the logic tests them.
@@ -29,8 +31,9 @@ constexpr int kSocketErrHostNotFound = 11001;
 struct SocketEvents {
   std::function<void()> onConnected;
   std::function<void(std::size_t bytesAvailable)> onDataArrival;
-  // number, description, status code (the socket state when it happened)
-  std::function<void(int number, const std::string& description, int status)> onError;
+  // The error's number, its description as the failure's cause, and the
+  // status code (the socket state when it happened).
+  std::function<void(int number, const Status& failure, int status)> onError;
 };
 
 class TcpSocket {
@@ -45,8 +48,9 @@ class TcpSocket {
   // Starts a non-blocking connect; the outcome arrives as an event.
   virtual void Connect() = 0;
   virtual void Close() = 0;
-  // Queues the bytes for sending; false when not connected.
-  virtual bool Send(const std::string& bytes) = 0;
+  // Queues the bytes for sending; fails when not connected, or when the
+  // connection failed on them (its error event follows).
+  virtual Status Send(const std::string& bytes) = 0;
   // Every byte received and not yet fetched.
   virtual std::string GetData() = 0;
 };

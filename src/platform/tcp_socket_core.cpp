@@ -50,11 +50,11 @@ void TcpSocketCore::Connect() {
   Open(addr);
 }
 
-bool TcpSocketCore::Send(const std::string& bytes) {
-  if (state_ != kSocketConnected) return false;
+Status TcpSocketCore::Send(const std::string& bytes) {
+  if (state_ != kSocketConnected) return Status::Failed(kNotConnected);
   tx_ += bytes;
   Flush();
-  return state_ == kSocketConnected;
+  return state_ == kSocketConnected ? Status::Ok() : failure_;
 }
 
 std::string TcpSocketCore::GetData() {
@@ -90,9 +90,11 @@ void TcpSocketCore::Fail(int number, const std::string& description) {
   const int status = state_;
   Release();
   state_ = kSocketError;
+  failure_ = Status::Failed(description);
   if (events_.onError) {
     auto fn = events_.onError;
-    fn(number, description, status);
+    const Status failure = failure_;  // the handler may start a new connection
+    fn(number, failure, status);
   }
 }
 
@@ -100,14 +102,15 @@ void TcpSocketCore::FailLater(int number, const std::string& description) {
   const int status = state_;
   Release();
   state_ = kSocketError;
+  failure_ = Status::Failed(description);
   const unsigned gen = generation_;
   std::weak_ptr<int> alive = alive_;
-  Defer([this, alive, gen, number, description, status] {
+  Defer([this, alive, gen, number, failure = failure_, status] {
     if (alive.expired()) return;
     if (gen != generation_ || state_ != kSocketError) return;  // closed meanwhile
     if (events_.onError) {
       auto fn = events_.onError;
-      fn(number, description, status);
+      fn(number, failure, status);
     }
   });
 }

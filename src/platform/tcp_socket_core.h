@@ -39,7 +39,7 @@ class TcpSocketCore : public TcpSocket {
   // dropped and no event of the old connection follows.
   void Close() override;
   // Queues the bytes; they are written as the connection accepts them.
-  bool Send(const std::string& bytes) override;
+  Status Send(const std::string& bytes) override;
   std::string GetData() override;
 
   // Bytes queued and not yet handed to the connection.
@@ -47,6 +47,7 @@ class TcpSocketCore : public TcpSocket {
 
  protected:
   static constexpr char kPeerClosed[] = "Connection closed by peer";
+  static constexpr char kNotConnected[] = "not connected";
 
   // The system's part of Connect: the host is a valid IPv4 address (host
   // order) and the state is connecting. Failures go through FailLater.
@@ -80,6 +81,7 @@ class TcpSocketCore : public TcpSocket {
 
  private:
   SocketEvents events_;
+  Status failure_;  // the last error, which a Send that met it returns
   std::string host_;
   unsigned generation_ = 0;  // counts connections, so stale events are dropped
   // Deferred reports hold a weak reference, so a destroyed socket gets none.

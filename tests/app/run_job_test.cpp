@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <vector>
@@ -17,12 +18,13 @@ using testing_outcome::Rig;
 // Every failure closes the port, the trace and the output file and uses up the test receipt. Anything
 // thrown inside a step ends the job at its one boundary: logged with the step, reported as unanswered.
 TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
-  // Set-up: 1 the port refuses it, 2 the port left open, 3 a silent ECR, 4/5 a throw at the reset/first line.
+  // Set-up: 1 the port refuses it, 2 the port left open, 3 a silent ECR, 4/5 a throw at the reset/first line,
+  // 6 the port does not open (logged with the system's reason; the writes fail).
   const struct { JobResult expected; const char* dati; int setup; } cases[] = {
       {JobResult::kCommandFileMissing, nullptr, 0}, {JobResult::kConversionRefused, "NDCR,>A;\r\n", 0},  // bad kind in RT mode
       {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 1}, {JobResult::kLinkSetupFailed, "SALE,N1,P1000;\r\n", 2},
       {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 3}, {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 4},
-      {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 5},
+      {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 5}, {JobResult::kNoAnswer, "SALE,N1,P1000;\r\n", 6},
   };
   for (const auto& c : cases) {
     for (int16_t testReceipt : {0, 1}) {
@@ -35,6 +37,7 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       if (c.dati) r.Put("SR_DATI", c.dati);
       r.fp.serial.failConfigure = c.setup == 1;
       if (c.setup == 2) r.fp.serial.Open();
+      if (c.setup == 6) r.fp.serial.openFailure = Status::Failed("No such file or directory");
       r.echoUnknown = c.setup != 3;
       const char* step = c.setup == 4 ? "azzeramento" : c.setup == 5 ? "invio" : nullptr;
       // The first job line: the test receipt sends its command file unconverted.
@@ -49,7 +52,9 @@ TEST(RunJob, FailuresCloseEverythingAndUseUpTheTestReceipt) {
       EXPECT_FALSE(r.fp.serial.IsOpen() || r.ctx.link.trace.IsOpen() || r.ctx.link.output.IsOpen());
       EXPECT_EQ(r.ctx.job.testReceipt, 0);
       const std::string trace = r.DataFile("TRACE_202403/TRACE_20240315_100000.TXT");
-      EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.setup == 3);
+      EXPECT_EQ(trace.ends_with(" <- TIMEOUT SCADUTO\r\n"), c.setup == 3 || c.setup == 6);
+      EXPECT_EQ(std::ranges::count(r.fp.notifier.logs, "Porta COM1 non aperta: No such file or directory"),
+                c.setup == 6 ? 1 : 0);
       if (step) {
         EXPECT_EQ(r.fp.notifier.logs, std::vector<std::string>{std::string("Lavoro interrotto durante ") + step + ": boom"});
         EXPECT_TRUE(r.fp.notifier.messages.empty());

@@ -112,6 +112,7 @@ TEST(StartUp, AnswersWaitingJobsOfUsableSlotsFromTheJournal) {
     EXPECT_EQ(r.fp.socket.connectTimes.size(), serialFails ? 0u : 1u);
     for (bool pending : r.ctx.dump.pending) EXPECT_TRUE(pending);
     EXPECT_EQ(r.LogsWith("'kolibra ctl mode network'"), serialFails ? 1 : 0);
+    EXPECT_EQ(r.LogsWith("Porta COM4 non disponibile: refused 9600,N,8,1"), serialFails ? 1 : 0);
     EXPECT_FALSE(stdfs::exists(r.settings.File("KBJOURNAL.TXT")));
     EXPECT_EQ(stdfs::is_regular_file(stdfs::symlink_status(journal)), j != kFolder);
     if (j == kLink) { EXPECT_EQ(fakes::ReadFileBytes(target), record); }
@@ -148,20 +149,28 @@ TEST(StartUp, AnotherCopyOnEitherFolderEndsAtOnce) {
   }
 }
 
-// A control endpoint the driver cannot open is shown, not only logged: a headless driver has no
-// other way to say why `kolibra ctl` cannot reach it.
+// A control endpoint the driver cannot open is shown, not only logged, with the system's reason when
+// it gave one: a headless driver has no other way to say why `kolibra ctl` cannot reach it.
 TEST(StartUp, ControlEndpointThatCannotOpenIsShown) {
   struct Refusing : ControlChannel {
-    ControlOpenStatus Open(const std::string&, Handler, const ControlChannelOptions&) override {
-      return ControlOpenStatus::kNameTaken;
-    }
+    ControlOpenResult result;
+    ControlOpenResult Open(const std::string&, Handler, const ControlChannelOptions&) override { return result; }
     void Close() override {}
     bool IsOpen() const override { return false; }
   } channel;
-  AppRig r;
-  r.ctx.settingsDir = r.settings.path();
-  const ControlEndpoint endpoint(r.ctx, &channel);
-  EXPECT_TRUE(r.ctx.state.status.starts_with("Comandi operatore non disponibili: ")) << r.ctx.state.status;
+  const std::pair<ControlOpenResult, std::string> cases[] = {
+      {{ControlOpenStatus::kNameTaken, Status::Ok()}, kControlNameTaken},
+      {{ControlOpenStatus::kFailed, Status::Failed("Address family not supported")},
+       ": Address family not supported"}};
+  for (const auto& [result, ending] : cases) {
+    AppRig r;
+    r.ctx.settingsDir = r.settings.path();
+    channel.result = result;
+    const ControlEndpoint endpoint(r.ctx, &channel);
+    EXPECT_TRUE(r.ctx.state.status.starts_with("Comandi operatore non disponibili: ")) << r.ctx.state.status;
+    EXPECT_TRUE(r.ctx.state.status.ends_with(ending)) << r.ctx.state.status;
+    EXPECT_EQ(r.LogsWith(ending), 1);
+  }
 }
 
 // Slot 1 dumped (the others switched off), a job waiting on slot 2. A job the ECR never answers on slot 1

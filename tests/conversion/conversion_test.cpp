@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -89,14 +90,14 @@ TEST(Numbers, ReadFormatAndRound) {
 
   EXPECT_EQ(RoundHalfEven(-2.5), -2);
   EXPECT_EQ(FormatNumber(0.1 + 0.2), "0.3");
-  EXPECT_THROW(NumericValue("1E999"), ConversionFailure);
-  EXPECT_THROW(NumericValue("0." + std::string(400, '0') + "1"), ConversionFailure);
-  EXPECT_EQ(NumericValue("1E-999"), 0);
-  EXPECT_DOUBLE_EQ(NumericValue(" 1d-2x"), 0.01);
+  EXPECT_EQ(NumericValue("1E999").failure().description, "Overflow");
+  EXPECT_FALSE(NumericValue("0." + std::string(400, '0') + "1").ok());
+  EXPECT_EQ(NumericValue("1E-999").value(), 0);
+  EXPECT_DOUBLE_EQ(NumericValue(" 1d-2x").value(), 0.01);
   EXPECT_TRUE(IsNumeric(" -.5 ") && !IsNumeric("1.2.3"));
-  EXPECT_EQ(NumericValue("1" + std::string(400, '0') + "e-5"), 0);
-  EXPECT_THROW(ToInt16Checked(32767.5), ConversionFailure);  // rounds to 32768
-  EXPECT_EQ(ToInt16Checked(-32768.4), -32768);
+  EXPECT_EQ(NumericValue("1" + std::string(400, '0') + "e-5").value(), 0);
+  EXPECT_FALSE(ToInt16Checked(32767.5).ok());  // rounds to 32768
+  EXPECT_EQ(ToInt16Checked(-32768.4).value(), -32768);
 
   const struct { std::string text; std::size_t maxDigits; std::optional<int64_t> value; } bounded[] = {
       {"", 9, std::nullopt}, {"1", 9, 1}, {"65535", 9, 65535}, {"65536", 9, std::nullopt}, {"0", 9, std::nullopt},
@@ -178,11 +179,19 @@ TEST(RecordText, CleanUpFieldsSignsAndCheckCharacters) {
   for (const auto& c : codes) EXPECT_EQ(c.check(c.text), c.ok) << c.text;
 }
 
-using Handler = HandlerResult (*)(ConversionState&, const std::string&);
+using Handler = Checked<HandlerResult> (*)(ConversionState&, const std::string&);
 
-template <void (*F)(ConversionState&, const std::string&)>
-HandlerResult Done(ConversionState& state, const std::string& line) {
-  F(state, line);
+// Any handler as one that returns its result or its failure.
+template <auto F>
+Checked<HandlerResult> Done(ConversionState& state, const std::string& line) {
+  using R = decltype(F(state, line));
+  if constexpr (std::is_void_v<R>) {
+    F(state, line);
+  } else if constexpr (std::is_same_v<R, StepFailure>) {
+    if (const StepFailure f = F(state, line)) return *f;
+  } else {
+    return F(state, line);
+  }
   return HandlerResult::kDone;
 }
 
@@ -213,6 +222,8 @@ TEST(SingleRecords, HandlersBuildLinesAndTheLineConverterKeepsItsCallShape) {
       {Done<HandleTend>, "TEND,N2.5;", "2T"}, {Done<HandleTend>, "TEND,N4,V1000;", "1000H3T", {}, kPag4},
       {Done<HandleTend>, "TEND,N3.5;", "2T", {}, kPag4, 2, "OT"},  // rounded to 4, then Bancomat
       {Done<HandleTend>, "TEND,N4;", "4T", {}, 0, 0, "OT", "5T"}, {Done<HandleTend>, "TEND,N1,Q2;", "1T"},  // Q needs V
+      // Numbers out of range stop the conversion.
+      {Done<HandleTend>, "TEND,N40000;", "Overflow"}, {Done<HandleSale>, "SALE,N1,P1.5E999;", "Overflow"},
       {Done<HandleBanc>, "BANC,V100;", "100H3T"}, {Done<HandleCardCheq>, "CARD,V1500;", "1500H3T"},
       {Done<HandleTick>, "TICK,:BUONO,Q2,V800;", "\"BUONO\"2*800H6T", {}, 0, 0, ""},
       {Done<HandleTend>, "TEND,N1,:A\x13" "B,V5;", "\"A B\"5H1T"}, {Done<HandleCred>, "CRED,T5,V900;", "900H4T"},
@@ -224,7 +235,7 @@ TEST(SingleRecords, HandlersBuildLinesAndTheLineConverterKeepsItsCallShape) {
       {Done<HandleExtl>, "EXTL,:123456789012345678901234567890;", "", {"\"123456789012345678901234\"@"}, kInvoice},
       {Done<HandleExtl>, "EXTL,:" VAT ";", "", {"\"" VAT "\"@", "39F"}},
       {Done<HandleExtl>, "EXTL,:" VAT ";", "", {}, kCodeEmitted}, {Done<HandleSurcharge>, "ADDS,V250;", "=250H8M"},
-      {HandlePrnt, "PRNT,:01234567890;", "\"01234567890\"@"}, {HandlePrnt, "PRNT,:" VAT ";", "dropped"},
+      {Done<HandlePrnt>, "PRNT,:01234567890;", "\"01234567890\"@"}, {Done<HandlePrnt>, "PRNT,:" VAT ";", "dropped"},
       {Done<HandleDisp>, "DISP,N5,:CIAO;", "\"CIAO\"2%"}, {Done<HandleDisp>, "DISP,N1,:CI\x11" "AO;", "\"CI AO\"1%"},
       {Done<HandleBarc>, "BARC,T1,:12\x13" "3;", "\"12 3\"1B"}, {Done<HandleBarc>, "BARC,T3,:123;", "\"123\"3B"},
       {Done<HandleBarc>, "BARC,T1,H,:123;", "\"123\"5B"}, {Done<HandleBarc>, "BARC,T4,:123;", ""},
@@ -250,8 +261,10 @@ TEST(SingleRecords, HandlersBuildLinesAndTheLineConverterKeepsItsCallShape) {
     state.percent = c.flags & kPercent;
     state.invoiceMode = c.flags & kInvoice;
     state.customerCodeEmitted = c.flags & kCodeEmitted;
-    const HandlerResult r = c.handler(state, c.line);
-    EXPECT_EQ(r == HandlerResult::kRefuse ? "refused" : r == HandlerResult::kDropLine ? "dropped" : state.lineResult,
+    const Checked<HandlerResult> checked = c.handler(state, c.line);
+    const HandlerResult r = checked.value();
+    EXPECT_EQ(!checked.ok() ? checked.failure().description
+              : r == HandlerResult::kRefuse ? "refused" : r == HandlerResult::kDropLine ? "dropped" : state.lineResult,
               c.result);
     EXPECT_EQ(state.output, c.output);
     EXPECT_EQ(state.lastTenderSuffix, c.suffix);

@@ -78,17 +78,18 @@ class FakeSerialPort : public SerialPort {
  public:
   explicit FakeSerialPort(FakeEventLoop& loop) : loop_(loop) {}
 
-  bool Configure(int n, const std::string& s) override {
-    if (failConfigure || open_ || n < 1 || n > 16) return false;
+  Status Configure(int n, const std::string& s) override {
+    if (failConfigure || open_ || n < 1 || n > 16) return Status::Failed("refused " + s);
     portNumber = n;
     settings = s;
-    return true;
+    return Status::Ok();
   }
-  bool Open() override {
+  Status Open() override {
     ++openCalls;
-    if (open_) return false;
+    if (open_ || !openFailure.ok()) return open_ ? Status::Failed("open") : openFailure;
     Close();
-    return open_ = true;
+    open_ = true;
+    return Status::Ok();
   }
   void Close() override {
     open_ = false;
@@ -96,12 +97,12 @@ class FakeSerialPort : public SerialPort {
     pending_.clear();
   }
   bool IsOpen() override { return open_; }
-  bool Write(const std::string& bytes) override {
-    if (!open_) return false;
+  Status Write(const std::string& bytes) override {
+    if (!open_) return Status::Failed("closed");
     writes.push_back(bytes);
     writeTimes.push_back(loop_.NowMs());
     if (responder) responder(bytes);
-    return true;
+    return Status::Ok();
   }
   std::string ReadAll() override {
     Arrive();
@@ -119,6 +120,7 @@ class FakeSerialPort : public SerialPort {
     loop_.Schedule(at, [] {});  // wakes the loop as input readiness would
   }
   bool failConfigure = false;
+  Status openFailure;  // what Open() answers while it fails
 
   std::vector<std::string> writes;
   std::vector<int64_t> writeTimes;
@@ -159,7 +161,9 @@ class FakeTcpSocket : public TcpSocket {
       if (gen != generation_) return;
       state_ = refused ? kSocketError : kSocketConnected;
       if (!refused && events_.onConnected) events_.onConnected();
-      if (refused && events_.onError) events_.onError(kSocketErrRefused, "Connection is forcefully rejected", state_);
+      if (refused && events_.onError) {
+        events_.onError(kSocketErrRefused, Status::Failed("Connection is forcefully rejected"), state_);
+      }
     });
   }
   void Close() override {
@@ -167,11 +171,11 @@ class FakeTcpSocket : public TcpSocket {
     rx_.clear();
     state_ = kSocketClosed;
   }
-  bool Send(const std::string& bytes) override {
-    if (state_ != kSocketConnected || refuseSends) return false;
+  Status Send(const std::string& bytes) override {
+    if (state_ != kSocketConnected || refuseSends) return Status::Failed("refused");
     sends.push_back(bytes);
     if (responder) responder(bytes);
-    return true;
+    return Status::Ok();
   }
   std::string GetData() override { return std::exchange(rx_, {}); }
 
@@ -191,7 +195,7 @@ class FakeTcpSocket : public TcpSocket {
   void InjectError(int64_t delayMs, int number, const std::string& description, int newState = kSocketError) {
     loop_.After(delayMs, [this, number, description, newState] {
       state_ = newState;
-      if (events_.onError) events_.onError(number, description, state_);
+      if (events_.onError) events_.onError(number, Status::Failed(description), state_);
     });
   }
   void ForceState(int state) { state_ = state; }  // no event

@@ -21,8 +21,8 @@ struct LinkRig : fakes::ContextRig {
 
   void UseSerial() {
     ctx.settings.linkMode = LinkMode::kSerial;
-    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1"));
-    ASSERT_TRUE(fp.serial.Open());
+    ASSERT_TRUE(fp.serial.Configure(1, "9600,N,8,1").ok());
+    ASSERT_TRUE(fp.serial.Open().ok());
   }
   void UseNetwork() {  // the socket already connected
     ctx.settings.linkMode = LinkMode::kNetwork;
@@ -209,10 +209,13 @@ TEST_F(LinkTest, AddressesReconnectsAndTracedCommands) {
   fp.socket.connectOutcome = Fake::ConnectOutcome::kNever;
   EXPECT_FALSE(Reconnect(ctx, 10));
   EXPECT_EQ(Now(), 2000 + 200 + 11000);
+  const std::string notMade = "Connessione con l'Ecr non riuscita all'indirizzo 192.168.1.50";
+  EXPECT_EQ(fp.notifier.logs.back(), notMade);  // no error came: no reason
 
   fp.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
   EXPECT_FALSE(Reconnect(ctx, 10));
   EXPECT_LT(Now(), 13200 + 14000);  // reconnects inside the polls do not stretch the limit
+  EXPECT_EQ(fp.notifier.logs.back(), notMade + ": Connection is forcefully rejected");
   EXPECT_TRUE(ctx.link.rx.connectionError);
   EXPECT_EQ(ctx.state.connection, ConnectionState::kClosed);
   const std::size_t connects = fp.socket.connectTimes.size();

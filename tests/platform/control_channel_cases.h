@@ -44,7 +44,7 @@ struct ControlRig {
       if (line == "silence") return "";
       if (line == "big") return std::string(20000, 'b') + "\n";
       return "ok " + std::string(line) + "\n";
-    }, options);
+    }, options).status;
   }
   // Runs the loop until every call has ended; their results in order.
   template <typename T>

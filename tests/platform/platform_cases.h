@@ -28,6 +28,7 @@
 #include "platform/file_system.h"
 #include "platform/folder_watch.h"
 #include "platform/make_platform.h"
+#include "platform/serial_settings.h"
 #include "platform/platform_test_util.h"
 #include "platform/system.h"
 #include "platform/tcp_socket.h"
@@ -109,8 +110,8 @@ class PlatformCases : public ::testing::Test {
       log_.push_back("data " + std::to_string(n));
       received_ += sock_.GetData();
     };
-    events.onError = [this](int number, const std::string& description, int status) {
-      log_.push_back("error " + std::to_string(number) + " " + std::to_string(status) + " " + description);
+    events.onError = [this](int number, const Status& failure, int status) {
+      log_.push_back("error " + std::to_string(number) + " " + std::to_string(status) + " " + failure.Cause());
     };
     sock_.SetEvents(events);
   }
@@ -227,7 +228,7 @@ TYPED_TEST_P(PlatformCases, TcpExchangesBytesAndKeepsEachConnectionsEventsToItse
   EXPECT_EQ(this->sock_.State(), kSocketConnected);
   auto peer = accept(listener, nullptr, nullptr);
   const std::string cmd("1000H1R\x13\0\xff", 10);
-  ASSERT_TRUE(this->sock_.Send(cmd));
+  ASSERT_TRUE(this->sock_.Send(cmd).ok());
   EXPECT_EQ(Peer::Receive(peer, cmd.size()), cmd);
   ASSERT_EQ(send(peer, "K\x13\x02", 3, 0), 3);
   ASSERT_TRUE(WaitFor(this->loop_, [&] { return this->received_.size() >= 3; }));
@@ -236,7 +237,7 @@ TYPED_TEST_P(PlatformCases, TcpExchangesBytesAndKeepsEachConnectionsEventsToItse
   ASSERT_TRUE(WaitFor(this->loop_, [&] { return this->log_.size() == 3; }));
   EXPECT_EQ(this->log_, (Log{"connected", "data 3", "error 10053 7 Connection closed by peer"}));
   EXPECT_EQ(this->sock_.State(), kSocketError);
-  EXPECT_FALSE(this->sock_.Send("x"));
+  EXPECT_EQ(this->sock_.Send("x").Cause(), "not connected");
   this->loop_.Wait(this->loop_.NowMs() + 100);  // the dead connection is not watched
   EXPECT_EQ(this->log_.size(), 3u);
 
@@ -267,22 +268,26 @@ TYPED_TEST_P(PlatformCases, TcpExchangesBytesAndKeepsEachConnectionsEventsToItse
 // wakes on arrivals only, also while input is left unread.
 TYPED_TEST_P(PlatformCases, SerialTakesKnownSettingsAndCarriesBytesUnchangedWithoutSpinning) {
   typename TypeParam::Serial port(this->loop_);
-  EXPECT_TRUE(port.Configure(255, "230400,o,7,2"));
-  EXPECT_FALSE(port.Configure(1, "460800,N,8,1"));
+  EXPECT_TRUE(port.Configure(255, "230400,o,7,2").ok());
+  EXPECT_FALSE(port.Configure(1, "460800,N,8,1").ok());
   EXPECT_EQ(port.PortNumber(), 255);
-  EXPECT_FALSE(port.Open());
+  const Status missing = port.Open();  // with the system's reason
+  EXPECT_FALSE(missing.ok());
+  if (TypeParam::kNoDevice != nullptr) {
+    EXPECT_EQ(missing.Cause(), TypeParam::kNoDevice);
+  }
   EXPECT_FALSE(port.IsOpen());
-  EXPECT_FALSE(port.Write("K"));
+  EXPECT_EQ(port.Write("K").Cause(), kSerialPortClosed);
   EXPECT_EQ(port.ReadAll(), "");
   EXPECT_EQ(port.InputCount(), 0);
 
   typename TypeParam::SerialPair ecr(this->loop_);
   if (!ecr.Join(port)) GTEST_SKIP() << "no line joined to a serial port here";
-  ASSERT_TRUE(port.Open());
-  EXPECT_FALSE(port.Configure(port.PortNumber(), "9600,N,8,1"));  // refused while open
+  ASSERT_TRUE(port.Open().ok());
+  EXPECT_FALSE(port.Configure(port.PortNumber(), "9600,N,8,1").ok());  // refused while open
   EXPECT_TRUE(ecr.Held());
   const std::string all("1000H1R\x13\x11\r\n\0\x7f\xe0\xff", 15);
-  ASSERT_TRUE(port.Write(all));
+  ASSERT_TRUE(port.Write(all).ok());
   EXPECT_EQ(ecr.Receive(all.size()), all);
   // At most one wake-up per port for input already taken, then sleep.
   for (int i = 0; i < 2; ++i) this->loop_.Wait(this->loop_.NowMs());
@@ -295,7 +300,7 @@ TYPED_TEST_P(PlatformCases, SerialTakesKnownSettingsAndCarriesBytesUnchangedWith
   EXPECT_LT(CpuMs() - cpu0, 50);
   EXPECT_EQ(port.ReadAll(), all);
   // Output keeps flowing after the ECR sent XOFF: the port does not obey it.
-  ASSERT_TRUE(port.Write("K"));
+  ASSERT_TRUE(port.Write("K").ok());
   EXPECT_EQ(ecr.Receive(1), "K");
   ASSERT_TRUE(ecr.Send("Y"));  // read: watched again
   EXPECT_LT(this->TimedWait(2000), 1000);

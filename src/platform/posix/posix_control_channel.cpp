@@ -79,7 +79,7 @@ PosixControlChannel::PosixControlChannel(PosixEventLoop& loop) : ControlChannelC
 
 PosixControlChannel::~PosixControlChannel() { Close(); }
 
-ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler handler,
+ControlOpenResult PosixControlChannel::Open(const std::string& path, Handler handler,
                                             const ControlChannelOptions& options) {
   Close();
   const uid_t me = geteuid();
@@ -87,27 +87,27 @@ ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler han
   // Only this user may add or remove names in the folder, so no one else can
   // put another endpoint in the socket's place.
   const std::string folder = FolderOf(path);
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != me ||
-      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return ControlOpenStatus::kUnsafeFolder;
+  if (stat(folder.c_str(), &st) != 0) return {ControlOpenStatus::kUnsafeFolder, LastOsError()};
+  if (!S_ISDIR(st.st_mode) || st.st_uid != me || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return {ControlOpenStatus::kUnsafeFolder, Status::Ok()};
   }
   // A folder its group may enter shares the socket with the socket's group
   // (the process's, or the folder's when it is setgid); others never reach it.
   const mode_t mode = (st.st_mode & S_IXGRP) != 0 ? 0660 : 0600;
   sockaddr_un addr;
-  if (!FillAddress(path, addr)) return ControlOpenStatus::kPathTooLong;
+  if (!FillAddress(path, addr)) return {ControlOpenStatus::kPathTooLong, Status::Ok()};
 
   // The caller holds the folder's single-instance lock: a socket of this
   // user under the name is left by a copy that ended without removing it.
   if (lstat(path.c_str(), &st) == 0) {
-    if (!S_ISSOCK(st.st_mode) || st.st_uid != me) return ControlOpenStatus::kNameTaken;
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return ControlOpenStatus::kFailed;
+    if (!S_ISSOCK(st.st_mode) || st.st_uid != me) return {ControlOpenStatus::kNameTaken, Status::Ok()};
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return {ControlOpenStatus::kFailed, LastOsError()};
   } else if (errno != ENOENT) {
-    return ControlOpenStatus::kFailed;
+    return {ControlOpenStatus::kFailed, LastOsError()};
   }
 
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return ControlOpenStatus::kFailed;
+  if (fd < 0) return {ControlOpenStatus::kFailed, LastOsError()};
   // No wider than its mode from the moment the name exists (the process is
   // single-threaded).
   const mode_t oldMask = umask(0777 & ~mode);
@@ -116,13 +116,16 @@ ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler han
   if (bound != 0) {
     const int err = errno;
     close(fd);
-    return err == EADDRINUSE ? ControlOpenStatus::kNameTaken : ControlOpenStatus::kFailed;
+    return {err == EADDRINUSE ? ControlOpenStatus::kNameTaken : ControlOpenStatus::kFailed, OsError(err)};
   }
+  errno = 0;
   if (chmod(path.c_str(), mode) != 0 || lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
       st.st_uid != me || (st.st_mode & 0777) != mode || listen(fd, kListenBacklog) != 0) {
+    // A call that failed says why; a socket that is not as made has no reason to give.
+    const Status cause = errno != 0 ? LastOsError() : Status::Ok();
     unlink(path.c_str());
     close(fd);
-    return ControlOpenStatus::kFailed;
+    return {ControlOpenStatus::kFailed, cause};
   }
 
   listenFd_ = fd;
@@ -131,7 +134,7 @@ ControlOpenStatus PosixControlChannel::Open(const std::string& path, Handler han
   socketIno_ = st.st_ino;
   Begin(std::move(handler), options);
   listenWatch_ = loop_.Watch(fd, POLLIN, [this](short) { OnAccept(); });
-  return ControlOpenStatus::kOpen;
+  return {ControlOpenStatus::kOpen, Status::Ok()};
 }
 
 void PosixControlChannel::Close() {
@@ -278,6 +281,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     result.status = errno == ENOENT   ? ControlCallStatus::kNoServer
                     : errno == EACCES ? ControlCallStatus::kNotOwner
                                       : ControlCallStatus::kFailed;
+    result.cause = LastOsError();
     return result;
   }
   if (!S_ISSOCK(st.st_mode)) {
@@ -289,7 +293,10 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   ControlEndpointFacts facts{st.st_uid, st.st_gid, st.st_mode, 0, 0};
   if (st.st_uid != getuid()) {
     struct stat folder;
-    if (stat(FolderOf(path).c_str(), &folder) != 0) return result;
+    if (stat(FolderOf(path).c_str(), &folder) != 0) {
+      result.cause = LastOsError();
+      return result;
+    }
     facts.folderUid = folder.st_uid;
     facts.folderMode = folder.st_mode;
   }
@@ -303,7 +310,10 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   sockaddr_un addr;
   if (!FillAddress(path, addr)) return result;
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return result;
+  if (fd < 0) {
+    result.cause = LastOsError();
+    return result;
+  }
   const int64_t deadline = MonotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
 
   // A blocking connect waits for room in a full backlog at most this long.
@@ -318,6 +328,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
                     : (err == EAGAIN || err == ETIMEDOUT || err == EINPROGRESS)
                         ? ControlCallStatus::kTimedOut
                         : ControlCallStatus::kFailed;
+    result.cause = OsError(err);
     return result;
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -339,6 +350,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) {
       status = ControlCallStatus::kFailed;
+      result.cause = LastOsError();
       break;
     }
     if (r == 0) continue;
@@ -359,6 +371,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n < 0) {
       status = reply.empty() ? ControlCallStatus::kFailed : ControlCallStatus::kOk;
+      result.cause = LastOsError();
       break;
     }
     if (n == 0) break;

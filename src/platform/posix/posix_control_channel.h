@@ -39,7 +39,7 @@ class PosixControlChannel : public ControlChannelCore {
   explicit PosixControlChannel(PosixEventLoop& loop);
   ~PosixControlChannel() override;
 
-  ControlOpenStatus Open(const std::string& path, Handler handler,
+  ControlOpenResult Open(const std::string& path, Handler handler,
                          const ControlChannelOptions& options) override;
   void Close() override;
   bool IsOpen() const override { return listenFd_ >= 0; }

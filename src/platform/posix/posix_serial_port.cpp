@@ -32,6 +32,13 @@ bool BaudCode(int rate, speed_t* code) {
   return false;
 }
 
+// Closes fd, keeping the reason of the call that failed before.
+Status CloseFailed(int fd) {
+  const Status failure = LastOsError();
+  close(fd);
+  return failure;
+}
+
 }  // namespace
 
 PosixSerialPort::~PosixSerialPort() { Close(); }
@@ -42,18 +49,15 @@ std::string PosixSerialPort::DevicePath(int portNumber) const {
   return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-bool PosixSerialPort::Open() {
-  if (IsOpen()) return true;
+Status PosixSerialPort::Open() {
+  if (IsOpen()) return Status::Ok();
   const std::string path = DevicePath(portNumber_);
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return LastOsError();
   struct termios tio;
   speed_t code = B9600;
   BaudCode(line_.baud, &code);
-  if (tcgetattr(fd, &tio) != 0) {
-    close(fd);
-    return false;
-  }
+  if (tcgetattr(fd, &tio) != 0) return CloseFailed(fd);
   cfmakeraw(&tio);
   tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP);
   tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
@@ -64,8 +68,7 @@ bool PosixSerialPort::Open() {
   tio.c_cc[VTIME] = 0;
   if (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0 ||
       tcsetattr(fd, TCSANOW, &tio) != 0) {
-    close(fd);
-    return false;
+    return CloseFailed(fd);
   }
   // A new session starts with an empty input queue.
   tcflush(fd, TCIFLUSH);
@@ -79,7 +82,7 @@ bool PosixSerialPort::Open() {
     if (revents & (POLLHUP | POLLERR | POLLNVAL)) hungUp_ = true;
     loop_.SetWatchEvents(watch_, 0);
   });
-  return true;
+  return Status::Ok();
 }
 
 void PosixSerialPort::Close() {
@@ -96,8 +99,8 @@ void PosixSerialPort::Rearm() {
   if (IsOpen() && !hungUp_) loop_.SetWatchEvents(watch_, POLLIN);
 }
 
-bool PosixSerialPort::Write(const std::string& bytes) {
-  if (!IsOpen()) return false;
+Status PosixSerialPort::Write(const std::string& bytes) {
+  if (!IsOpen()) return Status::Failed(kSerialPortClosed);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
@@ -106,16 +109,18 @@ bool PosixSerialPort::Write(const std::string& bytes) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return LastOsError();
     // The output queue is full: wait for room, but not without bound.
     struct pollfd p = {fd_, POLLOUT, 0};
     int r;
     do {
       r = poll(&p, 1, kWriteStallMs);
     } while (r < 0 && errno == EINTR);
-    if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+    if (r < 0) return LastOsError();
+    if (r == 0) return OsError(ETIMEDOUT);
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return OsError(EIO);
   }
-  return true;
+  return Status::Ok();
 }
 
 std::string PosixSerialPort::ReadAll() {

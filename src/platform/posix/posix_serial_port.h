@@ -25,12 +25,12 @@ class PosixSerialPort : public ConfiguredSerialPort {
   // Opens the configured port's device. While open, the loop wakes when input
   // arrives; after such a wake-up it waits for ReadAll before it watches
   // again, so input left unread cannot make the loop spin.
-  bool Open() override;
+  Status Open() override;
   void Close() override;
   bool IsOpen() override { return fd_ >= 0; }
-  // Blocks until every byte is handed to the driver; gives up (false) when the
+  // Blocks until every byte is handed to the driver; gives up when the
   // device accepts nothing for kWriteStallMs.
-  bool Write(const std::string& bytes) override;
+  Status Write(const std::string& bytes) override;
   std::string ReadAll() override;
   int InputCount() override;
 

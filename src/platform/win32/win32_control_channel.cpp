@@ -103,13 +103,13 @@ Win32ControlChannel::Win32ControlChannel(Win32EventLoop& loop) : ControlChannelC
 
 Win32ControlChannel::~Win32ControlChannel() { Close(); }
 
-ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler handler,
+ControlOpenResult Win32ControlChannel::Open(const std::string& path, Handler handler,
                                             const ControlChannelOptions& options) {
   Close();
   // Only this user may open the pipe, and the pipe names it as its owner,
   // which the client checks.
   tokenUser_ = CurrentUser();
-  if (tokenUser_.empty()) return ControlOpenStatus::kFailed;
+  if (tokenUser_.empty()) return {ControlOpenStatus::kFailed, LastOsError()};
   const PSID sid = UserSid(tokenUser_);
   acl_.assign(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid), 0);
   auto* acl = reinterpret_cast<ACL*>(acl_.data());
@@ -117,41 +117,42 @@ ControlOpenStatus Win32ControlChannel::Open(const std::string& path, Handler han
       !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE, sid) ||
       !InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(&sd_, TRUE, acl, FALSE) || !SetSecurityDescriptorOwner(&sd_, sid, FALSE)) {
-    return ControlOpenStatus::kFailed;
+    return {ControlOpenStatus::kFailed, LastOsError()};
   }
   // The pipe the file at path names, if one still listens: another copy
   // serves the folder.
   const std::string current = ControlPipeName(path);
   if (!current.empty() && (WaitNamedPipeA(current.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND)) {
-    return ControlOpenStatus::kNameTaken;
+    return {ControlOpenStatus::kNameTaken, Status::Ok()};
   }
   // A new random name each time, found by clients in the file at path
   // (whatever spelling of the folder they are given): another user cannot
   // make the pipe first.
   pipeName_ = RandomPipeName();
-  if (pipeName_.empty()) return ControlOpenStatus::kFailed;
+  if (pipeName_.empty()) return {ControlOpenStatus::kFailed, LastOsError()};
   Begin(std::move(handler), options);
   // The first instance must be the first of its name: a pipe another
   // program made would take this one's requests. The flag that says so is
   // not kept by every system (Wine), so the name is looked up first too.
   if (WaitNamedPipeA(pipeName_.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
     handler_ = nullptr;
-    return ControlOpenStatus::kNameTaken;
+    return {ControlOpenStatus::kNameTaken, Status::Ok()};
   }
   if (!Listen(true)) {
     const DWORD err = GetLastError();
     handler_ = nullptr;
-    return err == ERROR_ACCESS_DENIED || err == ERROR_PIPE_BUSY ? ControlOpenStatus::kNameTaken
-                                                                : ControlOpenStatus::kFailed;
+    const bool taken = err == ERROR_ACCESS_DENIED || err == ERROR_PIPE_BUSY;
+    return {taken ? ControlOpenStatus::kNameTaken : ControlOpenStatus::kFailed, OsError(static_cast<int>(err))};
   }
   if (!WriteEndpointFile(path, pipeName_)) {
+    const Status cause = LastOsError();
     handler_ = nullptr;
     Close();
-    return ControlOpenStatus::kFailed;
+    return {ControlOpenStatus::kFailed, cause};
   }
   endpointPath_ = path;
   open_ = true;
-  return ControlOpenStatus::kOpen;
+  return {ControlOpenStatus::kOpen, Status::Ok()};
 }
 
 bool Win32ControlChannel::Listen(bool first) {
@@ -349,6 +350,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     const ULONGLONG now = GetTickCount64();
     if (err != ERROR_PIPE_BUSY || now >= deadline) {
       result.status = err == ERROR_PIPE_BUSY ? ControlCallStatus::kTimedOut : ControlCallStatus::kFailed;
+      result.cause = OsError(static_cast<int>(err));
       return result;
     }
     // Every instance is taken: wait for one, then try again.
@@ -365,11 +367,15 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   if (sd != nullptr) LocalFree(sd);
   if (!mine) {
     result.status = got == ERROR_SUCCESS ? ControlCallStatus::kNotOwner : ControlCallStatus::kFailed;
+    if (got != ERROR_SUCCESS) result.cause = OsError(static_cast<int>(got));
     return result;
   }
   DWORD mode = PIPE_READMODE_MESSAGE;
   OwnedHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!event || !SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) return result;
+  if (!event || !SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
+    result.cause = LastOsError();
+    return result;
+  }
   OVERLAPPED ov{};
   ov.hEvent = event.get();
 
@@ -378,6 +384,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
   DWORD bytes = 0, error = 0;
   if (!WriteFile(pipe.get(), request.data(), static_cast<DWORD>(request.size()), nullptr, &ov) &&
       GetLastError() != ERROR_IO_PENDING) {
+    result.cause = LastOsError();
     return result;
   }
   if (!FinishOverlapped(pipe.get(), ov, deadline, bytes, error)) {
@@ -394,6 +401,7 @@ ControlCallResult SendControlRequest(const std::string& path, std::string_view l
     if (!ReadFile(pipe.get(), buf, sizeof buf, nullptr, &ov) && GetLastError() != ERROR_IO_PENDING &&
         GetLastError() != ERROR_MORE_DATA) {
       status = reply.empty() ? ControlCallStatus::kFailed : ControlCallStatus::kOk;
+      result.cause = LastOsError();
       break;
     }
     bytes = 0;

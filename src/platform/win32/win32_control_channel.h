@@ -33,7 +33,7 @@ class Win32ControlChannel : public ControlChannelCore {
   explicit Win32ControlChannel(Win32EventLoop& loop);
   ~Win32ControlChannel() override;
 
-  ControlOpenStatus Open(const std::string& path, Handler handler,
+  ControlOpenResult Open(const std::string& path, Handler handler,
                          const ControlChannelOptions& options) override;
   void Close() override;
   bool IsOpen() const override { return open_; }

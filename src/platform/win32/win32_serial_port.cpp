@@ -18,17 +18,17 @@ std::string Win32SerialPort::DeviceName(int portNumber) {
   return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
-bool Win32SerialPort::Open() {
-  if (IsOpen()) return true;
+Status Win32SerialPort::Open() {
+  if (IsOpen()) return Status::Ok();
   // No sharing: nobody else opens the port while the driver uses it.
   OwnedHandle port(CreateFileA(DeviceName(portNumber_).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-  if (!port) return false;
+  if (!port) return LastOsError();
   SetupComm(port.get(), 4096, 4096);  // a hint; the driver may keep its own sizes
 
   DCB dcb = {};
   dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(port.get(), &dcb)) return false;
+  if (!GetCommState(port.get(), &dcb)) return LastOsError();
   dcb.BaudRate = static_cast<DWORD>(line_.baud);
   dcb.ByteSize = static_cast<BYTE>(line_.dataBits);
   dcb.Parity = line_.parity == 'E' ? EVENPARITY : line_.parity == 'O' ? ODDPARITY : NOPARITY;
@@ -51,7 +51,7 @@ bool Win32SerialPort::Open() {
   dcb.fNull = FALSE;
   dcb.fErrorChar = FALSE;
   dcb.fAbortOnError = FALSE;
-  if (!SetCommState(port.get(), &dcb)) return false;
+  if (!SetCommState(port.get(), &dcb)) return LastOsError();
 
   // No read time-outs: a read ends when its bytes are there. The one-byte
   // read waits for the next arrival; the others ask only for bytes already
@@ -61,13 +61,13 @@ bool Win32SerialPort::Open() {
   timeouts.WriteTotalTimeoutMultiplier =
       static_cast<DWORD>((BitsPerChar(line_) * 1000 + line_.baud - 1) / line_.baud);
   timeouts.WriteTotalTimeoutConstant = kWriteStallMs;
-  if (!SetCommTimeouts(port.get(), &timeouts)) return false;
+  if (!SetCommTimeouts(port.get(), &timeouts)) return LastOsError();
   // A new session starts with empty queues.
   PurgeComm(port.get(), PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
 
   OwnedHandle readyEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   OwnedHandle ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (!readyEvent || !ioEvent) return false;
+  if (!readyEvent || !ioEvent) return LastOsError();
   port_ = std::move(port);
   readyEvent_ = std::move(readyEvent);
   ioEvent_ = std::move(ioEvent);
@@ -76,7 +76,7 @@ bool Win32SerialPort::Open() {
   failed_ = false;
   watch_ = loop_.WatchHandle(readyEvent_.get(), [this] { Collect(); });
   Arm();
-  return true;
+  return Status::Ok();
 }
 
 void Win32SerialPort::Close() {
@@ -135,15 +135,15 @@ DWORD Win32SerialPort::QueuedInput() {
   return stat.cbInQue;
 }
 
-bool Win32SerialPort::Write(const std::string& bytes) {
-  if (!IsOpen()) return false;
-  if (bytes.empty()) return true;
-  if (bytes.size() > MAXDWORD) return false;
+Status Win32SerialPort::Write(const std::string& bytes) {
+  if (!IsOpen()) return Status::Failed(kSerialPortClosed);
+  if (bytes.empty()) return Status::Ok();
+  if (bytes.size() > MAXDWORD) return OsError(ERROR_INVALID_PARAMETER);
   const DWORD size = static_cast<DWORD>(bytes.size());
   OVERLAPPED ov = {};
   ov.hEvent = ioEvent_.get();
   if (!WriteFile(port_.get(), bytes.data(), size, nullptr, &ov)) {
-    if (GetLastError() != ERROR_IO_PENDING) return false;
+    if (GetLastError() != ERROR_IO_PENDING) return LastOsError();
     // The driver's own write time-out ends the write first; this bound only
     // guards against a driver that ignores it.
     const unsigned long long lineMs =
@@ -153,11 +153,12 @@ bool Win32SerialPort::Write(const std::string& bytes) {
       CancelIo(port_.get());  // also ends the one-byte read: no more wake-ups
       DWORD n = 0;
       GetOverlappedResult(port_.get(), &ov, &n, TRUE);
-      return false;
+      return OsError(ERROR_TIMEOUT);
     }
   }
   DWORD written = 0;
-  return GetOverlappedResult(port_.get(), &ov, &written, TRUE) && written == size;
+  if (!GetOverlappedResult(port_.get(), &ov, &written, TRUE)) return LastOsError();
+  return written == size ? Status::Ok() : OsError(ERROR_TIMEOUT);
 }
 
 std::string Win32SerialPort::ReadAll() {

@@ -36,12 +36,12 @@ class Win32SerialPort : public ConfiguredSerialPort {
   // arrives; after such a wake-up it waits for ReadAll (or an empty
   // InputCount) before it watches again, so input left unread cannot make
   // the loop spin.
-  bool Open() override;
+  Status Open() override;
   void Close() override;
   bool IsOpen() override { return static_cast<bool>(port_); }
-  // Blocks until the driver has taken every byte; false when it does not
+  // Blocks until the driver has taken every byte; fails when it does not
   // within the time the bytes need at the line speed plus kWriteStallMs.
-  bool Write(const std::string& bytes) override;
+  Status Write(const std::string& bytes) override;
   std::string ReadAll() override;
   int InputCount() override;
 

@@ -65,6 +65,10 @@ TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
   EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kTimedOut);
   close(deaf);
   EXPECT_EQ(SendControlRequest(s.path, "hello", 300).status, ControlCallStatus::kNoServer);  // stale socket
+  // A call the system refuses says why.
+  const ControlCallResult under = SendControlRequest(s.path + "/kolibra.sock", "hello", 300);
+  EXPECT_EQ(under.status, ControlCallStatus::kFailed);
+  EXPECT_EQ(under.cause.Cause(), "Not a directory");
   // Shared with the group that may enter the folder; refused in a folder others may write. socket: its type
   // and mode, 0: no name left.
   const struct { mode_t folder, socket; ControlOpenStatus status; } modes[] = {
@@ -86,8 +90,12 @@ TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
   EXPECT_EQ(s.Open(), ControlOpenStatus::kNameTaken);
   EXPECT_EQ(std::ifstream(s.path).peek(), 'n');
   std::remove(s.path.c_str());
-  EXPECT_EQ(s.channel.Open(s.dir.path + "/" + std::string(120, 'x'), nullptr, s.options),
+  EXPECT_EQ(s.channel.Open(s.dir.path + "/" + std::string(120, 'x'), nullptr, s.options).status,
             ControlOpenStatus::kPathTooLong);
+  // A folder that is not there: refused with the system's reason.
+  const ControlOpenResult missing = s.channel.Open(s.dir.path + "/gone/kolibra.sock", nullptr, s.options);
+  EXPECT_EQ(missing.status, ControlOpenStatus::kUnsafeFolder);
+  EXPECT_EQ(missing.cause.Cause(), "No such file or directory");
   EXPECT_FALSE(s.channel.IsOpen());
 }
 

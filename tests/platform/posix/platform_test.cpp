@@ -24,6 +24,7 @@ struct Posix {
   using System = PosixSystem;
   using Watch = PosixFolderWatch;
   static constexpr bool kNamesKnown = true;
+  static constexpr const char* kNoDevice = "No such file or directory";  // what opening a missing port says
   static int64_t OsWaits(Loop& loop) { return loop.PollCalls(); }
 
   // The pseudo-terminal's slave side is the serial device, its master the ECR.
@@ -42,7 +43,7 @@ struct Posix {
       tcsetattr(master, TCSANOW, &tio);
       EXPECT_EQ(port.DevicePath(3), "/dev/ttyS2");  // COMn unless told otherwise
       port.SetDevicePath(3, name);
-      return port.Configure(3, "9600,N,8,1");
+      return port.Configure(3, "9600,N,8,1").ok();
     }
     bool Send(const std::string& b) { return write(master, b.data(), b.size()) == ssize_t(b.size()); }
     std::string Receive(std::size_t want) {

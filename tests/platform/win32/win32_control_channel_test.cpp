@@ -68,7 +68,7 @@ TEST(Win32ControlChannel, PipeIsTheFoldersOwnAndThisUsersAndHostileClientsNeverH
   }
   EXPECT_EQ(ControlPipeName(s.dir.path + "\\sub\\kolibra.sock"), "");
   Win32ControlChannel second{s.winLoop};
-  EXPECT_EQ(second.Open(s.path, nullptr, s.options), ControlOpenStatus::kNameTaken);
+  EXPECT_EQ(second.Open(s.path, nullptr, s.options).status, ControlOpenStatus::kNameTaken);
   EXPECT_FALSE(second.IsOpen());
 
   // Owner and only entry of the access list: this user.
@@ -96,7 +96,7 @@ TEST(Win32ControlChannel, PipeIsTheFoldersOwnAndThisUsersAndHostileClientsNeverH
 
   s.channel.Close();
   EXPECT_EQ(ControlPipeName(s.path), "");  // the name file went with the pipe
-  EXPECT_EQ(second.Open(s.path, nullptr, s.options), ControlOpenStatus::kOpen);  // the name freed
+  EXPECT_EQ(second.Open(s.path, nullptr, s.options).status, ControlOpenStatus::kOpen);  // the name freed
   EXPECT_NE(ControlPipeName(s.path), pipe);
 }
 

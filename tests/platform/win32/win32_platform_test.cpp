@@ -19,6 +19,7 @@ struct Win32 {
   using System = Win32System;
   using Watch = Win32FolderWatch;
   static constexpr bool kNamesKnown = false;
+  static constexpr const char* kNoDevice = nullptr;  // Windows and Wine word it differently
   static int64_t OsWaits(Loop& loop) { return loop.WaitCalls(); }
 
   // Two COM ports joined by a null-modem line, KOLIBRA_TEST_COM_PAIR="a,b"; COMb plays the ECR.
@@ -29,11 +30,11 @@ struct Win32 {
       int a = 0, b = 0;
       if (pair == nullptr || std::sscanf(pair, "%d,%d", &a, &b) != 2) return false;
       port = &p;
-      EXPECT_TRUE(p.Configure(a, "9600,N,8,1") && ecr.Configure(b, "9600,N,8,1") && ecr.Open() &&
-                  intruder.Configure(a, "9600,N,8,1"));
+      EXPECT_TRUE(p.Configure(a, "9600,N,8,1").ok() && ecr.Configure(b, "9600,N,8,1").ok() && ecr.Open().ok() &&
+                  intruder.Configure(a, "9600,N,8,1").ok());
       return true;
     }
-    bool Send(const std::string& bytes) { return ecr.Write(bytes); }
+    bool Send(const std::string& bytes) { return ecr.Write(bytes).ok(); }
     std::string Receive(std::size_t want) {
       std::string got;
       WaitFor(loop, [&] { return (got += ecr.ReadAll()).size() >= want; }, 3000);
@@ -43,7 +44,7 @@ struct Win32 {
     bool Held() {
       const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
       if (port->IsOpen() && wine) return true;
-      const bool free = intruder.Open();
+      const bool free = intruder.Open().ok();
       intruder.Close();
       return !free;
     }
