@@ -55,11 +55,11 @@ std::string UniqueTempPath(const std::string& path) {
 // group (the driver's) whatever the umask.
 bool WriteWhole(FileSystem& fs, const std::string& path, const std::string& bytes) {
   const std::string temp = UniqueTempPath(path);
-  std::FILE* f = fs.CreateFresh(temp, FileAccess::kGroupReadable);
+  std::FILE* f = fs.CreateFresh(temp, FileAccess::kGroupReadable).value();
   if (f == nullptr) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && fs.FlushToDisk(f);
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && fs.FlushToDisk(f).ok();
   ok = std::fclose(f) == 0 && ok;
-  ok = ok && fs.ReplaceWith(temp, path);
+  ok = ok && fs.ReplaceWith(temp, path).ok();
   if (!ok) fs.Remove(temp);
   return ok;
 }
@@ -125,7 +125,7 @@ int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std
   }
   // Results of an earlier job would be read as this one's.
   for (const std::string& old : {finesco, errFile, path("SR_OUT")}) {
-    if (!fs.Remove(old)) {
+    if (!fs.Remove(old).ok()) {
       err << kPrefix << kSubmitNotSent << old << "\n";
       return kSubmitNotPrinted;
     }

@@ -292,7 +292,7 @@ LineOutcome ConvertLine(ConversionState& state, const std::string& rawLine) {
 // Written once, as a new file: whatever was planted under the name since it
 // was deleted is replaced, never written through.
 bool WriteXon(FileSystem& fs, const std::string& path, const std::vector<std::string>& lines) {
-  std::FILE* f = fs.CreateFresh(path);
+  std::FILE* f = fs.CreateFresh(path).value();
   if (f == nullptr) return false;
   bool written = true;
   for (const std::string& l : lines) {

@@ -146,42 +146,42 @@ void LoadJournal(AppContext& ctx) {
 
 namespace {
 
-bool WriteJournalText(AppContext& ctx, const JobJournal& journal) {
+Status WriteJournalText(AppContext& ctx, const JobJournal& journal) {
   const std::string path = JournalPath(ctx);
-  if (WriteFileAtomically(ctx, path, JournalText(journal), FileAccess::kOwnerOnly)) {
+  const Status written = WriteFileAtomically(ctx, path, JournalText(journal), FileAccess::kOwnerOnly);
+  if (written.ok()) {
     ctx.cycle.journalWriteLogged = false;
-    return true;
-  }
-  if (!ctx.cycle.journalWriteLogged) {
+  } else if (!ctx.cycle.journalWriteLogged) {
     ctx.cycle.journalWriteLogged = true;
-    ctx.platform.notifier.Log("Impossibile scrivere " + ShownPath(ctx, path));
+    ctx.platform.notifier.Log(written.Explain("Impossibile scrivere " + ShownPath(ctx, path)));
   }
-  return false;
+  return written;
 }
 
 }  // namespace
 
-bool WriteJournal(AppContext& ctx) {
-  if (!WriteJournalText(ctx, ctx.cycle.journal)) return false;
+Status WriteJournal(AppContext& ctx) {
+  const Status written = WriteJournalText(ctx, ctx.cycle.journal);
+  if (!written.ok()) return written;
   JobJournal& journal = ctx.cycle.journal;
-  if (!journal.oldFile.empty() && ctx.platform.fs.Remove(journal.oldFile)) journal.oldFile.clear();
+  if (!journal.oldFile.empty() && ctx.platform.fs.Remove(journal.oldFile).ok()) journal.oldFile.clear();
   journal.missing = false;
   journal.unreadable = false;
-  return true;
+  return written;
 }
 
-bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
+Status RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
                     const std::string& commandIdentity, JobOutcomeClass outcome) {
-  if (slot < 1 || slot > kSlotCount) return false;
+  if (slot < 1 || slot > kSlotCount) return Status::Failed("no port " + std::to_string(slot));
   JobJournal journal = ctx.cycle.journal;
   auto& entry = journal.slots[slot - 1];
   std::string command = commandIdentity;
   if (command.empty() && entry && entry->startIdentity == startIdentity) command = entry->commandIdentity;
   entry = JournalEntry{stage, startIdentity, command, outcome};
-  const bool written = WriteJournalText(ctx, journal);
+  const Status written = WriteJournalText(ctx, journal);
   // A job whose start is not on the disk does not run; any later stage is
   // kept in memory all the same, so that the job never runs again.
-  if (written || stage != JobStage::kStarted) ctx.cycle.journal = std::move(journal);
+  if (written.ok() || stage != JobStage::kStarted) ctx.cycle.journal = std::move(journal);
   return written;
 }
 
