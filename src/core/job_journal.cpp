@@ -108,10 +108,12 @@ JobJournal ParseJournal(const std::string& text) {
 namespace {
 
 // Reads one journal file; a link, folder, FIFO or device under its name is
-// never followed or waited on: it is an unreadable journal.
-JobJournal ReadJournalFile(AppContext& ctx, const std::string& path) {
+// never followed or waited on: it is an unreadable journal (why: the
+// system's reason, when it gave one).
+JobJournal ReadJournalFile(AppContext& ctx, const std::string& path, Status* why = nullptr) {
   JobJournal journal;
   ReadResult read = ctx.platform.fs.ReadRegularFile(path, kJournalReadLimit);
+  if (why != nullptr) *why = read.error;
   switch (read.status) {
     case ReadStatus::kOk: journal = ParseJournal(read.bytes); break;
     case ReadStatus::kMissing: journal.missing = true; break;
@@ -127,10 +129,11 @@ std::string JournalPath(const AppContext& ctx) { return JoinPath(JobFolderPath(c
 
 void LoadJournal(AppContext& ctx) {
   const std::string path = JournalPath(ctx);
-  JobJournal journal = ReadJournalFile(ctx, path);
+  Status why;
+  JobJournal journal = ReadJournalFile(ctx, path, &why);
   const std::string oldPath = JoinPath(ctx.settingsDir, kJournalFileName);
   if (journal.missing && !ctx.settingsDir.empty() && oldPath != path) {
-    JobJournal old = ReadJournalFile(ctx, oldPath);
+    JobJournal old = ReadJournalFile(ctx, oldPath, &why);
     if (!old.missing) {
       journal = std::move(old);
       journal.oldFile = oldPath;
@@ -138,7 +141,7 @@ void LoadJournal(AppContext& ctx) {
   }
   ctx.cycle.journal = std::move(journal);
   if (ctx.cycle.journal.unreadable) {
-    ctx.platform.notifier.Log("Giornale dei lavori illeggibile: " + path);
+    ctx.platform.notifier.Log(why.Explain("Giornale dei lavori illeggibile: " + path));
   } else if (ctx.cycle.journal.missing) {
     ctx.platform.notifier.Log("Giornale dei lavori non trovato: " + path);
   }
