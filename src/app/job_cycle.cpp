@@ -41,18 +41,19 @@ bool HoldAnsweredStartFile(AppContext& ctx, int16_t slot, const FileInfo& start)
     return false;
   }
   const std::string path = JobFilePath(ctx, "SR_START", slot);
-  if (ctx.platform.fs.Remove(path)) {
+  const Status removed = ctx.platform.fs.Remove(path);
+  if (removed.ok()) {
     ctx.cycle.stuckStartLogged[slot - 1] = false;
   } else if (!ctx.cycle.stuckStartLogged[slot - 1]) {
     ctx.cycle.stuckStartLogged[slot - 1] = true;
-    ctx.platform.notifier.Log("Lavoro gia' eseguito, file di avvio non cancellabile: " + path);
-    AppendJobLog(ctx, "Errore nella Kill di SR_START");
+    ctx.platform.notifier.Log(removed.Explain("Lavoro gia' eseguito, file di avvio non cancellabile: " + path));
+    AppendJobLog(ctx, removed.Explain("Errore nella Kill di SR_START"));
   }
   return true;
 }
 
 // The status box shows why a job waits; shown (and logged) once, not each tick.
-void ShowStatusOnce(AppContext& ctx, const char* text) {
+void ShowStatusOnce(AppContext& ctx, const std::string& text) {
   if (ctx.state.status != text) ShowStatus(ctx, text);
 }
 
@@ -410,8 +411,9 @@ void ServeNextJob(AppContext& ctx) {
 
   // The job starts only once its start is on the disk: a job that ran
   // without its record would read as never run after a crash.
-  if (!RecordJobStage(ctx, slot, JobStage::kStarted, ctx.job.startIdentity, ctx.job.commandIdentity)) {
-    ShowStatusOnce(ctx, kStatusJournalNotWritten);
+  const Status recorded = RecordJobStage(ctx, slot, JobStage::kStarted, ctx.job.startIdentity, ctx.job.commandIdentity);
+  if (!recorded.ok()) {
+    ShowStatusOnce(ctx, recorded.Explain(kStatusJournalNotWritten));
     EnablePollTimer(ctx, true);
     return;
   }
@@ -462,15 +464,16 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
     }
     // A result file left by an earlier job would be read as this job's: the
     // job waits (tried again each tick) until every one of them is gone.
-    if (!ClearStaleResultFiles(ctx, n)) {
+    const Status cleared = ClearStaleResultFiles(ctx, n);
+    if (!cleared.ok()) {
       if (!ctx.cycle.staleResultLogged[n - 1]) {
         ctx.cycle.staleResultLogged[n - 1] = true;
-        const std::string text = "File di esito precedente non cancellabile sulla porta COM" +
-                                 std::to_string(n) + ": lavoro in attesa";
+        const std::string text = cleared.Explain("File di esito precedente non cancellabile sulla porta COM" +
+                                                 std::to_string(n) + ": lavoro in attesa");
         ctx.platform.notifier.Log(text);
         AppendJobLog(ctx, text);
       }
-      ShowStatusOnce(ctx, kStatusStaleResult);
+      ShowStatusOnce(ctx, cleared.Explain(kStatusStaleResult));
       continue;
     }
     ctx.cycle.staleResultLogged[n - 1] = false;

@@ -54,7 +54,7 @@ std::string UniqueTempPath(const std::string& path) {
 // so that the driver never sees a part of the file; readable by the data
 // folder's group (the driver's) whatever the umask.
 bool WriteWhole(FileSystem& fs, const std::string& path, const std::string& bytes) {
-  return WriteFileAtomically(fs, path, bytes, FileAccess::kGroupReadable, UniqueTempPath);
+  return WriteFileAtomically(fs, path, bytes, FileAccess::kGroupReadable, UniqueTempPath).ok();
 }
 
 // The text up to its first line end.
@@ -118,7 +118,7 @@ int SubmitJob(FileSystem& fs, EventLoop& loop, const SubmitRequest& request, std
   }
   // Results of an earlier job would be read as this one's.
   for (const std::string& old : {finesco, errFile, path("SR_OUT")}) {
-    if (!fs.Remove(old)) {
+    if (!fs.Remove(old).ok()) {
       err << kPrefix << kSubmitNotSent << old << "\n";
       return kSubmitNotPrinted;
     }

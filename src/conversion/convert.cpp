@@ -298,7 +298,7 @@ Checked<LineOutcome> ConvertLine(ConversionState& state, const std::string& rawL
 bool WriteStreamFile(FileSystem& fs, const std::string& path, const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";
-  return WriteFileAtomically(fs, path, text);
+  return WriteFileAtomically(fs, path, text).ok();
 }
 
 int16_t Convert(std::string_view text, const std::string& path, std::vector<std::string>& jobLines,

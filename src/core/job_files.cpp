@@ -33,17 +33,17 @@ std::string LogStamp(const CivilTime& t) {
 
 // Runs the steps of one kill operation. A failed step is retried every
 // 500 ms (blocking) until 20 failures have occurred in this call; from then on
-// every failure is logged and the step is given up.
+// every failure is logged with its reason and the step is given up.
 class KillRun {
  public:
   KillRun(AppContext& ctx, std::string logText) : ctx_(ctx), logText_(std::move(logText)) {}
 
   // True once the step succeeded, false when it was given up.
-  bool Step(const std::function<bool()>& attempt) {
-    while (!attempt()) {
+  bool Step(const std::function<Status()>& attempt) {
+    for (Status failure = attempt(); !failure.ok(); failure = attempt()) {
       ++failures_;
       if (failures_ >= kKillFailureLimit) {
-        AppendJobLog(ctx_, logText_);
+        AppendJobLog(ctx_, failure.Explain(logText_));
         return false;
       }
       ctx_.platform.loop.SleepBlocking(kKillRetryMs);
@@ -62,7 +62,7 @@ void KillJobFile(AppContext& ctx, const std::string& base, const std::string& lo
   if (!ValidSlot(slot)) return;
   const std::string path = JobFilePath(ctx, base, slot);
   KillRun run(ctx, logText);
-  run.Step([&] { return !ctx.platform.fs.Exists(path) || ctx.platform.fs.Remove(path); });
+  run.Step([&] { return ctx.platform.fs.Exists(path) ? ctx.platform.fs.Remove(path) : Status::Ok(); });
 }
 
 }  // namespace
@@ -92,7 +92,10 @@ std::string ShownPath(const AppContext& ctx, const std::string& path) {
   return ctx.dataDir + path.substr(folder.size());
 }
 
-std::shared_ptr<HeldFolder> HoldDataFolder(AppContext& ctx) { return ctx.platform.fs.HoldFolder(ctx.dataDir); }
+std::shared_ptr<HeldFolder> HoldDataFolder(AppContext& ctx) {
+  StatusOr<std::unique_ptr<HeldFolder>> held = ctx.platform.fs.HoldFolder(ctx.dataDir);
+  return std::move(held.value());
+}
 
 void DeleteIfPresent(AppContext& ctx, const std::string& name) {
   // Callers may pass the name with its leading separator ("\SR_START.001").
@@ -103,53 +106,69 @@ void DeleteIfPresent(AppContext& ctx, const std::string& name) {
   if (ctx.platform.fs.Exists(path)) ctx.platform.fs.Remove(path);
 }
 
-bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes) {
+Status WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes) {
+  const StatusOr<std::FILE*> created = ctx.platform.fs.CreateFresh(path);
+  if (!created.ok()) return created.status();
   OwnedFile file;
-  file.Adopt(ctx.platform.fs.CreateFresh(path));
-  return file.IsOpen() && file.WriteAll(bytes);
+  file.Adopt(created.value());
+  return file.WriteAll(bytes) ? Status::Ok() : LastOsError();
 }
 
-bool CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
-                        FileAccess access) {
-  file.Adopt(CreateTemporaryFile(ctx.platform.fs, path, access, temporary));
-  return file.IsOpen();
+Status CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
+                          FileAccess access) {
+  StatusOr<std::FILE*> created = CreateTemporaryFile(ctx.platform.fs, path, access, temporary);
+  file.Adopt(created.value());
+  return created.status();
 }
 
 void ClearTemporaryLeftovers(AppContext& ctx, const std::string& folder) {
   FileSystem& fs = ctx.platform.fs;
-  for (const std::string& name : fs.ListFolder(folder)) {
+  const StatusOr<std::vector<std::string>> names = fs.ListFolder(folder);
+  for (const std::string& name : names.value()) {
     if (!IsTemporaryName(name)) continue;
     const std::string path = JoinPath(folder, name);
     if (fs.Inspect(path).kind == FileKind::kRegular) fs.Remove(path);
   }
 }
 
-bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
-                         FileAccess access) {
+namespace {
+
+// Writes bytes into the open temporary file, flushes it to the disk, closes it
+// and renames it to path: the first step that failed, with its reason.
+Status PlaceTemporary(AppContext& ctx, OwnedFile& file, std::string_view bytes, const std::string& temporary,
+                      const std::string& path) {
+  FileSystem& fs = ctx.platform.fs;
+  Status done = file.Write(bytes) ? fs.FlushToDisk(file.get()) : LastOsError();
+  if (!file.CloseChecked() && done.ok()) done = LastOsError();
+  if (done.ok()) done = fs.ReplaceWith(temporary, path);
+  return done;
+}
+
+}  // namespace
+
+Status WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
+                           FileAccess access) {
   return WriteFileAtomically(ctx.platform.fs, path, bytes, access);
 }
 
-bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes) {
+Status WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes) {
   return WriteFileAtomically(ctx, path, bytes);
 }
 
-bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path) {
-  if (!file.IsOpen()) return false;
-  FileSystem& fs = ctx.platform.fs;
+Status CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path) {
+  if (!file.IsOpen()) return Status::Failed("no file open");
   LinkState& link = ctx.link;
-  bool ok = file.Write(link.outputBytes) && fs.FlushToDisk(file.get());
-  ok = file.CloseChecked() && ok;
-  ok = ok && fs.ReplaceWith(link.outputTemporary, path);
-  if (!ok) {
-    fs.Remove(link.outputTemporary);
+  const Status placed = PlaceTemporary(ctx, file, link.outputBytes, link.outputTemporary, path);
+  if (!placed.ok()) {
+    ctx.platform.fs.Remove(link.outputTemporary);
     link.outputUnplaced = true;
   }
   link.outputTemporary.clear();
-  return ok;
+  return placed;
 }
 
-bool WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
-  if (!ValidSlot(slot)) return false;
+Status WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
+  if (!ValidSlot(slot)) return Status::Failed("no port " + std::to_string(slot));
   // The whole path is used, however long the data directory's name is.
   return WriteResultFile(ctx, JobFilePath(ctx, "SR_ERR", slot), text + "\r\n");
 }
@@ -157,7 +176,7 @@ bool WriteErrorFile(AppContext& ctx, const std::string& text, int slot) {
 void AppendJobLog(AppContext& ctx, const std::string& text) {
   const std::string path = JoinPath(JobFolderPath(ctx), "LOGFILE.TXT");
   const std::string line = LogStamp(ctx.platform.loop.LocalTime()) + " " + text + "\r\n";
-  if (!ctx.platform.fs.AppendToPlainFile(path, line)) ctx.platform.notifier.Log(text);
+  if (!ctx.platform.fs.AppendToPlainFile(path, line).ok()) ctx.platform.notifier.Log(text);
 }
 
 void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
@@ -181,19 +200,20 @@ void AnswerJobWithError(AppContext& ctx, int slot, const std::string& text) {
   }
   for (const char* stale : {"FINESCO", "SR_OUT"}) {
     const std::string path = JobFilePath(ctx, stale, slot);
-    if (fs.Exists(path) && !fs.Remove(path)) {
-      ctx.platform.notifier.Log("Impossibile cancellare " + ShownPath(ctx, path));
-    }
+    const Status removed = fs.Exists(path) ? fs.Remove(path) : Status::Ok();
+    if (!removed.ok()) ctx.platform.notifier.Log(removed.Explain("Impossibile cancellare " + ShownPath(ctx, path)));
   }
-  if (!WriteErrorFile(ctx, answer, slot)) {
+  const Status written = WriteErrorFile(ctx, answer, slot);
+  if (!written.ok()) {
     // Without its error file the start file stays, and nothing stands in for
     // the answer (FINESCO least of all): tried again from the polling timer.
     if (!same) {
       const std::string path = JobFilePath(ctx, "SR_ERR", slot);
-      ctx.platform.notifier.Log("File di esito non scritto: risposta conservata, porta COM" +
-                                std::to_string(slot) + ", " + answer + " (" + ShownPath(ctx, path) + ")");
-      AppendJobLog(ctx, RenameLogText(path));
-      ShowStatus(ctx, kStatusResultNotWritten);
+      ctx.platform.notifier.Log(written.Explain("File di esito non scritto: risposta conservata, porta COM" +
+                                                std::to_string(slot) + ", " + answer + " (" + ShownPath(ctx, path) +
+                                                ")"));
+      AppendJobLog(ctx, written.Explain(RenameLogText(path)));
+      ShowStatus(ctx, written.Explain(kStatusResultNotWritten));
     }
     kept = PendingAnswer{true, answer, identity, command};
     return;
@@ -262,13 +282,15 @@ bool AnswerStillPending(AppContext& ctx, int slot) {
   return false;
 }
 
-bool ClearStaleResultFiles(AppContext& ctx, int slot) {
-  if (!ValidSlot(slot)) return false;
+Status ClearStaleResultFiles(AppContext& ctx, int slot) {
+  if (!ValidSlot(slot)) return Status::Failed("no port " + std::to_string(slot));
   FileSystem& fs = ctx.platform.fs;
-  bool cleared = true;
+  Status cleared;
   for (const char* stale : {"FINESCO", "SR_OUT", "SR_ERR"}) {
     const std::string path = JobFilePath(ctx, stale, slot);
-    if (fs.Inspect(path).kind != FileKind::kMissing && !fs.Remove(path)) cleared = false;
+    if (fs.Inspect(path).kind == FileKind::kMissing) continue;
+    const Status removed = fs.Remove(path);
+    if (cleared.ok()) cleared = removed;
   }
   return cleared;
 }
@@ -290,12 +312,12 @@ void DeleteCommandFile(AppContext& ctx) {
   KillJobFile(ctx, "SR_DATI", "Errore nella Kill di SR_DATI");
 }
 
-bool DeleteStartFile(AppContext& ctx) {
+Status DeleteStartFile(AppContext& ctx) {
   const int slot = ctx.job.currentSlot;
-  if (!ValidSlot(slot)) return true;
+  if (!ValidSlot(slot)) return Status::Ok();
   FileSystem& fs = ctx.platform.fs;
   const std::string start = JobFilePath(ctx, "SR_START", slot);
-  if (!fs.Exists(start)) return true;
+  if (!fs.Exists(start)) return Status::Ok();
   // The result file comes first, so that it is there the moment the
   // calling application sees the start file go.
   if (!fs.Exists(JobFilePath(ctx, "SR_ERR", slot))) {
@@ -303,11 +325,12 @@ bool DeleteStartFile(AppContext& ctx) {
     // Without its result file the start file stays: the calling application
     // would read a job without FINESCO or SR_ERR as lost. The caller tries
     // again later.
-    if (!WriteFileAtomically(ctx, finesco, "finesco")) return false;
+    const Status written = WriteFileAtomically(ctx, finesco, "finesco");
+    if (!written.ok()) return written;
   }
   KillRun run(ctx, "Errore nella Kill di SR_START");
-  run.Step([&] { return !fs.Exists(start) || fs.Remove(start); });
-  return true;
+  run.Step([&] { return fs.Exists(start) ? fs.Remove(start) : Status::Ok(); });
+  return Status::Ok();
 }
 
 }  // namespace kolibra

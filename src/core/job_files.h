@@ -10,6 +10,7 @@
 #include "core/app_context.h"
 #include "core/owned_file.h"
 #include "platform/file_writes.h"
+#include "platform/status.h"
 
 namespace kolibra {
 
@@ -23,13 +24,13 @@ void DeleteIfPresent(AppContext& ctx, const std::string& name);
 
 // Writes a job file the calling application reads (error, end-of-receipt,
 // serial-number file) as a new file: whatever had the name, a planted link
-// included, is replaced and never written through. False on failure.
-bool WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes);
+// included, is replaced and never written through.
+Status WriteFreshFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
-// CreateTemporaryFile() into file (the driver's temporary names); false
-// when none could be created.
-bool CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
-                        FileAccess access = FileAccess::kShared);
+// CreateTemporaryFile() into file (the driver's temporary names); fails
+// with the last name's reason when none could be created.
+Status CreateTemporaryFor(AppContext& ctx, const std::string& path, OwnedFile& file, std::string& temporary,
+                          FileAccess access = FileAccess::kShared);
 
 // Removes the plain files of folder named as TemporaryNameFor() names them:
 // what an earlier run left behind. Nothing else is touched.
@@ -37,15 +38,16 @@ void ClearTemporaryLeftovers(AppContext& ctx, const std::string& folder);
 
 // WriteFileAtomically() on the context's file system, under the driver's
 // temporary names: a reader finds no file, the old one or the whole new one,
-// never a part. False on failure (the temporary file is then removed).
-bool WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
-                         FileAccess access = FileAccess::kShared);
+// never a part. Fails with the first failed step's reason (the temporary
+// file is then removed).
+Status WriteFileAtomically(AppContext& ctx, const std::string& path, std::string_view bytes,
+                           FileAccess access = FileAccess::kShared);
 
 // Writes a result file the calling application reads (SR_ERR, SR_MATR)
 // with WriteFileAtomically(), one attempt: the caller keeps what could not
 // be written and tries again later (from the polling timer), never in a
-// blocking loop. False on failure.
-bool WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes);
+// blocking loop.
+Status WriteResultFile(AppContext& ctx, const std::string& path, std::string_view bytes);
 
 // The LOGFILE.TXT line of a result file that could not be written:
 // "Errore nella Rename di" + the file's name without its extension.
@@ -53,30 +55,30 @@ std::string RenameLogText(const std::string& path);
 
 // Writes ctx.link.outputBytes (the receipt's records, SR_OUT) into file,
 // opened by CreateTemporaryFor(path) under ctx.link.outputTemporary, flushes
-// and closes it and renames it into place, one attempt. False when nothing
+// and closes it and renames it into place, one attempt. Fails when nothing
 // was open or a step failed: the temporary file is then removed and
 // ctx.link.outputUnplaced set, for the job's outcome to write the records
 // whole later (they stay in ctx.link.outputBytes).
-bool CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path);
+Status CloseResultFile(AppContext& ctx, OwnedFile& file, const std::string& path);
 
-// Writes text + CR LF as the only line of the slot's SR_ERR file; false
-// when it could not be written.
-bool WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
+// Writes text + CR LF as the only line of the slot's SR_ERR file.
+Status WriteErrorFile(AppContext& ctx, const std::string& text, int slot);
 
 // These act on the current port slot, retrying a failed step every 500 ms
-// and logging to LOGFILE.TXT from the 20th failure on.
+// and logging to LOGFILE.TXT (the text, ": " and the failure's reason) from
+// the 20th failure on.
 void DeleteErrorFile(AppContext& ctx);
 void DeleteOutputFile(AppContext& ctx);
 void DeleteCommandFile(AppContext& ctx);
 // Writes FINESCO ("finesco", renamed into place) when no error file exists,
 // then deletes the start file; a start file whose result file could not be
-// written stays (one attempt: false then).
-bool DeleteStartFile(AppContext& ctx);
+// written stays (one attempt: that failure then).
+Status DeleteStartFile(AppContext& ctx);
 
 // Deletes the slot's result files of an earlier job (FINESCO, SR_OUT,
-// SR_ERR), one attempt each. False when one is left: a job run now could not
-// be reported unambiguously.
-bool ClearStaleResultFiles(AppContext& ctx, int slot);
+// SR_ERR), one attempt each. Fails (the first one's reason) when one is left:
+// a job run now could not be reported unambiguously.
+Status ClearStaleResultFiles(AppContext& ctx, int slot);
 
 // True when the slot's job file is the file of that identity (a file gone
 // or written since is not).

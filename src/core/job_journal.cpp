@@ -108,10 +108,12 @@ JobJournal ParseJournal(const std::string& text) {
 namespace {
 
 // Reads one journal file; a link, folder, FIFO or device under its name is
-// never followed or waited on: it is an unreadable journal.
-JobJournal ReadJournalFile(AppContext& ctx, const std::string& path) {
+// never followed or waited on: it is an unreadable journal (why: the
+// system's reason, when it gave one).
+JobJournal ReadJournalFile(AppContext& ctx, const std::string& path, Status* why = nullptr) {
   JobJournal journal;
   ReadResult read = ctx.platform.fs.ReadRegularFile(path, kJournalReadLimit);
+  if (why != nullptr) *why = read.error;
   switch (read.status) {
     case ReadStatus::kOk: journal = ParseJournal(read.bytes); break;
     case ReadStatus::kMissing: journal.missing = true; break;
@@ -127,10 +129,11 @@ std::string JournalPath(const AppContext& ctx) { return JoinPath(JobFolderPath(c
 
 void LoadJournal(AppContext& ctx) {
   const std::string path = JournalPath(ctx);
-  JobJournal journal = ReadJournalFile(ctx, path);
+  Status why;
+  JobJournal journal = ReadJournalFile(ctx, path, &why);
   const std::string oldPath = JoinPath(ctx.settingsDir, kJournalFileName);
   if (journal.missing && !ctx.settingsDir.empty() && oldPath != path) {
-    JobJournal old = ReadJournalFile(ctx, oldPath);
+    JobJournal old = ReadJournalFile(ctx, oldPath, &why);
     if (!old.missing) {
       journal = std::move(old);
       journal.oldFile = oldPath;
@@ -138,7 +141,7 @@ void LoadJournal(AppContext& ctx) {
   }
   ctx.journal = std::move(journal);
   if (ctx.journal.unreadable) {
-    ctx.platform.notifier.Log("Giornale dei lavori illeggibile: " + path);
+    ctx.platform.notifier.Log(why.Explain("Giornale dei lavori illeggibile: " + path));
   } else if (ctx.journal.missing) {
     ctx.platform.notifier.Log("Giornale dei lavori non trovato: " + path);
   }
@@ -146,42 +149,42 @@ void LoadJournal(AppContext& ctx) {
 
 namespace {
 
-bool WriteJournalText(AppContext& ctx, const JobJournal& journal) {
+Status WriteJournalText(AppContext& ctx, const JobJournal& journal) {
   const std::string path = JournalPath(ctx);
-  if (WriteFileAtomically(ctx, path, JournalText(journal), FileAccess::kOwnerOnly)) {
+  const Status written = WriteFileAtomically(ctx, path, JournalText(journal), FileAccess::kOwnerOnly);
+  if (written.ok()) {
     ctx.journalWriteLogged = false;
-    return true;
-  }
-  if (!ctx.journalWriteLogged) {
+  } else if (!ctx.journalWriteLogged) {
     ctx.journalWriteLogged = true;
-    ctx.platform.notifier.Log("Impossibile scrivere " + ShownPath(ctx, path));
+    ctx.platform.notifier.Log(written.Explain("Impossibile scrivere " + ShownPath(ctx, path)));
   }
-  return false;
+  return written;
 }
 
 }  // namespace
 
-bool WriteJournal(AppContext& ctx) {
-  if (!WriteJournalText(ctx, ctx.journal)) return false;
+Status WriteJournal(AppContext& ctx) {
+  const Status written = WriteJournalText(ctx, ctx.journal);
+  if (!written.ok()) return written;
   JobJournal& journal = ctx.journal;
-  if (!journal.oldFile.empty() && ctx.platform.fs.Remove(journal.oldFile)) journal.oldFile.clear();
+  if (!journal.oldFile.empty() && ctx.platform.fs.Remove(journal.oldFile).ok()) journal.oldFile.clear();
   journal.missing = false;
   journal.unreadable = false;
-  return true;
+  return written;
 }
 
-bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
+Status RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
                     const std::string& commandIdentity, JobOutcomeClass outcome) {
-  if (slot < 1 || slot > kSlotCount) return false;
+  if (slot < 1 || slot > kSlotCount) return Status::Failed("no port " + std::to_string(slot));
   JobJournal journal = ctx.journal;
   auto& entry = journal.slots[slot - 1];
   std::string command = commandIdentity;
   if (command.empty() && entry && entry->startIdentity == startIdentity) command = entry->commandIdentity;
   entry = JournalEntry{stage, startIdentity, command, outcome};
-  const bool written = WriteJournalText(ctx, journal);
+  const Status written = WriteJournalText(ctx, journal);
   // A job whose start is not on the disk does not run; any later stage is
   // kept in memory all the same, so that the job never runs again.
-  if (written || stage != JobStage::kStarted) ctx.journal = std::move(journal);
+  if (written.ok() || stage != JobStage::kStarted) ctx.journal = std::move(journal);
   return written;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/driver_settings.h"
+#include "platform/status.h"
 
 namespace kolibra {
 
@@ -56,13 +57,14 @@ inline constexpr const char* kJournalFileName = "KBJOURNAL.TXT";
 // older version left in the settings folder when the data folder has none.
 void LoadJournal(AppContext& ctx);
 // Writes ctx.journal to the data folder (and then drops an older
-// version's file). False when it could not be written.
-bool WriteJournal(AppContext& ctx);
+// version's file). Fails when it could not be written.
+Status WriteJournal(AppContext& ctx);
 // Records the stage of slot's job and rewrites the journal file. An empty
-// commandIdentity keeps the one recorded for the same start file. False when
-// the file could not be written (logged once until a write succeeds); a
-// "started" record that could not be written is not kept, the others are.
-bool RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
+// commandIdentity keeps the one recorded for the same start file. Fails when
+// the file could not be written (logged with the reason once until a write
+// succeeds); a "started" record that could not be written is not kept, the
+// others are.
+Status RecordJobStage(AppContext& ctx, int slot, JobStage stage, const std::string& startIdentity,
                     const std::string& commandIdentity = {},
                     JobOutcomeClass outcome = JobOutcomeClass::kUnknown);
 

@@ -6,9 +6,9 @@ namespace kolibra {
 
 bool WriteSettingsFile(AppContext& ctx, const std::string& name, std::string_view content) {
   const std::string path = JoinPath(ctx.settingsDir, name);
-  if (WriteFileAtomically(ctx, path, content, FileAccess::kOwnerWrites)) return true;
-  ctx.platform.notifier.Log("Impossibile scrivere " + path);
-  return false;
+  const Status written = WriteFileAtomically(ctx, path, content, FileAccess::kOwnerWrites);
+  if (!written.ok()) ctx.platform.notifier.Log(written.Explain("Impossibile scrivere " + path));
+  return written.ok();
 }
 
 }  // namespace kolibra

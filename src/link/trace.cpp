@@ -33,8 +33,10 @@ bool OpenTraceFile(AppContext& ctx, const std::string& path) {
   // A new file, so that nothing planted under its name is written through;
   // the one held before is closed first (the same path may come again).
   ctx.link.trace.Close();
-  ctx.link.trace.Adopt(ctx.platform.fs.CreateFresh(path));
-  return ctx.link.trace.IsOpen();
+  const StatusOr<std::FILE*> created = ctx.platform.fs.CreateFresh(path);
+  if (!created.ok()) ctx.platform.notifier.Log(created.status().Explain("Impossibile scrivere " + path));
+  ctx.link.trace.Adopt(created.value());
+  return created.ok();
 }
 
 void CloseTraceFile(AppContext& ctx) { ctx.link.trace.Close(); }

@@ -240,7 +240,9 @@ LinkResult<bool> JobLineOverTcp(AppContext& ctx, const std::string& command) {
 // is not sent (nothing is printed that could not be reported).
 LinkResult<bool> SendLinesWithReply(AppContext& ctx, const std::vector<std::string>& lines) {
   ctx.link.outputBytes.clear();
-  if (!CreateTemporaryFor(ctx, ctx.link.outputPath, ctx.link.output, ctx.link.outputTemporary)) {
+  const Status created = CreateTemporaryFor(ctx, ctx.link.outputPath, ctx.link.output, ctx.link.outputTemporary);
+  if (!created.ok()) {
+    ctx.platform.notifier.Log(created.Explain("Impossibile scrivere " + ShownPath(ctx, ctx.link.outputPath)));
     return LinkError{75, kLinkFileAccess};
   }
   const bool network = NetworkMode(ctx);

@@ -188,7 +188,7 @@ DumpEnd FinishDump(AppContext& ctx, const std::string& reply, int16_t result) {
     } else {
       // The job waiting on the slot ends with the dump error (no FINESCO);
       // without its error file its start file stays, answered later.
-      if (WriteErrorFile(ctx, DumpErrorText(result), n)) DeleteStartFile(ctx);
+      if (WriteErrorFile(ctx, DumpErrorText(result), n).ok()) DeleteStartFile(ctx);
       CloseSerialPort(ctx);
       d.pending[n - 1] = true;
       state.dumpText[n - 1] = DumpFailedText(result);
@@ -204,9 +204,10 @@ void WriteSerialFile(AppContext& ctx, const std::string& serial) {
   if (!ValidSlot(slot)) return;
   const std::string text = serial + "\r\n" + (ctx.settings.footerRt ? "Stato: RT" : "Stato: MF") +
                            "\r\nDriverType: ZizAdud\r\nVersione: " + VersionText() + "\r\nFW: \r\n";
-  if (!WriteResultFile(ctx, JobFilePath(ctx, "SR_MATR", slot), text)) {
-    ctx.platform.notifier.Log("Impossibile scrivere " + JobFileName("SR_MATR", slot));
-    AppendJobLog(ctx, RenameLogText(JobFilePath(ctx, "SR_MATR", slot)));
+  const Status written = WriteResultFile(ctx, JobFilePath(ctx, "SR_MATR", slot), text);
+  if (!written.ok()) {
+    ctx.platform.notifier.Log(written.Explain("Impossibile scrivere " + JobFileName("SR_MATR", slot)));
+    AppendJobLog(ctx, written.Explain(RenameLogText(JobFilePath(ctx, "SR_MATR", slot))));
   }
 }
 

@@ -67,17 +67,18 @@ bool DropOutcomeOfDeletedFolder(AppContext& ctx) {
 
 // A result file of the kept outcome could not be written although the data
 // folder is there: the outcome stays kept and the start file with it; said
-// once (log and LOGFILE.TXT) and shown.
-bool KeepOutcome(AppContext& ctx, const std::string& base) {
+// once with the reason (log and LOGFILE.TXT) and shown.
+bool KeepOutcome(AppContext& ctx, const std::string& base, const Status& failure) {
   OutcomeState& kept = ctx.outcome;
   if (!kept.keptLogged) {
     kept.keptLogged = true;
     const std::string path = JobFilePath(ctx, base, kept.pending.slot);
-    ctx.platform.notifier.Log("File di esito non scritto: esito conservato, " + OutcomeLogText(kept.pending) +
-                              " (" + ShownPath(ctx, path) + ")");
-    AppendJobLog(ctx, RenameLogText(path));
+    ctx.platform.notifier.Log(failure.Explain("File di esito non scritto: esito conservato, " +
+                                              OutcomeLogText(kept.pending) + " (" + ShownPath(ctx, path) + ")"));
+    AppendJobLog(ctx, failure.Explain(RenameLogText(path)));
   }
-  if (ctx.state.status != kStatusResultNotWritten) ShowStatus(ctx, kStatusResultNotWritten);
+  const std::string status = failure.Explain(kStatusResultNotWritten);
+  if (ctx.state.status != status) ShowStatus(ctx, status);
   return false;
 }
 
@@ -117,7 +118,8 @@ bool DeliverPendingOutcome(AppContext& ctx) {
   if (!o.unplacedOutput.empty()) {
     // The receipt's records go in place whole before the result file (FINESCO
     // never comes without them); a withdrawn job's are dropped.
-    if (!withdrawn && !WriteResultFile(ctx, o.unplacedOutput, o.unplacedBytes)) return KeepOutcome(ctx, "SR_OUT");
+    const Status placed = withdrawn ? Status::Ok() : WriteResultFile(ctx, o.unplacedOutput, o.unplacedBytes);
+    if (!placed.ok()) return KeepOutcome(ctx, "SR_OUT", placed);
     o.unplacedOutput.clear();
     o.unplacedBytes.clear();
   }
@@ -132,14 +134,17 @@ bool DeliverPendingOutcome(AppContext& ctx) {
       // With no error file left, deleting the start file writes FINESCO; an
       // error file that cannot go would stand for the printed receipt.
       const std::string error = JobFilePath(ctx, "SR_ERR", slot);
-      if (fs.Inspect(error).kind != FileKind::kMissing && !fs.Remove(error)) return KeepOutcome(ctx, "SR_ERR");
+      const Status removed = fs.Inspect(error).kind != FileKind::kMissing ? fs.Remove(error) : Status::Ok();
+      if (!removed.ok()) return KeepOutcome(ctx, "SR_ERR", removed);
       if (JobFileIs(ctx, "SR_DATI", slot, o.commandIdentity)) DeleteCommandFile(ctx);
-      if (!DeleteStartFile(ctx)) return KeepOutcome(ctx, "FINESCO");
+      const Status answered = DeleteStartFile(ctx);
+      if (!answered.ok()) return KeepOutcome(ctx, "FINESCO", answered);
     } else {
       // The command file stays for the calling application to inspect. An
       // error file that cannot be written keeps the outcome: never FINESCO
       // in its place.
-      if (!WriteErrorFile(ctx, OutcomeErrorText(o.code), slot)) return KeepOutcome(ctx, "SR_ERR");
+      const Status written = WriteErrorFile(ctx, OutcomeErrorText(o.code), slot);
+      if (!written.ok()) return KeepOutcome(ctx, "SR_ERR", written);
       DeleteStartFile(ctx);
     }
   }

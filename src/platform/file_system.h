@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace kolibra {
 
 // What a path names, looked at without following a final symbolic link.
@@ -29,6 +31,8 @@ enum class ReadStatus { kOk, kMissing, kNotRegular, kTooLarge, kUnreadable };
 struct ReadResult {
   ReadStatus status = ReadStatus::kMissing;
   std::string bytes;
+  // The system's reason when it refused the open or a read (kUnreadable).
+  Status error;
 };
 
 // Who may open a file the driver creates: every user the folder lets in,
@@ -51,6 +55,7 @@ enum class ClaimStatus { kHeld, kBusy, kFailed };
 struct ClaimResult {
   ClaimStatus status = ClaimStatus::kFailed;
   std::unique_ptr<FileClaim> claim;  // set when kHeld
+  Status error;  // why, when kFailed
 };
 
 // What became of a held folder: still there, removed (nothing can be made
@@ -70,14 +75,17 @@ class HeldFolder {
   virtual HeldFolderState State() = 0;
 };
 
+// Every operation that can fail returns the failure with the system's
+// reason (Status, StatusOr).
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
   virtual bool Exists(const std::string& path) = 0;
   virtual bool IsDirectory(const std::string& path) = 0;
-  // False when the file exists and could not be removed.
-  virtual bool Remove(const std::string& path) = 0;
-  virtual bool MakeDirectory(const std::string& path) = 0;
+  // Fails when the file exists and could not be removed.
+  virtual Status Remove(const std::string& path) = 0;
+  // Succeeds when the folder exists afterwards.
+  virtual Status MakeDirectory(const std::string& path) = 0;
   virtual FileInfo Inspect(const std::string& path) = 0;
   // The whole content of a plain file, opened without following a final
   // symbolic link (a link, folder, FIFO or device is kNotRegular, and is
@@ -85,20 +93,19 @@ class FileSystem {
   virtual ReadResult ReadRegularFile(const std::string& path, std::size_t maxBytes) = 0;
   // Removes whatever has the name (a link itself, never its target) and
   // creates a new empty file there exclusively, so that nothing planted
-  // under the name is written through. The caller owns the stream (binary);
-  // nullptr on failure.
-  virtual std::FILE* CreateFresh(const std::string& path, FileAccess access) = 0;
-  std::FILE* CreateFresh(const std::string& path) { return CreateFresh(path, FileAccess::kShared); }
-  // Flushes a stream from CreateFresh() down to the disk; false on failure.
-  virtual bool FlushToDisk(std::FILE* file) = 0;
+  // under the name is written through. The caller owns the stream (binary).
+  virtual StatusOr<std::FILE*> CreateFresh(const std::string& path, FileAccess access) = 0;
+  StatusOr<std::FILE*> CreateFresh(const std::string& path) { return CreateFresh(path, FileAccess::kShared); }
+  // Flushes a stream from CreateFresh() down to the disk.
+  virtual Status FlushToDisk(std::FILE* file) = 0;
   // Renames `from` over `to` in the same folder, replacing whatever has that
   // name (a link itself, never its target), and makes the rename durable.
-  // False on failure; `from` then stays.
-  virtual bool ReplaceWith(const std::string& from, const std::string& to) = 0;
+  // On failure `from` stays.
+  virtual Status ReplaceWith(const std::string& from, const std::string& to) = 0;
   // Appends to a plain file with a single name, opened without following a
   // link; a link, a hard-linked file or anything else under the name is
-  // replaced by a new file first. False on failure.
-  virtual bool AppendToPlainFile(const std::string& path, std::string_view bytes) = 0;
+  // replaced by a new file first.
+  virtual Status AppendToPlainFile(const std::string& path, std::string_view bytes) = 0;
   // Opens the plain file `path` (created when missing, readable and writable
   // by its group whatever the umask; never through a link) and locks its
   // first byte exclusively without waiting: kBusy while another holder has
@@ -108,12 +115,12 @@ class FileSystem {
   virtual ClaimResult TryClaim(const std::string& path) = 0;
   // Creates a new empty file under path exclusively: whatever already has the
   // name (a file, a folder, a link) is left alone and nothing is created.
-  // The caller owns the stream (binary); nullptr on failure.
-  virtual std::FILE* CreateExclusive(const std::string& path, FileAccess access) = 0;
-  // The names in a folder, "." and ".." left out; empty when it cannot be read.
-  virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
-  // Holds the folder path names now; nullptr when it cannot be held.
-  virtual std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) = 0;
+  // The caller owns the stream (binary).
+  virtual StatusOr<std::FILE*> CreateExclusive(const std::string& path, FileAccess access) = 0;
+  // The names in a folder, "." and ".." left out.
+  virtual StatusOr<std::vector<std::string>> ListFolder(const std::string& folder) = 0;
+  // Holds the folder path names now.
+  virtual StatusOr<std::unique_ptr<HeldFolder>> HoldFolder(const std::string& path) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

@@ -51,28 +51,32 @@ bool IsTemporaryName(const std::string& name) {
   return true;
 }
 
-std::FILE* CreateTemporaryFile(FileSystem& fs, const std::string& path, FileAccess access, std::string& temporary,
-                               TemporaryNamer namer) {
+StatusOr<std::FILE*> CreateTemporaryFile(FileSystem& fs, const std::string& path, FileAccess access,
+                                         std::string& temporary, TemporaryNamer namer) {
+  Status failure;
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
     temporary = namer(path);
-    if (std::FILE* file = fs.CreateExclusive(temporary, access)) return file;
+    StatusOr<std::FILE*> created = fs.CreateExclusive(temporary, access);
+    if (created.ok()) return created;
     // The name is taken (by anything at all), or the folder takes no file:
     // only another name can tell.
+    failure = created.status();
   }
   temporary.clear();
-  return nullptr;
+  return failure;
 }
 
-bool WriteFileAtomically(FileSystem& fs, const std::string& path, std::string_view bytes, FileAccess access,
-                         TemporaryNamer namer) {
+Status WriteFileAtomically(FileSystem& fs, const std::string& path, std::string_view bytes, FileAccess access,
+                           TemporaryNamer namer) {
   std::string temporary;
-  std::FILE* file = CreateTemporaryFile(fs, path, access, temporary, namer);
-  if (file == nullptr) return false;
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && fs.FlushToDisk(file);
-  ok = std::fclose(file) == 0 && ok;
-  ok = ok && fs.ReplaceWith(temporary, path);
-  if (!ok) fs.Remove(temporary);
-  return ok;
+  const StatusOr<std::FILE*> created = CreateTemporaryFile(fs, path, access, temporary, namer);
+  if (!created.ok()) return created.status();
+  std::FILE* file = created.value();
+  Status done = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() ? fs.FlushToDisk(file) : LastOsError();
+  if (std::fclose(file) != 0 && done.ok()) done = LastOsError();
+  if (done.ok()) done = fs.ReplaceWith(temporary, path);
+  if (!done.ok()) fs.Remove(temporary);
+  return done;
 }
 
 }  // namespace kolibra

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/status.h"
 
 namespace kolibra {
 
@@ -25,15 +26,16 @@ using TemporaryNamer = std::string (*)(const std::string& path);
 
 // Creates a new file under a fresh temporary name of path, exclusively: a
 // name something else already has is never used nor removed, another one is
-// tried. The open stream, its name in temporary; nullptr (temporary empty)
-// when none could be created.
-std::FILE* CreateTemporaryFile(FileSystem& fs, const std::string& path, FileAccess access, std::string& temporary,
+// tried. The open stream, its name in temporary; fails with the last name's
+// reason (temporary empty) when none could be created.
+StatusOr<std::FILE*> CreateTemporaryFile(FileSystem& fs, const std::string& path, FileAccess access, std::string& temporary,
                                TemporaryNamer namer = TemporaryNameFor);
 
 // Writes bytes under a fresh temporary name, flushes them to the disk and
 // renames the file into place. Every write, the flush and the close are
-// checked. False on failure (the temporary file is then removed).
-bool WriteFileAtomically(FileSystem& fs, const std::string& path, std::string_view bytes,
+// checked. Fails with the first failed step's reason (the temporary file is
+// then removed).
+Status WriteFileAtomically(FileSystem& fs, const std::string& path, std::string_view bytes,
                          FileAccess access = FileAccess::kShared, TemporaryNamer namer = TemporaryNameFor);
 
 }  // namespace kolibra

@@ -165,9 +165,10 @@ int PrintTestReceipt(AppContext& ctx) {
   // over them by the calling application runs converted.
   const std::string command = JobFilePath(ctx, "SR_DATI", slot);
   const std::string start = JobFilePath(ctx, "SR_START", slot);
-  if (!WriteFreshFile(ctx, command, std::string(kTestReceiptLine) + "\r\n") ||
-      !WriteFreshFile(ctx, start, "1\r\n")) {
-    ctx.platform.notifier.Log("Scontrino di prova non scritto in " + ctx.dataDir);
+  Status written = WriteFreshFile(ctx, command, std::string(kTestReceiptLine) + "\r\n");
+  if (written.ok()) written = WriteFreshFile(ctx, start, "1\r\n");
+  if (!written.ok()) {
+    ctx.platform.notifier.Log(written.Explain("Scontrino di prova non scritto in " + ctx.dataDir));
     return 0;
   }
   FileSystem& fs = ctx.platform.fs;

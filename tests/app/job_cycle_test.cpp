@@ -254,14 +254,16 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
     r.PutJob();
     const char* stale = cause == kStaleFinesco ? "FINESCO" : cause == kStaleOut ? "SR_OUT" : "SR_ERR";
     const std::string journal = r.data.File("KBJOURNAL.TXT"), dir = r.data.path();
-    std::string status = kStatusStaleResult, log = "non cancellabile";
+    // The system's reason follows the log line and the status.
+    std::string status = kStatusStaleResult + std::string(": Permission denied"),
+                log = "non cancellabile sulla porta COM1: lavoro in attesa: Permission denied";
     if (cause <= kStaleErr) {
       r.Put(stale, "old\r\n");
       r.fp.fs.FailRemove(r.File(stale), -1);
     } else if (cause == kJournal) {
-      std::filesystem::create_directories(journal + "/inside");
-      status = kStatusJournalNotWritten;
-      log = "Impossibile scrivere " + journal;
+      r.fp.fs.FailReplace(journal, -1, "Disk quota exceeded");
+      status = kStatusJournalNotWritten + std::string(": Disk quota exceeded");
+      log = "Impossibile scrivere " + journal + ": Disk quota exceeded";
     } else {
       r.fp.system.dataLockState = DataLockState::kLost;
       status = kDataLockLost + dir;
@@ -275,7 +277,7 @@ TEST(JobCycle, JobWaitsWhileItCannotRunSafely) {
     EXPECT_EQ(r.LogsWith(log), 1);
 
     if (cause <= kStaleErr) r.fp.fs.FailRemove(r.File(stale), 0);
-    if (cause == kJournal) std::filesystem::remove_all(journal);
+    if (cause == kJournal) r.fp.fs.FailReplace(journal, 0);
     if (cause == kLock) r.fp.system.dataLockState = DataLockState::kRetaken;
     r.RunUntil(4500);
     EXPECT_EQ(ResetTimes(r.fp.serial).size(), 1u);
@@ -356,6 +358,7 @@ TEST(JobCycle, JobFilesStayInTheFolderTheJobCameFrom) {
 TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
   enum Fault { kErrorFile, kFinesco, kOutputOnFullDisk };
   const char* const kBases[] = {"SR_ERR", "FINESCO", "SR_OUT"};  // by fault
+  const std::string kCauses[] = {"Permission denied", "Read-only file system", "No space left on device"};
   for (Fault fault : {kErrorFile, kFinesco, kOutputOnFullDisk}) {
     SCOPED_TRACE(fault);
     AppRig r{1};
@@ -371,15 +374,15 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
       r.fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
       if (fault == kOutputOnFullDisk) r.fp.fs.FailFlush(3);
     };
-    if (fault == kErrorFile) r.fp.fs.FailReplace(r.File("SR_ERR"), 4);
-    if (fault == kFinesco) r.fp.fs.FailReplace(r.File("FINESCO"), 4);
+    if (fault == kErrorFile) r.fp.fs.FailReplace(r.File("SR_ERR"), 4, kCauses[fault]);
+    if (fault == kFinesco) r.fp.fs.FailReplace(r.File("FINESCO"), 4, kCauses[fault]);
     r.StartPolling(1000);
     ASSERT_TRUE(r.RunUntilTrue([&] { return r.ctx.cycle.counts.jobs == 1; }, 60000));
     EXPECT_TRUE(r.ctx.outcome.pending.any);
     EXPECT_TRUE(r.Has("SR_START"));
     EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
     EXPECT_EQ(r.Has("SR_OUT"), fault == kFinesco);  // put in place at the sending's end
-    EXPECT_EQ(r.ctx.state.status, kStatusResultNotWritten);
+    EXPECT_EQ(r.ctx.state.status, kStatusResultNotWritten + (": " + kCauses[fault]));
     const std::size_t resets = ResetTimes(r.fp.serial).size();
     const int64_t end = r.fp.loop.NowMs();
     ASSERT_TRUE(r.RunUntilTrue([&] { return !r.ctx.outcome.pending.any; }, end + 20000));
@@ -392,8 +395,9 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
     r.RunUntil(r.fp.loop.NowMs() + 5000);
     EXPECT_EQ(ResetTimes(r.fp.serial).size(), resets);  // not run again
     EXPECT_EQ(r.LogsWith("File di esito non scritto: esito conservato"), 1);
+    EXPECT_EQ(r.LogsWith(JobFileName(kBases[fault], 1) + "): " + kCauses[fault]), 1);
     EXPECT_EQ(r.LogsWith("Esito conservato scritto"), 1);
-    const std::string logLine = std::string("Errore nella Rename di ") + kBases[fault];
+    const std::string logLine = std::string("Errore nella Rename di ") + kBases[fault] + ": " + kCauses[fault] + "\r\n";
     EXPECT_NE(fakes::ReadFileBytes(r.data.File("LOGFILE.TXT")).find(logLine), std::string::npos);
     for (const auto& e : std::filesystem::directory_iterator(r.data.path()))
       EXPECT_TRUE(!e.path().filename().string().starts_with("~KB") || e.is_directory()) << e.path();
@@ -409,11 +413,14 @@ TEST(JobCycle, AnswerKeptUntilItsErrorFileIsWritten) {
   r.PutSetting("KBCHKCOM.TXT", "1000\r\n");
   fakes::WriteFileBytes(JoinPath(r.data.path(), "KBJOURNAL.TXT"), "1,started,an earlier start file\r\n");
   r.PutJob();
-  r.fp.fs.FailReplace(r.File("SR_ERR"), 3);
+  r.fp.fs.FailReplace(r.File("SR_ERR"), 3, "Input/output error");
   ASSERT_EQ(StartDriver(r.ctx, r.Options()), StartResult::kStarted);
   EXPECT_TRUE(r.Has("SR_START"));
   EXPECT_FALSE(r.Has("FINESCO") || r.Has("SR_ERR"));
-  EXPECT_EQ(r.ctx.state.status, kStatusResultNotWritten);
+  EXPECT_EQ(r.ctx.state.status, kStatusResultNotWritten + std::string(": Input/output error"));
+  EXPECT_EQ(r.LogsWith("SR_ERR.001): Input/output error"), 1);
+  EXPECT_NE(fakes::ReadFileBytes(r.data.File("LOGFILE.TXT")).find("Errore nella Rename di SR_ERR: Input/output error"),
+            std::string::npos);
   ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 30000));
   EXPECT_EQ(r.Read("SR_ERR"), std::string(kErrUncertain) + "\r\n");
   EXPECT_FALSE(r.Has("FINESCO"));

@@ -79,6 +79,12 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   settings.address = "10.1.2";
   SaveSettings(r.ctx);
   EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
+  // A save the system refuses leaves the file as it was, and the log says why.
+  r.fp.fs.FailReplace(r.settings.File("KBCHKSCO.TXT"), 1, "Disk quota exceeded");
+  settings.trace = false;
+  SaveSettings(r.ctx);
+  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
+  EXPECT_EQ(r.LogsWith("Impossibile scrivere " + r.settings.File("KBCHKSCO.TXT") + ": Disk quota exceeded"), 1);
 
   // A save cut short (the disk full mid-write, the rename refused) leaves each file whole as it was, logged;
   // nothing of the attempt is left.

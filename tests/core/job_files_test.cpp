@@ -42,7 +42,7 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
     EXPECT_EQ(r.fp.loop.waitCalls(), 0);  // blocking: no event ran meanwhile
     EXPECT_TRUE(r.Has(base, 3));
     EXPECT_EQ(fakes::ReadFileBytes(r.Data("LOGFILE.TXT")),
-              std::string("older line\r\n07/03/2026 09:05:11 Errore nella Kill di ") + base + "\r\n");
+              std::string("older line\r\n07/03/2026 09:05:11 Errore nella Kill di ") + base + ": Permission denied\r\n");
     // The job still counts as ended when its start file stays.
     EXPECT_EQ(r.Has("FINESCO", 3), std::string(base) == "SR_START");
   }
@@ -52,7 +52,7 @@ TEST(JobFiles, KillRetriesEvery500msThenLogsAndGoesOn) {
 // (a folder under the fixed name of old is no obstacle). A failed rename or flush is one attempt: no file,
 // no temporary left, the start file stays without its FINESCO; SR_OUT's records stay in memory.
 TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
-  const struct { const char* base; const char* bytes; bool (*write)(AppContext&); } cases[] = {
+  const struct { const char* base; const char* bytes; Status (*write)(AppContext&); } cases[] = {
       {"SR_ERR", "E504: prova\r\n", [](AppContext& c) { return WriteErrorFile(c, "E504: prova", 3); }},
       {"FINESCO", "finesco", DeleteStartFile},
       {"SR_MATR", "99MZT123456\r\n",
@@ -60,7 +60,7 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
       {"SR_OUT", "R1\r\nR2\r\n",
        [](AppContext& c) {
          const std::string path = JobFilePath(c, "SR_OUT", 3);
-         EXPECT_TRUE(CreateTemporaryFor(c, path, c.link.output, c.link.outputTemporary));
+         EXPECT_TRUE(CreateTemporaryFor(c, path, c.link.output, c.link.outputTemporary).ok());
          c.link.outputBytes = "R1\r\nR2\r\n";
          return CloseResultFile(c, c.link.output, path);
        }},
@@ -73,10 +73,11 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
       fakes::WriteFileBytes(r.File("SR_START", 3), "1");
       const std::string planted = r.Data("~KB" + JobFileName(c.base, 3) + ".tmp");
       std::filesystem::create_directory(planted);
-      if (fault == Fault::kReplace) r.fp.fs.FailReplace(r.File(c.base, 3), 1);
+      if (fault == Fault::kReplace) r.fp.fs.FailReplace(r.File(c.base, 3), 1, "Read-only file system");
       if (fault == Fault::kFlush) r.fp.fs.FailFlush(1);
       const bool ok = fault == Fault::kNone;
-      EXPECT_EQ(c.write(r.ctx), ok);
+      // The failed step's own reason comes back.
+      EXPECT_EQ(c.write(r.ctx).Cause(), ok ? "" : fault == Fault::kFlush ? "No space left on device" : "Read-only file system");
       EXPECT_EQ(r.fp.loop.NowMs(), 0);
       EXPECT_EQ(r.Has(c.base, 3), ok);
       if (ok) {

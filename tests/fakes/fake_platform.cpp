@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,12 +33,8 @@ int64_t CivilToEpochMs(const CivilTime& t) {
   std::abort();
 }
 
-// Uses up one injected failure; -1 never runs out.
-bool TakeFailure(int& left) {
-  if (left == 0) return false;
-  if (left > 0) --left;
-  return true;
-}
+// The failure std::filesystem reported, with its text.
+Status Failure(const std::error_code& ec) { return ec ? Status::Failed(ec.message()) : Status::Ok(); }
 }  // namespace
 
 CivilTime FakeEventLoop::Civil(int64_t ms) {
@@ -81,20 +78,27 @@ void FakeEventLoop::Wait(int64_t deadlineMs) {
   core_.RunPosted();
 }
 
-bool FakeFileSystem::Remove(const std::string& path) {
+bool FakeFileSystem::Injected::Take() {
+  if (left == 0) return false;
+  if (left > 0) --left;
+  return true;
+}
+
+Status FakeFileSystem::Remove(const std::string& path) {
   const std::string key = Key(path);
   if (beforeRemove) beforeRemove(key);
   ++removeCalls[key];
   std::error_code ec;
-  if (fs::exists(path, ec) && TakeFailure(removeFailures_[key])) return false;
+  Injected& failure = removeFailures_[key];
+  if (fs::exists(path, ec) && failure.Take()) return Status::Failed(failure.cause);
   if (fs::remove(path, ec)) ++generations_[key];
-  return !ec;
+  return Failure(ec);
 }
 
-std::unique_ptr<HeldFolder> FakeFileSystem::HoldFolder(const std::string& path) {
-  if (refuseHold) return nullptr;
-  std::unique_ptr<HeldFolder> held = Real().HoldFolder(path);
-  if (held) heldBy_[held->Path()] = path;
+StatusOr<std::unique_ptr<HeldFolder>> FakeFileSystem::HoldFolder(const std::string& path) {
+  if (refuseHold) return Status::Failed("Operation not supported");
+  StatusOr<std::unique_ptr<HeldFolder>> held = Real().HoldFolder(path);
+  if (held.ok()) heldBy_[held.value()->Path()] = path;
   return held;
 }
 
@@ -121,19 +125,21 @@ FileInfo FakeFileSystem::Inspect(const std::string& path) {
 }
 
 // On std::filesystem like Remove() and ReplaceWith(): under Wine they failed on the real one's owner-only files.
-std::FILE* FakeFileSystem::CreateFresh(const std::string& path, FileAccess access) {
+StatusOr<std::FILE*> FakeFileSystem::CreateFresh(const std::string& path, FileAccess access) {
   std::error_code ec;
   fs::remove(path, ec);
-  if (ec) return nullptr;
+  if (ec) return Failure(ec);
   return CreateExclusive(path, access);
 }
 
-std::FILE* FakeFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
+StatusOr<std::FILE*> FakeFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
   std::error_code ec;
-  if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) return nullptr;
+  if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) {
+    return ec ? Failure(ec) : Failure(std::make_error_code(std::errc::file_exists));
+  }
   ++generations_[Key(path)];
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return nullptr;
+  if (f == nullptr) return Failure(std::error_code(errno, std::generic_category()));
   using P = fs::perms;
   if (access == FileAccess::kOwnerOnly) fs::permissions(path, P::owner_read | P::owner_write, ec);
   if (access == FileAccess::kOwnerWrites) fs::permissions(path, P::owner_read | P::owner_write | P::group_read, ec);
@@ -141,15 +147,19 @@ std::FILE* FakeFileSystem::CreateExclusive(const std::string& path, FileAccess a
   return f;
 }
 
-bool FakeFileSystem::TakeFlushFailure() { return TakeFailure(flushFailures_); }
+Status FakeFileSystem::FlushToDisk(std::FILE* file) {
+  if (flushFailure_.Take()) return Status::Failed(flushFailure_.cause);
+  return std::fflush(file) == 0 ? Status::Ok() : Status::Failed("flush failed");
+}
 
-bool FakeFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
-  if (TakeFailure(replaceFailures_[Key(to)])) return false;
+Status FakeFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+  Injected& failure = replaceFailures_[Key(to)];
+  if (failure.Take()) return Status::Failed(failure.cause);
   std::error_code ec;
   fs::rename(from, to, ec);
-  if (ec) return false;
+  if (ec) return Failure(ec);
   ++generations_[Key(to)];
-  return true;
+  return Status::Ok();
 }
 
 ScratchDir::ScratchDir() {

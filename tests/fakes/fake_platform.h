@@ -231,42 +231,52 @@ class FakeTray : public Tray {
   bool present = false;
 };
 
-// The real file system, with call counts and Remove() and ReplaceWith() failures injectable per path.
+// The real file system, with call counts and Remove(), ReplaceWith() and FlushToDisk() failures injectable, each
+// with the reason the system would give.
 class FakeFileSystem : public FileSystem {
  public:
   bool Exists(const std::string& path) override { return Real().Exists(path); }
   bool IsDirectory(const std::string& path) override { return Real().IsDirectory(path); }
-  bool Remove(const std::string& path) override;
-  bool MakeDirectory(const std::string& path) override { return Real().MakeDirectory(path); }
+  Status Remove(const std::string& path) override;
+  Status MakeDirectory(const std::string& path) override { return Real().MakeDirectory(path); }
   FileInfo Inspect(const std::string& path) override;
   ReadResult ReadRegularFile(const std::string& p, std::size_t max) override { return Real().ReadRegularFile(p, max); }
   using FileSystem::CreateFresh;
-  std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
-  // No disk sync: fast tests. A failure to come stands for a full disk (ENOSPC).
-  bool FlushToDisk(std::FILE* file) override { return !TakeFlushFailure() && std::fflush(file) == 0; }
-  bool ReplaceWith(const std::string& from, const std::string& to) override;
-  bool AppendToPlainFile(const std::string& p, std::string_view b) override { return Real().AppendToPlainFile(p, b); }
+  StatusOr<std::FILE*> CreateFresh(const std::string& path, FileAccess access) override;
+  // No disk sync: fast tests.
+  Status FlushToDisk(std::FILE* file) override;
+  Status ReplaceWith(const std::string& from, const std::string& to) override;
+  Status AppendToPlainFile(const std::string& p, std::string_view b) override { return Real().AppendToPlainFile(p, b); }
   ClaimResult TryClaim(const std::string& path) override { return Real().TryClaim(path); }
-  std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
-  std::vector<std::string> ListFolder(const std::string& folder) override { return Real().ListFolder(folder); }
-  // The real hold (nullptr when refuseHold); the counts and failures above take a path through a held folder
+  StatusOr<std::FILE*> CreateExclusive(const std::string& path, FileAccess access) override;
+  StatusOr<std::vector<std::string>> ListFolder(const std::string& f) override { return Real().ListFolder(f); }
+  // The real hold (refused when refuseHold); the counts and failures above take a path through a held folder
   // as the path the folder was held by.
-  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
+  StatusOr<std::unique_ptr<HeldFolder>> HoldFolder(const std::string& path) override;
   bool refuseHold = false;
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
-  // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail (-1: all).
-  void FailRemove(const std::string& path, int count) { removeFailures_[path] = count; }
-  void FailReplace(const std::string& path, int count) { replaceFailures_[path] = count; }
-  // The next `count` FlushToDisk() calls fail (-1: all).
-  void FailFlush(int count) { flushFailures_ = count; }
+  // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail with cause (-1: all).
+  void FailRemove(const std::string& path, int count, std::string cause = "Permission denied") {
+    removeFailures_[path] = {count, std::move(cause)};
+  }
+  void FailReplace(const std::string& path, int count, std::string cause = "Permission denied") {
+    replaceFailures_[path] = {count, std::move(cause)};
+  }
+  // The next `count` FlushToDisk() calls fail (-1: all); by default as on a full disk.
+  void FailFlush(int count, std::string cause = "No space left on device") { flushFailure_ = {count, std::move(cause)}; }
   std::map<std::string, int> removeCalls;
   std::function<void(const std::string&)> beforeRemove;  // called with each Remove()'s path
 
  private:
-  std::map<std::string, int> removeFailures_, replaceFailures_, generations_;
-  int flushFailures_ = 0;
-  bool TakeFlushFailure();
+  struct Injected {
+    int left = 0;
+    std::string cause;
+    bool Take();  // uses up one failure; -1 never runs out
+  };
+  std::map<std::string, Injected> removeFailures_, replaceFailures_;
+  Injected flushFailure_;
+  std::map<std::string, int> generations_;
   std::map<std::string, std::string> heldBy_;  // HeldFolder::Path() -> the path it was held by
   std::string Key(const std::string& path) const;
   static FileSystem& Real();

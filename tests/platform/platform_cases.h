@@ -317,9 +317,24 @@ TYPED_TEST_P(PlatformCases, ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders) {
   typename TypeParam::Files fs;
   const std::string plain = this->Path("SR_DATI.001"), folder = this->Path("folder");
   WriteFileBytes(plain, "SALE,N1,P1000;\r\n");
-  ASSERT_TRUE(fs.MakeDirectory(folder));
-  EXPECT_TRUE(fs.MakeDirectory(folder));  // already there
-  EXPECT_FALSE(fs.MakeDirectory(plain));  // a file has the name
+  ASSERT_TRUE(fs.MakeDirectory(folder).ok());
+  EXPECT_TRUE(fs.MakeDirectory(folder).ok());  // already there
+  EXPECT_FALSE(fs.MakeDirectory(plain).ok());  // a file has the name
+  // Below a plain file nothing is made, and the failure carries the system's own reason.
+#ifdef _WIN32
+  const std::string notAFolder = OsError(ERROR_DIRECTORY).Cause();
+#else
+  const std::string notAFolder = "Not a directory";
+  EXPECT_EQ(fs.MakeDirectory(JoinPath(plain, "x")).Cause(), notAFolder);
+  EXPECT_EQ(fs.ListFolder(plain).status().Cause(), notAFolder);
+  EXPECT_EQ(fs.ReadRegularFile(JoinPath(plain, "x"), 100).error.Cause(), notAFolder);
+#endif
+  const std::string below = JoinPath(plain, "SR_ERR.001");
+  for (const Status& failure : {fs.CreateFresh(below).status(), fs.CreateExclusive(below, FileAccess::kShared).status(),
+                                fs.AppendToPlainFile(below, "x"), fs.ReplaceWith(JoinPath(plain, "from"), below),
+                                fs.TryClaim(below).error, fs.HoldFolder(plain).status()}) {
+    EXPECT_EQ(failure.Cause(), notAFolder);
+  }
   std::vector<std::tuple<std::string, std::size_t, ReadStatus, FileKind>> cases = {
       {plain, 100, ReadStatus::kOk, FileKind::kRegular},
       {plain, 5, ReadStatus::kTooLarge, FileKind::kRegular},
@@ -352,29 +367,29 @@ TYPED_TEST_P(PlatformCases, ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders) {
   EXPECT_EQ(fs.Inspect(result).identity, fs.Inspect(result).identity);  // stable while unchanged
   for (int i = 0; i < 2; ++i) {
     const std::string earlier = fs.Inspect(result).identity;
-    std::FILE* f = fs.CreateFresh(result);
+    std::FILE* f = fs.CreateFresh(result).value();
     ASSERT_NE(f, nullptr);
     std::fputs("E504\r\n", f);  // binary: no second CR
     std::fclose(f);
     EXPECT_EQ(ReadFileBytes(result), "E504\r\n");
     EXPECT_NE(fs.Inspect(result).identity, earlier);
   }
-  EXPECT_EQ(fs.CreateFresh(folder), nullptr);
-  EXPECT_FALSE(fs.Remove(folder));
+  EXPECT_FALSE(fs.CreateFresh(folder).ok());
+  EXPECT_FALSE(fs.Remove(folder).ok());
   EXPECT_TRUE(fs.IsDirectory(folder));
-  EXPECT_EQ(fs.CreateFresh(JoinPath(this->Path("missing"), "SR_ERR.001")), nullptr);
-  EXPECT_TRUE(fs.Remove(this->Path("missing")));  // removing what is not there succeeds
+  EXPECT_FALSE(fs.CreateFresh(JoinPath(this->Path("missing"), "SR_ERR.001")).ok());
+  EXPECT_TRUE(fs.Remove(this->Path("missing")).ok());  // removing what is not there succeeds
 
   const std::string month = this->Path("TRACE_202612"), file = JoinPath(month, "TRACE_20261206_101500.TXT");
   if (TypeParam::Plant(Planted::kSymlink, month, folder)) {
     EXPECT_TRUE(fs.IsDirectory(month));  // followed, as stat() does
-    EXPECT_EQ(fs.CreateFresh(file), nullptr);
-    EXPECT_FALSE(fs.AppendToPlainFile(file, "x"));
+    EXPECT_FALSE(fs.CreateFresh(file).ok());
+    EXPECT_FALSE(fs.AppendToPlainFile(file, "x").ok());
     WriteFileBytes(JoinPath(folder, "from"), "x");
-    EXPECT_FALSE(fs.ReplaceWith(JoinPath(month, "from"), file));
+    EXPECT_FALSE(fs.ReplaceWith(JoinPath(month, "from"), file).ok());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
     // The link goes, the folder and its contents stay.
-    EXPECT_TRUE(fs.Remove(month));
+    EXPECT_TRUE(fs.Remove(month).ok());
     EXPECT_FALSE(fs.Exists(month));
     EXPECT_TRUE(fs.Exists(JoinPath(folder, "from")));
   }
@@ -390,17 +405,17 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
     switch (op) {
       case Op::kCreateFresh:
       case Op::kExclusive: {  // exclusive: a temporary file under a fresh name, only where nothing has the name
-        std::FILE* f = op == Op::kExclusive ? fs.CreateExclusive(path, FileAccess::kOwnerOnly)
-                                            : fs.CreateFresh(path, FileAccess::kOwnerOnly);
+        std::FILE* f = (op == Op::kExclusive ? fs.CreateExclusive(path, FileAccess::kOwnerOnly)
+                                             : fs.CreateFresh(path, FileAccess::kOwnerOnly)).value();
         return f != nullptr && std::fputs("new\r\n", f) >= 0 && std::fclose(f) == 0;
       }
-      case Op::kAppend: return fs.AppendToPlainFile(path, "new\r\n");
+      case Op::kAppend: return fs.AppendToPlainFile(path, "new\r\n").ok();
       case Op::kAtomically: {
         // As a result file is written: whole under a temporary name, then renamed.
-        std::FILE* f = fs.CreateFresh(temporary(path), FileAccess::kOwnerOnly);
-        const bool written = f != nullptr && std::fputs("new\r\n", f) >= 0 && fs.FlushToDisk(f);
+        std::FILE* f = fs.CreateFresh(temporary(path), FileAccess::kOwnerOnly).value();
+        const bool written = f != nullptr && std::fputs("new\r\n", f) >= 0 && fs.FlushToDisk(f).ok();
         if (f != nullptr) std::fclose(f);
-        const bool ok = written && fs.ReplaceWith(temporary(path), path);
+        const bool ok = written && fs.ReplaceWith(temporary(path), path).ok();
         if (!ok) fs.Remove(temporary(path));
         return ok;
       }
@@ -424,7 +439,7 @@ TYPED_TEST_P(PlatformCases, WritesNeverGoThroughWhatIsPlantedUnderTheName) {
       EXPECT_EQ(write(op, name), exclusive ? planted == Planted::kNothing : planted != Planted::kFolder);
       EXPECT_EQ(ReadFileBytes(target), "precious\r\n");
       const NameFacts facts = TypeParam::Facts(name);
-      const std::vector<std::string> names = fs.ListFolder(dir.path);
+      const std::vector<std::string> names = fs.ListFolder(dir.path).value();
       EXPECT_EQ(std::count(names.begin(), names.end(), "LOGFILE.TXT"), 1);
       EXPECT_EQ(std::count(names.begin(), names.end(), "."), 0);
       if (exclusive && planted != Planted::kNothing) {
@@ -458,32 +473,32 @@ TYPED_TEST_P(PlatformCases, AHeldFolderKeepsItsFilesWhateverItsPathNames) {
 #endif
   typename TypeParam::Files fs;
   const std::string data = this->Path("data"), old = this->Path("data.old");
-  ASSERT_TRUE(fs.MakeDirectory(data));
-  EXPECT_EQ(fs.HoldFolder(this->Path("missing")), nullptr);
-  std::unique_ptr<HeldFolder> held = fs.HoldFolder(data);
+  ASSERT_TRUE(fs.MakeDirectory(data).ok());
+  EXPECT_FALSE(fs.HoldFolder(this->Path("missing")).ok());
+  std::unique_ptr<HeldFolder> held = std::move(fs.HoldFolder(data).value());
   ASSERT_NE(held, nullptr);
   std::error_code ec;
   std::filesystem::rename(data, old, ec);
   EXPECT_EQ(!ec, kMoves) << ec.message();
   const std::string home = ec ? data : old, in = held->Path();
   if (!ec) {
-    ASSERT_TRUE(fs.MakeDirectory(data));
+    ASSERT_TRUE(fs.MakeDirectory(data).ok());
   }
-  std::FILE* f = fs.CreateFresh(JoinPath(in, "~KBFINESCO.001.tmp"));
+  std::FILE* f = fs.CreateFresh(JoinPath(in, "~KBFINESCO.001.tmp")).value();
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(std::fputs("finesco", f) >= 0 && std::fclose(f) == 0, true);
-  EXPECT_TRUE(fs.ReplaceWith(JoinPath(in, "~KBFINESCO.001.tmp"), JoinPath(in, "FINESCO.001")));
-  EXPECT_TRUE(fs.AppendToPlainFile(JoinPath(in, "LOGFILE.TXT"), "x\r\n"));
+  EXPECT_TRUE(fs.ReplaceWith(JoinPath(in, "~KBFINESCO.001.tmp"), JoinPath(in, "FINESCO.001")).ok());
+  EXPECT_TRUE(fs.AppendToPlainFile(JoinPath(in, "LOGFILE.TXT"), "x\r\n").ok());
   EXPECT_EQ(ReadFileBytes(JoinPath(home, "FINESCO.001")), "finesco");
   EXPECT_EQ(ReadFileBytes(JoinPath(home, "LOGFILE.TXT")), "x\r\n");
   EXPECT_EQ(fs.Inspect(JoinPath(in, "FINESCO.001")).identity, fs.Inspect(JoinPath(home, "FINESCO.001")).identity);
-  EXPECT_TRUE(fs.Remove(JoinPath(in, "LOGFILE.TXT")));
+  EXPECT_TRUE(fs.Remove(JoinPath(in, "LOGFILE.TXT")).ok());
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data), {}), home == data ? 1 : 0);
   EXPECT_EQ(held->State(), HeldFolderState::kPresent);
   std::filesystem::remove_all(home, ec);
   EXPECT_EQ(!ec, kMoves) << ec.message();
   EXPECT_EQ(held->State(), kMoves ? HeldFolderState::kDeleted : HeldFolderState::kPresent);
-  f = fs.CreateFresh(JoinPath(in, "SR_ERR.001"));
+  f = fs.CreateFresh(JoinPath(in, "SR_ERR.001")).value();
   EXPECT_EQ(f == nullptr, kMoves);
   if (f != nullptr) std::fclose(f);
   held.reset();

@@ -24,14 +24,15 @@ bool PosixFileSystem::IsDirectory(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool PosixFileSystem::Remove(const std::string& path) {
-  if (unlink(path.c_str()) == 0) return true;
-  return errno == ENOENT;
+Status PosixFileSystem::Remove(const std::string& path) {
+  if (unlink(path.c_str()) == 0 || errno == ENOENT) return Status::Ok();
+  return LastOsError();
 }
 
-bool PosixFileSystem::MakeDirectory(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) == 0) return true;
-  return errno == EEXIST && IsDirectory(path);
+Status PosixFileSystem::MakeDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0) return Status::Ok();
+  const Status failure = LastOsError();
+  return errno == EEXIST && IsDirectory(path) ? Status::Ok() : failure;
 }
 
 ReadResult PosixFileSystem::ReadRegularFile(const std::string& path, std::size_t maxBytes) {
@@ -44,6 +45,7 @@ ReadResult PosixFileSystem::ReadRegularFile(const std::string& path, std::size_t
     result.status = errno == ENOENT ? ReadStatus::kMissing
                     : errno == ELOOP ? ReadStatus::kNotRegular
                                      : ReadStatus::kUnreadable;
+    if (result.status == ReadStatus::kUnreadable) result.error = LastOsError();
     return result;
   }
   struct stat st;
@@ -59,6 +61,7 @@ ReadResult PosixFileSystem::ReadRegularFile(const std::string& path, std::size_t
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       result.status = ReadStatus::kUnreadable;
+      result.error = LastOsError();
       break;
     }
     if (n == 0) break;
@@ -110,20 +113,37 @@ class Folder {
   int fd_ = -1;
 };
 
+// False with errno set on failure.
 bool WriteAllTo(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
 }
 
-// An exclusive openat() in an opened folder; -1 on failure (whatever has
-// the name included).
+// -1 with errno set to code.
+int FailWith(int code) {
+  errno = code;
+  return -1;
+}
+
+// Closes and removes a file just made, keeping errno for the caller; -1.
+int Discard(const Folder& folder, const std::string& name, int fd) {
+  const int code = errno;
+  close(fd);
+  unlinkat(folder.fd(), name.c_str(), 0);
+  return FailWith(code);
+}
+
+// An exclusive openat() in an opened folder; -1 with errno on failure
+// (whatever has the name included).
 int CreateNewIn(const Folder& folder, const std::string& name, FileAccess access) {
-  if (folder.fd() < 0 || name.empty()) return -1;
+  if (folder.fd() < 0) return -1;  // errno from the folder's open
+  if (name.empty()) return FailWith(EINVAL);
   const mode_t mode = access == FileAccess::kOwnerOnly     ? 0600
                      : access == FileAccess::kOwnerWrites ? 0640
                                                           : 0666;
@@ -136,19 +156,13 @@ int CreateNewIn(const Folder& folder, const std::string& name, FileAccess access
   // service's 0007, a user's 077) neither widens nor narrows it.
   if (fd >= 0 && (access == FileAccess::kOwnerOnly || access == FileAccess::kOwnerWrites) &&
       fchmod(fd, mode) != 0) {
-    close(fd);
-    unlinkat(folder.fd(), name.c_str(), 0);
-    return -1;
+    return Discard(folder, name, fd);
   }
   if (fd >= 0 && access == FileAccess::kGroupReadable) {
     // The umask may have taken the group's read right away (a till user's
     // 077): set it explicitly, or the driver cannot read the file.
     struct stat st;
-    if (fstat(fd, &st) != 0 || fchmod(fd, (st.st_mode & 07777) | S_IRGRP) != 0) {
-      close(fd);
-      unlinkat(folder.fd(), name.c_str(), 0);
-      return -1;
-    }
+    if (fstat(fd, &st) != 0 || fchmod(fd, (st.st_mode & 07777) | S_IRGRP) != 0) return Discard(folder, name, fd);
   }
   return fd;
 }
@@ -162,36 +176,40 @@ class PosixClaim : public FileClaim {
   int fd_;
 };
 
-// unlinkat() and an exclusive openat() in an opened folder; -1 on failure.
+// unlinkat() and an exclusive openat() in an opened folder; -1 with errno
+// on failure.
 int CreateFreshIn(const Folder& folder, const std::string& name, FileAccess access) {
-  if (folder.fd() < 0 || name.empty()) return -1;
+  if (folder.fd() < 0) return -1;
+  if (name.empty()) return FailWith(EINVAL);
   if (unlinkat(folder.fd(), name.c_str(), 0) != 0 && errno != ENOENT) return -1;
   return CreateNewIn(folder, name, access);
 }
 
-std::FILE* StreamOf(int fd) {
-  if (fd < 0) return nullptr;
+StatusOr<std::FILE*> StreamOf(int fd) {
+  if (fd < 0) return LastOsError();
   std::FILE* f = fdopen(fd, "wb");
-  if (f == nullptr) close(fd);
-  return f;
+  if (f != nullptr) return f;
+  const Status failure = LastOsError();
+  close(fd);
+  return failure;
 }
 
 }  // namespace
 
-std::FILE* PosixFileSystem::CreateFresh(const std::string& path, FileAccess access) {
+StatusOr<std::FILE*> PosixFileSystem::CreateFresh(const std::string& path, FileAccess access) {
   const SplitPath split = Split(path);
   return StreamOf(CreateFreshIn(Folder(split.folder), split.name, access));
 }
 
-std::FILE* PosixFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
+StatusOr<std::FILE*> PosixFileSystem::CreateExclusive(const std::string& path, FileAccess access) {
   const SplitPath split = Split(path);
   return StreamOf(CreateNewIn(Folder(split.folder), split.name, access));
 }
 
-std::vector<std::string> PosixFileSystem::ListFolder(const std::string& folder) {
+StatusOr<std::vector<std::string>> PosixFileSystem::ListFolder(const std::string& folder) {
   std::vector<std::string> names;
   DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return names;
+  if (dir == nullptr) return LastOsError();
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
@@ -200,26 +218,30 @@ std::vector<std::string> PosixFileSystem::ListFolder(const std::string& folder) 
   return names;
 }
 
-bool PosixFileSystem::FlushToDisk(std::FILE* file) {
-  return file != nullptr && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+Status PosixFileSystem::FlushToDisk(std::FILE* file) {
+  if (file == nullptr) return OsError(EBADF);
+  if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) return LastOsError();
+  return Status::Ok();
 }
 
-bool PosixFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+Status PosixFileSystem::ReplaceWith(const std::string& from, const std::string& to) {
   const SplitPath source = Split(from), target = Split(to);
-  if (source.folder != target.folder) return false;
+  if (source.folder != target.folder) return OsError(EXDEV);
   const Folder folder(target.folder);
-  if (folder.fd() < 0 || source.name.empty() || target.name.empty()) return false;
-  if (renameat(folder.fd(), source.name.c_str(), folder.fd(), target.name.c_str()) != 0) return false;
+  if (folder.fd() < 0) return LastOsError();
+  if (source.name.empty() || target.name.empty()) return OsError(EINVAL);
+  if (renameat(folder.fd(), source.name.c_str(), folder.fd(), target.name.c_str()) != 0) return LastOsError();
   // The new name is on the disk once the folder is; a failure here leaves it
   // renamed, only its durability unknown.
   fsync(folder.fd());
-  return true;
+  return Status::Ok();
 }
 
-bool PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
+Status PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
   const SplitPath split = Split(path);
   const Folder folder(split.folder);
-  if (folder.fd() < 0 || split.name.empty()) return false;
+  if (folder.fd() < 0) return LastOsError();
+  if (split.name.empty()) return OsError(EINVAL);
   int fd;
   do {
     fd = openat(folder.fd(), split.name.c_str(),
@@ -233,26 +255,35 @@ bool PosixFileSystem::AppendToPlainFile(const std::string& path, std::string_vie
   }
   if (fd < 0) {
     // Missing, or something that must not be written through: a new file.
-    if (errno != ENOENT && errno != ELOOP && errno != ENXIO && errno != EISDIR) return false;
+    if (errno != ENOENT && errno != ELOOP && errno != ENXIO && errno != EISDIR) return LastOsError();
     fd = CreateFreshIn(folder, split.name, FileAccess::kShared);
-    if (fd < 0) return false;
+    if (fd < 0) return LastOsError();
   }
-  const bool written = WriteAllTo(fd, bytes);
-  return close(fd) == 0 && written;
+  Status written = WriteAllTo(fd, bytes) ? Status::Ok() : LastOsError();
+  if (close(fd) != 0 && written.ok()) written = LastOsError();
+  return written;
 }
 
 ClaimResult PosixFileSystem::TryClaim(const std::string& path) {
   const SplitPath split = Split(path);
   const Folder folder(split.folder);
   ClaimResult result;
-  if (folder.fd() < 0 || split.name.empty()) return result;
+  if (folder.fd() < 0 || split.name.empty()) {
+    result.error = folder.fd() < 0 ? LastOsError() : OsError(EINVAL);
+    return result;
+  }
   int fd;
   do {
     fd = openat(folder.fd(), split.name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return result;
+  if (fd < 0) {
+    result.error = LastOsError();
+    return result;
+  }
   struct stat held;
-  if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+  const bool statted = fstat(fd, &held) == 0;
+  if (!statted || !S_ISREG(held.st_mode)) {
+    result.error = !statted ? LastOsError() : OsError(S_ISDIR(held.st_mode) ? EISDIR : EINVAL);
     close(fd);
     return result;
   }
@@ -277,6 +308,7 @@ ClaimResult PosixFileSystem::TryClaim(const std::string& path) {
     rc = fcntl(fd, command, &lock);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
+    result.error = LastOsError();
     if (errno == EACCES || errno == EAGAIN) result.status = ClaimStatus::kBusy;
     close(fd);
     return result;
@@ -339,23 +371,28 @@ class PosixHeldFolder : public HeldFolder {
 
 }  // namespace
 
-std::unique_ptr<HeldFolder> PosixFileSystem::HoldFolder(const std::string& path) {
-  if (path.empty()) return nullptr;
+StatusOr<std::unique_ptr<HeldFolder>> PosixFileSystem::HoldFolder(const std::string& path) {
+  if (path.empty()) return OsError(ENOENT);
   int fd;
   do {
     fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return LastOsError();
   // The final "." keeps the last component a plain name, so that the
   // operations that refuse a link there accept it.
   std::string through = "/proc/self/fd/" + std::to_string(fd) + "/.";
   struct stat held, seen;
-  if (fstat(fd, &held) != 0 || stat(through.c_str(), &seen) != 0 || held.st_dev != seen.st_dev ||
-      held.st_ino != seen.st_ino) {
-    close(fd);
-    return nullptr;
+  Status failure;
+  if (fstat(fd, &held) != 0 || stat(through.c_str(), &seen) != 0) {
+    failure = LastOsError();
+  } else if (held.st_dev != seen.st_dev || held.st_ino != seen.st_ino) {
+    failure = OsError(ENOTSUP);  // no /proc to reach it through
   }
-  return std::make_unique<PosixHeldFolder>(fd, std::move(through));
+  if (!failure.ok()) {
+    close(fd);
+    return failure;
+  }
+  return std::unique_ptr<HeldFolder>(std::make_unique<PosixHeldFolder>(fd, std::move(through)));
 }
 
 }  // namespace kolibra

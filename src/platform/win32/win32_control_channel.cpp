@@ -35,11 +35,11 @@ std::string RandomPipeName() {
 bool WriteEndpointFile(const std::string& path, const std::string& pipe) {
   Win32FileSystem fs;
   const std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-  std::FILE* f = fs.CreateFresh(temporary);
+  std::FILE* f = fs.CreateFresh(temporary).value();
   if (f == nullptr) return false;
   const std::string text = pipe + "\r\n";
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && fs.FlushToDisk(f);
-  if (std::fclose(f) != 0 || !written || !fs.ReplaceWith(temporary, path)) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size() && fs.FlushToDisk(f).ok();
+  if (std::fclose(f) != 0 || !written || !fs.ReplaceWith(temporary, path).ok()) {
     fs.Remove(temporary);
     return false;
   }

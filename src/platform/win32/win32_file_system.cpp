@@ -23,6 +23,15 @@ bool IsNotFound(DWORD error) {
          error == ERROR_INVALID_NAME || error == ERROR_BAD_NETPATH;
 }
 
+Status Failure(DWORD error) { return OsError(static_cast<int>(error)); }
+
+// Success when done, or when the name was not there to begin with.
+Status GoneUnlessFailed(BOOL done) {
+  if (done) return Status::Ok();
+  const DWORD error = GetLastError();
+  return IsNotFound(error) ? Status::Ok() : Failure(error);
+}
+
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 // Opens the name itself, never what a link points to; folders open too.
@@ -101,24 +110,25 @@ bool Win32FileSystem::IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Win32FileSystem::Remove(const std::string& path) {
-  if (path.empty()) return true;
+Status Win32FileSystem::Remove(const std::string& path) {
+  if (path.empty()) return Status::Ok();
   const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return IsNotFound(GetLastError());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GoneUnlessFailed(FALSE);
   // A link to a folder (symbolic link or junction) is itself a folder entry:
   // RemoveDirectory takes the link away and leaves the target alone. A real
   // folder is not removed, as unlink() would not remove it.
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    return RemoveDirectoryA(path.c_str()) || IsNotFound(GetLastError());
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Failure(ERROR_ACCESS_DENIED);
+    return GoneUnlessFailed(RemoveDirectoryA(path.c_str()));
   }
-  return DeleteFileA(path.c_str()) || IsNotFound(GetLastError());
+  return GoneUnlessFailed(DeleteFileA(path.c_str()));
 }
 
-bool Win32FileSystem::MakeDirectory(const std::string& path) {
-  if (path.empty()) return false;
-  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
-  return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
+Status Win32FileSystem::MakeDirectory(const std::string& path) {
+  if (path.empty()) return Failure(ERROR_INVALID_NAME);
+  if (CreateDirectoryA(path.c_str(), nullptr)) return Status::Ok();
+  const DWORD error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS && IsDirectory(path) ? Status::Ok() : Failure(error);
 }
 
 FileInfo Win32FileSystem::Inspect(const std::string& path) {
@@ -172,7 +182,9 @@ ReadResult Win32FileSystem::ReadRegularFile(const std::string& path, std::size_t
   // files that cannot be read.
   const OwnedHandle h = OpenName(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (!h) {
-    result.status = IsNotFound(GetLastError()) ? ReadStatus::kMissing : ReadStatus::kUnreadable;
+    const DWORD error = GetLastError();
+    result.status = IsNotFound(error) ? ReadStatus::kMissing : ReadStatus::kUnreadable;
+    if (result.status == ReadStatus::kUnreadable) result.error = Failure(error);
     return result;
   }
   BY_HANDLE_FILE_INFORMATION bh;
@@ -192,6 +204,7 @@ ReadResult Win32FileSystem::ReadRegularFile(const std::string& path, std::size_t
     DWORD n = 0;
     if (!ReadFile(h.get(), block, sizeof block, &n, nullptr)) {
       result.status = ReadStatus::kUnreadable;
+      result.error = LastOsError();
       break;
     }
     if (n == 0) break;
@@ -210,8 +223,9 @@ namespace {
 
 // The folder of path, held open without delete sharing while a file is made
 // or renamed in it, so that it cannot be swapped for a junction or link
-// meanwhile; an empty handle when it is a reparse point or cannot be opened.
-OwnedHandle HoldFolderOf(const std::string& path) {
+// meanwhile; an empty handle and the reason when it is a reparse point or
+// cannot be opened.
+OwnedHandle HoldFolderOf(const std::string& path, Status& failure) {
   const std::size_t sep = path.find_last_of("\\/");
   std::string folder = sep == std::string::npos ? "." : path.substr(0, sep);
   if (folder.empty() || folder.back() == ':') folder += '\\';  // "\x", "C:\x"
@@ -221,56 +235,70 @@ OwnedHandle HoldFolderOf(const std::string& path) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h) {
+    failure = LastOsError();
+    return {};
+  }
   BY_HANDLE_FILE_INFORMATION bh;
-  if (!h || !GetFileInformationByHandle(h.get(), &bh) || !(bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (bh.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (!GetFileInformationByHandle(h.get(), &bh)) {
+    failure = LastOsError();
+    return {};
+  }
+  if (!(bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (bh.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    failure = Failure(ERROR_DIRECTORY);
     return {};
   }
   return h;
 }
 
 // Hands a file handle over to a binary stdio stream.
-std::FILE* StreamOf(OwnedHandle h, int flags, const char* mode) {
+StatusOr<std::FILE*> StreamOf(OwnedHandle h, int flags, const char* mode) {
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), flags | _O_BINARY);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return Failure(ERROR_TOO_MANY_OPEN_FILES);
   h.Release();  // the descriptor owns it now
   std::FILE* f = _fdopen(fd, mode);
-  if (f == nullptr) _close(fd);
-  return f;
+  if (f != nullptr) return f;
+  _close(fd);
+  return Failure(ERROR_TOO_MANY_OPEN_FILES);
 }
 
 // A new file under path (CREATE_NEW: nothing that has the name is opened or
 // replaced), its folder held by the caller. Every kind takes the folder's
 // inherited access list (see the header).
-std::FILE* CreateNewFile(const std::string& path, FileAccess access) {
+StatusOr<std::FILE*> CreateNewFile(const std::string& path, FileAccess access) {
   static_cast<void>(access);
   OwnedHandle h = OpenName(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  if (!h || GetFileType(h.get()) != FILE_TYPE_DISK) return nullptr;
+  if (!h) return LastOsError();
+  if (GetFileType(h.get()) != FILE_TYPE_DISK) return Failure(ERROR_BAD_FILE_TYPE);
   return StreamOf(std::move(h), _O_WRONLY, "wb");
 }
 
 }  // namespace
 
-std::FILE* Win32FileSystem::CreateFresh(const std::string& path, FileAccess access) {
-  if (path.empty() || NamesDevice(path)) return nullptr;
-  const OwnedHandle folder = HoldFolderOf(path);
-  if (!folder || !Remove(path)) return nullptr;
+StatusOr<std::FILE*> Win32FileSystem::CreateFresh(const std::string& path, FileAccess access) {
+  if (path.empty() || NamesDevice(path)) return Failure(ERROR_INVALID_NAME);
+  Status failure;
+  const OwnedHandle folder = HoldFolderOf(path, failure);
+  if (!folder) return failure;
+  const Status removed = Remove(path);
+  if (!removed.ok()) return removed;
   return CreateNewFile(path, access);
 }
 
-std::FILE* Win32FileSystem::CreateExclusive(const std::string& path, FileAccess access) {
-  if (path.empty() || NamesDevice(path)) return nullptr;
-  const OwnedHandle folder = HoldFolderOf(path);
-  if (!folder) return nullptr;
+StatusOr<std::FILE*> Win32FileSystem::CreateExclusive(const std::string& path, FileAccess access) {
+  if (path.empty() || NamesDevice(path)) return Failure(ERROR_INVALID_NAME);
+  Status failure;
+  const OwnedHandle folder = HoldFolderOf(path, failure);
+  if (!folder) return failure;
   return CreateNewFile(path, access);
 }
 
-std::vector<std::string> Win32FileSystem::ListFolder(const std::string& folder) {
+StatusOr<std::vector<std::string>> Win32FileSystem::ListFolder(const std::string& folder) {
   std::vector<std::string> names;
-  if (folder.empty()) return names;
+  if (folder.empty()) return Failure(ERROR_PATH_NOT_FOUND);
   WIN32_FIND_DATAA found;
   const HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return names;
+  if (h == INVALID_HANDLE_VALUE) return LastOsError();
   do {
     const std::string name = found.cFileName;
     if (name != "." && name != "..") names.push_back(name);
@@ -279,44 +307,54 @@ std::vector<std::string> Win32FileSystem::ListFolder(const std::string& folder) 
   return names;
 }
 
-bool Win32FileSystem::FlushToDisk(std::FILE* file) {
-  if (file == nullptr || std::fflush(file) != 0) return false;
+Status Win32FileSystem::FlushToDisk(std::FILE* file) {
+  if (file == nullptr) return Failure(ERROR_INVALID_HANDLE);
+  if (std::fflush(file) != 0) return LastOsError();
   const intptr_t h = _get_osfhandle(_fileno(file));
-  return h != -1 && FlushFileBuffers(reinterpret_cast<HANDLE>(h));
+  if (h == -1) return Failure(ERROR_INVALID_HANDLE);
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(h)) ? Status::Ok() : LastOsError();
 }
 
-bool Win32FileSystem::ReplaceWith(const std::string& from, const std::string& to) {
-  if (from.empty() || to.empty() || NamesDevice(to)) return false;
-  const OwnedHandle folder = HoldFolderOf(to);
-  return folder && MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+Status Win32FileSystem::ReplaceWith(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty() || NamesDevice(to)) return Failure(ERROR_INVALID_NAME);
+  Status failure;
+  const OwnedHandle folder = HoldFolderOf(to, failure);
+  if (!folder) return failure;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Status::Ok();
+  return LastOsError();
 }
 
-bool Win32FileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
-  if (path.empty() || NamesDevice(path)) return false;
-  const OwnedHandle folder = HoldFolderOf(path);
-  if (!folder) return false;
+Status Win32FileSystem::AppendToPlainFile(const std::string& path, std::string_view bytes) {
+  if (path.empty() || NamesDevice(path)) return Failure(ERROR_INVALID_NAME);
+  Status failure;
+  const OwnedHandle folder = HoldFolderOf(path, failure);
+  if (!folder) return failure;
   OwnedHandle h = OpenName(path, FILE_APPEND_DATA, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  const DWORD openError = h ? ERROR_SUCCESS : GetLastError();
   BY_HANDLE_FILE_INFORMATION bh;
   const bool plain = h && GetFileType(h.get()) == FILE_TYPE_DISK && GetFileInformationByHandle(h.get(), &bh) &&
                      !(bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY |
                                               FILE_ATTRIBUTE_DEVICE)) &&
                      bh.nNumberOfLinks == 1;
   if (!plain) {
-    if (!h && !IsNotFound(GetLastError()) && GetLastError() != ERROR_ACCESS_DENIED) return false;
+    if (!h && !IsNotFound(openError) && openError != ERROR_ACCESS_DENIED) return Failure(openError);
     h = OwnedHandle();
     // Missing, or something that must not be written through: a new file.
-    std::FILE* f = CreateFresh(path, FileAccess::kShared);
-    if (f == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
+    const StatusOr<std::FILE*> fresh = CreateFresh(path, FileAccess::kShared);
+    if (!fresh.ok()) return fresh.status();
+    std::FILE* f = fresh.value();
+    Status written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() ? Status::Ok() : LastOsError();
+    if (std::fclose(f) != 0 && written.ok()) written = LastOsError();
+    return written;
   }
   while (!bytes.empty()) {
     DWORD n = 0;
     const DWORD chunk = bytes.size() > 65536 ? 65536 : static_cast<DWORD>(bytes.size());
-    if (!WriteFile(h.get(), bytes.data(), chunk, &n, nullptr) || n == 0) return false;
+    if (!WriteFile(h.get(), bytes.data(), chunk, &n, nullptr)) return LastOsError();
+    if (n == 0) return Failure(ERROR_WRITE_FAULT);
     bytes.remove_prefix(n);
   }
-  return true;
+  return Status::Ok();
 }
 
 namespace {
@@ -349,26 +387,32 @@ class Win32HeldFolder : public HeldFolder {
 
 ClaimResult Win32FileSystem::TryClaim(const std::string& path) {
   ClaimResult result;
-  if (path.empty() || NamesDevice(path)) return result;
-  const OwnedHandle folder = HoldFolderOf(path);
+  if (path.empty() || NamesDevice(path)) {
+    result.error = Failure(ERROR_INVALID_NAME);
+    return result;
+  }
+  const OwnedHandle folder = HoldFolderOf(path, result.error);
   if (!folder) return result;
   // Without delete sharing: the file cannot be removed or renamed while held.
   OwnedHandle h(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h) {
-    if (GetLastError() == ERROR_SHARING_VIOLATION) result.status = ClaimStatus::kBusy;
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION) result.status = ClaimStatus::kBusy;
+    result.error = Failure(error);
     return result;
   }
   BY_HANDLE_FILE_INFORMATION bh;
   if (GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(h.get(), &bh) ||
       (bh.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+    result.error = Failure(ERROR_ACCESS_DENIED);
     return result;
   }
   OVERLAPPED at{};
   if (!LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-    if (GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING) {
-      result.status = ClaimStatus::kBusy;
-    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) result.status = ClaimStatus::kBusy;
+    result.error = Failure(error);
     return result;
   }
   result.status = ClaimStatus::kHeld;
@@ -389,8 +433,8 @@ std::string PathAsUtf8(const std::string& path) {
   return utf8;
 }
 
-std::unique_ptr<HeldFolder> Win32FileSystem::HoldFolder(const std::string& path) {
-  if (path.empty() || NamesDevice(path)) return nullptr;
+StatusOr<std::unique_ptr<HeldFolder>> Win32FileSystem::HoldFolder(const std::string& path) {
+  if (path.empty() || NamesDevice(path)) return Failure(ERROR_INVALID_NAME);
   // Listing access, so that the share mode applies (attribute-only opens
   // are not checked against it): renaming or removing the folder needs
   // delete access, which it refuses.
@@ -398,10 +442,9 @@ std::unique_ptr<HeldFolder> Win32FileSystem::HoldFolder(const std::string& path)
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION bh;
-  if (!h || !GetFileInformationByHandle(h.get(), &bh) || !(bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return nullptr;
-  }
-  return std::make_unique<Win32HeldFolder>(std::move(h), path);
+  if (!h || !GetFileInformationByHandle(h.get(), &bh)) return LastOsError();
+  if (!(bh.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return Failure(ERROR_DIRECTORY);
+  return std::unique_ptr<HeldFolder>(std::make_unique<Win32HeldFolder>(std::move(h), path));
 }
 
 }  // namespace kolibra

@@ -12,11 +12,11 @@ class Win32FileSystem : public FileSystem {
  public:
   bool Exists(const std::string& path) override;
   bool IsDirectory(const std::string& path) override;
-  // True when the name is gone afterwards (also when it never existed); a
+  // Succeeds when the name is gone afterwards (also when it never existed); a
   // link or junction is removed itself, a real folder is not removed.
-  bool Remove(const std::string& path) override;
-  // True when the folder exists afterwards.
-  bool MakeDirectory(const std::string& path) override;
+  Status Remove(const std::string& path) override;
+  // Succeeds when the folder exists afterwards.
+  Status MakeDirectory(const std::string& path) override;
   // The name itself (FILE_FLAG_OPEN_REPARSE_POINT); the identity is volume
   // serial, file index, size, creation and last write time.
   FileInfo Inspect(const std::string& path) override;
@@ -29,25 +29,25 @@ class Win32FileSystem : public FileSystem {
   // its trust (every user of the machine in the folders the installer
   // prepared), and a file of the driver's (the journal) must stay usable by
   // whichever account runs the driver there next.
-  std::FILE* CreateFresh(const std::string& path, FileAccess access) override;
+  StatusOr<std::FILE*> CreateFresh(const std::string& path, FileAccess access) override;
   // fflush() and FlushFileBuffers().
-  bool FlushToDisk(std::FILE* file) override;
+  Status FlushToDisk(std::FILE* file) override;
   // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
-  bool ReplaceWith(const std::string& from, const std::string& to) override;
+  Status ReplaceWith(const std::string& from, const std::string& to) override;
   // Opens the name itself for appending; a reparse point, folder, device or
   // file with more than one link is replaced by a new file.
-  bool AppendToPlainFile(const std::string& path, std::string_view bytes) override;
+  Status AppendToPlainFile(const std::string& path, std::string_view bytes) override;
   // OPEN_ALWAYS on the name itself without delete sharing, then LockFileEx
   // on byte 0 (exclusive, failing at once).
   ClaimResult TryClaim(const std::string& path) override;
   // CREATE_NEW in the folder held as for CreateFresh(), without removing
   // anything first.
-  std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
+  StatusOr<std::FILE*> CreateExclusive(const std::string& path, FileAccess access) override;
   // FindFirstFile() and FindNextFile().
-  std::vector<std::string> ListFolder(const std::string& folder) override;
+  StatusOr<std::vector<std::string>> ListFolder(const std::string& folder) override;
   // A listing handle without delete sharing: the folder can be neither
   // renamed nor removed while held, so its own path keeps naming it.
-  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
+  StatusOr<std::unique_ptr<HeldFolder>> HoldFolder(const std::string& path) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.

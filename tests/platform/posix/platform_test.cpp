@@ -190,7 +190,7 @@ TEST(PosixPlatform, FreshFilesGetTheirModeWhateverTheUmask) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << static_cast<int>(c.access) << " " << std::oct << c.mask);
     const mode_t before = umask(c.mask);
-    std::FILE* f = fs.CreateFresh(path, c.access);
+    std::FILE* f = fs.CreateFresh(path, c.access).value();
     umask(before);
     ASSERT_NE(f, nullptr);
     std::fclose(f);

@@ -119,7 +119,7 @@ TEST(Win32Platform, DevicesPipesAndHeldFilesAreLeftAlone) {
     EXPECT_FALSE(fs.IsDirectory(path)) << path;
     if (path != pipe) {
       EXPECT_FALSE(fs.Exists(path)) << path;
-      EXPECT_EQ(fs.CreateFresh(path), nullptr) << path;
+      EXPECT_FALSE(fs.CreateFresh(path).ok()) << path;
     }
   }
   for (HANDLE server : servers) CloseHandle(server);
@@ -133,20 +133,20 @@ TEST(Win32Platform, DevicesPipesAndHeldFilesAreLeftAlone) {
   WriteFileBytes(temporary, "TIME,1\r\n");
   const HANDLE held = CreateFileA(result.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(fs.Remove(result));
-  EXPECT_EQ(fs.CreateFresh(result), nullptr);
-  EXPECT_FALSE(fs.ReplaceWith(temporary, result));  // a reader holds it: tried again later
+  EXPECT_FALSE(fs.Remove(result).ok());
+  EXPECT_FALSE(fs.CreateFresh(result).ok());
+  EXPECT_FALSE(fs.ReplaceWith(temporary, result).ok());  // a reader holds it: tried again later
   EXPECT_EQ(ReadFileBytes(temporary), "TIME,1\r\n");
   CloseHandle(held);
-  EXPECT_TRUE(fs.ReplaceWith(temporary, result));
-  EXPECT_TRUE(fs.Remove(result));
+  EXPECT_TRUE(fs.ReplaceWith(temporary, result).ok());
+  EXPECT_TRUE(fs.Remove(result).ok());
   EXPECT_FALSE(fs.Exists(result));
 
   // A log hard-linked to another file is replaced, not appended through.
   const std::string log = JoinPath(dir.path, "LOGFILE.TXT"), other = JoinPath(dir.path, "other.txt");
   WriteFileBytes(other, "precious");
   if (CreateHardLinkA(log.c_str(), other.c_str(), nullptr)) {
-    EXPECT_TRUE(fs.AppendToPlainFile(log, "c\r\n"));
+    EXPECT_TRUE(fs.AppendToPlainFile(log, "c\r\n").ok());
     EXPECT_EQ(ReadFileBytes(other), "precious");
     EXPECT_EQ(ReadFileBytes(log), "c\r\n");
   }
