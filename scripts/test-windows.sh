@@ -73,8 +73,8 @@ step win32-build build_win 32 i686 -DKOLIBRA_TESTS=OFF
 # libwinpthread, ...) would have to ship beside the program. The version
 # resource carries the version --version prints (UTF-16); the PE header's
 # subsystem is "(Windows GUI)" or "(Windows CUI)".
-system_dlls=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ws2_32.dll msvcrt.dll comctl32.dll
-  comdlg32.dll ole32.dll oleaut32.dll shlwapi.dll version.dll winmm.dll uxtheme.dll imm32.dll winspool.drv "
+system_dlls=" $(echo kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ws2_32.dll msvcrt.dll comctl32.dll \
+  comdlg32.dll ole32.dll oleaut32.dll shlwapi.dll version.dll winmm.dll uxtheme.dll imm32.dll winspool.drv) "
 version=$(build/kolibra --version | awk '{ print $NF }')
 imports() {  # EXE OBJDUMP SUBSYSTEM
   local headers dlls d
