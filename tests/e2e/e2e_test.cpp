@@ -943,9 +943,14 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
     EXPECT_TRUE(ProbeSays({"window", "Kolibra Version"}, "1", 30000)) << "splash";
     Shot("splash");
   }));
+  // A probe that acts, then what another probe must say within 5 s; an open menu closed.
+  const auto act = [&](const Args& action, const Args& look, const std::string& want) {
+    Probe(action);
+    EXPECT_TRUE(ProbeSays(look, want)) << action[0] << ": " << look[0] << " " << Probe(look);
+  };
+  const auto closePopup = [&] { act({"close-popup"}, {"popup"}, "0"); };
   EXPECT_EQ(Probe({"visible"}), "0") << "hidden at start";
-  Probe({"tray", "515"});  // a double click on the tray icon
-  EXPECT_TRUE(ProbeSays({"visible"}, "1"));
+  act({"tray", "515"}, {"visible"}, "1");  // a double click on the tray icon
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   // A control's line of `win-probe dump`: id (or "caption"), text, checked=, enabled=, visible=[, items=, selected=].
   const std::string dump = "\n" + Probe({"dump"}) + "\n";
@@ -970,6 +975,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
   EXPECT_TRUE(ProbeSays({"text", Id(IDC_STATUS)}, kStatusFinishedPrefix + OutcomeStatusText(JobResult::kOk)));
   EXPECT_TRUE(ProbeSays({"enabled", Id(IDC_TEST_BUTTON)}, "1"));
 
+  // The polling value: saved; zero refused in a message window, with which open the program goes on.
   const auto setPolling = [&](const char* value) {
     Probe({"settext", Id(IDC_TIMER_VALUE), value});
     Probe({"click", Id(IDC_SET_TIMER_BUTTON)});
@@ -979,21 +985,18 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
   setPolling("0");
   EXPECT_TRUE(ProbeSays({"messages"}, kPollingValueRefused));
   setPolling("500");
-  EXPECT_TRUE(ProbeSays({"text", Id(IDC_TIMER_VALUE)}, "500ms")) << "the program goes on with the message open";
+  EXPECT_TRUE(ProbeSays({"text", Id(IDC_TIMER_VALUE)}, "500ms"));
 
   const auto jobUnder = [&](const char* what) {
     fs::remove(data_ / "FINESCO.001");
     EXPECT_TRUE(RunJob(kNextReceipt, 20000) && fs::exists(data_ / "FINESCO.001")) << "a job under the " << what;
   };
-  Probe({"tray", "517"});  // a right click on the tray icon
-  ASSERT_TRUE(ProbeSays({"popup"}, "1")) << "tray menu";
+  act({"tray", "517"}, {"popup"}, "1");  // a right click on the tray icon
   Shot("tray-popup");
   jobUnder("tray menu");
   EXPECT_EQ(Probe({"popup"}), "1") << "tray menu open after the job";
-  Probe({"close-popup"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Probe({"menu", Id(IDM_INFO)});
-  ASSERT_TRUE(ProbeSays({"window", MakeAboutTexts().caption}, "1")) << "about window";
+  closePopup();
+  act({"menu", Id(IDM_INFO)}, {"window", MakeAboutTexts().caption}, "1");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   Shot("about");
   jobUnder("about window");
@@ -1001,10 +1004,8 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
 
   // Asked for during a job, the tray menu would hold the job while open: it opens once the job has ended; the menu
   // bar is ignored until then.
-  Probe({"menubar"});
-  EXPECT_TRUE(ProbeSays({"popup"}, "1")) << "menu bar when idle";
-  Probe({"close-popup"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  act({"menubar"}, {"popup"}, "1");
+  closePopup();
   fs::remove(data_ / "FINESCO.001");
   std::string longJob;
   for (int i = 1; i <= 8; ++i) longJob += "SALE,N1,P100" + std::to_string(i) + ",:Pane;\r\n";
@@ -1017,14 +1018,11 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
   EXPECT_TRUE(fs::exists(data_ / "SR_START.001")) << "the job ended before the menu could be seen";
   EXPECT_TRUE(WaitFor([&] { return fs::exists(data_ / "FINESCO.001"); }, 20000));
   EXPECT_TRUE(ProbeSays({"popup"}, "1")) << "tray menu once the job ended";
-  Probe({"close-popup"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-
+  closePopup();
+  // The tray icon, gone with the old taskbar, back for the new one.
   EXPECT_EQ(Probe({"tray-icon"}), "1");
-  Probe({"tray-delete"});
-  EXPECT_EQ(Probe({"tray-icon"}), "0") << "gone with the old taskbar";
-  Probe({"taskbar-created"});
-  EXPECT_TRUE(ProbeSays({"tray-icon"}, "1")) << "back for the new taskbar";
+  act({"tray-delete"}, {"tray-icon"}, "0");
+  act({"taskbar-created"}, {"tray-icon"}, "1");
 
   const std::string none = (root_ / "none").string(), noData = (root_ / "nodata").string();
   fs::create_directories(root_ / "settings2");
@@ -1052,8 +1050,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
 
   // What an upgrade's close does (WM_CLOSE to the window), with the tray menu open: the menu ends, the close goes on.
   fs::remove(settings_ / "KBChkBd.txt");
-  Probe({"tray", "517"});
-  EXPECT_TRUE(ProbeSays({"popup"}, "1")) << "tray menu";
+  act({"tray", "517"}, {"popup"}, "1");
   ChildProcess closer;
   ASSERT_TRUE(closer.Start(Wine({"kolibra.exe", "--close-running"}), root_ / "close.log"));
   if (ProbeSays({"window", kClosingNotice}, "1")) {
@@ -1073,7 +1070,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
 TEST_F(WineWindow, MinimizedToTheTrayCtlStatusAndTestReceipt) {
   ASSERT_NO_FATAL_FAILURE(StartWindowed());
   Probe({"tray", "515"});
-  EXPECT_TRUE(ProbeSays({"visible"}, "1"));
+  ASSERT_TRUE(ProbeSays({"visible"}, "1"));
   Probe({"minimize"});
   ASSERT_TRUE(RunJob(kNextReceipt, 30000));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
