@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The manual's pictures of the Windows program, taken by
-# scripts/test-windows-gui.sh under Wine (BUILD_DIR/screenshots/), cut to
+# The manual's pictures of the Windows program, taken by the WineWindow
+# tests of tests/e2e under Wine (BUILD_DIR/screenshots/), cut to
 # what each shows and kept as doc/images/NAME.png (8-bit RGB, read by
 # scripts/manual.sh; the Linux build needs neither Wine nor ImageMagick).
 #   bash scripts/screenshots.sh SHOTS_DIR           refresh doc/images/

@@ -9,10 +9,16 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include <sys/stat.h>
 
+#include "core/messages.h"
+#include "outcome/job_outcome.h"
+#include "platform/window_ids.h"
 #include "support/child_process.h"
+#include "ui/operator_window.h"
+#include "ui/window_binding.h"
 
 namespace kolibra::e2e {
 namespace {
@@ -57,27 +63,28 @@ class DriverE2E : public ::testing::Test {
   }
   Args DriverArgv(const path& settings) {
     Args argv = runAs_;
-    argv.insert(argv.end(), {kBin + "/kolibra", "--headless", "--settings-dir", settings.string(), "--data-dir", data_.string()});
+    argv.insert(argv.end(), program_.begin(), program_.end());
+    argv.insert(argv.end(), {"--headless", "--settings-dir", settings.string(), "--data-dir", data_.string()});
     argv.insert(argv.end(), link_.begin(), link_.end());
     return argv;
   }
   // The simulator on a free loopback port (or a pty only), counters in stats.txt; the driver
   // linked to it (slot 1 only on the pty); slot 1 dumped.
   void StartDumpedDriver(bool pty = false, const Args& simArgs = {}) {
-    Args args = pty ? Args{"--no-tcp", "--pty"} : Args{"--port", "0"};
+    Args args = !pty ? Args{"--port", "0"} : com1_.empty() ? Args{"--no-tcp", "--pty"} : Args{"--pty-link", com1_};
     args.insert(args.end(), {"--stats-file", (root_ / "stats.txt").string()});
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     ASSERT_TRUE(sim_.Start(args, 1, root_ / "sim.log")) << "kolibra-ecr-sim did not start";
-    link_ = pty ? Args{"--serial-device", "1=" + sim_.Endpoint("pty")}
-                : Args{"--ecr-port", std::to_string(sim_.Port())};
+    link_ = !pty ? Args{"--ecr-port", std::to_string(sim_.Port())}
+                 : com1_.empty() ? Args{"--serial-device", "1=" + sim_.Endpoint("pty")} : Args{};
     WriteFile(settings_ / "KBCHKCOM.TXT", (pty ? "1000" : slots_) + "\r\n");
     // Pass-through, RT footer, payments, network, address, trace, Bancomat.
     WriteFile(settings_ / "KBCHKSCO.TXT", std::string("0\r\n0\r\n0\r\n") + (pty ? "0" : "1") + "\r\n127.0.0.1\r\n" +
                                               (trace_ ? "1" : "0") + "\r\n0\r\n");
-    WriteFile(settings_ / "KBTIMER1.TXT", "200ms\r\n");
+    WriteFile(settings_ / "KBTIMER1.TXT", polling_ + "\r\n");
     ASSERT_TRUE(driver_.Start(DriverArgv(settings_), root_ / "driver.log"));
     // SR_MATR whole: it appears an instant before its lines are in.
-    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 30000)) << DriverLog();
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 60000)) << DriverLog();
   }
   // Submits a job on slot 1 the way a calling application does (with no command file when null).
   void Submit(const char* commands) {
@@ -182,10 +189,26 @@ class DriverE2E : public ::testing::Test {
            ::chown(settings_.c_str(), 65534, 0) == 0;
   }
 
+  // A job printed: FINESCO, no error file, the command file gone, both records of the closing reply with the
+  // receipt number as an RT prints it.
+  void ExpectPrinted() {
+    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+    EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001")) << ReadFile(data_ / "SR_ERR.001");
+    EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
+    const std::string out = ReadFile(data_ / "SR_OUT.001");
+    EXPECT_EQ(out.rfind("TIME,CASS. 1 ", 0), 0u) << out;
+    EXPECT_NE(out.find(" CASSA   1 ,E,A1;\r\nDATE,"), std::string::npos) << out;
+    EXPECT_NE(out.find("  SCONTR. N. 0001-0001,E,A1;\r\n"), std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with(",E,A1;\r\n")) << out;
+  }
+
   path root_, data_, settings_;
   Args runAs_;  // before the driver's program: who runs it
+  Args program_{kBin + "/kolibra"};  // the driver's program
+  std::string com1_;  // under Wine: the pty path COM1 is mapped to (the simulator links its pty there)
   Args link_;  // the driver's options for the simulator's port or pty
   std::string slots_ = "1111";  // on loopback
+  std::string polling_ = "200ms";  // KBTIMER1.TXT
   bool trace_ = false;  // "Abilita Trace"
   std::size_t simLogFrom_ = 0;
   EcrSimulator sim_;
@@ -584,14 +607,7 @@ TEST_P(FaultTable, ResultFilesLinesTakenNextJobAndReplay) {
     ASSERT_TRUE(RunJob(row.commands, row.jobMs));
   }
   if (row.errors.empty()) {
-    EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-    EXPECT_FALSE(fs::exists(data_ / "SR_ERR.001")) << ReadFile(data_ / "SR_ERR.001");
-    EXPECT_FALSE(fs::exists(data_ / "SR_DATI.001"));
-    // Both records of the closing reply, the receipt number as an RT prints it.
-    const std::string out = ReadFile(data_ / "SR_OUT.001");
-    EXPECT_EQ(out.rfind("TIME,CASS. 1 ", 0), 0u) << out;
-    EXPECT_NE(out.find(" CASSA   1 ,E,A1;\r\nDATE,"), std::string::npos) << out;
-    EXPECT_NE(out.find("  SCONTR. N. 0001-0001,E,A1;\r\n"), std::string::npos) << out;
+    ExpectPrinted();
   } else {
     const std::string err = ReadFile(data_ / "SR_ERR.001");
     EXPECT_NE(std::find(row.errors.begin(), row.errors.end(), err), row.errors.end()) << err;
@@ -712,6 +728,363 @@ TEST_F(ReplayEdited, EachEditGivesItsOutcome) {
     const std::string log = ReplayLog();
     EXPECT_NE(log.find(row.reported.empty() ? ", 0 differences" : row.reported), std::string::npos) << log;
   }
+}
+
+// The Windows build's kolibra.com, kolibra.exe and win-probe.exe under Wine, as scripts/test-windows.sh sets it up:
+// KOLIBRA_WINE_BUILD names the build folder, WINEPREFIX the prefix (COM1 mapped to the pty path KOLIBRA_WINE_COM1),
+// KOLIBRA_WINE_DESKTOP a prefix with a desktop and its tray for the window. Skipped without them.
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Runs argv to its end: its exit code (-1 when it did not exit within 60 s); in *out its stdout, with its stderr
+// unless that goes to err.
+int RunToEnd(const Args& argv, std::string* out = nullptr, const path& err = "/dev/stdout") {
+  ChildProcess child;
+  if (!child.Start(argv, err)) return -1;
+  const std::string text = child.ReadAll(60000);
+  if (out) *out = text;
+  const int status = child.WaitExit(60000);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+class WineE2E : public DriverE2E {
+ protected:
+  void SetUp() override {
+    DriverE2E::SetUp();
+    build_ = Env("KOLIBRA_WINE_BUILD"), prefix_ = Env("WINEPREFIX"), com1_ = Env("KOLIBRA_WINE_COM1");
+    if (build_.empty()) GTEST_SKIP() << "the Windows build under Wine: scripts/test-windows.sh";
+    program_ = Wine({"kolibra.com"});
+  }
+  // argv run under Wine in prefix_; a program of the Windows build named by its file name.
+  Args Wine(Args argv) const {
+    if (argv[0].ends_with(".exe") || argv[0].ends_with(".com")) argv[0] = build_ + "/" + argv[0];
+    argv.insert(argv.begin(), {"/usr/bin/env", "WINEPREFIX=" + prefix_, KOLIBRA_SOURCE_DIR "/scripts/wine-run.sh"});
+    return argv;
+  }
+  // What win-probe printed, without CRs and the last line end.
+  std::string Probe(Args args) {
+    args.insert(args.begin(), "win-probe.exe");
+    std::string out;
+    RunToEnd(Wine(args), &out, "/dev/null");
+    std::erase(out, '\r');
+    if (out.ends_with('\n')) out.pop_back();
+    return out;
+  }
+  bool ProbeSays(const Args& args, const std::string& want, int ms = 5000) {
+    return WaitFor([&] { return Probe(args) == want; }, ms);
+  }
+  // kolibra.com ctl on the settings folder (or another name of it): its exit code, what it printed in out.
+  int Ctl(const Args& args, std::string& out, const std::string& settings = "") {
+    Args argv{"kolibra.com", "ctl", "--settings-dir", settings.empty() ? settings_.string() : settings};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(Wine(argv), &out);
+  }
+  std::string build_, prefix_;
+};
+
+// The same command line as on Linux: --version prints the same line (the console's line ends aside), convert the
+// same bytes (the C runtime's text mode would write CR CR LF).
+TEST_F(WineE2E, VersionAndConvertAsOnLinux) {
+  WriteFile(root_ / "convert.txt", kReceipt);
+  for (Args args : {Args{"--version"}, Args{"convert", (root_ / "convert.txt").string()}}) {
+    std::string win, onLinux;
+    args.insert(args.begin(), kBin + "/kolibra");
+    EXPECT_EQ(RunToEnd(args, &onLinux), 0) << onLinux;
+    args[0] = "kolibra.com";
+    EXPECT_EQ(RunToEnd(Wine(args), &win), 0) << win;
+    if (args[1] == "--version") std::erase(win, '\r');
+    EXPECT_EQ(win, onLinux);
+  }
+}
+
+class WineLink : public WineE2E, public ::testing::WithParamInterface<bool> {};
+
+// Over TCP and over COM1: the dump, a receipt, a silent ECR's E504 during which a logoff is refused
+// (WM_QUERYENDSESSION) and allowed once it ended, then a shutdown that saves the settings: WM_CLOSE over TCP; over
+// COM1 the session's end (WM_ENDSESSION) with a job waiting that the logoff's yes kept from starting, all done when
+// the message returns.
+TEST_P(WineLink, DumpReceiptSilentEcrAndShutdown) {
+  const bool com1 = GetParam();
+  if (com1 && com1_.empty()) GTEST_SKIP() << "no COM1 mapping";
+  slots_ = "1000", polling_ = "200";  // saved as "200ms"
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver(com1));
+  EXPECT_EQ(ReadFile(data_ / "SR_MATR.001"),
+            "99MZT123456\r\nStato: RT\r\nDriverType: ZizAdud\r\nVersione: " + VersionText() + "\r\nFW: \r\n");
+  ASSERT_TRUE(RunJob(kReceipt));
+  ExpectPrinted();
+  std::string xon;
+  for (const auto& line : kReceiptLines) xon += line + "\r\n";
+  EXPECT_EQ(ReadFile(data_ / "XON.txt"), xon);
+
+  // A new simulator on the same port or pty link that never answers: " K" gets its echo time-outs.
+  const Args silent = com1 ? Args{"--no-tcp", "--pty-link", com1_, "--silent"} : Args{"--port", link_[1], "--silent"};
+  sim_.Stop();
+  ASSERT_TRUE(sim_.Start(silent, 1, root_ / "sim.log"));
+  ASSERT_NO_FATAL_FAILURE(SubmitTaken(kReceipt, 20000));
+  EXPECT_EQ(Probe({"session-query"}), "0") << "a logoff during the job";
+  ASSERT_TRUE(WaitFor([&] { return !fs::exists(data_ / "SR_START.001"); }, 120000)) << DriverLog();
+  EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), std::string(kErrNoAnswer) + "\r\n");
+  EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), kReceipt);
+  EXPECT_FALSE(fs::exists(data_ / "FINESCO.001"));
+  EXPECT_EQ(Probe({"session-query"}), "1") << "a logoff after the job";
+
+  for (const char* f : {"KBCHKCOM.TXT", "KBChkBd.txt", "KBCHKSCO.TXT"}) fs::remove(settings_ / f);
+  std::string out;
+  if (com1) {
+    Submit(kReceipt);
+    Probe({"session-end"});
+    EXPECT_EQ(ReadFile(data_ / "SR_ERR.001"), std::string(kErrNotRun) + "\r\n");
+    EXPECT_FALSE(fs::exists(data_ / "SR_START.001"));
+    EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n") << "settings saved when WM_ENDSESSION returned";
+  } else {
+    EXPECT_EQ(RunToEnd(Wine({"taskkill", "/im", "kolibra.com"}), &out), 0) << out;
+  }
+  EXPECT_TRUE(ExitedWith(driver_.WaitExit(20000), 0)) << DriverLog();
+  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
+  EXPECT_EQ(ReadFile(settings_ / "KBTIMER1.TXT"), "200ms\r\n");
+  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
+  // The dump of an RT register turned the RT footer on.
+  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"),
+            std::string("0\r\n1\r\n0\r\n") + (com1 ? "0" : "1") + "\r\n127.0.0.1\r\n0\r\n0\r\n");
+  EXPECT_FALSE(fs::exists(data_ / "SR_MATR.001"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WineLink, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Com1" : "Tcp"; });
+
+// kolibra ctl over the named pipe: each command that needs no job held open, its exit code and texts; another name
+// of the settings folder (\\?\Z:...) reaches the same driver; stop ends it in order, and ctl then finds none.
+TEST_F(WineE2E, CtlThroughTheNamedPipe) {
+  ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
+  EXPECT_NE(DriverLog().find("Comandi operatore (kolibra ctl) su \\\\.\\pipe\\KolibraCtl-"), std::string::npos)
+      << DriverLog();
+  std::string alias = "\\\\?\\Z:" + settings_.string(), out;
+  std::ranges::replace(alias, '/', '\\');
+  EXPECT_EQ(Ctl({"status"}, out, alias), 0) << out;
+  EXPECT_NE(out.find(kDumpNotDone), std::string::npos) << out;
+  const auto testPrinted = [&] { EXPECT_TRUE(WaitFor([&] { return fs::exists(data_ / "FINESCO.001"); }, 30000)); };
+  const struct { Args args; int code; Args texts; std::function<void()> then = nullptr; } rows[] = {
+      {{"status"}, 0, {std::string("COM 2  no *    rosso   ") + kDumpNotDone}},
+      {{"status", "--json"}, 0, {"\"ecr\":{\"serialNumber\":\"99MZT123456\",\"mode\":\"RT\"}", "\"dump\":\"done\"",
+                                 "\"last\":null"}},
+      {{"test-receipt"}, 1, {kTestButtonDisabled}},
+      {{"slots", "1100"}, 1, {std::string("COM 2") + kBoxDisabledSuffix}},
+      {{"slots", "0000"}, 0, {"Ricerca lavori: ferma"}},
+      {{"slots", "1000"}, 0, {"Ricerca lavori: attiva"}},
+      {{"test-receipt"}, 0, {"Scontrino di prova scritto per la porta COM 1"}, testPrinted},
+      {{"set-polling", "0"}, 0, {kPollingValueRefused, "Timer in sec.: 0 (1000 ms)"}},
+      {{"set-polling", "2"}, 0, {"Timer in sec.: 2 (2000 ms)"}},
+      {{"set-speed", "1234"}, 1, {kSpeedRefused}},
+      {{"set-speed", "19200"}, 0, {"19200"}},
+      {{"mode", "serial"}, 0, {"Collegamento: Seriale"}},
+      {{"mode", "network"}, 0, {"Collegamento: Rete"}},
+      {{"address", "127.0.0.256"}, 1, {kAddressInvalid}},
+      {{"address", "127.0.0.1"}, 0, {kAddressValid}},
+      {{"reset-connection"}, 0, {"Connessione: verde"}},
+      {{"trace", "on"}, 0, {"Abilita Trace: si"}},
+      {{"pass-through", "on"}, 0, {"Attiva Input Xon-Xoff: si"}},
+      {{"payments", "8"}, 0, {"N. dei Pagamenti: 8 PAGAMENTI"}},
+      {{"fourth-payment", "card"}, 0, {"Pagam.4 = Bancomat: si"}},
+      {{"payments", "7"}, 2, {"argomento non valido, si scrive: payments 5|6|8"}},
+      {{"status", "now"}, 2, {"argomento non valido, si scrive: status [--json]"}},
+      {{"status"}, 0, {"Ultimo lavoro: COM 1, TUTTO OK (0), "}},
+      {{"status", "--json"}, 0, {"\"outcome\":\"printed\"", "\"sinceStart\":{\"jobs\":1,\"printed\":1,",
+                                 "\"intervalMs\":2000", "\"speed\":\"19200\""}},
+      {{"stop"}, 0, {kClosingNotice}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    EXPECT_EQ(Ctl(row.args, out), row.code) << out;
+    for (const auto& text : row.texts) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    if (row.then) row.then();
+  }
+  EXPECT_TRUE(ExitedWith(driver_.WaitExit(30000), 0)) << DriverLog();
+  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
+  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "19200\r\n");
+  EXPECT_EQ(Ctl({"status"}, out), 3) << out;
+  EXPECT_NE(out.find("nessun driver Kolibra in esecuzione"), std::string::npos) << out;
+}
+
+// kolibra.exe with its window, in the prefix with a desktop and its tray; screenshots for the manual in the build's
+// screenshots/ folder.
+class WineWindow : public WineE2E {
+ protected:
+  void SetUp() override {
+    WineE2E::SetUp();
+    prefix_ = Env("KOLIBRA_WINE_DESKTOP");
+    if (!IsSkipped() && prefix_.empty()) GTEST_SKIP() << "no Wine prefix with a desktop";
+  }
+  // Slot 1 over TCP; the main window made and slot 1 dumped (the splash may be looked at meanwhile).
+  void StartWindowed(const std::function<void()>& meanwhile = [] {}) {
+    ASSERT_TRUE(sim_.Start({"--port", "0", "--stats-file", (root_ / "stats.txt").string()}, 1, root_ / "sim.log"));
+    WriteFile(settings_ / "KBCHKCOM.TXT", "1000\r\n");
+    WriteFile(settings_ / "KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+    ASSERT_TRUE(driver_.Start(Wine({"kolibra.exe", "--settings-dir", settings_.string(), "--data-dir", data_.string(),
+                                    "--ecr-port", std::to_string(sim_.Port())}), root_ / "driver.log"));
+    meanwhile();
+    const Args wait = Wine({"win-probe.exe", "wait", "1"});
+    ASSERT_TRUE(WaitFor([&] { return RunToEnd(wait, nullptr, "/dev/null") == 0; }, 30000));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "SR_MATR.001"); }, 30000)) << DriverLog();
+  }
+  void Shot(const std::string& name) {
+    fs::create_directories(path(build_) / "screenshots");
+    const path file = path(build_) / "screenshots" / (name + ".png");
+    EXPECT_EQ(RunToEnd({"/usr/bin/import", "-window", "root", file.string()}), 0) << name;
+  }
+  static std::string Id(int id) { return std::to_string(id); }
+  std::string Status() { return ReadFile(root_ / "stats.txt"); }
+};
+
+// The splash, then the program in the tray; the window shown from the tray, its controls read back; the test button,
+// the polling value (zero refused in a message window that does not hold the program up); a job ends while the tray
+// menu or the about window is open; the tray menu asked for during a job opens once it has ended; the tray icon comes
+// back for a restarted Explorer; each start refusal stays until OK; --close-running with the tray menu open.
+TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
+  ASSERT_NO_FATAL_FAILURE(StartWindowed([&] {
+    EXPECT_TRUE(ProbeSays({"window", "Kolibra Version"}, "1", 30000)) << "splash";
+    Shot("splash");
+  }));
+  // A probe that acts, then what another probe must say within 5 s; an open menu closed.
+  const auto act = [&](const Args& action, const Args& look, const std::string& want) {
+    Probe(action);
+    EXPECT_TRUE(ProbeSays(look, want)) << action[0] << ": " << look[0] << " " << Probe(look);
+  };
+  const auto closePopup = [&] { act({"close-popup"}, {"popup"}, "0"); };
+  EXPECT_EQ(Probe({"visible"}), "0") << "hidden at start";
+  act({"tray", "515"}, {"visible"}, "1");  // a double click on the tray icon
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // A control's line of `win-probe dump`: id (or "caption"), text, checked=, enabled=, visible=[, items=, selected=].
+  const std::string dump = "\n" + Probe({"dump"}) + "\n";
+  const auto line = [&](const std::string& id) {
+    const std::size_t at = dump.find("\n" + id + "\t");
+    return at == std::string::npos ? "(none)" : dump.substr(at + 1, dump.find('\n', at + 1) - at - 1) + "\t";
+  };
+  const struct { std::string id, shows; } shown[] = {
+      {"caption", kWindowCaption}, {Id(IDC_SLOT1_DUMP), kDumpDone}, {Id(IDC_SLOT2_DUMP), kDumpNotDone},
+      {Id(IDC_SERIAL_NUMBER), "99MZT123456"}, {Id(IDC_TEST_BUTTON), " Esegui Test"},
+      {Id(IDC_SPEED), "items=[9600][19200][38400][57600][115200]"},
+      {Id(IDC_PAYMENTS), "items=[5 PAGAMENTI][6 PAGAMENTI][8 PAGAMENTI]"},
+      {Id(IDC_NETWORK_OPTION), "checked=1"}, {Id(IDC_SLOT2_ENABLE), "checked=0"},  // the box cleared by the dump
+  };
+  for (const auto& c : shown) EXPECT_NE(line(c.id).find("\t" + c.shows + "\t"), std::string::npos) << line(c.id);
+  Shot("main");
+
+  Probe({"click", Id(IDC_TEST_BUTTON)});
+  EXPECT_TRUE(WaitFor([&] { return Status().starts_with("receipts=1"); }, 30000)) << Status();
+  EXPECT_NE(Status().find("PROVA"), std::string::npos) << Status();
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(data_ / "FINESCO.001"); }, 10000));
+  EXPECT_TRUE(ProbeSays({"text", Id(IDC_STATUS)}, kStatusFinishedPrefix + OutcomeStatusText(JobResult::kOk)));
+  EXPECT_TRUE(ProbeSays({"enabled", Id(IDC_TEST_BUTTON)}, "1"));
+
+  // The polling value: saved; zero refused in a message window, with which open the program goes on.
+  const auto setPolling = [&](const char* value) {
+    Probe({"settext", Id(IDC_TIMER_VALUE), value});
+    Probe({"click", Id(IDC_SET_TIMER_BUTTON)});
+  };
+  setPolling("5");
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(settings_ / "KBTIMER1.TXT") == "5\r\n"; }, 5000));
+  setPolling("0");
+  EXPECT_TRUE(ProbeSays({"messages"}, kPollingValueRefused));
+  setPolling("500");
+  EXPECT_TRUE(ProbeSays({"text", Id(IDC_TIMER_VALUE)}, "500ms"));
+
+  const auto jobUnder = [&](const char* what) {
+    fs::remove(data_ / "FINESCO.001");
+    EXPECT_TRUE(RunJob(kNextReceipt, 20000) && fs::exists(data_ / "FINESCO.001")) << "a job under the " << what;
+  };
+  act({"tray", "517"}, {"popup"}, "1");  // a right click on the tray icon
+  Shot("tray-popup");
+  jobUnder("tray menu");
+  EXPECT_EQ(Probe({"popup"}), "1") << "tray menu open after the job";
+  closePopup();
+  act({"menu", Id(IDM_INFO)}, {"window", MakeAboutTexts().caption}, "1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Shot("about");
+  jobUnder("about window");
+  Probe({"about-ok"});
+
+  // Asked for during a job, the tray menu would hold the job while open: it opens once the job has ended; the menu
+  // bar is ignored until then.
+  act({"menubar"}, {"popup"}, "1");
+  closePopup();
+  fs::remove(data_ / "FINESCO.001");
+  std::string longJob;
+  for (int i = 1; i <= 8; ++i) longJob += "SALE,N1,P100" + std::to_string(i) + ",:Pane;\r\n";
+  Submit((longJob + "TEND,N1,V9000;\r\n").c_str());
+  ASSERT_TRUE(ProbeSays({"text", Id(IDC_STATUS)}, kStatusSending, 10000));
+  Probe({"menubar"});
+  Probe({"tray", "517"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(Probe({"popup"}), "0") << "a menu while the job runs";
+  EXPECT_TRUE(fs::exists(data_ / "SR_START.001")) << "the job ended before the menu could be seen";
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(data_ / "FINESCO.001"); }, 20000));
+  EXPECT_TRUE(ProbeSays({"popup"}, "1")) << "tray menu once the job ended";
+  closePopup();
+  // The tray icon, gone with the old taskbar, back for the new one.
+  EXPECT_EQ(Probe({"tray-icon"}), "1");
+  act({"tray-delete"}, {"tray-icon"}, "0");
+  act({"taskbar-created"}, {"tray-icon"}, "1");
+
+  const std::string none = (root_ / "none").string(), noData = (root_ / "nodata").string();
+  fs::create_directories(root_ / "settings2");
+  const struct { const char* what; int code; std::string text; Args args; } refusals[] = {
+      {"bad option", 2, "kolibra: opzione sconosciuta '--bogus'", {"--bogus"}},
+      {"no settings folder", 1, none + kDirMissingSuffix, {"--settings-dir", none}},
+      {"no data folder", 1, noData + kDirMissingSuffix,
+       {"--settings-dir", (root_ / "settings2").string(), "--data-dir", noData}},
+      {"settings folder in use", 3, "Cartella impostazioni gia' in uso da un'altra copia di Kolibra",
+       {"--settings-dir", settings_.string(), "--data-dir", data_.string()}},
+  };
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.what);
+    Args argv{"kolibra.exe"};
+    argv.insert(argv.end(), r.args.begin(), r.args.end());
+    ChildProcess refused;
+    ASSERT_TRUE(refused.Start(Wine(argv), root_ / "refused.log"));
+    const auto shows = [&] { return Probe({"messages"}).find(r.text) != std::string::npos; };
+    EXPECT_TRUE(WaitFor(shows, 30000)) << Probe({"messages"});
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_TRUE(refused.WaitExit(0) == -1 && shows()) << "ended before OK";
+    EXPECT_TRUE(WaitFor([&] { Probe({"message-ok"}); return refused.WaitExit(300) != -1; }, 10000));
+    EXPECT_TRUE(ExitedWith(refused.WaitExit(0), r.code));
+  }
+
+  // What an upgrade's close does (WM_CLOSE to the window), with the tray menu open: the menu ends, the close goes on.
+  fs::remove(settings_ / "KBChkBd.txt");
+  act({"tray", "517"}, {"popup"}, "1");
+  ChildProcess closer;
+  ASSERT_TRUE(closer.Start(Wine({"kolibra.exe", "--close-running"}), root_ / "close.log"));
+  if (ProbeSays({"window", kClosingNotice}, "1")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Shot("closing");
+  }
+  EXPECT_NE(driver_.WaitExit(30000), -1) << "program ended";
+  EXPECT_TRUE(ExitedWith(closer.WaitExit(30000), 0));
+  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
+  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
+  // The RT footer turned on by the dump.
+  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+}
+
+// Minimized to the tray, where it normally sits: after the dump and a printed job, ctl status shows the last job,
+// and ctl test-receipt is accepted and the test receipt printed.
+TEST_F(WineWindow, MinimizedToTheTrayCtlStatusAndTestReceipt) {
+  ASSERT_NO_FATAL_FAILURE(StartWindowed());
+  Probe({"tray", "515"});
+  ASSERT_TRUE(ProbeSays({"visible"}, "1"));
+  Probe({"minimize"});
+  ASSERT_TRUE(RunJob(kNextReceipt, 30000));
+  EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
+  std::string out;
+  EXPECT_EQ(Ctl({"status"}, out), 0) << out;
+  EXPECT_NE(out.find("Ultimo lavoro: COM 1, TUTTO OK (0), "), std::string::npos) << out;
+  EXPECT_EQ(Ctl({"test-receipt"}, out), 0) << out;
+  EXPECT_NE(out.find("Scontrino di prova scritto per la porta COM 1"), std::string::npos) << out;
+  EXPECT_TRUE(WaitFor([&] { return Status().starts_with("receipts=2"); }, 30000)) << Status();
 }
 
 }  // namespace

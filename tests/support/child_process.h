@@ -101,6 +101,13 @@ class ChildProcess {
     }
   }
 
+  // The child's stdout, bytes as written, until it closes it or timeoutMs pass with nothing read.
+  std::string ReadAll(int timeoutMs) {
+    std::string all;
+    for (std::string chunk; out_ >= 0 && !(chunk = ReadChunk(out_, timeoutMs)).empty();) all += chunk;
+    return all;
+  }
+
   // SIGTERM, then up to timeoutMs for the child to end (SIGKILL after that): its waitpid status,
   // or -1 when it had to be killed.
   int Stop(int timeoutMs = 10000) {
