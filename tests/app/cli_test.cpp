@@ -22,39 +22,31 @@ namespace {
 
 TEST(CommandLine, ReadsOptionValues) {
   using Kind = CommandLine::Kind;
-  const struct { std::vector<std::string> args; std::string error; Kind kind = Kind::kError;
-                 int ecrPort = 0; } cases[] = {  // ecrPort: when kRun
-      {{"--ecr-port", "1"}, "", Kind::kRun, 1},
-      {{"--ecr-port=65535"}, "", Kind::kRun, 65535},
-      {{"--ecr-port", "000000080"}, "", Kind::kRun, 80},
-      {{"--ecr-port", "0"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "65536"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "0000000080"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "+80"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
+  const std::string port = "--ecr-port vuole un numero di porta da 1 a 65535";
+  const std::string prepare = "--prepare-folders vuole --settings-dir e --data-dir";
+  // ecrPort: when kRun.
+  const struct { std::vector<std::string> args; std::string error; Kind kind = Kind::kError; int ecrPort = 0; }
+      cases[] = {
+      {{"--ecr-port", "1"}, "", Kind::kRun, 1}, {{"--ecr-port=65535"}, "", Kind::kRun, 65535},
+      {{"--ecr-port", "000000080"}, "", Kind::kRun, 80}, {{"--ecr-port", "0"}, port}, {{"--ecr-port", "65536"}, port},
+      {{"--ecr-port", "0000000080"}, port}, {{"--ecr-port", "+80"}, port}, {{"--ecr-port"}, port},
       {{"--serial-device", "4=/dev/x"}, "", Kind::kRun},
       {{"--serial-device", "5=/dev/x"}, "--serial-device vuole N=PATH con N da 1 a 4, non '5=/dev/x'"},
       {{"--serial-device", "1="}, "--serial-device vuole N=PATH con N da 1 a 4, non '1='"},
-      {{"--serial-device"}, "--serial-device vuole N=PATH"},
-      {{"--data-dir="}, "--data-dir vuole una cartella"},
-      {{"--headless=1"}, "opzione sconosciuta '--headless=1'"},
-      {{"convert", "--bogus"}, "", Kind::kConvert},
-      {{"submit", "--bogus"}, "", Kind::kSubmit},
-      {{"help"}, "", Kind::kHelp},
-      {{"help", "me"}, "opzione sconosciuta 'help'"},
-      {{"--close-running"}, "", Kind::kCloseRunning},
+      {{"--serial-device"}, "--serial-device vuole N=PATH"}, {{"--data-dir="}, "--data-dir vuole una cartella"},
+      {{"--headless=1"}, "opzione sconosciuta '--headless=1'"}, {{"convert", "--bogus"}, "", Kind::kConvert},
+      {{"submit", "--bogus"}, "", Kind::kSubmit}, {{"help"}, "", Kind::kHelp},
+      {{"help", "me"}, "opzione sconosciuta 'help'"}, {{"--close-running"}, "", Kind::kCloseRunning},
       {{"--prepare-folders", "--settings-dir", "s", "--data-dir=d"}, "", Kind::kPrepareFolders},
-      {{"--settings-dir", "s", "--prepare-folders"}, "--prepare-folders vuole --settings-dir e --data-dir"},
-      {{"--prepare-folders", "--data-dir", "d"}, "--prepare-folders vuole --settings-dir e --data-dir"},
-      {{"--close-running", "--prepare-folders"}, "--prepare-folders, --close-running e --start-again non vanno insieme"},
+      {{"--settings-dir", "s", "--prepare-folders"}, prepare}, {{"--prepare-folders", "--data-dir", "d"}, prepare},
+      {{"--close-running", "--prepare-folders"},
+       "--prepare-folders, --close-running e --start-again non vanno insieme"},
       {{"--start-again", "--settings-dir", "s"}, "", Kind::kStartAgain},
   };
   for (const auto& c : cases) {
     const CommandLine cl = ParseCommandLine(c.args);
     EXPECT_EQ(cl.kind, c.kind) << c.args[0];
-    if (c.kind == Kind::kRun) {
-      EXPECT_EQ(cl.options.ecrPort, c.ecrPort) << c.args[0];
-    }
+    EXPECT_EQ(c.kind == Kind::kRun ? cl.options.ecrPort : 0, c.ecrPort) << c.args[0];
     EXPECT_EQ(cl.error, c.error) << c.args[0];
   }
 }

@@ -103,12 +103,10 @@ enum Since { kUntouched, kNewJob, kStartGone, kNewCommand, kStartWrittenAgain };
 
 TEST(ReportJobOutcome, FilesAndStatusForEachCode) {
   const std::string ok = "TUTTO OK", uncertain = "ESITO INCERTO";
-  const struct {
-    int16_t code;
-    bool busy, oldErr;   // oldErr: an error file of an earlier job is present
-    std::string status;  // after "KOLIBRA TERMINATO : "; "-": the status keeps its text
-    std::string err;     // error file afterwards
-    bool dati, start, finesco;
+  const std::string e520 = "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
+  // oldErr: an error file of an earlier job is present; status: after "KOLIBRA TERMINATO : " ("-": the status
+  // keeps its text); err: the error file afterwards.
+  const struct { int16_t code; bool busy, oldErr; std::string status, err; bool dati, start, finesco;
     Since since = kUntouched;
   } cases[] = {
       {0, true, true, ok, "", false, false, true},
@@ -116,7 +114,7 @@ TEST(ReportJobOutcome, FilesAndStatusForEachCode) {
       {-11, true, false, "ERRORE DI CONVERSIONE FILE DI INPUT", "E511: Errore di conversione del file di input\r\n", true, false, false},
       // Never reached the ECR, or may have printed: an error file, never FINESCO.
       {-12, true, false, "", "E512: Collegamento con l'Ecr non riuscito: controllare porta seriale o connessione di rete\r\n", true, false, false},
-      {-20, true, false, uncertain, "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", true, false, false},
+      {-20, true, false, uncertain, e520, true, false, false},
       {-100, true, true, "", "E506: Trasmissione non avvenuta: file di input non presente\r\n", true, false, false},
       {0, false, false, "-", "", true, true, false},  // not busy: no file touched
       // Withdrawn (start file gone or another job's): no result file, and the new job's files stay
@@ -127,7 +125,7 @@ TEST(ReportJobOutcome, FilesAndStatusForEachCode) {
       {0, true, false, ok, "", true, false, true, kNewCommand},
       // Another start file beside the job's own command file: still this job, given its result.
       {0, true, false, ok, "", false, false, true, kStartWrittenAgain},
-      {-20, true, false, uncertain, "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", true, false, false, kStartWrittenAgain},
+      {-20, true, false, uncertain, e520, true, false, false, kStartWrittenAgain},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.code) + (c.busy ? " busy" : ""));
