@@ -469,12 +469,15 @@ TEST(ConvertCommandFile, CommandAndXonFile) {
     return RunConvertCommand(args, out, err);
   };
   const std::string receipt = write("SALE,N1,P1000;\r\nTEND,N4,V500;\r\nTEND,N1,V500;\r\n");
-  const struct { std::vector<std::string> args; int code; std::string out; } cases[] = {
+  // A refusal prints nothing and gives the reason (err holds it); XON.txt only when asked.
+  const struct { std::vector<std::string> args; int code; std::string out, err = ""; } cases[] = {
       {{receipt}, 0, "1000H1R\r\n500H4T\r\n500H1T\r\n"},
       // The tender family comes from characters 4 and 5 of the RT serial.
       {{"--rt-serial", "99MZT012345", receipt}, 0, "1000H1R\r\n500H1T\r\n500H4T\r\n"},
       {{"--tender-code", "ZT", "--pag4-bancomat", receipt}, 0, "1000H1R\r\n500H3T\r\n500H1T\r\n"}, {{}, 2, ""},
       {{"--bogus", receipt}, 2, ""}, {{receipt, receipt}, 2, ""}, {{dir.File("missing")}, 2, ""},
+      {{write("SALE,N1,P1000;\r\nTEND,N99999;\r\n", "A")}, 1, "", "Errore Conv = Overflow - 6 Line : 2"},
+      {{write("SALE,N1,P1000;\r\nQQQQ,N1;\r\n", "B")}, 1, "", "riga 2 non convertibile: QQQQ,N1;"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -482,15 +485,10 @@ TEST(ConvertCommandFile, CommandAndXonFile) {
     EXPECT_EQ(out.str(), c.out);
     EXPECT_EQ(err.str().empty(), c.code == 0);
     EXPECT_TRUE(c.code != 2 || err.str().starts_with("kolibra convert: ")) << err.str();
+    EXPECT_THAT(err.str(), ::testing::HasSubstr(c.err));
   }
   EXPECT_EQ(run({"--help"}), 0);
   EXPECT_FALSE(std::filesystem::exists(dir.File("XON.txt")));
-  // A refusal prints nothing and gives the reason; XON.txt only when asked.
-  EXPECT_EQ(run({write("SALE,N1,P1000;\r\nTEND,N99999;\r\n")}), 1);
-  EXPECT_EQ(out.str(), "");
-  EXPECT_THAT(err.str(), ::testing::HasSubstr("Errore Conv = Overflow - 6 Line : 2"));
-  EXPECT_EQ(run({write("SALE,N1,P1000;\r\nQQQQ,N1;\r\n")}), 1);
-  EXPECT_THAT(err.str(), ::testing::HasSubstr("riga 2 non convertibile: QQQQ,N1;"));
   EXPECT_EQ(run({"--xon-dir", dir.path(), write("SALE,N1,P1000;")}), 0);
   EXPECT_EQ(fakes::ReadFileBytes(dir.File("XON.txt")), "1000H1R\r\n");
   EXPECT_EQ(out.str(), "1000H1R\r\n");
