@@ -164,7 +164,6 @@ TEST(StartUp, ControlEndpointThatCannotOpenIsShown) {
        ": Address family not supported"}};
   for (const auto& [result, ending] : cases) {
     AppRig r;
-    r.ctx.settingsDir = r.settings.path();
     channel.result = result;
     const ControlEndpoint endpoint(r.ctx, &channel);
     EXPECT_TRUE(r.ctx.state.status.starts_with("Comandi operatore non disponibili: ")) << r.ctx.state.status;

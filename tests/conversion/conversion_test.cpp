@@ -315,12 +315,9 @@ Outcome ConvertText(std::string_view text, const ConversionSettings& settings = 
   env.settings = settings;
   env.notifier = &notifier;
   env.tenderLineCount = 99;
-  Outcome r;
-  r.result = ConvertCommandText(text, r.lines, env);
-  r.messages = notifier.messages;
-  r.count = env.tenderLineCount;
-  r.refusal = env.refusal;
-  return r;
+  Lines lines;
+  const int16_t result = ConvertCommandText(text, lines, env);
+  return {result, env.tenderLineCount, lines, notifier.messages, env.refusal};
 }
 
 // Each row: the command file, the lines it gives in order, the payment lines counted. A UTF-8

@@ -16,14 +16,12 @@ namespace kolibra {
 namespace {
 
 struct Rig : fakes::ContextRig {
-  fakes::ScratchDir settings;
   fakes::FakeWindowHost host;
   int exits = 0;
   WindowBinding binding{ctx, host, {[this] { ++exits; }}};
 
   Rig() {
     ctx.defaultDataDir = data.path();
-    ctx.settingsDir = settings.path();
     ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
     InstallPollTimer(ctx, [] {});  // the window's actions reach the cycle; no polling
