@@ -72,14 +72,12 @@ TEST(CommandLine, PrintsHelpAndErrors) {
 TEST(PackageFolders, DataFolderAsTheServiceEnvironmentFileNamesIt) {
   const char* const kDefault = "/var/lib/kolibra/data";
   const std::pair<const char*, const char*> cases[] = {
-      {nullptr, kDefault},
-      {"KOLIBRA_OPTIONS=\"--ecr-port 9100\"\n", kDefault},
+      {nullptr, kDefault}, {"KOLIBRA_OPTIONS=\"--ecr-port 9100\"\n", kDefault},
       {"# KOLIBRA_DATA_DIR=/srv/vecchia\n;KOLIBRA_DATA_DIR=/srv/x\n", kDefault},
       {"KOLIBRA_DATA_DIR=/srv/cassa/dati\r\n", "/srv/cassa/dati"},
       {"  KOLIBRA_DATA_DIR = \"/srv/con spazio\" \n", "/srv/con spazio"},
       {"KOLIBRA_DATA_DIR='/srv/a'\nKOLIBRA_OPTIONS=\nKOLIBRA_DATA_DIR=/srv/b", "/srv/b"},
-      {"KOLIBRA_DATA_DIRS=/srv/x\n", kDefault},
-      {"KOLIBRA_DATA_DIR=dati\n", kDefault},
+      {"KOLIBRA_DATA_DIRS=/srv/x\n", kDefault}, {"KOLIBRA_DATA_DIR=dati\n", kDefault},
   };
   fakes::ScratchDir etc;
   fakes::FakeFileSystem fs;
@@ -106,15 +104,13 @@ TEST(CommandLine, PrepareFoldersRefusesWhatIsNoFolderForKolibraBeforeChangingAny
   for (const std::string& refused : {std::string("C:\\"), std::string("C:"), std::string(windows), file}) {
     std::ostringstream out, err;
     EXPECT_EQ(RunKolibra({"--prepare-folders", "--settings-dir", settings + "\\", "--data-dir", refused}, out, err),
-              kExitStartupFailed)
-        << refused;
+              kExitStartupFailed) << refused;
     EXPECT_NE(err.str().find(kPrepareFolderRefused), std::string::npos) << err.str();
     EXPECT_FALSE(fs::exists(settings)) << refused;  // untouched
   }
   std::ostringstream out, err;
   EXPECT_EQ(RunKolibra({"--prepare-folders", "--settings-dir", settings + "\\", "--data-dir", data + "\\"}, out, err),
-            kExitOk)
-      << err.str();
+            kExitOk) << err.str();
   EXPECT_TRUE(fs::is_directory(settings) && fs::is_directory(data));
   fs::remove_all(base);
 }

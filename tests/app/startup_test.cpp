@@ -26,8 +26,7 @@ namespace stdfs = std::filesystem;
 
 const char* const kSixFiles[] = {"SR_START", "SR_MATR", "SR_ERR", "SR_DATI", "SR_OUT", "FINESCO"};
 
-const char* const kE520 =
-    "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
+const char* const kE520 = "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
 const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
 
 // Custom: "" none, "$D" an existing folder, "$M" a missing one. Expected: "P"
@@ -50,8 +49,7 @@ TEST(DataDirectory, ChoiceTable) {
     if (customValue.rfind("$D", 0) == 0) customValue.replace(0, 2, custom.path());
     if (customValue == "$M") customValue = JoinPath(custom.path(), "gone");
     if (!customValue.empty()) {
-      r.fp.system.userValues[{"SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA", "CustomPathDataDir"}] =
-          customValue;
+      r.fp.system.userValues[{"SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA", "CustomPathDataDir"}] = customValue;
     }
     ASSERT_EQ(SelectDataDirectory(r.ctx), *c.expected != 0);
     if (!*c.expected) {
@@ -160,8 +158,7 @@ TEST(StartUp, ControlEndpointThatCannotOpenIsShown) {
   } channel;
   const std::pair<ControlOpenResult, std::string> cases[] = {
       {{ControlOpenStatus::kNameTaken, Status::Ok()}, kControlNameTaken},
-      {{ControlOpenStatus::kFailed, Status::Failed("Address family not supported")},
-       ": Address family not supported"}};
+      {{ControlOpenStatus::kFailed, Status::Failed("Address family not supported")}, ": Address family not supported"}};
   for (const auto& [result, ending] : cases) {
     AppRig r;
     channel.result = result;

@@ -151,8 +151,7 @@ TEST(StatusJson, EscapesToAsciiFollowsTheJobsAndKeepsToTheSchema) {
   // What a monitor reads, as spelled in the answer; every answer keeps to the schema.
   std::vector<std::pair<std::string, std::string>> rows = {
       {before, R"("status":"Caff\u00e8 \"pronto\" \\ 1/2 \u20ac\u00e0\u0178\u0081\u000d\u000a\u0009\u0000\u007f")"},
-      {before, R"("last":null)"},
-      {before, R"({"port":2,"ticked":false,)"},
+      {before, R"("last":null)"}, {before, R"({"port":2,"ticked":false,)"},
       // The fake clock's year: the start is the job's, in the driver's clock.
       {whileRunning, R"("running":{"port":1,"startedAt":"2024-)"},
       {whileRunning, R"(,"linesSent":2},"last":{"port":1,"code":0,"outcome":"printed",)"},

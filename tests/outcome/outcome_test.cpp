@@ -34,8 +34,7 @@ TEST(Dump, RtAndMfEcrs) {
     r.Put("SR_ERR", "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n", slot);
     r.Put("SR_ERR", "E520: left by a job\r\n", 3);  // not the dump's: it stays
     // MF: the last 8 of a short identification.
-    r.answers = {{"48F", rt ? "48F6" : "48F0"},
-                 {"47F", rt ? "47F12345678X99MZT123456" : "47F" + std::string(16, '9')},
+    r.answers = {{"48F", rt ? "48F6" : "48F0"}, {"47F", rt ? "47F12345678X99MZT123456" : "47F" + std::string(16, '9')},
                  {"41F", rt ? "41F87654321" : "41FX12345678"}};
     StartDump(r.ctx, slot);
     EXPECT_EQ(r.ctx.dump.rt, rt);

@@ -51,9 +51,8 @@ struct Parts {
   PosixControlChannel posixChannel{posixLoop};
 };
 struct Served : Parts, testing::ControlRig {
-  Served()
-      : ControlRig(posixLoop, posixChannel, dir.path + "/kolibra.sock",
-                   [this](const std::string& bytes) { return StartClient(path, bytes); }) {}
+  Served() : ControlRig(posixLoop, posixChannel, dir.path + "/kolibra.sock",
+                        [this](const std::string& bytes) { return StartClient(path, bytes); }) {}
 };
 
 TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
