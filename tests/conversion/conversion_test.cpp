@@ -302,11 +302,7 @@ TEST(SingleRecords, HandlersBuildLinesAndTheLineConverterKeepsItsCallShape) {
   EXPECT_EQ(CallLineConverter("CLER;"), "K");
 }
 
-struct Outcome {
-  int16_t result = -1, count = 0;
-  Lines lines, messages;
-  std::string refusal;
-};
+struct Outcome { int16_t result = -1, count = 0; Lines lines, messages; std::string refusal; };
 
 Outcome ConvertText(std::string_view text, const ConversionSettings& settings = Family("ZT")) {
   fakes::FakeNotifier notifier;
