@@ -31,11 +31,7 @@ using ::testing::ElementsAre;
 using Lines = std::vector<std::string>;
 
 ConversionSettings Family(const std::string& code, bool rt = false) {
-  ConversionSettings s;
-  s.tenderFamily = code;
-  s.rt = rt;
-  s.rtSerial = "99ZTA123456";
-  return s;
+  return {.rt = rt, .rtSerial = "99ZTA123456", .tenderFamily = code};
 }
 
 // The callers' forms: polling interval, settings item, baud box, address part, ECR reply field, discount.

@@ -232,16 +232,14 @@ TEST_F(LinkTest, RefusalDuringTheJobsPollsConnectsAgainDespiteAQueuedReconnect) 
   // own Reconnect must keep connecting after each refusal, so an ECR back after two seconds is found.
   fp.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
   fp.loop.Schedule(2000, [this] { fp.socket.connectOutcome = Fake::ConnectOutcome::kConnect; });
-  bool jobRan = false;
   bool connected = false;
-  int64_t connectedAt = 0;
+  int64_t connectedAt = 0;  // when the job's Reconnect returned
   fp.loop.Schedule(300, [&] {  // the polling tick that starts the job
     connected = Reconnect(ctx, 10);
     connectedAt = Now();
-    jobRan = true;
   });
   OpenConnection(ctx, false);  // refused at 10 ms, from the main loop
-  while (!jobRan) fp.loop.Wait(Now() + 100);
+  while (connectedAt == 0) fp.loop.Wait(Now() + 100);
   EXPECT_TRUE(connected);
   EXPECT_LE(connectedAt, 4000);
   // Main loop, queued reconnect, job, error handler: no nesting per refusal.
