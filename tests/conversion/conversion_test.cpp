@@ -272,7 +272,6 @@ TEST(SingleRecords, HandlersBuildLinesAndTheLineConverterKeepsItsCallShape) {
     }
   }
 
-
   // The line converter's call shape: NUL-ended output, no negative length, a replacement's output read up
   // to the buffer's size.
   const std::pair<std::string, std::string> records[] = {

@@ -34,8 +34,7 @@ TEST(ControlProtocol, RequestLinesAndAnswers) {
   // Answers: a status word, then printable text.
   EXPECT_EQ(FormatControlReply(ReplyStatus::kOk, ""), "OK\n");
   EXPECT_EQ(ParseControlReply("ERR\n").status, ReplyStatus::kBadRequest);
-  EXPECT_FALSE(ParseControlReply("OK").ok);
-  EXPECT_FALSE(ParseControlReply("MAYBE\nx\n").ok);
+  EXPECT_FALSE(ParseControlReply("OK").ok || ParseControlReply("MAYBE\nx\n").ok);
   EXPECT_EQ(PrintableText("a\x1b[2J\r\nb\x7f\xe0"), "a\\x1B[2J\\x0D\\x0Ab\\x7F\xe0");
 }
 

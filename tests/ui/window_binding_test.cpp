@@ -86,16 +86,12 @@ TEST(WindowBinding, CommandsAndTheirRefusalsDuringAJob) {
 
   // Unticking stops the polling; during a job ticking, the test button and the timer are refused.
   r.host.Click(IDC_SLOT2_ENABLE);
-  EXPECT_FALSE(r.ctx.settings.slotOn[1]);
-  EXPECT_FALSE(PollTimerEnabled(r.ctx));
-  EXPECT_FALSE(r.host.enabled[IDC_TEST_BUTTON]);
+  EXPECT_FALSE(r.ctx.settings.slotOn[1] || PollTimerEnabled(r.ctx) || r.host.enabled[IDC_TEST_BUTTON]);
   EXPECT_TRUE(r.host.enabled[IDC_SPEED]);
   r.ctx.cycle.jobBusy = true;
   r.host.Click(IDC_SLOT2_ENABLE);
   r.host.Command(IDC_TEST_BUTTON);
-  EXPECT_FALSE(r.host.checked[IDC_SLOT2_ENABLE]);
-  EXPECT_FALSE(r.ctx.settings.slotOn[1]);
-  EXPECT_FALSE(PollTimerEnabled(r.ctx));
+  EXPECT_FALSE(r.host.checked[IDC_SLOT2_ENABLE] || r.ctx.settings.slotOn[1] || PollTimerEnabled(r.ctx));
   r.Enter(IDC_TIMER_VALUE, "7", IDC_SET_TIMER_BUTTON);
   EXPECT_EQ(r.ctx.settings.pollingValue, "5");
   EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
@@ -137,8 +133,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   EXPECT_FALSE(r.host.mainVisible);
 
   r.Open();
-  EXPECT_TRUE(r.host.mainVisible);
-  EXPECT_TRUE(Window(r.ctx).watched);
+  EXPECT_TRUE(r.host.mainVisible && Window(r.ctx).watched);
   EXPECT_EQ(r.ctx.dump.pending, (std::array<bool, 4>{false, true, true, true}));
   EXPECT_EQ(r.host.text[IDC_SLOT1_DUMP], "DUMP ESEGUITO");
   for (int id : {IDC_SLOT2_DUMP, IDC_SLOT3_DUMP, IDC_SLOT4_DUMP}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
@@ -156,8 +151,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
 
   // Minimised: hidden, nothing written, and the tray's right button (on its release) pops the file menu up.
   r.host.events.onMinimized();
-  EXPECT_FALSE(r.host.mainVisible);
-  EXPECT_FALSE(Window(r.ctx).watched);
+  EXPECT_FALSE(r.host.mainVisible || Window(r.ctx).watched);
   const int writes = r.host.writes;
   r.ctx.state.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);
