@@ -429,8 +429,7 @@ TEST(ConvertCommandText, RefusesOrSurvivesHostileInput) {
 
   r = ConvertText(std::string(kMaxCommandFileLines + 1, '\n'));
   EXPECT_EQ(r.result, 1);
-  ASSERT_EQ(r.messages.size(), 1u);
-  EXPECT_THAT(r.messages[0], ::testing::HasSubstr("troppe righe"));
+  EXPECT_THAT(r.messages, ElementsAre(::testing::HasSubstr("troppe righe")));
 }
 
 // The convert command; XON.txt only for a converted file; missing, oversized and unwritable files
