@@ -22,39 +22,31 @@ namespace {
 
 TEST(CommandLine, ReadsOptionValues) {
   using Kind = CommandLine::Kind;
-  const struct { std::vector<std::string> args; std::string error; Kind kind = Kind::kError;
-                 int ecrPort = 0; } cases[] = {  // ecrPort: when kRun
-      {{"--ecr-port", "1"}, "", Kind::kRun, 1},
-      {{"--ecr-port=65535"}, "", Kind::kRun, 65535},
-      {{"--ecr-port", "000000080"}, "", Kind::kRun, 80},
-      {{"--ecr-port", "0"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "65536"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "0000000080"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port", "+80"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
-      {{"--ecr-port"}, "--ecr-port vuole un numero di porta da 1 a 65535"},
+  const std::string port = "--ecr-port vuole un numero di porta da 1 a 65535";
+  const std::string prepare = "--prepare-folders vuole --settings-dir e --data-dir";
+  // ecrPort: when kRun.
+  const struct { std::vector<std::string> args; std::string error; Kind kind = Kind::kError; int ecrPort = 0; }
+      cases[] = {
+      {{"--ecr-port", "1"}, "", Kind::kRun, 1}, {{"--ecr-port=65535"}, "", Kind::kRun, 65535},
+      {{"--ecr-port", "000000080"}, "", Kind::kRun, 80}, {{"--ecr-port", "0"}, port}, {{"--ecr-port", "65536"}, port},
+      {{"--ecr-port", "0000000080"}, port}, {{"--ecr-port", "+80"}, port}, {{"--ecr-port"}, port},
       {{"--serial-device", "4=/dev/x"}, "", Kind::kRun},
       {{"--serial-device", "5=/dev/x"}, "--serial-device vuole N=PATH con N da 1 a 4, non '5=/dev/x'"},
       {{"--serial-device", "1="}, "--serial-device vuole N=PATH con N da 1 a 4, non '1='"},
-      {{"--serial-device"}, "--serial-device vuole N=PATH"},
-      {{"--data-dir="}, "--data-dir vuole una cartella"},
-      {{"--headless=1"}, "opzione sconosciuta '--headless=1'"},
-      {{"convert", "--bogus"}, "", Kind::kConvert},
-      {{"submit", "--bogus"}, "", Kind::kSubmit},
-      {{"help"}, "", Kind::kHelp},
-      {{"help", "me"}, "opzione sconosciuta 'help'"},
-      {{"--close-running"}, "", Kind::kCloseRunning},
+      {{"--serial-device"}, "--serial-device vuole N=PATH"}, {{"--data-dir="}, "--data-dir vuole una cartella"},
+      {{"--headless=1"}, "opzione sconosciuta '--headless=1'"}, {{"convert", "--bogus"}, "", Kind::kConvert},
+      {{"submit", "--bogus"}, "", Kind::kSubmit}, {{"help"}, "", Kind::kHelp},
+      {{"help", "me"}, "opzione sconosciuta 'help'"}, {{"--close-running"}, "", Kind::kCloseRunning},
       {{"--prepare-folders", "--settings-dir", "s", "--data-dir=d"}, "", Kind::kPrepareFolders},
-      {{"--settings-dir", "s", "--prepare-folders"}, "--prepare-folders vuole --settings-dir e --data-dir"},
-      {{"--prepare-folders", "--data-dir", "d"}, "--prepare-folders vuole --settings-dir e --data-dir"},
-      {{"--close-running", "--prepare-folders"}, "--prepare-folders, --close-running e --start-again non vanno insieme"},
+      {{"--settings-dir", "s", "--prepare-folders"}, prepare}, {{"--prepare-folders", "--data-dir", "d"}, prepare},
+      {{"--close-running", "--prepare-folders"},
+       "--prepare-folders, --close-running e --start-again non vanno insieme"},
       {{"--start-again", "--settings-dir", "s"}, "", Kind::kStartAgain},
   };
   for (const auto& c : cases) {
     const CommandLine cl = ParseCommandLine(c.args);
     EXPECT_EQ(cl.kind, c.kind) << c.args[0];
-    if (c.kind == Kind::kRun) {
-      EXPECT_EQ(cl.options.ecrPort, c.ecrPort) << c.args[0];
-    }
+    EXPECT_EQ(c.kind == Kind::kRun ? cl.options.ecrPort : 0, c.ecrPort) << c.args[0];
     EXPECT_EQ(cl.error, c.error) << c.args[0];
   }
 }
@@ -80,14 +72,12 @@ TEST(CommandLine, PrintsHelpAndErrors) {
 TEST(PackageFolders, DataFolderAsTheServiceEnvironmentFileNamesIt) {
   const char* const kDefault = "/var/lib/kolibra/data";
   const std::pair<const char*, const char*> cases[] = {
-      {nullptr, kDefault},
-      {"KOLIBRA_OPTIONS=\"--ecr-port 9100\"\n", kDefault},
+      {nullptr, kDefault}, {"KOLIBRA_OPTIONS=\"--ecr-port 9100\"\n", kDefault},
       {"# KOLIBRA_DATA_DIR=/srv/vecchia\n;KOLIBRA_DATA_DIR=/srv/x\n", kDefault},
       {"KOLIBRA_DATA_DIR=/srv/cassa/dati\r\n", "/srv/cassa/dati"},
       {"  KOLIBRA_DATA_DIR = \"/srv/con spazio\" \n", "/srv/con spazio"},
       {"KOLIBRA_DATA_DIR='/srv/a'\nKOLIBRA_OPTIONS=\nKOLIBRA_DATA_DIR=/srv/b", "/srv/b"},
-      {"KOLIBRA_DATA_DIRS=/srv/x\n", kDefault},
-      {"KOLIBRA_DATA_DIR=dati\n", kDefault},
+      {"KOLIBRA_DATA_DIRS=/srv/x\n", kDefault}, {"KOLIBRA_DATA_DIR=dati\n", kDefault},
   };
   fakes::ScratchDir etc;
   fakes::FakeFileSystem fs;
@@ -114,15 +104,13 @@ TEST(CommandLine, PrepareFoldersRefusesWhatIsNoFolderForKolibraBeforeChangingAny
   for (const std::string& refused : {std::string("C:\\"), std::string("C:"), std::string(windows), file}) {
     std::ostringstream out, err;
     EXPECT_EQ(RunKolibra({"--prepare-folders", "--settings-dir", settings + "\\", "--data-dir", refused}, out, err),
-              kExitStartupFailed)
-        << refused;
+              kExitStartupFailed) << refused;
     EXPECT_NE(err.str().find(kPrepareFolderRefused), std::string::npos) << err.str();
     EXPECT_FALSE(fs::exists(settings)) << refused;  // untouched
   }
   std::ostringstream out, err;
   EXPECT_EQ(RunKolibra({"--prepare-folders", "--settings-dir", settings + "\\", "--data-dir", data + "\\"}, out, err),
-            kExitOk)
-      << err.str();
+            kExitOk) << err.str();
   EXPECT_TRUE(fs::is_directory(settings) && fs::is_directory(data));
   fs::remove_all(base);
 }

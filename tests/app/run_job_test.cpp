@@ -133,8 +133,7 @@ TEST(RunJob, SendsLinesUnchangedAndTracesInMonthFolderElseDataDirectory) {
     EXPECT_EQ(r.fp.serial.portNumber, testReceipt ? 0 : 3);
     EXPECT_TRUE(r.Has("SR_OUT", 3) && !r.fp.fs.Exists(r.data.File("XON.txt")));
     EXPECT_EQ(r.ctx.job.testReceipt, 0);
-    const std::string trace =
-        r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
+    const std::string trace = r.DataFile(std::string(testReceipt ? "" : "TRACE_202612/") + "TRACE_20261205_142301.TXT");
     EXPECT_NE(trace.find(" --> \"A;B,C\"@"), std::string::npos) << trace;
     EXPECT_FALSE(r.ctx.link.trace.IsOpen());
   }

@@ -78,25 +78,19 @@ TEST(Settings, SaveAndReadBackRoundTrip) {
   // An address that fails the check is saved as "0"; later lines keep their places.
   settings.address = "10.1.2";
   SaveSettings(r.ctx);
-  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
-  // A save the system refuses leaves the file as it was, and the log says why.
-  r.fp.fs.FailReplace(r.settings.File("KBCHKSCO.TXT"), 1, "Disk quota exceeded");
-  settings.trace = false;
-  SaveSettings(r.ctx);
-  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n");
-  EXPECT_EQ(r.LogsWith("Impossibile scrivere " + r.settings.File("KBCHKSCO.TXT") + ": Disk quota exceeded"), 1);
-
-  // A save cut short (the disk full mid-write, the rename refused) leaves each file whole as it was, logged;
-  // nothing of the attempt is left.
+  const std::string saved = "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n";
+  EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), saved);
+  // A save cut short (the disk full mid-write, the rename refused) leaves each file whole as it was, logged
+  // with the system's reason; nothing of the attempt is left.
   settings.trace = false;
   for (const bool fullDisk : {true, false}) {
     const std::string file = r.settings.File("KBCHKSCO.TXT");
     r.fp.notifier.logs.clear();
-    fullDisk ? r.fp.fs.FailFlush(-1) : r.fp.fs.FailReplace(file, 1);
+    fullDisk ? r.fp.fs.FailFlush(-1) : r.fp.fs.FailReplace(file, 1, "Disk quota exceeded");
     SaveSettings(r.ctx);
     r.fp.fs.FailFlush(0);
-    EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), "1\r\n0\r\n2\r\n1\r\n0\r\n1\r\n1\r\n") << fullDisk;
-    EXPECT_EQ(r.LogsWith("Impossibile scrivere " + file), 1);
+    EXPECT_EQ(r.Setting("KBCHKSCO.TXT"), saved) << fullDisk;
+    EXPECT_EQ(r.LogsWith("Impossibile scrivere " + file + (fullDisk ? "" : ": Disk quota exceeded")), 1);
     for (const auto& e : std::filesystem::directory_iterator(r.settings.path()))
       EXPECT_FALSE(e.path().filename().string().starts_with("~KB")) << e.path();
   }

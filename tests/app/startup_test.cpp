@@ -26,8 +26,7 @@ namespace stdfs = std::filesystem;
 
 const char* const kSixFiles[] = {"SR_START", "SR_MATR", "SR_ERR", "SR_DATI", "SR_OUT", "FINESCO"};
 
-const char* const kE520 =
-    "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
+const char* const kE520 = "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
 const char* const kE521 = "E521: Lavoro non eseguito: Kolibra riavviato o chiuso, ripetere l'invio\r\n";
 
 // Custom: "" none, "$D" an existing folder, "$M" a missing one. Expected: "P"
@@ -50,8 +49,7 @@ TEST(DataDirectory, ChoiceTable) {
     if (customValue.rfind("$D", 0) == 0) customValue.replace(0, 2, custom.path());
     if (customValue == "$M") customValue = JoinPath(custom.path(), "gone");
     if (!customValue.empty()) {
-      r.fp.system.userValues[{"SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA", "CustomPathDataDir"}] =
-          customValue;
+      r.fp.system.userValues[{"SOFTWARE\\Norvik Engineering\\NORVIKKOLIBRA", "CustomPathDataDir"}] = customValue;
     }
     ASSERT_EQ(SelectDataDirectory(r.ctx), *c.expected != 0);
     if (!*c.expected) {
@@ -160,11 +158,9 @@ TEST(StartUp, ControlEndpointThatCannotOpenIsShown) {
   } channel;
   const std::pair<ControlOpenResult, std::string> cases[] = {
       {{ControlOpenStatus::kNameTaken, Status::Ok()}, kControlNameTaken},
-      {{ControlOpenStatus::kFailed, Status::Failed("Address family not supported")},
-       ": Address family not supported"}};
+      {{ControlOpenStatus::kFailed, Status::Failed("Address family not supported")}, ": Address family not supported"}};
   for (const auto& [result, ending] : cases) {
     AppRig r;
-    r.ctx.settingsDir = r.settings.path();
     channel.result = result;
     const ControlEndpoint endpoint(r.ctx, &channel);
     EXPECT_TRUE(r.ctx.state.status.starts_with("Comandi operatore non disponibili: ")) << r.ctx.state.status;
@@ -270,8 +266,7 @@ TEST(WindowDriver, SplashTrayRestoreTestReceiptAndExitFromTheMenu) {
   EXPECT_EQ(atStart, (std::vector<bool>{true, false, false}));
   EXPECT_EQ(afterSplash, (std::vector<bool>{false, false, true}));
   EXPECT_EQ(host.splash.version, "Version 1.0.0.14");
-  EXPECT_FALSE(host.closingAfter.mainVisible || host.closingAfter.trayPresent);
-  EXPECT_FALSE(host.closingShown);
+  EXPECT_FALSE(host.closingAfter.mainVisible || host.closingAfter.trayPresent || host.closingShown);
   EXPECT_EQ(host.closing, " Chiusura programma Kolibra in corso ...");
   EXPECT_EQ(r.Setting("KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_TRUE(host.messages.empty());

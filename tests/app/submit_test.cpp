@@ -22,18 +22,14 @@ const char kCommands[] = "SALE,N1,P1000;\r\nTEND,N1;\r\n";
 const char kOut[] = "TIME,CASS. 1 13:54 CASSA   1 ,E,A1;\r\nDATE,06/12/26  SCONTR. N. 0001,E,A1;\r\n";
 
 // What the driver does at a virtual instant: writes result files, then ends the job of slot 2 (its start file).
-struct DriverStep {
-  int64_t atMs;
-  std::map<std::string, std::string> writes;
-};
+struct DriverStep { int64_t atMs; std::map<std::string, std::string> writes; };
 
 struct Row {
   const char* name;
   std::map<std::string, std::string> before;  // files there at the start
   std::vector<DriverStep> driver;
   int code;
-  std::string out;
-  std::string err;
+  std::string out, err;
   bool failRemoveFinesco = false;
   int64_t claimHeldMs = 0;  // another client holds the slot's claim this long (-1: throughout)
 };
@@ -44,8 +40,7 @@ std::string Said(const std::string& text) { return "kolibra submit: " + text + "
 
 const Row kRows[] = {
     {"Printed", {{"SR_ERR.002", Line(kErrUncertain)}}, {{300, {{"FINESCO.002", "finesco"}, {"SR_OUT.002", kOut}}}},
-     kSubmitPrinted, std::string("finesco\n") +
-     "TIME,CASS. 1 13:54 CASSA   1 ,E,A1;\nDATE,06/12/26  SCONTR. N. 0001,E,A1;\n", ""},
+     kSubmitPrinted, "finesco\nTIME,CASS. 1 13:54 CASSA   1 ,E,A1;\nDATE,06/12/26  SCONTR. N. 0001,E,A1;\n", ""},
     {"Refused", {{"FINESCO.002", "finesco"}}, {{300, {{"SR_ERR.002", Line(kErrConversion)}}}},
      kSubmitNotPrinted, "", std::string(kErrConversion) + "\n"},
     {"NotRunSafeToResend", {}, {{300, {{"SR_ERR.002", Line(kErrNotRun)}}}},

@@ -73,16 +73,10 @@ constexpr int kTcp = -1;
 // else a job line gets its fixed pause, an answer ends at its length. TCP: the line is written once
 // whatever the reads; a command, and a job line of more than one character, wait for a second answer.
 TEST(Send, AnswersAreFramedHeldForXonAndNeverAskedForTwice) {
-  const struct {
-    const char* name;
-    int slot;  // kTcp, or the serial slot whose ECR sent XON after an XOFF (0: none)
-    bool jobLine;
-    std::string command;
-    std::vector<std::pair<int64_t, std::string>> answer;  // to the first write
-    bool result;
-    int64_t end;        // when the send returns
-    std::string text;   // ctx.link.answer then
-    int64_t nextWrite;  // when the next serial send writes
+  // slot: kTcp, or the serial slot whose ECR sent XON after an XOFF (0: none); answer: to the first write;
+  // end: when the send returns; text: ctx.link.answer then; nextWrite: when the next serial send writes.
+  const struct { const char* name; int slot; bool jobLine; std::string command;
+    std::vector<std::pair<int64_t, std::string>> answer; bool result; int64_t end; std::string text; int64_t nextWrite;
   } cases[] = {
       // Quiet 200 ms after the last byte: "6" at 530.
       {"dump, XON after 500 ms", 1, false, "48F", {{10, "48F\x13"}, {510, "\x11"}, {530, "6"}}, true, 730, "48F6", 730},
@@ -156,14 +150,8 @@ TEST(LinkErrors, EachOperationReportsItsOwnWay) {
   const std::string portClosed = "Error 8018 (Operation valid only when the port is open) in procedure ";
   const std::string refused =
       "Error 40006 (Wrong protocol or connection state for the requested transaction or request) in procedure ";
-  const struct {
-    Op op;
-    bool network;
-    bool outputBlocked;  // the output file's folder is missing
-    std::string message;
-    bool errorTraced;  // the message is traced as " <-- ..."
-    int64_t end;
-  } cases[] = {
+  // outputBlocked: the output file's folder is missing; errorTraced: the message is traced as " <-- ...".
+  const struct { Op op; bool network, outputBlocked; std::string message; bool errorTraced; int64_t end; } cases[] = {
       {kCommand, false, false, portClosed + "SendString of Modulo Module1", false, 3000},
       {kCommand, true, false, refused + "SendString of Modulo Module1", false, 3000},
       {kJobLineTcp, true, false, refused + "SendStringWinsock of Modulo Module1", true, 3000},
@@ -244,16 +232,14 @@ TEST_F(LinkTest, RefusalDuringTheJobsPollsConnectsAgainDespiteAQueuedReconnect) 
   // own Reconnect must keep connecting after each refusal, so an ECR back after two seconds is found.
   fp.socket.connectOutcome = Fake::ConnectOutcome::kRefuse;
   fp.loop.Schedule(2000, [this] { fp.socket.connectOutcome = Fake::ConnectOutcome::kConnect; });
-  bool jobRan = false;
   bool connected = false;
-  int64_t connectedAt = 0;
+  int64_t connectedAt = 0;  // when the job's Reconnect returned
   fp.loop.Schedule(300, [&] {  // the polling tick that starts the job
     connected = Reconnect(ctx, 10);
     connectedAt = Now();
-    jobRan = true;
   });
   OpenConnection(ctx, false);  // refused at 10 ms, from the main loop
-  while (!jobRan) fp.loop.Wait(Now() + 100);
+  while (connectedAt == 0) fp.loop.Wait(Now() + 100);
   EXPECT_TRUE(connected);
   EXPECT_LE(connectedAt, 4000);
   // Main loop, queued reconnect, job, error handler: no nesting per refusal.
@@ -321,14 +307,9 @@ const std::string kOutput = "TIME,CASS. 1 09:41 CASSA   1 ,E,A1;\r\nDATE,05/12/2
 TEST(SendJobLines, ClosingReplyHoweverItIsCutOrMissing) {
   const std::string reply = Reply("  12", "0345");
   const std::string ft = Reply("  12", "0345", "0123456789abcdef");
-  const struct {
-    const char* name;
-    bool network;
-    bool modelFt;
-    std::vector<std::pair<int64_t, std::string>> after1T;  // the ECR's reads after "1T" (other lines only echoed)
-    std::vector<std::string> lines = {"1T"};
-    int16_t payments = 1;
-    std::string message = "";  // the failure shown
+  // after1T: the ECR's reads after "1T" (other lines only echoed); message: the failure shown.
+  const struct { const char* name; bool network, modelFt; std::vector<std::pair<int64_t, std::string>> after1T;
+    std::vector<std::string> lines = {"1T"}; int16_t payments = 1; std::string message = "";
   } cases[] = {
       {"tcp, all in one read", true, false, {{10, "1T1T" + reply}}},
       {"tcp, joined until ETX", true, false, {{10, "1T"}, {20, "ok"}, {100, "short"}, {150, "shorter"}, {200, reply}}},

@@ -34,8 +34,7 @@ TEST(Dump, RtAndMfEcrs) {
     r.Put("SR_ERR", "Errore generico sull'Ecr, verificare sul manuale del registratore\r\n", slot);
     r.Put("SR_ERR", "E520: left by a job\r\n", 3);  // not the dump's: it stays
     // MF: the last 8 of a short identification.
-    r.answers = {{"48F", rt ? "48F6" : "48F0"},
-                 {"47F", rt ? "47F12345678X99MZT123456" : "47F" + std::string(16, '9')},
+    r.answers = {{"48F", rt ? "48F6" : "48F0"}, {"47F", rt ? "47F12345678X99MZT123456" : "47F" + std::string(16, '9')},
                  {"41F", rt ? "41F87654321" : "41FX12345678"}};
     StartDump(r.ctx, slot);
     EXPECT_EQ(r.ctx.dump.rt, rt);
@@ -103,12 +102,10 @@ enum Since { kUntouched, kNewJob, kStartGone, kNewCommand, kStartWrittenAgain };
 
 TEST(ReportJobOutcome, FilesAndStatusForEachCode) {
   const std::string ok = "TUTTO OK", uncertain = "ESITO INCERTO";
-  const struct {
-    int16_t code;
-    bool busy, oldErr;   // oldErr: an error file of an earlier job is present
-    std::string status;  // after "KOLIBRA TERMINATO : "; "-": the status keeps its text
-    std::string err;     // error file afterwards
-    bool dati, start, finesco;
+  const std::string e520 = "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n";
+  // oldErr: an error file of an earlier job is present; status: after "KOLIBRA TERMINATO : " ("-": the status
+  // keeps its text); err: the error file afterwards.
+  const struct { int16_t code; bool busy, oldErr; std::string status, err; bool dati, start, finesco;
     Since since = kUntouched;
   } cases[] = {
       {0, true, true, ok, "", false, false, true},
@@ -116,7 +113,7 @@ TEST(ReportJobOutcome, FilesAndStatusForEachCode) {
       {-11, true, false, "ERRORE DI CONVERSIONE FILE DI INPUT", "E511: Errore di conversione del file di input\r\n", true, false, false},
       // Never reached the ECR, or may have printed: an error file, never FINESCO.
       {-12, true, false, "", "E512: Collegamento con l'Ecr non riuscito: controllare porta seriale o connessione di rete\r\n", true, false, false},
-      {-20, true, false, uncertain, "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", true, false, false},
+      {-20, true, false, uncertain, e520, true, false, false},
       {-100, true, true, "", "E506: Trasmissione non avvenuta: file di input non presente\r\n", true, false, false},
       {0, false, false, "-", "", true, true, false},  // not busy: no file touched
       // Withdrawn (start file gone or another job's): no result file, and the new job's files stay
@@ -127,7 +124,7 @@ TEST(ReportJobOutcome, FilesAndStatusForEachCode) {
       {0, true, false, ok, "", true, false, true, kNewCommand},
       // Another start file beside the job's own command file: still this job, given its result.
       {0, true, false, ok, "", false, false, true, kStartWrittenAgain},
-      {-20, true, false, uncertain, "E520: Esito incerto: verificare sull'Ecr l'ultimo scontrino prima di ripetere l'invio\r\n", true, false, false, kStartWrittenAgain},
+      {-20, true, false, uncertain, e520, true, false, false, kStartWrittenAgain},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.code) + (c.busy ? " busy" : ""));

@@ -162,11 +162,9 @@ TEST(EcrSimTcp, SecondClientReplacesTheFirstOrIsRefused) {
 // A line re-sent within one receipt counts twice; lines of a receipt never closed, dump commands
 // and a paper-out refusal are not printed.
 TEST(EcrSimTcp, CountersTellLinesTakenTwice) {
-  const struct {
-    Chunks args;
-    std::vector<std::pair<std::string, std::size_t>> steps;  // command, answers
-    std::string statsAfterClose, statsOnExit, summary;
-  } cases[] = {
+  // steps: each command and how many answers it gets.
+  const struct { Chunks args; std::vector<std::pair<std::string, std::size_t>> steps;
+    std::string statsAfterClose, statsOnExit, summary; } cases[] = {
       {{}, {{" K", 2}, {"48F", 2}, {"1000H1R", 2}, {"1000H1R", 2}, {"1T", 3}, {"500H1R", 2}, {"500H1R", 2}},
        "receipts=1\ntaken=3\nduplicates=1\nline 2 1000H1R\nline 1 1T\n",
        "receipts=1\ntaken=5\nduplicates=2\nline 2 1000H1R\nline 1 1T\n", "receipts closed 1, lines taken 5, lines taken twice 2"},

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "app/job_cycle.h"
-#include "core/job_files.h"
 #include "core/poll_timer.h"
 #include "fakes/context_rig.h"
 #include "fakes/fake_window_host.h"
-#include "link/tcp_link.h"
 #include "link/transmission.h"
 #include "platform/window_ids.h"
 #include "ui/operator_window.h"
@@ -18,14 +16,12 @@ namespace kolibra {
 namespace {
 
 struct Rig : fakes::ContextRig {
-  fakes::ScratchDir settings;
   fakes::FakeWindowHost host;
   int exits = 0;
   WindowBinding binding{ctx, host, {[this] { ++exits; }}};
 
   Rig() {
     ctx.defaultDataDir = data.path();
-    ctx.settingsDir = settings.path();
     ctx.settings.slotOn.fill(true);
     ctx.cycle.portAvailable.fill(true);
     InstallPollTimer(ctx, [] {});  // the window's actions reach the cycle; no polling
@@ -34,25 +30,26 @@ struct Rig : fakes::ContextRig {
     binding.Attach();
   }
   void Open() { host.events.onTrayMouse(515); }
+  void Enter(int box, const std::string& text, int button) {
+    host.text[box] = text;
+    host.Command(button);
+  }
 };
 
 // The operator's input with the window open, phase by phase, and what it did; refusals say why in a message.
 TEST(WindowBinding, CommandsAndTheirRefusalsDuringAJob) {
   Rig r;
   r.Open();
-  r.host.text[IDC_TIMER_VALUE] = "5";
-  r.host.Command(IDC_SET_TIMER_BUTTON);
+  r.Enter(IDC_TIMER_VALUE, "5", IDC_SET_TIMER_BUTTON);
   EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 5000);
   EXPECT_TRUE(PollTimerEnabled(r.ctx));  // running as it was
 
   // Only a speed of the list is taken; anything else goes back to the box.
-  r.host.text[IDC_SPEED] = "14400";
-  r.host.Command(IDC_SET_SPEED_BUTTON);
+  r.Enter(IDC_SPEED, "14400", IDC_SET_SPEED_BUTTON);
   EXPECT_EQ(r.ctx.settings.baudRate, 9600);
   EXPECT_EQ(r.host.text[IDC_SPEED], "9600");
   EXPECT_EQ(r.Setting("KBChkBd.txt"), "");
-  r.host.text[IDC_SPEED] = "19200";
-  r.host.Command(IDC_SET_SPEED_BUTTON);
+  r.Enter(IDC_SPEED, "19200", IDC_SET_SPEED_BUTTON);
   EXPECT_EQ(r.ctx.settings.baudRate, 19200);
   EXPECT_EQ(r.Setting("KBChkBd.txt"), "19200\r\n");
 
@@ -71,8 +68,7 @@ TEST(WindowBinding, CommandsAndTheirRefusalsDuringAJob) {
   EXPECT_EQ(r.host.text[IDC_REMOTE_IP], "10.0.0.256");  // what was typed stays
   EXPECT_EQ(r.host.text[IDC_VALIDATE_IP_BUTTON], "Valida IP");
   EXPECT_TRUE(r.fp.socket.connectTimes.empty());
-  r.host.text[IDC_REMOTE_IP] = "10.0.0.2";
-  r.host.Command(IDC_RESET_CONNECTION_BUTTON);
+  r.Enter(IDC_REMOTE_IP, "10.0.0.2", IDC_RESET_CONNECTION_BUTTON);
   EXPECT_EQ(r.fp.socket.RemoteHost(), "10.0.0.2");
   EXPECT_EQ(r.fp.socket.connectTimes.size(), 1u);
   EXPECT_EQ(r.host.colour[IDC_CONNECTION_INDICATOR], kColourGreen);
@@ -90,18 +86,13 @@ TEST(WindowBinding, CommandsAndTheirRefusalsDuringAJob) {
 
   // Unticking stops the polling; during a job ticking, the test button and the timer are refused.
   r.host.Click(IDC_SLOT2_ENABLE);
-  EXPECT_FALSE(r.ctx.settings.slotOn[1]);
-  EXPECT_FALSE(PollTimerEnabled(r.ctx));
-  EXPECT_FALSE(r.host.enabled[IDC_TEST_BUTTON]);
+  EXPECT_FALSE(r.ctx.settings.slotOn[1] || PollTimerEnabled(r.ctx) || r.host.enabled[IDC_TEST_BUTTON]);
   EXPECT_TRUE(r.host.enabled[IDC_SPEED]);
   r.ctx.cycle.jobBusy = true;
   r.host.Click(IDC_SLOT2_ENABLE);
   r.host.Command(IDC_TEST_BUTTON);
-  EXPECT_FALSE(r.host.checked[IDC_SLOT2_ENABLE]);
-  EXPECT_FALSE(r.ctx.settings.slotOn[1]);
-  EXPECT_FALSE(PollTimerEnabled(r.ctx));
-  r.host.text[IDC_TIMER_VALUE] = "7";
-  r.host.Command(IDC_SET_TIMER_BUTTON);
+  EXPECT_FALSE(r.host.checked[IDC_SLOT2_ENABLE] || r.ctx.settings.slotOn[1] || PollTimerEnabled(r.ctx));
+  r.Enter(IDC_TIMER_VALUE, "7", IDC_SET_TIMER_BUTTON);
   EXPECT_EQ(r.ctx.settings.pollingValue, "5");
   EXPECT_EQ(r.ctx.cycle.pollingIntervalMs, 5000);
   EXPECT_EQ(r.Setting("KBTIMER1.TXT"), "5\r\n");
@@ -142,8 +133,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
   EXPECT_FALSE(r.host.mainVisible);
 
   r.Open();
-  EXPECT_TRUE(r.host.mainVisible);
-  EXPECT_TRUE(Window(r.ctx).watched);
+  EXPECT_TRUE(r.host.mainVisible && Window(r.ctx).watched);
   EXPECT_EQ(r.ctx.dump.pending, (std::array<bool, 4>{false, true, true, true}));
   EXPECT_EQ(r.host.text[IDC_SLOT1_DUMP], "DUMP ESEGUITO");
   for (int id : {IDC_SLOT2_DUMP, IDC_SLOT3_DUMP, IDC_SLOT4_DUMP}) EXPECT_EQ(r.host.text[id], "DUMP NON ESEGUITO");
@@ -161,8 +151,7 @@ TEST(WindowBinding, WritesTheWindowOnlyWhileShownAndPopsTheMenuUpWhenHidden) {
 
   // Minimised: hidden, nothing written, and the tray's right button (on its release) pops the file menu up.
   r.host.events.onMinimized();
-  EXPECT_FALSE(r.host.mainVisible);
-  EXPECT_FALSE(Window(r.ctx).watched);
+  EXPECT_FALSE(r.host.mainVisible || Window(r.ctx).watched);
   const int writes = r.host.writes;
   r.ctx.state.status = "TRASMISSIONE KOLIBRA IN CORSO ..";
   r.fp.loop.Wait(r.fp.loop.NowMs() + 1000);

@@ -45,15 +45,10 @@ std::future<std::string> StartClient(const std::string& path, const std::string&
   });
 }
 
-struct Parts {
-  testing::TempDir dir;
-  PosixEventLoop posixLoop;
-  PosixControlChannel posixChannel{posixLoop};
-};
+struct Parts { testing::TempDir dir; PosixEventLoop posixLoop; PosixControlChannel posixChannel{posixLoop}; };
 struct Served : Parts, testing::ControlRig {
-  Served()
-      : ControlRig(posixLoop, posixChannel, dir.path + "/kolibra.sock",
-                   [this](const std::string& bytes) { return StartClient(path, bytes); }) {}
+  Served() : ControlRig(posixLoop, posixChannel, dir.path + "/kolibra.sock",
+                        [this](const std::string& bytes) { return StartClient(path, bytes); }) {}
 };
 
 TEST(PosixControlChannel, SocketIsOwnersOnlyAndOnlyAStaleSocketIsReplaced) {
