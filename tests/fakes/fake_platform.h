@@ -245,12 +245,17 @@ class FakeFileSystem : public FileSystem {
   ClaimResult TryClaim(const std::string& path) override { return Real().TryClaim(path); }
   std::FILE* CreateExclusive(const std::string& path, FileAccess access) override;
   std::vector<std::string> ListFolder(const std::string& folder) override { return Real().ListFolder(folder); }
+  StatusOr<std::vector<std::string>> FindNames(const std::string& folder, const std::string& prefix) override {
+    ++findNamesCalls;
+    return Real().FindNames(folder, prefix);
+  }
   // The real hold (nullptr when refuseHold); the counts and failures above take a path through a held folder
   // as the path the folder was held by.
   std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override;
   bool refuseHold = false;
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
+  int findNamesCalls = 0;
   // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail (-1: all).
   void FailRemove(const std::string& path, int count) { removeFailures_[path] = count; }
   void FailReplace(const std::string& path, int count) { replaceFailures_[path] = count; }
