@@ -285,7 +285,10 @@ class FakeSystem : public System {
   bool AcquireSingleInstance(const std::string&) override { return Acquire(anotherInstanceRunning); }
   bool AcquireDataFolderLock(const std::string&) override { return Acquire(dataFolderTaken); }
   LockRefusal LastLockRefusal() override { return lastRefusal_; }
-  DataLockState CheckDataFolderLock() override { return dataLockState; }
+  DataLockState CheckDataFolderLock() override {
+    ++lockChecks;
+    return dataLockState;
+  }
   bool StartedAsService() override { return startedAsService; }
 
   bool ntMajor6 = false;
@@ -295,6 +298,7 @@ class FakeSystem : public System {
   bool dataFolderTaken = false;  // another copy serves the data folder
   LockRefusal refusal = LockRefusal::kAnotherCopy;  // why a lock above is refused
   DataLockState dataLockState = DataLockState::kHeld;  // what each check finds
+  int lockChecks = 0;
   bool startedAsService = false;
 
  private:
