@@ -370,16 +370,28 @@ int Win32EventLoop::Pass(int64_t deadlineMs) {
   }
   if (r == WAIT_FAILED) SleepBlocking(timeout);  // out of resources: sleep instead of spinning
 
-  ++pumping_;
-  int delivered = PumpMessages();
-  --pumping_;
+  // A wait that ran out saw no message: the queue is not looked at again.
+  int delivered = 0;
+  if (r != WAIT_TIMEOUT) {
+    ++pumping_;
+    delivered = PumpMessages();
+    --pumping_;
+  }
   return delivered + DeliverReady(r, handles.data(), ids.data(), count);
 }
 
 DWORD Win32EventLoop::ListWatches(std::vector<HANDLE>& handles, std::vector<WatchId>& ids) const {
-  for (const auto& [id, w] : watches_) {
-    handles.push_back(w.handle);
-    ids.push_back(id);
+  // The watches after the one served last come first: the wait reports the
+  // first signalled handle of the list, so one signalled again and again
+  // cannot keep the others waiting.
+  const auto first = watches_.upper_bound(lastServed_);
+  for (auto it = first; it != watches_.end(); ++it) {
+    handles.push_back(it->second.handle);
+    ids.push_back(it->first);
+  }
+  for (auto it = watches_.begin(); it != first; ++it) {
+    handles.push_back(it->second.handle);
+    ids.push_back(it->first);
   }
   return static_cast<DWORD>(handles.size());
 }
@@ -464,6 +476,7 @@ void Win32EventLoop::ArmModalTimer(bool now) {
 
 void Win32EventLoop::ModalPass() {
   KillTimer(window_, kModalTimerId);
+  bool signalled = false;
   {
     EventLoopCore::WaitScope scope(core_);
     UpdateSessionBlock();
@@ -472,8 +485,10 @@ void Win32EventLoop::ModalPass() {
     const DWORD count = ListWatches(handles, ids);
     const DWORD r = count > 0 ? WaitForMultipleObjects(count, handles.data(), FALSE, 0) : WAIT_TIMEOUT;
     DeliverReady(r, handles.data(), ids.data(), count);
+    // One handle a pass: another signalled too is served by the next, soon.
+    signalled = r < WAIT_OBJECT_0 + count;
   }
-  ArmModalTimer(false);
+  ArmModalTimer(signalled);
 }
 
 int Win32EventLoop::PumpMessages() {
@@ -490,21 +505,18 @@ int Win32EventLoop::PumpMessages() {
 }
 
 int Win32EventLoop::RunWatches(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count) {
-  int delivered = 0;
-  for (DWORD i = 0; i < count; ++i) {
-    // The wait reported the first signalled handle (an auto-reset event is
-    // reset by that); the others are looked at without waiting.
-    const bool signalled =
-        waitResult == WAIT_OBJECT_0 + i || WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0;
-    if (!signalled) continue;
-    // The watch may have gone or changed in an earlier handler of this pass.
-    auto it = watches_.find(ids[i]);
-    if (it == watches_.end() || it->second.handle != handles[i]) continue;
-    std::function<void()> fn = it->second.onSignaled;
-    ++delivered;
-    if (fn) fn();
-  }
-  return delivered;
+  // Only the handle the wait reported (an auto-reset event is reset by
+  // that): no handle is polled. Others signalled too end the next wait at
+  // once.
+  if (waitResult < WAIT_OBJECT_0 || waitResult >= WAIT_OBJECT_0 + count) return 0;
+  const DWORD i = waitResult - WAIT_OBJECT_0;
+  lastServed_ = ids[i];
+  // The watch may have gone or changed in a handler run before in this pass.
+  auto it = watches_.find(ids[i]);
+  if (it == watches_.end() || it->second.handle != handles[i]) return 0;
+  std::function<void()> fn = it->second.onSignaled;
+  if (fn) fn();
+  return 1;
 }
 
 int Win32EventLoop::RunQueuedMessages() {
