@@ -381,17 +381,9 @@ int Win32EventLoop::Pass(int64_t deadlineMs) {
 }
 
 DWORD Win32EventLoop::ListWatches(std::vector<HANDLE>& handles, std::vector<WatchId>& ids) const {
-  // The watches after the one served last come first: the wait reports the
-  // first signalled handle of the list, so one signalled again and again
-  // cannot keep the others waiting.
-  const auto first = watches_.upper_bound(lastServed_);
-  for (auto it = first; it != watches_.end(); ++it) {
-    handles.push_back(it->second.handle);
-    ids.push_back(it->first);
-  }
-  for (auto it = watches_.begin(); it != first; ++it) {
-    handles.push_back(it->second.handle);
-    ids.push_back(it->first);
+  for (const auto& [id, w] : watches_) {
+    handles.push_back(w.handle);
+    ids.push_back(id);
   }
   return static_cast<DWORD>(handles.size());
 }
@@ -476,7 +468,6 @@ void Win32EventLoop::ArmModalTimer(bool now) {
 
 void Win32EventLoop::ModalPass() {
   KillTimer(window_, kModalTimerId);
-  bool signalled = false;
   {
     EventLoopCore::WaitScope scope(core_);
     UpdateSessionBlock();
@@ -485,10 +476,8 @@ void Win32EventLoop::ModalPass() {
     const DWORD count = ListWatches(handles, ids);
     const DWORD r = count > 0 ? WaitForMultipleObjects(count, handles.data(), FALSE, 0) : WAIT_TIMEOUT;
     DeliverReady(r, handles.data(), ids.data(), count);
-    // One handle a pass: another signalled too is served by the next, soon.
-    signalled = r < WAIT_OBJECT_0 + count;
   }
-  ArmModalTimer(signalled);
+  ArmModalTimer(false);
 }
 
 int Win32EventLoop::PumpMessages() {
@@ -505,18 +494,26 @@ int Win32EventLoop::PumpMessages() {
 }
 
 int Win32EventLoop::RunWatches(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count) {
-  // Only the handle the wait reported (an auto-reset event is reset by
-  // that): no handle is polled. Others signalled too end the next wait at
-  // once.
-  if (waitResult < WAIT_OBJECT_0 || waitResult >= WAIT_OBJECT_0 + count) return 0;
-  const DWORD i = waitResult - WAIT_OBJECT_0;
-  lastServed_ = ids[i];
-  // The watch may have gone or changed in a handler run before in this pass.
-  auto it = watches_.find(ids[i]);
-  if (it == watches_.end() || it->second.handle != handles[i]) return 0;
-  std::function<void()> fn = it->second.onSignaled;
-  if (fn) fn();
-  return 1;
+  // The wait reports the first signalled handle of the list (an auto-reset
+  // event is reset by that): those before it were not. Only once one is
+  // reported are the ones after it asked, all in one wait that does not
+  // block; a wait that reported none (it ran out) is followed by no other.
+  int delivered = 0;
+  DWORD first = 0;
+  while (waitResult - WAIT_OBJECT_0 < count - first) {
+    const DWORD i = first + (waitResult - WAIT_OBJECT_0);
+    // The watch may have gone or changed in an earlier handler of this pass.
+    auto it = watches_.find(ids[i]);
+    if (it != watches_.end() && it->second.handle == handles[i]) {
+      std::function<void()> fn = it->second.onSignaled;
+      ++delivered;
+      if (fn) fn();
+    }
+    first = i + 1;
+    if (first == count) break;
+    waitResult = WaitForMultipleObjects(count - first, handles + first, FALSE, 0);
+  }
+  return delivered;
 }
 
 int Win32EventLoop::RunQueuedMessages() {

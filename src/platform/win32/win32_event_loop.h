@@ -158,7 +158,6 @@ class Win32EventLoop : public EventLoop {
   EventLoopCore core_{[this] { return NowMs(); }};
   std::map<WatchId, WatchEntry> watches_;
   WatchId nextWatch_ = 1;
-  WatchId lastServed_ = 0;  // the watch RunWatches() served last
   std::map<UINT, MessageHandler> handlers_;
   std::deque<QueuedMessage> queued_;
   HHOOK modalHook_ = nullptr;

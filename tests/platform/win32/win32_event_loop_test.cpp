@@ -79,7 +79,7 @@ TEST(Win32EventLoopTest, MessagesHandlesModalLoopsAndTheSessionsEndDriveTheWait)
   EXPECT_LT(loop.NowMs() - t1, 400);
   loop.Wait(loop.NowMs() + 50);
   EXPECT_EQ(signalled, 1);  // reset by its handler: no second wake
-  // One handle a wait, none polled; a handle signalled all along leaves the others their turn.
+  // A handle signalled all along leaves the others their turn.
   HANDLE always = CreateEventA(nullptr, TRUE, TRUE, nullptr), later = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   int alwaysRuns = 0, laterRuns = 0;
   const auto alwaysId = loop.WatchHandle(always, [&] { ++alwaysRuns; });
