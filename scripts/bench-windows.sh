@@ -3,9 +3,10 @@
 #  - idle CPU over IDLE_SECONDS (default 60) at 1000 ms polling, with slot 1
 #    dumped and no jobs: the user+sys time of the Wine process tree of this
 #    prefix (kolibra.exe, wineserver, Wine's own services), read from /proc;
-#    target below 30 ms. Shown beside it: the program alone, its wake-ups a
-#    second, the Linux driver over the same seconds, and the Wine tree's own
-#    idle CPU without the program (BASELINE_SECONDS, default 20, scaled);
+#    target below 30 ms. Shown beside it: the program alone (target below
+#    15 ms), its wake-ups a second, the Linux driver over the same seconds,
+#    and the Wine tree's own idle CPU without the program (BASELINE_SECONDS,
+#    default 20, scaled);
 #  - the 50-line receipt's wall time (start file written -> start file gone,
 #    the median of JOBS jobs, default 3), kolibra.exe under Wine against the
 #    Linux driver, both served in turn by one simulator; target: within 10 %;
@@ -173,7 +174,7 @@ linux_ms=$(scale "$linux_raw" "$elapsed" 60)
 tree_n=$(awk '{ print $1 }' "$run/idle1" | sort -u | grep -vcx "$linux_pid" || true)
 wake_rate=$(awk -v a="$wake0" -v b="$wake1" -v e="$elapsed" 'BEGIN { printf "%.1f", (b - a) / e }')
 idle_ratio=$(awk -v m="$tree_ms" 'BEGIN { printf "%.2f", m / 30 }')
-win_ratio=$(awk -v m="$win_ms" 'BEGIN { printf "%.2f", m / 30 }')
+win_ratio=$(awk -v m="$win_ms" 'BEGIN { printf "%.2f", m / 15 }')
 added_ms=$(awk -v t="$tree_ms" -v b="$base_ms" 'BEGIN { printf "%.1f", t - b }')
 stop_pids
 
@@ -245,8 +246,8 @@ printf '      ratio to target: %s (%s)\n' "$idle_ratio" "$(verdict "$idle_ratio"
 printf '      by process: %s\n' "$idle_top"
 printf '      Wine alone, without the program, just before: %s ms (%s); difference %s ms\n' \
   "$base_ms" "$base_top" "$added_ms"
-printf '      kolibra.exe alone %s ms (ratio %s), %s wake-ups a second; Linux kolibra %s ms\n' \
-  "$win_ms" "$win_ratio" "$wake_rate" "$linux_ms"
+printf '      kolibra.exe alone %s ms, target < 15 ms, ratio %s (%s), %s wake-ups a second; Linux kolibra %s ms\n' \
+  "$win_ms" "$win_ratio" "$(verdict "$win_ratio")" "$wake_rate" "$linux_ms"
 printf '  50-line receipt wall time (median of %s): Wine %s ms, Linux %s ms\n' "$jobs" "$win_wall" "$linux_wall"
 printf '      Wine/Linux: %s; excess over Linux as a share of the 10 %% allowed: %s (%s)\n' \
   "$wall_ratio" "$wall_vs_target" "$(verdict "$wall_vs_target")"

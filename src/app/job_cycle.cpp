@@ -6,6 +6,7 @@
 
 #include "app/run_job.h"
 #include "core/file_util.h"
+#include "core/folder_scan.h"
 #include "core/job_files.h"
 #include "core/job_journal.h"
 #include "core/messages.h"
@@ -116,12 +117,8 @@ bool DataFolderLockHeld(AppContext& ctx) {
 using StartFiles = std::array<FileInfo, kSlotCount>;
 using StartIdentities = std::array<std::string, kSlotCount>;
 
-// The start files slot by slot, each looked at once.
-StartFiles InspectStartFiles(AppContext& ctx) {
-  StartFiles files;
-  for (int n = 1; n <= kSlotCount; ++n) files[n - 1] = ctx.platform.fs.Inspect(JobFilePath(ctx, "SR_START", n));
-  return files;
-}
+// The start files slot by slot, from one listing of the folder.
+StartFiles InspectStartFiles(AppContext& ctx) { return ScanJobFolder(ctx).starts; }
 
 StartIdentities IdentitiesOf(const StartFiles& files) {
   StartIdentities ids;
@@ -359,15 +356,19 @@ void ServeNextJob(AppContext& ctx) {
   JobCycleState& cycle = ctx.cycle;
   EnablePollTimer(ctx, false);
   if (cycle.closing) return;
-  const bool folderReady = DataDirPresent(ctx) && DataFolderLockHeld(ctx);
+  // This pass sees every start file there is now, from one listing, which
+  // also tells whether what the folder's path names is to be checked.
+  const FolderScan scan = ScanJobFolder(ctx);
+  const bool check = FolderCheckDue(ctx, scan, cycle.watch.checkedAtMs);
+  if (check) cycle.watch.checkedAtMs = ctx.platform.loop.NowMs();
+  const bool folderReady = !check || (DataDirPresent(ctx) && DataFolderLockHeld(ctx));
   if (folderReady) {
     KeepFolderWatch(ctx);
   } else {
     DropFolderWatch(ctx);
   }
-  // This pass sees every start file there is now.
   cycle.watch.pending = false;
-  const StartFiles starts = InspectStartFiles(ctx);
+  const StartFiles& starts = scan.starts;
   cycle.watch.seenStarts = IdentitiesOf(starts);
   // A delivered outcome may take its start file away. One kept with its
   // job's held folder goes there, whatever the path names now.

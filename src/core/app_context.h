@@ -81,6 +81,9 @@ struct FolderWatchState {
   // moment (one may still be written): the timer and what it last found.
   EventLoop::TimerId settleTimer = -1;
   std::array<std::string, kSlotCount> settling{};
+  // When the polling last checked what the data folder's path names (-1:
+  // never); see FolderCheckDue().
+  int64_t checkedAtMs = -1;
 };
 
 // What the jobs since start-up came to: printed (FINESCO), failed (SR_ERR,

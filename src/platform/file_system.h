@@ -121,6 +121,11 @@ class FileSystem {
   virtual StatusOr<std::vector<std::string>> ListFolder(const std::string& folder) = 0;
   // Holds the folder path names now.
   virtual StatusOr<std::unique_ptr<HeldFolder>> HoldFolder(const std::string& path) = 0;
+  // The names in folder that begin with prefix, as the system compares names
+  // (ASCII letters in either case on Windows), from one pass over the
+  // folder: what the polling asks on every tick. A folder that cannot be
+  // read is a failure; one without such a name is an empty list.
+  virtual StatusOr<std::vector<std::string>> FindNames(const std::string& folder, const std::string& prefix) = 0;
 };
 
 // Joins a folder and a file name with the platform's separator.

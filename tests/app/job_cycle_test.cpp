@@ -11,6 +11,7 @@
 #endif
 
 #include "app_rig.h"
+#include "core/folder_scan.h"
 #include "core/messages.h"
 #include "ui/operator_actions.h"
 #include "ui/operator_window.h"
@@ -58,13 +59,22 @@ TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNextAndE502WithoutAPort) {
     EXPECT_TRUE(r.Has("SR_DATI", s));
     EXPECT_EQ(r.Read("SR_ERR", s), kE502);
   }
-  // Under Wine each look at a missing file costs server calls: an idle tick looks once.
+  // Idle, a tick lists the folder once and looks at no missing start file by name (under Wine each such look
+  // reads the folder twice). What the folder's path names is checked every kFolderCheckMs only, yet a folder
+  // put in place of the locked one (its lock lost) is still noticed while idle.
   r.fp.fs.inspections.clear();
-  r.RunUntil(65000);
-  for (int s : {1, 2}) EXPECT_EQ(r.fp.fs.inspections[r.File("SR_START", s)], 1) << s;
+  r.fp.fs.findNamesCalls = r.fp.system.lockChecks = 0;
+  r.RunUntil(120000);
+  EXPECT_TRUE(r.fp.fs.inspections.empty()) << r.fp.fs.inspections.begin()->first;
+  EXPECT_EQ(r.fp.fs.findNamesCalls, 12);
+  EXPECT_EQ(r.fp.system.lockChecks, 6);
+  r.fp.system.dataLockState = DataLockState::kLost;
+  r.RunUntil(120000 + kFolderCheckMs + 5000);
+  EXPECT_EQ(r.ctx.state.status, kDataLockLost + r.data.path());
+  r.fp.system.dataLockState = DataLockState::kHeld;
   // No usable port at all: E502 to every slot on every tick, job or not.
   r.ctx.cycle.portAvailable.fill(false);
-  for (int64_t tick : {70000, 75000}) {
+  for (int64_t tick : {140000, 145000}) {
     for (int s = 1; s <= 4; ++s) std::filesystem::remove(r.File("SR_ERR", s));
     r.RunUntil(tick);
     for (int s = 1; s <= 4; ++s) EXPECT_EQ(r.Read("SR_ERR", s), kE502) << s;

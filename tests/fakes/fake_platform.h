@@ -250,12 +250,17 @@ class FakeFileSystem : public FileSystem {
   ClaimResult TryClaim(const std::string& path) override { return Real().TryClaim(path); }
   StatusOr<std::FILE*> CreateExclusive(const std::string& path, FileAccess access) override;
   StatusOr<std::vector<std::string>> ListFolder(const std::string& f) override { return Real().ListFolder(f); }
+  StatusOr<std::vector<std::string>> FindNames(const std::string& folder, const std::string& prefix) override {
+    ++findNamesCalls;
+    return Real().FindNames(folder, prefix);
+  }
   // The real hold (refused when refuseHold); the counts and failures above take a path through a held folder
   // as the path the folder was held by.
   StatusOr<std::unique_ptr<HeldFolder>> HoldFolder(const std::string& path) override;
   bool refuseHold = false;
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
+  int findNamesCalls = 0;
   // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail with cause (-1: all).
   void FailRemove(const std::string& path, int count, std::string cause = "Permission denied") {
     removeFailures_[path] = {count, std::move(cause)};
@@ -294,7 +299,10 @@ class FakeSystem : public System {
   bool AcquireSingleInstance(const std::string&) override { return Acquire(anotherInstanceRunning); }
   bool AcquireDataFolderLock(const std::string&) override { return Acquire(dataFolderTaken); }
   LockRefusal LastLockRefusal() override { return lastRefusal_; }
-  DataLockState CheckDataFolderLock() override { return dataLockState; }
+  DataLockState CheckDataFolderLock() override {
+    ++lockChecks;
+    return dataLockState;
+  }
   bool StartedAsService() override { return startedAsService; }
 
   bool ntMajor6 = false;
@@ -304,6 +312,7 @@ class FakeSystem : public System {
   bool dataFolderTaken = false;  // another copy serves the data folder
   LockRefusal refusal = LockRefusal::kAnotherCopy;  // why a lock above is refused
   DataLockState dataLockState = DataLockState::kHeld;  // what each check finds
+  int lockChecks = 0;
   bool startedAsService = false;
 
  private:

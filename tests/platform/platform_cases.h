@@ -359,6 +359,22 @@ TYPED_TEST_P(PlatformCases, ReadsOnlyPlainFilesAndWritesOnlyIntoRealFolders) {
       EXPECT_EQ(fs.Exists(path), kind != FileKind::kMissing);
     }
   }
+  // One pass over a folder finds the names with a prefix (in either case where the system ignores it); none is an
+  // empty list, a folder that is not there a failure.
+#ifdef _WIN32
+  const std::vector<std::string> withPrefix = {"SR_DATI.001"};
+#else
+  const std::vector<std::string> withPrefix = {};
+#endif
+  for (const auto& [in, prefix, names] : {std::tuple{folder, "SR_", std::vector<std::string>{}},
+                                          std::tuple{this->dir_.path, "SR_DATI.", std::vector{std::string("SR_DATI.001")}},
+                                          std::tuple{this->dir_.path, "sr_", withPrefix}}) {
+    const StatusOr<std::vector<std::string>> found = fs.FindNames(in, prefix);
+    EXPECT_TRUE(found.ok()) << found.status().Cause();
+    EXPECT_EQ(found.value(), names) << prefix;
+  }
+  EXPECT_FALSE(fs.FindNames(this->Path("missing"), "SR_").ok());
+  EXPECT_FALSE(fs.FindNames(plain, "SR_").ok());
 
   // CreateFresh replaces the file, with a new identity even at the same size;
   // a folder under the name is neither removed nor replaced.

@@ -218,6 +218,21 @@ StatusOr<std::vector<std::string>> PosixFileSystem::ListFolder(const std::string
   return names;
 }
 
+StatusOr<std::vector<std::string>> PosixFileSystem::FindNames(const std::string& folder, const std::string& prefix) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return LastOsError();
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.starts_with(prefix) && name != "." && name != "..") names.emplace_back(name);
+  }
+  const int error = errno;  // readdir() ends with errno untouched, or fails with it set
+  closedir(dir);
+  if (error != 0) return OsError(error);
+  return names;
+}
+
 Status PosixFileSystem::FlushToDisk(std::FILE* file) {
   if (file == nullptr) return OsError(EBADF);
   if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) return LastOsError();

@@ -41,6 +41,8 @@ class PosixFileSystem : public FileSystem {
   // An O_DIRECTORY descriptor; its path is /proc/self/fd/<n>/., which the
   // kernel resolves through the descriptor (nullptr without /proc).
   StatusOr<std::unique_ptr<HeldFolder>> HoldFolder(const std::string& path) override;
+  // opendir() and readdir(); names compared byte for byte.
+  StatusOr<std::vector<std::string>> FindNames(const std::string& folder, const std::string& prefix) override;
 };
 
 }  // namespace kolibra

@@ -370,9 +370,13 @@ int Win32EventLoop::Pass(int64_t deadlineMs) {
   }
   if (r == WAIT_FAILED) SleepBlocking(timeout);  // out of resources: sleep instead of spinning
 
-  ++pumping_;
-  int delivered = PumpMessages();
-  --pumping_;
+  // A wait that ran out saw no message: the queue is not looked at again.
+  int delivered = 0;
+  if (r != WAIT_TIMEOUT) {
+    ++pumping_;
+    delivered = PumpMessages();
+    --pumping_;
+  }
   return delivered + DeliverReady(r, handles.data(), ids.data(), count);
 }
 
@@ -490,19 +494,24 @@ int Win32EventLoop::PumpMessages() {
 }
 
 int Win32EventLoop::RunWatches(DWORD waitResult, const HANDLE* handles, const WatchId* ids, DWORD count) {
+  // The wait reports the first signalled handle of the list (an auto-reset
+  // event is reset by that): those before it were not. Only once one is
+  // reported are the ones after it asked, all in one wait that does not
+  // block; a wait that reported none (it ran out) is followed by no other.
   int delivered = 0;
-  for (DWORD i = 0; i < count; ++i) {
-    // The wait reported the first signalled handle (an auto-reset event is
-    // reset by that); the others are looked at without waiting.
-    const bool signalled =
-        waitResult == WAIT_OBJECT_0 + i || WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0;
-    if (!signalled) continue;
+  DWORD first = 0;
+  while (waitResult - WAIT_OBJECT_0 < count - first) {
+    const DWORD i = first + (waitResult - WAIT_OBJECT_0);
     // The watch may have gone or changed in an earlier handler of this pass.
     auto it = watches_.find(ids[i]);
-    if (it == watches_.end() || it->second.handle != handles[i]) continue;
-    std::function<void()> fn = it->second.onSignaled;
-    ++delivered;
-    if (fn) fn();
+    if (it != watches_.end() && it->second.handle == handles[i]) {
+      std::function<void()> fn = it->second.onSignaled;
+      ++delivered;
+      if (fn) fn();
+    }
+    first = i + 1;
+    if (first == count) break;
+    waitResult = WaitForMultipleObjects(count - first, handles + first, FALSE, 0);
   }
   return delivered;
 }

@@ -307,6 +307,31 @@ StatusOr<std::vector<std::string>> Win32FileSystem::ListFolder(const std::string
   return names;
 }
 
+StatusOr<std::vector<std::string>> Win32FileSystem::FindNames(const std::string& folder, const std::string& prefix) {
+  if (folder.empty()) return OsError(ERROR_PATH_NOT_FOUND);
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  const HANDLE h = FindFirstFileA((folder + "\\" + prefix + "*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // The folder is there, without such a name.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return names;
+    return OsError(static_cast<int>(error));
+  }
+  do {
+    // The pattern also matches short (8.3) names: only a long name that
+    // begins with the prefix counts.
+    const std::string name = found.cFileName;
+    bool match = name.size() >= prefix.size();
+    for (std::size_t i = 0; match && i < prefix.size(); ++i) match = Upper(name[i]) == Upper(prefix[i]);
+    if (match && name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(h, &found));
+  const DWORD error = GetLastError();
+  FindClose(h);
+  if (error != ERROR_NO_MORE_FILES) return OsError(static_cast<int>(error));
+  return names;
+}
+
 Status Win32FileSystem::FlushToDisk(std::FILE* file) {
   if (file == nullptr) return Failure(ERROR_INVALID_HANDLE);
   if (std::fflush(file) != 0) return LastOsError();

@@ -48,6 +48,8 @@ class Win32FileSystem : public FileSystem {
   // A listing handle without delete sharing: the folder can be neither
   // renamed nor removed while held, so its own path keeps naming it.
   StatusOr<std::unique_ptr<HeldFolder>> HoldFolder(const std::string& path) override;
+  // FindFirstFile() with the pattern prefix + "*", and FindNextFile().
+  StatusOr<std::vector<std::string>> FindNames(const std::string& folder, const std::string& prefix) override;
 
   // Whether the last component of path is a DOS device name, which Windows
   // maps to the device in every folder and with any extension.

@@ -79,6 +79,18 @@ TEST(Win32EventLoopTest, MessagesHandlesModalLoopsAndTheSessionsEndDriveTheWait)
   EXPECT_LT(loop.NowMs() - t1, 400);
   loop.Wait(loop.NowMs() + 50);
   EXPECT_EQ(signalled, 1);  // reset by its handler: no second wake
+  // A handle signalled all along leaves the others their turn.
+  HANDLE always = CreateEventA(nullptr, TRUE, TRUE, nullptr), later = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  int alwaysRuns = 0, laterRuns = 0;
+  const auto alwaysId = loop.WatchHandle(always, [&] { ++alwaysRuns; });
+  const auto laterId = loop.WatchHandle(later, [&] {
+    ++laterRuns;
+    ResetEvent(later);
+  });
+  EXPECT_TRUE(testing::WaitFor(loop, [&] { return laterRuns == 1; }));
+  EXPECT_LE(alwaysRuns, 2);
+  for (const auto watch : {alwaysId, laterId}) loop.Unwatch(watch);
+  for (HANDLE h : {always, later}) CloseHandle(h);
   loop.SetTimer(timer, 20, true);
   const auto foreignLoop = [&](int64_t ms) {  // what a menu's or a move's own loop does
     const int64_t until = loop.NowMs() + ms;
