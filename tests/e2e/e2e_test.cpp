@@ -64,12 +64,13 @@ class DriverE2E : public ::testing::Test {
   Args DriverArgv(const path& settings) {
     Args argv = runAs_;
     argv.insert(argv.end(), program_.begin(), program_.end());
-    argv.insert(argv.end(), {"--headless", "--settings-dir", settings.string(), "--data-dir", data_.string()});
+    if (headless_) argv.push_back("--headless");
+    argv.insert(argv.end(), {"--settings-dir", settings.string(), "--data-dir", data_.string()});
     argv.insert(argv.end(), link_.begin(), link_.end());
     return argv;
   }
   // The simulator on a free loopback port (or a pty only), counters in stats.txt; the driver
-  // linked to it (slot 1 only on the pty); slot 1 dumped.
+  // linked to it (slot 1 only on the pty), started_ run once it started; slot 1 dumped.
   void StartDumpedDriver(bool pty = false, const Args& simArgs = {}) {
     Args args = !pty ? Args{"--port", "0"} : com1_.empty() ? Args{"--no-tcp", "--pty"} : Args{"--pty-link", com1_};
     args.insert(args.end(), {"--stats-file", (root_ / "stats.txt").string()});
@@ -83,6 +84,7 @@ class DriverE2E : public ::testing::Test {
                                               (trace_ ? "1" : "0") + "\r\n0\r\n");
     WriteFile(settings_ / "KBTIMER1.TXT", polling_ + "\r\n");
     ASSERT_TRUE(driver_.Start(DriverArgv(settings_), root_ / "driver.log"));
+    if (started_) started_();
     // SR_MATR whole: it appears an instant before its lines are in.
     ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 60000)) << DriverLog();
   }
@@ -210,6 +212,8 @@ class DriverE2E : public ::testing::Test {
   std::string slots_ = "1111";  // on loopback
   std::string polling_ = "200ms";  // KBTIMER1.TXT
   bool trace_ = false;  // "Abilita Trace"
+  bool headless_ = true;
+  std::function<void()> started_;
   std::size_t simLogFrom_ = 0;
   EcrSimulator sim_;
   ChildProcess driver_;
@@ -777,11 +781,14 @@ class WineE2E : public DriverE2E {
   bool ProbeSays(const Args& args, const std::string& want, int ms = 5000) {
     return WaitFor([&] { return Probe(args) == want; }, ms);
   }
-  // kolibra.com ctl on the settings folder (or another name of it): its exit code, what it printed in out.
-  int Ctl(const Args& args, std::string& out, const std::string& settings = "") {
+  // kolibra.com ctl on the settings folder (or another name of it) exits with code, having printed each of texts.
+  void ExpectCtl(const Args& args, int code, const Args& texts, const std::string& settings = "") {
+    SCOPED_TRACE(::testing::PrintToString(args));
     Args argv{"kolibra.com", "ctl", "--settings-dir", settings.empty() ? settings_.string() : settings};
     argv.insert(argv.end(), args.begin(), args.end());
-    return RunToEnd(Wine(argv), &out);
+    std::string out;
+    EXPECT_EQ(RunToEnd(Wine(argv), &out), code) << out;
+    for (const auto& text : texts) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
   }
   std::string build_, prefix_;
 };
@@ -862,10 +869,9 @@ TEST_F(WineE2E, CtlThroughTheNamedPipe) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
   EXPECT_NE(DriverLog().find("Comandi operatore (kolibra ctl) su \\\\.\\pipe\\KolibraCtl-"), std::string::npos)
       << DriverLog();
-  std::string alias = "\\\\?\\Z:" + settings_.string(), out;
+  std::string alias = "\\\\?\\Z:" + settings_.string();
   std::ranges::replace(alias, '/', '\\');
-  EXPECT_EQ(Ctl({"status"}, out, alias), 0) << out;
-  EXPECT_NE(out.find(kDumpNotDone), std::string::npos) << out;
+  ExpectCtl({"status"}, 0, {kDumpNotDone}, alias);
   const auto testPrinted = [&] { EXPECT_TRUE(WaitFor([&] { return fs::exists(data_ / "FINESCO.001"); }, 30000)); };
   const struct { Args args; int code; Args texts; std::function<void()> then = nullptr; } rows[] = {
       {{"status"}, 0, {std::string("COM 2  no *    rosso   ") + kDumpNotDone}},
@@ -897,16 +903,13 @@ TEST_F(WineE2E, CtlThroughTheNamedPipe) {
       {{"stop"}, 0, {kClosingNotice}},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(::testing::PrintToString(row.args));
-    EXPECT_EQ(Ctl(row.args, out), row.code) << out;
-    for (const auto& text : row.texts) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    ExpectCtl(row.args, row.code, row.texts);
     if (row.then) row.then();
   }
   EXPECT_TRUE(ExitedWith(driver_.WaitExit(30000), 0)) << DriverLog();
   EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "19200\r\n");
-  EXPECT_EQ(Ctl({"status"}, out), 3) << out;
-  EXPECT_NE(out.find("nessun driver Kolibra in esecuzione"), std::string::npos) << out;
+  ExpectCtl({"status"}, 3, {"nessun driver Kolibra in esecuzione"});
 }
 
 // kolibra.exe with its window, in the prefix with a desktop and its tray; screenshots for the manual in the build's
@@ -919,16 +922,14 @@ class WineWindow : public WineE2E {
     if (!IsSkipped() && prefix_.empty()) GTEST_SKIP() << "no Wine prefix with a desktop";
   }
   // Slot 1 over TCP; the main window made and slot 1 dumped (the splash may be looked at meanwhile).
-  void StartWindowed(const std::function<void()>& meanwhile = [] {}) {
-    ASSERT_TRUE(sim_.Start({"--port", "0", "--stats-file", (root_ / "stats.txt").string()}, 1, root_ / "sim.log"));
-    WriteFile(settings_ / "KBCHKCOM.TXT", "1000\r\n");
-    WriteFile(settings_ / "KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
-    ASSERT_TRUE(driver_.Start(Wine({"kolibra.exe", "--settings-dir", settings_.string(), "--data-dir", data_.string(),
-                                    "--ecr-port", std::to_string(sim_.Port())}), root_ / "driver.log"));
-    meanwhile();
+  void StartWindowed(const std::function<void()>& meanwhile = nullptr) {
+    program_ = Wine({"kolibra.exe"});
+    headless_ = false;
+    slots_ = "1000";
+    started_ = meanwhile;
+    ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
     const Args wait = Wine({"win-probe.exe", "wait", "1"});
     ASSERT_TRUE(WaitFor([&] { return RunToEnd(wait, nullptr, "/dev/null") == 0; }, 30000));
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "SR_MATR.001"); }, 30000)) << DriverLog();
   }
   void Shot(const std::string& name) {
     fs::create_directories(path(build_) / "screenshots");
@@ -1079,11 +1080,8 @@ TEST_F(WineWindow, MinimizedToTheTrayCtlStatusAndTestReceipt) {
   Probe({"minimize"});
   ASSERT_TRUE(RunJob(kNextReceipt, 30000));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  std::string out;
-  EXPECT_EQ(Ctl({"status"}, out), 0) << out;
-  EXPECT_NE(out.find("Ultimo lavoro: COM 1, TUTTO OK (0), "), std::string::npos) << out;
-  EXPECT_EQ(Ctl({"test-receipt"}, out), 0) << out;
-  EXPECT_NE(out.find("Scontrino di prova scritto per la porta COM 1"), std::string::npos) << out;
+  ExpectCtl({"status"}, 0, {"Ultimo lavoro: COM 1, TUTTO OK (0), "});
+  ExpectCtl({"test-receipt"}, 0, {"Scontrino di prova scritto per la porta COM 1"});
   EXPECT_TRUE(WaitFor([&] { return Status().starts_with("receipts=2"); }, 30000)) << Status();
 }
 
