@@ -204,6 +204,14 @@ class DriverE2E : public ::testing::Test {
     EXPECT_TRUE(out.ends_with(",E,A1;\r\n")) << out;
   }
 
+  // What a shutdown saved: slot 1 alone, 9600 baud, the RT footer the dump turned on, the network option.
+  void ExpectSavedSettings(const char* network = "1") {
+    EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
+    EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
+    EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"),
+              std::string("0\r\n1\r\n0\r\n") + network + "\r\n127.0.0.1\r\n0\r\n0\r\n");
+  }
+
   path root_, data_, settings_;
   Args runAs_;  // before the driver's program: who runs it
   Args program_{kBin + "/kolibra"};  // the driver's program
@@ -325,9 +333,7 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   ASSERT_NE(driver_.Stop(), -1) << "driver did not stop on SIGTERM\n" << DriverLog();
   EXPECT_FALSE(fs::exists(data_ / "SR_MATR.001"));
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), "kept");
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+  ExpectSavedSettings();
 }
 
 // Stopped mid-receipt (every line answered late): SIGTERM and SIGHUP finish the receipt first. Killed,
@@ -851,12 +857,8 @@ TEST_P(WineLink, DumpReceiptSilentEcrAndShutdown) {
     EXPECT_EQ(RunToEnd(Wine({"taskkill", "/im", "kolibra.com"}), &out), 0) << out;
   }
   EXPECT_TRUE(ExitedWith(driver_.WaitExit(20000), 0)) << DriverLog();
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_EQ(ReadFile(settings_ / "KBTIMER1.TXT"), "200ms\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
-  // The dump of an RT register turned the RT footer on.
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"),
-            std::string("0\r\n1\r\n0\r\n") + (com1 ? "0" : "1") + "\r\n127.0.0.1\r\n0\r\n0\r\n");
+  ExpectSavedSettings(com1 ? "0" : "1");
   EXPECT_FALSE(fs::exists(data_ / "SR_MATR.001"));
 }
 
@@ -936,6 +938,11 @@ class WineWindow : public WineE2E {
     const path file = path(build_) / "screenshots" / (name + ".png");
     EXPECT_EQ(RunToEnd({"/usr/bin/import", "-window", "root", file.string()}), 0) << name;
   }
+  // A probe that acts, then what another probe must say within 5 s.
+  void Act(const Args& action, const Args& look, const std::string& want) {
+    Probe(action);
+    EXPECT_TRUE(ProbeSays(look, want)) << action[0] << ": " << look[0] << " " << Probe(look);
+  }
   static std::string Id(int id) { return std::to_string(id); }
   std::string Status() { return ReadFile(root_ / "stats.txt"); }
 };
@@ -949,14 +956,9 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
     EXPECT_TRUE(ProbeSays({"window", "Kolibra Version"}, "1", 30000)) << "splash";
     Shot("splash");
   }));
-  // A probe that acts, then what another probe must say within 5 s; an open menu closed.
-  const auto act = [&](const Args& action, const Args& look, const std::string& want) {
-    Probe(action);
-    EXPECT_TRUE(ProbeSays(look, want)) << action[0] << ": " << look[0] << " " << Probe(look);
-  };
-  const auto closePopup = [&] { act({"close-popup"}, {"popup"}, "0"); };
+  const auto closePopup = [&] { Act({"close-popup"}, {"popup"}, "0"); };
   EXPECT_EQ(Probe({"visible"}), "0") << "hidden at start";
-  act({"tray", "515"}, {"visible"}, "1");  // a double click on the tray icon
+  Act({"tray", "515"}, {"visible"}, "1");  // a double click on the tray icon
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   // A control's line of `win-probe dump`: id (or "caption"), text, checked=, enabled=, visible=[, items=, selected=].
   const std::string dump = "\n" + Probe({"dump"}) + "\n";
@@ -997,12 +999,12 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
     fs::remove(data_ / "FINESCO.001");
     EXPECT_TRUE(RunJob(kNextReceipt, 20000) && fs::exists(data_ / "FINESCO.001")) << "a job under the " << what;
   };
-  act({"tray", "517"}, {"popup"}, "1");  // a right click on the tray icon
+  Act({"tray", "517"}, {"popup"}, "1");  // a right click on the tray icon
   Shot("tray-popup");
   jobUnder("tray menu");
   EXPECT_EQ(Probe({"popup"}), "1") << "tray menu open after the job";
   closePopup();
-  act({"menu", Id(IDM_INFO)}, {"window", MakeAboutTexts().caption}, "1");
+  Act({"menu", Id(IDM_INFO)}, {"window", MakeAboutTexts().caption}, "1");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   Shot("about");
   jobUnder("about window");
@@ -1010,7 +1012,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
 
   // Asked for during a job, the tray menu would hold the job while open: it opens once the job has ended; the menu
   // bar is ignored until then.
-  act({"menubar"}, {"popup"}, "1");
+  Act({"menubar"}, {"popup"}, "1");
   closePopup();
   fs::remove(data_ / "FINESCO.001");
   std::string longJob;
@@ -1027,8 +1029,8 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
   closePopup();
   // The tray icon, gone with the old taskbar, back for the new one.
   EXPECT_EQ(Probe({"tray-icon"}), "1");
-  act({"tray-delete"}, {"tray-icon"}, "0");
-  act({"taskbar-created"}, {"tray-icon"}, "1");
+  Act({"tray-delete"}, {"tray-icon"}, "0");
+  Act({"taskbar-created"}, {"tray-icon"}, "1");
 
   const std::string none = (root_ / "none").string(), noData = (root_ / "nodata").string();
   fs::create_directories(root_ / "settings2");
@@ -1056,7 +1058,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
 
   // What an upgrade's close does (WM_CLOSE to the window), with the tray menu open: the menu ends, the close goes on.
   fs::remove(settings_ / "KBChkBd.txt");
-  act({"tray", "517"}, {"popup"}, "1");
+  Act({"tray", "517"}, {"popup"}, "1");
   ChildProcess closer;
   ASSERT_TRUE(closer.Start(Wine({"kolibra.exe", "--close-running"}), root_ / "close.log"));
   if (ProbeSays({"window", kClosingNotice}, "1")) {
@@ -1065,10 +1067,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
   }
   EXPECT_NE(driver_.WaitExit(30000), -1) << "program ended";
   EXPECT_TRUE(ExitedWith(closer.WaitExit(30000), 0));
-  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
-  // The RT footer turned on by the dump.
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+  ExpectSavedSettings();
 }
 
 // Minimized to the tray, where it normally sits: after the dump and a printed job, ctl status shows the last job,
