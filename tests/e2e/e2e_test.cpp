@@ -64,12 +64,13 @@ class DriverE2E : public ::testing::Test {
   Args DriverArgv(const path& settings) {
     Args argv = runAs_;
     argv.insert(argv.end(), program_.begin(), program_.end());
-    argv.insert(argv.end(), {"--headless", "--settings-dir", settings.string(), "--data-dir", data_.string()});
+    if (headless_) argv.push_back("--headless");
+    argv.insert(argv.end(), {"--settings-dir", settings.string(), "--data-dir", data_.string()});
     argv.insert(argv.end(), link_.begin(), link_.end());
     return argv;
   }
   // The simulator on a free loopback port (or a pty only), counters in stats.txt; the driver
-  // linked to it (slot 1 only on the pty); slot 1 dumped.
+  // linked to it (slot 1 only on the pty), started_ run once it started; slot 1 dumped.
   void StartDumpedDriver(bool pty = false, const Args& simArgs = {}) {
     Args args = !pty ? Args{"--port", "0"} : com1_.empty() ? Args{"--no-tcp", "--pty"} : Args{"--pty-link", com1_};
     args.insert(args.end(), {"--stats-file", (root_ / "stats.txt").string()});
@@ -83,6 +84,7 @@ class DriverE2E : public ::testing::Test {
                                               (trace_ ? "1" : "0") + "\r\n0\r\n");
     WriteFile(settings_ / "KBTIMER1.TXT", polling_ + "\r\n");
     ASSERT_TRUE(driver_.Start(DriverArgv(settings_), root_ / "driver.log"));
+    if (started_) started_();
     // SR_MATR whole: it appears an instant before its lines are in.
     ASSERT_TRUE(WaitFor([&] { return ReadFile(data_ / "SR_MATR.001").ends_with("FW: \r\n"); }, 60000)) << DriverLog();
   }
@@ -202,6 +204,14 @@ class DriverE2E : public ::testing::Test {
     EXPECT_TRUE(out.ends_with(",E,A1;\r\n")) << out;
   }
 
+  // What a shutdown saved: slot 1 alone, 9600 baud, the RT footer the dump turned on, the network option.
+  void ExpectSavedSettings(const char* network = "1") {
+    EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
+    EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
+    EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"),
+              std::string("0\r\n1\r\n0\r\n") + network + "\r\n127.0.0.1\r\n0\r\n0\r\n");
+  }
+
   path root_, data_, settings_;
   Args runAs_;  // before the driver's program: who runs it
   Args program_{kBin + "/kolibra"};  // the driver's program
@@ -210,6 +220,8 @@ class DriverE2E : public ::testing::Test {
   std::string slots_ = "1111";  // on loopback
   std::string polling_ = "200ms";  // KBTIMER1.TXT
   bool trace_ = false;  // "Abilita Trace"
+  bool headless_ = true;
+  std::function<void()> started_;
   std::size_t simLogFrom_ = 0;
   EcrSimulator sim_;
   ChildProcess driver_;
@@ -321,9 +333,7 @@ TEST_F(DriverE2E, StartUpAnswersTheWaitingJobAndShutdownSavesSettings) {
   ASSERT_NE(driver_.Stop(), -1) << "driver did not stop on SIGTERM\n" << DriverLog();
   EXPECT_FALSE(fs::exists(data_ / "SR_MATR.001"));
   EXPECT_EQ(ReadFile(data_ / "SR_DATI.001"), "kept");
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+  ExpectSavedSettings();
 }
 
 // Stopped mid-receipt (every line answered late): SIGTERM and SIGHUP finish the receipt first. Killed,
@@ -777,11 +787,14 @@ class WineE2E : public DriverE2E {
   bool ProbeSays(const Args& args, const std::string& want, int ms = 5000) {
     return WaitFor([&] { return Probe(args) == want; }, ms);
   }
-  // kolibra.com ctl on the settings folder (or another name of it): its exit code, what it printed in out.
-  int Ctl(const Args& args, std::string& out, const std::string& settings = "") {
+  // kolibra.com ctl on the settings folder (or another name of it) exits with code, having printed each of texts.
+  void ExpectCtl(const Args& args, int code, const Args& texts, const std::string& settings = "") {
+    SCOPED_TRACE(::testing::PrintToString(args));
     Args argv{"kolibra.com", "ctl", "--settings-dir", settings.empty() ? settings_.string() : settings};
     argv.insert(argv.end(), args.begin(), args.end());
-    return RunToEnd(Wine(argv), &out);
+    std::string out;
+    EXPECT_EQ(RunToEnd(Wine(argv), &out), code) << out;
+    for (const auto& text : texts) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
   }
   std::string build_, prefix_;
 };
@@ -844,12 +857,8 @@ TEST_P(WineLink, DumpReceiptSilentEcrAndShutdown) {
     EXPECT_EQ(RunToEnd(Wine({"taskkill", "/im", "kolibra.com"}), &out), 0) << out;
   }
   EXPECT_TRUE(ExitedWith(driver_.WaitExit(20000), 0)) << DriverLog();
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_EQ(ReadFile(settings_ / "KBTIMER1.TXT"), "200ms\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
-  // The dump of an RT register turned the RT footer on.
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"),
-            std::string("0\r\n1\r\n0\r\n") + (com1 ? "0" : "1") + "\r\n127.0.0.1\r\n0\r\n0\r\n");
+  ExpectSavedSettings(com1 ? "0" : "1");
   EXPECT_FALSE(fs::exists(data_ / "SR_MATR.001"));
 }
 
@@ -862,10 +871,9 @@ TEST_F(WineE2E, CtlThroughTheNamedPipe) {
   ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
   EXPECT_NE(DriverLog().find("Comandi operatore (kolibra ctl) su \\\\.\\pipe\\KolibraCtl-"), std::string::npos)
       << DriverLog();
-  std::string alias = "\\\\?\\Z:" + settings_.string(), out;
+  std::string alias = "\\\\?\\Z:" + settings_.string();
   std::ranges::replace(alias, '/', '\\');
-  EXPECT_EQ(Ctl({"status"}, out, alias), 0) << out;
-  EXPECT_NE(out.find(kDumpNotDone), std::string::npos) << out;
+  ExpectCtl({"status"}, 0, {kDumpNotDone}, alias);
   const auto testPrinted = [&] { EXPECT_TRUE(WaitFor([&] { return fs::exists(data_ / "FINESCO.001"); }, 30000)); };
   const struct { Args args; int code; Args texts; std::function<void()> then = nullptr; } rows[] = {
       {{"status"}, 0, {std::string("COM 2  no *    rosso   ") + kDumpNotDone}},
@@ -897,16 +905,13 @@ TEST_F(WineE2E, CtlThroughTheNamedPipe) {
       {{"stop"}, 0, {kClosingNotice}},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(::testing::PrintToString(row.args));
-    EXPECT_EQ(Ctl(row.args, out), row.code) << out;
-    for (const auto& text : row.texts) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    ExpectCtl(row.args, row.code, row.texts);
     if (row.then) row.then();
   }
   EXPECT_TRUE(ExitedWith(driver_.WaitExit(30000), 0)) << DriverLog();
   EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
   EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "19200\r\n");
-  EXPECT_EQ(Ctl({"status"}, out), 3) << out;
-  EXPECT_NE(out.find("nessun driver Kolibra in esecuzione"), std::string::npos) << out;
+  ExpectCtl({"status"}, 3, {"nessun driver Kolibra in esecuzione"});
 }
 
 // kolibra.exe with its window, in the prefix with a desktop and its tray; screenshots for the manual in the build's
@@ -919,21 +924,24 @@ class WineWindow : public WineE2E {
     if (!IsSkipped() && prefix_.empty()) GTEST_SKIP() << "no Wine prefix with a desktop";
   }
   // Slot 1 over TCP; the main window made and slot 1 dumped (the splash may be looked at meanwhile).
-  void StartWindowed(const std::function<void()>& meanwhile = [] {}) {
-    ASSERT_TRUE(sim_.Start({"--port", "0", "--stats-file", (root_ / "stats.txt").string()}, 1, root_ / "sim.log"));
-    WriteFile(settings_ / "KBCHKCOM.TXT", "1000\r\n");
-    WriteFile(settings_ / "KBCHKSCO.TXT", "0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
-    ASSERT_TRUE(driver_.Start(Wine({"kolibra.exe", "--settings-dir", settings_.string(), "--data-dir", data_.string(),
-                                    "--ecr-port", std::to_string(sim_.Port())}), root_ / "driver.log"));
-    meanwhile();
+  void StartWindowed(const std::function<void()>& meanwhile = nullptr) {
+    program_ = Wine({"kolibra.exe"});
+    headless_ = false;
+    slots_ = "1000";
+    started_ = meanwhile;
+    ASSERT_NO_FATAL_FAILURE(StartDumpedDriver());
     const Args wait = Wine({"win-probe.exe", "wait", "1"});
     ASSERT_TRUE(WaitFor([&] { return RunToEnd(wait, nullptr, "/dev/null") == 0; }, 30000));
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(data_ / "SR_MATR.001"); }, 30000)) << DriverLog();
   }
   void Shot(const std::string& name) {
     fs::create_directories(path(build_) / "screenshots");
     const path file = path(build_) / "screenshots" / (name + ".png");
     EXPECT_EQ(RunToEnd({"/usr/bin/import", "-window", "root", file.string()}), 0) << name;
+  }
+  // A probe that acts, then what another probe must say within 5 s.
+  void Act(const Args& action, const Args& look, const std::string& want) {
+    Probe(action);
+    EXPECT_TRUE(ProbeSays(look, want)) << action[0] << ": " << look[0] << " " << Probe(look);
   }
   static std::string Id(int id) { return std::to_string(id); }
   std::string Status() { return ReadFile(root_ / "stats.txt"); }
@@ -948,14 +956,9 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
     EXPECT_TRUE(ProbeSays({"window", "Kolibra Version"}, "1", 30000)) << "splash";
     Shot("splash");
   }));
-  // A probe that acts, then what another probe must say within 5 s; an open menu closed.
-  const auto act = [&](const Args& action, const Args& look, const std::string& want) {
-    Probe(action);
-    EXPECT_TRUE(ProbeSays(look, want)) << action[0] << ": " << look[0] << " " << Probe(look);
-  };
-  const auto closePopup = [&] { act({"close-popup"}, {"popup"}, "0"); };
+  const auto closePopup = [&] { Act({"close-popup"}, {"popup"}, "0"); };
   EXPECT_EQ(Probe({"visible"}), "0") << "hidden at start";
-  act({"tray", "515"}, {"visible"}, "1");  // a double click on the tray icon
+  Act({"tray", "515"}, {"visible"}, "1");  // a double click on the tray icon
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   // A control's line of `win-probe dump`: id (or "caption"), text, checked=, enabled=, visible=[, items=, selected=].
   const std::string dump = "\n" + Probe({"dump"}) + "\n";
@@ -996,12 +999,12 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
     fs::remove(data_ / "FINESCO.001");
     EXPECT_TRUE(RunJob(kNextReceipt, 20000) && fs::exists(data_ / "FINESCO.001")) << "a job under the " << what;
   };
-  act({"tray", "517"}, {"popup"}, "1");  // a right click on the tray icon
+  Act({"tray", "517"}, {"popup"}, "1");  // a right click on the tray icon
   Shot("tray-popup");
   jobUnder("tray menu");
   EXPECT_EQ(Probe({"popup"}), "1") << "tray menu open after the job";
   closePopup();
-  act({"menu", Id(IDM_INFO)}, {"window", MakeAboutTexts().caption}, "1");
+  Act({"menu", Id(IDM_INFO)}, {"window", MakeAboutTexts().caption}, "1");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   Shot("about");
   jobUnder("about window");
@@ -1009,7 +1012,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
 
   // Asked for during a job, the tray menu would hold the job while open: it opens once the job has ended; the menu
   // bar is ignored until then.
-  act({"menubar"}, {"popup"}, "1");
+  Act({"menubar"}, {"popup"}, "1");
   closePopup();
   fs::remove(data_ / "FINESCO.001");
   std::string longJob;
@@ -1026,8 +1029,8 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
   closePopup();
   // The tray icon, gone with the old taskbar, back for the new one.
   EXPECT_EQ(Probe({"tray-icon"}), "1");
-  act({"tray-delete"}, {"tray-icon"}, "0");
-  act({"taskbar-created"}, {"tray-icon"}, "1");
+  Act({"tray-delete"}, {"tray-icon"}, "0");
+  Act({"taskbar-created"}, {"tray-icon"}, "1");
 
   const std::string none = (root_ / "none").string(), noData = (root_ / "nodata").string();
   fs::create_directories(root_ / "settings2");
@@ -1055,7 +1058,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
 
   // What an upgrade's close does (WM_CLOSE to the window), with the tray menu open: the menu ends, the close goes on.
   fs::remove(settings_ / "KBChkBd.txt");
-  act({"tray", "517"}, {"popup"}, "1");
+  Act({"tray", "517"}, {"popup"}, "1");
   ChildProcess closer;
   ASSERT_TRUE(closer.Start(Wine({"kolibra.exe", "--close-running"}), root_ / "close.log"));
   if (ProbeSays({"window", kClosingNotice}, "1")) {
@@ -1064,10 +1067,7 @@ TEST_F(WineWindow, TrayMenusTestButtonRefusalsAndClose) {
   }
   EXPECT_NE(driver_.WaitExit(30000), -1) << "program ended";
   EXPECT_TRUE(ExitedWith(closer.WaitExit(30000), 0));
-  EXPECT_EQ(ReadFile(settings_ / "KBChkBd.txt"), "9600\r\n");
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKCOM.TXT"), "1000\r\n");
-  // The RT footer turned on by the dump.
-  EXPECT_EQ(ReadFile(settings_ / "KBCHKSCO.TXT"), "0\r\n1\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n");
+  ExpectSavedSettings();
 }
 
 // Minimized to the tray, where it normally sits: after the dump and a printed job, ctl status shows the last job,
@@ -1079,11 +1079,8 @@ TEST_F(WineWindow, MinimizedToTheTrayCtlStatusAndTestReceipt) {
   Probe({"minimize"});
   ASSERT_TRUE(RunJob(kNextReceipt, 30000));
   EXPECT_EQ(ReadFile(data_ / "FINESCO.001"), "finesco");
-  std::string out;
-  EXPECT_EQ(Ctl({"status"}, out), 0) << out;
-  EXPECT_NE(out.find("Ultimo lavoro: COM 1, TUTTO OK (0), "), std::string::npos) << out;
-  EXPECT_EQ(Ctl({"test-receipt"}, out), 0) << out;
-  EXPECT_NE(out.find("Scontrino di prova scritto per la porta COM 1"), std::string::npos) << out;
+  ExpectCtl({"status"}, 0, {"Ultimo lavoro: COM 1, TUTTO OK (0), "});
+  ExpectCtl({"test-receipt"}, 0, {"Scontrino di prova scritto per la porta COM 1"});
   EXPECT_TRUE(WaitFor([&] { return Status().starts_with("receipts=2"); }, 30000)) << Status();
 }
 
