@@ -65,6 +65,16 @@ TEST(CommandLine, PrintsHelpAndErrors) {
     std::istringstream help(out.str());
     for (std::string line; std::getline(help, line);) EXPECT_LE(line.size(), 80u) << line;
   }
+#ifndef _WIN32
+  // The installer's actions are the package's business here: refused, nothing done.
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--close-running"}, {"--start-again"},
+                                               {"--prepare-folders", "--settings-dir", "s", "--data-dir", "d"}}) {
+    err.str("");
+    EXPECT_EQ(RunKolibra(args, out, err), kExitStartupFailed) << args[0];
+    EXPECT_EQ(err.str(), "kolibra: " + args[0] +
+                             " non si usa su questo sistema: cartelle e arresto del driver li cura il pacchetto\n");
+  }
+#endif
 }
 
 // A packaged install's data folder is what the service's environment file names last, as systemd reads it (an
