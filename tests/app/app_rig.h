@@ -28,7 +28,10 @@ struct AppRig : fakes::ContextRig {
     fp.serial.responder = [this](const std::string& bytes) { fp.serial.QueueInput(10, bytes); };
   }
   // Only these slots ticked.
-  AppRig(std::initializer_list<int> slots) : AppRig() { OnlySlots(slots); }
+  AppRig(std::initializer_list<int> slots) : AppRig() {
+    ctx.settings.slotOn.fill(false);
+    for (int s : slots) ctx.settings.slotOn[s - 1] = true;
+  }
 
   // The ECR also answers the dump's commands with an RT register's identity.
   void AnswerDumps() {
@@ -47,10 +50,6 @@ struct AppRig : fakes::ContextRig {
     kolibra::StartPolling(ctx);
   }
 
-  void OnlySlots(std::initializer_list<int> slots) {
-    ctx.settings.slotOn.fill(false);
-    for (int s : slots) ctx.settings.slotOn[s - 1] = true;
-  }
   // A till's job: serial-number file, command file (unless left out), start file.
   void PutJob(int slot = 1, bool withDati = true) {
     Put("SR_MATR", "m", slot);
