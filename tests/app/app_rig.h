@@ -50,10 +50,10 @@ struct AppRig : fakes::ContextRig {
     kolibra::StartPolling(ctx);
   }
 
-  // A till's job: serial-number file, command file (unless left out), start file.
-  void PutJob(int slot = 1, bool withDati = true) {
+  // A till's job: serial-number file, command file, start file.
+  void PutJob(int slot = 1, const std::string& dati = "SALE,N1,P1000;\r\n") {
     Put("SR_MATR", "m", slot);
-    if (withDati) Put("SR_DATI", "SALE,N1,P1000;\r\n", slot);
+    Put("SR_DATI", dati, slot);
     Put("SR_START", "1\r\n", slot);
   }
   DriverOptions Options() const { return {.settingsDir = settings.path(), .dataDir = data.path()}; }
