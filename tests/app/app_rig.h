@@ -9,7 +9,6 @@
 
 #include "app/job_cycle.h"
 #include "app/startup.h"
-#include "core/app_context.h"
 #include "core/poll_timer.h"
 #include "fakes/context_rig.h"
 #include "link/transmission.h"

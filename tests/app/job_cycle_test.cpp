@@ -382,8 +382,7 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
       r.fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
       if (fault == kOutputOnFullDisk) r.fp.fs.FailFlush(3);
     };
-    if (fault == kErrorFile) r.fp.fs.FailReplace(r.File("SR_ERR"), 4, kCauses[fault]);
-    if (fault == kFinesco) r.fp.fs.FailReplace(r.File("FINESCO"), 4, kCauses[fault]);
+    if (fault != kOutputOnFullDisk) r.fp.fs.FailReplace(r.File(kBases[fault]), 4, kCauses[fault]);
     r.StartPolling(1000);
     ASSERT_TRUE(r.RunUntilTrue([&] { return r.ctx.cycle.counts.jobs == 1; }, 60000));
     EXPECT_TRUE(r.ctx.outcome.pending.any);
