@@ -563,10 +563,7 @@ TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
     };
     if (c == kTillJobDuringTheReset) {
       r.fp.serial.responder = [&r, tillWrites, done = false](const std::string& bytes) mutable {
-        if (bytes == " K" && r.ctx.cycle.jobBusy && !done) {
-          done = true;
-          tillWrites();
-        }
+        if (bytes == " K" && r.ctx.cycle.jobBusy && !std::exchange(done, true)) tillWrites();
         r.fp.serial.QueueInput(10, bytes);
       };
     } else if (tillJob) {
