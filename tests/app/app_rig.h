@@ -9,7 +9,6 @@
 
 #include "app/job_cycle.h"
 #include "app/startup.h"
-#include "core/app_context.h"
 #include "core/poll_timer.h"
 #include "fakes/context_rig.h"
 #include "link/transmission.h"
@@ -28,7 +27,10 @@ struct AppRig : fakes::ContextRig {
     fp.serial.responder = [this](const std::string& bytes) { fp.serial.QueueInput(10, bytes); };
   }
   // Only these slots ticked.
-  AppRig(std::initializer_list<int> slots) : AppRig() { OnlySlots(slots); }
+  AppRig(std::initializer_list<int> slots) : AppRig() {
+    ctx.settings.slotOn.fill(false);
+    for (int s : slots) ctx.settings.slotOn[s - 1] = true;
+  }
 
   // The ECR also answers the dump's commands with an RT register's identity.
   void AnswerDumps() {
@@ -47,14 +49,10 @@ struct AppRig : fakes::ContextRig {
     kolibra::StartPolling(ctx);
   }
 
-  void OnlySlots(std::initializer_list<int> slots) {
-    ctx.settings.slotOn.fill(false);
-    for (int s : slots) ctx.settings.slotOn[s - 1] = true;
-  }
-  // A till's job: serial-number file, command file (unless left out), start file.
-  void PutJob(int slot = 1, bool withDati = true) {
+  // A till's job: serial-number file, command file, start file.
+  void PutJob(int slot = 1, const std::string& dati = "SALE,N1,P1000;\r\n") {
     Put("SR_MATR", "m", slot);
-    if (withDati) Put("SR_DATI", "SALE,N1,P1000;\r\n", slot);
+    Put("SR_DATI", dati, slot);
     Put("SR_START", "1\r\n", slot);
   }
   DriverOptions Options() const { return {.settingsDir = settings.path(), .dataDir = data.path()}; }

@@ -23,6 +23,7 @@ namespace {
 using testing_app::AppRig;
 
 const char kE502[] = "E502: Nessuna porta di comunicazione disponibile\r\n";
+const char kPaidSale[] = "SALE,N1,P1000;\r\nTEND,N1;\r\n";
 
 // Times of the reset command " K" on the port: one per job or dump.
 std::vector<int64_t> ResetTimes(const fakes::FakeSerialPort& port) {
@@ -105,7 +106,6 @@ TEST(JobCycle, SlotDumpedBeforeItsJobThatRunsOnceThoughItsStartFileStays) {
   EXPECT_EQ(r.Read("FINESCO"), "finesco");
   EXPECT_EQ(r.Read("SR_OUT"), "");  // the stale one went before the job
   EXPECT_FALSE(r.Has("SR_ERR"));
-  EXPECT_EQ(r.fp.loop.TimerInterval(r.ctx.cycle.pollTimer), 1000);
   r.fp.fs.FailRemove(r.File("SR_START"), 0);
   r.RunUntil(32000);
   EXPECT_FALSE(r.Has("SR_START"));
@@ -120,15 +120,15 @@ TEST(JobCycle, MissingOrNoPlainJobFileEndsItsJobWithE506) {
   for (Kind kind : {kNoCommandFile, kStartFolder, kCommandFifo, kCommandLink}) {
     SCOPED_TRACE(kind);
     AppRig r{1};
-    r.PutJob(1, kind != kNoCommandFile);
+    r.PutJob();
     const std::string start = r.File("SR_START"), dati = r.File("SR_DATI");
+    if (kind != kStartFolder) std::filesystem::remove(dati);
     if (kind == kStartFolder) {
       std::filesystem::remove(start);
       std::filesystem::create_directories(start + "/inside");
     } else if (kind != kNoCommandFile) {
 #ifndef _WIN32
       r.Put("target", "SALE,N1,P1000;\r\n");
-      std::filesystem::remove(dati);
       if (kind == kCommandLink) std::filesystem::create_symlink(r.File("target"), dati);
       else ASSERT_EQ(mkfifo(dati.c_str(), 0600), 0);
 #else
@@ -214,8 +214,7 @@ TEST(JobCycle, StartFileWrittenAgainAfterItsJobEnded) {
       r.fp.serial.QueueInput(10, bytes);
       if (bytes == "1T" && !(first && c.ending == kUncertain)) r.fp.serial.QueueInput(50, reply);
     };
-    r.PutJob();
-    r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
+    r.PutJob(1, kPaidSale);
     if (c.then == kOwnCommandLeft) r.fp.fs.FailRemove(r.File("SR_DATI"), 20);  // the job gives it up
     r.StartPolling(1000);
     ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, 120000));
@@ -227,7 +226,7 @@ TEST(JobCycle, StartFileWrittenAgainAfterItsJobEnded) {
       std::filesystem::remove(r.File("FINESCO"));
       std::filesystem::remove(r.File("SR_OUT"));
     }
-    if (c.then == kNewCommand) r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
+    if (c.then == kNewCommand) r.Put("SR_DATI", kPaidSale);
     if (c.then == kFolderFirst) {
       std::filesystem::create_directory(r.File("SR_START"));
       ASSERT_TRUE(r.RunUntilTrue([&] { return !r.Has("SR_START"); }, r.fp.loop.NowMs() + 5000));
@@ -372,8 +371,7 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
   for (Fault fault : {kErrorFile, kFinesco, kOutputOnFullDisk}) {
     SCOPED_TRACE(fault);
     AppRig r{1};
-    r.PutJob();
-    r.Put("SR_DATI", "SALE,N1,P1000;\r\nTEND,N1;\r\n");
+    r.PutJob(1, kPaidSale);
     for (const char* base : kBases)
       std::filesystem::create_directory(JoinPath(r.data.path(), "~KB" + JobFileName(base, 1) + ".tmp"));
     const bool printed = fault != kErrorFile;
@@ -384,8 +382,7 @@ TEST(JobCycle, ResultFileThatCannotBeWrittenKeepsTheOutcome) {
       r.fp.serial.QueueInput(50, "\x02" "05-12-2026 09-41ABCDEFG  12-0345ZZ\x03");
       if (fault == kOutputOnFullDisk) r.fp.fs.FailFlush(3);
     };
-    if (fault == kErrorFile) r.fp.fs.FailReplace(r.File("SR_ERR"), 4, kCauses[fault]);
-    if (fault == kFinesco) r.fp.fs.FailReplace(r.File("FINESCO"), 4, kCauses[fault]);
+    if (fault != kOutputOnFullDisk) r.fp.fs.FailReplace(r.File(kBases[fault]), 4, kCauses[fault]);
     r.StartPolling(1000);
     ASSERT_TRUE(r.RunUntilTrue([&] { return r.ctx.cycle.counts.jobs == 1; }, 60000));
     EXPECT_TRUE(r.ctx.outcome.pending.any);
@@ -566,10 +563,7 @@ TEST(OperatorWindow, TestReceiptNeverReplacesATillJobNorSendsOneUnconverted) {
     };
     if (c == kTillJobDuringTheReset) {
       r.fp.serial.responder = [&r, tillWrites, done = false](const std::string& bytes) mutable {
-        if (bytes == " K" && r.ctx.cycle.jobBusy && !done) {
-          done = true;
-          tillWrites();
-        }
+        if (bytes == " K" && r.ctx.cycle.jobBusy && !std::exchange(done, true)) tillWrites();
         r.fp.serial.QueueInput(10, bytes);
       };
     } else if (tillJob) {

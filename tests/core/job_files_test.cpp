@@ -80,9 +80,7 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
       EXPECT_EQ(c.write(r.ctx).Cause(), ok ? "" : fault == Fault::kFlush ? "No space left on device" : "Read-only file system");
       EXPECT_EQ(r.fp.loop.NowMs(), 0);
       EXPECT_EQ(r.Has(c.base, 3), ok);
-      if (ok) {
-        EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base, 3)), c.bytes);
-      }
+      EXPECT_EQ(fakes::ReadFileBytes(r.File(c.base, 3)), ok ? c.bytes : "");
       // Only the planted folder is left of the "~KB" names, untouched.
       for (const auto& e : std::filesystem::directory_iterator(r.ctx.dataDir))
         EXPECT_TRUE(!e.path().filename().string().starts_with("~KB") || e.path().string() == planted) << e.path();
@@ -90,9 +88,7 @@ TEST(JobFiles, ResultFilesWrittenWholeUnderFreshNamesOneAttempt) {
       EXPECT_EQ(r.Has("SR_START", 3), std::string(c.base) != "FINESCO" || !ok);
       const bool output = std::string(c.base) == "SR_OUT";
       EXPECT_EQ(r.ctx.link.outputUnplaced, output && !ok);
-      if (output) {
-        EXPECT_EQ(r.ctx.link.outputBytes, c.bytes);
-      }
+      EXPECT_EQ(r.ctx.link.outputBytes, output ? c.bytes : "");
     }
   }
 }
@@ -110,8 +106,8 @@ TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
   for (const char* other : {"~KBSR_ERR.003.0A1B2C3D.tmp", "~KB.0a1b2c3d.tmp", "~KBX.0a1b2c3.tmp", "KBX.0a1b2c3d.tmp",
                             "~KBX.0a1b2c3d.tmpx", "~KBSR_DATI.001.claim", "~KBX0a1b2c3d4.tmp"})
     EXPECT_FALSE(IsTemporaryName(other)) << other;
-  fakes::WriteFileBytes(r.Data("~KBSR_OUT.003.0a1b2c3d.tmp"), "left");
-  fakes::WriteFileBytes(r.Data("~KBKBJOURNAL.TXT.ffffffff.tmp"), "left");
+  const char* gone[] = {"~KBSR_OUT.003.0a1b2c3d.tmp", "~KBKBJOURNAL.TXT.ffffffff.tmp"};
+  for (const char* n : gone) fakes::WriteFileBytes(r.Data(n), "left");
   const char* kept[] = {"~KBSR_ERR.003.tmp", "~KBSR_DATI.003.claim", "~KBSR_ERR.003.0A1B2C3D.tmp", "precious"};
   for (const char* n : kept) fakes::WriteFileBytes(r.Data(n), "kept");
   std::filesystem::create_directory(r.Data("~KBFINESCO.003.12345678.tmp"));
@@ -119,8 +115,7 @@ TEST(JobFiles, TemporaryNamesAndTheirLeftovers) {
   std::filesystem::create_symlink(r.Data("precious"), r.Data("~KBSR_MATR.003.87654321.tmp"));
 #endif
   ClearTemporaryLeftovers(r.ctx, r.ctx.dataDir);
-  EXPECT_FALSE(std::filesystem::exists(r.Data("~KBSR_OUT.003.0a1b2c3d.tmp")));
-  EXPECT_FALSE(std::filesystem::exists(r.Data("~KBKBJOURNAL.TXT.ffffffff.tmp")));
+  for (const char* n : gone) EXPECT_FALSE(std::filesystem::exists(r.Data(n))) << n;
   for (const char* n : kept) EXPECT_EQ(fakes::ReadFileBytes(r.Data(n)), "kept") << n;
   EXPECT_TRUE(std::filesystem::is_directory(r.Data("~KBFINESCO.003.12345678.tmp")));
 #ifndef _WIN32

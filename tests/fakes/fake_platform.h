@@ -81,7 +81,6 @@ class FakeSerialPort : public SerialPort {
   Status Configure(int n, const std::string& s) override {
     if (failConfigure || open_ || n < 1 || n > 16) return Status::Failed("refused " + s);
     portNumber = n;
-    settings = s;
     return Status::Ok();
   }
   Status Open() override {
@@ -125,7 +124,6 @@ class FakeSerialPort : public SerialPort {
   std::vector<std::string> writes;
   std::vector<int64_t> writeTimes;
   int openCalls = 0, portNumber = 0;
-  std::string settings;
 
  private:
   void Arrive() {
@@ -303,7 +301,7 @@ class FakeSystem : public System {
     ++lockChecks;
     return dataLockState;
   }
-  bool StartedAsService() override { return startedAsService; }
+  bool StartedAsService() override { return false; }
 
   bool ntMajor6 = false;
   std::string commonAppData, programFolder;
@@ -313,7 +311,6 @@ class FakeSystem : public System {
   LockRefusal refusal = LockRefusal::kAnotherCopy;  // why a lock above is refused
   DataLockState dataLockState = DataLockState::kHeld;  // what each check finds
   int lockChecks = 0;
-  bool startedAsService = false;
 
  private:
   bool Acquire(bool taken) {
