@@ -136,7 +136,9 @@ TEST(JobJournal, TextRoundTripAndDamage) {
   EXPECT_FALSE(back.unreadable);
   for (int s = 0; s < kSlotCount; ++s) {
     ASSERT_EQ(back.slots[s].has_value(), j.slots[s].has_value()) << s;
-    if (j.slots[s]) EXPECT_EQ(Fields(*back.slots[s]), Fields(*j.slots[s])) << s;
+    if (j.slots[s]) {
+      EXPECT_EQ(Fields(*back.slots[s]), Fields(*j.slots[s])) << s;
+    }
   }
   // Records of older versions hold no outcome, the oldest no command file identity either.
   const JobJournal old = ParseJournal("2,started,7:8:9:1.2\r\n3,done,7:8:9:1.3,7:8:1:1.1\r\n");
