@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,6 +30,15 @@ inline std::string ReadFile(const std::filesystem::path& p) {
 
 inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The local time now, as strftime writes it.
+inline std::string Now(const char* format) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  char buf[32];
+  std::strftime(buf, sizeof buf, format, localtime_r(&now, &local));
+  return buf;
 }
 
 // CPU time a process has run, in ms, from the scheduler's nanosecond counter (finer than /proc/PID/stat).

@@ -1,7 +1,5 @@
 // The ECR simulator, black-box over TCP and its pty, where the end-to-end tests do not show it:
 // options they leave alone, delays, counters, the second client; a trace's steps and their replay.
-#include <time.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,14 +49,6 @@ struct Sim {
   EcrSimulator sim;
   int fd = -1;
 };
-
-std::string Now(const char* format) {
-  const time_t now = time(nullptr);
-  tm local{};
-  char buf[32];
-  strftime(buf, sizeof buf, format, localtime_r(&now, &local));
-  return buf;
-}
 
 // Each answer its own chunk, bytes in order; a delay holds back its own answer (minGap: ms after the chunk
 // before or the send; 0: under 300 ms; none: not timed); a closing reply ("R") whole or in pieces. On the pty
