@@ -115,7 +115,11 @@ start_driver() {
   printf '1000\r\n' >"$run/$name/settings/KBCHKCOM.TXT"
   printf '%s\r\n' "$polling" >"$run/$name/settings/KBTIMER1.TXT"
   printf '0\r\n0\r\n0\r\n1\r\n127.0.0.1\r\n0\r\n0\r\n' >"$run/$name/settings/KBCHKSCO.TXT"
-  "$@" --headless --settings-dir "$run/$name/settings" --data-dir "$run/$name/data" \
+  # The Windows program is given Windows paths, as a shop's setup gives it
+  # (a Unix path makes Wine look at every drive letter at each listing).
+  local dir=$run/$name/
+  [ "$1" = "${win_exe[0]}" ] && dir="Z:${dir//\//\\}"
+  "$@" --headless --settings-dir "${dir}settings" --data-dir "${dir}data" \
     --ecr-port "$port" >"$run/$name/driver.log" 2>&1 </dev/null &
   driver_pid=$!
   pids+=("$driver_pid")

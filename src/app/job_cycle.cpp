@@ -129,9 +129,9 @@ StartIdentities IdentitiesOf(const StartFiles& files) {
 // The start files' identities, slot by slot ("" when missing).
 StartIdentities StartFileIdentities(AppContext& ctx) { return IdentitiesOf(InspectStartFiles(ctx)); }
 
-// FindSlotToServe with the start files this pass already looked at, or
-// nullptr to look at them.
-int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts);
+// FindSlotToServe with the listing this pass already made, or nullptr to
+// look at each file by its name.
+int16_t FindSlotAmong(AppContext& ctx, const FolderScan* scan);
 
 // True when a start file is there that the last polling pass did not see:
 // the driver's own writes, and start files that wait for a cause to go,
@@ -380,7 +380,7 @@ void ServeNextJob(AppContext& ctx) {
   }
 
   bool found = false;
-  int16_t slot = FindSlotAmong(ctx, outcomeWaited ? nullptr : &starts);
+  int16_t slot = FindSlotAmong(ctx, outcomeWaited ? nullptr : &scan);
   // The job's own files are handled in the folder its start file was found
   // in, held until its outcome is written: a folder put in place of it
   // meanwhile gets none of them. Should the folder have changed since the
@@ -433,7 +433,7 @@ int16_t FindSlotToServe(AppContext& ctx) { return FindSlotAmong(ctx, nullptr); }
 
 namespace {
 
-int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
+int16_t FindSlotAmong(AppContext& ctx, const FolderScan* scan) {
   FileSystem& fs = ctx.platform.fs;
   for (int16_t n = 1; n <= kSlotCount; ++n) {
     // An answer kept for the slot's start file is written first; until it
@@ -441,13 +441,14 @@ int16_t FindSlotAmong(AppContext& ctx, const StartFiles* starts) {
     // nor runs it.
     if (AnswerStillPending(ctx, n)) continue;
     const bool takesJobs = SlotTakesJobs(ctx, n);
-    if (takesJobs && !fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
+    const bool serialListed = scan != nullptr && scan->serialNamed[n - 1];
+    if (takesJobs && !serialListed && !fs.Exists(JobFilePath(ctx, "SR_MATR", n))) {
       RunSlotDump(ctx, n);
-      starts = nullptr;  // the dump ran the loop: the files may have changed
+      scan = nullptr;  // the dump ran the loop: the files may have changed
       continue;
     }
     if (takesJobs) ctx.job.currentSlot = n;
-    const FileInfo start = starts != nullptr ? (*starts)[n - 1] : fs.Inspect(JobFilePath(ctx, "SR_START", n));
+    const FileInfo start = scan != nullptr ? scan->starts[n - 1] : fs.Inspect(JobFilePath(ctx, "SR_START", n));
     if (start.kind == FileKind::kMissing || HoldAnsweredStartFile(ctx, n, start) ||
         AnswerStartFileOfEndedJob(ctx, n, start)) {
       continue;

@@ -34,6 +34,7 @@ FolderScan ScanJobFolder(AppContext& ctx) {
     for (const std::string& name : names.value()) {
       startListed = startListed || SameName(name, start);
       scan.serialFiles[n - 1] = scan.serialFiles[n - 1] || SameName(name, serial);
+      scan.serialNamed[n - 1] = scan.serialNamed[n - 1] || name == serial;
     }
     // Unlisted, the start file is looked at by its name.
     if (startListed || !scan.listed) scan.starts[n - 1] = fs.Inspect(JobFilePath(ctx, "SR_START", n));

@@ -17,6 +17,9 @@ struct FolderScan {
   std::array<FileInfo, kSlotCount> starts{};
   // Each slot's serial-number file (SR_MATR.00n) is listed.
   std::array<bool, kSlotCount> serialFiles{};
+  // ... under exactly its own name: it is there on any system, and needs no
+  // look of its own.
+  std::array<bool, kSlotCount> serialNamed{};
   // False when the folder could not be listed: each start file was then
   // inspected by its name.
   bool listed = false;

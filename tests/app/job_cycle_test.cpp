@@ -64,10 +64,11 @@ TEST(JobCycle, LowerSlotFirstThenPauseTickThenTheNextAndE502WithoutAPort) {
   // reads the folder twice). What the folder's path names is checked every kFolderCheckMs only, yet a folder
   // put in place of the locked one (its lock lost) is still noticed while idle.
   r.fp.fs.inspections.clear();
-  r.fp.fs.findNamesCalls = r.fp.system.lockChecks = 0;
+  r.fp.fs.findNamesCalls = r.fp.fs.existsCalls = r.fp.system.lockChecks = 0;
   r.RunUntil(120000);
   EXPECT_TRUE(r.fp.fs.inspections.empty()) << r.fp.fs.inspections.begin()->first;
   EXPECT_EQ(r.fp.fs.findNamesCalls, 12);
+  EXPECT_EQ(r.fp.fs.existsCalls, 0);  // the listing names the serial-number files too
   EXPECT_EQ(r.fp.system.lockChecks, 6);
   r.fp.system.dataLockState = DataLockState::kLost;
   r.RunUntil(120000 + kFolderCheckMs + 5000);

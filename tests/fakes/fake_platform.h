@@ -233,7 +233,7 @@ class FakeTray : public Tray {
 // with the reason the system would give.
 class FakeFileSystem : public FileSystem {
  public:
-  bool Exists(const std::string& path) override { return Real().Exists(path); }
+  bool Exists(const std::string& path) override { return ++existsCalls, Real().Exists(path); }
   bool IsDirectory(const std::string& path) override { return Real().IsDirectory(path); }
   Status Remove(const std::string& path) override;
   Status MakeDirectory(const std::string& path) override { return Real().MakeDirectory(path); }
@@ -258,7 +258,7 @@ class FakeFileSystem : public FileSystem {
   bool refuseHold = false;
 
   std::map<std::string, int> inspections;  // Inspect() calls per path
-  int findNamesCalls = 0;
+  int findNamesCalls = 0, existsCalls = 0;
   // The next `count` Remove() calls on an existing path, or ReplaceWith() calls onto it, fail with cause (-1: all).
   void FailRemove(const std::string& path, int count, std::string cause = "Permission denied") {
     removeFailures_[path] = {count, std::move(cause)};
