@@ -23,8 +23,19 @@ trap 'rm -rf "$tmp"' EXIT
 cut() {  # NAME OUT
   case "$1" in
     tray-popup) convert "$shots/$1.png" -gravity southeast -crop 240x80+0+0 +repage -strip "PNG24:$2" ;;
-    # The closing notice alone: the window behind it depends on timing.
-    closing) convert "$shots/$1.png" -crop 353x62+336+343 +repage -strip "PNG24:$2" ;;
+    # The closing notice alone: the window behind it depends on timing, and
+    # its place on the desktop too (centred in the work area, which Wine's
+    # taskbar may or may not have taken yet): it is looked for up to 10
+    # pixels either way across and 20 up or down of where it usually is.
+    closing)
+      local x=10 y=20 found
+      convert "$shots/$1.png" -crop 373x102+326+323 +repage "$tmp/region.png"
+      if [ -f "$root/doc/images/closing.png" ]; then
+        found=$(compare -metric RMSE -dissimilarity-threshold 1 -subimage-search "$tmp/region.png" \
+          "$root/doc/images/closing.png" null: 2>&1 | sed -n 's/.* @ \([0-9]*\),\([0-9]*\).*/\1 \2/p' || true)
+        [ -n "$found" ] && read -r x y <<<"$found"
+      fi
+      convert "$tmp/region.png" -crop "353x62+$x+$y" +repage -strip "PNG24:$2" ;;
     *) convert "$shots/$1.png" -gravity south -chop 0x30 -fuzz 3% -trim +repage -strip "PNG24:$2" ;;
   esac
 }
